@@ -1,0 +1,33 @@
+#pragma once
+// The per-user settings store: the recent-database list under "Recent",
+// keys "File1" (most recent, opened at start-up) to "File10".
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QSettings;
+
+namespace corvina {
+
+inline constexpr int kRecentCapacity = 10;
+
+// The settings store of the program: organisation and application "Corvina".
+// Tests pass their own QSettings on a temporary file instead.
+std::unique_ptr<QSettings> OpenProgramSettings();
+
+// The stored list, most recent first; reading stops at the first absent or
+// empty key.
+std::vector<std::string> ReadRecentList(QSettings& settings);
+
+// Puts path at the top of the stored list: an equal entry (exact comparison)
+// moves up, a new one pushes the others down and the tenth falls off. Keys
+// after the new list's end are not touched. "" writes nothing.
+void AddRecentDatabase(QSettings& settings, const std::string& path);
+
+// Caption of recent item number i (1 to 10): "&" + i + " " + path.
+std::string RecentCaption(int number, const std::string& path);
+// The path of a recent item's caption: the text after its first blank.
+std::string PathFromRecentCaption(const std::string& caption);
+
+}  // namespace corvina

@@ -1,0 +1,97 @@
+#pragma once
+// Taking a snapshot: the input checks, the run state, the walk's observer and
+// TakeSnapshot. Built to run on a worker thread: the window program turns the
+// observer into queued signals; the command-line tool prints.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "store/DateTime.h"
+#include "store/PathStyle.h"
+#include "store/Prompter.h"
+#include "store/SnapshotDatabase.h"
+
+namespace corvina {
+
+class FileSystem;  // capture/FileSystem.h: what the walk reads the disk through
+
+// The five counters the take-snapshot window shows.
+struct RunCounters {
+    std::int64_t TotalDirs = 0;
+    std::int64_t TotalFiles = 0;
+    double TotalBytes = 0;
+    std::int64_t CollectedFiles = 0;
+    double CollectedBytes = 0;
+};
+
+struct ErrorEntry {
+    std::string File;   // P followed by the entry's name (P alone for a listing failure)
+    std::string Error;  // the platform's message for the error code
+};
+
+struct DebugEntry {
+    std::string Path;        // F: P followed by the entry's name
+    std::string Attributes;  // the decimal attribute value, left-aligned, 8 characters
+};
+
+enum class DebugAnswer { Continue, SwitchOff, Abort };
+
+// What the walk reports, at the moments it reports them. Called on the thread
+// that runs the walk.
+class WalkObserver {
+public:
+    virtual ~WalkObserver() = default;
+    // "Processing directory " + Q at each directory's start and after every 101st file.
+    virtual void OnStatus(const std::string& text) = 0;
+    // After each directory.
+    virtual void OnCounters(const RunCounters& counters) = 0;
+    // Debug stop before the subdirectories of a directory that has some; blocks
+    // until answered. title is "Files within " + P.
+    virtual DebugAnswer OnDebugStop(const std::string& title, const std::vector<DebugEntry>& entries) = 0;
+};
+
+// Flags that another thread may change while the walk runs; read at each directory.
+struct RunControl {
+    std::atomic<bool> AbortFlag{false};
+    std::atomic<bool> DebugMode{false};
+};
+
+struct SnapshotRequest {
+    std::string BasePath;      // as entered: no trailing separator, "/" for the root
+    std::string Description;
+    bool CollectFiles = false;
+    std::int64_t SizeThreshold = 0;  // bytes; files at or above it get a files row
+    bool CrossFileSystems = false;   // walk into other file systems mounted below
+    PathStyle Style = kNativePathStyle;
+};
+
+enum class RunOutcome {
+    Refused,        // input checks failed before the walk; nothing written
+    Completed,      // Control row written (possibly with 1 to 100 errors)
+    Aborted,        // user abort or a failed row: nothing of the run stays
+    TooManyErrors,  // 101 errors: nothing of the run stays
+    Failed,         // the Control row or the commit failed: nothing of the run stays
+};
+
+struct RunResult {
+    RunOutcome Outcome = RunOutcome::Refused;
+    DateTime Key;                     // SnapshotDate of the run
+    RunCounters Counters;
+    std::vector<ErrorEntry> ErrorList;  // for the file-errors window
+    std::string StatusText;           // "Snapshot completed.", "Snapshot aborted", or the last status
+};
+
+// The click's checks: "Enter a Snapshot description", "Select a directory or
+// path", a description over 255 characters, a base path that is not an
+// existing directory. Reports through the prompter; true when the run may start.
+bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter);
+
+// Runs one snapshot into the open database: resets the counters, walks, then
+// writes the Control row and commits, or rolls everything back. Reports its
+// messages through the prompter. fileSystem null means the real one.
+RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, RunControl& control,
+                       WalkObserver& observer, Prompter& prompter, FileSystem* fileSystem = nullptr);
+
+}  // namespace corvina

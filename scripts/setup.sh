@@ -1,0 +1,36 @@
+# Shared set-up of scripts/run and scripts/test: installs the Debian packages
+# the build needs (when missing), then configures and builds into a build folder.
+# Sourced, not run: it sets up functions and variables for the caller.
+
+CORVINA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+CORVINA_PACKAGES=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev
+  libsqlite3-dev libsqlitecpp-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev libfmt-dev nlohmann-json3-dev
+  python3 util-linux
+)
+
+corvina_install_packages() {
+  local missing=()
+  for p in "${CORVINA_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing missing packages: ${missing[*]}" >&2
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq >&2
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+}
+
+# corvina_build BUILD_DIR [cmake options...]
+corvina_build() {
+  local dir=$1; shift
+  local opts=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+  [ "${CI:-}" = "true" ] && opts+=(-DCORVINA_WERROR=ON)
+  cmake -S "$CORVINA_ROOT" -B "$dir" "${opts[@]}" "$@" >&2
+  cmake --build "$dir" -j "$(nproc)" >&2
+}

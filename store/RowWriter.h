@@ -1,0 +1,61 @@
+#pragma once
+// WriteDirRow and WriteFileRow: one Dir or files row per call, through the
+// inserts prepared when the database was opened. Nothing here begins or
+// commits a transaction; the snapshot run owns that.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "store/DateTime.h"
+#include "store/PathStyle.h"
+#include "store/Prompter.h"
+#include "store/SnapshotDatabase.h"
+#include "store/StoreError.h"
+
+namespace corvina {
+
+// What every row of one run shares.
+struct RowContext {
+    DateTime SnapshotDate;
+    std::string SnapshotBasePath;  // the base path as entered, no trailing separator
+    int BaseLevel = 0;             // BaseLevelOf(SnapshotBasePath)
+    PathStyle Style = kNativePathStyle;
+};
+
+struct FileRowInput {
+    std::string_view Filename;  // without directory
+    std::int64_t Filesize = 0;
+    std::string_view Filedir;   // the directory, no trailing separator ("/" for the root)
+    int Fileattr = 0;           // attribute bits, read by the walk when it listed the file
+    DateTime Filedate;          // last modification, read by the walk
+};
+
+class RowWriter {
+public:
+    // prompter may be null: the caller then reports LastError itself.
+    RowWriter(DatabaseState& state, RowContext context, Prompter* prompter);
+
+    // Entry type "1" (files entry) or "2" (directory entry). On failure shows
+    // "Error writing to Dir table. ..." and returns false.
+    bool WriteDirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes);
+    // On failure shows "Error processing file <path> size=<n> ..." and returns false.
+    bool WriteFileRow(const FileRowInput& row);
+
+    const StoreError& LastError() const { return lastError_; }
+    const RowContext& Context() const { return context_; }
+
+private:
+    DatabaseState& state_;
+    RowContext context_;
+    Prompter* prompter_;
+    StoreError lastError_;
+    char keyText_[20];
+    std::size_t keyLength_ = 0;
+};
+
+// Message texts of the two writers' failures.
+std::string DirRowFailureText(const StoreError& error);
+std::string FileRowFailureText(std::string_view fullPath, std::int64_t size, const StoreError& error);
+
+}  // namespace corvina

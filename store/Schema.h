@@ -1,0 +1,41 @@
+#pragma once
+// The three tables, in field order, and their indexes. Types map Date/Time to
+// TEXT "yyyy-MM-dd HH:mm:ss", Text(n) to TEXT (widths not enforced), Integer and
+// Long to 64-bit INTEGER, Double to REAL.
+
+#include <string_view>
+
+namespace corvina::schema {
+
+inline constexpr std::string_view kCreateControl =
+    "CREATE TABLE Control (Snapshot TEXT, Basepath TEXT, Description TEXT, Collfiles TEXT, "
+    "Filelimit INTEGER, Totdirs INTEGER, Totfiles INTEGER, Totbytes INTEGER, Totbytesf REAL, "
+    "Filetot INTEGER, Filesize INTEGER, Filesizef REAL)";
+inline constexpr std::string_view kCreateIndex1 = "CREATE UNIQUE INDEX Index1 ON Control (Snapshot)";
+
+inline constexpr std::string_view kCreateFiles =
+    "CREATE TABLE files (Snapshot TEXT, Filename TEXT, Filesize INTEGER, Filetype TEXT, Filedir TEXT, "
+    "Fileattr INTEGER, Filedate TEXT)";
+inline constexpr std::string_view kCreateFile1 =
+    "CREATE UNIQUE INDEX File1 ON files (Snapshot, Filedir, Filename)";
+
+inline constexpr std::string_view kCreateDir =
+    "CREATE TABLE Dir (Snapshot TEXT, Entrytype TEXT, Dirname TEXT, Shortname TEXT, Parentdir TEXT, "
+    "Dirlevel INTEGER, Files INTEGER, Totsize INTEGER, TotsizeF REAL)";
+// Lookup indexes for the tree (children of a directory) and the directory analyses.
+inline constexpr std::string_view kCreateDirParentIndex =
+    "CREATE INDEX IF NOT EXISTS DirParent ON Dir (Snapshot, Parentdir)";
+inline constexpr std::string_view kCreateDirNameIndex =
+    "CREATE INDEX IF NOT EXISTS DirName ON Dir (Snapshot, Dirname)";
+
+inline constexpr std::string_view kInsertControl =
+    "INSERT INTO Control (Snapshot, Basepath, Description, Collfiles, Filelimit, Totdirs, Totfiles, "
+    "Totbytesf, Filetot, Filesizef) VALUES (?,?,?,?,?,?,?,?,?,?)";
+inline constexpr std::string_view kInsertDir =
+    "INSERT INTO Dir (Snapshot, Entrytype, Dirname, Shortname, Parentdir, Dirlevel, Files, TotsizeF) "
+    "VALUES (?,?,?,?,?,?,?,?)";
+inline constexpr std::string_view kInsertFiles =
+    "INSERT INTO files (Snapshot, Filename, Filesize, Filetype, Filedir, Fileattr, Filedate) "
+    "VALUES (?,?,?,?,?,?,?)";
+
+}  // namespace corvina::schema

@@ -1,0 +1,23 @@
+#pragma once
+// The store's own error: what the database engine said, and about what. Wrapper
+// exceptions never leave store/: each entry point turns them into one of these.
+
+#include <string>
+
+namespace corvina {
+
+// Engine-independent numbers that steer the open sequence.
+inline constexpr int kErrFileNotFound = 3024;
+inline constexpr int kErrTableNotFound = 3078;
+
+struct StoreError {
+    int Code = 0;             // SQLite (extended) result code, or one of the numbers above
+    std::string Reason;       // the engine's description
+    std::string Datum;        // the path or statement it concerns
+
+    bool Ok() const { return Code == 0; }
+    // "Code=" + Code + " Reason=" + Reason, as every database message shows it.
+    std::string Details() const;
+};
+
+}  // namespace corvina
