@@ -135,11 +135,12 @@ private:
         parent->Children.push_back(std::move(node));
         return ref;
     }
-    static Node* ChildOf(Node& dir, std::string_view name) {
-        for (auto& child : dir.Children) {
-            if (child->Name == name) return child.get();
-        }
-        return nullptr;
+    Node* ChildOf(Node& dir, std::string_view name) {
+        std::string path = dir.Path;
+        if (path.empty() || path.back() != separator_) path += separator_;
+        path.append(name);
+        auto it = index_.find(path);
+        return it == index_.end() ? nullptr : it->second;
     }
     static EntryStat StatOf(const Node& node) {
         EntryStat stat;

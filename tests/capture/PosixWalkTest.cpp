@@ -17,7 +17,7 @@
 
 #include "WalkTestSupport.h"
 #include "capture/SnapshotRun.h"
-#include "support/RecordingPrompter.h"
+#include "tests/support/RecordingPrompter.h"
 
 namespace corvina {
 namespace {
@@ -109,9 +109,10 @@ TEST_F(PosixWalk, OddNamesAreStoredByteForByte) {
     std::sort(expected.begin(), expected.end());
     std::sort(stored.begin(), stored.end());
     EXPECT_EQ(stored, expected);
-    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT count(*) FROM Dir WHERE Dirname = ?", Tree() + "/dir'quote")
-                  .getInt(),
-              1);
+    SQLite::Statement dir(*state.SnapshotDatabase, "SELECT count(*) FROM Dir WHERE Dirname = ?");
+    dir.bind(1, Tree() + "/dir'quote");
+    ASSERT_TRUE(dir.executeStep());
+    EXPECT_EQ(dir.getColumn(0).getInt(), 1);
 }
 
 TEST_F(PosixWalk, PathsBeyondTheSystemLimitAreWalked) {

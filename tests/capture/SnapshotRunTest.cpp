@@ -12,7 +12,7 @@
 #include "WalkTestSupport.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
-#include "support/RecordingPrompter.h"
+#include "tests/support/RecordingPrompter.h"
 
 namespace corvina {
 namespace {

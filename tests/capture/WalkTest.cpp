@@ -5,7 +5,7 @@
 
 #include "FakeFileSystem.h"
 #include "WalkTestSupport.h"
-#include "support/RecordingPrompter.h"
+#include "tests/support/RecordingPrompter.h"
 
 namespace corvina {
 namespace {
