@@ -159,6 +159,10 @@ int RunSnapshot(const SnapshotOptions& options) {
 
     DatabaseState state;
     if (int rc = OpenForCommand(state, options.Db, prompter); rc != kExitOk) return rc;
+    if (state.ReadOnly) {
+        std::fprintf(stderr, "corvina: The snapshot database %s cannot be written\n", state.DatabasePath.c_str());
+        return kExitFailed;
+    }
 
     RunControl control;
     ProgressPrinter progress;
