@@ -185,7 +185,11 @@ int RunSnapshot(const SnapshotOptions& options) {
     }
     progress.Done();
     PrintErrors(result.ErrorList);
-    if (!result.StatusText.empty()) std::fprintf(stderr, "corvina: %s\n", result.StatusText.c_str());
+    // After too many errors the status is only the last directory reached; the
+    // two messages have said what happened.
+    if (result.Outcome != RunOutcome::TooManyErrors && !result.StatusText.empty()) {
+        std::fprintf(stderr, "corvina: %s\n", result.StatusText.c_str());
+    }
     switch (result.Outcome) {
         case RunOutcome::Completed:
             std::printf("%s\t%s\t%lld directories\t%lld files\t%s\n", FormatGeneralDate(result.Key).c_str(),
