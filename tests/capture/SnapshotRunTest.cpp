@@ -157,6 +157,17 @@ TEST_F(SnapshotRun, AbortLeavesNothingAndSaysSoQuietly) {
     EXPECT_EQ(RowsOfAllTables(), 0);
 }
 
+TEST_F(SnapshotRun, AbortDuringTheLastDirectoryStillLeavesNothing) {
+    fake.AddDir("", "a");
+    int directories = 0;
+    // The walk has nothing left to skip, yet the run must not complete.
+    observer.AfterCounters = [&](const RunCounters&) {
+        if (++directories == 2) control.AbortFlag = true;
+    };
+    EXPECT_EQ(Take().Outcome, RunOutcome::Aborted);
+    EXPECT_EQ(RowsOfAllTables(), 0);
+}
+
 TEST_F(SnapshotRun, ARefusedRowAbortsAndRollsBackEverything) {
     request.CollectFiles = true;
     for (int i = 0; i < 5000; ++i) fake.AddFile("", "f" + std::to_string(i), 1);
