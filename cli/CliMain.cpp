@@ -11,6 +11,7 @@ int RunCli(int argc, char** argv) {
     app.require_subcommand(1);
     int exitCode = kExitOk;
     AddCheckCommand(app, &exitCode);
+    AddAnalyseCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);

@@ -55,6 +55,7 @@ struct CliContext {
 
 // Each command adds itself to the app; its callback stores its exit code in *exitCode.
 void AddCheckCommand(CLI::App& app, int* exitCode);
+void AddAnalyseCommand(CLI::App& app, int* exitCode);
 
 // Runs the tool; returns the exit code.
 int RunCli(int argc, char** argv);
