@@ -17,7 +17,16 @@
 #include "store/Prompter.h"
 #include "store/StoreError.h"
 
+struct sqlite3_stmt;
+
 namespace corvina {
+
+// A statement prepared with SQLite's own call, for the inserts of the row
+// writers, which bind without the wrapper's copies.
+struct StatementFinalizer {
+    void operator()(sqlite3_stmt* statement) const;
+};
+using PreparedInsert = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 // The open database. Members are destroyed in reverse order: the prepared
 // statements go before the database they belong to.
@@ -29,8 +38,8 @@ struct DatabaseState {
     std::unique_ptr<SQLite::Database> SnapshotDatabase;
     // Inserts prepared once per open database; the row writers bind and step them.
     std::unique_ptr<SQLite::Statement> ControlTable;
-    std::unique_ptr<SQLite::Statement> DirTable;
-    std::unique_ptr<SQLite::Statement> FilesTable;
+    PreparedInsert DirTable;
+    PreparedInsert FilesTable;
 
     DatabaseState() = default;
     DatabaseState(const DatabaseState&) = delete;

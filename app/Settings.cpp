@@ -1,0 +1,49 @@
+#include "app/Settings.h"
+
+#include <QSettings>
+#include <QString>
+
+namespace corvina {
+namespace {
+
+QString Key(int number) { return QStringLiteral("Recent/File%1").arg(number); }
+
+}  // namespace
+
+std::unique_ptr<QSettings> OpenProgramSettings() {
+    return std::make_unique<QSettings>(QStringLiteral("Corvina"), QStringLiteral("Corvina"));
+}
+
+std::vector<std::string> ReadRecentList(QSettings& settings) {
+    std::vector<std::string> list;
+    for (int i = 1; i <= kRecentCapacity; ++i) {
+        QString path = settings.value(Key(i)).toString();
+        if (path.isEmpty()) break;
+        list.push_back(path.toStdString());
+    }
+    return list;
+}
+
+void AddRecentDatabase(QSettings& settings, const std::string& path) {
+    if (path.empty()) return;
+    std::vector<std::string> list{path};
+    for (const std::string& entry : ReadRecentList(settings)) {
+        if (list.size() == kRecentCapacity) break;
+        if (entry != path) list.push_back(entry);
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        settings.setValue(Key(static_cast<int>(i) + 1), QString::fromStdString(list[i]));
+    }
+    settings.sync();
+}
+
+std::string RecentCaption(int number, const std::string& path) {
+    return "&" + std::to_string(number) + " " + path;
+}
+
+std::string PathFromRecentCaption(const std::string& caption) {
+    std::size_t blank = caption.find(' ');
+    return blank == std::string::npos ? std::string() : caption.substr(blank + 1);
+}
+
+}  // namespace corvina

@@ -1,0 +1,51 @@
+#include "cli/CliSupport.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include <QSettings>
+
+#include "app/Settings.h"
+#include "app/Startup.h"
+#include "store/Catalogue.h"
+
+namespace corvina::cli {
+
+Answer StderrPrompter::Ask(const Message& message) {
+    if (message.MessageButtons == Buttons::YesNo) {
+        // The tool never asks: the only question of the store is whether to
+        // create a missing database, and a command needs one.
+        std::fprintf(stderr, "corvina: %s Yes.\n", message.Text.c_str());
+        return Answer::Yes;
+    }
+    std::fprintf(stderr, "corvina: %s\n", message.Text.c_str());
+    return Answer::Ok;
+}
+
+std::string ResolveDatabasePath(const std::string& dbOption) {
+    if (!dbOption.empty()) return std::filesystem::absolute(dbOption).lexically_normal().string();
+    auto settings = OpenProgramSettings();
+    std::vector<std::string> recent = ReadRecentList(*settings);
+    if (!recent.empty()) return recent.front();
+    // The window program's folder: the tool is built beside it.
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return DefaultDatabasePath(ec ? std::string() : self.parent_path().string());
+}
+
+int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrPrompter& prompter) {
+    state.DatabasePath = ResolveDatabasePath(dbOption);
+    ThrowingEnder ender;
+    OpenOutcome outcome = OpenSnapshotDatabase(state, prompter, ender);
+    if (outcome == OpenOutcome::Created) {
+        std::fprintf(stderr, "corvina: created snapshot database %s\n", state.DatabasePath.c_str());
+    }
+    return state.DatabasePath.empty() ? kExitFailed : kExitOk;
+}
+
+std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text) {
+    if (text == "latest") return LatestSnapshot(state);
+    return DateTime::Parse(text);
+}
+
+}  // namespace corvina::cli

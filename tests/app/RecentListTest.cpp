@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <QSettings>
+
+#include "app/Settings.h"
+#include "app/Startup.h"
+#include "tests/support/TempDir.h"
+
+namespace corvina {
+namespace {
+
+using List = std::vector<std::string>;
+
+class RecentList : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    QSettings settings{QString::fromStdString(dir.File("Corvina.conf")), QSettings::IniFormat};
+
+    void Store(const List& list) {
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            settings.setValue(QStringLiteral("Recent/File%1").arg(i + 1), QString::fromStdString(list[i]));
+        }
+    }
+};
+
+TEST_F(RecentList, ChosenEntryMovesUpAndNewOnePushesOthersDown) {
+    Store({"A", "B", "C"});
+    AddRecentDatabase(settings, "C");
+    EXPECT_EQ(ReadRecentList(settings), (List{"C", "A", "B"}));
+    AddRecentDatabase(settings, "D");
+    EXPECT_EQ(ReadRecentList(settings), (List{"D", "C", "A", "B"}));
+    // Choosing the first entry again changes nothing.
+    AddRecentDatabase(settings, "D");
+    EXPECT_EQ(ReadRecentList(settings), (List{"D", "C", "A", "B"}));
+}
+
+TEST_F(RecentList, TenthEntryFallsOffAndCaseMakesANewEntry) {
+    List ten;
+    for (char c = 'a'; c < 'a' + 10; ++c) ten.push_back(std::string("/db/") + c);
+    Store(ten);
+    AddRecentDatabase(settings, "/db/A");
+    List expected{"/db/A"};
+    expected.insert(expected.end(), ten.begin(), ten.begin() + 9);
+    EXPECT_EQ(ReadRecentList(settings), expected);
+}
+
+TEST_F(RecentList, ReadingStopsAtTheFirstGapAndEmptyPathWritesNothing) {
+    Store({"A", "", "C"});
+    EXPECT_EQ(ReadRecentList(settings), (List{"A"}));
+    AddRecentDatabase(settings, "");
+    EXPECT_EQ(ReadRecentList(settings), (List{"A"}));
+    // Keys past the new list's end are not touched.
+    AddRecentDatabase(settings, "B");
+    EXPECT_EQ(settings.value("Recent/File3").toString().toStdString(), "C");
+}
+
+TEST_F(RecentList, CaptionsAndPathsWithBlanks) {
+    EXPECT_EQ(RecentCaption(1, "/home/ann/my snapshots/corvina.mdb"), "&1 /home/ann/my snapshots/corvina.mdb");
+    EXPECT_EQ(RecentCaption(10, "/x.mdb"), "&10 /x.mdb");
+    EXPECT_EQ(PathFromRecentCaption("&3 /home/ann/my snapshots/corvina.mdb"), "/home/ann/my snapshots/corvina.mdb");
+}
+
+TEST_F(RecentList, StartupWritesTheDefaultOnlyWhenTheListIsEmpty) {
+    std::string programDir = dir.Path().string();
+    std::string path = ResolveStartupDatabasePath(settings, programDir);
+    EXPECT_EQ(path, programDir + "/corvina.mdb");
+    EXPECT_EQ(ReadRecentList(settings), (List{path}));
+
+    Store({"/elsewhere/deleted.mdb"});
+    EXPECT_EQ(ResolveStartupDatabasePath(settings, programDir), "/elsewhere/deleted.mdb");
+}
+
+}  // namespace
+}  // namespace corvina

@@ -1,0 +1,63 @@
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <SQLiteCpp/Database.h>
+
+#include "tests/cli/RunTool.h"
+#include "tests/support/TempDir.h"
+
+namespace corvina {
+namespace {
+
+TEST(CheckCommand, CreatesAMissingDatabaseAndSaysSo) {
+    test::TempDir dir;
+    std::string db = dir.File("new.mdb");
+    auto run = test::RunTool({"check", "--db", db});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_NE(run.Err.find("created snapshot database " + db), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Out, "Snapshot database " + db + ": 0 snapshots of 0 base paths\n");
+    // The second check finds it silently.
+    run = test::RunTool({"check", "--db", db});
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_EQ(run.Err, "");
+}
+
+TEST(CheckCommand, ForeignFileFailsWithTheInvalidFileMessage) {
+    test::TempDir dir;
+    std::string db = dir.File("notes.txt");
+    test::WriteFile(db, "not a database\n");
+    auto run = test::RunTool({"check", "--db", db});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Err.find("does not seem to be a valid Corvina database"), std::string::npos) << run.Err;
+}
+
+TEST(CheckCommand, BadUsageExitsTwo) {
+    EXPECT_EQ(test::RunTool({"check", "--no-such-option"}).ExitCode, 2);
+    EXPECT_EQ(test::RunTool({}).ExitCode, 2);
+}
+
+// Root writes anything, so the read-only cases run the tool as an unprivileged user.
+TEST(CheckCommand, ReadOnlyOlderFileOpensUnchangedAndSaysItCannotBeMigrated) {
+    if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
+    test::TempDir dir;
+    std::string db = dir.File("old.mdb");
+    {
+        SQLite::Database file(db, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        file.exec("CREATE TABLE Control (Snapshot TEXT, Basepath TEXT, Totbytes INTEGER, Filesize INTEGER);"
+                  "CREATE TABLE Dir (Snapshot TEXT, Totsize INTEGER);"
+                  "CREATE TABLE files (Snapshot TEXT, Filename TEXT, Filesize INTEGER, Filetype TEXT, Filedir TEXT,"
+                  " Fileattr INTEGER, Filedate TEXT);");
+    }
+    std::filesystem::permissions(dir.Path(), std::filesystem::perms::all);
+    std::filesystem::permissions(db, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read);
+    auto run = test::RunTool({"check", "--db", db}, /*unprivileged=*/true);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_NE(run.Err.find("Table Control cannot be migrated"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("Table dir cannot be migrated"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Out.find("(read-only)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvina

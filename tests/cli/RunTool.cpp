@@ -1,0 +1,67 @@
+#include "tests/cli/RunTool.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/TempDir.h"
+
+namespace corvina::test {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+bool CanDropPrivileges() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
+
+ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged, const std::string& stdinText) {
+    TempDir io;
+    std::filesystem::permissions(io.Path(), std::filesystem::perms::all);
+    std::string out = io.File("out"), err = io.File("err"), in = io.File("in");
+    WriteFile(in, stdinText);
+    std::vector<std::string> argv;
+    if (unprivileged) {
+        argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    }
+    argv.push_back(CORVINA_CLI_PATH);
+    argv.insert(argv.end(), args.begin(), args.end());
+
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int fin = ::open(in.c_str(), O_RDONLY);
+        int fout = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        int ferr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        ::dup2(fin, 0);
+        ::dup2(fout, 1);
+        ::dup2(ferr, 2);
+        // Each run gets its own settings folder, so that no test reads or
+        // writes the user's recent list.
+        ::setenv("XDG_CONFIG_HOME", io.File("config").c_str(), 1);
+        ::setenv("HOME", io.Path().c_str(), 1);
+        std::vector<char*> cargs;
+        for (auto& a : argv) cargs.push_back(a.data());
+        cargs.push_back(nullptr);
+        ::execv(cargs[0], cargs.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ToolRun run;
+    run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.Out = ReadAll(out);
+    run.Err = ReadAll(err);
+    return run;
+}
+
+}  // namespace corvina::test

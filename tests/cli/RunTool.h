@@ -1,0 +1,21 @@
+#pragma once
+// Runs the built corvina-cli and collects what it printed.
+
+#include <string>
+#include <vector>
+
+namespace corvina::test {
+
+struct ToolRun {
+    int ExitCode = -1;
+    std::string Out;
+    std::string Err;
+};
+
+// unprivileged runs the tool as user and group 65534 through setpriv.
+ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged = false, const std::string& stdinText = "");
+
+// True when the tests run as root and setpriv is there.
+bool CanDropPrivileges();
+
+}  // namespace corvina::test

@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <SQLiteCpp/Database.h>
+
+#include "store/Catalogue.h"
+#include "store/RowWriter.h"
+#include "tests/support/RecordingPrompter.h"
+#include "tests/support/TempDir.h"
+
+namespace corvina {
+namespace {
+
+class Catalogue : public ::testing::Test {
+protected:
+    void SetUp() override {
+        state.DatabasePath = dir.File("cat.mdb");
+        ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Created);
+        prompter.Clear();
+    }
+    void AddSnapshot(const DateTime& key, const std::string& base, double bytes = 2048) {
+        RowWriter writer(state, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix},
+                         &prompter);
+        ASSERT_TRUE(writer.WriteFileRow({"f", 5, base, 0, DateTime{}}));
+        ASSERT_TRUE(writer.WriteDirRow("2", base, 1, bytes));
+        ControlRow row{key, base, "desc of " + base, "Y", 0, 1, 1, bytes, 1, 5};
+        ASSERT_TRUE(WriteControlRow(state, row).Ok());
+    }
+    std::int64_t Count(const std::string& table) {
+        return state.SnapshotDatabase->execAndGet("SELECT count(*) FROM " + table).getInt64();
+    }
+
+    test::TempDir dir;
+    DatabaseState state;
+    test::RecordingPrompter prompter;
+    test::RecordingEnder ender;
+};
+
+TEST_F(Catalogue, LoadFillsInfoAndAMissingKeyEmptiesOnlyTheBasePath) {
+    DateTime key{2024, 3, 7, 14, 5, 9};
+    AddSnapshot(key, "/home/ann", 3.5e9);
+    SnapshotInfo info;
+    LoadSnapshotInfo(state, prompter, key, info);
+    EXPECT_EQ(info.InfoBasePath, "/home/ann");
+    EXPECT_EQ(info.InfoDescription, "desc of /home/ann");
+    EXPECT_EQ(info.InfoCollectFiles, "Y");
+    EXPECT_EQ(info.InfoTotalBytes, 3.5e9);
+    EXPECT_EQ(info.InfoCollectedBytes, 5.0);
+    EXPECT_TRUE(prompter.Texts().empty());
+
+    LoadSnapshotInfo(state, prompter, DateTime{2024, 3, 7, 14, 5, 10}, info);
+    EXPECT_EQ(prompter.Texts(), std::vector<std::string>{"Snapshot 2024-03-07 14:05:10 not found"});
+    EXPECT_EQ(info.InfoBasePath, "");
+    EXPECT_EQ(info.InfoDescription, "desc of /home/ann");
+}
+
+TEST_F(Catalogue, ListsAreCompleteOrderedAndTakeAnyCharacterInAPath) {
+    const std::string odd = "/srv/it's 100%_*";
+    for (int i = 0; i < 150; ++i) AddSnapshot(DateTime{2025, 1, 1 + i / 24, i % 24, 0, 0}, odd);
+    AddSnapshot(DateTime{2025, 6, 1, 0, 0, 0}, "/srv/it's 100%x*");  // differs where "_" would match
+    AddSnapshot(DateTime{2025, 6, 1, 0, 0, 1}, "/a");
+
+    EXPECT_EQ(ListBasePaths(state, prompter), (std::vector<std::string>{"/a", odd, "/srv/it's 100%x*"}));
+    bool ok = false;
+    auto rows = ListSnapshots(state, prompter, odd, &ok);
+    EXPECT_TRUE(ok);
+    ASSERT_EQ(rows.size(), 150u);
+    EXPECT_EQ(rows.front().KeyText, "2025-01-07 05:00:00");
+    EXPECT_EQ(rows.back().KeyText, "2025-01-01 00:00:00");
+    EXPECT_EQ(rows.front().SizeText, "2 KB");
+    EXPECT_EQ(rows.front().Description, "desc of " + odd);
+    EXPECT_TRUE(ListSnapshots(state, prompter, "/nothing").empty());
+    EXPECT_TRUE(prompter.Texts().empty());
+}
+
+TEST_F(Catalogue, LatestAndPreviousStayWithinTheBasePath) {
+    AddSnapshot(DateTime{2025, 1, 1, 0, 0, 0}, "/a");
+    AddSnapshot(DateTime{2025, 1, 2, 0, 0, 0}, "/b");
+    AddSnapshot(DateTime{2025, 1, 3, 0, 0, 0}, "/a");
+    EXPECT_EQ(LatestSnapshot(state), (DateTime{2025, 1, 3, 0, 0, 0}));
+    EXPECT_EQ(LatestSnapshot(state, "/b"), (DateTime{2025, 1, 2, 0, 0, 0}));
+    EXPECT_EQ(PreviousSnapshot(state, DateTime{2025, 1, 3, 0, 0, 0}), (DateTime{2025, 1, 1, 0, 0, 0}));
+    EXPECT_FALSE(PreviousSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}));
+}
+
+TEST_F(Catalogue, DeleteRemovesAllThreeTablesIncludingAnAbortedRunsRows) {
+    AddSnapshot(DateTime{2025, 1, 1, 0, 0, 0}, "/a");
+    AddSnapshot(DateTime{2025, 1, 2, 0, 0, 0}, "/a");
+    // An aborted run: rows without a Control row.
+    DateTime aborted{2025, 1, 3, 0, 0, 0};
+    RowWriter writer(state, RowContext{aborted, "/a", 0, PathStyle::Posix}, nullptr);
+    ASSERT_TRUE(writer.WriteDirRow("2", "/a", 0, 0));
+
+    EXPECT_TRUE(DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}));
+    EXPECT_TRUE(DeleteSnapshot(state, aborted));
+    EXPECT_EQ(Count("Control"), 1);
+    EXPECT_EQ(Count("Dir"), 1);
+    EXPECT_EQ(Count("files"), 1);
+    EXPECT_TRUE(prompter.Texts().empty());
+}
+
+TEST_F(Catalogue, DeleteIsAllOrNothingWhenOneTableRefuses) {
+    AddSnapshot(DateTime{2025, 1, 1, 0, 0, 0}, "/a");
+    state.SnapshotDatabase->exec(
+        "CREATE TRIGGER refuse BEFORE DELETE ON files BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    EXPECT_FALSE(DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}));
+    EXPECT_EQ(Count("Control"), 1);
+    EXPECT_EQ(Count("Dir"), 1);
+    EXPECT_EQ(Count("files"), 1);
+}
+
+}  // namespace
+}  // namespace corvina

@@ -1,0 +1,211 @@
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
+
+#include "store/Catalogue.h"
+#include "store/SnapshotDatabase.h"
+#include "tests/support/RecordingPrompter.h"
+#include "tests/support/TempDir.h"
+
+namespace corvina {
+namespace {
+
+using test::RecordingEnder;
+using test::RecordingPrompter;
+using test::TempDir;
+
+std::string Columns(SQLite::Database& db, const std::string& table) {
+    SQLite::Statement q(db, "SELECT name FROM pragma_table_info(?)");
+    q.bind(1, table);
+    std::string names;
+    while (q.executeStep()) names += (names.empty() ? "" : ",") + q.getColumn(0).getString();
+    return names;
+}
+
+std::string Objects(SQLite::Database& db, const std::string& type) {
+    SQLite::Statement q(db, "SELECT name FROM sqlite_master WHERE type = ? AND name NOT LIKE 'sqlite_%' ORDER BY name");
+    q.bind(1, type);
+    std::string names;
+    while (q.executeStep()) names += (names.empty() ? "" : ",") + q.getColumn(0).getString();
+    return names;
+}
+
+class OpenDatabase : public ::testing::Test {
+protected:
+    OpenOutcome Open(const std::string& path) {
+        state.DatabasePath = path;
+        return OpenSnapshotDatabase(state, prompter, ender);
+    }
+    // A file as another program would leave it: some of our tables, or older ones.
+    void MakeFile(const std::string& path, const std::string& sql) {
+        SQLite::Database db(path, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        db.exec(sql);
+    }
+
+    TempDir dir;
+    DatabaseState state;
+    RecordingPrompter prompter;
+    RecordingEnder ender;
+};
+
+TEST_F(OpenDatabase, MissingFileAskedYesIsCreatedWithExactlyTheSchema) {
+    std::string path = dir.File("new.mdb");
+    EXPECT_EQ(Open(path), OpenOutcome::Created);
+    ASSERT_EQ(prompter.Texts(),
+              std::vector<std::string>{"System Database " + path + " does not exist - would you like to create it?"});
+    EXPECT_EQ(prompter.Messages()[0].MessageButtons, Buttons::YesNo);
+    EXPECT_EQ(prompter.Messages()[0].Title, "corvina");
+    EXPECT_EQ(state.DatabasePath, path);
+    EXPECT_FALSE(ender.Ended);
+
+    SQLite::Database db(path);
+    EXPECT_EQ(Objects(db, "table"), "Control,Dir,files");
+    EXPECT_EQ(Objects(db, "index"), "DirName,DirParent,File1,Index1");
+    EXPECT_EQ(Columns(db, "Control"),
+              "Snapshot,Basepath,Description,Collfiles,Filelimit,Totdirs,Totfiles,Totbytes,Totbytesf,Filetot,Filesize,"
+              "Filesizef");
+    EXPECT_EQ(Columns(db, "Dir"), "Snapshot,Entrytype,Dirname,Shortname,Parentdir,Dirlevel,Files,Totsize,TotsizeF");
+    EXPECT_EQ(Columns(db, "files"), "Snapshot,Filename,Filesize,Filetype,Filedir,Fileattr,Filedate");
+
+    // The next open of the same file is silent; so is the one after it.
+    prompter.Clear();
+    EXPECT_EQ(Open(path), OpenOutcome::Opened);
+    EXPECT_EQ(Open(path), OpenOutcome::Opened);
+    EXPECT_TRUE(prompter.Texts().empty());
+    EXPECT_EQ(state.DatabaseOpen, "Y");
+}
+
+TEST_F(OpenDatabase, MissingFileAskedNoLeavesNoFileAndNoPath) {
+    std::string path = dir.File("new.mdb");
+    prompter.Script({Answer::No});
+    EXPECT_EQ(Open(path), OpenOutcome::Declined);
+    EXPECT_EQ(state.DatabasePath, "");
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(ender.Ended);
+}
+
+TEST_F(OpenDatabase, MissingFolderCannotBeCreatedAndEndsTheProgram) {
+    std::string path = dir.File("no/such/folder/new.mdb");
+    EXPECT_EQ(Open(path), OpenOutcome::Ended);
+    auto texts = prompter.Texts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[1].rfind("Database created failed err=", 0), 0u);
+    EXPECT_EQ(texts[2].rfind("Can't create system database " + path + "\nCode=", 0), 0u);
+    EXPECT_TRUE(texts[2].ends_with(". Program aborted"));
+    EXPECT_EQ(prompter.Messages()[2].MessageIcon, Icon::Exclamation);
+    EXPECT_TRUE(ender.Ended);
+}
+
+TEST_F(OpenDatabase, ForeignSqliteFileLackingATableIsInvalidWhicheverTableIsMissing) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"no-control.mdb", "CREATE TABLE files (x); CREATE TABLE Dir (x);"},
+        {"no-files.mdb",
+         "CREATE TABLE Control (Snapshot, Totbytesf, Filesizef); CREATE TABLE Dir (Snapshot, TotsizeF);"},
+        {"no-dir.mdb", "CREATE TABLE Control (Snapshot, Totbytesf, Filesizef); CREATE TABLE files (Snapshot);"},
+        {"other.mdb", "CREATE TABLE Customers (Name);"},
+    };
+    for (const auto& [name, sql] : cases) {
+        SCOPED_TRACE(name);
+        prompter.Clear();
+        std::string path = dir.File(name);
+        MakeFile(path, sql);
+        EXPECT_EQ(Open(path), OpenOutcome::Invalid);
+        ASSERT_EQ(prompter.Messages().size(), 1u);
+        const Message m = prompter.Messages()[0];
+        EXPECT_EQ(m.Text, "Database " + path + " does not seem to be a valid Corvina database");
+        EXPECT_EQ(m.Title, "Corvina Database Error");
+        EXPECT_EQ(m.MessageIcon, Icon::Exclamation);
+        EXPECT_EQ(state.DatabasePath, "");
+        EXPECT_FALSE(ender.Ended);
+    }
+}
+
+TEST_F(OpenDatabase, FileThatIsNotADatabaseIsInvalidAndLeftUntouched) {
+    std::string random;
+    for (int i = 0; i < 8192; ++i) random += static_cast<char>((i * 7919 + 13) % 251);
+    const std::pair<const char*, std::string> cases[] = {
+        {"text.mdb", "This is a shopping list, not a database.\n"},
+        {"random.mdb", random},
+        {"empty.mdb", ""},
+    };
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        prompter.Clear();
+        std::string path = dir.File(name);
+        test::WriteFile(path, bytes);
+        EXPECT_EQ(Open(path), OpenOutcome::Invalid);
+        ASSERT_EQ(prompter.Texts().size(), 1u);
+        EXPECT_EQ(prompter.Messages()[0].Title, "Corvina Database Error");
+        EXPECT_FALSE(ender.Ended);
+        CloseSnapshotDatabase(state);
+        EXPECT_EQ(std::filesystem::file_size(path), bytes.size());
+    }
+}
+
+TEST_F(OpenDatabase, TruncatedDatabaseIsRejectedWithoutEndingTheProgram) {
+    std::string path = dir.File("cut.mdb");
+    ASSERT_EQ(Open(path), OpenOutcome::Created);
+    CloseSnapshotDatabase(state);
+    std::filesystem::resize_file(path, 60);  // inside the header
+    prompter.Clear();
+    EXPECT_EQ(Open(path), OpenOutcome::Invalid);
+    EXPECT_FALSE(ender.Ended);
+}
+
+TEST_F(OpenDatabase, OlderFileIsUpgradedOnceWithItsTotalsCopied) {
+    std::string path = dir.File("old.mdb");
+    MakeFile(path,
+             "CREATE TABLE Control (Snapshot TEXT, Basepath TEXT, Description TEXT, Collfiles TEXT, Filelimit INTEGER,"
+             " Totdirs INTEGER, Totfiles INTEGER, Totbytes INTEGER, Filetot INTEGER, Filesize INTEGER);"
+             "CREATE UNIQUE INDEX Index1 ON Control (Snapshot);"
+             "CREATE TABLE Dir (Snapshot TEXT, Entrytype TEXT, Dirname TEXT, Shortname TEXT, Parentdir TEXT,"
+             " Dirlevel INTEGER, Files INTEGER, Totsize INTEGER);"
+             "CREATE TABLE files (Snapshot TEXT, Filename TEXT, Filesize INTEGER, Filetype TEXT, Filedir TEXT,"
+             " Fileattr INTEGER, Filedate TEXT);"
+             "INSERT INTO Control VALUES ('2001-05-06 07:08:09', 'C:', 'old', 'Y', 0, 2, 3, 2000000000, 1, 1234);"
+             "INSERT INTO Dir VALUES ('2001-05-06 07:08:09', '2', 'C:', '.', '', 1, 3, 2000000000);"
+             "INSERT INTO Dir VALUES ('2001-05-06 07:08:09', '1', 'C:\\(files)', '(files)', 'C:', 2, 3, 77);");
+    EXPECT_EQ(Open(path), OpenOutcome::Opened);
+    EXPECT_EQ(prompter.Texts(), (std::vector<std::string>{"Note: Control table upgraded to new version",
+                                                          "Note: Directory table upgraded to new version"}));
+    {
+        SQLite::Database db(path);
+        EXPECT_EQ(db.execAndGet("SELECT Totbytesf FROM Control").getDouble(), 2000000000.0);
+        EXPECT_EQ(db.execAndGet("SELECT Filesizef FROM Control").getDouble(), 1234.0);
+        EXPECT_EQ(db.execAndGet("SELECT group_concat(TotsizeF) FROM Dir").getString(), "2000000000.0,77.0");
+        EXPECT_EQ(Objects(db, "index"), "DirName,DirParent,File1,Index1");
+    }
+    SnapshotInfo info;
+    LoadSnapshotInfo(state, prompter, DateTime{2001, 5, 6, 7, 8, 9}, info);
+    EXPECT_EQ(info.InfoBasePath, "C:");
+    EXPECT_EQ(info.InfoTotalBytes, 2000000000.0);
+
+    prompter.Clear();
+    CloseSnapshotDatabase(state);
+    EXPECT_EQ(Open(path), OpenOutcome::Opened);
+    EXPECT_TRUE(prompter.Texts().empty());
+}
+
+TEST_F(OpenDatabase, FileLockedByAnotherWriterWaitsThenEndsWithAClearMessage) {
+    std::string path = dir.File("busy.mdb");
+    ASSERT_EQ(Open(path), OpenOutcome::Created);
+    CloseSnapshotDatabase(state);
+
+    SQLite::Database other(path, SQLite::OPEN_READWRITE);
+    other.exec("BEGIN EXCLUSIVE");
+    other.exec("INSERT INTO Control (Snapshot) VALUES ('2020-01-01 00:00:00')");
+    prompter.Clear();
+    state.BusyTimeoutMs = 200;
+    EXPECT_EQ(Open(path), OpenOutcome::Ended);
+    ASSERT_FALSE(prompter.Texts().empty());
+    const std::string text = prompter.Texts().back();
+    EXPECT_EQ(text.rfind("Unable to open Control table " + path + "\nCode=5 Reason=", 0), 0u) << text;
+    EXPECT_TRUE(text.ends_with(". Program aborted"));
+    other.exec("ROLLBACK");
+}
+
+}  // namespace
+}  // namespace corvina

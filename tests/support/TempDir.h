@@ -1,0 +1,26 @@
+#pragma once
+// A temporary folder for one test, removed with everything in it afterwards.
+
+#include <filesystem>
+#include <string>
+
+namespace corvina::test {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Writes bytes to a file, replacing it.
+void WriteFile(const std::string& path, const std::string& bytes);
+
+}  // namespace corvina::test
