@@ -186,13 +186,16 @@ void Analsnap::OnThresholdChanged() {
 }
 
 bool Analsnap::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease) {
+        lastKeyPress_ = nullptr;
+        return false;
+    }
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
-    auto* widget = static_cast<QWidget*>(watched);
-    if (widget->window() != this) return false;
-    // A key a control ignores travels up to its parents; act on its first
-    // delivery only, which goes to the focused control when there is one here.
-    QWidget* focus = QApplication::focusWidget();
-    if (focus != nullptr && focus->window() == this && widget != focus) return false;
+    if (static_cast<QWidget*>(watched)->window() != this) return false;
+    // A key press a control ignores travels up to its parents as the same
+    // event; only its first delivery counts. Every press ends with a release.
+    if (event == lastKeyPress_) return false;
+    lastKeyPress_ = event;
     if (static_cast<QKeyEvent*>(event)->text() == "d") ToggleDebugMode();
     return false;  // the key still reaches the control
 }

@@ -110,6 +110,7 @@ private:
     bool closeAfterRun_ = false;
     bool exitAfterRun_ = false;
     bool busyPointer_ = false;
+    const QEvent* lastKeyPress_ = nullptr;  // compared, never dereferenced
 
     QComboBox* drvmain_ = nullptr;
     QTreeView* dirmain_ = nullptr;

@@ -32,11 +32,6 @@ void Analsnap::OnTakeSnapshot() {
     if (!database.IsUsable() && !database.DatabasePath.empty()) {
         if (OpenSnapshotDatabase(database, context_.Messages, context_.Ender) == OpenOutcome::Ended) return;
     }
-    if (!database.IsUsable()) {
-        ShowMessage(context_.Messages,
-                    "No snapshot database is open. Choose one with \"Open Snapshot Database\" in the File menu.");
-        return;
-    }
 
     if (!runner_->Start(database, std::move(request), control_, context_.Messages, context_.Disk)) return;
     // The worker owns the pointer's meaning now: busy until the run ends.

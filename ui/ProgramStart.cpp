@@ -37,8 +37,9 @@ void ApplicationEnder::EndProgram(int exitCode) {
 
 int RunProgram(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName("corvina");
-    QApplication::setApplicationDisplayName("corvina");
+    // The names the settings store and the per-user data folder go by.
+    QApplication::setOrganizationName("Corvina");
+    QApplication::setApplicationName("Corvina");
     std::unique_ptr<QSettings> settings = OpenProgramSettings();
     DatabaseState database;
     MessageBoxPrompter prompter;
