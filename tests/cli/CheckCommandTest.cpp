@@ -61,3 +61,24 @@ TEST(CheckCommand, ReadOnlyOlderFileOpensUnchangedAndSaysItCannotBeMigrated) {
 
 }  // namespace
 }  // namespace corvina
+
+namespace corvina {
+namespace {
+
+TEST(CheckCommand, DatabaseInAFolderThatCannotBeWrittenOpensReadOnly) {
+    if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
+    test::TempDir dir;
+    std::string db = dir.File("current.mdb");
+    ASSERT_EQ(test::RunTool({"check", "--db", db}).ExitCode, 0);
+    std::filesystem::permissions(db, std::filesystem::perms::all);
+    std::filesystem::permissions(dir.Path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                                 std::filesystem::perms::group_exec |
+                                                 std::filesystem::perms::others_read |
+                                                 std::filesystem::perms::others_exec);
+    auto run = test::RunTool({"check", "--db", db}, /*unprivileged=*/true);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "Snapshot database " + db + ": 0 snapshots of 0 base paths (read-only)\n");
+}
+
+}  // namespace
+}  // namespace corvina
