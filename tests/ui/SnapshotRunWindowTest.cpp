@@ -93,7 +93,7 @@ void SnapshotRunWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
     Analsnap window(h.Context);
     window.show();
     window.SetDirectoryPath(QString::fromStdString(root));
-    QTest::mouseClick(Child<QRadioButton>(window, "optsel_1"), Qt::LeftButton);
+    Child<QRadioButton>(window, "optsel_1")->click();
     Child<QLineEdit>(window, "txtsmall")->setText("1000");
     SaveScreenshot(window, "Analsnap-before");
 

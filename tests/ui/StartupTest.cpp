@@ -2,6 +2,7 @@
 // take-snapshot window opens in every case that does not end the program.
 
 #include <filesystem>
+#include <fstream>
 
 #include <QtTest>
 

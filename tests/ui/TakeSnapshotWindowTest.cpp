@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -20,6 +21,23 @@
 
 using namespace corvina;
 using namespace corvina::test;
+
+namespace {
+
+// Clicks land only on laid-out controls of a shown window.
+void ShowAndWait(QWidget& window) {
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) qFatal("window not exposed");
+}
+
+// An option reacts to clicks on its circle and caption only, not on the
+// blank rest of its row.
+void ClickOption(QWidget& window, const char* name) {
+    auto* option = Child<QRadioButton>(window, name);
+    QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(6, option->height() / 2));
+}
+
+}  // namespace
 
 class TakeSnapshotWindowTest : public QObject {
     Q_OBJECT
@@ -129,15 +147,18 @@ void TakeSnapshotWindowTest::UnavailableDriveIsReportedAndKeepsThePath() {
 void TakeSnapshotWindowTest::UnitChangeRecomputesWithoutTouchingTheText() {
     Harness h;
     Analsnap window(h.Context);
-    QTest::mouseClick(Child<QRadioButton>(window, "optsel_1"), Qt::LeftButton);
+    ShowAndWait(window);
+    ClickOption(window, "optsel_1");
     auto* text = Child<QLineEdit>(window, "txtsmall");
     text->setText("10");
     QCOMPARE(window.SizeThreshold(), 10);
-    QTest::mouseClick(Child<QRadioButton>(window, "opttype_1"), Qt::LeftButton);
+    ClickOption(window, "opttype_1");
+    QVERIFY(Child<QRadioButton>(window, "opttype_1")->isChecked());
+    QVERIFY(Child<QRadioButton>(window, "optsel_1")->isChecked());
     QCOMPARE(window.SizeThreshold(), 10240);
     QCOMPARE(text->text(), QString("10"));
     QCOMPARE(Child<QLabel>(window, "lbltsmall")->text(), QString("10240 bytes"));
-    QTest::mouseClick(Child<QRadioButton>(window, "opttype_2"), Qt::LeftButton);
+    ClickOption(window, "opttype_2");
     QCOMPARE(window.SizeThreshold(), 10 * 1024 * 1024);
 }
 
@@ -159,18 +180,18 @@ void TakeSnapshotWindowTest::ScrollBarUpArrowCountsUpFromTheBottom() {
 void TakeSnapshotWindowTest::BadThresholdKeepsThePreviousValueAndSaysSo() {
     Harness h;
     Analsnap window(h.Context);
-    QTest::mouseClick(Child<QRadioButton>(window, "optsel_1"), Qt::LeftButton);
+    ShowAndWait(window);
+    ClickOption(window, "optsel_1");
     auto* text = Child<QLineEdit>(window, "txtsmall");
     auto* label = Child<QLabel>(window, "lbltsmall");
     text->setText("2048");
     QCOMPARE(window.SizeThreshold(), 2048);
-    text->clear();
-    QTest::keyClicks(text, "12x");
+    text->setText("12x");
     QCOMPARE(window.SizeThreshold(), 2048);
     QVERIFY2(label->text().contains("2048 bytes") && label->text() != "2048 bytes", qPrintable(label->text()));
     // Beyond the 32-bit range once the unit is MB.
     text->setText("2048");
-    QTest::mouseClick(Child<QRadioButton>(window, "opttype_2"), Qt::LeftButton);
+    ClickOption(window, "opttype_2");
     QCOMPARE(window.SizeThreshold(), 2048);
     QVERIFY(label->text() != "2048 bytes");
     // No message box while typing.
@@ -184,17 +205,18 @@ void TakeSnapshotWindowTest::BadThresholdKeepsThePreviousValueAndSaysSo() {
 void TakeSnapshotWindowTest::NoDisablesThresholdControlsButNotTheScrollBar() {
     Harness h;
     Analsnap window(h.Context);
+    ShowAndWait(window);
     const char* thresholdControls[] = {"lblsmall", "txtsmall", "frmbytes", "lbltsmall"};
     for (const char* name : thresholdControls) QVERIFY2(!Child<QWidget>(window, name)->isEnabled(), name);
     QVERIFY(Child<QScrollBar>(window, "Scrollsmall")->isEnabled());
 
-    QTest::mouseClick(Child<QRadioButton>(window, "optsel_1"), Qt::LeftButton);
+    ClickOption(window, "optsel_1");
     QVERIFY(window.CollectFiles());
     for (const char* name : thresholdControls) QVERIFY2(Child<QWidget>(window, name)->isEnabled(), name);
     QVERIFY(Child<QRadioButton>(window, "opttype_2")->isEnabled());
     Child<QLineEdit>(window, "txtsmall")->setText("500");
 
-    QTest::mouseClick(Child<QRadioButton>(window, "optsel_0"), Qt::LeftButton);
+    ClickOption(window, "optsel_0");
     QVERIFY(!window.CollectFiles());
     QVERIFY(!Child<QRadioButton>(window, "opttype_2")->isEnabled());
     QVERIFY(Child<QScrollBar>(window, "Scrollsmall")->isEnabled());
@@ -213,7 +235,7 @@ void TakeSnapshotWindowTest::LowercaseDTogglesDebugModeAndStillTypes() {
     QCOMPARE(description->toPlainText(), QString("ad"));
     QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"Debug mode has been set"});
 
-    QTest::keyClick(description, Qt::Key_D, Qt::ShiftModifier);  // "D": nothing special
+    QTest::keyClick(description, 'D');  // nothing special
     QVERIFY(window.DebugMode());
     QCOMPARE(description->toPlainText(), QString("adD"));
 

@@ -14,8 +14,9 @@ namespace corvina::test {
 std::optional<QString> ScriptedDialogs::ChooseOpenFile(QWidget*, const FileDialogRequest& request) {
     Requests.push_back(request);
     if (Answers.empty()) return std::nullopt;
-    std::optional<QString> answer = Answers.front();
+    const QString answer = Answers.front();
     Answers.pop_front();
+    if (answer.isEmpty()) return std::nullopt;
     return answer;
 }
 

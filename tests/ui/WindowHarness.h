@@ -33,7 +33,7 @@ class ScriptedDialogs : public FileDialogs {
 public:
     std::optional<QString> ChooseOpenFile(QWidget* parent, const FileDialogRequest& request) override;
     std::optional<QString> ChooseSaveFile(QWidget* parent, const FileDialogRequest& request) override;
-    std::deque<std::optional<QString>> Answers;
+    std::deque<QString> Answers;  // "" cancels
     std::vector<FileDialogRequest> Requests;
 };
 
