@@ -10,6 +10,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "ui/GridLook.h"
 #include "ui/Twips.h"
 #include "ui/WindowPrinter.h"
 
@@ -44,10 +45,7 @@ void DebugWindow::BuildControls() {
     grid_->setHorizontalHeaderLabels({"Directory", "Attributes"});
     grid_->setColumnWidth(0, TwipsToPixels(4000, *this));
     grid_->setColumnWidth(1, TwipsToPixels(1000, *this));
-    grid_->horizontalHeader()->setStretchLastSection(true);
-    grid_->verticalHeader()->setVisible(false);
-    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid_->setWordWrap(false);
+    SetGridLook(*grid_);
     layout->addWidget(grid_, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -86,8 +84,8 @@ void DebugWindow::ShowStop(const QString& title, const std::vector<DebugEntry>& 
     grid_->setRowCount(static_cast<int>(entries.size()));
     int row = 0;
     for (const DebugEntry& entry : entries) {
-        grid_->setItem(row, 0, new QTableWidgetItem(QString::fromStdString(entry.Path)));
-        grid_->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(entry.Attributes)));
+        SetGridCell(*grid_, row, 0, QString::fromStdString(entry.Path));
+        SetGridCell(*grid_, row, 1, QString::fromStdString(entry.Attributes));
         ++row;
     }
     grid_->scrollToTop();

@@ -1,11 +1,14 @@
 #include "ui/FileErrorsWindow.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "ui/GridLook.h"
 #include "ui/Twips.h"
 #include "ui/WindowPrinter.h"
 
@@ -34,16 +37,15 @@ FileErrorsWindow::FileErrorsWindow(FileDialogs& dialogs, Prompter& prompter, QWi
     grid_ = new QTableWidget(0, 2, this);
     grid_->setObjectName("grderr");
     grid_->setHorizontalHeaderLabels({"File", "Error"});
-    grid_->setColumnWidth(0, TwipsToPixels(3000, *this));
+    grid_->setColumnWidth(0, TwipsToPixels(4800, *this));  // paths need more room than messages
     grid_->setColumnWidth(1, TwipsToPixels(5000, *this));
-    grid_->horizontalHeader()->setStretchLastSection(true);
-    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid_->setWordWrap(false);
+    SetGridLook(*grid_);
     layout->addWidget(grid_, 1);
 
     connect(exitItem, &QAction::triggered, this, &QWidget::close);
     connect(printItem, &QAction::triggered, this, [this]() { PrintWindowImage(*this, dialogs_, prompter_); });
-    resize(TwipsToPixels(6840, *this), TwipsToPixels(5910, *this));
+    // Wide enough for the bold heading and a useful part of each path.
+    resize(std::max(TwipsToPixels(6840, *this), sizeHint().width() + 120), TwipsToPixels(5910, *this));
 }
 
 void FileErrorsWindow::ShowErrors(const std::vector<ErrorEntry>& errors) {
@@ -52,8 +54,8 @@ void FileErrorsWindow::ShowErrors(const std::vector<ErrorEntry>& errors) {
     int row = 0;
     for (const ErrorEntry& entry : errors) {
         // fromStdString replaces bytes that are not UTF-8, so odd names stay readable.
-        grid_->setItem(row, 0, new QTableWidgetItem(QString::fromStdString(entry.File)));
-        grid_->setItem(row, 1, new QTableWidgetItem(QString::fromStdString(entry.Error)));
+        SetGridCell(*grid_, row, 0, QString::fromStdString(entry.File));
+        SetGridCell(*grid_, row, 1, QString::fromStdString(entry.Error));
         ++row;
     }
     grid_->scrollToTop();
