@@ -15,6 +15,7 @@ int RunCli(int argc, char** argv) {
     AddListCommand(app, &exitCode);
     AddInfoCommand(app, &exitCode);
     AddDeleteCommand(app, &exitCode);
+    AddAnalyseCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);

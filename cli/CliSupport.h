@@ -59,6 +59,7 @@ void AddSnapshotCommand(CLI::App& app, int* exitCode);
 void AddListCommand(CLI::App& app, int* exitCode);
 void AddInfoCommand(CLI::App& app, int* exitCode);
 void AddDeleteCommand(CLI::App& app, int* exitCode);
+void AddAnalyseCommand(CLI::App& app, int* exitCode);
 
 // Runs the tool; returns the exit code.
 int RunCli(int argc, char** argv);
