@@ -96,7 +96,7 @@ std::string MissingFiles(std::string_view key, std::string_view otherKey, PathSt
                InTree("Filedir", style);
     };
     return "WITH missing(Dir, Name) AS (" + side(key) + " EXCEPT " + side(otherKey) +
-           " ORDER BY 1, 2) SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr "
+           " ORDER BY 1, 2 LIMIT -1) SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr "
            "FROM missing CROSS JOIN files a WHERE a.Snapshot = " + std::string(key) +
            " AND a.Filedir = (missing.Dir COLLATE BINARY) AND a.Filename = (missing.Name COLLATE BINARY) ORDER BY 3 DESC, a.Filedir, a.Filename" +
            std::string(kRowLimit);

@@ -2,7 +2,7 @@
 // grid fill, chart data) on a snapshot database, at the base path and at a
 // directory two levels below it, and prints each query's plan:
 //
-//   analysis_bench DATABASE [RUNS]
+//   analysis_bench DATABASE [RUNS [CODE...]]
 //
 // The prime snapshot is the newest, the compare snapshot the one before it
 // (analysis_bench_data writes such a pair). The directory two levels down is
@@ -107,7 +107,10 @@ int main(int argc, char** argv) {
     bool allMet = true;
     std::printf("%-24s %12s %7s %12s %7s %10s %10s\n", "analysis", "base ms", "rows", "down ms", "rows", "target b",
                 "target d");
+    std::vector<int> only;
+    for (int i = 3; i < argc; ++i) only.push_back(std::atoi(argv[i]));
     for (const auto& entry : AnalysisCatalogue()) {
+        if (!only.empty() && std::find(only.begin(), only.end(), entry.Code) == only.end()) continue;
         Timing timings[2];
         std::string dirs[2] = {base, down};
         for (int d = 0; d < 2; ++d) {
@@ -124,7 +127,7 @@ int main(int argc, char** argv) {
             timings[d] = TimeKind(db, prompter, state, runs);
             if (d == 0) {
                 GridSettings settings;
-                BuildAnalysisQuery(state, settings);
+                BuildAnalysisQuery(state, settings, EstimateQueryHints(db, state));
                 std::printf("  plan of %s:\n", std::string(entry.Name).c_str());
                 PrintPlan(db, settings.TotalSql);
                 PrintPlan(db, settings.AnalysisSql);
