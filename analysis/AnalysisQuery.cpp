@@ -156,11 +156,11 @@ void BuildSql(int kind, PathStyle style, const QueryHints& hints, GridSettings& 
             total = "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" + c;
             break;
         case ChangedFiles:
-            sql = "SELECT a.Filename, a.Filedir, b.Filesize - a.Filesize, a.Filesize, a.Filedate, b.Filesize, "
-                  "b.Filedate FROM files a, files b WHERE a.Snapshot = :d1 AND " + InTree("a.Filedir", style) +
-                  " AND b.Snapshot = :d2 AND b.Filedir = a.Filedir" + c + " AND b.Filename = a.Filename" + c +
-                  " AND (a.Filesize <> b.Filesize OR a.Filedate <> b.Filedate)"
-                  " ORDER BY 3 DESC, a.Filedir, a.Filename" + std::string(kRowLimit);
+            // Each snapshot's files of the tree in index order; FileListMerge
+            // pairs them up (a lookup per file costs a million seeks).
+            sql = "SELECT Filedir, Filename, Filesize, Filedate FROM files WHERE Snapshot = :k AND " +
+                  InTree("Filedir", style) + " ORDER BY Filedir" + c + ", Filename" + c;
+            grid.AnalysisSql.Engine = QueryEngine::ChangedFilesMerge;
             break;
         case NewFiles:
             sql = MissingFiles(":d1", ":d2", style);
@@ -174,15 +174,11 @@ void BuildSql(int kind, PathStyle style, const QueryHints& hints, GridSettings& 
                   std::string(kRowLimit);
             break;
         case DuplicateFiles:
-            // A file is listed when its name occurs in at least two directories
-            // of the tree: the names are found in one pass over the tree (a name
-            // with two directories has a smallest and a largest that differ),
-            // then only their rows are read, by name.
-            sql = "WITH dup(Name) AS (SELECT Filename FROM files WHERE Snapshot = :d1 AND " + InTree("Filedir", style) +
-                  " GROUP BY Filename" + c + " HAVING min(Filedir" + c + ") <> max(Filedir" + c + ")" + c +
-                  ") SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate FROM dup, files a WHERE a.Snapshot = :d1"
-                  " AND a.Filename = dup.Name" + c + " AND " + InTree("a.Filedir", style) +
-                  " ORDER BY a.Filename, a.Filedir" + std::string(kRowLimit);
+            // The names of the tree's files, counted in memory by FileListMerge
+            // (the engine would sort every name of the tree).
+            sql = "SELECT Filename, Filedir, rowid FROM files WHERE Snapshot = :d1 AND " + InTree("Filedir", style) +
+                  " ORDER BY Filedir";
+            grid.AnalysisSql.Engine = QueryEngine::DuplicateNames;
             break;
         default:  // RecentlyChangedFiles
             sql = FilesOfTree(fileColumns, ":d1", "", "a.Filedate DESC, a.Filedir, a.Filename", style, hints);
@@ -227,6 +223,11 @@ void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const Qu
     for (BoundQuery* query : {&grid.AnalysisSql, &grid.TotalSql}) {
         if (query->Empty()) continue;
         for (const auto& param : params) {
+            // The merge binds its snapshot parameter from :d1 and :d2.
+            if (query->Engine != QueryEngine::Sql && (param.first == ":d1" || param.first == ":d2")) {
+                query->Params.push_back(param);
+                continue;
+            }
             const std::string& sql = query->Sql;
             for (std::size_t at = sql.find(param.first); at != std::string::npos; at = sql.find(param.first, at + 1)) {
                 std::size_t after = at + param.first.size();

@@ -22,6 +22,7 @@
 #include "analysis/AnalysisQuery.h"
 #include "analysis/AnalysisRun.h"
 #include "analysis/DirectoryTotal.h"
+#include "analysis/FileListMerge.h"
 #include "analysis/GridLayout.h"
 #include "store/Catalogue.h"
 #include "store/SnapshotDatabase.h"
@@ -45,7 +46,7 @@ public:
 void PrintPlan(DatabaseState& db, const BoundQuery& query) {
     if (query.Empty()) return;
     SQLite::Statement plan(*db.SnapshotDatabase, "EXPLAIN QUERY PLAN " + query.Sql);
-    for (const auto& [name, value] : query.Params) plan.bind(name, value);
+    BindParams(plan, query);
     while (plan.executeStep()) std::printf("      %s\n", plan.getColumn(3).getText());
 }
 
