@@ -156,10 +156,10 @@ void BuildSql(int kind, PathStyle style, const QueryHints& hints, GridSettings& 
             total = "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" + c;
             break;
         case ChangedFiles:
-            // Each snapshot's files of the tree in index order; FileListMerge
-            // pairs them up (a lookup per file costs a million seeks).
-            sql = "SELECT Filedir, Filename, Filesize, Filedate FROM files WHERE Snapshot = :k AND " +
-                  InTree("Filedir", style) + " ORDER BY Filedir" + c + ", Filename" + c;
+            // The files of the tree in both snapshots, read once; FileListMerge
+            // pairs them up in memory (a lookup per file costs a million seeks).
+            sql = "SELECT a.Snapshot = :d1, a.Filedir, a.Filename, a.Filesize, a.Filedate FROM " +
+                  FilesSource(hints) + " WHERE a.Snapshot IN (:d1, :d2) AND " + InTree("a.Filedir", style);
             grid.AnalysisSql.Engine = QueryEngine::ChangedFilesMerge;
             break;
         case NewFiles:
@@ -223,11 +223,6 @@ void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const Qu
     for (BoundQuery* query : {&grid.AnalysisSql, &grid.TotalSql}) {
         if (query->Empty()) continue;
         for (const auto& param : params) {
-            // The merge binds its snapshot parameter from :d1 and :d2.
-            if (query->Engine != QueryEngine::Sql && (param.first == ":d1" || param.first == ":d2")) {
-                query->Params.push_back(param);
-                continue;
-            }
             const std::string& sql = query->Sql;
             for (std::size_t at = sql.find(param.first); at != std::string::npos; at = sql.find(param.first, at + 1)) {
                 std::size_t after = at + param.first.size();

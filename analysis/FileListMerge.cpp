@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
+#include <sqlite3.h>
+
+#include <SQLiteCpp/Exception.h>
 #include <SQLiteCpp/Statement.h>
 
 namespace corvina {
@@ -25,36 +29,80 @@ std::string_view Text(const SQLite::Statement& statement, int column) {
     return {static_cast<const char*>(value.getBlob()), static_cast<std::size_t>(value.getBytes())};
 }
 
-std::string ParamValue(const BoundQuery& query, std::string_view name) {
-    for (const auto& [key, value] : query.Params)
-        if (key == name) return value;
-    return {};
-}
+// A scan of a million rows through the engine's own calls: the wrapper's
+// column objects cost as much again as the scan itself.
+class RawScan {
+public:
+    RawScan(SQLite::Database& db, const BoundQuery& query) : db_(db.getHandle()) {
+        sqlite3_stmt* statement = nullptr;
+        int rc = sqlite3_prepare_v2(db_, query.Sql.c_str(), static_cast<int>(query.Sql.size()), &statement, nullptr);
+        statement_.reset(statement);
+        if (rc != SQLITE_OK) throw SQLite::Exception(db_, rc);
+        for (const auto& [name, value] : query.Params) {
+            int index = sqlite3_bind_parameter_index(statement, name.c_str());
+            if (index <= 0) continue;
+            rc = sqlite3_bind_text(statement, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+            if (rc != SQLITE_OK) throw SQLite::Exception(db_, rc);
+        }
+    }
+    bool Step() {
+        int rc = sqlite3_step(statement_.get());
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
+        throw SQLite::Exception(db_, rc);
+    }
+    std::string_view Text(int column) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_.get(), column));
+        int bytes = sqlite3_column_bytes(statement_.get(), column);
+        return text == nullptr ? std::string_view() : std::string_view(text, static_cast<std::size_t>(bytes));
+    }
+    std::int64_t Int(int column) const { return sqlite3_column_int64(statement_.get(), column); }
 
-// One side of the merge: the current file of one snapshot's ordered list.
-struct FileCursor {
-    FileCursor(SQLite::Database& db, const BoundQuery& scan, std::string_view keyParam) : statement(db, scan.Sql) {
-        BindParams(statement, scan);
-        statement.bind(":k", ParamValue(scan, keyParam));
-        Advance();
-    }
-    void Advance() {
-        valid = statement.executeStep();
-        if (!valid) return;
-        dir.assign(Text(statement, 0));
-        name.assign(Text(statement, 1));
-        size = statement.getColumn(2).getInt64();
-        date.assign(Text(statement, 3));
-    }
-    SQLite::Statement statement;
-    bool valid = false;
-    std::string dir, name, date;
-    std::int64_t size = 0;
+private:
+    struct Finalize {
+        void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+    };
+    sqlite3* db_;
+    std::unique_ptr<sqlite3_stmt, Finalize> statement_;
 };
 
-struct ChangedRow {
-    std::string Name, Dir, DateA, DateB;
-    std::int64_t SizeA = 0, SizeB = 0;
+std::uint64_t HashName(std::string_view name, PathStyle style, std::uint64_t seed = 1469598103934665603ULL) {
+    std::uint64_t hash = seed;  // FNV-1a
+    for (char c : name) {
+        hash ^= static_cast<unsigned char>(style == PathStyle::Windows ? Fold(c) : c);
+        hash *= 1099511628211ULL;
+    }
+    return hash ^ (hash >> 29);
+}
+
+// Directory texts once each: a tree of a million files has some ten thousand
+// directories, and a scan brings each directory's files together. Each text
+// has its own number; texts that the path style counts as equal share a
+// match number.
+class DirIds {
+public:
+    explicit DirIds(PathStyle style) : style_(style) {}
+    int Id(std::string_view dir) {
+        if (last_ >= 0 && dir == texts_[static_cast<std::size_t>(last_)]) return last_;
+        auto [it, added] = ids_.try_emplace(std::string(dir), static_cast<int>(texts_.size()));
+        if (added) {
+            texts_.emplace_back(dir);
+            auto match = matches_.try_emplace(FoldedKey(dir, style_), it->second);
+            matchOf_.push_back(match.first->second);
+        }
+        last_ = it->second;
+        return last_;
+    }
+    const std::string& Text(int id) const { return texts_[static_cast<std::size_t>(id)]; }
+    int Match(int id) const { return matchOf_[static_cast<std::size_t>(id)]; }
+
+private:
+    PathStyle style_;
+    std::unordered_map<std::string, int> ids_;
+    std::unordered_map<std::string, int> matches_;
+    std::vector<std::string> texts_;
+    std::vector<int> matchOf_;
+    int last_ = -1;
 };
 
 }  // namespace
@@ -78,37 +126,88 @@ void BindParams(SQLite::Statement& statement, const BoundQuery& query) {
 
 std::vector<Record> CollectChangedFiles(SQLite::Database& db, const BoundQuery& scan, PathStyle style,
                                         std::size_t limit) {
-    FileCursor a(db, scan, ":d1");
-    FileCursor b(db, scan, ":d2");
-    std::vector<ChangedRow> rows;
-    while (a.valid && b.valid) {
-        int order = CompareNames(a.dir, b.dir, style);
-        if (order == 0) order = CompareNames(a.name, b.name, style);
-        if (order < 0) {
-            a.Advance();
-        } else if (order > 0) {
-            b.Advance();
-        } else {
-            if (a.size != b.size || a.date != b.date) rows.push_back({a.name, a.dir, a.date, b.date, a.size, b.size});
-            a.Advance();
-            b.Advance();
+    // Every file of the tree in both snapshots, in one pass; texts go into one
+    // buffer so that a million files cost a few allocations.
+    struct File {
+        int Dir;
+        std::uint32_t Name, NameLength, Date, DateLength;
+        std::int64_t Size;
+    };
+    std::string text;
+    auto keep = [&text](std::string_view value) {
+        auto offset = static_cast<std::uint32_t>(text.size());
+        text.append(value);
+        return offset;
+    };
+    auto view = [&text](std::uint32_t offset, std::uint32_t length) {
+        return std::string_view(text).substr(offset, length);
+    };
+    DirIds dirs(style);
+    std::vector<File> prime;
+    std::vector<File> compare;
+    RawScan list(db, scan);
+    while (list.Step()) {
+        std::string_view name = list.Text(2);
+        std::string_view date = list.Text(4);
+        File file{dirs.Id(list.Text(1)), 0, static_cast<std::uint32_t>(name.size()), 0,
+                  static_cast<std::uint32_t>(date.size()), list.Int(3)};
+        file.Name = keep(name);
+        file.Date = keep(date);
+        (list.Int(0) != 0 ? prime : compare).push_back(file);
+    }
+
+    // The compare snapshot's files by directory and name.
+    auto hash = [&](const File& f) {
+        return HashName(view(f.Name, f.NameLength), style,
+                        1469598103934665603ULL ^ static_cast<std::uint64_t>(dirs.Match(f.Dir)));
+    };
+    std::size_t size = 1024;
+    while (size < compare.size() * 2) size *= 2;
+    constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
+    std::vector<std::uint32_t> slots(size, kEmpty);
+    const std::size_t mask = size - 1;
+    for (std::uint32_t i = 0; i < compare.size(); ++i) {
+        std::size_t at = hash(compare[i]) & mask;
+        while (slots[at] != kEmpty) at = (at + 1) & mask;
+        slots[at] = i;
+    }
+    auto find = [&](const File& f) -> const File* {
+        for (std::size_t at = hash(f) & mask; slots[at] != kEmpty; at = (at + 1) & mask) {
+            const File& other = compare[slots[at]];
+            if (dirs.Match(other.Dir) == dirs.Match(f.Dir) &&
+                CompareNames(view(other.Name, other.NameLength), view(f.Name, f.NameLength), style) == 0) {
+                return &other;
+            }
+        }
+        return nullptr;
+    };
+
+    struct Change {
+        const File* A;
+        const File* B;
+        std::int64_t Delta() const { return B->Size - A->Size; }
+    };
+    std::vector<Change> changes;
+    for (const File& a : prime) {
+        const File* b = find(a);
+        if (b != nullptr && (a.Size != b->Size || view(a.Date, a.DateLength) != view(b->Date, b->DateLength))) {
+            changes.push_back({&a, b});
         }
     }
-    auto before = [style](const ChangedRow& x, const ChangedRow& y) {
-        std::int64_t cx = x.SizeB - x.SizeA;
-        std::int64_t cy = y.SizeB - y.SizeA;
-        if (cx != cy) return cx > cy;
-        if (int d = CompareNames(x.Dir, y.Dir, style)) return d < 0;
-        return CompareNames(x.Name, y.Name, style) < 0;
+    auto before = [&](const Change& x, const Change& y) {
+        if (x.Delta() != y.Delta()) return x.Delta() > y.Delta();
+        if (int d = CompareNames(dirs.Text(x.A->Dir), dirs.Text(y.A->Dir), style)) return d < 0;
+        return CompareNames(view(x.A->Name, x.A->NameLength), view(y.A->Name, y.A->NameLength), style) < 0;
     };
-    std::size_t keep = std::min(limit, rows.size());
-    std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(keep), rows.end(), before);
+    std::size_t count = std::min(limit, changes.size());
+    std::partial_sort(changes.begin(), changes.begin() + static_cast<std::ptrdiff_t>(count), changes.end(), before);
     std::vector<Record> records;
-    records.reserve(keep);
-    for (std::size_t i = 0; i < keep; ++i) {
-        ChangedRow& row = rows[i];
-        records.push_back({std::move(row.Name), std::move(row.Dir), row.SizeB - row.SizeA, row.SizeA,
-                           std::move(row.DateA), row.SizeB, std::move(row.DateB)});
+    records.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const File& a = *changes[i].A;
+        const File& b = *changes[i].B;
+        records.push_back({std::string(view(a.Name, a.NameLength)), dirs.Text(a.Dir), changes[i].Delta(), a.Size,
+                           std::string(view(a.Date, a.DateLength)), b.Size, std::string(view(b.Date, b.DateLength))});
     }
     return records;
 }
@@ -173,14 +272,7 @@ private:
         bool Duplicate;
     };
 
-    std::uint64_t Hash(std::string_view name) const {
-        std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
-        for (char c : name) {
-            hash ^= static_cast<unsigned char>(style_ == PathStyle::Windows ? Fold(c) : c);
-            hash *= 1099511628211ULL;
-        }
-        return hash ^ (hash >> 29);
-    }
+    std::uint64_t Hash(std::string_view name) const { return HashName(name, style_); }
 
     void Grow() {
         std::vector<Slot> old;
@@ -210,26 +302,14 @@ std::vector<Record> CollectDuplicateFiles(SQLite::Database& db, const BoundQuery
         int Dir;
         std::int64_t Rowid;
     };
-    // Directory texts once each: a tree of a million files has some ten
-    // thousand directories, and the scan brings each directory's files together.
-    std::vector<std::string> dirs;
-    std::unordered_map<std::string, int> dirIds;
+    DirIds dirs(style);
     NameTable names(style, 1024);
     std::vector<FileRef> files;
 
-    SQLite::Statement list(db, scan.Sql);
-    BindParams(list, scan);
-    std::string lastDir;
-    int dir = -1;
-    while (list.executeStep()) {
-        std::string_view dirText = Text(list, 1);
-        if (dir < 0 || dirText != lastDir) {
-            lastDir.assign(dirText);
-            auto [it, added] = dirIds.try_emplace(FoldedKey(dirText, style), static_cast<int>(dirs.size()));
-            if (added) dirs.push_back(lastDir);
-            dir = it->second;
-        }
-        files.push_back({names.Add(Text(list, 0), dir), dir, list.getColumn(2).getInt64()});
+    RawScan list(db, scan);
+    while (list.Step()) {
+        int dir = dirs.Id(list.Text(1));
+        files.push_back({names.Add(list.Text(0), dirs.Match(dir)), dir, list.Int(2)});
     }
 
     std::vector<FileRef> duplicates;
@@ -239,7 +319,7 @@ std::vector<Record> CollectDuplicateFiles(SQLite::Database& db, const BoundQuery
         if (x.Name != y.Name) {
             if (int n = CompareNames(names.Text(x.Name), names.Text(y.Name), style)) return n < 0;
         }
-        return CompareNames(dirs[static_cast<std::size_t>(x.Dir)], dirs[static_cast<std::size_t>(y.Dir)], style) < 0;
+        return CompareNames(dirs.Text(x.Dir), dirs.Text(y.Dir), style) < 0;
     };
     std::size_t keep = std::min(limit, duplicates.size());
     std::partial_sort(duplicates.begin(), duplicates.begin() + static_cast<std::ptrdiff_t>(keep), duplicates.end(),

@@ -1,7 +1,7 @@
 #pragma once
 // Two file analyses whose join the database engine would do one row at a time
-// (a lookup per file, or a sort of every name) are done here in one ordered
-// pass over each snapshot's file list, with the same rows and order as the
+// (a lookup per file, or a sort of every name) are done here in one pass over
+// the tree's file list and a table in memory, with the same rows and order as the
 // queries they stand for:
 //
 //  ChangedFiles: the files of the tree present in both snapshots whose size or
@@ -31,9 +31,8 @@ namespace corvina {
 
 using Record = std::vector<CellValue>;
 
-// The scan query lists one snapshot's files of the tree as (Filedir, Filename,
-// Filesize, Filedate) ordered by directory and name; its snapshot is the
-// parameter :k, bound to :d1 and then to :d2 of the query's parameters.
+// The scan query lists the files of the tree in both snapshots as (is in the
+// prime snapshot, Filedir, Filename, Filesize, Filedate), in any order.
 std::vector<Record> CollectChangedFiles(SQLite::Database& db, const BoundQuery& scan, PathStyle style,
                                         std::size_t limit);
 
