@@ -59,7 +59,9 @@ ColumnSettings SettingsOf(int kind) {
 void SetColumns(int kind, const AnalysisState& state, GridSettings& grid) {
     ColumnSettings settings = SettingsOf(kind);
     grid.ColumnCount = settings.Count;
-    for (int i = 0; i < settings.Count; ++i) grid.ColumnFormat[static_cast<std::size_t>(i)] = settings.Formats[static_cast<std::size_t>(i)];
+    for (std::size_t i = 0; i < static_cast<std::size_t>(settings.Count); ++i) {
+        grid.ColumnFormat[i] = settings.Formats[i];
+    }
     if (settings.PercentColumn >= 0) {
         auto column = static_cast<std::size_t>(settings.PercentColumn);
         grid.PercentSource[column] = settings.PercentField;
@@ -70,17 +72,14 @@ void SetColumns(int kind, const AnalysisState& state, GridSettings& grid) {
     if (settings.Chart >= 0) grid.ChartColumn = settings.Chart;
 }
 
-// The file analyses of one snapshot over the tree: select list, extra
-// conditions, order.
 // The files of a tree. When the tree holds most of the table's rows, one pass
 // over the table is cheaper than the index range and a row lookup per file.
 std::string FilesSource(const QueryHints& hints) { return hints.WideTree ? "files a NOT INDEXED" : "files a"; }
 
-std::string FilesOfTree(std::string_view select, std::string_view key, const std::string& extra,
-                        std::string_view order, PathStyle style, const QueryHints& hints) {
-    return std::string("SELECT ") + std::string(select) + " FROM " + FilesSource(hints) +
-           " WHERE a.Snapshot = " + std::string(key) +
-           " AND " + InTree("a.Filedir", style) + extra + " ORDER BY " + std::string(order) + std::string(kRowLimit);
+// A file analysis of the prime snapshot over the tree: select list and order.
+std::string FilesOfTree(std::string_view select, std::string_view order, PathStyle style, const QueryHints& hints) {
+    return "SELECT " + std::string(select) + " FROM " + FilesSource(hints) + " WHERE a.Snapshot = :d1 AND " +
+           InTree("a.Filedir", style) + " ORDER BY " + std::string(order) + std::string(kRowLimit);
 }
 
 // The files of the tree in snapshot key whose directory and name the other
@@ -95,11 +94,14 @@ std::string MissingFiles(std::string_view key, std::string_view otherKey, PathSt
         return "SELECT Filedir" + c + ", Filename" + c + " FROM files WHERE Snapshot = " + std::string(k) + " AND " +
                InTree("Filedir", style);
     };
+    // The ORDER BY makes the engine merge; LIMIT -1 keeps it from dropping
+    // the order of a subquery. The rows found are this snapshot's own texts,
+    // so they are read back byte for byte through the index.
     return "WITH missing(Dir, Name) AS (" + side(key) + " EXCEPT " + side(otherKey) +
            " ORDER BY 1, 2 LIMIT -1) SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr "
            "FROM missing CROSS JOIN files a WHERE a.Snapshot = " + std::string(key) +
-           " AND a.Filedir = (missing.Dir COLLATE BINARY) AND a.Filename = (missing.Name COLLATE BINARY) ORDER BY 3 DESC, a.Filedir, a.Filename" +
-           std::string(kRowLimit);
+           " AND a.Filedir = (missing.Dir COLLATE BINARY) AND a.Filename = (missing.Name COLLATE BINARY)"
+           " ORDER BY 3 DESC, a.Filedir, a.Filename" + std::string(kRowLimit);
 }
 
 std::string MissingDirs(std::string_view key, std::string_view otherKey, PathStyle style) {
@@ -152,7 +154,7 @@ void BuildSql(int kind, PathStyle style, const QueryHints& hints, GridSettings& 
             total = "SELECT 'Total for ' || :s, TotsizeF, ' ', ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :qf" + c;
             break;
         case FilesInTree:
-            sql = FilesOfTree(fileColumns, ":d1", "", "a.Filesize DESC, a.Filedir, a.Filename", style, hints);
+            sql = FilesOfTree(fileColumns, "a.Filesize DESC, a.Filedir, a.Filename", style, hints);
             total = "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" + c;
             break;
         case ChangedFiles:
@@ -181,7 +183,7 @@ void BuildSql(int kind, PathStyle style, const QueryHints& hints, GridSettings& 
             grid.AnalysisSql.Engine = QueryEngine::DuplicateNames;
             break;
         default:  // RecentlyChangedFiles
-            sql = FilesOfTree(fileColumns, ":d1", "", "a.Filedate DESC, a.Filedir, a.Filename", style, hints);
+            sql = FilesOfTree(fileColumns, "a.Filedate DESC, a.Filedir, a.Filename", style, hints);
             break;
     }
 }
