@@ -1,0 +1,72 @@
+#pragma once
+// The directory walk: lists each directory once, hands a row for every
+// collected file, a files entry and, after its subdirectories, a directory
+// entry to a sink, and keeps the run counters, the error list and the debug
+// list. It knows nothing of the database: the sink belongs to the snapshot run.
+//
+// Error policy: a failure of the file system is data. It goes into the error
+// list and the walk goes on, until the 101st error ends the walk. A row the
+// sink refuses ends the walk as an abort does (the sink has said why).
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "capture/FileSystem.h"
+#include "capture/SnapshotRun.h"
+#include "store/RowWriter.h"
+
+namespace corvina {
+
+// Receives the rows of a walk, in the walk's order. false means the row was
+// not written and the run must stop; the sink has reported it.
+class RowSink {
+public:
+    virtual ~RowSink() = default;
+    virtual bool FileRow(const FileRowInput& row) = 0;
+    virtual bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files,
+                        double bytes) = 0;
+};
+
+// After this many errors the walk gives up.
+inline constexpr int kMaxErrors = 100;
+// The status text is refreshed after every this many files of a directory.
+inline constexpr int kStatusEveryFiles = 101;
+
+struct WalkOptions {
+    bool CollectFiles = false;
+    std::int64_t SizeThreshold = 0;
+    bool CrossFileSystems = false;
+    PathStyle Style = kNativePathStyle;
+};
+
+// What a walk leaves behind for the run.
+struct WalkResult {
+    RunCounters Counters;
+    std::vector<ErrorEntry> ErrorList;
+    std::int64_t Files = 0;  // the base directory's subtree totals
+    double Bytes = 0;
+    bool RowFailed = false;  // the sink refused a row (AbortFlag is then set)
+
+    int ErrorCount() const { return static_cast<int>(ErrorList.size()); }
+};
+
+// Walks basePath (as entered: no trailing separator, "/" for the root).
+// Prompter gets "Snapshot aborted due to excessive number of errors" on the 101st error.
+WalkResult WalkDirectory(const std::string& basePath, const WalkOptions& options, FileSystem& fileSystem,
+                         RowSink& sink, RunControl& control, WalkObserver& observer, Prompter& prompter);
+
+// The order in which subdirectories are visited: ascending by upper-cased
+// name, byte by byte; names equal once upper-cased keep the order the
+// classic exchange sort (compare every later position, swap when greater)
+// leaves them in. Returns positions into names.
+std::vector<std::size_t> SortNames(const std::vector<std::string_view>& names);
+
+// The exchange sort itself, quadratic: the reference for ties.
+std::vector<std::size_t> ExchangeSortNames(const std::vector<std::string_view>& names);
+
+// The attribute text of the debug list: the decimal value left-aligned in 8 characters.
+std::string AttributeText(int attributes);
+
+}  // namespace corvina

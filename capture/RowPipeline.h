@@ -1,0 +1,91 @@
+#pragma once
+// The sinks of a snapshot run. DirectRowSink writes each row at once through
+// the RowWriter. RowPipeline hands the rows to a writer thread in batches, so
+// that the walk reads the disk while the database engine writes: the walk
+// thread owns nothing of the database until Finish has joined the writer.
+//
+// Error policy: the writer reports a failed row through the RowWriter's
+// prompter and stops writing; the walk learns of it at its next row (the run
+// is rolled back, so rows the walk produced meanwhile are of no account).
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/DirectoryWalk.h"
+#include "store/RowWriter.h"
+
+namespace corvina {
+
+class DirectRowSink final : public RowSink {
+public:
+    explicit DirectRowSink(RowWriter& writer) : writer_(writer) {}
+    bool FileRow(const FileRowInput& row) override { return writer_.WriteFileRow(row); }
+    bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes) override {
+        return writer_.WriteDirRow(entryType, entryName, files, bytes);
+    }
+
+private:
+    RowWriter& writer_;
+};
+
+class RowPipeline final : public RowSink {
+public:
+    // The writer is used on the pipeline's thread only, from construction to Finish.
+    explicit RowPipeline(RowWriter& writer);
+    ~RowPipeline() override;
+    RowPipeline(const RowPipeline&) = delete;
+    RowPipeline& operator=(const RowPipeline&) = delete;
+
+    bool FileRow(const FileRowInput& row) override;
+    bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes) override;
+
+    // Writes what is queued (or drops it when discard is true) and joins the
+    // writer. true when every row was written.
+    bool Finish(bool discard);
+
+private:
+    struct Record {
+        bool IsFile = false;
+        char EntryType = '2';
+        std::size_t NameStart = 0, NameLength = 0;
+        std::size_t DirStart = 0, DirLength = 0;
+        std::int64_t Count = 0;  // file size, or the entry's file count
+        double Bytes = 0;
+        int Attributes = 0;
+        DateTime Date;
+    };
+    struct Batch {
+        std::string Bytes;
+        std::vector<Record> Records;
+        void Clear() {
+            Bytes.clear();
+            Records.clear();
+        }
+    };
+
+    void Flush();
+    void WriterLoop();
+    bool WriteBatch(const Batch& batch);
+
+    RowWriter& writer_;
+    std::unique_ptr<Batch> current_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::unique_ptr<Batch>> full_;
+    std::vector<std::unique_ptr<Batch>> free_;
+    int batchesOut_ = 0;  // batches in existence: bounds the memory
+    bool closing_ = false;
+    std::atomic<bool> discard_{false};
+    std::atomic<bool> failed_{false};
+    bool finished_ = false;
+    std::thread thread_;
+};
+
+}  // namespace corvina

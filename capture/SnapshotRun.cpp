@@ -1,0 +1,218 @@
+// The snapshot run: checks, key, walk, Control row. Everything the run writes
+// goes into one transaction that is committed together with the Control row;
+// an abort, the error limit or any failed write leaves the transaction to roll
+// back, so a run never leaves part of a snapshot behind, not even after a
+// crash.
+//
+// Error policy: every message goes through the prompter; wrapper exceptions
+// are caught here, once, and turn the run into RunOutcome::Failed.
+
+#include <SQLiteCpp/Transaction.h>
+
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+#include "capture/DirectoryWalk.h"
+#include "capture/RowPipeline.h"
+#include "capture/SnapshotRun.h"
+#include "store/Catalogue.h"
+
+namespace corvina {
+
+namespace {
+
+constexpr std::size_t kMaxDescription = 255;
+
+// Characters of a UTF-8 text (continuation bytes do not count).
+std::size_t CharacterCount(std::string_view text) {
+    std::size_t count = 0;
+    for (unsigned char c : text) {
+        if ((c & 0xC0) != 0x80) ++count;
+    }
+    return count;
+}
+
+std::string Trimmed(std::string_view text) {
+    auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    auto last = text.find_last_not_of(' ');
+    return std::string(text.substr(first, last - first + 1));
+}
+
+bool CheckTexts(const SnapshotRequest& request, Prompter& prompter) {
+    if (request.Description.empty()) {
+        ShowMessage(prompter, "Enter a Snapshot description");
+        return false;
+    }
+    if (Trimmed(request.BasePath).empty()) {
+        ShowMessage(prompter, "Select a directory or path");
+        return false;
+    }
+    if (CharacterCount(request.Description) > kMaxDescription) {
+        ShowMessage(prompter, "The Snapshot description is longer than 255 characters (" +
+                                  std::to_string(CharacterCount(request.Description)) + ")",
+                    Icon::Exclamation);
+        return false;
+    }
+    return true;
+}
+
+std::string NotADirectoryText(std::string_view path, std::string_view reason) {
+    return "The path " + std::string(path) + " is not an existing directory (" + std::string(reason) + ")";
+}
+
+// A key that no snapshot of the database has: the current second, or the
+// next one when a run of this second is already stored.
+DateTime ChooseKey(DatabaseState& database) {
+    DateTime key = DateTime::Now();
+    while (SnapshotExists(database, key)) {
+        while (DateTime::Now() == key) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        key = DateTime::Now();
+    }
+    return key;
+}
+
+// Remembers the last status text: after the error limit it stays on show.
+class StatusKeeper final : public WalkObserver {
+public:
+    explicit StatusKeeper(WalkObserver& inner) : inner_(inner) {}
+    void OnStatus(const std::string& text) override {
+        last_ = text;
+        inner_.OnStatus(text);
+    }
+    void OnCounters(const RunCounters& counters) override { inner_.OnCounters(counters); }
+    DebugAnswer OnDebugStop(const std::string& title, const std::vector<DebugEntry>& entries) override {
+        return inner_.OnDebugStop(title, entries);
+    }
+    const std::string& Last() const { return last_; }
+
+private:
+    WalkObserver& inner_;
+    std::string last_;
+};
+
+std::string ControlFailureText(const StoreError& error) {
+    return "Error writing to Control table. \n" + error.Details() + "\n. Snapshot aborted";
+}
+
+}  // namespace
+
+bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter) {
+    if (!CheckTexts(request, prompter)) return false;
+    std::error_code error;
+    std::string path = Trimmed(request.BasePath);
+    if (request.Style == PathStyle::Posix && !std::filesystem::is_directory(path, error)) {
+        ShowMessage(prompter, NotADirectoryText(path, error ? error.message() : "not a directory"),
+                    Icon::Exclamation);
+        return false;
+    }
+    return true;
+}
+
+RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, RunControl& control,
+                       WalkObserver& observer, Prompter& prompter, FileSystem* fileSystem) {
+    RunResult result;
+    control.AbortFlag.store(false);
+    if (!CheckTexts(request, prompter)) return result;
+    if (!database.IsUsable()) {
+        ShowMessage(prompter, "No snapshot database is open", Icon::Exclamation);
+        return result;
+    }
+    if (database.ReadOnly) {
+        ShowMessage(prompter, "The snapshot database " + database.DatabasePath + " cannot be written",
+                    Icon::Exclamation);
+        return result;
+    }
+
+    std::unique_ptr<FileSystem> ownFileSystem;
+    if (fileSystem == nullptr) {
+        ownFileSystem = MakePosixFileSystem();
+        fileSystem = ownFileSystem.get();
+    }
+    const std::string walkBase = Trimmed(request.BasePath);
+    {
+        DirectoryHandle probe;
+        EntryStat stat;
+        if (int code = fileSystem->OpenDirectory(walkBase, probe, stat); code != 0) {
+            ShowMessage(prompter, NotADirectoryText(walkBase, fileSystem->ErrorText(code)), Icon::Exclamation);
+            return result;
+        }
+    }
+
+    result.Key = ChooseKey(database);
+
+    WalkOptions options;
+    options.CollectFiles = request.CollectFiles;
+    options.SizeThreshold = request.SizeThreshold;
+    options.CrossFileSystems = request.CrossFileSystems;
+    options.Style = request.Style;
+
+    StatusKeeper status(observer);
+    try {
+        SQLite::Transaction transaction(*database.SnapshotDatabase);
+        RowContext context;
+        context.SnapshotDate = result.Key;
+        context.SnapshotBasePath = walkBase;
+        context.BaseLevel = BaseLevelOf(walkBase, request.Style);
+        context.Style = request.Style;
+        RowWriter writer(database, context, &prompter);
+
+        WalkResult walk;
+        {
+            RowPipeline pipeline(writer);
+            walk = WalkDirectory(walkBase, options, *fileSystem, pipeline, control, status, prompter);
+            const bool stopping = control.AbortFlag.load() || walk.ErrorCount() > kMaxErrors;
+            if (!pipeline.Finish(stopping)) control.AbortFlag.store(true);
+        }
+        result.Counters = walk.Counters;
+        result.ErrorList = std::move(walk.ErrorList);
+        const int errors = static_cast<int>(result.ErrorList.size());
+
+        if (control.AbortFlag.load()) {
+            result.Outcome = RunOutcome::Aborted;
+            result.StatusText = "Snapshot aborted";
+            return result;
+        }
+        if (errors > kMaxErrors) {
+            ShowMessage(prompter, "Snapshot aborted due to excessive numbers of file errors");
+            result.Outcome = RunOutcome::TooManyErrors;
+            result.StatusText = status.Last();
+            return result;
+        }
+        if (errors > 0) {
+            ShowMessage(prompter,
+                        "Note: information on " + std::to_string(errors) + " files could not be collected");
+        }
+
+        ControlRow row;
+        row.Snapshot = result.Key;
+        row.Basepath = request.BasePath;
+        row.Description = request.Description;
+        row.Collfiles = request.CollectFiles ? "Y" : "N";
+        row.Filelimit = request.SizeThreshold;
+        row.Totdirs = result.Counters.TotalDirs;
+        row.Totfiles = result.Counters.TotalFiles;
+        row.Totbytesf = result.Counters.TotalBytes;
+        row.Filetot = result.Counters.CollectedFiles;
+        row.Filesizef = result.Counters.CollectedBytes;
+        if (StoreError error = WriteControlRow(database, row); !error.Ok()) {
+            ShowMessage(prompter, ControlFailureText(error), Icon::Exclamation);
+            result.Outcome = RunOutcome::Failed;
+            result.StatusText = "Snapshot aborted";
+            return result;
+        }
+        transaction.commit();
+        result.Outcome = RunOutcome::Completed;
+        result.StatusText = "Snapshot completed.";
+    } catch (const std::exception& e) {
+        ShowMessage(prompter, "Error saving the snapshot. \n" + ToStoreError(e).Details() + "\n. Snapshot aborted",
+                    Icon::Exclamation);
+        result.Outcome = RunOutcome::Failed;
+        result.StatusText = "Snapshot aborted";
+    }
+    return result;
+}
+
+}  // namespace corvina

@@ -1,0 +1,205 @@
+// The walk over the real file system: links are not followed, special files
+// are counted, odd names are stored byte for byte, deep paths are walked, and
+// the totals of a generated tree equal an independent count.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <SQLiteCpp/SQLiteCpp.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "WalkTestSupport.h"
+#include "capture/SnapshotRun.h"
+#include "tests/support/RecordingPrompter.h"
+
+namespace corvina {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RecordingEnder;
+using test::RecordingObserver;
+using test::RecordingPrompter;
+
+class PosixWalk : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("corvina-posix-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "tree");
+        state.DatabasePath = (dir_ / "test.mdb").string();
+        RecordingPrompter opener;
+        RecordingEnder ender;
+        ASSERT_EQ(OpenSnapshotDatabase(state, opener, ender), OpenOutcome::Created);
+        request.BasePath = (dir_ / "tree").string();
+        request.Description = "real";
+        request.CollectFiles = true;
+    }
+    void TearDown() override {
+        CloseSnapshotDatabase(state);
+        // rm descends relative to each directory, so it removes paths beyond PATH_MAX.
+        std::string command = "rm -rf '" + dir_.string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    }
+    RunResult Take() { return TakeSnapshot(state, request, control, observer, prompter); }
+    std::string Tree() const { return (dir_ / "tree").string(); }
+
+    fs::path dir_;
+    DatabaseState state;
+    SnapshotRequest request;
+    RunControl control;
+    RecordingObserver observer;
+    RecordingPrompter prompter;
+};
+
+void WriteFile(const std::string& path, std::size_t bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << std::string(bytes, 'x');
+}
+
+TEST_F(PosixWalk, LinksAreEntriesOfTheirOwnAndSpecialFilesAreSystemFiles) {
+    fs::create_directory(Tree() + "/real");
+    WriteFile(Tree() + "/real/inside", 1000);
+    fs::create_directory_symlink("real", Tree() + "/link-to-dir");
+    fs::create_symlink("loop_b", Tree() + "/loop_a");
+    fs::create_symlink("loop_a", Tree() + "/loop_b");
+    ASSERT_EQ(::mkfifo((Tree() + "/fifo").c_str(), 0644), 0);
+    int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string sockPath = Tree() + "/sock";
+    ASSERT_LT(sockPath.size(), sizeof address.sun_path);
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", sockPath.c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(sock);
+
+    RunResult r = Take();
+    ASSERT_EQ(r.Outcome, RunOutcome::Completed);
+    EXPECT_TRUE(r.ErrorList.empty());
+    EXPECT_EQ(r.Counters.TotalDirs, 2);  // the link to a directory is not entered
+    EXPECT_EQ(r.Counters.TotalFiles, 6);
+    // A link counts with its own length: the length of its target text.
+    EXPECT_EQ(r.Counters.TotalBytes, 1000 + 4 + 6 + 6);
+    SQLite::Statement q(*state.SnapshotDatabase, "SELECT Filename, Fileattr FROM files ORDER BY Filename");
+    std::map<std::string, int> attributes;
+    while (q.executeStep()) attributes[q.getColumn(0).getString()] = q.getColumn(1).getInt();
+    EXPECT_EQ(attributes["fifo"], kAttrSystem);
+    EXPECT_EQ(attributes["sock"], kAttrSystem);
+    EXPECT_EQ(attributes["link-to-dir"], 0);
+    EXPECT_EQ(attributes["inside"], 0);
+}
+
+TEST_F(PosixWalk, OddNamesAreStoredByteForByte) {
+    const std::vector<std::string> names = {"it's", "100% done", "a_b", "star*", "new\nline", "bad\xff\xfe",
+                                            "日本語.TXT", " lead"};
+    for (const auto& name : names) WriteFile(Tree() + "/" + name, 1);
+    fs::create_directory(Tree() + "/dir'quote");
+    ASSERT_EQ(Take().Outcome, RunOutcome::Completed);
+    SQLite::Statement q(*state.SnapshotDatabase, "SELECT Filename FROM files ORDER BY Filename");
+    std::vector<std::string> stored;
+    while (q.executeStep()) stored.push_back(q.getColumn(0).getString());
+    std::vector<std::string> expected = names;
+    std::sort(expected.begin(), expected.end());
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(stored, expected);
+    SQLite::Statement dir(*state.SnapshotDatabase, "SELECT count(*) FROM Dir WHERE Dirname = ?");
+    dir.bind(1, Tree() + "/dir'quote");
+    ASSERT_TRUE(dir.executeStep());
+    EXPECT_EQ(dir.getColumn(0).getInt(), 1);
+}
+
+TEST_F(PosixWalk, PathsBeyondTheSystemLimitAreWalked) {
+    // 20 levels of 250-byte names: about 5000 bytes, over PATH_MAX.
+    std::string name(250, 'd');
+    int fd = ::open(Tree().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int level = 0; level < 20; ++level) {
+        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+        int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    int file = ::openat(fd, "deep.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::write(file, "12345", 5), 5);
+    ::close(file);
+    ::close(fd);
+
+    RunResult r = Take();
+    ASSERT_EQ(r.Outcome, RunOutcome::Completed);
+    EXPECT_TRUE(r.ErrorList.empty());
+    EXPECT_EQ(r.Counters.TotalDirs, 21);
+    EXPECT_EQ(r.Counters.TotalFiles, 1);
+    auto dirLength = state.SnapshotDatabase->execAndGet("SELECT length(Filedir) FROM files").getInt();
+    EXPECT_GT(dirLength, 4096);
+}
+
+TEST_F(PosixWalk, SparseFilesOfSeveralGibibytesKeepTheirApparentSize) {
+    int fd = ::open((Tree() + "/sparse").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, (off_t{5} << 30) + 1), 0);
+    ::close(fd);
+    RunResult r = Take();
+    ASSERT_EQ(r.Outcome, RunOutcome::Completed);
+    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Filesize FROM files").getInt64(), (std::int64_t{5} << 30) + 1);
+}
+
+std::string RunText(const std::string& command) {
+    std::string text;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return text;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    ::pclose(pipe);
+    return text;
+}
+
+TEST_F(PosixWalk, TotalsOfAGeneratedNastyTreeEqualAnIndependentCount) {
+    if (!fs::exists(CORVINA_MAKE_TREE)) GTEST_SKIP() << "make_tree.py not found";
+    std::string root = Tree() + "/gen";
+    std::string made = RunText("python3 '" CORVINA_MAKE_TREE "' --root '" + root +
+                               "' --dirs 120 --files 1500 --nasty --force 2>&1");
+    ASSERT_NE(made.find("dirs="), std::string::npos) << made;
+    request.BasePath = root;
+    RunResult r = Take();
+    ASSERT_EQ(r.Outcome, RunOutcome::Completed);
+
+    // find walks on its own (fts, no link followed, one file system): count
+    // directories, and every other entry with its apparent size.
+    std::string dirs = RunText("find '" + root + "' -xdev -type d | wc -l");
+    std::string sums = RunText("find '" + root + "' -xdev ! -type d -printf '%s\\n' | awk '{n++; s+=$1} END "
+                               "{printf \"%d %.0f\", n, s}'");
+    std::int64_t files = 0;
+    double bytes = 0;
+    ASSERT_EQ(std::sscanf(sums.c_str(), "%ld %lf", &files, &bytes), 2) << sums;
+    EXPECT_EQ(r.Counters.TotalDirs, std::stoll(dirs));
+    EXPECT_EQ(r.Counters.TotalFiles, files);
+    EXPECT_EQ(r.Counters.TotalBytes, bytes);
+
+    SQLite::Statement base(*state.SnapshotDatabase, "SELECT Files, TotsizeF FROM Dir WHERE Dirname = ? AND Entrytype = '2'");
+    base.bind(1, root);
+    ASSERT_TRUE(base.executeStep());
+    EXPECT_EQ(base.getColumn(0).getInt64(), files);
+    EXPECT_EQ(base.getColumn(1).getDouble(), bytes);
+    // Every directory entry's totals equal its files entry plus its children's.
+    EXPECT_EQ(state.SnapshotDatabase
+                  ->execAndGet("SELECT count(*) FROM Dir d WHERE Entrytype = '2' AND Files <> "
+                               "coalesce((SELECT Files FROM Dir f WHERE f.Entrytype = '1' AND f.Parentdir = d.Dirname), 0) + "
+                               "coalesce((SELECT sum(Files) FROM Dir c WHERE c.Entrytype = '2' AND c.Parentdir = d.Dirname "
+                               "AND c.Dirname <> d.Dirname), 0)")
+                  .getInt(),
+              0);
+    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT count(*) FROM files").getInt64(), files);
+}
+
+}  // namespace
+}  // namespace corvina

@@ -1,0 +1,221 @@
+// The snapshot run against a real database file: what is stored, what is
+// said, and that nothing of a failed or stopped run stays.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <SQLiteCpp/SQLiteCpp.h>
+
+#include <filesystem>
+
+#include "FakeFileSystem.h"
+#include "WalkTestSupport.h"
+#include "capture/SnapshotRun.h"
+#include "store/Catalogue.h"
+#include "tests/support/RecordingPrompter.h"
+
+namespace corvina {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeFileSystem;
+using test::RecordingEnder;
+using test::RecordingObserver;
+using test::RecordingPrompter;
+using Texts = std::vector<std::string>;
+
+class SnapshotRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("corvina-run-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        state.DatabasePath = (dir_ / "test.mdb").string();
+        RecordingPrompter opener;
+        RecordingEnder ender;
+        ASSERT_EQ(OpenSnapshotDatabase(state, opener, ender), OpenOutcome::Created);
+        request.BasePath = "/base";
+        request.Description = "first";
+    }
+    void TearDown() override {
+        CloseSnapshotDatabase(state);
+        fs::remove_all(dir_);
+    }
+
+    RunResult Take() { return TakeSnapshot(state, request, control, observer, prompter, &fake); }
+    std::int64_t Count(const std::string& table) {
+        return state.SnapshotDatabase->execAndGet("SELECT count(*) FROM " + table).getInt64();
+    }
+    std::int64_t RowsOfAllTables() { return Count("Control") + Count("Dir") + Count("files"); }
+
+    fs::path dir_;
+    DatabaseState state;
+    SnapshotRequest request;
+    RunControl control;
+    RecordingObserver observer;
+    RecordingPrompter prompter;
+    FakeFileSystem fake;
+};
+
+TEST_F(SnapshotRun, CompletedRunStoresItsControlRowLast) {
+    request.CollectFiles = true;
+    request.SizeThreshold = 2;
+    fake.AddFile("", "small", 1);
+    fake.AddFile(fake.AddDir("", "sub"), "big.DOC", 3000000000LL);
+    RunResult r = Take();
+    ASSERT_EQ(r.Outcome, RunOutcome::Completed);
+    EXPECT_EQ(r.StatusText, "Snapshot completed.");
+    EXPECT_TRUE(prompter.Texts().empty());
+
+    SQLite::Statement q(*state.SnapshotDatabase,
+                        "SELECT Snapshot, Basepath, Description, Collfiles, Filelimit, Totdirs, Totfiles, "
+                        "Totbytesf, Filetot, Filesizef, Totbytes, Filesize FROM Control");
+    ASSERT_TRUE(q.executeStep());
+    EXPECT_EQ(q.getColumn(0).getString(), FormatKey(r.Key));
+    EXPECT_EQ(q.getColumn(1).getString(), "/base");
+    EXPECT_EQ(q.getColumn(2).getString(), "first");
+    EXPECT_EQ(q.getColumn(3).getString(), "Y");
+    EXPECT_EQ(q.getColumn(4).getInt64(), 2);
+    EXPECT_EQ(q.getColumn(5).getInt64(), 2);
+    EXPECT_EQ(q.getColumn(6).getInt64(), 2);
+    EXPECT_EQ(q.getColumn(7).getDouble(), 3000000001.0);
+    EXPECT_EQ(q.getColumn(8).getInt64(), 1);
+    EXPECT_EQ(q.getColumn(9).getDouble(), 3000000000.0);
+    EXPECT_TRUE(q.getColumn(10).isNull());
+    EXPECT_TRUE(q.getColumn(11).isNull());
+    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Filesize FROM files").getInt64(), 3000000000LL);
+    // Rows in the walk's order: files entry first, the base directory entry last.
+    SQLite::Statement dir(*state.SnapshotDatabase, "SELECT Dirname, Files FROM Dir ORDER BY rowid");
+    Texts names;
+    while (dir.executeStep()) names.push_back(dir.getColumn(0).getString());
+    EXPECT_EQ(names, Texts({"/base/(files)", "/base/sub/(files)", "/base/sub", "/base"}));
+}
+
+TEST_F(SnapshotRun, NoCollectionStoresNAndZeroCollectedTotals) {
+    request.CollectFiles = false;
+    request.SizeThreshold = 1024;
+    fake.AddFile("", "f", 5000);
+    ASSERT_EQ(Take().Outcome, RunOutcome::Completed);
+    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Collfiles || Filelimit || '/' || Filetot || '/' || "
+                                                 "Filesizef FROM Control")
+                  .getString(),
+              "N1024/0/0.0");
+    EXPECT_EQ(Count("files"), 0);
+}
+
+TEST_F(SnapshotRun, InputIsCheckedBeforeAnythingIsWritten) {
+    request.Description = "";
+    request.BasePath = "";
+    EXPECT_EQ(Take().Outcome, RunOutcome::Refused);
+    EXPECT_EQ(prompter.Texts(), Texts({"Enter a Snapshot description"}));
+
+    prompter.Clear();
+    request.Description = "d";
+    EXPECT_EQ(Take().Outcome, RunOutcome::Refused);
+    EXPECT_EQ(prompter.Texts(), Texts({"Select a directory or path"}));
+
+    prompter.Clear();
+    request.BasePath = "/base";
+    request.Description = std::string(256, 'x');
+    EXPECT_EQ(Take().Outcome, RunOutcome::Refused);
+    ASSERT_EQ(prompter.Texts().size(), 1u);
+    EXPECT_NE(prompter.Texts()[0].find("longer than 255"), std::string::npos);
+
+    prompter.Clear();
+    request.Description = "d";
+    request.BasePath = "/nowhere";
+    EXPECT_EQ(Take().Outcome, RunOutcome::Refused);
+    ASSERT_EQ(prompter.Texts().size(), 1u);
+    EXPECT_NE(prompter.Texts()[0].find("/nowhere"), std::string::npos);
+    EXPECT_EQ(RowsOfAllTables(), 0);
+
+    // 255 characters, some of them two bytes long, are accepted.
+    prompter.Clear();
+    request.BasePath = "/base";
+    request.Description = std::string(250, 'x') + "ééééé";
+    EXPECT_EQ(Take().Outcome, RunOutcome::Completed);
+}
+
+TEST_F(SnapshotRun, ErrorsUpToAHundredAreNotedAndTheSnapshotStays) {
+    for (int i = 0; i < 3; ++i) fake.AttributeFailures[fake.AddFile("", "bad" + std::to_string(i), 1)] = EIO;
+    fake.AddFile("", "good", 1);
+    RunResult r = Take();
+    EXPECT_EQ(r.Outcome, RunOutcome::Completed);
+    EXPECT_EQ(r.ErrorList.size(), 3u);
+    EXPECT_EQ(prompter.Texts(), Texts({"Note: information on 3 files could not be collected"}));
+    EXPECT_EQ(Count("Control"), 1);
+}
+
+TEST_F(SnapshotRun, TooManyErrorsLeaveNothingAndBothMessagesInOrder) {
+    for (int i = 0; i < 101; ++i) fake.AttributeFailures[fake.AddFile("", "bad" + std::to_string(i), 1)] = EIO;
+    RunResult r = Take();
+    EXPECT_EQ(r.Outcome, RunOutcome::TooManyErrors);
+    EXPECT_EQ(r.ErrorList.size(), 101u);
+    EXPECT_EQ(prompter.Texts(), Texts({"Snapshot aborted due to excessive number of errors",
+                                       "Snapshot aborted due to excessive numbers of file errors"}));
+    EXPECT_EQ(r.StatusText, "Processing directory /base");
+    EXPECT_EQ(RowsOfAllTables(), 0);
+}
+
+TEST_F(SnapshotRun, AbortLeavesNothingAndSaysSoQuietly) {
+    request.CollectFiles = true;
+    for (const char* name : {"a", "b", "c"}) fake.AddFile(fake.AddDir("", name), "f", 1);
+    observer.AfterCounters = [&](const RunCounters&) { control.AbortFlag = true; };
+    RunResult r = Take();
+    EXPECT_EQ(r.Outcome, RunOutcome::Aborted);
+    EXPECT_EQ(r.StatusText, "Snapshot aborted");
+    EXPECT_TRUE(prompter.Texts().empty());
+    EXPECT_EQ(RowsOfAllTables(), 0);
+}
+
+TEST_F(SnapshotRun, ARefusedRowAbortsAndRollsBackEverything) {
+    request.CollectFiles = true;
+    for (int i = 0; i < 5000; ++i) fake.AddFile("", "f" + std::to_string(i), 1);
+    fake.AddFile("", "twin", 1);
+    fake.AddFile("", "twin", 1);  // a second row with the same key violates File1
+    fake.AddDir("", "later");
+    RunResult r = Take();
+    EXPECT_EQ(r.Outcome, RunOutcome::Aborted);
+    EXPECT_EQ(r.StatusText, "Snapshot aborted");
+    ASSERT_EQ(prompter.Texts().size(), 1u);
+    EXPECT_EQ(prompter.Texts()[0].rfind("Error processing file /base/twin size=1", 0), 0u);
+    EXPECT_EQ(RowsOfAllTables(), 0);
+}
+
+TEST_F(SnapshotRun, AFailedControlRowIsReportedAndRolledBack) {
+    fake.AddFile("", "f", 1);
+    state.SnapshotDatabase->exec(
+        "CREATE TEMP TRIGGER refuse BEFORE INSERT ON Control BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    RunResult r = Take();
+    EXPECT_EQ(r.Outcome, RunOutcome::Failed);
+    EXPECT_NE(r.StatusText, "Snapshot completed.");
+    ASSERT_EQ(prompter.Texts().size(), 1u);
+    EXPECT_NE(prompter.Texts()[0].find("refused"), std::string::npos);
+    state.SnapshotDatabase->exec("DROP TRIGGER temp.refuse");
+    EXPECT_EQ(RowsOfAllTables(), 0);
+}
+
+TEST_F(SnapshotRun, TwoRunsInOneSecondGetDifferentKeys) {
+    RunResult first = Take();
+    RunResult second = Take();
+    ASSERT_EQ(first.Outcome, RunOutcome::Completed);
+    ASSERT_EQ(second.Outcome, RunOutcome::Completed);
+    EXPECT_LT(first.Key, second.Key);
+    EXPECT_EQ(Count("Control"), 2);
+}
+
+TEST_F(SnapshotRun, WindowsStyleDriveRoot) {
+    FakeFileSystem drive("C:", '\\');
+    drive.AddFile(drive.AddDir("", "Data"), "x.txt", 4);
+    request.BasePath = "C:";
+    request.Style = PathStyle::Windows;
+    request.CollectFiles = true;
+    ASSERT_EQ(TakeSnapshot(state, request, control, observer, prompter, &drive).Outcome, RunOutcome::Completed);
+    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Basepath FROM Control").getString(), "C:");
+    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Filedir FROM files").getString(), "C:\\Data");
+    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Dirlevel FROM Dir WHERE Dirname = 'C:'").getInt(), 1);
+}
+
+}  // namespace
+}  // namespace corvina

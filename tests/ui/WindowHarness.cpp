@@ -1,0 +1,123 @@
+#include "tests/ui/WindowHarness.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+
+#include <QDir>
+#include <QWidget>
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
+
+namespace corvina::test {
+
+std::optional<QString> ScriptedDialogs::ChooseOpenFile(QWidget*, const FileDialogRequest& request) {
+    Requests.push_back(request);
+    if (Answers.empty()) return std::nullopt;
+    const QString answer = Answers.front();
+    Answers.pop_front();
+    if (answer.isEmpty()) return std::nullopt;
+    return answer;
+}
+
+std::optional<QString> ScriptedDialogs::ChooseSaveFile(QWidget* parent, const FileDialogRequest& request) {
+    return ChooseOpenFile(parent, request);
+}
+
+TestFileSystem::TestFileSystem() : real_(MakePosixFileSystem()) {}
+
+int TestFileSystem::OpenDirectory(const std::string& path, DirectoryHandle& out, EntryStat& stat) {
+    return real_->OpenDirectory(path, out, stat);
+}
+
+int TestFileSystem::OpenSubdirectory(const DirectoryHandle& parent, std::string_view name, DirectoryHandle& out) {
+    return real_->OpenSubdirectory(parent, name, out);
+}
+
+int TestFileSystem::BeginListing(const DirectoryHandle& directory) {
+    ++Listings;
+    {
+        std::unique_lock lock(mutex_);
+        ++Waiting;
+        released_.wait(lock, [this]() { return !held_; });
+        --Waiting;
+    }
+    return real_->BeginListing(directory);
+}
+
+bool TestFileSystem::NextName(std::string_view& name, int& error) { return real_->NextName(name, error); }
+
+int TestFileSystem::ReadAttributes(const DirectoryHandle& directory, std::string_view name, EntryStat& out) {
+    if (name.substr(0, 3) == "bad") return EACCES;
+    return real_->ReadAttributes(directory, name, out);
+}
+
+int TestFileSystem::ReadLength(const DirectoryHandle& directory, std::string_view name, const EntryStat& stat,
+                               std::int64_t& length) {
+    return real_->ReadLength(directory, name, stat, length);
+}
+
+std::string TestFileSystem::ErrorText(int code) const { return real_->ErrorText(code); }
+
+void TestFileSystem::CloseDirectory(int) {
+    // Handles are opened by the real file system, which closes them itself.
+}
+
+void TestFileSystem::Hold() {
+    std::lock_guard lock(mutex_);
+    held_ = true;
+}
+
+void TestFileSystem::Release() {
+    {
+        std::lock_guard lock(mutex_);
+        held_ = false;
+    }
+    released_.notify_all();
+}
+
+Harness::Harness()
+    : Settings(QString::fromStdString(Dir.File("Corvina.conf")), QSettings::IniFormat),
+      Context{Database, Prompter, Ender, Settings, Dialogs, &Disk} {}
+
+Harness::~Harness() {
+    Disk.Release();
+    CloseSnapshotDatabase(Database);
+}
+
+std::string Harness::OpenNewDatabase(const std::string& name) {
+    Database.DatabasePath = Dir.File(name);
+    Prompter.Script({Answer::Yes});
+    const OpenOutcome outcome = OpenSnapshotDatabase(Database, Prompter, Ender);
+    if (outcome != OpenOutcome::Created && outcome != OpenOutcome::Opened) qFatal("database not created");
+    Prompter.Clear();
+    return Database.DatabasePath;
+}
+
+void Harness::StoreRecent(const std::vector<std::string>& paths) {
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        Settings.setValue(QString("Recent/File%1").arg(i + 1), QString::fromStdString(paths[i]));
+    }
+}
+
+void MakeFile(const std::string& path, std::int64_t size) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary).close();
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+}
+
+std::int64_t CountRows(const std::string& databasePath, const std::string& table, const std::string& keyText) {
+    SQLite::Database db(databasePath, SQLite::OPEN_READONLY);
+    SQLite::Statement query(db, "SELECT COUNT(*) FROM " + table + " WHERE Snapshot = ?");
+    query.bind(1, keyText);
+    query.executeStep();
+    return query.getColumn(0).getInt64();
+}
+
+void SaveScreenshot(QWidget& widget, const QString& name) {
+    const QString folder = QStringLiteral(CORVINA_SCREENSHOT_DIR);
+    QDir().mkpath(folder);
+    widget.grab().save(folder + "/" + name + ".png");
+}
+
+}  // namespace corvina::test

@@ -1,0 +1,15 @@
+#pragma once
+// frmabout, "About Corvina": title and version, an ownership notice and where
+// to write to. Closes with OK.
+
+#include <QDialog>
+
+namespace corvina {
+
+class AboutWindow : public QDialog {
+    Q_OBJECT
+public:
+    explicit AboutWindow(QWidget* parent = nullptr);
+};
+
+}  // namespace corvina

@@ -1,0 +1,286 @@
+// The take-snapshot window: construction, input handlers, database switching
+// and ending. Every message goes through the context's prompter; nothing here
+// shows a message box of its own.
+
+#include "ui/Analsnap.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileSystemModel>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTreeView>
+
+#include "app/Settings.h"
+#include "store/PathStyle.h"
+#include "store/Prompter.h"
+#include "store/SnapshotDatabase.h"
+#include "ui/FileDialogs.h"
+#include "ui/SnapshotRunner.h"
+#include "ui/Twips.h"
+
+namespace corvina {
+
+Analsnap::Analsnap(ProgramContext& context, QWidget* parent)
+    : QMainWindow(parent), context_(context), runner_(std::make_unique<SnapshotRunner>()) {
+    setObjectName("Analsnap");
+    setWindowTitle("Take Disk Snapshot");
+    BuildMenus();
+
+    auto* central = new QWidget(this);
+    auto* grid = new QGridLayout(central);
+    grid->addWidget(BuildChoiceColumn(), 0, 0, 3, 1);
+    grid->addWidget(NamedDescriptionLabel(), 0, 1);
+    txtdesc_ = new QPlainTextEdit(central);
+    txtdesc_->setObjectName("txtdesc");
+    txtdesc_->setTabChangesFocus(true);
+    txtdesc_->setFixedHeight(TwipsToPixels(900, *this));
+    grid->addWidget(txtdesc_, 1, 1);
+    auto* right = new QVBoxLayout;
+    right->addWidget(BuildCollectFrame());
+    right->addWidget(BuildCounterFrames());
+    grid->addLayout(right, 2, 1);
+
+    auto* pathLabel = new QLabel("Path", central);
+    pathLabel->setObjectName("lblpath");
+    grid->addWidget(pathLabel, 3, 0);
+    txtpath_ = new QLineEdit(central);
+    txtpath_->setObjectName("txtpath");
+    grid->addWidget(txtpath_, 4, 0);
+    auto* buttons = new QHBoxLayout;
+    comsnap_ = new QPushButton("Take Snapshot", central);
+    comsnap_->setObjectName("comsnap");
+    comhalt_ = new QPushButton("Abort Snapshot ", central);
+    comhalt_->setObjectName("comhalt");
+    buttons->addStretch();
+    buttons->addWidget(comsnap_);
+    buttons->addWidget(comhalt_);
+    grid->addLayout(buttons, 4, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(2, 1);
+    setCentralWidget(central);
+
+    statusBar()->setObjectName("stat1");
+    statusBar()->setSizeGripEnabled(false);
+    status_ = new QLabel(statusBar());
+    status_->setObjectName("stat1_text");
+    status_->setTextFormat(Qt::PlainText);
+    statusBar()->addWidget(status_, 1);
+
+    FillDriveList();
+    ConnectControls();
+    resize(std::max(TwipsToPixels(8655, *this), sizeHint().width()),
+           std::max(TwipsToPixels(7590, *this), sizeHint().height()));
+
+    // Load: collection off, threshold 0, the database in the status bar.
+    OnCollectChosen(0);
+    txtsmall_->setText("0");
+    collectFiles_ = false;
+    sizeThreshold_ = 0;
+    OnThresholdChanged();
+    SetStatus("Snapshot database is: " + QString::fromStdString(context_.Database.DatabasePath));
+    RefreshRecentMenu();
+    // The window sees every key before the focused control does.
+    qApp->installEventFilter(this);
+}
+
+Analsnap::~Analsnap() {
+    qApp->removeEventFilter(this);
+    // The worker reads the run control and reports to this window: stop it
+    // while both are still whole.
+    runner_->Shutdown();
+    if (busyPointer_) QApplication::restoreOverrideCursor();
+}
+
+QLabel* Analsnap::NamedDescriptionLabel() {
+    auto* label = new QLabel("Enter a description of your snapshot", this);
+    label->setObjectName("Label2");
+    return label;
+}
+
+void Analsnap::ConnectControls() {
+    connect(drvmain_, &QComboBox::currentIndexChanged, this, &Analsnap::OnDriveChanged);
+    connect(dirmain_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid()) OnDirectoryChanged(directories_->filePath(current));
+            });
+    connect(optsel_, &QButtonGroup::idClicked, this, &Analsnap::OnCollectChosen);
+    connect(opttype_, &QButtonGroup::idClicked, this, [this](int) { OnThresholdChanged(); });
+    connect(scrollsmall_, &QScrollBar::valueChanged, this, &Analsnap::OnScrollChanged);
+    connect(txtsmall_, &QLineEdit::textChanged, this, [this]() { OnThresholdChanged(); });
+    connect(comsnap_, &QPushButton::clicked, this, &Analsnap::OnTakeSnapshot);
+    connect(comhalt_, &QPushButton::clicked, this, [this]() { control_.AbortFlag = true; });
+    connect(runner_.get(), &SnapshotRunner::StatusChanged, this, &Analsnap::OnRunStatus);
+    connect(runner_.get(), &SnapshotRunner::CountersChanged, this, &Analsnap::OnRunCounters);
+    connect(runner_.get(), &SnapshotRunner::DebugStopReached, this, &Analsnap::OnDebugStop);
+    connect(runner_.get(), &SnapshotRunner::Finished, this, &Analsnap::OnRunFinished);
+}
+
+QString Analsnap::StatusText() const { return status_->text(); }
+
+void Analsnap::SetStatus(const QString& text) { status_->setText(text); }
+
+bool Analsnap::IsRunning() const { return runner_->IsRunning(); }
+
+void Analsnap::OnDriveChanged(int index) {
+    const QString drive = drvmain_->itemText(index);
+    const QDir root(drive);
+    if (!root.exists() || !root.isReadable()) {
+        ShowMessage(context_.Messages, "Device " + drive.toStdString() + " unavailable");
+        return;
+    }
+    SetDirectoryPath(drive);
+}
+
+void Analsnap::SetDirectoryPath(const QString& path) {
+    const QModelIndex index = directories_->index(path);
+    if (!index.isValid()) return;
+    dirmain_->scrollTo(index);
+    // setCurrentIndex is silent when the index is current already.
+    if (dirmain_->currentIndex() == index) {
+        OnDirectoryChanged(directories_->filePath(index));
+    } else {
+        dirmain_->setCurrentIndex(index);
+    }
+}
+
+void Analsnap::OnDirectoryChanged(const QString& path) {
+    txtpath_->setText(path);
+    baseLevel_ = BaseLevelOf(path.trimmed().toStdString(), kNativePathStyle);
+    txtdesc_->setPlainText("Analysis of " + path + " taken on " +
+                           QString::fromStdString(FormatMediumDate(DateTime::Now())));
+}
+
+void Analsnap::OnCollectChosen(int index) {
+    const bool on = index == 1;
+    lblsmall_->setEnabled(on);
+    txtsmall_->setEnabled(on);
+    frmbytes_->setEnabled(on);
+    lbltsmall_->setEnabled(on);
+    collectFiles_ = on;
+}
+
+void Analsnap::OnScrollChanged(int value) { txtsmall_->setText(QString::number(-value)); }
+
+void Analsnap::OnThresholdChanged() {
+    const auto unit = static_cast<SizeUnit>(std::max(0, opttype_->checkedId()));
+    const std::optional<std::int32_t> threshold = ComputeSizeThreshold(txtsmall_->text(), unit);
+    if (threshold) {
+        sizeThreshold_ = *threshold;
+        lbltsmall_->setText(QString("%1 bytes").arg(sizeThreshold_));
+    } else {
+        // Said in the label rather than a message box: the text is still being typed.
+        lbltsmall_->setText(QString("Not a valid size: still %1 bytes").arg(sizeThreshold_));
+    }
+}
+
+bool Analsnap::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease) {
+        lastKeyPress_ = nullptr;
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+    if (static_cast<QWidget*>(watched)->window() != this) return false;
+    // A key press a control ignores travels up to its parents as the same
+    // event; only its first delivery counts. Every press ends with a release.
+    if (event == lastKeyPress_) return false;
+    lastKeyPress_ = event;
+    if (static_cast<QKeyEvent*>(event)->text() == "d") ToggleDebugMode();
+    return false;  // the key still reaches the control
+}
+
+void Analsnap::ToggleDebugMode() {
+    if (control_.DebugMode) {
+        ShowMessage(context_.Messages, "Debug mode has been switched off");
+        control_.DebugMode = false;
+    } else {
+        ShowMessage(context_.Messages, "Debug mode has been set");
+        control_.DebugMode = true;
+    }
+}
+
+void Analsnap::RefreshRecentMenu() { corvina::RefreshRecentMenu(context_.Settings, menrec_); }
+
+bool Analsnap::RefuseWhileRunning() {
+    if (!IsRunning()) return false;
+    ShowMessage(context_.Messages, "A snapshot is being taken. Wait until it has ended, or abort it first.");
+    return true;
+}
+
+void Analsnap::OnOpenDatabase() {
+    if (RefuseWhileRunning()) return;
+    FileDialogRequest request;
+    request.Title = "Select Snapshot Database";
+    request.InitialPath = QString::fromStdString(context_.Database.DatabasePath);
+    request.Filter = "Corvina Files (*.mdb)";
+    request.DefaultSuffix = "mdb";
+    const std::optional<QString> chosen = context_.Dialogs.ChooseOpenFile(this, request);
+    if (!chosen) return;
+    SwitchDatabase(chosen->toStdString());
+}
+
+void Analsnap::OnRecentItem(int index) {
+    if (RefuseWhileRunning()) return;
+    const QString caption = menrec_[static_cast<std::size_t>(index)]->text();
+    SwitchDatabase(PathFromRecentCaption(caption.toStdString()));
+}
+
+void Analsnap::SwitchDatabase(const std::string& path) {
+    SetStatus("Snapshot database is: " + QString::fromStdString(path));
+    CloseSnapshotDatabase(context_.Database);
+    context_.Database.DatabasePath = path;
+    if (OpenSnapshotDatabase(context_.Database, context_.Messages, context_.Ender) == OpenOutcome::Ended) return;
+    AddRecentDatabase(context_.Settings, context_.Database.DatabasePath);
+    RefreshRecentMenu();
+}
+
+void Analsnap::OnExit() {
+    if (IsRunning()) {
+        if (!AskYesNo(context_.Messages, "A snapshot is being taken. Abort it and end the program?")) return;
+        control_.AbortFlag = true;
+        exitAfterRun_ = true;
+        return;
+    }
+    hide();
+    CloseSnapshotDatabase(context_.Database);
+    context_.Ender.EndProgram(0);
+}
+
+void Analsnap::OnAnalyse() {
+    if (RefuseWhileRunning()) return;
+    if (!analysisOpener_) {
+        ShowMessage(context_.Messages, "The analysis window is not available in this version.");
+        return;
+    }
+    if (context_.Database.DatabaseOpen.empty() && !context_.Database.DatabasePath.empty()) {
+        if (OpenSnapshotDatabase(context_.Database, context_.Messages, context_.Ender) == OpenOutcome::Ended) return;
+    }
+    hide();
+    analysisOpener_();
+}
+
+void Analsnap::closeEvent(QCloseEvent* event) {
+    if (!IsRunning()) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (closeAfterRun_) return;
+    if (!AskYesNo(context_.Messages, "A snapshot is being taken. Abort it and close the window?")) return;
+    // The window closes when the worker has wound up and rolled the run back.
+    control_.AbortFlag = true;
+    closeAfterRun_ = true;
+}
+
+}  // namespace corvina

@@ -1,0 +1,93 @@
+// The take-snapshot window's side of a snapshot run: the "Take Snapshot"
+// click, and the worker's reports arriving as signals on the GUI thread.
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "store/Prompter.h"
+#include "store/SizeFormat.h"
+#include "store/SnapshotDatabase.h"
+#include "ui/Analsnap.h"
+#include "ui/DebugWindow.h"
+#include "ui/FileErrorsWindow.h"
+#include "ui/SnapshotRunner.h"
+
+namespace corvina {
+
+void Analsnap::OnTakeSnapshot() {
+    if (RefuseWhileRunning()) return;
+    SnapshotRequest request;
+    request.BasePath = txtpath_->text().toStdString();
+    request.Description = txtdesc_->toPlainText().toStdString();
+    request.CollectFiles = collectFiles_;
+    request.SizeThreshold = sizeThreshold_;
+    request.Style = kNativePathStyle;
+    if (!CheckSnapshotInput(request, context_.Messages)) return;
+
+    DatabaseState& database = context_.Database;
+    if (!database.IsUsable() && !database.DatabasePath.empty()) {
+        if (OpenSnapshotDatabase(database, context_.Messages, context_.Ender) == OpenOutcome::Ended) return;
+    }
+
+    if (!runner_->Start(database, std::move(request), control_, context_.Messages, context_.Disk)) return;
+    // The worker owns the pointer's meaning now: busy until the run ends.
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    busyPointer_ = true;
+    SetRunControlsEnabled(false);
+}
+
+void Analsnap::SetRunControlsEnabled(bool enabled) {
+    comsnap_->setEnabled(enabled);
+    menopen_->setEnabled(enabled);
+    menanal_->setEnabled(enabled);
+    for (QAction* item : menrec_) item->setEnabled(enabled);
+}
+
+void Analsnap::OnRunStatus(const QString& text) { SetStatus(text); }
+
+void Analsnap::OnRunCounters(const RunCounters& counters) {
+    txtdirs_->setText(QString::number(counters.TotalDirs));
+    txtfiles_->setText(QString::number(counters.TotalFiles));
+    txtaddedfile_->setText(QString::number(counters.CollectedFiles));
+    txtaddedsize_->setText(QString::fromStdString(FormatSize(counters.CollectedBytes)));
+    txtbytes_->setText(QString::fromStdString(FormatSize(counters.TotalBytes)));
+}
+
+void Analsnap::OnDebugStop(const QString& title, const std::vector<DebugEntry>& entries) {
+    if (debug_ == nullptr) {
+        debug_ = new DebugWindow(control_, context_.Dialogs, context_.Messages, this);
+        connect(debug_, &DebugWindow::Answered, runner_.get(), &SnapshotRunner::AnswerDebugStop);
+    }
+    debug_->ShowStop(title, entries);
+}
+
+void Analsnap::OnRunFinished(const RunResult& result) {
+    if (busyPointer_) {
+        QApplication::restoreOverrideCursor();
+        busyPointer_ = false;
+    }
+    SetRunControlsEnabled(true);
+    if (result.Outcome != RunOutcome::Refused) snapshotDate_ = result.Key;
+    if (!result.StatusText.empty()) SetStatus(QString::fromStdString(result.StatusText));
+    const bool listErrors = result.Outcome == RunOutcome::Completed || result.Outcome == RunOutcome::TooManyErrors;
+    if (listErrors && !result.ErrorList.empty()) {
+        const bool first = errors_ == nullptr;
+        if (first) errors_ = new FileErrorsWindow(context_.Dialogs, context_.Messages, this);
+        errors_->ShowErrors(result.ErrorList);
+        // Beside this window, not over it.
+        if (first) errors_->move(frameGeometry().topRight() + QPoint(8, 0));
+    }
+    if (exitAfterRun_) {
+        exitAfterRun_ = false;
+        OnExit();
+    } else if (closeAfterRun_) {
+        closeAfterRun_ = false;
+        close();
+    }
+}
+
+}  // namespace corvina

@@ -1,0 +1,66 @@
+#include "ui/FileErrorsWindow.h"
+
+#include <algorithm>
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "ui/GridLook.h"
+#include "ui/Twips.h"
+#include "ui/WindowPrinter.h"
+
+namespace corvina {
+
+FileErrorsWindow::FileErrorsWindow(FileDialogs& dialogs, Prompter& prompter, QWidget* owner)
+    : QWidget(owner, Qt::Window), dialogs_(dialogs), prompter_(prompter) {
+    setObjectName("frmerr");
+    setWindowTitle("File Errors");
+    auto* layout = new QVBoxLayout(this);
+    auto* menus = new QMenuBar(this);
+    QAction* exitItem = menus->addAction("E&xit");
+    exitItem->setObjectName("menexit");
+    QAction* printItem = menus->addAction("&Print");
+    printItem->setObjectName("menprint");
+    layout->setMenuBar(menus);
+
+    auto* heading = new QLabel("Errors encountered processing the following files", this);
+    heading->setObjectName("Label1");
+    QFont bold = heading->font();
+    bold.setBold(true);
+    bold.setPointSize(12);
+    heading->setFont(bold);
+    layout->addWidget(heading);
+
+    grid_ = new QTableWidget(0, 2, this);
+    grid_->setObjectName("grderr");
+    grid_->setHorizontalHeaderLabels({"File", "Error"});
+    grid_->setColumnWidth(0, TwipsToPixels(4800, *this));  // paths need more room than messages
+    grid_->setColumnWidth(1, TwipsToPixels(5000, *this));
+    SetGridLook(*grid_);
+    layout->addWidget(grid_, 1);
+
+    connect(exitItem, &QAction::triggered, this, &QWidget::close);
+    connect(printItem, &QAction::triggered, this, [this]() { PrintWindowImage(*this, dialogs_, prompter_); });
+    // Wide enough for the bold heading and a useful part of each path.
+    resize(std::max(TwipsToPixels(6840, *this), sizeHint().width() + 120), TwipsToPixels(5910, *this));
+}
+
+void FileErrorsWindow::ShowErrors(const std::vector<ErrorEntry>& errors) {
+    grid_->clearContents();
+    grid_->setRowCount(static_cast<int>(errors.size()));
+    int row = 0;
+    for (const ErrorEntry& entry : errors) {
+        // fromStdString replaces bytes that are not UTF-8, so odd names stay readable.
+        SetGridCell(*grid_, row, 0, QString::fromStdString(entry.File));
+        SetGridCell(*grid_, row, 1, QString::fromStdString(entry.Error));
+        ++row;
+    }
+    grid_->scrollToTop();
+    show();
+    raise();
+}
+
+}  // namespace corvina

@@ -1,0 +1,16 @@
+#pragma once
+// "&Print" of the small windows: an image of the window on the default
+// printer, or into a PDF file the user names when no printer exists.
+
+class QWidget;
+
+namespace corvina {
+
+class FileDialogs;
+class Prompter;
+
+// Failures are told through the prompter; a cancelled file choice is silent.
+// True when the image was printed or written.
+bool PrintWindowImage(QWidget& window, FileDialogs& dialogs, Prompter& prompter);
+
+}  // namespace corvina

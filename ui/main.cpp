@@ -1,0 +1,3 @@
+#include "ui/ProgramStart.h"
+
+int main(int argc, char** argv) { return corvina::RunProgram(argc, argv); }
