@@ -20,7 +20,10 @@ std::string Coll(PathStyle style) { return style == PathStyle::Windows ? " COLLA
 // column is the directory itself or lies below it. The first range keeps the
 // scan on the index; the second condition drops names such as "/data-x" that
 // sort between "/data" and "/data/".
-std::string InTree(const std::string& column, PathStyle style) {
+// Every files row of a snapshot lies in the tree of its base path (the walk
+// writes nothing else), so the tree of the base path needs no condition.
+std::string InTree(const std::string& column, PathStyle style, const QueryHints& hints) {
+    if (hints.WholeSnapshot) return "1";
     std::string c = Coll(style);
     return "(" + column + " >= :q" + c + " AND " + column + " < :hi" + c + " AND (" + column + " = :q" + c + " OR " +
            column + " >= :lo" + c + "))";
@@ -79,7 +82,7 @@ std::string FilesSource(const QueryHints& hints) { return hints.WideTree ? "file
 // A file analysis of the prime snapshot over the tree: select list and order.
 std::string FilesOfTree(std::string_view select, std::string_view order, PathStyle style, const QueryHints& hints) {
     return "SELECT " + std::string(select) + " FROM " + FilesSource(hints) + " WHERE a.Snapshot = :d1 AND " +
-           InTree("a.Filedir", style) + " ORDER BY " + std::string(order) + std::string(kRowLimit);
+           InTree("a.Filedir", style, hints) + " ORDER BY " + std::string(order) + std::string(kRowLimit);
 }
 
 // The files of the tree in snapshot key whose directory and name the other
@@ -88,11 +91,11 @@ std::string FilesOfTree(std::string_view select, std::string_view order, PathSty
 // instead of looking each file up in the other snapshot; the rows found are
 // then read by their key. A file's directory decides whether it is in the
 // tree, so limiting the other side to the tree changes nothing.
-std::string MissingFiles(std::string_view key, std::string_view otherKey, PathStyle style) {
+std::string MissingFiles(std::string_view key, std::string_view otherKey, PathStyle style, const QueryHints& hints) {
     std::string c = Coll(style);
     auto side = [&](std::string_view k) {
         return "SELECT Filedir" + c + ", Filename" + c + " FROM files WHERE Snapshot = " + std::string(k) + " AND " +
-               InTree("Filedir", style);
+               InTree("Filedir", style, hints);
     };
     // The ORDER BY makes the engine merge; LIMIT -1 keeps it from dropping
     // the order of a subquery. The rows found are this snapshot's own texts,
@@ -161,24 +164,24 @@ void BuildSql(int kind, PathStyle style, const QueryHints& hints, GridSettings& 
             // The files of the tree in both snapshots, read once; FileListMerge
             // pairs them up in memory (a lookup per file costs a million seeks).
             sql = "SELECT a.Snapshot = :d1, a.Filedir, a.Filename, a.Filesize, a.Filedate FROM " +
-                  FilesSource(hints) + " WHERE a.Snapshot IN (:d1, :d2) AND " + InTree("a.Filedir", style);
+                  FilesSource(hints) + " WHERE a.Snapshot IN (:d1, :d2) AND " + InTree("a.Filedir", style, hints);
             grid.AnalysisSql.Engine = QueryEngine::ChangedFilesMerge;
             break;
         case NewFiles:
-            sql = MissingFiles(":d1", ":d2", style);
+            sql = MissingFiles(":d1", ":d2", style, hints);
             break;
         case DeletedFiles:
-            sql = MissingFiles(":d2", ":d1", style);
+            sql = MissingFiles(":d2", ":d1", style, hints);
             break;
         case FileTypeSummary:
             sql = "SELECT a.Filetype, count(*), sum(a.Filesize) FROM " + FilesSource(hints) + " WHERE a.Snapshot = :d1 AND " +
-                  InTree("a.Filedir", style) + " GROUP BY a.Filetype ORDER BY 3 DESC, a.Filetype" +
+                  InTree("a.Filedir", style, hints) + " GROUP BY a.Filetype ORDER BY 3 DESC, a.Filetype" +
                   std::string(kRowLimit);
             break;
         case DuplicateFiles:
             // The names of the tree's files, counted in memory by FileListMerge
             // (the engine would sort every name of the tree).
-            sql = "SELECT Filename, Filedir, rowid FROM files WHERE Snapshot = :d1 AND " + InTree("Filedir", style) +
+            sql = "SELECT Filename, Filedir, rowid FROM files WHERE Snapshot = :d1 AND " + InTree("Filedir", style, hints) +
                   " ORDER BY Filedir";
             grid.AnalysisSql.Engine = QueryEngine::DuplicateNames;
             break;
