@@ -19,6 +19,7 @@ struct QueryHints {
     bool WideTree = false;       // the tree's files are a large part of the files table
     bool WholeSnapshot = false;  // the directory is the snapshot's base path
 };
+
 // Empties TotalSql and resets every ColumnFormat to 'C'; for an analysis code
 // (0 to 4, 10 to 17) sets AnalysisSql, TotalSql (codes 0, 1, 10, 11),
 // ColumnCount, ColumnFormat, PercentSource, PercentBase and ChartColumn. Codes
