@@ -1,13 +1,13 @@
 #include "analysis/AnalysisRun.h"
 
+#include <exception>
+
+#include <SQLiteCpp/Statement.h>
+
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/AnalysisQuery.h"
 #include "analysis/GridFill.h"
 #include "store/SizeFormat.h"
-
-#include <exception>
-
-#include <SQLiteCpp/Statement.h>
 
 namespace corvina {
 
