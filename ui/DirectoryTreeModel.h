@@ -1,0 +1,85 @@
+#pragma once
+// The directory tree of a snapshot (tvdir): a root node for the base path and
+// one node per Dir row below it, each keyed by its full path (Dirname) and
+// shown by its last element (Shortname). "(files)" entries are leaves.
+// Siblings come files entry first, then subdirectories, each by name.
+//
+// The children of a node are read from the database when the node is first
+// expanded, so a tree of any size is complete and opens at once: the build
+// reads only the root's children. The model owns its nodes; the database and
+// prompter are borrowed and must outlive it.
+//
+// Error policy: a query that fails while children are read is reported once
+// per read ("Errors were encountered retrieving the directory information."),
+// and the node shows what was read.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QAbstractItemModel>
+#include <QIcon>
+
+#include "store/DateTime.h"
+#include "store/PathStyle.h"
+#include "store/Prompter.h"
+#include "store/SnapshotDatabase.h"
+
+namespace corvina {
+
+inline constexpr std::string_view kTreeErrorsMessage =
+    "Errors were encountered retrieving the directory information.\n"
+    "This could indicate that the data is incomplete.";
+
+class DirectoryTreeModel : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    DirectoryTreeModel(DatabaseState& database, Prompter& prompter, QObject* parent = nullptr);
+    ~DirectoryTreeModel() override;
+
+    // Replaces the tree by the one of snapshot under a root keyed rootKey, and
+    // reads the root's children.
+    void BuildDirectoryTree(const DateTime& snapshot, const std::string& rootKey, PathStyle style);
+    // An empty tree.
+    void Clear();
+
+    QModelIndex RootIndex() const;
+    std::string Key(const QModelIndex& index) const;
+    // The node keyed key among the nodes read so far, invalid when there is none.
+    QModelIndex FindLoaded(const std::string& key) const;
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex& index) const override;
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool hasChildren(const QModelIndex& parent = QModelIndex()) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+
+private:
+    struct Node {
+        std::string Key;
+        QString Text;
+        Node* Parent = nullptr;
+        int Row = 0;
+        bool MayHaveChildren = false;
+        bool Loaded = false;
+        std::vector<std::unique_ptr<Node>> Children;
+    };
+
+    Node* NodeOf(const QModelIndex& index) const;
+    QModelIndex IndexOf(const Node* node) const;
+    // Reads the children of node; false when the query failed (the rows read stay).
+    bool ReadChildren(const Node& node, std::vector<std::unique_ptr<Node>>& out) const;
+    void LoadChildren(Node& node, const QModelIndex& index);
+
+    DatabaseState& database_;
+    Prompter& prompter_;
+    DateTime snapshot_;
+    PathStyle style_ = kNativePathStyle;
+    Node top_;  // invisible; its only child is the root
+    QIcon folder_;
+};
+
+}  // namespace corvina
