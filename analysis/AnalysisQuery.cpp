@@ -72,16 +72,34 @@ void SetColumns(int kind, const AnalysisState& state, GridSettings& grid) {
 
 // The file analyses of one snapshot over the tree: select list, extra
 // conditions, order.
+// The files of a tree. When the tree holds most of the table's rows, one pass
+// over the table is cheaper than the index range and a row lookup per file.
+std::string FilesSource(const QueryHints& hints) { return hints.WideTree ? "files a NOT INDEXED" : "files a"; }
+
 std::string FilesOfTree(std::string_view select, std::string_view key, const std::string& extra,
-                        std::string_view order, PathStyle style) {
-    return std::string("SELECT ") + std::string(select) + " FROM files a WHERE a.Snapshot = " + std::string(key) +
+                        std::string_view order, PathStyle style, const QueryHints& hints) {
+    return std::string("SELECT ") + std::string(select) + " FROM " + FilesSource(hints) +
+           " WHERE a.Snapshot = " + std::string(key) +
            " AND " + InTree("a.Filedir", style) + extra + " ORDER BY " + std::string(order) + std::string(kRowLimit);
 }
 
-std::string MissingFrom(std::string_view otherKey, PathStyle style) {
+// The files of the tree in snapshot key whose directory and name the other
+// snapshot does not have. Both sides come from the (Snapshot, Filedir,
+// Filename) index in its order, so the engine merges the two lists in one pass
+// instead of looking each file up in the other snapshot; the rows found are
+// then read by their key. A file's directory decides whether it is in the
+// tree, so limiting the other side to the tree changes nothing.
+std::string MissingFiles(std::string_view key, std::string_view otherKey, PathStyle style) {
     std::string c = Coll(style);
-    return " AND NOT EXISTS (SELECT 1 FROM files b WHERE b.Snapshot = " + std::string(otherKey) +
-           " AND b.Filedir = a.Filedir" + c + " AND b.Filename = a.Filename" + c + ")";
+    auto side = [&](std::string_view k) {
+        return "SELECT Filedir" + c + ", Filename" + c + " FROM files WHERE Snapshot = " + std::string(k) + " AND " +
+               InTree("Filedir", style);
+    };
+    return "WITH missing(Dir, Name) AS (" + side(key) + " EXCEPT " + side(otherKey) +
+           " ORDER BY 1, 2) SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr "
+           "FROM missing CROSS JOIN files a WHERE a.Snapshot = " + std::string(key) +
+           " AND a.Filedir = (missing.Dir COLLATE BINARY) AND a.Filename = (missing.Name COLLATE BINARY) ORDER BY 3 DESC, a.Filedir, a.Filename" +
+           std::string(kRowLimit);
 }
 
 std::string MissingDirs(std::string_view key, std::string_view otherKey, PathStyle style) {
@@ -97,7 +115,7 @@ std::string GrowthPercent() {
            " END";
 }
 
-void BuildSql(int kind, PathStyle style, GridSettings& grid) {
+void BuildSql(int kind, PathStyle style, const QueryHints& hints, GridSettings& grid) {
     const std::string c = Coll(style);
     const std::string fileColumns = "a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr";
     std::string& sql = grid.AnalysisSql.Sql;
@@ -122,7 +140,9 @@ void BuildSql(int kind, PathStyle style, GridSettings& grid) {
         case NewDirectories: sql = MissingDirs(":d1", ":d2", style); break;
         case DeletedDirectories: sql = MissingDirs(":d2", ":d1", style); break;
         case DirectoryHistory:
-            sql = "SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b, Dir a WHERE b.Basepath = :b" + c +
+            // The few Control rows of the base path lead; each finds its Dir row
+            // by (Snapshot, Dirname).
+            sql = "SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN Dir a WHERE b.Basepath = :b" + c +
                   " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" + c + " ORDER BY a.Snapshot" +
                   std::string(kRowLimit);
             break;
@@ -132,7 +152,7 @@ void BuildSql(int kind, PathStyle style, GridSettings& grid) {
             total = "SELECT 'Total for ' || :s, TotsizeF, ' ', ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :qf" + c;
             break;
         case FilesInTree:
-            sql = FilesOfTree(fileColumns, ":d1", "", "a.Filesize DESC, a.Filedir, a.Filename", style);
+            sql = FilesOfTree(fileColumns, ":d1", "", "a.Filesize DESC, a.Filedir, a.Filename", style, hints);
             total = "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" + c;
             break;
         case ChangedFiles:
@@ -143,13 +163,13 @@ void BuildSql(int kind, PathStyle style, GridSettings& grid) {
                   " ORDER BY 3 DESC, a.Filedir, a.Filename" + std::string(kRowLimit);
             break;
         case NewFiles:
-            sql = FilesOfTree(fileColumns, ":d1", MissingFrom(":d2", style), "3 DESC, a.Filedir, a.Filename", style);
+            sql = MissingFiles(":d1", ":d2", style);
             break;
         case DeletedFiles:
-            sql = FilesOfTree(fileColumns, ":d2", MissingFrom(":d1", style), "3 DESC, a.Filedir, a.Filename", style);
+            sql = MissingFiles(":d2", ":d1", style);
             break;
         case FileTypeSummary:
-            sql = "SELECT a.Filetype, count(*), sum(a.Filesize) FROM files a WHERE a.Snapshot = :d1 AND " +
+            sql = "SELECT a.Filetype, count(*), sum(a.Filesize) FROM " + FilesSource(hints) + " WHERE a.Snapshot = :d1 AND " +
                   InTree("a.Filedir", style) + " GROUP BY a.Filetype ORDER BY 3 DESC, a.Filetype" +
                   std::string(kRowLimit);
             break;
@@ -165,7 +185,7 @@ void BuildSql(int kind, PathStyle style, GridSettings& grid) {
                   " ORDER BY a.Filename, a.Filedir" + std::string(kRowLimit);
             break;
         default:  // RecentlyChangedFiles
-            sql = FilesOfTree(fileColumns, ":d1", "", "a.Filedate DESC, a.Filedir, a.Filename", style);
+            sql = FilesOfTree(fileColumns, ":d1", "", "a.Filedate DESC, a.Filedir, a.Filename", style, hints);
             break;
     }
 }
@@ -182,7 +202,7 @@ TreeBounds TreeBoundsOf(std::string_view directory, PathStyle style) {
     return bounds;
 }
 
-void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid) {
+void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const QueryHints& hints) {
     grid.TotalSql = {};
     grid.ColumnFormat.fill('C');
     const int kind = state.AnalysisKind;
@@ -190,7 +210,7 @@ void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid) {
 
     SetColumns(kind, state, grid);
     grid.AnalysisSql = {};
-    BuildSql(kind, state.Style, grid);
+    BuildSql(kind, state.Style, hints, grid);
 
     TreeBounds bounds = TreeBoundsOf(state.QueryDirectory, state.Style);
     std::vector<std::pair<std::string, std::string>> params{

@@ -17,7 +17,13 @@ namespace corvina {
 // ColumnCount, ColumnFormat, PercentSource, PercentBase and ChartColumn. Codes
 // 0 to 3 leave ChartColumn as it was; other codes leave AnalysisSql,
 // ColumnCount and the percentage settings as they were. Runs nothing.
-void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid);
+// How the data is spread, so that a query reads it the cheaper way; the rows
+// and their order do not depend on it. WideTree: the tree's files are a large
+// part of the files table (see EstimateQueryHints in AnalysisRun.h).
+struct QueryHints {
+    bool WideTree = false;
+};
+void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const QueryHints& hints = {});
 
 // The bounds of "the directory itself or anything below it": names n with
 // n == directory or lo <= n < hi. lo is the directory followed by the

@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     QuietPrompter prompter;
     ExitEnder ender;
     if (OpenSnapshotDatabase(db, prompter, ender) != OpenOutcome::Opened) return 1;
-    AddAnalysisIndexes(*db.SnapshotDatabase);
+    PrepareForAnalysis(*db.SnapshotDatabase);
     auto prime = LatestSnapshot(db);
     if (!prime) return 1;
     auto compare = PreviousSnapshot(db, *prime);
