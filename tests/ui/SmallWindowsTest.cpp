@@ -2,6 +2,9 @@
 // the small windows when there is no printer.
 
 #include <fstream>
+#include <thread>
+
+#include <QMessageBox>
 
 #include <QLabel>
 #include <QPrinterInfo>
@@ -14,6 +17,7 @@
 #include "ui/AboutWindow.h"
 #include "ui/DebugWindow.h"
 #include "ui/FileErrorsWindow.h"
+#include "ui/MessageBoxPrompter.h"
 
 using namespace corvina;
 using namespace corvina::test;
@@ -38,6 +42,7 @@ private slots:
     void DebugWindowAnswersOncePerStop();
     void DebugWindowSwitchOffTakesEffectBeforeContinue();
     void PrintWithoutPrinterWritesAPdfOrNothingWhenCancelled();
+    void MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThread();
 };
 
 void SmallWindowsTest::AboutWindowShowsVersionAndClosesWithOk() {
@@ -133,6 +138,43 @@ void SmallWindowsTest::PrintWithoutPrinterWritesAPdfOrNothingWhenCancelled() {
     // E&xit closes the window.
     Child<QAction>(errors, "menexit")->trigger();
     QVERIFY(!errors.isVisible());
+}
+
+void SmallWindowsTest::MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThread() {
+    MessageBoxPrompter prompter;
+    std::atomic<bool> done{false};
+    Answer answer = Answer::Ok;
+    // The box runs its own event loop on this thread: a timer inside that
+    // loop reads it and answers No.
+    QString text;
+    QString title;
+    bool workerWaiting = false;
+    QTimer answerer;
+    answerer.setInterval(20);
+    connect(&answerer, &QTimer::timeout, [&]() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || box->button(QMessageBox::No) == nullptr) return;
+        answerer.stop();
+        text = box->text();
+        title = box->windowTitle();
+        workerWaiting = !done;
+        box->button(QMessageBox::No)->click();
+    });
+    answerer.start();
+    std::thread worker([&]() {
+        Message question;
+        question.Text = "Create it?";
+        question.MessageButtons = Buttons::YesNo;
+        answer = prompter.Ask(question);
+        done = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 5000);
+    worker.join();
+    QCOMPARE(text, QString("Create it?"));
+    QCOMPARE(title, QString("corvina"));
+    QVERIFY(workerWaiting);
+    QCOMPARE(answer, Answer::No);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
 QTEST_MAIN(SmallWindowsTest)
