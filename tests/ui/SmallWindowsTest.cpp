@@ -40,7 +40,6 @@ class SmallWindowsTest : public QObject {
 private slots:
     void AboutWindowShowsVersionAndClosesWithOk();
     void DebugWindowAnswersOncePerStop();
-    void DebugWindowSwitchOffTakesEffectBeforeContinue();
     void PrintWithoutPrinterWritesAPdfOrNothingWhenCancelled();
     void MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThread();
 };
@@ -95,21 +94,6 @@ void SmallWindowsTest::DebugWindowAnswersOncePerStop() {
     // Buttons after the answer do not answer twice.
     QTest::mouseClick(Child<QPushButton>(window, "comexit"), Qt::LeftButton);
     QCOMPARE(spy.count(), 1);
-}
-
-void SmallWindowsTest::DebugWindowSwitchOffTakesEffectBeforeContinue() {
-    Harness h;
-    RunControl control;
-    control.DebugMode = true;
-    DebugWindow window(control, h.Dialogs, h.Prompter, nullptr);
-    QSignalSpy spy(&window, &DebugWindow::Answered);
-    window.ShowStop("Files within /t/", ThreeEntries());
-    QTest::mouseClick(Child<QPushButton>(window, "comdebug"), Qt::LeftButton);
-    QVERIFY(!control.DebugMode);
-    QVERIFY(window.isVisible());
-    QCOMPARE(spy.count(), 0);
-    QTest::mouseClick(Child<QPushButton>(window, "comexit"), Qt::LeftButton);
-    QCOMPARE(Only(spy), DebugAnswer::SwitchOff);
 }
 
 void SmallWindowsTest::PrintWithoutPrinterWritesAPdfOrNothingWhenCancelled() {

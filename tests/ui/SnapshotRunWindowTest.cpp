@@ -63,7 +63,6 @@ std::string KeyOf(const Analsnap& window) {
 class SnapshotRunWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void MissingDescriptionIsAskedForBeforeThePath();
     void CompleteRunShowsCountersStatusAndStoresRows();
     void AbortTakesEffectAndLeavesNothing();
     void WindowRefusesOtherWorkWhileRunningAndClosingAsks();
@@ -73,19 +72,6 @@ private slots:
     void SwitchingDebugOffEndsTheStopsForGood();
     void AbortInTheDebugWindowRollsTheRunBack();
 };
-
-void SnapshotRunWindowTest::MissingDescriptionIsAskedForBeforeThePath() {
-    Harness h;
-    h.OpenNewDatabase();
-    Analsnap window(h.Context);
-    ClickTakeSnapshot(window);
-    QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"Enter a Snapshot description"});
-    h.Prompter.Clear();
-    Child<QPlainTextEdit>(window, "txtdesc")->setPlainText("something");
-    ClickTakeSnapshot(window);
-    QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"Select a directory or path"});
-    QVERIFY(!window.IsRunning());
-}
 
 void SnapshotRunWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
     Harness h;
