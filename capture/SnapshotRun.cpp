@@ -114,6 +114,7 @@ bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter) {
 RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, RunControl& control,
                        WalkObserver& observer, Prompter& prompter, FileSystem* fileSystem) {
     RunResult result;
+    control.AbortFlag.store(false);
     if (!CheckTexts(request, prompter)) return result;
     if (!database.IsUsable()) {
         ShowMessage(prompter, "No snapshot database is open", Icon::Exclamation);
@@ -141,7 +142,6 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
     }
 
     result.Key = ChooseKey(database);
-    control.AbortFlag.store(false);
 
     WalkOptions options;
     options.CollectFiles = request.CollectFiles;

@@ -11,6 +11,11 @@ int RunCli(int argc, char** argv) {
     app.require_subcommand(1);
     int exitCode = kExitOk;
     AddCheckCommand(app, &exitCode);
+    AddSnapshotCommand(app, &exitCode);
+    AddListCommand(app, &exitCode);
+    AddInfoCommand(app, &exitCode);
+    AddDeleteCommand(app, &exitCode);
+    AddAnalyseCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);

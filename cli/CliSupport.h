@@ -55,6 +55,11 @@ struct CliContext {
 
 // Each command adds itself to the app; its callback stores its exit code in *exitCode.
 void AddCheckCommand(CLI::App& app, int* exitCode);
+void AddSnapshotCommand(CLI::App& app, int* exitCode);
+void AddListCommand(CLI::App& app, int* exitCode);
+void AddInfoCommand(CLI::App& app, int* exitCode);
+void AddDeleteCommand(CLI::App& app, int* exitCode);
+void AddAnalyseCommand(CLI::App& app, int* exitCode);
 
 // Runs the tool; returns the exit code.
 int RunCli(int argc, char** argv);

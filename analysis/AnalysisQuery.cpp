@@ -1,0 +1,222 @@
+#include "analysis/AnalysisQuery.h"
+
+#include <cctype>
+#include <string>
+
+#include "analysis/AnalysisCatalogue.h"
+
+namespace corvina {
+
+namespace {
+
+// The grid never shows more than 1000 rows, so no query needs to deliver more;
+// the limit lets the engine keep only the top rows of a sort.
+constexpr std::string_view kRowLimit = " LIMIT 1000";
+
+// Names are compared as the snapshot's file system compares them: byte for
+// byte on POSIX, without regard to (ASCII) case on Windows.
+std::string Coll(PathStyle style) { return style == PathStyle::Windows ? " COLLATE NOCASE" : ""; }
+
+// column is the directory itself or lies below it. The first range keeps the
+// scan on the index; the second condition drops names such as "/data-x" that
+// sort between "/data" and "/data/".
+std::string InTree(const std::string& column, PathStyle style) {
+    std::string c = Coll(style);
+    return "(" + column + " >= :q" + c + " AND " + column + " < :hi" + c + " AND (" + column + " = :q" + c + " OR " +
+           column + " >= :lo" + c + "))";
+}
+
+// Whole part, rounded towards minus infinity, of a real expression.
+std::string RoundDown(const std::string& x) {
+    return "(CAST(" + x + " AS INTEGER) - ((" + x + ") < CAST(" + x + " AS INTEGER)))";
+}
+
+struct ColumnSettings {
+    int Count;
+    std::string_view Formats;  // one rule per column
+    int PercentColumn;         // -1 none
+    int PercentField;
+    int Chart;                 // -1 leaves ChartColumn
+};
+
+ColumnSettings SettingsOf(int kind) {
+    switch (kind) {
+        case DirectoryDetails: return {4, "CNSP", 3, 2, -1};
+        case CompareDirectories: return {6, "CSSSNP", 5, 3, -1};
+        case NewDirectories:
+        case DeletedDirectories: return {3, "CNS", -1, 0, -1};
+        case DirectoryHistory: return {3, "DNS", -1, 0, 2};
+        case FilesInDirectory: return {4, "CSDP", 3, 1, 1};
+        case FilesInTree: return {4, "CCSD", -1, 0, 2};
+        case ChangedFiles: return {7, "CCSSDSD", -1, 0, 0};
+        case NewFiles: return {4, "CCSD", -1, 0, 1};
+        case DeletedFiles: return {4, "CCSD", -1, 0, 0};
+        case FileTypeSummary: return {3, "CNS", -1, 0, 2};
+        default: return {4, "CCSD", -1, 0, 1};  // DuplicateFiles, RecentlyChangedFiles
+    }
+}
+
+void SetColumns(int kind, const AnalysisState& state, GridSettings& grid) {
+    ColumnSettings settings = SettingsOf(kind);
+    grid.ColumnCount = settings.Count;
+    for (int i = 0; i < settings.Count; ++i) grid.ColumnFormat[static_cast<std::size_t>(i)] = settings.Formats[static_cast<std::size_t>(i)];
+    if (settings.PercentColumn >= 0) {
+        auto column = static_cast<std::size_t>(settings.PercentColumn);
+        grid.PercentSource[column] = settings.PercentField;
+        grid.PercentBase[column] = kind == DirectoryDetails     ? state.DirTotal
+                                   : kind == CompareDirectories ? state.DirTotal - state.CompareDirTotal
+                                                                : -1;
+    }
+    if (settings.Chart >= 0) grid.ChartColumn = settings.Chart;
+}
+
+// The file analyses of one snapshot over the tree: select list, extra
+// conditions, order.
+std::string FilesOfTree(std::string_view select, std::string_view key, const std::string& extra,
+                        std::string_view order, PathStyle style) {
+    return std::string("SELECT ") + std::string(select) + " FROM files a WHERE a.Snapshot = " + std::string(key) +
+           " AND " + InTree("a.Filedir", style) + extra + " ORDER BY " + std::string(order) + std::string(kRowLimit);
+}
+
+std::string MissingFrom(std::string_view otherKey, PathStyle style) {
+    std::string c = Coll(style);
+    return " AND NOT EXISTS (SELECT 1 FROM files b WHERE b.Snapshot = " + std::string(otherKey) +
+           " AND b.Filedir = a.Filedir" + c + " AND b.Filename = a.Filename" + c + ")";
+}
+
+std::string MissingDirs(std::string_view key, std::string_view otherKey, PathStyle style) {
+    std::string c = Coll(style);
+    return "SELECT Shortname, Files, TotsizeF FROM Dir a WHERE a.Snapshot = " + std::string(key) +
+           " AND a.Parentdir = :q" + c + " AND NOT EXISTS (SELECT 1 FROM Dir b WHERE b.Snapshot = " +
+           std::string(otherKey) + " AND b.Dirname = a.Dirname" + c + ") ORDER BY 3 DESC, a.Shortname" +
+           std::string(kRowLimit);
+}
+
+std::string GrowthPercent() {
+    return "CASE WHEN a.TotsizeF = 0 THEN 0 ELSE " + RoundDown("(a.TotsizeF - b.TotsizeF) * 100 / a.TotsizeF") +
+           " END";
+}
+
+void BuildSql(int kind, PathStyle style, GridSettings& grid) {
+    const std::string c = Coll(style);
+    const std::string fileColumns = "a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr";
+    std::string& sql = grid.AnalysisSql.Sql;
+    std::string& total = grid.TotalSql.Sql;
+    switch (kind) {
+        case DirectoryDetails:
+            sql = "SELECT Shortname, Files, TotsizeF, Snapshot, Entrytype, Dirname, Shortname, Parentdir, Dirlevel "
+                  "FROM Dir WHERE Snapshot = :d1 AND Parentdir = :q" + c + " ORDER BY 3 DESC, Shortname" +
+                  std::string(kRowLimit);
+            total = "SELECT 'Total for ' || :s, Files, TotsizeF, 100 FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" + c;
+            break;
+        case CompareDirectories:
+            // No order: the rows come as the engine finds them, the subdirectories
+            // of the prime snapshot in index order.
+            sql = "SELECT a.Shortname, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + GrowthPercent() +
+                  " FROM Dir a, Dir b WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND a.Parentdir = :q" + c +
+                  " AND b.Dirname = a.Dirname" + c + std::string(kRowLimit);
+            total = "SELECT 'Total for ' || :s, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + GrowthPercent() +
+                    ", 100 FROM Dir a, Dir b WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND a.Dirname = :q" + c +
+                    " AND b.Dirname = :q" + c;
+            break;
+        case NewDirectories: sql = MissingDirs(":d1", ":d2", style); break;
+        case DeletedDirectories: sql = MissingDirs(":d2", ":d1", style); break;
+        case DirectoryHistory:
+            sql = "SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b, Dir a WHERE b.Basepath = :b" + c +
+                  " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" + c + " ORDER BY a.Snapshot" +
+                  std::string(kRowLimit);
+            break;
+        case FilesInDirectory:
+            sql = "SELECT Filename, Filesize, Filedate, Fileattr FROM files WHERE Snapshot = :d1 AND Filedir = :q" + c +
+                  " ORDER BY Filesize DESC, Filename" + std::string(kRowLimit);
+            total = "SELECT 'Total for ' || :s, TotsizeF, ' ', ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :qf" + c;
+            break;
+        case FilesInTree:
+            sql = FilesOfTree(fileColumns, ":d1", "", "a.Filesize DESC, a.Filedir, a.Filename", style);
+            total = "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" + c;
+            break;
+        case ChangedFiles:
+            sql = "SELECT a.Filename, a.Filedir, b.Filesize - a.Filesize, a.Filesize, a.Filedate, b.Filesize, "
+                  "b.Filedate FROM files a, files b WHERE a.Snapshot = :d1 AND " + InTree("a.Filedir", style) +
+                  " AND b.Snapshot = :d2 AND b.Filedir = a.Filedir" + c + " AND b.Filename = a.Filename" + c +
+                  " AND (a.Filesize <> b.Filesize OR a.Filedate <> b.Filedate)"
+                  " ORDER BY 3 DESC, a.Filedir, a.Filename" + std::string(kRowLimit);
+            break;
+        case NewFiles:
+            sql = FilesOfTree(fileColumns, ":d1", MissingFrom(":d2", style), "3 DESC, a.Filedir, a.Filename", style);
+            break;
+        case DeletedFiles:
+            sql = FilesOfTree(fileColumns, ":d2", MissingFrom(":d1", style), "3 DESC, a.Filedir, a.Filename", style);
+            break;
+        case FileTypeSummary:
+            sql = "SELECT a.Filetype, count(*), sum(a.Filesize) FROM files a WHERE a.Snapshot = :d1 AND " +
+                  InTree("a.Filedir", style) + " GROUP BY a.Filetype ORDER BY 3 DESC, a.Filetype" +
+                  std::string(kRowLimit);
+            break;
+        case DuplicateFiles:
+            // A file is listed when its name occurs in at least two directories
+            // of the tree: the names are found in one pass over the tree (a name
+            // with two directories has a smallest and a largest that differ),
+            // then only their rows are read, by name.
+            sql = "WITH dup(Name) AS (SELECT Filename FROM files WHERE Snapshot = :d1 AND " + InTree("Filedir", style) +
+                  " GROUP BY Filename" + c + " HAVING min(Filedir" + c + ") <> max(Filedir" + c + ")" + c +
+                  ") SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate FROM dup, files a WHERE a.Snapshot = :d1"
+                  " AND a.Filename = dup.Name" + c + " AND " + InTree("a.Filedir", style) +
+                  " ORDER BY a.Filename, a.Filedir" + std::string(kRowLimit);
+            break;
+        default:  // RecentlyChangedFiles
+            sql = FilesOfTree(fileColumns, ":d1", "", "a.Filedate DESC, a.Filedir, a.Filename", style);
+            break;
+    }
+}
+
+}  // namespace
+
+TreeBounds TreeBoundsOf(std::string_view directory, PathStyle style) {
+    const char sep = Separator(style);
+    TreeBounds bounds;
+    bounds.Lo = std::string(directory);
+    if (bounds.Lo.empty() || bounds.Lo.back() != sep) bounds.Lo += sep;
+    bounds.Hi = bounds.Lo;
+    bounds.Hi.back() = static_cast<char>(sep + 1);
+    return bounds;
+}
+
+void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid) {
+    grid.TotalSql = {};
+    grid.ColumnFormat.fill('C');
+    const int kind = state.AnalysisKind;
+    if (FindAnalysis(kind) == nullptr) return;
+
+    SetColumns(kind, state, grid);
+    grid.AnalysisSql = {};
+    BuildSql(kind, state.Style, grid);
+
+    TreeBounds bounds = TreeBoundsOf(state.QueryDirectory, state.Style);
+    std::vector<std::pair<std::string, std::string>> params{
+        {":d1", FormatKey(state.SnapshotDate)},
+        {":d2", FormatKey(state.CompareSnapshotDate)},
+        {":q", state.QueryDirectory},
+        {":lo", bounds.Lo},
+        {":hi", bounds.Hi},
+        {":qf", FilesEntryName(state.QueryDirectory, state.Style)},
+        {":s", state.SelectedDirectory},
+        {":b", state.BasePath},
+    };
+    // Bind only what each text names: binding an unknown name is an error.
+    for (BoundQuery* query : {&grid.AnalysisSql, &grid.TotalSql}) {
+        if (query->Empty()) continue;
+        for (const auto& param : params) {
+            const std::string& sql = query->Sql;
+            for (std::size_t at = sql.find(param.first); at != std::string::npos; at = sql.find(param.first, at + 1)) {
+                std::size_t after = at + param.first.size();
+                if (after == sql.size() || !(std::isalnum(static_cast<unsigned char>(sql[after])))) {
+                    query->Params.push_back(param);
+                    break;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace corvina

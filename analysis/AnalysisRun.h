@@ -1,0 +1,51 @@
+#pragma once
+// RunAnalysis: the current analysis from start to end, without a window. It
+// builds the queries, forms the title the window puts in its status bar, fills
+// the grid (a total row, then the detail rows), fixes the grid's fixed rows and
+// collects the chart data. The caller lays out the grid first
+// (LayoutResultGrid) whenever the kind or the unit changed.
+//
+// Error policy: a query the database refuses is reported once through the
+// prompter ("Error running analysis" with the engine's code and reason); the
+// grid keeps what was filled, the run finishes its bookkeeping, and the error
+// comes back in the outcome.
+
+#include <cstdint>
+#include <string>
+
+#include "analysis/AnalysisState.h"
+#include "analysis/ChartData.h"
+#include "analysis/ResultGrid.h"
+#include "store/Prompter.h"
+#include "store/SnapshotDatabase.h"
+#include "store/StoreError.h"
+
+namespace corvina {
+
+struct RunOutcome {
+    std::string Title;  // empty for a code that names no analysis
+    ChartData Chart;
+    StoreError Error;
+};
+
+// " (files larger than 10 KB)" for a threshold, " (all files)" for 0.
+std::string FilterSuffix(std::int64_t sizeThreshold);
+
+// The title of the current analysis, "" for a code that names no analysis.
+std::string AnalysisTitle(const AnalysisState& state);
+
+RunOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
+                       GridSettings& settings, ResultGrid& grid);
+
+// What a click on a column header does to the data: warns when the result was
+// truncated, makes the column the charted one and, except for
+// DirectoryHistory, sorts the scrolling rows on it (ascending for text
+// columns, descending otherwise). The caller redraws the chart (DrawChart).
+inline constexpr std::string_view kTruncatedSortWarning =
+    "Because the display has been truncated, the display is incomplete.\n"
+    "Sorting on a column will only give partial results.\n"
+    "Do the analysis on sub-directories to avoid this problem.";
+void SortOnColumn(Prompter& prompter, const AnalysisState& state, GridSettings& settings, ResultGrid& grid,
+                  int column);
+
+}  // namespace corvina

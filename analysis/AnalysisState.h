@@ -1,0 +1,86 @@
+#pragma once
+// The state an analysis runs on. The window (or the command-line tool) owns one
+// AnalysisState and one GridSettings for as long as it shows analyses and hands
+// them by reference to every step; nothing here is global.
+//
+// AnalysisState holds the inputs the window sets (snapshots, selected directory,
+// totals, unit, chart preferences). GridSettings holds what the steps compute and
+// keep between calls: the queries, the column rules, the headings, the row
+// bookkeeping of the last fill and the charted column.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "store/DateTime.h"
+#include "store/PathStyle.h"
+
+namespace corvina {
+
+// Columns 0 to 10 of the grid globals.
+inline constexpr int kMaxResultColumns = 11;
+
+// The display rule of a column: 'C' text, 'N' count, 'S' size, 'P' percentage,
+// 'D' date-time.
+using ColumnRule = char;
+
+// Chart types as the chart menus set them.
+inline constexpr int kChart2DPie = 1;
+inline constexpr int kChart3DPie = 2;
+inline constexpr int kChart2DBar = 3;
+inline constexpr int kChart3DBar = 4;
+
+struct AnalysisState {
+    int AnalysisKind = 0;
+    DateTime SnapshotDate;         // the prime snapshot
+    DateTime CompareSnapshotDate;  // null date = no compare snapshot
+    std::string QueryDirectory;    // the directory the queries select on
+    std::string SelectedDirectory; // the directory named in titles and total rows
+    std::string BasePath;          // base path of the prime snapshot (DirectoryHistory)
+    double DirTotal = 0;           // bytes of the selected directory, prime snapshot
+    double CompareDirTotal = 0;    // bytes of the selected directory, compare snapshot
+    std::string SnapshotLabel;     // "d MMM" or "HH:mm", see FormSnapshotLabels
+    std::string CompareSnapshotLabel;
+    std::int64_t SizeThreshold = 0;  // file-size threshold of the prime snapshot; 0 = all files
+    char SizeUnit = 'M';             // 'B', 'K' or 'M'
+    PathStyle Style = kNativePathStyle;  // how the snapshot's paths are written
+    int ChartType = kChart2DBar;
+    int ChartOrientation = 0;  // 0 vertical, 1 horizontal
+};
+
+// A query and the values bound to its named parameters (all of them texts).
+struct BoundQuery {
+    std::string Sql;
+    std::vector<std::pair<std::string, std::string>> Params;
+
+    bool Empty() const { return Sql.empty(); }
+};
+
+struct GridSettings {
+    BoundQuery AnalysisSql;  // the detail rows
+    BoundQuery TotalSql;     // the one total row; empty for kinds without one
+    int ColumnCount = 0;
+    std::array<ColumnRule, kMaxResultColumns> ColumnFormat{'C', 'C', 'C', 'C', 'C', 'C', 'C', 'C', 'C', 'C', 'C'};
+    std::array<int, kMaxResultColumns> PercentSource{};
+    // -1: the first record filled sets the base.
+    std::array<double, kMaxResultColumns> PercentBase{};
+    std::array<std::string, kMaxResultColumns> ColumnHeading;
+    int ChartColumn = 2;
+    int FirstDetailRow = 1;
+    int LastResultRow = 0;
+    char ResultTruncated = 'n';  // 'y' when the last fill stopped at the row limit
+};
+
+// Short labels of the two snapshots for titles and headings: day and month
+// ("5 Dec") when the two fall on different days, else hours and minutes
+// ("14:05"). Without a compare snapshot the prime label is "d MMM" and the
+// compare label empty.
+void FormSnapshotLabels(AnalysisState& state);
+
+// The path style a stored base path is written in: POSIX when it begins with
+// "/", else Windows.
+PathStyle PathStyleOfBasePath(std::string_view basePath);
+
+}  // namespace corvina

@@ -1,0 +1,27 @@
+#pragma once
+// FillResultGrid: runs one query and writes its records into the grid, one
+// record per row, each cell formatted by its column's rule. At most row 1000 is
+// filled; reaching it says "Display truncated after 1000 entries".
+//
+// Error policy: a query the database refuses stops the fill where it is; the
+// rows filled so far stay, LastResultRow says how far it got, and the error is
+// returned for the caller to report. Nothing here reports a database error.
+
+#include "analysis/AnalysisState.h"
+#include "analysis/ResultGrid.h"
+#include "store/Prompter.h"
+#include "store/SnapshotDatabase.h"
+#include "store/StoreError.h"
+
+namespace corvina {
+
+inline constexpr int kLastGridRow = 1000;
+inline constexpr std::string_view kTruncatedMessage = "Display truncated after 1000 entries";
+
+// firstRow is 1 (no total row) or 2 (after the total row). Rows from firstRow
+// on are replaced; the rows above stay. Writes LastResultRow, ResultTruncated
+// and any PercentBase entry of -1.
+StoreError FillResultGrid(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
+                          GridSettings& settings, ResultGrid& grid, const BoundQuery& query, int firstRow);
+
+}  // namespace corvina

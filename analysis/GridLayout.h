@@ -1,0 +1,15 @@
+#pragma once
+// LayoutResultGrid: columns, headings and widths of the result grid for the
+// current analysis and display unit. Rows are left to the filling.
+
+#include "analysis/AnalysisState.h"
+#include "analysis/ResultGrid.h"
+
+namespace corvina {
+
+// Sets ColumnHeading 0 to count - 1 (higher entries keep older texts), the
+// grid's column count, widths (twips) and heading row. A code that names no
+// analysis changes nothing.
+void LayoutResultGrid(const AnalysisState& state, GridSettings& settings, ResultGrid& grid);
+
+}  // namespace corvina

@@ -1,0 +1,108 @@
+#!/usr/bin/env python3
+"""snapshot_bench.py - wall time of corvina-cli snapshot against du -sb and duc index.
+
+Usage:
+  bench/capture/snapshot_bench.py --cli build-release/cli/corvina-cli --tree /tmp/t-large [--runs 5]
+  bench/capture/snapshot_bench.py --cli ... --tree /tmp/t-medium --make 20000 200000
+
+Runs each command --runs times on a warm cache (one untimed warm-up pass of du
+first), alternating the commands so that drift hits all alike, and prints the
+median wall time of each and its ratio to du -sb. Every snapshot goes into a
+fresh database in --work. Also reports peak memory (/usr/bin/time -v) and
+database bytes per files row of the --files run.
+"""
+import argparse
+import os
+import shutil
+import sqlite3
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+MAKE_TREE = os.path.normpath(os.path.join(HERE, "..", "..", "..", "shared", "bench", "make_tree.py"))
+
+
+def timed(command, env=None):
+    start = time.perf_counter()
+    subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, env=env)
+    return time.perf_counter() - start
+
+
+def peak_kb(command):
+    result = subprocess.run(["/usr/bin/time", "-v"] + command, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, text=True, check=True)
+    for line in result.stderr.splitlines():
+        if "Maximum resident set size" in line:
+            return int(line.split(":")[1])
+    return -1
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--cli", required=True, help="corvina-cli of a Release build")
+    parser.add_argument("--tree", required=True, help="tree to measure (made with --make when missing)")
+    parser.add_argument("--make", nargs=2, type=int, metavar=("DIRS", "FILES"),
+                        help="build the tree with make_tree.py first if it does not exist")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--work", default="/tmp/corvina-bench-work", help="folder for databases")
+    parser.add_argument("--no-duc", action="store_true", help="leave duc index out")
+    args = parser.parse_args()
+
+    if not os.path.isdir(args.tree):
+        if not args.make:
+            sys.exit(f"{args.tree} does not exist; pass --make DIRS FILES")
+        subprocess.run([sys.executable, MAKE_TREE, "--root", args.tree, "--dirs", str(args.make[0]),
+                        "--files", str(args.make[1]), "--seed", "1"], check=True)
+    os.makedirs(args.work, exist_ok=True)
+    db = os.path.join(args.work, "bench.mdb")
+    ducdb = os.path.join(args.work, "bench.duc")
+    env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(args.work, "config"), HOME=args.work)
+
+    def fresh(path):
+        for suffix in ("", "-journal", "-wal", "-shm"):
+            if os.path.exists(path + suffix):
+                os.remove(path + suffix)
+
+    cases = [
+        ("du -sb", ["du", "-sb", args.tree], None),
+        ("snapshot (directories only)", [args.cli, "snapshot", args.tree, "--db", db], db),
+        ("snapshot --files --min-size 1M", [args.cli, "snapshot", args.tree, "--db", db, "--files",
+                                            "--min-size", "1M"], db),
+        ("snapshot --files", [args.cli, "snapshot", args.tree, "--db", db, "--files"], db),
+    ]
+    if not args.no_duc and shutil.which("duc"):
+        cases.append(("duc index", ["duc", "index", "-q", "-d", ducdb, args.tree], ducdb))
+
+    subprocess.run(["du", "-sb", args.tree], stdout=subprocess.DEVNULL, check=True)  # warm the cache
+    times = {name: [] for name, _, _ in cases}
+    for run in range(args.runs):
+        for name, command, database in cases:
+            if database:
+                fresh(database)
+            times[name].append(timed(command, env))
+        print(f"run {run + 1}/{args.runs} done", file=sys.stderr)
+
+    base = statistics.median(times["du -sb"])
+    print(f"tree {args.tree}, {args.runs} runs, warm cache, medians:")
+    for name, _, _ in cases:
+        m = statistics.median(times[name])
+        print(f"  {name:34s} {m:7.2f} s  {m / base:5.2f} x du -sb")
+    if "duc index" in times:
+        ratio = statistics.median(times["duc index"]) / statistics.median(times["snapshot --files"])
+        print(f"  duc index / snapshot --files: {ratio:.2f} x")
+
+    fresh(db)
+    kb = peak_kb([args.cli, "snapshot", args.tree, "--db", db, "--files"])
+    size = os.path.getsize(db)
+    with sqlite3.connect(db) as connection:
+        files = connection.execute("SELECT count(*) FROM files").fetchone()[0]
+        dirs = connection.execute("SELECT count(*) FROM Dir").fetchone()[0]
+    print(f"  peak memory of snapshot --files: {kb / 1024:.1f} MB")
+    print(f"  database: {size} bytes, {files} files rows, {dirs} Dir rows, "
+          f"{size / max(files, 1):.0f} bytes per files row (all rows included)")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,265 @@
+// corvina-cli analyse: runs one analysis on a snapshot, as the analysis window
+// would, and prints its title and grid as a table, CSV or JSON.
+//
+// Error policy: every problem (no such snapshot, a kind that needs what the
+// snapshots lack, a directory the snapshot does not hold, a failed query) is one
+// "corvina: ..." line on stderr and exit code 1; a usage error exits with 2.
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/AnalysisCatalogue.h"
+#include "analysis/AnalysisRun.h"
+#include "analysis/DirectoryTotal.h"
+#include "analysis/GridLayout.h"
+#include "cli/CliSupport.h"
+#include "store/Catalogue.h"
+
+namespace corvina::cli {
+
+namespace {
+
+struct AnalyseOptions {
+    std::string Kind;
+    std::string Snapshot = "latest";
+    std::string Compare;
+    std::string Dir;
+    std::string Unit = "M";
+    std::string Format = "table";
+    std::string Db;
+};
+
+// What one run produced, ready to print.
+struct AnalyseResult {
+    const AnalysisEntry* Entry = nullptr;
+    AnalysisState State;
+    GridSettings Settings;
+    ResultGrid Grid;
+    std::string Title;
+};
+
+int Fail(const std::string& text) {
+    std::fprintf(stderr, "corvina: %s\n", text.c_str());
+    return kExitFailed;
+}
+
+// "C:\" names the drive root "C:"; the POSIX root stays "/".
+std::string TrimTrailingSeparator(std::string path, PathStyle style) {
+    while (path.size() > 1 && path.back() == Separator(style)) path.pop_back();
+    return path;
+}
+
+// Columns of UTF-8 text: continuation bytes take no room.
+std::size_t DisplayWidth(const std::string& text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+std::string TrimRight(const std::string& text) {
+    std::size_t end = text.find_last_not_of(' ');
+    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
+void PrintTable(const AnalyseResult& result, std::ostream& out) {
+    const ResultGrid& grid = result.Grid;
+    const int columns = grid.ColumnCount();
+    std::vector<std::size_t> widths(static_cast<std::size_t>(columns), 0);
+    for (int r = 0; r < grid.RowCount(); ++r)
+        for (int c = 0; c < columns; ++c)
+            widths[static_cast<std::size_t>(c)] =
+                std::max(widths[static_cast<std::size_t>(c)], DisplayWidth(TrimRight(grid.Cell(r, c))));
+    auto printRow = [&](int r) {
+        std::string line;
+        for (int c = 0; c < columns; ++c) {
+            std::string text = TrimRight(grid.Cell(r, c));
+            std::string pad(widths[static_cast<std::size_t>(c)] - DisplayWidth(text), ' ');
+            if (c > 0) line += "  ";
+            line += grid.Alignment(c) == CellAlignment::Right && r > 0 ? pad + text : text + pad;
+        }
+        out << TrimRight(line) << '\n';
+    };
+    out << result.Title << '\n';
+    for (int r = 0; r < grid.RowCount(); ++r) {
+        printRow(r);
+        if (r == 0) {
+            std::string rule;
+            for (int c = 0; c < columns; ++c) rule += (c > 0 ? "  " : "") + std::string(widths[static_cast<std::size_t>(c)], '-');
+            out << rule << '\n';
+        }
+    }
+}
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+// The title is the first record, padded to the grid's width so that every
+// record has the same number of fields; the headings follow.
+void PrintCsv(const AnalyseResult& result, std::ostream& out) {
+    const ResultGrid& grid = result.Grid;
+    const int columns = std::max(grid.ColumnCount(), 1);
+    out << CsvField(result.Title) << std::string(static_cast<std::size_t>(columns - 1), ',') << "\r\n";
+    for (int r = 0; r < grid.RowCount(); ++r) {
+        for (int c = 0; c < grid.ColumnCount(); ++c) out << (c > 0 ? "," : "") << CsvField(grid.Cell(r, c));
+        out << "\r\n";
+    }
+}
+
+void PrintJson(const AnalyseResult& result, std::ostream& out) {
+    using nlohmann::json;
+    const ResultGrid& grid = result.Grid;
+    auto row = [&](int r) {
+        json cells = json::array();
+        for (int c = 0; c < grid.ColumnCount(); ++c) cells.push_back(grid.Cell(r, c));
+        return cells;
+    };
+    json columns = json::array();
+    for (int c = 0; c < grid.ColumnCount(); ++c) {
+        columns.push_back({{"heading", grid.Cell(0, c)},
+                           {"format", std::string(1, result.Settings.ColumnFormat[static_cast<std::size_t>(c)])},
+                           {"align", grid.Alignment(c) == CellAlignment::Right ? "right" : "left"}});
+    }
+    json rows = json::array();
+    for (int r = result.Settings.FirstDetailRow; r < grid.RowCount(); ++r) rows.push_back(row(r));
+    const AnalysisState& state = result.State;
+    json doc{{"title", result.Title},
+             {"kind", std::string(result.Entry->CommandName)},
+             {"code", result.Entry->Code},
+             {"snapshot", FormatKey(state.SnapshotDate)},
+             {"compare", state.CompareSnapshotDate.IsNull() ? json(nullptr) : json(FormatKey(state.CompareSnapshotDate))},
+             {"directory", state.SelectedDirectory},
+             {"unit", std::string(1, state.SizeUnit)},
+             {"columns", columns},
+             {"total", result.Settings.FirstDetailRow == 2 && grid.RowCount() > 1 ? row(1) : json(nullptr)},
+             {"rows", rows},
+             {"truncated", result.Settings.ResultTruncated == 'y'}};
+    // File names are bytes: text that is not UTF-8 shows replacement characters.
+    out << doc.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+}
+
+std::optional<DateTime> ResolveCompare(DatabaseState& db, const std::string& text, const DateTime& prime) {
+    if (text == "previous") return PreviousSnapshot(db, prime);
+    return ResolveKey(db, text);
+}
+
+// Sets up the state as the analysis window does after choosing the snapshots
+// and clicking the directory, then runs. Returns an exit code.
+int Analyse(const AnalyseOptions& options, DatabaseState& db, StderrPrompter& prompter, AnalyseResult& result) {
+    result.Entry = FindAnalysisByName(options.Kind);
+    if (result.Entry == nullptr) return Fail("unknown analysis \"" + options.Kind + "\"");
+    AnalysisState& state = result.State;
+    state.AnalysisKind = result.Entry->Code;
+    state.SizeUnit = options.Unit.front();
+
+    std::optional<DateTime> prime = ResolveKey(db, options.Snapshot);
+    if (!prime || !SnapshotExists(db, *prime)) return Fail("no snapshot \"" + options.Snapshot + "\" in the database");
+    SnapshotInfo info;
+    LoadSnapshotInfo(db, prompter, *prime, info);
+    if (info.InfoBasePath.empty()) return kExitFailed;
+    state.SnapshotDate = *prime;
+    state.Style = PathStyleOfBasePath(info.InfoBasePath);
+    state.BasePath = TrimTrailingSeparator(info.InfoBasePath, state.Style);
+    state.QueryDirectory = state.BasePath;
+    state.SelectedDirectory = info.InfoBasePath;
+    state.DirTotal = info.InfoTotalBytes;
+    state.SizeThreshold = info.InfoFileLimit;
+    const std::string primeFiles = info.InfoCollectFiles;
+    const std::string primeBase = info.InfoBasePath;
+
+    if (!options.Compare.empty()) {
+        std::optional<DateTime> compare = ResolveCompare(db, options.Compare, *prime);
+        if (!compare || !SnapshotExists(db, *compare)) {
+            return Fail(options.Compare == "previous" ? "no earlier snapshot of " + primeBase + " to compare with"
+                                                      : "no snapshot \"" + options.Compare + "\" in the database");
+        }
+        LoadSnapshotInfo(db, prompter, *compare, info);
+        if (info.InfoBasePath != primeBase) {
+            return Fail("snapshot " + FormatKey(*compare) + " is of " + info.InfoBasePath + ", not of " + primeBase);
+        }
+        state.CompareSnapshotDate = *compare;
+        state.CompareDirTotal = info.InfoTotalBytes;
+        if (result.Entry->NeedsCompare && result.Entry->ReadsFiles && info.InfoCollectFiles != "Y") {
+            return Fail("compare snapshot " + FormatKey(*compare) + " recorded no files");
+        }
+    } else if (result.Entry->NeedsCompare) {
+        return Fail(std::string(result.Entry->CommandName) + " needs a compare snapshot (--compare KEY|previous)");
+    }
+    if (result.Entry->ReadsFiles && primeFiles != "Y") {
+        return Fail("snapshot " + FormatKey(*prime) + " recorded no files: " + std::string(result.Entry->CommandName) +
+                    " needs them");
+    }
+    if (!options.Dir.empty()) {
+        std::string dir = TrimTrailingSeparator(options.Dir, state.Style);
+        std::optional<double> total = FindDirectoryTotal(db, dir, state.SnapshotDate, state.Style);
+        if (!total) return Fail("snapshot " + FormatKey(*prime) + " holds no directory " + dir);
+        state.QueryDirectory = dir;
+        state.SelectedDirectory = dir;
+        state.DirTotal = *total;
+        if (!state.CompareSnapshotDate.IsNull()) {
+            state.CompareDirTotal = GetDirectoryTotal(db, dir, state.CompareSnapshotDate, state.Style);
+        }
+    }
+    FormSnapshotLabels(state);
+
+    LayoutResultGrid(state, result.Settings, result.Grid);
+    RunOutcome outcome = RunAnalysis(db, prompter, state, result.Settings, result.Grid);
+    if (!outcome.Error.Ok()) return kExitFailed;  // the prompter has printed the error
+    result.Title = outcome.Title;
+    return kExitOk;
+}
+
+int RunAnalyseCommand(const AnalyseOptions& options) {
+    DatabaseState db;
+    StderrPrompter prompter;
+    int rc = OpenForCommand(db, options.Db, prompter);
+    if (rc != kExitOk) return rc;
+    AnalyseResult result;
+    rc = Analyse(options, db, prompter, result);
+    if (rc != kExitOk) return rc;
+    std::ostringstream out;
+    if (options.Format == "csv") {
+        PrintCsv(result, out);
+    } else if (options.Format == "json") {
+        PrintJson(result, out);
+    } else {
+        PrintTable(result, out);
+    }
+    std::cout << out.str() << std::flush;
+    return std::cout ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+void AddAnalyseCommand(CLI::App& app, int* exitCode) {
+    auto options = std::make_shared<AnalyseOptions>();
+    CLI::App* command = app.add_subcommand("analyse", "Run one analysis on a snapshot and print its grid");
+    std::string kinds;
+    for (const auto& entry : AnalysisCatalogue()) kinds += "\n  " + std::to_string(entry.Code) + "  " + std::string(entry.CommandName);
+    command->add_option("KIND", options->Kind, "The analysis, by name or code:" + kinds)->required();
+    command->add_option("--snapshot", options->Snapshot, "Snapshot key (yyyy-MM-dd HH:mm:ss) or latest")
+        ->default_val("latest");
+    command->add_option("--compare", options->Compare,
+                        "Compare snapshot key, or previous: the newest earlier snapshot of the same base path");
+    command->add_option("--dir", options->Dir, "Directory to analyse (default: the snapshot's base path)");
+    command->add_option("--unit", options->Unit, "Size unit of the grid: B, K or M")
+        ->check(CLI::IsMember({"B", "K", "M"}))
+        ->default_val("M");
+    command->add_option("--format", options->Format, "Output: table, csv or json")
+        ->check(CLI::IsMember({"table", "csv", "json"}))
+        ->default_val("table");
+    command->add_option("--db", options->Db, "Snapshot database file");
+    command->callback([options, exitCode] { *exitCode = RunAnalyseCommand(*options); });
+}
+
+}  // namespace corvina::cli

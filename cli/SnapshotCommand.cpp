@@ -1,0 +1,208 @@
+// corvina-cli snapshot: takes a snapshot without a window. Progress goes to
+// stderr (one updating line on a terminal, plain lines otherwise, at most ten
+// a second); Ctrl-C stops the run as "Abort Snapshot " does, and nothing of
+// it stays.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+
+#include "capture/SnapshotRun.h"
+#include "cli/CliSupport.h"
+#include "store/SizeFormat.h"
+
+namespace corvina::cli {
+namespace {
+
+// The run's abort flag, for the signal handler. Set only while a run is on.
+std::atomic<std::atomic<bool>*> gAbortFlag{nullptr};
+
+extern "C" void OnInterrupt(int) {
+    if (std::atomic<bool>* flag = gAbortFlag.load()) flag->store(true);
+}
+
+// Installs the handler for the lifetime of a run and restores the old one.
+class InterruptGuard {
+public:
+    explicit InterruptGuard(RunControl& control) {
+        gAbortFlag.store(&control.AbortFlag);
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &oldInt_);
+        sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~InterruptGuard() {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+        gAbortFlag.store(nullptr);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
+
+class ProgressPrinter final : public WalkObserver {
+public:
+    ProgressPrinter() : terminal_(::isatty(STDERR_FILENO) == 1) {}
+
+    void OnStatus(const std::string& text) override {
+        status_ = text;
+        MaybePrint();
+    }
+    void OnCounters(const RunCounters& counters) override {
+        counters_ = counters;
+        MaybePrint();
+    }
+    DebugAnswer OnDebugStop(const std::string&, const std::vector<DebugEntry>&) override {
+        return DebugAnswer::SwitchOff;  // the tool has no debug window
+    }
+    // Ends the updating line before other output follows.
+    void Done() {
+        if (terminal_ && printed_) std::fputs("\r\033[K", stderr);
+    }
+
+private:
+    void MaybePrint() {
+        auto now = std::chrono::steady_clock::now();
+        if (printed_ && now - last_ < std::chrono::milliseconds(100)) return;
+        last_ = now;
+        printed_ = true;
+        std::string line = std::to_string(counters_.TotalDirs) + " directories, " +
+                           std::to_string(counters_.TotalFiles) + " files, " + FormatSize(counters_.TotalBytes);
+        if (terminal_) {
+            // Keep the line within a common terminal width: the start of a
+            // long directory path gives way.
+            std::string place = status_;
+            constexpr std::size_t kWidth = 78;
+            std::size_t room = line.size() + 2 < kWidth ? kWidth - line.size() - 2 : 0;
+            if (place.size() > room) place = room > 3 ? "..." + place.substr(place.size() - (room - 3)) : "";
+            std::fprintf(stderr, "\r\033[K%s  %s", line.c_str(), place.c_str());
+        } else {
+            std::fprintf(stderr, "%s  %s\n", line.c_str(), status_.c_str());
+        }
+        std::fflush(stderr);
+    }
+
+    bool terminal_;
+    bool printed_ = false;
+    std::chrono::steady_clock::time_point last_{};
+    std::string status_;
+    RunCounters counters_;
+};
+
+// SIZE as 0, 4096, 10K, 1.5M: K is 1024, M is 1024 * 1024; a fraction of a
+// byte rounds half to even. Empty text when the value is fine, else why not.
+std::string ParseSize(const std::string& text, std::int64_t* bytes) {
+    if (text.empty()) return "empty size";
+    std::string number = text;
+    double unit = 1;
+    char last = number.back();
+    if (last == 'K' || last == 'k') unit = 1024;
+    if (last == 'M' || last == 'm') unit = 1024.0 * 1024.0;
+    if (unit != 1) number.pop_back();
+    if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos ||
+        number.find('.') != number.rfind('.') || number == ".") {
+        return "not a size: " + text + " (examples: 0, 4096, 10K, 1.5M)";
+    }
+    double value = std::strtod(number.c_str(), nullptr) * unit;
+    double rounded = std::nearbyint(value);  // the default rounding mode: half to even
+    if (!(rounded < 9.0e18)) return "size too large: " + text;
+    if (bytes != nullptr) *bytes = static_cast<std::int64_t>(rounded);
+    return {};
+}
+
+// An absolute path without a trailing separator ("/" stays "/"), as stored in Basepath.
+std::string NormalizeBasePath(const std::string& path) {
+    std::error_code error;
+    std::string text = std::filesystem::absolute(path, error).lexically_normal().string();
+    if (error) text = path;
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+struct SnapshotOptions {
+    std::string Path;
+    std::string Db;
+    std::string Description;
+    bool Files = false;
+    std::string MinSize = "0";
+    bool CrossFileSystems = false;
+};
+
+void PrintErrors(const std::vector<ErrorEntry>& errors) {
+    if (errors.empty()) return;
+    std::fprintf(stderr, "corvina: files whose information could not be collected:\n");
+    for (const ErrorEntry& entry : errors) std::fprintf(stderr, "  %s: %s\n", entry.File.c_str(), entry.Error.c_str());
+}
+
+int RunSnapshot(const SnapshotOptions& options) {
+    StderrPrompter prompter;
+    SnapshotRequest request;
+    request.BasePath = NormalizeBasePath(options.Path);
+    request.CollectFiles = options.Files;
+    request.CrossFileSystems = options.CrossFileSystems;
+    ParseSize(options.MinSize, &request.SizeThreshold);
+    request.Description = options.Description.empty()
+                              ? "Analysis of " + request.BasePath + " taken on " + FormatMediumDate(DateTime::Now())
+                              : options.Description;
+    if (!CheckSnapshotInput(request, prompter)) return kExitUsage;
+
+    DatabaseState state;
+    if (int rc = OpenForCommand(state, options.Db, prompter); rc != kExitOk) return rc;
+    if (state.ReadOnly) {
+        std::fprintf(stderr, "corvina: The snapshot database %s cannot be written\n", state.DatabasePath.c_str());
+        return kExitFailed;
+    }
+
+    RunControl control;
+    ProgressPrinter progress;
+    RunResult result;
+    {
+        InterruptGuard guard(control);
+        result = TakeSnapshot(state, request, control, progress, prompter);
+    }
+    progress.Done();
+    PrintErrors(result.ErrorList);
+    if (!result.StatusText.empty()) std::fprintf(stderr, "corvina: %s\n", result.StatusText.c_str());
+    switch (result.Outcome) {
+        case RunOutcome::Completed:
+            std::printf("%s\t%s\t%lld directories\t%lld files\t%s\n", FormatGeneralDate(result.Key).c_str(),
+                        request.BasePath.c_str(), static_cast<long long>(result.Counters.TotalDirs),
+                        static_cast<long long>(result.Counters.TotalFiles),
+                        FormatSize(result.Counters.TotalBytes).c_str());
+            return kExitOk;
+        case RunOutcome::Refused:
+            return kExitUsage;
+        default:
+            return kExitFailed;
+    }
+}
+
+}  // namespace
+
+void AddSnapshotCommand(CLI::App& app, int* exitCode) {
+    auto* command = app.add_subcommand("snapshot", "Take a snapshot of a directory tree");
+    auto options = std::make_shared<SnapshotOptions>();
+    command->add_option("PATH", options->Path, "Directory to take the snapshot of")->required();
+    command->add_option("--db", options->Db, "Snapshot database file (default: the one the window program opens)");
+    command->add_option("--description", options->Description,
+                        "Description (default: \"Analysis of PATH taken on dd-MMM-yy\")");
+    command->add_flag("--files", options->Files, "Record a row for every file at or above --min-size");
+    command->add_option("--min-size", options->MinSize, "Smallest file recorded: 0, 4096, 10K, 1.5M (default 0)")
+        ->check(CLI::Validator([](std::string& text) { return ParseSize(text, nullptr); }, "SIZE"));
+    command->add_flag("--cross-file-systems", options->CrossFileSystems,
+                      "Walk into file systems mounted below PATH (default: record them empty)");
+    command->callback([options, exitCode] { *exitCode = RunSnapshot(*options); });
+}
+
+}  // namespace corvina::cli

@@ -1,0 +1,195 @@
+// The grid filling rules: the row limit, percentages, units, and what a run
+// leaves for the window (fixed rows, chart data, sorting, headings, titles).
+
+#include "analysis/AnalysisCatalogue.h"
+#include "analysis/AnalysisQuery.h"
+#include "analysis/ChartData.h"
+#include "tests/analysis/SnapshotFixture.h"
+
+namespace corvina::test {
+namespace {
+
+constexpr const char* kKey = "2024-06-01 12:00:00";
+
+class GridFill : public SnapshotDatabaseTest {};
+
+TEST_F(GridFill, ALongResultStopsAtRowThousandWithOneMessage) {
+    std::vector<FileSpec> files;
+    for (int i = 0; i < 5000; ++i) files.push_back({"/big", "f" + std::to_string(i), 10000 + i, "2024-01-01 00:00:00"});
+    AddSnapshot(kKey, "/big", PathStyle::Posix, {{"1", "/big/(files)", 5000, 1.0e8}, {"2", "/big", 5000, 1.0e8}},
+                files);
+    Rows rows = Run(StateFor(FilesInDirectory, kKey, nullptr, "/big"));
+    EXPECT_EQ(rows.size(), 1001u);  // headings, total row, 999 files
+    EXPECT_EQ(rows[2][0], "f4999");
+    EXPECT_EQ(rows[1000][0], "f4001");
+    EXPECT_EQ(settings_.LastResultRow, 1000);
+    EXPECT_EQ(settings_.ResultTruncated, 'y');
+    EXPECT_EQ(prompter_.Texts(), (std::vector<std::string>{"Display truncated after 1000 entries"}));
+
+    // Sorting a truncated result warns, then sorts anyway; names sort ascending.
+    prompter_.Clear();
+    SortOnColumn(prompter_, StateFor(FilesInDirectory, kKey, nullptr, "/big"), settings_, grid_, 0);
+    EXPECT_EQ(prompter_.Texts(), (std::vector<std::string>{std::string(kTruncatedSortWarning)}));
+    EXPECT_EQ(grid_.Cell(1, 0), "Total for /big");
+    EXPECT_EQ(grid_.Cell(2, 0), "f4001");
+    EXPECT_EQ(settings_.ChartColumn, 0);
+}
+
+TEST_F(GridFill, PercentagesRoundDownAndAZeroBaseLeavesThemBlank) {
+    // Own files of 3000 bytes: 1500 is a half, 1000 a third, 500 a sixth.
+    AddSnapshot(kKey, "/p", PathStyle::Posix, {{"1", "/p/(files)", 3, 3000}, {"2", "/p", 3, 3000}},
+                {{"/p", "half", 1500, "2024-01-01 00:00:00"},
+                 {"/p", "third", 1000, "2024-01-01 00:00:00"},
+                 {"/p", "sixth", 500, "2024-01-01 00:00:00"}});
+    Rows rows = Details(StateFor(FilesInDirectory, kKey, nullptr, "/p"));
+    EXPECT_EQ(rows[0][3], "50");
+    EXPECT_EQ(rows[1][3], "33");
+    EXPECT_EQ(rows[2][3], "16");
+
+    // Without a total record the largest file becomes the base.
+    AnalysisState state = StateFor(FilesInDirectory, kKey, nullptr, "/p");
+    GridSettings settings;
+    ResultGrid grid;
+    BuildAnalysisQuery(state, settings);
+    ASSERT_EQ(settings.PercentBase[3], -1);
+    LayoutResultGrid(state, settings, grid);
+    ASSERT_TRUE(FillResultGrid(db_, prompter_, state, settings, grid, settings.AnalysisSql, 1).Ok());
+    EXPECT_EQ(grid.Cell(1, 3), "100");
+    EXPECT_EQ(grid.Cell(2, 3), "66");
+    EXPECT_EQ(settings.PercentBase[3], 1500);
+
+    // DirectoryDetails of a directory whose total is 0.
+    state = StateFor(DirectoryDetails, kKey, nullptr, "/p");
+    state.DirTotal = 0;
+    rows = Run(state);
+    EXPECT_EQ(rows[1][3], "");
+}
+
+TEST_F(GridFill, NegativeShareOfGrowthRoundsDown) {
+    // The directory grew by 1000; its child shrank by 5: -0.5 % shows -1.
+    AddSnapshot("2024-01-01 00:00:00", "/g", PathStyle::Posix,
+                {{"2", "/g/a", 0, 105}, {"2", "/g/b", 0, 0}, {"2", "/g", 0, 105}}, {});
+    AddSnapshot(kKey, "/g", PathStyle::Posix, {{"2", "/g/a", 0, 100}, {"2", "/g/b", 0, 1005}, {"2", "/g", 0, 1105}},
+                {});
+    Rows rows = Details(StateFor(CompareDirectories, kKey, "2024-01-01 00:00:00", "/g"));
+    std::sort(rows.begin(), rows.end());
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"a", "100", "105", "-5", "-5", "-1"}));
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"b", "1005", "0", "1005", "100", "100"}));
+}
+
+TEST_F(GridFill, ChartTakesTheFirstFourDetailRowsAndNeedsTwoNumbers) {
+    std::vector<DirSpec> dirs;
+    for (int i = 0; i < 10; ++i) dirs.push_back({"2", "/c/d" + std::to_string(i), 1, 1024.0 * (i + 1)});
+    dirs.push_back({"2", "/c", 10, 56320});
+    AddSnapshot(kKey, "/c", PathStyle::Posix, dirs, {});
+    AnalysisState state = StateFor(DirectoryDetails, kKey, nullptr, "/c", PathStyle::Posix, 'K');
+    Run(state);
+    const ChartData& chart = outcome_.Chart;
+    EXPECT_TRUE(chart.Drawn);
+    EXPECT_EQ(chart.ChartLabels, (std::vector<std::string>{"d9", "d8", "d7", "d6"}));
+    EXPECT_EQ(chart.ChartValues, (std::vector<double>{10, 9, 8, 7}));
+    EXPECT_EQ(chart.ChartMaxValue, 10);
+    EXPECT_EQ(chart.Title, "Analysis of Total size (KB)      ");
+
+    // In megabytes every value is 0: still four points.
+    state.SizeUnit = 'M';
+    Run(state);
+    EXPECT_TRUE(outcome_.Chart.Drawn);
+    EXPECT_EQ(outcome_.Chart.ChartPointCount, 4);
+    EXPECT_EQ(outcome_.Chart.ChartMaxValue, 0);
+
+    // A column the result does not have charts nothing.
+    settings_.ChartColumn = 6;
+    EXPECT_FALSE(DrawChart(state, settings_, grid_).Drawn);
+    // Names are not numbers.
+    settings_.ChartColumn = 0;
+    EXPECT_FALSE(DrawChart(state, settings_, grid_).Drawn);
+}
+
+TEST_F(GridFill, OneNumericRowIsNoChartAndDatesAreNotNumbers) {
+    AddSnapshot(kKey, "/one", PathStyle::Posix, {{"2", "/one/a", 1, 10}, {"2", "/one", 1, 10}}, {});
+    Run(StateFor(DirectoryDetails, kKey, nullptr, "/one"));
+    EXPECT_FALSE(outcome_.Chart.Drawn);
+    EXPECT_EQ(outcome_.Chart.ChartPointCount, 1);
+
+    AddSnapshot("2024-06-02 12:00:00", "/one", PathStyle::Posix, {{"2", "/one", 2, 20}}, {});
+    AnalysisState history = StateFor(DirectoryHistory, kKey, nullptr, "/one");
+    Run(history);
+    EXPECT_TRUE(outcome_.Chart.Drawn);
+    EXPECT_EQ(outcome_.Chart.ChartLabels, (std::vector<std::string>{"2024-06-01 12:00 ", "2024-06-02 12:00 "}));
+    // Clicking the date column does not reorder the history but charts dates: nothing.
+    SortOnColumn(prompter_, history, settings_, grid_, 0);
+    EXPECT_EQ(grid_.Cell(1, 0), "2024-06-01 12:00 ");
+    EXPECT_FALSE(DrawChart(history, settings_, grid_).Drawn);
+}
+
+TEST_F(GridFill, CodesWithoutAnAnalysisLeaveTheQueryAndGridAsTheyWere) {
+    AddSnapshot(kKey, "/one", PathStyle::Posix, {{"2", "/one/a", 1, 10}, {"2", "/one", 1, 10}}, {});
+    AnalysisState state = StateFor(DirectoryDetails, kKey, nullptr, "/one");
+    Rows before = Run(state);
+    std::string sql = settings_.AnalysisSql.Sql;
+    state.AnalysisKind = 7;
+    Rows after = Run(state);
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(settings_.AnalysisSql.Sql, sql);
+    EXPECT_TRUE(settings_.TotalSql.Empty());
+    EXPECT_EQ(settings_.ColumnFormat[2], 'C');
+    EXPECT_EQ(outcome_.Title, "");
+}
+
+TEST(ResultGridSort, NumbersCompareAsNumbersAndFixedRowsStay) {
+    ResultGrid grid;
+    grid.SetColumnCount(2);
+    grid.SetRowCount(6);
+    const char* cells[6][2] = {{"Name", "Size"}, {"Total", "999"}, {"b", "9"},
+                               {"a", "10"},      {"c", "-3"},      {"d", "x"}};
+    for (int r = 0; r < 6; ++r)
+        for (int c = 0; c < 2; ++c) grid.SetCell(r, c, cells[r][c]);
+    grid.SetFixedRows(2);
+    grid.SortScrollingRows(1, false);
+    std::vector<std::string> order;
+    for (int r = 0; r < 6; ++r) order.push_back(grid.Cell(r, 0));
+    EXPECT_EQ(order, (std::vector<std::string>{"Name", "Total", "d", "a", "b", "c"}));
+    grid.SortScrollingRows(0, true);
+    order.clear();
+    for (int r = 2; r < 6; ++r) order.push_back(grid.Cell(r, 0));
+    EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c", "d"}));
+}
+
+TEST(Titles, FilterSuffixNamesTheThresholdAndTreeTitlesHaveTwoBlanks) {
+    EXPECT_EQ(FilterSuffix(0), " (all files)");
+    EXPECT_EQ(FilterSuffix(10240), " (files larger than 10 KB)");
+    AnalysisState state;
+    state.SelectedDirectory = "/x";
+    state.SizeThreshold = 10240;
+    state.AnalysisKind = DuplicateFiles;
+    EXPECT_EQ(AnalysisTitle(state), "Duplicate files within /x directory tree  (files larger than 10 KB)");
+    state.AnalysisKind = DirectoryHistory;
+    EXPECT_EQ(AnalysisTitle(state), "History of /x");
+}
+
+TEST(Labels, SameDayGivesTimesOtherwiseDayAndMonth) {
+    AnalysisState state;
+    state.SnapshotDate = Key("2024-03-07 14:05:09");
+    state.CompareSnapshotDate = Key("2024-03-07 09:30:00");
+    FormSnapshotLabels(state);
+    EXPECT_EQ(state.SnapshotLabel, "14:05");
+    EXPECT_EQ(state.CompareSnapshotLabel, "09:30");
+    state.CompareSnapshotDate = Key("2023-12-25 09:30:00");
+    FormSnapshotLabels(state);
+    EXPECT_EQ(state.SnapshotLabel, "7 Mar");
+    EXPECT_EQ(state.CompareSnapshotLabel, "25 Dec");
+}
+
+TEST(Catalogue, KindsAreFoundByCommandNameProgramNameAndCode) {
+    ASSERT_EQ(AnalysisCatalogue().size(), 13u);
+    EXPECT_EQ(FindAnalysisByName("recently-changed-files")->Code, 17);
+    EXPECT_EQ(FindAnalysisByName("filesintree")->Code, 11);
+    EXPECT_EQ(FindAnalysisByName("4")->Name, "DirectoryHistory");
+    EXPECT_EQ(FindAnalysisByName("7"), nullptr);
+    EXPECT_EQ(FindAnalysisByName("bogus"), nullptr);
+}
+
+}  // namespace
+}  // namespace corvina::test

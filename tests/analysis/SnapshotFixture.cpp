@@ -1,0 +1,140 @@
+#include "tests/analysis/SnapshotFixture.h"
+
+#include <SQLiteCpp/Transaction.h>
+
+#include <unistd.h>
+
+namespace corvina::test {
+
+DateTime Key(const char* text) {
+    auto key = DateTime::Parse(text);
+    EXPECT_TRUE(key.has_value()) << text;
+    return key.value_or(DateTime{});
+}
+
+void SnapshotDatabaseTest::SetUp() {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("corvina-analysis-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    db_.DatabasePath = (dir_ / "corvina.mdb").string();
+    ASSERT_EQ(OpenSnapshotDatabase(db_, prompter_, ender_), OpenOutcome::Created);
+    ASSERT_TRUE(db_.IsUsable());
+    prompter_.Clear();
+}
+
+void SnapshotDatabaseTest::TearDown() {
+    CloseSnapshotDatabase(db_);
+    std::filesystem::remove_all(dir_);
+}
+
+void SnapshotDatabaseTest::AddSnapshot(const char* key, const std::string& basePath, PathStyle style,
+                                       const std::vector<DirSpec>& dirs, const std::vector<FileSpec>& files,
+                                       std::int64_t threshold, bool collect) {
+    SQLite::Transaction transaction(*db_.SnapshotDatabase);
+    RowWriter writer(db_, RowContext{Key(key), basePath, BaseLevelOf(basePath, style), style}, &prompter_);
+    std::int64_t fileCount = 0;
+    double bytes = 0;
+    for (const auto& file : files) {
+        FileRowInput row{file.Name, file.Size, file.Dir, 0, Key(file.Date)};
+        ASSERT_TRUE(writer.WriteFileRow(row)) << file.Dir << " " << file.Name;
+        ++fileCount;
+        bytes += static_cast<double>(file.Size);
+    }
+    double total = 0;
+    std::int64_t totalFiles = 0;
+    for (const auto& dir : dirs) {
+        ASSERT_TRUE(writer.WriteDirRow(dir.Entrytype, dir.Name, dir.Files, dir.Bytes)) << dir.Name;
+        if (dir.Name == basePath) {
+            total = dir.Bytes;
+            totalFiles = dir.Files;
+        }
+    }
+    ControlRow control{Key(key),   basePath, "test snapshot", collect ? "Y" : "N", threshold,
+                       static_cast<std::int64_t>(dirs.size()), totalFiles, total, fileCount, bytes};
+    ASSERT_TRUE(WriteControlRow(db_, control).Ok());
+    transaction.commit();
+}
+
+double SnapshotDatabaseTest::DirBytes(const char* key, const std::string& dirname) {
+    SQLite::Statement query(*db_.SnapshotDatabase, "SELECT TotsizeF FROM Dir WHERE Snapshot = ? AND Dirname = ?");
+    query.bind(1, FormatKey(Key(key)));
+    query.bind(2, dirname);
+    return query.executeStep() ? query.getColumn(0).getDouble() : 0;
+}
+
+AnalysisState SnapshotDatabaseTest::StateFor(int kind, const char* key, const char* compareKey,
+                                             const std::string& directory, PathStyle style, char unit) {
+    AnalysisState state;
+    state.AnalysisKind = kind;
+    state.SnapshotDate = Key(key);
+    if (compareKey != nullptr) state.CompareSnapshotDate = Key(compareKey);
+    SnapshotInfo info;
+    LoadSnapshotInfo(db_, prompter_, state.SnapshotDate, info);
+    state.BasePath = info.InfoBasePath;
+    state.SizeThreshold = info.InfoFileLimit;
+    state.QueryDirectory = directory;
+    state.SelectedDirectory = directory;
+    state.DirTotal = DirBytes(key, directory);
+    if (compareKey != nullptr) state.CompareDirTotal = DirBytes(compareKey, directory);
+    state.SizeUnit = unit;
+    state.Style = style;
+    FormSnapshotLabels(state);
+    return state;
+}
+
+Rows SnapshotDatabaseTest::Run(const AnalysisState& state) {
+    LayoutResultGrid(state, settings_, grid_);
+    outcome_ = RunAnalysis(db_, prompter_, state, settings_, grid_);
+    EXPECT_TRUE(outcome_.Error.Ok()) << outcome_.Error.Details() << "\n" << outcome_.Error.Datum;
+    Rows rows;
+    for (int r = 0; r < grid_.RowCount(); ++r) {
+        std::vector<std::string> row;
+        for (int c = 0; c < grid_.ColumnCount(); ++c) row.push_back(grid_.Cell(r, c));
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+Rows SnapshotDatabaseTest::Details(const AnalysisState& state) {
+    Rows rows = Run(state);
+    rows.erase(rows.begin(), rows.begin() + std::min<std::ptrdiff_t>(grid_.FixedRows(), static_cast<std::ptrdiff_t>(rows.size())));
+    return rows;
+}
+
+void SnapshotDatabaseTest::AddDataPair() {
+    // The compare snapshot: /data/tmp and gone.txt exist only here.
+    AddSnapshot(kCompare, "/data", PathStyle::Posix,
+                {{"1", "/data/docs/old/(files)", 1, 500},
+                 {"2", "/data/docs/old", 1, 500},
+                 {"1", "/data/docs/(files)", 2, 3700},
+                 {"2", "/data/docs", 3, 4200},
+                 {"1", "/data/tmp/(files)", 1, 9000},
+                 {"2", "/data/tmp", 1, 9000},
+                 {"1", "/data/(files)", 1, 1000},
+                 {"2", "/data", 5, 14200}},
+                {{"/data", "readme.txt", 1000, "2024-02-01 10:00:00"},
+                 {"/data/docs", "a.txt", 3000, "2024-02-10 08:00:00"},
+                 {"/data/docs", "gone.txt", 700, "2024-01-05 12:00:00"},
+                 {"/data/docs/old", "a.txt", 500, "2023-12-01 00:00:00"},
+                 {"/data/tmp", "t.log", 9000, "2024-02-20 10:00:00"}});
+    // The prime snapshot: docs/a.txt grew, docs/old/a.txt was touched,
+    // b.doc and the directory with odd characters are new.
+    AddSnapshot(kPrime, "/data", PathStyle::Posix,
+                {{"1", "/data/docs/old/(files)", 1, 500},
+                 {"2", "/data/docs/old", 1, 500},
+                 {"1", "/data/docs/(files)", 2, 8048},
+                 {"2", "/data/docs", 3, 8548},
+                 {"1", "/data/it's 50%_*/(files)", 1, 4096},
+                 {"2", "/data/it's 50%_*", 1, 4096},
+                 {"1", "/data/(files)", 1, 1000},
+                 {"2", "/data", 6, 13644}},
+                {{"/data", "readme.txt", 1000, "2024-02-01 10:00:00"},
+                 {"/data/docs", "a.txt", 6000, "2024-03-05 09:30:00"},
+                 {"/data/docs", "b.doc", 2048, "2024-03-06 11:00:00"},
+                 {"/data/docs/old", "a.txt", 500, "2024-03-02 12:00:00"},
+                 {"/data/it's 50%_*", "x%_*.c", 4096, "2024-03-07 13:00:00"}});
+}
+
+}  // namespace corvina::test

@@ -1,0 +1,74 @@
+#pragma once
+// Small snapshot databases written through the store, for the analysis tests:
+// a temporary file, snapshots added row by row, and a runner that gives the
+// grid's texts as the window would show them.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "analysis/AnalysisRun.h"
+#include "analysis/GridLayout.h"
+#include "store/Catalogue.h"
+#include "store/RowWriter.h"
+#include "store/SnapshotDatabase.h"
+#include "tests/support/RecordingPrompter.h"
+
+namespace corvina::test {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+DateTime Key(const char* text);
+
+struct FileSpec {
+    std::string Dir;
+    std::string Name;
+    std::int64_t Size;
+    const char* Date;
+};
+struct DirSpec {
+    std::string Entrytype;  // "1" files entry, "2" directory entry
+    std::string Name;
+    std::int64_t Files;
+    double Bytes;
+};
+
+class SnapshotDatabaseTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // One complete snapshot: its rows and its Control row, in one transaction.
+    void AddSnapshot(const char* key, const std::string& basePath, PathStyle style, const std::vector<DirSpec>& dirs,
+                     const std::vector<FileSpec>& files, std::int64_t threshold = 0, bool collect = true);
+
+    // State for analysing a snapshot at a directory, as the window sets it
+    // after a tree click: the totals come from the Dir rows.
+    AnalysisState StateFor(int kind, const char* key, const char* compareKey, const std::string& directory,
+                           PathStyle style = PathStyle::Posix, char unit = 'B');
+    double DirBytes(const char* key, const std::string& dirname);
+
+    // The pair most tests use, base path /data: the prime snapshot kPrime
+    // (7 Mar) and the compare snapshot kCompare (1 Mar).
+    void AddDataPair();
+
+    // Lays out and runs; returns every grid row (headings first).
+    Rows Run(const AnalysisState& state);
+    // Detail rows only (below the fixed rows).
+    Rows Details(const AnalysisState& state);
+
+    std::filesystem::path dir_;
+    DatabaseState db_;
+    RecordingPrompter prompter_;
+    RecordingEnder ender_;
+    GridSettings settings_;
+    ResultGrid grid_;
+    RunOutcome outcome_;
+};
+
+inline constexpr const char* kPrime = "2024-03-07 14:05:09";
+inline constexpr const char* kCompare = "2024-03-01 09:00:00";
+
+}  // namespace corvina::test

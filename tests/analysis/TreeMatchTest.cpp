@@ -1,0 +1,111 @@
+// Which rows "the directory and everything below it" selects: bounded by the
+// separator, exact about case with POSIX paths, blind to case with Windows
+// paths, and indifferent to quotes and wildcard characters in names.
+
+#include <algorithm>
+
+#include "analysis/AnalysisCatalogue.h"
+#include "analysis/AnalysisQuery.h"
+#include "tests/analysis/SnapshotFixture.h"
+
+namespace corvina::test {
+namespace {
+
+constexpr const char* kRootKey = "2024-04-01 00:00:00";
+constexpr const char* kDriveKey = "2024-05-01 00:00:00";
+
+class TreeMatch : public SnapshotDatabaseTest {
+protected:
+    void SetUp() override {
+        SnapshotDatabaseTest::SetUp();
+        // A snapshot of the POSIX root with siblings that share a prefix.
+        AddSnapshot(kRootKey, "/", PathStyle::Posix,
+                    {{"1", "/data/sub/(files)", 1, 200}, {"2", "/data/sub", 1, 200},
+                     {"1", "/data/(files)", 1, 100},     {"2", "/data", 2, 300},
+                     {"1", "/data2/(files)", 1, 300},    {"2", "/data2", 1, 300},
+                     {"1", "/database/(files)", 1, 400}, {"2", "/database", 1, 400},
+                     {"1", "/Data/(files)", 1, 500},     {"2", "/Data", 1, 500},
+                     {"1", "/data-x/(files)", 1, 600},   {"2", "/data-x", 1, 600},
+                     {"1", "/(files)", 1, 5},            {"2", "/", 7, 2105}},
+                    {{"/data", "f1", 100, "2024-01-01 00:00:00"},
+                     {"/data/sub", "f2", 200, "2024-01-02 00:00:00"},
+                     {"/data2", "g", 300, "2024-01-03 00:00:00"},
+                     {"/database", "h", 400, "2024-01-04 00:00:00"},
+                     {"/Data", "k", 500, "2024-01-05 00:00:00"},
+                     {"/data-x", "m", 600, "2024-01-06 00:00:00"},
+                     {"/", "top", 5, "2024-01-07 00:00:00"}});
+        // A snapshot of a Windows drive.
+        AddSnapshot(kDriveKey, "C:", PathStyle::Windows,
+                    {{"1", "C:\\data\\sub\\(files)", 1, 50}, {"2", "C:\\data\\sub", 1, 50},
+                     {"1", "C:\\data\\(files)", 1, 100},     {"2", "C:\\data", 2, 150},
+                     {"1", "C:\\data2\\(files)", 1, 300},    {"2", "C:\\data2", 1, 300},
+                     {"2", "C:", 3, 450}},
+                    {{"C:\\data", "f1", 100, "2024-01-01 00:00:00"},
+                     {"C:\\data\\sub", "x", 50, "2024-01-02 00:00:00"},
+                     {"C:\\data2", "g", 300, "2024-01-03 00:00:00"}});
+    }
+
+    std::vector<std::string> FileNames(int kind, const char* key, const std::string& dir, PathStyle style) {
+        std::vector<std::string> names;
+        for (const auto& row : Details(StateFor(kind, key, nullptr, dir, style))) names.push_back(row[0]);
+        return names;
+    }
+};
+
+TEST_F(TreeMatch, TreeOfADirectoryStopsAtTheSeparator) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(FileNames(FilesInTree, kRootKey, "/data", PathStyle::Posix), (V{"f2", "f1"}));
+    EXPECT_EQ(FileNames(RecentlyChangedFiles, kRootKey, "/data", PathStyle::Posix), (V{"f2", "f1"}));
+    std::vector<std::string> types;
+    for (const auto& row : Details(StateFor(FileTypeSummary, kRootKey, nullptr, "/data"))) types.push_back(row[1]);
+    EXPECT_EQ(types, (V{"2"}));
+}
+
+TEST_F(TreeMatch, TheRootHoldsEverything) {
+    EXPECT_EQ(FileNames(FilesInTree, kRootKey, "/", PathStyle::Posix),
+              (std::vector<std::string>{"m", "k", "h", "g", "f2", "f1", "top"}));
+    EXPECT_EQ(FileNames(FilesInDirectory, kRootKey, "/", PathStyle::Posix), (std::vector<std::string>{"top"}));
+    Rows children = Details(StateFor(DirectoryDetails, kRootKey, nullptr, "/"));
+    EXPECT_EQ(children.size(), 6u);  // five directories and the root's own files
+    EXPECT_EQ(grid_.Cell(1, 0), "Total for /");
+}
+
+TEST_F(TreeMatch, PosixNamesCompareWithCase) {
+    EXPECT_EQ(FileNames(FilesInTree, kRootKey, "/Data", PathStyle::Posix), (std::vector<std::string>{"k"}));
+    EXPECT_EQ(FileNames(FilesInDirectory, kRootKey, "/DATA", PathStyle::Posix), (std::vector<std::string>{}));
+}
+
+TEST_F(TreeMatch, WindowsNamesCompareWithoutCaseAndStopAtTheBackslash) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(FileNames(FilesInTree, kDriveKey, "C:\\DATA", PathStyle::Windows), (V{"f1", "x"}));
+    EXPECT_EQ(FileNames(FilesInTree, kDriveKey, "C:", PathStyle::Windows), (V{"g", "f1", "x"}));
+    // The total row of the files analysis reads the files entry whatever the case.
+    Rows rows = Run(StateFor(FilesInDirectory, kDriveKey, nullptr, "C:\\Data", PathStyle::Windows));
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"Total for C:\\Data", "100", "  ", "100"}));
+    EXPECT_EQ(Details(StateFor(DirectoryDetails, kDriveKey, nullptr, "c:", PathStyle::Windows)).size(), 2u);
+}
+
+TEST_F(TreeMatch, QuotesAndWildcardsInNamesAreOrdinaryCharacters) {
+    AddDataPair();
+    Rows rows = Run(StateFor(FilesInDirectory, kPrime, nullptr, "/data/it's 50%_*"));
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"Total for /data/it's 50%_*", "4096", "  ", "100"}));
+    EXPECT_EQ(rows[2][0], "x%_*.c");
+    // "_" and "%" match only themselves: /data/it's 50%_* is not a pattern
+    // for /data/docs or anything else.
+    EXPECT_EQ(Details(StateFor(FilesInTree, kPrime, nullptr, "/data/it's 50%_*")).size(), 1u);
+    EXPECT_TRUE(Details(StateFor(FilesInTree, kPrime, nullptr, "/data/%")).empty());
+    EXPECT_TRUE(Details(StateFor(FilesInTree, kPrime, nullptr, "/data/_ocs")).empty());
+    EXPECT_EQ(Details(StateFor(DirectoryHistory, kPrime, nullptr, "/data/it's 50%_*")).size(), 1u);
+}
+
+TEST(TreeBounds, BoundsAreTheDirectoryAndSeparatorAndTheNextByte) {
+    EXPECT_EQ(TreeBoundsOf("/data", PathStyle::Posix).Lo, "/data/");
+    EXPECT_EQ(TreeBoundsOf("/data", PathStyle::Posix).Hi, "/data0");
+    EXPECT_EQ(TreeBoundsOf("/", PathStyle::Posix).Lo, "/");
+    EXPECT_EQ(TreeBoundsOf("/", PathStyle::Posix).Hi, "0");
+    EXPECT_EQ(TreeBoundsOf("C:", PathStyle::Windows).Lo, "C:\\");
+    EXPECT_EQ(TreeBoundsOf("C:", PathStyle::Windows).Hi, "C:]");
+}
+
+}  // namespace
+}  // namespace corvina::test

@@ -1,0 +1,139 @@
+// corvina-cli analyse end to end: a small pair of snapshots written through
+// the store, the real tool run on it, its output read back.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <SQLiteCpp/Transaction.h>
+
+#include "store/Catalogue.h"
+#include "store/RowWriter.h"
+#include "store/SnapshotDatabase.h"
+#include "tests/cli/RunTool.h"
+#include "tests/support/RecordingPrompter.h"
+#include "tests/support/TempDir.h"
+
+namespace corvina {
+namespace {
+
+struct File {
+    const char* Dir;
+    const char* Name;
+    std::int64_t Size;
+};
+
+void AddSnapshot(DatabaseState& db, const char* key, bool collect, const std::vector<File>& files,
+                 const std::vector<std::pair<const char*, double>>& dirs) {
+    DateTime date = *DateTime::Parse(key);
+    SQLite::Transaction transaction(*db.SnapshotDatabase);
+    RowWriter writer(db, RowContext{date, "/srv", 0, PathStyle::Posix}, nullptr);
+    for (const auto& file : files) {
+        ASSERT_TRUE(writer.WriteFileRow({file.Name, file.Size, file.Dir, 0, *DateTime::Parse("2024-01-02 03:04:05")}));
+    }
+    for (const auto& [name, bytes] : dirs) ASSERT_TRUE(writer.WriteDirRow("2", name, 1, bytes));
+    ASSERT_TRUE(WriteControlRow(db, {date, "/srv", "cli test", collect ? "Y" : "N", 0, 3, 2, dirs.back().second,
+                                     static_cast<std::int64_t>(files.size()), 0})
+                    .Ok());
+    transaction.commit();
+}
+
+class AnalyseCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db_ = dir_.File("a.mdb");
+        DatabaseState state;
+        state.DatabasePath = db_;
+        test::RecordingPrompter prompter;
+        test::RecordingEnder ender;
+        ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Created);
+        AddSnapshot(state, "2024-05-01 08:00:00", true, {{"/srv/web", "a,\"b\".html", 2048}},
+                    {{"/srv/web", 2048}, {"/srv/old", 100}, {"/srv", 2148}});
+        AddSnapshot(state, "2024-05-02 08:00:00", true,
+                    {{"/srv/web", "a,\"b\".html", 4096}, {"/srv/web/x", "n.txt", 1024}},
+                    {{"/srv/web/x", 1024}, {"/srv/web", 5120}, {"/srv", 5120}});
+        AddSnapshot(state, "2024-05-03 08:00:00", false, {}, {{"/srv/web", 5120}, {"/srv", 5120}});
+        CloseSnapshotDatabase(state);
+    }
+
+    test::ToolRun Analyse(std::vector<std::string> args) {
+        args.insert(args.begin(), "analyse");
+        args.push_back("--db");
+        args.push_back(db_);
+        return test::RunTool(args);
+    }
+
+    test::TempDir dir_;
+    std::string db_;
+};
+
+TEST_F(AnalyseCommand, PrintsTitleAndGridAsAnAlignedTable) {
+    auto run = Analyse({"directory-details", "--snapshot", "2024-05-02 08:00:00", "--unit", "B"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out,
+              "Analysis of directory /srv\n"
+              "Directory Name  # of Files  Total size (Bytes)  % of Total\n"
+              "--------------  ----------  ------------------  ----------\n"
+              "Total for /srv           1                5120         100\n"
+              "web                      1                5120         100\n");
+}
+
+TEST_F(AnalyseCommand, CsvQuotesFieldsAndJsonCarriesTheSameTexts) {
+    auto run = Analyse({"11", "--snapshot", "2024-05-02 08:00:00", "--unit", "K", "--format", "csv", "--dir", "/srv/web/"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out,
+              "Files within /srv/web directory tree  (all files),,,\r\n"
+              "File,Directory,Size(KB)      ,File Date\r\n"
+              "Total for /srv/web, ,5,  \r\n"
+              "\"a,\"\"b\"\".html\",/srv/web,4,2024-01-02 03:04 \r\n"
+              "n.txt,/srv/web/x,1,2024-01-02 03:04 \r\n");
+
+    run = Analyse({"changed-files", "--snapshot", "2024-05-02 08:00:00", "--compare", "previous", "--format", "json",
+                   "--unit", "B"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    auto doc = nlohmann::json::parse(run.Out);
+    EXPECT_EQ(doc["title"], "Changed files in /srv directory tree  (all files)");
+    EXPECT_EQ(doc["compare"], "2024-05-01 08:00:00");
+    EXPECT_EQ(doc["total"], nullptr);
+    EXPECT_EQ(doc["rows"], nlohmann::json::parse(
+                               R"([["a,\"b\".html", "/srv/web", "-2048", "4096", "2024-01-02 03:04 ", "2048", "2024-01-02 03:04 "]])"));
+    EXPECT_EQ(doc["columns"][2]["heading"], "Change(Bytes)   ");
+    EXPECT_EQ(doc["columns"][2]["align"], "right");
+}
+
+TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
+    auto run = Analyse({"new-directories"});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Err.find("needs a compare snapshot"), std::string::npos) << run.Err;
+
+    // The latest snapshot recorded no files.
+    run = Analyse({"files-in-tree"});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Err.find("recorded no files"), std::string::npos) << run.Err;
+
+    run = Analyse({"new-files", "--snapshot", "2024-05-01 08:00:00", "--compare", "previous"});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Err.find("no earlier snapshot of /srv"), std::string::npos) << run.Err;
+
+    run = Analyse({"directory-details", "--dir", "/srv/nowhere"});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Err.find("holds no directory /srv/nowhere"), std::string::npos) << run.Err;
+
+    EXPECT_EQ(Analyse({"no-such-kind"}).ExitCode, 1);
+    EXPECT_EQ(Analyse({"directory-details", "--unit", "G"}).ExitCode, 2);
+}
+
+TEST_F(AnalyseCommand, PreviousIsTheNewestEarlierSnapshotOfTheSamePath) {
+    auto run = Analyse({"deleted-directories", "--compare", "previous", "--unit", "B"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    // The latest (3 May) against 2 May: /srv/old went away on 2 May already,
+    // so nothing is missing.
+    EXPECT_EQ(run.Out, "Directories in 2 May and not in 3 May in /srv (all files)\n"
+                       "Directory Name  # of Files  Total size (Bytes)\n"
+                       "--------------  ----------  ------------------\n");
+    run = Analyse({"deleted-directories", "--snapshot", "2024-05-02 08:00:00", "--compare", "previous"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_NE(run.Out.find("old "), std::string::npos) << run.Out;
+}
+
+}  // namespace
+}  // namespace corvina

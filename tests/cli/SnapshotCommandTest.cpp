@@ -1,0 +1,247 @@
+// corvina-cli snapshot end to end: totals against an independent count,
+// option parsing, refusals, unreadable directories, Ctrl-C and SIGKILL.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/cli/RunTool.h"
+#include "tests/support/TempDir.h"
+
+namespace corvina {
+namespace {
+
+namespace fs = std::filesystem;
+// The tree generator lives beside the source tree (CORVINA_MAKE_TREE overrides).
+std::string MakeTreeScript() {
+    if (const char* path = std::getenv("CORVINA_MAKE_TREE")) return path;
+    return (fs::path(__FILE__).parent_path() / "../../../shared/bench/make_tree.py").lexically_normal().string();
+}
+
+std::string Capture(const std::string& command) {
+    std::string text;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return text;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    ::pclose(pipe);
+    return text;
+}
+
+bool MakeTree(const std::string& root, const std::string& arguments) {
+    if (!fs::exists(MakeTreeScript())) return false;
+    std::string out = Capture("python3 '" + MakeTreeScript() + "' --root '" + root + "' " + arguments +
+                              " --force 2>&1");
+    return out.find("dirs=") != std::string::npos;
+}
+
+std::int64_t Count(const std::string& db, const std::string& table) {
+    SQLite::Database file(db, SQLite::OPEN_READONLY);
+    return file.execAndGet("SELECT count(*) FROM " + table).getInt64();
+}
+
+TEST(SnapshotCommand, NastyTreeTotalsEqualAnIndependentCount) {
+    test::TempDir dir;
+    std::string root = dir.File("tree"), db = dir.File("s.mdb");
+    if (!MakeTree(root, "--dirs 150 --files 2000 --nasty")) GTEST_SKIP() << "make_tree.py not available";
+
+    auto run = test::RunTool({"snapshot", root, "--db", db, "--files"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_NE(run.Err.find("corvina: Snapshot completed."), std::string::npos) << run.Err;
+
+    std::string dirs = Capture("find '" + root + "' -xdev -type d | wc -l");
+    std::string sums = Capture("find '" + root + "' -xdev ! -type d -printf '%s\\n' | awk '{n++; s+=$1} END "
+                               "{printf \"%d %.0f\", n, s}'");
+    long long files = 0;
+    double bytes = 0;
+    ASSERT_EQ(std::sscanf(sums.c_str(), "%lld %lf", &files, &bytes), 2);
+
+    auto info = test::RunTool({"info", "latest", "--db", db, "--json"});
+    ASSERT_EQ(info.ExitCode, 0) << info.Err;
+    auto json = nlohmann::json::parse(info.Out);
+    EXPECT_EQ(json["basepath"], root);
+    EXPECT_EQ(json["directories"].get<long long>(), std::stoll(dirs));
+    EXPECT_EQ(json["files"].get<long long>(), files);
+    EXPECT_EQ(json["bytes"].get<double>(), bytes);
+    EXPECT_EQ(json["filescollected"].get<long long>(), files);
+    EXPECT_EQ(json["description"].get<std::string>().rfind("Analysis of " + root + " taken on ", 0), 0u);
+
+    SQLite::Database file(db, SQLite::OPEN_READONLY);
+    SQLite::Statement base(file, "SELECT Files, TotsizeF FROM Dir WHERE Dirname = ? AND Entrytype = '2'");
+    base.bind(1, root);
+    ASSERT_TRUE(base.executeStep());
+    EXPECT_EQ(base.getColumn(0).getInt64(), files);
+    EXPECT_EQ(base.getColumn(1).getDouble(), bytes);
+}
+
+TEST(SnapshotCommand, MinSizeReadsUnitsAndRoundsHalvesToEven) {
+    test::TempDir dir;
+    fs::create_directory(dir.File("t"));
+    std::string db = dir.File("s.mdb");
+    const std::vector<std::pair<std::string, long long>> sizes = {
+        {"0", 0}, {"4096", 4096}, {"10K", 10240}, {"1.5M", 1572864}, {"0.5K", 512}, {"2.5", 2}, {"3.5", 4}, {"1k", 1024}};
+    // One database per size: keys of one database are unique to the second,
+    // and a run in the same second would wait for the next.
+    int n = 0;
+    for (const auto& [text, bytes] : sizes) {
+        std::string one = dir.File("s" + std::to_string(n++) + ".mdb");
+        auto run = test::RunTool({"snapshot", dir.File("t"), "--db", one, "--files", "--min-size", text});
+        ASSERT_EQ(run.ExitCode, 0) << text << ": " << run.Err;
+        SQLite::Database file(one, SQLite::OPEN_READONLY);
+        EXPECT_EQ(file.execAndGet("SELECT Filelimit FROM Control").getInt64(), bytes) << text;
+    }
+    for (const char* bad : {"10X", "-1", "1..5", "M", "", "1e3"}) {
+        EXPECT_EQ(test::RunTool({"snapshot", dir.File("t"), "--db", db, "--min-size", bad}).ExitCode, 2) << bad;
+    }
+    EXPECT_FALSE(fs::exists(db));
+}
+
+TEST(SnapshotCommand, RefusesMissingPathsAndOverlongDescriptionsBeforeTheWalk) {
+    test::TempDir dir;
+    std::string db = dir.File("s.mdb");
+    test::WriteFile(dir.File("plain"), "x");
+    auto missing = test::RunTool({"snapshot", dir.File("nowhere"), "--db", db});
+    EXPECT_EQ(missing.ExitCode, 2);
+    EXPECT_NE(missing.Err.find(dir.File("nowhere")), std::string::npos) << missing.Err;
+    EXPECT_EQ(test::RunTool({"snapshot", dir.File("plain"), "--db", db}).ExitCode, 2);
+    auto longText = test::RunTool({"snapshot", dir.Path().string(), "--db", db, "--description", std::string(256, 'd')});
+    EXPECT_EQ(longText.ExitCode, 2);
+    EXPECT_NE(longText.Err.find("longer than 255"), std::string::npos) << longText.Err;
+    EXPECT_EQ(test::RunTool({"snapshot"}).ExitCode, 2);
+}
+
+TEST(SnapshotCommand, UnreadableDirectoryIsListedAndTheSnapshotCompletes) {
+    if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
+    test::TempDir dir;
+    fs::permissions(dir.Path(), fs::perms::all);
+    std::string root = dir.File("t");
+    fs::create_directories(root + "/locked");
+    test::WriteFile(root + "/locked/secret", "12345");
+    test::WriteFile(root + "/open.txt", "123");
+    ::chmod((root + "/locked").c_str(), 0);
+    ::chmod(root.c_str(), 0777);
+    std::string dbDir = dir.File("db");
+    fs::create_directory(dbDir);
+    ::chown(dbDir.c_str(), 65534, 65534);
+
+    auto run = test::RunTool({"snapshot", root, "--db", dbDir + "/s.mdb", "--files"}, /*unprivileged=*/true);
+    ::chmod((root + "/locked").c_str(), 0755);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_NE(run.Err.find("Note: information on 1 files could not be collected"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find(root + "/locked/: Permission denied"), std::string::npos) << run.Err;
+    SQLite::Database file(dbDir + "/s.mdb", SQLite::OPEN_READONLY);
+    SQLite::Statement locked(file, "SELECT Files, TotsizeF FROM Dir WHERE Dirname = ?");
+    locked.bind(1, root + "/locked");
+    ASSERT_TRUE(locked.executeStep());
+    EXPECT_EQ(locked.getColumn(0).getInt(), 0);
+    EXPECT_EQ(file.execAndGet("SELECT Totfiles FROM Control").getInt(), 1);
+}
+
+TEST(SnapshotCommand, ReadOnlyDatabaseFailsBeforeTheWalk) {
+    if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
+    test::TempDir dir;
+    fs::permissions(dir.Path(), fs::perms::all);
+    std::string db = dir.File("s.mdb");
+    ASSERT_EQ(test::RunTool({"check", "--db", db}).ExitCode, 0);
+    ::chown(db.c_str(), 65534, 65534);
+    ::chmod(db.c_str(), 0444);
+    auto run = test::RunTool({"snapshot", dir.Path().string(), "--db", db}, /*unprivileged=*/true);
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Err.find("cannot be written"), std::string::npos) << run.Err;
+    EXPECT_EQ(Count(db, "Dir"), 0);
+}
+
+// Starts the tool, waits for its first progress lines, sends a signal and
+// returns the exit code (128 + signal when it was killed).
+int InterruptMidRun(const std::vector<std::string>& args, int signal, int afterLines, std::string* err) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return -1;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], 2);
+        ::close(pipeFds[0]);
+        int devnull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devnull, 1);
+        std::vector<std::string> argv = {CORVINA_CLI_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> cargs;
+        for (auto& a : argv) cargs.push_back(a.data());
+        cargs.push_back(nullptr);
+        ::execv(cargs[0], cargs.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    char buffer[4096];
+    int lines = 0;
+    bool sent = false;
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+        err->append(buffer, static_cast<std::size_t>(n));
+        for (ssize_t i = 0; i < n; ++i) lines += buffer[i] == '\n';
+        if (!sent && lines >= afterLines) {
+            ::usleep(50000);  // let rows reach the file
+            ::kill(pid, signal);
+            sent = true;
+        }
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A tree of many entries built quickly: hard links to one file.
+void MakeLinkTree(const std::string& root, int dirs, int linksPerDir) {
+    fs::create_directories(root);
+    test::WriteFile(root + "/origin", "0123456789");
+    for (int d = 0; d < dirs; ++d) {
+        std::string sub = root + "/d" + std::to_string(d);
+        ::mkdir(sub.c_str(), 0755);
+        for (int i = 0; i < linksPerDir; ++i) {
+            std::string link = sub + "/f" + std::to_string(i);
+            ::link((root + "/origin").c_str(), link.c_str());
+        }
+    }
+}
+
+TEST(SnapshotCommand, InterruptAndKillMidRunLeaveNothingOfTheRun) {
+    test::TempDir dir;
+    std::string root = dir.File("tree"), db = dir.File("s.mdb");
+    MakeLinkTree(root, 400, 250);
+    ASSERT_EQ(test::RunTool({"snapshot", root, "--db", db, "--description", "kept"}).ExitCode, 0);
+
+    std::string err;
+    int code = InterruptMidRun({"snapshot", root, "--db", db, "--files"}, SIGINT, 1, &err);
+    EXPECT_EQ(code, 1) << err;
+    EXPECT_NE(err.find("corvina: Snapshot aborted"), std::string::npos) << err;
+
+    err.clear();
+    code = InterruptMidRun({"snapshot", root, "--db", db, "--files"}, SIGKILL, 1, &err);
+    EXPECT_EQ(code, 128 + SIGKILL) << err;
+
+    // The database opens cleanly and holds the first snapshot only.
+    auto list = test::RunTool({"list", "--db", db, "--path", root});
+    EXPECT_EQ(list.ExitCode, 0) << list.Err;
+    EXPECT_EQ(list.Err, "");
+    EXPECT_NE(list.Out.find("kept"), std::string::npos);
+    EXPECT_EQ(Count(db, "Control"), 1);
+    EXPECT_EQ(Count(db, "files"), 0);
+    SQLite::Database file(db, SQLite::OPEN_READONLY);
+    EXPECT_EQ(file.execAndGet("SELECT count(DISTINCT Snapshot) FROM Dir").getInt(), 1);
+    EXPECT_EQ(file.execAndGet("PRAGMA integrity_check").getString(), "ok");
+}
+
+}  // namespace
+}  // namespace corvina
