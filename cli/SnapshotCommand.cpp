@@ -4,6 +4,7 @@
 // it stays.
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -145,7 +146,18 @@ void PrintErrors(const std::vector<ErrorEntry>& errors) {
     for (const ErrorEntry& entry : errors) std::fprintf(stderr, "  %s: %s\n", entry.File.c_str(), entry.Error.c_str());
 }
 
+// The walk keeps one descriptor open per level of the current path; a deep
+// tree should not run out of them at the common soft limit of 1024.
+void RaiseDescriptorLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);  // failure only leaves the old limit
+    }
+}
+
 int RunSnapshot(const SnapshotOptions& options) {
+    RaiseDescriptorLimit();
     StderrPrompter prompter;
     SnapshotRequest request;
     request.BasePath = NormalizeBasePath(options.Path);
@@ -191,6 +203,7 @@ int RunSnapshot(const SnapshotOptions& options) {
 }  // namespace
 
 void AddSnapshotCommand(CLI::App& app, int* exitCode) {
+    ConfigureDatabaseEngineForRuns();
     auto* command = app.add_subcommand("snapshot", "Take a snapshot of a directory tree");
     auto options = std::make_shared<SnapshotOptions>();
     command->add_option("PATH", options->Path, "Directory to take the snapshot of")->required();

@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -115,6 +116,14 @@ void Analsnap::ConnectControls() {
             [this](const QModelIndex& current) {
                 if (current.isValid()) OnDirectoryChanged(directories_->filePath(current));
             });
+    // The list loads folders in the background; rows inserted above the
+    // chosen directory would push it out of view.
+    connect(directories_, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
+        if (scrollTarget_.isEmpty()) return;
+        const QModelIndex target = directories_->index(scrollTarget_);
+        if (target.isValid()) dirmain_->scrollTo(target);
+        if (loaded == QFileInfo(scrollTarget_).path()) scrollTarget_.clear();
+    });
     connect(optsel_, &QButtonGroup::idClicked, this, &Analsnap::OnCollectChosen);
     connect(opttype_, &QButtonGroup::idClicked, this, [this](int) { OnThresholdChanged(); });
     connect(scrollsmall_, &QScrollBar::valueChanged, this, &Analsnap::OnScrollChanged);
@@ -147,6 +156,7 @@ void Analsnap::SetDirectoryPath(const QString& path) {
     const QModelIndex index = directories_->index(path);
     if (!index.isValid()) return;
     dirmain_->scrollTo(index);
+    scrollTarget_ = directories_->filePath(index);
     // setCurrentIndex is silent when the index is current already.
     if (dirmain_->currentIndex() == index) {
         OnDirectoryChanged(directories_->filePath(index));

@@ -115,6 +115,7 @@ private:
     QComboBox* drvmain_ = nullptr;
     QTreeView* dirmain_ = nullptr;
     QFileSystemModel* directories_ = nullptr;
+    QString scrollTarget_;  // the chosen directory, kept in view while its parents load
     QLineEdit* txtpath_ = nullptr;
     QPlainTextEdit* txtdesc_ = nullptr;
     QButtonGroup* optsel_ = nullptr;

@@ -26,6 +26,11 @@ DebugWindow::DebugWindow(RunControl& control, FileDialogs& dialogs, Prompter& pr
     resize(TwipsToPixels(7170, *this), TwipsToPixels(6360, *this));
 }
 
+DebugWindow::~DebugWindow() {
+    // Gone while the walk waited (the program is closing): give back the pointer.
+    if (waiting_) QApplication::restoreOverrideCursor();
+}
+
 void DebugWindow::BuildControls() {
     auto* layout = new QVBoxLayout(this);
     auto* menus = new QMenuBar(this);

@@ -24,6 +24,7 @@ class DebugWindow : public QDialog {
     Q_OBJECT
 public:
     DebugWindow(RunControl& control, FileDialogs& dialogs, Prompter& prompter, QWidget* parent);
+    ~DebugWindow() override;
 
     // Fills the title and the grid and shows the window modally over its
     // parent. Exactly one Answered follows.

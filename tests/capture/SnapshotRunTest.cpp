@@ -92,18 +92,6 @@ TEST_F(SnapshotRun, CompletedRunStoresItsControlRowLast) {
     EXPECT_EQ(names, Texts({"/base/(files)", "/base/sub/(files)", "/base/sub", "/base"}));
 }
 
-TEST_F(SnapshotRun, NoCollectionStoresNAndZeroCollectedTotals) {
-    request.CollectFiles = false;
-    request.SizeThreshold = 1024;
-    fake.AddFile("", "f", 5000);
-    ASSERT_EQ(Take().Outcome, RunOutcome::Completed);
-    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Collfiles || Filelimit || '/' || Filetot || '/' || "
-                                                 "Filesizef FROM Control")
-                  .getString(),
-              "N1024/0/0.0");
-    EXPECT_EQ(Count("files"), 0);
-}
-
 TEST_F(SnapshotRun, InputIsCheckedBeforeAnythingIsWritten) {
     request.Description = "";
     request.BasePath = "";
@@ -203,18 +191,6 @@ TEST_F(SnapshotRun, TwoRunsInOneSecondGetDifferentKeys) {
     ASSERT_EQ(second.Outcome, RunOutcome::Completed);
     EXPECT_LT(first.Key, second.Key);
     EXPECT_EQ(Count("Control"), 2);
-}
-
-TEST_F(SnapshotRun, WindowsStyleDriveRoot) {
-    FakeFileSystem drive("C:", '\\');
-    drive.AddFile(drive.AddDir("", "Data"), "x.txt", 4);
-    request.BasePath = "C:";
-    request.Style = PathStyle::Windows;
-    request.CollectFiles = true;
-    ASSERT_EQ(TakeSnapshot(state, request, control, observer, prompter, &drive).Outcome, RunOutcome::Completed);
-    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Basepath FROM Control").getString(), "C:");
-    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Filedir FROM files").getString(), "C:\\Data");
-    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Dirlevel FROM Dir WHERE Dirname = 'C:'").getInt(), 1);
 }
 
 }  // namespace

@@ -40,7 +40,6 @@ private slots:
     void RecentItemAndOpenItemMoveTheirDatabaseToTheTop();
     void CancelledOpenDialogChangesNothing();
     void DeclinedCreateLeavesTheListAlone();
-    void ChoosingTheCurrentDatabaseReopensIt();
     void PathWithBlanksIsTakenWholeFromTheCaption();
     void TenthItemReadsTenAndTheOldestFallsOff();
 };
@@ -107,20 +106,6 @@ void RecentMenuWindowTest::DeclinedCreateLeavesTheListAlone() {
     QVERIFY(!std::filesystem::exists(h.Dir.File("missing.mdb")));
     QCOMPARE(ReadRecentList(h.Settings), dbs);
     QCOMPARE(VisibleCaptions(window).size(), 2);
-}
-
-void RecentMenuWindowTest::ChoosingTheCurrentDatabaseReopensIt() {
-    Harness h;
-    const List dbs = MakeDatabases(h, {"A.mdb", "B.mdb"});
-    h.StoreRecent(dbs);
-    Analsnap window(h.Context);
-    const SQLite::Database* before = h.Database.SnapshotDatabase.get();
-    QVERIFY(before != nullptr);
-    Child<QAction>(window, "menrec_0")->trigger();
-    QCOMPARE(h.Database.DatabasePath, dbs[0]);
-    QVERIFY(h.Database.IsUsable());
-    QCOMPARE(ReadRecentList(h.Settings), dbs);
-    QVERIFY(h.Prompter.Messages().empty());
 }
 
 void RecentMenuWindowTest::PathWithBlanksIsTakenWholeFromTheCaption() {

@@ -63,28 +63,15 @@ std::string KeyOf(const Analsnap& window) {
 class SnapshotRunWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void MissingDescriptionIsAskedForBeforeThePath();
     void CompleteRunShowsCountersStatusAndStoresRows();
     void AbortTakesEffectAndLeavesNothing();
     void WindowRefusesOtherWorkWhileRunningAndClosingAsks();
+    void ExitDuringARunAbortsItThenEnds();
     void FileErrorsAreNotedListedAndRefilledByALaterRun();
     void DebugStopsAtDirectoriesWithSubdirectories();
     void SwitchingDebugOffEndsTheStopsForGood();
     void AbortInTheDebugWindowRollsTheRunBack();
 };
-
-void SnapshotRunWindowTest::MissingDescriptionIsAskedForBeforeThePath() {
-    Harness h;
-    h.OpenNewDatabase();
-    Analsnap window(h.Context);
-    ClickTakeSnapshot(window);
-    QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"Enter a Snapshot description"});
-    h.Prompter.Clear();
-    Child<QPlainTextEdit>(window, "txtdesc")->setPlainText("something");
-    ClickTakeSnapshot(window);
-    QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"Select a directory or path"});
-    QVERIFY(!window.IsRunning());
-}
 
 void SnapshotRunWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
     Harness h;
@@ -198,6 +185,26 @@ void SnapshotRunWindowTest::WindowRefusesOtherWorkWhileRunningAndClosingAsks() {
     QVERIFY(!h.Ender.Ended);
 }
 
+void SnapshotRunWindowTest::ExitDuringARunAbortsItThenEnds() {
+    Harness h;
+    const std::string db = h.OpenNewDatabase();
+    const std::string root = MakeSmallTree(h);
+    Analsnap window(h.Context);
+    window.show();
+    ChooseRun(window, root, "ended");
+    h.Disk.Hold();
+    ClickTakeSnapshot(window);
+    QTRY_COMPARE_WITH_TIMEOUT(h.Disk.Waiting.load(), 1, kRunTimeoutMs);
+    h.Prompter.Script({Answer::Yes});
+    Child<QAction>(window, "menexit")->trigger();
+    QVERIFY(!h.Ender.Ended);  // not while the worker holds the database
+    h.Disk.Release();
+    QTRY_VERIFY_WITH_TIMEOUT(h.Ender.Ended, kRunTimeoutMs);
+    QVERIFY(h.Database.SnapshotDatabase == nullptr);
+    QCOMPARE(CountRows(db, "Control", KeyOf(window)), 0);
+    QCOMPARE(CountRows(db, "Dir", KeyOf(window)), 0);
+}
+
 void SnapshotRunWindowTest::FileErrorsAreNotedListedAndRefilledByALaterRun() {
     Harness h;
     const std::string db = h.OpenNewDatabase();
@@ -230,7 +237,6 @@ void SnapshotRunWindowTest::FileErrorsAreNotedListedAndRefilledByALaterRun() {
     // A second run while the window is still open shows its own list.
     std::filesystem::remove(root + "/a/bad-two");
     h.Prompter.Clear();
-    QTest::qWait(1100);  // a new second, so a new key
     ClickTakeSnapshot(window);
     QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunning(), kRunTimeoutMs);
     QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"Note: information on 1 files could not be collected"});
