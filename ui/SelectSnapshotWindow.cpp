@@ -258,6 +258,9 @@ void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath) {
         }
         grdsnap_->item(r, 1)->setData(kKeyRole, Text(FormatKey(row.Key)));
     }
+    // A date cut short is no use: its column grows to the whole text.
+    const int dateWidth = grdsnap_->sizeHintForColumn(1) + 8;
+    if (dateWidth > grdsnap_->columnWidth(1)) grdsnap_->setColumnWidth(1, dateWidth);
 }
 
 void SelectSnapshotWindow::SetGridEnabled(bool enabled) {
