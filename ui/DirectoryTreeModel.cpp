@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QStyle>
+#include <QTimer>
 
 #include <SQLiteCpp/Statement.h>
 
@@ -36,15 +37,16 @@ DirectoryTreeModel::DirectoryTreeModel(DatabaseState& database, Prompter& prompt
 
 DirectoryTreeModel::~DirectoryTreeModel() = default;
 
+// The root row goes and a new one comes: no index into the old tree survives.
 void DirectoryTreeModel::Clear() {
-    beginResetModel();
+    if (top_.Children.empty()) return;
+    beginRemoveRows(QModelIndex(), 0, 0);
     top_.Children.clear();
-    endResetModel();
+    endRemoveRows();
 }
 
 void DirectoryTreeModel::BuildDirectoryTree(const DateTime& snapshot, const std::string& rootKey, PathStyle style) {
-    beginResetModel();
-    top_.Children.clear();
+    Clear();
     snapshot_ = snapshot;
     style_ = style;
     auto root = std::make_unique<Node>();
@@ -52,14 +54,15 @@ void DirectoryTreeModel::BuildDirectoryTree(const DateTime& snapshot, const std:
     root->Text = QString::fromStdString(rootKey);
     root->Parent = &top_;
     root->MayHaveChildren = true;
-    root->Loaded = true;
-    const bool ok = ReadChildren(*root, root->Children);
+    const bool ok = ReadChildren(*root);
+    beginInsertRows(QModelIndex(), 0, 0);
     top_.Children.push_back(std::move(root));
-    endResetModel();
+    endInsertRows();
     if (!ok) ShowMessage(prompter_, std::string(kTreeErrorsMessage));
 }
 
-bool DirectoryTreeModel::ReadChildren(const Node& node, std::vector<std::unique_ptr<Node>>& out) const {
+bool DirectoryTreeModel::ReadChildren(Node& node) const {
+    node.Loaded = true;
     if (!database_.IsUsable()) return false;
     try {
         SQLite::Statement query(*database_.SnapshotDatabase, ChildrenSql(style_));
@@ -71,8 +74,9 @@ bool DirectoryTreeModel::ReadChildren(const Node& node, std::vector<std::unique_
             child->Text = QString::fromStdString(query.getColumn(1).getString());
             child->MayHaveChildren = query.getColumn(2).getInt() != 0;
             child->Loaded = !child->MayHaveChildren;
-            child->Row = static_cast<int>(out.size());
-            out.push_back(std::move(child));
+            child->Parent = &node;
+            child->Row = static_cast<int>(node.Children.size());
+            node.Children.push_back(std::move(child));
         }
         return true;
     } catch (const std::exception&) {
@@ -80,23 +84,14 @@ bool DirectoryTreeModel::ReadChildren(const Node& node, std::vector<std::unique_
     }
 }
 
-void DirectoryTreeModel::LoadChildren(Node& node, const QModelIndex& index) {
-    node.Loaded = true;
-    std::vector<std::unique_ptr<Node>> children;
-    const bool ok = ReadChildren(node, children);
-    if (!children.empty()) {
-        beginInsertRows(index, 0, static_cast<int>(children.size()) - 1);
-        for (auto& child : children) {
-            child->Parent = &node;
-            node.Children.push_back(std::move(child));
-        }
-        endInsertRows();
-    } else {
-        // Announced as expandable but nothing came: the expander goes.
-        node.MayHaveChildren = false;
-        emit dataChanged(index, index);
+void DirectoryTreeModel::EnsureRead(Node& node) const {
+    if (node.Loaded) return;
+    if (!ReadChildren(node)) {
+        // A message box inside a view's layout pass would let it repaint
+        // half-way: the message waits for the event loop.
+        auto* self = const_cast<DirectoryTreeModel*>(this);
+        QTimer::singleShot(0, self, [self]() { ShowMessage(self->prompter_, std::string(kTreeErrorsMessage)); });
     }
-    if (!ok) ShowMessage(prompter_, std::string(kTreeErrorsMessage));
 }
 
 DirectoryTreeModel::Node* DirectoryTreeModel::NodeOf(const QModelIndex& index) const {
@@ -130,7 +125,8 @@ QModelIndex DirectoryTreeModel::FindLoaded(const std::string& key) const {
 
 QModelIndex DirectoryTreeModel::index(int row, int column, const QModelIndex& parent) const {
     if (column != 0 || row < 0) return {};
-    const Node* node = NodeOf(parent);
+    Node* node = NodeOf(parent);
+    EnsureRead(*node);
     if (row >= static_cast<int>(node->Children.size())) return {};
     return IndexOf(node->Children[static_cast<std::size_t>(row)].get());
 }
@@ -142,7 +138,9 @@ QModelIndex DirectoryTreeModel::parent(const QModelIndex& index) const {
 
 int DirectoryTreeModel::rowCount(const QModelIndex& parent) const {
     if (parent.column() > 0) return 0;
-    return static_cast<int>(NodeOf(parent)->Children.size());
+    Node* node = NodeOf(parent);
+    EnsureRead(*node);
+    return static_cast<int>(node->Children.size());
 }
 
 int DirectoryTreeModel::columnCount(const QModelIndex&) const { return 1; }
@@ -164,14 +162,6 @@ bool DirectoryTreeModel::hasChildren(const QModelIndex& parent) const {
     return node->Loaded ? !node->Children.empty() : node->MayHaveChildren;
 }
 
-bool DirectoryTreeModel::canFetchMore(const QModelIndex& parent) const {
-    if (!parent.isValid()) return false;
-    return !NodeOf(parent)->Loaded;
-}
-
-void DirectoryTreeModel::fetchMore(const QModelIndex& parent) {
-    if (!canFetchMore(parent)) return;
-    LoadChildren(*NodeOf(parent), parent);
-}
+bool DirectoryTreeModel::ChildrenRead(const QModelIndex& index) const { return NodeOf(index)->Loaded; }
 
 }  // namespace corvina

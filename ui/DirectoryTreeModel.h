@@ -4,14 +4,20 @@
 // shown by its last element (Shortname). "(files)" entries are leaves.
 // Siblings come files entry first, then subdirectories, each by name.
 //
-// The children of a node are read from the database when the node is first
-// expanded, so a tree of any size is complete and opens at once: the build
-// reads only the root's children. The model owns its nodes; the database and
-// prompter are borrowed and must outlive it.
+// The children of a node are read from the database the first time anyone
+// asks for them (a view does so when the node is expanded), so a tree of any
+// size is complete and opens at once: the build reads only the root's
+// children. Until then a node says whether it has children from the same
+// query that listed it. Reading happens inside rowCount() and index(), with no
+// insertion signals: for a view the rows were always there.
+//
+// The model owns its nodes; the database and prompter are borrowed and must
+// outlive it.
 //
 // Error policy: a query that fails while children are read is reported once
-// per read ("Errors were encountered retrieving the directory information."),
-// and the node shows what was read.
+// per read ("Errors were encountered retrieving the directory information.")
+// from the event loop, never from inside a view's query, and the node shows
+// what was read.
 
 #include <memory>
 #include <string>
@@ -47,6 +53,8 @@ public:
     std::string Key(const QModelIndex& index) const;
     // The node keyed key among the nodes read so far, invalid when there is none.
     QModelIndex FindLoaded(const std::string& key) const;
+    // True once the children of the node have been read.
+    bool ChildrenRead(const QModelIndex& index) const;
 
     QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex& index) const override;
@@ -54,8 +62,6 @@ public:
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     bool hasChildren(const QModelIndex& parent = QModelIndex()) const override;
-    bool canFetchMore(const QModelIndex& parent) const override;
-    void fetchMore(const QModelIndex& parent) override;
 
 private:
     struct Node {
@@ -71,8 +77,9 @@ private:
     Node* NodeOf(const QModelIndex& index) const;
     QModelIndex IndexOf(const Node* node) const;
     // Reads the children of node; false when the query failed (the rows read stay).
-    bool ReadChildren(const Node& node, std::vector<std::unique_ptr<Node>>& out) const;
-    void LoadChildren(Node& node, const QModelIndex& index);
+    bool ReadChildren(Node& node) const;
+    // Reads them unless that was done; a failure is told later.
+    void EnsureRead(Node& node) const;
 
     DatabaseState& database_;
     Prompter& prompter_;

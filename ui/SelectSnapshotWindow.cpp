@@ -259,7 +259,7 @@ void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath) {
         grdsnap_->item(r, 1)->setData(kKeyRole, Text(FormatKey(row.Key)));
     }
     // A date cut short is no use: its column grows to the whole text.
-    const int dateWidth = grdsnap_->sizeHintForColumn(1) + 8;
+    const int dateWidth = grdsnap_->fontMetrics().horizontalAdvance("0000-00-00 00:00:00") + 16;
     if (dateWidth > grdsnap_->columnWidth(1)) grdsnap_->setColumnWidth(1, dateWidth);
 }
 
