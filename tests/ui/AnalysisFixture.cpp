@@ -77,18 +77,20 @@ SnapshotSpec DataSnapshot(const char* key, double scale, bool collect) {
     return spec;
 }
 
-void WhenSelectionOpens(std::function<void(QWidget&)> action) {
-    auto* poll = new QTimer(qApp);  // owned by the application until it fires
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, action]() {
+SelectionDriver::SelectionDriver(std::function<void(QWidget&)> action) : poll_(std::make_unique<QTimer>()) {
+    poll_->setInterval(5);
+    QObject::connect(poll_.get(), &QTimer::timeout, [this, action]() {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal == nullptr || modal->objectName() != "frmselsnap" || !modal->isVisible()) return;
-        poll->stop();
-        poll->deleteLater();
+        if (modal->property("corvinaTestHandled").toBool()) return;
+        modal->setProperty("corvinaTestHandled", true);
+        ++opened_;
         action(*modal);
     });
-    poll->start();
+    poll_->start();
 }
+
+SelectionDriver::~SelectionDriver() = default;
 
 void ClickBasePath(QWidget& selection, const std::string& basePath) {
     auto* list = selection.findChild<QListWidget*>("lstdir");

@@ -4,6 +4,7 @@
 // selection window while it is shown modally.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "store/PathStyle.h"
 #include "store/SnapshotDatabase.h"
 
+class QTimer;
 class QWidget;
 
 namespace corvina::test {
@@ -47,9 +49,21 @@ void AddSnapshot(DatabaseState& database, const SnapshotSpec& spec);
 // (a name with a quote), big holding deep; files in /data and /data/big.
 SnapshotSpec DataSnapshot(const char* key, double scale = 1.0, bool collect = true);
 
-// Runs action on the selection window as soon as it is shown modally. The
-// action must close it (OK or Cancel), or the test hangs until its timeout.
-void WhenSelectionOpens(std::function<void(QWidget&)> action);
+// While it lives, runs action on each selection window as soon as it is shown
+// modally. The action must close it (OK or Cancel), or the test hangs until
+// its timeout.
+class SelectionDriver {
+public:
+    explicit SelectionDriver(std::function<void(QWidget&)> action);
+    ~SelectionDriver();
+    SelectionDriver(const SelectionDriver&) = delete;
+    SelectionDriver& operator=(const SelectionDriver&) = delete;
+    int Opened() const { return opened_; }
+
+private:
+    std::unique_ptr<QTimer> poll_;
+    int opened_ = 0;
+};
 
 // In a shown selection window: clicks the base path (when the list is
 // enabled), then the snapshot row of key, then OK.
