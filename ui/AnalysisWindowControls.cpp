@@ -1,6 +1,7 @@
 // Construction of the analysis window's menus and controls. The handlers live
 // in AnalysisWindow.cpp, the pane geometry in AnalysisWindowPanes.cpp.
 
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -43,27 +44,6 @@ void AddItems(QMenu& menu, const char* name, const std::array<const char*, N>& c
 void Place(QWidget& widget, const QWidget& window, int left, int top, int width, int height) {
     widget.setGeometry(TwipsToPixels(left, window), TwipsToPixels(top, window), TwipsToPixels(width, window),
                        TwipsToPixels(height, window));
-}
-
-QLabel* PlacedLabel(const char* name, const QString& text, QWidget& area, int left, int top, int width) {
-    auto* label = new QLabel(text, &area);
-    label->setObjectName(name);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    Place(*label, area, left, top, width, 285);
-    return label;
-}
-
-// The snapshot fields are display only, on the button face like a label.
-QLineEdit* PlacedField(const char* name, QWidget& area, int left, int top, int width) {
-    auto* field = new QLineEdit(&area);
-    field->setObjectName(name);
-    field->setReadOnly(true);
-    field->setFocusPolicy(Qt::NoFocus);
-    QPalette face = field->palette();
-    face.setColor(QPalette::Base, face.color(QPalette::Button));
-    field->setPalette(face);
-    Place(*field, area, left, top, width, 285);
-    return field;
 }
 
 QGroupBox* Frame(const char* name, QWidget& area) {
@@ -158,24 +138,53 @@ void AnalysisWindow::BuildMenus() {
 }
 
 void AnalysisWindow::BuildSnapshotRows(QWidget& area) {
-    PlacedLabel("lbltsnap", "Analyse", area, 120, 120, 1100);
-    txtpath_ = PlacedField("txtpath", area, 1320, 120, 1695);
-    PlacedLabel("lbltpath", "taken at", area, 3240, 120, 735);
-    txtsnap_ = PlacedField("txtsnap", area, 3960, 120, 1815);
-    PlacedLabel("lbltdesc", "description", area, 6000, 120, 900);
-    txtdesc_ = PlacedField("txtdesc", area, 6960, 120, 3975);
-    comsnap_ = new QPushButton("Select", &area);
+    // The two rows sit in the band above the panes; a grid keeps the labels
+    // whole and the fields aligned whatever the font.
+    auto* rows = new QWidget(&area);
+    rows->setObjectName("snapshotrows");
+    Place(*rows, area, 60, 60, 11820, 840);
+    auto* grid = new QGridLayout(rows);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(TwipsToPixels(60, area));
+    auto label = [&](const char* name, const char* text, int row, int column) {
+        auto* l = new QLabel(text, rows);
+        l->setObjectName(name);
+        grid->addWidget(l, row, column);
+    };
+    auto field = [&](const char* name, int row, int column, int minimumTwips) {
+        auto* f = new QLineEdit(rows);
+        f->setObjectName(name);
+        f->setReadOnly(true);
+        f->setFocusPolicy(Qt::NoFocus);
+        QPalette face = f->palette();
+        face.setColor(QPalette::Base, face.color(QPalette::Button));
+        f->setPalette(face);
+        f->setMinimumWidth(std::max(TwipsToPixels(minimumTwips, area),
+                                    minimumTwips == 0 ? 0 : f->fontMetrics().horizontalAdvance("0000-00-00 00:00:00") + 12));
+        grid->addWidget(f, row, column);
+        return f;
+    };
+    label("lbltsnap", "Analyse", 0, 0);
+    txtpath_ = field("txtpath", 0, 1, 0);
+    txtpath_->setMinimumWidth(TwipsToPixels(1695, area));
+    label("lbltpath", "taken at", 0, 2);
+    txtsnap_ = field("txtsnap", 0, 3, 1815);
+    label("lbltdesc", "description", 0, 4);
+    txtdesc_ = field("txtdesc", 0, 5, 0);
+    comsnap_ = new QPushButton("Select", rows);
     comsnap_->setObjectName("comsnap");
-    Place(*comsnap_, area, 11080, 105, 735, 315);
+    grid->addWidget(comsnap_, 0, 6);
 
-    PlacedLabel("lblsnap2", "Compare to", area, 120, 480, 1100);
-    PlacedLabel("Label1", "taken at", area, 3240, 480, 735);
-    txtsnap2_ = PlacedField("txtsnap2", area, 3960, 480, 1815);
-    PlacedLabel("Label2", "description", area, 6000, 480, 900);
-    txtdesc2_ = PlacedField("txtdesc2", area, 6960, 480, 3975);
-    comsnap2_ = new QPushButton("Select", &area);
+    label("lblsnap2", "Compare to", 1, 0);
+    label("Label1", "taken at", 1, 2);
+    txtsnap2_ = field("txtsnap2", 1, 3, 1815);
+    label("Label2", "description", 1, 4);
+    txtdesc2_ = field("txtdesc2", 1, 5, 0);
+    comsnap2_ = new QPushButton("Select", rows);
     comsnap2_->setObjectName("comsnap2");
-    Place(*comsnap2_, area, 11080, 465, 735, 315);
+    grid->addWidget(comsnap2_, 1, 6);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(5, 2);
 
     connect(comsnap_, &QPushButton::clicked, this, &AnalysisWindow::ChoosePrimeSnapshot);
     connect(comsnap2_, &QPushButton::clicked, this, &AnalysisWindow::ChooseCompareSnapshot);

@@ -39,6 +39,10 @@ void AnalysisWindow::ApplyPanes() {
     // The window may not shrink below the panes' smallest sizes; a splitter
     // move changes where that is.
     QWidget* area = centralWidget();
+    if (auto* rows = area->findChild<QWidget*>("snapshotrows")) {
+        rows->setGeometry(TwipsToPixels(60, *area), TwipsToPixels(60, *area),
+                          std::max(area->width() - TwipsToPixels(120, *area), 0), TwipsToPixels(840, *area));
+    }
     area->setMinimumSize(TwipsToPixels(panes_.MinimumWidth(), *area), TwipsToPixels(panes_.MinimumHeight(), *area));
 }
 

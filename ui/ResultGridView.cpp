@@ -1,5 +1,7 @@
 #include "ui/ResultGridView.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QTableView>
@@ -72,8 +74,20 @@ void ResultGridView::EndChange() {
 }
 
 void ResultGridView::ApplyLayout() {
+    const QFontMetrics heading = fixed_->horizontalHeader()->fontMetrics();
+    QFont bold = fixed_->font();
+    bold.setBold(true);
+    const QFontMetrics totals(bold);
     for (int c = 0; c < grid_.ColumnCount(); ++c) {
-        const int width = TwipsToPixels(grid_.ColumnWidth(c), *this);
+        // A heading is never cut: its column grows to the whole text.
+        // The unit labels carry blanks to a fixed width; they count.
+        const QString text = QString::fromStdString(grid_.Cell(0, c));
+        int width = std::max(TwipsToPixels(grid_.ColumnWidth(c), *this), heading.horizontalAdvance(text) + 14);
+        // So is the total row, up to twice the laid-out width.
+        for (int r = 1; r < grid_.FixedRows(); ++r) {
+            const int total = totals.horizontalAdvance(QString::fromStdString(grid_.Cell(r, c))) + 14;
+            width = std::max(width, std::min(total, 2 * TwipsToPixels(grid_.ColumnWidth(c), *this)));
+        }
         fixed_->setColumnWidth(c, width);
         details_->setColumnWidth(c, width);
     }
