@@ -16,6 +16,8 @@
 #include "analysis/AnalysisCatalogue.h"
 #include "tests/ui/AnalysisFixture.h"
 #include "tests/ui/WindowHarness.h"
+#include "ui/Analsnap.h"
+#include "ui/AnalysisLauncher.h"
 #include "ui/AnalysisWindow.h"
 #include "ui/ChartWidget.h"
 #include "ui/DirectoryTreeModel.h"
@@ -111,6 +113,7 @@ private slots:
     void PanesKeepTheirRulesAtTheSmallestWindow();
     void TakeSnapshotAndExitLeaveTheWindow();
     void ScreenshotsOfEachChartAndAComparison();
+    void AnalyseOpensTheWindowAndTakeSnaphotGoesBack();
 };
 
 void AnalysisWindowTest::FirstStartChoosesSnapshotBeforeShowingTreeAndDirectoryDetails() {
@@ -471,6 +474,33 @@ void AnalysisWindowTest::ScreenshotsOfEachChartAndAComparison() {
     QCoreApplication::processEvents();
     SaveScreenshot(*window, "frmanal_compare");
     QVERIFY(window->Chart().isVisible());
+}
+
+void AnalysisWindowTest::AnalyseOpensTheWindowAndTakeSnaphotGoesBack() {
+    Fixture f;
+    Analsnap take(f.h.Context);
+    take.show();
+    AnalysisLauncher launcher(f.h.Context, take);
+    SelectionDriver driver([](QWidget& selection) { ChooseInSelection(selection, "/data", kNew); });
+    Child<QAction>(take, "menanal")->trigger();
+    QCOMPARE(driver.Opened(), 1);
+    QVERIFY(!take.isVisible());
+    QPointer<AnalysisWindow> window = launcher.Window();
+    QVERIFY(window != nullptr);
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->StatusText(), QString("Analysis of directory /data"));
+
+    Item(*window, "mentake")->trigger();
+    QVERIFY(take.isVisible());
+    QTRY_VERIFY(window.isNull());  // the analysis window went with its close
+
+    // Back again: the same prime snapshot, without choosing it anew.
+    Child<QAction>(take, "menanal")->trigger();
+    QCOMPARE(driver.Opened(), 1);
+    QVERIFY(launcher.Window() != nullptr);
+    QCOMPARE(Child<QLineEdit>(*launcher.Window(), "txtsnap")->text(), QString(kNew));
+    QCOMPARE(launcher.Window()->StatusText(), QString("Analysis of directory /data"));
+    QVERIFY(f.h.Prompter.Texts().empty());
 }
 
 QTEST_MAIN(AnalysisWindowTest)
