@@ -96,7 +96,7 @@ std::string MissingFiles(std::string_view key, std::string_view otherKey, PathSt
                InTree("Filedir", style);
     };
     return "WITH missing(Dir, Name) AS (" + side(key) + " EXCEPT " + side(otherKey) +
-           " ORDER BY 1, 2) SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr "
+           " ORDER BY 1, 2 LIMIT -1) SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr "
            "FROM missing CROSS JOIN files a WHERE a.Snapshot = " + std::string(key) +
            " AND a.Filedir = (missing.Dir COLLATE BINARY) AND a.Filename = (missing.Name COLLATE BINARY) ORDER BY 3 DESC, a.Filedir, a.Filename" +
            std::string(kRowLimit);
@@ -156,11 +156,11 @@ void BuildSql(int kind, PathStyle style, const QueryHints& hints, GridSettings& 
             total = "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" + c;
             break;
         case ChangedFiles:
-            sql = "SELECT a.Filename, a.Filedir, b.Filesize - a.Filesize, a.Filesize, a.Filedate, b.Filesize, "
-                  "b.Filedate FROM files a, files b WHERE a.Snapshot = :d1 AND " + InTree("a.Filedir", style) +
-                  " AND b.Snapshot = :d2 AND b.Filedir = a.Filedir" + c + " AND b.Filename = a.Filename" + c +
-                  " AND (a.Filesize <> b.Filesize OR a.Filedate <> b.Filedate)"
-                  " ORDER BY 3 DESC, a.Filedir, a.Filename" + std::string(kRowLimit);
+            // The files of the tree in both snapshots, read once; FileListMerge
+            // pairs them up in memory (a lookup per file costs a million seeks).
+            sql = "SELECT a.Snapshot = :d1, a.Filedir, a.Filename, a.Filesize, a.Filedate FROM " +
+                  FilesSource(hints) + " WHERE a.Snapshot IN (:d1, :d2) AND " + InTree("a.Filedir", style);
+            grid.AnalysisSql.Engine = QueryEngine::ChangedFilesMerge;
             break;
         case NewFiles:
             sql = MissingFiles(":d1", ":d2", style);
@@ -174,15 +174,11 @@ void BuildSql(int kind, PathStyle style, const QueryHints& hints, GridSettings& 
                   std::string(kRowLimit);
             break;
         case DuplicateFiles:
-            // A file is listed when its name occurs in at least two directories
-            // of the tree: the names are found in one pass over the tree (a name
-            // with two directories has a smallest and a largest that differ),
-            // then only their rows are read, by name.
-            sql = "WITH dup(Name) AS (SELECT Filename FROM files WHERE Snapshot = :d1 AND " + InTree("Filedir", style) +
-                  " GROUP BY Filename" + c + " HAVING min(Filedir" + c + ") <> max(Filedir" + c + ")" + c +
-                  ") SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate FROM dup, files a WHERE a.Snapshot = :d1"
-                  " AND a.Filename = dup.Name" + c + " AND " + InTree("a.Filedir", style) +
-                  " ORDER BY a.Filename, a.Filedir" + std::string(kRowLimit);
+            // The names of the tree's files, counted in memory by FileListMerge
+            // (the engine would sort every name of the tree).
+            sql = "SELECT Filename, Filedir, rowid FROM files WHERE Snapshot = :d1 AND " + InTree("Filedir", style) +
+                  " ORDER BY Filedir";
+            grid.AnalysisSql.Engine = QueryEngine::DuplicateNames;
             break;
         default:  // RecentlyChangedFiles
             sql = FilesOfTree(fileColumns, ":d1", "", "a.Filedate DESC, a.Filedir, a.Filename", style, hints);

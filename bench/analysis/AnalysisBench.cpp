@@ -2,7 +2,7 @@
 // grid fill, chart data) on a snapshot database, at the base path and at a
 // directory two levels below it, and prints each query's plan:
 //
-//   analysis_bench DATABASE [RUNS]
+//   analysis_bench DATABASE [RUNS [CODE...]]
 //
 // The prime snapshot is the newest, the compare snapshot the one before it
 // (analysis_bench_data writes such a pair). The directory two levels down is
@@ -22,6 +22,7 @@
 #include "analysis/AnalysisQuery.h"
 #include "analysis/AnalysisRun.h"
 #include "analysis/DirectoryTotal.h"
+#include "analysis/FileListMerge.h"
 #include "analysis/GridLayout.h"
 #include "store/Catalogue.h"
 #include "store/SnapshotDatabase.h"
@@ -45,7 +46,7 @@ public:
 void PrintPlan(DatabaseState& db, const BoundQuery& query) {
     if (query.Empty()) return;
     SQLite::Statement plan(*db.SnapshotDatabase, "EXPLAIN QUERY PLAN " + query.Sql);
-    for (const auto& [name, value] : query.Params) plan.bind(name, value);
+    BindParams(plan, query);
     while (plan.executeStep()) std::printf("      %s\n", plan.getColumn(3).getText());
 }
 
@@ -107,7 +108,10 @@ int main(int argc, char** argv) {
     bool allMet = true;
     std::printf("%-24s %12s %7s %12s %7s %10s %10s\n", "analysis", "base ms", "rows", "down ms", "rows", "target b",
                 "target d");
+    std::vector<int> only;
+    for (int i = 3; i < argc; ++i) only.push_back(std::atoi(argv[i]));
     for (const auto& entry : AnalysisCatalogue()) {
+        if (!only.empty() && std::find(only.begin(), only.end(), entry.Code) == only.end()) continue;
         Timing timings[2];
         std::string dirs[2] = {base, down};
         for (int d = 0; d < 2; ++d) {
@@ -124,7 +128,7 @@ int main(int argc, char** argv) {
             timings[d] = TimeKind(db, prompter, state, runs);
             if (d == 0) {
                 GridSettings settings;
-                BuildAnalysisQuery(state, settings);
+                BuildAnalysisQuery(state, settings, EstimateQueryHints(db, state));
                 std::printf("  plan of %s:\n", std::string(entry.Name).c_str());
                 PrintPlan(db, settings.TotalSql);
                 PrintPlan(db, settings.AnalysisSql);

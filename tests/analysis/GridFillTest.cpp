@@ -4,6 +4,7 @@
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/AnalysisQuery.h"
 #include "analysis/ChartData.h"
+#include "analysis/GridFill.h"
 #include "tests/analysis/SnapshotFixture.h"
 
 namespace corvina::test {
