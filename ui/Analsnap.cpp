@@ -77,6 +77,8 @@ Analsnap::Analsnap(ProgramContext& context, QWidget* parent)
     status_ = new QLabel(statusBar());
     status_->setObjectName("stat1_text");
     status_->setTextFormat(Qt::PlainText);
+    // A long path must not widen the window: the text is cut, the tooltip has it whole.
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(status_, 1);
 
     FillDriveList();
@@ -138,7 +140,10 @@ void Analsnap::ConnectControls() {
 
 QString Analsnap::StatusText() const { return status_->text(); }
 
-void Analsnap::SetStatus(const QString& text) { status_->setText(text); }
+void Analsnap::SetStatus(const QString& text) {
+    status_->setText(text);
+    status_->setToolTip(text);
+}
 
 bool Analsnap::IsRunning() const { return runner_->IsRunning(); }
 
