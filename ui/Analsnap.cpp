@@ -83,6 +83,7 @@ Analsnap::Analsnap(ProgramContext& context, QWidget* parent)
 
     FillDriveList();
     ConnectControls();
+    dirmain_->expand(directories_->index(QDir::rootPath()));
     resize(std::max(TwipsToPixels(8655, *this), sizeHint().width()),
            std::max(TwipsToPixels(7590, *this), sizeHint().height()));
 
@@ -160,6 +161,8 @@ void Analsnap::OnDriveChanged(int index) {
 void Analsnap::SetDirectoryPath(const QString& path) {
     const QModelIndex index = directories_->index(path);
     if (!index.isValid()) return;
+    // Its subdirectories are the next choices, as in a directory list.
+    dirmain_->expand(index);
     dirmain_->scrollTo(index);
     scrollTarget_ = directories_->filePath(index);
     // setCurrentIndex is silent when the index is current already.
