@@ -77,10 +77,13 @@ Analsnap::Analsnap(ProgramContext& context, QWidget* parent)
     status_ = new QLabel(statusBar());
     status_->setObjectName("stat1_text");
     status_->setTextFormat(Qt::PlainText);
+    // A long path must not widen the window: the text is cut, the tooltip has it whole.
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(status_, 1);
 
     FillDriveList();
     ConnectControls();
+    dirmain_->expand(directories_->index(QDir::rootPath()));
     resize(std::max(TwipsToPixels(8655, *this), sizeHint().width()),
            std::max(TwipsToPixels(7590, *this), sizeHint().height()));
 
@@ -138,7 +141,10 @@ void Analsnap::ConnectControls() {
 
 QString Analsnap::StatusText() const { return status_->text(); }
 
-void Analsnap::SetStatus(const QString& text) { status_->setText(text); }
+void Analsnap::SetStatus(const QString& text) {
+    status_->setText(text);
+    status_->setToolTip(text);
+}
 
 bool Analsnap::IsRunning() const { return runner_->IsRunning(); }
 
@@ -155,6 +161,8 @@ void Analsnap::OnDriveChanged(int index) {
 void Analsnap::SetDirectoryPath(const QString& path) {
     const QModelIndex index = directories_->index(path);
     if (!index.isValid()) return;
+    // Its subdirectories are the next choices, as in a directory list.
+    dirmain_->expand(index);
     dirmain_->scrollTo(index);
     scrollTarget_ = directories_->filePath(index);
     // setCurrentIndex is silent when the index is current already.

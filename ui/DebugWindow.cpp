@@ -43,6 +43,7 @@ void DebugWindow::BuildControls() {
     title_ = new QLabel(this);
     title_->setObjectName("lbltitle");
     title_->setTextFormat(Qt::PlainText);
+    title_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(title_);
 
     grid_ = new QTableWidget(0, 2, this);
@@ -85,6 +86,7 @@ void DebugWindow::BuildControls() {
 
 void DebugWindow::ShowStop(const QString& title, const std::vector<DebugEntry>& entries) {
     title_->setText(title);
+    title_->setToolTip(title);
     grid_->clearContents();
     grid_->setRowCount(static_cast<int>(entries.size()));
     int row = 0;

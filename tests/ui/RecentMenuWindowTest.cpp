@@ -98,12 +98,14 @@ void RecentMenuWindowTest::DeclinedCreateLeavesTheListAlone() {
     const List dbs = MakeDatabases(h, {"A.mdb", "B.mdb"});
     h.StoreRecent(dbs);
     Analsnap window(h.Context);
-    h.Dialogs.Answers.push_back(QString::fromStdString(h.Dir.File("missing.mdb")));
+    const std::string missing = h.Dir.File("missing.mdb");
+    h.Dialogs.Answers.push_back(QString::fromStdString(missing));
     h.Prompter.Script({Answer::No});
     Child<QAction>(window, "menopen")->trigger();
     QCOMPARE(h.Prompter.Messages().size(), std::size_t{1});
     QCOMPARE(h.Database.DatabasePath, std::string());
-    QVERIFY(!std::filesystem::exists(h.Dir.File("missing.mdb")));
+    QVERIFY(!std::filesystem::exists(missing));
+    QCOMPARE(window.StatusText(), "Snapshot database is: " + QString::fromStdString(missing));
     QCOMPARE(ReadRecentList(h.Settings), dbs);
     QCOMPARE(VisibleCaptions(window).size(), 2);
 }

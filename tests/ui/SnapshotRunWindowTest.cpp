@@ -68,6 +68,7 @@ private slots:
     void WindowRefusesOtherWorkWhileRunningAndClosingAsks();
     void ExitDuringARunAbortsItThenEnds();
     void FileErrorsAreNotedListedAndRefilledByALaterRun();
+    void TooManyErrorsAreListedAndNothingIsKept();
     void DebugStopsAtDirectoriesWithSubdirectories();
     void SwitchingDebugOffEndsTheStopsForGood();
     void AbortInTheDebugWindowRollsTheRunBack();
@@ -242,6 +243,28 @@ void SnapshotRunWindowTest::FileErrorsAreNotedListedAndRefilledByALaterRun() {
     QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"Note: information on 1 files could not be collected"});
     QCOMPARE(window.findChildren<QWidget*>("frmerr").size(), 1);
     QCOMPARE(Column(*grid, 0), QStringList{QString::fromStdString(root + "/bad-one")});
+}
+
+void SnapshotRunWindowTest::TooManyErrorsAreListedAndNothingIsKept() {
+    Harness h;
+    const std::string db = h.OpenNewDatabase();
+    const std::string root = MakeSmallTree(h);
+    for (int i = 0; i < 120; ++i) MakeFile(root + "/a/bad" + std::to_string(i), 1);
+    Analsnap window(h.Context);
+    window.show();
+    ChooseRun(window, root, "too many errors");
+    ClickTakeSnapshot(window);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunning(), kRunTimeoutMs);
+    QCOMPARE(h.Prompter.Texts(), (std::vector<std::string>{"Snapshot aborted due to excessive number of errors",
+                                                           "Snapshot aborted due to excessive numbers of file errors"}));
+    auto* errors = window.findChild<QWidget*>("frmerr");
+    QVERIFY(errors != nullptr && errors->isVisible());
+    QCOMPARE(Child<QTableWidget>(*errors, "grderr")->rowCount(), 101);
+    QVERIFY(window.StatusText().startsWith("Processing directory "));
+    const std::string key = KeyOf(window);
+    QCOMPARE(CountRows(db, "Control", key), 0);
+    QCOMPARE(CountRows(db, "Dir", key), 0);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
 void SnapshotRunWindowTest::DebugStopsAtDirectoriesWithSubdirectories() {
