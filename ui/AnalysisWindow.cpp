@@ -109,7 +109,8 @@ void AnalysisWindow::Load() {
         state.SnapshotDate = DateTime{};
     }
     if (state.SnapshotDate.IsNull()) {
-        menfilet_->setEnabled(false);
+        // Nothing of an earlier window's result stays on show.
+        ClearDisplay();
         ChoosePrimeSnapshot();
     } else {
         PrimeSnapshotSteps();

@@ -20,39 +20,39 @@ DateTime Key(const char* text) {
     return *key;
 }
 
-void AddSnapshot(DatabaseState& database, const SnapshotSpec& spec) {
+void AddSnapshot(DatabaseState& database, const SnapshotRows& snap) {
     SQLite::Transaction transaction(*database.SnapshotDatabase);
-    RowWriter writer(database, RowContext{Key(spec.Key), spec.BasePath, BaseLevelOf(spec.BasePath, spec.Style),
-                                          spec.Style},
+    RowWriter writer(database, RowContext{Key(snap.Key), snap.BasePath, BaseLevelOf(snap.BasePath, snap.Style),
+                                          snap.Style},
                      nullptr);
     double fileBytes = 0;
-    for (const FileRow& file : spec.Files) {
+    for (const FileRow& file : snap.Files) {
         if (!writer.WriteFileRow(FileRowInput{file.Name, file.Size, file.Dir, 0, Key(file.Date)})) qFatal("file row");
         fileBytes += static_cast<double>(file.Size);
     }
     double total = 0;
     std::int64_t totalFiles = 0;
-    for (const DirRow& dir : spec.Dirs) {
+    for (const DirRow& dir : snap.Dirs) {
         if (!writer.WriteDirRow(dir.Entrytype, dir.Name, dir.Files, dir.Bytes)) qFatal("dir row %s", dir.Name.c_str());
-        if (dir.Name == spec.BasePath) {
+        if (dir.Name == snap.BasePath) {
             total = dir.Bytes;
             totalFiles = dir.Files;
         }
     }
-    ControlRow control{Key(spec.Key), spec.BasePath, spec.Description, spec.Collect ? "Y" : "N", 0,
-                       static_cast<std::int64_t>(spec.Dirs.size()), totalFiles, total,
-                       static_cast<std::int64_t>(spec.Files.size()), fileBytes};
+    ControlRow control{Key(snap.Key), snap.BasePath, snap.Description, snap.Collect ? "Y" : "N", 0,
+                       static_cast<std::int64_t>(snap.Dirs.size()), totalFiles, total,
+                       static_cast<std::int64_t>(snap.Files.size()), fileBytes};
     if (!WriteControlRow(database, control).Ok()) qFatal("control row");
     transaction.commit();
 }
 
-SnapshotSpec DataSnapshot(const char* key, double scale, bool collect) {
+SnapshotRows DataSnapshot(const char* key, double scale, bool collect) {
     const double mb = 1024.0 * 1024.0 * scale;
-    SnapshotSpec spec;
-    spec.Key = key;
-    spec.BasePath = "/data";
-    spec.Collect = collect;
-    spec.Dirs = {
+    SnapshotRows snap;
+    snap.Key = key;
+    snap.BasePath = "/data";
+    snap.Collect = collect;
+    snap.Dirs = {
         {"1", "/data/(files)", 2, 1 * mb},
         {"1", "/data/big/(files)", 1, 6 * mb},
         {"1", "/data/big/deep/(files)", 1, 2 * mb},
@@ -65,7 +65,7 @@ SnapshotSpec DataSnapshot(const char* key, double scale, bool collect) {
         {"2", "/data", 6, 12.5 * mb},
     };
     if (collect) {
-        spec.Files = {
+        snap.Files = {
             {"/data", "a.txt", static_cast<std::int64_t>(0.25 * mb)},
             {"/data", "b.doc", static_cast<std::int64_t>(0.75 * mb)},
             {"/data/big", "video.mp4", static_cast<std::int64_t>(6 * mb)},
@@ -74,7 +74,7 @@ SnapshotSpec DataSnapshot(const char* key, double scale, bool collect) {
             {"/data/it's", "quote.txt", static_cast<std::int64_t>(3 * mb)},
         };
     }
-    return spec;
+    return snap;
 }
 
 SelectionDriver::SelectionDriver(std::function<void(QWidget&)> action) : poll_(std::make_unique<QTimer>()) {

@@ -31,7 +31,7 @@ struct FileRow {
     std::int64_t Size = 0;
     const char* Date = "2024-01-01 10:00:00";
 };
-struct SnapshotSpec {
+struct SnapshotRows {
     const char* Key = "";
     std::string BasePath;
     std::vector<DirRow> Dirs;
@@ -43,11 +43,11 @@ struct SnapshotSpec {
 
 // Writes the rows and the Control row in one transaction; aborts the test
 // binary on failure.
-void AddSnapshot(DatabaseState& database, const SnapshotSpec& spec);
+void AddSnapshot(DatabaseState& database, const SnapshotRows& snap);
 
 // The /data tree most tests use: /data with (files), big, small and it's
 // (a name with a quote), big holding deep; files in /data and /data/big.
-SnapshotSpec DataSnapshot(const char* key, double scale = 1.0, bool collect = true);
+SnapshotRows DataSnapshot(const char* key, double scale = 1.0, bool collect = true);
 
 // While it lives, runs action on each selection window as soon as it is shown
 // modally. The action must close it (OK or Cancel), or the test hangs until

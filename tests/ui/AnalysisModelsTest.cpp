@@ -131,17 +131,17 @@ void AnalysisModelsTest::TreeIsCompleteBeyondTenThousandRows() {
     Harness h;
     h.OpenNewDatabase();
     // 40 directories of 300 subdirectories each: 12,041 Dir rows.
-    SnapshotSpec spec;
-    spec.Key = kKey;
-    spec.BasePath = "/big";
+    SnapshotRows snap;
+    snap.Key = kKey;
+    snap.BasePath = "/big";
     for (int i = 0; i < 40; ++i) {
         const std::string dir = "/big/d" + std::to_string(100 + i);
-        for (int j = 0; j < 300; ++j) spec.Dirs.push_back({"2", dir + "/s" + std::to_string(1000 + j), 0, 1});
-        spec.Dirs.push_back({"2", dir, 0, 300});
+        for (int j = 0; j < 300; ++j) snap.Dirs.push_back({"2", dir + "/s" + std::to_string(1000 + j), 0, 1});
+        snap.Dirs.push_back({"2", dir, 0, 300});
     }
-    spec.Dirs.push_back({"2", "/big", 0, 12000});
-    spec.Collect = false;
-    AddSnapshot(h.Database, spec);
+    snap.Dirs.push_back({"2", "/big", 0, 12000});
+    snap.Collect = false;
+    AddSnapshot(h.Database, snap);
 
     DirectoryTreeModel model(h.Database, h.Prompter);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -157,14 +157,14 @@ void AnalysisModelsTest::TreeIsCompleteBeyondTenThousandRows() {
 void AnalysisModelsTest::TreeOfADriveRootInWindowsStyle() {
     Harness h;
     h.OpenNewDatabase();
-    SnapshotSpec spec;
-    spec.Key = kKey;
-    spec.BasePath = "C:";
-    spec.Style = PathStyle::Windows;
-    spec.Collect = false;
-    spec.Dirs = {{"1", "C:\\(files)", 1, 10}, {"2", "C:\\windows", 0, 5}, {"2", "C:\\Data", 0, 5},
+    SnapshotRows snap;
+    snap.Key = kKey;
+    snap.BasePath = "C:";
+    snap.Style = PathStyle::Windows;
+    snap.Collect = false;
+    snap.Dirs = {{"1", "C:\\(files)", 1, 10}, {"2", "C:\\windows", 0, 5}, {"2", "C:\\Data", 0, 5},
                  {"2", "C:", 1, 20}};
-    AddSnapshot(h.Database, spec);
+    AddSnapshot(h.Database, snap);
     DirectoryTreeModel model(h.Database, h.Prompter);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     model.BuildDirectoryTree(Key(kKey), "C:", PathStyle::Windows);

@@ -102,6 +102,7 @@ class AnalysisWindowTest : public QObject {
     Q_OBJECT
 private slots:
     void FirstStartChoosesSnapshotBeforeShowingTreeAndDirectoryDetails();
+    void CancelledFirstChoiceAndDeletedPrimeLeaveAnEmptyWindow();
     void CompareChoiceNeedsASecondSnapshotOfThePath();
     void CompareChoiceEnablesComparisonsAndLeavesTheResultAlone();
     void FileMenusFollowWhatTheSnapshotsRecorded();
@@ -158,6 +159,41 @@ void AnalysisWindowTest::FirstStartChoosesSnapshotBeforeShowingTreeAndDirectoryD
     QVERIFY(Item(window, "menctype_0")->isChecked());
     QVERIFY(Item(window, "mencvert_0")->isChecked());
     QVERIFY(f.h.Prompter.Texts().empty());
+}
+
+void AnalysisWindowTest::CancelledFirstChoiceAndDeletedPrimeLeaveAnEmptyWindow() {
+    Fixture f;
+    AnalysisWindow window(f.h.Context, f.session);
+    {
+        SelectionDriver cancel([](QWidget& selection) { selection.close(); });
+        window.Load();
+    }
+    QVERIFY(window.isVisible());
+    QCOMPARE(window.Tree().rowCount(), 0);
+    QCOMPARE(window.Grid().DetailModel().rowCount(), 0);
+    QCOMPARE(Headings(window).at(0), QString("Directory Name"));
+    QVERIFY(Child<QLabel>(window, "lblgraph")->isVisible());
+    QVERIFY(!Child<QMenu>(window, "menfilet")->isEnabled());
+
+    {
+        SelectionDriver choose([](QWidget& selection) { ChooseInSelection(selection, "/data", kNew); });
+        QTest::mouseClick(Child<QPushButton>(window, "comsnap"), Qt::LeftButton);
+    }
+    QCOMPARE(window.Tree().rowCount(), 1);
+    // The shown snapshot deleted in the selection window, which is then cancelled.
+    f.h.Prompter.Script({Answer::Yes});
+    SelectionDriver remove([](QWidget& selection) {
+        ClickBasePath(selection, "/data");
+        ClickSnapshotRow(selection, kNew);
+        QTest::mouseClick(selection.findChild<QPushButton*>("comdel"), Qt::LeftButton);
+        QTest::mouseClick(selection.findChild<QPushButton*>("comcan"), Qt::LeftButton);
+    });
+    QTest::mouseClick(Child<QPushButton>(window, "comsnap"), Qt::LeftButton);
+    QCOMPARE(remove.Opened(), 1);
+    QVERIFY(f.session.State.SnapshotDate.IsNull());
+    QCOMPARE(window.Tree().rowCount(), 0);
+    QCOMPARE(window.Grid().DetailModel().rowCount(), 0);
+    QVERIFY(Child<QLineEdit>(window, "txtsnap")->text().isEmpty());
 }
 
 void AnalysisWindowTest::CompareChoiceNeedsASecondSnapshotOfThePath() {
@@ -324,12 +360,12 @@ void AnalysisWindowTest::HeadingClickSortsAndChartsButHistoryKeepsItsOrder() {
 void AnalysisWindowTest::SortingATruncatedResultWarnsFirst() {
     Harness h;
     h.OpenNewDatabase();
-    SnapshotSpec spec;
-    spec.Key = kNew;
-    spec.BasePath = "/t";
-    spec.Dirs = {{"1", "/t/(files)", 1005, 1005 * 1000.0}, {"2", "/t", 1005, 1005 * 1000.0}};
-    for (int i = 0; i < 1005; ++i) spec.Files.push_back({"/t", "f" + std::to_string(10000 + i), 1000 + i});
-    AddSnapshot(h.Database, spec);
+    SnapshotRows snap;
+    snap.Key = kNew;
+    snap.BasePath = "/t";
+    snap.Dirs = {{"1", "/t/(files)", 1005, 1005 * 1000.0}, {"2", "/t", 1005, 1005 * 1000.0}};
+    for (int i = 0; i < 1005; ++i) snap.Files.push_back({"/t", "f" + std::to_string(10000 + i), 1000 + i});
+    AddSnapshot(h.Database, snap);
     AnalysisSession session;
     session.State.SnapshotDate = Key(kNew);
     AnalysisWindow window(h.Context, session);

@@ -30,7 +30,7 @@ struct Fixture {
         h.OpenNewDatabase();
         AddSnapshot(h.Database, DataSnapshot(kOld));
         AddSnapshot(h.Database, DataSnapshot(kNew, 2.0));
-        SnapshotSpec other;
+        SnapshotRows other;
         other.Key = kOther;
         other.BasePath = "/srv";
         other.Dirs = {{"2", "/srv", 0, 0}};
@@ -198,11 +198,11 @@ void SelectSnapshotWindowTest::DatabaseSwitchListsTheOtherDatabase() {
     // A second database with one snapshot of another path.
     Harness other;
     const std::string second = other.OpenNewDatabase("second.mdb");
-    SnapshotSpec spec;
-    spec.Key = kOther;
-    spec.BasePath = "/home";
-    spec.Dirs = {{"2", "/home", 0, 0}};
-    AddSnapshot(other.Database, spec);
+    SnapshotRows snap;
+    snap.Key = kOther;
+    snap.BasePath = "/home";
+    snap.Dirs = {{"2", "/home", 0, 0}};
+    AddSnapshot(other.Database, snap);
     CloseSnapshotDatabase(other.Database);
 
     SelectSnapshotWindow window(f.h.Context, f.session);
