@@ -40,8 +40,10 @@ void AnalysisWindow::ApplyPanes() {
     // move changes where that is.
     QWidget* area = centralWidget();
     if (auto* rows = area->findChild<QWidget*>("snapshotrows")) {
-        rows->setGeometry(TwipsToPixels(60, *area), TwipsToPixels(60, *area),
-                          std::max(area->width() - TwipsToPixels(120, *area), 0), TwipsToPixels(840, *area));
+        // In a window narrower than the rows they are cut at the right edge
+        // rather than squeezed on top of each other.
+        const int width = std::max(area->width() - TwipsToPixels(120, *area), rows->minimumSizeHint().width());
+        rows->setGeometry(TwipsToPixels(60, *area), TwipsToPixels(60, *area), width, TwipsToPixels(840, *area));
     }
     area->setMinimumSize(TwipsToPixels(panes_.MinimumWidth(), *area), TwipsToPixels(panes_.MinimumHeight(), *area));
 }

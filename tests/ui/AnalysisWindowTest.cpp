@@ -510,6 +510,13 @@ void AnalysisWindowTest::ScreenshotsOfEachChartAndAComparison() {
     QCoreApplication::processEvents();
     SaveScreenshot(*window, "frmanal_compare");
     QVERIFY(window->Chart().isVisible());
+    Item(*window, "menfile_1")->trigger();
+    ClickHeading(*window, 0);
+    QVERIFY(Child<QLabel>(*window, "lblgraph")->isVisible());
+    SaveScreenshot(*window, "frmanal_no_chart");
+    window->resize(10, 10);
+    QCoreApplication::processEvents();
+    SaveScreenshot(*window, "frmanal_smallest");
 }
 
 void AnalysisWindowTest::AnalyseOpensTheWindowAndTakeSnaphotGoesBack() {
