@@ -275,18 +275,6 @@ void SelectSnapshotWindow::OnBasePathClicked() {
     SetGridEnabled(true);
 }
 
-bool SelectSnapshotWindow::ClickSnapshot(const DateTime& key) {
-    const QString text = Text(FormatKey(key));
-    for (int r = 0; r < grdsnap_->rowCount(); ++r) {
-        if (grdsnap_->item(r, 1) != nullptr && grdsnap_->item(r, 1)->data(kKeyRole).toString() == text) {
-            grdsnap_->setCurrentCell(r, 1);
-            OnGridClicked(r);
-            return true;
-        }
-    }
-    return false;
-}
-
 void SelectSnapshotWindow::OnGridClicked(int row) {
     QTableWidgetItem* item = grdsnap_->item(row, 1);
     if (item != nullptr) {

@@ -36,10 +36,6 @@ public:
     const DateTime& SelectedSnapshot() const { return selectedSnapshot_; }
     QString StatusText() const;
 
-    // A click on the row of the grid showing key, as the user makes it; false
-    // when no row shows it.
-    bool ClickSnapshot(const DateTime& key);
-
 private:
     void BuildControls();
     void BuildMenus();

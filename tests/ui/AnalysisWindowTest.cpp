@@ -106,6 +106,7 @@ private slots:
     void CompareChoiceNeedsASecondSnapshotOfThePath();
     void CompareChoiceEnablesComparisonsAndLeavesTheResultAlone();
     void FileMenusFollowWhatTheSnapshotsRecorded();
+    void EveryAnalysisRunsFromItsMenuItemWithOneCheckMark();
     void SwapTwiceReturnsToTheFirstState();
     void UnitChangeRerunsWhileChartChangeOnlyRedraws();
     void HeadingClickSortsAndChartsButHistoryKeepsItsOrder();
@@ -269,6 +270,35 @@ void AnalysisWindowTest::FileMenusFollowWhatTheSnapshotsRecorded() {
     Item(*window, "menswap")->trigger();
     QVERIFY(!Child<QMenu>(*window, "menfilet")->isEnabled());
     for (const char* name : {"menfile_2", "menfile_3", "menfile_4"}) QVERIFY2(Item(*window, name)->isEnabled(), name);
+}
+
+void AnalysisWindowTest::EveryAnalysisRunsFromItsMenuItemWithOneCheckMark() {
+    Fixture f;
+    auto window = OpenOn(f, kNew);
+    SelectionDriver driver([](QWidget& selection) { ChooseInSelection(selection, "/data", kOld); });
+    QTest::mouseClick(Child<QPushButton>(*window, "comsnap2"), Qt::LeftButton);
+    std::vector<QAction*> items;
+    for (int i = 0; i < 5; ++i) items.push_back(Item(*window, qPrintable(QString("mendir_%1").arg(i))));
+    for (int i = 0; i < 8; ++i) items.push_back(Item(*window, qPrintable(QString("menfile_%1").arg(i))));
+    QStringList titles;
+    for (const AnalysisEntry& entry : AnalysisCatalogue()) {
+        QAction* item = items[static_cast<std::size_t>(entry.Code < 10 ? entry.Code : entry.Code - 5)];
+        QCOMPARE(item->text(), QString::fromUtf8(entry.MenuCaption.data(), static_cast<int>(entry.MenuCaption.size())));
+        item->trigger();
+        QCOMPARE(f.session.State.AnalysisKind, entry.Code);
+        int checked = 0;
+        for (QAction* any : items) checked += any->isChecked() ? 1 : 0;
+        QCOMPARE(checked, 1);
+        QVERIFY(item->isChecked());
+        titles << window->StatusText();
+    }
+    QCOMPARE(static_cast<int>(titles.size()), 13);
+    QCOMPARE(static_cast<int>(titles.removeDuplicates()), 0);
+    QVERIFY(f.h.Prompter.Texts().empty());
+    // The checked item chosen again runs again.
+    Item(*window, "menfile_7")->trigger();
+    QVERIFY(Item(*window, "menfile_7")->isChecked());
+    QCOMPARE(window->StatusText(), titles.back());
 }
 
 void AnalysisWindowTest::SwapTwiceReturnsToTheFirstState() {
