@@ -187,6 +187,7 @@ void AnalysisWindow::ForgetMissingSnapshots(bool databaseChanged) {
 
 void AnalysisWindow::ClearDisplay() {
     tree_->Clear();
+    session_.TreeSnapshotDate = DateTime{};
     grdanal_->BeginChange();
     session_.Result.SetRowCount(1);
     session_.Result.SetFixedRows(1);
@@ -329,7 +330,10 @@ void AnalysisWindow::NodeClicked(const QModelIndex& index) {
             state.CompareDirTotal = GetDirectoryTotal(context_.Database, key, state.CompareSnapshotDate, state.Style);
         }
     }
-    for (int r = 0; r < tree_->rowCount(index); ++r) tvdir_->collapse(tree_->index(r, 0, index));
+    // Children never read were never expanded: nothing to collapse, nothing to read.
+    if (tree_->ChildrenRead(index)) {
+        for (int r = 0; r < tree_->rowCount(index); ++r) tvdir_->collapse(tree_->index(r, 0, index));
+    }
     state.QueryDirectory = key;
     RunCurrentAnalysis();
 }

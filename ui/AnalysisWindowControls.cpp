@@ -59,7 +59,6 @@ QGroupBox* Frame(const char* name, QWidget& area) {
 
 void AnalysisWindow::BuildMenus() {
     QMenuBar* bar = menuBar();
-    menfilet_ = nullptr;
     QMenu* file = bar->addMenu("&File");
     file->setObjectName("menfileexit");
     // The database is switched in the selection window; these stay hidden here.
