@@ -20,7 +20,10 @@ std::string Coll(PathStyle style) { return style == PathStyle::Windows ? " COLLA
 // column is the directory itself or lies below it. The first range keeps the
 // scan on the index; the second condition drops names such as "/data-x" that
 // sort between "/data" and "/data/".
-std::string InTree(const std::string& column, PathStyle style) {
+// Every files row of a snapshot lies in the tree of its base path (the walk
+// writes nothing else), so the tree of the base path needs no condition.
+std::string InTree(const std::string& column, PathStyle style, const QueryHints& hints) {
+    if (hints.WholeSnapshot) return "1";
     std::string c = Coll(style);
     return "(" + column + " >= :q" + c + " AND " + column + " < :hi" + c + " AND (" + column + " = :q" + c + " OR " +
            column + " >= :lo" + c + "))";
@@ -59,7 +62,9 @@ ColumnSettings SettingsOf(int kind) {
 void SetColumns(int kind, const AnalysisState& state, GridSettings& grid) {
     ColumnSettings settings = SettingsOf(kind);
     grid.ColumnCount = settings.Count;
-    for (int i = 0; i < settings.Count; ++i) grid.ColumnFormat[static_cast<std::size_t>(i)] = settings.Formats[static_cast<std::size_t>(i)];
+    for (std::size_t i = 0; i < static_cast<std::size_t>(settings.Count); ++i) {
+        grid.ColumnFormat[i] = settings.Formats[i];
+    }
     if (settings.PercentColumn >= 0) {
         auto column = static_cast<std::size_t>(settings.PercentColumn);
         grid.PercentSource[column] = settings.PercentField;
@@ -70,17 +75,14 @@ void SetColumns(int kind, const AnalysisState& state, GridSettings& grid) {
     if (settings.Chart >= 0) grid.ChartColumn = settings.Chart;
 }
 
-// The file analyses of one snapshot over the tree: select list, extra
-// conditions, order.
 // The files of a tree. When the tree holds most of the table's rows, one pass
 // over the table is cheaper than the index range and a row lookup per file.
 std::string FilesSource(const QueryHints& hints) { return hints.WideTree ? "files a NOT INDEXED" : "files a"; }
 
-std::string FilesOfTree(std::string_view select, std::string_view key, const std::string& extra,
-                        std::string_view order, PathStyle style, const QueryHints& hints) {
-    return std::string("SELECT ") + std::string(select) + " FROM " + FilesSource(hints) +
-           " WHERE a.Snapshot = " + std::string(key) +
-           " AND " + InTree("a.Filedir", style) + extra + " ORDER BY " + std::string(order) + std::string(kRowLimit);
+// A file analysis of the prime snapshot over the tree: select list and order.
+std::string FilesOfTree(std::string_view select, std::string_view order, PathStyle style, const QueryHints& hints) {
+    return "SELECT " + std::string(select) + " FROM " + FilesSource(hints) + " WHERE a.Snapshot = :d1 AND " +
+           InTree("a.Filedir", style, hints) + " ORDER BY " + std::string(order) + std::string(kRowLimit);
 }
 
 // The files of the tree in snapshot key whose directory and name the other
@@ -89,17 +91,20 @@ std::string FilesOfTree(std::string_view select, std::string_view key, const std
 // instead of looking each file up in the other snapshot; the rows found are
 // then read by their key. A file's directory decides whether it is in the
 // tree, so limiting the other side to the tree changes nothing.
-std::string MissingFiles(std::string_view key, std::string_view otherKey, PathStyle style) {
+std::string MissingFiles(std::string_view key, std::string_view otherKey, PathStyle style, const QueryHints& hints) {
     std::string c = Coll(style);
     auto side = [&](std::string_view k) {
         return "SELECT Filedir" + c + ", Filename" + c + " FROM files WHERE Snapshot = " + std::string(k) + " AND " +
-               InTree("Filedir", style);
+               InTree("Filedir", style, hints);
     };
+    // The ORDER BY makes the engine merge; LIMIT -1 keeps it from dropping
+    // the order of a subquery. The rows found are this snapshot's own texts,
+    // so they are read back byte for byte through the index.
     return "WITH missing(Dir, Name) AS (" + side(key) + " EXCEPT " + side(otherKey) +
            " ORDER BY 1, 2 LIMIT -1) SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr "
            "FROM missing CROSS JOIN files a WHERE a.Snapshot = " + std::string(key) +
-           " AND a.Filedir = (missing.Dir COLLATE BINARY) AND a.Filename = (missing.Name COLLATE BINARY) ORDER BY 3 DESC, a.Filedir, a.Filename" +
-           std::string(kRowLimit);
+           " AND a.Filedir = (missing.Dir COLLATE BINARY) AND a.Filename = (missing.Name COLLATE BINARY)"
+           " ORDER BY 3 DESC, a.Filedir, a.Filename" + std::string(kRowLimit);
 }
 
 std::string MissingDirs(std::string_view key, std::string_view otherKey, PathStyle style) {
@@ -152,36 +157,36 @@ void BuildSql(int kind, PathStyle style, const QueryHints& hints, GridSettings& 
             total = "SELECT 'Total for ' || :s, TotsizeF, ' ', ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :qf" + c;
             break;
         case FilesInTree:
-            sql = FilesOfTree(fileColumns, ":d1", "", "a.Filesize DESC, a.Filedir, a.Filename", style, hints);
+            sql = FilesOfTree(fileColumns, "a.Filesize DESC, a.Filedir, a.Filename", style, hints);
             total = "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" + c;
             break;
         case ChangedFiles:
             // The files of the tree in both snapshots, read once; FileListMerge
             // pairs them up in memory (a lookup per file costs a million seeks).
             sql = "SELECT a.Snapshot = :d1, a.Filedir, a.Filename, a.Filesize, a.Filedate FROM " +
-                  FilesSource(hints) + " WHERE a.Snapshot IN (:d1, :d2) AND " + InTree("a.Filedir", style);
+                  FilesSource(hints) + " WHERE a.Snapshot IN (:d1, :d2) AND " + InTree("a.Filedir", style, hints);
             grid.AnalysisSql.Engine = QueryEngine::ChangedFilesMerge;
             break;
         case NewFiles:
-            sql = MissingFiles(":d1", ":d2", style);
+            sql = MissingFiles(":d1", ":d2", style, hints);
             break;
         case DeletedFiles:
-            sql = MissingFiles(":d2", ":d1", style);
+            sql = MissingFiles(":d2", ":d1", style, hints);
             break;
         case FileTypeSummary:
             sql = "SELECT a.Filetype, count(*), sum(a.Filesize) FROM " + FilesSource(hints) + " WHERE a.Snapshot = :d1 AND " +
-                  InTree("a.Filedir", style) + " GROUP BY a.Filetype ORDER BY 3 DESC, a.Filetype" +
+                  InTree("a.Filedir", style, hints) + " GROUP BY a.Filetype ORDER BY 3 DESC, a.Filetype" +
                   std::string(kRowLimit);
             break;
         case DuplicateFiles:
             // The names of the tree's files, counted in memory by FileListMerge
             // (the engine would sort every name of the tree).
-            sql = "SELECT Filename, Filedir, rowid FROM files WHERE Snapshot = :d1 AND " + InTree("Filedir", style) +
+            sql = "SELECT Filename, Filedir, rowid FROM files WHERE Snapshot = :d1 AND " + InTree("Filedir", style, hints) +
                   " ORDER BY Filedir";
             grid.AnalysisSql.Engine = QueryEngine::DuplicateNames;
             break;
         default:  // RecentlyChangedFiles
-            sql = FilesOfTree(fileColumns, ":d1", "", "a.Filedate DESC, a.Filedir, a.Filename", style, hints);
+            sql = FilesOfTree(fileColumns, "a.Filedate DESC, a.Filedir, a.Filename", style, hints);
             break;
     }
 }

@@ -18,10 +18,11 @@ namespace corvina {
 // 0 to 3 leave ChartColumn as it was; other codes leave AnalysisSql,
 // ColumnCount and the percentage settings as they were. Runs nothing.
 // How the data is spread, so that a query reads it the cheaper way; the rows
-// and their order do not depend on it. WideTree: the tree's files are a large
-// part of the files table (see EstimateQueryHints in AnalysisRun.h).
+// and their order do not depend on it (see EstimateQueryHints in
+// AnalysisRun.h).
 struct QueryHints {
-    bool WideTree = false;
+    bool WideTree = false;       // the tree's files are a large part of the files table
+    bool WholeSnapshot = false;  // the directory is the snapshot's base path
 };
 void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const QueryHints& hints = {});
 
