@@ -26,6 +26,7 @@
 #include "store/PathStyle.h"
 #include "store/Prompter.h"
 #include "store/SnapshotDatabase.h"
+#include "ui/DebugWindow.h"
 #include "ui/FileDialogs.h"
 #include "ui/SnapshotRunner.h"
 #include "ui/Twips.h"
@@ -266,7 +267,7 @@ void Analsnap::SwitchDatabase(const std::string& path) {
 void Analsnap::OnExit() {
     if (IsRunning()) {
         if (!AskYesNo(context_.Messages, "A snapshot is being taken. Abort it and end the program?")) return;
-        control_.AbortFlag = true;
+        AbortRun();
         exitAfterRun_ = true;
         return;
     }
@@ -288,6 +289,12 @@ void Analsnap::OnAnalyse() {
     analysisOpener_();
 }
 
+void Analsnap::AbortRun() {
+    control_.AbortFlag = true;
+    // A worker waiting at a debug stop would never see the flag.
+    if (debug_ != nullptr && debug_->isVisible()) debug_->AbortStop();
+}
+
 void Analsnap::closeEvent(QCloseEvent* event) {
     if (!IsRunning()) {
         event->accept();
@@ -297,7 +304,7 @@ void Analsnap::closeEvent(QCloseEvent* event) {
     if (closeAfterRun_) return;
     if (!AskYesNo(context_.Messages, "A snapshot is being taken. Abort it and close the window?")) return;
     // The window closes when the worker has wound up and rolled the run back.
-    control_.AbortFlag = true;
+    AbortRun();
     closeAfterRun_ = true;
 }
 
