@@ -21,7 +21,7 @@ using namespace corvina::test;
 
 namespace {
 
-constexpr int kRunTimeoutMs = 20000;
+constexpr int kRunTimeoutMs = 10000;
 
 // root/top.txt 100, root/a/f1 10, root/a/f2 2000, root/b/c/f3 5000:
 // 4 directories, 4 files, 7110 bytes; 2 files of 1000 bytes or more.
