@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QTableWidget>
