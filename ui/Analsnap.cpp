@@ -124,8 +124,14 @@ void Analsnap::ConnectControls() {
     // chosen directory would push it out of view.
     connect(directories_, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
         if (scrollTarget_.isEmpty()) return;
-        const QModelIndex target = directories_->index(scrollTarget_);
-        if (target.isValid()) dirmain_->scrollTo(target);
+        const bool onTheWay = loaded == scrollTarget_ || loaded == QDir::rootPath() ||
+                              scrollTarget_.startsWith(loaded + QDir::separator());
+        if (!onTheWay) {
+            // The user has moved on to other folders: stop pulling the view back.
+            scrollTarget_.clear();
+            return;
+        }
+        dirmain_->scrollTo(directories_->index(scrollTarget_));
         if (loaded == QFileInfo(scrollTarget_).path()) scrollTarget_.clear();
     });
     connect(optsel_, &QButtonGroup::idClicked, this, &Analsnap::OnCollectChosen);
