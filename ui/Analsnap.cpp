@@ -26,6 +26,7 @@
 #include "store/PathStyle.h"
 #include "store/Prompter.h"
 #include "store/SnapshotDatabase.h"
+#include "ui/DebugWindow.h"
 #include "ui/FileDialogs.h"
 #include "ui/SnapshotRunner.h"
 #include "ui/Twips.h"
@@ -123,8 +124,14 @@ void Analsnap::ConnectControls() {
     // chosen directory would push it out of view.
     connect(directories_, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
         if (scrollTarget_.isEmpty()) return;
-        const QModelIndex target = directories_->index(scrollTarget_);
-        if (target.isValid()) dirmain_->scrollTo(target);
+        const bool onTheWay = loaded == scrollTarget_ || loaded == QDir::rootPath() ||
+                              scrollTarget_.startsWith(loaded + QDir::separator());
+        if (!onTheWay) {
+            // The user has moved on to other folders: stop pulling the view back.
+            scrollTarget_.clear();
+            return;
+        }
+        dirmain_->scrollTo(directories_->index(scrollTarget_));
         if (loaded == QFileInfo(scrollTarget_).path()) scrollTarget_.clear();
     });
     connect(optsel_, &QButtonGroup::idClicked, this, &Analsnap::OnCollectChosen);
@@ -266,7 +273,7 @@ void Analsnap::SwitchDatabase(const std::string& path) {
 void Analsnap::OnExit() {
     if (IsRunning()) {
         if (!AskYesNo(context_.Messages, "A snapshot is being taken. Abort it and end the program?")) return;
-        control_.AbortFlag = true;
+        AbortRun();
         exitAfterRun_ = true;
         return;
     }
@@ -288,6 +295,12 @@ void Analsnap::OnAnalyse() {
     analysisOpener_();
 }
 
+void Analsnap::AbortRun() {
+    control_.AbortFlag = true;
+    // A worker waiting at a debug stop would never see the flag.
+    if (debug_ != nullptr && debug_->isVisible()) debug_->AbortStop();
+}
+
 void Analsnap::closeEvent(QCloseEvent* event) {
     if (!IsRunning()) {
         event->accept();
@@ -297,7 +310,7 @@ void Analsnap::closeEvent(QCloseEvent* event) {
     if (closeAfterRun_) return;
     if (!AskYesNo(context_.Messages, "A snapshot is being taken. Abort it and close the window?")) return;
     // The window closes when the worker has wound up and rolled the run back.
-    control_.AbortFlag = true;
+    AbortRun();
     closeAfterRun_ = true;
 }
 

@@ -91,6 +91,7 @@ private:
     void OnExit();
     void OnAnalyse();
     bool RefuseWhileRunning();
+    void AbortRun();
 
     void OnRunStatus(const QString& text);
     void OnRunCounters(const RunCounters& counters);

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -87,15 +86,7 @@ void DebugWindow::BuildControls() {
 void DebugWindow::ShowStop(const QString& title, const std::vector<DebugEntry>& entries) {
     title_->setText(title);
     title_->setToolTip(title);
-    grid_->clearContents();
-    grid_->setRowCount(static_cast<int>(entries.size()));
-    int row = 0;
-    for (const DebugEntry& entry : entries) {
-        SetGridCell(*grid_, row, 0, QString::fromStdString(entry.Path));
-        SetGridCell(*grid_, row, 1, QString::fromStdString(entry.Attributes));
-        ++row;
-    }
-    grid_->scrollToTop();
+    FillTwoColumnGrid(*grid_, entries, &DebugEntry::Path, &DebugEntry::Attributes);
     waiting_ = true;
     switchedOff_ = false;
     // The run shows the busy pointer; the user needs the normal one here.

@@ -30,6 +30,9 @@ public:
     // parent. Exactly one Answered follows.
     void ShowStop(const QString& title, const std::vector<DebugEntry>& entries);
 
+    // Ends a pending stop as "Abort Snapshot " does (the window is closing).
+    void AbortStop() { OnAbort(); }
+
 signals:
     void Answered(corvina::DebugAnswer answer);
 

@@ -92,6 +92,37 @@ TEST_F(SnapshotRun, CompletedRunStoresItsControlRowLast) {
     EXPECT_EQ(names, Texts({"/base/(files)", "/base/sub/(files)", "/base/sub", "/base"}));
 }
 
+TEST_F(SnapshotRun, RowsReachTheTablesInWalkOrderAcrossManyBatches) {
+    request.CollectFiles = true;
+    for (int d = 0; d < 30; ++d) {
+        std::string dir = fake.AddDir("", "d" + std::to_string((d * 7) % 30));
+        for (int f = 0; f < 300; ++f) fake.AddFile(dir, "f" + std::to_string((f * 13) % 300), f);
+    }
+    ASSERT_EQ(Take().Outcome, RunOutcome::Completed);
+
+    test::RecordingSink sink;  // the same walk, rows recorded in memory
+    RunControl fresh;
+    WalkOptions options;
+    options.CollectFiles = true;
+    WalkDirectory("/base", options, fake, sink, fresh, observer, prompter);
+    Texts expectedFiles, expectedDirs, files, dirs;
+    for (const std::string& row : sink.Rows) {
+        (row[0] == 'F' ? expectedFiles : expectedDirs).push_back(row.substr(row.find(' ') + 1));
+    }
+    SQLite::Statement f(*state.SnapshotDatabase, "SELECT Filename, Filesize, Filedir, Fileattr FROM files ORDER BY rowid");
+    while (f.executeStep()) {
+        files.push_back(f.getColumn(0).getString() + " " + f.getColumn(1).getString() + " " +
+                        f.getColumn(2).getString() + " " + f.getColumn(3).getString());
+    }
+    SQLite::Statement d(*state.SnapshotDatabase, "SELECT Dirname, Files, CAST(TotsizeF AS INTEGER) FROM Dir ORDER BY rowid");
+    while (d.executeStep()) {
+        dirs.push_back(d.getColumn(0).getString() + " " + d.getColumn(1).getString() + " " + d.getColumn(2).getString());
+    }
+    EXPECT_EQ(files.size(), 9000u);
+    EXPECT_EQ(files, expectedFiles);
+    EXPECT_EQ(dirs, expectedDirs);
+}
+
 TEST_F(SnapshotRun, InputIsCheckedBeforeAnythingIsWritten) {
     request.Description = "";
     request.BasePath = "";
@@ -154,6 +185,17 @@ TEST_F(SnapshotRun, AbortLeavesNothingAndSaysSoQuietly) {
     EXPECT_EQ(r.Outcome, RunOutcome::Aborted);
     EXPECT_EQ(r.StatusText, "Snapshot aborted");
     EXPECT_TRUE(prompter.Texts().empty());
+    EXPECT_EQ(RowsOfAllTables(), 0);
+}
+
+TEST_F(SnapshotRun, AbortDuringTheLastDirectoryStillLeavesNothing) {
+    fake.AddDir("", "a");
+    int directories = 0;
+    // The walk has nothing left to skip, yet the run must not complete.
+    observer.AfterCounters = [&](const RunCounters&) {
+        if (++directories == 2) control.AbortFlag = true;
+    };
+    EXPECT_EQ(Take().Outcome, RunOutcome::Aborted);
     EXPECT_EQ(RowsOfAllTables(), 0);
 }
 

@@ -106,6 +106,15 @@ TEST(WalkRows, FilesOfTwoGibibytesAndMoreKeepTheirTrueSize) {
     EXPECT_EQ(r.Counters.TotalBytes, static_cast<double>(big + huge));
 }
 
+TEST(WalkRows, EverySubdirectoryOfAWideDirectoryIsWalkedOnce) {
+    Walk w;
+    for (int i = 0; i < 600; ++i) w.fs.AddFile(w.fs.AddDir("", "d" + std::to_string(i)), "f", 1);
+    WalkResult r = w.Run();
+    EXPECT_EQ(r.Counters.TotalDirs, 601);
+    EXPECT_EQ(w.sink.Rows.back(), "D2 /base 600 600");
+    EXPECT_TRUE(r.ErrorList.empty());
+}
+
 TEST(WalkRows, RootOfEachPathStyle) {
     Walk posix("/");
     posix.fs.AddFile("", "f", 1);

@@ -21,7 +21,7 @@ using namespace corvina::test;
 
 namespace {
 
-constexpr int kRunTimeoutMs = 20000;
+constexpr int kRunTimeoutMs = 10000;
 
 // root/top.txt 100, root/a/f1 10, root/a/f2 2000, root/b/c/f3 5000:
 // 4 directories, 4 files, 7110 bytes; 2 files of 1000 bytes or more.
@@ -72,6 +72,7 @@ private slots:
     void DebugStopsAtDirectoriesWithSubdirectories();
     void SwitchingDebugOffEndsTheStopsForGood();
     void AbortInTheDebugWindowRollsTheRunBack();
+    void ClosingAtADebugStopAbortsAndCloses();
 };
 
 void SnapshotRunWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
@@ -366,6 +367,28 @@ void SnapshotRunWindowTest::AbortInTheDebugWindowRollsTheRunBack() {
     QCOMPARE(CountRows(db, "files", key), 0);
     // Debug mode stays on: the next run stops again.
     QVERIFY(window.DebugMode());
+}
+
+void SnapshotRunWindowTest::ClosingAtADebugStopAbortsAndCloses() {
+    Harness h;
+    const std::string db = h.OpenNewDatabase();
+    const std::string root = MakeSmallTree(h);
+    Analsnap window(h.Context);
+    window.show();
+    ChooseRun(window, root, "closed at a stop");
+    QTest::keyClick(&window, 'd');
+    ClickTakeSnapshot(window);
+    QTRY_VERIFY_WITH_TIMEOUT(VisibleDebugWindow(window) != nullptr, kRunTimeoutMs);
+    QDialog* debug = VisibleDebugWindow(window);
+    h.Prompter.Clear();
+    h.Prompter.Script({Answer::Yes});
+    window.close();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunning(), kRunTimeoutMs);
+    QTRY_VERIFY(!window.isVisible());
+    QVERIFY(!debug->isVisible());
+    QCOMPARE(h.Prompter.Messages().size(), std::size_t{1});
+    QCOMPARE(CountRows(db, "Dir", KeyOf(window)), 0);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
 QTEST_MAIN(SnapshotRunWindowTest)
