@@ -166,7 +166,7 @@ void ChartWidget::PaintPie(QPainter& painter, const QRect& area, bool depth) con
     // The legend takes the right part: a swatch, the label and the value per point.
     const int legendWidth = std::min(area.width() / 2, 200);
     const QRect pieArea = area.adjusted(0, 0, -legendWidth - 6, 0);
-    const int diameter = std::max(10, std::min(pieArea.width(), pieArea.height()) - 4);
+    const int diameter = std::max(10, std::min(pieArea.width(), pieArea.height()) - 16);
     const double squash = depth ? 0.6 : 1.0;
     const double thick = depth ? diameter * 0.12 : 0.0;
     QRectF ellipse(pieArea.left() + (pieArea.width() - diameter) / 2.0,
