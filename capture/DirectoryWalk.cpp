@@ -26,6 +26,7 @@ struct Level {
     DirectoryHandle Handle;
 
     void Clear() {
+        Handle.Close();
         NameBytes.clear();
         Starts.clear();
         Foreign.clear();
@@ -119,14 +120,12 @@ private:
         if (control_.AbortFlag.load()) return;
         Level& level = LevelAt(depth);
         level.Clear();
-        int code = 0;
         if (foreign) {
             // A file system mounted below the base: recorded as an empty directory.
-            level.Handle.Close();
             WalkEmpty(files, bytes);
             return;
         }
-        code = fs_.OpenSubdirectory(levels_[depth - 1].Handle, name, level.Handle);
+        int code = fs_.OpenSubdirectory(levels_[depth - 1].Handle, name, level.Handle);
         WalkOpened(depth, code, files, bytes);
     }
 
@@ -156,11 +155,8 @@ private:
             if (!Written(sink_.DirRow("1", entryName_, files, bytes))) return;
         }
 
-        Level& current = levels_[depth];
-        if (current.Count() > 0) {
-            if (!WalkSubdirectories(depth, files, bytes)) return;
-        }
-        levels_[depth].Handle.Close();
+        if (level.Count() > 0 && !WalkSubdirectories(depth, files, bytes)) return;
+        level.Handle.Close();
         FinishDirectory(files, bytes);
     }
 

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "capture/FileSystem.h"
@@ -132,9 +133,14 @@ public:
     }
 
     int ReadAttributes(const DirectoryHandle& directory, std::string_view name, EntryStat& out) override {
-        if (!MakeName(name)) return ENAMETOOLONG;
+        // A name straight from the listing is terminated in the buffer already.
+        const char* text = FromListing(name) ? name.data() : nullptr;
+        if (text == nullptr) {
+            if (!MakeName(name)) return ENAMETOOLONG;
+            text = name_.c_str();
+        }
         struct stat st;
-        if (::fstatat(directory.Id(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+        if (::fstatat(directory.Id(), text, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
         FillStat(st, name, out);
         return 0;
     }
@@ -143,8 +149,14 @@ protected:
     void CloseDirectory(int id) override { ::close(id); }
 
 private:
-    // Names from the listing are already terminated; a name from elsewhere
-    // (a view into a caller's buffer) is copied into a reused string.
+    bool FromListing(std::string_view name) const {
+        // std::less gives a total order even for pointers into other arrays.
+        const char* begin = buffer_.data();
+        std::less<const char*> before;
+        return !before(name.data(), begin) && before(name.data() + name.size(), begin + filled_);
+    }
+    // A name from elsewhere (a view into a caller's buffer) is copied into a
+    // reused string to terminate it.
     bool MakeName(std::string_view name) {
         if (name.find('\0') != std::string_view::npos) return false;
         name_.assign(name.data(), name.size());

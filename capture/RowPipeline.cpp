@@ -92,7 +92,16 @@ void RowPipeline::WriterLoop() {
             batch = std::move(full_.front());
             full_.pop_front();
         }
-        if (!failed_.load() && !discard_.load() && !WriteBatch(*batch)) failed_.store(true);
+        if (!failed_.load() && !discard_.load()) {
+            bool ok = false;
+            try {
+                ok = WriteBatch(*batch);
+            } catch (const std::exception&) {
+                // The writers report their own failures; anything else (out of
+                // memory) still must not end the process from this thread.
+            }
+            if (!ok) failed_.store(true);
+        }
         batch->Clear();
         std::lock_guard lock(mutex_);
         free_.push_back(std::move(batch));

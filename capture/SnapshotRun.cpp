@@ -8,6 +8,7 @@
 // are caught here, once, and turn the run into RunOutcome::Failed.
 
 #include <SQLiteCpp/Transaction.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <filesystem>
@@ -98,6 +99,11 @@ std::string ControlFailureText(const StoreError& error) {
 }
 
 }  // namespace
+
+void ConfigureDatabaseEngineForRuns() {
+    // SQLITE_MISUSE after the engine started: the defaults stay, which is fine.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
 
 bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter) {
     if (!CheckTexts(request, prompter)) return false;

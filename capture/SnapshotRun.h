@@ -39,7 +39,8 @@ struct DebugEntry {
 enum class DebugAnswer { Continue, SwitchOff, Abort };
 
 // What the walk reports, at the moments it reports them. Called on the thread
-// that runs the walk.
+// that runs the walk, as often as the walk gets there (once per directory and
+// more): an observer that shows things limits its own rate.
 class WalkObserver {
 public:
     virtual ~WalkObserver() = default;
@@ -88,10 +89,18 @@ struct RunResult {
 // existing directory. Reports through the prompter; true when the run may start.
 bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter);
 
-// Runs one snapshot into the open database: resets the counters, walks, then
-// writes the Control row and commits, or rolls everything back. Reports its
-// messages through the prompter. fileSystem null means the real one.
+// Runs one snapshot into the open database: resets the counters and the abort
+// flag, chooses a key no stored snapshot has (waiting for the next second when
+// needed), walks, then writes the Control row and commits, or rolls everything
+// back. The rows are written on a second thread while the walk reads the disk.
+// Reports its messages through the prompter. fileSystem null means the real one.
 RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, RunControl& control,
                        WalkObserver& observer, Prompter& prompter, FileSystem* fileSystem = nullptr);
+
+// Process-wide settings of the database engine that make the row writes of a
+// run cheaper: no memory statistics (a global lock per allocation). Takes
+// effect only when called before the first database is opened; later calls
+// change nothing.
+void ConfigureDatabaseEngineForRuns();
 
 }  // namespace corvina

@@ -4,6 +4,7 @@
 // it stays.
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -51,6 +52,15 @@ private:
     struct sigaction oldTerm_ {};
 };
 
+// A name may hold a newline or other control bytes: shown as "?" so that a
+// progress line stays one line.
+std::string Printable(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    return text;
+}
+
 class ProgressPrinter final : public WalkObserver {
 public:
     ProgressPrinter() : terminal_(::isatty(STDERR_FILENO) == 1) {}
@@ -79,16 +89,20 @@ private:
         printed_ = true;
         std::string line = std::to_string(counters_.TotalDirs) + " directories, " +
                            std::to_string(counters_.TotalFiles) + " files, " + FormatSize(counters_.TotalBytes);
+        std::string place = Printable(status_);
         if (terminal_) {
             // Keep the line within a common terminal width: the start of a
-            // long directory path gives way.
-            std::string place = status_;
+            // long directory path gives way, at a character boundary.
             constexpr std::size_t kWidth = 78;
             std::size_t room = line.size() + 2 < kWidth ? kWidth - line.size() - 2 : 0;
-            if (place.size() > room) place = room > 3 ? "..." + place.substr(place.size() - (room - 3)) : "";
+            if (place.size() > room) {
+                std::size_t start = room > 3 ? place.size() - (room - 3) : place.size();
+                while (start < place.size() && (static_cast<unsigned char>(place[start]) & 0xC0) == 0x80) ++start;
+                place = room > 3 ? "..." + place.substr(start) : "";
+            }
             std::fprintf(stderr, "\r\033[K%s  %s", line.c_str(), place.c_str());
         } else {
-            std::fprintf(stderr, "%s  %s\n", line.c_str(), status_.c_str());
+            std::fprintf(stderr, "%s  %s\n", line.c_str(), place.c_str());
         }
         std::fflush(stderr);
     }
@@ -145,7 +159,18 @@ void PrintErrors(const std::vector<ErrorEntry>& errors) {
     for (const ErrorEntry& entry : errors) std::fprintf(stderr, "  %s: %s\n", entry.File.c_str(), entry.Error.c_str());
 }
 
+// The walk keeps one descriptor open per level of the current path; a deep
+// tree should not run out of them at the common soft limit of 1024.
+void RaiseDescriptorLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);  // failure only leaves the old limit
+    }
+}
+
 int RunSnapshot(const SnapshotOptions& options) {
+    RaiseDescriptorLimit();
     StderrPrompter prompter;
     SnapshotRequest request;
     request.BasePath = NormalizeBasePath(options.Path);
@@ -173,7 +198,11 @@ int RunSnapshot(const SnapshotOptions& options) {
     }
     progress.Done();
     PrintErrors(result.ErrorList);
-    if (!result.StatusText.empty()) std::fprintf(stderr, "corvina: %s\n", result.StatusText.c_str());
+    // After too many errors the status is only the last directory reached; the
+    // two messages have said what happened.
+    if (result.Outcome != RunOutcome::TooManyErrors && !result.StatusText.empty()) {
+        std::fprintf(stderr, "corvina: %s\n", result.StatusText.c_str());
+    }
     switch (result.Outcome) {
         case RunOutcome::Completed:
             std::printf("%s\t%s\t%lld directories\t%lld files\t%s\n", FormatGeneralDate(result.Key).c_str(),
@@ -191,6 +220,7 @@ int RunSnapshot(const SnapshotOptions& options) {
 }  // namespace
 
 void AddSnapshotCommand(CLI::App& app, int* exitCode) {
+    ConfigureDatabaseEngineForRuns();
     auto* command = app.add_subcommand("snapshot", "Take a snapshot of a directory tree");
     auto options = std::make_shared<SnapshotOptions>();
     command->add_option("PATH", options->Path, "Directory to take the snapshot of")->required();

@@ -7,12 +7,14 @@ Usage:
 
 Runs each command --runs times on a warm cache (one untimed warm-up pass of du
 first), alternating the commands so that drift hits all alike, and prints the
-median wall time of each and its ratio to du -sb. Every snapshot goes into a
+median wall time of each and its ratio to du -sb, with the CPU seconds used
+(all threads): on a machine shared with other work the CPU figures say more. Every snapshot goes into a
 fresh database in --work. Also reports peak memory (/usr/bin/time -v) and
 database bytes per files row of the --files run.
 """
 import argparse
 import os
+import resource
 import shutil
 import sqlite3
 import statistics
@@ -25,9 +27,13 @@ MAKE_TREE = os.path.normpath(os.path.join(HERE, "..", "..", "..", "shared", "ben
 
 
 def timed(command, env=None):
+    """Wall seconds and CPU seconds (user + system, all threads) of one run."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, env=env)
-    return time.perf_counter() - start
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
 def peak_kb(command):
@@ -77,18 +83,23 @@ def main():
 
     subprocess.run(["du", "-sb", args.tree], stdout=subprocess.DEVNULL, check=True)  # warm the cache
     times = {name: [] for name, _, _ in cases}
+    cpu = {name: [] for name, _, _ in cases}
     for run in range(args.runs):
         for name, command, database in cases:
             if database:
                 fresh(database)
-            times[name].append(timed(command, env))
+            wall, used = timed(command, env)
+            times[name].append(wall)
+            cpu[name].append(used)
         print(f"run {run + 1}/{args.runs} done", file=sys.stderr)
 
     base = statistics.median(times["du -sb"])
-    print(f"tree {args.tree}, {args.runs} runs, warm cache, medians:")
+    load = os.getloadavg()[0]
+    print(f"tree {args.tree}, {args.runs} runs, warm cache, load average {load:.2f}, medians:")
     for name, _, _ in cases:
         m = statistics.median(times[name])
-        print(f"  {name:34s} {m:7.2f} s  {m / base:5.2f} x du -sb")
+        c = statistics.median(cpu[name])
+        print(f"  {name:34s} {m:7.2f} s  {m / base:5.2f} x du -sb   (cpu {c:6.2f} s)")
     if "duc index" in times:
         ratio = statistics.median(times["duc index"]) / statistics.median(times["snapshot --files"])
         print(f"  duc index / snapshot --files: {ratio:.2f} x")

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -18,36 +17,26 @@ namespace corvina::test {
 class FakeFileSystem final : public FileSystem {
 public:
     struct Node {
-        std::string Name;
-        int Attributes = 0;
-        std::int64_t Length = 0;
-        std::int64_t Modified = 1700000000;
-        std::uint64_t Device = 1;
-        std::vector<std::unique_ptr<Node>> Children;  // listing order
-        std::string Path;                              // full path, separator-joined
+        std::string Name, Path;  // Path: full path, separator-joined
+        EntryStat Stat;
+        std::vector<Node*> Children;  // listing order
     };
 
     explicit FakeFileSystem(std::string rootPath = "/base", char separator = '/') : separator_(separator) {
-        root_.Name = rootPath;
-        root_.Path = rootPath;
-        root_.Attributes = kAttrDirectory;
+        root_.Name = root_.Path = rootPath;
+        root_.Stat.Attributes = kAttrDirectory;
+        root_.Stat.Device = 1;
     }
 
     // Adds a directory or file below parentPath ("" is the root); returns its path.
     std::string AddDir(const std::string& parentPath, const std::string& name, std::uint64_t device = 0) {
-        Node& node = Add(parentPath, name);
-        node.Attributes = kAttrDirectory;
-        node.Device = device != 0 ? device : Find(parentPath)->Device;
+        Node& node = Add(parentPath, name, kAttrDirectory, 0, 1700000000);
+        if (device != 0) node.Stat.Device = device;
         return node.Path;
     }
     std::string AddFile(const std::string& parentPath, const std::string& name, std::int64_t length,
                         int attributes = 0, std::int64_t modified = 1700000000) {
-        Node& node = Add(parentPath, name);
-        node.Attributes = attributes;
-        node.Length = length;
-        node.Modified = modified;
-        node.Device = Find(parentPath)->Device;
-        return node.Path;
+        return Add(parentPath, name, attributes, length, modified).Path;
     }
 
     std::map<std::string, int> OpenFailures;       // path of a directory -> code
@@ -60,31 +49,26 @@ public:
     bool NestedListing() const { return nested_; }
 
     int OpenDirectory(const std::string& path, DirectoryHandle& out, EntryStat& stat) override {
-        Node* node = path == root_.Path ? &root_ : nullptr;
-        if (node == nullptr) return ENOENT;
-        if (auto f = OpenFailures.find(path); f != OpenFailures.end()) return f->second;
-        stat = StatOf(*node);
-        out = Register(node);
+        if (path != root_.Path) return ENOENT;
+        if (int code = Failure(OpenFailures, path)) return code;
+        stat = root_.Stat;
+        out = Register(&root_);
         return 0;
     }
-
     int OpenSubdirectory(const DirectoryHandle& parent, std::string_view name, DirectoryHandle& out) override {
-        Node* dir = open_.at(parent.Id());
-        Node* child = ChildOf(*dir, name);
+        Node* child = ChildOf(parent, name);
         if (child == nullptr) return ENOENT;
-        if (!(child->Attributes & kAttrDirectory)) return ENOTDIR;
-        if (auto f = OpenFailures.find(child->Path); f != OpenFailures.end()) return f->second;
+        if (!child->Stat.IsDirectory()) return ENOTDIR;
+        if (int code = Failure(OpenFailures, child->Path)) return code;
         out = Register(child);
         return 0;
     }
-
     int BeginListing(const DirectoryHandle& directory) override {
         if (listing_ != nullptr && position_ < listing_->Children.size()) nested_ = true;
         listing_ = open_.at(directory.Id());
         position_ = 0;
         return 0;
     }
-
     bool NextName(std::string_view& name, int& error) override {
         error = 0;
         if (listing_ == nullptr) return false;
@@ -92,24 +76,22 @@ public:
             name = listing_->Children[position_++]->Name;
             return true;
         }
-        if (auto f = ListingFailures.find(listing_->Path); f != ListingFailures.end()) error = f->second;
+        error = Failure(ListingFailures, listing_->Path);
         listing_ = nullptr;
         return false;
     }
-
     int ReadAttributes(const DirectoryHandle& directory, std::string_view name, EntryStat& out) override {
-        Node* child = ChildOf(*open_.at(directory.Id()), name);
+        Node* child = ChildOf(directory, name);
         if (child == nullptr) return ENOENT;
-        if (auto f = AttributeFailures.find(child->Path); f != AttributeFailures.end()) return f->second;
-        out = StatOf(*child);
+        if (int code = Failure(AttributeFailures, child->Path)) return code;
+        out = child->Stat;
         return 0;
     }
-
     int ReadLength(const DirectoryHandle& directory, std::string_view name, const EntryStat& stat,
                    std::int64_t& length) override {
-        Node* child = ChildOf(*open_.at(directory.Id()), name);
+        Node* child = ChildOf(directory, name);
         if (child == nullptr) return ENOENT;
-        if (auto f = LengthFailures.find(child->Path); f != LengthFailures.end()) return f->second;
+        if (int code = Failure(LengthFailures, child->Path)) return code;
         length = stat.Length;
         return 0;
     }
@@ -118,48 +100,41 @@ protected:
     void CloseDirectory(int id) override { open_.erase(id); }
 
 private:
-    Node* Find(const std::string& path) {
-        if (path.empty() || path == root_.Path) return &root_;
-        auto it = index_.find(path);
-        return it == index_.end() ? nullptr : it->second;
+    static int Failure(const std::map<std::string, int>& failures, const std::string& path) {
+        auto it = failures.find(path);
+        return it == failures.end() ? 0 : it->second;
     }
-    Node& Add(const std::string& parentPath, const std::string& name) {
-        Node* parent = Find(parentPath);
+    std::string Join(const std::string& directory, std::string_view name) const {
+        std::string path = directory;
+        if (path.empty() || path.back() != separator_) path += separator_;
+        return path.append(name);
+    }
+    Node& Add(const std::string& parentPath, const std::string& name, int attributes, std::int64_t length,
+              std::int64_t modified) {
+        Node* parent = parentPath.empty() ? &root_ : nodes_.at(parentPath);
         auto node = std::make_unique<Node>();
         node->Name = name;
-        node->Path = parent->Path;
-        if (node->Path.empty() || node->Path.back() != separator_) node->Path += separator_;
-        node->Path += name;
-        Node& ref = *node;
-        index_[ref.Path] = &ref;
-        parent->Children.push_back(std::move(node));
-        return ref;
+        node->Path = Join(parent->Path, name);
+        node->Stat = {attributes, length, modified, parent->Stat.Device};
+        parent->Children.push_back(node.get());
+        nodes_[node->Path] = node.get();  // a second entry of the same name shadows the first
+        all_.push_back(std::move(node));
+        return *all_.back();
     }
-    Node* ChildOf(Node& dir, std::string_view name) {
-        std::string path = dir.Path;
-        if (path.empty() || path.back() != separator_) path += separator_;
-        path.append(name);
-        auto it = index_.find(path);
-        return it == index_.end() ? nullptr : it->second;
-    }
-    static EntryStat StatOf(const Node& node) {
-        EntryStat stat;
-        stat.Attributes = node.Attributes;
-        stat.Length = node.Length;
-        stat.ModifiedSeconds = node.Modified;
-        stat.Device = node.Device;
-        return stat;
+    Node* ChildOf(const DirectoryHandle& directory, std::string_view name) {
+        auto it = nodes_.find(Join(open_.at(directory.Id())->Path, name));
+        return it == nodes_.end() ? nullptr : it->second;
     }
     DirectoryHandle Register(Node* node) {
-        int id = nextId_++;
-        open_[id] = node;
-        if (static_cast<int>(open_.size()) > maxOpen_) maxOpen_ = static_cast<int>(open_.size());
-        return DirectoryHandle(this, id);
+        open_[nextId_] = node;
+        maxOpen_ = std::max(maxOpen_, static_cast<int>(open_.size()));
+        return DirectoryHandle(this, nextId_++);
     }
 
     char separator_;
     Node root_;
-    std::map<std::string, Node*> index_;
+    std::vector<std::unique_ptr<Node>> all_;
+    std::map<std::string, Node*> nodes_;
     std::map<int, Node*> open_;
     int nextId_ = 1;
     int maxOpen_ = 0;

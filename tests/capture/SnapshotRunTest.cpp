@@ -92,16 +92,35 @@ TEST_F(SnapshotRun, CompletedRunStoresItsControlRowLast) {
     EXPECT_EQ(names, Texts({"/base/(files)", "/base/sub/(files)", "/base/sub", "/base"}));
 }
 
-TEST_F(SnapshotRun, NoCollectionStoresNAndZeroCollectedTotals) {
-    request.CollectFiles = false;
-    request.SizeThreshold = 1024;
-    fake.AddFile("", "f", 5000);
+TEST_F(SnapshotRun, RowsReachTheTablesInWalkOrderAcrossManyBatches) {
+    request.CollectFiles = true;
+    for (int d = 0; d < 30; ++d) {
+        std::string dir = fake.AddDir("", "d" + std::to_string((d * 7) % 30));
+        for (int f = 0; f < 300; ++f) fake.AddFile(dir, "f" + std::to_string((f * 13) % 300), f);
+    }
     ASSERT_EQ(Take().Outcome, RunOutcome::Completed);
-    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Collfiles || Filelimit || '/' || Filetot || '/' || "
-                                                 "Filesizef FROM Control")
-                  .getString(),
-              "N1024/0/0.0");
-    EXPECT_EQ(Count("files"), 0);
+
+    test::RecordingSink sink;  // the same walk, rows recorded in memory
+    RunControl fresh;
+    WalkOptions options;
+    options.CollectFiles = true;
+    WalkDirectory("/base", options, fake, sink, fresh, observer, prompter);
+    Texts expectedFiles, expectedDirs, files, dirs;
+    for (const std::string& row : sink.Rows) {
+        (row[0] == 'F' ? expectedFiles : expectedDirs).push_back(row.substr(row.find(' ') + 1));
+    }
+    SQLite::Statement f(*state.SnapshotDatabase, "SELECT Filename, Filesize, Filedir, Fileattr FROM files ORDER BY rowid");
+    while (f.executeStep()) {
+        files.push_back(f.getColumn(0).getString() + " " + f.getColumn(1).getString() + " " +
+                        f.getColumn(2).getString() + " " + f.getColumn(3).getString());
+    }
+    SQLite::Statement d(*state.SnapshotDatabase, "SELECT Dirname, Files, CAST(TotsizeF AS INTEGER) FROM Dir ORDER BY rowid");
+    while (d.executeStep()) {
+        dirs.push_back(d.getColumn(0).getString() + " " + d.getColumn(1).getString() + " " + d.getColumn(2).getString());
+    }
+    EXPECT_EQ(files.size(), 9000u);
+    EXPECT_EQ(files, expectedFiles);
+    EXPECT_EQ(dirs, expectedDirs);
 }
 
 TEST_F(SnapshotRun, InputIsCheckedBeforeAnythingIsWritten) {
@@ -169,6 +188,17 @@ TEST_F(SnapshotRun, AbortLeavesNothingAndSaysSoQuietly) {
     EXPECT_EQ(RowsOfAllTables(), 0);
 }
 
+TEST_F(SnapshotRun, AbortDuringTheLastDirectoryStillLeavesNothing) {
+    fake.AddDir("", "a");
+    int directories = 0;
+    // The walk has nothing left to skip, yet the run must not complete.
+    observer.AfterCounters = [&](const RunCounters&) {
+        if (++directories == 2) control.AbortFlag = true;
+    };
+    EXPECT_EQ(Take().Outcome, RunOutcome::Aborted);
+    EXPECT_EQ(RowsOfAllTables(), 0);
+}
+
 TEST_F(SnapshotRun, ARefusedRowAbortsAndRollsBackEverything) {
     request.CollectFiles = true;
     for (int i = 0; i < 5000; ++i) fake.AddFile("", "f" + std::to_string(i), 1);
@@ -203,18 +233,6 @@ TEST_F(SnapshotRun, TwoRunsInOneSecondGetDifferentKeys) {
     ASSERT_EQ(second.Outcome, RunOutcome::Completed);
     EXPECT_LT(first.Key, second.Key);
     EXPECT_EQ(Count("Control"), 2);
-}
-
-TEST_F(SnapshotRun, WindowsStyleDriveRoot) {
-    FakeFileSystem drive("C:", '\\');
-    drive.AddFile(drive.AddDir("", "Data"), "x.txt", 4);
-    request.BasePath = "C:";
-    request.Style = PathStyle::Windows;
-    request.CollectFiles = true;
-    ASSERT_EQ(TakeSnapshot(state, request, control, observer, prompter, &drive).Outcome, RunOutcome::Completed);
-    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Basepath FROM Control").getString(), "C:");
-    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Filedir FROM files").getString(), "C:\\Data");
-    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Dirlevel FROM Dir WHERE Dirname = 'C:'").getInt(), 1);
 }
 
 }  // namespace

@@ -14,14 +14,12 @@ class RecordingSink final : public RowSink {
 public:
     // Rows as text: "F name size dir attr" and "D type name files bytes".
     std::vector<std::string> Rows;
-    std::vector<std::int64_t> Sizes;
     int FailAtRow = -1;  // the row with this index is refused
 
     bool FileRow(const FileRowInput& row) override {
         if (Refuse()) return false;
         Rows.push_back("F " + std::string(row.Filename) + " " + std::to_string(row.Filesize) + " " +
                        std::string(row.Filedir) + " " + std::to_string(row.Fileattr));
-        Sizes.push_back(row.Filesize);
         Dates.push_back(FormatKey(row.Filedate));
         return true;
     }
@@ -31,7 +29,7 @@ public:
                        std::to_string(static_cast<std::int64_t>(bytes)));
         return true;
     }
-    std::vector<std::string> Dates;
+    std::vector<std::string> Dates;  // Filedate of each file row
 
 private:
     bool Refuse() { return FailAtRow >= 0 && static_cast<int>(Rows.size()) == FailAtRow; }

@@ -60,6 +60,20 @@ TEST_F(CatalogueCommands, ListShowsBasePathsThenSnapshotsNewestFirst) {
     EXPECT_EQ(test::RunTool({"list", "--db", db, "--path", dir.File("none")}).Out, "");
 }
 
+TEST_F(CatalogueCommands, JsonOfNamesThatAreNotUtf8IsStillValid) {
+    std::string odd = dir.File("bad\xff\xfe name");
+    fs::create_directories(odd);
+    Take(odd, "odd \xc3");
+    for (auto args : {std::vector<std::string>{"list", "--db", db, "--json"},
+                      std::vector<std::string>{"list", "--db", db, "--json", "--path", odd},
+                      std::vector<std::string>{"info", "latest", "--db", db, "--json"}}) {
+        auto run = test::RunTool(args);
+        EXPECT_EQ(run.ExitCode, 0) << run.Err;
+        EXPECT_NO_THROW(nlohmann::json::parse(run.Out)) << run.Out;
+        EXPECT_NE(run.Out.find("\xef\xbf\xbd"), std::string::npos);  // the replacement character
+    }
+}
+
 TEST_F(CatalogueCommands, InfoByKeyOrLatest) {
     std::string key = Take(alpha, "one");
     auto info = test::RunTool({"info", key, "--db", db});
