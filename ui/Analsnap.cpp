@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -25,6 +26,7 @@
 #include "store/PathStyle.h"
 #include "store/Prompter.h"
 #include "store/SnapshotDatabase.h"
+#include "ui/DebugWindow.h"
 #include "ui/FileDialogs.h"
 #include "ui/SnapshotRunner.h"
 #include "ui/Twips.h"
@@ -76,10 +78,13 @@ Analsnap::Analsnap(ProgramContext& context, QWidget* parent)
     status_ = new QLabel(statusBar());
     status_->setObjectName("stat1_text");
     status_->setTextFormat(Qt::PlainText);
+    // A long path must not widen the window: the text is cut, the tooltip has it whole.
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(status_, 1);
 
     FillDriveList();
     ConnectControls();
+    dirmain_->expand(directories_->index(QDir::rootPath()));
     resize(std::max(TwipsToPixels(8655, *this), sizeHint().width()),
            std::max(TwipsToPixels(7590, *this), sizeHint().height()));
 
@@ -115,6 +120,20 @@ void Analsnap::ConnectControls() {
             [this](const QModelIndex& current) {
                 if (current.isValid()) OnDirectoryChanged(directories_->filePath(current));
             });
+    // The list loads folders in the background; rows inserted above the
+    // chosen directory would push it out of view.
+    connect(directories_, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
+        if (scrollTarget_.isEmpty()) return;
+        const bool onTheWay = loaded == scrollTarget_ || loaded == QDir::rootPath() ||
+                              scrollTarget_.startsWith(loaded + QDir::separator());
+        if (!onTheWay) {
+            // The user has moved on to other folders: stop pulling the view back.
+            scrollTarget_.clear();
+            return;
+        }
+        dirmain_->scrollTo(directories_->index(scrollTarget_));
+        if (loaded == QFileInfo(scrollTarget_).path()) scrollTarget_.clear();
+    });
     connect(optsel_, &QButtonGroup::idClicked, this, &Analsnap::OnCollectChosen);
     connect(opttype_, &QButtonGroup::idClicked, this, [this](int) { OnThresholdChanged(); });
     connect(scrollsmall_, &QScrollBar::valueChanged, this, &Analsnap::OnScrollChanged);
@@ -129,7 +148,10 @@ void Analsnap::ConnectControls() {
 
 QString Analsnap::StatusText() const { return status_->text(); }
 
-void Analsnap::SetStatus(const QString& text) { status_->setText(text); }
+void Analsnap::SetStatus(const QString& text) {
+    status_->setText(text);
+    status_->setToolTip(text);
+}
 
 bool Analsnap::IsRunning() const { return runner_->IsRunning(); }
 
@@ -146,7 +168,10 @@ void Analsnap::OnDriveChanged(int index) {
 void Analsnap::SetDirectoryPath(const QString& path) {
     const QModelIndex index = directories_->index(path);
     if (!index.isValid()) return;
+    // Its subdirectories are the next choices, as in a directory list.
+    dirmain_->expand(index);
     dirmain_->scrollTo(index);
+    scrollTarget_ = directories_->filePath(index);
     // setCurrentIndex is silent when the index is current already.
     if (dirmain_->currentIndex() == index) {
         OnDirectoryChanged(directories_->filePath(index));
@@ -248,7 +273,7 @@ void Analsnap::SwitchDatabase(const std::string& path) {
 void Analsnap::OnExit() {
     if (IsRunning()) {
         if (!AskYesNo(context_.Messages, "A snapshot is being taken. Abort it and end the program?")) return;
-        control_.AbortFlag = true;
+        AbortRun();
         exitAfterRun_ = true;
         return;
     }
@@ -270,6 +295,12 @@ void Analsnap::OnAnalyse() {
     analysisOpener_();
 }
 
+void Analsnap::AbortRun() {
+    control_.AbortFlag = true;
+    // A worker waiting at a debug stop would never see the flag.
+    if (debug_ != nullptr && debug_->isVisible()) debug_->AbortStop();
+}
+
 void Analsnap::closeEvent(QCloseEvent* event) {
     if (!IsRunning()) {
         event->accept();
@@ -279,7 +310,7 @@ void Analsnap::closeEvent(QCloseEvent* event) {
     if (closeAfterRun_) return;
     if (!AskYesNo(context_.Messages, "A snapshot is being taken. Abort it and close the window?")) return;
     // The window closes when the worker has wound up and rolled the run back.
-    control_.AbortFlag = true;
+    AbortRun();
     closeAfterRun_ = true;
 }
 

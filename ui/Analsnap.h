@@ -91,6 +91,7 @@ private:
     void OnExit();
     void OnAnalyse();
     bool RefuseWhileRunning();
+    void AbortRun();
 
     void OnRunStatus(const QString& text);
     void OnRunCounters(const RunCounters& counters);
@@ -115,6 +116,7 @@ private:
     QComboBox* drvmain_ = nullptr;
     QTreeView* dirmain_ = nullptr;
     QFileSystemModel* directories_ = nullptr;
+    QString scrollTarget_;  // the chosen directory, kept in view while its parents load
     QLineEdit* txtpath_ = nullptr;
     QPlainTextEdit* txtdesc_ = nullptr;
     QButtonGroup* optsel_ = nullptr;

@@ -2,8 +2,6 @@
 // click, and the worker's reports arriving as signals on the GUI thread.
 
 #include <QApplication>
-#include <QButtonGroup>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -26,6 +25,11 @@ DebugWindow::DebugWindow(RunControl& control, FileDialogs& dialogs, Prompter& pr
     resize(TwipsToPixels(7170, *this), TwipsToPixels(6360, *this));
 }
 
+DebugWindow::~DebugWindow() {
+    // Gone while the walk waited (the program is closing): give back the pointer.
+    if (waiting_) QApplication::restoreOverrideCursor();
+}
+
 void DebugWindow::BuildControls() {
     auto* layout = new QVBoxLayout(this);
     auto* menus = new QMenuBar(this);
@@ -38,6 +42,7 @@ void DebugWindow::BuildControls() {
     title_ = new QLabel(this);
     title_->setObjectName("lbltitle");
     title_->setTextFormat(Qt::PlainText);
+    title_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(title_);
 
     grid_ = new QTableWidget(0, 2, this);
@@ -80,15 +85,8 @@ void DebugWindow::BuildControls() {
 
 void DebugWindow::ShowStop(const QString& title, const std::vector<DebugEntry>& entries) {
     title_->setText(title);
-    grid_->clearContents();
-    grid_->setRowCount(static_cast<int>(entries.size()));
-    int row = 0;
-    for (const DebugEntry& entry : entries) {
-        SetGridCell(*grid_, row, 0, QString::fromStdString(entry.Path));
-        SetGridCell(*grid_, row, 1, QString::fromStdString(entry.Attributes));
-        ++row;
-    }
-    grid_->scrollToTop();
+    title_->setToolTip(title);
+    FillTwoColumnGrid(*grid_, entries, &DebugEntry::Path, &DebugEntry::Attributes);
     waiting_ = true;
     switchedOff_ = false;
     // The run shows the busy pointer; the user needs the normal one here.

@@ -24,10 +24,14 @@ class DebugWindow : public QDialog {
     Q_OBJECT
 public:
     DebugWindow(RunControl& control, FileDialogs& dialogs, Prompter& prompter, QWidget* parent);
+    ~DebugWindow() override;
 
     // Fills the title and the grid and shows the window modally over its
     // parent. Exactly one Answered follows.
     void ShowStop(const QString& title, const std::vector<DebugEntry>& entries);
+
+    // Ends a pending stop as "Abort Snapshot " does (the window is closing).
+    void AbortStop() { OnAbort(); }
 
 signals:
     void Answered(corvina::DebugAnswer answer);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QTableWidget>
@@ -49,16 +48,7 @@ FileErrorsWindow::FileErrorsWindow(FileDialogs& dialogs, Prompter& prompter, QWi
 }
 
 void FileErrorsWindow::ShowErrors(const std::vector<ErrorEntry>& errors) {
-    grid_->clearContents();
-    grid_->setRowCount(static_cast<int>(errors.size()));
-    int row = 0;
-    for (const ErrorEntry& entry : errors) {
-        // fromStdString replaces bytes that are not UTF-8, so odd names stay readable.
-        SetGridCell(*grid_, row, 0, QString::fromStdString(entry.File));
-        SetGridCell(*grid_, row, 1, QString::fromStdString(entry.Error));
-        ++row;
-    }
-    grid_->scrollToTop();
+    FillTwoColumnGrid(*grid_, errors, &ErrorEntry::File, &ErrorEntry::Error);
     show();
     raise();
 }

@@ -14,9 +14,16 @@ void SetGridLook(QTableWidget& grid) {
     grid.setTextElideMode(Qt::ElideLeft);
 }
 
-void SetGridCell(QTableWidget& grid, int row, int column, const QString& text) {
-    auto* item = new QTableWidgetItem(text);
-    item->setToolTip(text);
+void ClearGridRows(QTableWidget& grid, int rows) {
+    grid.clearContents();
+    grid.setRowCount(rows);
+    grid.scrollToTop();
+}
+
+void SetGridCell(QTableWidget& grid, int row, int column, const std::string& text) {
+    const QString shown = QString::fromStdString(text);
+    auto* item = new QTableWidgetItem(shown);
+    item->setToolTip(shown);
     grid.setItem(row, column, item);
 }
 

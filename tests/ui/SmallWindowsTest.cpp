@@ -2,6 +2,9 @@
 // the small windows when there is no printer.
 
 #include <fstream>
+#include <thread>
+
+#include <QMessageBox>
 
 #include <QLabel>
 #include <QPrinterInfo>
@@ -14,6 +17,7 @@
 #include "ui/AboutWindow.h"
 #include "ui/DebugWindow.h"
 #include "ui/FileErrorsWindow.h"
+#include "ui/MessageBoxPrompter.h"
 
 using namespace corvina;
 using namespace corvina::test;
@@ -36,8 +40,8 @@ class SmallWindowsTest : public QObject {
 private slots:
     void AboutWindowShowsVersionAndClosesWithOk();
     void DebugWindowAnswersOncePerStop();
-    void DebugWindowSwitchOffTakesEffectBeforeContinue();
     void PrintWithoutPrinterWritesAPdfOrNothingWhenCancelled();
+    void MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThread();
 };
 
 void SmallWindowsTest::AboutWindowShowsVersionAndClosesWithOk() {
@@ -92,21 +96,6 @@ void SmallWindowsTest::DebugWindowAnswersOncePerStop() {
     QCOMPARE(spy.count(), 1);
 }
 
-void SmallWindowsTest::DebugWindowSwitchOffTakesEffectBeforeContinue() {
-    Harness h;
-    RunControl control;
-    control.DebugMode = true;
-    DebugWindow window(control, h.Dialogs, h.Prompter, nullptr);
-    QSignalSpy spy(&window, &DebugWindow::Answered);
-    window.ShowStop("Files within /t/", ThreeEntries());
-    QTest::mouseClick(Child<QPushButton>(window, "comdebug"), Qt::LeftButton);
-    QVERIFY(!control.DebugMode);
-    QVERIFY(window.isVisible());
-    QCOMPARE(spy.count(), 0);
-    QTest::mouseClick(Child<QPushButton>(window, "comexit"), Qt::LeftButton);
-    QCOMPARE(Only(spy), DebugAnswer::SwitchOff);
-}
-
 void SmallWindowsTest::PrintWithoutPrinterWritesAPdfOrNothingWhenCancelled() {
     if (!QPrinterInfo::defaultPrinter().isNull()) QSKIP("a printer exists on this machine");
     Harness h;
@@ -133,6 +122,43 @@ void SmallWindowsTest::PrintWithoutPrinterWritesAPdfOrNothingWhenCancelled() {
     // E&xit closes the window.
     Child<QAction>(errors, "menexit")->trigger();
     QVERIFY(!errors.isVisible());
+}
+
+void SmallWindowsTest::MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThread() {
+    MessageBoxPrompter prompter;
+    std::atomic<bool> done{false};
+    Answer answer = Answer::Ok;
+    // The box runs its own event loop on this thread: a timer inside that
+    // loop reads it and answers No.
+    QString text;
+    QString title;
+    bool workerWaiting = false;
+    QTimer answerer;
+    answerer.setInterval(20);
+    connect(&answerer, &QTimer::timeout, [&]() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || box->button(QMessageBox::No) == nullptr) return;
+        answerer.stop();
+        text = box->text();
+        title = box->windowTitle();
+        workerWaiting = !done;
+        box->button(QMessageBox::No)->click();
+    });
+    answerer.start();
+    std::thread worker([&]() {
+        Message question;
+        question.Text = "Create it?";
+        question.MessageButtons = Buttons::YesNo;
+        answer = prompter.Ask(question);
+        done = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 5000);
+    worker.join();
+    QCOMPARE(text, QString("Create it?"));
+    QCOMPARE(title, QString("corvina"));
+    QVERIFY(workerWaiting);
+    QCOMPARE(answer, Answer::No);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
 QTEST_MAIN(SmallWindowsTest)

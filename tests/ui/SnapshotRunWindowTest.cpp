@@ -21,12 +21,12 @@ using namespace corvina::test;
 
 namespace {
 
-constexpr int kRunTimeoutMs = 20000;
+constexpr int kRunTimeoutMs = 10000;
 
 // root/top.txt 100, root/a/f1 10, root/a/f2 2000, root/b/c/f3 5000:
 // 4 directories, 4 files, 7110 bytes; 2 files of 1000 bytes or more.
-std::string MakeSmallTree(Harness& h, const std::string& name = "tree") {
-    const std::string root = h.Dir.File(name);
+std::string MakeSmallTree(Harness& h) {
+    const std::string root = h.Dir.File("tree");
     MakeFile(root + "/top.txt", 100);
     MakeFile(root + "/a/f1", 10);
     MakeFile(root + "/a/f2", 2000);
@@ -34,28 +34,44 @@ std::string MakeSmallTree(Harness& h, const std::string& name = "tree") {
     return root;
 }
 
-void ChooseRun(Analsnap& window, const std::string& path, const QString& description) {
-    Child<QLineEdit>(window, "txtpath")->setText(QString::fromStdString(path));
-    Child<QPlainTextEdit>(window, "txtdesc")->setPlainText(description);
-}
+// A shown window with a new database and the small tree chosen.
+struct RunFixture {
+    Harness h;
+    std::string Db = h.OpenNewDatabase();
+    std::string Root = MakeSmallTree(h);
+    Analsnap Window{h.Context};
 
-void ClickTakeSnapshot(Analsnap& window) {
-    QTest::mouseClick(Child<QPushButton>(window, "comsnap"), Qt::LeftButton);
-}
+    explicit RunFixture(const QString& description) {
+        Window.show();
+        Child<QLineEdit>(Window, "txtpath")->setText(QString::fromStdString(Root));
+        Child<QPlainTextEdit>(Window, "txtdesc")->setPlainText(description);
+    }
+    void Take() { QTest::mouseClick(Child<QPushButton>(Window, "comsnap"), Qt::LeftButton); }
+    bool Ended() {
+        return QTest::qWaitFor([this]() { return !Window.IsRunning(); }, kRunTimeoutMs);
+    }
+    bool Held() {
+        return QTest::qWaitFor([this]() { return h.Disk.Waiting == 1; }, kRunTimeoutMs);
+    }
+    QDialog* DebugStop() {
+        if (!QTest::qWaitFor([this]() { return Visible("frmdebug") != nullptr; }, kRunTimeoutMs)) return nullptr;
+        return qobject_cast<QDialog*>(Visible("frmdebug"));
+    }
+    QWidget* Visible(const char* name) {
+        auto* widget = Window.findChild<QWidget*>(name);
+        return widget != nullptr && widget->isVisible() ? widget : nullptr;
+    }
+    std::int64_t Rows(const std::string& table) {
+        return CountRows(Db, table, Window.SnapshotDate() ? FormatKey(*Window.SnapshotDate()) : "none");
+    }
+    QString Text(const char* box) { return Child<QLineEdit>(Window, box)->text(); }
+};
 
-QDialog* VisibleDebugWindow(Analsnap& window) {
-    auto* debug = window.findChild<QDialog*>("frmdebug");
-    return debug != nullptr && debug->isVisible() ? debug : nullptr;
-}
-
-QStringList Column(QTableWidget& grid, int column) {
+QStringList SortedColumn(QTableWidget& grid, int column) {
     QStringList texts;
     for (int row = 0; row < grid.rowCount(); ++row) texts << grid.item(row, column)->text();
+    texts.sort();
     return texts;
-}
-
-std::string KeyOf(const Analsnap& window) {
-    return window.SnapshotDate() ? FormatKey(*window.SnapshotDate()) : std::string("no key");
 }
 
 }  // namespace
@@ -63,280 +79,230 @@ std::string KeyOf(const Analsnap& window) {
 class SnapshotRunWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void MissingDescriptionIsAskedForBeforeThePath();
     void CompleteRunShowsCountersStatusAndStoresRows();
     void AbortTakesEffectAndLeavesNothing();
     void WindowRefusesOtherWorkWhileRunningAndClosingAsks();
+    void ExitDuringARunAbortsItThenEnds();
     void FileErrorsAreNotedListedAndRefilledByALaterRun();
+    void TooManyErrorsAreListedAndNothingIsKept();
     void DebugStopsAtDirectoriesWithSubdirectories();
     void SwitchingDebugOffEndsTheStopsForGood();
-    void AbortInTheDebugWindowRollsTheRunBack();
+    void AbortOrCloseAtADebugStopRollsTheRunBack();
 };
 
-void SnapshotRunWindowTest::MissingDescriptionIsAskedForBeforeThePath() {
-    Harness h;
-    h.OpenNewDatabase();
-    Analsnap window(h.Context);
-    ClickTakeSnapshot(window);
-    QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"Enter a Snapshot description"});
-    h.Prompter.Clear();
-    Child<QPlainTextEdit>(window, "txtdesc")->setPlainText("something");
-    ClickTakeSnapshot(window);
-    QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"Select a directory or path"});
-    QVERIFY(!window.IsRunning());
-}
-
 void SnapshotRunWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
-    Harness h;
-    const std::string db = h.OpenNewDatabase();
-    const std::string root = MakeSmallTree(h);
-    Analsnap window(h.Context);
-    window.show();
-    window.SetDirectoryPath(QString::fromStdString(root));
-    Child<QRadioButton>(window, "optsel_1")->click();
-    Child<QLineEdit>(window, "txtsmall")->setText("1000");
-    SaveScreenshot(window, "Analsnap-before");
-
-    ClickTakeSnapshot(window);
-    QVERIFY(window.IsRunning());
+    RunFixture f("complete");
+    f.Window.SetDirectoryPath(QString::fromStdString(f.Root));
+    Child<QRadioButton>(f.Window, "optsel_1")->click();
+    Child<QLineEdit>(f.Window, "txtsmall")->setText("1000");
+    SaveScreenshot(f.Window, "Analsnap-before");
+    f.Take();
+    QVERIFY(f.Window.IsRunning());
     QVERIFY(QApplication::overrideCursor() != nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunning(), kRunTimeoutMs);
-
-    QCOMPARE(window.StatusText(), QString("Snapshot completed."));
-    QCOMPARE(Child<QLineEdit>(window, "txtdirs")->text(), QString("4"));
-    QCOMPARE(Child<QLineEdit>(window, "txtfiles")->text(), QString("4"));
-    QCOMPARE(Child<QLineEdit>(window, "txtbytes")->text(), QString("6 KB"));
-    QCOMPARE(Child<QLineEdit>(window, "txtaddedfile")->text(), QString("2"));
-    QCOMPARE(Child<QLineEdit>(window, "txtaddedsize")->text(), QString("6 KB"));
+    QVERIFY(f.Ended());
+    QCOMPARE(f.Window.StatusText(), QString("Snapshot completed."));
+    QCOMPARE((QStringList{f.Text("txtdirs"), f.Text("txtfiles"), f.Text("txtbytes"), f.Text("txtaddedfile"),
+                          f.Text("txtaddedsize")}),
+             (QStringList{"4", "4", "6 KB", "2", "6 KB"}));
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    QVERIFY(Child<QPushButton>(window, "comsnap")->isEnabled());
-    QVERIFY(h.Prompter.Messages().empty());
-    QVERIFY(window.findChild<QWidget*>("frmerr") == nullptr);
-    SaveScreenshot(window, "Analsnap-after");
-
-    const std::string key = KeyOf(window);
-    QCOMPARE(CountRows(db, "Control", key), 1);
-    QCOMPARE(CountRows(db, "Dir", key), 7);  // 4 directory entries, 3 files entries
-    QCOMPARE(CountRows(db, "files", key), 2);
+    QVERIFY(Child<QPushButton>(f.Window, "comsnap")->isEnabled());
+    QVERIFY(f.h.Prompter.Messages().empty());
+    QVERIFY(f.Visible("frmerr") == nullptr);
+    SaveScreenshot(f.Window, "Analsnap-after");
+    QCOMPARE(f.Rows("Control"), 1);
+    QCOMPARE(f.Rows("Dir"), 7);  // 4 directory entries, 3 files entries
+    QCOMPARE(f.Rows("files"), 2);
 }
 
 void SnapshotRunWindowTest::AbortTakesEffectAndLeavesNothing() {
-    Harness h;
-    const std::string db = h.OpenNewDatabase();
-    const std::string root = MakeSmallTree(h);
-    Analsnap window(h.Context);
-    window.show();
-    ChooseRun(window, root, "to be aborted");
-    h.Disk.Hold();
-    ClickTakeSnapshot(window);
-    QTRY_COMPARE_WITH_TIMEOUT(h.Disk.Waiting.load(), 1, kRunTimeoutMs);
-    // The window answers while the worker is held.
-    QTest::mouseClick(Child<QPushButton>(window, "comhalt"), Qt::LeftButton);
-    h.Disk.Release();
-    QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunning(), kRunTimeoutMs);
-
-    QCOMPARE(window.StatusText(), QString("Snapshot aborted"));
-    QVERIFY(h.Prompter.Messages().empty());
-    // Only the directory being listed when the abort came was read.
-    QCOMPARE(h.Disk.Listings.load(), 1);
-    const std::string key = KeyOf(window);
-    QCOMPARE(CountRows(db, "Control", key), 0);
-    QCOMPARE(CountRows(db, "Dir", key), 0);
-    QCOMPARE(CountRows(db, "files", key), 0);
-
+    RunFixture f("aborted");
+    f.h.Disk.Hold();
+    f.Take();
+    QVERIFY(f.Held());
+    // The window answers while the worker is held in the base directory.
+    QTest::mouseClick(Child<QPushButton>(f.Window, "comhalt"), Qt::LeftButton);
+    f.h.Disk.Release();
+    QVERIFY(f.Ended());
+    QCOMPARE(f.Window.StatusText(), QString("Snapshot aborted"));
+    QVERIFY(f.h.Prompter.Messages().empty());
+    QCOMPARE(f.h.Disk.Listings.load(), 1);  // no subdirectory was read
+    QCOMPARE(f.Rows("Control") + f.Rows("Dir") + f.Rows("files"), 0);
     // The next run starts afresh and completes.
-    ClickTakeSnapshot(window);
-    QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunning(), kRunTimeoutMs);
-    QCOMPARE(window.StatusText(), QString("Snapshot completed."));
+    f.Take();
+    QVERIFY(f.Ended());
+    QCOMPARE(f.Window.StatusText(), QString("Snapshot completed."));
 }
 
 void SnapshotRunWindowTest::WindowRefusesOtherWorkWhileRunningAndClosingAsks() {
-    Harness h;
-    const std::string db = h.OpenNewDatabase();
-    h.StoreRecent({db});
-    const std::string root = MakeSmallTree(h);
-    Analsnap window(h.Context);
-    window.show();
-    ChooseRun(window, root, "held");
-    h.Disk.Hold();
-    ClickTakeSnapshot(window);
-    QTRY_COMPARE_WITH_TIMEOUT(h.Disk.Waiting.load(), 1, kRunTimeoutMs);
-
+    RunFixture f("held");
+    f.h.StoreRecent({f.Db});
+    f.Window.RefreshRecentMenu();
+    f.h.Disk.Hold();
+    f.Take();
+    QVERIFY(f.Held());
     // A second run, a database switch and the analysis window are out of reach.
-    QVERIFY(!Child<QPushButton>(window, "comsnap")->isEnabled());
-    QVERIFY(!Child<QAction>(window, "menopen")->isEnabled());
-    QVERIFY(!Child<QAction>(window, "menrec_0")->isEnabled());
-    QVERIFY(!Child<QAction>(window, "menanal")->isEnabled());
-    ClickTakeSnapshot(window);
-    Child<QAction>(window, "menopen")->trigger();
-    QVERIFY(h.Dialogs.Requests.empty());
-    QCOMPARE(h.Database.DatabasePath, db);
-
+    for (const char* item : {"menopen", "menrec_0", "menanal"}) QVERIFY2(!Child<QAction>(f.Window, item)->isEnabled(), item);
+    QVERIFY(!Child<QPushButton>(f.Window, "comsnap")->isEnabled());
+    f.Take();
+    Child<QAction>(f.Window, "menopen")->trigger();
+    QVERIFY(f.h.Dialogs.Requests.empty());
     // The debug key still works during a run.
-    QTest::keyClick(Child<QLineEdit>(window, "txtpath"), 'd');
-    QVERIFY(window.DebugMode());
-    QTest::keyClick(Child<QLineEdit>(window, "txtpath"), 'd');
-    h.Prompter.Clear();
+    QTest::keyClick(&f.Window, 'd');
+    QVERIFY(f.Window.DebugMode());
+    QTest::keyClick(&f.Window, 'd');
+    f.h.Prompter.Clear();
 
-    // Closing asks; No keeps the run and the window.
-    h.Prompter.Script({Answer::No});
-    QVERIFY(!window.close());
-    QVERIFY(window.isVisible());
-    QVERIFY(window.IsRunning());
-    QCOMPARE(h.Prompter.Messages().size(), std::size_t{1});
-    QCOMPARE(h.Prompter.Messages()[0].MessageButtons, Buttons::YesNo);
+    // Closing asks; No keeps the run and the window, Yes aborts and closes once the run has wound up.
+    f.h.Prompter.Script({Answer::No, Answer::Yes});
+    QVERIFY(!f.Window.close());
+    QVERIFY(f.Window.isVisible() && f.Window.IsRunning());
+    f.Window.close();
+    QVERIFY(f.Window.isVisible());
+    f.h.Disk.Release();
+    QVERIFY(f.Ended());
+    QTRY_VERIFY(!f.Window.isVisible());
+    QCOMPARE(f.h.Prompter.Messages().size(), std::size_t{2});
+    QCOMPARE(f.h.Prompter.Messages()[0].MessageButtons, Buttons::YesNo);
+    QCOMPARE(f.h.Disk.Listings.load(), 1);
+    QCOMPARE(f.Rows("Control"), 0);
+    QVERIFY(!f.h.Ender.Ended);
+}
 
-    // Yes aborts, and the window closes once the run has wound up.
-    h.Prompter.Script({Answer::Yes});
-    window.close();
-    QVERIFY(window.isVisible());
-    h.Disk.Release();
-    QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunning(), kRunTimeoutMs);
-    QTRY_VERIFY(!window.isVisible());
-    QCOMPARE(h.Disk.Listings.load(), 1);
-    QCOMPARE(CountRows(db, "Control", KeyOf(window)), 0);
-    QVERIFY(!h.Ender.Ended);
+void SnapshotRunWindowTest::ExitDuringARunAbortsItThenEnds() {
+    RunFixture f("ended");
+    f.h.Disk.Hold();
+    f.Take();
+    QVERIFY(f.Held());
+    f.h.Prompter.Script({Answer::Yes});
+    Child<QAction>(f.Window, "menexit")->trigger();
+    QVERIFY(!f.h.Ender.Ended);  // not while the worker holds the database
+    f.h.Disk.Release();
+    QTRY_VERIFY_WITH_TIMEOUT(f.h.Ender.Ended, kRunTimeoutMs);
+    QVERIFY(f.h.Database.SnapshotDatabase == nullptr);
+    QCOMPARE(f.Rows("Dir"), 0);
 }
 
 void SnapshotRunWindowTest::FileErrorsAreNotedListedAndRefilledByALaterRun() {
-    Harness h;
-    const std::string db = h.OpenNewDatabase();
-    const std::string root = MakeSmallTree(h);
-    MakeFile(root + "/bad-one", 1);
-    MakeFile(root + "/a/bad-two", 1);
-    Analsnap window(h.Context);
-    window.show();
-    ChooseRun(window, root, "with errors");
-    ClickTakeSnapshot(window);
-    QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunning(), kRunTimeoutMs);
-
-    QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"Note: information on 2 files could not be collected"});
-    QCOMPARE(window.StatusText(), QString("Snapshot completed."));
-    QCOMPARE(CountRows(db, "Control", KeyOf(window)), 1);
-    auto* errors = window.findChild<QWidget*>("frmerr");
-    QVERIFY(errors != nullptr && errors->isVisible());
-    QCOMPARE(errors->windowTitle(), QString("File Errors"));
+    RunFixture f("with errors");
+    MakeFile(f.Root + "/bad-one", 1);
+    MakeFile(f.Root + "/a/bad-two", 1);
+    f.Take();
+    QVERIFY(f.Ended());
+    QCOMPARE(f.h.Prompter.Texts(), std::vector<std::string>{"Note: information on 2 files could not be collected"});
+    QCOMPARE(f.Window.StatusText(), QString("Snapshot completed."));
+    QCOMPARE(f.Rows("Control"), 1);
+    QWidget* errors = f.Visible("frmerr");
+    QVERIFY(errors != nullptr);
     auto* grid = Child<QTableWidget>(*errors, "grderr");
-    QCOMPARE(grid->horizontalHeaderItem(0)->text(), QString("File"));
-    QCOMPARE(grid->horizontalHeaderItem(1)->text(), QString("Error"));
-    QStringList files = Column(*grid, 0);
-    files.sort();
-    QCOMPARE(files, (QStringList{QString::fromStdString(root + "/a/bad-two"), QString::fromStdString(root + "/bad-one")}));
-    for (const QString& error : Column(*grid, 1)) QVERIFY2(error.contains("ermission"), qPrintable(error));
+    QCOMPARE(grid->horizontalHeaderItem(0)->text() + "|" + grid->horizontalHeaderItem(1)->text(), QString("File|Error"));
+    QCOMPARE(SortedColumn(*grid, 0), (QStringList{QString::fromStdString(f.Root + "/a/bad-two"),
+                                                  QString::fromStdString(f.Root + "/bad-one")}));
+    QVERIFY(grid->item(0, 1)->text().contains("ermission"));
     // Beside the take-snapshot window, not over it.
-    QVERIFY(errors->frameGeometry().left() >= window.frameGeometry().right());
+    QVERIFY(errors->frameGeometry().left() >= f.Window.frameGeometry().right());
     SaveScreenshot(*errors, "frmerr");
 
     // A second run while the window is still open shows its own list.
-    std::filesystem::remove(root + "/a/bad-two");
-    h.Prompter.Clear();
-    QTest::qWait(1100);  // a new second, so a new key
-    ClickTakeSnapshot(window);
-    QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunning(), kRunTimeoutMs);
-    QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"Note: information on 1 files could not be collected"});
-    QCOMPARE(window.findChildren<QWidget*>("frmerr").size(), 1);
-    QCOMPARE(Column(*grid, 0), QStringList{QString::fromStdString(root + "/bad-one")});
+    std::filesystem::remove(f.Root + "/a/bad-two");
+    f.h.Prompter.Clear();
+    f.Take();
+    QVERIFY(f.Ended());
+    QCOMPARE(f.h.Prompter.Texts(), std::vector<std::string>{"Note: information on 1 files could not be collected"});
+    QCOMPARE(f.Window.findChildren<QWidget*>("frmerr").size(), 1);
+    QCOMPARE(SortedColumn(*grid, 0), QStringList{QString::fromStdString(f.Root + "/bad-one")});
+}
+
+void SnapshotRunWindowTest::TooManyErrorsAreListedAndNothingIsKept() {
+    RunFixture f("too many errors");
+    for (int i = 0; i < 120; ++i) MakeFile(f.Root + "/a/bad" + std::to_string(i), 1);
+    f.Take();
+    QVERIFY(f.Ended());
+    QCOMPARE(f.h.Prompter.Texts(), (std::vector<std::string>{"Snapshot aborted due to excessive number of errors",
+                                                             "Snapshot aborted due to excessive numbers of file errors"}));
+    QVERIFY(f.Visible("frmerr") != nullptr);
+    QCOMPARE(Child<QTableWidget>(*f.Visible("frmerr"), "grderr")->rowCount(), 101);
+    QVERIFY(f.Window.StatusText().startsWith("Processing directory "));
+    QCOMPARE(f.Rows("Control") + f.Rows("Dir"), 0);
 }
 
 void SnapshotRunWindowTest::DebugStopsAtDirectoriesWithSubdirectories() {
-    Harness h;
-    const std::string db = h.OpenNewDatabase();
-    const std::string root = MakeSmallTree(h);
-    Analsnap window(h.Context);
-    window.show();
-    ChooseRun(window, root, "debugged");
-    QTest::keyClick(Child<QLineEdit>(window, "txtpath"), 'd');
-    QVERIFY(window.DebugMode());
-    QLineEdit* path = Child<QLineEdit>(window, "txtpath");
-    path->setText(QString::fromStdString(root));  // undo the typed letter
-    h.Prompter.Clear();
-    ClickTakeSnapshot(window);
-
-    // The base directory has subdirectories: the first stop.
-    QTRY_VERIFY_WITH_TIMEOUT(VisibleDebugWindow(window) != nullptr, kRunTimeoutMs);
-    QDialog* debug = VisibleDebugWindow(window);
+    RunFixture f("debugged");
+    QTest::keyClick(&f.Window, 'd');
+    f.Take();
+    QDialog* debug = f.DebugStop();
+    QVERIFY(debug != nullptr);
     QCOMPARE(debug->windowTitle(), QString("Debug Information"));
-    QVERIFY(debug->isModal() || debug->windowModality() != Qt::NonModal);
-    QCOMPARE(Child<QLabel>(*debug, "lbltitle")->text(), QString::fromStdString("Files within " + root + "/"));
+    QVERIFY(debug->windowModality() != Qt::NonModal);
+    QCOMPARE(Child<QLabel>(*debug, "lbltitle")->text(), QString::fromStdString("Files within " + f.Root + "/"));
     auto* grid = Child<QTableWidget>(*debug, "grddebug");
-    QStringList paths = Column(*grid, 0);
-    paths.sort();
-    QCOMPARE(paths, (QStringList{QString::fromStdString(root + "/a"), QString::fromStdString(root + "/b"),
-                                 QString::fromStdString(root + "/top.txt")}));
+    QCOMPARE(SortedColumn(*grid, 0), (QStringList{QString::fromStdString(f.Root + "/a"), QString::fromStdString(f.Root + "/b"),
+                                                  QString::fromStdString(f.Root + "/top.txt")}));
     for (int row = 0; row < grid->rowCount(); ++row) {
         const QString attributes = grid->item(row, 1)->text();
         QCOMPARE(attributes.size(), 8);
-        const bool isDirectory = !grid->item(row, 0)->text().endsWith("top.txt");
-        QCOMPARE((attributes.trimmed().toInt() & 16) != 0, isDirectory);
+        QCOMPARE((attributes.trimmed().toInt() & 16) != 0, !grid->item(row, 0)->text().endsWith("top.txt"));
     }
     // The window shows where the walk stands, and the worker waits.
-    QCOMPARE(window.StatusText(), QString::fromStdString("Processing directory " + root));
-    QVERIFY(window.IsRunning());
-    SaveScreenshot(window, "Analsnap-debug-stop");
+    QCOMPARE(f.Window.StatusText(), QString::fromStdString("Processing directory " + f.Root));
+    QVERIFY(f.Window.IsRunning());
+    SaveScreenshot(f.Window, "Analsnap-debug-stop");
     SaveScreenshot(*debug, "frmdebug");
 
     // Continue: a has no subdirectories, so the next stop is b.
     QTest::mouseClick(Child<QPushButton>(*debug, "comexit"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(Child<QLabel>(*debug, "lbltitle")->text(),
-                              QString::fromStdString("Files within " + root + "/b/"), kRunTimeoutMs);
-    QTRY_VERIFY(debug->isVisible());
-    QCOMPARE(Column(*grid, 0), QStringList{QString::fromStdString(root + "/b/c")});
+                              QString::fromStdString("Files within " + f.Root + "/b/"), kRunTimeoutMs);
+    QCOMPARE(SortedColumn(*grid, 0), QStringList{QString::fromStdString(f.Root + "/b/c")});
     QTest::mouseClick(Child<QPushButton>(*debug, "comexit"), Qt::LeftButton);
-
-    QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunning(), kRunTimeoutMs);
+    QVERIFY(f.Ended());
     QVERIFY(!debug->isVisible());
-    QCOMPARE(window.StatusText(), QString("Snapshot completed."));
-    QVERIFY(window.DebugMode());  // stays on for later runs
+    QCOMPARE(f.Window.StatusText(), QString("Snapshot completed."));
+    QVERIFY(f.Window.DebugMode());  // stays on for later runs
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    QCOMPARE(CountRows(db, "Control", KeyOf(window)), 1);
+    QCOMPARE(f.Rows("Control"), 1);
 }
 
 void SnapshotRunWindowTest::SwitchingDebugOffEndsTheStopsForGood() {
-    Harness h;
-    const std::string db = h.OpenNewDatabase();
-    const std::string root = MakeSmallTree(h);
-    Analsnap window(h.Context);
-    window.show();
-    ChooseRun(window, root, "debug switched off");
-    QTest::keyClick(&window, 'd');
-    QVERIFY(window.DebugMode());
-    ClickTakeSnapshot(window);
-    QTRY_VERIFY_WITH_TIMEOUT(VisibleDebugWindow(window) != nullptr, kRunTimeoutMs);
-    QDialog* debug = VisibleDebugWindow(window);
-
+    RunFixture f("debug switched off");
+    QTest::keyClick(&f.Window, 'd');
+    f.Take();
+    QDialog* debug = f.DebugStop();
+    QVERIFY(debug != nullptr);
     QTest::mouseClick(Child<QPushButton>(*debug, "comdebug"), Qt::LeftButton);
     QVERIFY(debug->isVisible());  // stays open until the user continues
-    QVERIFY(!window.DebugMode());
+    QVERIFY(!f.Window.DebugMode());
     QTest::mouseClick(Child<QPushButton>(*debug, "comexit"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunning(), kRunTimeoutMs);
+    QVERIFY(f.Ended());
     // No stop at b: the title is still the first stop's.
-    QCOMPARE(Child<QLabel>(*debug, "lbltitle")->text(), QString::fromStdString("Files within " + root + "/"));
-    QCOMPARE(window.StatusText(), QString("Snapshot completed."));
-    QVERIFY(!window.DebugMode());
-    QCOMPARE(CountRows(db, "Control", KeyOf(window)), 1);
+    QCOMPARE(Child<QLabel>(*debug, "lbltitle")->text(), QString::fromStdString("Files within " + f.Root + "/"));
+    QCOMPARE(f.Window.StatusText(), QString("Snapshot completed."));
+    QVERIFY(!f.Window.DebugMode());
 }
 
-void SnapshotRunWindowTest::AbortInTheDebugWindowRollsTheRunBack() {
-    Harness h;
-    const std::string db = h.OpenNewDatabase();
-    const std::string root = MakeSmallTree(h);
-    Analsnap window(h.Context);
-    window.show();
-    ChooseRun(window, root, "aborted at a stop");
-    QTest::keyClick(&window, 'd');
-    ClickTakeSnapshot(window);
-    QTRY_VERIFY_WITH_TIMEOUT(VisibleDebugWindow(window) != nullptr, kRunTimeoutMs);
-    QDialog* debug = VisibleDebugWindow(window);
+void SnapshotRunWindowTest::AbortOrCloseAtADebugStopRollsTheRunBack() {
+    RunFixture f("aborted at a stop");
+    QTest::keyClick(&f.Window, 'd');
+    f.Take();
+    QDialog* debug = f.DebugStop();
+    QVERIFY(debug != nullptr);
     QTest::mouseClick(Child<QPushButton>(*debug, "comhalt"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunning(), kRunTimeoutMs);
+    QVERIFY(f.Ended());
     QVERIFY(!debug->isVisible());
-    QCOMPARE(window.StatusText(), QString("Snapshot aborted"));
-    const std::string key = KeyOf(window);
-    QCOMPARE(CountRows(db, "Control", key), 0);
-    QCOMPARE(CountRows(db, "Dir", key), 0);
-    QCOMPARE(CountRows(db, "files", key), 0);
-    // Debug mode stays on: the next run stops again.
-    QVERIFY(window.DebugMode());
+    QCOMPARE(f.Window.StatusText(), QString("Snapshot aborted"));
+    QCOMPARE(f.Rows("Control") + f.Rows("Dir") + f.Rows("files"), 0);
+    QVERIFY(f.Window.DebugMode());
+
+    // Closing the window at a stop: asked, then the stop ends as an abort and the window closes.
+    f.Take();
+    QVERIFY(f.DebugStop() != nullptr);
+    f.h.Prompter.Clear();
+    f.h.Prompter.Script({Answer::Yes});
+    f.Window.close();
+    QVERIFY(f.Ended());
+    QTRY_VERIFY(!f.Window.isVisible());
+    QCOMPARE(f.h.Prompter.Messages().size(), std::size_t{1});
+    QCOMPARE(f.Rows("Dir"), 0);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
 QTEST_MAIN(SnapshotRunWindowTest)

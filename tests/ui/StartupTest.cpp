@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QtTest>
 
 #include "app/Settings.h"
@@ -58,6 +61,16 @@ void StartupTest::FirstStartDeclinedKeepsDefaultAndOpensWithEmptyPath() {
     QCOMPARE(h.Database.DatabasePath, std::string());
     QCOMPARE(window->StatusText(), QString("Snapshot database is: "));
     QVERIFY(!h.Ender.Ended);
+
+    // Without a database a run is refused with a message, not a crash.
+    h.Prompter.Clear();
+    Child<QLineEdit>(*window, "txtpath")->setText(QString::fromStdString(h.Dir.Path().string()));
+    Child<QPlainTextEdit>(*window, "txtdesc")->setPlainText("no database");
+    Child<QPushButton>(*window, "comsnap")->click();
+    QTRY_VERIFY(!window->IsRunning());
+    QCOMPARE(h.Prompter.Texts().size(), std::size_t{1});
+    QVERIFY(h.Prompter.Texts()[0].find("No snapshot database") != std::string::npos);
+    QVERIFY(!window->SnapshotDate().has_value());
 }
 
 void StartupTest::DeletedRecentFileIsAskedForByItsOwnPath() {

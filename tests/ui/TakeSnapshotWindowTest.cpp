@@ -107,6 +107,10 @@ void TakeSnapshotWindowTest::OpensWithCollectionOffAndTheDatabaseInTheStatusBar(
     QCOMPARE(first->text(), "&1 " + QString::fromStdString(path));
     QVERIFY(!Child<QAction>(window, "menrec_1")->isVisible());
     QVERIFY(h.Prompter.Messages().empty());
+    // Until the analysis window exists, "&Analyse" says so and the window stays.
+    Child<QAction>(window, "menanal")->trigger();
+    QCOMPARE(h.Prompter.Messages().size(), std::size_t{1});
+    QVERIFY(h.Database.IsUsable());
 }
 
 void TakeSnapshotWindowTest::ChoosingADirectoryFillsPathLevelAndDescription() {
