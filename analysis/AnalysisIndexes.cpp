@@ -4,9 +4,9 @@
 
 namespace corvina {
 
-void AddAnalysisIndexes(SQLite::Database& db) {
+void PrepareForAnalysis(SQLite::Database& db) {
     try {
-        db.exec("CREATE INDEX IF NOT EXISTS FileName ON files (Snapshot, Filename)");
+        db.exec("PRAGMA mmap_size = 1073741824");
     } catch (const std::exception&) {
         // Ignored by design: see the header.
     }

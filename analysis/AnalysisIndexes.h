@@ -1,14 +1,15 @@
 #pragma once
-// Indexes the analyses need on a million-file snapshot, added by the open step
-// when missing (like the Dir lookup indexes). A failure (a read-only file, a
-// full disk) is ignored: the analyses still give the same rows, only slower.
+// What the analyses want of the connection they run on, set by the open step.
+// No index beyond the Dir lookup indexes and File1 is needed: the file
+// analyses read File1 ranges or the table, and pair files up in memory. A
+// failure is ignored: the analyses still give the same rows, only slower.
 
 #include <SQLiteCpp/Database.h>
 
 namespace corvina {
 
-// FileName on files (Snapshot, Filename): the duplicate-name search reads the
-// rows of one name instead of the whole snapshot.
-void AddAnalysisIndexes(SQLite::Database& db);
+// Memory-mapped reads for this connection (up to 1 GiB of the file): the long
+// scans of the file analyses then cost about a third less.
+void PrepareForAnalysis(SQLite::Database& db);
 
 }  // namespace corvina

@@ -20,7 +20,10 @@ std::string Coll(PathStyle style) { return style == PathStyle::Windows ? " COLLA
 // column is the directory itself or lies below it. The first range keeps the
 // scan on the index; the second condition drops names such as "/data-x" that
 // sort between "/data" and "/data/".
-std::string InTree(const std::string& column, PathStyle style) {
+// Every files row of a snapshot lies in the tree of its base path (the walk
+// writes nothing else), so the tree of the base path needs no condition.
+std::string InTree(const std::string& column, PathStyle style, const QueryHints& hints) {
+    if (hints.WholeSnapshot) return "1";
     std::string c = Coll(style);
     return "(" + column + " >= :q" + c + " AND " + column + " < :hi" + c + " AND (" + column + " = :q" + c + " OR " +
            column + " >= :lo" + c + "))";
@@ -59,7 +62,9 @@ ColumnSettings SettingsOf(int kind) {
 void SetColumns(int kind, const AnalysisState& state, GridSettings& grid) {
     ColumnSettings settings = SettingsOf(kind);
     grid.ColumnCount = settings.Count;
-    for (int i = 0; i < settings.Count; ++i) grid.ColumnFormat[static_cast<std::size_t>(i)] = settings.Formats[static_cast<std::size_t>(i)];
+    for (std::size_t i = 0; i < static_cast<std::size_t>(settings.Count); ++i) {
+        grid.ColumnFormat[i] = settings.Formats[i];
+    }
     if (settings.PercentColumn >= 0) {
         auto column = static_cast<std::size_t>(settings.PercentColumn);
         grid.PercentSource[column] = settings.PercentField;
@@ -70,18 +75,36 @@ void SetColumns(int kind, const AnalysisState& state, GridSettings& grid) {
     if (settings.Chart >= 0) grid.ChartColumn = settings.Chart;
 }
 
-// The file analyses of one snapshot over the tree: select list, extra
-// conditions, order.
-std::string FilesOfTree(std::string_view select, std::string_view key, const std::string& extra,
-                        std::string_view order, PathStyle style) {
-    return std::string("SELECT ") + std::string(select) + " FROM files a WHERE a.Snapshot = " + std::string(key) +
-           " AND " + InTree("a.Filedir", style) + extra + " ORDER BY " + std::string(order) + std::string(kRowLimit);
+// The files of a tree. When the tree holds most of the table's rows, one pass
+// over the table is cheaper than the index range and a row lookup per file.
+std::string FilesSource(const QueryHints& hints) { return hints.WideTree ? "files a NOT INDEXED" : "files a"; }
+
+// A file analysis of the prime snapshot over the tree: select list and order.
+std::string FilesOfTree(std::string_view select, std::string_view order, PathStyle style, const QueryHints& hints) {
+    return "SELECT " + std::string(select) + " FROM " + FilesSource(hints) + " WHERE a.Snapshot = :d1 AND " +
+           InTree("a.Filedir", style, hints) + " ORDER BY " + std::string(order) + std::string(kRowLimit);
 }
 
-std::string MissingFrom(std::string_view otherKey, PathStyle style) {
+// The files of the tree in snapshot key whose directory and name the other
+// snapshot does not have. Both sides come from the (Snapshot, Filedir,
+// Filename) index in its order, so the engine merges the two lists in one pass
+// instead of looking each file up in the other snapshot; the rows found are
+// then read by their key. A file's directory decides whether it is in the
+// tree, so limiting the other side to the tree changes nothing.
+std::string MissingFiles(std::string_view key, std::string_view otherKey, PathStyle style, const QueryHints& hints) {
     std::string c = Coll(style);
-    return " AND NOT EXISTS (SELECT 1 FROM files b WHERE b.Snapshot = " + std::string(otherKey) +
-           " AND b.Filedir = a.Filedir" + c + " AND b.Filename = a.Filename" + c + ")";
+    auto side = [&](std::string_view k) {
+        return "SELECT Filedir" + c + ", Filename" + c + " FROM files WHERE Snapshot = " + std::string(k) + " AND " +
+               InTree("Filedir", style, hints);
+    };
+    // The ORDER BY makes the engine merge; LIMIT -1 keeps it from dropping
+    // the order of a subquery. The rows found are this snapshot's own texts,
+    // so they are read back byte for byte through the index.
+    return "WITH missing(Dir, Name) AS (" + side(key) + " EXCEPT " + side(otherKey) +
+           " ORDER BY 1, 2 LIMIT -1) SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr "
+           "FROM missing CROSS JOIN files a WHERE a.Snapshot = " + std::string(key) +
+           " AND a.Filedir = (missing.Dir COLLATE BINARY) AND a.Filename = (missing.Name COLLATE BINARY)"
+           " ORDER BY 3 DESC, a.Filedir, a.Filename" + std::string(kRowLimit);
 }
 
 std::string MissingDirs(std::string_view key, std::string_view otherKey, PathStyle style) {
@@ -97,7 +120,7 @@ std::string GrowthPercent() {
            " END";
 }
 
-void BuildSql(int kind, PathStyle style, GridSettings& grid) {
+void BuildSql(int kind, PathStyle style, const QueryHints& hints, GridSettings& grid) {
     const std::string c = Coll(style);
     const std::string fileColumns = "a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr";
     std::string& sql = grid.AnalysisSql.Sql;
@@ -122,7 +145,9 @@ void BuildSql(int kind, PathStyle style, GridSettings& grid) {
         case NewDirectories: sql = MissingDirs(":d1", ":d2", style); break;
         case DeletedDirectories: sql = MissingDirs(":d2", ":d1", style); break;
         case DirectoryHistory:
-            sql = "SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b, Dir a WHERE b.Basepath = :b" + c +
+            // The few Control rows of the base path lead; each finds its Dir row
+            // by (Snapshot, Dirname).
+            sql = "SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN Dir a WHERE b.Basepath = :b" + c +
                   " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" + c + " ORDER BY a.Snapshot" +
                   std::string(kRowLimit);
             break;
@@ -132,40 +157,36 @@ void BuildSql(int kind, PathStyle style, GridSettings& grid) {
             total = "SELECT 'Total for ' || :s, TotsizeF, ' ', ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :qf" + c;
             break;
         case FilesInTree:
-            sql = FilesOfTree(fileColumns, ":d1", "", "a.Filesize DESC, a.Filedir, a.Filename", style);
+            sql = FilesOfTree(fileColumns, "a.Filesize DESC, a.Filedir, a.Filename", style, hints);
             total = "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" + c;
             break;
         case ChangedFiles:
-            sql = "SELECT a.Filename, a.Filedir, b.Filesize - a.Filesize, a.Filesize, a.Filedate, b.Filesize, "
-                  "b.Filedate FROM files a, files b WHERE a.Snapshot = :d1 AND " + InTree("a.Filedir", style) +
-                  " AND b.Snapshot = :d2 AND b.Filedir = a.Filedir" + c + " AND b.Filename = a.Filename" + c +
-                  " AND (a.Filesize <> b.Filesize OR a.Filedate <> b.Filedate)"
-                  " ORDER BY 3 DESC, a.Filedir, a.Filename" + std::string(kRowLimit);
+            // The files of the tree in both snapshots, read once; FileListMerge
+            // pairs them up in memory (a lookup per file costs a million seeks).
+            sql = "SELECT a.Snapshot = :d1, a.Filedir, a.Filename, a.Filesize, a.Filedate FROM " +
+                  FilesSource(hints) + " WHERE a.Snapshot IN (:d1, :d2) AND " + InTree("a.Filedir", style, hints);
+            grid.AnalysisSql.Engine = QueryEngine::ChangedFilesMerge;
             break;
         case NewFiles:
-            sql = FilesOfTree(fileColumns, ":d1", MissingFrom(":d2", style), "3 DESC, a.Filedir, a.Filename", style);
+            sql = MissingFiles(":d1", ":d2", style, hints);
             break;
         case DeletedFiles:
-            sql = FilesOfTree(fileColumns, ":d2", MissingFrom(":d1", style), "3 DESC, a.Filedir, a.Filename", style);
+            sql = MissingFiles(":d2", ":d1", style, hints);
             break;
         case FileTypeSummary:
-            sql = "SELECT a.Filetype, count(*), sum(a.Filesize) FROM files a WHERE a.Snapshot = :d1 AND " +
-                  InTree("a.Filedir", style) + " GROUP BY a.Filetype ORDER BY 3 DESC, a.Filetype" +
+            sql = "SELECT a.Filetype, count(*), sum(a.Filesize) FROM " + FilesSource(hints) + " WHERE a.Snapshot = :d1 AND " +
+                  InTree("a.Filedir", style, hints) + " GROUP BY a.Filetype ORDER BY 3 DESC, a.Filetype" +
                   std::string(kRowLimit);
             break;
         case DuplicateFiles:
-            // A file is listed when its name occurs in at least two directories
-            // of the tree: the names are found in one pass over the tree (a name
-            // with two directories has a smallest and a largest that differ),
-            // then only their rows are read, by name.
-            sql = "WITH dup(Name) AS (SELECT Filename FROM files WHERE Snapshot = :d1 AND " + InTree("Filedir", style) +
-                  " GROUP BY Filename" + c + " HAVING min(Filedir" + c + ") <> max(Filedir" + c + ")" + c +
-                  ") SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate FROM dup, files a WHERE a.Snapshot = :d1"
-                  " AND a.Filename = dup.Name" + c + " AND " + InTree("a.Filedir", style) +
-                  " ORDER BY a.Filename, a.Filedir" + std::string(kRowLimit);
+            // The names of the tree's files, counted in memory by FileListMerge
+            // (the engine would sort every name of the tree).
+            sql = "SELECT Filename, Filedir, rowid FROM files WHERE Snapshot = :d1 AND " + InTree("Filedir", style, hints) +
+                  " ORDER BY Filedir";
+            grid.AnalysisSql.Engine = QueryEngine::DuplicateNames;
             break;
         default:  // RecentlyChangedFiles
-            sql = FilesOfTree(fileColumns, ":d1", "", "a.Filedate DESC, a.Filedir, a.Filename", style);
+            sql = FilesOfTree(fileColumns, "a.Filedate DESC, a.Filedir, a.Filename", style, hints);
             break;
     }
 }
@@ -182,7 +203,7 @@ TreeBounds TreeBoundsOf(std::string_view directory, PathStyle style) {
     return bounds;
 }
 
-void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid) {
+void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const QueryHints& hints) {
     grid.TotalSql = {};
     grid.ColumnFormat.fill('C');
     const int kind = state.AnalysisKind;
@@ -190,7 +211,7 @@ void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid) {
 
     SetColumns(kind, state, grid);
     grid.AnalysisSql = {};
-    BuildSql(kind, state.Style, grid);
+    BuildSql(kind, state.Style, hints, grid);
 
     TreeBounds bounds = TreeBoundsOf(state.QueryDirectory, state.Style);
     std::vector<std::pair<std::string, std::string>> params{

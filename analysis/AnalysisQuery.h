@@ -12,12 +12,20 @@
 
 namespace corvina {
 
+// How the data is spread, so that a query reads it the cheaper way; the rows
+// and their order do not depend on it (see EstimateQueryHints in
+// AnalysisRun.h).
+struct QueryHints {
+    bool WideTree = false;       // the tree's files are a large part of the files table
+    bool WholeSnapshot = false;  // the directory is the snapshot's base path
+};
+
 // Empties TotalSql and resets every ColumnFormat to 'C'; for an analysis code
 // (0 to 4, 10 to 17) sets AnalysisSql, TotalSql (codes 0, 1, 10, 11),
 // ColumnCount, ColumnFormat, PercentSource, PercentBase and ChartColumn. Codes
 // 0 to 3 leave ChartColumn as it was; other codes leave AnalysisSql,
 // ColumnCount and the percentage settings as they were. Runs nothing.
-void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid);
+void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const QueryHints& hints = {});
 
 // The bounds of "the directory itself or anything below it": names n with
 // n == directory or lo <= n < hi. lo is the directory followed by the

@@ -1,5 +1,9 @@
 #include "analysis/AnalysisRun.h"
 
+#include <exception>
+
+#include <SQLiteCpp/Statement.h>
+
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/AnalysisQuery.h"
 #include "analysis/GridFill.h"
@@ -35,6 +39,34 @@ std::string AnalysisTitle(const AnalysisState& state) {
     }
 }
 
+QueryHints EstimateQueryHints(DatabaseState& database, const AnalysisState& state) {
+    QueryHints hints;
+    if (!database.IsUsable()) return hints;
+    try {
+        SQLite::Statement query(*database.SnapshotDatabase,
+                                std::string("SELECT d.Files, c.Filetot, c.Totfiles, (SELECT sum(Filetot) FROM Control), "
+                                            "c.Basepath = d.Dirname "
+                                            "FROM Control c, Dir d WHERE c.Snapshot = :d1 AND d.Snapshot = :d1 "
+                                            "AND d.Dirname = :q") +
+                                    (state.Style == PathStyle::Windows ? " COLLATE NOCASE" : ""));
+        query.bind(":d1", FormatKey(state.SnapshotDate));
+        query.bind(":q", state.QueryDirectory);
+        if (!query.executeStep()) return hints;
+        double treeFiles = query.getColumn(0).getDouble();
+        double recorded = query.getColumn(1).getDouble();
+        double seen = query.getColumn(2).getDouble();
+        double tableRows = query.getColumn(3).getDouble();
+        if (seen > 0) treeFiles *= recorded / seen;
+        // A pass over the table costs about 0.4 of a row read through the
+        // index (measured on a million-file snapshot).
+        hints.WideTree = tableRows > 0 && treeFiles >= 0.4 * tableRows;
+        hints.WholeSnapshot = query.getColumn(4).getInt() != 0;
+    } catch (const std::exception&) {
+        // The hints only steer speed.
+    }
+    return hints;
+}
+
 namespace {
 
 bool HasTotalRow(int kind) {
@@ -56,7 +88,7 @@ void FixRows(const GridSettings& settings, ResultGrid& grid) {
 RunOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
                        GridSettings& settings, ResultGrid& grid) {
     RunOutcome outcome;
-    BuildAnalysisQuery(state, settings);
+    BuildAnalysisQuery(state, settings, EstimateQueryHints(database, state));
     if (FindAnalysis(state.AnalysisKind) != nullptr) {
         outcome.Title = AnalysisTitle(state);
         if (HasTotalRow(state.AnalysisKind)) {

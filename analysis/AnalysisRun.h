@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "analysis/AnalysisQuery.h"
 #include "analysis/AnalysisState.h"
 #include "analysis/ChartData.h"
 #include "analysis/ResultGrid.h"
@@ -33,6 +34,11 @@ std::string FilterSuffix(std::int64_t sizeThreshold);
 
 // The title of the current analysis, "" for a code that names no analysis.
 std::string AnalysisTitle(const AnalysisState& state);
+
+// Whether the tree of QueryDirectory holds a large part of the files table:
+// its file count (from its Dir row, scaled by the share of files the snapshot
+// recorded) against all files rows. Unknown counts give the default hints.
+QueryHints EstimateQueryHints(DatabaseState& database, const AnalysisState& state);
 
 RunOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
                        GridSettings& settings, ResultGrid& grid);

@@ -50,10 +50,15 @@ struct AnalysisState {
     int ChartOrientation = 0;  // 0 vertical, 1 horizontal
 };
 
+// Who joins the rows of a query: the database engine, or one ordered pass over
+// each snapshot's file list (FileListMerge.h) fed by the query's scan.
+enum class QueryEngine { Sql, ChangedFilesMerge, DuplicateNames };
+
 // A query and the values bound to its named parameters (all of them texts).
 struct BoundQuery {
     std::string Sql;
     std::vector<std::pair<std::string, std::string>> Params;
+    QueryEngine Engine = QueryEngine::Sql;
 
     bool Empty() const { return Sql.empty(); }
 };

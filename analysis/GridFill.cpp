@@ -2,16 +2,26 @@
 
 #include <cmath>
 #include <exception>
+#include <memory>
 
 #include <SQLiteCpp/Column.h>
 #include <SQLiteCpp/Statement.h>
 
+#include "analysis/FileListMerge.h"
 #include "store/DateTime.h"
 #include "store/SizeFormat.h"
 
 namespace corvina {
 
 namespace {
+
+// The record being filled: a statement's current row or a computed record.
+class RecordSource {
+public:
+    virtual ~RecordSource() = default;
+    virtual bool Next() = 0;
+    virtual CellValue Field(int index) const = 0;
+};
 
 CellValue ReadField(const SQLite::Statement& statement, int index) {
     if (index < 0 || index >= statement.getColumnCount()) return std::monostate{};
@@ -20,6 +30,44 @@ CellValue ReadField(const SQLite::Statement& statement, int index) {
     if (column.isFloat()) return column.getDouble();
     if (column.isNull()) return std::monostate{};
     return std::string(static_cast<const char*>(column.getBlob()), static_cast<std::size_t>(column.getBytes()));
+}
+
+class StatementSource : public RecordSource {
+public:
+    StatementSource(SQLite::Database& db, const BoundQuery& query) : statement_(db, query.Sql) {
+        BindParams(statement_, query);
+    }
+    bool Next() override { return statement_.executeStep(); }
+    CellValue Field(int index) const override { return ReadField(statement_, index); }
+
+private:
+    SQLite::Statement statement_;
+};
+
+class RecordListSource : public RecordSource {
+public:
+    explicit RecordListSource(std::vector<Record> records) : records_(std::move(records)) {}
+    bool Next() override { return ++next_ <= records_.size(); }
+    CellValue Field(int index) const override {
+        const Record& record = records_[next_ - 1];
+        return index >= 0 && static_cast<std::size_t>(index) < record.size() ? record[static_cast<std::size_t>(index)]
+                                                                             : CellValue{};
+    }
+
+private:
+    std::vector<Record> records_;
+    std::size_t next_ = 0;
+};
+
+std::unique_ptr<RecordSource> OpenSource(SQLite::Database& db, const AnalysisState& state, const BoundQuery& query) {
+    switch (query.Engine) {
+        case QueryEngine::ChangedFilesMerge:
+            return std::make_unique<RecordListSource>(CollectChangedFiles(db, query, state.Style, kLastGridRow));
+        case QueryEngine::DuplicateNames:
+            return std::make_unique<RecordListSource>(CollectDuplicateFiles(db, query, state.Style, kLastGridRow));
+        case QueryEngine::Sql: break;
+    }
+    return std::make_unique<StatementSource>(db, query);
 }
 
 bool NumericValue(const CellValue& value, double* number) {
@@ -52,18 +100,18 @@ std::string DateCell(const CellValue& value) {
     return CellText(value) + " ";
 }
 
-void FillRow(const SQLite::Statement& statement, const AnalysisState& state, GridSettings& settings,
+void FillRow(const RecordSource& statement, const AnalysisState& state, GridSettings& settings,
              ResultGrid& grid, int row) {
     for (int c = 0; c < settings.ColumnCount && c < kMaxResultColumns; ++c) {
         auto column = static_cast<std::size_t>(c);
         std::string text;
         switch (settings.ColumnFormat[column]) {
-            case 'S': text = FormatSizeCell(ReadField(statement, c), state.SizeUnit); break;
+            case 'S': text = FormatSizeCell(statement.Field(c), state.SizeUnit); break;
             case 'P':
-                text = PercentCell(ReadField(statement, settings.PercentSource[column]), settings.PercentBase[column]);
+                text = PercentCell(statement.Field(settings.PercentSource[column]), settings.PercentBase[column]);
                 break;
-            case 'D': text = DateCell(ReadField(statement, c)); break;
-            default: text = CellText(ReadField(statement, c)); break;
+            case 'D': text = DateCell(statement.Field(c)); break;
+            default: text = CellText(statement.Field(c)); break;
         }
         grid.SetCell(row, c, std::move(text));
     }
@@ -93,11 +141,10 @@ StoreError FillResultGrid(DatabaseState& database, Prompter& prompter, const Ana
         error = StoreError{1, "no snapshot database is open", query.Sql};
     } else {
         try {
-            SQLite::Statement statement(*database.SnapshotDatabase, query.Sql);
-            for (const auto& [name, value] : query.Params) statement.bind(name, value);
-            while (row < kLastGridRow && statement.executeStep()) {
+            std::unique_ptr<RecordSource> source = OpenSource(*database.SnapshotDatabase, state, query);
+            while (row < kLastGridRow && source->Next()) {
                 ++row;
-                FillRow(statement, state, settings, grid, row);
+                FillRow(*source, state, settings, grid, row);
                 if (row == kLastGridRow) {
                     ShowMessage(prompter, std::string(kTruncatedMessage));
                     settings.ResultTruncated = 'y';

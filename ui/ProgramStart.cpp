@@ -11,6 +11,7 @@
 #include "app/Startup.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/Analsnap.h"
+#include "ui/AnalysisLauncher.h"
 #include "ui/FileDialogs.h"
 #include "ui/MessageBoxPrompter.h"
 
@@ -49,6 +50,7 @@ int RunProgram(int argc, char** argv) {
 
     std::unique_ptr<Analsnap> window = Main(context, QCoreApplication::applicationDirPath().toStdString());
     if (!window) return 1;
+    AnalysisLauncher analysis(context, *window);
     // The program ends when its last window closes.
     const int result = QApplication::exec();
     window.reset();

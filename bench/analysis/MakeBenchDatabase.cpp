@@ -20,7 +20,6 @@
 
 #include <SQLiteCpp/Transaction.h>
 
-#include "analysis/AnalysisIndexes.h"
 #include "store/Catalogue.h"
 #include "store/RowWriter.h"
 #include "store/SnapshotDatabase.h"
@@ -189,17 +188,9 @@ int main(int argc, char** argv) {
         std::printf("snapshot %s: %lld files rows in %.1f s\n", keys[s], static_cast<long long>(writer.FileRows),
                     Seconds(start));
     }
-    start = std::chrono::steady_clock::now();
-    auto size = [&] {
-        return db.SnapshotDatabase->execAndGet("PRAGMA page_count").getInt64() *
-               db.SnapshotDatabase->execAndGet("PRAGMA page_size").getInt64();
-    };
-    auto before = size();
-    AddAnalysisIndexes(*db.SnapshotDatabase);
-    auto after = size();
-    std::printf("analysis indexes in %.1f s: database %.1f MB before, %.1f MB after (+%.1f %%)\n", Seconds(start),
-                static_cast<double>(before) / 1e6, static_cast<double>(after) / 1e6,
-                100.0 * (static_cast<double>(after) - static_cast<double>(before)) / static_cast<double>(before));
+    std::printf("database %.1f MB\n", static_cast<double>(db.SnapshotDatabase->execAndGet("PRAGMA page_count").getInt64() *
+                                                        db.SnapshotDatabase->execAndGet("PRAGMA page_size").getInt64()) /
+                                        1e6);
     CloseSnapshotDatabase(db);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/AnalysisQuery.h"
 #include "analysis/ChartData.h"
+#include "analysis/GridFill.h"
 #include "tests/analysis/SnapshotFixture.h"
 
 namespace corvina::test {
@@ -63,6 +64,30 @@ TEST_F(GridFill, PercentagesRoundDownAndAZeroBaseLeavesThemBlank) {
     state.DirTotal = 0;
     rows = Run(state);
     EXPECT_EQ(rows[1][3], "");
+}
+
+TEST_F(GridFill, WholeSharesAreNotLostToRounding) {
+    // 29 / 100 * 100 is 28.999... in binary fractions; 29 of 100 bytes is 29 %.
+    AddSnapshot(kKey, "/r", PathStyle::Posix, {{"1", "/r/(files)", 2, 100}, {"2", "/r", 2, 100}},
+                {{"/r", "big", 71, "2024-01-01 00:00:00"}, {"/r", "small", 29, "2024-01-01 00:00:00"}});
+    Rows rows = Details(StateFor(FilesInDirectory, kKey, nullptr, "/r"));
+    EXPECT_EQ(rows[0][3], "71");
+    EXPECT_EQ(rows[1][3], "29");
+}
+
+TEST_F(GridFill, AFailingQueryIsReportedAndLeavesOnlyTheFixedRows) {
+    AddSnapshot(kKey, "/f", PathStyle::Posix, {{"2", "/f", 1, 10}}, {{"/f", "x", 10, "2024-01-01 00:00:00"}});
+    AnalysisState state = StateFor(RecentlyChangedFiles, kKey, nullptr, "/f");
+    db_.SnapshotDatabase->exec("DROP TABLE files");
+    LayoutResultGrid(state, settings_, grid_);
+    RunOutcome outcome = RunAnalysis(db_, prompter_, state, settings_, grid_);
+    EXPECT_FALSE(outcome.Error.Ok());
+    ASSERT_EQ(prompter_.Texts().size(), 1u);
+    EXPECT_EQ(prompter_.Texts()[0].rfind("Error running analysis Recently changed files within /f", 0), 0u)
+        << prompter_.Texts()[0];
+    EXPECT_NE(prompter_.Texts()[0].find("Code="), std::string::npos);
+    EXPECT_EQ(grid_.RowCount(), 1);
+    EXPECT_FALSE(outcome.Chart.Drawn);
 }
 
 TEST_F(GridFill, NegativeShareOfGrowthRoundsDown) {

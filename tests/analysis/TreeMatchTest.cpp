@@ -109,3 +109,70 @@ TEST(TreeBounds, BoundsAreTheDirectoryAndSeparatorAndTheNextByte) {
 
 }  // namespace
 }  // namespace corvina::test
+
+namespace corvina::test {
+namespace {
+
+// The change and duplicate lists pair files up by name outside the engine:
+// they must compare names exactly as the queries would.
+class NamePairing : public SnapshotDatabaseTest {};
+
+TEST_F(NamePairing, WindowsPairsFilesWhoseNamesDifferOnlyInCase) {
+    AddSnapshot("2024-01-01 00:00:00", "C:", PathStyle::Windows, {{"2", "C:", 2, 30}},
+                {{"C:\\Docs", "Report.TXT", 10, "2024-01-01 00:00:00"}, {"C:\\Tmp", "x", 20, "2024-01-01 00:00:00"}});
+    AddSnapshot("2024-02-01 00:00:00", "C:", PathStyle::Windows, {{"2", "C:", 3, 60}},
+                {{"C:\\docs", "report.txt", 15, "2024-01-01 00:00:00"},
+                 {"C:\\Tmp", "X", 20, "2024-01-01 00:00:00"},
+                 {"C:\\Tmp", "REPORT.txt", 25, "2024-01-01 00:00:00"}});
+    Rows changed = Details(StateFor(ChangedFiles, "2024-02-01 00:00:00", "2024-01-01 00:00:00", "C:", PathStyle::Windows));
+    EXPECT_EQ(changed, (Rows{{"report.txt", "C:\\docs", "-5", "15", "2024-01-01 00:00 ", "10", "2024-01-01 00:00 "}}));
+    Rows duplicates = Details(StateFor(DuplicateFiles, "2024-02-01 00:00:00", nullptr, "C:", PathStyle::Windows));
+    ASSERT_EQ(duplicates.size(), 2u);
+    EXPECT_EQ(duplicates[0][1], "C:\\docs");
+    EXPECT_EQ(duplicates[1][1], "C:\\Tmp");
+}
+
+TEST_F(NamePairing, PosixKeepsCaseAndOrdersChangesByChangeThenPath) {
+    AddSnapshot("2024-01-01 00:00:00", "/p", PathStyle::Posix, {{"2", "/p", 4, 40}},
+                {{"/p/a", "f", 10, "2024-01-01 00:00:00"},
+                 {"/p/A", "f", 10, "2024-01-01 00:00:00"},
+                 {"/p/b", "F", 10, "2024-01-01 00:00:00"},
+                 {"/p/b", "g", 10, "2024-01-01 00:00:00"}});
+    AddSnapshot("2024-02-01 00:00:00", "/p", PathStyle::Posix, {{"2", "/p", 4, 40}},
+                {{"/p/a", "f", 10, "2024-01-05 00:00:00"},
+                 {"/p/A", "f", 10, "2024-01-05 00:00:00"},
+                 {"/p/b", "f", 10, "2024-01-01 00:00:00"},
+                 {"/p/b", "g", 5, "2024-01-01 00:00:00"}});
+    std::vector<std::string> changed;
+    for (const auto& row : Details(StateFor(ChangedFiles, "2024-02-01 00:00:00", "2024-01-01 00:00:00", "/p")))
+        changed.push_back(row[1] + "/" + row[0] + " " + row[2]);
+    // /p/b/f is new (F was another file), g shrank by 5: change +5 comes first.
+    EXPECT_EQ(changed, (std::vector<std::string>{"/p/b/g 5", "/p/A/f 0", "/p/a/f 0"}));
+    std::vector<std::string> duplicates;
+    for (const auto& row : Details(StateFor(DuplicateFiles, "2024-02-01 00:00:00", nullptr, "/p")))
+        duplicates.push_back(row[1] + "/" + row[0]);
+    EXPECT_EQ(duplicates, (std::vector<std::string>{"/p/A/f", "/p/a/f", "/p/b/f"}));
+}
+
+TEST_F(NamePairing, ManyDuplicateNamesAreAllFoundAndListedByName) {
+    std::vector<FileSpec> files;
+    for (int i = 0; i < 3000; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "n%04d", i);
+        files.push_back({i % 2 == 0 ? "/m/x" : "/m/y", name, i, "2024-01-01 00:00:00"});
+        if (i % 3 == 0) files.push_back({"/m/z", name, i, "2024-01-01 00:00:00"});
+    }
+    AddSnapshot("2024-01-01 00:00:00", "/m", PathStyle::Posix, {{"2", "/m", 4000, 1}}, files);
+    Rows rows = Details(StateFor(DuplicateFiles, "2024-01-01 00:00:00", nullptr, "/m"));
+    // Every third name is in two directories: 1000 names, 2000 files, of
+    // which the grid shows the first 1000.
+    ASSERT_EQ(rows.size(), 1000u);
+    EXPECT_EQ(rows[0][0] + rows[0][1], "n0000/m/x");
+    EXPECT_EQ(rows[1][0] + rows[1][1], "n0000/m/z");
+    EXPECT_EQ(rows[2][0] + rows[2][1], "n0003/m/y");
+    EXPECT_EQ(rows[999][0] + rows[999][1], "n1497/m/z");
+    EXPECT_EQ(settings_.ResultTruncated, 'y');
+}
+
+}  // namespace
+}  // namespace corvina::test

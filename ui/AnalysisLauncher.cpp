@@ -1,0 +1,36 @@
+#include "ui/AnalysisLauncher.h"
+
+#include "store/Catalogue.h"
+#include "ui/Analsnap.h"
+
+namespace corvina {
+
+AnalysisLauncher::AnalysisLauncher(ProgramContext& context, Analsnap& takeSnapshot)
+    : context_(context), takeSnapshot_(takeSnapshot) {
+    takeSnapshot_.SetAnalysisOpener([this]() { Open(); });
+}
+
+// The take-snapshot window may be gone already: only the analysis window is closed.
+AnalysisLauncher::~AnalysisLauncher() {
+    if (window_) window_->close();
+}
+
+void AnalysisLauncher::Open() {
+    const std::optional<DateTime> run = takeSnapshot_.SnapshotDate();
+    if (run && run != lastRunSeen_) {
+        lastRunSeen_ = run;
+        // An aborted or failed run left no snapshot to open.
+        if (context_.Database.IsUsable() && SnapshotExists(context_.Database, *run)) session_.State.SnapshotDate = *run;
+    }
+    if (window_) window_->close();
+    auto* window = new AnalysisWindow(context_, session_);  // deletes itself when closed
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->SetTakeSnapshotOpener([this]() {
+        takeSnapshot_.show();
+        takeSnapshot_.RefreshRecentMenu();
+    });
+    window_ = window;
+    window->Load();
+}
+
+}  // namespace corvina

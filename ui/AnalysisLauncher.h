@@ -1,0 +1,44 @@
+#pragma once
+// The way between the take-snapshot window and the analysis window: "&Analyse"
+// hides the one and opens the other, "&Take Snaphot" shows the first again and
+// lets the analysis window go. The launcher owns the analysis side's state,
+// which outlives each analysis window, and the analysis window while it is
+// open; the take-snapshot window and the context are borrowed.
+
+#include <memory>
+#include <optional>
+
+#include <QPointer>
+
+#include "store/DateTime.h"
+#include "ui/AnalysisSession.h"
+#include "ui/AnalysisWindow.h"
+#include "ui/ProgramContext.h"
+
+namespace corvina {
+
+class Analsnap;
+
+class AnalysisLauncher {
+public:
+    AnalysisLauncher(ProgramContext& context, Analsnap& takeSnapshot);
+    ~AnalysisLauncher();
+    AnalysisLauncher(const AnalysisLauncher&) = delete;
+    AnalysisLauncher& operator=(const AnalysisLauncher&) = delete;
+
+    // Opens the analysis window; a snapshot run since the last opening makes
+    // its snapshot the prime snapshot.
+    void Open();
+
+    AnalysisSession& Session() { return session_; }
+    AnalysisWindow* Window() const { return window_.data(); }
+
+private:
+    ProgramContext& context_;
+    Analsnap& takeSnapshot_;
+    AnalysisSession session_;
+    std::optional<DateTime> lastRunSeen_;
+    QPointer<AnalysisWindow> window_;  // deletes itself when closed
+};
+
+}  // namespace corvina

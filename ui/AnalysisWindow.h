@@ -1,0 +1,142 @@
+#pragma once
+// frmanal, "Analyze Disk Snapshot": one snapshot of the open database (the
+// prime snapshot), optionally beside a compare snapshot of the same base path.
+// The directory tree at the left picks the directory the analyses look at;
+// the result grid of the current analysis sits above a chart of one of its
+// columns. The menus choose the analysis, the display unit and the chart, swap
+// the two snapshots, and go back to the take-snapshot window.
+//
+// The window owns its controls, the tree model and the pane geometry; what it
+// shows (the chosen snapshots, the analysis inputs and the result grid) lives
+// in the AnalysisSession, which outlives it, and the database, prompter and
+// the way the program ends belong to the ProgramContext. The snapshot choice
+// is made in the selection window, shown modally over this one.
+
+#include <array>
+#include <functional>
+
+#include <QMainWindow>
+
+#include "analysis/ChartData.h"
+#include "ui/AnalysisSession.h"
+#include "ui/PaneLayout.h"
+#include "ui/ProgramContext.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTreeView;
+
+namespace corvina {
+
+class ChartWidget;
+class DirectoryTreeModel;
+class ResultGridView;
+
+class AnalysisWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    AnalysisWindow(ProgramContext& context, AnalysisSession& session, QWidget* parent = nullptr);
+    ~AnalysisWindow() override;
+
+    // The load steps: default analysis, unit and chart; then either the
+    // selection window (no prime snapshot yet) or the tree and the analysis of
+    // the chosen snapshot. The window is shown at the end.
+    void Load();
+
+    // What "&Take Snaphot" shows before this window goes.
+    void SetTakeSnapshotOpener(std::function<void()> opener) { takeSnapshotOpener_ = std::move(opener); }
+
+    AnalysisSession& Session() { return session_; }
+    DirectoryTreeModel& Tree() { return *tree_; }
+    QTreeView& TreeView() { return *tvdir_; }
+    ResultGridView& Grid() { return *grdanal_; }
+    ChartWidget& Chart() { return *grpdisp_; }
+    const PaneLayout& Panes() const { return panes_; }
+    QString StatusText() const;
+
+    // A click on a tree node (tvdir).
+    void NodeClicked(const QModelIndex& index);
+    // A click on a grid heading or cell of column c.
+    void SortOnGridColumn(int column);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Construction (AnalysisWindowControls.cpp).
+    void BuildMenus();
+    void BuildSnapshotRows(QWidget& area);
+    void BuildPanes(QWidget& area);
+
+    // The panes (AnalysisWindowPanes.cpp).
+    void ApplyPanes();
+    bool PaneMouseEvent(QObject* watched, QEvent* event);
+    void ShowPointer(QWidget& frame, PanePointer pointer);
+
+    // Choices and steps.
+    void ChoosePrimeSnapshot();
+    void ChooseCompareSnapshot();
+    void OpenSelectionWindow();
+    void Activate();
+    void PrimeSnapshotSteps();
+    void CompareSnapshotSteps();
+    void ClearCompareRow();
+    void ForgetMissingSnapshots(bool databaseChanged);
+    void ClearDisplay();
+    void SetCompareMenus(bool compare, bool compareFiles);
+    void ChooseAnalysis(int kind);
+    void ChooseDisplayUnit(int item);
+    void ChooseChartType(int item);
+    void ChooseChartOrientation(int item);
+    void Swap();
+    void TakeSnapshot();
+    void Exit();
+    void About();
+
+    // Calls into the analysis engine, keeping the views informed.
+    void LayoutGrid();
+    void RunCurrentAnalysis();
+    void RedrawChart();
+    void ShowChart(const ChartData& chart);
+    void BuildTree();
+    void SetStatus(const QString& text);
+
+    ProgramContext& context_;
+    AnalysisSession& session_;
+    std::function<void()> takeSnapshotOpener_;
+    PaneLayout panes_;
+    bool formLoading_ = false;
+    bool leaving_ = false;  // Exit or Take Snaphot is closing the window
+
+    QLineEdit* txtpath_ = nullptr;
+    QLineEdit* txtsnap_ = nullptr;
+    QLineEdit* txtdesc_ = nullptr;
+    QLineEdit* txtsnap2_ = nullptr;
+    QLineEdit* txtdesc2_ = nullptr;
+    QPushButton* comsnap_ = nullptr;
+    QPushButton* comsnap2_ = nullptr;
+    QGroupBox* frmnode_ = nullptr;
+    QGroupBox* frmdisp_ = nullptr;
+    QGroupBox* frmgraph_ = nullptr;
+    QTreeView* tvdir_ = nullptr;
+    DirectoryTreeModel* tree_ = nullptr;
+    ResultGridView* grdanal_ = nullptr;
+    ChartWidget* grpdisp_ = nullptr;
+    QLabel* lblgraph_ = nullptr;
+    QLabel* status_ = nullptr;
+
+    QMenu* menfilet_ = nullptr;
+    std::array<QAction*, 5> mendir_{};
+    std::array<QAction*, 8> menfile_{};
+    std::array<QAction*, 3> dispsize_{};
+    std::array<QAction*, 4> menctype_{};
+    std::array<QAction*, 2> mencvert_{};
+    QAction* menswap_ = nullptr;
+};
+
+}  // namespace corvina

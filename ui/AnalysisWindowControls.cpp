@@ -1,0 +1,232 @@
+// Construction of the analysis window's menus and controls. The handlers live
+// in AnalysisWindow.cpp, the pane geometry in AnalysisWindowPanes.cpp.
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTreeView>
+
+#include "analysis/AnalysisCatalogue.h"
+#include "ui/AnalysisWindow.h"
+#include "ui/ChartWidget.h"
+#include "ui/DirectoryTreeModel.h"
+#include "ui/ResultGridView.h"
+#include "ui/Twips.h"
+
+namespace corvina {
+
+namespace {
+
+QAction* NamedAction(QMenu& menu, const char* name, const QString& caption) {
+    QAction* action = menu.addAction(caption);
+    action->setObjectName(name);
+    return action;
+}
+
+QString IndexedName(const char* name, std::size_t index) { return QString("%1_%2").arg(name).arg(index); }
+
+// A check-marked item of an item array, named name_index.
+template <std::size_t N>
+void AddItems(QMenu& menu, const char* name, const std::array<const char*, N>& captions,
+              std::array<QAction*, N>& items) {
+    for (std::size_t i = 0; i < N; ++i) {
+        items[i] = menu.addAction(captions[i]);
+        items[i]->setObjectName(IndexedName(name, i));
+        items[i]->setCheckable(true);
+    }
+}
+
+void Place(QWidget& widget, const QWidget& window, int left, int top, int width, int height) {
+    widget.setGeometry(TwipsToPixels(left, window), TwipsToPixels(top, window), TwipsToPixels(width, window),
+                       TwipsToPixels(height, window));
+}
+
+QGroupBox* Frame(const char* name, QWidget& area) {
+    auto* frame = new QGroupBox(&area);
+    frame->setObjectName(name);
+    // Moves without a button held reach the frame, so its edge strips can
+    // show the sizing pointer.
+    frame->setMouseTracking(true);
+    return frame;
+}
+
+}  // namespace
+
+void AnalysisWindow::BuildMenus() {
+    QMenuBar* bar = menuBar();
+    QMenu* file = bar->addMenu("&File");
+    file->setObjectName("menfileexit");
+    // The database is switched in the selection window; these stay hidden here.
+    NamedAction(*file, "menopen", "&Open snapshot database")->setVisible(false);
+    QAction* line1 = file->addSeparator();
+    line1->setObjectName("line1");
+    line1->setVisible(false);
+    for (std::size_t i = 0; i < 10; ++i) {
+        QAction* item = file->addAction(i == 0 ? QString("recent1") : QString::number(i + 1));
+        item->setObjectName(IndexedName("menrec", i));
+        item->setVisible(false);
+    }
+    QAction* line2 = file->addSeparator();
+    line2->setObjectName("line2");
+    line2->setVisible(false);
+    QAction* exitItem = NamedAction(*file, "menexit", "E&xit");
+
+    bar->addAction("&Print")->setObjectName("menprint");
+    QMenu* sort = bar->addMenu("&Sort");
+    sort->setObjectName("mensort");
+    NamedAction(*sort, "mensort2", "Click on a column header to sort ");
+
+    QMenu* dirs = bar->addMenu("Analyse &Directories");
+    dirs->setObjectName("menviewh");
+    AddItems<5>(*dirs, "mendir",
+                {"&Directory Details", "Compare Directory Info", "New Directories", "Deleted Directories",
+                 "Directory History"},
+                mendir_);
+    menfilet_ = bar->addMenu("Analyse &Files");
+    menfilet_->setObjectName("menfilet");
+    AddItems<8>(*menfilet_, "menfile",
+                {"Files within &Directory", "Files within directory &Tree", "&Changed files", "&New files",
+                 "&Deleted files", "Summarise by By File &Type", "Duplicate files", "&Recently changed"},
+                menfile_);
+
+    QMenu* pref = bar->addMenu("Preferences");
+    pref->setObjectName("menpref");
+    QMenu* sizes = pref->addMenu("Display &sizes in");
+    sizes->setObjectName("dispsizt");
+    AddItems<3>(*sizes, "dispsize", {"Bytes", "Kilo Bytes", "Mega Bytes"}, dispsize_);
+    QMenu* types = pref->addMenu("Chart &Type");
+    types->setObjectName("mencharttype");
+    AddItems<4>(*types, "menctype", {"2D Bar Chart", "3D Bar Chart", "2D Pie Chart", "3D Pie Chart"}, menctype_);
+    QMenu* orientation = pref->addMenu("Chart &Orientation");
+    orientation->setObjectName("chartor");
+    AddItems<2>(*orientation, "mencvert", {"&Vertical", "&Horizontal"}, mencvert_);
+
+    menswap_ = bar->addAction("&Swap");
+    menswap_->setObjectName("menswap");
+    QAction* take = bar->addAction("&Take Snaphot");
+    take->setObjectName("mentake");
+    QMenu* help = bar->addMenu("&Help");
+    help->setObjectName("menhelpt");
+    QAction* about = NamedAction(*help, "menabout", "&About");
+
+    for (std::size_t i = 0; i < mendir_.size(); ++i) {
+        connect(mendir_[i], &QAction::triggered, this, [this, i]() { ChooseAnalysis(static_cast<int>(i)); });
+    }
+    for (std::size_t i = 0; i < menfile_.size(); ++i) {
+        connect(menfile_[i], &QAction::triggered, this, [this, i]() { ChooseAnalysis(10 + static_cast<int>(i)); });
+    }
+    for (std::size_t i = 0; i < dispsize_.size(); ++i) {
+        connect(dispsize_[i], &QAction::triggered, this, [this, i]() { ChooseDisplayUnit(static_cast<int>(i)); });
+    }
+    for (std::size_t i = 0; i < menctype_.size(); ++i) {
+        connect(menctype_[i], &QAction::triggered, this, [this, i]() { ChooseChartType(static_cast<int>(i)); });
+    }
+    for (std::size_t i = 0; i < mencvert_.size(); ++i) {
+        connect(mencvert_[i], &QAction::triggered, this,
+                [this, i]() { ChooseChartOrientation(static_cast<int>(i)); });
+    }
+    connect(menswap_, &QAction::triggered, this, &AnalysisWindow::Swap);
+    connect(take, &QAction::triggered, this, &AnalysisWindow::TakeSnapshot);
+    connect(exitItem, &QAction::triggered, this, &AnalysisWindow::Exit);
+    connect(about, &QAction::triggered, this, &AnalysisWindow::About);
+}
+
+void AnalysisWindow::BuildSnapshotRows(QWidget& area) {
+    // The two rows sit in the band above the panes; a grid keeps the labels
+    // whole and the fields aligned whatever the font.
+    auto* rows = new QWidget(&area);
+    rows->setObjectName("snapshotrows");
+    Place(*rows, area, 60, 60, 11820, 840);
+    auto* grid = new QGridLayout(rows);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(TwipsToPixels(60, area));
+    auto label = [&](const char* name, const char* text, int row, int column) {
+        auto* l = new QLabel(text, rows);
+        l->setObjectName(name);
+        grid->addWidget(l, row, column);
+    };
+    auto field = [&](const char* name, int row, int column, int minimumTwips) {
+        auto* f = new QLineEdit(rows);
+        f->setObjectName(name);
+        f->setReadOnly(true);
+        f->setFocusPolicy(Qt::NoFocus);
+        QPalette face = f->palette();
+        face.setColor(QPalette::Base, face.color(QPalette::Button));
+        f->setPalette(face);
+        f->setMinimumWidth(std::max(TwipsToPixels(minimumTwips, area),
+                                    minimumTwips == 0 ? 0 : f->fontMetrics().horizontalAdvance("0000-00-00 00:00:00") + 12));
+        grid->addWidget(f, row, column);
+        return f;
+    };
+    label("lbltsnap", "Analyse", 0, 0);
+    txtpath_ = field("txtpath", 0, 1, 0);
+    txtpath_->setMinimumWidth(TwipsToPixels(1695, area));
+    label("lbltpath", "taken at", 0, 2);
+    txtsnap_ = field("txtsnap", 0, 3, 1815);
+    label("lbltdesc", "description", 0, 4);
+    txtdesc_ = field("txtdesc", 0, 5, 0);
+    comsnap_ = new QPushButton("Select", rows);
+    comsnap_->setObjectName("comsnap");
+    grid->addWidget(comsnap_, 0, 6);
+
+    label("lblsnap2", "Compare to", 1, 0);
+    label("Label1", "taken at", 1, 2);
+    txtsnap2_ = field("txtsnap2", 1, 3, 1815);
+    label("Label2", "description", 1, 4);
+    txtdesc2_ = field("txtdesc2", 1, 5, 0);
+    comsnap2_ = new QPushButton("Select", rows);
+    comsnap2_->setObjectName("comsnap2");
+    grid->addWidget(comsnap2_, 1, 6);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(5, 2);
+
+    connect(comsnap_, &QPushButton::clicked, this, &AnalysisWindow::ChoosePrimeSnapshot);
+    connect(comsnap2_, &QPushButton::clicked, this, &AnalysisWindow::ChooseCompareSnapshot);
+}
+
+void AnalysisWindow::BuildPanes(QWidget& area) {
+    frmnode_ = Frame("frmnode", area);
+    tree_ = new DirectoryTreeModel(context_.Database, context_.Messages, this);
+    tvdir_ = new QTreeView(frmnode_);
+    tvdir_->setObjectName("tvdir");
+    tvdir_->setModel(tree_);
+    tvdir_->setHeaderHidden(true);
+    tvdir_->setUniformRowHeights(true);
+    tvdir_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Names as long as the pane is wide scroll sideways instead of being cut.
+    tvdir_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tvdir_->header()->setStretchLastSection(false);
+    connect(tvdir_, &QTreeView::clicked, this, &AnalysisWindow::NodeClicked);
+
+    frmdisp_ = Frame("frmdisp", area);
+    grdanal_ = new ResultGridView(session_.Result, frmdisp_);
+    connect(grdanal_, &ResultGridView::ColumnClicked, this, &AnalysisWindow::SortOnGridColumn);
+
+    frmgraph_ = Frame("frmgraph", area);
+    grpdisp_ = new ChartWidget(frmgraph_);
+    lblgraph_ = new QLabel(QString::fromUtf8(kNoDataToChart.data(), static_cast<int>(kNoDataToChart.size())),
+                           frmgraph_);
+    lblgraph_->setObjectName("lblgraph");
+    QFont big = lblgraph_->font();
+    big.setPointSize(18);
+    lblgraph_->setFont(big);
+
+    auto* bar = new QStatusBar(this);
+    bar->setObjectName("stat1");
+    status_ = new QLabel(bar);
+    status_->setObjectName("stat1_text");
+    bar->addWidget(status_, 1);
+    setStatusBar(bar);
+
+    for (QWidget* frame : {static_cast<QWidget*>(frmnode_), static_cast<QWidget*>(frmdisp_)}) {
+        frame->installEventFilter(this);
+    }
+    area.installEventFilter(this);
+}
+
+}  // namespace corvina

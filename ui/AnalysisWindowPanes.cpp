@@ -1,0 +1,93 @@
+// The analysis window's panes on screen: the geometry of PaneLayout turned
+// into pixels, and the mouse over the pane edges turned into splitter moves.
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QTreeView>
+
+#include "ui/AnalysisWindow.h"
+#include "ui/ChartWidget.h"
+#include "ui/ResultGridView.h"
+#include "ui/Twips.h"
+
+namespace corvina {
+
+namespace {
+
+int PixelsToTwips(double pixels, const QWidget& widget) {
+    return static_cast<int>(pixels * 1440.0 / widget.logicalDpiX());
+}
+
+void Apply(QWidget& widget, const TwipRect& rect) {
+    widget.setGeometry(TwipsToPixels(rect.Left, widget), TwipsToPixels(rect.Top, widget),
+                       TwipsToPixels(rect.Width, widget), TwipsToPixels(rect.Height, widget));
+}
+
+}  // namespace
+
+void AnalysisWindow::ApplyPanes() {
+    Apply(*frmnode_, panes_.frmnode);
+    Apply(*frmdisp_, panes_.frmdisp);
+    Apply(*frmgraph_, panes_.frmgraph);
+    Apply(*tvdir_, panes_.tvdir);
+    Apply(*grdanal_, panes_.grdanal);
+    Apply(*grpdisp_, panes_.grpdisp);
+    Apply(*lblgraph_, TwipRect{480, 720, std::max(panes_.frmgraph.Width - 600, 0), 495});
+    // The window may not shrink below the panes' smallest sizes; a splitter
+    // move changes where that is.
+    QWidget* area = centralWidget();
+    if (auto* rows = area->findChild<QWidget*>("snapshotrows")) {
+        // In a window narrower than the rows they are cut at the right edge
+        // rather than squeezed on top of each other.
+        const int width = std::max(area->width() - TwipsToPixels(120, *area), rows->minimumSizeHint().width());
+        rows->setGeometry(TwipsToPixels(60, *area), TwipsToPixels(60, *area), width, TwipsToPixels(840, *area));
+    }
+    area->setMinimumSize(TwipsToPixels(panes_.MinimumWidth(), *area), TwipsToPixels(panes_.MinimumHeight(), *area));
+}
+
+void AnalysisWindow::ShowPointer(QWidget& frame, PanePointer pointer) {
+    switch (pointer) {
+        case PanePointer::NorthSouth: frame.setCursor(Qt::SizeVerCursor); break;
+        case PanePointer::WestEast: frame.setCursor(Qt::SizeHorCursor); break;
+        case PanePointer::Default: frame.unsetCursor(); break;
+    }
+}
+
+bool AnalysisWindow::PaneMouseEvent(QObject* watched, QEvent* event) {
+    QWidget* area = centralWidget();
+    if (watched == area) {
+        if (event->type() == QEvent::Resize && !isMinimized()) {
+            panes_.Resize(PixelsToTwips(area->width(), *area), PixelsToTwips(area->height(), *area));
+            ApplyPanes();
+        }
+        return false;
+    }
+    const bool grid = watched == frmdisp_;
+    if (!grid && watched != frmnode_) return false;
+    QWidget& frame = *static_cast<QWidget*>(watched);
+    switch (event->type()) {
+        case QEvent::MouseMove: {
+            auto* move = static_cast<QMouseEvent*>(event);
+            const bool left = (move->buttons() & Qt::LeftButton) != 0;
+            const QPointF at = move->position();
+            const PanePointer pointer = grid ? panes_.MoveOverGridPane(PixelsToTwips(at.y(), frame), left)
+                                             : panes_.MoveOverTreePane(PixelsToTwips(at.x(), frame), left);
+            ShowPointer(frame, pointer);
+            if (left && panes_.SplitterDrag == "Y") ApplyPanes();
+            return false;
+        }
+        case QEvent::MouseButtonRelease:
+        case QEvent::Leave:
+            // Leaving a pane for the grid, the tree or the background ends the
+            // hover; a held button keeps the moves coming to this frame.
+            if (event->type() == QEvent::Leave && (QGuiApplication::mouseButtons() & Qt::LeftButton) != 0) return false;
+            if (panes_.SplitterDrag == "Y") ShowPointer(frame, panes_.EndDrag());
+            return false;
+        default: return false;
+    }
+}
+
+}  // namespace corvina

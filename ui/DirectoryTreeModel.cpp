@@ -1,0 +1,167 @@
+#include "ui/DirectoryTreeModel.h"
+
+#include <exception>
+#include <functional>
+
+#include <QApplication>
+#include <QStyle>
+#include <QTimer>
+
+#include <SQLiteCpp/Statement.h>
+
+namespace corvina {
+
+namespace {
+
+// Children of one directory with, for each, whether it has children of its
+// own, so that only expandable nodes show an expander. Both lookups use the
+// (Snapshot, Parentdir) index.
+std::string ChildrenSql(PathStyle style) {
+    std::string sql =
+        "SELECT d.Dirname, d.Shortname, EXISTS (SELECT 1 FROM Dir c WHERE c.Snapshot = d.Snapshot AND "
+        "c.Parentdir = d.Dirname) FROM Dir d WHERE d.Snapshot = ? AND d.Parentdir = ? ORDER BY d.Entrytype, "
+        "d.Shortname";
+    // Names are ordered as they compare in the snapshot's path style.
+    if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
+    sql += ", d.Dirname";
+    return sql;
+}
+
+}  // namespace
+
+DirectoryTreeModel::DirectoryTreeModel(DatabaseState& database, Prompter& prompter, QObject* parent)
+    : QAbstractItemModel(parent), database_(database), prompter_(prompter) {
+    folder_ = QApplication::style()->standardIcon(QStyle::SP_DirClosedIcon);
+    top_.Loaded = true;
+}
+
+DirectoryTreeModel::~DirectoryTreeModel() = default;
+
+// The root row goes and a new one comes: no index into the old tree survives.
+void DirectoryTreeModel::Clear() {
+    if (top_.Children.empty()) return;
+    beginRemoveRows(QModelIndex(), 0, 0);
+    top_.Children.clear();
+    endRemoveRows();
+}
+
+void DirectoryTreeModel::BuildDirectoryTree(const DateTime& snapshot, const std::string& rootKey, PathStyle style) {
+    Clear();
+    snapshot_ = snapshot;
+    style_ = style;
+    auto root = std::make_unique<Node>();
+    root->Key = rootKey;
+    root->Text = QString::fromStdString(rootKey);
+    root->Parent = &top_;
+    root->MayHaveChildren = true;
+    const bool ok = ReadChildren(*root);
+    beginInsertRows(QModelIndex(), 0, 0);
+    top_.Children.push_back(std::move(root));
+    endInsertRows();
+    if (!ok) ShowMessage(prompter_, std::string(kTreeErrorsMessage));
+}
+
+bool DirectoryTreeModel::ReadChildren(Node& node) const {
+    node.Loaded = true;
+    if (!database_.IsUsable()) return false;
+    try {
+        SQLite::Statement query(*database_.SnapshotDatabase, ChildrenSql(style_));
+        query.bind(1, FormatKey(snapshot_));
+        query.bind(2, node.Key);
+        while (query.executeStep()) {
+            auto child = std::make_unique<Node>();
+            child->Key = query.getColumn(0).getString();
+            child->Text = QString::fromStdString(query.getColumn(1).getString());
+            child->MayHaveChildren = query.getColumn(2).getInt() != 0;
+            child->Loaded = !child->MayHaveChildren;
+            child->Parent = &node;
+            child->Row = static_cast<int>(node.Children.size());
+            node.Children.push_back(std::move(child));
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void DirectoryTreeModel::EnsureRead(Node& node) const {
+    if (node.Loaded) return;
+    if (!ReadChildren(node)) {
+        // A message box inside a view's layout pass would let it repaint
+        // half-way: the message waits for the event loop.
+        auto* self = const_cast<DirectoryTreeModel*>(this);
+        QTimer::singleShot(0, self, [self]() { ShowMessage(self->prompter_, std::string(kTreeErrorsMessage)); });
+    }
+}
+
+DirectoryTreeModel::Node* DirectoryTreeModel::NodeOf(const QModelIndex& index) const {
+    if (!index.isValid()) return const_cast<Node*>(&top_);
+    return static_cast<Node*>(index.internalPointer());
+}
+
+QModelIndex DirectoryTreeModel::IndexOf(const Node* node) const {
+    if (node == nullptr || node == &top_) return {};
+    return createIndex(node->Row, 0, const_cast<Node*>(node));
+}
+
+QModelIndex DirectoryTreeModel::RootIndex() const {
+    return top_.Children.empty() ? QModelIndex() : IndexOf(top_.Children.front().get());
+}
+
+std::string DirectoryTreeModel::Key(const QModelIndex& index) const {
+    return index.isValid() ? NodeOf(index)->Key : std::string();
+}
+
+QModelIndex DirectoryTreeModel::FindLoaded(const std::string& key) const {
+    std::function<const Node*(const Node&)> find = [&](const Node& node) -> const Node* {
+        for (const auto& child : node.Children) {
+            if (child->Key == key) return child.get();
+            if (const Node* found = find(*child)) return found;
+        }
+        return nullptr;
+    };
+    return IndexOf(find(top_));
+}
+
+QModelIndex DirectoryTreeModel::index(int row, int column, const QModelIndex& parent) const {
+    if (column != 0 || row < 0) return {};
+    Node* node = NodeOf(parent);
+    EnsureRead(*node);
+    if (row >= static_cast<int>(node->Children.size())) return {};
+    return IndexOf(node->Children[static_cast<std::size_t>(row)].get());
+}
+
+QModelIndex DirectoryTreeModel::parent(const QModelIndex& index) const {
+    if (!index.isValid()) return {};
+    return IndexOf(NodeOf(index)->Parent);
+}
+
+int DirectoryTreeModel::rowCount(const QModelIndex& parent) const {
+    if (parent.column() > 0) return 0;
+    Node* node = NodeOf(parent);
+    EnsureRead(*node);
+    return static_cast<int>(node->Children.size());
+}
+
+int DirectoryTreeModel::columnCount(const QModelIndex&) const { return 1; }
+
+QVariant DirectoryTreeModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid)) return {};
+    const Node* node = NodeOf(index);
+    switch (role) {
+        case Qt::DisplayRole: return node->Text;
+        case Qt::ToolTipRole: return QString::fromStdString(node->Key);
+        case Qt::DecorationRole: return folder_;
+        default: return {};
+    }
+}
+
+bool DirectoryTreeModel::hasChildren(const QModelIndex& parent) const {
+    if (parent.column() > 0) return false;
+    const Node* node = NodeOf(parent);
+    return node->Loaded ? !node->Children.empty() : node->MayHaveChildren;
+}
+
+bool DirectoryTreeModel::ChildrenRead(const QModelIndex& index) const { return NodeOf(index)->Loaded; }
+
+}  // namespace corvina

@@ -1,0 +1,46 @@
+#pragma once
+// grdanal: the result grid as the user sees it. The heading row and a total
+// row stay in place in an upper table while the detail rows scroll in a lower
+// one; both show the same columns at the widths the layout gave, and scroll
+// sideways together. A click on a heading or on any cell reports its column
+// (the window sorts on it).
+//
+// The view owns its two models and tables; the grid belongs to the caller.
+
+#include <QWidget>
+
+#include "analysis/ResultGrid.h"
+#include "ui/ResultGridModel.h"
+
+class QTableView;
+
+namespace corvina {
+
+class ResultGridView : public QWidget {
+    Q_OBJECT
+public:
+    explicit ResultGridView(const ResultGrid& grid, QWidget* parent = nullptr);
+
+    // Bracket every change of the grid's rows, columns or cells.
+    void BeginChange();
+    void EndChange();
+
+    ResultGridModel& FixedModel() { return *fixedModel_; }
+    ResultGridModel& DetailModel() { return *detailModel_; }
+    QTableView& FixedTable() { return *fixed_; }
+    QTableView& DetailTable() { return *details_; }
+
+signals:
+    void ColumnClicked(int column);
+
+private:
+    void ApplyLayout();
+
+    const ResultGrid& grid_;
+    ResultGridModel* fixedModel_ = nullptr;
+    ResultGridModel* detailModel_ = nullptr;
+    QTableView* fixed_ = nullptr;
+    QTableView* details_ = nullptr;
+};
+
+}  // namespace corvina

@@ -1,0 +1,388 @@
+#include "ui/SelectSnapshotWindow.h"
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "app/Settings.h"
+#include "store/SizeFormat.h"
+#include "store/SnapshotDatabase.h"
+#include "ui/FileDialogs.h"
+#include "ui/Twips.h"
+#include "ui/WindowPrinter.h"
+
+namespace corvina {
+
+namespace {
+
+constexpr const char* kSelectASnapshot = "Select a Snapshot";
+constexpr const char* kCompareAdvice =
+    "When selecting a Snapshot to compare to, choose one which is EARLIER than the one you already have selected.\n"
+    "If you select a later one you can swap them around by using the Swap menu option on the Analyse form.";
+
+// The key of a row travels beside its "Date Taken" text, so that a click
+// never depends on reading the text back.
+constexpr int kKeyRole = Qt::UserRole + 1;
+
+QLabel* NamedLabel(const char* name, const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// Shows the wait pointer for as long as it lives.
+class WaitPointer {
+public:
+    WaitPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitPointer() { QApplication::restoreOverrideCursor(); }
+    WaitPointer(const WaitPointer&) = delete;
+    WaitPointer& operator=(const WaitPointer&) = delete;
+};
+
+}  // namespace
+
+SelectSnapshotWindow::SelectSnapshotWindow(ProgramContext& context, AnalysisSession& session, QWidget* parent)
+    : QDialog(parent), context_(context), session_(session) {
+    setObjectName("frmselsnap");
+    setWindowTitle("Select Snapshot");
+    setModal(true);
+    BuildControls();
+    BuildMenus();
+    Load();
+}
+
+void SelectSnapshotWindow::BuildControls() {
+    auto* top = new QVBoxLayout(this);
+    auto* intro = NamedLabel("Label5", "Select the snapshot you wish to Analyse", this);
+    QFont bold = intro->font();
+    bold.setBold(true);
+    intro->setFont(bold);
+    top->addWidget(intro);
+
+    auto* lists = new QHBoxLayout;
+    auto* pathColumn = new QVBoxLayout;
+    lbltpath_ = NamedLabel("lbltpath", "Select Path ", this);
+    pathColumn->addWidget(lbltpath_);
+    lstdir_ = new QListWidget(this);
+    lstdir_->setObjectName("lstdir");
+    lstdir_->setMinimumWidth(TwipsToPixels(2200, *this));
+    pathColumn->addWidget(lstdir_, 1);
+    lists->addLayout(pathColumn);
+
+    auto* gridColumn = new QVBoxLayout;
+    lblsnap_ = NamedLabel("lblsnap", "Select Snapshot", this);
+    gridColumn->addWidget(lblsnap_);
+    grdsnap_ = new QTableWidget(0, 4, this);
+    grdsnap_->setObjectName("grdsnap");
+    grdsnap_->setHorizontalHeaderLabels({"Path", "Date Taken", "Description", "Total Size"});
+    const int widths[] = {1000, 2000, 2500, 1000};
+    for (int c = 0; c < 4; ++c) grdsnap_->setColumnWidth(c, TwipsToPixels(widths[c], *this));
+    grdsnap_->verticalHeader()->setVisible(false);
+    grdsnap_->verticalHeader()->setDefaultSectionSize(grdsnap_->fontMetrics().height() + 6);
+    grdsnap_->horizontalHeader()->setStretchLastSection(true);
+    grdsnap_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grdsnap_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grdsnap_->setSelectionMode(QAbstractItemView::SingleSelection);
+    grdsnap_->setWordWrap(false);
+    grdsnap_->setTextElideMode(Qt::ElideLeft);
+    QPalette cyan = grdsnap_->palette();
+    cyan.setColor(QPalette::Base, QColor(128, 255, 255));
+    grdsnap_->setPalette(cyan);
+    grdsnap_->setMinimumWidth(TwipsToPixels(6700, *this));
+    grdsnap_->setMinimumHeight(TwipsToPixels(2400, *this));
+    gridColumn->addWidget(grdsnap_, 1);
+    lists->addLayout(gridColumn, 1);
+    top->addLayout(lists, 1);
+
+    lblmsg_ = NamedLabel("lblmsg", "", this);
+    lblmsg_->setWordWrap(true);
+    top->addWidget(lblmsg_);
+
+    auto* lower = new QHBoxLayout;
+    frmsnap_ = new QGroupBox("Details of selected Snapshot ", this);
+    frmsnap_->setObjectName("frmsnap");
+    auto* details = new QGridLayout(frmsnap_);
+    struct Pair {
+        const char* captionName;
+        const char* caption;
+        const char* valueName;
+        QLabel** value;
+    };
+    const Pair pairs[] = {
+        {"label1", "Description", "lbldesc", &lbldesc_},       {"Label6", "Path", "lblpath", &lblpath_},
+        {"Label7", "Snapshot Date", "lbldate", &lbldate_},     {"Label2", "Total Size", "lblsize", &lblsize_},
+        {"Label3", "Total Directories", "lbldirs", &lbldirs_}, {"label4", "Total Files", "lblfiles", &lblfiles_},
+        {"Label8", "File Info Collected?", "lblcoll", &lblcoll_}, {"Label9", "Size Limit", "lbllimit", &lbllimit_},
+        {"Label10", "Files Collected", "lblfiletot", &lblfiletot_},
+        {"Label11", "Total File Size", "lblfilesize", &lblfilesize_},
+    };
+    int index = 0;
+    for (const Pair& pair : pairs) {
+        // The description and path take a whole line each; the numbers go two to a line.
+        const bool wide = index < 2;
+        const int row = wide ? index : 2 + (index - 2) / 2;
+        const int column = wide ? 0 : ((index - 2) % 2) * 2;
+        details->addWidget(NamedLabel(pair.captionName, pair.caption, frmsnap_), row, column);
+        *pair.value = NamedLabel(pair.valueName, "", frmsnap_);
+        (*pair.value)->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        (*pair.value)->setFrameShape(QFrame::StyledPanel);
+        (*pair.value)->setMinimumWidth(TwipsToPixels(1500, *this));
+        if (wide) {
+            details->addWidget(*pair.value, row, 1, 1, 3);
+        } else {
+            details->addWidget(*pair.value, row, column + 1);
+        }
+        ++index;
+    }
+    details->setColumnStretch(1, 1);
+    details->setColumnStretch(3, 1);
+    lower->addWidget(frmsnap_, 1);
+
+    auto* buttons = new QVBoxLayout;
+    auto* ok = new QPushButton("OK", this);
+    ok->setObjectName("comok");
+    ok->setDefault(true);
+    auto* cancel = new QPushButton("Cancel", this);
+    cancel->setObjectName("comcan");
+    auto* remove = new QPushButton("Delete", this);
+    remove->setObjectName("comdel");
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    buttons->addStretch();
+    buttons->addWidget(remove);
+    lower->addLayout(buttons);
+    top->addLayout(lower);
+
+    auto* bar = new QStatusBar(this);
+    bar->setObjectName("stat1");
+    bar->setSizeGripEnabled(false);
+    status_ = new QLabel(bar);
+    bar->addWidget(status_, 1);
+    top->addWidget(bar);
+
+    connect(lstdir_, &QListWidget::itemClicked, this, [this]() { OnBasePathClicked(); });
+    connect(grdsnap_, &QTableWidget::cellClicked, this, [this](int row, int) { OnGridClicked(row); });
+    connect(ok, &QPushButton::clicked, this, &SelectSnapshotWindow::OnOk);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(remove, &QPushButton::clicked, this, &SelectSnapshotWindow::OnDelete);
+}
+
+void SelectSnapshotWindow::BuildMenus() {
+    auto* bar = new QMenuBar(this);
+    QMenu* file = bar->addMenu("&File");
+    file->setObjectName("menfile");
+    QAction* select = file->addAction("Select Snapshot Database");
+    select->setObjectName("mensel");
+    file->addSeparator();
+    menrec_ = AddRecentItems(*file);
+    file->addSeparator();
+    QAction* exitItem = file->addAction("E&xit");
+    exitItem->setObjectName("menexit");
+    QAction* print = bar->addAction("&Print");
+    print->setObjectName("menprint");
+    layout()->setMenuBar(bar);
+
+    connect(select, &QAction::triggered, this, &SelectSnapshotWindow::OnSelectDatabase);
+    for (std::size_t i = 0; i < menrec_.size(); ++i) {
+        connect(menrec_[i], &QAction::triggered, this, [this, i]() { OnRecentItem(static_cast<int>(i)); });
+    }
+    // Exit leaves this window only; the analysis window stays.
+    connect(exitItem, &QAction::triggered, this, &QDialog::reject);
+    connect(print, &QAction::triggered, this,
+            [this]() { PrintWindowImage(*this, context_.Dialogs, context_.Messages); });
+}
+
+void SelectSnapshotWindow::Load() {
+    FillBasePathList();
+    frmsnap_->setEnabled(false);
+    if (!session_.SelectionBasePath.empty()) {
+        lstdir_->setEnabled(false);
+        lbltpath_->setEnabled(false);
+        SetGridEnabled(true);
+        FillSnapshotGrid(session_.SelectionBasePath);
+    } else {
+        SetGridEnabled(false);
+    }
+    selectedSnapshot_ = DateTime{};
+    if (session_.SelectionMode == 1) {
+        lblmsg_->setText(kCompareAdvice);
+        lblmsg_->show();
+    } else {
+        lblmsg_->hide();
+    }
+    corvina::RefreshRecentMenu(context_.Settings, menrec_);
+    SetStatus();
+}
+
+QString SelectSnapshotWindow::StatusText() const { return status_->text(); }
+
+void SelectSnapshotWindow::SetStatus() {
+    status_->setText("Snapshot database is: " + Text(context_.Database.DatabasePath));
+}
+
+void SelectSnapshotWindow::FillBasePathList() {
+    lstdir_->clear();
+    if (!context_.Database.IsUsable()) return;
+    for (const std::string& path : ListBasePaths(context_.Database, context_.Messages)) lstdir_->addItem(Text(path));
+}
+
+void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath) {
+    listedBasePath_ = basePath;
+    grdsnap_->setRowCount(0);
+    if (!context_.Database.IsUsable()) {
+        session_.PathSnapshotCount = 0;
+        return;
+    }
+    const std::vector<SnapshotListRow> rows = ListSnapshots(context_.Database, context_.Messages, basePath);
+    session_.PathSnapshotCount = static_cast<int>(rows.size());
+    grdsnap_->setRowCount(static_cast<int>(rows.size()));
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        const SnapshotListRow& row = rows[static_cast<std::size_t>(r)];
+        const QString cells[] = {Text(row.Basepath), Text(row.KeyText), Text(row.Description), Text(row.SizeText)};
+        for (int c = 0; c < 4; ++c) {
+            auto* item = new QTableWidgetItem(cells[c]);
+            item->setToolTip(cells[c]);
+            if (c == 3) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            grdsnap_->setItem(r, c, item);
+        }
+        grdsnap_->item(r, 1)->setData(kKeyRole, Text(FormatKey(row.Key)));
+    }
+    // A date cut short is no use: its column grows to the whole text.
+    const int dateWidth = grdsnap_->fontMetrics().horizontalAdvance("0000-00-00 00:00:00") + 16;
+    if (dateWidth > grdsnap_->columnWidth(1)) grdsnap_->setColumnWidth(1, dateWidth);
+}
+
+void SelectSnapshotWindow::SetGridEnabled(bool enabled) {
+    grdsnap_->setEnabled(enabled);
+    lblsnap_->setEnabled(enabled);
+}
+
+void SelectSnapshotWindow::OnBasePathClicked() {
+    QListWidgetItem* item = lstdir_->currentItem();
+    if (item == nullptr) return;
+    FillSnapshotGrid(item->text().toStdString());
+    SetGridEnabled(true);
+}
+
+void SelectSnapshotWindow::OnGridClicked(int row) {
+    QTableWidgetItem* item = grdsnap_->item(row, 1);
+    if (item != nullptr) {
+        // A row without a key (none is ever listed so) leaves the choice as it was.
+        if (auto key = DateTime::Parse(item->data(kKeyRole).toString().toStdString())) selectedSnapshot_ = *key;
+    }
+    ShowDetails();
+}
+
+void SelectSnapshotWindow::ShowDetails() {
+    LoadSnapshotInfo(context_.Database, context_.Messages, selectedSnapshot_, info_);
+    lbldate_->setText(selectedSnapshot_.IsNull() ? QString() : Text(FormatGeneralDate(selectedSnapshot_)));
+    lblpath_->setText(Text(info_.InfoBasePath));
+    lbldesc_->setText(Text(info_.InfoDescription));
+    lblsize_->setText(Text(FormatSize(info_.InfoTotalBytes)));
+    lbldirs_->setText(QString::number(info_.InfoTotalDirs));
+    lblfiles_->setText(QString::number(info_.InfoTotalFiles));
+    lblcoll_->setText(Text(info_.InfoCollectFiles));
+    lbllimit_->setText(Text(FormatSize(static_cast<double>(info_.InfoFileLimit))));
+    lblfiletot_->setText(QString::number(info_.InfoFilesCollected));
+    lblfilesize_->setText(Text(FormatSize(info_.InfoCollectedBytes)));
+    frmsnap_->setEnabled(true);
+}
+
+void SelectSnapshotWindow::ClearDetails() {
+    for (QLabel* label : {lbldate_, lblpath_, lbldesc_, lblsize_, lbldirs_, lblfiles_, lblcoll_, lbllimit_,
+                          lblfiletot_, lblfilesize_}) {
+        label->clear();
+    }
+    frmsnap_->setEnabled(false);
+    selectedSnapshot_ = DateTime{};
+    grdsnap_->clearSelection();
+}
+
+void SelectSnapshotWindow::OnOk() {
+    if (selectedSnapshot_.IsNull()) {
+        ShowMessage(context_.Messages, kSelectASnapshot);
+        return;
+    }
+    if (session_.SelectionMode == 0) {
+        session_.State.SnapshotDate = selectedSnapshot_;
+        session_.State.CompareSnapshotDate = DateTime{};
+    } else if (selectedSnapshot_ == session_.State.SnapshotDate) {
+        ShowMessage(context_.Messages, "Cannot select this snapshot as it is the same as the prime snapshot");
+        return;
+    } else {
+        // A later snapshot is accepted: the analysis window offers a swap.
+        session_.State.CompareSnapshotDate = selectedSnapshot_;
+    }
+    session_.SnapshotChosen = true;
+    accept();
+}
+
+void SelectSnapshotWindow::OnDelete() {
+    if (selectedSnapshot_.IsNull()) {
+        ShowMessage(context_.Messages, kSelectASnapshot);
+        return;
+    }
+    const std::string keyText = FormatGeneralDate(selectedSnapshot_);
+    // Deleting cannot be undone, so it is asked first.
+    if (!AskYesNo(context_.Messages, "Delete the snapshot taken " + keyText + "?")) return;
+    bool deleted = false;
+    {
+        WaitPointer wait;
+        deleted = DeleteSnapshot(context_.Database, selectedSnapshot_);
+    }
+    if (!deleted) {
+        ShowMessage(context_.Messages, "Snapshot taken " + keyText + " could not be deleted", Icon::Exclamation);
+        return;
+    }
+    ShowMessage(context_.Messages, "Snapshot taken " + keyText + " deleted");
+    // The deleted snapshot must not stay choosable: the lists are read again.
+    ClearDetails();
+    const std::string listed = listedBasePath_;
+    FillBasePathList();
+    if (!listed.empty()) FillSnapshotGrid(listed);
+}
+
+void SelectSnapshotWindow::OnSelectDatabase() {
+    FileDialogRequest request;
+    request.Title = "Select Snapshot Database";
+    request.InitialPath = Text(context_.Database.DatabasePath);
+    request.Filter = "Corvina Files (*.mdb)";
+    request.DefaultSuffix = "mdb";
+    const std::optional<QString> chosen = context_.Dialogs.ChooseOpenFile(this, request);
+    if (!chosen) return;
+    SwitchDatabase(chosen->toStdString());
+}
+
+void SelectSnapshotWindow::OnRecentItem(int index) {
+    const QString caption = menrec_[static_cast<std::size_t>(index)]->text();
+    SwitchDatabase(PathFromRecentCaption(caption.toStdString()));
+}
+
+void SelectSnapshotWindow::SwitchDatabase(const std::string& path) {
+    CloseSnapshotDatabase(context_.Database);
+    context_.Database.DatabasePath = path;
+    if (OpenSnapshotDatabase(context_.Database, context_.Messages, context_.Ender) == OpenOutcome::Ended) return;
+    AddRecentDatabase(context_.Settings, context_.Database.DatabasePath);
+    corvina::RefreshRecentMenu(context_.Settings, menrec_);
+    SetStatus();
+    FillBasePathList();
+    // Rows and details of the other database would name snapshots this one
+    // does not have: they go, and a restricted choice lists its path afresh.
+    ClearDetails();
+    grdsnap_->setRowCount(0);
+    listedBasePath_.clear();
+    if (!session_.SelectionBasePath.empty()) FillSnapshotGrid(session_.SelectionBasePath);
+}
+
+}  // namespace corvina

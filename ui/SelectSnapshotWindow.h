@@ -1,0 +1,83 @@
+#pragma once
+// frmselsnap, "Select Snapshot": the user picks a base path, then one of its
+// snapshots, newest first, sees its catalogue details and confirms with "OK".
+// Opened modally by the analysis window to choose the prime snapshot
+// (SelectionMode 0) or a compare snapshot of the same base path (mode 1).
+// It can also delete a snapshot and switch to another database.
+//
+// The window owns its controls and SelectedSnapshot; the database, prompter,
+// settings and dialogs belong to the ProgramContext, the choice it writes
+// (SnapshotDate, CompareSnapshotDate, SnapshotChosen, PathSnapshotCount) to
+// the AnalysisSession. Every message goes through the context's prompter.
+
+#include <string>
+
+#include <QDialog>
+
+#include "store/Catalogue.h"
+#include "ui/AnalysisSession.h"
+#include "ui/ProgramContext.h"
+#include "ui/RecentMenu.h"
+
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTableWidget;
+
+namespace corvina {
+
+class SelectSnapshotWindow : public QDialog {
+    Q_OBJECT
+public:
+    SelectSnapshotWindow(ProgramContext& context, AnalysisSession& session, QWidget* parent = nullptr);
+
+    // The key of the snapshot last clicked; null when none since the window loaded.
+    const DateTime& SelectedSnapshot() const { return selectedSnapshot_; }
+    QString StatusText() const;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void Load();
+    void FillBasePathList();
+    void FillSnapshotGrid(const std::string& basePath);
+    void SetGridEnabled(bool enabled);
+    void OnBasePathClicked();
+    void OnGridClicked(int row);
+    void ShowDetails();
+    void ClearDetails();
+    void OnOk();
+    void OnDelete();
+    void OnSelectDatabase();
+    void OnRecentItem(int index);
+    void SwitchDatabase(const std::string& path);
+    void SetStatus();
+
+    ProgramContext& context_;
+    AnalysisSession& session_;
+    DateTime selectedSnapshot_;
+    std::string listedBasePath_;  // base path whose snapshots the grid lists; "" none
+    SnapshotInfo info_;
+
+    QListWidget* lstdir_ = nullptr;
+    QLabel* lbltpath_ = nullptr;
+    QLabel* lblsnap_ = nullptr;
+    QTableWidget* grdsnap_ = nullptr;
+    QLabel* lblmsg_ = nullptr;
+    QGroupBox* frmsnap_ = nullptr;
+    QLabel* lbldesc_ = nullptr;
+    QLabel* lblsize_ = nullptr;
+    QLabel* lbldirs_ = nullptr;
+    QLabel* lblfiles_ = nullptr;
+    QLabel* lblpath_ = nullptr;
+    QLabel* lbldate_ = nullptr;
+    QLabel* lblcoll_ = nullptr;
+    QLabel* lbllimit_ = nullptr;
+    QLabel* lblfiletot_ = nullptr;
+    QLabel* lblfilesize_ = nullptr;
+    QLabel* status_ = nullptr;
+    RecentItems menrec_{};
+};
+
+}  // namespace corvina
