@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -171,8 +172,22 @@ private:
     std::string name_;
 };
 
+// The walk keeps one descriptor open per level of the current path: a deep
+// tree should not run out of them at the common soft limit of 1024. Raising
+// the soft limit to the hard one takes nothing from anyone.
+void RaiseDescriptorLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);  // a failure leaves the old limit
+    }
+}
+
 }  // namespace
 
-std::unique_ptr<FileSystem> MakePosixFileSystem() { return std::make_unique<PosixFileSystem>(); }
+std::unique_ptr<FileSystem> MakePosixFileSystem() {
+    RaiseDescriptorLimit();
+    return std::make_unique<PosixFileSystem>();
+}
 
 }  // namespace corvina

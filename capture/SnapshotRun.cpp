@@ -137,7 +137,9 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         ownFileSystem = MakePosixFileSystem();
         fileSystem = ownFileSystem.get();
     }
-    const std::string walkBase = Trimmed(request.BasePath);
+    // A trailing separator would double every separator below the base.
+    std::string walkBase = Trimmed(request.BasePath);
+    while (walkBase.size() > 1 && walkBase.back() == Separator(request.Style)) walkBase.pop_back();
     {
         DirectoryHandle probe;
         EntryStat stat;
@@ -194,7 +196,9 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
 
         ControlRow row;
         row.Snapshot = result.Key;
-        row.Basepath = request.BasePath;
+        // The base path as walked, so that it names the root Dir entry even
+        // when the text held blanks or a trailing separator.
+        row.Basepath = walkBase;
         row.Description = request.Description;
         row.Collfiles = request.CollectFiles ? "Y" : "N";
         row.Filelimit = request.SizeThreshold;

@@ -4,7 +4,6 @@
 // it stays.
 
 #include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -159,18 +158,7 @@ void PrintErrors(const std::vector<ErrorEntry>& errors) {
     for (const ErrorEntry& entry : errors) std::fprintf(stderr, "  %s: %s\n", entry.File.c_str(), entry.Error.c_str());
 }
 
-// The walk keeps one descriptor open per level of the current path; a deep
-// tree should not run out of them at the common soft limit of 1024.
-void RaiseDescriptorLimit() {
-    struct rlimit limit {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);  // failure only leaves the old limit
-    }
-}
-
 int RunSnapshot(const SnapshotOptions& options) {
-    RaiseDescriptorLimit();
     StderrPrompter prompter;
     SnapshotRequest request;
     request.BasePath = NormalizeBasePath(options.Path);

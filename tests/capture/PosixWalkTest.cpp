@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -120,12 +121,19 @@ TEST_F(PosixWalk, OddNamesAreStoredByteForByte) {
     EXPECT_EQ(dir.getColumn(0).getInt(), 1);
 }
 
-TEST_F(PosixWalk, PathsBeyondTheSystemLimitAreWalked) {
-    // 20 levels of 250-byte names: about 5000 bytes, over PATH_MAX.
+TEST_F(PosixWalk, PathsBeyondTheSystemLimitAndDeeperThanTheDescriptorLimitAreWalked) {
+    // 20 levels of 250-byte names (about 5000 bytes, over PATH_MAX), then 150
+    // levels of one byte under a soft limit of 100 open descriptors.
+    struct rlimit limit {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_max < 400) GTEST_SKIP() << "hard descriptor limit too low";
+    limit.rlim_cur = 100;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
     std::string name(250, 'd');
     int fd = ::open(Tree().c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(fd, 0);
-    for (int level = 0; level < 20; ++level) {
+    for (int level = 0; level < 170; ++level) {
+        if (level == 20) name = "d";
         ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
         int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
         ::close(fd);
@@ -141,7 +149,7 @@ TEST_F(PosixWalk, PathsBeyondTheSystemLimitAreWalked) {
     RunResult r = Take();
     ASSERT_EQ(r.Outcome, RunOutcome::Completed);
     EXPECT_TRUE(r.ErrorList.empty());
-    EXPECT_EQ(r.Counters.TotalDirs, 21);
+    EXPECT_EQ(r.Counters.TotalDirs, 171);
     EXPECT_EQ(r.Counters.TotalFiles, 1);
     auto dirLength = state.SnapshotDatabase->execAndGet("SELECT length(Filedir) FROM files").getInt();
     EXPECT_GT(dirLength, 4096);

@@ -123,6 +123,18 @@ TEST_F(SnapshotRun, RowsReachTheTablesInWalkOrderAcrossManyBatches) {
     EXPECT_EQ(dirs, expectedDirs);
 }
 
+TEST_F(SnapshotRun, BlanksAndATrailingSeparatorAreNotPartOfTheWalkedPaths) {
+    request.BasePath = " /base/ ";
+    fake.AddDir("", "sub");
+    ASSERT_EQ(Take().Outcome, RunOutcome::Completed);
+    SQLite::Statement q(*state.SnapshotDatabase, "SELECT Dirname, Shortname, Parentdir FROM Dir ORDER BY rowid");
+    Texts rows;
+    while (q.executeStep()) rows.push_back(q.getColumn(0).getString() + "|" + q.getColumn(1).getString() + "|" + q.getColumn(2).getString());
+    EXPECT_EQ(rows, Texts({"/base/sub|sub|/base", "/base|.|"}));
+    // Basepath names the root entry, as every reader of the catalogue expects.
+    EXPECT_EQ(state.SnapshotDatabase->execAndGet("SELECT Basepath FROM Control").getString(), "/base");
+}
+
 TEST_F(SnapshotRun, InputIsCheckedBeforeAnythingIsWritten) {
     request.Description = "";
     request.BasePath = "";

@@ -138,6 +138,30 @@ TEST(SnapshotCommand, UnreadableDirectoryIsListedAndTheSnapshotCompletes) {
     EXPECT_EQ(file.execAndGet("SELECT Totfiles FROM Control").getInt(), 1);
 }
 
+TEST(SnapshotCommand, AFileSystemMountedBelowIsEmptyUnlessAskedToCross) {
+    test::TempDir dir;
+    std::string root = dir.File("t"), mount = root + "/mnt";
+    fs::create_directories(mount);
+    test::WriteFile(root + "/own", "12");
+    if (std::system(("mount -t tmpfs corvina-test '" + mount + "' 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "cannot mount a file system here";
+    }
+    test::WriteFile(mount + "/inside", "123456");
+    auto stay = test::RunTool({"snapshot", root, "--db", dir.File("stay.mdb")});
+    auto cross = test::RunTool({"snapshot", root, "--db", dir.File("cross.mdb"), "--cross-file-systems"});
+    EXPECT_EQ(std::system(("umount '" + mount + "'").c_str()), 0);
+    ASSERT_EQ(stay.ExitCode, 0) << stay.Err;
+    ASSERT_EQ(cross.ExitCode, 0) << cross.Err;
+    for (const auto& [db, files] : {std::pair{dir.File("stay.mdb"), 0}, std::pair{dir.File("cross.mdb"), 1}}) {
+        SQLite::Database file(db, SQLite::OPEN_READONLY);
+        SQLite::Statement q(file, "SELECT Files FROM Dir WHERE Dirname = ?");
+        q.bind(1, mount);
+        ASSERT_TRUE(q.executeStep()) << db;
+        EXPECT_EQ(q.getColumn(0).getInt(), files) << db;
+        EXPECT_EQ(file.execAndGet("SELECT Totdirs FROM Control").getInt(), 2) << db;
+    }
+}
+
 TEST(SnapshotCommand, ReadOnlyDatabaseFailsBeforeTheWalk) {
     if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
     test::TempDir dir;
