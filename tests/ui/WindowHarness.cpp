@@ -20,20 +20,6 @@ std::optional<QString> ScriptedDialogs::ChooseOpenFile(QWidget*, const FileDialo
     return answer;
 }
 
-std::optional<QString> ScriptedDialogs::ChooseSaveFile(QWidget* parent, const FileDialogRequest& request) {
-    return ChooseOpenFile(parent, request);
-}
-
-TestFileSystem::TestFileSystem() : real_(MakePosixFileSystem()) {}
-
-int TestFileSystem::OpenDirectory(const std::string& path, DirectoryHandle& out, EntryStat& stat) {
-    return real_->OpenDirectory(path, out, stat);
-}
-
-int TestFileSystem::OpenSubdirectory(const DirectoryHandle& parent, std::string_view name, DirectoryHandle& out) {
-    return real_->OpenSubdirectory(parent, name, out);
-}
-
 int TestFileSystem::BeginListing(const DirectoryHandle& directory) {
     ++Listings;
     {
@@ -45,22 +31,9 @@ int TestFileSystem::BeginListing(const DirectoryHandle& directory) {
     return real_->BeginListing(directory);
 }
 
-bool TestFileSystem::NextName(std::string_view& name, int& error) { return real_->NextName(name, error); }
-
 int TestFileSystem::ReadAttributes(const DirectoryHandle& directory, std::string_view name, EntryStat& out) {
     if (name.substr(0, 3) == "bad") return EACCES;
     return real_->ReadAttributes(directory, name, out);
-}
-
-int TestFileSystem::ReadLength(const DirectoryHandle& directory, std::string_view name, const EntryStat& stat,
-                               std::int64_t& length) {
-    return real_->ReadLength(directory, name, stat, length);
-}
-
-std::string TestFileSystem::ErrorText(int code) const { return real_->ErrorText(code); }
-
-void TestFileSystem::CloseDirectory(int) {
-    // Handles are opened by the real file system, which closes them itself.
 }
 
 void TestFileSystem::Hold() {
