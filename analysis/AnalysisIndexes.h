@@ -1,5 +1,5 @@
 #pragma once
-// What the analyses want of the connection they run on, set by the open step.
+// What the analyses want of the connection they run on, set by RunAnalysis.
 // No index beyond the Dir lookup indexes and File1 is needed: the file
 // analyses read File1 ranges or the table, and pair files up in memory. A
 // failure is ignored: the analyses still give the same rows, only slower.

@@ -1,5 +1,7 @@
 #include "analysis/AnalysisRun.h"
 
+#include "analysis/AnalysisIndexes.h"
+
 #include <exception>
 
 #include <SQLiteCpp/Statement.h>
@@ -88,6 +90,7 @@ void FixRows(const GridSettings& settings, ResultGrid& grid) {
 RunOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
                        GridSettings& settings, ResultGrid& grid) {
     RunOutcome outcome;
+    if (database.SnapshotDatabase) PrepareForAnalysis(*database.SnapshotDatabase);
     BuildAnalysisQuery(state, settings, EstimateQueryHints(database, state));
     if (FindAnalysis(state.AnalysisKind) != nullptr) {
         outcome.Title = AnalysisTitle(state);

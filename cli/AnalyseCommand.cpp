@@ -14,7 +14,6 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/AnalysisCatalogue.h"
-#include "analysis/AnalysisIndexes.h"
 #include "analysis/AnalysisRun.h"
 #include "analysis/DirectoryTotal.h"
 #include "analysis/GridLayout.h"
@@ -225,7 +224,6 @@ int RunAnalyseCommand(const AnalyseOptions& options) {
     StderrPrompter prompter;
     int rc = OpenForCommand(db, options.Db, prompter);
     if (rc != kExitOk) return rc;
-    PrepareForAnalysis(*db.SnapshotDatabase);
     AnalyseResult result;
     rc = Analyse(options, db, prompter, result);
     if (rc != kExitOk) return rc;

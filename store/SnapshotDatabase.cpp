@@ -121,7 +121,9 @@ int OpenWorkspaceDatabase(DatabaseState& state, StoreError& error) {
         error = ToStoreError(e, state.DatabasePath);
         return error.Code;
     }
-    state.DatabaseOpen = "Y";
+    // assign(1, 'Y') rather than = "Y": GCC 12 at -O3 warns falsely (-Wrestrict) on
+    // assigning a literal here (GCC bug 105329).
+    state.DatabaseOpen.assign(1, 'Y');
     return 0;
 }
 
