@@ -22,6 +22,7 @@
 #include "ui/ResultGridView.h"
 #include "ui/SelectSnapshotWindow.h"
 #include "ui/Twips.h"
+#include "ui/WaitPointer.h"
 
 namespace corvina {
 
@@ -32,14 +33,6 @@ constexpr int kChartTypes[] = {kChart2DBar, kChart3DBar, kChart2DPie, kChart3DPi
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
-// Shows the hourglass for as long as it lives.
-class WaitPointer {
-public:
-    WaitPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitPointer() { QApplication::restoreOverrideCursor(); }
-    WaitPointer(const WaitPointer&) = delete;
-    WaitPointer& operator=(const WaitPointer&) = delete;
-};
 
 template <std::size_t N>
 void CheckOnly(const std::array<QAction*, N>& items, std::size_t checked) {

@@ -18,6 +18,7 @@
 #include "store/SnapshotDatabase.h"
 #include "ui/FileDialogs.h"
 #include "ui/Twips.h"
+#include "ui/WaitPointer.h"
 #include "ui/WindowPrinter.h"
 
 namespace corvina {
@@ -41,14 +42,6 @@ QLabel* NamedLabel(const char* name, const QString& text, QWidget* parent) {
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
-// Shows the wait pointer for as long as it lives.
-class WaitPointer {
-public:
-    WaitPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitPointer() { QApplication::restoreOverrideCursor(); }
-    WaitPointer(const WaitPointer&) = delete;
-    WaitPointer& operator=(const WaitPointer&) = delete;
-};
 
 }  // namespace
 
