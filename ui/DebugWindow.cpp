@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -32,12 +31,7 @@ DebugWindow::~DebugWindow() {
 
 void DebugWindow::BuildControls() {
     auto* layout = new QVBoxLayout(this);
-    auto* menus = new QMenuBar(this);
-    QAction* exitItem = menus->addAction("E&xit");
-    exitItem->setObjectName("menexit");
-    QAction* printItem = menus->addAction("&Print");
-    printItem->setObjectName("menprint");
-    layout->setMenuBar(menus);
+    auto [exitItem, printItem] = AddExitPrintMenu(*this, *layout);
 
     title_ = new QLabel(this);
     title_->setObjectName("lbltitle");

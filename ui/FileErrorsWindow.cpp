@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include <QLabel>
-#include <QMenuBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -18,12 +17,7 @@ FileErrorsWindow::FileErrorsWindow(FileDialogs& dialogs, Prompter& prompter, QWi
     setObjectName("frmerr");
     setWindowTitle("File Errors");
     auto* layout = new QVBoxLayout(this);
-    auto* menus = new QMenuBar(this);
-    QAction* exitItem = menus->addAction("E&xit");
-    exitItem->setObjectName("menexit");
-    QAction* printItem = menus->addAction("&Print");
-    printItem->setObjectName("menprint");
-    layout->setMenuBar(menus);
+    auto [exitItem, printItem] = AddExitPrintMenu(*this, *layout);
 
     auto* heading = new QLabel("Errors encountered processing the following files", this);
     heading->setObjectName("Label1");

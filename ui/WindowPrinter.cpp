@@ -1,6 +1,8 @@
 #include "ui/WindowPrinter.h"
 
+#include <QBoxLayout>
 #include <QDir>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
 #include <QPrinter>
@@ -50,6 +52,15 @@ bool PrintWindowImage(QWidget& window, FileDialogs& dialogs, Prompter& prompter)
         return false;
     }
     return true;
+}
+
+ExitPrintMenu AddExitPrintMenu(QWidget& window, QBoxLayout& layout) {
+    auto* menus = new QMenuBar(&window);
+    ExitPrintMenu items{menus->addAction("E&xit"), menus->addAction("&Print")};
+    items.Exit->setObjectName("menexit");
+    items.Print->setObjectName("menprint");
+    layout.setMenuBar(menus);
+    return items;
 }
 
 }  // namespace corvina
