@@ -104,7 +104,9 @@ RunOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const Analys
             outcome.Error = FillResultGrid(database, prompter, state, settings, grid, settings.AnalysisSql,
                                            settings.FirstDetailRow);
         }
-        if (!outcome.Error.Ok()) {
+        if (outcome.Error.IsDamaged()) {
+            ShowMessage(prompter, DamagedDatabaseText(database.DatabasePath, outcome.Error.Reason), Icon::Exclamation);
+        } else if (!outcome.Error.Ok()) {
             ShowMessage(prompter, "Error running analysis " + outcome.Title + "\n" + outcome.Error.Details(),
                         Icon::Exclamation);
         }

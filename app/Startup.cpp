@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+#include <system_error>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -35,6 +38,14 @@ std::string ResolveStartupDatabasePath(QSettings& settings, const std::string& p
     settings.setValue(QStringLiteral("Recent/File1"), QString::fromStdString(path));
     settings.sync();
     return path;
+}
+
+std::string ProgramFolder() {
+    // Read from the kernel rather than from QCoreApplication: the tool has no
+    // application object.
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : self.parent_path().string();
 }
 
 }  // namespace corvina

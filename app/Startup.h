@@ -1,6 +1,8 @@
 #pragma once
-// Start-up's choice of the database: the first recent entry, else the default
-// file, which is then stored as the first entry at once.
+// The choice of the database when none is named: the first recent entry, else
+// the default file, which is then stored as the first entry at once. The
+// window program and corvina-cli both choose through here, so that they keep
+// one history.
 
 #include <string>
 
@@ -14,5 +16,9 @@ std::string DefaultDatabasePath(const std::string& programDir);
 
 // Steps 1 and 2 of start-up: "File1", or the default written as "File1".
 std::string ResolveStartupDatabasePath(QSettings& settings, const std::string& programDir);
+
+// The folder of the running executable. Both programs are built into one
+// folder, so that both find the same default database beside them.
+std::string ProgramFolder();
 
 }  // namespace corvina

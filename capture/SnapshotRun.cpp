@@ -7,7 +7,6 @@
 // Error policy: every message goes through the prompter; wrapper exceptions
 // are caught here, once, and turn the run into RunOutcome::Failed.
 
-#include <SQLiteCpp/Transaction.h>
 #include <sqlite3.h>
 
 #include <chrono>
@@ -19,12 +18,14 @@
 #include "capture/RowPipeline.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
+#include "store/WriteTransaction.h"
 
 namespace corvina {
 
 namespace {
 
 constexpr std::size_t kMaxDescription = 255;
+constexpr std::string_view kEllipsis = "\u2026";
 
 // Characters of a UTF-8 text (continuation bytes do not count).
 std::size_t CharacterCount(std::string_view text) {
@@ -65,7 +66,8 @@ std::string NotADirectoryText(std::string_view path, std::string_view reason) {
 }
 
 // A key that no snapshot of the database has: the current second, or the
-// next one when a run of this second is already stored.
+// next one when a run of this second is already stored. Called with the
+// write lock held, so that no other run can store the same key meanwhile.
 DateTime ChooseKey(DatabaseState& database) {
     DateTime key = DateTime::Now();
     while (SnapshotExists(database, key)) {
@@ -98,7 +100,66 @@ std::string ControlFailureText(const StoreError& error) {
     return "Error writing to Control table. \n" + error.Details() + "\n. Snapshot aborted";
 }
 
+// The wait for another run's write lock: says so once, and ends when the user aborts.
+class WaitForWriter final : public LockWait {
+public:
+    WaitForWriter(RunControl& control, WalkObserver& observer) : control_(control), observer_(observer) {}
+    bool KeepWaiting(std::chrono::milliseconds) override {
+        if (!told_) {
+            observer_.OnStatus(std::string(kWaitingForWriter));
+            told_ = true;
+        }
+        return !control_.AbortFlag.load();
+    }
+
+private:
+    RunControl& control_;
+    WalkObserver& observer_;
+    bool told_ = false;
+};
+
+// Commits wait as long as it takes: the run is complete, and giving up would lose it.
+class WaitAsLongAsItTakes final : public LockWait {
+public:
+    bool KeepWaiting(std::chrono::milliseconds) override { return true; }
+};
+
+// Reports a failure of the database during a run.
+void ReportSaveFailure(const DatabaseState& database, Prompter& prompter, const StoreError& error) {
+    if (error.IsDamaged()) {
+        ShowMessage(prompter, DamagedDatabaseText(database.DatabasePath, error.Reason) + "\n. Snapshot aborted",
+                    Icon::Exclamation);
+        return;
+    }
+    ShowMessage(prompter, "Error saving the snapshot. \n" + error.Details() + "\n. Snapshot aborted",
+                Icon::Exclamation);
+}
+
+
 }  // namespace
+
+std::string DefaultDescription(const std::string& basePath, const DateTime& date) {
+    const std::string prefix = "Analysis of ";
+    const std::string suffix = " taken on " + FormatMediumDate(date);
+    const std::size_t room = kMaxDescription - CharacterCount(prefix) - CharacterCount(suffix);
+    if (CharacterCount(basePath) <= room) return prefix + basePath + suffix;
+    // Keep the start and the end of the path, cut at character boundaries.
+    const std::size_t keep = room - 1;  // the ellipsis is one character
+    const std::size_t head = keep / 2, tail = keep - head;
+    auto byteOfCharacter = [&](std::size_t characters) {
+        std::size_t seen = 0, i = 0;
+        for (; i < basePath.size(); ++i) {
+            if ((static_cast<unsigned char>(basePath[i]) & 0xC0) != 0x80) {
+                if (seen == characters) break;
+                ++seen;
+            }
+        }
+        return i;
+    };
+    const std::size_t total = CharacterCount(basePath);
+    return prefix + basePath.substr(0, byteOfCharacter(head)) + std::string(kEllipsis) +
+           basePath.substr(byteOfCharacter(total - tail)) + suffix;
+}
 
 void ConfigureDatabaseEngineForRuns() {
     // SQLITE_MISUSE after the engine started: the defaults stay, which is fine.
@@ -122,13 +183,8 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
     RunResult result;
     control.AbortFlag.store(false);
     if (!CheckTexts(request, prompter)) return result;
-    if (!database.IsUsable()) {
-        ShowMessage(prompter, "No snapshot database is open", Icon::Exclamation);
-        return result;
-    }
-    if (database.ReadOnly) {
-        ShowMessage(prompter, "The snapshot database " + database.DatabasePath + " cannot be written",
-                    Icon::Exclamation);
+    if (StoreError writable = CheckSnapshotWritable(database); !writable.Ok()) {
+        ShowMessage(prompter, writable.Reason, Icon::Exclamation);
         return result;
     }
 
@@ -149,8 +205,6 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         }
     }
 
-    result.Key = ChooseKey(database);
-
     WalkOptions options;
     options.CollectFiles = request.CollectFiles;
     options.SizeThreshold = request.SizeThreshold;
@@ -158,8 +212,21 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
     options.Style = request.Style;
 
     StatusKeeper status(observer);
+    WriteTransaction transaction(database);
+    {
+        WaitForWriter wait(control, status);
+        if (StoreError error = transaction.Begin(wait); !error.Ok()) {
+            if (!error.IsBusy() || !control.AbortFlag.load()) ReportSaveFailure(database, prompter, error);
+            result.Outcome = control.AbortFlag.load() ? RunOutcome::Aborted : RunOutcome::Failed;
+            result.StatusText = "Snapshot aborted";
+            return result;
+        }
+    }
+    // The commit of a large run would otherwise copy the whole log into the
+    // file before returning; the caller does that once the result is out.
+    transaction.DeferCheckpoint();
     try {
-        SQLite::Transaction transaction(*database.SnapshotDatabase);
+        result.Key = ChooseKey(database);
         RowContext context;
         context.SnapshotDate = result.Key;
         context.SnapshotBasePath = walkBase;
@@ -213,12 +280,17 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
             result.StatusText = "Snapshot aborted";
             return result;
         }
-        transaction.commit();
+        WaitAsLongAsItTakes wait;
+        if (StoreError error = transaction.Commit(wait); !error.Ok()) {
+            ReportSaveFailure(database, prompter, error);
+            result.Outcome = RunOutcome::Failed;
+            result.StatusText = "Snapshot aborted";
+            return result;
+        }
         result.Outcome = RunOutcome::Completed;
         result.StatusText = "Snapshot completed.";
     } catch (const std::exception& e) {
-        ShowMessage(prompter, "Error saving the snapshot. \n" + ToStoreError(e).Details() + "\n. Snapshot aborted",
-                    Icon::Exclamation);
+        ReportSaveFailure(database, prompter, ToStoreError(e));
         result.Outcome = RunOutcome::Failed;
         result.StatusText = "Snapshot aborted";
     }

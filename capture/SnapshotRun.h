@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "store/DateTime.h"
@@ -84,16 +85,28 @@ struct RunResult {
     std::string StatusText;           // "Snapshot completed.", "Snapshot aborted", or the last status
 };
 
+// "Analysis of PATH taken on dd-MMM-yy", the description a run gets when the
+// user gives none. A long path gives way in its middle ("/home/…/photos"), so
+// that the text fits the 255 characters a description may have.
+std::string DefaultDescription(const std::string& basePath, const DateTime& date);
+
+// What a run waiting for another run's write lock shows as its status.
+inline constexpr std::string_view kWaitingForWriter = "Waiting for another snapshot of this database to finish";
+
 // The click's checks: "Enter a Snapshot description", "Select a directory or
 // path", a description over 255 characters, a base path that is not an
 // existing directory. Reports through the prompter; true when the run may start.
 bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter);
 
 // Runs one snapshot into the open database: resets the counters and the abort
-// flag, chooses a key no stored snapshot has (waiting for the next second when
-// needed), walks, then writes the Control row and commits, or rolls everything
-// back. The rows are written on a second thread while the walk reads the disk.
+// flag, takes the database's write lock (waiting, with kWaitingForWriter as
+// the status, while another run holds it; an abort ends the wait), chooses a
+// key no stored snapshot has (waiting for the next second when needed),
+// walks, then writes the Control row and commits, or rolls everything back.
+// The rows are written on a second thread while the walk reads the disk.
 // Reports its messages through the prompter. fileSystem null means the real one.
+// The write-ahead log is left for the caller to fold back into the file
+// (CheckpointDatabase) once the result is out.
 RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, RunControl& control,
                        WalkObserver& observer, Prompter& prompter, FileSystem* fileSystem = nullptr);
 

@@ -258,7 +258,7 @@ void AddAnalyseCommand(CLI::App& app, int* exitCode) {
     command->add_option("--format", options->Format, "Output: table, csv or json")
         ->check(CLI::IsMember({"table", "csv", "json"}))
         ->default_val("table");
-    command->add_option("--db", options->Db, "Snapshot database file");
+    AddDbOption(command, options->Db);
     command->callback([options, exitCode] { *exitCode = RunAnalyseCommand(*options); });
 }
 

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "capture/SnapshotRun.h"
 #include "cli/CliSupport.h"
 #include "store/Catalogue.h"
 #include "store/SizeFormat.h"
@@ -19,6 +20,14 @@ using Json = nlohmann::json;
 void PrintJson(const Json& document) {
     std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace);
     std::printf("%s\n", text.c_str());
+}
+
+// A key that cannot be one is bad usage, whatever the database holds: told
+// before the database is opened.
+int CheckKeySyntax(const std::string& text) {
+    if (text == "latest" || DateTime::Parse(text)) return kExitOk;
+    std::fprintf(stderr, "corvina: not a snapshot key: %s (expected yyyy-MM-dd HH:mm:ss or latest)\n", text.c_str());
+    return kExitUsage;
 }
 
 // A key from the command line, or the exit code of why not.
@@ -36,6 +45,19 @@ int ReadKey(DatabaseState& state, const std::string& text, DateTime& key) {
     return kExitUsage;
 }
 
+// A delete waits for a snapshot being written, up to a minute, and says so once.
+class DeleteWait final : public LockWait {
+public:
+    bool KeepWaiting(std::chrono::milliseconds waited) override {
+        if (!told_) std::fprintf(stderr, "corvina: %s\n", std::string(kWaitingForWriter).c_str());
+        told_ = true;
+        return waited < kDeleteWait;
+    }
+
+private:
+    bool told_ = false;
+};
+
 struct ListOptions {
     std::string Db;
     std::string Path;
@@ -48,7 +70,9 @@ int RunList(const ListOptions& options) {
     DatabaseState state;
     if (int rc = OpenForCommand(state, options.Db, prompter); rc != kExitOk) return rc;
     if (!options.HasPath) {
-        std::vector<std::string> paths = ListBasePaths(state, prompter);
+        bool ok = true;
+        std::vector<std::string> paths = ListBasePaths(state, prompter, &ok);
+        if (!ok) return kExitFailed;
         if (options.Json) {
             PrintJson(Json(paths));
         } else {
@@ -60,7 +84,8 @@ int RunList(const ListOptions& options) {
     std::string path = options.Path;
     bool ok = true;
     std::vector<SnapshotListRow> rows = ListSnapshots(state, prompter, path, &ok);
-    if (ok && rows.empty() && !path.empty()) {
+    if (!ok) return kExitFailed;
+    if (rows.empty() && !path.empty()) {
         // The snapshot command stores absolute paths without a trailing separator.
         std::error_code error;
         std::string normal = std::filesystem::absolute(path, error).lexically_normal().string();
@@ -96,6 +121,7 @@ struct KeyOptions {
 };
 
 int RunInfo(const KeyOptions& options) {
+    if (int rc = CheckKeySyntax(options.Key); rc != kExitOk) return rc;
     StderrPrompter prompter;
     DatabaseState state;
     if (int rc = OpenForCommand(state, options.Db, prompter); rc != kExitOk) return rc;
@@ -133,6 +159,7 @@ int RunInfo(const KeyOptions& options) {
 }
 
 int RunDelete(const KeyOptions& options) {
+    if (int rc = CheckKeySyntax(options.Key); rc != kExitOk) return rc;
     StderrPrompter prompter;
     DatabaseState state;
     if (int rc = OpenForCommand(state, options.Db, prompter); rc != kExitOk) return rc;
@@ -143,17 +170,26 @@ int RunDelete(const KeyOptions& options) {
         std::fprintf(stderr, "corvina: Snapshot %s not found\n", keyText.c_str());
         return kExitFailed;
     }
-    if (state.ReadOnly || !DeleteSnapshot(state, key)) {
-        std::fprintf(stderr, "corvina: Snapshot %s could not be deleted%s\n", keyText.c_str(),
-                     state.ReadOnly ? ": the snapshot database cannot be written" : "");
+    if (state.ReadOnly) {
+        std::fprintf(stderr, "corvina: Snapshot %s could not be deleted: the snapshot database cannot be written\n",
+                     keyText.c_str());
+        return kExitFailed;
+    }
+    DeleteWait wait;
+    if (StoreError error = DeleteSnapshot(state, key, wait); !error.Ok()) {
+        if (error.IsDamaged()) {
+            std::fprintf(stderr, "corvina: %s\n", DamagedDatabaseText(state.DatabasePath, error.Reason).c_str());
+        } else if (error.IsBusy()) {
+            std::fprintf(stderr, "corvina: %s; snapshot %s not deleted\n", BusyDatabaseText(state.DatabasePath).c_str(),
+                         keyText.c_str());
+        } else {
+            std::fprintf(stderr, "corvina: Snapshot %s could not be deleted: %s\n", keyText.c_str(),
+                         error.Details().c_str());
+        }
         return kExitFailed;
     }
     std::printf("Snapshot %s deleted\n", keyText.c_str());
     return kExitOk;
-}
-
-void AddDbOption(CLI::App* command, std::string& db) {
-    command->add_option("--db", db, "Snapshot database file (default: the one the window program opens)");
 }
 
 }  // namespace

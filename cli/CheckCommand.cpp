@@ -1,5 +1,6 @@
 // corvina-cli check: opens the database as the window program would (creating
-// it when missing, upgrading an older file) and says what it found.
+// it when missing, upgrading an older file), runs the engine's consistency
+// check on it (quick, or thorough with --full) and says what it found.
 
 #include <cstdio>
 
@@ -9,13 +10,28 @@
 namespace corvina::cli {
 namespace {
 
-int RunCheck(const std::string& dbOption) {
+struct CheckOptions {
+    std::string Db;
+    bool Full = false;
+};
+
+int RunCheck(const CheckOptions& options) {
     StderrPrompter prompter;
     DatabaseState state;
-    if (int rc = OpenForCommand(state, dbOption, prompter); rc != kExitOk) return rc;
+    if (int rc = OpenForCommand(state, options.Db, prompter, OpenMode::CreateWhenMissing); rc != kExitOk) return rc;
+    if (StoreError error = CheckDatabaseIntegrity(state, options.Full); !error.Ok()) {
+        if (error.IsDamaged()) {
+            prompter.Ask(Message{DamagedDatabaseText(state.DatabasePath, error.Reason)});
+        } else {
+            prompter.Ask(Message{"Snapshot database " + state.DatabasePath + " could not be checked: " + error.Reason});
+        }
+        return kExitFailed;
+    }
     std::vector<std::string> paths = ListBasePaths(state, prompter);
     std::size_t snapshots = 0;
-    for (const std::string& path : paths) snapshots += ListSnapshots(state, prompter, path).size();
+    bool ok = true;
+    for (const std::string& path : paths) snapshots += ListSnapshots(state, prompter, path, &ok).size();
+    if (!ok) return kExitFailed;
     std::printf("Snapshot database %s: %zu snapshot%s of %zu base path%s%s\n", state.DatabasePath.c_str(), snapshots,
                 snapshots == 1 ? "" : "s", paths.size(), paths.size() == 1 ? "" : "s",
                 state.ReadOnly ? " (read-only)" : "");
@@ -25,10 +41,13 @@ int RunCheck(const std::string& dbOption) {
 }  // namespace
 
 void AddCheckCommand(CLI::App& app, int* exitCode) {
-    auto* command = app.add_subcommand("check", "Open, validate or upgrade a snapshot database and say what it holds");
-    auto db = std::make_shared<std::string>();
-    command->add_option("--db", *db, "Snapshot database file (default: the one the window program opens)");
-    command->callback([db, exitCode] { *exitCode = RunCheck(*db); });
+    auto* command = app.add_subcommand(
+        "check", "Open, validate or upgrade a snapshot database, check it for damage and say what it holds");
+    auto options = std::make_shared<CheckOptions>();
+    AddDbOption(command, options->Db);
+    command->add_flag("--full", options->Full,
+                      "Thorough check: also every index against its table (slower on large databases)");
+    command->callback([options, exitCode] { *exitCode = RunCheck(*options); });
 }
 
 }  // namespace corvina::cli

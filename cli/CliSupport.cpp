@@ -25,18 +25,26 @@ Answer StderrPrompter::Ask(const Message& message) {
 std::string ResolveDatabasePath(const std::string& dbOption) {
     if (!dbOption.empty()) return std::filesystem::absolute(dbOption).lexically_normal().string();
     auto settings = OpenProgramSettings();
-    std::vector<std::string> recent = ReadRecentList(*settings);
-    if (!recent.empty()) return recent.front();
-    // The window program's folder: the tool is built beside it.
-    std::error_code ec;
-    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return DefaultDatabasePath(ec ? std::string() : self.parent_path().string());
+    return ResolveStartupDatabasePath(*settings, ProgramFolder());
 }
 
-int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrPrompter& prompter) {
-    state.DatabasePath = ResolveDatabasePath(dbOption);
+void AddDbOption(CLI::App* command, std::string& db) {
+    command
+        ->add_option("--db", db, "Snapshot database file (default: the one the window program opens)")
+        ->check(CLI::Validator(
+            [](std::string& text) { return text.empty() ? std::string("the database file name is empty") : ""; },
+            "FILE"));
+}
+
+int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrPrompter& prompter, OpenMode mode) {
+    const std::string path = ResolveDatabasePath(dbOption);
+    state.DatabasePath = path;
     ThrowingEnder ender;
-    OpenOutcome outcome = OpenSnapshotDatabase(state, prompter, ender);
+    OpenOutcome outcome = OpenSnapshotDatabase(state, prompter, ender, mode);
+    if (outcome == OpenOutcome::Missing) {
+        std::fprintf(stderr, "corvina: No snapshot database at %s\n", path.c_str());
+        return kExitFailed;
+    }
     if (outcome == OpenOutcome::Created) {
         std::fprintf(stderr, "corvina: created snapshot database %s\n", state.DatabasePath.c_str());
     }

@@ -36,22 +36,24 @@ public:
 };
 
 // The database the window program would open: --db when given, else the first
-// recent entry, else the default location.
+// recent entry, else the default location (then stored as the first recent
+// entry, as the window program does).
 std::string ResolveDatabasePath(const std::string& dbOption);
 
-// Opens (creating it when missing, with a line on stderr) the database for a
-// command. Returns nullopt-equivalent exit code when it cannot be used.
-// On success, state is open and usable.
-int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrPrompter& prompter);
+// Adds --db: a file name, never empty (an empty one would silently mean the
+// default database).
+void AddDbOption(CLI::App* command, std::string& db);
+
+// Opens the database for a command: CreateWhenMissing for the commands that
+// write (a line on stderr says when a file was created), ExistingOnly for the
+// others ("No snapshot database at X" when there is none). Returns the exit
+// code; on kExitOk the state is open and usable.
+int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrPrompter& prompter,
+                   OpenMode mode = OpenMode::ExistingOnly);
 
 // Reads a snapshot key: the general date-time text, or "latest" (the newest
 // snapshot of the database).
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text);
-
-// Shared state of one invocation: the subcommand sets Run to the action.
-struct CliContext {
-    std::string DbOption;
-};
 
 // Each command adds itself to the app; its callback stores its exit code in *exitCode.
 void AddCheckCommand(CLI::App& app, int* exitCode);

@@ -16,6 +16,7 @@
 #include "capture/SnapshotRun.h"
 #include "cli/CliSupport.h"
 #include "store/SizeFormat.h"
+#include "store/WriteTransaction.h"
 
 namespace corvina::cli {
 namespace {
@@ -165,15 +166,14 @@ int RunSnapshot(const SnapshotOptions& options) {
     request.CollectFiles = options.Files;
     request.CrossFileSystems = options.CrossFileSystems;
     ParseSize(options.MinSize, &request.SizeThreshold);
-    request.Description = options.Description.empty()
-                              ? "Analysis of " + request.BasePath + " taken on " + FormatMediumDate(DateTime::Now())
-                              : options.Description;
+    request.Description = options.Description.empty() ? DefaultDescription(request.BasePath, DateTime::Now())
+                                                      : options.Description;
     if (!CheckSnapshotInput(request, prompter)) return kExitUsage;
 
     DatabaseState state;
-    if (int rc = OpenForCommand(state, options.Db, prompter); rc != kExitOk) return rc;
-    if (state.ReadOnly) {
-        std::fprintf(stderr, "corvina: The snapshot database %s cannot be written\n", state.DatabasePath.c_str());
+    if (int rc = OpenForCommand(state, options.Db, prompter, OpenMode::CreateWhenMissing); rc != kExitOk) return rc;
+    if (StoreError writable = CheckSnapshotWritable(state); !writable.Ok()) {
+        std::fprintf(stderr, "corvina: %s\n", writable.Reason.c_str());
         return kExitFailed;
     }
 
@@ -197,6 +197,10 @@ int RunSnapshot(const SnapshotOptions& options) {
                         request.BasePath.c_str(), static_cast<long long>(result.Counters.TotalDirs),
                         static_cast<long long>(result.Counters.TotalFiles),
                         FormatSize(result.Counters.TotalBytes).c_str());
+            std::fflush(stdout);
+            // The snapshot is committed and said; folding the log into the
+            // file comes last. A failure leaves that to the next run.
+            CheckpointDatabase(state);
             return kExitOk;
         case RunOutcome::Refused:
             return kExitUsage;
@@ -212,7 +216,7 @@ void AddSnapshotCommand(CLI::App& app, int* exitCode) {
     auto* command = app.add_subcommand("snapshot", "Take a snapshot of a directory tree");
     auto options = std::make_shared<SnapshotOptions>();
     command->add_option("PATH", options->Path, "Directory to take the snapshot of")->required();
-    command->add_option("--db", options->Db, "Snapshot database file (default: the one the window program opens)");
+    AddDbOption(command, options->Db);
     command->add_option("--description", options->Description,
                         "Description (default: \"Analysis of PATH taken on dd-MMM-yy\")");
     command->add_flag("--files", options->Files, "Record a row for every file at or above --min-size");

@@ -1,25 +1,57 @@
-// The catalogue reads Control. Error policy: LoadSnapshotInfo reports only a
-// missing snapshot; the lists report a failure once ("Error: ...") and return
-// what they read; DeleteSnapshot reports nothing and changes all or nothing.
+// The catalogue reads Control. Error policy: LoadSnapshotInfo reports a
+// missing snapshot (and a damaged file); the lists report a failure once
+// ("Error: ...", or that the file is damaged) and return what they read;
+// DeleteSnapshot reports nothing and changes all or nothing.
 
 #include "store/Catalogue.h"
 
+#include <cctype>
+#include <map>
+
 #include <SQLiteCpp/Statement.h>
-#include <SQLiteCpp/Transaction.h>
 
 #include "store/SizeFormat.h"
 
 namespace corvina {
 namespace {
 
-void ReportListFailure(Prompter& prompter, const std::exception& e) {
+void ReportListFailure(DatabaseState& state, Prompter& prompter, const std::exception& e) {
     StoreError error = ToStoreError(e);
+    if (error.IsDamaged()) {
+        ShowMessage(prompter, DamagedDatabaseText(state.DatabasePath, error.Reason), Icon::Exclamation);
+        return;
+    }
     ShowMessage(prompter, "Error: " + std::to_string(error.Code) + " " + error.Reason);
 }
 
+// Fields of a Control row by lower-cased name. Rows are read with "SELECT *"
+// so that a file of an older layout, which lacks some fields, still lists and
+// loads: a missing field is skipped, not the row.
+class FieldIndex {
+public:
+    explicit FieldIndex(SQLite::Statement& query) : query_(query) {
+        for (int i = 0; i < query.getColumnCount(); ++i) {
+            std::string name = query.getColumnName(i);
+            for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            index_.emplace(std::move(name), i);
+        }
+    }
+    // The field, or nullopt when the table has none of that name.
+    std::optional<SQLite::Column> Get(const std::string& lowerName) const {
+        auto found = index_.find(lowerName);
+        if (found == index_.end()) return std::nullopt;
+        return query_.getColumn(found->second);
+    }
+
+private:
+    SQLite::Statement& query_;
+    std::map<std::string, int> index_;
+};
+
 template <typename T>
-void CopyIfPresent(const SQLite::Column& column, T& target) {
-    if (column.isNull()) return;
+void CopyIfPresent(const std::optional<SQLite::Column>& field, T& target) {
+    if (!field || field->isNull()) return;
+    const SQLite::Column& column = *field;
     if constexpr (std::is_same_v<T, std::string>) {
         target = column.getString();
     } else if constexpr (std::is_same_v<T, double>) {
@@ -40,23 +72,27 @@ void LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const DateTime& 
     bool found = false;
     if (state.SnapshotDatabase) {
         try {
-            SQLite::Statement query(*state.SnapshotDatabase,
-                                    "SELECT Basepath, Description, Collfiles, Filelimit, Totdirs, Totfiles, "
-                                    "Totbytesf, Filetot, Filesizef FROM Control WHERE Snapshot = ?");
+            SQLite::Statement query(*state.SnapshotDatabase, "SELECT * FROM Control WHERE Snapshot = ?");
             query.bind(1, FormatKey(key));
             if (query.executeStep()) {
                 found = true;
-                CopyIfPresent(query.getColumn(0), info.InfoBasePath);
-                CopyIfPresent(query.getColumn(1), info.InfoDescription);
-                CopyIfPresent(query.getColumn(2), info.InfoCollectFiles);
-                CopyIfPresent(query.getColumn(3), info.InfoFileLimit);
-                CopyIfPresent(query.getColumn(4), info.InfoTotalDirs);
-                CopyIfPresent(query.getColumn(5), info.InfoTotalFiles);
-                CopyIfPresent(query.getColumn(6), info.InfoTotalBytes);
-                CopyIfPresent(query.getColumn(7), info.InfoFilesCollected);
-                CopyIfPresent(query.getColumn(8), info.InfoCollectedBytes);
+                const FieldIndex fields(query);
+                CopyIfPresent(fields.Get("basepath"), info.InfoBasePath);
+                CopyIfPresent(fields.Get("description"), info.InfoDescription);
+                CopyIfPresent(fields.Get("collfiles"), info.InfoCollectFiles);
+                CopyIfPresent(fields.Get("filelimit"), info.InfoFileLimit);
+                CopyIfPresent(fields.Get("totdirs"), info.InfoTotalDirs);
+                CopyIfPresent(fields.Get("totfiles"), info.InfoTotalFiles);
+                CopyIfPresent(fields.Get("totbytesf"), info.InfoTotalBytes);
+                CopyIfPresent(fields.Get("filetot"), info.InfoFilesCollected);
+                CopyIfPresent(fields.Get("filesizef"), info.InfoCollectedBytes);
             }
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            if (StoreError error = ToStoreError(e); error.IsDamaged()) {
+                ShowMessage(prompter, DamagedDatabaseText(state.DatabasePath, error.Reason), Icon::Exclamation);
+                info.InfoBasePath.clear();
+                return;
+            }
             found = false;
         }
     }
@@ -66,15 +102,17 @@ void LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const DateTime& 
     }
 }
 
-std::vector<std::string> ListBasePaths(DatabaseState& state, Prompter& prompter) {
+std::vector<std::string> ListBasePaths(DatabaseState& state, Prompter& prompter, bool* ok) {
     std::vector<std::string> paths;
+    if (ok != nullptr) *ok = true;
     if (!state.SnapshotDatabase) return paths;
     try {
         SQLite::Statement query(*state.SnapshotDatabase,
                                 "SELECT DISTINCT Basepath FROM Control ORDER BY Basepath");
         while (query.executeStep()) paths.push_back(query.getColumn(0).getString());
     } catch (const std::exception& e) {
-        ReportListFailure(prompter, e);
+        ReportListFailure(state, prompter, e);
+        if (ok != nullptr) *ok = false;
     }
     return paths;
 }
@@ -86,47 +124,47 @@ std::vector<SnapshotListRow> ListSnapshots(DatabaseState& state, Prompter& promp
     if (!state.SnapshotDatabase) return rows;
     try {
         SQLite::Statement query(*state.SnapshotDatabase,
-                                "SELECT Snapshot, Basepath, Description, Totbytesf, Totdirs, Totfiles FROM Control "
-                                "WHERE Basepath = ? ORDER BY Snapshot DESC");
+                                "SELECT * FROM Control WHERE Basepath = ? ORDER BY Snapshot DESC");
         query.bind(1, std::string(basePath));
         while (query.executeStep()) {
+            const FieldIndex fields(query);
             SnapshotListRow row;
-            row.Key = KeyFrom(query.getColumn(0)).value_or(DateTime{});
-            row.KeyText = query.getColumn(0).getString();
-            row.Basepath = query.getColumn(1).getString();
-            row.Description = query.getColumn(2).getString();
-            if (!query.getColumn(3).isNull()) {
-                row.Totbytes = query.getColumn(3).getDouble();
+            row.Key = KeyFrom(*fields.Get("snapshot")).value_or(DateTime{});
+            CopyIfPresent(fields.Get("snapshot"), row.KeyText);
+            CopyIfPresent(fields.Get("basepath"), row.Basepath);
+            CopyIfPresent(fields.Get("description"), row.Description);
+            if (auto total = fields.Get("totbytesf"); total && !total->isNull()) {
+                row.Totbytes = total->getDouble();
                 row.SizeText = FormatSize(row.Totbytes);
             }
-            row.Totdirs = query.getColumn(4).getInt64();
-            row.Totfiles = query.getColumn(5).getInt64();
+            CopyIfPresent(fields.Get("totdirs"), row.Totdirs);
+            CopyIfPresent(fields.Get("totfiles"), row.Totfiles);
             rows.push_back(std::move(row));
         }
     } catch (const std::exception& e) {
-        ReportListFailure(prompter, e);
+        ReportListFailure(state, prompter, e);
         if (ok != nullptr) *ok = false;
     }
     return rows;
 }
 
-bool DeleteSnapshot(DatabaseState& state, const DateTime& key) {
-    if (!state.SnapshotDatabase) return false;
+StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& wait) {
+    if (!state.SnapshotDatabase) return StoreError{1, "No snapshot database is open", ""};
+    WriteTransaction transaction(state);
+    if (StoreError error = transaction.Begin(wait); !error.Ok()) return error;
     try {
         SQLite::Database& db = *state.SnapshotDatabase;
         const std::string keyText = FormatKey(key);
-        SQLite::Transaction transaction(db);
         for (const char* sql : {"DELETE FROM Control WHERE Snapshot = ?", "DELETE FROM Dir WHERE Snapshot = ?",
                                 "DELETE FROM files WHERE Snapshot = ?"}) {
             SQLite::Statement statement(db, sql);
             statement.bind(1, keyText);
             statement.exec();
         }
-        transaction.commit();
-        return true;
-    } catch (const std::exception&) {
-        return false;
+    } catch (const std::exception& e) {
+        return ToStoreError(e);
     }
+    return transaction.Commit(wait);
 }
 
 std::optional<DateTime> LatestSnapshot(DatabaseState& state, std::optional<std::string_view> basePath) {

@@ -12,6 +12,7 @@
 #include "store/DateTime.h"
 #include "store/Prompter.h"
 #include "store/SnapshotDatabase.h"
+#include "store/WriteTransaction.h"
 
 namespace corvina {
 
@@ -30,12 +31,14 @@ struct SnapshotInfo {
 };
 
 // Fills info from the Control row of key, or says "Snapshot <key> not found"
-// and sets InfoBasePath to "".
+// and sets InfoBasePath to "". A field the row lacks (an older file that could
+// not be upgraded) leaves its value as it was. A damaged file is said to be
+// damaged, and InfoBasePath is "" too.
 void LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const DateTime& key, SnapshotInfo& info);
 
 // Distinct base paths in ascending order. A failure says "Error: <code> <reason>"
-// and returns what was read so far.
-std::vector<std::string> ListBasePaths(DatabaseState& state, Prompter& prompter);
+// (or that the file is damaged), sets *ok to false and returns what was read so far.
+std::vector<std::string> ListBasePaths(DatabaseState& state, Prompter& prompter, bool* ok = nullptr);
 
 // One row of the snapshot grid of a base path.
 struct SnapshotListRow {
@@ -55,9 +58,10 @@ std::vector<SnapshotListRow> ListSnapshots(DatabaseState& state, Prompter& promp
                                            bool* ok = nullptr);
 
 // Removes the snapshot from Control, Dir and files in one transaction: all or
-// nothing. Reports nothing; returns false when nothing was changed because of a
-// failure.
-bool DeleteSnapshot(DatabaseState& state, const DateTime& key);
+// nothing. Waits for the write lock while wait says so (a snapshot being
+// written holds it). Reports nothing: the error says why nothing was changed,
+// busy when the wait was given up.
+StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& wait);
 
 // The newest snapshot of the database (of one base path when given).
 std::optional<DateTime> LatestSnapshot(DatabaseState& state, std::optional<std::string_view> basePath = {});

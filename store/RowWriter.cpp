@@ -44,6 +44,12 @@ RowWriter::RowWriter(DatabaseState& state, RowContext context, Prompter* prompte
     keyLength_ = FormatKeyInto(context_.SnapshotDate, keyText_);
 }
 
+// A damaged file is nobody's row's fault: it is said to be damaged instead.
+std::string RowWriter::FailureText(std::string rowText) const {
+    if (!lastError_.IsDamaged()) return rowText;
+    return DamagedDatabaseText(state_.DatabasePath, lastError_.Reason) + "\n. Snapshot aborted";
+}
+
 bool RowWriter::WriteDirRow(std::string_view entryType, std::string_view entryName, std::int64_t files,
                             double bytes) {
     if (!state_.DirTable) {
@@ -62,7 +68,7 @@ bool RowWriter::WriteDirRow(std::string_view entryType, std::string_view entryNa
         lastError_ = StepInsert(s, entryName);
     }
     if (lastError_.Ok()) return true;
-    if (prompter_ != nullptr) ShowMessage(*prompter_, DirRowFailureText(lastError_), Icon::Exclamation);
+    if (prompter_ != nullptr) ShowMessage(*prompter_, FailureText(DirRowFailureText(lastError_)), Icon::Exclamation);
     return false;
 }
 
@@ -91,7 +97,8 @@ bool RowWriter::WriteFileRow(const FileRowInput& row) {
     if (lastError_.Ok()) return true;
     if (prompter_ != nullptr) {
         ShowMessage(*prompter_,
-                    FileRowFailureText(JoinPath(row.Filedir, row.Filename, context_.Style), row.Filesize, lastError_),
+                    FailureText(FileRowFailureText(JoinPath(row.Filedir, row.Filename, context_.Style), row.Filesize,
+                                                   lastError_)),
                     Icon::Exclamation);
     }
     return false;

@@ -46,6 +46,8 @@ public:
     const RowContext& Context() const { return context_; }
 
 private:
+    std::string FailureText(std::string rowText) const;
+
     DatabaseState& state_;
     RowContext context_;
     Prompter* prompter_;

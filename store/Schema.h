@@ -3,6 +3,7 @@
 // TEXT "yyyy-MM-dd HH:mm:ss", Text(n) to TEXT (widths not enforced), Integer and
 // Long to 64-bit INTEGER, Double to REAL.
 
+#include <array>
 #include <string_view>
 
 namespace corvina::schema {
@@ -37,5 +38,15 @@ inline constexpr std::string_view kInsertDir =
 inline constexpr std::string_view kInsertFiles =
     "INSERT INTO files (Snapshot, Filename, Filesize, Filetype, Filedir, Fileattr, Filedate) "
     "VALUES (?,?,?,?,?,?,?)";
+
+// The fields a table of ours has in the older format too. A table of one of
+// our names that lacks any of them belongs to another program.
+inline constexpr std::array<std::string_view, 10> kControlFields{
+    "Snapshot", "Basepath", "Description", "Collfiles", "Filelimit",
+    "Totdirs",  "Totfiles", "Totbytes",    "Filetot",   "Filesize"};
+inline constexpr std::array<std::string_view, 8> kDirFields{"Snapshot", "Entrytype", "Dirname", "Shortname",
+                                                            "Parentdir", "Dirlevel", "Files",   "Totsize"};
+inline constexpr std::array<std::string_view, 7> kFilesFields{"Snapshot", "Filename", "Filesize", "Filetype",
+                                                              "Filedir",  "Fileattr", "Filedate"};
 
 }  // namespace corvina::schema

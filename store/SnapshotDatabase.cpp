@@ -1,15 +1,25 @@
 // Opening the snapshot database. The sequence: open the file (or, after asking,
-// create it), then check, create (only in a file created now), upgrade and
-// prepare the three tables in the order Control, files, Dir. Every step returns
-// an error number, 0 for success; kErrFileNotFound and kErrTableNotFound steer
-// the sequence, any other number is the engine's.
+// create it), set up an empty file as a new database in one transaction, then
+// check, upgrade and prepare the three tables in the order Control, files,
+// Dir. Every step returns an error number, 0 for success; kErrFileNotFound
+// and kErrTableNotFound steer the sequence, any other number is the engine's.
+// A damaged file and a lock held past the wait are reported as such rather
+// than ending the program: neither is the program's fault.
 
 #include "store/SnapshotDatabase.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <optional>
+#include <sys/vfs.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <set>
 
 #include <SQLiteCpp/Exception.h>
 #include <SQLiteCpp/Transaction.h>
@@ -77,6 +87,27 @@ bool IsReadOnly(SQLite::Database& db, const std::string& path) {
     return ::access(FolderOf(path).c_str(), W_OK) != 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
+// File systems on which SQLite's write-ahead log is not safe: its index lives
+// in shared memory that only processes on one machine can share.
+bool OnNetworkFileSystem(const std::string& path) {
+    struct statfs fs {};
+    if (::statfs(FolderOf(path).c_str(), &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case 0x6969UL:      // NFS
+        case 0x517BUL:      // SMB
+        case 0xFF534D42UL:  // CIFS
+        case 0xFE534D42UL:  // SMB2
+        case 0x01021997UL:  // 9P
+        case 0x65735546UL:  // FUSE (sshfs and the like)
+        case 0x00C36400UL:  // Ceph
+        case 0x5346414FUL:  // AFS
+        case 0x0BD00BD0UL:  // Lustre
+            return true;
+        default:
+            return false;
+    }
+}
+
 StoreError Execute(SQLite::Database& db, std::string_view sql) {
     try {
         db.exec(std::string(sql));
@@ -98,15 +129,59 @@ StoreError TableExists(SQLite::Database& db, std::string_view table, bool& exist
     }
 }
 
-bool HasColumn(SQLite::Database& db, std::string_view table, std::string_view column) {
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    return lower;
+}
+
+// The fields of a table, lower-cased: fields are matched without regard to case.
+using FieldSet = std::set<std::string>;
+StoreError ReadFields(SQLite::Database& db, std::string_view table, FieldSet& fields) {
+    fields.clear();
     try {
-        SQLite::Statement query(db, "SELECT 1 FROM pragma_table_info(?) WHERE name = ? COLLATE NOCASE");
+        SQLite::Statement query(db, "SELECT name FROM pragma_table_info(?)");
         query.bind(1, std::string(table));
-        query.bind(2, std::string(column));
+        while (query.executeStep()) fields.insert(Lower(query.getColumn(0).getString()));
+        return {};
+    } catch (const std::exception& e) {
+        return ToStoreError(e, std::string(table));
+    }
+}
+
+bool Has(const FieldSet& fields, std::string_view field) { return fields.count(Lower(field)) > 0; }
+
+// A table of ours lacks a field that even the older format has: the file
+// belongs to another program, like one that lacks the table.
+template <std::size_t N>
+int CheckOwnFields(const FieldSet& fields, std::string_view table, const std::array<std::string_view, N>& needed,
+                   StoreError& error) {
+    for (std::string_view field : needed) {
+        if (!Has(fields, field)) {
+            error = StoreError{kErrTableNotFound,
+                               "The table '" + std::string(table) + "' has no field '" + std::string(field) + "'.",
+                               std::string(table)};
+            return error.Code;
+        }
+    }
+    return 0;
+}
+
+bool IndexExists(SQLite::Database& db, std::string_view name) {
+    try {
+        SQLite::Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ? COLLATE NOCASE");
+        query.bind(1, std::string(name));
         return query.executeStep();
     } catch (const std::exception&) {
         return false;
     }
+}
+
+// Adds an index that an open wants, unless it is there already. Looking first
+// matters: even an IF NOT EXISTS statement would wait for the write lock while
+// a snapshot is being written, and a reader must never wait for one.
+void AddIndexWhenMissing(SQLite::Database& db, std::string_view name, std::string_view sql) {
+    if (!IndexExists(db, name)) Execute(db, sql);
 }
 
 int OpenWorkspaceDatabase(DatabaseState& state, StoreError& error) {
@@ -127,12 +202,22 @@ int OpenWorkspaceDatabase(DatabaseState& state, StoreError& error) {
     return 0;
 }
 
+// The file is made by us, readable by its owner only, before the engine
+// opens it: a snapshot lists every file name of a tree, which is nobody
+// else's business. The engine gives its journal files the same mode. The
+// tables follow in SetUpEmptyDatabase; a file left empty by a kill in between
+// is set up by the next open.
 int CreateSnapshotFile(DatabaseState& state, Prompter& prompter, StoreError& error) {
+    int fd = ::open(state.DatabasePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0 && errno != EEXIST) {
+        error = StoreError{SQLITE_CANTOPEN, std::strerror(errno), state.DatabasePath};
+        ShowMessage(prompter, "Database created failed err=" + std::to_string(error.Code));
+        return error.Code;
+    }
+    if (fd >= 0) ::close(fd);
     try {
-        state.SnapshotDatabase = std::make_unique<SQLite::Database>(
-            state.DatabasePath, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE, state.BusyTimeoutMs);
-        // Write the header now, so that a created file is a database even before its tables.
-        state.SnapshotDatabase->exec("PRAGMA user_version = 0");
+        state.SnapshotDatabase =
+            std::make_unique<SQLite::Database>(state.DatabasePath, SQLite::OPEN_READWRITE, state.BusyTimeoutMs);
         return 0;
     } catch (const std::exception& e) {
         error = ToStoreError(e, state.DatabasePath);
@@ -142,20 +227,68 @@ int CreateSnapshotFile(DatabaseState& state, Prompter& prompter, StoreError& err
     }
 }
 
-int CreateTable(DatabaseState& state, Table table, StoreError& error) {
-    SQLite::Database& db = *state.SnapshotDatabase;
-    switch (table) {
-        case Table::Control:
-            error = Execute(db, schema::kCreateControl);
-            if (error.Ok()) error = Execute(db, schema::kCreateIndex1);
-            break;
-        case Table::Files: error = Execute(db, schema::kCreateFiles); break;
-        case Table::Dir: error = Execute(db, schema::kCreateDir); break;
+// True when the file holds no schema at all: zero bytes, or a header without
+// tables (a creation that was killed before its transaction committed).
+StoreError IsEmptyDatabase(SQLite::Database& db, bool& empty) {
+    try {
+        empty = db.execAndGet("SELECT count(*) FROM sqlite_master").getInt64() == 0;
+        return {};
+    } catch (const std::exception& e) {
+        return ToStoreError(e, "sqlite_master");
     }
-    return error.Code;
 }
 
-void AddFilesIndex(SQLite::Database& db) { Execute(db, "CREATE UNIQUE INDEX IF NOT EXISTS File1 ON files (Snapshot, Filedir, Filename)"); }
+struct CreateStep {
+    std::string_view Sql;
+    std::string_view Phrase;  // what a failure of this statement is reported as
+};
+
+// Every table and index of a new file, in one transaction: a kill leaves
+// either all of them or none, and none reads as an empty file next time.
+// Another process may be setting up the same file at the same moment: the
+// write lock is taken first and the file looked at again inside it.
+std::optional<CreateStep> SetUpEmptyDatabase(DatabaseState& state, StoreError& error) {
+    static constexpr CreateStep kSteps[] = {
+        {schema::kCreateControl, kControlSteps.CantCreate},    {schema::kCreateIndex1, kControlSteps.CantCreate},
+        {schema::kCreateFiles, kFilesSteps.CantCreate},        {schema::kCreateFile1, kFilesSteps.CantCreate},
+        {schema::kCreateDir, kDirSteps.CantCreate},            {schema::kCreateDirParentIndex, kDirSteps.CantCreate},
+        {schema::kCreateDirNameIndex, kDirSteps.CantCreate},
+    };
+    SQLite::Database& db = *state.SnapshotDatabase;
+    error = Execute(db, "BEGIN IMMEDIATE");
+    if (!error.Ok()) return kSteps[0];
+    bool empty = false;
+    error = IsEmptyDatabase(db, empty);
+    if (error.Ok() && !empty) {
+        Execute(db, "ROLLBACK");
+        return std::nullopt;
+    }
+    for (const CreateStep& step : kSteps) {
+        if (error.Ok()) error = Execute(db, step.Sql);
+        if (!error.Ok()) {
+            Execute(db, "ROLLBACK");
+            return step;
+        }
+    }
+    error = Execute(db, "COMMIT");
+    if (!error.Ok()) {
+        Execute(db, "ROLLBACK");
+        return kSteps[0];
+    }
+    return std::nullopt;
+}
+
+// Read commands on an empty file: the tables exist for this connection only,
+// empty, so that every query finds no snapshots and nothing is written.
+StoreError UseEmptyTemporaryTables(DatabaseState& state) {
+    SQLite::Database& db = *state.SnapshotDatabase;
+    for (std::string_view create : {schema::kCreateControl, schema::kCreateFiles, schema::kCreateDir}) {
+        std::string sql(create);
+        sql.replace(0, std::string_view("CREATE TABLE").size(), "CREATE TEMP TABLE");
+        if (StoreError error = Execute(db, sql); !error.Ok()) return error;
+    }
+    return {};
+}
 
 // Prepares the row insert of a table; a table of the older format that could
 // not be upgraded gets none, and its writes fail with a clear error.
@@ -190,7 +323,7 @@ int Prepare(DatabaseState& state, PreparedInsert& statement, std::string_view sq
 
 // Adds the double totals to an older Control table. A failure is not reported:
 // the transaction leaves the table as it was and the open goes on.
-void UpgradeControlTable(DatabaseState& state, Prompter& prompter) {
+void UpgradeControlTable(DatabaseState& state, const FieldSet& fields, Prompter& prompter) {
     SQLite::Database& db = *state.SnapshotDatabase;
     if (state.ReadOnly) {
         ShowMessage(prompter, "Table Control cannot be migrated");
@@ -198,9 +331,9 @@ void UpgradeControlTable(DatabaseState& state, Prompter& prompter) {
     }
     try {
         SQLite::Transaction transaction(db);
-        db.exec("ALTER TABLE Control ADD COLUMN TotbytesF REAL");
+        if (!Has(fields, "Totbytesf")) db.exec("ALTER TABLE Control ADD COLUMN TotbytesF REAL");
         db.exec("ALTER TABLE Control ADD COLUMN FilesizeF REAL");
-        db.exec("UPDATE Control SET totbytesf = totbytes");
+        if (!Has(fields, "Totbytesf")) db.exec("UPDATE Control SET totbytesf = totbytes");
         db.exec("UPDATE Control SET filesizef = filesize");
         transaction.commit();
     } catch (const std::exception&) {
@@ -209,45 +342,56 @@ void UpgradeControlTable(DatabaseState& state, Prompter& prompter) {
     ShowMessage(prompter, "Note: Control table upgraded to new version");
 }
 
-int OpenControlTable(DatabaseState& state, Prompter& prompter, StoreError& error) {
-    SQLite::Database& db = *state.SnapshotDatabase;
+// Looks the table up and reads its fields; kErrTableNotFound when it is
+// missing or lacks a field of ours.
+template <std::size_t N>
+int FindTable(SQLite::Database& db, std::string_view table, const std::array<std::string_view, N>& needed,
+              FieldSet& fields, StoreError& error) {
     bool exists = false;
-    error = TableExists(db, "Control", exists);
+    error = TableExists(db, table, exists);
     if (!error.Ok()) return error.Code;
     if (!exists) {
-        error = StoreError{kErrTableNotFound, "The table 'Control' does not exist.", "Control"};
+        error = StoreError{kErrTableNotFound, "The table '" + std::string(table) + "' does not exist.",
+                           std::string(table)};
         return error.Code;
     }
-    if (!HasColumn(db, "Control", "Filesizef")) UpgradeControlTable(state, prompter);
+    error = ReadFields(db, table, fields);
+    if (!error.Ok()) return error.Code;
+    return CheckOwnFields(fields, table, needed, error);
+}
+
+int OpenControlTable(DatabaseState& state, Prompter& prompter, StoreError& error) {
+    SQLite::Database& db = *state.SnapshotDatabase;
+    FieldSet fields;
+    if (int rc = FindTable(db, "Control", schema::kControlFields, fields, error); rc != 0) return rc;
+    if (!Has(fields, "Filesizef")) {
+        UpgradeControlTable(state, fields, prompter);
+        if (StoreError read = ReadFields(db, "Control", fields); !read.Ok()) {
+            error = read;
+            return error.Code;
+        }
+    }
     state.ControlTable.reset();
-    if (!HasColumn(db, "Control", "Filesizef") || !HasColumn(db, "Control", "Totbytesf")) return 0;
+    // A table that still lacks a total takes no new row: CheckSnapshotWritable
+    // says so before a run starts.
+    if (!Has(fields, "Filesizef") || !Has(fields, "Totbytesf")) return 0;
     return Prepare(state, state.ControlTable, schema::kInsertControl, error);
 }
 
 int OpenFilesTable(DatabaseState& state, StoreError& error) {
     SQLite::Database& db = *state.SnapshotDatabase;
-    AddFilesIndex(db);
-    bool exists = false;
-    error = TableExists(db, "files", exists);
-    if (!error.Ok()) return error.Code;
-    if (!exists) {
-        error = StoreError{kErrTableNotFound, "The table 'files' does not exist.", "files"};
-        return error.Code;
-    }
+    FieldSet fields;
+    if (int rc = FindTable(db, "files", schema::kFilesFields, fields, error); rc != 0) return rc;
+    if (!state.ReadOnly) AddIndexWhenMissing(db, "File1", schema::kCreateFile1);
     return Prepare(state, state.FilesTable, schema::kInsertFiles, error);
 }
 
 int OpenDirTable(DatabaseState& state, Prompter& prompter, StoreError& error) {
     SQLite::Database& db = *state.SnapshotDatabase;
-    bool exists = false;
-    error = TableExists(db, "Dir", exists);
-    if (!error.Ok()) return error.Code;
-    if (!exists) {
-        error = StoreError{kErrTableNotFound, "The table 'Dir' does not exist.", "Dir"};
-        return error.Code;
-    }
+    FieldSet fields;
+    if (int rc = FindTable(db, "Dir", schema::kDirFields, fields, error); rc != 0) return rc;
     state.DirTable.reset();
-    if (!HasColumn(db, "Dir", "TotsizeF")) {
+    if (!Has(fields, "TotsizeF")) {
         if (state.ReadOnly) {
             ShowMessage(prompter, "Table dir cannot be migrated");
             return 0;
@@ -264,7 +408,7 @@ int OpenDirTable(DatabaseState& state, Prompter& prompter, StoreError& error) {
         }
         ShowMessage(prompter, "Note: Directory table upgraded to new version");
     }
-    AddLookupIndexes(db);
+    if (!state.ReadOnly) AddLookupIndexes(db);
     return Prepare(state, state.DirTable, schema::kInsertDir, error);
 }
 
@@ -286,27 +430,42 @@ void ShowInvalidFile(DatabaseState& state, Prompter& prompter) {
     state.DatabasePath.clear();
 }
 
+OpenOutcome ShowDamaged(DatabaseState& state, Prompter& prompter, const StoreError& error) {
+    Message message;
+    message.Text = DamagedDatabaseText(state.DatabasePath, error.Reason);
+    message.Title = "Corvina Database Error";
+    message.MessageIcon = Icon::Exclamation;
+    prompter.Ask(message);
+    CloseSnapshotDatabase(state);
+    state.DatabasePath.clear();
+    return OpenOutcome::Damaged;
+}
+
+OpenOutcome ShowBusy(DatabaseState& state, Prompter& prompter) {
+    ShowMessage(prompter, BusyDatabaseText(state.DatabasePath), Icon::Exclamation);
+    CloseSnapshotDatabase(state);
+    state.DatabasePath.clear();
+    return OpenOutcome::Busy;
+}
+
+// The end of the program, except for what is not the program's fault: a
+// damaged file and another program's lock are said and the program goes on
+// without a database.
 OpenOutcome EndWith(DatabaseState& state, Prompter& prompter, ProgramEnder& ender, std::string_view phrase,
                     const StoreError& error) {
+    if (error.IsDamaged()) return ShowDamaged(state, prompter, error);
+    if (error.IsBusy()) return ShowBusy(state, prompter);
     ShowMessage(prompter, ProgramAbortedText(phrase, state.DatabasePath, error), Icon::Exclamation);
     ender.EndProgram(1);
     return OpenOutcome::Ended;
 }
 
-// Checks, creates when allowed, and opens one table. Returns nullopt when the
-// sequence goes on.
-std::optional<OpenOutcome> CheckTable(DatabaseState& state, Table table, const TableSteps& steps, bool createdNow,
+// Checks and opens one table. Returns nullopt when the sequence goes on.
+std::optional<OpenOutcome> CheckTable(DatabaseState& state, Table table, const TableSteps& steps,
                                       Prompter& prompter, ProgramEnder& ender) {
     StoreError error;
     int rc = OpenTable(state, table, prompter, error);
     if (rc == 0) return std::nullopt;
-    if (rc == kErrTableNotFound && createdNow) {
-        if (CreateTable(state, table, error) != 0) return EndWith(state, prompter, ender, steps.CantCreate, error);
-        if (OpenTable(state, table, prompter, error) != 0) {
-            return EndWith(state, prompter, ender, steps.UnableToOpen, error);
-        }
-        return std::nullopt;
-    }
     if (rc == kErrTableNotFound) {
         ShowInvalidFile(state, prompter);
         return OpenOutcome::Invalid;
@@ -314,15 +473,79 @@ std::optional<OpenOutcome> CheckTable(DatabaseState& state, Table table, const T
     return EndWith(state, prompter, ender, steps.UnableToOpen, error);
 }
 
-// A file that SQLite cannot read as a database at all (text, random bytes, a
-// damaged header) is a foreign file, not a reason to end the program.
-bool IsForeignFile(SQLite::Database& db) {
+// What a first read of the schema says of the file: Ok, or that it is no
+// database at all (text, random bytes, a cut header), or damaged, or locked.
+StoreError ProbeFile(SQLite::Database& db) {
     try {
         db.execAndGet("SELECT count(*) FROM sqlite_master");
-        return false;
-    } catch (const SQLite::Exception& e) {
-        return e.getErrorCode() == SQLITE_NOTADB || e.getErrorCode() == SQLITE_CORRUPT;
+        return {};
+    } catch (const std::exception& e) {
+        return ToStoreError(e, "sqlite_master");
     }
+}
+
+bool IsForeignFile(const StoreError& probe) { return (probe.Code & 0xff) == SQLITE_NOTADB; }
+
+std::string FileUri(const std::string& path) {
+    std::string uri = "file:";
+    for (unsigned char c : path) {
+        if (c == '%' || c == '?' || c == '#' || c < 0x21 || c > 0x7E) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 15];
+        } else {
+            uri += static_cast<char>(c);
+        }
+    }
+    return uri;
+}
+
+// A file in write-ahead log mode needs the log's index beside it, and a user
+// who may read the file but not write its folder (or the index) cannot make
+// or use one. When no log holds anything the file lacks, the file alone is
+// the whole database, and it is read as it stands. Another user's snapshot
+// that commits meanwhile is not seen until the next open.
+bool ReopenStandingFile(DatabaseState& state, const StoreError& probe) {
+    if ((probe.Code & 0xff) != SQLITE_CANTOPEN) return false;
+    struct stat log {};
+    if (::stat((state.DatabasePath + "-wal").c_str(), &log) == 0 && log.st_size > 0) return false;
+    try {
+        state.SnapshotDatabase = std::make_unique<SQLite::Database>(
+            FileUri(state.DatabasePath) + "?immutable=1", SQLite::OPEN_READONLY | SQLite::OPEN_URI,
+            state.BusyTimeoutMs);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return ProbeFile(*state.SnapshotDatabase).Ok();
+}
+
+// Journal settings of every connection. The journal mode is kept in the
+// file, so it is changed only when it differs, and only in a file we may
+// write; a failure leaves the mode as it was. The log and its index stay
+// beside the file after the last connection closes (emptied): without them a
+// user who may read the file but not write its folder could not open it.
+void ConfigureJournal(DatabaseState& state) {
+    SQLite::Database& db = *state.SnapshotDatabase;
+    std::string mode;
+    try {
+        mode = Lower(db.execAndGet("PRAGMA journal_mode").getString());
+    } catch (const std::exception&) {
+        return;
+    }
+    const std::string wanted = OnNetworkFileSystem(state.DatabasePath) ? "delete" : "wal";
+    if (mode != wanted && !state.ReadOnly) {
+        try {
+            mode = Lower(db.execAndGet("PRAGMA journal_mode = " + wanted).getString());
+        } catch (const std::exception&) {
+        }
+    }
+    state.WriteAheadLog = mode == "wal";
+    if (!state.WriteAheadLog) return;
+    int persist = 1;
+    sqlite3_file_control(db.getHandle(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    // A log grown by a large snapshot shrinks back once it has been folded in.
+    Execute(db, "PRAGMA journal_size_limit = 67108864");
 }
 
 }  // namespace
@@ -332,17 +555,22 @@ void AddLookupIndexes(SQLite::Database& db) {
     Execute(db, schema::kCreateDirNameIndex);
 }
 
-OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, ProgramEnder& ender) {
+OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, ProgramEnder& ender, OpenMode mode) {
     // Opening again while open replaces the old objects.
     state.ControlTable.reset();
     state.DirTable.reset();
     state.FilesTable.reset();
     state.SnapshotDatabase.reset();
     state.ReadOnly = false;
+    state.WriteAheadLog = false;
 
     bool createdNow = false;
     StoreError error;
     int rc = OpenWorkspaceDatabase(state, error);
+    if (rc == kErrFileNotFound && mode == OpenMode::ExistingOnly) {
+        state.DatabasePath.clear();
+        return OpenOutcome::Missing;
+    }
     if (rc != 0) {
         if (!AskYesNo(prompter,
                       "System Database " + state.DatabasePath + " does not exist - would you like to create it?")) {
@@ -355,16 +583,75 @@ OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, Progr
             return EndWith(state, prompter, ender, "Can't create system database ", error);
         }
     }
-    if (!createdNow && IsForeignFile(*state.SnapshotDatabase)) {
-        ShowInvalidFile(state, prompter);
-        return OpenOutcome::Invalid;
+    if (StoreError probe = ProbeFile(*state.SnapshotDatabase); !probe.Ok() && !ReopenStandingFile(state, probe)) {
+        if (IsForeignFile(probe)) {
+            ShowInvalidFile(state, prompter);
+            return OpenOutcome::Invalid;
+        }
+        return EndWith(state, prompter, ender, "Unable to open system database ", probe);
     }
     state.ReadOnly = IsReadOnly(*state.SnapshotDatabase, state.DatabasePath);
 
-    if (auto end = CheckTable(state, Table::Control, kControlSteps, createdNow, prompter, ender)) return *end;
-    if (auto end = CheckTable(state, Table::Files, kFilesSteps, createdNow, prompter, ender)) return *end;
-    if (auto end = CheckTable(state, Table::Dir, kDirSteps, createdNow, prompter, ender)) return *end;
+    bool empty = false;
+    if (error = IsEmptyDatabase(*state.SnapshotDatabase, empty); !error.Ok()) {
+        return EndWith(state, prompter, ender, "Unable to open system database ", error);
+    }
+    if (empty && (mode == OpenMode::ExistingOnly || state.ReadOnly)) {
+        if (error = UseEmptyTemporaryTables(state); !error.Ok()) {
+            return EndWith(state, prompter, ender, "Unable to open system database ", error);
+        }
+        state.ReadOnly = true;
+        return OpenOutcome::Opened;
+    }
+    ConfigureJournal(state);
+    if (empty) {
+        if (auto failed = SetUpEmptyDatabase(state, error)) return EndWith(state, prompter, ender, failed->Phrase, error);
+        createdNow = true;
+    }
+
+    if (auto end = CheckTable(state, Table::Control, kControlSteps, prompter, ender)) return *end;
+    if (auto end = CheckTable(state, Table::Files, kFilesSteps, prompter, ender)) return *end;
+    if (auto end = CheckTable(state, Table::Dir, kDirSteps, prompter, ender)) return *end;
     return createdNow ? OpenOutcome::Created : OpenOutcome::Opened;
+}
+
+StoreError CheckSnapshotWritable(const DatabaseState& state) {
+    const std::string& path = state.DatabasePath;
+    if (!state.IsUsable()) return StoreError{SQLITE_MISUSE, "No snapshot database is open", path};
+    if (state.ReadOnly) return StoreError{SQLITE_READONLY, "The snapshot database " + path + " cannot be written", path};
+    for (const auto& [open, table] : {std::pair{state.ControlTable != nullptr, "Control"},
+                                      std::pair{state.DirTable != nullptr, "Dir"},
+                                      std::pair{state.FilesTable != nullptr, "files"}}) {
+        if (!open) {
+            return StoreError{SQLITE_READONLY,
+                              "The snapshot database " + path + " cannot take a new snapshot: its " + table +
+                                  " table is of a layout that new rows do not fit",
+                              path};
+        }
+    }
+    return {};
+}
+
+StoreError CheckDatabaseIntegrity(DatabaseState& state, bool full) {
+    if (!state.SnapshotDatabase) return StoreError{SQLITE_MISUSE, "No snapshot database is open", ""};
+    // Ten problems say enough; the check stops there instead of reading on.
+    const std::string sql = full ? "PRAGMA integrity_check(10)" : "PRAGMA quick_check(10)";
+    std::string problems;
+    try {
+        SQLite::Statement query(*state.SnapshotDatabase, sql);
+        while (query.executeStep()) {
+            std::string line = query.getColumn(0).getString();
+            if (line == "ok") continue;
+            problems += (problems.empty() ? "" : "; ") + line;
+        }
+    } catch (const std::exception& e) {
+        StoreError error = ToStoreError(e, sql);
+        // A check that cannot even read the file has found damage too.
+        if ((error.Code & 0xff) == SQLITE_NOTADB) error.Code = SQLITE_CORRUPT;
+        return error;
+    }
+    if (problems.empty()) return {};
+    return StoreError{SQLITE_CORRUPT, problems, sql};
 }
 
 void CloseSnapshotDatabase(DatabaseState& state) {

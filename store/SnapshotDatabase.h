@@ -4,9 +4,15 @@
 //
 // Error policy: OpenSnapshotDatabase reports every problem itself through the
 // Prompter; its outcome is also visible in the state (DatabasePath "" when the
-// user declined or the file is not a snapshot database). Unrecoverable
-// failures show a message ending in ". Program aborted" and call the
-// ProgramEnder.
+// user declined, the file is not a snapshot database, is damaged, or stayed
+// locked by another program longer than we wait). Unrecoverable failures show
+// a message ending in ". Program aborted" and call the ProgramEnder.
+//
+// Many processes share one file: scheduled snapshots write while the window
+// and the tool read. On a local file system the file is kept in write-ahead
+// log mode, so that readers see the last committed state while a snapshot is
+// being written; on a network file system, where the log's shared memory
+// cannot be trusted, it keeps the rollback journal.
 
 #include <memory>
 #include <string>
@@ -34,6 +40,7 @@ struct DatabaseState {
     std::string DatabasePath;  // "" = no usable database
     std::string DatabaseOpen;  // "Y" after an existing file was opened, "" after close
     bool ReadOnly = false;     // the file or its folder cannot be written
+    bool WriteAheadLog = false;  // readers go on while a snapshot is written
     int BusyTimeoutMs = 5000;  // how long to wait for another process's lock
     std::unique_ptr<SQLite::Database> SnapshotDatabase;
     // Inserts prepared once per open database; the row writers bind and step them.
@@ -52,16 +59,37 @@ struct DatabaseState {
 
 enum class OpenOutcome {
     Opened,    // an existing valid file (possibly upgraded)
-    Created,   // the user agreed and the file was created with its tables
+    Created,   // the file was created (or found empty) and its tables were made
     Declined,  // the user declined to create it: DatabasePath ""
     Invalid,   // not a snapshot database: DatabasePath ""
     Ended,     // unrecoverable: the message was shown and EndProgram called
+    Missing,   // OpenMode::ExistingOnly and no file: nothing said, DatabasePath ""
+    Damaged,   // the engine found the file damaged: said so, DatabasePath ""
+    Busy,      // another program kept it locked past the wait: said so, DatabasePath ""
 };
 
-// How the open question is answered: the window program asks, the
-// command-line tool always creates.
-OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, ProgramEnder& ender);
+enum class OpenMode {
+    // The window, and the commands that write: a missing file is offered for
+    // creation (the Prompter answers), an empty one is set up without asking.
+    CreateWhenMissing,
+    // Commands that only read or delete: a missing file is Missing, and an
+    // empty one reads as a database without snapshots. Nothing is created.
+    ExistingOnly,
+};
+
+OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, ProgramEnder& ender,
+                                 OpenMode mode = OpenMode::CreateWhenMissing);
 void CloseSnapshotDatabase(DatabaseState& state);
+
+// Why the open database cannot take a new snapshot (read-only, or a table of
+// an older or odd layout that lacks a field a new row needs); Ok when it can.
+// Asked before a run starts, so that nobody waits for a walk in vain.
+StoreError CheckSnapshotWritable(const DatabaseState& state);
+
+// The engine's own consistency check of the whole file: quick (the structure
+// of every page) or full (also every index against its table). Ok, or an
+// error with IsDamaged() whose Reason gives the first problems found.
+StoreError CheckDatabaseIntegrity(DatabaseState& state, bool full);
 
 // The indexes every open adds when missing. Exposed so that other layers that
 // need an index for their queries add it the same way (failures ignored).

@@ -1,7 +1,22 @@
 #include "store/StoreError.h"
 
+#include <sqlite3.h>
+
 namespace corvina {
 
 std::string StoreError::Details() const { return "Code=" + std::to_string(Code) + " Reason=" + Reason; }
+
+bool StoreError::IsDamaged() const { return (Code & 0xff) == SQLITE_CORRUPT; }
+
+bool StoreError::IsBusy() const { return (Code & 0xff) == SQLITE_BUSY || (Code & 0xff) == SQLITE_LOCKED; }
+
+std::string DamagedDatabaseText(std::string_view path, std::string_view reason) {
+    return "Snapshot database " + std::string(path) + " is damaged: " + std::string(reason);
+}
+
+std::string BusyDatabaseText(std::string_view path) {
+    return "Snapshot database " + std::string(path) +
+           " is busy: another program has held it locked for too long. Try again later";
+}
 
 }  // namespace corvina

@@ -183,8 +183,7 @@ void Analsnap::SetDirectoryPath(const QString& path) {
 void Analsnap::OnDirectoryChanged(const QString& path) {
     txtpath_->setText(path);
     baseLevel_ = BaseLevelOf(path.trimmed().toStdString(), kNativePathStyle);
-    txtdesc_->setPlainText("Analysis of " + path + " taken on " +
-                           QString::fromStdString(FormatMediumDate(DateTime::Now())));
+    txtdesc_->setPlainText(QString::fromStdString(DefaultDescription(path.toStdString(), DateTime::Now())));
 }
 
 void Analsnap::OnCollectChosen(int index) {

@@ -48,7 +48,7 @@ int RunProgram(int argc, char** argv) {
     QtFileDialogs dialogs;
     ProgramContext context{database, prompter, ender, *settings, dialogs};
 
-    std::unique_ptr<Analsnap> window = Main(context, QCoreApplication::applicationDirPath().toStdString());
+    std::unique_ptr<Analsnap> window = Main(context, ProgramFolder());
     if (!window) return 1;
     AnalysisLauncher analysis(context, *window);
     // The program ends when its last window closes.

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/Settings.h"
+#include "capture/SnapshotRun.h"
 #include "store/SizeFormat.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/FileDialogs.h"
@@ -321,6 +322,26 @@ void SelectSnapshotWindow::OnOk() {
     accept();
 }
 
+namespace {
+
+// While a snapshot being written holds the database, the delete waits up to a
+// minute with the busy pointer, says why in the status bar, and keeps the
+// window painted (no input reaches it meanwhile).
+class DeleteWait final : public LockWait {
+public:
+    explicit DeleteWait(QLabel& status) : status_(status) {}
+    bool KeepWaiting(std::chrono::milliseconds waited) override {
+        status_.setText(QString::fromUtf8(kWaitingForWriter.data(), static_cast<int>(kWaitingForWriter.size())));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return waited < kDeleteWait;
+    }
+
+private:
+    QLabel& status_;
+};
+
+}  // namespace
+
 void SelectSnapshotWindow::OnDelete() {
     if (selectedSnapshot_.IsNull()) {
         ShowMessage(context_.Messages, kSelectASnapshot);
@@ -329,13 +350,18 @@ void SelectSnapshotWindow::OnDelete() {
     const std::string keyText = FormatGeneralDate(selectedSnapshot_);
     // Deleting cannot be undone, so it is asked first.
     if (!AskYesNo(context_.Messages, "Delete the snapshot taken " + keyText + "?")) return;
-    bool deleted = false;
+    StoreError error;
     {
-        WaitPointer wait;
-        deleted = DeleteSnapshot(context_.Database, selectedSnapshot_);
+        WaitPointer pointer;
+        DeleteWait wait(*status_);
+        error = DeleteSnapshot(context_.Database, selectedSnapshot_, wait);
     }
-    if (!deleted) {
-        ShowMessage(context_.Messages, "Snapshot taken " + keyText + " could not be deleted", Icon::Exclamation);
+    SetStatus();
+    if (!error.Ok()) {
+        std::string text = "Snapshot taken " + keyText + " could not be deleted";
+        if (error.IsDamaged()) text = DamagedDatabaseText(context_.Database.DatabasePath, error.Reason);
+        if (error.IsBusy()) text = BusyDatabaseText(context_.Database.DatabasePath) + "; the snapshot was not deleted";
+        ShowMessage(context_.Messages, text, Icon::Exclamation);
         return;
     }
     ShowMessage(context_.Messages, "Snapshot taken " + keyText + " deleted");

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include "store/WriteTransaction.h"
+
 namespace corvina {
 
 SnapshotRunner::SnapshotRunner() = default;
@@ -19,6 +21,10 @@ bool SnapshotRunner::Start(DatabaseState& database, SnapshotRequest request, Run
         RunResult result;
         try {
             result = TakeSnapshot(database, request, control, *this, prompter, fileSystem);
+            // Folding the run's log into the file still belongs to the
+            // worker: the window does not touch the database before the
+            // outcome arrives, and stays responsive meanwhile.
+            if (result.Outcome == RunOutcome::Completed) CheckpointDatabase(database);
         } catch (const std::exception& e) {
             // The run reports its own failures; anything escaping it is a
             // fault, told once like every other message.

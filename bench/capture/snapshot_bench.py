@@ -2,7 +2,7 @@
 """snapshot_bench.py - wall time of corvina-cli snapshot against du -sb and duc index.
 
 Usage:
-  bench/capture/snapshot_bench.py --cli build-release/cli/corvina-cli --tree /tmp/t-large [--runs 5]
+  bench/capture/snapshot_bench.py --cli build-release/bin/corvina-cli --tree /tmp/t-large [--runs 5]
   bench/capture/snapshot_bench.py --cli ... --tree /tmp/t-medium --make 20000 200000
 
 Runs each command --runs times on a warm cache (one untimed warm-up pass of du

@@ -5,7 +5,7 @@
 // database and compares every Dir and files row (all fields but the key).
 //
 //   python3 make_tree.py --root /tmp/tree --dirs 20000 --files 200000 --seed 1
-//   ui_responsiveness_bench /tmp/tree [--cli build/cli/corvina-cli] [--no-files]
+//   ui_responsiveness_bench /tmp/tree [--cli build/bin/corvina-cli] [--no-files]
 
 #include <algorithm>
 #include <cstdio>

@@ -88,7 +88,24 @@ TEST_F(CatalogueCommands, InfoByKeyOrLatest) {
     EXPECT_EQ(latest["files"], 1);
 }
 
-TEST_F(CatalogueCommands, UnknownAndMalformedKeys) {
+TEST_F(CatalogueCommands, MissingDatabaseUnknownAndMalformedKeys) {
+    // Read commands create nothing: a mistyped --db is an error, not a new file.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list"}, {"list", "--path", alpha}, {"info", "latest"}, {"delete", "latest"},
+          {"analyse", "directory-details"}}) {
+        std::vector<std::string> withDb = args;
+        withDb.insert(withDb.end(), {"--db", db});
+        auto run = test::RunTool(withDb);
+        EXPECT_EQ(run.ExitCode, 1) << args[0];
+        EXPECT_EQ(run.Err, "corvina: No snapshot database at " + db + "\n") << args[0];
+        EXPECT_FALSE(fs::exists(db)) << args[0];
+        // An empty name is bad usage, not the default database.
+        withDb.back() = "";
+        EXPECT_EQ(test::RunTool(withDb).ExitCode, 2) << args[0];
+    }
+    EXPECT_EQ(test::RunTool({"info", "yesterday", "--db", db}).ExitCode, 2);
+
+    ASSERT_EQ(test::RunTool({"check", "--db", db}).ExitCode, 0);
     auto none = test::RunTool({"info", "latest", "--db", db});
     EXPECT_EQ(none.ExitCode, 1);
     EXPECT_NE(none.Err.find("no snapshot"), std::string::npos) << none.Err;

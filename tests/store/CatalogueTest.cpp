@@ -33,6 +33,7 @@ protected:
     DatabaseState state;
     test::RecordingPrompter prompter;
     test::RecordingEnder ender;
+    WaitUpTo noWait{std::chrono::milliseconds(0)};
 };
 
 TEST_F(Catalogue, LoadFillsInfoAndAMissingKeyEmptiesOnlyTheBasePath) {
@@ -90,8 +91,8 @@ TEST_F(Catalogue, DeleteRemovesAllThreeTablesIncludingAnAbortedRunsRows) {
     RowWriter writer(state, RowContext{aborted, "/a", 0, PathStyle::Posix}, nullptr);
     ASSERT_TRUE(writer.WriteDirRow("2", "/a", 0, 0));
 
-    EXPECT_TRUE(DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}));
-    EXPECT_TRUE(DeleteSnapshot(state, aborted));
+    EXPECT_TRUE(DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}, noWait).Ok());
+    EXPECT_TRUE(DeleteSnapshot(state, aborted, noWait).Ok());
     EXPECT_EQ(Count("Control"), 1);
     EXPECT_EQ(Count("Dir"), 1);
     EXPECT_EQ(Count("files"), 1);
@@ -102,10 +103,33 @@ TEST_F(Catalogue, DeleteIsAllOrNothingWhenOneTableRefuses) {
     AddSnapshot(DateTime{2025, 1, 1, 0, 0, 0}, "/a");
     state.SnapshotDatabase->exec(
         "CREATE TRIGGER refuse BEFORE DELETE ON files BEGIN SELECT RAISE(ABORT, 'refused'); END");
-    EXPECT_FALSE(DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}));
+    EXPECT_FALSE(DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}, noWait).Ok());
     EXPECT_EQ(Count("Control"), 1);
     EXPECT_EQ(Count("Dir"), 1);
     EXPECT_EQ(Count("files"), 1);
+}
+
+TEST_F(Catalogue, DeleteWaitsForAWriterThenGivesUpChangingNothing) {
+    AddSnapshot(DateTime{2025, 1, 1, 0, 0, 0}, "/a");
+    SQLite::Database writer(state.DatabasePath, SQLite::OPEN_READWRITE);
+    writer.exec("BEGIN IMMEDIATE");
+
+    struct CountingWait : LockWait {
+        int Calls = 0;
+        bool KeepWaiting(std::chrono::milliseconds waited) override {
+            ++Calls;
+            return waited < std::chrono::milliseconds(300);
+        }
+    } wait;
+    StoreError error = DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}, wait);
+    EXPECT_TRUE(error.IsBusy()) << error.Details();
+    EXPECT_GE(wait.Calls, 2);
+    EXPECT_EQ(Count("Control"), 1);
+
+    // Once the writer is done, the same delete goes through.
+    writer.exec("COMMIT");
+    EXPECT_TRUE(DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}, wait).Ok());
+    EXPECT_EQ(Count("Control"), 0);
 }
 
 }  // namespace
