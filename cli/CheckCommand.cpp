@@ -1,9 +1,8 @@
 // corvina-cli check: opens the database as the window program would (creating
 // it when missing, upgrading an older file) and says what it found.
 
-#include <cstdio>
-
 #include "cli/CliSupport.h"
+#include "cli/Output.h"
 #include "store/Catalogue.h"
 
 namespace corvina::cli {
@@ -16,9 +15,9 @@ int RunCheck(const std::string& dbOption) {
     std::vector<std::string> paths = ListBasePaths(state, prompter);
     std::size_t snapshots = 0;
     for (const std::string& path : paths) snapshots += ListSnapshots(state, prompter, path).size();
-    std::printf("Snapshot database %s: %zu snapshot%s of %zu base path%s%s\n", state.DatabasePath.c_str(), snapshots,
-                snapshots == 1 ? "" : "s", paths.size(), paths.size() == 1 ? "" : "s",
-                state.ReadOnly ? " (read-only)" : "");
+    PrintOut("Snapshot database {}: {} snapshot{} of {} base path{}{}\n", EscapeForDisplay(state.DatabasePath),
+             snapshots, snapshots == 1 ? "" : "s", paths.size(), paths.size() == 1 ? "" : "s",
+             state.ReadOnly ? " (read-only)" : "");
     return kExitOk;
 }
 
