@@ -6,8 +6,6 @@
 // "corvina: ..." line on stderr and exit code 1; a usage error exits with 2.
 
 #include <algorithm>
-#include <cstdio>
-#include <iostream>
 #include <memory>
 #include <sstream>
 
@@ -18,6 +16,7 @@
 #include "analysis/DirectoryTotal.h"
 #include "analysis/GridLayout.h"
 #include "cli/CliSupport.h"
+#include "cli/Output.h"
 #include "store/Catalogue.h"
 
 namespace corvina::cli {
@@ -44,7 +43,7 @@ struct AnalyseResult {
 };
 
 int Fail(const std::string& text) {
-    std::fprintf(stderr, "corvina: %s\n", text.c_str());
+    PrintMessage(text);
     return kExitFailed;
 }
 
@@ -54,7 +53,7 @@ std::string TrimTrailingSeparator(std::string path, PathStyle style) {
     return path;
 }
 
-// Columns of UTF-8 text: continuation bytes take no room.
+// Columns of UTF-8 text (escaped text always is): continuation bytes take no room.
 std::size_t DisplayWidth(const std::string& text) {
     return static_cast<std::size_t>(
         std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
@@ -65,6 +64,9 @@ std::string TrimRight(const std::string& text) {
     return end == std::string::npos ? std::string() : text.substr(0, end + 1);
 }
 
+// A cell as the table shows it; widths are measured on this text.
+std::string TableCell(const ResultGrid& grid, int r, int c) { return EscapeForDisplay(TrimRight(grid.Cell(r, c))); }
+
 void PrintTable(const AnalyseResult& result, std::ostream& out) {
     const ResultGrid& grid = result.Grid;
     const int columns = grid.ColumnCount();
@@ -72,18 +74,18 @@ void PrintTable(const AnalyseResult& result, std::ostream& out) {
     for (int r = 0; r < grid.RowCount(); ++r)
         for (int c = 0; c < columns; ++c)
             widths[static_cast<std::size_t>(c)] =
-                std::max(widths[static_cast<std::size_t>(c)], DisplayWidth(TrimRight(grid.Cell(r, c))));
+                std::max(widths[static_cast<std::size_t>(c)], DisplayWidth(TableCell(grid, r, c)));
     auto printRow = [&](int r) {
         std::string line;
         for (int c = 0; c < columns; ++c) {
-            std::string text = TrimRight(grid.Cell(r, c));
+            std::string text = TableCell(grid, r, c);
             std::string pad(widths[static_cast<std::size_t>(c)] - DisplayWidth(text), ' ');
             if (c > 0) line += "  ";
             line += grid.Alignment(c) == CellAlignment::Right && r > 0 ? pad + text : text + pad;
         }
         out << TrimRight(line) << '\n';
     };
-    out << result.Title << '\n';
+    out << EscapeForDisplay(result.Title) << '\n';
     for (int r = 0; r < grid.RowCount(); ++r) {
         printRow(r);
         if (r == 0) {
@@ -235,8 +237,8 @@ int RunAnalyseCommand(const AnalyseOptions& options) {
     } else {
         PrintTable(result, out);
     }
-    std::cout << out.str() << std::flush;
-    return std::cout ? kExitOk : kExitFailed;
+    WriteOut(out.str());
+    return kExitOk;
 }
 
 }  // namespace

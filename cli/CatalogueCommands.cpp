@@ -2,13 +2,13 @@
 // for scripts and scheduled jobs. --json prints one JSON document on stdout;
 // names that are not valid UTF-8 show replacement characters there.
 
-#include <cstdio>
 #include <filesystem>
 
 #include <nlohmann/json.hpp>
 
 #include "capture/SnapshotRun.h"
 #include "cli/CliSupport.h"
+#include "cli/Output.h"
 #include "store/Catalogue.h"
 #include "store/SizeFormat.h"
 
@@ -19,14 +19,14 @@ using Json = nlohmann::json;
 
 void PrintJson(const Json& document) {
     std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace);
-    std::printf("%s\n", text.c_str());
+    WriteOut(text + "\n");
 }
 
 // A key that cannot be one is bad usage, whatever the database holds: told
 // before the database is opened.
 int CheckKeySyntax(const std::string& text) {
     if (text == "latest" || DateTime::Parse(text)) return kExitOk;
-    std::fprintf(stderr, "corvina: not a snapshot key: %s (expected yyyy-MM-dd HH:mm:ss or latest)\n", text.c_str());
+    PrintMessage("not a snapshot key: " + text + " (expected yyyy-MM-dd HH:mm:ss or latest)");
     return kExitUsage;
 }
 
@@ -38,10 +38,10 @@ int ReadKey(DatabaseState& state, const std::string& text, DateTime& key) {
         return kExitOk;
     }
     if (text == "latest") {
-        std::fprintf(stderr, "corvina: the snapshot database holds no snapshot\n");
+        PrintMessage("the snapshot database holds no snapshot");
         return kExitFailed;
     }
-    std::fprintf(stderr, "corvina: not a snapshot key: %s (expected yyyy-MM-dd HH:mm:ss or latest)\n", text.c_str());
+    PrintMessage("not a snapshot key: " + text + " (expected yyyy-MM-dd HH:mm:ss or latest)");
     return kExitUsage;
 }
 
@@ -49,7 +49,7 @@ int ReadKey(DatabaseState& state, const std::string& text, DateTime& key) {
 class DeleteWait final : public LockWait {
 public:
     bool KeepWaiting(std::chrono::milliseconds waited) override {
-        if (!told_) std::fprintf(stderr, "corvina: %s\n", std::string(kWaitingForWriter).c_str());
+        if (!told_) PrintMessage(kWaitingForWriter);
         told_ = true;
         return waited < kDeleteWait;
     }
@@ -76,7 +76,7 @@ int RunList(const ListOptions& options) {
         if (options.Json) {
             PrintJson(Json(paths));
         } else {
-            for (const std::string& path : paths) std::printf("%s\n", path.c_str());
+            for (const std::string& path : paths) PrintOut("{}\n", EscapeForDisplay(path));
         }
         return kExitOk;
     }
@@ -106,9 +106,8 @@ int RunList(const ListOptions& options) {
         PrintJson(list);
     } else {
         for (const SnapshotListRow& row : rows) {
-            std::printf("%s\t%lld directories\t%lld files\t%s\t%s\n", row.KeyText.c_str(),
-                        static_cast<long long>(row.Totdirs), static_cast<long long>(row.Totfiles),
-                        row.SizeText.c_str(), row.Description.c_str());
+            PrintOut("{}\t{} directories\t{} files\t{}\t{}\n", EscapeForDisplay(row.KeyText), row.Totdirs,
+                     row.Totfiles, row.SizeText, EscapeForDisplay(row.Description));
         }
     }
     return ok ? kExitOk : kExitFailed;
@@ -143,18 +142,17 @@ int RunInfo(const KeyOptions& options) {
                    {"collectedbytes", info.InfoCollectedBytes}});
         return kExitOk;
     }
-    std::printf("Snapshot:          %s\n", FormatGeneralDate(key).c_str());
-    std::printf("Base path:         %s\n", info.InfoBasePath.c_str());
-    std::printf("Description:       %s\n", info.InfoDescription.c_str());
-    std::printf("Files recorded:    %s (from %s bytes)\n", info.InfoCollectFiles.c_str(),
-                FormatNumber(info.InfoFileLimit).c_str());
-    std::printf("Directories:       %lld\n", static_cast<long long>(info.InfoTotalDirs));
-    std::printf("Files:             %lld\n", static_cast<long long>(info.InfoTotalFiles));
-    std::printf("Bytes:             %s (%s)\n", FormatNumber(info.InfoTotalBytes).c_str(),
-                FormatSize(info.InfoTotalBytes).c_str());
-    std::printf("Files collected:   %lld\n", static_cast<long long>(info.InfoFilesCollected));
-    std::printf("Bytes collected:   %s (%s)\n", FormatNumber(info.InfoCollectedBytes).c_str(),
-                FormatSize(info.InfoCollectedBytes).c_str());
+    PrintOut("Snapshot:          {}\n", FormatGeneralDate(key));
+    PrintOut("Base path:         {}\n", EscapeForDisplay(info.InfoBasePath));
+    PrintOut("Description:       {}\n", EscapeForDisplay(info.InfoDescription));
+    PrintOut("Files recorded:    {} (from {} bytes)\n", EscapeForDisplay(info.InfoCollectFiles),
+             FormatNumber(info.InfoFileLimit));
+    PrintOut("Directories:       {}\n", info.InfoTotalDirs);
+    PrintOut("Files:             {}\n", info.InfoTotalFiles);
+    PrintOut("Bytes:             {} ({})\n", FormatNumber(info.InfoTotalBytes), FormatSize(info.InfoTotalBytes));
+    PrintOut("Files collected:   {}\n", info.InfoFilesCollected);
+    PrintOut("Bytes collected:   {} ({})\n", FormatNumber(info.InfoCollectedBytes),
+             FormatSize(info.InfoCollectedBytes));
     return kExitOk;
 }
 
@@ -167,28 +165,25 @@ int RunDelete(const KeyOptions& options) {
     if (int rc = ReadKey(state, options.Key, key); rc != kExitOk) return rc;
     const std::string keyText = FormatGeneralDate(key);
     if (!SnapshotExists(state, key)) {
-        std::fprintf(stderr, "corvina: Snapshot %s not found\n", keyText.c_str());
+        PrintMessage("Snapshot " + keyText + " not found");
         return kExitFailed;
     }
     if (state.ReadOnly) {
-        std::fprintf(stderr, "corvina: Snapshot %s could not be deleted: the snapshot database cannot be written\n",
-                     keyText.c_str());
+        PrintMessage("Snapshot " + keyText + " could not be deleted: the snapshot database cannot be written");
         return kExitFailed;
     }
     DeleteWait wait;
     if (StoreError error = DeleteSnapshot(state, key, wait); !error.Ok()) {
         if (error.IsDamaged()) {
-            std::fprintf(stderr, "corvina: %s\n", DamagedDatabaseText(state.DatabasePath, error.Reason).c_str());
+            PrintMessage(DamagedDatabaseText(state.DatabasePath, error.Reason));
         } else if (error.IsBusy()) {
-            std::fprintf(stderr, "corvina: %s; snapshot %s not deleted\n", BusyDatabaseText(state.DatabasePath).c_str(),
-                         keyText.c_str());
+            PrintMessage(BusyDatabaseText(state.DatabasePath) + "; snapshot " + keyText + " not deleted");
         } else {
-            std::fprintf(stderr, "corvina: Snapshot %s could not be deleted: %s\n", keyText.c_str(),
-                         error.Details().c_str());
+            PrintMessage("Snapshot " + keyText + " could not be deleted: " + error.Details());
         }
         return kExitFailed;
     }
-    std::printf("Snapshot %s deleted\n", keyText.c_str());
+    PrintOut("Snapshot {} deleted\n", keyText);
     return kExitOk;
 }
 

@@ -2,9 +2,8 @@
 // it when missing, upgrading an older file), runs the engine's consistency
 // check on it (quick, or thorough with --full) and says what it found.
 
-#include <cstdio>
-
 #include "cli/CliSupport.h"
+#include "cli/Output.h"
 #include "store/Catalogue.h"
 
 namespace corvina::cli {
@@ -21,20 +20,20 @@ int RunCheck(const CheckOptions& options) {
     if (int rc = OpenForCommand(state, options.Db, prompter, OpenMode::CreateWhenMissing); rc != kExitOk) return rc;
     if (StoreError error = CheckDatabaseIntegrity(state, options.Full); !error.Ok()) {
         if (error.IsDamaged()) {
-            prompter.Ask(Message{DamagedDatabaseText(state.DatabasePath, error.Reason)});
+            PrintMessage(DamagedDatabaseText(state.DatabasePath, error.Reason));
         } else {
-            prompter.Ask(Message{"Snapshot database " + state.DatabasePath + " could not be checked: " + error.Reason});
+            PrintMessage("Snapshot database " + state.DatabasePath + " could not be checked: " + error.Reason);
         }
         return kExitFailed;
     }
-    std::vector<std::string> paths = ListBasePaths(state, prompter);
-    std::size_t snapshots = 0;
     bool ok = true;
+    std::vector<std::string> paths = ListBasePaths(state, prompter, &ok);
+    std::size_t snapshots = 0;
     for (const std::string& path : paths) snapshots += ListSnapshots(state, prompter, path, &ok).size();
     if (!ok) return kExitFailed;
-    std::printf("Snapshot database %s: %zu snapshot%s of %zu base path%s%s\n", state.DatabasePath.c_str(), snapshots,
-                snapshots == 1 ? "" : "s", paths.size(), paths.size() == 1 ? "" : "s",
-                state.ReadOnly ? " (read-only)" : "");
+    PrintOut("Snapshot database {}: {} snapshot{} of {} base path{}{}\n", EscapeForDisplay(state.DatabasePath),
+             snapshots, snapshots == 1 ? "" : "s", paths.size(), paths.size() == 1 ? "" : "s",
+             state.ReadOnly ? " (read-only)" : "");
     return kExitOk;
 }
 

@@ -1,12 +1,15 @@
 // corvina-cli: takes and analyses snapshots without a window.
 
-#include <cstdio>
+#include <sstream>
 
 #include "cli/CliSupport.h"
+#include "cli/Output.h"
 
 namespace corvina::cli {
 
-int RunCli(int argc, char** argv) {
+namespace {
+
+int ParseAndRun(int argc, char** argv) {
     CLI::App app{"Corvina: records where disk space goes and how that changes over time.", "corvina-cli"};
     app.require_subcommand(1);
     int exitCode = kExitOk;
@@ -20,12 +23,24 @@ int RunCli(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        int rc = app.exit(e);
+        // Help and usage errors are collected, so that a failed write of
+        // them is noticed like any other; an error line may quote an argument.
+        std::ostringstream out, err;
+        int rc = app.exit(e, out, err);
+        WriteOut(out.str());
+        WriteErr(EscapeEachLine(err.str(), "\n"));
         return rc == 0 ? kExitOk : kExitUsage;
     } catch (const ProgramEnd& end) {
         return end.ExitCode;
     }
     return exitCode;
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv) {
+    int exitCode = ParseAndRun(argc, argv);
+    return FinishOutput() ? exitCode : kExitFailed;
 }
 
 }  // namespace corvina::cli

@@ -1,24 +1,26 @@
 #include "cli/CliSupport.h"
 
-#include <cstdio>
 #include <filesystem>
 
 #include <QSettings>
 
 #include "app/Settings.h"
 #include "app/Startup.h"
+#include "cli/Output.h"
 #include "store/Catalogue.h"
 
 namespace corvina::cli {
 
+// A message keeps its own line breaks (the window program shows it in a box);
+// continuation lines are indented, so that none passes for a message of its own.
 Answer StderrPrompter::Ask(const Message& message) {
     if (message.MessageButtons == Buttons::YesNo) {
         // The tool never asks: the only question of the store is whether to
         // create a missing database, and a command needs one.
-        std::fprintf(stderr, "corvina: %s Yes.\n", message.Text.c_str());
+        WriteErr("corvina: " + EscapeEachLine(message.Text, "\n  ") + " Yes.\n");
         return Answer::Yes;
     }
-    std::fprintf(stderr, "corvina: %s\n", message.Text.c_str());
+    WriteErr("corvina: " + EscapeEachLine(message.Text, "\n  ") + "\n");
     return Answer::Ok;
 }
 
@@ -42,11 +44,11 @@ int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrProm
     ThrowingEnder ender;
     OpenOutcome outcome = OpenSnapshotDatabase(state, prompter, ender, mode);
     if (outcome == OpenOutcome::Missing) {
-        std::fprintf(stderr, "corvina: No snapshot database at %s\n", path.c_str());
+        PrintMessage("No snapshot database at " + path);
         return kExitFailed;
     }
     if (outcome == OpenOutcome::Created) {
-        std::fprintf(stderr, "corvina: created snapshot database %s\n", state.DatabasePath.c_str());
+        PrintMessage("created snapshot database " + state.DatabasePath);
     }
     return state.DatabasePath.empty() ? kExitFailed : kExitOk;
 }

@@ -9,12 +9,12 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <limits>
 
 #include "capture/SnapshotRun.h"
 #include "cli/CliSupport.h"
+#include "cli/Output.h"
 #include "store/SizeFormat.h"
 #include "store/WriteTransaction.h"
 
@@ -52,15 +52,6 @@ private:
     struct sigaction oldTerm_ {};
 };
 
-// A name may hold a newline or other control bytes: shown as "?" so that a
-// progress line stays one line.
-std::string Printable(std::string text) {
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    }
-    return text;
-}
-
 class ProgressPrinter final : public WalkObserver {
 public:
     ProgressPrinter() : terminal_(::isatty(STDERR_FILENO) == 1) {}
@@ -78,7 +69,7 @@ public:
     }
     // Ends the updating line before other output follows.
     void Done() {
-        if (terminal_ && printed_) std::fputs("\r\033[K", stderr);
+        if (terminal_ && printed_) WriteErr("\r\033[K");
     }
 
 private:
@@ -89,7 +80,7 @@ private:
         printed_ = true;
         std::string line = std::to_string(counters_.TotalDirs) + " directories, " +
                            std::to_string(counters_.TotalFiles) + " files, " + FormatSize(counters_.TotalBytes);
-        std::string place = Printable(status_);
+        std::string place = EscapeForDisplay(status_);
         if (terminal_) {
             // Keep the line within a common terminal width: the start of a
             // long directory path gives way, at a character boundary.
@@ -100,11 +91,10 @@ private:
                 while (start < place.size() && (static_cast<unsigned char>(place[start]) & 0xC0) == 0x80) ++start;
                 place = room > 3 ? "..." + place.substr(start) : "";
             }
-            std::fprintf(stderr, "\r\033[K%s  %s", line.c_str(), place.c_str());
+            WriteErr("\r\033[K" + line + "  " + place);
         } else {
-            std::fprintf(stderr, "%s  %s\n", line.c_str(), place.c_str());
+            WriteErr(line + "  " + place + "\n");
         }
-        std::fflush(stderr);
     }
 
     bool terminal_;
@@ -155,8 +145,10 @@ struct SnapshotOptions {
 
 void PrintErrors(const std::vector<ErrorEntry>& errors) {
     if (errors.empty()) return;
-    std::fprintf(stderr, "corvina: files whose information could not be collected:\n");
-    for (const ErrorEntry& entry : errors) std::fprintf(stderr, "  %s: %s\n", entry.File.c_str(), entry.Error.c_str());
+    PrintMessage("files whose information could not be collected:");
+    for (const ErrorEntry& entry : errors) {
+        WriteErr("  " + EscapeForDisplay(entry.File) + ": " + EscapeForDisplay(entry.Error) + "\n");
+    }
 }
 
 int RunSnapshot(const SnapshotOptions& options) {
@@ -173,7 +165,7 @@ int RunSnapshot(const SnapshotOptions& options) {
     DatabaseState state;
     if (int rc = OpenForCommand(state, options.Db, prompter, OpenMode::CreateWhenMissing); rc != kExitOk) return rc;
     if (StoreError writable = CheckSnapshotWritable(state); !writable.Ok()) {
-        std::fprintf(stderr, "corvina: %s\n", writable.Reason.c_str());
+        PrintMessage(writable.Reason);
         return kExitFailed;
     }
 
@@ -189,17 +181,16 @@ int RunSnapshot(const SnapshotOptions& options) {
     // After too many errors the status is only the last directory reached; the
     // two messages have said what happened.
     if (result.Outcome != RunOutcome::TooManyErrors && !result.StatusText.empty()) {
-        std::fprintf(stderr, "corvina: %s\n", result.StatusText.c_str());
+        PrintMessage(result.StatusText);
     }
     switch (result.Outcome) {
         case RunOutcome::Completed:
-            std::printf("%s\t%s\t%lld directories\t%lld files\t%s\n", FormatGeneralDate(result.Key).c_str(),
-                        request.BasePath.c_str(), static_cast<long long>(result.Counters.TotalDirs),
-                        static_cast<long long>(result.Counters.TotalFiles),
-                        FormatSize(result.Counters.TotalBytes).c_str());
-            std::fflush(stdout);
+            PrintOut("{}\t{}\t{} directories\t{} files\t{}\n", FormatGeneralDate(result.Key),
+                     EscapeForDisplay(request.BasePath), result.Counters.TotalDirs, result.Counters.TotalFiles,
+                     FormatSize(result.Counters.TotalBytes));
             // The snapshot is committed and said; folding the log into the
             // file comes last. A failure leaves that to the next run.
+            FlushOut();
             CheckpointDatabase(state);
             return kExitOk;
         case RunOutcome::Refused:

@@ -60,10 +60,19 @@ TEST_F(CatalogueCommands, ListShowsBasePathsThenSnapshotsNewestFirst) {
     EXPECT_EQ(test::RunTool({"list", "--db", db, "--path", dir.File("none")}).Out, "");
 }
 
-TEST_F(CatalogueCommands, JsonOfNamesThatAreNotUtf8IsStillValid) {
-    std::string odd = dir.File("bad\xff\xfe name");
+TEST_F(CatalogueCommands, OddBytesAreEscapedInTextAndReplacedInJson) {
+    std::string odd = dir.File("bad\xff\xfe name"), shownOdd = dir.File("bad\\xFF\\xFE name");
     fs::create_directories(odd);
-    Take(odd, "odd \xc3");
+    std::string key = Take(odd, "odd \xc3\x1b[2K\nline \xc2\x9b\\");
+    const std::string shownDescription = "odd \\xC3\\x1B[2K\\x0Aline \\xC2\\x9B\\\\";
+
+    EXPECT_EQ(test::RunTool({"list", "--db", db}).Out, shownOdd + "\n");
+    EXPECT_EQ(test::RunTool({"list", "--db", db, "--path", odd}).Out,
+              key + "\t1 directories\t0 files\t0\t" + shownDescription + "\n");
+    auto info = test::RunTool({"info", "latest", "--db", db});
+    EXPECT_NE(info.Out.find("\nBase path:         " + shownOdd + "\nDescription:       " + shownDescription + "\n"),
+              std::string::npos)
+        << info.Out;
     for (auto args : {std::vector<std::string>{"list", "--db", db, "--json"},
                       std::vector<std::string>{"list", "--db", db, "--json", "--path", odd},
                       std::vector<std::string>{"info", "latest", "--db", db, "--json"}}) {

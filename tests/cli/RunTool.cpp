@@ -25,11 +25,10 @@ std::string ReadAll(const std::string& path) {
 
 bool CanDropPrivileges() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
 
-ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged, const std::string& stdinText) {
+ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged, const ToolRedirect& redirect) {
     TempDir io;
     std::filesystem::permissions(io.Path(), std::filesystem::perms::all);
-    std::string out = io.File("out"), err = io.File("err"), in = io.File("in");
-    WriteFile(in, stdinText);
+    std::string out = io.File("out"), err = io.File("err");
     std::vector<std::string> argv;
     if (unprivileged) {
         argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
@@ -39,9 +38,11 @@ ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged, const s
 
     pid_t pid = ::fork();
     if (pid == 0) {
-        int fin = ::open(in.c_str(), O_RDONLY);
-        int fout = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        int ferr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        int fin = ::open("/dev/null", O_RDONLY);
+        int fout = ::open((redirect.StdoutPath.empty() ? out : redirect.StdoutPath).c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        int ferr = ::open((redirect.StderrPath.empty() ? err : redirect.StderrPath).c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC, 0666);
         ::dup2(fin, 0);
         ::dup2(fout, 1);
         ::dup2(ferr, 2);

@@ -12,8 +12,14 @@ struct ToolRun {
     std::string Err;
 };
 
+// Files the tool writes to instead of the captured Out or Err (/dev/full).
+struct ToolRedirect {
+    std::string StdoutPath = {};
+    std::string StderrPath = {};
+};
+
 // unprivileged runs the tool as user and group 65534 through setpriv.
-ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged = false, const std::string& stdinText = "");
+ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged = false, const ToolRedirect& redirect = {});
 
 // True when the tests run as root and setpriv is there.
 bool CanDropPrivileges();

@@ -111,31 +111,77 @@ TEST(SnapshotCommand, MinSizeReadsUnitsAndRoundsHalvesToEvenAndBadUsageExitsTwo)
     EXPECT_FALSE(fs::exists(db));
 }
 
+// The name of the locked directory also shows that the error list escapes
+// names: it would otherwise split its line and erase the one above.
 TEST(SnapshotCommand, UnreadableDirectoryIsListedAndTheSnapshotCompletes) {
     if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
     test::TempDir dir;
     fs::permissions(dir.Path(), fs::perms::all);
-    std::string root = dir.File("t");
-    fs::create_directories(root + "/locked");
-    test::WriteFile(root + "/locked/secret", "12345");
+    std::string root = dir.File("t"), locked = root + "/locked\n\x1b[1A";
+    fs::create_directories(locked);
+    test::WriteFile(locked + "/secret", "12345");
     test::WriteFile(root + "/open.txt", "123");
-    ::chmod((root + "/locked").c_str(), 0);
+    ::chmod(locked.c_str(), 0);
     ::chmod(root.c_str(), 0777);
     std::string dbDir = dir.File("db");
     fs::create_directory(dbDir);
     ::chown(dbDir.c_str(), 65534, 65534);
 
     auto run = test::RunTool({"snapshot", root, "--db", dbDir + "/s.mdb", "--files"}, /*unprivileged=*/true);
-    ::chmod((root + "/locked").c_str(), 0755);
+    ::chmod(locked.c_str(), 0755);
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_NE(run.Err.find("Note: information on 1 files could not be collected"), std::string::npos) << run.Err;
-    EXPECT_NE(run.Err.find(root + "/locked/: Permission denied"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("\n  " + root + "/locked\\x0A\\x1B[1A/: Permission denied\n"), std::string::npos) << run.Err;
     SQLite::Database file(dbDir + "/s.mdb", SQLite::OPEN_READONLY);
-    SQLite::Statement locked(file, "SELECT Files, TotsizeF FROM Dir WHERE Dirname = ?");
-    locked.bind(1, root + "/locked");
-    ASSERT_TRUE(locked.executeStep());
-    EXPECT_EQ(locked.getColumn(0).getInt(), 0);
+    SQLite::Statement row(file, "SELECT Files, TotsizeF FROM Dir WHERE Dirname = ?");
+    row.bind(1, locked);
+    ASSERT_TRUE(row.executeStep());
+    EXPECT_EQ(row.getColumn(0).getInt(), 0);
     EXPECT_EQ(file.execAndGet("SELECT Totfiles FROM Control").getInt(), 1);
+}
+
+TEST(SnapshotCommand, OddNamesShowEscapedInProgressAndTablesAndExactInCsv) {
+    test::TempDir dir;
+    const std::string takeover = "\x1b]0;owned\x07\x1b[2K";  // retitles the terminal, erases the line
+    const std::string shown = "\\x1B]0;owned\\x07\\x1B[2K";
+    const std::string root = dir.File("t" + takeover), shownRoot = dir.File("t" + shown), db = dir.File("s.mdb");
+    fs::create_directory(root);
+    test::WriteFile(root + "/" + takeover, "1");
+    test::WriteFile(root + "/new\nline", "22");
+    test::WriteFile(root + "/bad\xff", "333");
+    test::WriteFile(root + "/back\\slash", "4444");
+
+    auto run = test::RunTool({"snapshot", root, "--db", db, "--files"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_NE(run.Err.find("  Processing directory " + shownRoot + "\n"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Out.find("\t" + shownRoot + "\t1 directories\t4 files\t10\n"), std::string::npos) << run.Out;
+
+    auto table = test::RunTool({"analyse", "files-in-directory", "--db", db, "--unit", "B"});
+    ASSERT_EQ(table.ExitCode, 0) << table.Err;
+    EXPECT_EQ(table.Out.find_first_of("\x1b\x07\xff"), std::string::npos) << table.Out;
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = table.Out.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(table.Out.substr(start, end - start));
+    }
+    ASSERT_EQ(lines.size(), 8u) << table.Out;  // title, heading, rule, total and one line per file
+    EXPECT_EQ(lines[0], "Files within directory " + shownRoot + " (all files)");
+    EXPECT_EQ(lines[3].rfind("Total for " + shownRoot + " ", 0), 0u) << lines[3];
+    const std::size_t dateColumn = lines[1].find("File Date");
+    const std::vector<std::string> names = {"back\\\\slash", "bad\\xFF", "new\\x0Aline", shown};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& line = lines[4 + i];
+        EXPECT_EQ(line.rfind(names[i] + " ", 0), 0u) << line;
+        // Largest first; padding counts the escaped text, so the columns line up.
+        EXPECT_EQ(line.substr(dateColumn - 3, 4), std::to_string(4 - i) + "  2") << line;
+    }
+
+    auto csv = test::RunTool({"analyse", "files-in-directory", "--db", db, "--unit", "B", "--format", "csv"});
+    ASSERT_EQ(csv.ExitCode, 0) << csv.Err;
+    const std::vector<std::string> records = {"\r\nback\\slash,4,", "\r\nbad\xff,3,", "\r\n\"new\nline\",2,",
+                                              "\r\n" + takeover + ",1,"};
+    for (const std::string& record : records) {
+        EXPECT_NE(csv.Out.find(record), std::string::npos) << record;
+    }
 }
 
 TEST(SnapshotCommand, AFileSystemMountedBelowIsEmptyUnlessAskedToCross) {
