@@ -1,6 +1,7 @@
 #pragma once
 // Runs the built corvina-cli and collects what it printed.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,15 @@ struct ToolRun {
     std::string Err;
 };
 
+// Limits of the tool's process, soft and hard alike; 0 keeps the inherited one.
+struct ToolLimits {
+    std::uint64_t StackBytes = 0;
+    std::uint64_t OpenFiles = 0;
+};
+
 // unprivileged runs the tool as user and group 65534 through setpriv.
-ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged = false, const std::string& stdinText = "");
+ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged = false, const std::string& stdinText = "",
+                const ToolLimits& limits = {});
 
 // True when the tests run as root and setpriv is there.
 bool CanDropPrivileges();
