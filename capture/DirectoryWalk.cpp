@@ -1,9 +1,19 @@
-// The directory walk. One invocation per directory, recursing into the
-// subdirectories after the directory's own listing has been read to its end:
-// listings are never nested, and only the open descriptors of the directories
-// on the current path stay open. Subdirectory names wait in a per-depth
-// buffer that is reused, so memory grows with the depth and the widest
-// directory, never with the number of files.
+// The directory walk. A directory's listing is read to its end before any of
+// its subdirectories is entered: listings are never nested, and only the
+// descriptors of the directories on the current path stay open.
+//
+// The walk keeps its own stack of per-directory frames instead of recursing,
+// so that a tree deeper than the thread's stack (any user can make one with
+// mkdir in a loop) cannot overflow it. A frame holds the subdirectory names of
+// its directory while their subtrees are walked; frames are reused, so memory
+// grows with the depth and the widest directory, never with the number of
+// files. Nothing done once per directory copies the whole path: in a deep
+// tree that would cost the square of the depth.
+//
+// A subdirectory that cannot be opened because the process has no descriptor
+// left (a tree deeper than the descriptor limit) is an error entry like any
+// other. Giving the ancestors' descriptors back and reopening them by name
+// later would walk a directory renamed meanwhile under its old path.
 
 #include <deque>
 
@@ -15,22 +25,34 @@ namespace {
 
 constexpr std::string_view kTooManyErrors = "Snapshot aborted due to excessive number of errors";
 constexpr std::string_view kProcessing = "Processing directory ";
+constexpr std::string_view kFilesEntry = "(files)";
 
-// The subdirectory names of one directory, kept while its subtree is walked.
-struct Level {
-    std::string NameBytes;                       // names back to back
-    std::vector<std::size_t> Starts;             // offset of each name in NameBytes
-    std::vector<bool> Foreign;                   // on another file system: recorded empty
-    std::vector<std::string_view> Views;         // built once the listing is complete
+// One directory of the current path: its subdirectory names, kept while
+// their subtrees are walked, and the totals of its subtree so far.
+struct Frame {
+    std::string NameBytes;                // names back to back
+    std::vector<std::size_t> Starts;      // offset of each name in NameBytes
+    std::vector<bool> Foreign;            // on another file system: recorded empty
+    std::vector<std::string_view> Views;  // built once the listing is complete
+    std::vector<std::size_t> Order;       // visit order, positions into Views
+    std::size_t Next = 0;                 // how many of Order have been entered
+    std::size_t ParentLength = 0;         // the path buffer's length before this directory's name
+    std::int64_t Files = 0;
+    double Bytes = 0;
     std::vector<DebugEntry> DebugList;
     DirectoryHandle Handle;
 
-    void Clear() {
+    void Reset(std::size_t parentLength) {
         Handle.Close();
         NameBytes.clear();
         Starts.clear();
         Foreign.clear();
         Views.clear();
+        Order.clear();
+        Next = 0;
+        ParentLength = parentLength;
+        Files = 0;
+        Bytes = 0;
         DebugList.clear();
     }
     void Add(std::string_view name, bool foreign) {
@@ -61,19 +83,19 @@ public:
           separator_(Separator(options.Style)) {}
 
     WalkResult Run(const std::string& basePath) {
-        path_ = WalkPathOf(basePath, options_.Style);
-        std::int64_t files = 0;
-        double bytes = 0;
-        WalkBase(basePath, files, bytes);
-        result_.Files = files;
-        result_.Bytes = bytes;
+        line_.assign(kProcessing).append(WalkPathOf(basePath, options_.Style));
+        if (!control_.AbortFlag.load()) WalkBase(basePath);
         return std::move(result_);
     }
 
 private:
+    // P of the directory being walked. The path lives in the status line's
+    // buffer, after "Processing directory ", so that the status costs no copy.
+    std::string_view Path() const { return std::string_view(line_).substr(kProcessing.size()); }
+
     // Q: the directory's path without its trailing separator; the POSIX root stays "/".
     std::string_view DirectoryName() const {
-        std::string_view p(path_);
+        std::string_view p = Path();
         return p.size() > 1 ? p.substr(0, p.size() - 1) : p;
     }
 
@@ -82,8 +104,9 @@ private:
     // The error routine: records the entry; true when the walk must end.
     bool Error(std::string_view name, int code) {
         ErrorEntry entry;
-        entry.File.reserve(path_.size() + name.size());
-        entry.File.append(path_).append(name);
+        std::string_view path = Path();
+        entry.File.reserve(path.size() + name.size());
+        entry.File.append(path).append(name);
         entry.Error = fs_.ErrorText(code);
         result_.ErrorList.push_back(std::move(entry));
         if (ErrorLimitReached()) {
@@ -93,71 +116,117 @@ private:
         return false;
     }
 
+    // "Processing directory " + Q is the line buffer with its last separator
+    // held back for the call.
     void Status() {
-        std::string text;
-        std::string_view q = DirectoryName();
-        text.reserve(kProcessing.size() + q.size());
-        text.append(kProcessing).append(q);
-        observer_.OnStatus(text);
+        const bool trim = Path().size() > 1;
+        const char last = line_.back();
+        if (trim) line_.pop_back();
+        observer_.OnStatus(line_);
+        if (trim) line_.push_back(last);
     }
 
-    Level& LevelAt(std::size_t depth) {
-        while (levels_.size() <= depth) levels_.emplace_back();
-        return levels_[depth];
+    Frame& FrameAt(std::size_t depth) {
+        while (frames_.size() <= depth) frames_.emplace_back();
+        return frames_[depth];
     }
 
-    void WalkBase(const std::string& basePath, std::int64_t& files, double& bytes) {
-        if (control_.AbortFlag.load()) return;
-        Level& level = LevelAt(0);
-        level.Clear();
+    void WalkBase(const std::string& basePath) {
+        Frame& base = FrameAt(0);
+        base.Reset(line_.size());
         EntryStat stat;
-        int code = fs_.OpenDirectory(basePath, level.Handle, stat);
+        int code = fs_.OpenDirectory(basePath, base.Handle, stat);
         baseDevice_ = stat.Device;
-        WalkOpened(0, code, files, bytes);
+        if (EnterOpened(base, code)) WalkSubtrees();
+        result_.Files = base.Files;
+        result_.Bytes = base.Bytes;
     }
 
-    void WalkChild(std::size_t depth, std::string_view name, bool foreign, std::int64_t& files, double& bytes) {
-        if (control_.AbortFlag.load()) return;
-        Level& level = LevelAt(depth);
-        level.Clear();
-        if (foreign) {
-            // A file system mounted below the base: recorded as an empty directory.
-            WalkEmpty(files, bytes);
-            return;
+    // Walks below the base, depth first, one subdirectory per turn. frames_
+    // is a deque: a frame stays where it is while deeper frames are added.
+    void WalkSubtrees() {
+        std::size_t depth = 0;  // the innermost directory whose subdirectories are being walked
+        for (;;) {
+            Frame& frame = frames_[depth];
+            // After an abort no further subdirectory is entered; the
+            // directories on the path still finish.
+            if (frame.Next < frame.Order.size() && !control_.AbortFlag.load()) {
+                if (EnterNext(depth)) {
+                    ++depth;
+                    continue;
+                }
+                if (ErrorLimitReached()) return;
+                Leave(frame, frames_[depth + 1]);
+                continue;
+            }
+            frame.Handle.Close();
+            FinishDirectory(frame.Files, frame.Bytes);
+            if (depth == 0) return;
+            --depth;
+            Leave(frames_[depth], frame);
         }
-        int code = fs_.OpenSubdirectory(levels_[depth - 1].Handle, name, level.Handle);
-        WalkOpened(depth, code, files, bytes);
     }
 
-    void WalkEmpty(std::int64_t& files, double& bytes) {
-        Status();
-        result_.Counters.TotalDirs += 1;
-        FinishDirectory(files, bytes);
+    // Enters the next subdirectory of the directory at depth. true when it
+    // has subdirectories of its own to walk; false when it is done, or when
+    // the walk must end.
+    bool EnterNext(std::size_t depth) {
+        Frame& parent = frames_[depth];
+        const std::size_t position = parent.Order[parent.Next++];
+        std::string_view name = parent.Views[position];
+        Frame& child = FrameAt(depth + 1);
+        child.Reset(line_.size());
+        line_.append(name).push_back(separator_);
+        if (parent.Foreign[position]) {
+            // A file system mounted below the base: recorded as an empty directory.
+            Status();
+            result_.Counters.TotalDirs += 1;
+            FinishDirectory(0, 0);
+            return false;
+        }
+        return EnterOpened(child, fs_.OpenSubdirectory(parent.Handle, name, child.Handle));
     }
 
-    void WalkOpened(std::size_t depth, int openCode, std::int64_t& files, double& bytes) {
-        Level& level = levels_[depth];
-        if (openCode == 0) openCode = fs_.BeginListing(level.Handle);
+    // Back from a finished subdirectory: its totals join its parent's.
+    void Leave(Frame& parent, const Frame& child) {
+        line_.resize(child.ParentLength);
+        parent.Files += child.Files;
+        parent.Bytes += child.Bytes;
+    }
+
+    // Lists a directory just opened and writes its files entry. true when its
+    // subdirectories are to be walked next; false when it is done, or when
+    // the walk must end.
+    bool EnterOpened(Frame& frame, int openCode) {
+        if (openCode == 0) openCode = fs_.BeginListing(frame.Handle);
         Status();
         if (openCode != 0) {
-            level.Handle.Close();
-            if (Error({}, openCode)) return;
-        } else if (!ListDirectory(depth, files, bytes)) {
-            return;
+            frame.Handle.Close();
+            if (Error({}, openCode)) return false;
+        } else if (!ListDirectory(frame)) {
+            return false;
         }
 
         result_.Counters.TotalDirs += 1;
-        result_.Counters.TotalFiles += files;
-        result_.Counters.TotalBytes += bytes;
+        result_.Counters.TotalFiles += frame.Files;
+        result_.Counters.TotalBytes += frame.Bytes;
 
-        if (files > 0) {
-            entryName_.assign(path_).append("(files)");
-            if (!Written(sink_.DirRow("1", entryName_, files, bytes))) return;
+        if (frame.Files > 0 && !WriteFilesEntry(frame)) return false;
+        if (frame.Count() > 0) {
+            PrepareSubdirectories(frame);
+            return true;
         }
+        frame.Handle.Close();
+        FinishDirectory(frame.Files, frame.Bytes);
+        return false;
+    }
 
-        if (level.Count() > 0 && !WalkSubdirectories(depth, files, bytes)) return;
-        level.Handle.Close();
-        FinishDirectory(files, bytes);
+    bool WriteFilesEntry(const Frame& frame) {
+        const std::size_t length = line_.size();
+        line_.append(kFilesEntry);
+        bool written = Written(sink_.DirRow("1", Path(), frame.Files, frame.Bytes));
+        line_.resize(length);
+        return written;
     }
 
     // Writes the directory entry and shows the counters.
@@ -169,35 +238,34 @@ private:
     }
 
     // Reads the listing to its end. false when the walk must end here.
-    bool ListDirectory(std::size_t depth, std::int64_t& files, double& bytes) {
-        Level& level = levels_[depth];
+    bool ListDirectory(Frame& frame) {
         const bool collect = options_.CollectFiles;
         int displayCounter = 0;
         std::string_view name;
         int code = 0;
         EntryStat stat;
         while (fs_.NextName(name, code)) {
-            if (int error = fs_.ReadAttributes(level.Handle, name, stat); error != 0) {
+            if (int error = fs_.ReadAttributes(frame.Handle, name, stat); error != 0) {
                 if (Error(name, error)) return false;
                 continue;
             }
             if (control_.DebugMode.load()) {
                 DebugEntry entry;
-                entry.Path.append(path_).append(name);
+                entry.Path.append(Path()).append(name);
                 entry.Attributes = AttributeText(stat.Attributes);
-                level.DebugList.push_back(std::move(entry));
+                frame.DebugList.push_back(std::move(entry));
             }
             if (stat.IsDirectory()) {
-                level.Add(name, !options_.CrossFileSystems && stat.Device != baseDevice_);
+                frame.Add(name, !options_.CrossFileSystems && stat.Device != baseDevice_);
                 continue;
             }
             std::int64_t length = 0;
-            if (int error = fs_.ReadLength(level.Handle, name, stat, length); error != 0) {
+            if (int error = fs_.ReadLength(frame.Handle, name, stat, length); error != 0) {
                 if (Error(name, error)) return false;
                 continue;
             }
-            files += 1;
-            bytes += static_cast<double>(length);
+            frame.Files += 1;
+            frame.Bytes += static_cast<double>(length);
             if (collect && length >= options_.SizeThreshold) {
                 FileRowInput row;
                 row.Filename = name;
@@ -218,35 +286,23 @@ private:
         return true;
     }
 
-    // Walks the subdirectories in visit order. false when the walk must end here.
-    bool WalkSubdirectories(std::size_t depth, std::int64_t& files, double& bytes) {
-        Level& level = levels_[depth];
-        level.BuildViews();
-        std::vector<std::size_t> order = SortNames(level.Views);
+    // Fixes the visit order and makes the debug stop, before the first
+    // subdirectory is entered.
+    void PrepareSubdirectories(Frame& frame) {
+        frame.BuildViews();
+        frame.Order = SortNames(frame.Views);
+        frame.Next = 0;
         if (control_.DebugMode.load()) {
-            std::string title = "Files within " + path_;
-            switch (observer_.OnDebugStop(title, level.DebugList)) {
+            std::string title = "Files within ";
+            title.append(Path());
+            switch (observer_.OnDebugStop(title, frame.DebugList)) {
                 case DebugAnswer::Continue: break;
                 case DebugAnswer::SwitchOff: control_.DebugMode.store(false); break;
                 case DebugAnswer::Abort: control_.AbortFlag.store(true); break;
             }
         }
-        level.DebugList.clear();
-        level.DebugList.shrink_to_fit();
-        const std::size_t pathLength = path_.size();
-        for (std::size_t position : order) {
-            // levels_ is a deque: references to this level survive the recursion.
-            std::string_view name = level.Views[position];
-            path_.append(name).push_back(separator_);
-            std::int64_t childFiles = 0;
-            double childBytes = 0;
-            WalkChild(depth + 1, name, level.Foreign[position], childFiles, childBytes);
-            path_.resize(pathLength);
-            if (ErrorLimitReached()) return false;
-            files += childFiles;
-            bytes += childBytes;
-        }
-        return true;
+        frame.DebugList.clear();
+        frame.DebugList.shrink_to_fit();
     }
 
     bool Written(bool ok) {
@@ -284,9 +340,8 @@ private:
     const char separator_;
 
     WalkResult result_;
-    std::deque<Level> levels_;
-    std::string path_;       // P of the directory being walked
-    std::string entryName_;  // reused for files entry names
+    std::deque<Frame> frames_;  // frames_[d]: the directory at depth d of the current path
+    std::string line_;          // "Processing directory " + P of the directory being walked
     std::uint64_t baseDevice_ = 0;
     bool rowFailed_ = false;
     std::int64_t cachedMinute_ = 0;

@@ -1,7 +1,9 @@
 // The walk over an in-memory file system: rows and their order, counters,
-// status and debug reports, abort, and every error path.
+// status and debug reports, abort, every error path, and a very deep tree.
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "FakeFileSystem.h"
 #include "WalkTestSupport.h"
@@ -279,6 +281,66 @@ TEST(WalkErrors, ARefusedRowStopsTheWalkLikeAnAbort) {
     EXPECT_TRUE(w.control.AbortFlag.load());
     EXPECT_EQ(w.sink.Rows, Rows({"F f1 1 /base/a 0"}));
     EXPECT_TRUE(r.ErrorList.empty());
+}
+
+// Counts what a walk of a chain (one subdirectory and one file per level)
+// hands over, rather than keeping it: the paths of a deep chain as text would
+// fill gigabytes.
+class ChainRecorder final : public RowSink, public WalkObserver {
+public:
+    std::int64_t FileRows = 0, FilesEntries = 0, DirEntries = 0, Statuses = 0;
+    std::size_t LongestName = 0, LongestStatus = 0;
+    std::string LastName;  // the start of the last directory entry's name
+    // A chain's entries: every files entry with one file before the first
+    // directory entry, then the directory entries deepest first, the nth with n files.
+    bool InChainOrder = true;
+
+    bool FileRow(const FileRowInput&) override { return ++FileRows, true; }
+    bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double) override {
+        LongestName = std::max(LongestName, name.size());
+        if (type == "1") {
+            InChainOrder = InChainOrder && DirEntries == 0 && files == 1;
+            ++FilesEntries;
+        } else {
+            InChainOrder = InChainOrder && files == ++DirEntries;
+            LastName = name.substr(0, 16);  // enough to tell the base from the rest, without copying deep paths
+        }
+        return true;
+    }
+    void OnStatus(const std::string& text) override {
+        ++Statuses;
+        LongestStatus = std::max(LongestStatus, text.size());
+    }
+    void OnCounters(const RunCounters&) override {}
+    DebugAnswer OnDebugStop(const std::string&, const std::vector<DebugEntry>&) override {
+        return DebugAnswer::Continue;
+    }
+};
+
+TEST(WalkDepth, AHundredThousandLevelsAreWalkedInOrderWithinSeconds) {
+    FakeFileSystem fs;
+    fs.AddFile("", "f", 3);
+    fs.AddChain("", "d", 100000, 3);
+    ChainRecorder recorder;
+    RecordingPrompter prompter;
+    RunControl control;
+    WalkOptions options;
+    options.CollectFiles = true;
+    WalkResult r = WalkDirectory("/base", options, fs, recorder, control, recorder, prompter);
+    EXPECT_TRUE(r.ErrorList.empty());
+    EXPECT_EQ(r.Counters.TotalDirs, 100001);
+    EXPECT_EQ(r.Counters.TotalFiles, 100001);
+    EXPECT_EQ(r.Counters.TotalBytes, 300003);
+    EXPECT_EQ(r.Counters.CollectedFiles, 100001);
+    EXPECT_EQ(recorder.FileRows, 100001);
+    EXPECT_EQ(recorder.FilesEntries, 100001);
+    EXPECT_EQ(recorder.DirEntries, 100001);
+    EXPECT_TRUE(recorder.InChainOrder);
+    EXPECT_EQ(recorder.LastName, "/base");
+    EXPECT_EQ(recorder.LongestName, 200013u);    // "/base", 100,000 times "/d", "/(files)"
+    EXPECT_EQ(recorder.Statuses, 100001);
+    EXPECT_EQ(recorder.LongestStatus, 200026u);  // "Processing directory /base/d/.../d"
+    EXPECT_EQ(fs.OpenHandles(), 0);
 }
 
 TEST(SortNames, UpperCasedByteOrder) {

@@ -1,6 +1,7 @@
 #include "tests/cli/RunTool.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,11 +22,20 @@ std::string ReadAll(const std::string& path) {
     return s.str();
 }
 
+// In the child before exec; a limit that cannot be set ends the child with 126.
+void LimitChild(int resource, std::uint64_t value) {
+    if (value == 0) return;
+    struct rlimit limit {};
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(value);
+    if (::setrlimit(resource, &limit) != 0) ::_exit(126);
+}
+
 }  // namespace
 
 bool CanDropPrivileges() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
 
-ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged, const ToolRedirect& redirect) {
+ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged, const ToolRedirect& redirect,
+                const ToolLimits& limits) {
     TempDir io;
     std::filesystem::permissions(io.Path(), std::filesystem::perms::all);
     std::string out = io.File("out"), err = io.File("err");
@@ -46,6 +56,12 @@ ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged, const T
         ::dup2(fin, 0);
         ::dup2(fout, 1);
         ::dup2(ferr, 2);
+        // Not inherited by the tool, where they would count against its descriptor limit.
+        for (int fd : {fin, fout, ferr}) {
+            if (fd > 2) ::close(fd);
+        }
+        LimitChild(RLIMIT_STACK, limits.StackBytes);
+        LimitChild(RLIMIT_NOFILE, limits.OpenFiles);
         // Each run gets its own settings folder, so that no test reads or
         // writes the user's recent list.
         ::setenv("XDG_CONFIG_HOME", io.File("config").c_str(), 1);

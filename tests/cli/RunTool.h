@@ -1,6 +1,7 @@
 #pragma once
 // Runs the built corvina-cli and collects what it printed.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,15 @@ struct ToolRedirect {
     std::string StderrPath = {};
 };
 
+// Limits of the tool's process, soft and hard alike; 0 keeps the inherited one.
+struct ToolLimits {
+    std::uint64_t StackBytes = 0;
+    std::uint64_t OpenFiles = 0;
+};
+
 // unprivileged runs the tool as user and group 65534 through setpriv.
-ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged = false, const ToolRedirect& redirect = {});
+ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged = false, const ToolRedirect& redirect = {},
+                const ToolLimits& limits = {});
 
 // True when the tests run as root and setpriv is there.
 bool CanDropPrivileges();
