@@ -1,6 +1,7 @@
 #include "tests/cli/RunTool.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,6 +79,82 @@ ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged, const T
     run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.Out = ReadAll(out);
     run.Err = ReadAll(err);
+    return run;
+}
+
+RunningTool::RunningTool(const std::vector<std::string>& args) {
+    char pattern[] = "/tmp/corvina-out-XXXXXX";
+    int outFd = ::mkstemp(pattern);
+    outPath_ = pattern;
+    int pipeFds[2];
+    if (outFd < 0 || ::pipe2(pipeFds, O_CLOEXEC) != 0) return;
+    std::vector<std::string> argv = {CORVINA_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(outFd, 1);
+        ::dup2(pipeFds[1], 2);
+        int in = ::open("/dev/null", O_RDONLY);
+        ::dup2(in, 0);
+        std::vector<char*> cargs;
+        for (auto& a : argv) cargs.push_back(a.data());
+        cargs.push_back(nullptr);
+        ::execv(cargs[0], cargs.data());
+        ::_exit(127);
+    }
+    ::close(outFd);
+    ::close(pipeFds[1]);
+    errFd_ = pipeFds[0];
+    reader_ = std::thread([this] {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(errFd_, buffer, sizeof buffer)) > 0) {
+            std::lock_guard lock(mutex_);
+            err_.append(buffer, static_cast<std::size_t>(n));
+        }
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+    });
+}
+
+RunningTool::~RunningTool() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::kill(pid_, SIGCONT);
+        Finish();
+    }
+    if (!outPath_.empty()) ::unlink(outPath_.c_str());
+}
+
+bool RunningTool::WaitForErr(const std::string& text, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (err_.find(text) != std::string::npos) return true;
+            if (ended_) return false;
+        }
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void RunningTool::Signal(int signal) const {
+    if (pid_ > 0) ::kill(pid_, signal);
+}
+
+ToolRun RunningTool::Finish() {
+    ToolRun run;
+    if (pid_ <= 0) return run;
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    if (reader_.joinable()) reader_.join();
+    ::close(errFd_);
+    run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.Out = ReadAll(outPath_);
+    std::lock_guard lock(mutex_);
+    run.Err = err_;
     return run;
 }
 

@@ -1,8 +1,13 @@
 #pragma once
 // Runs the built corvina-cli and collects what it printed.
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace corvina::test {
@@ -28,6 +33,31 @@ struct ToolLimits {
 // unprivileged runs the tool as user and group 65534 through setpriv.
 ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged = false, const ToolRedirect& redirect = {},
                 const ToolLimits& limits = {});
+
+// The tool running in its own process while the test goes on: for several
+// processes at once, and for stopping one in the middle of its work.
+class RunningTool {
+public:
+    explicit RunningTool(const std::vector<std::string>& args);
+    ~RunningTool();  // kills the process if it still runs
+    RunningTool(const RunningTool&) = delete;
+    RunningTool& operator=(const RunningTool&) = delete;
+
+    // Waits until stderr holds text (false after the timeout or at its end).
+    bool WaitForErr(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    void Signal(int signal) const;
+    // Waits for the end and returns what it printed.
+    ToolRun Finish();
+
+private:
+    pid_t pid_ = -1;
+    int errFd_ = -1;
+    std::string outPath_;
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::string err_;
+    bool ended_ = false;
+};
 
 // True when the tests run as root and setpriv is there.
 bool CanDropPrivileges();
