@@ -26,11 +26,16 @@ corvina_install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
-# corvina_build BUILD_DIR [cmake options...]
+# corvina_build BUILD_DIR [cmake options...] [-- targets...]
+# Without targets everything is built.
 corvina_build() {
   local dir=$1; shift
   local opts=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
   [ "${CI:-}" = "true" ] && opts+=(-DCORVINA_WERROR=ON)
-  cmake -S "$CORVINA_ROOT" -B "$dir" "${opts[@]}" "$@" >&2
-  cmake --build "$dir" -j "$(nproc)" >&2
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do opts+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  local targets=()
+  [ $# -gt 0 ] && targets=(--target "$@")
+  cmake -S "$CORVINA_ROOT" -B "$dir" "${opts[@]}" >&2
+  cmake --build "$dir" -j "$(nproc)" "${targets[@]}" >&2
 }
