@@ -275,7 +275,11 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         row.Filetot = result.Counters.CollectedFiles;
         row.Filesizef = result.Counters.CollectedBytes;
         if (StoreError error = WriteControlRow(database, row); !error.Ok()) {
-            ShowMessage(prompter, ControlFailureText(error), Icon::Exclamation);
+            if (error.IsDamaged()) {
+                ReportSaveFailure(database, prompter, error);
+            } else {
+                ShowMessage(prompter, ControlFailureText(error), Icon::Exclamation);
+            }
             result.Outcome = RunOutcome::Failed;
             result.StatusText = "Snapshot aborted";
             return result;

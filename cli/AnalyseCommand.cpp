@@ -16,6 +16,7 @@
 #include "analysis/DirectoryTotal.h"
 #include "analysis/GridLayout.h"
 #include "cli/CliSupport.h"
+#include "store/DamageWatch.h"
 #include "cli/Output.h"
 #include "store/Catalogue.h"
 
@@ -229,6 +230,12 @@ int RunAnalyseCommand(const AnalyseOptions& options) {
     AnalyseResult result;
     rc = Analyse(options, db, prompter, result);
     if (rc != kExitOk) return rc;
+    // A total or lookup that met a damaged page fell back quietly: the grid
+    // is not printed at all rather than printed wrong.
+    if (DamageWasMet()) {
+        PrintMessage(DamagedDatabaseText(db.DatabasePath, "database disk image is malformed"));
+        return kExitFailed;
+    }
     std::ostringstream out;
     if (options.Format == "csv") {
         PrintCsv(result, out);

@@ -4,6 +4,8 @@
 
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
+#include "store/DamageWatch.h"
+#include "store/StoreError.h"
 
 namespace corvina::cli {
 
@@ -39,7 +41,14 @@ int ParseAndRun(int argc, char** argv) {
 }  // namespace
 
 int RunCli(int argc, char** argv) {
+    WatchForDamage();
     int exitCode = ParseAndRun(argc, argv);
+    // A result that passed over a damaged page is no result: whatever was
+    // printed, the command failed.
+    if (exitCode == kExitOk && DamageWasMet()) {
+        PrintMessage(DamagedDatabaseText(LastDatabasePath(), "database disk image is malformed"));
+        exitCode = kExitFailed;
+    }
     return FinishOutput() ? exitCode : kExitFailed;
 }
 

@@ -38,8 +38,15 @@ void AddDbOption(CLI::App* command, std::string& db) {
             "FILE"));
 }
 
+namespace {
+std::string gLastDatabasePath;  // one command per process
+}  // namespace
+
+const std::string& LastDatabasePath() { return gLastDatabasePath; }
+
 int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrPrompter& prompter, OpenMode mode) {
     const std::string path = ResolveDatabasePath(dbOption);
+    gLastDatabasePath = path;
     state.DatabasePath = path;
     ThrowingEnder ender;
     OpenOutcome outcome = OpenSnapshotDatabase(state, prompter, ender, mode);

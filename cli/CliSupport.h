@@ -51,6 +51,9 @@ void AddDbOption(CLI::App* command, std::string& db);
 int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrPrompter& prompter,
                    OpenMode mode = OpenMode::ExistingOnly);
 
+// The database the last OpenForCommand resolved, for messages about it.
+const std::string& LastDatabasePath();
+
 // Reads a snapshot key: the general date-time text, or "latest" (the newest
 // snapshot of the database).
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text);
