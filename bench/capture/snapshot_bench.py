@@ -4,6 +4,7 @@
 Usage:
   bench/capture/snapshot_bench.py --cli build-release/bin/corvina-cli --tree /tmp/t-large [--runs 5]
   bench/capture/snapshot_bench.py --cli ... --tree /tmp/t-medium --make 20000 200000
+  bench/capture/snapshot_bench.py --cli ... --before OTHER/corvina-cli --tree ...   # two builds side by side
 
 Runs each command --runs times on a warm cache (one untimed warm-up pass of du
 first), alternating the commands so that drift hits all alike, and prints the
@@ -11,6 +12,12 @@ median wall time of each and its ratio to du -sb, with the CPU seconds used
 (all threads): on a machine shared with other work the CPU figures say more. Every snapshot goes into a
 fresh database in --work. Also reports peak memory (/usr/bin/time -v) and
 database bytes per files row of the --files run.
+
+Then a reader's wait: while a snapshot --files run is writing into a database
+that holds one snapshot already, `list` and `info latest` are started once
+the run has written more than its page cache holds, and their wall time and
+exit code are printed (--reader-runs times each). With --before, every figure
+is measured for both builds in the same run.
 """
 import argparse
 import os
@@ -54,6 +61,8 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--work", default="/tmp/corvina-bench-work", help="folder for databases")
     parser.add_argument("--no-duc", action="store_true", help="leave duc index out")
+    parser.add_argument("--before", help="a second corvina-cli (an earlier build) measured beside --cli")
+    parser.add_argument("--reader-runs", type=int, default=3)
     args = parser.parse_args()
 
     if not os.path.isdir(args.tree):
@@ -71,13 +80,15 @@ def main():
             if os.path.exists(path + suffix):
                 os.remove(path + suffix)
 
-    cases = [
-        ("du -sb", ["du", "-sb", args.tree], None),
-        ("snapshot (directories only)", [args.cli, "snapshot", args.tree, "--db", db], db),
-        ("snapshot --files --min-size 1M", [args.cli, "snapshot", args.tree, "--db", db, "--files",
-                                            "--min-size", "1M"], db),
-        ("snapshot --files", [args.cli, "snapshot", args.tree, "--db", db, "--files"], db),
-    ]
+    clis = [("", args.cli)] + ([("before: ", args.before)] if args.before else [])
+    cases = [("du -sb", ["du", "-sb", args.tree], None)]
+    for label, cli in clis:
+        cases += [
+            (label + "snapshot (directories only)", [cli, "snapshot", args.tree, "--db", db], db),
+            (label + "snapshot --files --min-size 1M", [cli, "snapshot", args.tree, "--db", db, "--files",
+                                                        "--min-size", "1M"], db),
+            (label + "snapshot --files", [cli, "snapshot", args.tree, "--db", db, "--files"], db),
+        ]
     if not args.no_duc and shutil.which("duc"):
         cases.append(("duc index", ["duc", "index", "-q", "-d", ducdb, args.tree], ducdb))
 
@@ -104,15 +115,49 @@ def main():
         ratio = statistics.median(times["duc index"]) / statistics.median(times["snapshot --files"])
         print(f"  duc index / snapshot --files: {ratio:.2f} x")
 
-    fresh(db)
-    kb = peak_kb([args.cli, "snapshot", args.tree, "--db", db, "--files"])
-    size = os.path.getsize(db)
-    with sqlite3.connect(db) as connection:
-        files = connection.execute("SELECT count(*) FROM files").fetchone()[0]
-        dirs = connection.execute("SELECT count(*) FROM Dir").fetchone()[0]
-    print(f"  peak memory of snapshot --files: {kb / 1024:.1f} MB")
-    print(f"  database: {size} bytes, {files} files rows, {dirs} Dir rows, "
-          f"{size / max(files, 1):.0f} bytes per files row (all rows included)")
+    for label, cli in clis:
+        fresh(db)
+        kb = peak_kb([cli, "snapshot", args.tree, "--db", db, "--files"])
+        size = sum(os.path.getsize(db + suffix) for suffix in ("", "-wal") if os.path.exists(db + suffix))
+        with sqlite3.connect(db) as connection:
+            files = connection.execute("SELECT count(*) FROM files").fetchone()[0]
+            dirs = connection.execute("SELECT count(*) FROM Dir").fetchone()[0]
+        print(f"  {label}peak memory of snapshot --files: {kb / 1024:.1f} MB")
+        print(f"  {label}database: {size} bytes, {files} files rows, {dirs} Dir rows, "
+              f"{size / max(files, 1):.0f} bytes per files row (all rows included)")
+
+    for label, cli in clis:
+        waits = reader_waits(cli, args.tree, db, env, fresh, args.reader_runs)
+        for reader, figures in waits.items():
+            text = ", ".join(f"{wall:.2f} s (exit {code})" for wall, code in figures)
+            print(f"  {label}{reader} during a running snapshot --files: {text}")
+
+
+def reader_waits(cli, tree, db, env, fresh, runs):
+    """Wall time and exit code of readers started in the middle of a run."""
+    readers = {"list": [cli, "list", "--db", db], "info latest": [cli, "info", "latest", "--db", db]}
+    figures = {name: [] for name in readers}
+    for _ in range(runs):
+        fresh(db)
+        subprocess.run([cli, "snapshot", tree, "--db", db], env=env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        writer = subprocess.Popen([cli, "snapshot", tree, "--db", db, "--files"], env=env,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Far more than the page cache: a rollback journal locks readers out from here on.
+        start = time.perf_counter()
+        while writer.poll() is None and time.perf_counter() - start < 30:
+            grown = max((os.path.getsize(db + s) for s in ("", "-wal") if os.path.exists(db + s)), default=0)
+            if grown > 64 << 20:
+                break
+            time.sleep(0.01)
+        for name, command in readers.items():
+            begin = time.perf_counter()
+            done = subprocess.run(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            figures[name].append((time.perf_counter() - begin, done.returncode))
+        if writer.poll() is not None:
+            print("  (the run ended before the readers started: use a larger tree)", file=sys.stderr)
+        writer.wait()
+    return figures
 
 
 if __name__ == "__main__":

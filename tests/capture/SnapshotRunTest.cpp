@@ -166,6 +166,45 @@ TEST_F(SnapshotRun, InputIsCheckedBeforeAnythingIsWritten) {
     request.BasePath = "/base";
     request.Description = std::string(250, 'x') + "ééééé";
     EXPECT_EQ(Take().Outcome, RunOutcome::Completed);
+
+    // A Control table that lacks a total takes no new row: refused before the
+    // walk, not after it.
+    CloseSnapshotDatabase(state);
+    {
+        SQLite::Database db(state.DatabasePath, SQLite::OPEN_READWRITE);
+        db.exec("ALTER TABLE Control DROP COLUMN Totbytesf");
+    }
+    RecordingPrompter opener;
+    RecordingEnder ender;
+    ASSERT_EQ(OpenSnapshotDatabase(state, opener, ender), OpenOutcome::Opened);
+    prompter.Clear();
+    observer.Statuses.clear();
+    const std::int64_t rows = RowsOfAllTables();
+    EXPECT_EQ(Take().Outcome, RunOutcome::Refused);
+    ASSERT_EQ(prompter.Texts().size(), 1u);
+    EXPECT_NE(prompter.Texts()[0].find("cannot take a new snapshot"), std::string::npos) << prompter.Texts()[0];
+    EXPECT_TRUE(observer.Statuses.empty());
+    EXPECT_EQ(RowsOfAllTables(), rows);
+}
+
+TEST(DefaultDescription, ALongPathGivesWayInItsMiddleAtCharacterBoundaries) {
+    const DateTime date{2026, 12, 5, 10, 0, 0};
+    EXPECT_EQ(DefaultDescription("/home/ann", date), "Analysis of /home/ann taken on 05-Dec-26");
+
+    std::string path = "/start";
+    while (path.size() < 600) path += "/é-dir";
+    path += "/the-end";
+    const std::string text = DefaultDescription(path, date);
+    std::size_t characters = 0;
+    for (unsigned char c : text) characters += (c & 0xC0) != 0x80;
+    EXPECT_EQ(characters, 255u);
+    EXPECT_EQ(text.rfind("Analysis of /start/é-dir", 0), 0u) << text;
+    EXPECT_TRUE(text.ends_with("/é-dir/the-end taken on 05-Dec-26")) << text;
+    EXPECT_NE(text.find("\u2026"), std::string::npos);
+    // Whole characters only: every "é" keeps both its bytes.
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) == 0xC3) EXPECT_EQ(text.substr(i, 2), "é") << i;
+    }
 }
 
 TEST_F(SnapshotRun, ErrorsUpToAHundredAreNotedAndTheSnapshotStays) {

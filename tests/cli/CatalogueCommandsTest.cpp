@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <fstream>
 
 #include "tests/cli/RunTool.h"
 #include "tests/support/TempDir.h"
@@ -95,6 +96,26 @@ TEST_F(CatalogueCommands, InfoByKeyOrLatest) {
     EXPECT_EQ(latest["key"], key);
     EXPECT_EQ(latest["directories"], 2);
     EXPECT_EQ(latest["files"], 1);
+}
+
+// The window program and the tool keep one history: without --db the tool
+// takes the default beside the programs and writes it as the first recent
+// entry, as the window program does; an explicit --db leaves the list alone.
+TEST_F(CatalogueCommands, WithoutDbTheDefaultBesideTheProgramsBecomesTheFirstRecentEntry) {
+    const std::string config = dir.File("config");
+    const std::string settings = config + "/Corvina/Corvina.conf";
+    test::ToolRedirect keep;
+    keep.ConfigHome = config;
+    EXPECT_EQ(test::RunTool({"list", "--db", db}, false, keep).ExitCode, 1);
+    EXPECT_FALSE(fs::exists(settings));
+
+    const std::string beside = (fs::path(CORVINA_CLI_PATH).parent_path() / "corvina.mdb").string();
+    auto run = test::RunTool({"list"}, false, keep);
+    if (fs::exists(beside)) GTEST_SKIP() << "a default database exists beside the programs";
+    EXPECT_EQ(run.Err, "corvina: No snapshot database at " + beside + "\n");
+    std::ifstream in(settings);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("File1=" + beside), std::string::npos) << text;
 }
 
 TEST_F(CatalogueCommands, MissingDatabaseUnknownAndMalformedKeys) {

@@ -65,7 +65,7 @@ ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged, const T
         LimitChild(RLIMIT_NOFILE, limits.OpenFiles);
         // Each run gets its own settings folder, so that no test reads or
         // writes the user's recent list.
-        ::setenv("XDG_CONFIG_HOME", io.File("config").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (redirect.ConfigHome.empty() ? io.File("config") : redirect.ConfigHome).c_str(), 1);
         ::setenv("HOME", io.Path().c_str(), 1);
         std::vector<char*> cargs;
         for (auto& a : argv) cargs.push_back(a.data());

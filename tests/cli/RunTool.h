@@ -18,10 +18,12 @@ struct ToolRun {
     std::string Err;
 };
 
-// Files the tool writes to instead of the captured Out or Err (/dev/full).
+// Files the tool writes to instead of the captured Out or Err (/dev/full),
+// and a settings folder that outlives the run.
 struct ToolRedirect {
     std::string StdoutPath = {};
     std::string StderrPath = {};
+    std::string ConfigHome = {};
 };
 
 // Limits of the tool's process, soft and hard alike; 0 keeps the inherited one.
