@@ -324,20 +324,21 @@ void SelectSnapshotWindow::OnOk() {
 
 namespace {
 
-// While a snapshot being written holds the database, the delete waits up to a
-// minute with the busy pointer, says why in the status bar, and keeps the
-// window painted (no input reaches it meanwhile).
+// While a snapshot being written holds the database, the delete waits up to
+// its limit (a minute) with the busy pointer, says why in the status bar, and
+// keeps the window painted (no input reaches it meanwhile).
 class DeleteWait final : public LockWait {
 public:
-    explicit DeleteWait(QLabel& status) : status_(status) {}
+    DeleteWait(QLabel& status, std::chrono::milliseconds limit) : status_(status), limit_(limit) {}
     bool KeepWaiting(std::chrono::milliseconds waited) override {
         status_.setText(QString::fromUtf8(kWaitingForWriter.data(), static_cast<int>(kWaitingForWriter.size())));
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        return waited < kDeleteWait;
+        return waited < limit_;
     }
 
 private:
     QLabel& status_;
+    std::chrono::milliseconds limit_;
 };
 
 }  // namespace
@@ -353,7 +354,7 @@ void SelectSnapshotWindow::OnDelete() {
     StoreError error;
     {
         WaitPointer pointer;
-        DeleteWait wait(*status_);
+        DeleteWait wait(*status_, deleteWait_);
         error = DeleteSnapshot(context_.Database, selectedSnapshot_, wait);
     }
     SetStatus();

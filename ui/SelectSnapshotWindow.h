@@ -10,6 +10,7 @@
 // (SnapshotDate, CompareSnapshotDate, SnapshotChosen, PathSnapshotCount) to
 // the AnalysisSession. Every message goes through the context's prompter.
 
+#include <chrono>
 #include <string>
 
 #include <QDialog>
@@ -35,6 +36,8 @@ public:
     // The key of the snapshot last clicked; null when none since the window loaded.
     const DateTime& SelectedSnapshot() const { return selectedSnapshot_; }
     QString StatusText() const;
+    // How long a delete waits for another process's snapshot to finish; kDeleteWait unless set.
+    void SetDeleteWait(std::chrono::milliseconds limit) { deleteWait_ = limit; }
 
 private:
     void BuildControls();
@@ -59,6 +62,7 @@ private:
     DateTime selectedSnapshot_;
     std::string listedBasePath_;  // base path whose snapshots the grid lists; "" none
     SnapshotInfo info_;
+    std::chrono::milliseconds deleteWait_ = kDeleteWait;
 
     QListWidget* lstdir_ = nullptr;
     QLabel* lbltpath_ = nullptr;

@@ -2,13 +2,16 @@
 // hands back, deleting and switching databases.
 
 #include <QAction>
+#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
+#include <SQLiteCpp/Database.h>
 
+#include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
 #include "tests/ui/AnalysisFixture.h"
 #include "tests/ui/WindowHarness.h"
@@ -52,7 +55,7 @@ private slots:
     void PrimeChoiceListsPathsThenSnapshotsNewestFirst();
     void CompareChoiceIsRestrictedAndRefusesThePrimeSnapshot();
     void OkAndDeleteWithoutAClickAskForASnapshot();
-    void DeleteAsksThenRemovesTheSnapshotFromEveryList();
+    void DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEveryList();
     void DatabaseSwitchListsTheOtherDatabase();
 };
 
@@ -150,7 +153,7 @@ void SelectSnapshotWindowTest::OkAndDeleteWithoutAClickAskForASnapshot() {
     QVERIFY(f.session.State.SnapshotDate.IsNull());
 }
 
-void SelectSnapshotWindowTest::DeleteAsksThenRemovesTheSnapshotFromEveryList() {
+void SelectSnapshotWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEveryList() {
     Fixture f;
     SelectSnapshotWindow window(f.h.Context, f.session);
     window.show();
@@ -165,9 +168,37 @@ void SelectSnapshotWindowTest::DeleteAsksThenRemovesTheSnapshotFromEveryList() {
     QCOMPARE(grid->rowCount(), 2);
     QVERIFY(SnapshotExists(f.h.Database, Key(kNew)));
 
+    // Another program writing past the wait: the delete gives up, says so and changes nothing.
+    const QString status = window.StatusText();
+    SQLite::Database other(f.h.Database.DatabasePath, SQLite::OPEN_READWRITE);
+    other.exec("BEGIN IMMEDIATE");
+    window.SetDeleteWait(std::chrono::milliseconds(300));
     f.h.Prompter.Clear();
     f.h.Prompter.Script({Answer::Yes});
     QTest::mouseClick(Child<QPushButton>(window, "comdel"), Qt::LeftButton);
+    QCOMPARE(f.h.Prompter.Texts().back(), "Snapshot database " + f.h.Database.DatabasePath +
+                                              " is busy: another program has held it locked for too long. "
+                                              "Try again later; the snapshot was not deleted");
+    QVERIFY(SnapshotExists(f.h.Database, Key(kNew)));
+    QCOMPARE(grid->rowCount(), 2);
+
+    // Released while the delete waits: it goes on, and meanwhile the window said why it waited.
+    window.SetDeleteWait(kDeleteWait);
+    QString waitingText;
+    bool waitPointer = false;
+    QTimer::singleShot(300, &window, [&]() {
+        waitingText = window.StatusText();
+        waitPointer = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        SaveScreenshot(window, "frmselsnap_waiting");
+        other.exec("COMMIT");
+    });
+    f.h.Prompter.Clear();
+    f.h.Prompter.Script({Answer::Yes});
+    QTest::mouseClick(Child<QPushButton>(window, "comdel"), Qt::LeftButton);
+    QCOMPARE(waitingText, QString::fromUtf8(kWaitingForWriter.data(), kWaitingForWriter.size()));
+    QVERIFY(waitPointer);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QCOMPARE(window.StatusText(), status);
     const std::vector<std::string> texts = f.h.Prompter.Texts();
     QCOMPARE(texts.size(), std::size_t(2));
     QCOMPARE(texts[1], std::string("Snapshot taken ") + kNew + " deleted");

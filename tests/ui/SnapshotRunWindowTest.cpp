@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QtTest>
+#include <SQLiteCpp/Database.h>
 
 #include "store/DateTime.h"
 #include "tests/ui/WindowHarness.h"
@@ -80,7 +81,7 @@ class SnapshotRunWindowTest : public QObject {
     Q_OBJECT
 private slots:
     void CompleteRunShowsCountersStatusAndStoresRows();
-    void AbortTakesEffectAndLeavesNothing();
+    void AbortEndsARunOrItsWaitForAWriterAndLeavesNothing();
     void WindowRefusesOtherWorkWhileRunningAndClosingAsks();
     void ExitDuringARunAbortsItThenEnds();
     void FileErrorsAreNotedListedAndRefilledByALaterRun();
@@ -114,7 +115,7 @@ void SnapshotRunWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
     QCOMPARE(f.Rows("files"), 2);
 }
 
-void SnapshotRunWindowTest::AbortTakesEffectAndLeavesNothing() {
+void SnapshotRunWindowTest::AbortEndsARunOrItsWaitForAWriterAndLeavesNothing() {
     RunFixture f("aborted");
     f.h.Disk.Hold();
     f.Take();
@@ -127,10 +128,25 @@ void SnapshotRunWindowTest::AbortTakesEffectAndLeavesNothing() {
     QVERIFY(f.h.Prompter.Messages().empty());
     QCOMPARE(f.h.Disk.Listings.load(), 1);  // no subdirectory was read
     QCOMPARE(f.Rows("Control") + f.Rows("Dir") + f.Rows("files"), 0);
-    // The next run starts afresh and completes.
+
+    // Another program writing: the run waits and says so, and abort ends the wait.
+    const QString waiting = QString::fromUtf8(kWaitingForWriter.data(), kWaitingForWriter.size());
+    SQLite::Database other(f.Db, SQLite::OPEN_READWRITE);
+    other.exec("BEGIN IMMEDIATE");
     f.Take();
+    QTRY_COMPARE(f.Window.StatusText(), waiting);
+    QTest::mouseClick(Child<QPushButton>(f.Window, "comhalt"), Qt::LeftButton);
+    QVERIFY(f.Ended());
+    QCOMPARE(f.Window.StatusText(), QString("Snapshot aborted"));
+    QVERIFY(f.h.Prompter.Messages().empty());
+    QCOMPARE(other.execAndGet("SELECT (SELECT count(*) FROM Control) + (SELECT count(*) FROM Dir)").getInt(), 0);
+    // The next run starts afresh, waits the same way, and completes once the other program commits.
+    f.Take();
+    QTRY_COMPARE(f.Window.StatusText(), waiting);
+    other.exec("COMMIT");
     QVERIFY(f.Ended());
     QCOMPARE(f.Window.StatusText(), QString("Snapshot completed."));
+    QCOMPARE(f.Rows("Control"), 1);
 }
 
 void SnapshotRunWindowTest::WindowRefusesOtherWorkWhileRunningAndClosingAsks() {

@@ -2,11 +2,15 @@
 // take-snapshot window opens in every case that does not end the program.
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <utility>
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <SQLiteCpp/Database.h>
 
 #include "app/Settings.h"
 #include "tests/ui/WindowHarness.h"
@@ -22,7 +26,7 @@ private slots:
     void FirstStartStoresDefaultThenCreatesOnYes();
     void FirstStartDeclinedKeepsDefaultAndOpensWithEmptyPath();
     void DeletedRecentFileIsAskedForByItsOwnPath();
-    void ForeignFileIsReportedAndWindowOpensWithEmptyPath();
+    void UnusableFileIsReportedAndWindowOpensWithEmptyPath();
     void ExitClosesTheDatabaseAndEndsTheProgram();
 };
 
@@ -84,20 +88,45 @@ void StartupTest::DeletedRecentFileIsAskedForByItsOwnPath() {
     QCOMPARE(ReadRecentList(h.Settings), (std::vector<std::string>{gone, h.Dir.File("other.mdb")}));
 }
 
-void StartupTest::ForeignFileIsReportedAndWindowOpensWithEmptyPath() {
-    Harness h;
-    const std::string foreign = h.Dir.File("notes.mdb");
-    WriteFile(foreign, "just some text, not a database\n");
-    h.StoreRecent({foreign});
-    std::unique_ptr<Analsnap> window = Main(h.Context, h.Dir.Path().string());
-    QVERIFY(window != nullptr);
-    QVERIFY(window->isVisible());
-    const std::vector<std::string> texts = h.Prompter.Texts();
-    QCOMPARE(texts.size(), std::size_t{1});
-    QVERIFY2(texts[0].find("does not seem to be a valid Corvina database") != std::string::npos, texts[0].c_str());
-    QCOMPARE(h.Database.DatabasePath, std::string());
-    QVERIFY(!h.Ender.Ended);
-    QCOMPARE(window->StatusText(), QString("Snapshot database is: "));
+void StartupTest::UnusableFileIsReportedAndWindowOpensWithEmptyPath() {
+    // Not a database at all, damaged inside its first page, or kept locked by
+    // another program that writes with a rollback journal.
+    enum class Spoil { Foreign, Damaged, Locked };
+    const std::pair<Spoil, const char*> cases[] = {{Spoil::Foreign, " does not seem to be a valid Corvina database"},
+                                                   {Spoil::Damaged, " is damaged: "},
+                                                   {Spoil::Locked, " is busy: "}};
+    for (const auto& [spoil, said] : cases) {
+        Harness h;
+        const std::string path = h.Dir.File("notes.mdb");
+        std::optional<SQLite::Database> other;
+        if (spoil == Spoil::Foreign) {
+            WriteFile(path, "just some text, not a database\n");
+        } else {
+            h.OpenNewDatabase("notes.mdb");
+            CloseSnapshotDatabase(h.Database);
+        }
+        if (spoil == Spoil::Damaged) {
+            const std::string garbage(3996, '\xA5');
+            std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(100).write(garbage.data(), 3996);
+        }
+        if (spoil == Spoil::Locked) {
+            other.emplace(path, SQLite::OPEN_READWRITE);
+            other->exec("PRAGMA journal_mode = DELETE");
+            other->exec("BEGIN EXCLUSIVE");
+            other->exec("INSERT INTO Control (Snapshot) VALUES ('2024-01-01 00:00:00')");
+            h.Database.BusyTimeoutMs = 200;
+        }
+        h.StoreRecent({path});
+        std::unique_ptr<Analsnap> window = Main(h.Context, h.Dir.Path().string());
+        QVERIFY(window != nullptr);
+        QVERIFY(window->isVisible());
+        const std::vector<std::string> texts = h.Prompter.Texts();
+        QCOMPARE(texts.size(), std::size_t{1});
+        QVERIFY2(texts[0].find(path + said) != std::string::npos, texts[0].c_str());
+        QCOMPARE(h.Database.DatabasePath, std::string());
+        QVERIFY(!h.Ender.Ended);
+        QCOMPARE(window->StatusText(), QString("Snapshot database is: "));
+    }
 }
 
 void StartupTest::ExitClosesTheDatabaseAndEndsTheProgram() {
