@@ -135,7 +135,6 @@ void ReportSaveFailure(const DatabaseState& database, Prompter& prompter, const 
                 Icon::Exclamation);
 }
 
-
 }  // namespace
 
 std::string DefaultDescription(const std::string& basePath, const DateTime& date) {
