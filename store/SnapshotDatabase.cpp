@@ -25,6 +25,7 @@
 #include <SQLiteCpp/Transaction.h>
 
 #include "store/Schema.h"
+#include "store/WriteTransaction.h"
 
 namespace corvina {
 
@@ -243,6 +244,27 @@ struct CreateStep {
     std::string_view Phrase;  // what a failure of this statement is reported as
 };
 
+// Waits for the write lock while the file stays empty: when several
+// processes meet a new file at once, one sets it up and the others go on as
+// soon as they see its tables, however long that one then keeps the lock for
+// its snapshot.
+class WhileEmpty final : public LockWait {
+public:
+    explicit WhileEmpty(DatabaseState& state) : state_(state) {}
+    bool KeepWaiting(std::chrono::milliseconds waited) override {
+        bool empty = true;
+        if (IsEmptyDatabase(*state_.SnapshotDatabase, empty).Ok() && !empty) {
+            SetUpElsewhere = true;
+            return false;
+        }
+        return waited < std::chrono::milliseconds(state_.BusyTimeoutMs);
+    }
+    bool SetUpElsewhere = false;
+
+private:
+    DatabaseState& state_;
+};
+
 // Every table and index of a new file, in one transaction: a kill leaves
 // either all of them or none, and none reads as an empty file next time.
 // Another process may be setting up the same file at the same moment: the
@@ -255,26 +277,24 @@ std::optional<CreateStep> SetUpEmptyDatabase(DatabaseState& state, StoreError& e
         {schema::kCreateDirNameIndex, kDirSteps.CantCreate},
     };
     SQLite::Database& db = *state.SnapshotDatabase;
-    error = Execute(db, "BEGIN IMMEDIATE");
+    WriteTransaction transaction(state);
+    WhileEmpty wait(state);
+    error = transaction.Begin(wait);
+    if (wait.SetUpElsewhere) {
+        error = {};
+        return std::nullopt;
+    }
     if (!error.Ok()) return kSteps[0];
     bool empty = false;
     error = IsEmptyDatabase(db, empty);
-    if (error.Ok() && !empty) {
-        Execute(db, "ROLLBACK");
-        return std::nullopt;
-    }
+    if (error.Ok() && !empty) return std::nullopt;
     for (const CreateStep& step : kSteps) {
         if (error.Ok()) error = Execute(db, step.Sql);
-        if (!error.Ok()) {
-            Execute(db, "ROLLBACK");
-            return step;
-        }
+        if (!error.Ok()) return step;
     }
-    error = Execute(db, "COMMIT");
-    if (!error.Ok()) {
-        Execute(db, "ROLLBACK");
-        return kSteps[0];
-    }
+    WaitUpTo commitWait{std::chrono::milliseconds(state.BusyTimeoutMs)};
+    error = transaction.Commit(commitWait);
+    if (!error.Ok()) return kSteps[0];
     return std::nullopt;
 }
 
@@ -538,6 +558,11 @@ void ConfigureJournal(DatabaseState& state) {
         try {
             mode = Lower(db.execAndGet("PRAGMA journal_mode = " + wanted).getString());
         } catch (const std::exception&) {
+            // Another process holds the file; it may have switched it meanwhile.
+            try {
+                mode = Lower(db.execAndGet("PRAGMA journal_mode").getString());
+            } catch (const std::exception&) {
+            }
         }
     }
     state.WriteAheadLog = mode == "wal";

@@ -27,19 +27,6 @@ using std::chrono::steady_clock;
 
 constexpr const char* kWaiting = "Waiting for another snapshot of this database to finish";
 
-// Many entries quickly: hard links to one file.
-void MakeLinkTree(const std::string& root, int dirs, int linksPerDir) {
-    fs::create_directories(root);
-    test::WriteFile(root + "/origin", "0123456789");
-    for (int d = 0; d < dirs; ++d) {
-        std::string sub = root + "/directory-" + std::to_string(d);
-        ::mkdir(sub.c_str(), 0755);
-        for (int i = 0; i < linksPerDir; ++i) {
-            ::link((root + "/origin").c_str(), (sub + "/a-file-with-a-longer-name-" + std::to_string(i)).c_str());
-        }
-    }
-}
-
 std::int64_t Count(const std::string& db, const std::string& table) {
     SQLite::Database file(db, SQLite::OPEN_READONLY);
     return file.execAndGet("SELECT count(*) FROM " + table).getInt64();
@@ -50,7 +37,7 @@ std::string FirstField(const std::string& line) { return line.substr(0, line.fin
 TEST(Concurrency, TenSnapshotsStartedTogetherIntoANewDatabaseAllLandWithTheirOwnKeys) {
     test::TempDir dir;
     std::string root = dir.File("tree"), db = dir.File("new.mdb");
-    MakeLinkTree(root, 10, 20);
+    test::MakeLinkTree(root, 10, 20);
     std::vector<std::unique_ptr<test::RunningTool>> runs;
     for (int i = 0; i < 10; ++i) {
         runs.push_back(std::make_unique<test::RunningTool>(
@@ -83,7 +70,7 @@ bool WaitForLogBeyond(const std::string& db, off_t bytes) {
 TEST(Concurrency, ReadersAnswerFromTheLastCommitWhileARunStandsStillAndWritersWaitTheirTurn) {
     test::TempDir dir;
     std::string root = dir.File("tree"), db = dir.File("shared.mdb");
-    MakeLinkTree(root, 250, 250);
+    test::MakeLinkTree(root, 250, 250);
     auto first = test::RunTool({"snapshot", root, "--db", db, "--description", "first"});
     ASSERT_EQ(first.ExitCode, 0) << first.Err;
     const std::string firstKey = FirstField(first.Out);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +33,18 @@ void LimitChild(int resource, std::uint64_t value) {
 }
 
 }  // namespace
+
+void MakeLinkTree(const std::string& root, int dirs, int linksPerDir) {
+    std::filesystem::create_directories(root);
+    WriteFile(root + "/origin", "0123456789");
+    for (int d = 0; d < dirs; ++d) {
+        std::string sub = root + "/directory-" + std::to_string(d);
+        ::mkdir(sub.c_str(), 0755);
+        for (int i = 0; i < linksPerDir; ++i) {
+            ::link((root + "/origin").c_str(), (sub + "/a-file-with-a-longer-name-" + std::to_string(i)).c_str());
+        }
+    }
+}
 
 bool CanDropPrivileges() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
 

@@ -61,6 +61,10 @@ private:
     bool ended_ = false;
 };
 
+// A tree of many entries made quickly: hard links to one file (a file
+// system may stop at 65,000 links to one file).
+void MakeLinkTree(const std::string& root, int dirs, int linksPerDir);
+
 // True when the tests run as root and setpriv is there.
 bool CanDropPrivileges();
 

@@ -261,24 +261,10 @@ int InterruptMidRun(const std::vector<std::string>& args, int signal, int afterL
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// A tree of many entries built quickly: hard links to one file.
-void MakeLinkTree(const std::string& root, int dirs, int linksPerDir) {
-    fs::create_directories(root);
-    test::WriteFile(root + "/origin", "0123456789");
-    for (int d = 0; d < dirs; ++d) {
-        std::string sub = root + "/d" + std::to_string(d);
-        ::mkdir(sub.c_str(), 0755);
-        for (int i = 0; i < linksPerDir; ++i) {
-            std::string link = sub + "/f" + std::to_string(i);
-            ::link((root + "/origin").c_str(), link.c_str());
-        }
-    }
-}
-
 TEST(SnapshotCommand, InterruptAndKillMidRunLeaveNothingOfTheRun) {
     test::TempDir dir;
     std::string root = dir.File("tree"), db = dir.File("s.mdb");
-    MakeLinkTree(root, 400, 250);
+    test::MakeLinkTree(root, 400, 250);
     ASSERT_EQ(test::RunTool({"snapshot", root, "--db", db, "--description", "kept"}).ExitCode, 0);
 
     std::string err;
