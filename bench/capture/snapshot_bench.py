@@ -63,6 +63,7 @@ def main():
     parser.add_argument("--no-duc", action="store_true", help="leave duc index out")
     parser.add_argument("--before", help="a second corvina-cli (an earlier build) measured beside --cli")
     parser.add_argument("--reader-runs", type=int, default=3)
+    parser.add_argument("--readers-only", action="store_true", help="measure only the readers' wait")
     args = parser.parse_args()
 
     if not os.path.isdir(args.tree):
@@ -93,6 +94,9 @@ def main():
         cases.append(("duc index", ["duc", "index", "-q", "-d", ducdb, args.tree], ducdb))
 
     subprocess.run(["du", "-sb", args.tree], stdout=subprocess.DEVNULL, check=True)  # warm the cache
+    if args.readers_only:
+        report_readers(clis, args, db, env, fresh)
+        return
     times = {name: [] for name, _, _ in cases}
     cpu = {name: [] for name, _, _ in cases}
     for run in range(args.runs):
@@ -118,7 +122,7 @@ def main():
     for label, cli in clis:
         fresh(db)
         kb = peak_kb([cli, "snapshot", args.tree, "--db", db, "--files"])
-        size = sum(os.path.getsize(db + suffix) for suffix in ("", "-wal") if os.path.exists(db + suffix))
+        size = written(db)
         with sqlite3.connect(db) as connection:
             files = connection.execute("SELECT count(*) FROM files").fetchone()[0]
             dirs = connection.execute("SELECT count(*) FROM Dir").fetchone()[0]
@@ -126,11 +130,20 @@ def main():
         print(f"  {label}database: {size} bytes, {files} files rows, {dirs} Dir rows, "
               f"{size / max(files, 1):.0f} bytes per files row (all rows included)")
 
+    report_readers(clis, args, db, env, fresh)
+
+
+def report_readers(clis, args, db, env, fresh):
     for label, cli in clis:
         waits = reader_waits(cli, args.tree, db, env, fresh, args.reader_runs)
         for reader, figures in waits.items():
             text = ", ".join(f"{wall:.2f} s (exit {code})" for wall, code in figures)
             print(f"  {label}{reader} during a running snapshot --files: {text}")
+
+
+def written(db):
+    """Bytes of the database and its log together."""
+    return sum(os.path.getsize(db + s) for s in ("", "-wal") if os.path.exists(db + s))
 
 
 def reader_waits(cli, tree, db, env, fresh, runs):
@@ -145,9 +158,9 @@ def reader_waits(cli, tree, db, env, fresh, runs):
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # Far more than the page cache: a rollback journal locks readers out from here on.
         start = time.perf_counter()
+        before = written(db)
         while writer.poll() is None and time.perf_counter() - start < 30:
-            grown = max((os.path.getsize(db + s) for s in ("", "-wal") if os.path.exists(db + s)), default=0)
-            if grown > 64 << 20:
+            if written(db) - before > 64 << 20:
                 break
             time.sleep(0.01)
         for name, command in readers.items():
