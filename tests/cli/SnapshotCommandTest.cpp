@@ -222,43 +222,15 @@ TEST(SnapshotCommand, ReadOnlyDatabaseFailsBeforeTheWalk) {
     EXPECT_EQ(Count(db, "Dir"), 0);
 }
 
-// Starts the tool, waits for its first progress lines, sends a signal and
-// returns the exit code (128 + signal when it was killed).
-int InterruptMidRun(const std::vector<std::string>& args, int signal, int afterLines, std::string* err) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return -1;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(pipeFds[1], 2);
-        ::close(pipeFds[0]);
-        int devnull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devnull, 1);
-        std::vector<std::string> argv = {CORVINA_CLI_PATH};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> cargs;
-        for (auto& a : argv) cargs.push_back(a.data());
-        cargs.push_back(nullptr);
-        ::execv(cargs[0], cargs.data());
-        ::_exit(127);
+// Starts the tool, waits for its first progress line, sends a signal and
+// returns what it printed (exit code 128 + signal when it was killed).
+test::ToolRun InterruptMidRun(const std::vector<std::string>& args, int signal) {
+    test::RunningTool run(args);
+    if (run.WaitForErr("\n")) {
+        ::usleep(50000);  // let rows reach the file
+        run.Signal(signal);
     }
-    ::close(pipeFds[1]);
-    char buffer[4096];
-    int lines = 0;
-    bool sent = false;
-    ssize_t n;
-    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-        err->append(buffer, static_cast<std::size_t>(n));
-        for (ssize_t i = 0; i < n; ++i) lines += buffer[i] == '\n';
-        if (!sent && lines >= afterLines) {
-            ::usleep(50000);  // let rows reach the file
-            ::kill(pid, signal);
-            sent = true;
-        }
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run.Finish();
 }
 
 TEST(SnapshotCommand, InterruptAndKillMidRunLeaveNothingOfTheRun) {
@@ -267,14 +239,11 @@ TEST(SnapshotCommand, InterruptAndKillMidRunLeaveNothingOfTheRun) {
     test::MakeLinkTree(root, 400, 250);
     ASSERT_EQ(test::RunTool({"snapshot", root, "--db", db, "--description", "kept"}).ExitCode, 0);
 
-    std::string err;
-    int code = InterruptMidRun({"snapshot", root, "--db", db, "--files"}, SIGINT, 1, &err);
-    EXPECT_EQ(code, 1) << err;
-    EXPECT_NE(err.find("corvina: Snapshot aborted"), std::string::npos) << err;
-
-    err.clear();
-    code = InterruptMidRun({"snapshot", root, "--db", db, "--files"}, SIGKILL, 1, &err);
-    EXPECT_EQ(code, 128 + SIGKILL) << err;
+    test::ToolRun interrupted = InterruptMidRun({"snapshot", root, "--db", db, "--files"}, SIGINT);
+    EXPECT_EQ(interrupted.ExitCode, 1) << interrupted.Err;
+    EXPECT_NE(interrupted.Err.find("corvina: Snapshot aborted"), std::string::npos) << interrupted.Err;
+    test::ToolRun killed = InterruptMidRun({"snapshot", root, "--db", db, "--files"}, SIGKILL);
+    EXPECT_EQ(killed.ExitCode, 128 + SIGKILL) << killed.Err;
 
     // The database opens cleanly and holds the first snapshot only.
     auto list = test::RunTool({"list", "--db", db, "--path", root});
