@@ -203,7 +203,9 @@ TEST(DefaultDescription, ALongPathGivesWayInItsMiddleAtCharacterBoundaries) {
     EXPECT_NE(text.find("\u2026"), std::string::npos);
     // Whole characters only: every "é" keeps both its bytes.
     for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-        if (static_cast<unsigned char>(text[i]) == 0xC3) EXPECT_EQ(text.substr(i, 2), "é") << i;
+        if (static_cast<unsigned char>(text[i]) == 0xC3) {
+            EXPECT_EQ(text.substr(i, 2), "é") << i;
+        }
     }
 }
 

@@ -90,8 +90,11 @@ TEST(Concurrency, ReadersAnswerFromTheLastCommitWhileARunStandsStillAndWritersWa
         EXPECT_LT(steady_clock::now() - start, std::chrono::milliseconds(2500)) << args[0];
         EXPECT_EQ(read.ExitCode, 0) << args[0] << ": " << read.Err;
         EXPECT_EQ(read.Out.find("second"), std::string::npos) << args[0];
-        if (args[0] == "check") EXPECT_NE(read.Out.find(": 1 snapshot of 1 base path"), std::string::npos);
-        if (args[0] == "list") EXPECT_NE(read.Out.find("first"), std::string::npos);
+        if (args[0] == "check") {
+            EXPECT_NE(read.Out.find(": 1 snapshot of 1 base path"), std::string::npos);
+        } else if (args[0] == "list") {
+            EXPECT_NE(read.Out.find("first"), std::string::npos);
+        }
     }
 
     // Another run waits its turn, says so, and Ctrl-C ends the wait.
