@@ -87,9 +87,9 @@ void FixRows(const GridSettings& settings, ResultGrid& grid) {
 
 }  // namespace
 
-RunOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
-                       GridSettings& settings, ResultGrid& grid) {
-    RunOutcome outcome;
+AnalysisOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
+                            GridSettings& settings, ResultGrid& grid) {
+    AnalysisOutcome outcome;
     if (database.SnapshotDatabase) PrepareForAnalysis(*database.SnapshotDatabase);
     BuildAnalysisQuery(state, settings, EstimateQueryHints(database, state));
     if (FindAnalysis(state.AnalysisKind) != nullptr) {

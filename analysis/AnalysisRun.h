@@ -23,7 +23,8 @@
 
 namespace corvina {
 
-struct RunOutcome {
+// What one run of an analysis gives besides the grid.
+struct AnalysisOutcome {
     std::string Title;  // empty for a code that names no analysis
     ChartData Chart;
     StoreError Error;
@@ -40,8 +41,8 @@ std::string AnalysisTitle(const AnalysisState& state);
 // recorded) against all files rows. Unknown counts give the default hints.
 QueryHints EstimateQueryHints(DatabaseState& database, const AnalysisState& state);
 
-RunOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
-                       GridSettings& settings, ResultGrid& grid);
+AnalysisOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
+                            GridSettings& settings, ResultGrid& grid);
 
 // What a click on a column header does to the data: warns when the result was
 // truncated, makes the column the charted one and, except for

@@ -216,7 +216,7 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, StderrPrompter& pr
     FormSnapshotLabels(state);
 
     LayoutResultGrid(state, result.Settings, result.Grid);
-    RunOutcome outcome = RunAnalysis(db, prompter, state, result.Settings, result.Grid);
+    AnalysisOutcome outcome = RunAnalysis(db, prompter, state, result.Settings, result.Grid);
     if (!outcome.Error.Ok()) return kExitFailed;  // the prompter has printed the error
     result.Title = outcome.Title;
     return kExitOk;

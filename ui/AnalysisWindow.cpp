@@ -370,8 +370,8 @@ void AnalysisWindow::LayoutGrid() {
 void AnalysisWindow::RunCurrentAnalysis() {
     WaitPointer wait;
     grdanal_->BeginChange();
-    RunOutcome outcome = RunAnalysis(context_.Database, context_.Messages, session_.State, session_.Grid,
-                                     session_.Result);
+    AnalysisOutcome outcome = RunAnalysis(context_.Database, context_.Messages, session_.State, session_.Grid,
+                                          session_.Result);
     grdanal_->EndChange();
     if (!outcome.Title.empty()) SetStatus(Text(outcome.Title));
     ShowChart(outcome.Chart);

@@ -90,7 +90,7 @@ Timing TimeKind(DatabaseState& db, QuietPrompter& prompter, const AnalysisState&
         auto start = std::chrono::steady_clock::now();
         double cpuStart = CpuMs();
         LayoutResultGrid(state, settings, grid);
-        RunOutcome outcome = RunAnalysis(db, prompter, state, settings, grid);
+        AnalysisOutcome outcome = RunAnalysis(db, prompter, state, settings, grid);
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         if (run > 0) {  // run 0 warms the cache
             times.push_back(ms);

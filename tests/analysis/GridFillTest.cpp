@@ -80,7 +80,7 @@ TEST_F(GridFill, AFailingQueryIsReportedAndLeavesOnlyTheFixedRows) {
     AnalysisState state = StateFor(RecentlyChangedFiles, kKey, nullptr, "/f");
     db_.SnapshotDatabase->exec("DROP TABLE files");
     LayoutResultGrid(state, settings_, grid_);
-    RunOutcome outcome = RunAnalysis(db_, prompter_, state, settings_, grid_);
+    AnalysisOutcome outcome = RunAnalysis(db_, prompter_, state, settings_, grid_);
     EXPECT_FALSE(outcome.Error.Ok());
     ASSERT_EQ(prompter_.Texts().size(), 1u);
     EXPECT_EQ(prompter_.Texts()[0].rfind("Error running analysis Recently changed files within /f", 0), 0u)

@@ -65,7 +65,7 @@ protected:
     RecordingEnder ender_;
     GridSettings settings_;
     ResultGrid grid_;
-    RunOutcome outcome_;
+    AnalysisOutcome outcome_;
 };
 
 inline constexpr const char* kPrime = "2024-03-07 14:05:09";
