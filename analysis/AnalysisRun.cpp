@@ -9,36 +9,11 @@
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/AnalysisQuery.h"
 #include "analysis/GridFill.h"
-#include "store/SizeFormat.h"
 
 namespace corvina {
 
-std::string FilterSuffix(std::int64_t sizeThreshold) {
-    if (sizeThreshold == 0) return " (all files)";
-    return " (files larger than " + FormatSize(static_cast<double>(sizeThreshold)) + ")";
-}
-
 std::string AnalysisTitle(const AnalysisState& state) {
-    const std::string& s = state.SelectedDirectory;
-    const std::string& l1 = state.SnapshotLabel;
-    const std::string& l2 = state.CompareSnapshotLabel;
-    const std::string f = FilterSuffix(state.SizeThreshold);
-    switch (state.AnalysisKind) {
-        case DirectoryDetails: return "Analysis of directory " + s;
-        case CompareDirectories: return "Compare " + s + " from " + l2 + " to " + l1;
-        case NewDirectories: return "Directories in " + l1 + " and not in " + l2 + " in " + s + f;
-        case DeletedDirectories: return "Directories in " + l2 + " and not in " + l1 + " in " + s + f;
-        case DirectoryHistory: return "History of " + s;
-        case FilesInDirectory: return "Files within directory " + s + f;
-        case FilesInTree: return "Files within " + s + " directory tree " + f;
-        case ChangedFiles: return "Changed files in " + s + " directory tree " + f;
-        case NewFiles: return "Files in " + l1 + " and not in " + l2 + " in " + s + " directory tree " + f;
-        case DeletedFiles: return "Files in " + l2 + " and not in " + l1 + " in " + s + " directory tree " + f;
-        case FileTypeSummary: return "Analysis by File Type within " + s + " directory tree " + f;
-        case DuplicateFiles: return "Duplicate files within " + s + " directory tree " + f;
-        case RecentlyChangedFiles: return "Recently changed files within " + s + " directory tree " + f;
-        default: return {};
-    }
+    return FillLabels(EntryOf(state.AnalysisKind).Title, state);
 }
 
 QueryHints EstimateQueryHints(DatabaseState& database, const AnalysisState& state) {
@@ -71,10 +46,6 @@ QueryHints EstimateQueryHints(DatabaseState& database, const AnalysisState& stat
 
 namespace {
 
-bool HasTotalRow(int kind) {
-    return kind == DirectoryDetails || kind == CompareDirectories || kind == FilesInDirectory || kind == FilesInTree;
-}
-
 void FixRows(const GridSettings& settings, ResultGrid& grid) {
     if (settings.LastResultRow < settings.FirstDetailRow) {
         // Nothing below the fixed rows: only the heading (and total) row stay.
@@ -92,24 +63,22 @@ AnalysisOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const A
     AnalysisOutcome outcome;
     if (database.SnapshotDatabase) PrepareForAnalysis(*database.SnapshotDatabase);
     BuildAnalysisQuery(state, settings, EstimateQueryHints(database, state));
-    if (FindAnalysis(state.AnalysisKind) != nullptr) {
-        outcome.Title = AnalysisTitle(state);
-        if (HasTotalRow(state.AnalysisKind)) {
-            settings.FirstDetailRow = 2;
-            outcome.Error = FillResultGrid(database, prompter, state, settings, grid, settings.TotalSql, 1);
-        } else {
-            settings.FirstDetailRow = 1;
-        }
-        if (outcome.Error.Ok()) {
-            outcome.Error = FillResultGrid(database, prompter, state, settings, grid, settings.AnalysisSql,
-                                           settings.FirstDetailRow);
-        }
-        if (outcome.Error.IsDamaged()) {
-            ShowMessage(prompter, DamagedDatabaseText(database.DatabasePath, outcome.Error.Reason), Icon::Exclamation);
-        } else if (!outcome.Error.Ok()) {
-            ShowMessage(prompter, "Error running analysis " + outcome.Title + "\n" + outcome.Error.Details(),
-                        Icon::Exclamation);
-        }
+    outcome.Title = AnalysisTitle(state);
+    if (!settings.TotalSql.Empty()) {
+        settings.FirstDetailRow = 2;
+        outcome.Error = FillResultGrid(database, prompter, state, settings, grid, settings.TotalSql, 1);
+    } else {
+        settings.FirstDetailRow = 1;
+    }
+    if (outcome.Error.Ok()) {
+        outcome.Error =
+            FillResultGrid(database, prompter, state, settings, grid, settings.AnalysisSql, settings.FirstDetailRow);
+    }
+    if (outcome.Error.IsDamaged()) {
+        ShowMessage(prompter, DamagedDatabaseText(database.DatabasePath, outcome.Error.Reason), Icon::Exclamation);
+    } else if (!outcome.Error.Ok()) {
+        ShowMessage(prompter, "Error running analysis " + outcome.Title + "\n" + outcome.Error.Details(),
+                    Icon::Exclamation);
     }
     FixRows(settings, grid);
     outcome.Chart = DrawChart(state, settings, grid);
@@ -120,7 +89,7 @@ void SortOnColumn(Prompter& prompter, const AnalysisState& state, GridSettings& 
                   int column) {
     if (settings.ResultTruncated == 'y') ShowMessage(prompter, std::string(kTruncatedSortWarning));
     settings.ChartColumn = column;
-    if (state.AnalysisKind == DirectoryHistory) return;
+    if (EntryOf(state.AnalysisKind).KeepsRowOrder) return;
     char rule = column >= 0 && column < kMaxResultColumns ? settings.ColumnFormat[static_cast<std::size_t>(column)] : 'C';
     grid.SortScrollingRows(column, rule == 'C');
 }

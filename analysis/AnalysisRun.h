@@ -25,15 +25,12 @@ namespace corvina {
 
 // What one run of an analysis gives besides the grid.
 struct AnalysisOutcome {
-    std::string Title;  // empty for a code that names no analysis
+    std::string Title;
     ChartData Chart;
     StoreError Error;
 };
 
-// " (files larger than 10 KB)" for a threshold, " (all files)" for 0.
-std::string FilterSuffix(std::int64_t sizeThreshold);
-
-// The title of the current analysis, "" for a code that names no analysis.
+// The title of the current analysis.
 std::string AnalysisTitle(const AnalysisState& state);
 
 // Whether the tree of QueryDirectory holds a large part of the files table:
@@ -42,12 +39,12 @@ std::string AnalysisTitle(const AnalysisState& state);
 QueryHints EstimateQueryHints(DatabaseState& database, const AnalysisState& state);
 
 AnalysisOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
-                            GridSettings& settings, ResultGrid& grid);
+                       GridSettings& settings, ResultGrid& grid);
 
 // What a click on a column header does to the data: warns when the result was
-// truncated, makes the column the charted one and, except for
-// DirectoryHistory, sorts the scrolling rows on it (ascending for text
-// columns, descending otherwise). The caller redraws the chart (DrawChart).
+// truncated, makes the column the charted one and, except for kinds that
+// keep their row order (DirectoryHistory), sorts the scrolling rows on it
+// (ascending for text columns, descending otherwise). The caller redraws the chart (DrawChart).
 inline constexpr std::string_view kTruncatedSortWarning =
     "Because the display has been truncated, the display is incomplete.\n"
     "Sorting on a column will only give partial results.\n"

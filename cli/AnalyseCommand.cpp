@@ -138,7 +138,7 @@ void PrintJson(const AnalyseResult& result, std::ostream& out) {
     const AnalysisState& state = result.State;
     json doc{{"title", result.Title},
              {"kind", std::string(result.Entry->CommandName)},
-             {"code", result.Entry->Code},
+             {"code", result.Entry->Code()},
              {"snapshot", FormatKey(state.SnapshotDate)},
              {"compare", state.CompareSnapshotDate.IsNull() ? json(nullptr) : json(FormatKey(state.CompareSnapshotDate))},
              {"directory", state.SelectedDirectory},
@@ -162,7 +162,7 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, StderrPrompter& pr
     result.Entry = FindAnalysisByName(options.Kind);
     if (result.Entry == nullptr) return Fail("unknown analysis \"" + options.Kind + "\"");
     AnalysisState& state = result.State;
-    state.AnalysisKind = result.Entry->Code;
+    state.AnalysisKind = result.Entry->Kind;
     state.SizeUnit = options.Unit.front();
 
     std::optional<DateTime> prime = ResolveKey(db, options.Snapshot);
@@ -254,7 +254,7 @@ void AddAnalyseCommand(CLI::App& app, int* exitCode) {
     auto options = std::make_shared<AnalyseOptions>();
     CLI::App* command = app.add_subcommand("analyse", "Run one analysis on a snapshot and print its grid");
     std::string kinds;
-    for (const auto& entry : AnalysisCatalogue()) kinds += "\n  " + std::to_string(entry.Code) + "  " + std::string(entry.CommandName);
+    for (const auto& entry : AnalysisCatalogue()) kinds += "\n  " + std::to_string(entry.Code()) + "  " + std::string(entry.CommandName);
     command->add_option("KIND", options->Kind, "The analysis, by name or code:" + kinds)->required();
     command->add_option("--snapshot", options->Snapshot, "Snapshot key (yyyy-MM-dd HH:mm:ss) or latest")
         ->default_val("latest");

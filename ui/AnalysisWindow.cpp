@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QTreeView>
 
+#include <span>
+
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/AnalysisRun.h"
 #include "analysis/DirectoryTotal.h"
@@ -79,9 +81,8 @@ void AnalysisWindow::closeEvent(QCloseEvent* event) {
 void AnalysisWindow::Load() {
     AnalysisState& state = session_.State;
     formLoading_ = true;
-    state.AnalysisKind = DirectoryDetails;
-    CheckOnly(mendir_, 0);
-    CheckOnly(menfile_, menfile_.size());
+    state.AnalysisKind = AnalysisKind::DirectoryDetails;
+    ShowKindChecked();
     ChooseDisplayUnit(2);
     state.CompareSnapshotDate = DateTime{};
     grpdisp_->hide();
@@ -260,26 +261,25 @@ void AnalysisWindow::ClearCompareRow() {
     txtdesc2_->clear();
 }
 
+// The comparisons as far as the compare snapshot serves them, and Swap.
 void AnalysisWindow::SetCompareMenus(bool compare, bool compareFiles) {
-    for (std::size_t i = 1; i <= 3; ++i) mendir_[i]->setEnabled(compare);
-    for (std::size_t i = 2; i <= 4; ++i) menfile_[i]->setEnabled(compare && compareFiles);
+    std::span<const AnalysisEntry> kinds = AnalysisCatalogue();
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        if (kinds[i].NeedsCompare) analysisItems_[i]->setEnabled(compare && (compareFiles || !kinds[i].ReadsFiles));
+    }
     menswap_->setEnabled(compare);
 }
 
-void AnalysisWindow::ChooseAnalysis(int kind) {
-    AnalysisState& state = session_.State;
-    const int current = state.AnalysisKind;
-    if (current < 10) {
-        mendir_[static_cast<std::size_t>(current)]->setChecked(false);
-    } else {
-        menfile_[static_cast<std::size_t>(current - 10)]->setChecked(false);
+void AnalysisWindow::ShowKindChecked() {
+    std::span<const AnalysisEntry> kinds = AnalysisCatalogue();
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        analysisItems_[i]->setChecked(kinds[i].Kind == session_.State.AnalysisKind);
     }
-    if (kind < 10) {
-        mendir_[static_cast<std::size_t>(kind)]->setChecked(true);
-    } else {
-        menfile_[static_cast<std::size_t>(kind - 10)]->setChecked(true);
-    }
-    state.AnalysisKind = kind;
+}
+
+void AnalysisWindow::ChooseAnalysis(AnalysisKind kind) {
+    session_.State.AnalysisKind = kind;
+    ShowKindChecked();
     LayoutGrid();
     RunCurrentAnalysis();
 }
@@ -373,7 +373,7 @@ void AnalysisWindow::RunCurrentAnalysis() {
     AnalysisOutcome outcome = RunAnalysis(context_.Database, context_.Messages, session_.State, session_.Grid,
                                           session_.Result);
     grdanal_->EndChange();
-    if (!outcome.Title.empty()) SetStatus(Text(outcome.Title));
+    SetStatus(Text(outcome.Title));
     ShowChart(outcome.Chart);
 }
 

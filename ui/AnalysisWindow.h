@@ -14,6 +14,7 @@
 
 #include <array>
 #include <functional>
+#include <vector>
 
 #include <QMainWindow>
 
@@ -70,6 +71,7 @@ protected:
 private:
     // Construction (AnalysisWindowControls.cpp).
     void BuildMenus();
+    void AddAnalysisItems(QMenu& directories, QMenu& files);
     void BuildSnapshotRows(QWidget& area);
     void BuildPanes(QWidget& area);
 
@@ -89,7 +91,8 @@ private:
     void ForgetMissingSnapshots(bool databaseChanged);
     void ClearDisplay();
     void SetCompareMenus(bool compare, bool compareFiles);
-    void ChooseAnalysis(int kind);
+    void ShowKindChecked();
+    void ChooseAnalysis(AnalysisKind kind);
     void ChooseDisplayUnit(int item);
     void ChooseChartType(int item);
     void ChooseChartOrientation(int item);
@@ -131,8 +134,7 @@ private:
     QLabel* status_ = nullptr;
 
     QMenu* menfilet_ = nullptr;
-    std::array<QAction*, 5> mendir_{};
-    std::array<QAction*, 8> menfile_{};
+    std::vector<QAction*> analysisItems_;  // one per row of AnalysisCatalogue, in its order
     std::array<QAction*, 3> dispsize_{};
     std::array<QAction*, 4> menctype_{};
     std::array<QAction*, 2> mencvert_{};

@@ -135,12 +135,12 @@ int main(int argc, char** argv) {
     std::vector<int> only;
     for (int i = 3; i < argc; ++i) only.push_back(std::atoi(argv[i]));
     for (const auto& entry : AnalysisCatalogue()) {
-        if (!only.empty() && std::find(only.begin(), only.end(), entry.Code) == only.end()) continue;
+        if (!only.empty() && std::find(only.begin(), only.end(), entry.Code()) == only.end()) continue;
         Timing timings[3];
         std::string dirs[3] = {base, down, typical};
         for (int d = 0; d < 3; ++d) {
             AnalysisState state;
-            state.AnalysisKind = entry.Code;
+            state.AnalysisKind = entry.Kind;
             state.SnapshotDate = *prime;
             if (compare) state.CompareSnapshotDate = *compare;
             state.Style = PathStyleOfBasePath(base);
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
                 PrintPlan(db, settings.AnalysisSql);
             }
         }
-        const bool directory = entry.Code <= DirectoryHistory;
+        const bool directory = entry.Menu == AnalysisMenu::Directories;
         const double targetBase = directory ? 20 : 1000;
         const double targetDown = directory ? 20 : 150;
         bool met = timings[0].MedianMs < targetBase && timings[1].MedianMs < targetDown &&

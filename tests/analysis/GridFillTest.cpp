@@ -149,20 +149,6 @@ TEST_F(GridFill, OneNumericRowIsNoChartAndDatesAreNotNumbers) {
     EXPECT_FALSE(DrawChart(history, settings_, grid_).Drawn);
 }
 
-TEST_F(GridFill, CodesWithoutAnAnalysisLeaveTheQueryAndGridAsTheyWere) {
-    AddSnapshot(kKey, "/one", PathStyle::Posix, {{"2", "/one/a", 1, 10}, {"2", "/one", 1, 10}}, {});
-    AnalysisState state = StateFor(DirectoryDetails, kKey, nullptr, "/one");
-    Rows before = Run(state);
-    std::string sql = settings_.AnalysisSql.Sql;
-    state.AnalysisKind = 7;
-    Rows after = Run(state);
-    EXPECT_EQ(after, before);
-    EXPECT_EQ(settings_.AnalysisSql.Sql, sql);
-    EXPECT_TRUE(settings_.TotalSql.Empty());
-    EXPECT_EQ(settings_.ColumnFormat[2], 'C');
-    EXPECT_EQ(outcome_.Title, "");
-}
-
 TEST(ResultGridSort, NumbersCompareAsNumbersAndFixedRowsStay) {
     ResultGrid grid;
     grid.SetColumnCount(2);
@@ -209,8 +195,8 @@ TEST(Labels, SameDayGivesTimesOtherwiseDayAndMonth) {
 
 TEST(Catalogue, KindsAreFoundByCommandNameProgramNameAndCode) {
     ASSERT_EQ(AnalysisCatalogue().size(), 13u);
-    EXPECT_EQ(FindAnalysisByName("recently-changed-files")->Code, 17);
-    EXPECT_EQ(FindAnalysisByName("filesintree")->Code, 11);
+    EXPECT_EQ(FindAnalysisByName("recently-changed-files")->Code(), 17);
+    EXPECT_EQ(FindAnalysisByName("filesintree")->Code(), 11);
     EXPECT_EQ(FindAnalysisByName("4")->Name, "DirectoryHistory");
     EXPECT_EQ(FindAnalysisByName("7"), nullptr);
     EXPECT_EQ(FindAnalysisByName("bogus"), nullptr);

@@ -19,6 +19,8 @@
 namespace corvina::test {
 
 using Rows = std::vector<std::vector<std::string>>;
+// The tests name kinds as the table does.
+using enum AnalysisKind;
 
 DateTime Key(const char* text);
 
@@ -46,7 +48,7 @@ protected:
 
     // State for analysing a snapshot at a directory, as the window sets it
     // after a tree click: the totals come from the Dir rows.
-    AnalysisState StateFor(int kind, const char* key, const char* compareKey, const std::string& directory,
+    AnalysisState StateFor(AnalysisKind kind, const char* key, const char* compareKey, const std::string& directory,
                            PathStyle style = PathStyle::Posix, char unit = 'B');
     double DirBytes(const char* key, const std::string& dirname);
 

@@ -282,10 +282,10 @@ void AnalysisWindowTest::EveryAnalysisRunsFromItsMenuItemWithOneCheckMark() {
     for (int i = 0; i < 8; ++i) items.push_back(Item(*window, qPrintable(QString("menfile_%1").arg(i))));
     QStringList titles;
     for (const AnalysisEntry& entry : AnalysisCatalogue()) {
-        QAction* item = items[static_cast<std::size_t>(entry.Code < 10 ? entry.Code : entry.Code - 5)];
+        QAction* item = items[static_cast<std::size_t>(entry.Code() < 10 ? entry.Code() : entry.Code() - 5)];
         QCOMPARE(item->text(), QString::fromUtf8(entry.MenuCaption.data(), static_cast<int>(entry.MenuCaption.size())));
         item->trigger();
-        QCOMPARE(f.session.State.AnalysisKind, entry.Code);
+        QCOMPARE(f.session.State.AnalysisKind, entry.Kind);
         int checked = 0;
         for (QAction* any : items) checked += any->isChecked() ? 1 : 0;
         QCOMPARE(checked, 1);
