@@ -208,7 +208,7 @@ void AnalysisWindow::BuildPanes(QWidget& area) {
     connect(tvdir_, &QTreeView::clicked, this, &AnalysisWindow::NodeClicked);
 
     frmdisp_ = Frame("frmdisp", area);
-    grdanal_ = new ResultGridView(session_.Result, frmdisp_);
+    grdanal_ = new ResultGridView(session_.Grid(), frmdisp_);
     connect(grdanal_, &ResultGridView::ColumnClicked, this, &AnalysisWindow::SortOnGridColumn);
 
     frmgraph_ = Frame("frmgraph", area);

@@ -1,0 +1,117 @@
+// The session as the window and the tool drive it: what each choice does to
+// the snapshots, the directory and the totals the analyses run on.
+
+#include "analysis/AnalysisSession.h"
+#include "tests/analysis/SnapshotFixture.h"
+
+namespace corvina::test {
+namespace {
+
+class Session : public SnapshotDatabaseTest {
+protected:
+    void SetUp() override {
+        SnapshotDatabaseTest::SetUp();
+        AddDataPair();
+    }
+    const AnalysisState& State() const { return session_.State(); }
+
+    AnalysisSession session_{db_, prompter_};
+};
+
+TEST_F(Session, ChoicesSetTheDirectoryAndTotalsTheAnalysesRunOn) {
+    ASSERT_TRUE(session_.ChoosePrime(Key(kPrime)));
+    EXPECT_EQ(State().QueryDirectory, "/data");
+    EXPECT_EQ(State().DirTotal, 13644);
+    ASSERT_EQ(session_.PreviousSnapshot(), Key(kCompare));
+    ASSERT_TRUE(session_.ChooseCompare(Key(kCompare)).Chosen);
+    EXPECT_TRUE(session_.SelectDirectory("/data/docs"));
+    EXPECT_EQ(State().DirTotal, 8548);
+    EXPECT_EQ(State().CompareDirTotal, 4200);
+    session_.SetKind(CompareDirectories);
+    EXPECT_EQ(session_.Run().Title, "Compare /data/docs from 1 Mar to 7 Mar");
+    EXPECT_EQ(session_.Grid().Cell(1, 0), "Total for /data/docs");
+
+    // The open prime snapshot chosen again keeps the directory and drops the
+    // compare snapshot; another one starts at its base path.
+    session_.ChoosePrime(Key(kPrime));
+    EXPECT_EQ(State().QueryDirectory, "/data/docs");
+    EXPECT_EQ(session_.ShortfallOf(CompareDirectories), Shortfall::CompareSnapshot);
+    session_.ChoosePrime(Key(kCompare));
+    EXPECT_EQ(State().QueryDirectory, "/data");
+    EXPECT_EQ(State().DirTotal, 14200);
+    EXPECT_FALSE(session_.SelectDirectory("/data/nowhere"));
+    EXPECT_TRUE(prompter_.Texts().empty());
+}
+
+TEST_F(Session, SwapReadsBothSnapshotsAgainAtTheBasePath) {
+    session_.ChoosePrime(Key(kPrime));
+    session_.ChooseCompare(Key(kCompare));
+    session_.SelectDirectory("/data/docs");
+    session_.Swap();
+    EXPECT_EQ(State().SnapshotDate, Key(kCompare));
+    EXPECT_EQ(State().CompareSnapshotDate, Key(kPrime));
+    EXPECT_EQ(State().QueryDirectory, "/data");
+    EXPECT_EQ(State().DirTotal, 14200);
+    EXPECT_EQ(State().CompareDirTotal, 13644);
+    EXPECT_EQ(State().SnapshotLabel, "1 Mar");
+}
+
+TEST_F(Session, ACompareSnapshotMustShareTheBasePathAndFileKindsNeedFiles) {
+    AddSnapshot("2024-03-05 00:00:00", "/srv", PathStyle::Posix, {{"2", "/srv", 0, 0}}, {});
+    AddSnapshot("2024-03-06 00:00:00", "/data", PathStyle::Posix, {{"2", "/data", 0, 0}}, {}, 0, /*collect=*/false);
+    session_.ChoosePrime(Key(kPrime));
+    CompareChoice other = session_.ChooseCompare(Key("2024-03-05 00:00:00"));
+    EXPECT_FALSE(other.Chosen);
+    EXPECT_EQ(other.BasePath, "/srv");
+    EXPECT_TRUE(State().CompareSnapshotDate.IsNull());
+
+    ASSERT_TRUE(session_.ChooseCompare(Key("2024-03-06 00:00:00")).Chosen);
+    EXPECT_EQ(session_.ShortfallOf(CompareDirectories), Shortfall::None);
+    EXPECT_EQ(session_.ShortfallOf(ChangedFiles), Shortfall::CompareFiles);
+    session_.Swap();
+    EXPECT_EQ(session_.ShortfallOf(ChangedFiles), Shortfall::PrimeFiles);
+}
+
+TEST_F(Session, SnapshotsGoneOrOfAnotherDatabaseAreForgotten) {
+    session_.ChoosePrime(Key(kPrime));
+    session_.ChooseCompare(Key(kCompare));
+    session_.SelectDirectory("/data/docs");
+    WaitUpTo wait(std::chrono::milliseconds(0));
+    ASSERT_TRUE(DeleteSnapshot(db_, Key(kCompare), wait).Ok());
+    EXPECT_FALSE(session_.ForgetMissingSnapshots(false, false));
+    EXPECT_TRUE(State().CompareSnapshotDate.IsNull());
+
+    // After a database switch the prime snapshot is read again when chosen.
+    EXPECT_FALSE(session_.ForgetMissingSnapshots(true, true));
+    session_.ChoosePrime(Key(kPrime));
+    EXPECT_EQ(State().QueryDirectory, "/data");
+    // Without a choice in the other database, its keys name nothing there.
+    EXPECT_TRUE(session_.ForgetMissingSnapshots(true, false));
+    EXPECT_TRUE(State().SnapshotDate.IsNull());
+}
+
+TEST_F(Session, RestartStartsOverWithDirectoryDetailsAtTheBasePath) {
+    session_.ChoosePrime(Key(kPrime));
+    session_.ChooseCompare(Key(kCompare));
+    session_.SelectDirectory("/data/docs");
+    session_.SetKind(FilesInTree);
+    session_.Restart();
+    EXPECT_EQ(State().AnalysisKind, DirectoryDetails);
+    EXPECT_EQ(State().QueryDirectory, "/data");
+    EXPECT_TRUE(State().CompareSnapshotDate.IsNull());
+    EXPECT_EQ(session_.Run().Title, "Analysis of directory /data");
+}
+
+TEST_F(Session, ABasePathStoredWithATrailingSeparatorIsAnalysedWithoutIt) {
+    AddSnapshot("2024-04-01 00:00:00", "/srv/", PathStyle::Posix, {{"2", "/srv", 1, 10}}, {});
+    ASSERT_TRUE(session_.ChoosePrime(Key("2024-04-01 00:00:00")));
+    EXPECT_EQ(State().QueryDirectory, "/srv");
+    // The history still finds the snapshot by the base path as stored.
+    session_.SetKind(DirectoryHistory);
+    session_.Run();
+    EXPECT_EQ(session_.Grid().Cell(1, 1), "1");
+    EXPECT_EQ(session_.Grid().RowCount(), 2);
+}
+
+}  // namespace
+}  // namespace corvina::test
