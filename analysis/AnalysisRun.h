@@ -39,12 +39,13 @@ std::string AnalysisTitle(const AnalysisState& state);
 QueryHints EstimateQueryHints(DatabaseState& database, const AnalysisState& state);
 
 AnalysisOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
-                       GridSettings& settings, ResultGrid& grid);
+                            GridSettings& settings, ResultGrid& grid);
 
 // What a click on a column header does to the data: warns when the result was
 // truncated, makes the column the charted one and, except for kinds that
 // keep their row order (DirectoryHistory), sorts the scrolling rows on it
-// (ascending for text columns, descending otherwise). The caller redraws the chart (DrawChart).
+// (ascending for text columns, descending otherwise). The caller redraws the
+// chart (DrawChart).
 inline constexpr std::string_view kTruncatedSortWarning =
     "Because the display has been truncated, the display is incomplete.\n"
     "Sorting on a column will only give partial results.\n"

@@ -1,9 +1,9 @@
 #pragma once
-// The state an analysis runs on. The window (or the command-line tool) owns one
-// AnalysisState and one GridSettings for as long as it shows analyses and hands
-// them by reference to every step; nothing here is global.
+// The state an analysis runs on. An AnalysisSession owns one AnalysisState and
+// one GridSettings for as long as it shows analyses and hands them by
+// reference to every step; nothing here is global.
 //
-// AnalysisState holds the inputs the window sets (snapshots, selected directory,
+// AnalysisState holds the inputs the session sets (snapshots, selected directory,
 // totals, unit, chart preferences). GridSettings holds what the steps compute and
 // keep between calls: the queries, the column rules, the headings, the row
 // bookkeeping of the last fill and the charted column.
