@@ -1,10 +1,10 @@
 #include "ui/AnalysisLauncher.h"
 
-#include "ui/Analsnap.h"
+#include "ui/TakeSnapshotWindow.h"
 
 namespace corvina {
 
-AnalysisLauncher::AnalysisLauncher(ProgramContext& context, Analsnap& takeSnapshot)
+AnalysisLauncher::AnalysisLauncher(ProgramContext& context, TakeSnapshotWindow& takeSnapshot)
     : context_(context), takeSnapshot_(takeSnapshot), session_(context.Database, context.Messages) {
     takeSnapshot_.SetAnalysisOpener([this]() { Open(); });
 }

@@ -18,11 +18,11 @@
 
 namespace corvina {
 
-class Analsnap;
+class TakeSnapshotWindow;
 
 class AnalysisLauncher {
 public:
-    AnalysisLauncher(ProgramContext& context, Analsnap& takeSnapshot);
+    AnalysisLauncher(ProgramContext& context, TakeSnapshotWindow& takeSnapshot);
     ~AnalysisLauncher();
     AnalysisLauncher(const AnalysisLauncher&) = delete;
     AnalysisLauncher& operator=(const AnalysisLauncher&) = delete;
@@ -35,7 +35,7 @@ public:
 
 private:
     ProgramContext& context_;
-    Analsnap& takeSnapshot_;
+    TakeSnapshotWindow& takeSnapshot_;
     AnalysisSession session_;
     SnapshotChoice choice_;
     std::optional<DateTime> lastRunSeen_;

@@ -16,7 +16,7 @@
 #include "analysis/AnalysisCatalogue.h"
 #include "tests/ui/AnalysisFixture.h"
 #include "tests/ui/WindowHarness.h"
-#include "ui/Analsnap.h"
+#include "ui/TakeSnapshotWindow.h"
 #include "ui/AnalysisLauncher.h"
 #include "ui/AnalysisWindow.h"
 #include "ui/ChartWidget.h"
@@ -532,7 +532,7 @@ void AnalysisWindowTest::ScreenshotsOfEachChartAndAComparison() {
 
 void AnalysisWindowTest::AnalyseOpensTheWindowAndTakeSnaphotGoesBack() {
     Fixture f;
-    Analsnap take(f.h.Context);
+    TakeSnapshotWindow take(f.h.Context);
     take.show();
     AnalysisLauncher launcher(f.h.Context, take);
     SelectionDriver driver([](QWidget& selection) { ChooseInSelection(selection, "/data", kNew); });
