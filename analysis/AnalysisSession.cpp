@@ -63,11 +63,7 @@ bool AnalysisSession::OpenPrime() {
     // directory loses a trailing separator, except the file-system root "/",
     // as the walk wrote the Dir rows.
     state_.BasePath = base;
-    state_.QueryDirectory = base;
-    const char separator = Separator(state_.Style);
-    while (state_.QueryDirectory.size() > 1 && state_.QueryDirectory.back() == separator) {
-        state_.QueryDirectory.pop_back();
-    }
+    state_.QueryDirectory = WithoutTrailingSeparators(base, state_.Style);
     state_.SelectedDirectory = base;
     state_.SizeThreshold = prime_.InfoFileLimit;
     state_.DirTotal = prime_.InfoTotalBytes;

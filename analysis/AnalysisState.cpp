@@ -11,10 +11,9 @@ namespace corvina {
 namespace {
 
 std::string DayMonth(const DateTime& date) {
-    static constexpr std::array<const char*, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    if (date.Month < 1 || date.Month > 12) return {};
-    return std::to_string(date.Day) + " " + kMonths[static_cast<std::size_t>(date.Month - 1)];
+    std::string_view month = MonthAbbreviation(date.Month);
+    if (month.empty()) return {};
+    return std::to_string(date.Day) + " " + std::string(month);
 }
 
 std::string HourMinute(const DateTime& date) {

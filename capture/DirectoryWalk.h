@@ -63,9 +63,6 @@ WalkResult WalkDirectory(const std::string& basePath, const WalkOptions& options
 // leaves them in. Returns positions into names.
 std::vector<std::size_t> SortNames(const std::vector<std::string_view>& names);
 
-// The exchange sort itself, quadratic: the reference for ties.
-std::vector<std::size_t> ExchangeSortNames(const std::vector<std::string_view>& names);
-
 // The attribute text of the debug list: the decimal value left-aligned in 8 characters.
 std::string AttributeText(int attributes);
 

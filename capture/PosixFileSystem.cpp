@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/FileSystem.h"
+#include "store/PathStyle.h"
 
 namespace corvina {
 
@@ -65,7 +66,7 @@ void FillStat(const struct stat& st, std::string_view name, EntryStat& out) {
 
 // The last component of a path, for the hidden bit of the base directory.
 std::string_view LastComponent(std::string_view path) {
-    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    path = WithoutTrailingSeparators(path, PathStyle::Posix);
     auto slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }

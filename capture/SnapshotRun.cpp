@@ -193,8 +193,7 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         fileSystem = ownFileSystem.get();
     }
     // A trailing separator would double every separator below the base.
-    std::string walkBase = Trimmed(request.BasePath);
-    while (walkBase.size() > 1 && walkBase.back() == Separator(request.Style)) walkBase.pop_back();
+    std::string walkBase(WithoutTrailingSeparators(Trimmed(request.BasePath), request.Style));
     {
         DirectoryHandle probe;
         EntryStat stat;

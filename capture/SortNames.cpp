@@ -40,13 +40,6 @@ void ExchangeSort(std::vector<std::size_t>& order, Greater greater) {
 
 }  // namespace
 
-std::vector<std::size_t> ExchangeSortNames(const std::vector<std::string_view>& names) {
-    std::vector<std::size_t> order(names.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    ExchangeSort(order, [&](std::size_t a, std::size_t b) { return CompareUpper(names[a], names[b]) > 0; });
-    return order;
-}
-
 std::vector<std::size_t> SortNames(const std::vector<std::string_view>& names) {
     std::vector<std::size_t> order(names.size());
     std::iota(order.begin(), order.end(), std::size_t{0});

@@ -46,12 +46,6 @@ int Fail(const std::string& text) {
     return kExitFailed;
 }
 
-// "C:\" names the drive root "C:"; the POSIX root stays "/".
-std::string TrimTrailingSeparator(std::string path, PathStyle style) {
-    while (path.size() > 1 && path.back() == Separator(style)) path.pop_back();
-    return path;
-}
-
 // Columns of UTF-8 text (escaped text always is): continuation bytes take no room.
 std::size_t DisplayWidth(const std::string& text) {
     return static_cast<std::size_t>(
@@ -184,7 +178,7 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& res
             return Fail("snapshot " + FormatKey(*prime) + " recorded no files: " + kind + " needs them");
     }
     if (!options.Dir.empty()) {
-        std::string dir = TrimTrailingSeparator(options.Dir, session.State().Style);
+        std::string dir(WithoutTrailingSeparators(options.Dir, session.State().Style));
         if (!session.SelectDirectory(dir)) return Fail("snapshot " + FormatKey(*prime) + " holds no directory " + dir);
     }
     session.SetUnit(options.Unit.front());

@@ -86,11 +86,9 @@ int RunList(const ListOptions& options) {
     std::vector<SnapshotListRow> rows = ListSnapshots(state, prompter, path, &ok);
     if (!ok) return kExitFailed;
     if (rows.empty() && !path.empty()) {
-        // The snapshot command stores absolute paths without a trailing separator.
-        std::error_code error;
-        std::string normal = std::filesystem::absolute(path, error).lexically_normal().string();
-        while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
-        if (!error && normal != path) rows = ListSnapshots(state, prompter, normal, &ok);
+        // The snapshot command stores the path as NormalizeBasePath gives it.
+        std::string normal = NormalizeBasePath(path);
+        if (normal != path) rows = ListSnapshots(state, prompter, normal, &ok);
     }
     if (options.Json) {
         Json list = Json::array();

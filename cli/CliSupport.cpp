@@ -8,6 +8,7 @@
 #include "app/Startup.h"
 #include "cli/Output.h"
 #include "store/Catalogue.h"
+#include "store/PathStyle.h"
 
 namespace corvina::cli {
 
@@ -63,6 +64,13 @@ int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrProm
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text) {
     if (text == "latest") return LatestSnapshot(state);
     return DateTime::Parse(text);
+}
+
+std::string NormalizeBasePath(const std::string& path) {
+    std::error_code error;
+    std::string text = std::filesystem::absolute(path, error).lexically_normal().string();
+    if (error) return path;
+    return std::string(WithoutTrailingSeparators(text, PathStyle::Posix));
 }
 
 }  // namespace corvina::cli

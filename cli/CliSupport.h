@@ -54,6 +54,11 @@ int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrProm
 // The database the last OpenForCommand resolved, for messages about it.
 const std::string& LastDatabasePath();
 
+// An absolute path without a trailing separator ("/" stays "/"), as the
+// snapshot command stores it in Basepath; the path as given when it cannot be
+// made absolute.
+std::string NormalizeBasePath(const std::string& path);
+
 // Reads a snapshot key: the general date-time text, or "latest" (the newest
 // snapshot of the database).
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text);

@@ -125,15 +125,6 @@ std::string ParseSize(const std::string& text, std::int64_t* bytes) {
     return {};
 }
 
-// An absolute path without a trailing separator ("/" stays "/"), as stored in Basepath.
-std::string NormalizeBasePath(const std::string& path) {
-    std::error_code error;
-    std::string text = std::filesystem::absolute(path, error).lexically_normal().string();
-    if (error) text = path;
-    while (text.size() > 1 && text.back() == '/') text.pop_back();
-    return text;
-}
-
 struct SnapshotOptions {
     std::string Path;
     std::string Db;

@@ -102,14 +102,18 @@ std::string FormatSqlDate(const DateTime& v) {
     return buffer;
 }
 
+std::string_view MonthAbbreviation(int month) {
+    static constexpr std::array<std::string_view, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (month < 1 || month > 12) return {};
+    return kMonths[static_cast<std::size_t>(month - 1)];
+}
+
 std::string FormatMediumDate(const DateTime& v) {
-    // English abbreviations whatever the locale: the text goes into stored descriptions.
-    static constexpr std::array<const char*, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    if (v.Month < 1 || v.Month > 12) return {};
+    std::string_view month = MonthAbbreviation(v.Month);
+    if (month.empty()) return {};
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%02d-%s-%02d", v.Day, kMonths[static_cast<std::size_t>(v.Month - 1)],
-                  v.Year % 100);
+    std::snprintf(buffer, sizeof buffer, "%02d-%.3s-%02d", v.Day, month.data(), v.Year % 100);
     return buffer;
 }
 

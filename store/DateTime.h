@@ -40,6 +40,9 @@ std::string FormatDisplayDate(const DateTime& value);
 std::string FormatSqlDate(const DateTime& value);
 // "dd-MMM-yy" with English month abbreviations, for default descriptions.
 std::string FormatMediumDate(const DateTime& value);
+// "Jan" .. "Dec" whatever the locale (the text goes into stored descriptions
+// and chart labels); empty for a month outside 1..12.
+std::string_view MonthAbbreviation(int month);
 
 // Writes the key text into a caller's buffer of at least 19 characters and
 // returns its length; the walk uses this per file without allocating.

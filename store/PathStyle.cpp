@@ -37,6 +37,11 @@ std::string FilesEntryName(std::string_view directory, PathStyle style) {
     return JoinPath(directory, "(files)", style);
 }
 
+std::string_view WithoutTrailingSeparators(std::string_view path, PathStyle style) {
+    while (path.size() > 1 && path.back() == Separator(style)) path.remove_suffix(1);
+    return path;
+}
+
 bool IsSameOrBelow(std::string_view path, std::string_view directory, PathStyle style) {
     if (path == directory) return true;
     if (style == PathStyle::Posix && directory == "/") return !path.empty() && path.front() == '/';

@@ -36,6 +36,11 @@ int BaseLevelOf(std::string_view basePath, PathStyle style);
 // except the POSIX root, which is "/" already.
 std::string WalkPathOf(std::string_view basePath, PathStyle style);
 
+// The path without its trailing separators, as Dir rows and base paths are
+// stored: "/data/" gives "/data", "C:\" gives the drive "C:", the POSIX root
+// "/" stays "/".
+std::string_view WithoutTrailingSeparators(std::string_view path, PathStyle style);
+
 // Joins a directory (no trailing separator, or the POSIX root "/") and a name.
 std::string JoinPath(std::string_view directory, std::string_view name, PathStyle style);
 

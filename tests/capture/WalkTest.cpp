@@ -12,6 +12,7 @@
 namespace corvina {
 namespace {
 
+using test::ExchangeSortNames;
 using test::FakeFileSystem;
 using test::RecordingObserver;
 using test::RecordingPrompter;

@@ -56,4 +56,22 @@ public:
     }
 };
 
+// The classic exchange sort on upper-cased names, quadratic: the reference
+// that SortNames must agree with, ties included.
+inline std::vector<std::size_t> ExchangeSortNames(const std::vector<std::string_view>& names) {
+    auto upper = [](std::string_view name) {
+        std::string text(name);
+        for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+        return text;
+    };
+    std::vector<std::size_t> order(names.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    for (std::size_t i = 0; i + 1 < order.size(); ++i) {
+        for (std::size_t j = i + 1; j < order.size(); ++j) {
+            if (upper(names[order[i]]) > upper(names[order[j]])) std::swap(order[i], order[j]);
+        }
+    }
+    return order;
+}
+
 }  // namespace corvina::test
