@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "analysis/AnalysisCatalogue.h"
 #include "tests/analysis/SnapshotFixture.h"
 
 namespace corvina::test {
@@ -17,125 +16,98 @@ protected:
     }
 };
 
-TEST_F(AnalysisKinds, DirectoryDetailsListsChildrenLargestFirstUnderTheTotalRow) {
-    Rows rows = Run(StateFor(DirectoryDetails, kPrime, nullptr, "/data"));
-    EXPECT_EQ(rows, (Rows{{"Directory Name", "# of Files", "Total size (Bytes)   ", "% of Total"},
-                          {"Total for /data", "6", "13644", "100"},
-                          {"docs", "3", "8548", "62"},
-                          {"it's 50%_*", "1", "4096", "30"},
-                          {"(files)", "1", "1000", "7"}}));
-    EXPECT_EQ(grid_.FixedRows(), 2);
-    EXPECT_EQ(settings_.FirstDetailRow, 2);
-    EXPECT_EQ(outcome_.Title, "Analysis of directory /data");
-}
-
-TEST_F(AnalysisKinds, CompareDirectoriesShowsGrowthAndShareOfTheTotalGrowth) {
-    Rows rows = Run(StateFor(CompareDirectories, kPrime, kCompare, "/data"));
-    ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0], (std::vector<std::string>{"Directory", "Size (7 Mar) (Bytes)   ", "Size (1 Mar) (Bytes)   ",
-                                                 "Increase (Bytes)   ", "% incr", "% of Total Incr"}));
-    // The total grew by -556: -4.07 % of the current size rounds down to -5.
-    EXPECT_EQ(rows[1], (std::vector<std::string>{"Total for /data", "13644", "14200", "-556", "-5", "100"}));
-    // The query has no order: compare the detail rows as a set. docs grew by
-    // 4348, that is 50 % of its size and -782.01 % of the total growth.
-    Rows details(rows.begin() + 2, rows.end());
-    std::sort(details.begin(), details.end());
-    EXPECT_EQ(details, (Rows{{"(files)", "1000", "1000", "0", "0", "0"}, {"docs", "8548", "4200", "4348", "50", "-783"}}));
-    EXPECT_EQ(outcome_.Title, "Compare /data from 1 Mar to 7 Mar");
-}
-
-TEST_F(AnalysisKinds, NewAndDeletedDirectoriesTakeTheirRowsFromTheSnapshotThatHasThem) {
-    EXPECT_EQ(Details(StateFor(NewDirectories, kPrime, kCompare, "/data")), (Rows{{"it's 50%_*", "1", "4096"}}));
-    EXPECT_EQ(outcome_.Title, "Directories in 7 Mar and not in 1 Mar in /data (all files)");
-    EXPECT_EQ(Details(StateFor(DeletedDirectories, kPrime, kCompare, "/data")), (Rows{{"tmp", "1", "9000"}}));
-    EXPECT_EQ(outcome_.Title, "Directories in 1 Mar and not in 7 Mar in /data (all files)");
-}
-
-TEST_F(AnalysisKinds, DirectoryHistoryListsEverySnapshotOfTheBasePathOldestFirst) {
-    // A snapshot of another base path also holds /data: it is not listed.
+TEST_F(AnalysisKinds, EachKindGivesItsRowsAndTitle) {
+    // A snapshot of another base path also holds /data: the history leaves it out.
     AddSnapshot("2024-02-01 08:00:00", "/", PathStyle::Posix, {{"2", "/data", 1, 77}, {"2", "/", 1, 77}}, {});
-    Rows rows = Run(StateFor(DirectoryHistory, kPrime, nullptr, "/data"));
-    EXPECT_EQ(rows, (Rows{{"Date", "# of files", "Size (Bytes)   "},
-                          {"2024-03-01 09:00 ", "5", "14200"},
-                          {"2024-03-07 14:05 ", "6", "13644"}}));
-    EXPECT_EQ(outcome_.Title, "History of /data");
-    EXPECT_EQ(settings_.ChartColumn, 2);
-}
-
-TEST_F(AnalysisKinds, FilesInDirectoryShowsEachFileAsShareOfTheDirectorysOwnFiles) {
-    Rows rows = Run(StateFor(FilesInDirectory, kPrime, nullptr, "/data/docs"));
-    EXPECT_EQ(rows, (Rows{{"File", "Size(Bytes)   ", "File Date", "% of dir size"},
-                          {"Total for /data/docs", "8048", "  ", "100"},
-                          {"a.txt", "6000", "2024-03-05 09:30 ", "74"},
-                          {"b.doc", "2048", "2024-03-06 11:00 ", "25"}}));
-    EXPECT_EQ(outcome_.Title, "Files within directory /data/docs (all files)");
-}
-
-TEST_F(AnalysisKinds, FilesInTreeListsEveryFileBelowLargestFirst) {
-    Rows rows = Run(StateFor(FilesInTree, kPrime, nullptr, "/data/docs"));
-    EXPECT_EQ(rows, (Rows{{"File", "Directory", "Size(Bytes)   ", "File Date"},
-                          {"Total for /data/docs", " ", "8548", "  "},
-                          {"a.txt", "/data/docs", "6000", "2024-03-05 09:30 "},
-                          {"b.doc", "/data/docs", "2048", "2024-03-06 11:00 "},
-                          {"a.txt", "/data/docs/old", "500", "2024-03-02 12:00 "}}));
-    EXPECT_EQ(outcome_.Title, "Files within /data/docs directory tree  (all files)");
-}
-
-TEST_F(AnalysisKinds, ChangedFilesOrdersByCompareMinusCurrentSize) {
-    Rows rows = Details(StateFor(ChangedFiles, kPrime, kCompare, "/data"));
-    EXPECT_EQ(rows, (Rows{{"a.txt", "/data/docs/old", "0", "500", "2024-03-02 12:00 ", "500", "2023-12-01 00:00 "},
-                          {"a.txt", "/data/docs", "-3000", "6000", "2024-03-05 09:30 ", "3000", "2024-02-10 08:00 "}}));
-    EXPECT_EQ(settings_.ChartColumn, 0);
-}
-
-TEST_F(AnalysisKinds, NewAndDeletedFilesAreListedLargestFirst) {
-    EXPECT_EQ(Details(StateFor(NewFiles, kPrime, kCompare, "/data")),
-              (Rows{{"x%_*.c", "/data/it's 50%_*", "4096", "2024-03-07 13:00 "},
-                    {"b.doc", "/data/docs", "2048", "2024-03-06 11:00 "}}));
-    EXPECT_EQ(outcome_.Title, "Files in 7 Mar and not in 1 Mar in /data directory tree  (all files)");
-    EXPECT_EQ(Details(StateFor(DeletedFiles, kPrime, kCompare, "/data")),
-              (Rows{{"t.log", "/data/tmp", "9000", "2024-02-20 10:00 "},
-                    {"gone.txt", "/data/docs", "700", "2024-01-05 12:00 "}}));
-}
-
-TEST_F(AnalysisKinds, FileTypeSummaryCountsAndAddsPerType) {
-    EXPECT_EQ(Run(StateFor(FileTypeSummary, kPrime, nullptr, "/data")),
-              (Rows{{"File Type", "# of files", "Size(Bytes)   "}, {"TXT", "3", "7500"}, {"C", "1", "4096"}, {"DOC", "1", "2048"}}));
-}
-
-TEST_F(AnalysisKinds, DuplicateFilesNeedTheNameInTwoDirectoriesOfTheTree) {
-    EXPECT_EQ(Details(StateFor(DuplicateFiles, kPrime, nullptr, "/data")),
-              (Rows{{"a.txt", "/data/docs", "6000", "2024-03-05 09:30 "},
-                    {"a.txt", "/data/docs/old", "500", "2024-03-02 12:00 "}}));
-    // Below /data/docs/old the name occurs once only.
-    EXPECT_TRUE(Details(StateFor(DuplicateFiles, kPrime, nullptr, "/data/docs/old")).empty());
-}
-
-TEST_F(AnalysisKinds, RecentlyChangedFilesAreNewestFirst) {
-    Rows rows = Details(StateFor(RecentlyChangedFiles, kPrime, nullptr, "/data"));
-    std::vector<std::string> names;
-    for (const auto& row : rows) names.push_back(row[0] + " " + row[3]);
-    EXPECT_EQ(names, (std::vector<std::string>{"x%_*.c 2024-03-07 13:00 ", "b.doc 2024-03-06 11:00 ",
-                                               "a.txt 2024-03-05 09:30 ", "a.txt 2024-03-02 12:00 ",
-                                               "readme.txt 2024-02-01 10:00 "}));
-    EXPECT_EQ(outcome_.Title, "Recently changed files within /data directory tree  (all files)");
+    const struct {
+        AnalysisKind Kind;
+        const char* Dir;
+        bool Compare;
+        const char* Title;  // nullptr: not checked
+        bool Full;          // Rows holds the headings and total row too, else the detail rows
+        Rows Expected;
+    } cases[] = {
+        {DirectoryDetails, "/data", false, "Analysis of directory /data", true,
+         {{"Directory Name", "# of Files", "Total size (Bytes)   ", "% of Total"},
+          {"Total for /data", "6", "13644", "100"},
+          {"docs", "3", "8548", "62"},
+          {"it's 50%_*", "1", "4096", "30"},
+          {"(files)", "1", "1000", "7"}}},
+        // The query has no order: its detail rows are compared sorted. The
+        // total grew by -556, -4.07 % of the current size, shown -5; docs grew
+        // by 4348, 50 % of its size and -782.01 % of the total growth.
+        {CompareDirectories, "/data", true, "Compare /data from 1 Mar to 7 Mar", true,
+         {{"Directory", "Size (7 Mar) (Bytes)   ", "Size (1 Mar) (Bytes)   ", "Increase (Bytes)   ", "% incr",
+           "% of Total Incr"},
+          {"Total for /data", "13644", "14200", "-556", "-5", "100"},
+          {"(files)", "1000", "1000", "0", "0", "0"},
+          {"docs", "8548", "4200", "4348", "50", "-783"}}},
+        {NewDirectories, "/data", true, "Directories in 7 Mar and not in 1 Mar in /data (all files)", false,
+         {{"it's 50%_*", "1", "4096"}}},
+        {DeletedDirectories, "/data", true, "Directories in 1 Mar and not in 7 Mar in /data (all files)", false,
+         {{"tmp", "1", "9000"}}},
+        {DirectoryHistory, "/data", false, "History of /data", true,
+         {{"Date", "# of files", "Size (Bytes)   "},
+          {"2024-03-01 09:00 ", "5", "14200"},
+          {"2024-03-07 14:05 ", "6", "13644"}}},
+        // Each file's share is of the directory's own files.
+        {FilesInDirectory, "/data/docs", false, "Files within directory /data/docs (all files)", true,
+         {{"File", "Size(Bytes)   ", "File Date", "% of dir size"},
+          {"Total for /data/docs", "8048", "  ", "100"},
+          {"a.txt", "6000", "2024-03-05 09:30 ", "74"},
+          {"b.doc", "2048", "2024-03-06 11:00 ", "25"}}},
+        {FilesInTree, "/data/docs", false, "Files within /data/docs directory tree  (all files)", true,
+         {{"File", "Directory", "Size(Bytes)   ", "File Date"},
+          {"Total for /data/docs", " ", "8548", "  "},
+          {"a.txt", "/data/docs", "6000", "2024-03-05 09:30 "},
+          {"b.doc", "/data/docs", "2048", "2024-03-06 11:00 "},
+          {"a.txt", "/data/docs/old", "500", "2024-03-02 12:00 "}}},
+        // Ordered by compare minus current size.
+        {ChangedFiles, "/data", true, nullptr, false,
+         {{"a.txt", "/data/docs/old", "0", "500", "2024-03-02 12:00 ", "500", "2023-12-01 00:00 "},
+          {"a.txt", "/data/docs", "-3000", "6000", "2024-03-05 09:30 ", "3000", "2024-02-10 08:00 "}}},
+        {NewFiles, "/data", true, "Files in 7 Mar and not in 1 Mar in /data directory tree  (all files)", false,
+         {{"x%_*.c", "/data/it's 50%_*", "4096", "2024-03-07 13:00 "},
+          {"b.doc", "/data/docs", "2048", "2024-03-06 11:00 "}}},
+        {DeletedFiles, "/data", true, nullptr, false,
+         {{"t.log", "/data/tmp", "9000", "2024-02-20 10:00 "}, {"gone.txt", "/data/docs", "700", "2024-01-05 12:00 "}}},
+        {FileTypeSummary, "/data", false, nullptr, true,
+         {{"File Type", "# of files", "Size(Bytes)   "}, {"TXT", "3", "7500"}, {"C", "1", "4096"}, {"DOC", "1", "2048"}}},
+        // A duplicate needs the name in two directories of the tree.
+        {DuplicateFiles, "/data", false, nullptr, false,
+         {{"a.txt", "/data/docs", "6000", "2024-03-05 09:30 "}, {"a.txt", "/data/docs/old", "500", "2024-03-02 12:00 "}}},
+        {DuplicateFiles, "/data/docs/old", false, nullptr, false, {}},
+        {RecentlyChangedFiles, "/data", false, "Recently changed files within /data directory tree  (all files)", false,
+         {{"x%_*.c", "/data/it's 50%_*", "4096", "2024-03-07 13:00 "},
+          {"b.doc", "/data/docs", "2048", "2024-03-06 11:00 "},
+          {"a.txt", "/data/docs", "6000", "2024-03-05 09:30 "},
+          {"a.txt", "/data/docs/old", "500", "2024-03-02 12:00 "},
+          {"readme.txt", "/data", "1000", "2024-02-01 10:00 "}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(static_cast<int>(c.Kind)) + " " + c.Dir);
+        AnalysisState state = StateFor(c.Kind, kPrime, c.Compare ? kCompare : nullptr, c.Dir);
+        Rows rows = c.Full ? Run(state) : Details(state);
+        if (c.Kind == CompareDirectories) std::sort(rows.begin() + grid_.FixedRows(), rows.end());
+        EXPECT_EQ(rows, c.Expected);
+        if (c.Title != nullptr) {
+            EXPECT_EQ(outcome_.Title, c.Title);
+        }
+    }
 }
 
 TEST_F(AnalysisKinds, EmptyResultsKeepOnlyTheFixedRows) {
-    // /data/docs/old has no subdirectories: heading and total row remain.
-    Rows rows = Run(StateFor(DirectoryDetails, kPrime, nullptr, "/data/docs/old"));
-    ASSERT_EQ(rows.size(), 3u);  // its files entry is its one child
-    rows = Run(StateFor(DirectoryDetails, kPrime, nullptr, "/data/docs/old/(files)"));
-    EXPECT_EQ(rows.size(), 2u);
+    // /data/docs/old has no subdirectories: its files entry is its one child.
+    EXPECT_EQ(Run(StateFor(DirectoryDetails, kPrime, nullptr, "/data/docs/old")).size(), 3u);
+    EXPECT_EQ(Run(StateFor(DirectoryDetails, kPrime, nullptr, "/data/docs/old/(files)")).size(), 2u);
     EXPECT_EQ(grid_.FixedRows(), 2);
-    rows = Run(StateFor(NewFiles, kPrime, kPrime, "/data"));
-    EXPECT_EQ(rows.size(), 1u);
+    EXPECT_EQ(Run(StateFor(NewFiles, kPrime, kPrime, "/data")).size(), 1u);
     EXPECT_EQ(grid_.FixedRows(), 1);
     EXPECT_EQ(settings_.LastResultRow, 0);
     EXPECT_EQ(settings_.ResultTruncated, 'n');
 }
 
-TEST_F(AnalysisKinds, ChangingTheUnitChangesHeadingsAndCellsTogether) {
+TEST_F(AnalysisKinds, ChangingTheUnitChangesHeadingsAndCellsButNotPercentages) {
     AnalysisState state = StateFor(FilesInDirectory, kPrime, nullptr, "/data/docs", PathStyle::Posix, 'K');
     Rows rows = Run(state);
     EXPECT_EQ(rows[0][1], "Size(KB)      ");
@@ -144,7 +116,7 @@ TEST_F(AnalysisKinds, ChangingTheUnitChangesHeadingsAndCellsTogether) {
     rows = Run(state);
     EXPECT_EQ(rows[0][1], "Size(MB)      ");
     EXPECT_EQ(rows[2][1], "0");
-    EXPECT_EQ(rows[2][3], "74");  // percentages do not depend on the unit
+    EXPECT_EQ(rows[2][3], "74");
 }
 
 }  // namespace

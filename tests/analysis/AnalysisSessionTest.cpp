@@ -37,21 +37,19 @@ TEST_F(Session, ChoicesSetTheDirectoryAndTotalsTheAnalysesRunOn) {
     EXPECT_TRUE(prompter_.Texts().empty());
 }
 
-TEST_F(Session, SwapReadsBothSnapshotsAgainAtTheBasePath) {
+TEST_F(Session, SwapReadsBothSnapshotsAgainAndACompareOfAnotherBasePathIsRefused) {
     session_.Swap();
     EXPECT_EQ(State().SnapshotDate, Key(kCompare));
     EXPECT_EQ(State().QueryDirectory, "/data");
     EXPECT_EQ(State().DirTotal, 14200);
     EXPECT_EQ(State().CompareDirTotal, 13644);
     EXPECT_EQ(State().SnapshotLabel, "1 Mar");
-}
 
-TEST_F(Session, ACompareSnapshotOfAnotherBasePathIsRefused) {
     AddSnapshot("2024-03-05 00:00:00", "/srv", PathStyle::Posix, {{"2", "/srv", 0, 0}}, {});
     CompareChoice other = session_.ChooseCompare(Key("2024-03-05 00:00:00"));
     EXPECT_FALSE(other.Chosen);
     EXPECT_EQ(other.BasePath, "/srv");
-    EXPECT_EQ(State().CompareSnapshotDate, Key(kCompare));
+    EXPECT_EQ(State().CompareSnapshotDate, Key(kPrime));
 }
 
 TEST_F(Session, SnapshotsGoneOrOfAnotherDatabaseAreForgotten) {

@@ -36,16 +36,24 @@ TEST_F(GridFill, ALongResultStopsAtRowThousandWithOneMessage) {
     EXPECT_EQ(settings_.ChartColumn, 0);
 }
 
-TEST_F(GridFill, PercentagesRoundDownAndAZeroBaseLeavesThemBlank) {
-    // Own files of 3000 bytes: 1500 is a half, 1000 a third, 500 a sixth.
-    AddSnapshot(kKey, "/p", PathStyle::Posix, {{"1", "/p/(files)", 3, 3000}, {"2", "/p", 3, 3000}},
+TEST_F(GridFill, PercentagesRoundDownButKeepWholeSharesAndAZeroBaseLeavesThemBlank) {
+    // Own files of 3000 bytes: 1500 is a half, 1000 a third, 500 a sixth. 29 of
+    // 100 bytes is 29 %, though 29 / 100 * 100 is 28.999... in binary fractions.
+    AddSnapshot(kKey, "/p", PathStyle::Posix,
+                {{"1", "/p/r/(files)", 2, 100}, {"2", "/p/r", 2, 100}, {"1", "/p/(files)", 3, 3000},
+                 {"2", "/p", 5, 3100}},
                 {{"/p", "half", 1500, "2024-01-01 00:00:00"},
                  {"/p", "third", 1000, "2024-01-01 00:00:00"},
-                 {"/p", "sixth", 500, "2024-01-01 00:00:00"}});
-    Rows rows = Details(StateFor(FilesInDirectory, kKey, nullptr, "/p"));
-    EXPECT_EQ(rows[0][3], "50");
-    EXPECT_EQ(rows[1][3], "33");
-    EXPECT_EQ(rows[2][3], "16");
+                 {"/p", "sixth", 500, "2024-01-01 00:00:00"},
+                 {"/p/r", "big", 71, "2024-01-01 00:00:00"},
+                 {"/p/r", "small", 29, "2024-01-01 00:00:00"}});
+    const std::pair<const char*, std::vector<std::string>> cases[] = {{"/p", {"50", "33", "16"}},
+                                                                      {"/p/r", {"71", "29"}}};
+    for (const auto& [dir, shares] : cases) {
+        std::vector<std::string> shown;
+        for (const auto& row : Details(StateFor(FilesInDirectory, kKey, nullptr, dir))) shown.push_back(row[3]);
+        EXPECT_EQ(shown, shares) << dir;
+    }
 
     // Without a total record the largest file becomes the base.
     AnalysisState state = StateFor(FilesInDirectory, kKey, nullptr, "/p");
@@ -57,22 +65,10 @@ TEST_F(GridFill, PercentagesRoundDownAndAZeroBaseLeavesThemBlank) {
     ASSERT_TRUE(FillResultGrid(db_, prompter_, state, settings, grid, settings.AnalysisSql, 1).Ok());
     EXPECT_EQ(grid.Cell(1, 3), "100");
     EXPECT_EQ(grid.Cell(2, 3), "66");
-    EXPECT_EQ(settings.PercentBase[3], 1500);
 
-    // DirectoryDetails of a directory whose total is 0.
     state = StateFor(DirectoryDetails, kKey, nullptr, "/p");
     state.DirTotal = 0;
-    rows = Run(state);
-    EXPECT_EQ(rows[1][3], "");
-}
-
-TEST_F(GridFill, WholeSharesAreNotLostToRounding) {
-    // 29 / 100 * 100 is 28.999... in binary fractions; 29 of 100 bytes is 29 %.
-    AddSnapshot(kKey, "/r", PathStyle::Posix, {{"1", "/r/(files)", 2, 100}, {"2", "/r", 2, 100}},
-                {{"/r", "big", 71, "2024-01-01 00:00:00"}, {"/r", "small", 29, "2024-01-01 00:00:00"}});
-    Rows rows = Details(StateFor(FilesInDirectory, kKey, nullptr, "/r"));
-    EXPECT_EQ(rows[0][3], "71");
-    EXPECT_EQ(rows[1][3], "29");
+    EXPECT_EQ(Run(state)[1][3], "");
 }
 
 TEST_F(GridFill, AFailingQueryIsReportedAndLeavesOnlyTheFixedRows) {
@@ -106,6 +102,7 @@ TEST_F(GridFill, NegativeShareOfGrowthRoundsDown) {
 TEST_F(GridFill, ChartTakesTheFirstFourDetailRowsAndNeedsTwoNumbers) {
     std::vector<DirSpec> dirs;
     for (int i = 0; i < 10; ++i) dirs.push_back({"2", "/c/d" + std::to_string(i), 1, 1024.0 * (i + 1)});
+    dirs.push_back({"2", "/c/d9/one", 1, 10});
     dirs.push_back({"2", "/c", 10, 56320});
     AddSnapshot(kKey, "/c", PathStyle::Posix, dirs, {});
     AnalysisState state = StateFor(DirectoryDetails, kKey, nullptr, "/c", PathStyle::Posix, 'K');
@@ -116,30 +113,19 @@ TEST_F(GridFill, ChartTakesTheFirstFourDetailRowsAndNeedsTwoNumbers) {
     EXPECT_EQ(chart.ChartValues, (std::vector<double>{10, 9, 8, 7}));
     EXPECT_EQ(chart.ChartMaxValue, 10);
     EXPECT_EQ(chart.Title, "Analysis of Total size (KB)      ");
-
     // In megabytes every value is 0: still four points.
     state.SizeUnit = 'M';
     Run(state);
     EXPECT_TRUE(outcome_.Chart.Drawn);
     EXPECT_EQ(outcome_.Chart.ChartPointCount, 4);
     EXPECT_EQ(outcome_.Chart.ChartMaxValue, 0);
-
-    // A column the result does not have charts nothing.
-    settings_.ChartColumn = 6;
-    EXPECT_FALSE(DrawChart(state, settings_, grid_).Drawn);
-    // Names are not numbers.
-    settings_.ChartColumn = 0;
-    EXPECT_FALSE(DrawChart(state, settings_, grid_).Drawn);
-}
-
-TEST_F(GridFill, OneNumericRowIsNoChartAndDatesAreNotNumbers) {
-    AddSnapshot(kKey, "/one", PathStyle::Posix, {{"2", "/one/a", 1, 10}, {"2", "/one", 1, 10}}, {});
-    Run(StateFor(DirectoryDetails, kKey, nullptr, "/one"));
+    // One numeric row is no chart.
+    Run(StateFor(DirectoryDetails, kKey, nullptr, "/c/d9"));
     EXPECT_FALSE(outcome_.Chart.Drawn);
     EXPECT_EQ(outcome_.Chart.ChartPointCount, 1);
 
-    AddSnapshot("2024-06-02 12:00:00", "/one", PathStyle::Posix, {{"2", "/one", 2, 20}}, {});
-    AnalysisState history = StateFor(DirectoryHistory, kKey, nullptr, "/one");
+    AddSnapshot("2024-06-02 12:00:00", "/c", PathStyle::Posix, {{"2", "/c", 2, 20}}, {});
+    AnalysisState history = StateFor(DirectoryHistory, kKey, nullptr, "/c");
     Run(history);
     EXPECT_TRUE(outcome_.Chart.Drawn);
     EXPECT_EQ(outcome_.Chart.ChartLabels, (std::vector<std::string>{"2024-06-01 12:00 ", "2024-06-02 12:00 "}));
@@ -147,6 +133,13 @@ TEST_F(GridFill, OneNumericRowIsNoChartAndDatesAreNotNumbers) {
     SortOnColumn(prompter_, history, settings_, grid_, 0);
     EXPECT_EQ(grid_.Cell(1, 0), "2024-06-01 12:00 ");
     EXPECT_FALSE(DrawChart(history, settings_, grid_).Drawn);
+    // Nor does a column the result does not have.
+    settings_.ChartColumn = 6;
+    EXPECT_FALSE(DrawChart(history, settings_, grid_).Drawn);
+    // Nor do names.
+    Run(state);
+    settings_.ChartColumn = 0;
+    EXPECT_FALSE(DrawChart(state, settings_, grid_).Drawn);
 }
 
 TEST(ResultGridSort, NumbersCompareAsNumbersAndFixedRowsStay) {
@@ -168,29 +161,20 @@ TEST(ResultGridSort, NumbersCompareAsNumbersAndFixedRowsStay) {
     EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c", "d"}));
 }
 
-TEST(Titles, FilterSuffixNamesTheThresholdAndTreeTitlesHaveTwoBlanks) {
-    EXPECT_EQ(FilterSuffix(0), " (all files)");
-    EXPECT_EQ(FilterSuffix(10240), " (files larger than 10 KB)");
+TEST(Titles, ThresholdSuffixAndSnapshotLabelsOfOneDayOrOfTwo) {
     AnalysisState state;
     state.SelectedDirectory = "/x";
     state.SizeThreshold = 10240;
     state.AnalysisKind = DuplicateFiles;
     EXPECT_EQ(AnalysisTitle(state), "Duplicate files within /x directory tree  (files larger than 10 KB)");
-    state.AnalysisKind = DirectoryHistory;
-    EXPECT_EQ(AnalysisTitle(state), "History of /x");
-}
 
-TEST(Labels, SameDayGivesTimesOtherwiseDayAndMonth) {
-    AnalysisState state;
     state.SnapshotDate = Key("2024-03-07 14:05:09");
     state.CompareSnapshotDate = Key("2024-03-07 09:30:00");
     FormSnapshotLabels(state);
-    EXPECT_EQ(state.SnapshotLabel, "14:05");
-    EXPECT_EQ(state.CompareSnapshotLabel, "09:30");
+    EXPECT_EQ(state.SnapshotLabel + " " + state.CompareSnapshotLabel, "14:05 09:30");
     state.CompareSnapshotDate = Key("2023-12-25 09:30:00");
     FormSnapshotLabels(state);
-    EXPECT_EQ(state.SnapshotLabel, "7 Mar");
-    EXPECT_EQ(state.CompareSnapshotLabel, "25 Dec");
+    EXPECT_EQ(state.SnapshotLabel + " " + state.CompareSnapshotLabel, "7 Mar 25 Dec");
 }
 
 TEST(Catalogue, KindsAreFoundByCommandNameProgramNameAndCode) {

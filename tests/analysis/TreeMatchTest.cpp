@@ -2,10 +2,7 @@
 // separator, exact about case with POSIX paths, blind to case with Windows
 // paths, and indifferent to quotes and wildcard characters in names.
 
-#include <algorithm>
 
-#include "analysis/AnalysisCatalogue.h"
-#include "analysis/AnalysisQuery.h"
 #include "tests/analysis/SnapshotFixture.h"
 
 namespace corvina::test {
@@ -52,33 +49,35 @@ protected:
     }
 };
 
-TEST_F(TreeMatch, TreeOfADirectoryStopsAtTheSeparator) {
+TEST_F(TreeMatch, TreeStopsAtTheSeparatorAndComparesCaseAsItsPathStyleDoes) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(FileNames(FilesInTree, kRootKey, "/data", PathStyle::Posix), (V{"f2", "f1"}));
-    EXPECT_EQ(FileNames(RecentlyChangedFiles, kRootKey, "/data", PathStyle::Posix), (V{"f2", "f1"}));
-    std::vector<std::string> types;
-    for (const auto& row : Details(StateFor(FileTypeSummary, kRootKey, nullptr, "/data"))) types.push_back(row[1]);
-    EXPECT_EQ(types, (V{"2"}));
-}
-
-TEST_F(TreeMatch, TheRootHoldsEverything) {
-    EXPECT_EQ(FileNames(FilesInTree, kRootKey, "/", PathStyle::Posix),
-              (std::vector<std::string>{"m", "k", "h", "g", "f2", "f1", "top"}));
-    EXPECT_EQ(FileNames(FilesInDirectory, kRootKey, "/", PathStyle::Posix), (std::vector<std::string>{"top"}));
-    Rows children = Details(StateFor(DirectoryDetails, kRootKey, nullptr, "/"));
-    EXPECT_EQ(children.size(), 6u);  // five directories and the root's own files
+    const struct {
+        AnalysisKind Kind;
+        const char* Key;
+        const char* Dir;
+        PathStyle Style;
+        V Names;
+    } cases[] = {
+        {FilesInTree, kRootKey, "/data", PathStyle::Posix, {"f2", "f1"}},
+        {RecentlyChangedFiles, kRootKey, "/data", PathStyle::Posix, {"f2", "f1"}},
+        {FileTypeSummary, kRootKey, "/data", PathStyle::Posix, {""}},  // one type: none, of 2 files
+        {FilesInTree, kRootKey, "/", PathStyle::Posix, {"m", "k", "h", "g", "f2", "f1", "top"}},
+        {FilesInDirectory, kRootKey, "/", PathStyle::Posix, {"top"}},
+        {FilesInTree, kRootKey, "/Data", PathStyle::Posix, {"k"}},
+        {FilesInDirectory, kRootKey, "/DATA", PathStyle::Posix, {}},
+        {FilesInTree, kDriveKey, "C:\\DATA", PathStyle::Windows, {"f1", "x"}},
+        {FilesInTree, kDriveKey, "C:", PathStyle::Windows, {"g", "f1", "x"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Dir);
+        EXPECT_EQ(FileNames(c.Kind, c.Key, c.Dir, c.Style), c.Names);
+        if (c.Kind == FileTypeSummary) {
+            EXPECT_EQ(grid_.Cell(1, 1), "2");
+        }
+    }
+    // Five directories and the root's own files.
+    EXPECT_EQ(Details(StateFor(DirectoryDetails, kRootKey, nullptr, "/")).size(), 6u);
     EXPECT_EQ(grid_.Cell(1, 0), "Total for /");
-}
-
-TEST_F(TreeMatch, PosixNamesCompareWithCase) {
-    EXPECT_EQ(FileNames(FilesInTree, kRootKey, "/Data", PathStyle::Posix), (std::vector<std::string>{"k"}));
-    EXPECT_EQ(FileNames(FilesInDirectory, kRootKey, "/DATA", PathStyle::Posix), (std::vector<std::string>{}));
-}
-
-TEST_F(TreeMatch, WindowsNamesCompareWithoutCaseAndStopAtTheBackslash) {
-    using V = std::vector<std::string>;
-    EXPECT_EQ(FileNames(FilesInTree, kDriveKey, "C:\\DATA", PathStyle::Windows), (V{"f1", "x"}));
-    EXPECT_EQ(FileNames(FilesInTree, kDriveKey, "C:", PathStyle::Windows), (V{"g", "f1", "x"}));
     // The total row of the files analysis reads the files entry whatever the case.
     Rows rows = Run(StateFor(FilesInDirectory, kDriveKey, nullptr, "C:\\Data", PathStyle::Windows));
     EXPECT_EQ(rows[1], (std::vector<std::string>{"Total for C:\\Data", "100", "  ", "100"}));
@@ -97,21 +96,6 @@ TEST_F(TreeMatch, QuotesAndWildcardsInNamesAreOrdinaryCharacters) {
     EXPECT_TRUE(Details(StateFor(FilesInTree, kPrime, nullptr, "/data/_ocs")).empty());
     EXPECT_EQ(Details(StateFor(DirectoryHistory, kPrime, nullptr, "/data/it's 50%_*")).size(), 1u);
 }
-
-TEST(TreeBounds, BoundsAreTheDirectoryAndSeparatorAndTheNextByte) {
-    EXPECT_EQ(TreeBoundsOf("/data", PathStyle::Posix).Lo, "/data/");
-    EXPECT_EQ(TreeBoundsOf("/data", PathStyle::Posix).Hi, "/data0");
-    EXPECT_EQ(TreeBoundsOf("/", PathStyle::Posix).Lo, "/");
-    EXPECT_EQ(TreeBoundsOf("/", PathStyle::Posix).Hi, "0");
-    EXPECT_EQ(TreeBoundsOf("C:", PathStyle::Windows).Lo, "C:\\");
-    EXPECT_EQ(TreeBoundsOf("C:", PathStyle::Windows).Hi, "C:]");
-}
-
-}  // namespace
-}  // namespace corvina::test
-
-namespace corvina::test {
-namespace {
 
 // The change and duplicate lists pair files up by name outside the engine:
 // they must compare names exactly as the queries would.

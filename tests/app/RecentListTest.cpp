@@ -23,25 +23,20 @@ protected:
     }
 };
 
-TEST_F(RecentList, ChosenEntryMovesUpAndNewOnePushesOthersDown) {
+TEST_F(RecentList, ChosenEntryMovesUpNewOnePushesOthersDownAndTheTenthFallsOff) {
     Store({"A", "B", "C"});
-    AddRecentDatabase(settings, "C");
-    EXPECT_EQ(ReadRecentList(settings), (List{"C", "A", "B"}));
-    AddRecentDatabase(settings, "D");
-    EXPECT_EQ(ReadRecentList(settings), (List{"D", "C", "A", "B"}));
-    // Choosing the first entry again changes nothing.
-    AddRecentDatabase(settings, "D");
-    EXPECT_EQ(ReadRecentList(settings), (List{"D", "C", "A", "B"}));
-}
-
-TEST_F(RecentList, TenthEntryFallsOffAndCaseMakesANewEntry) {
-    List ten;
-    for (char c = 'a'; c < 'a' + 10; ++c) ten.push_back(std::string("/db/") + c);
-    Store(ten);
-    AddRecentDatabase(settings, "/db/A");
-    List expected{"/db/A"};
-    expected.insert(expected.end(), ten.begin(), ten.begin() + 9);
-    EXPECT_EQ(ReadRecentList(settings), expected);
+    const std::pair<const char*, List> steps[] = {
+        {"C", {"C", "A", "B"}},
+        {"D", {"D", "C", "A", "B"}},
+        {"D", {"D", "C", "A", "B"}},  // the first entry again changes nothing
+        {"d", {"d", "D", "C", "A", "B"}},  // case makes a new entry
+    };
+    for (const auto& [chosen, list] : steps) {
+        AddRecentDatabase(settings, chosen);
+        EXPECT_EQ(ReadRecentList(settings), list) << chosen;
+    }
+    for (const char* more : {"e", "f", "g", "h", "i", "j"}) AddRecentDatabase(settings, more);
+    EXPECT_EQ(ReadRecentList(settings), (List{"j", "i", "h", "g", "f", "e", "d", "D", "C", "A"}));
 }
 
 TEST_F(RecentList, ReadingStopsAtTheFirstGapAndEmptyPathWritesNothing) {

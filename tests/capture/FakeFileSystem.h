@@ -18,12 +18,12 @@ namespace corvina::test {
 class FakeFileSystem final : public FileSystem {
 public:
     struct Node {
-        std::string Name, Path;  // Path: full path, separator-joined; empty in a chain
+        std::string Name, Path;  // Path: full path, separator-joined
         EntryStat Stat;
         std::vector<Node*> Children;  // listing order
     };
 
-    explicit FakeFileSystem(std::string rootPath = "/base", char separator = '/') : separator_(separator) {
+    explicit FakeFileSystem(std::string rootPath = "/base") {
         root_.Name = root_.Path = rootPath;
         root_.Stat.Attributes = kAttrDirectory;
         root_.Stat.Device = 1;
@@ -38,19 +38,6 @@ public:
     std::string AddFile(const std::string& parentPath, const std::string& name, std::int64_t length,
                         int attributes = 0, std::int64_t modified = 1700000000) {
         return Add(parentPath, name, attributes, length, modified).Path;
-    }
-
-    // A chain of levels directories named name below parentPath, each inside
-    // the one before and each holding a file "f" of fileLength bytes. Its
-    // nodes have no path (those of 100,000 levels would fill gigabytes), so
-    // no failure can be injected into it.
-    void AddChain(const std::string& parentPath, const std::string& name, int levels, std::int64_t fileLength) {
-        Node* parent = parentPath.empty() ? &root_ : nodes_.at(parentPath);
-        for (int level = 0; level < levels; ++level) {
-            Node& directory = AddNode(*parent, name, kAttrDirectory, 0, 1700000000, "");
-            AddNode(directory, "f", 0, fileLength, 1700000000, "");
-            parent = &directory;
-        }
     }
 
     std::map<std::string, int> OpenFailures;       // path of a directory -> code
@@ -120,29 +107,22 @@ private:
     }
     std::string Join(const std::string& directory, std::string_view name) const {
         std::string path = directory;
-        if (path.empty() || path.back() != separator_) path += separator_;
+        if (path.empty() || path.back() != '/') path += '/';
         return path.append(name);
     }
     Node& Add(const std::string& parentPath, const std::string& name, int attributes, std::int64_t length,
               std::int64_t modified) {
         Node* parent = parentPath.empty() ? &root_ : nodes_.at(parentPath);
-        Node& node = AddNode(*parent, name, attributes, length, modified, Join(parent->Path, name));
-        nodes_[node.Path] = &node;
-        return node;
-    }
-    Node& AddNode(Node& parent, const std::string& name, int attributes, std::int64_t length, std::int64_t modified,
-                  std::string path) {
         auto node = std::make_unique<Node>();
         node->Name = name;
-        node->Path = std::move(path);
-        node->Stat = {attributes, length, modified, parent.Stat.Device};
-        parent.Children.push_back(node.get());
-        children_[{&parent, name}] = node.get();  // a second entry of the same name shadows the first
+        node->Path = Join(parent->Path, name);
+        node->Stat = {attributes, length, modified, parent->Stat.Device};
+        parent->Children.push_back(node.get());
+        children_[{parent, name}] = node.get();  // a second entry of the same name shadows the first
+        nodes_[node->Path] = node.get();
         all_.push_back(std::move(node));
         return *all_.back();
     }
-    // Looked up by parent and name, never by full path: in a deep chain the
-    // path of every lookup would make the walk quadratic.
     Node* ChildOf(const DirectoryHandle& directory, std::string_view name) {
         auto it = children_.find({open_.at(directory.Id()), std::string(name)});
         return it == children_.end() ? nullptr : it->second;
@@ -153,7 +133,6 @@ private:
         return DirectoryHandle(this, nextId_++);
     }
 
-    char separator_;
     Node root_;
     std::vector<std::unique_ptr<Node>> all_;
     std::map<std::string, Node*> nodes_;  // by path, for adding below a path

@@ -66,7 +66,7 @@ protected:
     std::string db_;
 };
 
-TEST_F(AnalyseCommand, PrintsTitleAndGridAsAnAlignedTable) {
+TEST_F(AnalyseCommand, TableIsAlignedCsvQuotesFieldsAndJsonCarriesTheSameTexts) {
     auto run = Analyse({"directory-details", "--snapshot", "2024-05-02 08:00:00", "--unit", "B"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out,
@@ -75,10 +75,8 @@ TEST_F(AnalyseCommand, PrintsTitleAndGridAsAnAlignedTable) {
               "--------------  ----------  ------------------  ----------\n"
               "Total for /srv           1                5120         100\n"
               "web                      1                5120         100\n");
-}
 
-TEST_F(AnalyseCommand, CsvQuotesFieldsAndJsonCarriesTheSameTexts) {
-    auto run = Analyse({"11", "--snapshot", "2024-05-02 08:00:00", "--unit", "K", "--format", "csv", "--dir", "/srv/web/"});
+    run = Analyse({"11", "--snapshot", "2024-05-02 08:00:00", "--unit", "K", "--format", "csv", "--dir", "/srv/web/"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out,
               "Files within /srv/web directory tree  (all files),,,\r\n"
@@ -87,6 +85,7 @@ TEST_F(AnalyseCommand, CsvQuotesFieldsAndJsonCarriesTheSameTexts) {
               "\"a,\"\"b\"\".html\",/srv/web,4,2024-01-02 03:04 \r\n"
               "n.txt,/srv/web/x,1,2024-01-02 03:04 \r\n");
 
+    // "previous" is the newest earlier snapshot of the same path.
     run = Analyse({"changed-files", "--snapshot", "2024-05-02 08:00:00", "--compare", "previous", "--format", "json",
                    "--unit", "B"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
@@ -101,38 +100,23 @@ TEST_F(AnalyseCommand, CsvQuotesFieldsAndJsonCarriesTheSameTexts) {
 }
 
 TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
-    auto run = Analyse({"new-directories"});
-    EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_NE(run.Err.find("needs a compare snapshot"), std::string::npos) << run.Err;
-
-    // The latest snapshot recorded no files.
-    run = Analyse({"files-in-tree"});
-    EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_NE(run.Err.find("recorded no files"), std::string::npos) << run.Err;
-
-    run = Analyse({"new-files", "--snapshot", "2024-05-01 08:00:00", "--compare", "previous"});
-    EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_NE(run.Err.find("no earlier snapshot of /srv"), std::string::npos) << run.Err;
-
-    run = Analyse({"directory-details", "--dir", "/srv/nowhere"});
-    EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_NE(run.Err.find("holds no directory /srv/nowhere"), std::string::npos) << run.Err;
-
-    EXPECT_EQ(Analyse({"no-such-kind"}).ExitCode, 1);
-    EXPECT_EQ(Analyse({"directory-details", "--unit", "G"}).ExitCode, 2);
-}
-
-TEST_F(AnalyseCommand, PreviousIsTheNewestEarlierSnapshotOfTheSamePath) {
-    auto run = Analyse({"deleted-directories", "--compare", "previous", "--unit", "B"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    // The latest (3 May) against 2 May: /srv/old went away on 2 May already,
-    // so nothing is missing.
-    EXPECT_EQ(run.Out, "Directories in 2 May and not in 3 May in /srv (all files)\n"
-                       "Directory Name  # of Files  Total size (Bytes)\n"
-                       "--------------  ----------  ------------------\n");
-    run = Analyse({"deleted-directories", "--snapshot", "2024-05-02 08:00:00", "--compare", "previous"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_NE(run.Out.find("old "), std::string::npos) << run.Out;
+    const struct {
+        std::vector<std::string> Args;
+        int ExitCode;
+        const char* Said;
+    } cases[] = {
+        {{"new-directories"}, 1, "needs a compare snapshot"},
+        {{"files-in-tree"}, 1, "recorded no files"},  // the latest snapshot
+        {{"new-files", "--snapshot", "2024-05-01 08:00:00", "--compare", "previous"}, 1, "no earlier snapshot of /srv"},
+        {{"directory-details", "--dir", "/srv/nowhere"}, 1, "holds no directory /srv/nowhere"},
+        {{"no-such-kind"}, 1, ""},
+        {{"directory-details", "--unit", "G"}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        auto run = Analyse(c.Args);
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Args[0];
+        EXPECT_NE(run.Err.find(c.Said), std::string::npos) << run.Err;
+    }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// corvina-cli list, info and delete over snapshots taken by the tool itself.
+// corvina-cli list, info, delete and check over snapshots taken by the tool
+// itself, over files it did not make, and with output that cannot be written.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@ namespace corvina {
 namespace {
 
 namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
 
 class CatalogueCommands : public ::testing::Test {
 protected:
@@ -37,46 +39,42 @@ protected:
     std::string db, alpha, beta;
 };
 
-TEST_F(CatalogueCommands, ListShowsBasePathsThenSnapshotsNewestFirst) {
+TEST_F(CatalogueCommands, ListShowsBasePathsThenSnapshotsNewestFirstAndInfoOneOfThem) {
     std::string first = Take(alpha, "one");
     std::string second = Take(alpha, "two");
     Take(beta, "other");
 
-    auto paths = test::RunTool({"list", "--db", db});
-    EXPECT_EQ(paths.ExitCode, 0);
-    EXPECT_EQ(paths.Out, alpha + "\n" + beta + "\n");
-
+    EXPECT_EQ(test::RunTool({"list", "--db", db}).Out, alpha + "\n" + beta + "\n");
     auto rows = test::RunTool({"list", "--db", db, "--path", alpha});
     ASSERT_EQ(rows.ExitCode, 0) << rows.Err;
     EXPECT_EQ(rows.Out, second + "\t2 directories\t1 files\t2 KB\ttwo\n" + first + "\t2 directories\t1 files\t2 KB\tone\n");
-
-    auto json = test::RunTool({"list", "--db", db, "--path", beta, "--json"});
-    auto parsed = nlohmann::json::parse(json.Out);
+    auto parsed = nlohmann::json::parse(test::RunTool({"list", "--db", db, "--path", beta, "--json"}).Out);
     ASSERT_EQ(parsed.size(), 1u);
     EXPECT_EQ(parsed[0]["description"], "other");
     EXPECT_EQ(parsed[0]["basepath"], beta);
-
-    // A trailing separator and a relative form find the same base path.
+    // A trailing separator finds the same base path.
     EXPECT_EQ(test::RunTool({"list", "--db", db, "--path", alpha + "/"}).Out, rows.Out);
     EXPECT_EQ(test::RunTool({"list", "--db", db, "--path", dir.File("none")}).Out, "");
+
+    auto info = test::RunTool({"info", first, "--db", db});
+    ASSERT_EQ(info.ExitCode, 0) << info.Err;
+    for (const std::string& line : {"Base path:         " + alpha + "\n", std::string("Bytes:             3000 (2 KB)\n"),
+                                   std::string("Files recorded:    N (from 0 bytes)\n")}) {
+        EXPECT_NE(info.Out.find(line), std::string::npos) << info.Out;
+    }
+    auto latest = nlohmann::json::parse(test::RunTool({"info", "latest", "--db", db, "--json"}).Out);
+    EXPECT_EQ(latest["description"], "other");
+    EXPECT_EQ(latest["directories"], 1);
 }
 
+// Text output escapes as every other output does; JSON must stay valid.
 TEST_F(CatalogueCommands, OddBytesAreEscapedInTextAndReplacedInJson) {
-    std::string odd = dir.File("bad\xff\xfe name"), shownOdd = dir.File("bad\\xFF\\xFE name");
+    std::string odd = dir.File("bad\xff\xfe name");
     fs::create_directories(odd);
     std::string key = Take(odd, "odd \xc3\x1b[2K\nline \xc2\x9b\\");
-    const std::string shownDescription = "odd \\xC3\\x1B[2K\\x0Aline \\xC2\\x9B\\\\";
-
-    EXPECT_EQ(test::RunTool({"list", "--db", db}).Out, shownOdd + "\n");
     EXPECT_EQ(test::RunTool({"list", "--db", db, "--path", odd}).Out,
-              key + "\t1 directories\t0 files\t0\t" + shownDescription + "\n");
-    auto info = test::RunTool({"info", "latest", "--db", db});
-    EXPECT_NE(info.Out.find("\nBase path:         " + shownOdd + "\nDescription:       " + shownDescription + "\n"),
-              std::string::npos)
-        << info.Out;
-    for (auto args : {std::vector<std::string>{"list", "--db", db, "--json"},
-                      std::vector<std::string>{"list", "--db", db, "--json", "--path", odd},
-                      std::vector<std::string>{"info", "latest", "--db", db, "--json"}}) {
+              key + "\t1 directories\t0 files\t0\todd \\xC3\\x1B[2K\\x0Aline \\xC2\\x9B\\\\\n");
+    for (const Args& args : {Args{"list", "--db", db, "--json"}, Args{"info", "latest", "--db", db, "--json"}}) {
         auto run = test::RunTool(args);
         EXPECT_EQ(run.ExitCode, 0) << run.Err;
         EXPECT_NO_THROW(nlohmann::json::parse(run.Out)) << run.Out;
@@ -84,33 +82,16 @@ TEST_F(CatalogueCommands, OddBytesAreEscapedInTextAndReplacedInJson) {
     }
 }
 
-TEST_F(CatalogueCommands, InfoByKeyOrLatest) {
-    std::string key = Take(alpha, "one");
-    auto info = test::RunTool({"info", key, "--db", db});
-    ASSERT_EQ(info.ExitCode, 0) << info.Err;
-    EXPECT_NE(info.Out.find("Base path:         " + alpha + "\n"), std::string::npos) << info.Out;
-    EXPECT_NE(info.Out.find("Bytes:             3000 (2 KB)\n"), std::string::npos) << info.Out;
-    EXPECT_NE(info.Out.find("Files recorded:    N (from 0 bytes)\n"), std::string::npos) << info.Out;
-
-    auto latest = nlohmann::json::parse(test::RunTool({"info", "latest", "--db", db, "--json"}).Out);
-    EXPECT_EQ(latest["key"], key);
-    EXPECT_EQ(latest["directories"], 2);
-    EXPECT_EQ(latest["files"], 1);
-}
-
 // The window program and the tool keep one history: without --db the tool
 // takes the default beside the programs and writes it as the first recent
 // entry, as the window program does; an explicit --db leaves the list alone.
 TEST_F(CatalogueCommands, WithoutDbTheDefaultBesideTheProgramsBecomesTheFirstRecentEntry) {
-    const std::string config = dir.File("config");
-    const std::string settings = config + "/Corvina/Corvina.conf";
-    test::ToolRedirect keep;
-    keep.ConfigHome = config;
-    EXPECT_EQ(test::RunTool({"list", "--db", db}, false, keep).ExitCode, 1);
+    const std::string config = dir.File("config"), settings = config + "/Corvina/Corvina.conf";
+    EXPECT_EQ(test::RunTool({"list", "--db", db}, {.ConfigHome = config}).ExitCode, 1);
     EXPECT_FALSE(fs::exists(settings));
 
     const std::string beside = (fs::path(CORVINA_CLI_PATH).parent_path() / "corvina.mdb").string();
-    auto run = test::RunTool({"list"}, false, keep);
+    auto run = test::RunTool({"list"}, {.ConfigHome = config});
     if (fs::exists(beside)) GTEST_SKIP() << "a default database exists beside the programs";
     EXPECT_EQ(run.Err, "corvina: No snapshot database at " + beside + "\n");
     std::ifstream in(settings);
@@ -118,50 +99,119 @@ TEST_F(CatalogueCommands, WithoutDbTheDefaultBesideTheProgramsBecomesTheFirstRec
     EXPECT_NE(text.find("File1=" + beside), std::string::npos) << text;
 }
 
-TEST_F(CatalogueCommands, MissingDatabaseUnknownAndMalformedKeys) {
+TEST_F(CatalogueCommands, MissingDatabaseUnknownAndMalformedKeysAndBadUsage) {
     // Read commands create nothing: a mistyped --db is an error, not a new file.
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"list"}, {"list", "--path", alpha}, {"info", "latest"}, {"delete", "latest"},
-          {"analyse", "directory-details"}}) {
-        std::vector<std::string> withDb = args;
-        withDb.insert(withDb.end(), {"--db", db});
-        auto run = test::RunTool(withDb);
+    for (Args args : {Args{"list"}, {"list", "--path", alpha}, {"info", "latest"}, {"delete", "latest"},
+                      {"analyse", "directory-details"}}) {
+        args.insert(args.end(), {"--db", db});
+        auto run = test::RunTool(args);
         EXPECT_EQ(run.ExitCode, 1) << args[0];
         EXPECT_EQ(run.Err, "corvina: No snapshot database at " + db + "\n") << args[0];
         EXPECT_FALSE(fs::exists(db)) << args[0];
         // An empty name is bad usage, not the default database.
-        withDb.back() = "";
-        EXPECT_EQ(test::RunTool(withDb).ExitCode, 2) << args[0];
+        args.back() = "";
+        EXPECT_EQ(test::RunTool(args).ExitCode, 2) << args[0];
     }
-    EXPECT_EQ(test::RunTool({"info", "yesterday", "--db", db}).ExitCode, 2);
+    // Check creates the database and says so; the next check is silent.
+    auto check = test::RunTool({"check", "--db", db});
+    EXPECT_EQ(check.ExitCode, 0) << check.Err;
+    EXPECT_NE(check.Err.find("created snapshot database " + db), std::string::npos) << check.Err;
+    EXPECT_EQ(check.Out, "Snapshot database " + db + ": 0 snapshots of 0 base paths\n");
+    EXPECT_EQ(test::RunTool({"check", "--db", db}).Err, "");
 
-    ASSERT_EQ(test::RunTool({"check", "--db", db}).ExitCode, 0);
-    auto none = test::RunTool({"info", "latest", "--db", db});
-    EXPECT_EQ(none.ExitCode, 1);
-    EXPECT_NE(none.Err.find("no snapshot"), std::string::npos) << none.Err;
-
-    auto missing = test::RunTool({"info", "2001-02-03 04:05:06", "--db", db});
-    EXPECT_EQ(missing.ExitCode, 1);
-    EXPECT_NE(missing.Err.find("Snapshot 2001-02-03 04:05:06 not found"), std::string::npos) << missing.Err;
-
-    EXPECT_EQ(test::RunTool({"info", "yesterday", "--db", db}).ExitCode, 2);
-    EXPECT_EQ(test::RunTool({"delete", "2001-02-30 04:05:06", "--db", db}).ExitCode, 2);
-    EXPECT_EQ(test::RunTool({"delete", "2001-02-03 04:05:06", "--db", db}).ExitCode, 1);
-    EXPECT_EQ(test::RunTool({"info", "--db", db}).ExitCode, 2);
+    const struct {
+        Args Arguments;
+        int ExitCode;
+        const char* Said;
+    } cases[] = {
+        {{"info", "latest"}, 1, "no snapshot"},
+        {{"info", "2001-02-03 04:05:06"}, 1, "Snapshot 2001-02-03 04:05:06 not found"},
+        {{"delete", "2001-02-03 04:05:06"}, 1, ""},
+        {{"info", "yesterday"}, 2, ""},
+        {{"delete", "2001-02-30 04:05:06"}, 2, ""},
+        {{"info"}, 2, ""},
+        {{"check", "--no-such-option"}, 2, ""},
+    };
+    EXPECT_EQ(test::RunTool({}).ExitCode, 2);  // no command
+    for (const auto& c : cases) {
+        Args args = c.Arguments;
+        args.insert(args.end(), {"--db", db});
+        auto run = test::RunTool(args);
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << args[0] << " " << args[1];
+        EXPECT_NE(run.Err.find(c.Said), std::string::npos) << run.Err;
+    }
+    std::string notes = dir.File("notes.txt");
+    test::WriteFile(notes, "not a database\n");
+    auto foreign = test::RunTool({"check", "--db", notes});
+    EXPECT_EQ(foreign.ExitCode, 1);
+    EXPECT_NE(foreign.Err.find("does not seem to be a valid Corvina database"), std::string::npos) << foreign.Err;
 }
 
-TEST_F(CatalogueCommands, DeleteRemovesOneSnapshotFromAllTables) {
-    std::string kept = Take(alpha, "kept");
-    std::string gone = Take(alpha, "gone");
-    auto run = test::RunTool({"delete", "latest", "--db", db});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out, "Snapshot " + gone + " deleted\n");
+// Root writes anything, so the read-only cases run the tool as an
+// unprivileged user: an older file it may not upgrade, and a current one in a
+// folder it may not write.
+TEST_F(CatalogueCommands, ReadOnlyFilesListAndLoadEverySnapshotUnchanged) {
+    if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
+    {
+        SQLite::Database file(db, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        file.exec("CREATE TABLE Control (Snapshot TEXT, Basepath TEXT, Description TEXT, Collfiles TEXT,"
+                  " Filelimit INTEGER, Totdirs INTEGER, Totfiles INTEGER, Totbytes INTEGER, Filetot INTEGER,"
+                  " Filesize INTEGER);"
+                  "CREATE TABLE Dir (Snapshot TEXT, Entrytype TEXT, Dirname TEXT, Shortname TEXT, Parentdir TEXT,"
+                  " Dirlevel INTEGER, Files INTEGER, Totsize INTEGER);"
+                  "CREATE TABLE files (Snapshot TEXT, Filename TEXT, Filesize INTEGER, Filetype TEXT, Filedir TEXT,"
+                  " Fileattr INTEGER, Filedate TEXT);"
+                  "INSERT INTO Control VALUES ('2001-05-06 07:08:09', '/old', 'first', 'N', 0, 4, 9, 900, 0, 0);"
+                  "INSERT INTO Control VALUES ('2001-06-06 07:08:09', '/old', 'second', 'N', 0, 5, 10, 1000, 0, 0);");
+    }
+    fs::permissions(dir.Path(), fs::perms::all);
+    fs::permissions(db, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const test::ToolOptions other{.Unprivileged = true};
+    auto run = test::RunTool({"check", "--db", db}, other);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_NE(run.Err.find("Table Control cannot be migrated"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("Table dir cannot be migrated"), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Out, "Snapshot database " + db + ": 2 snapshots of 1 base path (read-only)\n");
+    // Only the total the file lacks is left out.
+    auto list = test::RunTool({"list", "--path", "/old", "--db", db}, other);
+    EXPECT_EQ(list.ExitCode, 0) << list.Err;
+    EXPECT_EQ(list.Out, "2001-06-06 07:08:09\t5 directories\t10 files\t\tsecond\n"
+                        "2001-05-06 07:08:09\t4 directories\t9 files\t\tfirst\n");
+    auto info = test::RunTool({"info", "2001-05-06 07:08:09", "--db", db}, other);
+    EXPECT_NE(info.Out.find("Description:       first"), std::string::npos) << info.Err;
+    EXPECT_EQ(SQLite::Database(db).execAndGet("SELECT count(*) FROM pragma_table_info('Control')").getInt(), 10);
 
-    SQLite::Database file(db, SQLite::OPEN_READONLY);
-    EXPECT_EQ(file.execAndGet("SELECT count(*) FROM Control").getInt(), 1);
-    EXPECT_EQ(file.execAndGet("SELECT count(*) FROM Dir WHERE Snapshot <> '" + kept + "'").getInt(), 0);
-    EXPECT_EQ(file.execAndGet("SELECT count(*) FROM Dir").getInt(), 3);
-    EXPECT_EQ(test::RunTool({"delete", gone, "--db", db}).ExitCode, 1);
+    const std::string current = dir.File("locked") + "/current.mdb";
+    fs::create_directory(dir.File("locked"));
+    ASSERT_EQ(test::RunTool({"check", "--db", current}).ExitCode, 0);
+    fs::permissions(current, fs::perms::all);
+    fs::permissions(dir.File("locked"), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                            fs::perms::others_read | fs::perms::others_exec);
+    run = test::RunTool({"check", "--db", current}, other);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "Snapshot database " + current + ": 0 snapshots of 0 base paths (read-only)\n");
+}
+
+// Output that could not be written is a failure: the command says why on
+// stderr and exits with 1, even when its work (a delete) was done.
+TEST_F(CatalogueCommands, AFullStdoutOrStderrEndsEveryCommandWithExitOne) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    ASSERT_EQ(test::RunTool({"snapshot", alpha, "--db", db, "--files"}).ExitCode, 0);
+    for (const Args& args : {Args{"list", "--db", db}, Args{"list", "--db", db, "--path", alpha},
+                             Args{"info", "latest", "--db", db}, Args{"info", "latest", "--db", db, "--json"},
+                             Args{"check", "--db", db}, Args{"analyse", "directory-details", "--db", db},
+                             Args{"analyse", "files-in-tree", "--db", db, "--format", "csv"}, Args{"--help"},
+                             Args{"delete", "latest", "--db", db}}) {
+        auto run = test::RunTool(args, {.StdoutPath = "/dev/full"});
+        EXPECT_EQ(run.ExitCode, 1) << args[0];
+        EXPECT_EQ(run.Err, "corvina: cannot write output: No space left on device\n") << args[0];
+    }
+    // The delete itself happened; only its confirmation was lost.
+    EXPECT_EQ(test::RunTool({"list", "--db", db, "--path", alpha}).Out, "");
+    // The snapshot is taken, but its progress lines went nowhere.
+    auto run = test::RunTool({"snapshot", alpha, "--db", db}, {.StderrPath = "/dev/full"});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_NE(run.Out.find("\t" + alpha + "\t"), std::string::npos) << run.Out;
 }
 
 }  // namespace

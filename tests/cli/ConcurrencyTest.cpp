@@ -28,8 +28,7 @@ using std::chrono::steady_clock;
 constexpr const char* kWaiting = "Waiting for another snapshot of this database to finish";
 
 std::int64_t Count(const std::string& db, const std::string& table) {
-    SQLite::Database file(db, SQLite::OPEN_READONLY);
-    return file.execAndGet("SELECT count(*) FROM " + table).getInt64();
+    return SQLite::Database(db, SQLite::OPEN_READONLY).execAndGet("SELECT count(*) FROM " + table).getInt64();
 }
 
 std::string FirstField(const std::string& line) { return line.substr(0, line.find('\t')); }
@@ -55,18 +54,6 @@ TEST(Concurrency, TenSnapshotsStartedTogetherIntoANewDatabaseAllLandWithTheirOwn
     EXPECT_EQ(Count(db, "Dir"), 10 * 22);  // 11 directories, 11 files entries
 }
 
-// Waits until the run has written this much to the log: far more than the
-// engine's page cache, so a rollback journal would lock readers out by now.
-bool WaitForLogBeyond(const std::string& db, off_t bytes) {
-    const auto end = steady_clock::now() + std::chrono::seconds(60);
-    struct stat st {};
-    while (steady_clock::now() < end) {
-        if (::stat((db + "-wal").c_str(), &st) == 0 && st.st_size > bytes) return true;
-        ::usleep(2000);
-    }
-    return false;
-}
-
 TEST(Concurrency, ReadersAnswerFromTheLastCommitWhileARunStandsStillAndWritersWaitTheirTurn) {
     test::TempDir dir;
     std::string root = dir.File("tree"), db = dir.File("shared.mdb");
@@ -75,8 +62,15 @@ TEST(Concurrency, ReadersAnswerFromTheLastCommitWhileARunStandsStillAndWritersWa
     ASSERT_EQ(first.ExitCode, 0) << first.Err;
     const std::string firstKey = FirstField(first.Out);
 
+    // Stopped once it has written far more than the engine's page cache to the
+    // log: a rollback journal would lock readers out by now.
     test::RunningTool run({"snapshot", root, "--db", db, "--files", "--description", "second"});
-    ASSERT_TRUE(WaitForLogBeyond(db, 6 << 20));
+    struct stat st {};
+    for (const auto end = steady_clock::now() + std::chrono::seconds(60);
+         steady_clock::now() < end && (::stat((db + "-wal").c_str(), &st) != 0 || st.st_size <= (6 << 20));) {
+        ::usleep(2000);
+    }
+    ASSERT_GT(st.st_size, 6 << 20);
     run.Signal(SIGSTOP);
 
     // Each reader is answered at once; a wait for the lock would take the

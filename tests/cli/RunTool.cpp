@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -48,74 +48,43 @@ void MakeLinkTree(const std::string& root, int dirs, int linksPerDir) {
 
 bool CanDropPrivileges() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
 
-ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged, const ToolRedirect& redirect,
-                const ToolLimits& limits) {
-    TempDir io;
-    std::filesystem::permissions(io.Path(), std::filesystem::perms::all);
-    std::string out = io.File("out"), err = io.File("err");
+RunningTool::RunningTool(const std::vector<std::string>& args, const ToolOptions& options) {
+    char pattern[] = "/tmp/corvina-run-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) return;
+    dir_ = pattern;
+    ::chmod(dir_.c_str(), 0777);  // an unprivileged run writes its settings here
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return;
     std::vector<std::string> argv;
-    if (unprivileged) {
-        argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-    }
+    if (options.Unprivileged) argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     argv.push_back(CORVINA_CLI_PATH);
     argv.insert(argv.end(), args.begin(), args.end());
 
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int fin = ::open("/dev/null", O_RDONLY);
-        int fout = ::open((redirect.StdoutPath.empty() ? out : redirect.StdoutPath).c_str(),
-                          O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        int ferr = ::open((redirect.StderrPath.empty() ? err : redirect.StderrPath).c_str(),
-                          O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        ::dup2(fin, 0);
-        ::dup2(fout, 1);
-        ::dup2(ferr, 2);
-        // Not inherited by the tool, where they would count against its descriptor limit.
-        for (int fd : {fin, fout, ferr}) {
-            if (fd > 2) ::close(fd);
-        }
-        LimitChild(RLIMIT_STACK, limits.StackBytes);
-        LimitChild(RLIMIT_NOFILE, limits.OpenFiles);
-        // Each run gets its own settings folder, so that no test reads or
-        // writes the user's recent list.
-        ::setenv("XDG_CONFIG_HOME", (redirect.ConfigHome.empty() ? io.File("config") : redirect.ConfigHome).c_str(), 1);
-        ::setenv("HOME", io.Path().c_str(), 1);
-        std::vector<char*> cargs;
-        for (auto& a : argv) cargs.push_back(a.data());
-        cargs.push_back(nullptr);
-        ::execv(cargs[0], cargs.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ToolRun run;
-    run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.Out = ReadAll(out);
-    run.Err = ReadAll(err);
-    return run;
-}
-
-RunningTool::RunningTool(const std::vector<std::string>& args) {
-    char pattern[] = "/tmp/corvina-out-XXXXXX";
-    int outFd = ::mkstemp(pattern);
-    outPath_ = pattern;
-    int pipeFds[2];
-    if (outFd < 0 || ::pipe2(pipeFds, O_CLOEXEC) != 0) return;
-    std::vector<std::string> argv = {CORVINA_CLI_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
     pid_ = ::fork();
     if (pid_ == 0) {
-        ::dup2(outFd, 1);
-        ::dup2(pipeFds[1], 2);
         int in = ::open("/dev/null", O_RDONLY);
+        int out = ::open((options.StdoutPath.empty() ? dir_ + "/out" : options.StdoutPath).c_str(),
+                         O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        int err = options.StderrPath.empty() ? pipeFds[1] : ::open(options.StderrPath.c_str(), O_WRONLY);
         ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        // Not inherited by the tool, where they would count against its descriptor limit.
+        for (int fd : {in, out, err}) {
+            if (fd > 2) ::close(fd);
+        }
+        LimitChild(RLIMIT_STACK, options.StackBytes);
+        LimitChild(RLIMIT_NOFILE, options.OpenFiles);
+        // Each run gets its own settings folder, so that no test reads or
+        // writes the user's recent list.
+        ::setenv("XDG_CONFIG_HOME", (options.ConfigHome.empty() ? dir_ + "/config" : options.ConfigHome).c_str(), 1);
+        ::setenv("HOME", dir_.c_str(), 1);
         std::vector<char*> cargs;
         for (auto& a : argv) cargs.push_back(a.data());
         cargs.push_back(nullptr);
         ::execv(cargs[0], cargs.data());
         ::_exit(127);
     }
-    ::close(outFd);
     ::close(pipeFds[1]);
     errFd_ = pipeFds[0];
     reader_ = std::thread([this] {
@@ -136,7 +105,8 @@ RunningTool::~RunningTool() {
         ::kill(pid_, SIGCONT);
         Finish();
     }
-    if (!outPath_.empty()) ::unlink(outPath_.c_str());
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
 }
 
 bool RunningTool::WaitForErr(const std::string& text, std::chrono::milliseconds timeout) {
@@ -165,7 +135,7 @@ ToolRun RunningTool::Finish() {
     if (reader_.joinable()) reader_.join();
     ::close(errFd_);
     run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.Out = ReadAll(outPath_);
+    run.Out = ReadAll(dir_ + "/out");
     std::lock_guard lock(mutex_);
     run.Err = err_;
     return run;

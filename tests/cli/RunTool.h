@@ -1,5 +1,5 @@
 #pragma once
-// Runs the built corvina-cli and collects what it printed.
+// Runs the built corvina-cli in its own process and collects what it printed.
 
 #include <sys/types.h>
 
@@ -18,29 +18,23 @@ struct ToolRun {
     std::string Err;
 };
 
-// Files the tool writes to instead of the captured Out or Err (/dev/full),
-// and a settings folder that outlives the run.
-struct ToolRedirect {
+struct ToolOptions {
+    bool Unprivileged = false;  // runs as user and group 65534 through setpriv
+    // Files written instead of the captured Out or Err (/dev/full), and a
+    // settings folder that outlives the run.
     std::string StdoutPath = {};
     std::string StderrPath = {};
     std::string ConfigHome = {};
-};
-
-// Limits of the tool's process, soft and hard alike; 0 keeps the inherited one.
-struct ToolLimits {
+    // Limits of the process, soft and hard alike; 0 keeps the inherited one.
     std::uint64_t StackBytes = 0;
     std::uint64_t OpenFiles = 0;
 };
 
-// unprivileged runs the tool as user and group 65534 through setpriv.
-ToolRun RunTool(const std::vector<std::string>& args, bool unprivileged = false, const ToolRedirect& redirect = {},
-                const ToolLimits& limits = {});
-
-// The tool running in its own process while the test goes on: for several
-// processes at once, and for stopping one in the middle of its work.
+// The tool running while the test goes on: for several processes at once,
+// and for stopping one in the middle of its work.
 class RunningTool {
 public:
-    explicit RunningTool(const std::vector<std::string>& args);
+    explicit RunningTool(const std::vector<std::string>& args, const ToolOptions& options = {});
     ~RunningTool();  // kills the process if it still runs
     RunningTool(const RunningTool&) = delete;
     RunningTool& operator=(const RunningTool&) = delete;
@@ -48,18 +42,23 @@ public:
     // Waits until stderr holds text (false after the timeout or at its end).
     bool WaitForErr(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(30));
     void Signal(int signal) const;
-    // Waits for the end and returns what it printed.
+    // Waits for the end and returns what it printed (exit code 128 + signal
+    // when a signal ended it).
     ToolRun Finish();
 
 private:
+    std::string dir_;  // the run's own folder: stdout, HOME and settings
     pid_t pid_ = -1;
     int errFd_ = -1;
-    std::string outPath_;
     std::thread reader_;
     mutable std::mutex mutex_;
     std::string err_;
     bool ended_ = false;
 };
+
+inline ToolRun RunTool(const std::vector<std::string>& args, const ToolOptions& options = {}) {
+    return RunningTool(args, options).Finish();
+}
 
 // A tree of many entries made quickly: hard links to one file (a file
 // system may stop at 65,000 links to one file).

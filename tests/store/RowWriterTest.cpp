@@ -47,8 +47,7 @@ TEST_F(RowWriters, DirRowsCarryKeyNamesLevelAndTotalsAndLeaveOldTotalsEmpty) {
               "2026-12-06 07:30:00|1|/(files)|(files)|/|2|3|NULL|300.0");
     EXPECT_EQ(Row("SELECT Shortname, Parentdir, Dirlevel, TotsizeF FROM Dir WHERE Dirname = '/data'"),
               "data|/|2|5000000000.0");
-    EXPECT_EQ(Row("SELECT Shortname, Parentdir, Dirlevel FROM Dir WHERE Dirname = '/'"), "."
-                                                                                           "||1");
+    EXPECT_EQ(Row("SELECT Shortname, Parentdir, Dirlevel FROM Dir WHERE Dirname = '/'"), ".||1");
     EXPECT_TRUE(prompter.Texts().empty());
 }
 
@@ -70,7 +69,7 @@ TEST_F(RowWriters, FileRowsKeepSixtyFourBitSizesLongPathsAndOddNames) {
     EXPECT_TRUE(prompter.Texts().empty());
 }
 
-TEST_F(RowWriters, DuplicateFileRowFailsWithTheFileMessage) {
+TEST_F(RowWriters, RefusedRowsAreReportedWithTheirTablesMessage) {
     RowWriter writer = Writer("/data", PathStyle::Posix);
     FileRowInput row{"a.txt", 10, "/data", 0, DateTime{}};
     ASSERT_TRUE(writer.WriteFileRow(row));
@@ -82,10 +81,8 @@ TEST_F(RowWriters, DuplicateFileRowFailsWithTheFileMessage) {
     EXPECT_EQ(m.MessageIcon, Icon::Exclamation);
     // The statement is reset: the next distinct row goes in.
     EXPECT_TRUE(writer.WriteFileRow({"b.txt", 1, "/data", 0, DateTime{}}));
-}
 
-TEST_F(RowWriters, ClosedDatabaseFailsWithTheDirMessage) {
-    RowWriter writer = Writer("/data", PathStyle::Posix);
+    prompter.Clear();
     CloseSnapshotDatabase(state);
     EXPECT_FALSE(writer.WriteDirRow("2", "/data", 0, 0));
     ASSERT_EQ(prompter.Texts().size(), 1u);

@@ -5,43 +5,40 @@
 namespace corvina {
 namespace {
 
-TEST(FormatSize, DropsFractionsAtEachStep) {
-    EXPECT_EQ(FormatSize(0), "0");
-    EXPECT_EQ(FormatSize(1023), "1023");
-    EXPECT_EQ(FormatSize(1024), "1 KB");
-    EXPECT_EQ(FormatSize(10240), "10 KB");
-    EXPECT_EQ(FormatSize(1024.0 * 1024 - 1), "1023 KB");
-    EXPECT_EQ(FormatSize(1024.0 * 1024), "1 MB");
-    EXPECT_EQ(FormatSize(1.5 * 1024 * 1024), "1 MB");
-    // Beyond 32 bits: a 5 TB total.
-    EXPECT_EQ(FormatSize(5.0 * 1024 * 1024 * 1024 * 1024), "5242880 MB");
+TEST(FormatSize, WholeUnitsFromEach1024StepFractionsDropped) {
+    const std::pair<double, const char*> cases[] = {
+        {0, "0"},
+        {1023, "1023"},
+        {1024, "1 KB"},
+        {1024.0 * 1024 - 1, "1023 KB"},
+        {1024.0 * 1024, "1 MB"},
+        {1.5 * 1024 * 1024, "1 MB"},
+        {5.0 * 1024 * 1024 * 1024 * 1024, "5242880 MB"},  // a 5 TB total, beyond 32 bits
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(FormatSize(bytes), text) << bytes;
 }
 
-TEST(FormatSizeCell, UnitsRoundTowardsMinusInfinity) {
-    EXPECT_EQ(FormatSizeCell(std::int64_t{0}, 'B'), "0");
-    EXPECT_EQ(FormatSizeCell(std::int64_t{0}, 'K'), "0");
-    EXPECT_EQ(FormatSizeCell(std::int64_t{0}, 'M'), "0");
-    EXPECT_EQ(FormatSizeCell(std::int64_t{1023}, 'K'), "0");
-    EXPECT_EQ(FormatSizeCell(std::int64_t{1024}, 'K'), "1");
-    EXPECT_EQ(FormatSizeCell(1024.0 * 1024 - 1, 'M'), "0");
-    EXPECT_EQ(FormatSizeCell(3.0 * 1024 * 1024 * 1024, 'M'), "3072");
-    EXPECT_EQ(FormatSizeCell(std::int64_t{3221225472}, 'B'), "3221225472");
-    // A shrinking directory in a comparison: -1 byte is -1 KB, as Int does it.
-    EXPECT_EQ(FormatSizeCell(-1.0, 'K'), "-1");
-    EXPECT_EQ(FormatSizeCell(-2048.0, 'K'), "-2");
-}
-
-TEST(FormatSizeCell, TextThatIsNotANumberPassesUnchanged) {
-    EXPECT_EQ(FormatSizeCell(std::string(" "), 'M'), " ");
-    EXPECT_EQ(FormatSizeCell(std::string("abc"), 'K'), "abc");
-    EXPECT_EQ(FormatSizeCell(std::string("2048"), 'K'), "2");
-    EXPECT_EQ(FormatSizeCell(CellValue{}, 'K'), "");
-}
-
-TEST(FormatSizeCell, UnitLabelsArePaddedToTenCharacters) {
-    EXPECT_EQ(SizeUnitLabel('B'), "(Bytes)   ");
-    EXPECT_EQ(SizeUnitLabel('K'), "(KB)      ");
-    EXPECT_EQ(SizeUnitLabel('M'), "(MB)      ");
+TEST(FormatSizeCell, UnitsRoundTowardsMinusInfinityAndTextPassesUnchanged) {
+    const struct {
+        CellValue Value;
+        char Unit;
+        const char* Text;
+    } cases[] = {
+        {std::int64_t{0}, 'M', "0"},
+        {std::int64_t{1023}, 'K', "0"},
+        {std::int64_t{1024}, 'K', "1"},
+        {1024.0 * 1024 - 1, 'M', "0"},
+        {3.0 * 1024 * 1024 * 1024, 'M', "3072"},
+        {std::int64_t{3221225472}, 'B', "3221225472"},
+        // A shrinking directory in a comparison: -1 byte is -1 KB.
+        {-1.0, 'K', "-1"},
+        {-2048.0, 'K', "-2"},
+        {std::string(" "), 'M', " "},
+        {std::string("abc"), 'K', "abc"},
+        {std::string("2048"), 'K', "2"},
+        {CellValue{}, 'K', ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FormatSizeCell(c.Value, c.Unit), c.Text) << CellText(c.Value) << c.Unit;
 }
 
 }  // namespace
