@@ -95,13 +95,6 @@ std::string FormatGeneralDate(const DateTime& value) { return FormatKey(value); 
 
 std::string FormatDisplayDate(const DateTime& value) { return FormatKey(value).substr(0, 16); }
 
-std::string FormatSqlDate(const DateTime& v) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%02d-%02d-%04d %02d:%02d:%02d", v.Month, v.Day, v.Year, v.Hour, v.Minute,
-                  v.Second);
-    return buffer;
-}
-
 std::string_view MonthAbbreviation(int month) {
     static constexpr std::array<std::string_view, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};

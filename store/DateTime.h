@@ -36,8 +36,6 @@ std::string FormatKey(const DateTime& value);
 std::string FormatGeneralDate(const DateTime& value);
 // "yyyy-MM-dd HH:mm", for date columns of result grids.
 std::string FormatDisplayDate(const DateTime& value);
-// "MM-dd-yyyy HH:mm:ss", the month-first literal form.
-std::string FormatSqlDate(const DateTime& value);
 // "dd-MMM-yy" with English month abbreviations, for default descriptions.
 std::string FormatMediumDate(const DateTime& value);
 // "Jan" .. "Dec" whatever the locale (the text goes into stored descriptions

@@ -42,13 +42,6 @@ std::string_view WithoutTrailingSeparators(std::string_view path, PathStyle styl
     return path;
 }
 
-bool IsSameOrBelow(std::string_view path, std::string_view directory, PathStyle style) {
-    if (path == directory) return true;
-    if (style == PathStyle::Posix && directory == "/") return !path.empty() && path.front() == '/';
-    return path.size() > directory.size() && path.substr(0, directory.size()) == directory &&
-           path[directory.size()] == Separator(style);
-}
-
 DirNames DeriveDirNames(std::string_view entryName, std::string_view snapshotBasePath, int baseLevel,
                         PathStyle style) {
     DirNames names;

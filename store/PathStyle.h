@@ -48,10 +48,6 @@ std::string JoinPath(std::string_view directory, std::string_view name, PathStyl
 // "C:\Data\(files)", "C:\(files)".
 std::string FilesEntryName(std::string_view directory, PathStyle style);
 
-// The match used by tree analyses: the directory itself or anything below it
-// (bounded by the separator, so "/data" does not match "/data2").
-bool IsSameOrBelow(std::string_view path, std::string_view directory, PathStyle style);
-
 // Short name, parent and level of a Dir entry as WriteDirRow stores them.
 struct DirNames {
     std::string_view Shortname;
