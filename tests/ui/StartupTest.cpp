@@ -23,30 +23,30 @@ using namespace corvina::test;
 class StartupTest : public QObject {
     Q_OBJECT
 private slots:
-    void FirstStartStoresDefaultThenCreatesOnYes();
+    void FirstStartStoresDefaultCreatesOnYesAndExitEnds();
     void FirstStartDeclinedKeepsDefaultAndOpensWithEmptyPath();
     void DeletedRecentFileIsAskedForByItsOwnPath();
     void UnusableFileIsReportedAndWindowOpensWithEmptyPath();
-    void ExitClosesTheDatabaseAndEndsTheProgram();
 };
 
-void StartupTest::FirstStartStoresDefaultThenCreatesOnYes() {
+void StartupTest::FirstStartStoresDefaultCreatesOnYesAndExitEnds() {
     Harness h;
-    const std::string programDir = h.Dir.Path().string();
     const std::string expected = h.Dir.File("corvina.mdb");
     h.Prompter.Script({Answer::Yes});
-    std::unique_ptr<TakeSnapshotWindow> window = Main(h.Context, programDir);
-    QVERIFY(window != nullptr);
-    QVERIFY(window->isVisible());
+    std::unique_ptr<TakeSnapshotWindow> window = Main(h.Context, h.Dir.Path().string());
+    QVERIFY(window != nullptr && window->isVisible());
     QCOMPARE(ReadRecentList(h.Settings), std::vector<std::string>{expected});
-    QVERIFY(std::filesystem::exists(expected));
-    QCOMPARE(h.Database.DatabasePath, expected);
-    QVERIFY(h.Database.IsUsable());
+    QVERIFY(std::filesystem::exists(expected) && h.Database.IsUsable());
     const std::vector<Message> messages = h.Prompter.Messages();
     QCOMPARE(messages.size(), std::size_t{1});
     QCOMPARE(messages[0].MessageButtons, Buttons::YesNo);
     QVERIFY(messages[0].Text.find(expected) != std::string::npos);
     QCOMPARE(window->StatusText(), "Snapshot database is: " + QString::fromStdString(expected));
+
+    Child<QAction>(*window, "menexit")->trigger();
+    QVERIFY(h.Ender.Ended);
+    QCOMPARE(h.Ender.ExitCode, 0);
+    QVERIFY(h.Database.SnapshotDatabase == nullptr && !window->isVisible());
 }
 
 void StartupTest::FirstStartDeclinedKeepsDefaultAndOpensWithEmptyPath() {
@@ -54,8 +54,7 @@ void StartupTest::FirstStartDeclinedKeepsDefaultAndOpensWithEmptyPath() {
     const std::string expected = h.Dir.File("corvina.mdb");
     h.Prompter.Script({Answer::No});
     std::unique_ptr<TakeSnapshotWindow> window = Main(h.Context, h.Dir.Path().string());
-    QVERIFY(window != nullptr);
-    QVERIFY(!std::filesystem::exists(expected));
+    QVERIFY(window != nullptr && !std::filesystem::exists(expected));
     QCOMPARE(ReadRecentList(h.Settings), std::vector<std::string>{expected});
     QCOMPARE(h.Database.DatabasePath, std::string());
     QCOMPARE(window->StatusText(), QString("Snapshot database is: "));
@@ -118,27 +117,13 @@ void StartupTest::UnusableFileIsReportedAndWindowOpensWithEmptyPath() {
         }
         h.StoreRecent({path});
         std::unique_ptr<TakeSnapshotWindow> window = Main(h.Context, h.Dir.Path().string());
-        QVERIFY(window != nullptr);
-        QVERIFY(window->isVisible());
+        QVERIFY(window != nullptr && window->isVisible());
         const std::vector<std::string> texts = h.Prompter.Texts();
         QCOMPARE(texts.size(), std::size_t{1});
         QVERIFY2(texts[0].find(path + said) != std::string::npos, texts[0].c_str());
-        QCOMPARE(h.Database.DatabasePath, std::string());
-        QVERIFY(!h.Ender.Ended);
+        QVERIFY(h.Database.DatabasePath.empty() && !h.Ender.Ended);
         QCOMPARE(window->StatusText(), QString("Snapshot database is: "));
     }
-}
-
-void StartupTest::ExitClosesTheDatabaseAndEndsTheProgram() {
-    Harness h;
-    h.Prompter.Script({Answer::Yes});
-    std::unique_ptr<TakeSnapshotWindow> window = Main(h.Context, h.Dir.Path().string());
-    QVERIFY(window != nullptr && h.Database.IsUsable());
-    Child<QAction>(*window, "menexit")->trigger();
-    QVERIFY(h.Ender.Ended);
-    QCOMPARE(h.Ender.ExitCode, 0);
-    QVERIFY(h.Database.SnapshotDatabase == nullptr);
-    QVERIFY(!window->isVisible());
 }
 
 QTEST_MAIN(StartupTest)
