@@ -7,9 +7,6 @@
 #include <QTreeView>
 #include <QtTest>
 
-#include <SQLiteCpp/Transaction.h>
-
-#include "store/RowWriter.h"
 #include "tests/ui/AnalysisFixture.h"
 #include "tests/ui/WindowHarness.h"
 #include "ui/ChartWidget.h"
