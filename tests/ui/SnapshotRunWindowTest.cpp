@@ -90,6 +90,7 @@ private slots:
 
 void SnapshotRunWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
     RunFixture f("complete");
+    f.Window.SetDirectoryPath(QString::fromStdString(f.Root));
     Child<QRadioButton>(f.Window, "optsel_1")->click();
     Child<QLineEdit>(f.Window, "txtsmall")->setText("1000");
     SaveScreenshot(f.Window, "Analsnap-before");
