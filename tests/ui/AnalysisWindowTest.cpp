@@ -2,12 +2,10 @@
 // the selection window, menus, the tree, grid clicks, the panes.
 
 #include <QAction>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QTableView>
 #include <QTreeView>
@@ -22,26 +20,19 @@
 #include "ui/DirectoryTreeModel.h"
 #include "ui/ResultGridView.h"
 #include "ui/TakeSnapshotWindow.h"
-#include "ui/Twips.h"
 
 using namespace corvina;
 using namespace corvina::test;
 
 namespace {
 
-constexpr const char* kOld = "2024-03-01 09:00:00";
-constexpr const char* kNew = "2024-03-07 14:05:09";
 const char* const kCompareItems[] = {"mendir_1", "mendir_2", "mendir_3", "menfile_2", "menfile_3", "menfile_4", "menswap"};
 
 struct Fixture {
     Harness h;
     AnalysisSession session{h.Database, h.Prompter};
     SnapshotChoice choice;
-    explicit Fixture(bool newCollects = true, bool oldCollects = true) {
-        h.OpenNewDatabase();
-        AddSnapshot(h.Database, DataSnapshot(kOld, 1.0, oldCollects));
-        AddSnapshot(h.Database, DataSnapshot(kNew, 2.0, newCollects));
-    }
+    explicit Fixture(bool oldCollects = true) { OpenDataPair(h, oldCollects); }
 };
 
 // A window already showing the prime snapshot key.
@@ -107,26 +98,17 @@ void ClickHeading(AnalysisWindow& window, int column) {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
 }
 
-void SendMouse(QWidget& widget, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, at, widget.mapToGlobal(at), button, buttons, Qt::NoModifier);
-    QApplication::sendEvent(&widget, &event);
-}
-
 }  // namespace
 
 class AnalysisWindowTest : public QObject {
     Q_OBJECT
 private slots:
     void FirstStartChoosesSnapshotBeforeShowingTreeAndDirectoryDetails();
-    void CancelledFirstChoiceAndDeletedPrimeLeaveAnEmptyWindow();
-    void CompareChoiceNeedsASecondSnapshotOfThePath();
-    void CompareChoiceEnablesComparisonsAndLeavesTheResultAlone();
-    void FileMenusFollowWhatTheSnapshotsRecorded();
+    void EmptyWindowAfterCancelOrDeleteAndCompareNeedsASecondSnapshot();
+    void CompareChoiceEnablesWhatTheSnapshotsRecordedAndLeavesTheResultAlone();
     void EveryAnalysisRunsFromItsMenuItemWithOneCheckMark();
     void HeadingClickSortsChartChangeRedrawsAndUnitChangeReruns();
     void NodeClicksMoveTheAnalysisAndSwapReturnsToTheBasePath();
-    void PanesKeepTheirSmallestSizeAndDragFromTheGrabZone();
     void AnalyseOpensTheWindowTakeSnapshotGoesBackAndExitEnds();
 };
 
@@ -167,7 +149,7 @@ void AnalysisWindowTest::FirstStartChoosesSnapshotBeforeShowingTreeAndDirectoryD
     SaveScreenshot(window, "frmanal");
 }
 
-void AnalysisWindowTest::CancelledFirstChoiceAndDeletedPrimeLeaveAnEmptyWindow() {
+void AnalysisWindowTest::EmptyWindowAfterCancelOrDeleteAndCompareNeedsASecondSnapshot() {
     Fixture f;
     AnalysisWindow window(f.h.Context, f.session, f.choice);
     {
@@ -187,43 +169,43 @@ void AnalysisWindowTest::CancelledFirstChoiceAndDeletedPrimeLeaveAnEmptyWindow()
     QCOMPARE(window.Tree().rowCount(), 1);
     // The shown snapshot deleted in the selection window, which is then cancelled.
     f.h.Prompter.Script({Answer::Yes});
-    SelectionDriver remove([](QWidget& selection) {
-        ClickBasePath(selection, "/data");
-        ClickSnapshotRow(selection, kNew);
-        QTest::mouseClick(selection.findChild<QPushButton*>("comdel"), Qt::LeftButton);
-        QTest::mouseClick(selection.findChild<QPushButton*>("comcan"), Qt::LeftButton);
-    });
-    QTest::mouseClick(Child<QPushButton>(window, "comsnap"), Qt::LeftButton);
-    QCOMPARE(remove.Opened(), 1);
+    {
+        SelectionDriver remove([](QWidget& selection) {
+            ClickBasePath(selection, "/data");
+            ClickSnapshotRow(selection, kNew);
+            QTest::mouseClick(selection.findChild<QPushButton*>("comdel"), Qt::LeftButton);
+            QTest::mouseClick(selection.findChild<QPushButton*>("comcan"), Qt::LeftButton);
+        });
+        QTest::mouseClick(Child<QPushButton>(window, "comsnap"), Qt::LeftButton);
+        QCOMPARE(remove.Opened(), 1);
+    }
     QCOMPARE(window.Tree().rowCount() + window.Grid().DetailModel().rowCount(), 0);
     QVERIFY(Text(window, "txtsnap").isEmpty());
-}
 
-void AnalysisWindowTest::CompareChoiceNeedsASecondSnapshotOfThePath() {
-    Harness h;
-    h.OpenNewDatabase();
-    AddSnapshot(h.Database, DataSnapshot(kNew));
-    AnalysisSession session(h.Database, h.Prompter);
-    session.PreferPrime(Key(kNew));
-    SnapshotChoice choice;
-    choice.PathSnapshotCount = 5;  // a listing of another path does not count
-    AnalysisWindow window(h.Context, session, choice);
-    window.Load();
-    SelectionDriver driver([](QWidget& selection) { selection.close(); });
+    // The last snapshot of /data has none to compare with, whatever a listing of another path counted.
+    {
+        SelectionDriver choose([](QWidget& selection) { ChooseInSelection(selection, "/data", kOld); });
+        QTest::mouseClick(Child<QPushButton>(window, "comsnap"), Qt::LeftButton);
+    }
+    f.h.Prompter.Clear();
+    f.choice.PathSnapshotCount = 5;
+    SelectionDriver none([](QWidget& selection) { selection.close(); });
     QTest::mouseClick(Child<QPushButton>(window, "comsnap2"), Qt::LeftButton);
-    QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"No other snapshots with same path to compare to"});
-    QCOMPARE(driver.Opened(), 0);
+    QCOMPARE(f.h.Prompter.Texts(), std::vector<std::string>{"No other snapshots with same path to compare to"});
+    QCOMPARE(none.Opened(), 0);
     QVERIFY(!Item(window, "menswap")->isEnabled());
 }
 
-void AnalysisWindowTest::CompareChoiceEnablesComparisonsAndLeavesTheResultAlone() {
-    Fixture f;
+void AnalysisWindowTest::CompareChoiceEnablesWhatTheSnapshotsRecordedAndLeavesTheResultAlone() {
+    Fixture f(/*oldCollects=*/false);
     auto window = OpenOn(f, kNew);
     const QStringList before = DetailColumn(*window, 2);
     const QString status = window->StatusText();
     Compare(*window, kOld);
     QCOMPARE(Text(*window, "txtsnap2"), QString(kOld));
-    QCOMPARE(EnabledItems(*window).size(), std::size(kCompareItems));
+    // The compare snapshot recorded no files: only the directory comparisons and Swap come on.
+    QCOMPARE(EnabledItems(*window), QStringList({"mendir_1", "mendir_2", "mendir_3", "menswap"}));
+    QVERIFY(Child<QMenu>(*window, "menfilet")->isEnabled());
     QCOMPARE(DetailColumn(*window, 2), before);
     QCOMPARE(window->StatusText(), status);
 
@@ -237,19 +219,15 @@ void AnalysisWindowTest::CompareChoiceEnablesComparisonsAndLeavesTheResultAlone(
     QVERIFY(f.h.Prompter.Texts().empty());
 
     // Choosing the prime snapshot again clears the compare row and menus.
-    SelectionDriver prime([](QWidget& selection) { ChooseInSelection(selection, "/data", kNew); });
-    QTest::mouseClick(Child<QPushButton>(*window, "comsnap"), Qt::LeftButton);
+    {
+        SelectionDriver prime([](QWidget& selection) { ChooseInSelection(selection, "/data", kNew); });
+        QTest::mouseClick(Child<QPushButton>(*window, "comsnap"), Qt::LeftButton);
+    }
     QVERIFY(Text(*window, "txtsnap2").isEmpty());
     QCOMPARE(EnabledItems(*window), QStringList());
-}
 
-void AnalysisWindowTest::FileMenusFollowWhatTheSnapshotsRecorded() {
-    Fixture f(/*newCollects=*/true, /*oldCollects=*/false);
-    auto window = OpenOn(f, kNew);
-    Compare(*window, kOld);
-    QCOMPARE(EnabledItems(*window), QStringList({"mendir_1", "mendir_2", "mendir_3", "menswap"}));
-    QVERIFY(Child<QMenu>(*window, "menfilet")->isEnabled());
     // With the snapshot without files as the prime, the whole file menu is off.
+    Compare(*window, kOld);
     Item(*window, "menswap")->trigger();
     QVERIFY(!Child<QMenu>(*window, "menfilet")->isEnabled());
     QCOMPARE(EnabledItems(*window).size(), std::size(kCompareItems));
@@ -334,34 +312,6 @@ void AnalysisWindowTest::NodeClicksMoveTheAnalysisAndSwapReturnsToTheBasePath() 
     QCOMPARE(Text(*window, "txtsnap") + "|" + Text(*window, "txtsnap2"), QString(kOld) + "|" + kNew);
     QCOMPARE(window->StatusText(), QString("Analysis of directory /data"));
     QCOMPARE(TotalCell(*window, 2), QString("12"));
-}
-
-void AnalysisWindowTest::PanesKeepTheirSmallestSizeAndDragFromTheGrabZone() {
-    Fixture f;
-    auto window = OpenOn(f, kNew);
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QWidget* area = window->centralWidget();
-    auto* grid = Child<QGroupBox>(*window, "frmdisp");
-    auto* chart = Child<QGroupBox>(*window, "frmgraph");
-    window->resize(50, 50);
-    QCoreApplication::processEvents();
-    QVERIFY(area->width() >= TwipsToPixels(window->Panes().MinimumWidth(), *area) - 1);
-    QVERIFY(area->height() >= TwipsToPixels(window->Panes().MinimumHeight(), *area) - 1);
-
-    // The grid pane's bottom strip drags the splitter: the pane's bottom
-    // follows the pointer, 30 pixels up, and the chart pane's bottom stays.
-    window->resize(1400, 900);
-    QCoreApplication::processEvents();
-    const QPoint zone(grid->width() / 2, grid->height() - TwipsToPixels(100, *grid));
-    SendMouse(*grid, QEvent::MouseMove, zone, Qt::NoButton);
-    QCOMPARE(grid->cursor().shape(), Qt::SizeVerCursor);
-    SendMouse(*grid, QEvent::MouseButtonPress, zone, Qt::LeftButton);
-    const int chartBottom = chart->geometry().bottom();
-    SendMouse(*grid, QEvent::MouseMove, zone - QPoint(0, 30), Qt::LeftButton);
-    QVERIFY(std::abs(grid->height() - (zone.y() - 30)) <= 1);
-    QVERIFY(std::abs(chart->geometry().bottom() - chartBottom) <= 1);
-    SendMouse(*grid, QEvent::MouseButtonRelease, zone - QPoint(0, 30), Qt::NoButton);
-    QCOMPARE(grid->cursor().shape(), Qt::ArrowCursor);
 }
 
 void AnalysisWindowTest::AnalyseOpensTheWindowTakeSnapshotGoesBackAndExitEnds() {

@@ -22,17 +22,13 @@ using namespace corvina::test;
 
 namespace {
 
-constexpr const char* kOld = "2024-03-01 09:00:00";
-constexpr const char* kNew = "2024-03-07 14:05:09";
 constexpr const char* kOther = "2024-02-10 08:00:00";
 
 struct Fixture {
     Harness h;
     SnapshotChoice choice;
     Fixture() {
-        h.OpenNewDatabase();
-        AddSnapshot(h.Database, DataSnapshot(kOld));
-        AddSnapshot(h.Database, DataSnapshot(kNew, 2.0));
+        OpenDataPair(h);
         SnapshotRows other;
         other.Key = kOther;
         other.BasePath = "/srv";
