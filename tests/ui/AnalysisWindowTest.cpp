@@ -1,5 +1,6 @@
 // The analysis window driven as a user drives it: choosing snapshots through
-// the selection window, menus, the tree, grid clicks, the panes.
+// the selection window, menus, the tree, grid clicks. The panes' rules are
+// checked on PaneLayout itself.
 
 #include <QAction>
 #include <QHeaderView>
@@ -103,16 +104,14 @@ void ClickHeading(AnalysisWindow& window, int column) {
 class AnalysisWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void FirstStartChoosesSnapshotBeforeShowingTreeAndDirectoryDetails();
+    void FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort();
     void EmptyWindowAfterCancelOrDeleteAndCompareNeedsASecondSnapshot();
     void CompareChoiceEnablesWhatTheSnapshotsRecordedAndLeavesTheResultAlone();
-    void EveryAnalysisRunsFromItsMenuItemWithOneCheckMark();
-    void HeadingClickSortsChartChangeRedrawsAndUnitChangeReruns();
-    void NodeClicksMoveTheAnalysisAndSwapReturnsToTheBasePath();
+    void NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsItsKind();
     void AnalyseOpensTheWindowTakeSnapshotGoesBackAndExitEnds();
 };
 
-void AnalysisWindowTest::FirstStartChoosesSnapshotBeforeShowingTreeAndDirectoryDetails() {
+void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
     Fixture f;
     AnalysisWindow window(f.h.Context, f.session, f.choice);
     bool shownBeforeChoice = true;
@@ -122,31 +121,50 @@ void AnalysisWindowTest::FirstStartChoosesSnapshotBeforeShowingTreeAndDirectoryD
     });
     window.Load();
     QCOMPARE(driver.Opened(), 1);
-    QVERIFY(!shownBeforeChoice);
-    QVERIFY(window.isVisible());
+    QVERIFY(!shownBeforeChoice && window.isVisible());
     QCOMPARE(Text(window, "txtpath") + "|" + Text(window, "txtsnap"), QString("/data|") + kNew);
-
     // The tree shows its first level at once.
     const QModelIndex root = window.Tree().RootIndex();
-    QCOMPARE(root.data().toString(), QString("/data"));
     QVERIFY(window.TreeView().isExpanded(root));
     QCOMPARE(window.Tree().rowCount(root), 4);
 
     QCOMPARE(window.StatusText(), QString("Analysis of directory /data"));
-    QCOMPARE(Headings(window), QStringList({"Directory Name", "# of Files", "Total size (MB)      ", "% of Total"}));
+    QCOMPARE(Headings(window).at(2), QString("Total size (MB)      "));
     QCOMPARE(TotalCell(window, 0) + "|" + TotalCell(window, 2), QString("Total for /data|25"));
     QCOMPARE(DetailColumn(window, 0), QStringList({"big", "it's", "(files)", "small"}));
-    QCOMPARE(DetailColumn(window, 2), QStringList({"16", "6", "2", "1"}));
     QVERIFY(window.Chart().isVisible() && !Child<QLabel>(window, "lblgraph")->isVisible());
     QCOMPARE(window.Chart().Chart().ChartPointCount, 4);
     // Without a compare snapshot the comparisons and Swap are off.
     QCOMPARE(EnabledItems(window), QStringList());
     QVERIFY(Child<QMenu>(window, "menfilet")->isEnabled());
     for (const char* name : {"mendir_0", "dispsize_2", "menctype_0", "mencvert_0"}) QVERIFY2(Item(window, name)->isChecked(), name);
-    QVERIFY(f.h.Prompter.Texts().empty());
     window.resize(1000, 640);
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     SaveScreenshot(window, "frmanal");
+
+    ClickHeading(window, 1);  // "# of Files", largest first
+    QCOMPARE(DetailColumn(window, 1), QStringList({"2", "2", "1", "1"}));
+    QCOMPARE(TotalCell(window, 0), QString("Total for /data"));  // the total row stays on top
+    QCOMPARE(window.Chart().Chart().Title, std::string("Analysis of # of Files"));
+    // A click on a detail cell sorts on its column as well; names are no numbers to chart.
+    QTableView& rows = window.Grid().DetailTable();
+    QTest::mouseClick(rows.viewport(), Qt::LeftButton, {}, rows.visualRect(rows.model()->index(1, 0)).center());
+    const QStringList byName = DetailColumn(window, 0);
+    QCOMPARE(byName, QStringList({"(files)", "big", "it's", "small"}));
+    QVERIFY(!window.Chart().isVisible() && Child<QLabel>(window, "lblgraph")->isVisible());
+    // A chart change only redraws: the order by name stays.
+    Item(window, "menctype_3")->trigger();
+    QVERIFY(Item(window, "menctype_3")->isChecked() && !Item(window, "menctype_0")->isChecked());
+    QCOMPARE(window.Chart().Chart().ChartType, kChart3DPie);
+    Item(window, "mencvert_1")->trigger();
+    QCOMPARE(window.Chart().Chart().ChartOrientation, 1);
+    QCOMPARE(DetailColumn(window, 0), byName);
+    // A unit change reruns, back in the order by size.
+    Item(window, "dispsize_1")->trigger();
+    QVERIFY(Item(window, "dispsize_1")->isChecked() && !Item(window, "dispsize_2")->isChecked());
+    QCOMPARE(Headings(window).at(2) + "|" + TotalCell(window, 2), QString("Total size (KB)      |25600"));
+    QCOMPARE(DetailColumn(window, 0).front(), QString("big"));
+    QVERIFY(f.h.Prompter.Texts().empty());
 }
 
 void AnalysisWindowTest::EmptyWindowAfterCancelOrDeleteAndCompareNeedsASecondSnapshot() {
@@ -233,60 +251,7 @@ void AnalysisWindowTest::CompareChoiceEnablesWhatTheSnapshotsRecordedAndLeavesTh
     QCOMPARE(EnabledItems(*window).size(), std::size(kCompareItems));
 }
 
-void AnalysisWindowTest::EveryAnalysisRunsFromItsMenuItemWithOneCheckMark() {
-    Fixture f;
-    auto window = OpenOn(f, kNew);
-    Compare(*window, kOld);
-    const QList<QAction*> items =
-        Child<QMenu>(*window, "menviewh")->actions() + Child<QMenu>(*window, "menfilet")->actions();
-    QStringList titles;
-    for (QAction* item : items) {
-        item->trigger();
-        int checked = 0;
-        for (QAction* any : items) checked += any->isChecked() ? 1 : 0;
-        QCOMPARE(checked, 1);
-        QVERIFY(item->isChecked());
-        titles << window->StatusText();
-    }
-    QCOMPARE(static_cast<std::size_t>(titles.size()), AnalysisCatalogue().size());
-    QCOMPARE(static_cast<int>(titles.removeDuplicates()), 0);
-    QVERIFY(f.h.Prompter.Texts().empty());
-    // The checked item chosen again runs again.
-    items.back()->trigger();
-    QVERIFY(items.back()->isChecked());
-    QCOMPARE(window->StatusText(), titles.back());
-}
-
-void AnalysisWindowTest::HeadingClickSortsChartChangeRedrawsAndUnitChangeReruns() {
-    Fixture f;
-    auto window = OpenOn(f, kNew);
-    ClickHeading(*window, 1);  // "# of Files", largest first
-    QCOMPARE(DetailColumn(*window, 1), QStringList({"2", "2", "1", "1"}));
-    QCOMPARE(TotalCell(*window, 0), QString("Total for /data"));  // the total row stays on top
-    QCOMPARE(window->Chart().Chart().Title, std::string("Analysis of # of Files"));
-    // A click on a detail cell sorts on its column as well; names are no numbers to chart.
-    QTableView& rows = window->Grid().DetailTable();
-    QTest::mouseClick(rows.viewport(), Qt::LeftButton, {}, rows.visualRect(rows.model()->index(1, 0)).center());
-    const QStringList byName = DetailColumn(*window, 0);
-    QCOMPARE(byName, QStringList({"(files)", "big", "it's", "small"}));
-    QVERIFY(!window->Chart().isVisible() && Child<QLabel>(*window, "lblgraph")->isVisible());
-
-    // A chart change only redraws: the order by name stays.
-    Item(*window, "menctype_3")->trigger();
-    QVERIFY(Item(*window, "menctype_3")->isChecked() && !Item(*window, "menctype_0")->isChecked());
-    QCOMPARE(window->Chart().Chart().ChartType, kChart3DPie);
-    Item(*window, "mencvert_1")->trigger();
-    QCOMPARE(window->Chart().Chart().ChartOrientation, 1);
-    QCOMPARE(DetailColumn(*window, 0), byName);
-    // A unit change reruns, back in the order by size.
-    Item(*window, "dispsize_1")->trigger();
-    QVERIFY(Item(*window, "dispsize_1")->isChecked() && !Item(*window, "dispsize_2")->isChecked());
-    QCOMPARE(Headings(*window).at(2) + "|" + TotalCell(*window, 2), QString("Total size (KB)      |25600"));
-    QCOMPARE(DetailColumn(*window, 0).front(), QString("big"));
-    QVERIFY(f.h.Prompter.Texts().empty());
-}
-
-void AnalysisWindowTest::NodeClicksMoveTheAnalysisAndSwapReturnsToTheBasePath() {
+void AnalysisWindowTest::NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsItsKind() {
     Fixture f;
     auto window = OpenOn(f, kNew);
     Compare(*window, kOld);
@@ -299,19 +264,30 @@ void AnalysisWindowTest::NodeClicksMoveTheAnalysisAndSwapReturnsToTheBasePath() 
     QVERIFY(window->TreeView().isExpanded(big) && !window->TreeView().isExpanded(deep));
     QCOMPARE(window->StatusText(), QString("Analysis of directory /data/big"));
     QCOMPARE(DetailColumn(*window, 0), QStringList({"(files)", "deep"}));
-
     // A quote in a name is an ordinary character.
     ClickNode(*window, NodeNamed(*window, root, "it's"));
-    QVERIFY(f.h.Prompter.Texts().empty());
     QCOMPARE(window->StatusText(), QString("Analysis of directory /data/it's"));
     QCOMPARE(TotalCell(*window, 2), QString("6"));
-    QCOMPARE(DetailColumn(*window, 0), QStringList({"(files)"}));
 
     // A swap builds the tree again and runs the analysis on the base path.
     Item(*window, "menswap")->trigger();
     QCOMPARE(Text(*window, "txtsnap") + "|" + Text(*window, "txtsnap2"), QString(kOld) + "|" + kNew);
     QCOMPARE(window->StatusText(), QString("Analysis of directory /data"));
     QCOMPARE(TotalCell(*window, 2), QString("12"));
+
+    const QList<QAction*> items =
+        Child<QMenu>(*window, "menviewh")->actions() + Child<QMenu>(*window, "menfilet")->actions();
+    QStringList titles;
+    for (QAction* item : items) {
+        item->trigger();
+        int checked = 0;
+        for (QAction* any : items) checked += any->isChecked() ? 1 : 0;
+        QVERIFY(item->isChecked() && checked == 1);
+        titles << window->StatusText();
+    }
+    QCOMPARE(static_cast<std::size_t>(titles.size()), AnalysisCatalogue().size());
+    QCOMPARE(static_cast<int>(titles.removeDuplicates()), 0);
+    QVERIFY(f.h.Prompter.Texts().empty());
 }
 
 void AnalysisWindowTest::AnalyseOpensTheWindowTakeSnapshotGoesBackAndExitEnds() {
@@ -321,10 +297,8 @@ void AnalysisWindowTest::AnalyseOpensTheWindowTakeSnapshotGoesBackAndExitEnds() 
     AnalysisLauncher launcher(f.h.Context, take);
     SelectionDriver driver([](QWidget& selection) { ChooseInSelection(selection, "/data", kNew); });
     Child<QAction>(take, "menanal")->trigger();
-    QCOMPARE(driver.Opened(), 1);
-    QVERIFY(!take.isVisible());
     QPointer<AnalysisWindow> window = launcher.Window();
-    QVERIFY(window != nullptr && window->isVisible());
+    QVERIFY(!take.isVisible() && window != nullptr && window->isVisible());
     QCOMPARE(window->StatusText(), QString("Analysis of directory /data"));
 
     Item(*window, "mentake")->trigger();
@@ -337,11 +311,9 @@ void AnalysisWindowTest::AnalyseOpensTheWindowTakeSnapshotGoesBackAndExitEnds() 
     window = launcher.Window();
     QVERIFY(window != nullptr);
     QCOMPARE(Text(*window, "txtsnap"), QString(kNew));
-    QCOMPARE(window->StatusText(), QString("Analysis of directory /data"));
     QVERIFY(f.h.Prompter.Texts().empty());
     Item(*window, "menexit")->trigger();
-    QVERIFY(f.h.Ender.Ended);
-    QVERIFY(!f.h.Database.IsUsable());
+    QVERIFY(f.h.Ender.Ended && !f.h.Database.IsUsable());
 }
 
 QTEST_MAIN(AnalysisWindowTest)
