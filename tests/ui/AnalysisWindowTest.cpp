@@ -2,6 +2,7 @@
 // the selection window, menus, the tree, grid clicks. The panes' rules are
 // checked on PaneLayout itself.
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QHeaderView>
 #include <QLabel>
@@ -128,6 +129,12 @@ void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
     QVERIFY(window.TreeView().isExpanded(root));
     QCOMPARE(window.Tree().rowCount(root), 4);
 
+    // The total row and the scrolling rows are two models; numbers align right.
+    using Tester = QAbstractItemModelTester;
+    Tester fixedTester(&window.Grid().FixedModel(), Tester::FailureReportingMode::QtTest);
+    Tester rowsTester(&window.Grid().DetailModel(), Tester::FailureReportingMode::QtTest);
+    QCOMPARE(window.Grid().DetailModel().index(0, 2).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
+             Qt::AlignRight | Qt::AlignVCenter);
     QCOMPARE(window.StatusText(), QString("Analysis of directory /data"));
     QCOMPARE(Headings(window).at(2), QString("Total size (MB)      "));
     QCOMPARE(TotalCell(window, 0) + "|" + TotalCell(window, 2), QString("Total for /data|25"));
