@@ -1,15 +1,13 @@
-// The pieces of the analysis window on their own: the directory tree model,
-// the pane geometry and the chart painting. The grid models run under the
-// model tester in the window test.
+// The pieces of the analysis window on their own: the directory tree model
+// and the pane geometry. The grid models run under the model tester in the
+// window test.
 
 #include <QAbstractItemModelTester>
-#include <QImage>
 #include <QTreeView>
 #include <QtTest>
 
 #include "tests/ui/AnalysisFixture.h"
 #include "tests/ui/WindowHarness.h"
-#include "ui/ChartWidget.h"
 #include "ui/DirectoryTreeModel.h"
 #include "ui/PaneLayout.h"
 
@@ -24,15 +22,6 @@ QStringList ChildTexts(const QAbstractItemModel& model, const QModelIndex& paren
     return texts;
 }
 
-bool HasColour(const QImage& image, const QColor& colour) {
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixelColor(x, y) == colour) return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 class AnalysisModelsTest : public QObject {
@@ -41,7 +30,6 @@ private slots:
     void TreeLoadsChildrenOnExpansionAndStopsAtTheSeparator();
     void TreeReportsAFailedReadOnce();
     void PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones();
-    void ChartPaintsEachPointInItsColour();
 };
 
 void AnalysisModelsTest::TreeLoadsChildrenOnExpansionAndStopsAtTheSeparator() {
@@ -155,32 +143,6 @@ void AnalysisModelsTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTh
     panes.MoveOverTreePane(400, true);
     QCOMPARE(panes.frmnode.Width, treeWidth + 500);
     QCOMPARE(panes.MinimumWidth(), panes.frmdisp.Left + 400 + PaneLayout::kRightMargin);
-}
-
-void AnalysisModelsTest::ChartPaintsEachPointInItsColour() {
-    ChartData data{.ChartPointCount = 3, .ChartValues = {10, 0, 5}, .ChartLabels = {"a", "b", "c"},
-                   .ChartMaxValue = 10, .Drawn = true, .Title = "Analysis of Size"};
-    ChartWidget chart;
-    chart.resize(400, 250);
-    for (int type : {kChart2DBar, kChart3DBar, kChart2DPie, kChart3DPie}) {
-        data.ChartType = type;
-        data.ChartOrientation = type == kChart3DBar ? 1 : 0;
-        chart.SetChart(data);
-        const QImage image = chart.grab().toImage();
-        QVERIFY(HasColour(image, ChartWidget::PointColour(1)) && HasColour(image, ChartWidget::PointColour(3)));
-    }
-    // Nothing to draw: no colour of any point. Negative and all-zero values paint without failing.
-    data.Drawn = false;
-    chart.SetChart(data);
-    QVERIFY(!HasColour(chart.grab().toImage(), ChartWidget::PointColour(1)));
-    data.Drawn = true;
-    data.ChartValues = {0, -3, 0};
-    data.ChartMaxValue = 0;
-    for (int type : {kChart2DBar, kChart3DBar, kChart2DPie, kChart3DPie}) {
-        data.ChartType = type;
-        chart.SetChart(data);
-        QVERIFY(!chart.grab().isNull());
-    }
 }
 
 QTEST_MAIN(AnalysisModelsTest)

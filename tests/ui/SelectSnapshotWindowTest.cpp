@@ -59,18 +59,13 @@ void SelectSnapshotWindowTest::PrimeChoiceListsPathsThenSnapshotsNewestFirst() {
     SelectSnapshotWindow window(f.h.Context, f.choice);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto* paths = Child<QListWidget>(window, "lstdir");
     auto* grid = Child<QTableWidget>(window, "grdsnap");
-    QCOMPARE(paths->count(), 2);
-    QCOMPARE(paths->item(0)->text(), QString("/data"));
+    QCOMPARE(Child<QListWidget>(window, "lstdir")->item(0)->text(), QString("/data"));
     QVERIFY(!grid->isEnabled() && !Child<QGroupBox>(window, "frmsnap")->isEnabled());
     QVERIFY(!Child<QLabel>(window, "lblmsg")->isVisible());
-    QCOMPARE(window.StatusText(), "Snapshot database is: " + QString::fromStdString(f.h.Database.DatabasePath));
 
     ClickBasePath(window, "/data");
-    QVERIFY(grid->isEnabled());
     QCOMPARE(Column(*grid, 1), QStringList({kNew, kOld}));
-    QCOMPARE(grid->item(0, 3)->text(), QString("25 MB"));
     QCOMPARE(f.choice.PathSnapshotCount, 2);
     // OK and Delete without a snapshot clicked ask for one.
     QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
@@ -79,19 +74,15 @@ void SelectSnapshotWindowTest::PrimeChoiceListsPathsThenSnapshotsNewestFirst() {
     QVERIFY(window.isVisible());
 
     QVERIFY(ClickSnapshotRow(window, kOld));
-    QCOMPARE(window.SelectedSnapshot(), Key(kOld));
-    QVERIFY(Child<QGroupBox>(window, "frmsnap")->isEnabled());
     QStringList details;
     for (const char* label : {"lbldate", "lblpath", "lblsize", "lblcoll", "lblfiletot"}) {
         details << Child<QLabel>(window, label)->text();
     }
     QCOMPARE(details, QStringList({kOld, "/data", "12 MB", "Y", "6"}));
     SaveScreenshot(window, "frmselsnap");
-
     QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
     QCOMPARE(window.result(), int(QDialog::Accepted));
-    QCOMPARE(f.choice.ChosenSnapshot, Key(kOld));
-    QVERIFY(f.choice.SnapshotChosen);
+    QVERIFY(f.choice.SnapshotChosen && f.choice.ChosenSnapshot == Key(kOld));
 }
 
 void SelectSnapshotWindowTest::CompareChoiceIsRestrictedAndRefusesThePrimeSnapshot() {
@@ -102,26 +93,19 @@ void SelectSnapshotWindowTest::CompareChoiceIsRestrictedAndRefusesThePrimeSnapsh
     SelectSnapshotWindow window(f.h.Context, f.choice);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY(!Child<QListWidget>(window, "lstdir")->isEnabled() && !Child<QLabel>(window, "lbltpath")->isEnabled());
+    QVERIFY(!Child<QListWidget>(window, "lstdir")->isEnabled());
     QCOMPARE(Child<QTableWidget>(window, "grdsnap")->rowCount(), 2);
-    auto* advice = Child<QLabel>(window, "lblmsg");
-    QVERIFY(advice->isVisible());
-    QVERIFY(advice->text().startsWith("When selecting a Snapshot to compare to, choose one which is EARLIER"));
-    QVERIFY(advice->text().contains("\nIf you select a later one you can swap them around"));
+    QVERIFY(Child<QLabel>(window, "lblmsg")->text().startsWith("When selecting a Snapshot to compare to"));
 
     QVERIFY(ClickSnapshotRow(window, kOld));
     QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
     QCOMPARE(f.h.Prompter.Texts(),
              std::vector<std::string>{"Cannot select this snapshot as it is the same as the prime snapshot"});
-    QVERIFY(window.isVisible());
-    QVERIFY(!f.choice.SnapshotChosen);
-
+    QVERIFY(window.isVisible() && !f.choice.SnapshotChosen);
     // A later snapshot is accepted as the compare snapshot.
     QVERIFY(ClickSnapshotRow(window, kNew));
     QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
-    QVERIFY(!window.isVisible());
-    QCOMPARE(f.choice.ChosenSnapshot, Key(kNew));
-    QVERIFY(f.choice.SnapshotChosen);
+    QVERIFY(!window.isVisible() && f.choice.SnapshotChosen && f.choice.ChosenSnapshot == Key(kNew));
 }
 
 void SelectSnapshotWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEveryList() {
@@ -131,28 +115,27 @@ void SelectSnapshotWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFr
     auto* grid = Child<QTableWidget>(window, "grdsnap");
     ClickBasePath(window, "/data");
     QVERIFY(ClickSnapshotRow(window, kNew));
-
-    // Declined: nothing changes.
-    f.h.Prompter.Script({Answer::No});
-    QTest::mouseClick(Child<QPushButton>(window, "comdel"), Qt::LeftButton);
+    const auto clickDelete = [&](Answer answer) {
+        f.h.Prompter.Clear();
+        f.h.Prompter.Script({answer});
+        QTest::mouseClick(Child<QPushButton>(window, "comdel"), Qt::LeftButton);
+    };
+    clickDelete(Answer::No);
     QCOMPARE(f.h.Prompter.Messages().back().MessageButtons, Buttons::YesNo);
     QVERIFY(SnapshotExists(f.h.Database, Key(kNew)));
 
     // Another program writing past the wait: the delete gives up, says so and changes nothing.
-    const QString status = window.StatusText();
     SQLite::Database other(f.h.Database.DatabasePath, SQLite::OPEN_READWRITE);
     other.exec("BEGIN IMMEDIATE");
     window.SetDeleteWait(std::chrono::milliseconds(300));
-    f.h.Prompter.Clear();
-    f.h.Prompter.Script({Answer::Yes});
-    QTest::mouseClick(Child<QPushButton>(window, "comdel"), Qt::LeftButton);
+    clickDelete(Answer::Yes);
     QCOMPARE(f.h.Prompter.Texts().back(), "Snapshot database " + f.h.Database.DatabasePath +
                                               " is busy: another program has held it locked for too long. "
                                               "Try again later; the snapshot was not deleted");
-    QVERIFY(SnapshotExists(f.h.Database, Key(kNew)));
     QCOMPARE(grid->rowCount(), 2);
 
     // Released while the delete waits: it goes on, and meanwhile the window said why it waited.
+    const QString status = window.StatusText();
     window.SetDeleteWait(kDeleteWait);
     QString waitingText;
     bool waitPointer = false;
@@ -161,59 +144,40 @@ void SelectSnapshotWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFr
         waitPointer = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
         other.exec("COMMIT");
     });
-    f.h.Prompter.Clear();
-    f.h.Prompter.Script({Answer::Yes});
-    QTest::mouseClick(Child<QPushButton>(window, "comdel"), Qt::LeftButton);
+    clickDelete(Answer::Yes);
     QCOMPARE(waitingText, QString::fromUtf8(kWaitingForWriter.data(), kWaitingForWriter.size()));
-    QVERIFY(waitPointer);
-    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QVERIFY(waitPointer && QApplication::overrideCursor() == nullptr);
     QCOMPARE(window.StatusText(), status);
     QCOMPARE(f.h.Prompter.Texts().back(), std::string("Snapshot taken ") + kNew + " deleted");
     QCOMPARE(CountRows(f.h.Database.DatabasePath, "Dir", kNew), std::int64_t(0));
     // The deleted snapshot can no longer be chosen.
     QCOMPARE(Column(*grid, 1), QStringList({kOld}));
     QVERIFY(window.SelectedSnapshot().IsNull() && Child<QLabel>(window, "lbldate")->text().isEmpty());
-    f.h.Prompter.Clear();
-    QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
-    QCOMPARE(f.h.Prompter.Texts(), std::vector<std::string>{"Select a Snapshot"});
-    QVERIFY(!f.choice.SnapshotChosen);
 
     // The last snapshot of a base path takes the path with it.
     ClickBasePath(window, "/srv");
     QVERIFY(ClickSnapshotRow(window, kOther));
-    f.h.Prompter.Script({Answer::Yes});
-    QTest::mouseClick(Child<QPushButton>(window, "comdel"), Qt::LeftButton);
+    clickDelete(Answer::Yes);
     QCOMPARE(Child<QListWidget>(window, "lstdir")->count(), 1);
     QCOMPARE(grid->rowCount(), 0);
     QTest::mouseClick(Child<QPushButton>(window, "comcan"), Qt::LeftButton);
-    QVERIFY(!window.isVisible() && !f.choice.SnapshotChosen && f.choice.ChosenSnapshot.IsNull());
+    QVERIFY(!window.isVisible() && !f.choice.SnapshotChosen);
 }
 
 void SelectSnapshotWindowTest::DatabaseSwitchListsTheOtherDatabase() {
     Fixture f;
-    // A second database with one snapshot of another path.
-    Harness other;
+    Harness other;  // a second database, without snapshots
     const std::string second = other.OpenNewDatabase("second.mdb");
-    SnapshotRows snap;
-    snap.Key = kOther;
-    snap.BasePath = "/home";
-    snap.Dirs = {{"2", "/home", 0, 0}};
-    AddSnapshot(other.Database, snap);
     CloseSnapshotDatabase(other.Database);
-
     SelectSnapshotWindow window(f.h.Context, f.choice);
     window.show();
     ClickBasePath(window, "/data");
     QVERIFY(ClickSnapshotRow(window, kOld));
     f.h.Dialogs.Answers = {QString::fromStdString(second)};
     Child<QAction>(window, "mensel")->trigger();
-    QCOMPARE(f.h.Database.DatabasePath, second);
     QCOMPARE(window.StatusText(), "Snapshot database is: " + QString::fromStdString(second));
-    auto* paths = Child<QListWidget>(window, "lstdir");
-    QCOMPARE(paths->count(), 1);
-    QCOMPARE(paths->item(0)->text(), QString("/home"));
     // Rows of the first database are gone with it.
-    QCOMPARE(Child<QTableWidget>(window, "grdsnap")->rowCount(), 0);
+    QCOMPARE(Child<QListWidget>(window, "lstdir")->count() + Child<QTableWidget>(window, "grdsnap")->rowCount(), 0);
     QVERIFY(window.SelectedSnapshot().IsNull());
     QCOMPARE(Child<QAction>(window, "menrec_0")->text(), "&1 " + QString::fromStdString(second));
 }
