@@ -1,7 +1,6 @@
 // The snapshot selection window on its own: listing, details, the choice it
-// hands back, deleting and switching databases.
+// hands back, deleting.
 
-#include <QAction>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -51,7 +50,6 @@ private slots:
     void PrimeChoiceListsPathsThenSnapshotsNewestFirst();
     void CompareChoiceIsRestrictedAndRefusesThePrimeSnapshot();
     void DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEveryList();
-    void DatabaseSwitchListsTheOtherDatabase();
 };
 
 void SelectSnapshotWindowTest::PrimeChoiceListsPathsThenSnapshotsNewestFirst() {
@@ -162,24 +160,6 @@ void SelectSnapshotWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFr
     QCOMPARE(grid->rowCount(), 0);
     QTest::mouseClick(Child<QPushButton>(window, "comcan"), Qt::LeftButton);
     QVERIFY(!window.isVisible() && !f.choice.SnapshotChosen);
-}
-
-void SelectSnapshotWindowTest::DatabaseSwitchListsTheOtherDatabase() {
-    Fixture f;
-    Harness other;  // a second database, without snapshots
-    const std::string second = other.OpenNewDatabase("second.mdb");
-    CloseSnapshotDatabase(other.Database);
-    SelectSnapshotWindow window(f.h.Context, f.choice);
-    window.show();
-    ClickBasePath(window, "/data");
-    QVERIFY(ClickSnapshotRow(window, kOld));
-    f.h.Dialogs.Answers = {QString::fromStdString(second)};
-    Child<QAction>(window, "mensel")->trigger();
-    QCOMPARE(window.StatusText(), "Snapshot database is: " + QString::fromStdString(second));
-    // Rows of the first database are gone with it.
-    QCOMPARE(Child<QListWidget>(window, "lstdir")->count() + Child<QTableWidget>(window, "grdsnap")->rowCount(), 0);
-    QVERIFY(window.SelectedSnapshot().IsNull());
-    QCOMPARE(Child<QAction>(window, "menrec_0")->text(), "&1 " + QString::fromStdString(second));
 }
 
 QTEST_MAIN(SelectSnapshotWindowTest)

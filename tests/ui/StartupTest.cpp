@@ -24,7 +24,6 @@ class StartupTest : public QObject {
 private slots:
     void FirstStartStoresDefaultCreatesOnYesAndExitEnds();
     void FirstStartDeclinedOpensWithoutDatabaseAndRefusesARun();
-    void DeletedRecentFileIsAskedForByItsOwnPath();
     void DamagedOrBusyFileIsReportedAndWindowOpensWithoutDatabase();
 };
 
@@ -62,19 +61,6 @@ void StartupTest::FirstStartDeclinedOpensWithoutDatabaseAndRefusesARun() {
     QCOMPARE(h.Prompter.Texts().size(), std::size_t{1});
     QVERIFY(h.Prompter.Texts()[0].find("No snapshot database") != std::string::npos);
     QVERIFY(!window->SnapshotDate().has_value());
-}
-
-void StartupTest::DeletedRecentFileIsAskedForByItsOwnPath() {
-    Harness h;
-    const std::string gone = h.Dir.File("gone/old.mdb");
-    std::filesystem::create_directories(h.Dir.Path() / "gone");
-    h.StoreRecent({gone, h.Dir.File("other.mdb")});
-    h.Prompter.Script({Answer::No});
-    QVERIFY(Main(h.Context, h.Dir.Path().string()) != nullptr);
-    QCOMPARE(h.Prompter.Texts().size(), std::size_t{1});
-    QVERIFY2(h.Prompter.Texts()[0].find(gone) != std::string::npos, h.Prompter.Texts()[0].c_str());
-    // Nothing of the list changes at start-up.
-    QCOMPARE(ReadRecentList(h.Settings), (std::vector<std::string>{gone, h.Dir.File("other.mdb")}));
 }
 
 // The texts are the store's, checked there; here the window opens all the same.

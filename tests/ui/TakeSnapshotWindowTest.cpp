@@ -1,4 +1,4 @@
-// The take-snapshot window's controls before any run: the directory choice,
+// The take-snapshot window's controls before any run: an unavailable drive,
 // the threshold with its units and scroll bar, the debug key, and the
 // recent-database and open items that switch databases.
 
@@ -12,7 +12,6 @@
 #include <QtTest>
 
 #include "app/Settings.h"
-#include "store/DateTime.h"
 #include "tests/ui/WindowHarness.h"
 #include "ui/SizeThreshold.h"
 #include "ui/TakeSnapshotWindow.h"
@@ -64,7 +63,6 @@ class TakeSnapshotWindowTest : public QObject {
     Q_OBJECT
 private slots:
     void ThresholdTextConvertsInEachUnit();
-    void ChoosingADirectoryFillsPathLevelAndDescription();
     void UnavailableDriveIsReportedAndKeepsThePath();
     void ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLastGoodValue();
     void LowercaseDTogglesDebugModeAndStillTypes();
@@ -82,25 +80,6 @@ void TakeSnapshotWindowTest::ThresholdTextConvertsInEachUnit() {
                           {"2147483647", Bytes, 2147483647}, {"2147483648", Bytes, -1}, {"2047", MB, 2047 << 20},
                           {"2048", MB, -1}, {"", Bytes, -1}, {"12abc", KB, -1}, {"inf", Bytes, -1}};
     for (const Case& c : cases) QCOMPARE(ComputeSizeThreshold(c.Text, c.Unit).value_or(-1), c.Bytes);
-}
-
-void TakeSnapshotWindowTest::ChoosingADirectoryFillsPathLevelAndDescription() {
-    Harness h;
-    const std::string deep = h.Dir.File("data/old");
-    std::filesystem::create_directories(deep);
-    TakeSnapshotWindow window(h.Context);
-    auto* description = Child<QPlainTextEdit>(window, "txtdesc");
-    description->setPlainText("typed by the user");
-    const QString today = QString::fromStdString(FormatMediumDate(DateTime::Now()));
-    // The root sits one level above its children.
-    const std::pair<std::string, int> cases[] = {{deep, static_cast<int>(std::count(deep.begin(), deep.end(), '/')) - 1},
-                                                 {"/", -1}};
-    for (const auto& [path, level] : cases) {
-        window.SetDirectoryPath(QString::fromStdString(path));
-        QCOMPARE(Child<QLineEdit>(window, "txtpath")->text(), QString::fromStdString(path));
-        QCOMPARE(window.BaseLevel(), level);
-        QCOMPARE(description->toPlainText(), "Analysis of " + QString::fromStdString(path) + " taken on " + today);
-    }
 }
 
 void TakeSnapshotWindowTest::UnavailableDriveIsReportedAndKeepsThePath() {
