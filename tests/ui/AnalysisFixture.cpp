@@ -11,6 +11,7 @@
 
 #include "store/Catalogue.h"
 #include "store/RowWriter.h"
+#include "tests/ui/WindowHarness.h"
 
 namespace corvina::test {
 
@@ -75,6 +76,12 @@ SnapshotRows DataSnapshot(const char* key, double scale, bool collect) {
         };
     }
     return snap;
+}
+
+void OpenDataPair(Harness& h, bool oldCollects) {
+    h.OpenNewDatabase();
+    AddSnapshot(h.Database, DataSnapshot(kOld, 1.0, oldCollects));
+    AddSnapshot(h.Database, DataSnapshot(kNew, 2.0));
 }
 
 SelectionDriver::SelectionDriver(std::function<void(QWidget&)> action) : poll_(std::make_unique<QTimer>()) {

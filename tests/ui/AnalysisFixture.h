@@ -17,6 +17,8 @@ class QWidget;
 
 namespace corvina::test {
 
+struct Harness;
+
 DateTime Key(const char* text);
 
 struct DirRow {
@@ -48,6 +50,12 @@ void AddSnapshot(DatabaseState& database, const SnapshotRows& snap);
 // The /data tree most tests use: /data with (files), big, small and it's
 // (a name with a quote), big holding deep; files in /data and /data/big.
 SnapshotRows DataSnapshot(const char* key, double scale = 1.0, bool collect = true);
+
+// The two /data snapshots the selection and analysis tests choose between:
+// kOld at scale 1 and kNew at scale 2, in a new database left open in h.
+inline constexpr const char* kOld = "2024-03-01 09:00:00";
+inline constexpr const char* kNew = "2024-03-07 14:05:09";
+void OpenDataPair(Harness& h, bool oldCollects = true);
 
 // While it lives, runs action on each selection window as soon as it is shown
 // modally. The action must close it (OK or Cancel), or the test hangs until

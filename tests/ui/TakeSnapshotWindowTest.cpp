@@ -1,6 +1,6 @@
-// The take-snapshot window's controls before any run: what it shows when it
-// opens, the directory choice, the threshold with its units and scroll bar,
-// the collection options and the debug key.
+// The take-snapshot window's controls before any run: an unavailable drive,
+// the threshold with its units and scroll bar, the debug key, and the
+// recent-database and open items that switch databases.
 
 #include <QComboBox>
 #include <QLabel>
@@ -11,13 +11,15 @@
 #include <QScrollBar>
 #include <QtTest>
 
-#include "store/DateTime.h"
+#include "app/Settings.h"
 #include "tests/ui/WindowHarness.h"
-#include "ui/TakeSnapshotWindow.h"
 #include "ui/SizeThreshold.h"
+#include "ui/TakeSnapshotWindow.h"
 
 using namespace corvina;
 using namespace corvina::test;
+
+using List = std::vector<std::string>;
 
 namespace {
 
@@ -38,85 +40,46 @@ struct Shown {
     QString InBytes() { return Child<QLabel>(Window, "lbltsmall")->text(); }
 };
 
+QStringList VisibleCaptions(TakeSnapshotWindow& window) {
+    QStringList captions;
+    for (int i = 0; i < 10; ++i) {
+        QAction* item = Child<QAction>(window, qPrintable(QString("menrec_%1").arg(i)));
+        if (item->isVisible()) captions << item->text();
+    }
+    return captions;
+}
+
+// Creates snapshot databases, stores them as the recent list and leaves the first one open.
+List MakeRecentDatabases(Harness& h, const List& names) {
+    List paths;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) paths.insert(paths.begin(), h.OpenNewDatabase(*it));
+    h.StoreRecent(paths);
+    return paths;
+}
+
 }  // namespace
 
 class TakeSnapshotWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void ThresholdTextConvertsInEachUnit_data();
     void ThresholdTextConvertsInEachUnit();
-    void OpensWithCollectionOffAndTheDatabaseInTheStatusBar();
-    void ChoosingADirectoryFillsPathLevelAndDescription();
     void UnavailableDriveIsReportedAndKeepsThePath();
-    void UnitAndScrollBarChangeTheThreshold();
-    void BadThresholdKeepsThePreviousValueAndSaysSo();
-    void NoDisablesThresholdControlsButNotTheScrollBar();
+    void ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLastGoodValue();
     void LowercaseDTogglesDebugModeAndStillTypes();
+    void RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrDeclined();
 };
 
-void TakeSnapshotWindowTest::ThresholdTextConvertsInEachUnit_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("unit");
-    QTest::addColumn<int>("bytes");  // -1: refused
-    QTest::newRow("half to even, down") << "2.5" << 0 << 2;
-    QTest::newRow("half to even, up") << " 3.5 " << 0 << 4;
-    QTest::newRow("KB fraction") << "1.5" << 1 << 1536;
-    QTest::newRow("largest 32-bit") << "2147483647" << 0 << 2147483647;
-    QTest::newRow("one past 32-bit") << "2147483648" << 0 << -1;
-    QTest::newRow("2047 MB fits") << "2047" << 2 << 2047 * 1024 * 1024;
-    QTest::newRow("2048 MB overflows") << "2048" << 2 << -1;
-    QTest::newRow("empty") << "" << 0 << -1;
-    QTest::newRow("letters") << "12abc" << 1 << -1;
-    QTest::newRow("infinity") << "inf" << 0 << -1;
-}
-
 void TakeSnapshotWindowTest::ThresholdTextConvertsInEachUnit() {
-    QFETCH(QString, text);
-    QFETCH(int, unit);
-    QFETCH(int, bytes);
-    QCOMPARE(ComputeSizeThreshold(text, static_cast<SizeUnit>(unit)).value_or(-1), bytes);
-}
-
-void TakeSnapshotWindowTest::OpensWithCollectionOffAndTheDatabaseInTheStatusBar() {
-    Harness h;
-    const std::string path = h.OpenNewDatabase("first.mdb");
-    h.StoreRecent({path});
-    TakeSnapshotWindow window(h.Context);
-    QCOMPARE(window.windowTitle(), QString("Take Disk Snapshot"));
-    QVERIFY(Child<QRadioButton>(window, "optsel_0")->isChecked() && Child<QRadioButton>(window, "opttype_0")->isChecked());
-    QCOMPARE(Child<QLineEdit>(window, "txtsmall")->text() + "|" + Child<QLabel>(window, "lbltsmall")->text(),
-             QString("0|0 bytes"));
-    QVERIFY(!window.CollectFiles() && window.SizeThreshold() == 0);
-    QVERIFY(Child<QLineEdit>(window, "txtpath")->text().isEmpty());
-    QVERIFY(Child<QPlainTextEdit>(window, "txtdesc")->toPlainText().isEmpty());
-    QCOMPARE(window.StatusText(), "Snapshot database is: " + QString::fromStdString(path));
-    QCOMPARE(Child<QPushButton>(window, "comhalt")->text(), QString("Abort Snapshot "));
-    QVERIFY(Child<QAction>(window, "menrec_0")->isVisible() && !Child<QAction>(window, "menrec_1")->isVisible());
-    QCOMPARE(Child<QAction>(window, "menrec_0")->text(), "&1 " + QString::fromStdString(path));
-    QVERIFY(h.Prompter.Messages().empty());
-    // Until the analysis window exists, "&Analyse" says so and the window stays.
-    Child<QAction>(window, "menanal")->trigger();
-    QCOMPARE(h.Prompter.Messages().size(), std::size_t{1});
-    QVERIFY(h.Database.IsUsable());
-}
-
-void TakeSnapshotWindowTest::ChoosingADirectoryFillsPathLevelAndDescription() {
-    Harness h;
-    const std::string deep = h.Dir.File("data/old");
-    std::filesystem::create_directories(deep);
-    TakeSnapshotWindow window(h.Context);
-    auto* description = Child<QPlainTextEdit>(window, "txtdesc");
-    description->setPlainText("typed by the user");
-    window.SetDirectoryPath(QString::fromStdString(deep));
-    QCOMPARE(Child<QLineEdit>(window, "txtpath")->text(), QString::fromStdString(deep));
-    QCOMPARE(window.BaseLevel(), static_cast<int>(std::count(deep.begin(), deep.end(), '/')) - 1);
-    const QString today = QString::fromStdString(FormatMediumDate(DateTime::Now()));
-    QCOMPARE(description->toPlainText(), "Analysis of " + QString::fromStdString(deep) + " taken on " + today);
-    // The root is shown as "/" and sits one level above its children.
-    window.SetDirectoryPath("/");
-    QCOMPARE(Child<QLineEdit>(window, "txtpath")->text(), QString("/"));
-    QCOMPARE(window.BaseLevel(), -1);
-    QCOMPARE(description->toPlainText(), "Analysis of / taken on " + today);
+    struct Case {
+        const char* Text;
+        SizeUnit Unit;
+        int Bytes;  // -1: refused
+    };
+    using enum SizeUnit;
+    const Case cases[] = {{"2.5", Bytes, 2} /* halves to even */, {" 3.5 ", Bytes, 4}, {"1.5", KB, 1536},
+                          {"2147483647", Bytes, 2147483647}, {"2147483648", Bytes, -1}, {"2047", MB, 2047 << 20},
+                          {"2048", MB, -1}, {"", Bytes, -1}, {"12abc", KB, -1}, {"inf", Bytes, -1}};
+    for (const Case& c : cases) QCOMPARE(ComputeSizeThreshold(c.Text, c.Unit).value_or(-1), c.Bytes);
 }
 
 void TakeSnapshotWindowTest::UnavailableDriveIsReportedAndKeepsThePath() {
@@ -131,67 +94,50 @@ void TakeSnapshotWindowTest::UnavailableDriveIsReportedAndKeepsThePath() {
     QCOMPARE(Child<QLineEdit>(window, "txtpath")->text(), before);
 }
 
-void TakeSnapshotWindowTest::UnitAndScrollBarChangeTheThreshold() {
+void TakeSnapshotWindowTest::ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLastGoodValue() {
     Shown s;
+    QVERIFY(!s.Window.CollectFiles() && s.Window.SizeThreshold() == 0);
+    QCOMPARE(s.InBytes(), QString("0 bytes"));
+    // "No" disables the threshold controls but not the scroll bar.
+    const char* thresholdControls[] = {"lblsmall", "txtsmall", "frmbytes", "lbltsmall", "opttype_2"};
+    auto* scroll = Child<QScrollBar>(s.Window, "Scrollsmall");
+    for (const char* name : thresholdControls) QVERIFY2(!Child<QWidget>(s.Window, name)->isEnabled(), name);
+    QVERIFY(scroll->isEnabled());
     s.Click("optsel_1");
+    QVERIFY(s.Window.CollectFiles());
+    for (const char* name : thresholdControls) QVERIFY2(Child<QWidget>(s.Window, name)->isEnabled(), name);
+
+    // The unit recomputes without touching the text.
     s.Threshold()->setText("10");
     s.Click("opttype_1");
-    // The unit recomputes without touching the text.
-    QCOMPARE(s.Window.SizeThreshold(), 10240);
     QCOMPARE(s.Threshold()->text() + "|" + s.InBytes(), QString("10|10240 bytes"));
     s.Click("opttype_2");
     QCOMPARE(s.Window.SizeThreshold(), 10 * 1024 * 1024);
-    s.Click("opttype_0");
+    // A bad text keeps the last good value and says so beside it, without a message box while typing.
+    s.Threshold()->setText("12x");
+    QCOMPARE(s.Window.SizeThreshold(), 10 * 1024 * 1024);
+    QVERIFY2(s.InBytes().contains("10485760 bytes") && s.InBytes() != "10485760 bytes", qPrintable(s.InBytes()));
+    QVERIFY(s.h.Prompter.Messages().empty());
+
     // The scroll bar's up arrow counts up from the bottom; typing does not move it back.
-    auto* scroll = Child<QScrollBar>(s.Window, "Scrollsmall");
+    s.Click("opttype_0");
     for (int i = 0; i < 3; ++i) scroll->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    QCOMPARE(s.Threshold()->text(), QString("3"));
-    QCOMPARE(s.Window.SizeThreshold(), 3);
+    QCOMPARE(s.Threshold()->text() + "|" + s.InBytes(), QString("3|3 bytes"));
     s.Threshold()->setText("100");
     QCOMPARE(scroll->value(), -3);
     scroll->triggerAction(QAbstractSlider::SliderToMinimum);
     QCOMPARE(s.Threshold()->text(), QString("32000"));
-}
-
-void TakeSnapshotWindowTest::BadThresholdKeepsThePreviousValueAndSaysSo() {
-    Shown s;
-    s.Click("optsel_1");
-    s.Threshold()->setText("2048");
-    s.Threshold()->setText("12x");
-    QCOMPARE(s.Window.SizeThreshold(), 2048);
-    QVERIFY2(s.InBytes().contains("2048 bytes") && s.InBytes() != "2048 bytes", qPrintable(s.InBytes()));
-    // Beyond the 32-bit range once the unit is MB.
-    s.Threshold()->setText("2048");
-    s.Click("opttype_2");
-    QCOMPARE(s.Window.SizeThreshold(), 2048);
-    QVERIFY(s.InBytes() != "2048 bytes");
-    QVERIFY(s.h.Prompter.Messages().empty());  // no message box while typing
-    s.Threshold()->setText("1");
-    QCOMPARE(s.InBytes(), QString("1048576 bytes"));
-}
-
-void TakeSnapshotWindowTest::NoDisablesThresholdControlsButNotTheScrollBar() {
-    Shown s;
-    const char* thresholdControls[] = {"lblsmall", "txtsmall", "frmbytes", "lbltsmall", "opttype_2"};
-    for (const char* name : thresholdControls) QVERIFY2(!Child<QWidget>(s.Window, name)->isEnabled(), name);
-    QVERIFY(Child<QScrollBar>(s.Window, "Scrollsmall")->isEnabled());
-    s.Click("optsel_1");
-    QVERIFY(s.Window.CollectFiles());
-    for (const char* name : thresholdControls) QVERIFY2(Child<QWidget>(s.Window, name)->isEnabled(), name);
-    s.Threshold()->setText("500");
+    // Collection off again: the threshold stays, the scroll bar still works.
     s.Click("optsel_0");
-    QVERIFY(!s.Window.CollectFiles());
-    QVERIFY(!Child<QWidget>(s.Window, "opttype_2")->isEnabled());
-    QVERIFY(Child<QScrollBar>(s.Window, "Scrollsmall")->isEnabled());
-    QCOMPARE(s.Window.SizeThreshold(), 500);
+    QVERIFY(!s.Window.CollectFiles() && scroll->isEnabled());
+    QCOMPARE(s.Window.SizeThreshold(), 32000);
 }
 
 void TakeSnapshotWindowTest::LowercaseDTogglesDebugModeAndStillTypes() {
     Shown s;
     auto* description = Child<QPlainTextEdit>(s.Window, "txtdesc");
     description->setFocus();
-    QTest::keyClicks(description, "ad");
-    QTest::keyClick(description, 'D');  // nothing special
+    QTest::keyClicks(description, "adD");  // "D" is nothing special
     QVERIFY(s.Window.DebugMode());
     QCOMPARE(description->toPlainText(), QString("adD"));
     QCOMPARE(s.h.Prompter.Texts(), std::vector<std::string>{"Debug mode has been set"});
@@ -201,6 +147,53 @@ void TakeSnapshotWindowTest::LowercaseDTogglesDebugModeAndStillTypes() {
     QTest::keyClick(button, 'd');
     QVERIFY(!s.Window.DebugMode());
     QCOMPARE(s.h.Prompter.Texts().back(), std::string("Debug mode has been switched off"));
+}
+
+void TakeSnapshotWindowTest::RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrDeclined() {
+    Harness h;
+    std::filesystem::create_directories(h.Dir.Path() / "my snapshots");
+    const List dbs = MakeRecentDatabases(h, {"A.mdb", "B.mdb", "my snapshots/disk c.mdb"});
+    TakeSnapshotWindow window(h.Context);
+    const auto caption = [](int number, const std::string& path) {
+        return QString("&%1 %2").arg(number).arg(QString::fromStdString(path));
+    };
+    QCOMPARE(window.StatusText(), "Snapshot database is: " + QString::fromStdString(dbs[0]));
+    QCOMPARE(VisibleCaptions(window), (QStringList{caption(1, dbs[0]), caption(2, dbs[1]), caption(3, dbs[2])}));
+    // Until the analysis window exists, "&Analyse" says so and the window stays.
+    Child<QAction>(window, "menanal")->trigger();
+    QCOMPARE(h.Prompter.Messages().size(), std::size_t{1});
+    h.Prompter.Clear();
+
+    // A path with blanks is taken whole from its caption.
+    Child<QAction>(window, "menrec_2")->trigger();
+    QCOMPARE(h.Database.DatabasePath, dbs[2]);
+    QVERIFY(h.Database.IsUsable());
+    QCOMPARE(VisibleCaptions(window), (QStringList{caption(1, dbs[2]), caption(2, dbs[0]), caption(3, dbs[1])}));
+    QCOMPARE(window.StatusText(), "Snapshot database is: " + QString::fromStdString(dbs[2]));
+
+    // Cancelled (the script has no answer): nothing changes, nothing is said.
+    Child<QAction>(window, "menopen")->trigger();
+    QCOMPARE(h.Database.DatabasePath, dbs[2]);
+    QVERIFY(h.Database.IsUsable() && h.Prompter.Messages().empty());
+    const FileDialogRequest& request = h.Dialogs.Requests.at(0);
+    QCOMPARE(request.Title + "|" + request.InitialPath, "Select Snapshot Database|" + QString::fromStdString(dbs[2]));
+    QVERIFY(request.Filter.startsWith("Corvina Files") && request.Filter.contains("*.mdb"));
+    QCOMPARE(request.DefaultSuffix, QString("mdb"));
+
+    // A new file declined: no database, no file, the list as it was; accepted: created and put on top.
+    const std::string fresh = h.Dir.File("D.mdb");
+    h.Dialogs.Answers = {QString::fromStdString(fresh), QString::fromStdString(fresh)};
+    h.Prompter.Script({Answer::No, Answer::Yes});
+    Child<QAction>(window, "menopen")->trigger();
+    QCOMPARE(h.Database.DatabasePath, std::string());
+    QVERIFY(!std::filesystem::exists(fresh));
+    QCOMPARE(window.StatusText(), "Snapshot database is: " + QString::fromStdString(fresh));
+    QCOMPARE(ReadRecentList(h.Settings), (List{dbs[2], dbs[0], dbs[1]}));
+    Child<QAction>(window, "menopen")->trigger();
+    QCOMPARE(h.Database.DatabasePath, fresh);
+    QVERIFY(std::filesystem::exists(fresh));
+    QCOMPARE(VisibleCaptions(window).size(), 4);
+    QCOMPARE(VisibleCaptions(window).first(), caption(1, fresh));
 }
 
 QTEST_MAIN(TakeSnapshotWindowTest)
