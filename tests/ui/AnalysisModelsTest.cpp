@@ -1,6 +1,6 @@
-// The pieces of the analysis window on their own: the directory tree model
-// and the pane geometry. The grid models run under the model tester in the
-// window test.
+// The pieces of the analysis window on their own: the directory tree model,
+// the pane geometry and the chart painting. The grid models run under the
+// model tester in the window test.
 
 #include <QAbstractItemModelTester>
 #include <QTreeView>
@@ -8,6 +8,7 @@
 
 #include "tests/ui/AnalysisFixture.h"
 #include "tests/ui/WindowHarness.h"
+#include "ui/ChartWidget.h"
 #include "ui/DirectoryTreeModel.h"
 #include "ui/PaneLayout.h"
 
@@ -30,6 +31,7 @@ private slots:
     void TreeLoadsChildrenOnExpansionAndStopsAtTheSeparator();
     void TreeReportsAFailedReadOnce();
     void PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones();
+    void ChartPaintsEachPointInItsColourAndSurvivesZeroAndNegativeValues();
 };
 
 void AnalysisModelsTest::TreeLoadsChildrenOnExpansionAndStopsAtTheSeparator() {
@@ -143,6 +145,34 @@ void AnalysisModelsTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTh
     panes.MoveOverTreePane(400, true);
     QCOMPARE(panes.frmnode.Width, treeWidth + 500);
     QCOMPARE(panes.MinimumWidth(), panes.frmdisp.Left + 400 + PaneLayout::kRightMargin);
+}
+
+void AnalysisModelsTest::ChartPaintsEachPointInItsColourAndSurvivesZeroAndNegativeValues() {
+    auto hasColour = [](const QImage& image, const QColor& colour) {
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixelColor(x, y) == colour) return true;
+            }
+        }
+        return false;
+    };
+    ChartData data{.ChartPointCount = 3, .ChartValues = {10, 0, 5}, .ChartLabels = {"a", "b", "c"},
+                   .ChartMaxValue = 10, .Drawn = true, .Title = "Analysis of Size"};
+    ChartWidget chart;
+    chart.resize(400, 250);
+    for (const auto& [values, max] : {std::pair{std::vector<double>{10, 0, 5}, 10.0}, {{0, -3, 0}, 0.0}}) {
+        data.ChartValues = values;
+        data.ChartMaxValue = max;
+        for (int type : {kChart2DBar, kChart3DBar, kChart2DPie, kChart3DPie}) {
+            data.ChartType = type;
+            data.ChartOrientation = type == kChart3DBar ? 1 : 0;
+            chart.SetChart(data);
+            const QImage image = chart.grab().toImage();
+            if (max > 0) {
+                QVERIFY(hasColour(image, ChartWidget::PointColour(1)) && hasColour(image, ChartWidget::PointColour(3)));
+            }
+        }
+    }
 }
 
 QTEST_MAIN(AnalysisModelsTest)

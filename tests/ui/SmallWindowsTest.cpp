@@ -1,15 +1,21 @@
-// The About window, and printing a window when there is no printer.
+// The About window, the debug window's answers on their own, printing when
+// there is no printer, and the message box prompter across threads.
 
 #include <fstream>
+#include <thread>
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include "tests/ui/WindowHarness.h"
 #include "ui/AboutWindow.h"
+#include "ui/DebugWindow.h"
 #include "ui/FileErrorsWindow.h"
+#include "ui/MessageBoxPrompter.h"
 
 using namespace corvina;
 using namespace corvina::test;
@@ -18,7 +24,9 @@ class SmallWindowsTest : public QObject {
     Q_OBJECT
 private slots:
     void AboutWindowShowsVersionAndClosesWithOk();
+    void DebugWindowAnswersOncePerStop();
     void PrintWithoutPrinterWritesAPdf();
+    void MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThread();
 };
 
 void SmallWindowsTest::AboutWindowShowsVersionAndClosesWithOk() {
@@ -29,6 +37,25 @@ void SmallWindowsTest::AboutWindowShowsVersionAndClosesWithOk() {
     SaveScreenshot(about, "frmabout");
     QTest::mouseClick(Child<QPushButton>(about, "comok"), Qt::LeftButton);
     QVERIFY(!about.isVisible());
+}
+
+// What the run tests do not reach: closing the window, E&xit, and a second click after an answer.
+void SmallWindowsTest::DebugWindowAnswersOncePerStop() {
+    Harness h;
+    RunControl control;
+    DebugWindow window(control, h.Dialogs, h.Prompter, nullptr);
+    QSignalSpy spy(&window, &DebugWindow::Answered);
+    window.ShowStop("Files within /t/", {});
+    window.close();
+    window.ShowStop("Files within /t/", {});
+    Child<QAction>(window, "menexit")->trigger();
+    window.ShowStop("Files within /t/", {});
+    QTest::mouseClick(Child<QPushButton>(window, "comhalt"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(window, "comexit"), Qt::LeftButton);
+    QCOMPARE(spy.count(), 3);
+    QVERIFY(spy.at(0).at(0).value<DebugAnswer>() == DebugAnswer::Continue &&
+            spy.at(1).at(0).value<DebugAnswer>() == DebugAnswer::Continue);
+    QCOMPARE(spy.at(2).at(0).value<DebugAnswer>(), DebugAnswer::Abort);
 }
 
 void SmallWindowsTest::PrintWithoutPrinterWritesAPdf() {
@@ -44,6 +71,32 @@ void SmallWindowsTest::PrintWithoutPrinterWritesAPdf() {
     QCOMPARE(head, std::string("%PDF"));
     QVERIFY(std::filesystem::file_size(pdf) > 1000);  // an image, not an empty page
     QVERIFY(h.Prompter.Messages().empty());
+}
+
+void SmallWindowsTest::MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThread() {
+    MessageBoxPrompter prompter;
+    std::atomic<bool> done{false};
+    Answer answer = Answer::Ok;
+    // The box runs its own event loop on this thread: a timer inside that loop answers No.
+    QString shown;
+    QTimer answerer;
+    answerer.setInterval(20);
+    connect(&answerer, &QTimer::timeout, [&]() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || box->button(QMessageBox::No) == nullptr) return;
+        answerer.stop();
+        shown = box->windowTitle() + "|" + box->text() + (done ? "" : "|worker waiting");
+        box->button(QMessageBox::No)->click();
+    });
+    answerer.start();
+    std::thread worker([&]() {
+        answer = prompter.Ask(Message{.Text = "Create it?", .MessageButtons = Buttons::YesNo});
+        done = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 5000);
+    worker.join();
+    QCOMPARE(shown, QString("corvina|Create it?|worker waiting"));
+    QCOMPARE(answer, Answer::No);
 }
 
 QTEST_MAIN(SmallWindowsTest)
