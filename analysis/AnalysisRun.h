@@ -37,8 +37,10 @@ std::string AnalysisTitle(const AnalysisState& state);
 
 // Whether the tree of QueryDirectory holds a large part of the files table:
 // its file count (from its Dir row, scaled by the share of files the snapshot
-// recorded) against all files rows. Unknown counts give the default hints.
-QueryHints EstimateQueryHints(DatabaseState& database, const AnalysisState& state);
+// recorded) against all files rows. Unknown counts give the default hints;
+// so does a failure, which the caller may pass over, as the hints only steer
+// speed.
+StoreError EstimateQueryHints(DatabaseState& database, const AnalysisState& state, QueryHints& hints);
 
 RunOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
                        GridSettings& settings, ResultGrid& grid);

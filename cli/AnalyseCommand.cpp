@@ -13,7 +13,6 @@
 
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/AnalysisRun.h"
-#include "analysis/DirectoryTotal.h"
 #include "analysis/GridLayout.h"
 #include "cli/CliSupport.h"
 #include "store/DamageWatch.h"
@@ -204,13 +203,13 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, StderrPrompter& pr
     }
     if (!options.Dir.empty()) {
         std::string dir = TrimTrailingSeparator(options.Dir, state.Style);
-        std::optional<double> total = FindDirectoryTotal(db, dir, state.SnapshotDate, state.Style);
+        std::optional<double> total = DirectoryTotalOf(db, dir, state.SnapshotDate, state.Style);
         if (!total) return Fail("snapshot " + FormatKey(*prime) + " holds no directory " + dir);
         state.QueryDirectory = dir;
         state.SelectedDirectory = dir;
         state.DirTotal = *total;
         if (!state.CompareSnapshotDate.IsNull()) {
-            state.CompareDirTotal = GetDirectoryTotal(db, dir, state.CompareSnapshotDate, state.Style);
+            state.CompareDirTotal = DirectoryTotalOf(db, dir, state.CompareSnapshotDate, state.Style).value_or(0);
         }
     }
     FormSnapshotLabels(state);

@@ -4,6 +4,7 @@
 
 #include <QSettings>
 
+#include "analysis/DirectoryTotal.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "cli/Output.h"
@@ -60,9 +61,26 @@ int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrProm
     return state.DatabasePath.empty() ? kExitFailed : kExitOk;
 }
 
+void EndOnStoreError(const DatabaseState& state, const StoreError& error) {
+    PrintMessage(StoreErrorText(state.DatabasePath, error));
+    throw ProgramEnd{kExitFailed};
+}
+
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text) {
     if (text == "latest") return LatestSnapshot(state);
     return DateTime::Parse(text);
+}
+
+std::optional<double> DirectoryTotalOf(DatabaseState& state, std::string_view dirname, const DateTime& snapshot,
+                                       PathStyle style) {
+    std::optional<double> total;
+    StoreError error = FindDirectoryTotal(state, dirname, snapshot, style, total);
+    if (error.IsDamaged()) EndOnStoreError(state, error);
+    if (!error.Ok()) {
+        PrintMessage(DirectoryTotalFailureText(error, dirname));
+        throw ProgramEnd{kExitFailed};
+    }
+    return total;
 }
 
 }  // namespace corvina::cli

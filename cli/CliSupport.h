@@ -9,8 +9,10 @@
 #include <CLI/CLI.hpp>
 
 #include "store/DateTime.h"
+#include "store/PathStyle.h"
 #include "store/Prompter.h"
 #include "store/SnapshotDatabase.h"
+#include "store/StoreError.h"
 
 namespace corvina::cli {
 
@@ -54,9 +56,20 @@ int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrProm
 // The database the last OpenForCommand resolved, for messages about it.
 const std::string& LastDatabasePath();
 
+// Lookups of the commands. A command has nothing left to do after a failure
+// of the database: it is said (the damaged-file text for a damaged file,
+// else "Error: <code> <reason>") and the command ends with kExitFailed, by
+// throwing ProgramEnd.
+[[noreturn]] void EndOnStoreError(const DatabaseState& state, const StoreError& error);
+
 // Reads a snapshot key: the general date-time text, or "latest" (the newest
 // snapshot of the database).
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text);
+// The byte total of the directory in the snapshot; nullopt when the snapshot
+// holds no such directory. A failure says "Error: <code> <reason>" and "While
+// processing directory <dirname>".
+std::optional<double> DirectoryTotalOf(DatabaseState& state, std::string_view dirname, const DateTime& snapshot,
+                                       PathStyle style);
 
 // Each command adds itself to the app; its callback stores its exit code in *exitCode.
 void AddCheckCommand(CLI::App& app, int* exitCode);

@@ -12,7 +12,6 @@
 
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/AnalysisRun.h"
-#include "analysis/DirectoryTotal.h"
 #include "analysis/GridLayout.h"
 #include "store/Catalogue.h"
 #include "store/SizeFormat.h"
@@ -23,6 +22,7 @@
 #include "ui/SelectSnapshotWindow.h"
 #include "ui/Twips.h"
 #include "ui/WaitPointer.h"
+#include "ui/WindowLookups.h"
 
 namespace corvina {
 
@@ -245,8 +245,8 @@ void AnalysisWindow::CompareSnapshotSteps() {
     LoadSnapshotInfo(context_.Database, context_.Messages, state.CompareSnapshotDate, info);
     // The total of the directory the analyses look at, which after a tree
     // click is not the base path.
-    state.CompareDirTotal = GetDirectoryTotal(context_.Database, state.QueryDirectory, state.CompareSnapshotDate,
-                                              state.Style);
+    state.CompareDirTotal = DirectoryTotalOrZero(context_, state.QueryDirectory, state.CompareSnapshotDate,
+                                                 state.Style);
     FormSnapshotLabels(state);
     session_.CompareCollectFiles = info.InfoCollectFiles;
     SetCompareMenus(true, info.InfoCollectFiles == "Y");
@@ -318,9 +318,9 @@ void AnalysisWindow::NodeClicked(const QModelIndex& index) {
     state.SelectedDirectory = key;
     {
         WaitPointer wait;
-        state.DirTotal = GetDirectoryTotal(context_.Database, key, state.SnapshotDate, state.Style);
+        state.DirTotal = DirectoryTotalOrZero(context_, key, state.SnapshotDate, state.Style);
         if (!state.CompareSnapshotDate.IsNull()) {
-            state.CompareDirTotal = GetDirectoryTotal(context_.Database, key, state.CompareSnapshotDate, state.Style);
+            state.CompareDirTotal = DirectoryTotalOrZero(context_, key, state.CompareSnapshotDate, state.Style);
         }
     }
     // Children never read were never expanded: nothing to collapse, nothing to read.

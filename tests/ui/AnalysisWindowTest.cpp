@@ -448,6 +448,13 @@ void AnalysisWindowTest::NodeClicksMoveTheAnalysisAndCollapseChildren() {
     QCOMPARE(state.QueryDirectory, std::string("/data"));
     QCOMPARE(state.SelectedDirectory, std::string("/data"));
     QVERIFY(!window->TreeView().isExpanded(big));
+    // A total that cannot be read is said once, counts 0, and the click goes on.
+    f.h.Database.SnapshotDatabase->exec("ALTER TABLE Dir RENAME TO Dir_gone");
+    ClickNode(*window, big);
+    QCOMPARE(f.h.Prompter.Texts().front(),
+             std::string("Error: 1 no such table: Dir\nWhile processing directory /data/big"));
+    QCOMPARE(state.DirTotal, 0.0);
+    QCOMPARE(state.QueryDirectory, std::string("/data/big"));
 }
 
 void AnalysisWindowTest::PanesKeepTheirRulesAtTheSmallestWindow() {
