@@ -151,7 +151,7 @@ void PrintJson(const AnalyseResult& result, std::ostream& out) {
 }
 
 std::optional<DateTime> ResolveCompare(DatabaseState& db, const std::string& text, const DateTime& prime) {
-    if (text == "previous") return PreviousSnapshot(db, prime);
+    if (text == "previous") return SnapshotBefore(db, prime);
     return ResolveKey(db, text);
 }
 
@@ -165,7 +165,7 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, StderrPrompter& pr
     state.SizeUnit = options.Unit.front();
 
     std::optional<DateTime> prime = ResolveKey(db, options.Snapshot);
-    if (!prime || !SnapshotExists(db, *prime)) return Fail("no snapshot \"" + options.Snapshot + "\" in the database");
+    if (!prime || !HasSnapshot(db, *prime)) return Fail("no snapshot \"" + options.Snapshot + "\" in the database");
     SnapshotInfo info;
     LoadSnapshotInfo(db, prompter, *prime, info);
     if (info.InfoBasePath.empty()) return kExitFailed;
@@ -181,7 +181,7 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, StderrPrompter& pr
 
     if (!options.Compare.empty()) {
         std::optional<DateTime> compare = ResolveCompare(db, options.Compare, *prime);
-        if (!compare || !SnapshotExists(db, *compare)) {
+        if (!compare || !HasSnapshot(db, *compare)) {
             return Fail(options.Compare == "previous" ? "no earlier snapshot of " + primeBase + " to compare with"
                                                       : "no snapshot \"" + options.Compare + "\" in the database");
         }

@@ -67,8 +67,22 @@ void EndOnStoreError(const DatabaseState& state, const StoreError& error) {
 }
 
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text) {
-    if (text == "latest") return LatestSnapshot(state);
-    return DateTime::Parse(text);
+    if (text != "latest") return DateTime::Parse(text);
+    std::optional<DateTime> latest;
+    if (StoreError error = LatestSnapshot(state, latest); !error.Ok()) EndOnStoreError(state, error);
+    return latest;
+}
+
+bool HasSnapshot(DatabaseState& state, const DateTime& key) {
+    bool exists = false;
+    if (StoreError error = SnapshotExists(state, key, exists); !error.Ok()) EndOnStoreError(state, error);
+    return exists;
+}
+
+std::optional<DateTime> SnapshotBefore(DatabaseState& state, const DateTime& key) {
+    std::optional<DateTime> previous;
+    if (StoreError error = PreviousSnapshot(state, key, previous); !error.Ok()) EndOnStoreError(state, error);
+    return previous;
 }
 
 std::optional<double> DirectoryTotalOf(DatabaseState& state, std::string_view dirname, const DateTime& snapshot,

@@ -65,6 +65,10 @@ const std::string& LastDatabasePath();
 // Reads a snapshot key: the general date-time text, or "latest" (the newest
 // snapshot of the database).
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text);
+// Whether a snapshot of this key is in the database.
+bool HasSnapshot(DatabaseState& state, const DateTime& key);
+// The newest snapshot of the same base path taken before key.
+std::optional<DateTime> SnapshotBefore(DatabaseState& state, const DateTime& key);
 // The byte total of the directory in the snapshot; nullopt when the snapshot
 // holds no such directory. A failure says "Error: <code> <reason>" and "While
 // processing directory <dirname>".

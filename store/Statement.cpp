@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "store/DatabaseConnection.h"
 #include "store/SnapshotDatabase.h"
 
 namespace corvina {

@@ -1,7 +1,7 @@
 #include "ui/AnalysisLauncher.h"
 
-#include "store/Catalogue.h"
 #include "ui/Analsnap.h"
+#include "ui/WindowLookups.h"
 
 namespace corvina {
 
@@ -20,7 +20,7 @@ void AnalysisLauncher::Open() {
     if (run && run != lastRunSeen_) {
         lastRunSeen_ = run;
         // An aborted or failed run left no snapshot to open.
-        if (context_.Database.IsUsable() && SnapshotExists(context_.Database, *run)) session_.State.SnapshotDate = *run;
+        if (context_.Database.IsUsable() && SnapshotStillStored(context_, *run)) session_.State.SnapshotDate = *run;
     }
     if (window_) window_->close();
     auto* window = new AnalysisWindow(context_, session_);  // deletes itself when closed

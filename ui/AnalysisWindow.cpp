@@ -98,7 +98,7 @@ void AnalysisWindow::Load() {
     // A key left from another database, or of a snapshot deleted since, is
     // not offered again: the user chooses afresh.
     if (!state.SnapshotDate.IsNull() &&
-        (!context_.Database.IsUsable() || !SnapshotExists(context_.Database, state.SnapshotDate))) {
+        (!context_.Database.IsUsable() || !SnapshotStillStored(context_, state.SnapshotDate))) {
         state.SnapshotDate = DateTime{};
     }
     if (state.SnapshotDate.IsNull()) {
@@ -131,8 +131,9 @@ void AnalysisWindow::ChooseCompareSnapshot() {
     // Counted now rather than taken from the last listing, which may be of
     // another base path or older than the latest snapshot run.
     if (context_.Database.IsUsable()) {
-        session_.PathSnapshotCount =
-            static_cast<int>(ListSnapshots(context_.Database, context_.Messages, session_.SnapshotBasePath).size());
+        std::vector<SnapshotListRow> rows;
+        ListSnapshots(context_.Database, context_.Messages, session_.SnapshotBasePath, rows);
+        session_.PathSnapshotCount = static_cast<int>(rows.size());
     }
     if (session_.PathSnapshotCount == 1) {
         ShowMessage(context_.Messages, "No other snapshots with same path to compare to");
@@ -156,7 +157,7 @@ void AnalysisWindow::OpenSelectionWindow() {
 void AnalysisWindow::ForgetMissingSnapshots(bool databaseChanged) {
     AnalysisState& state = session_.State;
     auto missing = [this](const DateTime& key) {
-        return !key.IsNull() && (!context_.Database.IsUsable() || !SnapshotExists(context_.Database, key));
+        return !key.IsNull() && (!context_.Database.IsUsable() || !SnapshotStillStored(context_, key));
     };
     // The tree reads its nodes as they are expanded: after a database switch
     // it is built again even for an equal key.

@@ -11,6 +11,10 @@
 
 namespace corvina {
 
+// Whether the snapshot is (still) in the database. A failure counts as "no":
+// the window then offers a fresh choice.
+bool SnapshotStillStored(ProgramContext& context, const DateTime& key);
+
 // The byte total of the directory in the snapshot, 0 when the snapshot holds no
 // such directory. A failure shows "Error: <code> <reason>\nWhile processing
 // directory <dirname>" and gives 0, so that the steps after it go on.

@@ -28,6 +28,7 @@
 #include "analysis/FileListMerge.h"
 #include "analysis/GridLayout.h"
 #include "store/Catalogue.h"
+#include "store/DatabaseConnection.h"
 #include "store/SnapshotDatabase.h"
 
 namespace {
@@ -118,9 +119,9 @@ int main(int argc, char** argv) {
     ExitEnder ender;
     if (OpenSnapshotDatabase(db, prompter, ender) != OpenOutcome::Opened) return 1;
     PrepareForAnalysis(db);
-    auto prime = LatestSnapshot(db);
-    if (!prime) return 1;
-    auto compare = PreviousSnapshot(db, *prime);
+    std::optional<DateTime> prime;
+    std::optional<DateTime> compare;
+    if (!LatestSnapshot(db, prime).Ok() || !prime || !PreviousSnapshot(db, *prime, compare).Ok()) return 1;
     SnapshotInfo info;
     LoadSnapshotInfo(db, prompter, *prime, info);
     const std::string base = info.InfoBasePath;

@@ -7,6 +7,7 @@
 #include <SQLiteCpp/Transaction.h>
 
 #include "store/Catalogue.h"
+#include "store/DatabaseConnection.h"
 #include "store/RowWriter.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/cli/RunTool.h"
@@ -28,9 +29,10 @@ void AddSnapshot(DatabaseState& db, const char* key, bool collect, const std::ve
     SQLite::Transaction transaction(*db.SnapshotDatabase);
     RowWriter writer(db, RowContext{date, "/srv", 0, PathStyle::Posix}, nullptr);
     for (const auto& file : files) {
-        ASSERT_TRUE(writer.WriteFileRow({file.Name, file.Size, file.Dir, 0, *DateTime::Parse("2024-01-02 03:04:05")}));
+        ASSERT_TRUE(
+            writer.WriteFileRow({file.Name, file.Size, file.Dir, 0, *DateTime::Parse("2024-01-02 03:04:05")}).Ok());
     }
-    for (const auto& [name, bytes] : dirs) ASSERT_TRUE(writer.WriteDirRow("2", name, 1, bytes));
+    for (const auto& [name, bytes] : dirs) ASSERT_TRUE(writer.WriteDirRow("2", name, 1, bytes).Ok());
     ASSERT_TRUE(WriteControlRow(db, {date, "/srv", "cli test", collect ? "Y" : "N", 0, 3, 2, dirs.back().second,
                                      static_cast<std::int64_t>(files.size()), 0})
                     .Ok());

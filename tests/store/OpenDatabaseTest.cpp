@@ -9,6 +9,7 @@
 #include <SQLiteCpp/Statement.h>
 
 #include "store/Catalogue.h"
+#include "store/DatabaseConnection.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/TempDir.h"
@@ -178,8 +179,10 @@ TEST_F(OpenDatabase, EmptyFileIsSetUpByWritersAndReadAsEmptyByReaders) {
         prompter.Clear();
         state.DatabasePath = path;
         EXPECT_EQ(OpenSnapshotDatabase(state, prompter, ender, OpenMode::ExistingOnly), OpenOutcome::Opened);
-        EXPECT_TRUE(ListBasePaths(state, prompter).empty());
-        EXPECT_FALSE(LatestSnapshot(state).has_value());
+        std::vector<std::string> paths;
+        std::optional<DateTime> latest;
+        EXPECT_TRUE(ListBasePaths(state, prompter, paths).Ok() && paths.empty());
+        EXPECT_TRUE(LatestSnapshot(state, latest).Ok() && !latest);
         CloseSnapshotDatabase(state);
         EXPECT_EQ(std::filesystem::file_size(path), size);
         EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
@@ -264,7 +267,9 @@ TEST_F(OpenDatabase, AWriterInTheMiddleOfARunHoldsNoReaderUp) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Open(path), OpenOutcome::Opened);
     EXPECT_TRUE(prompter.Texts().empty());
-    EXPECT_EQ(LatestSnapshot(state), (DateTime{2020, 1, 1, 0, 0, 0}));
+    std::optional<DateTime> latest;
+    EXPECT_TRUE(LatestSnapshot(state, latest).Ok());
+    EXPECT_EQ(latest, (DateTime{2020, 1, 1, 0, 0, 0}));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     writer.exec("ROLLBACK");
 }
