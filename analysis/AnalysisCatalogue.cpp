@@ -1,29 +1,233 @@
 #include "analysis/AnalysisCatalogue.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <charconv>
+#include <cstdlib>
+#include <string>
 
 namespace corvina {
 
 namespace {
 
-constexpr std::array<AnalysisEntry, 13> kCatalogue{{
-    {DirectoryDetails, "DirectoryDetails", "directory-details", "&Directory Details", false, false},
-    {CompareDirectories, "CompareDirectories", "compare-directories", "Compare Directory Info", true, false},
-    {NewDirectories, "NewDirectories", "new-directories", "New Directories", true, false},
-    {DeletedDirectories, "DeletedDirectories", "deleted-directories", "Deleted Directories", true, false},
-    {DirectoryHistory, "DirectoryHistory", "directory-history", "Directory History", false, false},
-    {FilesInDirectory, "FilesInDirectory", "files-in-directory", "Files within &Directory", false, true},
-    {FilesInTree, "FilesInTree", "files-in-tree", "Files within directory &Tree", false, true},
-    {ChangedFiles, "ChangedFiles", "changed-files", "&Changed files", true, true},
-    {NewFiles, "NewFiles", "new-files", "&New files", true, true},
-    {DeletedFiles, "DeletedFiles", "deleted-files", "&Deleted files", true, true},
-    {FileTypeSummary, "FileTypeSummary", "file-type-summary", "Summarise by By File &Type", false, true},
-    {DuplicateFiles, "DuplicateFiles", "duplicate-files", "Duplicate files", false, true},
-    {RecentlyChangedFiles, "RecentlyChangedFiles", "recently-changed-files", "&Recently changed", false, true},
-}};
+constexpr std::string_view kFileColumns = "a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr";
+
+// Rows of the file analyses that list files: name, directory, size, date.
+std::vector<ColumnEntry> FileListColumns(int directoryWidth, int sizeWidth) {
+    return {{"File", 2000}, {"Directory", directoryWidth}, {"Size{unit}", sizeWidth, 'S'}, {"File Date", 2000, 'D'}};
+}
+
+std::vector<AnalysisEntry> MakeCatalogue() {
+    using K = AnalysisKind;
+    using M = AnalysisMenu;
+    return {
+        {.Kind = K::DirectoryDetails,
+         .Name = "DirectoryDetails",
+         .CommandName = "directory-details",
+         .MenuCaption = "&Directory Details",
+         .Menu = M::Directories,
+         .Columns = {{"Directory Name", 2000},
+                     {"# of Files", 1000, 'N'},
+                     {"Total size {unit}", 1500, 'S'},
+                     {"% of Total", 1000, 'P', 2, ShareBase::DirTotal}},
+         .Title = "Analysis of directory {dir}",
+         .Query = [](const QueryParts& q) {
+             return KindQueries{
+                 "SELECT Shortname, Files, TotsizeF, Snapshot, Entrytype, Dirname, Shortname, Parentdir, Dirlevel "
+                 "FROM Dir WHERE Snapshot = :d1 AND Parentdir = :q" + q.Coll() + " ORDER BY 3 DESC, Shortname" +
+                     std::string(q.kRowLimit),
+                 "SELECT 'Total for ' || :s, Files, TotsizeF, 100 FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" +
+                     q.Coll()};
+         }},
+        {.Kind = K::CompareDirectories,
+         .Name = "CompareDirectories",
+         .CommandName = "compare-directories",
+         .MenuCaption = "Compare Directory Info",
+         .Menu = M::Directories,
+         .NeedsCompare = true,
+         .Columns = {{"Directory", 1500},
+                     {"Size ({prime}) {unit}", 1500, 'S'},
+                     {"Size ({compare}) {unit}", 1500, 'S'},
+                     {"Increase {unit}", 1200, 'S'},
+                     {"% incr", 800, 'N'},
+                     {"% of Total Incr", 1200, 'P', 3, ShareBase::DirGrowth}},
+         .Title = "Compare {dir} from {compare} to {prime}",
+         .Query = [](const QueryParts& q) {
+             const std::string c = q.Coll();
+             // No order: the rows come as the engine finds them, the
+             // subdirectories of the prime snapshot in index order.
+             return KindQueries{
+                 "SELECT a.Shortname, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + q.GrowthPercent() +
+                     " FROM Dir a, Dir b WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND a.Parentdir = :q" + c +
+                     " AND b.Dirname = a.Dirname" + c + std::string(q.kRowLimit),
+                 "SELECT 'Total for ' || :s, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + q.GrowthPercent() +
+                     ", 100 FROM Dir a, Dir b WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND a.Dirname = :q" + c +
+                     " AND b.Dirname = :q" + c};
+         }},
+        {.Kind = K::NewDirectories,
+         .Name = "NewDirectories",
+         .CommandName = "new-directories",
+         .MenuCaption = "New Directories",
+         .Menu = M::Directories,
+         .NeedsCompare = true,
+         .Columns = {{"Directory Name", 2000}, {"# of Files", 1000, 'N'}, {"Total size {unit}", 1500, 'S'}},
+         .Title = "Directories in {prime} and not in {compare} in {dir}{filter}",
+         .Query = [](const QueryParts& q) { return KindQueries{q.MissingDirs(":d1", ":d2")}; }},
+        {.Kind = K::DeletedDirectories,
+         .Name = "DeletedDirectories",
+         .CommandName = "deleted-directories",
+         .MenuCaption = "Deleted Directories",
+         .Menu = M::Directories,
+         .NeedsCompare = true,
+         .Columns = {{"Directory Name", 2000}, {"# of Files", 1000, 'N'}, {"Total size {unit}", 1500, 'S'}},
+         .Title = "Directories in {compare} and not in {prime} in {dir}{filter}",
+         .Query = [](const QueryParts& q) { return KindQueries{q.MissingDirs(":d2", ":d1")}; }},
+        {.Kind = K::DirectoryHistory,
+         .Name = "DirectoryHistory",
+         .CommandName = "directory-history",
+         .MenuCaption = "Directory History",
+         .Menu = M::Directories,
+         .Columns = {{"Date", 2000, 'D'}, {"# of files", 1500, 'N'}, {"Size {unit}", 1500, 'S'}},
+         .ChartColumn = 2,
+         .ChartPoints = 50,
+         .KeepsRowOrder = true,
+         .Title = "History of {dir}",
+         .Query = [](const QueryParts& q) {
+             // The few Control rows of the base path lead; each finds its Dir
+             // row by (Snapshot, Dirname).
+             return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN Dir a WHERE "
+                                "b.Basepath = :b" + q.Coll() + " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" +
+                                q.Coll() + " ORDER BY a.Snapshot" + std::string(q.kRowLimit)};
+         }},
+        {.Kind = K::FilesInDirectory,
+         .Name = "FilesInDirectory",
+         .CommandName = "files-in-directory",
+         .MenuCaption = "Files within &Directory",
+         .Menu = M::Files,
+         .ReadsFiles = true,
+         .Columns = {{"File", 2000},
+                     {"Size{unit}", 1500, 'S'},
+                     {"File Date", 2000, 'D'},
+                     {"% of dir size", 1500, 'P', 1, ShareBase::FirstRecord}},
+         .ChartColumn = 1,
+         .Title = "Files within directory {dir}{filter}",
+         .Query = [](const QueryParts& q) {
+             return KindQueries{
+                 "SELECT Filename, Filesize, Filedate, Fileattr FROM files WHERE Snapshot = :d1 AND Filedir = :q" +
+                     q.Coll() + " ORDER BY Filesize DESC, Filename" + std::string(q.kRowLimit),
+                 "SELECT 'Total for ' || :s, TotsizeF, ' ', ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :qf" +
+                     q.Coll()};
+         }},
+        {.Kind = K::FilesInTree,
+         .Name = "FilesInTree",
+         .CommandName = "files-in-tree",
+         .MenuCaption = "Files within directory &Tree",
+         .Menu = M::Files,
+         .ReadsFiles = true,
+         .Columns = FileListColumns(2500, 1000),
+         .ChartColumn = 2,
+         .Title = "Files within {dir} directory tree {filter}",
+         .Query = [](const QueryParts& q) {
+             return KindQueries{
+                 q.FilesOfTree(kFileColumns, "a.Filesize DESC, a.Filedir, a.Filename"),
+                 "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" +
+                     q.Coll()};
+         }},
+        {.Kind = K::ChangedFiles,
+         .Name = "ChangedFiles",
+         .CommandName = "changed-files",
+         .MenuCaption = "&Changed files",
+         .Menu = M::Files,
+         .NeedsCompare = true,
+         .ReadsFiles = true,
+         .Columns = {{"File", 2000},
+                     {"Directory", 2500},
+                     {"Change{unit}", 1300, 'S'},
+                     {"Size{unit}", 1000, 'S'},
+                     {"File Date", 2000, 'D'},
+                     {"Size{unit}", 1000, 'S'},
+                     {"File Date", 2000, 'D'}},
+         .ChartColumn = 0,
+         .Title = "Changed files in {dir} directory tree {filter}",
+         .Query = [](const QueryParts& q) {
+             // The files of the tree in both snapshots, read once;
+             // FileListMerge pairs them up in memory (a lookup per file costs
+             // a million seeks).
+             return KindQueries{"SELECT a.Snapshot = :d1, a.Filedir, a.Filename, a.Filesize, a.Filedate FROM " +
+                                    q.FilesSource() + " WHERE a.Snapshot IN (:d1, :d2) AND " + q.InTree("a.Filedir"),
+                                "", QueryEngine::ChangedFilesMerge};
+         }},
+        {.Kind = K::NewFiles,
+         .Name = "NewFiles",
+         .CommandName = "new-files",
+         .MenuCaption = "&New files",
+         .Menu = M::Files,
+         .NeedsCompare = true,
+         .ReadsFiles = true,
+         .Columns = FileListColumns(2500, 1000),
+         .ChartColumn = 1,
+         .Title = "Files in {prime} and not in {compare} in {dir} directory tree {filter}",
+         .Query = [](const QueryParts& q) { return KindQueries{q.MissingFiles(":d1", ":d2")}; }},
+        {.Kind = K::DeletedFiles,
+         .Name = "DeletedFiles",
+         .CommandName = "deleted-files",
+         .MenuCaption = "&Deleted files",
+         .Menu = M::Files,
+         .NeedsCompare = true,
+         .ReadsFiles = true,
+         .Columns = FileListColumns(2500, 1000),
+         .ChartColumn = 0,
+         .Title = "Files in {compare} and not in {prime} in {dir} directory tree {filter}",
+         .Query = [](const QueryParts& q) { return KindQueries{q.MissingFiles(":d2", ":d1")}; }},
+        {.Kind = K::FileTypeSummary,
+         .Name = "FileTypeSummary",
+         .CommandName = "file-type-summary",
+         .MenuCaption = "Summarise by By File &Type",
+         .Menu = M::Files,
+         .ReadsFiles = true,
+         .Columns = {{"File Type", 2000}, {"# of files", 1000, 'N'}, {"Size{unit}", 1000, 'S'}},
+         .ChartColumn = 2,
+         .Title = "Analysis by File Type within {dir} directory tree {filter}",
+         .Query = [](const QueryParts& q) {
+             return KindQueries{"SELECT a.Filetype, count(*), sum(a.Filesize) FROM " + q.FilesSource() +
+                                " WHERE a.Snapshot = :d1 AND " + q.InTree("a.Filedir") +
+                                " GROUP BY a.Filetype ORDER BY 3 DESC, a.Filetype" + std::string(q.kRowLimit)};
+         }},
+        {.Kind = K::DuplicateFiles,
+         .Name = "DuplicateFiles",
+         .CommandName = "duplicate-files",
+         .MenuCaption = "Duplicate files",
+         .Menu = M::Files,
+         .ReadsFiles = true,
+         .Columns = FileListColumns(2000, 1500),
+         .ChartColumn = 1,
+         .Title = "Duplicate files within {dir} directory tree {filter}",
+         .Query = [](const QueryParts& q) {
+             // The names of the tree's files, counted in memory by
+             // FileListMerge (the engine would sort every name of the tree).
+             return KindQueries{"SELECT Filename, Filedir, rowid FROM files WHERE Snapshot = :d1 AND " +
+                                    q.InTree("Filedir") + " ORDER BY Filedir",
+                                "", QueryEngine::DuplicateNames};
+         }},
+        {.Kind = K::RecentlyChangedFiles,
+         .Name = "RecentlyChangedFiles",
+         .CommandName = "recently-changed-files",
+         .MenuCaption = "&Recently changed",
+         .Menu = M::Files,
+         .ReadsFiles = true,
+         .Columns = FileListColumns(2000, 1500),
+         .ChartColumn = 1,
+         .Title = "Recently changed files within {dir} directory tree {filter}",
+         .Query = [](const QueryParts& q) {
+             return KindQueries{q.FilesOfTree(kFileColumns, "a.Filedate DESC, a.Filedir, a.Filename")};
+         }},
+    };
+}
+
+const std::vector<AnalysisEntry>& Catalogue() {
+    static const std::vector<AnalysisEntry> catalogue = MakeCatalogue();
+    return catalogue;
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -33,18 +237,26 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::span<const AnalysisEntry> AnalysisCatalogue() { return kCatalogue; }
+std::span<const AnalysisEntry> AnalysisCatalogue() { return Catalogue(); }
+
+const AnalysisEntry& EntryOf(AnalysisKind kind) {
+    const AnalysisEntry* entry = FindAnalysis(static_cast<int>(kind));
+    // A kind without a row would otherwise run as some other kind.
+    if (entry == nullptr) std::abort();
+    return *entry;
+}
 
 const AnalysisEntry* FindAnalysis(int code) {
-    auto it = std::find_if(kCatalogue.begin(), kCatalogue.end(), [code](const auto& e) { return e.Code == code; });
-    return it == kCatalogue.end() ? nullptr : &*it;
+    const auto& catalogue = Catalogue();
+    auto it = std::find_if(catalogue.begin(), catalogue.end(), [code](const auto& e) { return e.Code() == code; });
+    return it == catalogue.end() ? nullptr : &*it;
 }
 
 const AnalysisEntry* FindAnalysisByName(std::string_view text) {
     int code = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), code);
     if (!text.empty() && ec == std::errc{} && end == text.data() + text.size()) return FindAnalysis(code);
-    for (const auto& entry : kCatalogue) {
+    for (const auto& entry : Catalogue()) {
         if (text == entry.CommandName || EqualsIgnoringCase(text, entry.Name)) return &entry;
     }
     return nullptr;

@@ -1,39 +1,63 @@
 #pragma once
-// The thirteen canned analyses: their codes, names and what each needs. The
-// window's menus and the command-line tool both look kinds up here.
+// The thirteen canned analyses, one row each: the names the window and the
+// command-line tool show and accept, what a kind needs of the snapshots, its
+// grid columns, its title and its query. Every place that depends on the kind
+// reads it here; a new kind is a new row (and its code in AnalysisKind.h).
 
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
+
+#include "analysis/AnalysisKind.h"
+#include "analysis/AnalysisQuery.h"
+#include "analysis/AnalysisState.h"
 
 namespace corvina {
 
-// Codes of AnalysisKind. 5 to 9 are not used.
-inline constexpr int DirectoryDetails = 0;
-inline constexpr int CompareDirectories = 1;
-inline constexpr int NewDirectories = 2;
-inline constexpr int DeletedDirectories = 3;
-inline constexpr int DirectoryHistory = 4;
-inline constexpr int FilesInDirectory = 10;
-inline constexpr int FilesInTree = 11;
-inline constexpr int ChangedFiles = 12;
-inline constexpr int NewFiles = 13;
-inline constexpr int DeletedFiles = 14;
-inline constexpr int FileTypeSummary = 15;
-inline constexpr int DuplicateFiles = 16;
-inline constexpr int RecentlyChangedFiles = 17;
+// The menu of the analysis window that offers a kind.
+enum class AnalysisMenu { Directories, Files };
 
-struct AnalysisEntry {
-    int Code = 0;
-    std::string_view Name;         // DirectoryDetails
-    std::string_view CommandName;  // directory-details
-    std::string_view MenuCaption;  // "&Directory Details"
-    bool NeedsCompare = false;     // reads the compare snapshot
-    bool ReadsFiles = false;       // reads files rows (of every snapshot it uses)
+// What a percentage column takes as its 100 %.
+enum class ShareBase {
+    DirTotal,     // the bytes of the selected directory in the prime snapshot
+    DirGrowth,    // its growth since the compare snapshot
+    FirstRecord,  // the value of the first record filled (the total row)
 };
 
-// All thirteen, in code order.
+struct ColumnEntry {
+    // Heading pattern for FillLabels: "Total size {unit}".
+    std::string_view Heading = {};
+    int Width = 0;  // twips
+    ColumnRule Rule = 'C';
+    // For a percentage column: the field of the record whose share of Base it
+    // shows; -1 for a column that shows its own field.
+    int ShareOf = -1;
+    ShareBase Base = ShareBase::FirstRecord;
+};
+
+struct AnalysisEntry {
+    AnalysisKind Kind = AnalysisKind::DirectoryDetails;
+    std::string_view Name = {};         // DirectoryDetails
+    std::string_view CommandName = {};  // directory-details
+    std::string_view MenuCaption = {};  // "&Directory Details"
+    AnalysisMenu Menu = AnalysisMenu::Directories;
+    bool NeedsCompare = false;  // reads the compare snapshot
+    bool ReadsFiles = false;    // reads files rows (of every snapshot it uses)
+    std::vector<ColumnEntry> Columns = {};
+    std::optional<int> ChartColumn = {};  // none: the column charted before stays
+    int ChartPoints = 4;                  // detail rows the chart shows at most
+    bool KeepsRowOrder = false;           // a heading click charts its column without sorting
+    std::string_view Title = {};          // pattern for FillLabels
+    KindQueries (*Query)(const QueryParts& parts) = nullptr;
+
+    int Code() const { return static_cast<int>(Kind); }
+};
+
+// All thirteen, in code order (the order of the menus and of the tool's help).
 std::span<const AnalysisEntry> AnalysisCatalogue();
+
+const AnalysisEntry& EntryOf(AnalysisKind kind);
 
 // nullptr for a code that names no analysis (5 to 9, negative, above 17).
 const AnalysisEntry* FindAnalysis(int code);

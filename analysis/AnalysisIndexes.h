@@ -4,8 +4,8 @@
 // analyses read File1 ranges or the table, and pair files up in memory.
 //
 // Error policy: as every function of store/ and analysis/ (store/StoreError.h).
-// A caller may go on after a failure here: the analyses then give the same
-// rows, only slower, and a file that cannot be read fails their own queries.
+// RunAnalysis ends on a failure here, as a file that cannot be read gives no
+// rows either.
 
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"

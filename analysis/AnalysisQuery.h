@@ -8,6 +8,9 @@
 // :q the query directory, :lo/:hi the bounds of the names below it, :qf its
 // files entry, :s the label of a total row, :b the base path.
 
+#include <string>
+#include <string_view>
+
 #include "analysis/AnalysisState.h"
 
 namespace corvina {
@@ -20,11 +23,44 @@ struct QueryHints {
     bool WholeSnapshot = false;  // the directory is the snapshot's base path
 };
 
-// Empties TotalSql and resets every ColumnFormat to 'C'; for an analysis code
-// (0 to 4, 10 to 17) sets AnalysisSql, TotalSql (codes 0, 1, 10, 11),
-// ColumnCount, ColumnFormat, PercentSource, PercentBase and ChartColumn. Codes
-// 0 to 3 leave ChartColumn as it was; other codes leave AnalysisSql,
-// ColumnCount and the percentage settings as they were. Runs nothing.
+// What the query of one kind gives: the texts and who joins the detail rows.
+struct KindQueries {
+    std::string Detail = {};
+    std::string Total = {};  // the one total row; "" for kinds without one
+    QueryEngine Engine = QueryEngine::Sql;
+};
+
+// The pieces the kinds' queries (AnalysisCatalogue.cpp) are made of, for the
+// path style and the hints of one run.
+struct QueryParts {
+    // The grid never shows more than 1000 rows, so no query needs to deliver
+    // more; the limit lets the engine keep only the top rows of a sort.
+    static constexpr std::string_view kRowLimit = " LIMIT 1000";
+
+    PathStyle Style = kNativePathStyle;
+    QueryHints Hints;
+
+    // Names are compared as the snapshot's file system compares them: byte
+    // for byte on POSIX, without regard to (ASCII) case on Windows.
+    std::string Coll() const;
+    // column is the directory :q itself or lies below it.
+    std::string InTree(const std::string& column) const;
+    // The files table as a file analysis of the tree reads it (alias a).
+    std::string FilesSource() const;
+    // A file analysis of the prime snapshot over the tree: select list and order.
+    std::string FilesOfTree(std::string_view select, std::string_view order) const;
+    // The files of the tree in snapshot key (":d1" or ":d2") whose directory
+    // and name the other snapshot does not have, largest first.
+    std::string MissingFiles(std::string_view key, std::string_view otherKey) const;
+    // The subdirectories of :q in snapshot key that the other snapshot lacks.
+    std::string MissingDirs(std::string_view key, std::string_view otherKey) const;
+    // Growth of a.TotsizeF over b.TotsizeF in whole percent of a, rounded down.
+    static std::string GrowthPercent();
+};
+
+// Sets AnalysisSql, TotalSql (empty for kinds without a total row),
+// ColumnCount, ColumnFormat, the percentage settings and, for kinds that name
+// one, ChartColumn. Runs nothing.
 void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const QueryHints& hints = {});
 
 // The bounds of "the directory itself or anything below it": names n with

@@ -5,10 +5,11 @@
 // collects the chart data. The caller lays out the grid first
 // (LayoutResultGrid) whenever the kind or the unit changed.
 //
-// Error policy: a query the database refuses is reported once through the
-// prompter ("Error running analysis" with the engine's code and reason); the
-// grid keeps what was filled, the run finishes its bookkeeping, and the error
-// comes back in the outcome.
+// Error policy: as every function of store/ and analysis/ (store/StoreError.h).
+// RunAnalysis reports a query the database refuses once through the prompter
+// ("Error running analysis" with the engine's code and reason); the grid keeps
+// what was filled, the run finishes its bookkeeping, and the error comes back
+// in the outcome.
 
 #include <cstdint>
 #include <string>
@@ -23,32 +24,32 @@
 
 namespace corvina {
 
-struct RunOutcome {
-    std::string Title;  // empty for a code that names no analysis
+// What one run of an analysis gives besides the grid.
+struct AnalysisOutcome {
+    std::string Title;
     ChartData Chart;
     StoreError Error;
 };
 
-// " (files larger than 10 KB)" for a threshold, " (all files)" for 0.
-std::string FilterSuffix(std::int64_t sizeThreshold);
-
-// The title of the current analysis, "" for a code that names no analysis.
+// The title of the current analysis.
 std::string AnalysisTitle(const AnalysisState& state);
 
 // Whether the tree of QueryDirectory holds a large part of the files table:
 // its file count (from its Dir row, scaled by the share of files the snapshot
 // recorded) against all files rows. Unknown counts give the default hints;
-// so does a failure, which the caller may pass over, as the hints only steer
-// speed.
+// after a failure hints holds the defaults too.
 StoreError EstimateQueryHints(DatabaseState& database, const AnalysisState& state, QueryHints& hints);
 
-RunOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
-                       GridSettings& settings, ResultGrid& grid);
+// A failure of the connection setting or of the hints ends the run before
+// the fill, reported as a refused query is.
+AnalysisOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
+                            GridSettings& settings, ResultGrid& grid);
 
 // What a click on a column header does to the data: warns when the result was
-// truncated, makes the column the charted one and, except for
-// DirectoryHistory, sorts the scrolling rows on it (ascending for text
-// columns, descending otherwise). The caller redraws the chart (DrawChart).
+// truncated, makes the column the charted one and, except for kinds that
+// keep their row order (DirectoryHistory), sorts the scrolling rows on it
+// (ascending for text columns, descending otherwise). The caller redraws the
+// chart (DrawChart).
 inline constexpr std::string_view kTruncatedSortWarning =
     "Because the display has been truncated, the display is incomplete.\n"
     "Sorting on a column will only give partial results.\n"

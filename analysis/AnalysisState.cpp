@@ -1,7 +1,10 @@
 #include "analysis/AnalysisState.h"
 
 #include <array>
+#include <cassert>
 #include <cstdio>
+
+#include "store/SizeFormat.h"
 
 namespace corvina {
 
@@ -33,6 +36,39 @@ void FormSnapshotLabels(AnalysisState& state) {
     bool sameDay = a.Year == b.Year && a.Month == b.Month && a.Day == b.Day;
     state.SnapshotLabel = sameDay ? HourMinute(a) : DayMonth(a);
     state.CompareSnapshotLabel = sameDay ? HourMinute(b) : DayMonth(b);
+}
+
+std::string FilterSuffix(std::int64_t sizeThreshold) {
+    if (sizeThreshold == 0) return " (all files)";
+    return " (files larger than " + FormatSize(static_cast<double>(sizeThreshold)) + ")";
+}
+
+std::string FillLabels(std::string_view pattern, const AnalysisState& state) {
+    std::string text;
+    std::size_t at = 0;
+    while (at < pattern.size()) {
+        const std::size_t open = pattern.find('{', at);
+        const std::size_t close = open == std::string_view::npos ? open : pattern.find('}', open);
+        if (close == std::string_view::npos) break;
+        text += pattern.substr(at, open - at);
+        const std::string_view field = pattern.substr(open + 1, close - open - 1);
+        if (field == "dir") {
+            text += state.SelectedDirectory;
+        } else if (field == "prime") {
+            text += state.SnapshotLabel;
+        } else if (field == "compare") {
+            text += state.CompareSnapshotLabel;
+        } else if (field == "filter") {
+            text += FilterSuffix(state.SizeThreshold);
+        } else if (field == "unit") {
+            text += SizeUnitLabel(state.SizeUnit);
+        } else {
+            assert(false && "a pattern names an unknown field");
+        }
+        at = close + 1;
+    }
+    text += pattern.substr(at);
+    return text;
 }
 
 PathStyle PathStyleOfBasePath(std::string_view basePath) {

@@ -1,9 +1,9 @@
 #pragma once
-// The state an analysis runs on. The window (or the command-line tool) owns one
-// AnalysisState and one GridSettings for as long as it shows analyses and hands
-// them by reference to every step; nothing here is global.
+// The state an analysis runs on. An AnalysisSession owns one AnalysisState and
+// one GridSettings for as long as it shows analyses and hands them by
+// reference to every step; nothing here is global.
 //
-// AnalysisState holds the inputs the window sets (snapshots, selected directory,
+// AnalysisState holds the inputs the session sets (snapshots, selected directory,
 // totals, unit, chart preferences). GridSettings holds what the steps compute and
 // keep between calls: the queries, the column rules, the headings, the row
 // bookkeeping of the last fill and the charted column.
@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/AnalysisKind.h"
 #include "store/DateTime.h"
 #include "store/PathStyle.h"
 
@@ -33,7 +34,8 @@ inline constexpr int kChart2DBar = 3;
 inline constexpr int kChart3DBar = 4;
 
 struct AnalysisState {
-    int AnalysisKind = 0;
+    // Qualified: the member's name is the type's name.
+    corvina::AnalysisKind AnalysisKind = corvina::AnalysisKind::DirectoryDetails;
     DateTime SnapshotDate;         // the prime snapshot
     DateTime CompareSnapshotDate;  // null date = no compare snapshot
     std::string QueryDirectory;    // the directory the queries select on
@@ -83,6 +85,15 @@ struct GridSettings {
 // ("14:05"). Without a compare snapshot the prime label is "d MMM" and the
 // compare label empty.
 void FormSnapshotLabels(AnalysisState& state);
+
+// " (files larger than 10 KB)" for a threshold, " (all files)" for 0.
+std::string FilterSuffix(std::int64_t sizeThreshold);
+
+// A title or heading pattern of AnalysisCatalogue with its fields filled in:
+// {dir} the selected directory, {prime} and {compare} the snapshot labels,
+// {filter} the FilterSuffix of the prime snapshot, {unit} the size unit's
+// label. The pattern is read once, so a "{" in a directory name stays as it is.
+std::string FillLabels(std::string_view pattern, const AnalysisState& state);
 
 // The path style a stored base path is written in: POSIX when it begins with
 // "/", else Windows.

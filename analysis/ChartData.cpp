@@ -8,7 +8,7 @@ ChartData DrawChart(const AnalysisState& state, const GridSettings& settings, co
     ChartData chart;
     chart.ChartType = state.ChartType;
     chart.ChartOrientation = state.ChartOrientation;
-    const int limit = state.AnalysisKind == DirectoryHistory ? 50 : 4;
+    const int limit = EntryOf(state.AnalysisKind).ChartPoints;
     const int column = settings.ChartColumn;
     const bool columnShown = column >= 0 && column < grid.ColumnCount();
     for (int i = 1; i <= limit && columnShown; ++i) {

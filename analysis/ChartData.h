@@ -24,8 +24,9 @@ struct ChartData {
     int ChartOrientation = 0;
 };
 
-// Up to 4 detail rows (50 for DirectoryHistory) from FirstDetailRow on; a row
-// whose cell in ChartColumn is empty or not a number gives no point but counts.
+// Up to the kind's ChartPoints detail rows (4; 50 for DirectoryHistory) from
+// FirstDetailRow on; a row whose cell in ChartColumn is empty or not a number
+// gives no point but counts.
 // Fewer than two points draw nothing. A column the grid does not have holds no
 // numbers.
 ChartData DrawChart(const AnalysisState& state, const GridSettings& settings, const ResultGrid& grid);

@@ -1,9 +1,11 @@
-// corvina-cli analyse: runs one analysis on a snapshot, as the analysis window
-// would, and prints its title and grid as a table, CSV or JSON.
+// corvina-cli analyse: drives an AnalysisSession as the analysis window does
+// (choose the snapshots, the directory, the unit and the kind, run) and prints
+// its title and grid as a table, CSV or JSON.
 //
 // Error policy: every problem (no such snapshot, a kind that needs what the
-// snapshots lack, a directory the snapshot does not hold, a failed query) is one
-// "corvina: ..." line on stderr and exit code 1; a usage error exits with 2.
+// snapshots lack, a directory the snapshot does not hold, a failed query or
+// lookup) is said by "corvina: ..." on stderr and exits with 1; a usage error
+// exits with 2.
 
 #include <algorithm>
 #include <memory>
@@ -12,8 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/AnalysisCatalogue.h"
-#include "analysis/AnalysisRun.h"
-#include "analysis/GridLayout.h"
+#include "analysis/AnalysisSession.h"
 #include "cli/CliSupport.h"
 #include "store/DamageWatch.h"
 #include "cli/Output.h"
@@ -35,10 +36,9 @@ struct AnalyseOptions {
 
 // What one run produced, ready to print.
 struct AnalyseResult {
+    AnalyseResult(DatabaseState& db, Prompter& prompter) : Session(db, prompter) {}
     const AnalysisEntry* Entry = nullptr;
-    AnalysisState State;
-    GridSettings Settings;
-    ResultGrid Grid;
+    AnalysisSession Session;
     std::string Title;
 };
 
@@ -68,7 +68,7 @@ std::string TrimRight(const std::string& text) {
 std::string TableCell(const ResultGrid& grid, int r, int c) { return EscapeForDisplay(TrimRight(grid.Cell(r, c))); }
 
 void PrintTable(const AnalyseResult& result, std::ostream& out) {
-    const ResultGrid& grid = result.Grid;
+    const ResultGrid& grid = result.Session.Grid();
     const int columns = grid.ColumnCount();
     std::vector<std::size_t> widths(static_cast<std::size_t>(columns), 0);
     for (int r = 0; r < grid.RowCount(); ++r)
@@ -109,7 +109,7 @@ std::string CsvField(const std::string& text) {
 // The title is the first record, padded to the grid's width so that every
 // record has the same number of fields; the headings follow.
 void PrintCsv(const AnalyseResult& result, std::ostream& out) {
-    const ResultGrid& grid = result.Grid;
+    const ResultGrid& grid = result.Session.Grid();
     const int columns = std::max(grid.ColumnCount(), 1);
     out << CsvField(result.Title) << std::string(static_cast<std::size_t>(columns - 1), ',') << "\r\n";
     for (int r = 0; r < grid.RowCount(); ++r) {
@@ -120,7 +120,8 @@ void PrintCsv(const AnalyseResult& result, std::ostream& out) {
 
 void PrintJson(const AnalyseResult& result, std::ostream& out) {
     using nlohmann::json;
-    const ResultGrid& grid = result.Grid;
+    const ResultGrid& grid = result.Session.Grid();
+    const GridSettings& settings = result.Session.Settings();
     auto row = [&](int r) {
         json cells = json::array();
         for (int c = 0; c < grid.ColumnCount(); ++c) cells.push_back(grid.Cell(r, c));
@@ -129,93 +130,78 @@ void PrintJson(const AnalyseResult& result, std::ostream& out) {
     json columns = json::array();
     for (int c = 0; c < grid.ColumnCount(); ++c) {
         columns.push_back({{"heading", grid.Cell(0, c)},
-                           {"format", std::string(1, result.Settings.ColumnFormat[static_cast<std::size_t>(c)])},
+                           {"format", std::string(1, settings.ColumnFormat[static_cast<std::size_t>(c)])},
                            {"align", grid.Alignment(c) == CellAlignment::Right ? "right" : "left"}});
     }
     json rows = json::array();
-    for (int r = result.Settings.FirstDetailRow; r < grid.RowCount(); ++r) rows.push_back(row(r));
-    const AnalysisState& state = result.State;
+    for (int r = settings.FirstDetailRow; r < grid.RowCount(); ++r) rows.push_back(row(r));
+    const AnalysisState& state = result.Session.State();
     json doc{{"title", result.Title},
              {"kind", std::string(result.Entry->CommandName)},
-             {"code", result.Entry->Code},
+             {"code", result.Entry->Code()},
              {"snapshot", FormatKey(state.SnapshotDate)},
              {"compare", state.CompareSnapshotDate.IsNull() ? json(nullptr) : json(FormatKey(state.CompareSnapshotDate))},
              {"directory", state.SelectedDirectory},
              {"unit", std::string(1, state.SizeUnit)},
              {"columns", columns},
-             {"total", result.Settings.FirstDetailRow == 2 && grid.RowCount() > 1 ? row(1) : json(nullptr)},
+             {"total", settings.FirstDetailRow == 2 && grid.RowCount() > 1 ? row(1) : json(nullptr)},
              {"rows", rows},
-             {"truncated", result.Settings.ResultTruncated == 'y'}};
+             {"truncated", settings.ResultTruncated == 'y'}};
     // File names are bytes: text that is not UTF-8 shows replacement characters.
     out << doc.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
 }
 
-std::optional<DateTime> ResolveCompare(DatabaseState& db, const std::string& text, const DateTime& prime) {
-    if (text == "previous") return SnapshotBefore(db, prime);
-    return ResolveKey(db, text);
-}
-
-// Sets up the state as the analysis window does after choosing the snapshots
-// and clicking the directory, then runs. Returns an exit code.
-int Analyse(const AnalyseOptions& options, DatabaseState& db, StderrPrompter& prompter, AnalyseResult& result) {
+// Refusals in the order the user would fix them: the snapshots, what the
+// kind needs of them, the directory.
+int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& result) {
     result.Entry = FindAnalysisByName(options.Kind);
     if (result.Entry == nullptr) return Fail("unknown analysis \"" + options.Kind + "\"");
-    AnalysisState& state = result.State;
-    state.AnalysisKind = result.Entry->Code;
-    state.SizeUnit = options.Unit.front();
+    const std::string kind(result.Entry->CommandName);
+    AnalysisSession& session = result.Session;
 
+    // Each failure of the database has been said by the session's prompter.
+    bool found = false;
     std::optional<DateTime> prime = ResolveKey(db, options.Snapshot);
-    if (!prime || !HasSnapshot(db, *prime)) return Fail("no snapshot \"" + options.Snapshot + "\" in the database");
-    SnapshotInfo info;
-    LoadSnapshotInfo(db, prompter, *prime, info);
-    if (info.InfoBasePath.empty()) return kExitFailed;
-    state.SnapshotDate = *prime;
-    state.Style = PathStyleOfBasePath(info.InfoBasePath);
-    state.BasePath = TrimTrailingSeparator(info.InfoBasePath, state.Style);
-    state.QueryDirectory = state.BasePath;
-    state.SelectedDirectory = info.InfoBasePath;
-    state.DirTotal = info.InfoTotalBytes;
-    state.SizeThreshold = info.InfoFileLimit;
-    const std::string primeFiles = info.InfoCollectFiles;
-    const std::string primeBase = info.InfoBasePath;
+    if (prime && !session.HasSnapshot(*prime, found).Ok()) return kExitFailed;
+    if (!found) return Fail("no snapshot \"" + options.Snapshot + "\" in the database");
+    if (!session.ChoosePrime(*prime).Ok()) return kExitFailed;
+    const std::string primeBase = session.PrimeInfo().InfoBasePath;
 
     if (!options.Compare.empty()) {
-        std::optional<DateTime> compare = ResolveCompare(db, options.Compare, *prime);
-        if (!compare || !HasSnapshot(db, *compare)) {
+        std::optional<DateTime> compare;
+        if (options.Compare != "previous") {
+            compare = ResolveKey(db, options.Compare);
+        } else if (!session.PreviousSnapshot(compare).Ok()) {
+            return kExitFailed;
+        }
+        found = false;
+        if (compare && !session.HasSnapshot(*compare, found).Ok()) return kExitFailed;
+        if (!found) {
             return Fail(options.Compare == "previous" ? "no earlier snapshot of " + primeBase + " to compare with"
                                                       : "no snapshot \"" + options.Compare + "\" in the database");
         }
-        LoadSnapshotInfo(db, prompter, *compare, info);
-        if (info.InfoBasePath != primeBase) {
-            return Fail("snapshot " + FormatKey(*compare) + " is of " + info.InfoBasePath + ", not of " + primeBase);
+        CompareChoice choice = session.ChooseCompare(*compare);
+        if (!choice.Error.Ok()) return kExitFailed;
+        if (!choice.Chosen) {
+            return Fail("snapshot " + FormatKey(*compare) + " is of " + choice.BasePath + ", not of " + primeBase);
         }
-        state.CompareSnapshotDate = *compare;
-        state.CompareDirTotal = info.InfoTotalBytes;
-        if (result.Entry->NeedsCompare && result.Entry->ReadsFiles && info.InfoCollectFiles != "Y") {
-            return Fail("compare snapshot " + FormatKey(*compare) + " recorded no files");
-        }
-    } else if (result.Entry->NeedsCompare) {
-        return Fail(std::string(result.Entry->CommandName) + " needs a compare snapshot (--compare KEY|previous)");
     }
-    if (result.Entry->ReadsFiles && primeFiles != "Y") {
-        return Fail("snapshot " + FormatKey(*prime) + " recorded no files: " + std::string(result.Entry->CommandName) +
-                    " needs them");
+    switch (session.ShortfallOf(result.Entry->Kind)) {
+        case Shortfall::None: break;
+        case Shortfall::CompareSnapshot: return Fail(kind + " needs a compare snapshot (--compare KEY|previous)");
+        case Shortfall::CompareFiles:
+            return Fail("compare snapshot " + FormatKey(session.State().CompareSnapshotDate) + " recorded no files");
+        case Shortfall::PrimeFiles:
+            return Fail("snapshot " + FormatKey(*prime) + " recorded no files: " + kind + " needs them");
     }
     if (!options.Dir.empty()) {
-        std::string dir = TrimTrailingSeparator(options.Dir, state.Style);
-        std::optional<double> total = DirectoryTotalOf(db, dir, state.SnapshotDate, state.Style);
-        if (!total) return Fail("snapshot " + FormatKey(*prime) + " holds no directory " + dir);
-        state.QueryDirectory = dir;
-        state.SelectedDirectory = dir;
-        state.DirTotal = *total;
-        if (!state.CompareSnapshotDate.IsNull()) {
-            state.CompareDirTotal = DirectoryTotalOf(db, dir, state.CompareSnapshotDate, state.Style).value_or(0);
-        }
+        std::string dir = TrimTrailingSeparator(options.Dir, session.State().Style);
+        if (!session.SelectDirectory(dir, found).Ok()) return kExitFailed;
+        if (!found) return Fail("snapshot " + FormatKey(*prime) + " holds no directory " + dir);
     }
-    FormSnapshotLabels(state);
-
-    LayoutResultGrid(state, result.Settings, result.Grid);
-    RunOutcome outcome = RunAnalysis(db, prompter, state, result.Settings, result.Grid);
+    session.SetUnit(options.Unit.front());
+    session.SetKind(result.Entry->Kind);
+    AnalysisOutcome outcome = session.Run();
     if (!outcome.Error.Ok()) return kExitFailed;  // the prompter has printed the error
     result.Title = outcome.Title;
     return kExitOk;
@@ -226,8 +212,8 @@ int RunAnalyseCommand(const AnalyseOptions& options) {
     StderrPrompter prompter;
     int rc = OpenForCommand(db, options.Db, prompter);
     if (rc != kExitOk) return rc;
-    AnalyseResult result;
-    rc = Analyse(options, db, prompter, result);
+    AnalyseResult result(db, prompter);
+    rc = Analyse(options, db, result);
     if (rc != kExitOk) return rc;
     // A total or lookup that met a damaged page fell back quietly: the grid
     // is not printed at all rather than printed wrong.
@@ -253,7 +239,9 @@ void AddAnalyseCommand(CLI::App& app, int* exitCode) {
     auto options = std::make_shared<AnalyseOptions>();
     CLI::App* command = app.add_subcommand("analyse", "Run one analysis on a snapshot and print its grid");
     std::string kinds;
-    for (const auto& entry : AnalysisCatalogue()) kinds += "\n  " + std::to_string(entry.Code) + "  " + std::string(entry.CommandName);
+    for (const auto& entry : AnalysisCatalogue()) {
+        kinds += "\n  " + std::to_string(entry.Code()) + "  " + std::string(entry.CommandName);
+    }
     command->add_option("KIND", options->Kind, "The analysis, by name or code:" + kinds)->required();
     command->add_option("--snapshot", options->Snapshot, "Snapshot key (yyyy-MM-dd HH:mm:ss) or latest")
         ->default_val("latest");

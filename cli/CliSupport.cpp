@@ -4,7 +4,6 @@
 
 #include <QSettings>
 
-#include "analysis/DirectoryTotal.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "cli/Output.h"
@@ -77,24 +76,6 @@ bool HasSnapshot(DatabaseState& state, const DateTime& key) {
     bool exists = false;
     if (StoreError error = SnapshotExists(state, key, exists); !error.Ok()) EndOnStoreError(state, error);
     return exists;
-}
-
-std::optional<DateTime> SnapshotBefore(DatabaseState& state, const DateTime& key) {
-    std::optional<DateTime> previous;
-    if (StoreError error = PreviousSnapshot(state, key, previous); !error.Ok()) EndOnStoreError(state, error);
-    return previous;
-}
-
-std::optional<double> DirectoryTotalOf(DatabaseState& state, std::string_view dirname, const DateTime& snapshot,
-                                       PathStyle style) {
-    std::optional<double> total;
-    StoreError error = FindDirectoryTotal(state, dirname, snapshot, style, total);
-    if (error.IsDamaged()) EndOnStoreError(state, error);
-    if (!error.Ok()) {
-        PrintMessage(DirectoryTotalFailureText(error, dirname));
-        throw ProgramEnd{kExitFailed};
-    }
-    return total;
 }
 
 }  // namespace corvina::cli

@@ -9,7 +9,6 @@
 #include <CLI/CLI.hpp>
 
 #include "store/DateTime.h"
-#include "store/PathStyle.h"
 #include "store/Prompter.h"
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
@@ -67,13 +66,6 @@ const std::string& LastDatabasePath();
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text);
 // Whether a snapshot of this key is in the database.
 bool HasSnapshot(DatabaseState& state, const DateTime& key);
-// The newest snapshot of the same base path taken before key.
-std::optional<DateTime> SnapshotBefore(DatabaseState& state, const DateTime& key);
-// The byte total of the directory in the snapshot; nullopt when the snapshot
-// holds no such directory. A failure says "Error: <code> <reason>" and "While
-// processing directory <dirname>".
-std::optional<double> DirectoryTotalOf(DatabaseState& state, std::string_view dirname, const DateTime& snapshot,
-                                       PathStyle style);
 
 // Each command adds itself to the app; its callback stores its exit code in *exitCode.
 void AddCheckCommand(CLI::App& app, int* exitCode);

@@ -1,12 +1,11 @@
 #include "ui/AnalysisLauncher.h"
 
-#include "ui/Analsnap.h"
-#include "ui/WindowLookups.h"
+#include "ui/TakeSnapshotWindow.h"
 
 namespace corvina {
 
-AnalysisLauncher::AnalysisLauncher(ProgramContext& context, Analsnap& takeSnapshot)
-    : context_(context), takeSnapshot_(takeSnapshot) {
+AnalysisLauncher::AnalysisLauncher(ProgramContext& context, TakeSnapshotWindow& takeSnapshot)
+    : context_(context), takeSnapshot_(takeSnapshot), session_(context.Database, context.Messages) {
     takeSnapshot_.SetAnalysisOpener([this]() { Open(); });
 }
 
@@ -20,10 +19,10 @@ void AnalysisLauncher::Open() {
     if (run && run != lastRunSeen_) {
         lastRunSeen_ = run;
         // An aborted or failed run left no snapshot to open.
-        if (context_.Database.IsUsable() && SnapshotStillStored(context_, *run)) session_.State.SnapshotDate = *run;
+        session_.PreferPrime(*run);
     }
     if (window_) window_->close();
-    auto* window = new AnalysisWindow(context_, session_);  // deletes itself when closed
+    auto* window = new AnalysisWindow(context_, session_, choice_);  // deletes itself when closed
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->SetTakeSnapshotOpener([this]() {
         takeSnapshot_.show();

@@ -1,27 +1,28 @@
 #pragma once
 // The way between the take-snapshot window and the analysis window: "&Analyse"
 // hides the one and opens the other, "&Take Snaphot" shows the first again and
-// lets the analysis window go. The launcher owns the analysis side's state,
-// which outlives each analysis window, and the analysis window while it is
-// open; the take-snapshot window and the context are borrowed.
+// lets the analysis window go. The launcher owns the analysis session and the
+// snapshot choice, which outlive each analysis window, and the analysis window
+// while it is open; the take-snapshot window and the context are borrowed.
 
 #include <memory>
 #include <optional>
 
 #include <QPointer>
 
+#include "analysis/AnalysisSession.h"
 #include "store/DateTime.h"
-#include "ui/AnalysisSession.h"
 #include "ui/AnalysisWindow.h"
 #include "ui/ProgramContext.h"
+#include "ui/SnapshotChoice.h"
 
 namespace corvina {
 
-class Analsnap;
+class TakeSnapshotWindow;
 
 class AnalysisLauncher {
 public:
-    AnalysisLauncher(ProgramContext& context, Analsnap& takeSnapshot);
+    AnalysisLauncher(ProgramContext& context, TakeSnapshotWindow& takeSnapshot);
     ~AnalysisLauncher();
     AnalysisLauncher(const AnalysisLauncher&) = delete;
     AnalysisLauncher& operator=(const AnalysisLauncher&) = delete;
@@ -30,13 +31,13 @@ public:
     // its snapshot the prime snapshot.
     void Open();
 
-    AnalysisSession& Session() { return session_; }
     AnalysisWindow* Window() const { return window_.data(); }
 
 private:
     ProgramContext& context_;
-    Analsnap& takeSnapshot_;
+    TakeSnapshotWindow& takeSnapshot_;
     AnalysisSession session_;
+    SnapshotChoice choice_;
     std::optional<DateTime> lastRunSeen_;
     QPointer<AnalysisWindow> window_;  // deletes itself when closed
 };

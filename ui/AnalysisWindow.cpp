@@ -10,9 +10,9 @@
 #include <QPushButton>
 #include <QTreeView>
 
+#include <span>
+
 #include "analysis/AnalysisCatalogue.h"
-#include "analysis/AnalysisRun.h"
-#include "analysis/GridLayout.h"
 #include "store/Catalogue.h"
 #include "store/SizeFormat.h"
 #include "ui/AboutWindow.h"
@@ -22,7 +22,6 @@
 #include "ui/SelectSnapshotWindow.h"
 #include "ui/Twips.h"
 #include "ui/WaitPointer.h"
-#include "ui/WindowLookups.h"
 
 namespace corvina {
 
@@ -41,8 +40,9 @@ void CheckOnly(const std::array<QAction*, N>& items, std::size_t checked) {
 
 }  // namespace
 
-AnalysisWindow::AnalysisWindow(ProgramContext& context, AnalysisSession& session, QWidget* parent)
-    : QMainWindow(parent), context_(context), session_(session) {
+AnalysisWindow::AnalysisWindow(ProgramContext& context, AnalysisSession& session, SnapshotChoice& choice,
+                               QWidget* parent)
+    : QMainWindow(parent), context_(context), session_(session), choice_(choice) {
     setObjectName("frmanal");
     setWindowTitle("Analyze Disk Snapshot");
     auto* area = new QWidget(this);
@@ -77,37 +77,23 @@ void AnalysisWindow::closeEvent(QCloseEvent* event) {
 }
 
 void AnalysisWindow::Load() {
-    AnalysisState& state = session_.State;
-    formLoading_ = true;
-    state.AnalysisKind = DirectoryDetails;
-    CheckOnly(mendir_, 0);
-    CheckOnly(menfile_, menfile_.size());
-    ChooseDisplayUnit(2);
-    state.CompareSnapshotDate = DateTime{};
+    grdanal_->BeginChange();
+    session_.Restart();
+    grdanal_->EndChange();
+    ShowKindChecked();
+    CheckOnly(dispsize_, 2);
     grpdisp_->hide();
     lblgraph_->show();
-    LayoutGrid();
-    state.ChartType = kChart2DBar;
-    state.ChartOrientation = 0;
-    session_.Grid.ChartColumn = 2;
     CheckOnly(menctype_, 0);
     CheckOnly(mencvert_, 0);
-    formLoading_ = false;
-    SetCompareMenus(false, false);
-
-    // A key left from another database, or of a snapshot deleted since, is
-    // not offered again: the user chooses afresh.
-    if (!state.SnapshotDate.IsNull() &&
-        (!context_.Database.IsUsable() || !SnapshotStillStored(context_, state.SnapshotDate))) {
-        state.SnapshotDate = DateTime{};
-    }
-    if (state.SnapshotDate.IsNull()) {
+    ShowCompareRow();
+    if (session_.State().SnapshotDate.IsNull()) {
         // Nothing of an earlier window's result stays on show.
         ClearDisplay();
         ChoosePrimeSnapshot();
     } else {
-        PrimeSnapshotSteps();
-        session_.TreeSnapshotDate = state.SnapshotDate;
+        ShowPrimeRow();
+        choice_.TreeSnapshotDate = session_.State().SnapshotDate;
         BuildTree();
         RunCurrentAnalysis();
     }
@@ -115,8 +101,8 @@ void AnalysisWindow::Load() {
 }
 
 void AnalysisWindow::ChoosePrimeSnapshot() {
-    session_.SelectionMode = 0;
-    session_.SelectionBasePath.clear();
+    choice_.SelectionMode = 0;
+    choice_.SelectionBasePath.clear();
     OpenSelectionWindow();
     Activate();
     // Cancelled or chosen, the analysis window is shown afterwards.
@@ -124,23 +110,26 @@ void AnalysisWindow::ChoosePrimeSnapshot() {
 }
 
 void AnalysisWindow::ChooseCompareSnapshot() {
-    if (session_.State.SnapshotDate.IsNull()) {
+    const AnalysisState& state = session_.State();
+    if (state.SnapshotDate.IsNull()) {
         ShowMessage(context_.Messages, "Select a Snapshot");
         return;
     }
+    const std::string& basePath = session_.PrimeInfo().InfoBasePath;
     // Counted now rather than taken from the last listing, which may be of
     // another base path or older than the latest snapshot run.
     if (context_.Database.IsUsable()) {
         std::vector<SnapshotListRow> rows;
-        ListSnapshots(context_.Database, context_.Messages, session_.SnapshotBasePath, rows);
-        session_.PathSnapshotCount = static_cast<int>(rows.size());
+        ListSnapshots(context_.Database, context_.Messages, basePath, rows);
+        choice_.PathSnapshotCount = static_cast<int>(rows.size());
     }
-    if (session_.PathSnapshotCount == 1) {
+    if (choice_.PathSnapshotCount == 1) {
         ShowMessage(context_.Messages, "No other snapshots with same path to compare to");
         return;
     }
-    session_.SelectionMode = 1;
-    session_.SelectionBasePath = session_.SnapshotBasePath;
+    choice_.SelectionMode = 1;
+    choice_.SelectionBasePath = basePath;
+    choice_.PrimeSnapshotDate = state.SnapshotDate;
     OpenSelectionWindow();
     Activate();
 }
@@ -148,111 +137,77 @@ void AnalysisWindow::ChooseCompareSnapshot() {
 void AnalysisWindow::OpenSelectionWindow() {
     const std::string databaseBefore = context_.Database.DatabasePath;
     {
-        SelectSnapshotWindow selection(context_, session_, this);
+        SelectSnapshotWindow selection(context_, choice_, this);
         selection.exec();
     }
     ForgetMissingSnapshots(context_.Database.DatabasePath != databaseBefore);
 }
 
 void AnalysisWindow::ForgetMissingSnapshots(bool databaseChanged) {
-    AnalysisState& state = session_.State;
-    auto missing = [this](const DateTime& key) {
-        return !key.IsNull() && (!context_.Database.IsUsable() || !SnapshotStillStored(context_, key));
-    };
     // The tree reads its nodes as they are expanded: after a database switch
     // it is built again even for an equal key.
-    if (databaseChanged) session_.TreeSnapshotDate = DateTime{};
-    if (missing(state.CompareSnapshotDate)) state.CompareSnapshotDate = DateTime{};
-    if (missing(state.SnapshotDate)) {
-        state.SnapshotDate = DateTime{};
-        state.CompareSnapshotDate = DateTime{};
-        session_.TreeSnapshotDate = DateTime{};
-        ClearDisplay();
-    } else if (databaseChanged && !session_.SnapshotChosen) {
-        ClearDisplay();
-        state.SnapshotDate = DateTime{};
-        state.CompareSnapshotDate = DateTime{};
-    }
-    if (state.CompareSnapshotDate.IsNull()) {
-        SetCompareMenus(false, false);
-        ClearCompareRow();
-    }
-}
-
-void AnalysisWindow::ClearDisplay() {
-    tree_->Clear();
-    session_.TreeSnapshotDate = DateTime{};
-    grdanal_->BeginChange();
-    session_.Result.SetRowCount(1);
-    session_.Result.SetFixedRows(1);
-    grdanal_->EndChange();
-    ShowChart(ChartData{});
-    for (QLineEdit* field : {txtpath_, txtsnap_, txtdesc_}) field->clear();
-    menfilet_->setEnabled(false);
-    SetStatus(QString());
+    if (databaseChanged) choice_.TreeSnapshotDate = DateTime{};
+    if (session_.ForgetMissingSnapshots(databaseChanged, choice_.SnapshotChosen)) ClearDisplay();
+    if (session_.State().CompareSnapshotDate.IsNull()) ShowCompareRow();
 }
 
 void AnalysisWindow::Activate() {
-    if (!session_.SnapshotChosen) return;
+    if (!choice_.SnapshotChosen) return;
     show();
-    session_.SnapshotChosen = false;
-    const AnalysisState& state = session_.State;
-    const bool newPrime = !state.SnapshotDate.IsNull() && state.SnapshotDate != session_.TreeSnapshotDate;
-    if (newPrime) PrimeSnapshotSteps();
-    if (state.CompareSnapshotDate.IsNull()) {
-        SetCompareMenus(false, false);
-        ClearCompareRow();
+    choice_.SnapshotChosen = false;
+    if (choice_.SelectionMode == 0) {
+        session_.ChoosePrime(choice_.ChosenSnapshot);
     } else {
-        CompareSnapshotSteps();
+        // The selection window offers the prime snapshot's base path only.
+        session_.ChooseCompare(choice_.ChosenSnapshot);
     }
+    ShowSnapshots();
+}
+
+// A prime snapshot the tree was not built for brings a new tree and a run at
+// its base path; a compare snapshot alone changes the compare row and menus,
+// not the result.
+void AnalysisWindow::ShowSnapshots() {
+    const DateTime& prime = session_.State().SnapshotDate;
+    const bool newPrime = !prime.IsNull() && prime != choice_.TreeSnapshotDate;
+    if (newPrime) ShowPrimeRow();
+    ShowCompareRow();
     if (newPrime) {
-        session_.TreeSnapshotDate = state.SnapshotDate;
+        choice_.TreeSnapshotDate = prime;
         BuildTree();
         RunCurrentAnalysis();
     }
 }
 
-void AnalysisWindow::PrimeSnapshotSteps() {
-    AnalysisState& state = session_.State;
-    SnapshotInfo info;
-    LoadSnapshotInfo(context_.Database, context_.Messages, state.SnapshotDate, info);
-    session_.SnapshotBasePath = info.InfoBasePath;
-    state.Style = PathStyleOfBasePath(info.InfoBasePath);
-    state.QueryDirectory = info.InfoBasePath;
-    state.BasePath = info.InfoBasePath;
-    session_.SnapshotDescription = info.InfoDescription;
-    state.SizeThreshold = info.InfoFileLimit;
-    session_.CollectFiles = info.InfoCollectFiles;
-    menfilet_->setEnabled(session_.CollectFiles == "Y");
-    // A trailing separator goes, except from the file-system root "/".
-    std::string& query = state.QueryDirectory;
-    const char separator = Separator(state.Style);
-    if (query.size() > 1 && query.back() == separator) query.pop_back();
-    state.DirTotal = info.InfoTotalBytes;
-    txtpath_->setText(Text(session_.SnapshotBasePath));
-    txtsnap_->setText(Text(FormatGeneralDate(state.SnapshotDate)));
-    txtdesc_->setText(Text(session_.SnapshotDescription));
+void AnalysisWindow::ShowPrimeRow() {
+    const SnapshotInfo& prime = session_.PrimeInfo();
+    menfilet_->setEnabled(prime.InfoCollectFiles == "Y");
+    txtpath_->setText(Text(prime.InfoBasePath));
+    txtsnap_->setText(Text(FormatGeneralDate(session_.State().SnapshotDate)));
+    txtdesc_->setText(Text(prime.InfoDescription));
     txtpath_->setCursorPosition(0);
     txtdesc_->setCursorPosition(0);
-    state.SelectedDirectory = session_.SnapshotBasePath;
     ClearCompareRow();
-    FormSnapshotLabels(state);
-    SetStatus("Directories within " + Text(state.QueryDirectory));
+    SetStatus("Directories within " + Text(session_.State().QueryDirectory));
 }
 
-void AnalysisWindow::CompareSnapshotSteps() {
-    AnalysisState& state = session_.State;
-    SnapshotInfo info;
-    LoadSnapshotInfo(context_.Database, context_.Messages, state.CompareSnapshotDate, info);
-    // The total of the directory the analyses look at, which after a tree
-    // click is not the base path.
-    state.CompareDirTotal = DirectoryTotalOrZero(context_, state.QueryDirectory, state.CompareSnapshotDate,
-                                                 state.Style);
-    FormSnapshotLabels(state);
-    session_.CompareCollectFiles = info.InfoCollectFiles;
-    SetCompareMenus(true, info.InfoCollectFiles == "Y");
-    txtsnap2_->setText(Text(FormatGeneralDate(state.CompareSnapshotDate)));
-    txtdesc2_->setText(Text(info.InfoDescription));
+// The compare row, and the comparisons and Swap, enabled as far as the compare
+// snapshot serves them.
+void AnalysisWindow::ShowCompareRow() {
+    const DateTime& compare = session_.State().CompareSnapshotDate;
+    std::span<const AnalysisEntry> kinds = AnalysisCatalogue();
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        if (!kinds[i].NeedsCompare) continue;
+        const Shortfall lack = session_.ShortfallOf(kinds[i].Kind);
+        analysisItems_[i]->setEnabled(lack != Shortfall::CompareSnapshot && lack != Shortfall::CompareFiles);
+    }
+    menswap_->setEnabled(!compare.IsNull());
+    if (compare.IsNull()) {
+        ClearCompareRow();
+        return;
+    }
+    txtsnap2_->setText(Text(FormatGeneralDate(compare)));
+    txtdesc2_->setText(Text(session_.CompareInfo().InfoDescription));
     txtdesc2_->setCursorPosition(0);
 }
 
@@ -261,80 +216,77 @@ void AnalysisWindow::ClearCompareRow() {
     txtdesc2_->clear();
 }
 
-void AnalysisWindow::SetCompareMenus(bool compare, bool compareFiles) {
-    for (std::size_t i = 1; i <= 3; ++i) mendir_[i]->setEnabled(compare);
-    for (std::size_t i = 2; i <= 4; ++i) menfile_[i]->setEnabled(compare && compareFiles);
-    menswap_->setEnabled(compare);
+void AnalysisWindow::ShowKindChecked() {
+    std::span<const AnalysisEntry> kinds = AnalysisCatalogue();
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        analysisItems_[i]->setChecked(kinds[i].Kind == session_.State().AnalysisKind);
+    }
 }
 
-void AnalysisWindow::ChooseAnalysis(int kind) {
-    AnalysisState& state = session_.State;
-    const int current = state.AnalysisKind;
-    if (current < 10) {
-        mendir_[static_cast<std::size_t>(current)]->setChecked(false);
-    } else {
-        menfile_[static_cast<std::size_t>(current - 10)]->setChecked(false);
-    }
-    if (kind < 10) {
-        mendir_[static_cast<std::size_t>(kind)]->setChecked(true);
-    } else {
-        menfile_[static_cast<std::size_t>(kind - 10)]->setChecked(true);
-    }
-    state.AnalysisKind = kind;
-    LayoutGrid();
+void AnalysisWindow::ClearDisplay() {
+    tree_->Clear();
+    choice_.TreeSnapshotDate = DateTime{};
+    grdanal_->BeginChange();
+    session_.ClearResult();
+    grdanal_->EndChange();
+    ShowChart(ChartData{});
+    for (QLineEdit* field : {txtpath_, txtsnap_, txtdesc_}) field->clear();
+    menfilet_->setEnabled(false);
+    SetStatus(QString());
+}
+
+void AnalysisWindow::ChooseAnalysis(AnalysisKind kind) {
+    grdanal_->BeginChange();
+    session_.SetKind(kind);
+    grdanal_->EndChange();
+    ShowKindChecked();
     RunCurrentAnalysis();
 }
 
 void AnalysisWindow::ChooseDisplayUnit(int item) {
     CheckOnly(dispsize_, static_cast<std::size_t>(item));
-    session_.State.SizeUnit = kUnits[item];
-    if (formLoading_) return;
-    LayoutGrid();
+    grdanal_->BeginChange();
+    session_.SetUnit(kUnits[item]);
+    grdanal_->EndChange();
     RunCurrentAnalysis();
 }
 
 void AnalysisWindow::ChooseChartType(int item) {
-    session_.State.ChartType = kChartTypes[item];
+    session_.SetChartType(kChartTypes[item]);
     CheckOnly(menctype_, static_cast<std::size_t>(item));
     RedrawChart();
 }
 
 void AnalysisWindow::ChooseChartOrientation(int item) {
-    session_.State.ChartOrientation = item;
+    session_.SetChartOrientation(item);
     CheckOnly(mencvert_, static_cast<std::size_t>(item));
     RedrawChart();
 }
 
 void AnalysisWindow::Swap() {
-    AnalysisState& state = session_.State;
-    std::swap(state.SnapshotDate, state.CompareSnapshotDate);
-    session_.SnapshotChosen = true;
-    Activate();
+    session_.Swap();
+    show();
+    ShowSnapshots();
 }
 
 void AnalysisWindow::NodeClicked(const QModelIndex& index) {
     if (!index.isValid()) return;
-    AnalysisState& state = session_.State;
-    const std::string key = tree_->Key(index);
-    state.SelectedDirectory = key;
     {
         WaitPointer wait;
-        state.DirTotal = DirectoryTotalOrZero(context_, key, state.SnapshotDate, state.Style);
-        if (!state.CompareSnapshotDate.IsNull()) {
-            state.CompareDirTotal = DirectoryTotalOrZero(context_, key, state.CompareSnapshotDate, state.Style);
-        }
+        // A total that cannot be read has been said and counts 0: the click goes on.
+        bool found = false;
+        session_.SelectDirectory(tree_->Key(index), found);
     }
     // Children never read were never expanded: nothing to collapse, nothing to read.
     if (tree_->ChildrenRead(index)) {
         for (int r = 0; r < tree_->rowCount(index); ++r) tvdir_->collapse(tree_->index(r, 0, index));
     }
-    state.QueryDirectory = key;
     RunCurrentAnalysis();
 }
 
 void AnalysisWindow::SortOnGridColumn(int column) {
     grdanal_->BeginChange();
-    SortOnColumn(context_.Messages, session_.State, session_.Grid, session_.Result, column);
+    session_.SortOnColumn(column);
     grdanal_->EndChange();
     RedrawChart();
 }
@@ -360,25 +312,16 @@ void AnalysisWindow::About() {
     about->show();
 }
 
-void AnalysisWindow::LayoutGrid() {
-    grdanal_->BeginChange();
-    LayoutResultGrid(session_.State, session_.Grid, session_.Result);
-    // Before the first run the grid shows its heading row only.
-    if (session_.Result.RowCount() == 0) session_.Result.SetRowCount(1);
-    grdanal_->EndChange();
-}
-
 void AnalysisWindow::RunCurrentAnalysis() {
     WaitPointer wait;
     grdanal_->BeginChange();
-    RunOutcome outcome = RunAnalysis(context_.Database, context_.Messages, session_.State, session_.Grid,
-                                     session_.Result);
+    AnalysisOutcome outcome = session_.Run();
     grdanal_->EndChange();
-    if (!outcome.Title.empty()) SetStatus(Text(outcome.Title));
+    SetStatus(Text(outcome.Title));
     ShowChart(outcome.Chart);
 }
 
-void AnalysisWindow::RedrawChart() { ShowChart(DrawChart(session_.State, session_.Grid, session_.Result)); }
+void AnalysisWindow::RedrawChart() { ShowChart(session_.Chart()); }
 
 void AnalysisWindow::ShowChart(const ChartData& chart) {
     grpdisp_->SetChart(chart);
@@ -388,7 +331,7 @@ void AnalysisWindow::ShowChart(const ChartData& chart) {
 
 void AnalysisWindow::BuildTree() {
     WaitPointer wait;
-    const AnalysisState& state = session_.State;
+    const AnalysisState& state = session_.State();
     tree_->BuildDirectoryTree(state.SnapshotDate, state.QueryDirectory, state.Style);
     // The first level shows at once.
     tvdir_->expand(tree_->RootIndex());

@@ -6,21 +6,25 @@
 // columns. The menus choose the analysis, the display unit and the chart, swap
 // the two snapshots, and go back to the take-snapshot window.
 //
-// The window owns its controls, the tree model and the pane geometry; what it
+// The window owns its controls, the tree model and the pane geometry. What it
 // shows (the chosen snapshots, the analysis inputs and the result grid) lives
-// in the AnalysisSession, which outlives it, and the database, prompter and
-// the way the program ends belong to the ProgramContext. The snapshot choice
-// is made in the selection window, shown modally over this one.
+// in the AnalysisSession, which outlives it and decides what each choice
+// does; the window forwards the user's choices to it and shows the outcome.
+// The database, prompter and the way the program ends belong to the
+// ProgramContext. The snapshot choice is made in the selection window, shown
+// modally over this one, and comes back through the SnapshotChoice.
 
 #include <array>
 #include <functional>
+#include <vector>
 
 #include <QMainWindow>
 
+#include "analysis/AnalysisSession.h"
 #include "analysis/ChartData.h"
-#include "ui/AnalysisSession.h"
 #include "ui/PaneLayout.h"
 #include "ui/ProgramContext.h"
+#include "ui/SnapshotChoice.h"
 
 class QAction;
 class QGroupBox;
@@ -39,7 +43,8 @@ class ResultGridView;
 class AnalysisWindow : public QMainWindow {
     Q_OBJECT
 public:
-    AnalysisWindow(ProgramContext& context, AnalysisSession& session, QWidget* parent = nullptr);
+    AnalysisWindow(ProgramContext& context, AnalysisSession& session, SnapshotChoice& choice,
+                   QWidget* parent = nullptr);
     ~AnalysisWindow() override;
 
     // The load steps: default analysis, unit and chart; then either the
@@ -50,7 +55,6 @@ public:
     // What "&Take Snaphot" shows before this window goes.
     void SetTakeSnapshotOpener(std::function<void()> opener) { takeSnapshotOpener_ = std::move(opener); }
 
-    AnalysisSession& Session() { return session_; }
     DirectoryTreeModel& Tree() { return *tree_; }
     QTreeView& TreeView() { return *tvdir_; }
     ResultGridView& Grid() { return *grdanal_; }
@@ -70,6 +74,7 @@ protected:
 private:
     // Construction (AnalysisWindowControls.cpp).
     void BuildMenus();
+    void AddAnalysisItems(QMenu& directories, QMenu& files);
     void BuildSnapshotRows(QWidget& area);
     void BuildPanes(QWidget& area);
 
@@ -83,13 +88,8 @@ private:
     void ChooseCompareSnapshot();
     void OpenSelectionWindow();
     void Activate();
-    void PrimeSnapshotSteps();
-    void CompareSnapshotSteps();
-    void ClearCompareRow();
     void ForgetMissingSnapshots(bool databaseChanged);
-    void ClearDisplay();
-    void SetCompareMenus(bool compare, bool compareFiles);
-    void ChooseAnalysis(int kind);
+    void ChooseAnalysis(AnalysisKind kind);
     void ChooseDisplayUnit(int item);
     void ChooseChartType(int item);
     void ChooseChartOrientation(int item);
@@ -98,8 +98,13 @@ private:
     void Exit();
     void About();
 
-    // Calls into the analysis engine, keeping the views informed.
-    void LayoutGrid();
+    // Showing what the session holds.
+    void ShowSnapshots();
+    void ShowPrimeRow();
+    void ShowCompareRow();
+    void ClearCompareRow();
+    void ShowKindChecked();
+    void ClearDisplay();
     void RunCurrentAnalysis();
     void RedrawChart();
     void ShowChart(const ChartData& chart);
@@ -108,9 +113,9 @@ private:
 
     ProgramContext& context_;
     AnalysisSession& session_;
+    SnapshotChoice& choice_;
     std::function<void()> takeSnapshotOpener_;
     PaneLayout panes_;
-    bool formLoading_ = false;
     bool leaving_ = false;  // Exit or Take Snaphot is closing the window
 
     QLineEdit* txtpath_ = nullptr;
@@ -131,8 +136,7 @@ private:
     QLabel* status_ = nullptr;
 
     QMenu* menfilet_ = nullptr;
-    std::array<QAction*, 5> mendir_{};
-    std::array<QAction*, 8> menfile_{};
+    std::vector<QAction*> analysisItems_;  // one per row of AnalysisCatalogue, in its order
     std::array<QAction*, 3> dispsize_{};
     std::array<QAction*, 4> menctype_{};
     std::array<QAction*, 2> mencvert_{};

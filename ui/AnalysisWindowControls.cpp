@@ -83,16 +83,9 @@ void AnalysisWindow::BuildMenus() {
 
     QMenu* dirs = bar->addMenu("Analyse &Directories");
     dirs->setObjectName("menviewh");
-    AddItems<5>(*dirs, "mendir",
-                {"&Directory Details", "Compare Directory Info", "New Directories", "Deleted Directories",
-                 "Directory History"},
-                mendir_);
     menfilet_ = bar->addMenu("Analyse &Files");
     menfilet_->setObjectName("menfilet");
-    AddItems<8>(*menfilet_, "menfile",
-                {"Files within &Directory", "Files within directory &Tree", "&Changed files", "&New files",
-                 "&Deleted files", "Summarise by By File &Type", "Duplicate files", "&Recently changed"},
-                menfile_);
+    AddAnalysisItems(*dirs, *menfilet_);
 
     QMenu* pref = bar->addMenu("Preferences");
     pref->setObjectName("menpref");
@@ -114,12 +107,6 @@ void AnalysisWindow::BuildMenus() {
     help->setObjectName("menhelpt");
     QAction* about = NamedAction(*help, "menabout", "&About");
 
-    for (std::size_t i = 0; i < mendir_.size(); ++i) {
-        connect(mendir_[i], &QAction::triggered, this, [this, i]() { ChooseAnalysis(static_cast<int>(i)); });
-    }
-    for (std::size_t i = 0; i < menfile_.size(); ++i) {
-        connect(menfile_[i], &QAction::triggered, this, [this, i]() { ChooseAnalysis(10 + static_cast<int>(i)); });
-    }
     for (std::size_t i = 0; i < dispsize_.size(); ++i) {
         connect(dispsize_[i], &QAction::triggered, this, [this, i]() { ChooseDisplayUnit(static_cast<int>(i)); });
     }
@@ -134,6 +121,23 @@ void AnalysisWindow::BuildMenus() {
     connect(take, &QAction::triggered, this, &AnalysisWindow::TakeSnapshot);
     connect(exitItem, &QAction::triggered, this, &AnalysisWindow::Exit);
     connect(about, &QAction::triggered, this, &AnalysisWindow::About);
+}
+
+// One check-marked item per kind, in the menu its row names, in table order;
+// each is named by its place in that menu (mendir_0, menfile_0, ...).
+void AnalysisWindow::AddAnalysisItems(QMenu& directories, QMenu& files) {
+    std::size_t directoryItems = 0;
+    std::size_t fileItems = 0;
+    for (const AnalysisEntry& entry : AnalysisCatalogue()) {
+        const bool inFiles = entry.Menu == AnalysisMenu::Files;
+        QAction* item = (inFiles ? files : directories)
+                            .addAction(QString::fromUtf8(entry.MenuCaption.data(),
+                                                         static_cast<qsizetype>(entry.MenuCaption.size())));
+        item->setObjectName(inFiles ? IndexedName("menfile", fileItems++) : IndexedName("mendir", directoryItems++));
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, kind = entry.Kind]() { ChooseAnalysis(kind); });
+        analysisItems_.push_back(item);
+    }
 }
 
 void AnalysisWindow::BuildSnapshotRows(QWidget& area) {
@@ -204,7 +208,7 @@ void AnalysisWindow::BuildPanes(QWidget& area) {
     connect(tvdir_, &QTreeView::clicked, this, &AnalysisWindow::NodeClicked);
 
     frmdisp_ = Frame("frmdisp", area);
-    grdanal_ = new ResultGridView(session_.Result, frmdisp_);
+    grdanal_ = new ResultGridView(session_.Grid(), frmdisp_);
     connect(grdanal_, &ResultGridView::ColumnClicked, this, &AnalysisWindow::SortOnGridColumn);
 
     frmgraph_ = Frame("frmgraph", area);

@@ -10,19 +10,19 @@
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "store/SnapshotDatabase.h"
-#include "ui/Analsnap.h"
+#include "ui/TakeSnapshotWindow.h"
 #include "ui/AnalysisLauncher.h"
 #include "ui/FileDialogs.h"
 #include "ui/MessageBoxPrompter.h"
 
 namespace corvina {
 
-std::unique_ptr<Analsnap> Main(ProgramContext& context, const std::string& programDir) {
+std::unique_ptr<TakeSnapshotWindow> Main(ProgramContext& context, const std::string& programDir) {
     context.Database.DatabasePath = ResolveStartupDatabasePath(context.Settings, programDir);
     if (OpenSnapshotDatabase(context.Database, context.Messages, context.Ender) == OpenOutcome::Ended) {
         return nullptr;
     }
-    auto window = std::make_unique<Analsnap>(context);
+    auto window = std::make_unique<TakeSnapshotWindow>(context);
     window->show();
     return window;
 }
@@ -48,7 +48,7 @@ int RunProgram(int argc, char** argv) {
     QtFileDialogs dialogs;
     ProgramContext context{database, prompter, ender, *settings, dialogs};
 
-    std::unique_ptr<Analsnap> window = Main(context, ProgramFolder());
+    std::unique_ptr<TakeSnapshotWindow> window = Main(context, ProgramFolder());
     if (!window) return 1;
     AnalysisLauncher analysis(context, *window);
     // The program ends when its last window closes.

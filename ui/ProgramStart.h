@@ -9,7 +9,7 @@
 
 namespace corvina {
 
-class Analsnap;
+class TakeSnapshotWindow;
 struct DatabaseState;
 
 // Start-up: the database path from the settings store (the default file,
@@ -17,7 +17,7 @@ struct DatabaseState;
 // and messages, then the take-snapshot window, shown. The database may be left
 // unusable (declined or foreign file); the window opens all the same. Null
 // when the open ended the program.
-std::unique_ptr<Analsnap> Main(ProgramContext& context, const std::string& programDir);
+std::unique_ptr<TakeSnapshotWindow> Main(ProgramContext& context, const std::string& programDir);
 
 // Ends the window program at once: settings written out, the database closed
 // (when called on the GUI thread; a run on the worker is rolled back by the

@@ -46,8 +46,8 @@ QString Text(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
-SelectSnapshotWindow::SelectSnapshotWindow(ProgramContext& context, AnalysisSession& session, QWidget* parent)
-    : QDialog(parent), context_(context), session_(session) {
+SelectSnapshotWindow::SelectSnapshotWindow(ProgramContext& context, SnapshotChoice& choice, QWidget* parent)
+    : QDialog(parent), context_(context), choice_(choice) {
     setObjectName("frmselsnap");
     setWindowTitle("Select Snapshot");
     setModal(true);
@@ -200,16 +200,16 @@ void SelectSnapshotWindow::BuildMenus() {
 void SelectSnapshotWindow::Load() {
     FillBasePathList();
     frmsnap_->setEnabled(false);
-    if (!session_.SelectionBasePath.empty()) {
+    if (!choice_.SelectionBasePath.empty()) {
         lstdir_->setEnabled(false);
         lbltpath_->setEnabled(false);
         SetGridEnabled(true);
-        FillSnapshotGrid(session_.SelectionBasePath);
+        FillSnapshotGrid(choice_.SelectionBasePath);
     } else {
         SetGridEnabled(false);
     }
     selectedSnapshot_ = DateTime{};
-    if (session_.SelectionMode == 1) {
+    if (choice_.SelectionMode == 1) {
         lblmsg_->setText(kCompareAdvice);
         lblmsg_->show();
     } else {
@@ -228,6 +228,7 @@ void SelectSnapshotWindow::SetStatus() {
 void SelectSnapshotWindow::FillBasePathList() {
     lstdir_->clear();
     if (!context_.Database.IsUsable()) return;
+    // A failure has been said; the list shows what was read up to it.
     std::vector<std::string> paths;
     ListBasePaths(context_.Database, context_.Messages, paths);
     for (const std::string& path : paths) lstdir_->addItem(Text(path));
@@ -237,12 +238,12 @@ void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath) {
     listedBasePath_ = basePath;
     grdsnap_->setRowCount(0);
     if (!context_.Database.IsUsable()) {
-        session_.PathSnapshotCount = 0;
+        choice_.PathSnapshotCount = 0;
         return;
     }
     std::vector<SnapshotListRow> rows;
     ListSnapshots(context_.Database, context_.Messages, basePath, rows);
-    session_.PathSnapshotCount = static_cast<int>(rows.size());
+    choice_.PathSnapshotCount = static_cast<int>(rows.size());
     grdsnap_->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const SnapshotListRow& row = rows[static_cast<std::size_t>(r)];
@@ -311,17 +312,13 @@ void SelectSnapshotWindow::OnOk() {
         ShowMessage(context_.Messages, kSelectASnapshot);
         return;
     }
-    if (session_.SelectionMode == 0) {
-        session_.State.SnapshotDate = selectedSnapshot_;
-        session_.State.CompareSnapshotDate = DateTime{};
-    } else if (selectedSnapshot_ == session_.State.SnapshotDate) {
+    if (choice_.SelectionMode == 1 && selectedSnapshot_ == choice_.PrimeSnapshotDate) {
         ShowMessage(context_.Messages, "Cannot select this snapshot as it is the same as the prime snapshot");
         return;
-    } else {
-        // A later snapshot is accepted: the analysis window offers a swap.
-        session_.State.CompareSnapshotDate = selectedSnapshot_;
     }
-    session_.SnapshotChosen = true;
+    // A later compare snapshot is accepted: the analysis window offers a swap.
+    choice_.ChosenSnapshot = selectedSnapshot_;
+    choice_.SnapshotChosen = true;
     accept();
 }
 
@@ -405,7 +402,7 @@ void SelectSnapshotWindow::SwitchDatabase(const std::string& path) {
     ClearDetails();
     grdsnap_->setRowCount(0);
     listedBasePath_.clear();
-    if (!session_.SelectionBasePath.empty()) FillSnapshotGrid(session_.SelectionBasePath);
+    if (!choice_.SelectionBasePath.empty()) FillSnapshotGrid(choice_.SelectionBasePath);
 }
 
 }  // namespace corvina

@@ -6,8 +6,9 @@
 // It can also delete a snapshot and switch to another database.
 //
 // The window owns its controls and SelectedSnapshot; the database, prompter,
-// settings and dialogs belong to the ProgramContext, the choice it writes
-// (SnapshotDate, CompareSnapshotDate, SnapshotChosen, PathSnapshotCount) to
+// settings and dialogs belong to the ProgramContext. It reads what it is asked
+// from the SnapshotChoice and writes its answer there (SnapshotChosen,
+// ChosenSnapshot, PathSnapshotCount); the analysis window takes the answer to
 // the AnalysisSession. Every message goes through the context's prompter.
 
 #include <chrono>
@@ -16,9 +17,9 @@
 #include <QDialog>
 
 #include "store/Catalogue.h"
-#include "ui/AnalysisSession.h"
 #include "ui/ProgramContext.h"
 #include "ui/RecentMenu.h"
+#include "ui/SnapshotChoice.h"
 
 class QGroupBox;
 class QLabel;
@@ -31,7 +32,7 @@ namespace corvina {
 class SelectSnapshotWindow : public QDialog {
     Q_OBJECT
 public:
-    SelectSnapshotWindow(ProgramContext& context, AnalysisSession& session, QWidget* parent = nullptr);
+    SelectSnapshotWindow(ProgramContext& context, SnapshotChoice& choice, QWidget* parent = nullptr);
 
     // The key of the snapshot last clicked; null when none since the window loaded.
     const DateTime& SelectedSnapshot() const { return selectedSnapshot_; }
@@ -58,7 +59,7 @@ private:
     void SetStatus();
 
     ProgramContext& context_;
-    AnalysisSession& session_;
+    SnapshotChoice& choice_;
     DateTime selectedSnapshot_;
     std::string listedBasePath_;  // base path whose snapshots the grid lists; "" none
     SnapshotInfo info_;

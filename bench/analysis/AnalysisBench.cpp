@@ -92,7 +92,7 @@ Timing TimeKind(DatabaseState& db, QuietPrompter& prompter, const AnalysisState&
         auto start = std::chrono::steady_clock::now();
         double cpuStart = CpuMs();
         LayoutResultGrid(state, settings, grid);
-        RunOutcome outcome = RunAnalysis(db, prompter, state, settings, grid);
+        AnalysisOutcome outcome = RunAnalysis(db, prompter, state, settings, grid);
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         if (run > 0) {  // run 0 warms the cache
             times.push_back(ms);
@@ -137,12 +137,12 @@ int main(int argc, char** argv) {
     std::vector<int> only;
     for (int i = 3; i < argc; ++i) only.push_back(std::atoi(argv[i]));
     for (const auto& entry : AnalysisCatalogue()) {
-        if (!only.empty() && std::find(only.begin(), only.end(), entry.Code) == only.end()) continue;
+        if (!only.empty() && std::find(only.begin(), only.end(), entry.Code()) == only.end()) continue;
         Timing timings[3];
         std::string dirs[3] = {base, down, typical};
         for (int d = 0; d < 3; ++d) {
             AnalysisState state;
-            state.AnalysisKind = entry.Code;
+            state.AnalysisKind = entry.Kind;
             state.SnapshotDate = *prime;
             if (compare) state.CompareSnapshotDate = *compare;
             state.Style = PathStyleOfBasePath(base);
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
                 PrintPlan(db, settings.AnalysisSql);
             }
         }
-        const bool directory = entry.Code <= DirectoryHistory;
+        const bool directory = entry.Menu == AnalysisMenu::Directories;
         const double targetBase = directory ? 20 : 1000;
         const double targetDown = directory ? 20 : 150;
         bool met = timings[0].MedianMs < targetBase && timings[1].MedianMs < targetDown &&

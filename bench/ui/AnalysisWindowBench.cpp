@@ -26,13 +26,13 @@
 #include <SQLiteCpp/Statement.h>
 #include <SQLiteCpp/Transaction.h>
 
+#include "analysis/AnalysisSession.h"
 #include "store/Catalogue.h"
 #include "store/DatabaseConnection.h"
 #include "store/RowWriter.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/TempDir.h"
-#include "ui/AnalysisSession.h"
 #include "ui/AnalysisWindow.h"
 #include "ui/DirectoryTreeModel.h"
 #include "ui/FileDialogs.h"
@@ -151,22 +151,23 @@ int main(int argc, char** argv) {
     if (!LatestSnapshot(db, prime).Ok() || !prime) return 1;
     const std::string widest = WidestDirectory(db, *prime);
     ProgramContext context{db, prompter, ender, settings, dialogs};
-    AnalysisSession session;
+    AnalysisSession session(db, prompter);
+    SnapshotChoice choice;
 
     std::vector<double> open, expand, click;
     int children = 0;
     for (int run = 0; run < runs; ++run) {
-        session.State.SnapshotDate = *prime;
+        session.PreferPrime(*prime);
         QElapsedTimer clock;
         clock.start();
-        auto window = std::make_unique<AnalysisWindow>(context, session);
+        auto window = std::make_unique<AnalysisWindow>(context, session, choice);
         window->Load();
         QCoreApplication::processEvents();
         open.push_back(clock.nsecsElapsed() / 1e6);
 
         // A fresh tree, so that the widest node's children are read again.
         DirectoryTreeModel& tree = window->Tree();
-        tree.BuildDirectoryTree(*prime, session.State.QueryDirectory, session.State.Style);
+        tree.BuildDirectoryTree(*prime, session.State().QueryDirectory, session.State().Style);
         window->TreeView().expand(tree.RootIndex());
         QCoreApplication::processEvents();
         const QModelIndex node = widest == tree.Key(tree.RootIndex()) ? tree.RootIndex()

@@ -28,7 +28,7 @@
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/TempDir.h"
-#include "ui/Analsnap.h"
+#include "ui/TakeSnapshotWindow.h"
 #include "ui/FileDialogs.h"
 
 using namespace corvina;
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     database.DatabasePath = dir.File("window.mdb");
     if (OpenSnapshotDatabase(database, prompter, ender) != OpenOutcome::Created) return 1;
 
-    Analsnap window(context);
+    TakeSnapshotWindow window(context);
     window.show();
     window.findChild<QLineEdit*>("txtpath")->setText(tree);
     window.findChild<QPlainTextEdit*>("txtdesc")->setPlainText("responsiveness");

@@ -64,7 +64,7 @@ double SnapshotDatabaseTest::DirBytes(const char* key, const std::string& dirnam
     return query.executeStep() ? query.getColumn(0).getDouble() : 0;
 }
 
-AnalysisState SnapshotDatabaseTest::StateFor(int kind, const char* key, const char* compareKey,
+AnalysisState SnapshotDatabaseTest::StateFor(AnalysisKind kind, const char* key, const char* compareKey,
                                              const std::string& directory, PathStyle style, char unit) {
     AnalysisState state;
     state.AnalysisKind = kind;

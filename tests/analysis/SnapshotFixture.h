@@ -20,6 +20,8 @@
 namespace corvina::test {
 
 using Rows = std::vector<std::vector<std::string>>;
+// The tests name kinds as the table does.
+using enum AnalysisKind;
 
 DateTime Key(const char* text);
 
@@ -47,7 +49,7 @@ protected:
 
     // State for analysing a snapshot at a directory, as the window sets it
     // after a tree click: the totals come from the Dir rows.
-    AnalysisState StateFor(int kind, const char* key, const char* compareKey, const std::string& directory,
+    AnalysisState StateFor(AnalysisKind kind, const char* key, const char* compareKey, const std::string& directory,
                            PathStyle style = PathStyle::Posix, char unit = 'B');
     double DirBytes(const char* key, const std::string& dirname);
 
@@ -66,7 +68,7 @@ protected:
     RecordingEnder ender_;
     GridSettings settings_;
     ResultGrid grid_;
-    RunOutcome outcome_;
+    AnalysisOutcome outcome_;
 };
 
 inline constexpr const char* kPrime = "2024-03-07 14:05:09";

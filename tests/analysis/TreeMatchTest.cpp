@@ -45,7 +45,7 @@ protected:
                      {"C:\\data2", "g", 300, "2024-01-03 00:00:00"}});
     }
 
-    std::vector<std::string> FileNames(int kind, const char* key, const std::string& dir, PathStyle style) {
+    std::vector<std::string> FileNames(AnalysisKind kind, const char* key, const std::string& dir, PathStyle style) {
         std::vector<std::string> names;
         for (const auto& row : Details(StateFor(kind, key, nullptr, dir, style))) names.push_back(row[0]);
         return names;

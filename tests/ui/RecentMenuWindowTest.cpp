@@ -6,7 +6,7 @@
 
 #include "app/Settings.h"
 #include "tests/ui/WindowHarness.h"
-#include "ui/Analsnap.h"
+#include "ui/TakeSnapshotWindow.h"
 
 using namespace corvina;
 using namespace corvina::test;
@@ -15,7 +15,7 @@ using List = std::vector<std::string>;
 
 namespace {
 
-QStringList VisibleCaptions(Analsnap& window) {
+QStringList VisibleCaptions(TakeSnapshotWindow& window) {
     QStringList captions;
     for (int i = 0; i < 10; ++i) {
         QAction* item = Child<QAction>(window, qPrintable(QString("menrec_%1").arg(i)));
@@ -45,7 +45,7 @@ void RecentMenuWindowTest::RecentItemAndOpenItemMoveTheirDatabaseToTheTop() {
     Harness h;
     std::filesystem::create_directories(h.Dir.Path() / "my snapshots");
     const List dbs = MakeRecentDatabases(h, {"A.mdb", "B.mdb", "my snapshots/disk c.mdb"});
-    Analsnap window(h.Context);
+    TakeSnapshotWindow window(h.Context);
     QCOMPARE(VisibleCaptions(window).size(), 3);
 
     // A path with blanks is taken whole from its caption.
@@ -79,7 +79,7 @@ void RecentMenuWindowTest::RecentItemAndOpenItemMoveTheirDatabaseToTheTop() {
 void RecentMenuWindowTest::CancelledOrDeclinedSwitchLeavesTheListAlone() {
     Harness h;
     const List dbs = MakeRecentDatabases(h, {"A.mdb", "B.mdb"});
-    Analsnap window(h.Context);
+    TakeSnapshotWindow window(h.Context);
     const QString status = window.StatusText();
     // Cancelled (the script has no answer): nothing changes, nothing is said.
     Child<QAction>(window, "menopen")->trigger();

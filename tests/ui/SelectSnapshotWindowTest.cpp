@@ -28,7 +28,7 @@ constexpr const char* kOther = "2024-02-10 08:00:00";
 
 struct Fixture {
     Harness h;
-    AnalysisSession session;
+    SnapshotChoice choice;
     Fixture() {
         h.OpenNewDatabase();
         AddSnapshot(h.Database, DataSnapshot(kOld));
@@ -61,7 +61,7 @@ private slots:
 
 void SelectSnapshotWindowTest::PrimeChoiceListsPathsThenSnapshotsNewestFirst() {
     Fixture f;
-    SelectSnapshotWindow window(f.h.Context, f.session);
+    SelectSnapshotWindow window(f.h.Context, f.choice);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(window.windowTitle(), QString("Select Snapshot"));
@@ -82,7 +82,7 @@ void SelectSnapshotWindowTest::PrimeChoiceListsPathsThenSnapshotsNewestFirst() {
     QVERIFY(grid->isEnabled());
     QCOMPARE(Column(*grid, 1), QStringList({kNew, kOld}));
     QCOMPARE(grid->item(0, 3)->text(), QString("25 MB"));
-    QCOMPARE(f.session.PathSnapshotCount, 2);
+    QCOMPARE(f.choice.PathSnapshotCount, 2);
 
     QVERIFY(ClickSnapshotRow(window, kOld));
     QCOMPARE(window.SelectedSnapshot(), Key(kOld));
@@ -94,22 +94,19 @@ void SelectSnapshotWindowTest::PrimeChoiceListsPathsThenSnapshotsNewestFirst() {
     QCOMPARE(Child<QLabel>(window, "lblfiletot")->text(), QString("6"));
     SaveScreenshot(window, "frmselsnap");
 
-    // A compare snapshot chosen before goes with a new prime choice.
-    f.session.State.CompareSnapshotDate = Key(kOther);
     QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
     QCOMPARE(window.result(), int(QDialog::Accepted));
-    QCOMPARE(f.session.State.SnapshotDate, Key(kOld));
-    QVERIFY(f.session.State.CompareSnapshotDate.IsNull());
-    QVERIFY(f.session.SnapshotChosen);
+    QCOMPARE(f.choice.ChosenSnapshot, Key(kOld));
+    QVERIFY(f.choice.SnapshotChosen);
     QVERIFY(f.h.Prompter.Texts().empty());
 }
 
 void SelectSnapshotWindowTest::CompareChoiceIsRestrictedAndRefusesThePrimeSnapshot() {
     Fixture f;
-    f.session.SelectionMode = 1;
-    f.session.SelectionBasePath = "/data";
-    f.session.State.SnapshotDate = Key(kOld);
-    SelectSnapshotWindow window(f.h.Context, f.session);
+    f.choice.SelectionMode = 1;
+    f.choice.SelectionBasePath = "/data";
+    f.choice.PrimeSnapshotDate = Key(kOld);
+    SelectSnapshotWindow window(f.h.Context, f.choice);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(!Child<QListWidget>(window, "lstdir")->isEnabled());
@@ -127,20 +124,19 @@ void SelectSnapshotWindowTest::CompareChoiceIsRestrictedAndRefusesThePrimeSnapsh
     QCOMPARE(f.h.Prompter.Texts(),
              std::vector<std::string>{"Cannot select this snapshot as it is the same as the prime snapshot"});
     QVERIFY(window.isVisible());
-    QVERIFY(!f.session.SnapshotChosen);
+    QVERIFY(!f.choice.SnapshotChosen);
 
-    // A later snapshot is accepted as the compare snapshot; the prime stays.
+    // A later snapshot is accepted as the compare snapshot.
     QVERIFY(ClickSnapshotRow(window, kNew));
     QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
     QVERIFY(!window.isVisible());
-    QCOMPARE(f.session.State.CompareSnapshotDate, Key(kNew));
-    QCOMPARE(f.session.State.SnapshotDate, Key(kOld));
-    QVERIFY(f.session.SnapshotChosen);
+    QCOMPARE(f.choice.ChosenSnapshot, Key(kNew));
+    QVERIFY(f.choice.SnapshotChosen);
 }
 
 void SelectSnapshotWindowTest::OkAndDeleteWithoutAClickAskForASnapshot() {
     Fixture f;
-    SelectSnapshotWindow window(f.h.Context, f.session);
+    SelectSnapshotWindow window(f.h.Context, f.choice);
     window.show();
     ClickBasePath(window, "/data");
     QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
@@ -149,13 +145,13 @@ void SelectSnapshotWindowTest::OkAndDeleteWithoutAClickAskForASnapshot() {
     QVERIFY(window.isVisible());
     QTest::mouseClick(Child<QPushButton>(window, "comcan"), Qt::LeftButton);
     QVERIFY(!window.isVisible());
-    QVERIFY(!f.session.SnapshotChosen);
-    QVERIFY(f.session.State.SnapshotDate.IsNull());
+    QVERIFY(!f.choice.SnapshotChosen);
+    QVERIFY(f.choice.ChosenSnapshot.IsNull());
 }
 
 void SelectSnapshotWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEveryList() {
     Fixture f;
-    SelectSnapshotWindow window(f.h.Context, f.session);
+    SelectSnapshotWindow window(f.h.Context, f.choice);
     window.show();
     auto* grid = Child<QTableWidget>(window, "grdsnap");
     ClickBasePath(window, "/data");
@@ -212,7 +208,7 @@ void SelectSnapshotWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFr
     f.h.Prompter.Clear();
     QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
     QCOMPARE(f.h.Prompter.Texts(), std::vector<std::string>{"Select a Snapshot"});
-    QVERIFY(!f.session.SnapshotChosen);
+    QVERIFY(!f.choice.SnapshotChosen);
 
     // The last snapshot of a base path takes the path with it.
     ClickBasePath(window, "/srv");
@@ -236,7 +232,7 @@ void SelectSnapshotWindowTest::DatabaseSwitchListsTheOtherDatabase() {
     AddSnapshot(other.Database, snap);
     CloseSnapshotDatabase(other.Database);
 
-    SelectSnapshotWindow window(f.h.Context, f.session);
+    SelectSnapshotWindow window(f.h.Context, f.choice);
     window.show();
     ClickBasePath(window, "/data");
     QVERIFY(ClickSnapshotRow(window, kOld));
@@ -256,7 +252,7 @@ void SelectSnapshotWindowTest::DatabaseSwitchListsTheOtherDatabase() {
     // And back through the recent item of the first.
     f.h.StoreRecent({second, first});
     window.close();
-    SelectSnapshotWindow again(f.h.Context, f.session);
+    SelectSnapshotWindow again(f.h.Context, f.choice);
     again.show();
     Child<QAction>(again, "menrec_1")->trigger();
     QCOMPARE(f.h.Database.DatabasePath, first);

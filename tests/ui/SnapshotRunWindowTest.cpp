@@ -15,7 +15,7 @@
 
 #include "store/DateTime.h"
 #include "tests/ui/WindowHarness.h"
-#include "ui/Analsnap.h"
+#include "ui/TakeSnapshotWindow.h"
 
 using namespace corvina;
 using namespace corvina::test;
@@ -40,7 +40,7 @@ struct RunFixture {
     Harness h;
     std::string Db = h.OpenNewDatabase();
     std::string Root = MakeSmallTree(h);
-    Analsnap Window{h.Context};
+    TakeSnapshotWindow Window{h.Context};
 
     explicit RunFixture(const QString& description) {
         Window.show();

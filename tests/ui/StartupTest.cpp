@@ -14,7 +14,7 @@
 
 #include "app/Settings.h"
 #include "tests/ui/WindowHarness.h"
-#include "ui/Analsnap.h"
+#include "ui/TakeSnapshotWindow.h"
 #include "ui/ProgramStart.h"
 
 using namespace corvina;
@@ -35,7 +35,7 @@ void StartupTest::FirstStartStoresDefaultThenCreatesOnYes() {
     const std::string programDir = h.Dir.Path().string();
     const std::string expected = h.Dir.File("corvina.mdb");
     h.Prompter.Script({Answer::Yes});
-    std::unique_ptr<Analsnap> window = Main(h.Context, programDir);
+    std::unique_ptr<TakeSnapshotWindow> window = Main(h.Context, programDir);
     QVERIFY(window != nullptr);
     QVERIFY(window->isVisible());
     QCOMPARE(ReadRecentList(h.Settings), std::vector<std::string>{expected});
@@ -53,7 +53,7 @@ void StartupTest::FirstStartDeclinedKeepsDefaultAndOpensWithEmptyPath() {
     Harness h;
     const std::string expected = h.Dir.File("corvina.mdb");
     h.Prompter.Script({Answer::No});
-    std::unique_ptr<Analsnap> window = Main(h.Context, h.Dir.Path().string());
+    std::unique_ptr<TakeSnapshotWindow> window = Main(h.Context, h.Dir.Path().string());
     QVERIFY(window != nullptr);
     QVERIFY(!std::filesystem::exists(expected));
     QCOMPARE(ReadRecentList(h.Settings), std::vector<std::string>{expected});
@@ -78,7 +78,7 @@ void StartupTest::DeletedRecentFileIsAskedForByItsOwnPath() {
     std::filesystem::create_directories(h.Dir.Path() / "gone");
     h.StoreRecent({gone, h.Dir.File("other.mdb")});
     h.Prompter.Script({Answer::No});
-    std::unique_ptr<Analsnap> window = Main(h.Context, h.Dir.Path().string());
+    std::unique_ptr<TakeSnapshotWindow> window = Main(h.Context, h.Dir.Path().string());
     QVERIFY(window != nullptr);
     const std::vector<Message> messages = h.Prompter.Messages();
     QCOMPARE(messages.size(), std::size_t{1});
@@ -117,7 +117,7 @@ void StartupTest::UnusableFileIsReportedAndWindowOpensWithEmptyPath() {
             h.Database.BusyTimeoutMs = 200;
         }
         h.StoreRecent({path});
-        std::unique_ptr<Analsnap> window = Main(h.Context, h.Dir.Path().string());
+        std::unique_ptr<TakeSnapshotWindow> window = Main(h.Context, h.Dir.Path().string());
         QVERIFY(window != nullptr);
         QVERIFY(window->isVisible());
         const std::vector<std::string> texts = h.Prompter.Texts();
@@ -132,7 +132,7 @@ void StartupTest::UnusableFileIsReportedAndWindowOpensWithEmptyPath() {
 void StartupTest::ExitClosesTheDatabaseAndEndsTheProgram() {
     Harness h;
     h.Prompter.Script({Answer::Yes});
-    std::unique_ptr<Analsnap> window = Main(h.Context, h.Dir.Path().string());
+    std::unique_ptr<TakeSnapshotWindow> window = Main(h.Context, h.Dir.Path().string());
     QVERIFY(window != nullptr && h.Database.IsUsable());
     Child<QAction>(*window, "menexit")->trigger();
     QVERIFY(h.Ender.Ended);

@@ -13,7 +13,7 @@
 
 #include "store/DateTime.h"
 #include "tests/ui/WindowHarness.h"
-#include "ui/Analsnap.h"
+#include "ui/TakeSnapshotWindow.h"
 #include "ui/SizeThreshold.h"
 
 using namespace corvina;
@@ -24,7 +24,7 @@ namespace {
 // A window without a database, shown: clicks land only on laid-out controls.
 struct Shown {
     Harness h;
-    Analsnap Window{h.Context};
+    TakeSnapshotWindow Window{h.Context};
     Shown() {
         Window.show();
         if (!QTest::qWaitForWindowExposed(&Window)) qFatal("window not exposed");
@@ -81,7 +81,7 @@ void TakeSnapshotWindowTest::OpensWithCollectionOffAndTheDatabaseInTheStatusBar(
     Harness h;
     const std::string path = h.OpenNewDatabase("first.mdb");
     h.StoreRecent({path});
-    Analsnap window(h.Context);
+    TakeSnapshotWindow window(h.Context);
     QCOMPARE(window.windowTitle(), QString("Take Disk Snapshot"));
     QVERIFY(Child<QRadioButton>(window, "optsel_0")->isChecked() && Child<QRadioButton>(window, "opttype_0")->isChecked());
     QCOMPARE(Child<QLineEdit>(window, "txtsmall")->text() + "|" + Child<QLabel>(window, "lbltsmall")->text(),
@@ -104,7 +104,7 @@ void TakeSnapshotWindowTest::ChoosingADirectoryFillsPathLevelAndDescription() {
     Harness h;
     const std::string deep = h.Dir.File("data/old");
     std::filesystem::create_directories(deep);
-    Analsnap window(h.Context);
+    TakeSnapshotWindow window(h.Context);
     auto* description = Child<QPlainTextEdit>(window, "txtdesc");
     description->setPlainText("typed by the user");
     window.SetDirectoryPath(QString::fromStdString(deep));
@@ -121,7 +121,7 @@ void TakeSnapshotWindowTest::ChoosingADirectoryFillsPathLevelAndDescription() {
 
 void TakeSnapshotWindowTest::UnavailableDriveIsReportedAndKeepsThePath() {
     Harness h;
-    Analsnap window(h.Context);
+    TakeSnapshotWindow window(h.Context);
     const QString before = QString::fromStdString(h.Dir.Path().string());
     window.SetDirectoryPath(before);
     auto* drives = Child<QComboBox>(window, "drvmain");

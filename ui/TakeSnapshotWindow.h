@@ -1,5 +1,5 @@
 #pragma once
-// Analsnap, "Take Disk Snapshot": the first window of the program. The user
+// TakeSnapshotWindow, "Take Disk Snapshot": the first window of the program. The user
 // chooses a directory, a description and which files to record, and starts a
 // snapshot run; during the run the window shows progress and offers "Abort
 // Snapshot ". Its "&File" menu switches the snapshot database.
@@ -41,11 +41,11 @@ class DebugWindow;
 class FileErrorsWindow;
 class SnapshotRunner;
 
-class Analsnap : public QMainWindow {
+class TakeSnapshotWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit Analsnap(ProgramContext& context, QWidget* parent = nullptr);
-    ~Analsnap() override;
+    explicit TakeSnapshotWindow(ProgramContext& context, QWidget* parent = nullptr);
+    ~TakeSnapshotWindow() override;
 
     // What "&Analyse" opens once this window has gone; without one the item
     // says that the analysis window is not available.

@@ -9,14 +9,14 @@
 #include "store/Prompter.h"
 #include "store/SizeFormat.h"
 #include "store/SnapshotDatabase.h"
-#include "ui/Analsnap.h"
+#include "ui/TakeSnapshotWindow.h"
 #include "ui/DebugWindow.h"
 #include "ui/FileErrorsWindow.h"
 #include "ui/SnapshotRunner.h"
 
 namespace corvina {
 
-void Analsnap::OnTakeSnapshot() {
+void TakeSnapshotWindow::OnTakeSnapshot() {
     if (RefuseWhileRunning()) return;
     SnapshotRequest request;
     request.BasePath = txtpath_->text().toStdString();
@@ -38,16 +38,16 @@ void Analsnap::OnTakeSnapshot() {
     SetRunControlsEnabled(false);
 }
 
-void Analsnap::SetRunControlsEnabled(bool enabled) {
+void TakeSnapshotWindow::SetRunControlsEnabled(bool enabled) {
     comsnap_->setEnabled(enabled);
     menopen_->setEnabled(enabled);
     menanal_->setEnabled(enabled);
     for (QAction* item : menrec_) item->setEnabled(enabled);
 }
 
-void Analsnap::OnRunStatus(const QString& text) { SetStatus(text); }
+void TakeSnapshotWindow::OnRunStatus(const QString& text) { SetStatus(text); }
 
-void Analsnap::OnRunCounters(const RunCounters& counters) {
+void TakeSnapshotWindow::OnRunCounters(const RunCounters& counters) {
     txtdirs_->setText(QString::number(counters.TotalDirs));
     txtfiles_->setText(QString::number(counters.TotalFiles));
     txtaddedfile_->setText(QString::number(counters.CollectedFiles));
@@ -55,7 +55,7 @@ void Analsnap::OnRunCounters(const RunCounters& counters) {
     txtbytes_->setText(QString::fromStdString(FormatSize(counters.TotalBytes)));
 }
 
-void Analsnap::OnDebugStop(const QString& title, const std::vector<DebugEntry>& entries) {
+void TakeSnapshotWindow::OnDebugStop(const QString& title, const std::vector<DebugEntry>& entries) {
     if (debug_ == nullptr) {
         debug_ = new DebugWindow(control_, context_.Dialogs, context_.Messages, this);
         connect(debug_, &DebugWindow::Answered, runner_.get(), &SnapshotRunner::AnswerDebugStop);
@@ -63,7 +63,7 @@ void Analsnap::OnDebugStop(const QString& title, const std::vector<DebugEntry>& 
     debug_->ShowStop(title, entries);
 }
 
-void Analsnap::OnRunFinished(const RunResult& result) {
+void TakeSnapshotWindow::OnRunFinished(const RunResult& result) {
     if (busyPointer_) {
         QApplication::restoreOverrideCursor();
         busyPointer_ = false;

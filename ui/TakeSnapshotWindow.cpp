@@ -2,7 +2,7 @@
 // and ending. Every message goes through the context's prompter; nothing here
 // shows a message box of its own.
 
-#include "ui/Analsnap.h"
+#include "ui/TakeSnapshotWindow.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -33,7 +33,7 @@
 
 namespace corvina {
 
-Analsnap::Analsnap(ProgramContext& context, QWidget* parent)
+TakeSnapshotWindow::TakeSnapshotWindow(ProgramContext& context, QWidget* parent)
     : QMainWindow(parent), context_(context), runner_(std::make_unique<SnapshotRunner>()) {
     setObjectName("Analsnap");
     setWindowTitle("Take Disk Snapshot");
@@ -100,7 +100,7 @@ Analsnap::Analsnap(ProgramContext& context, QWidget* parent)
     qApp->installEventFilter(this);
 }
 
-Analsnap::~Analsnap() {
+TakeSnapshotWindow::~TakeSnapshotWindow() {
     qApp->removeEventFilter(this);
     // The worker reads the run control and reports to this window: stop it
     // while both are still whole.
@@ -108,14 +108,14 @@ Analsnap::~Analsnap() {
     if (busyPointer_) QApplication::restoreOverrideCursor();
 }
 
-QLabel* Analsnap::NamedDescriptionLabel() {
+QLabel* TakeSnapshotWindow::NamedDescriptionLabel() {
     auto* label = new QLabel("Enter a description of your snapshot", this);
     label->setObjectName("Label2");
     return label;
 }
 
-void Analsnap::ConnectControls() {
-    connect(drvmain_, &QComboBox::currentIndexChanged, this, &Analsnap::OnDriveChanged);
+void TakeSnapshotWindow::ConnectControls() {
+    connect(drvmain_, &QComboBox::currentIndexChanged, this, &TakeSnapshotWindow::OnDriveChanged);
     connect(dirmain_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
                 if (current.isValid()) OnDirectoryChanged(directories_->filePath(current));
@@ -134,28 +134,28 @@ void Analsnap::ConnectControls() {
         dirmain_->scrollTo(directories_->index(scrollTarget_));
         if (loaded == QFileInfo(scrollTarget_).path()) scrollTarget_.clear();
     });
-    connect(optsel_, &QButtonGroup::idClicked, this, &Analsnap::OnCollectChosen);
+    connect(optsel_, &QButtonGroup::idClicked, this, &TakeSnapshotWindow::OnCollectChosen);
     connect(opttype_, &QButtonGroup::idClicked, this, [this](int) { OnThresholdChanged(); });
-    connect(scrollsmall_, &QScrollBar::valueChanged, this, &Analsnap::OnScrollChanged);
+    connect(scrollsmall_, &QScrollBar::valueChanged, this, &TakeSnapshotWindow::OnScrollChanged);
     connect(txtsmall_, &QLineEdit::textChanged, this, [this]() { OnThresholdChanged(); });
-    connect(comsnap_, &QPushButton::clicked, this, &Analsnap::OnTakeSnapshot);
+    connect(comsnap_, &QPushButton::clicked, this, &TakeSnapshotWindow::OnTakeSnapshot);
     connect(comhalt_, &QPushButton::clicked, this, [this]() { control_.AbortFlag = true; });
-    connect(runner_.get(), &SnapshotRunner::StatusChanged, this, &Analsnap::OnRunStatus);
-    connect(runner_.get(), &SnapshotRunner::CountersChanged, this, &Analsnap::OnRunCounters);
-    connect(runner_.get(), &SnapshotRunner::DebugStopReached, this, &Analsnap::OnDebugStop);
-    connect(runner_.get(), &SnapshotRunner::Finished, this, &Analsnap::OnRunFinished);
+    connect(runner_.get(), &SnapshotRunner::StatusChanged, this, &TakeSnapshotWindow::OnRunStatus);
+    connect(runner_.get(), &SnapshotRunner::CountersChanged, this, &TakeSnapshotWindow::OnRunCounters);
+    connect(runner_.get(), &SnapshotRunner::DebugStopReached, this, &TakeSnapshotWindow::OnDebugStop);
+    connect(runner_.get(), &SnapshotRunner::Finished, this, &TakeSnapshotWindow::OnRunFinished);
 }
 
-QString Analsnap::StatusText() const { return status_->text(); }
+QString TakeSnapshotWindow::StatusText() const { return status_->text(); }
 
-void Analsnap::SetStatus(const QString& text) {
+void TakeSnapshotWindow::SetStatus(const QString& text) {
     status_->setText(text);
     status_->setToolTip(text);
 }
 
-bool Analsnap::IsRunning() const { return runner_->IsRunning(); }
+bool TakeSnapshotWindow::IsRunning() const { return runner_->IsRunning(); }
 
-void Analsnap::OnDriveChanged(int index) {
+void TakeSnapshotWindow::OnDriveChanged(int index) {
     const QString drive = drvmain_->itemText(index);
     const QDir root(drive);
     if (!root.exists() || !root.isReadable()) {
@@ -165,7 +165,7 @@ void Analsnap::OnDriveChanged(int index) {
     SetDirectoryPath(drive);
 }
 
-void Analsnap::SetDirectoryPath(const QString& path) {
+void TakeSnapshotWindow::SetDirectoryPath(const QString& path) {
     const QModelIndex index = directories_->index(path);
     if (!index.isValid()) return;
     // Its subdirectories are the next choices, as in a directory list.
@@ -180,13 +180,13 @@ void Analsnap::SetDirectoryPath(const QString& path) {
     }
 }
 
-void Analsnap::OnDirectoryChanged(const QString& path) {
+void TakeSnapshotWindow::OnDirectoryChanged(const QString& path) {
     txtpath_->setText(path);
     baseLevel_ = BaseLevelOf(path.trimmed().toStdString(), kNativePathStyle);
     txtdesc_->setPlainText(QString::fromStdString(DefaultDescription(path.toStdString(), DateTime::Now())));
 }
 
-void Analsnap::OnCollectChosen(int index) {
+void TakeSnapshotWindow::OnCollectChosen(int index) {
     const bool on = index == 1;
     lblsmall_->setEnabled(on);
     txtsmall_->setEnabled(on);
@@ -195,9 +195,9 @@ void Analsnap::OnCollectChosen(int index) {
     collectFiles_ = on;
 }
 
-void Analsnap::OnScrollChanged(int value) { txtsmall_->setText(QString::number(-value)); }
+void TakeSnapshotWindow::OnScrollChanged(int value) { txtsmall_->setText(QString::number(-value)); }
 
-void Analsnap::OnThresholdChanged() {
+void TakeSnapshotWindow::OnThresholdChanged() {
     const auto unit = static_cast<SizeUnit>(std::max(0, opttype_->checkedId()));
     const std::optional<std::int32_t> threshold = ComputeSizeThreshold(txtsmall_->text(), unit);
     if (threshold) {
@@ -209,7 +209,7 @@ void Analsnap::OnThresholdChanged() {
     }
 }
 
-bool Analsnap::eventFilter(QObject* watched, QEvent* event) {
+bool TakeSnapshotWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyRelease) {
         lastKeyPress_ = nullptr;
         return false;
@@ -224,7 +224,7 @@ bool Analsnap::eventFilter(QObject* watched, QEvent* event) {
     return false;  // the key still reaches the control
 }
 
-void Analsnap::ToggleDebugMode() {
+void TakeSnapshotWindow::ToggleDebugMode() {
     if (control_.DebugMode) {
         ShowMessage(context_.Messages, "Debug mode has been switched off");
         control_.DebugMode = false;
@@ -234,15 +234,15 @@ void Analsnap::ToggleDebugMode() {
     }
 }
 
-void Analsnap::RefreshRecentMenu() { corvina::RefreshRecentMenu(context_.Settings, menrec_); }
+void TakeSnapshotWindow::RefreshRecentMenu() { corvina::RefreshRecentMenu(context_.Settings, menrec_); }
 
-bool Analsnap::RefuseWhileRunning() {
+bool TakeSnapshotWindow::RefuseWhileRunning() {
     if (!IsRunning()) return false;
     ShowMessage(context_.Messages, "A snapshot is being taken. Wait until it has ended, or abort it first.");
     return true;
 }
 
-void Analsnap::OnOpenDatabase() {
+void TakeSnapshotWindow::OnOpenDatabase() {
     if (RefuseWhileRunning()) return;
     FileDialogRequest request;
     request.Title = "Select Snapshot Database";
@@ -254,13 +254,13 @@ void Analsnap::OnOpenDatabase() {
     SwitchDatabase(chosen->toStdString());
 }
 
-void Analsnap::OnRecentItem(int index) {
+void TakeSnapshotWindow::OnRecentItem(int index) {
     if (RefuseWhileRunning()) return;
     const QString caption = menrec_[static_cast<std::size_t>(index)]->text();
     SwitchDatabase(PathFromRecentCaption(caption.toStdString()));
 }
 
-void Analsnap::SwitchDatabase(const std::string& path) {
+void TakeSnapshotWindow::SwitchDatabase(const std::string& path) {
     SetStatus("Snapshot database is: " + QString::fromStdString(path));
     CloseSnapshotDatabase(context_.Database);
     context_.Database.DatabasePath = path;
@@ -269,7 +269,7 @@ void Analsnap::SwitchDatabase(const std::string& path) {
     RefreshRecentMenu();
 }
 
-void Analsnap::OnExit() {
+void TakeSnapshotWindow::OnExit() {
     if (IsRunning()) {
         if (!AskYesNo(context_.Messages, "A snapshot is being taken. Abort it and end the program?")) return;
         AbortRun();
@@ -281,7 +281,7 @@ void Analsnap::OnExit() {
     context_.Ender.EndProgram(0);
 }
 
-void Analsnap::OnAnalyse() {
+void TakeSnapshotWindow::OnAnalyse() {
     if (RefuseWhileRunning()) return;
     if (!analysisOpener_) {
         ShowMessage(context_.Messages, "The analysis window is not available in this version.");
@@ -294,13 +294,13 @@ void Analsnap::OnAnalyse() {
     analysisOpener_();
 }
 
-void Analsnap::AbortRun() {
+void TakeSnapshotWindow::AbortRun() {
     control_.AbortFlag = true;
     // A worker waiting at a debug stop would never see the flag.
     if (debug_ != nullptr && debug_->isVisible()) debug_->AbortStop();
 }
 
-void Analsnap::closeEvent(QCloseEvent* event) {
+void TakeSnapshotWindow::closeEvent(QCloseEvent* event) {
     if (!IsRunning()) {
         event->accept();
         return;

@@ -1,5 +1,5 @@
 // Construction of the take-snapshot window's controls and menus. The
-// handlers live in Analsnap.cpp and AnalsnapRun.cpp.
+// handlers live in TakeSnapshotWindow.cpp and TakeSnapshotWindowRun.cpp.
 
 #include <algorithm>
 
@@ -23,7 +23,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-#include "ui/Analsnap.h"
+#include "ui/TakeSnapshotWindow.h"
 #include "ui/Twips.h"
 
 namespace corvina {
@@ -47,7 +47,7 @@ QLabel* NamedLabel(const char* name, const QString& text, QWidget* parent) {
 
 }  // namespace
 
-void Analsnap::BuildMenus() {
+void TakeSnapshotWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("menfilet");
     menopen_ = file->addAction("&Open Snapshot Database");
@@ -61,15 +61,15 @@ void Analsnap::BuildMenus() {
     menanal_ = menuBar()->addAction("&Analyse");
     menanal_->setObjectName("menanal");
 
-    connect(menopen_, &QAction::triggered, this, &Analsnap::OnOpenDatabase);
+    connect(menopen_, &QAction::triggered, this, &TakeSnapshotWindow::OnOpenDatabase);
     for (std::size_t i = 0; i < menrec_.size(); ++i) {
         connect(menrec_[i], &QAction::triggered, this, [this, i]() { OnRecentItem(static_cast<int>(i)); });
     }
-    connect(exitItem, &QAction::triggered, this, &Analsnap::OnExit);
-    connect(menanal_, &QAction::triggered, this, &Analsnap::OnAnalyse);
+    connect(exitItem, &QAction::triggered, this, &TakeSnapshotWindow::OnExit);
+    connect(menanal_, &QAction::triggered, this, &TakeSnapshotWindow::OnAnalyse);
 }
 
-QWidget* Analsnap::BuildChoiceColumn() {
+QWidget* TakeSnapshotWindow::BuildChoiceColumn() {
     auto* column = new QWidget(this);
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -95,7 +95,7 @@ QWidget* Analsnap::BuildChoiceColumn() {
     return column;
 }
 
-QGroupBox* Analsnap::BuildCollectFrame() {
+QGroupBox* TakeSnapshotWindow::BuildCollectFrame() {
     auto* frame = new QGroupBox("Collect information on individual files?", this);
     frame->setObjectName("Frame1");
     auto* layout = new QVBoxLayout(frame);
@@ -155,7 +155,7 @@ QGroupBox* Analsnap::BuildCollectFrame() {
     return frame;
 }
 
-QWidget* Analsnap::BuildCounterFrames() {
+QWidget* TakeSnapshotWindow::BuildCounterFrames() {
     auto* row = new QWidget(this);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -183,7 +183,7 @@ QWidget* Analsnap::BuildCounterFrames() {
     return row;
 }
 
-void Analsnap::FillDriveList() {
+void TakeSnapshotWindow::FillDriveList() {
     QStringList roots;
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
         if (volume.isValid() && volume.isReady()) roots << volume.rootPath();

@@ -1,0 +1,198 @@
+#include "analysis/AnalysisSession.h"
+
+#include <utility>
+
+#include "analysis/DirectoryTotal.h"
+#include "analysis/GridLayout.h"
+
+namespace corvina {
+
+AnalysisSession::AnalysisSession(DatabaseState& database, Prompter& prompter)
+    : database_(database), prompter_(prompter) {}
+
+// The store is asked in these four helpers only, and each says its own failures.
+
+StoreError AnalysisSession::Reported(StoreError error) {
+    if (!error.Ok()) ReportStoreError(prompter_, database_.DatabasePath, error);
+    return error;
+}
+
+StoreError AnalysisSession::HasSnapshot(const DateTime& key, bool& exists) {
+    exists = false;
+    // Without a database there is no snapshot to find, and nothing failed.
+    if (!database_.IsUsable()) return {};
+    return Reported(SnapshotExists(database_, key, exists));
+}
+
+StoreError AnalysisSession::ReadRow(const DateTime& key, SnapshotInfo& row) {
+    // A fresh row each time: a failed load leaves nothing of an earlier one.
+    row = SnapshotInfo{};
+    return LoadSnapshotInfo(database_, prompter_, key, row);
+}
+
+StoreError AnalysisSession::DirectoryTotalIn(const DateTime& snapshot, const std::string& directory,
+                                             std::optional<double>& total) {
+    StoreError error = FindDirectoryTotal(database_, directory, snapshot, state_.Style, total);
+    if (error.IsDamaged()) {
+        ReportStoreError(prompter_, database_.DatabasePath, error);
+    } else if (!error.Ok()) {
+        ShowMessage(prompter_, DirectoryTotalFailureText(error, directory));
+    }
+    return error;
+}
+
+StoreError AnalysisSession::PreviousSnapshot(std::optional<DateTime>& previous) {
+    return Reported(corvina::PreviousSnapshot(database_, state_.SnapshotDate, previous));
+}
+
+bool AnalysisSession::StillStored(const DateTime& key) {
+    bool exists = false;
+    HasSnapshot(key, exists);
+    return exists;
+}
+
+void AnalysisSession::PreferPrime(const DateTime& key) {
+    if (StillStored(key)) state_.SnapshotDate = key;
+}
+
+StoreError AnalysisSession::Restart() {
+    state_.AnalysisKind = AnalysisKind::DirectoryDetails;
+    state_.SizeUnit = 'M';
+    state_.CompareSnapshotDate = DateTime{};
+    Layout();
+    state_.ChartType = kChart2DBar;
+    state_.ChartOrientation = 0;
+    settings_.ChartColumn = 2;
+    primeOpen_ = false;
+    if (!state_.SnapshotDate.IsNull() && !StillStored(state_.SnapshotDate)) state_.SnapshotDate = DateTime{};
+    if (!state_.SnapshotDate.IsNull()) return OpenPrime();
+    return {};
+}
+
+StoreError AnalysisSession::ChoosePrime(const DateTime& key) {
+    const bool reopen = !primeOpen_ || key != state_.SnapshotDate;
+    state_.SnapshotDate = key;
+    state_.CompareSnapshotDate = DateTime{};
+    return reopen ? OpenPrime() : StoreError{};
+}
+
+StoreError AnalysisSession::OpenPrime() {
+    const StoreError error = ReadRow(state_.SnapshotDate, prime_);
+    const std::string& base = prime_.InfoBasePath;
+    state_.Style = PathStyleOfBasePath(base);
+    // BasePath is the Control row's text, which DirectoryHistory matches; the
+    // directory loses a trailing separator, except the file-system root "/",
+    // as the walk wrote the Dir rows.
+    state_.BasePath = base;
+    state_.QueryDirectory = base;
+    const char separator = Separator(state_.Style);
+    while (state_.QueryDirectory.size() > 1 && state_.QueryDirectory.back() == separator) {
+        state_.QueryDirectory.pop_back();
+    }
+    state_.SelectedDirectory = base;
+    state_.SizeThreshold = prime_.InfoFileLimit;
+    state_.DirTotal = prime_.InfoTotalBytes;
+    FormSnapshotLabels(state_);
+    primeOpen_ = true;
+    return error;
+}
+
+CompareChoice AnalysisSession::ChooseCompare(const DateTime& key) {
+    CompareChoice choice;
+    // The prime snapshot went with the choice (deleted, or of the database
+    // switched from): nothing to compare with.
+    if (state_.SnapshotDate.IsNull()) return choice;
+    // After a database switch the prime snapshot is read from the new one.
+    if (!primeOpen_) {
+        if (choice.Error = OpenPrime(); !choice.Error.Ok()) return choice;
+    }
+    SnapshotInfo row;
+    choice.Error = ReadRow(key, row);
+    choice.BasePath = row.InfoBasePath;
+    if (!choice.Error.Ok() || row.InfoBasePath != prime_.InfoBasePath) return choice;
+    state_.CompareSnapshotDate = key;
+    choice.Error = OpenCompare(row);
+    choice.Chosen = true;
+    return choice;
+}
+
+StoreError AnalysisSession::OpenCompare(const SnapshotInfo& row) {
+    compare_ = row;
+    // The total of the directory the analyses look at, which after a
+    // directory choice is not the base path.
+    std::optional<double> total;
+    const StoreError error = DirectoryTotalIn(state_.CompareSnapshotDate, state_.QueryDirectory, total);
+    state_.CompareDirTotal = total.value_or(0);
+    FormSnapshotLabels(state_);
+    return error;
+}
+
+StoreError AnalysisSession::Swap() {
+    if (state_.CompareSnapshotDate.IsNull()) return {};
+    std::swap(state_.SnapshotDate, state_.CompareSnapshotDate);
+    StoreError error = OpenPrime();
+    SnapshotInfo row;
+    if (StoreError read = ReadRow(state_.CompareSnapshotDate, row); error.Ok()) error = read;
+    if (StoreError total = OpenCompare(row); error.Ok()) error = total;
+    return error;
+}
+
+StoreError AnalysisSession::SelectDirectory(const std::string& directory, bool& found) {
+    std::optional<double> total;
+    StoreError error = DirectoryTotalIn(state_.SnapshotDate, directory, total);
+    state_.SelectedDirectory = directory;
+    state_.QueryDirectory = directory;
+    state_.DirTotal = total.value_or(0);
+    if (!state_.CompareSnapshotDate.IsNull()) {
+        std::optional<double> compareTotal;
+        // After a failure the compare total is not tried: the failure is said once.
+        if (error.Ok()) error = DirectoryTotalIn(state_.CompareSnapshotDate, directory, compareTotal);
+        state_.CompareDirTotal = compareTotal.value_or(0);
+    }
+    found = total.has_value();
+    return error;
+}
+
+void AnalysisSession::SetKind(AnalysisKind kind) {
+    state_.AnalysisKind = kind;
+    Layout();
+}
+
+void AnalysisSession::SetUnit(char unit) {
+    state_.SizeUnit = unit;
+    Layout();
+}
+
+void AnalysisSession::Layout() { LayoutResultGrid(state_, settings_, grid_); }
+
+AnalysisOutcome AnalysisSession::Run() { return RunAnalysis(database_, prompter_, state_, settings_, grid_); }
+
+void AnalysisSession::SortOnColumn(int column) { corvina::SortOnColumn(prompter_, state_, settings_, grid_, column); }
+
+ChartData AnalysisSession::Chart() const { return DrawChart(state_, settings_, grid_); }
+
+void AnalysisSession::ClearResult() {
+    grid_.SetRowCount(1);
+    grid_.SetFixedRows(1);
+}
+
+bool AnalysisSession::ForgetMissingSnapshots(bool databaseChanged, bool choiceMade) {
+    auto missing = [this](const DateTime& key) { return !key.IsNull() && !StillStored(key); };
+    if (databaseChanged) primeOpen_ = false;
+    if (missing(state_.CompareSnapshotDate)) state_.CompareSnapshotDate = DateTime{};
+    if (!missing(state_.SnapshotDate) && !(databaseChanged && !choiceMade)) return false;
+    state_.SnapshotDate = DateTime{};
+    state_.CompareSnapshotDate = DateTime{};
+    primeOpen_ = false;
+    return true;
+}
+
+Shortfall AnalysisSession::ShortfallOf(AnalysisKind kind) const {
+    const AnalysisEntry& entry = EntryOf(kind);
+    if (entry.NeedsCompare && state_.CompareSnapshotDate.IsNull()) return Shortfall::CompareSnapshot;
+    if (entry.NeedsCompare && entry.ReadsFiles && compare_.InfoCollectFiles != "Y") return Shortfall::CompareFiles;
+    if (entry.ReadsFiles && prime_.InfoCollectFiles != "Y") return Shortfall::PrimeFiles;
+    return Shortfall::None;
+}
+
+}  // namespace corvina
