@@ -215,8 +215,8 @@ int RunAnalyseCommand(const AnalyseOptions& options) {
     AnalyseResult result(db, prompter);
     rc = Analyse(options, db, result);
     if (rc != kExitOk) return rc;
-    // A total or lookup that met a damaged page fell back quietly: the grid
-    // is not printed at all rather than printed wrong.
+    // Whatever met a damaged page on the way, the grid is not printed at all
+    // rather than printed wrong.
     if (DamageWasMet()) {
         PrintMessage(DamagedDatabaseText(db.DatabasePath, "database disk image is malformed"));
         return kExitFailed;

@@ -4,6 +4,9 @@
 // directly); the other layers see an opaque type and reach the database
 // through store/Statement.h, so that another engine could take this one's
 // place behind store/ alone.
+//
+// Error policy: the wrapper's exceptions are caught inside store/ and returned
+// as StoreError (store/StoreError.h).
 
 #include <SQLiteCpp/Database.h>
 
