@@ -3,6 +3,9 @@
 // command-line tool show and accept, what a kind needs of the snapshots, its
 // grid columns, its title and its query. Every place that depends on the kind
 // reads it here; a new kind is a new row (and its code in AnalysisKind.h).
+//
+// Error policy: nothing here fails (store/StoreError.h states the policy of
+// store/ and analysis/).
 
 #include <optional>
 #include <span>

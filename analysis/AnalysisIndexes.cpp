@@ -1,15 +1,9 @@
 #include "analysis/AnalysisIndexes.h"
 
-#include <exception>
+#include "store/Statement.h"
 
 namespace corvina {
 
-void PrepareForAnalysis(SQLite::Database& db) {
-    try {
-        db.exec("PRAGMA mmap_size = 1073741824");
-    } catch (const std::exception&) {
-        // Ignored by design: see the header.
-    }
-}
+StoreError PrepareForAnalysis(DatabaseState& database) { return Execute(database, "PRAGMA mmap_size = 1073741824"); }
 
 }  // namespace corvina

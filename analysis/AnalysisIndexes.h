@@ -1,15 +1,19 @@
 #pragma once
 // What the analyses want of the connection they run on, set by RunAnalysis.
 // No index beyond the Dir lookup indexes and File1 is needed: the file
-// analyses read File1 ranges or the table, and pair files up in memory. A
-// failure is ignored: the analyses still give the same rows, only slower.
+// analyses read File1 ranges or the table, and pair files up in memory.
+//
+// Error policy: as every function of store/ and analysis/ (store/StoreError.h).
+// RunAnalysis ends on a failure here, as a file that cannot be read gives no
+// rows either.
 
-#include <SQLiteCpp/Database.h>
+#include "store/SnapshotDatabase.h"
+#include "store/StoreError.h"
 
 namespace corvina {
 
 // Memory-mapped reads for this connection (up to 1 GiB of the file): the long
 // scans of the file analyses then cost about a third less.
-void PrepareForAnalysis(SQLite::Database& db);
+StoreError PrepareForAnalysis(DatabaseState& database);
 
 }  // namespace corvina

@@ -2,6 +2,9 @@
 // The canned analyses by code. The codes are the program's own numbers: the
 // command-line tool accepts them, and "--format json" prints them. 5 to 9 are
 // not used. Everything else about a kind is in its row of AnalysisCatalogue.
+//
+// Error policy: nothing here fails (store/StoreError.h states the policy of
+// store/ and analysis/).
 
 namespace corvina {
 

@@ -7,6 +7,9 @@
 // Parameters: :d1 key of the prime snapshot, :d2 key of the compare snapshot,
 // :q the query directory, :lo/:hi the bounds of the names below it, :qf its
 // files entry, :s the label of a total row, :b the base path.
+//
+// Error policy: nothing here touches the database; the queries' failures are
+// their runner's (store/StoreError.h).
 
 #include <string>
 #include <string_view>

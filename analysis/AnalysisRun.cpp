@@ -2,13 +2,10 @@
 
 #include "analysis/AnalysisIndexes.h"
 
-#include <exception>
-
-#include <SQLiteCpp/Statement.h>
-
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/AnalysisQuery.h"
 #include "analysis/GridFill.h"
+#include "store/Statement.h"
 
 namespace corvina {
 
@@ -16,32 +13,30 @@ std::string AnalysisTitle(const AnalysisState& state) {
     return FillLabels(EntryOf(state.AnalysisKind).Title, state);
 }
 
-QueryHints EstimateQueryHints(DatabaseState& database, const AnalysisState& state) {
-    QueryHints hints;
-    if (!database.IsUsable()) return hints;
-    try {
-        SQLite::Statement query(*database.SnapshotDatabase,
-                                std::string("SELECT d.Files, c.Filetot, c.Totfiles, (SELECT sum(Filetot) FROM Control), "
-                                            "c.Basepath = d.Dirname "
-                                            "FROM Control c, Dir d WHERE c.Snapshot = :d1 AND d.Snapshot = :d1 "
-                                            "AND d.Dirname = :q") +
-                                    (state.Style == PathStyle::Windows ? " COLLATE NOCASE" : ""));
-        query.bind(":d1", FormatKey(state.SnapshotDate));
-        query.bind(":q", state.QueryDirectory);
-        if (!query.executeStep()) return hints;
-        double treeFiles = query.getColumn(0).getDouble();
-        double recorded = query.getColumn(1).getDouble();
-        double seen = query.getColumn(2).getDouble();
-        double tableRows = query.getColumn(3).getDouble();
-        if (seen > 0) treeFiles *= recorded / seen;
-        // A pass over the table costs about 0.4 of a row read through the
-        // index (measured on a million-file snapshot).
-        hints.WideTree = tableRows > 0 && treeFiles >= 0.4 * tableRows;
-        hints.WholeSnapshot = query.getColumn(4).getInt() != 0;
-    } catch (const std::exception&) {
-        // The hints only steer speed.
-    }
-    return hints;
+StoreError EstimateQueryHints(DatabaseState& database, const AnalysisState& state, QueryHints& hints) {
+    hints = {};
+    Statement query;
+    StoreError error = query.Prepare(
+        database, std::string("SELECT d.Files, c.Filetot, c.Totfiles, (SELECT sum(Filetot) FROM Control), "
+                              "c.Basepath = d.Dirname "
+                              "FROM Control c, Dir d WHERE c.Snapshot = :d1 AND d.Snapshot = :d1 "
+                              "AND d.Dirname = :q") +
+                      (state.Style == PathStyle::Windows ? " COLLATE NOCASE" : ""));
+    bool row = false;
+    if (error.Ok()) error = query.BindText(query.ParameterIndex(":d1"), FormatKey(state.SnapshotDate));
+    if (error.Ok()) error = query.BindText(query.ParameterIndex(":q"), state.QueryDirectory);
+    if (error.Ok()) error = query.Step(row);
+    if (!error.Ok() || !row) return error;
+    double treeFiles = query.Double(0);
+    double recorded = query.Double(1);
+    double seen = query.Double(2);
+    double tableRows = query.Double(3);
+    if (seen > 0) treeFiles *= recorded / seen;
+    // A pass over the table costs about 0.4 of a row read through the
+    // index (measured on a million-file snapshot).
+    hints.WideTree = tableRows > 0 && treeFiles >= 0.4 * tableRows;
+    hints.WholeSnapshot = query.Int64(4) != 0;
+    return {};
 }
 
 namespace {
@@ -61,12 +56,21 @@ void FixRows(const GridSettings& settings, ResultGrid& grid) {
 AnalysisOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
                             GridSettings& settings, ResultGrid& grid) {
     AnalysisOutcome outcome;
-    if (database.SnapshotDatabase) PrepareForAnalysis(*database.SnapshotDatabase);
-    BuildAnalysisQuery(state, settings, EstimateQueryHints(database, state));
+    QueryHints hints;
+    // Both only steer speed, but a file they cannot read gives no rows either:
+    // their failure is the run's. Without a database the fill says so.
+    if (database.IsUsable()) {
+        outcome.Error = PrepareForAnalysis(database);
+        if (outcome.Error.Ok()) outcome.Error = EstimateQueryHints(database, state, hints);
+        if (!outcome.Error.Ok()) settings.LastResultRow = 0;
+    }
+    BuildAnalysisQuery(state, settings, hints);
     outcome.Title = AnalysisTitle(state);
     if (!settings.TotalSql.Empty()) {
         settings.FirstDetailRow = 2;
-        outcome.Error = FillResultGrid(database, prompter, state, settings, grid, settings.TotalSql, 1);
+        if (outcome.Error.Ok()) {
+            outcome.Error = FillResultGrid(database, prompter, state, settings, grid, settings.TotalSql, 1);
+        }
     } else {
         settings.FirstDetailRow = 1;
     }

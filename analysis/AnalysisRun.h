@@ -5,10 +5,11 @@
 // collects the chart data. The caller lays out the grid first
 // (LayoutResultGrid) whenever the kind or the unit changed.
 //
-// Error policy: a query the database refuses is reported once through the
-// prompter ("Error running analysis" with the engine's code and reason); the
-// grid keeps what was filled, the run finishes its bookkeeping, and the error
-// comes back in the outcome.
+// Error policy: as every function of store/ and analysis/ (store/StoreError.h).
+// RunAnalysis reports a query the database refuses once through the prompter
+// ("Error running analysis" with the engine's code and reason); the grid keeps
+// what was filled, the run finishes its bookkeeping, and the error comes back
+// in the outcome.
 
 #include <cstdint>
 #include <string>
@@ -35,9 +36,12 @@ std::string AnalysisTitle(const AnalysisState& state);
 
 // Whether the tree of QueryDirectory holds a large part of the files table:
 // its file count (from its Dir row, scaled by the share of files the snapshot
-// recorded) against all files rows. Unknown counts give the default hints.
-QueryHints EstimateQueryHints(DatabaseState& database, const AnalysisState& state);
+// recorded) against all files rows. Unknown counts give the default hints;
+// after a failure hints holds the defaults too.
+StoreError EstimateQueryHints(DatabaseState& database, const AnalysisState& state, QueryHints& hints);
 
+// A failure of the connection setting or of the hints ends the run before
+// the fill, reported as a refused query is.
 AnalysisOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
                             GridSettings& settings, ResultGrid& grid);
 

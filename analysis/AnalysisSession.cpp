@@ -10,32 +10,52 @@ namespace corvina {
 AnalysisSession::AnalysisSession(DatabaseState& database, Prompter& prompter)
     : database_(database), prompter_(prompter) {}
 
-// The store is asked in these four helpers only.
+// The store is asked in these four helpers only, and each says its own failures.
 
-bool AnalysisSession::HasSnapshot(const DateTime& key) {
-    return database_.IsUsable() && SnapshotExists(database_, key);
+StoreError AnalysisSession::Reported(StoreError error) {
+    if (!error.Ok()) ReportStoreError(prompter_, database_.DatabasePath, error);
+    return error;
 }
 
-SnapshotInfo AnalysisSession::ReadRow(const DateTime& key) {
+StoreError AnalysisSession::HasSnapshot(const DateTime& key, bool& exists) {
+    exists = false;
+    // Without a database there is no snapshot to find, and nothing failed.
+    if (!database_.IsUsable()) return {};
+    return Reported(SnapshotExists(database_, key, exists));
+}
+
+StoreError AnalysisSession::ReadRow(const DateTime& key, SnapshotInfo& row) {
     // A fresh row each time: a failed load leaves nothing of an earlier one.
-    SnapshotInfo row;
-    LoadSnapshotInfo(database_, prompter_, key, row);
-    return row;
+    row = SnapshotInfo{};
+    return LoadSnapshotInfo(database_, prompter_, key, row);
 }
 
-std::optional<double> AnalysisSession::DirectoryTotalIn(const DateTime& snapshot, const std::string& directory) {
-    return FindDirectoryTotal(database_, directory, snapshot, state_.Style);
+StoreError AnalysisSession::DirectoryTotalIn(const DateTime& snapshot, const std::string& directory,
+                                             std::optional<double>& total) {
+    StoreError error = FindDirectoryTotal(database_, directory, snapshot, state_.Style, total);
+    if (error.IsDamaged()) {
+        ReportStoreError(prompter_, database_.DatabasePath, error);
+    } else if (!error.Ok()) {
+        ShowMessage(prompter_, DirectoryTotalFailureText(error, directory));
+    }
+    return error;
 }
 
-std::optional<DateTime> AnalysisSession::PreviousSnapshot() {
-    return corvina::PreviousSnapshot(database_, state_.SnapshotDate);
+StoreError AnalysisSession::PreviousSnapshot(std::optional<DateTime>& previous) {
+    return Reported(corvina::PreviousSnapshot(database_, state_.SnapshotDate, previous));
+}
+
+bool AnalysisSession::StillStored(const DateTime& key) {
+    bool exists = false;
+    HasSnapshot(key, exists);
+    return exists;
 }
 
 void AnalysisSession::PreferPrime(const DateTime& key) {
-    if (HasSnapshot(key)) state_.SnapshotDate = key;
+    if (StillStored(key)) state_.SnapshotDate = key;
 }
 
-void AnalysisSession::Restart() {
+StoreError AnalysisSession::Restart() {
     state_.AnalysisKind = AnalysisKind::DirectoryDetails;
     state_.SizeUnit = 'M';
     state_.CompareSnapshotDate = DateTime{};
@@ -44,19 +64,20 @@ void AnalysisSession::Restart() {
     state_.ChartOrientation = 0;
     settings_.ChartColumn = 2;
     primeOpen_ = false;
-    if (!state_.SnapshotDate.IsNull() && !HasSnapshot(state_.SnapshotDate)) state_.SnapshotDate = DateTime{};
-    if (!state_.SnapshotDate.IsNull()) OpenPrime();
+    if (!state_.SnapshotDate.IsNull() && !StillStored(state_.SnapshotDate)) state_.SnapshotDate = DateTime{};
+    if (!state_.SnapshotDate.IsNull()) return OpenPrime();
+    return {};
 }
 
-bool AnalysisSession::ChoosePrime(const DateTime& key) {
+StoreError AnalysisSession::ChoosePrime(const DateTime& key) {
     const bool reopen = !primeOpen_ || key != state_.SnapshotDate;
     state_.SnapshotDate = key;
     state_.CompareSnapshotDate = DateTime{};
-    return reopen ? OpenPrime() : true;
+    return reopen ? OpenPrime() : StoreError{};
 }
 
-bool AnalysisSession::OpenPrime() {
-    prime_ = ReadRow(state_.SnapshotDate);
+StoreError AnalysisSession::OpenPrime() {
+    const StoreError error = ReadRow(state_.SnapshotDate, prime_);
     const std::string& base = prime_.InfoBasePath;
     state_.Style = PathStyleOfBasePath(base);
     // BasePath is the Control row's text, which DirectoryHistory matches; the
@@ -69,7 +90,7 @@ bool AnalysisSession::OpenPrime() {
     state_.DirTotal = prime_.InfoTotalBytes;
     FormSnapshotLabels(state_);
     primeOpen_ = true;
-    return !base.empty();
+    return error;
 }
 
 CompareChoice AnalysisSession::ChooseCompare(const DateTime& key) {
@@ -78,40 +99,54 @@ CompareChoice AnalysisSession::ChooseCompare(const DateTime& key) {
     // switched from): nothing to compare with.
     if (state_.SnapshotDate.IsNull()) return choice;
     // After a database switch the prime snapshot is read from the new one.
-    if (!primeOpen_) OpenPrime();
-    SnapshotInfo row = ReadRow(key);
+    if (!primeOpen_) {
+        if (choice.Error = OpenPrime(); !choice.Error.Ok()) return choice;
+    }
+    SnapshotInfo row;
+    choice.Error = ReadRow(key, row);
     choice.BasePath = row.InfoBasePath;
-    if (row.InfoBasePath != prime_.InfoBasePath) return choice;
+    if (!choice.Error.Ok() || row.InfoBasePath != prime_.InfoBasePath) return choice;
     state_.CompareSnapshotDate = key;
-    OpenCompare(row);
+    choice.Error = OpenCompare(row);
     choice.Chosen = true;
     return choice;
 }
 
-void AnalysisSession::OpenCompare(const SnapshotInfo& row) {
+StoreError AnalysisSession::OpenCompare(const SnapshotInfo& row) {
     compare_ = row;
     // The total of the directory the analyses look at, which after a
     // directory choice is not the base path.
-    state_.CompareDirTotal = DirectoryTotalIn(state_.CompareSnapshotDate, state_.QueryDirectory).value_or(0);
+    std::optional<double> total;
+    const StoreError error = DirectoryTotalIn(state_.CompareSnapshotDate, state_.QueryDirectory, total);
+    state_.CompareDirTotal = total.value_or(0);
     FormSnapshotLabels(state_);
+    return error;
 }
 
-void AnalysisSession::Swap() {
-    if (state_.CompareSnapshotDate.IsNull()) return;
+StoreError AnalysisSession::Swap() {
+    if (state_.CompareSnapshotDate.IsNull()) return {};
     std::swap(state_.SnapshotDate, state_.CompareSnapshotDate);
-    OpenPrime();
-    OpenCompare(ReadRow(state_.CompareSnapshotDate));
+    StoreError error = OpenPrime();
+    SnapshotInfo row;
+    if (StoreError read = ReadRow(state_.CompareSnapshotDate, row); error.Ok()) error = read;
+    if (StoreError total = OpenCompare(row); error.Ok()) error = total;
+    return error;
 }
 
-bool AnalysisSession::SelectDirectory(const std::string& directory) {
-    const std::optional<double> total = DirectoryTotalIn(state_.SnapshotDate, directory);
+StoreError AnalysisSession::SelectDirectory(const std::string& directory, bool& found) {
+    std::optional<double> total;
+    StoreError error = DirectoryTotalIn(state_.SnapshotDate, directory, total);
     state_.SelectedDirectory = directory;
     state_.QueryDirectory = directory;
     state_.DirTotal = total.value_or(0);
     if (!state_.CompareSnapshotDate.IsNull()) {
-        state_.CompareDirTotal = DirectoryTotalIn(state_.CompareSnapshotDate, directory).value_or(0);
+        std::optional<double> compareTotal;
+        // After a failure the compare total is not tried: the failure is said once.
+        if (error.Ok()) error = DirectoryTotalIn(state_.CompareSnapshotDate, directory, compareTotal);
+        state_.CompareDirTotal = compareTotal.value_or(0);
     }
-    return total.has_value();
+    found = total.has_value();
+    return error;
 }
 
 void AnalysisSession::SetKind(AnalysisKind kind) {
@@ -138,7 +173,7 @@ void AnalysisSession::ClearResult() {
 }
 
 bool AnalysisSession::ForgetMissingSnapshots(bool databaseChanged, bool choiceMade) {
-    auto missing = [this](const DateTime& key) { return !key.IsNull() && !HasSnapshot(key); };
+    auto missing = [this](const DateTime& key) { return !key.IsNull() && !StillStored(key); };
     if (databaseChanged) primeOpen_ = false;
     if (missing(state_.CompareSnapshotDate)) state_.CompareSnapshotDate = DateTime{};
     if (!missing(state_.SnapshotDate) && !(databaseChanged && !choiceMade)) return false;

@@ -11,10 +11,13 @@
 // borrowed and must outlive it. A window program keeps one session for as
 // long as it runs, so that a reopened analysis window finds its snapshot again.
 //
-// Error policy: what the store reports (a missing Control row, a failed query)
-// goes through the prompter where the store says it; the session returns
-// whether an operation found what it looked for and leaves the wording of
-// other refusals to its caller.
+// Error policy: as every function of store/ and analysis/ (store/StoreError.h).
+// The session says each failure of the database through its prompter (a
+// directory total as "Error: <code> <reason>" and "While processing directory
+// <dir>") and returns it; the state then holds what each function says, so
+// that a window can go on. Refusals that are not failures (a snapshot of
+// another base path, a directory the snapshot does not hold) are returned as
+// data, and their wording is left to the caller.
 
 #include <optional>
 #include <string>
@@ -27,6 +30,7 @@
 #include "store/Catalogue.h"
 #include "store/Prompter.h"
 #include "store/SnapshotDatabase.h"
+#include "store/StoreError.h"
 
 namespace corvina {
 
@@ -43,6 +47,7 @@ enum class Shortfall {
 struct CompareChoice {
     bool Chosen = false;
     std::string BasePath;  // of the snapshot offered, as its catalogue row says
+    StoreError Error;      // a failure to read the snapshots, said already
 };
 
 class AnalysisSession {
@@ -58,35 +63,39 @@ public:
     const SnapshotInfo& PrimeInfo() const { return prime_; }
     const SnapshotInfo& CompareInfo() const { return compare_; }
 
-    // True when the open database has a snapshot with this key.
-    bool HasSnapshot(const DateTime& key);
+    // Whether the open database has a snapshot with this key (false when no
+    // database is open).
+    StoreError HasSnapshot(const DateTime& key, bool& exists);
 
     // The snapshot the next Restart opens, when the database has it (a
-    // snapshot just taken, say).
+    // snapshot just taken, say). After a failure to look, it is not.
     void PreferPrime(const DateTime& key);
     // A fresh start on the same prime snapshot: DirectoryDetails in
     // megabytes, a vertical 2D bar chart of the size column, no compare
     // snapshot, the grid laid out. The prime snapshot is read again at its
-    // base path; one the database no longer has is forgotten.
-    void Restart();
+    // base path; one the database no longer has, or that could not be looked
+    // up, is forgotten.
+    StoreError Restart();
 
     // Makes key the prime snapshot and drops the compare snapshot. A
     // snapshot other than the one open is read at its base path; choosing
-    // the open one again keeps the directory. false when its catalogue row
-    // could not be read (the prompter has said why).
-    bool ChoosePrime(const DateTime& key);
+    // the open one again keeps the directory. A catalogue row that could not
+    // be read or is missing (kErrRowNotFound) leaves the base path "".
+    StoreError ChoosePrime(const DateTime& key);
     // Makes key the compare snapshot when it is of the prime snapshot's base
     // path. Nothing is run: the grid keeps the current result.
     CompareChoice ChooseCompare(const DateTime& key);
-    // The newest snapshot of the prime snapshot's base path taken before it.
-    std::optional<DateTime> PreviousSnapshot();
+    // The newest snapshot of the prime snapshot's base path taken before it;
+    // nullopt when there is none.
+    StoreError PreviousSnapshot(std::optional<DateTime>& previous);
     // The compare snapshot becomes the prime one and the other way round;
     // both are read again, at the base path.
-    void Swap();
+    StoreError Swap();
     // Points the analyses at a directory of the prime snapshot and takes its
-    // totals. false when the prime snapshot has no such directory (its total
-    // is then 0).
-    bool SelectDirectory(const std::string& directory);
+    // totals. found is false when the prime snapshot has no such directory.
+    // A total that is missing or could not be read counts 0; the directory is
+    // selected all the same.
+    StoreError SelectDirectory(const std::string& directory, bool& found);
 
     // Each lays the grid out again for the next run.
     void SetKind(AnalysisKind kind);
@@ -102,7 +111,8 @@ public:
     void ClearResult();
 
     // After the snapshot choice (which may have deleted snapshots or switched
-    // the database): drops keys the database no longer has. After a switch,
+    // the database): drops keys the database no longer has, or that could not
+    // be looked up (said through the prompter). After a switch,
     // the snapshots are read again when next chosen; unless a choice was made
     // meanwhile, the old keys name nothing here and go. true when the prime
     // snapshot went (the compare snapshot with it).
@@ -111,10 +121,13 @@ public:
     Shortfall ShortfallOf(AnalysisKind kind) const;
 
 private:
-    SnapshotInfo ReadRow(const DateTime& key);
-    std::optional<double> DirectoryTotalIn(const DateTime& snapshot, const std::string& directory);
-    bool OpenPrime();
-    void OpenCompare(const SnapshotInfo& row);
+    StoreError Reported(StoreError error);
+    StoreError ReadRow(const DateTime& key, SnapshotInfo& row);
+    StoreError DirectoryTotalIn(const DateTime& snapshot, const std::string& directory, std::optional<double>& total);
+    // Whether the snapshot is there; a failure to look is said, and counts as no.
+    bool StillStored(const DateTime& key);
+    StoreError OpenPrime();
+    StoreError OpenCompare(const SnapshotInfo& row);
     void Layout();
 
     DatabaseState& database_;

@@ -7,6 +7,9 @@
 // totals, unit, chart preferences). GridSettings holds what the steps compute and
 // keep between calls: the queries, the column rules, the headings, the row
 // bookkeeping of the last fill and the charted column.
+//
+// Error policy: plain data (store/StoreError.h states the policy of store/ and
+// analysis/).
 
 #include <array>
 #include <cstdint>

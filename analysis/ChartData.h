@@ -2,6 +2,9 @@
 // DrawChart's data: the points the chart beside the grid shows, collected from
 // the grid's cell texts (sizes already in the display unit, counts, whole
 // percentages), never from the database. The window paints them.
+//
+// Error policy: nothing here fails (store/StoreError.h states the policy of
+// store/ and analysis/).
 
 #include <string>
 #include <vector>

@@ -1,30 +1,27 @@
 #include "analysis/DirectoryTotal.h"
 
-#include <exception>
-#include <string>
-
-#include <SQLiteCpp/Statement.h>
+#include "store/Statement.h"
 
 namespace corvina {
 
-std::optional<double> FindDirectoryTotal(DatabaseState& database, std::string_view dirname, const DateTime& snapshot,
-                                         PathStyle style) {
-    if (!database.IsUsable()) return std::nullopt;
-    try {
-        std::string sql = "SELECT TotsizeF FROM Dir WHERE Snapshot = ? AND Dirname = ?";
-        if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
-        SQLite::Statement query(*database.SnapshotDatabase, sql);
-        query.bind(1, FormatKey(snapshot));
-        query.bind(2, std::string(dirname));
-        if (!query.executeStep()) return std::nullopt;
-        return query.getColumn(0).getDouble();
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
+StoreError FindDirectoryTotal(DatabaseState& database, std::string_view dirname, const DateTime& snapshot,
+                              PathStyle style, std::optional<double>& total) {
+    total.reset();
+    std::string sql = "SELECT TotsizeF FROM Dir WHERE Snapshot = ? AND Dirname = ?";
+    if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
+    Statement query;
+    bool row = false;
+    StoreError error = query.Prepare(database, sql);
+    if (error.Ok()) error = query.BindText(1, FormatKey(snapshot));
+    if (error.Ok()) error = query.BindText(2, dirname);
+    if (error.Ok()) error = query.Step(row);
+    if (error.Ok() && row) total = query.Double(0);
+    return error;
 }
 
-double GetDirectoryTotal(DatabaseState& database, std::string_view dirname, const DateTime& snapshot, PathStyle style) {
-    return FindDirectoryTotal(database, dirname, snapshot, style).value_or(0);
+std::string DirectoryTotalFailureText(const StoreError& error, std::string_view dirname) {
+    return "Error: " + std::to_string(error.Code) + " " + error.Reason + "\nWhile processing directory " +
+           std::string(dirname);
 }
 
 }  // namespace corvina

@@ -1,23 +1,28 @@
 #pragma once
 // The byte total a directory's Dir row records in one snapshot: what a click on
 // a tree node makes DirTotal and CompareDirTotal.
+//
+// Error policy: as every function of store/ and analysis/ (store/StoreError.h).
+// A window shows a failure as DirectoryTotalFailureText and goes on with a
+// total of 0; the command-line tool says it and ends.
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "store/DateTime.h"
 #include "store/PathStyle.h"
 #include "store/SnapshotDatabase.h"
+#include "store/StoreError.h"
 
 namespace corvina {
 
-// TotsizeF of the Dir row named dirname in the snapshot, nullopt when the
-// snapshot has no such row or the query fails.
-std::optional<double> FindDirectoryTotal(DatabaseState& database, std::string_view dirname, const DateTime& snapshot,
-                                         PathStyle style);
+// TotsizeF of the Dir row named dirname in the snapshot; total is nullopt when
+// the snapshot has no such row.
+StoreError FindDirectoryTotal(DatabaseState& database, std::string_view dirname, const DateTime& snapshot,
+                              PathStyle style, std::optional<double>& total);
 
-// As FindDirectoryTotal, 0 when there is no row.
-double GetDirectoryTotal(DatabaseState& database, std::string_view dirname, const DateTime& snapshot,
-                         PathStyle style);
+// "Error: <code> <reason>\nWhile processing directory <dirname>".
+std::string DirectoryTotalFailureText(const StoreError& error, std::string_view dirname);
 
 }  // namespace corvina

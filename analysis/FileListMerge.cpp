@@ -6,11 +6,6 @@
 #include <string>
 #include <unordered_map>
 
-#include <sqlite3.h>
-
-#include <SQLiteCpp/Exception.h>
-#include <SQLiteCpp/Statement.h>
-
 namespace corvina {
 
 namespace {
@@ -23,47 +18,12 @@ std::string FoldedKey(std::string_view text, PathStyle style) {
     return key;
 }
 
-std::string_view Text(const SQLite::Statement& statement, int column) {
-    SQLite::Column value = statement.getColumn(column);
-    return {static_cast<const char*>(value.getBlob()), static_cast<std::size_t>(value.getBytes())};
+// Prepares the scan and binds its parameters. A scan reads a million rows:
+// its texts are read as views into the statement, never copied one by one.
+StoreError PrepareScan(DatabaseState& database, const BoundQuery& scan, Statement& list) {
+    if (StoreError error = list.Prepare(database, scan.Sql); !error.Ok()) return error;
+    return BindParams(list, scan);
 }
-
-// A scan of a million rows through the engine's own calls: the wrapper's
-// column objects cost as much again as the scan itself.
-class RawScan {
-public:
-    RawScan(SQLite::Database& db, const BoundQuery& query) : db_(db.getHandle()) {
-        sqlite3_stmt* statement = nullptr;
-        int rc = sqlite3_prepare_v2(db_, query.Sql.c_str(), static_cast<int>(query.Sql.size()), &statement, nullptr);
-        statement_.reset(statement);
-        if (rc != SQLITE_OK) throw SQLite::Exception(db_, rc);
-        for (const auto& [name, value] : query.Params) {
-            int index = sqlite3_bind_parameter_index(statement, name.c_str());
-            if (index <= 0) continue;
-            rc = sqlite3_bind_text(statement, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
-            if (rc != SQLITE_OK) throw SQLite::Exception(db_, rc);
-        }
-    }
-    bool Step() {
-        int rc = sqlite3_step(statement_.get());
-        if (rc == SQLITE_ROW) return true;
-        if (rc == SQLITE_DONE) return false;
-        throw SQLite::Exception(db_, rc);
-    }
-    std::string_view Text(int column) const {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_.get(), column));
-        int bytes = sqlite3_column_bytes(statement_.get(), column);
-        return text == nullptr ? std::string_view() : std::string_view(text, static_cast<std::size_t>(bytes));
-    }
-    std::int64_t Int(int column) const { return sqlite3_column_int64(statement_.get(), column); }
-
-private:
-    struct Finalize {
-        void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-    };
-    sqlite3* db_;
-    std::unique_ptr<sqlite3_stmt, Finalize> statement_;
-};
 
 std::uint64_t HashName(std::string_view name, PathStyle style, std::uint64_t seed = 1469598103934665603ULL) {
     std::uint64_t hash = seed;  // FNV-1a
@@ -117,14 +77,18 @@ int CompareNames(std::string_view a, std::string_view b, PathStyle style) {
     return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
-void BindParams(SQLite::Statement& statement, const BoundQuery& query) {
+StoreError BindParams(Statement& statement, const BoundQuery& query) {
     for (const auto& [name, value] : query.Params) {
-        if (statement.getIndex(name.c_str()) > 0) statement.bind(name, value);
+        const int position = statement.ParameterIndex(name);
+        if (position == 0) continue;
+        if (StoreError error = statement.BindText(position, value); !error.Ok()) return error;
     }
+    return {};
 }
 
-std::vector<Record> CollectChangedFiles(SQLite::Database& db, const BoundQuery& scan, PathStyle style,
-                                        std::size_t limit) {
+StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
+                               std::vector<Record>& records) {
+    records.clear();
     // Every file of the tree in both snapshots, in one pass; texts go into one
     // buffer so that a million files cost a few allocations.
     struct File {
@@ -144,16 +108,18 @@ std::vector<Record> CollectChangedFiles(SQLite::Database& db, const BoundQuery& 
     DirIds dirs(style);
     std::vector<File> prime;
     std::vector<File> compare;
-    RawScan list(db, scan);
-    while (list.Step()) {
+    Statement list;
+    StoreError error = PrepareScan(database, scan, list);
+    for (bool row = true; error.Ok() && (error = list.Step(row)).Ok() && row;) {
         std::string_view name = list.Text(2);
         std::string_view date = list.Text(4);
         File file{dirs.Id(list.Text(1)), 0, static_cast<std::uint32_t>(name.size()), 0,
-                  static_cast<std::uint32_t>(date.size()), list.Int(3)};
+                  static_cast<std::uint32_t>(date.size()), list.Int64(3)};
         file.Name = keep(name);
         file.Date = keep(date);
-        (list.Int(0) != 0 ? prime : compare).push_back(file);
+        (list.Int64(0) != 0 ? prime : compare).push_back(file);
     }
+    if (!error.Ok()) return error;
 
     // The compare snapshot's files by directory and name.
     auto hash = [&](const File& f) {
@@ -200,7 +166,6 @@ std::vector<Record> CollectChangedFiles(SQLite::Database& db, const BoundQuery& 
     };
     std::size_t count = std::min(limit, changes.size());
     std::partial_sort(changes.begin(), changes.begin() + static_cast<std::ptrdiff_t>(count), changes.end(), before);
-    std::vector<Record> records;
     records.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         const File& a = *changes[i].A;
@@ -208,7 +173,7 @@ std::vector<Record> CollectChangedFiles(SQLite::Database& db, const BoundQuery& 
         records.push_back({std::string(view(a.Name, a.NameLength)), dirs.Text(a.Dir), changes[i].Delta(), a.Size,
                            std::string(view(a.Date, a.DateLength)), b.Size, std::string(view(b.Date, b.DateLength))});
     }
-    return records;
+    return {};
 }
 
 namespace {
@@ -294,8 +259,9 @@ private:
 
 }  // namespace
 
-std::vector<Record> CollectDuplicateFiles(SQLite::Database& db, const BoundQuery& scan, PathStyle style,
-                                          std::size_t limit) {
+StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
+                                 std::vector<Record>& records) {
+    records.clear();
     struct FileRef {
         std::uint32_t Name;
         int Dir;
@@ -305,11 +271,13 @@ std::vector<Record> CollectDuplicateFiles(SQLite::Database& db, const BoundQuery
     NameTable names(style, 1024);
     std::vector<FileRef> files;
 
-    RawScan list(db, scan);
-    while (list.Step()) {
+    Statement list;
+    StoreError error = PrepareScan(database, scan, list);
+    for (bool row = true; error.Ok() && (error = list.Step(row)).Ok() && row;) {
         int dir = dirs.Id(list.Text(1));
-        files.push_back({names.Add(list.Text(0), dirs.Match(dir)), dir, list.Int(2)});
+        files.push_back({names.Add(list.Text(0), dirs.Match(dir)), dir, list.Int64(2)});
     }
+    if (!error.Ok()) return error;
 
     std::vector<FileRef> duplicates;
     std::copy_if(files.begin(), files.end(), std::back_inserter(duplicates),
@@ -324,17 +292,22 @@ std::vector<Record> CollectDuplicateFiles(SQLite::Database& db, const BoundQuery
     std::partial_sort(duplicates.begin(), duplicates.begin() + static_cast<std::ptrdiff_t>(keep), duplicates.end(),
                       before);
 
-    SQLite::Statement fetch(db, "SELECT Filename, Filedir, Filesize, Filedate FROM files WHERE rowid = ?");
-    std::vector<Record> records;
+    Statement fetch;
+    error = fetch.Prepare(database, "SELECT Filename, Filedir, Filesize, Filedate FROM files WHERE rowid = ?");
     records.reserve(keep);
-    for (std::size_t i = 0; i < keep; ++i) {
-        fetch.reset();
-        fetch.bind(1, duplicates[i].Rowid);
-        if (!fetch.executeStep()) continue;
-        records.push_back({std::string(Text(fetch, 0)), std::string(Text(fetch, 1)), fetch.getColumn(2).getInt64(),
-                           std::string(Text(fetch, 3))});
+    for (std::size_t i = 0; i < keep && error.Ok(); ++i) {
+        bool row = false;
+        fetch.Reset();
+        error = fetch.BindInt64(1, duplicates[i].Rowid);
+        if (error.Ok()) error = fetch.Step(row);
+        // A row gone since the scan (another program deleted its snapshot) is left out.
+        if (error.Ok() && row) {
+            records.push_back({std::string(fetch.Text(0)), std::string(fetch.Text(1)), fetch.Int64(2),
+                               std::string(fetch.Text(3))});
+        }
     }
-    return records;
+    if (!error.Ok()) records.clear();
+    return error;
 }
 
 }  // namespace corvina

@@ -16,16 +16,17 @@
 // Names compare as the snapshot's path style compares them (bytes, or ASCII
 // case folded as the engine's NOCASE does).
 //
-// Error policy: a database failure ends the collection; the exception is
-// passed to the caller, which turns it into a StoreError.
+// Error policy: as every function of store/ and analysis/ (store/StoreError.h);
+// a database failure ends the collection, and no records are returned.
 
 #include <cstddef>
 #include <vector>
 
-#include <SQLiteCpp/Database.h>
-
 #include "analysis/AnalysisState.h"
 #include "store/SizeFormat.h"
+#include "store/SnapshotDatabase.h"
+#include "store/Statement.h"
+#include "store/StoreError.h"
 
 namespace corvina {
 
@@ -33,16 +34,16 @@ using Record = std::vector<CellValue>;
 
 // The scan query lists the files of the tree in both snapshots as (is in the
 // prime snapshot, Filedir, Filename, Filesize, Filedate), in any order.
-std::vector<Record> CollectChangedFiles(SQLite::Database& db, const BoundQuery& scan, PathStyle style,
-                                        std::size_t limit);
+StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
+                               std::vector<Record>& records);
 
 // The scan query lists the prime snapshot's files of the tree as (Filename,
 // Filedir, rowid).
-std::vector<Record> CollectDuplicateFiles(SQLite::Database& db, const BoundQuery& scan, PathStyle style,
-                                          std::size_t limit);
+StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
+                                 std::vector<Record>& records);
 
 // Binds the parameters of query that statement names; others are skipped.
-void BindParams(SQLite::Statement& statement, const BoundQuery& query);
+StoreError BindParams(Statement& statement, const BoundQuery& query);
 
 // The engine's NOCASE order (ASCII letters folded) or byte order.
 int CompareNames(std::string_view a, std::string_view b, PathStyle style);

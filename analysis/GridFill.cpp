@@ -1,15 +1,12 @@
 #include "analysis/GridFill.h"
 
 #include <cmath>
-#include <exception>
 #include <memory>
-
-#include <SQLiteCpp/Column.h>
-#include <SQLiteCpp/Statement.h>
 
 #include "analysis/FileListMerge.h"
 #include "store/DateTime.h"
 #include "store/SizeFormat.h"
+#include "store/Statement.h"
 
 namespace corvina {
 
@@ -19,35 +16,43 @@ namespace {
 class RecordSource {
 public:
     virtual ~RecordSource() = default;
-    virtual bool Next() = 0;
+    // row is false after the last record.
+    virtual StoreError Next(bool& row) = 0;
     virtual CellValue Field(int index) const = 0;
 };
 
-CellValue ReadField(const SQLite::Statement& statement, int index) {
-    if (index < 0 || index >= statement.getColumnCount()) return std::monostate{};
-    SQLite::Column column = statement.getColumn(index);
-    if (column.isInteger()) return static_cast<std::int64_t>(column.getInt64());
-    if (column.isFloat()) return column.getDouble();
-    if (column.isNull()) return std::monostate{};
-    return std::string(static_cast<const char*>(column.getBlob()), static_cast<std::size_t>(column.getBytes()));
+CellValue ReadField(const Statement& statement, int index) {
+    if (index < 0 || index >= statement.ColumnCount()) return std::monostate{};
+    switch (statement.Type(index)) {
+        case ColumnType::Integer: return statement.Int64(index);
+        case ColumnType::Real: return statement.Double(index);
+        case ColumnType::Null: return std::monostate{};
+        case ColumnType::Text:
+        case ColumnType::Blob: break;
+    }
+    return std::string(statement.Text(index));
 }
 
 class StatementSource : public RecordSource {
 public:
-    StatementSource(SQLite::Database& db, const BoundQuery& query) : statement_(db, query.Sql) {
-        BindParams(statement_, query);
+    StoreError Open(DatabaseState& database, const BoundQuery& query) {
+        if (StoreError error = statement_.Prepare(database, query.Sql); !error.Ok()) return error;
+        return BindParams(statement_, query);
     }
-    bool Next() override { return statement_.executeStep(); }
+    StoreError Next(bool& row) override { return statement_.Step(row); }
     CellValue Field(int index) const override { return ReadField(statement_, index); }
 
 private:
-    SQLite::Statement statement_;
+    Statement statement_;
 };
 
 class RecordListSource : public RecordSource {
 public:
     explicit RecordListSource(std::vector<Record> records) : records_(std::move(records)) {}
-    bool Next() override { return ++next_ <= records_.size(); }
+    StoreError Next(bool& row) override {
+        row = ++next_ <= records_.size();
+        return {};
+    }
     CellValue Field(int index) const override {
         const Record& record = records_[next_ - 1];
         return index >= 0 && static_cast<std::size_t>(index) < record.size() ? record[static_cast<std::size_t>(index)]
@@ -59,15 +64,26 @@ private:
     std::size_t next_ = 0;
 };
 
-std::unique_ptr<RecordSource> OpenSource(SQLite::Database& db, const AnalysisState& state, const BoundQuery& query) {
+StoreError OpenSource(DatabaseState& database, const AnalysisState& state, const BoundQuery& query,
+                      std::unique_ptr<RecordSource>& source) {
+    std::vector<Record> records;
+    StoreError error;
     switch (query.Engine) {
         case QueryEngine::ChangedFilesMerge:
-            return std::make_unique<RecordListSource>(CollectChangedFiles(db, query, state.Style, kLastGridRow));
+            error = CollectChangedFiles(database, query, state.Style, kLastGridRow, records);
+            break;
         case QueryEngine::DuplicateNames:
-            return std::make_unique<RecordListSource>(CollectDuplicateFiles(db, query, state.Style, kLastGridRow));
-        case QueryEngine::Sql: break;
+            error = CollectDuplicateFiles(database, query, state.Style, kLastGridRow, records);
+            break;
+        case QueryEngine::Sql: {
+            auto statement = std::make_unique<StatementSource>();
+            error = statement->Open(database, query);
+            source = std::move(statement);
+            return error;
+        }
     }
-    return std::make_unique<StatementSource>(db, query);
+    source = std::make_unique<RecordListSource>(std::move(records));
+    return error;
 }
 
 bool NumericValue(const CellValue& value, double* number) {
@@ -137,21 +153,18 @@ StoreError FillResultGrid(DatabaseState& database, Prompter& prompter, const Ana
     grid.SetRowCount(kLastGridRow + 10);
     grid.SetFixedRows(firstRow);
     StoreError error;
+    std::unique_ptr<RecordSource> source;
     if (!database.IsUsable()) {
         error = StoreError{1, "no snapshot database is open", query.Sql};
     } else {
-        try {
-            std::unique_ptr<RecordSource> source = OpenSource(*database.SnapshotDatabase, state, query);
-            while (row < kLastGridRow && source->Next()) {
-                ++row;
-                FillRow(*source, state, settings, grid, row);
-                if (row == kLastGridRow) {
-                    ShowMessage(prompter, std::string(kTruncatedMessage));
-                    settings.ResultTruncated = 'y';
-                }
-            }
-        } catch (const std::exception& e) {
-            error = ToStoreError(e, query.Sql);
+        error = OpenSource(database, state, query, source);
+    }
+    for (bool record = true; error.Ok() && row < kLastGridRow && (error = source->Next(record)).Ok() && record;) {
+        ++row;
+        FillRow(*source, state, settings, grid, row);
+        if (row == kLastGridRow) {
+            ShowMessage(prompter, std::string(kTruncatedMessage));
+            settings.ResultTruncated = 'y';
         }
     }
     settings.LastResultRow = row;

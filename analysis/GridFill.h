@@ -3,9 +3,10 @@
 // record per row, each cell formatted by its column's rule. At most row 1000 is
 // filled; reaching it says "Display truncated after 1000 entries".
 //
-// Error policy: a query the database refuses stops the fill where it is; the
-// rows filled so far stay, LastResultRow says how far it got, and the error is
-// returned for the caller to report. Nothing here reports a database error.
+// Error policy: as every function of store/ and analysis/ (store/StoreError.h).
+// A query the database refuses stops the fill where it is; the rows filled so
+// far stay, LastResultRow says how far it got, and the error is returned for
+// the caller to report. Nothing here reports a database error.
 
 #include "analysis/AnalysisState.h"
 #include "analysis/ResultGrid.h"

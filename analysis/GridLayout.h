@@ -1,6 +1,9 @@
 #pragma once
 // LayoutResultGrid: columns, headings and widths of the result grid for the
 // current analysis and display unit. Rows are left to the filling.
+//
+// Error policy: nothing here fails (store/StoreError.h states the policy of
+// store/ and analysis/).
 
 #include "analysis/AnalysisState.h"
 #include "analysis/ResultGrid.h"

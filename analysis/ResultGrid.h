@@ -3,6 +3,9 @@
 // Row 0 is the heading row; the first FixedRows rows (headings and a total row)
 // stay in place while the rest scroll and sort. The window wraps this in a table
 // model; nothing here knows about widgets.
+//
+// Error policy: nothing here fails (store/StoreError.h states the policy of
+// store/ and analysis/).
 
 #include <string>
 #include <vector>

@@ -121,9 +121,9 @@ bool RowPipeline::WriteBatch(const Batch& batch) {
             row.Filedir = std::string_view(base + record.DirStart, record.DirLength);
             row.Fileattr = record.Attributes;
             row.Filedate = record.Date;
-            ok = writer_.WriteFileRow(row);
+            ok = writer_.WriteFileRow(row).Ok();
         } else {
-            ok = writer_.WriteDirRow(std::string_view(&record.EntryType, 1), name, record.Count, record.Bytes);
+            ok = writer_.WriteDirRow(std::string_view(&record.EntryType, 1), name, record.Count, record.Bytes).Ok();
         }
         if (!ok) return false;
         if (discard_.load(std::memory_order_relaxed)) return true;

@@ -26,9 +26,9 @@ namespace corvina {
 class DirectRowSink final : public RowSink {
 public:
     explicit DirectRowSink(RowWriter& writer) : writer_(writer) {}
-    bool FileRow(const FileRowInput& row) override { return writer_.WriteFileRow(row); }
+    bool FileRow(const FileRowInput& row) override { return writer_.WriteFileRow(row).Ok(); }
     bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes) override {
-        return writer_.WriteDirRow(entryType, entryName, files, bytes);
+        return writer_.WriteDirRow(entryType, entryName, files, bytes).Ok();
     }
 
 private:

@@ -4,10 +4,9 @@
 // back, so a run never leaves part of a snapshot behind, not even after a
 // crash.
 //
-// Error policy: every message goes through the prompter; wrapper exceptions
-// are caught here, once, and turn the run into RunOutcome::Failed.
-
-#include <sqlite3.h>
+// Error policy: every message goes through the prompter; every failure of the
+// database turns the run into RunOutcome::Failed, and so does any exception,
+// caught here once.
 
 #include <chrono>
 #include <filesystem>
@@ -68,13 +67,14 @@ std::string NotADirectoryText(std::string_view path, std::string_view reason) {
 // A key that no snapshot of the database has: the current second, or the
 // next one when a run of this second is already stored. Called with the
 // write lock held, so that no other run can store the same key meanwhile.
-DateTime ChooseKey(DatabaseState& database) {
-    DateTime key = DateTime::Now();
-    while (SnapshotExists(database, key)) {
+StoreError ChooseKey(DatabaseState& database, DateTime& key) {
+    key = DateTime::Now();
+    for (;;) {
+        bool taken = false;
+        if (StoreError error = SnapshotExists(database, key, taken); !error.Ok() || !taken) return error;
         while (DateTime::Now() == key) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         key = DateTime::Now();
     }
-    return key;
 }
 
 // Remembers the last status text: after the error limit it stays on show.
@@ -160,11 +160,6 @@ std::string DefaultDescription(const std::string& basePath, const DateTime& date
            basePath.substr(byteOfCharacter(total - tail)) + suffix;
 }
 
-void ConfigureDatabaseEngineForRuns() {
-    // SQLITE_MISUSE after the engine started: the defaults stay, which is fine.
-    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-}
-
 bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter) {
     if (!CheckTexts(request, prompter)) return false;
     std::error_code error;
@@ -224,7 +219,12 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
     // file before returning; the caller does that once the result is out.
     transaction.DeferCheckpoint();
     try {
-        result.Key = ChooseKey(database);
+        if (StoreError error = ChooseKey(database, result.Key); !error.Ok()) {
+            ReportSaveFailure(database, prompter, error);
+            result.Outcome = RunOutcome::Failed;
+            result.StatusText = "Snapshot aborted";
+            return result;
+        }
         RowContext context;
         context.SnapshotDate = result.Key;
         context.SnapshotBasePath = walkBase;

@@ -110,10 +110,4 @@ bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter);
 RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, RunControl& control,
                        WalkObserver& observer, Prompter& prompter, FileSystem* fileSystem = nullptr);
 
-// Process-wide settings of the database engine that make the row writes of a
-// run cheaper: no memory statistics (a global lock per allocation). Takes
-// effect only when called before the first database is opened; later calls
-// change nothing.
-void ConfigureDatabaseEngineForRuns();
-
 }  // namespace corvina

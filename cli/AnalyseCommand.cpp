@@ -3,8 +3,9 @@
 // its title and grid as a table, CSV or JSON.
 //
 // Error policy: every problem (no such snapshot, a kind that needs what the
-// snapshots lack, a directory the snapshot does not hold, a failed query) is one
-// "corvina: ..." line on stderr and exit code 1; a usage error exits with 2.
+// snapshots lack, a directory the snapshot does not hold, a failed query or
+// lookup) is said by "corvina: ..." on stderr and exits with 1; a usage error
+// exits with 2.
 
 #include <algorithm>
 #include <memory>
@@ -152,19 +153,29 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& res
     const std::string kind(result.Entry->CommandName);
     AnalysisSession& session = result.Session;
 
+    // Each failure of the database has been said by the session's prompter.
+    bool found = false;
     std::optional<DateTime> prime = ResolveKey(db, options.Snapshot);
-    if (!prime || !session.HasSnapshot(*prime)) return Fail("no snapshot \"" + options.Snapshot + "\" in the database");
-    if (!session.ChoosePrime(*prime)) return kExitFailed;  // the prompter has said why
+    if (prime && !session.HasSnapshot(*prime, found).Ok()) return kExitFailed;
+    if (!found) return Fail("no snapshot \"" + options.Snapshot + "\" in the database");
+    if (!session.ChoosePrime(*prime).Ok()) return kExitFailed;
     const std::string primeBase = session.PrimeInfo().InfoBasePath;
 
     if (!options.Compare.empty()) {
-        std::optional<DateTime> compare =
-            options.Compare == "previous" ? session.PreviousSnapshot() : ResolveKey(db, options.Compare);
-        if (!compare || !session.HasSnapshot(*compare)) {
+        std::optional<DateTime> compare;
+        if (options.Compare != "previous") {
+            compare = ResolveKey(db, options.Compare);
+        } else if (!session.PreviousSnapshot(compare).Ok()) {
+            return kExitFailed;
+        }
+        found = false;
+        if (compare && !session.HasSnapshot(*compare, found).Ok()) return kExitFailed;
+        if (!found) {
             return Fail(options.Compare == "previous" ? "no earlier snapshot of " + primeBase + " to compare with"
                                                       : "no snapshot \"" + options.Compare + "\" in the database");
         }
         CompareChoice choice = session.ChooseCompare(*compare);
+        if (!choice.Error.Ok()) return kExitFailed;
         if (!choice.Chosen) {
             return Fail("snapshot " + FormatKey(*compare) + " is of " + choice.BasePath + ", not of " + primeBase);
         }
@@ -179,7 +190,8 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& res
     }
     if (!options.Dir.empty()) {
         std::string dir(WithoutTrailingSeparators(options.Dir, session.State().Style));
-        if (!session.SelectDirectory(dir)) return Fail("snapshot " + FormatKey(*prime) + " holds no directory " + dir);
+        if (!session.SelectDirectory(dir, found).Ok()) return kExitFailed;
+        if (!found) return Fail("snapshot " + FormatKey(*prime) + " holds no directory " + dir);
     }
     session.SetUnit(options.Unit.front());
     session.SetKind(result.Entry->Kind);
@@ -197,8 +209,8 @@ int RunAnalyseCommand(const AnalyseOptions& options) {
     AnalyseResult result(db, prompter);
     rc = Analyse(options, db, result);
     if (rc != kExitOk) return rc;
-    // A total or lookup that met a damaged page fell back quietly: the grid
-    // is not printed at all rather than printed wrong.
+    // Whatever met a damaged page on the way, the grid is not printed at all
+    // rather than printed wrong.
     if (DamageWasMet()) {
         PrintMessage(DamagedDatabaseText(db.DatabasePath, "database disk image is malformed"));
         return kExitFailed;

@@ -70,9 +70,8 @@ int RunList(const ListOptions& options) {
     DatabaseState state;
     if (int rc = OpenForCommand(state, options.Db, prompter); rc != kExitOk) return rc;
     if (!options.HasPath) {
-        bool ok = true;
-        std::vector<std::string> paths = ListBasePaths(state, prompter, &ok);
-        if (!ok) return kExitFailed;
+        std::vector<std::string> paths;
+        if (!ListBasePaths(state, prompter, paths).Ok()) return kExitFailed;
         if (options.Json) {
             PrintJson(Json(paths));
         } else {
@@ -82,13 +81,13 @@ int RunList(const ListOptions& options) {
     }
 
     std::string path = options.Path;
+    std::vector<SnapshotListRow> rows;
+    if (!ListSnapshots(state, prompter, path, rows).Ok()) return kExitFailed;
     bool ok = true;
-    std::vector<SnapshotListRow> rows = ListSnapshots(state, prompter, path, &ok);
-    if (!ok) return kExitFailed;
     if (rows.empty() && !path.empty()) {
         // The snapshot command stores the path as NormalizeBasePath gives it.
         std::string normal = NormalizeBasePath(path);
-        if (normal != path) rows = ListSnapshots(state, prompter, normal, &ok);
+        if (normal != path) ok = ListSnapshots(state, prompter, normal, rows).Ok();
     }
     if (options.Json) {
         Json list = Json::array();
@@ -162,7 +161,7 @@ int RunDelete(const KeyOptions& options) {
     DateTime key;
     if (int rc = ReadKey(state, options.Key, key); rc != kExitOk) return rc;
     const std::string keyText = FormatGeneralDate(key);
-    if (!SnapshotExists(state, key)) {
+    if (!HasSnapshot(state, key)) {
         PrintMessage("Snapshot " + keyText + " not found");
         return kExitFailed;
     }

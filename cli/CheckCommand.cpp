@@ -26,10 +26,14 @@ int RunCheck(const CheckOptions& options) {
         }
         return kExitFailed;
     }
-    bool ok = true;
-    std::vector<std::string> paths = ListBasePaths(state, prompter, &ok);
+    std::vector<std::string> paths;
+    bool ok = ListBasePaths(state, prompter, paths).Ok();
     std::size_t snapshots = 0;
-    for (const std::string& path : paths) snapshots += ListSnapshots(state, prompter, path, &ok).size();
+    for (const std::string& path : paths) {
+        std::vector<SnapshotListRow> rows;
+        ok = ListSnapshots(state, prompter, path, rows).Ok() && ok;
+        snapshots += rows.size();
+    }
     if (!ok) return kExitFailed;
     PrintOut("Snapshot database {}: {} snapshot{} of {} base path{}{}\n", EscapeForDisplay(state.DatabasePath),
              snapshots, snapshots == 1 ? "" : "s", paths.size(), paths.size() == 1 ? "" : "s",

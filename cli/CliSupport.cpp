@@ -61,9 +61,22 @@ int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrProm
     return state.DatabasePath.empty() ? kExitFailed : kExitOk;
 }
 
+void EndOnStoreError(const DatabaseState& state, const StoreError& error) {
+    PrintMessage(StoreErrorText(state.DatabasePath, error));
+    throw ProgramEnd{kExitFailed};
+}
+
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text) {
-    if (text == "latest") return LatestSnapshot(state);
-    return DateTime::Parse(text);
+    if (text != "latest") return DateTime::Parse(text);
+    std::optional<DateTime> latest;
+    if (StoreError error = LatestSnapshot(state, latest); !error.Ok()) EndOnStoreError(state, error);
+    return latest;
+}
+
+bool HasSnapshot(DatabaseState& state, const DateTime& key) {
+    bool exists = false;
+    if (StoreError error = SnapshotExists(state, key, exists); !error.Ok()) EndOnStoreError(state, error);
+    return exists;
 }
 
 std::string NormalizeBasePath(const std::string& path) {

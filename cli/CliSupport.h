@@ -11,6 +11,7 @@
 #include "store/DateTime.h"
 #include "store/Prompter.h"
 #include "store/SnapshotDatabase.h"
+#include "store/StoreError.h"
 
 namespace corvina::cli {
 
@@ -59,9 +60,17 @@ const std::string& LastDatabasePath();
 // made absolute.
 std::string NormalizeBasePath(const std::string& path);
 
+// Lookups of the commands. A command has nothing left to do after a failure
+// of the database: it is said (the damaged-file text for a damaged file,
+// else "Error: <code> <reason>") and the command ends with kExitFailed, by
+// throwing ProgramEnd.
+[[noreturn]] void EndOnStoreError(const DatabaseState& state, const StoreError& error);
+
 // Reads a snapshot key: the general date-time text, or "latest" (the newest
 // snapshot of the database).
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text);
+// Whether a snapshot of this key is in the database.
+bool HasSnapshot(DatabaseState& state, const DateTime& key);
 
 // Each command adds itself to the app; its callback stores its exit code in *exitCode.
 void AddCheckCommand(CLI::App& app, int* exitCode);

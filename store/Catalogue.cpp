@@ -1,231 +1,210 @@
-// The catalogue reads Control. Error policy: LoadSnapshotInfo reports a
-// missing snapshot (and a damaged file); the lists report a failure once
-// ("Error: ...", or that the file is damaged) and return what they read;
-// DeleteSnapshot reports nothing and changes all or nothing.
+// The catalogue reads Control. LoadSnapshotInfo and the lists report their
+// own failures once ("Error: ...", or that the file is damaged; a missing
+// snapshot as such) and return them; the lists keep what they read up to a
+// failure. DeleteSnapshot reports nothing and changes all or nothing.
 
 #include "store/Catalogue.h"
 
 #include <cctype>
+#include <initializer_list>
 #include <map>
 
-#include <SQLiteCpp/Statement.h>
-
 #include "store/SizeFormat.h"
+#include "store/Statement.h"
 
 namespace corvina {
 namespace {
-
-void ReportListFailure(DatabaseState& state, Prompter& prompter, const std::exception& e) {
-    StoreError error = ToStoreError(e);
-    if (error.IsDamaged()) {
-        ShowMessage(prompter, DamagedDatabaseText(state.DatabasePath, error.Reason), Icon::Exclamation);
-        return;
-    }
-    ShowMessage(prompter, "Error: " + std::to_string(error.Code) + " " + error.Reason);
-}
 
 // Fields of a Control row by lower-cased name. Rows are read with "SELECT *"
 // so that a file of an older layout, which lacks some fields, still lists and
 // loads: a missing field is skipped, not the row.
 class FieldIndex {
 public:
-    explicit FieldIndex(SQLite::Statement& query) : query_(query) {
-        for (int i = 0; i < query.getColumnCount(); ++i) {
-            std::string name = query.getColumnName(i);
+    explicit FieldIndex(const Statement& query) : query_(query) {
+        for (int i = 0; i < query.ColumnCount(); ++i) {
+            std::string name(query.ColumnName(i));
             for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             index_.emplace(std::move(name), i);
         }
     }
-    // The field, or nullopt when the table has none of that name.
-    std::optional<SQLite::Column> Get(const std::string& lowerName) const {
+    // The column of the field in the current row, -1 when the table has no
+    // field of that name or the row holds null there.
+    int Present(const std::string& lowerName) const {
         auto found = index_.find(lowerName);
-        if (found == index_.end()) return std::nullopt;
-        return query_.getColumn(found->second);
+        if (found == index_.end() || query_.IsNull(found->second)) return -1;
+        return found->second;
+    }
+    template <typename T>
+    void CopyIfPresent(const std::string& lowerName, T& target) const {
+        const int column = Present(lowerName);
+        if (column < 0) return;
+        if constexpr (std::is_same_v<T, std::string>) {
+            target = query_.Text(column);
+        } else if constexpr (std::is_same_v<T, double>) {
+            target = query_.Double(column);
+        } else {
+            target = query_.Int64(column);
+        }
     }
 
 private:
-    SQLite::Statement& query_;
+    const Statement& query_;
     std::map<std::string, int> index_;
 };
 
-template <typename T>
-void CopyIfPresent(const std::optional<SQLite::Column>& field, T& target) {
-    if (!field || field->isNull()) return;
-    const SQLite::Column& column = *field;
-    if constexpr (std::is_same_v<T, std::string>) {
-        target = column.getString();
-    } else if constexpr (std::is_same_v<T, double>) {
-        target = column.getDouble();
-    } else {
-        target = column.getInt64();
+// Prepares sql and binds texts to its parameters, in order.
+StoreError PrepareWithTexts(DatabaseState& state, Statement& query, std::string_view sql,
+                            std::initializer_list<std::string_view> texts) {
+    if (StoreError error = query.Prepare(state, sql); !error.Ok()) return error;
+    int position = 0;
+    for (std::string_view text : texts) {
+        if (StoreError error = query.BindText(++position, text); !error.Ok()) return error;
     }
+    return {};
 }
 
-std::optional<DateTime> KeyFrom(const SQLite::Column& column) {
-    if (column.isNull()) return std::nullopt;
-    return DateTime::Parse(column.getString());
+// The key in the first column of a query's first row; nullopt when there is
+// no row or the column is null.
+StoreError ReadKey(DatabaseState& state, std::string_view sql, std::initializer_list<std::string_view> texts,
+                   std::optional<DateTime>& key) {
+    key.reset();
+    Statement query;
+    bool row = false;
+    StoreError error = PrepareWithTexts(state, query, sql, texts);
+    if (error.Ok()) error = query.Step(row);
+    if (error.Ok() && row && !query.IsNull(0)) key = DateTime::Parse(query.Text(0));
+    return error;
+}
+
+StoreError ReadBasePaths(DatabaseState& state, std::vector<std::string>& paths) {
+    Statement query;
+    StoreError error = query.Prepare(state, "SELECT DISTINCT Basepath FROM Control ORDER BY Basepath");
+    for (bool row = true; error.Ok() && (error = query.Step(row)).Ok() && row;) paths.emplace_back(query.Text(0));
+    return error;
+}
+
+StoreError ReadSnapshots(DatabaseState& state, std::string_view basePath, std::vector<SnapshotListRow>& rows) {
+    Statement query;
+    StoreError error =
+        PrepareWithTexts(state, query, "SELECT * FROM Control WHERE Basepath = ? ORDER BY Snapshot DESC", {basePath});
+    if (!error.Ok()) return error;
+    const FieldIndex fields(query);
+    for (bool row = true; (error = query.Step(row)).Ok() && row;) {
+        SnapshotListRow listed;
+        fields.CopyIfPresent("snapshot", listed.KeyText);
+        listed.Key = DateTime::Parse(listed.KeyText).value_or(DateTime{});
+        fields.CopyIfPresent("basepath", listed.Basepath);
+        fields.CopyIfPresent("description", listed.Description);
+        if (int total = fields.Present("totbytesf"); total >= 0) {
+            listed.Totbytes = query.Double(total);
+            listed.SizeText = FormatSize(listed.Totbytes);
+        }
+        fields.CopyIfPresent("totdirs", listed.Totdirs);
+        fields.CopyIfPresent("totfiles", listed.Totfiles);
+        rows.push_back(std::move(listed));
+    }
+    return error;
+}
+
+StoreError Reported(DatabaseState& state, Prompter& prompter, StoreError error) {
+    if (!error.Ok()) ReportStoreError(prompter, state.DatabasePath, error);
+    return error;
 }
 
 }  // namespace
 
-void LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const DateTime& key, SnapshotInfo& info) {
-    bool found = false;
-    if (state.SnapshotDatabase) {
-        try {
-            SQLite::Statement query(*state.SnapshotDatabase, "SELECT * FROM Control WHERE Snapshot = ?");
-            query.bind(1, FormatKey(key));
-            if (query.executeStep()) {
-                found = true;
-                const FieldIndex fields(query);
-                CopyIfPresent(fields.Get("basepath"), info.InfoBasePath);
-                CopyIfPresent(fields.Get("description"), info.InfoDescription);
-                CopyIfPresent(fields.Get("collfiles"), info.InfoCollectFiles);
-                CopyIfPresent(fields.Get("filelimit"), info.InfoFileLimit);
-                CopyIfPresent(fields.Get("totdirs"), info.InfoTotalDirs);
-                CopyIfPresent(fields.Get("totfiles"), info.InfoTotalFiles);
-                CopyIfPresent(fields.Get("totbytesf"), info.InfoTotalBytes);
-                CopyIfPresent(fields.Get("filetot"), info.InfoFilesCollected);
-                CopyIfPresent(fields.Get("filesizef"), info.InfoCollectedBytes);
-            }
-        } catch (const std::exception& e) {
-            if (StoreError error = ToStoreError(e); error.IsDamaged()) {
-                ShowMessage(prompter, DamagedDatabaseText(state.DatabasePath, error.Reason), Icon::Exclamation);
-                info.InfoBasePath.clear();
-                return;
-            }
-            found = false;
+StoreError LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const DateTime& key, SnapshotInfo& info) {
+    const std::string keyText = FormatKey(key);
+    Statement query;
+    bool row = false;
+    StoreError error = PrepareWithTexts(state, query, "SELECT * FROM Control WHERE Snapshot = ?", {keyText});
+    if (error.Ok()) error = query.Step(row);
+    if (!error.Ok() || !row) {
+        if (error.Ok()) {
+            error = StoreError{kErrRowNotFound, "Snapshot " + FormatGeneralDate(key) + " not found", keyText};
+            ShowMessage(prompter, error.Reason);
+        } else {
+            ReportStoreError(prompter, state.DatabasePath, error);
         }
-    }
-    if (!found) {
-        ShowMessage(prompter, "Snapshot " + FormatGeneralDate(key) + " not found");
         info.InfoBasePath.clear();
+        return error;
     }
+    const FieldIndex fields(query);
+    fields.CopyIfPresent("basepath", info.InfoBasePath);
+    fields.CopyIfPresent("description", info.InfoDescription);
+    fields.CopyIfPresent("collfiles", info.InfoCollectFiles);
+    fields.CopyIfPresent("filelimit", info.InfoFileLimit);
+    fields.CopyIfPresent("totdirs", info.InfoTotalDirs);
+    fields.CopyIfPresent("totfiles", info.InfoTotalFiles);
+    fields.CopyIfPresent("totbytesf", info.InfoTotalBytes);
+    fields.CopyIfPresent("filetot", info.InfoFilesCollected);
+    fields.CopyIfPresent("filesizef", info.InfoCollectedBytes);
+    return {};
 }
 
-std::vector<std::string> ListBasePaths(DatabaseState& state, Prompter& prompter, bool* ok) {
-    std::vector<std::string> paths;
-    if (ok != nullptr) *ok = true;
-    if (!state.SnapshotDatabase) return paths;
-    try {
-        SQLite::Statement query(*state.SnapshotDatabase,
-                                "SELECT DISTINCT Basepath FROM Control ORDER BY Basepath");
-        while (query.executeStep()) paths.push_back(query.getColumn(0).getString());
-    } catch (const std::exception& e) {
-        ReportListFailure(state, prompter, e);
-        if (ok != nullptr) *ok = false;
-    }
-    return paths;
+StoreError ListBasePaths(DatabaseState& state, Prompter& prompter, std::vector<std::string>& paths) {
+    paths.clear();
+    return Reported(state, prompter, ReadBasePaths(state, paths));
 }
 
-std::vector<SnapshotListRow> ListSnapshots(DatabaseState& state, Prompter& prompter, std::string_view basePath,
-                                           bool* ok) {
-    std::vector<SnapshotListRow> rows;
-    if (ok != nullptr) *ok = true;
-    if (!state.SnapshotDatabase) return rows;
-    try {
-        SQLite::Statement query(*state.SnapshotDatabase,
-                                "SELECT * FROM Control WHERE Basepath = ? ORDER BY Snapshot DESC");
-        query.bind(1, std::string(basePath));
-        while (query.executeStep()) {
-            const FieldIndex fields(query);
-            SnapshotListRow row;
-            row.Key = KeyFrom(*fields.Get("snapshot")).value_or(DateTime{});
-            CopyIfPresent(fields.Get("snapshot"), row.KeyText);
-            CopyIfPresent(fields.Get("basepath"), row.Basepath);
-            CopyIfPresent(fields.Get("description"), row.Description);
-            if (auto total = fields.Get("totbytesf"); total && !total->isNull()) {
-                row.Totbytes = total->getDouble();
-                row.SizeText = FormatSize(row.Totbytes);
-            }
-            CopyIfPresent(fields.Get("totdirs"), row.Totdirs);
-            CopyIfPresent(fields.Get("totfiles"), row.Totfiles);
-            rows.push_back(std::move(row));
-        }
-    } catch (const std::exception& e) {
-        ReportListFailure(state, prompter, e);
-        if (ok != nullptr) *ok = false;
-    }
-    return rows;
+StoreError ListSnapshots(DatabaseState& state, Prompter& prompter, std::string_view basePath,
+                         std::vector<SnapshotListRow>& rows) {
+    rows.clear();
+    return Reported(state, prompter, ReadSnapshots(state, basePath, rows));
 }
 
 StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& wait) {
     if (!state.SnapshotDatabase) return StoreError{1, "No snapshot database is open", ""};
     WriteTransaction transaction(state);
     if (StoreError error = transaction.Begin(wait); !error.Ok()) return error;
-    try {
-        SQLite::Database& db = *state.SnapshotDatabase;
-        const std::string keyText = FormatKey(key);
-        for (const char* sql : {"DELETE FROM Control WHERE Snapshot = ?", "DELETE FROM Dir WHERE Snapshot = ?",
-                                "DELETE FROM files WHERE Snapshot = ?"}) {
-            SQLite::Statement statement(db, sql);
-            statement.bind(1, keyText);
-            statement.exec();
-        }
-    } catch (const std::exception& e) {
-        return ToStoreError(e);
+    const std::string keyText = FormatKey(key);
+    for (const char* sql : {"DELETE FROM Control WHERE Snapshot = ?", "DELETE FROM Dir WHERE Snapshot = ?",
+                            "DELETE FROM files WHERE Snapshot = ?"}) {
+        Statement statement;
+        StoreError error = PrepareWithTexts(state, statement, sql, {keyText});
+        if (error.Ok()) error = statement.Run();
+        if (!error.Ok()) return error;
     }
     return transaction.Commit(wait);
 }
 
-std::optional<DateTime> LatestSnapshot(DatabaseState& state, std::optional<std::string_view> basePath) {
-    if (!state.SnapshotDatabase) return std::nullopt;
-    try {
-        SQLite::Statement query(*state.SnapshotDatabase,
-                                basePath ? "SELECT max(Snapshot) FROM Control WHERE Basepath = ?"
-                                         : "SELECT max(Snapshot) FROM Control");
-        if (basePath) query.bind(1, std::string(*basePath));
-        if (query.executeStep()) return KeyFrom(query.getColumn(0));
-    } catch (const std::exception&) {
-    }
-    return std::nullopt;
+StoreError LatestSnapshot(DatabaseState& state, std::optional<DateTime>& latest,
+                          std::optional<std::string_view> basePath) {
+    if (basePath) return ReadKey(state, "SELECT max(Snapshot) FROM Control WHERE Basepath = ?", {*basePath}, latest);
+    return ReadKey(state, "SELECT max(Snapshot) FROM Control", {}, latest);
 }
 
-std::optional<DateTime> PreviousSnapshot(DatabaseState& state, const DateTime& key) {
-    if (!state.SnapshotDatabase) return std::nullopt;
-    try {
-        SQLite::Statement query(*state.SnapshotDatabase,
-                                "SELECT max(c2.Snapshot) FROM Control c1 JOIN Control c2 ON c2.Basepath = c1.Basepath "
-                                "WHERE c1.Snapshot = ?1 AND c2.Snapshot < ?1");
-        query.bind(1, FormatKey(key));
-        if (query.executeStep()) return KeyFrom(query.getColumn(0));
-    } catch (const std::exception&) {
-    }
-    return std::nullopt;
+StoreError PreviousSnapshot(DatabaseState& state, const DateTime& key, std::optional<DateTime>& previous) {
+    return ReadKey(state,
+                   "SELECT max(c2.Snapshot) FROM Control c1 JOIN Control c2 ON c2.Basepath = c1.Basepath "
+                   "WHERE c1.Snapshot = ?1 AND c2.Snapshot < ?1",
+                   {FormatKey(key)}, previous);
 }
 
-bool SnapshotExists(DatabaseState& state, const DateTime& key) {
-    if (!state.SnapshotDatabase) return false;
-    try {
-        SQLite::Statement query(*state.SnapshotDatabase, "SELECT 1 FROM Control WHERE Snapshot = ?");
-        query.bind(1, FormatKey(key));
-        return query.executeStep();
-    } catch (const std::exception&) {
-        return false;
-    }
+StoreError SnapshotExists(DatabaseState& state, const DateTime& key, bool& exists) {
+    exists = false;
+    Statement query;
+    StoreError error = PrepareWithTexts(state, query, "SELECT 1 FROM Control WHERE Snapshot = ?", {FormatKey(key)});
+    if (error.Ok()) error = query.Step(exists);
+    return error;
 }
 
 StoreError WriteControlRow(DatabaseState& state, const ControlRow& row) {
-    if (!state.ControlTable) return StoreError{1, "The Control table is not open for writing", "Control"};
-    SQLite::Statement& insert = *state.ControlTable;
-    try {
-        insert.reset();
-        insert.bind(1, FormatKey(row.Snapshot));
-        insert.bind(2, row.Basepath);
-        insert.bind(3, row.Description);
-        insert.bind(4, row.Collfiles);
-        insert.bind(5, row.Filelimit);
-        insert.bind(6, row.Totdirs);
-        insert.bind(7, row.Totfiles);
-        insert.bind(8, row.Totbytesf);
-        insert.bind(9, row.Filetot);
-        insert.bind(10, row.Filesizef);
-        insert.exec();
-        insert.reset();
-        return {};
-    } catch (const std::exception& e) {
-        insert.tryReset();
-        return ToStoreError(e, "Control");
-    }
+    Statement& insert = state.ControlTable;
+    if (!insert.IsPrepared()) return StoreError{1, "The Control table is not open for writing", "Control"};
+    StoreError error = insert.BindText(1, FormatKey(row.Snapshot));
+    if (error.Ok()) error = insert.BindText(2, row.Basepath);
+    if (error.Ok()) error = insert.BindText(3, row.Description);
+    if (error.Ok()) error = insert.BindText(4, row.Collfiles);
+    if (error.Ok()) error = insert.BindInt64(5, row.Filelimit);
+    if (error.Ok()) error = insert.BindInt64(6, row.Totdirs);
+    if (error.Ok()) error = insert.BindInt64(7, row.Totfiles);
+    if (error.Ok()) error = insert.BindDouble(8, row.Totbytesf);
+    if (error.Ok()) error = insert.BindInt64(9, row.Filetot);
+    if (error.Ok()) error = insert.BindDouble(10, row.Filesizef);
+    if (error.Ok()) error = insert.Run();
+    if (!error.Ok()) error.Datum = "Control";
+    return error;
 }
 
 }  // namespace corvina

@@ -2,6 +2,9 @@
 // The Control table as the catalogue of snapshots: load one row, list base
 // paths and the snapshots of one, remove a snapshot. The lists return data for
 // a window or the command-line tool to show; they know nothing of widgets.
+//
+// Error policy: as every function of store/ (StoreError.h). LoadSnapshotInfo
+// and the lists also report their failures through the prompter, once.
 
 #include <cstdint>
 #include <optional>
@@ -30,15 +33,16 @@ struct SnapshotInfo {
     double InfoCollectedBytes = 0;
 };
 
-// Fills info from the Control row of key, or says "Snapshot <key> not found"
-// and sets InfoBasePath to "". A field the row lacks (an older file that could
-// not be upgraded) leaves its value as it was. A damaged file is said to be
-// damaged, and InfoBasePath is "" too.
-void LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const DateTime& key, SnapshotInfo& info);
+// Fills info from the Control row of key. A field the row lacks (an older
+// file that could not be upgraded) leaves its value as it was. When there is
+// no such row, says "Snapshot <key> not found" and returns kErrRowNotFound; a
+// failure says "Error: <code> <reason>" (or that the file is damaged). Either
+// way InfoBasePath becomes "" and the other values stay as they were.
+StoreError LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const DateTime& key, SnapshotInfo& info);
 
 // Distinct base paths in ascending order. A failure says "Error: <code> <reason>"
-// (or that the file is damaged), sets *ok to false and returns what was read so far.
-std::vector<std::string> ListBasePaths(DatabaseState& state, Prompter& prompter, bool* ok = nullptr);
+// (or that the file is damaged); paths holds what was read up to it.
+StoreError ListBasePaths(DatabaseState& state, Prompter& prompter, std::vector<std::string>& paths);
 
 // One row of the snapshot grid of a base path.
 struct SnapshotListRow {
@@ -52,10 +56,10 @@ struct SnapshotListRow {
     double Totbytes = 0;
 };
 
-// Every snapshot of basePath, newest first (no row limit). ok is false after a
-// reported failure; the rows read so far are returned.
-std::vector<SnapshotListRow> ListSnapshots(DatabaseState& state, Prompter& prompter, std::string_view basePath,
-                                           bool* ok = nullptr);
+// Every snapshot of basePath, newest first (no row limit). A failure is
+// reported as by ListBasePaths; rows holds what was read up to it.
+StoreError ListSnapshots(DatabaseState& state, Prompter& prompter, std::string_view basePath,
+                         std::vector<SnapshotListRow>& rows);
 
 // Removes the snapshot from Control, Dir and files in one transaction: all or
 // nothing. Waits for the write lock while wait says so (a snapshot being
@@ -63,12 +67,15 @@ std::vector<SnapshotListRow> ListSnapshots(DatabaseState& state, Prompter& promp
 // busy when the wait was given up.
 StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& wait);
 
-// The newest snapshot of the database (of one base path when given).
-std::optional<DateTime> LatestSnapshot(DatabaseState& state, std::optional<std::string_view> basePath = {});
-// The newest snapshot of the same base path taken before key.
-std::optional<DateTime> PreviousSnapshot(DatabaseState& state, const DateTime& key);
-// True when a Control row with this key exists.
-bool SnapshotExists(DatabaseState& state, const DateTime& key);
+// The newest snapshot of the database (of one base path when given);
+// nullopt when there is none.
+StoreError LatestSnapshot(DatabaseState& state, std::optional<DateTime>& latest,
+                          std::optional<std::string_view> basePath = {});
+// The newest snapshot of the same base path taken before key; nullopt when
+// there is none.
+StoreError PreviousSnapshot(DatabaseState& state, const DateTime& key, std::optional<DateTime>& previous);
+// Whether a Control row with this key exists.
+StoreError SnapshotExists(DatabaseState& state, const DateTime& key, bool& exists);
 
 // The Control row of a finished run, written last.
 struct ControlRow {
@@ -83,7 +90,7 @@ struct ControlRow {
     std::int64_t Filetot = 0;
     double Filesizef = 0;
 };
-// Appends the row through the prepared Control insert; the error on failure.
+// Appends the row through the prepared Control insert.
 StoreError WriteControlRow(DatabaseState& state, const ControlRow& row);
 
 }  // namespace corvina

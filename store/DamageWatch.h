@@ -1,8 +1,11 @@
 #pragma once
 // The engine tells its error log about every damaged page it meets, also
-// where the caller then passes the failure over (a lookup that only steers
-// speed, a total that falls back to 0). A program that must never present a
-// result built around damage watches that log, process-wide.
+// where the caller goes on after the failure (a window's directory total,
+// said and counted 0). A program that must never present a result built
+// around damage watches that log, process-wide.
+//
+// Error policy: nothing here fails; store/StoreError.h states the policy of
+// store/ and analysis/.
 
 namespace corvina {
 

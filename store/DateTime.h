@@ -2,6 +2,9 @@
 // Snapshot keys and file dates: local wall-clock time to the whole second.
 // Stored in the database as "yyyy-MM-dd HH:mm:ss", which sorts and compares
 // exactly as the moments do, so a key text selects exactly one snapshot.
+//
+// Error policy: nothing here touches the database; a text that is no key
+// parses to nullopt (store/StoreError.h states the policy of the rest).
 
 #include <compare>
 #include <cstdint>

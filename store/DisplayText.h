@@ -6,6 +6,9 @@
 // all of those, and every byte that is not part of valid UTF-8, into \xHH;
 // a backslash becomes \\ so that an escape cannot be mistaken for a name that
 // holds the same four characters. Valid printable UTF-8 passes unchanged.
+//
+// Error policy: nothing here fails (store/StoreError.h states the policy of
+// store/ and analysis/).
 
 #include <string>
 #include <string_view>

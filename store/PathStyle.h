@@ -7,6 +7,9 @@
 // drive root: base path "/", walk path "/", files entry "/(files)", a child
 // "/data" with Parentdir "/". Windows style: separator "\", a drive root is
 // "C:", walk path "C:\", files entry "C:\(files)", a child "C:\Data".
+//
+// Error policy: nothing here fails (store/StoreError.h states the policy of
+// store/ and analysis/).
 
 #include <string>
 #include <string_view>

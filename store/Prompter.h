@@ -3,6 +3,9 @@
 // decides what to say, the window program shows a message box, the command-line
 // tool prints, and tests record and answer from a script. Nothing in the core
 // prints or shows anything itself.
+//
+// Error policy: nothing here fails; how a failure of the database is told is
+// in store/StoreError.h.
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
 // The row writers run once per directory entry and per collected file, so they
-// bind straight onto the prepared inserts with SQLite's own calls: no text is
-// built per row and nothing is allocated on the way.
+// bind straight onto the prepared inserts, texts as views: no text is built
+// per row and nothing is allocated on the way.
 
 #include "store/RowWriter.h"
 
@@ -11,22 +11,36 @@
 namespace corvina {
 namespace {
 
-int BindText(sqlite3_stmt* s, int index, std::string_view text) {
-    return sqlite3_bind_text(s, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-}
-
-// Steps a bound insert and resets it for the next row.
-StoreError StepInsert(sqlite3_stmt* s, std::string_view datum) {
-    int rc = sqlite3_step(s);
-    sqlite3_reset(s);
-    if (rc == SQLITE_DONE) return {};
-    sqlite3* db = sqlite3_db_handle(s);
-    return StoreError{rc & 0xff, sqlite3_errmsg(db), std::string(datum)};
-}
-
 StoreError NotOpen(std::string_view table) {
     return StoreError{SQLITE_ERROR, "The " + std::string(table) + " table is not open for writing", std::string(table)};
 }
+
+// Binds a row's values in field order and runs the insert. The first failure,
+// of a bind or of the insert, is the row's error and names its entry; the
+// values after it are bound in vain, and the insert does not run.
+class RowInsert {
+public:
+    explicit RowInsert(Statement& insert) : insert_(insert) {}
+    RowInsert& Text(std::string_view text) { return Keep(insert_.BindTextView(next_++, text)); }
+    RowInsert& Int64(std::int64_t value) { return Keep(insert_.BindInt64(next_++, value)); }
+    RowInsert& Double(double value) { return Keep(insert_.BindDouble(next_++, value)); }
+    RowInsert& Null() { return Keep(insert_.BindNull(next_++)); }
+    StoreError Run(std::string_view entry) {
+        if (error_.Ok()) error_ = insert_.Run();
+        if (!error_.Ok()) error_.Datum = entry;
+        return std::move(error_);
+    }
+
+private:
+    RowInsert& Keep(StoreError error) {
+        if (error_.Ok()) error_ = std::move(error);
+        return *this;
+    }
+
+    Statement& insert_;
+    StoreError error_;
+    int next_ = 1;
+};
 
 }  // namespace
 
@@ -45,63 +59,61 @@ RowWriter::RowWriter(DatabaseState& state, RowContext context, Prompter* prompte
 }
 
 // A damaged file is nobody's row's fault: it is said to be damaged instead.
-std::string RowWriter::FailureText(std::string rowText) const {
-    if (!lastError_.IsDamaged()) return rowText;
-    return DamagedDatabaseText(state_.DatabasePath, lastError_.Reason) + "\n. Snapshot aborted";
+void RowWriter::Show(const StoreError& error, std::string rowText) const {
+    if (prompter_ == nullptr) return;
+    if (error.IsDamaged()) rowText = DamagedDatabaseText(state_.DatabasePath, error.Reason) + "\n. Snapshot aborted";
+    ShowMessage(*prompter_, std::move(rowText), Icon::Exclamation);
 }
 
-bool RowWriter::WriteDirRow(std::string_view entryType, std::string_view entryName, std::int64_t files,
-                            double bytes) {
-    if (!state_.DirTable) {
-        lastError_ = NotOpen("Dir");
+StoreError RowWriter::WriteDirRow(std::string_view entryType, std::string_view entryName, std::int64_t files,
+                                  double bytes) {
+    StoreError error;
+    if (!state_.DirTable.IsPrepared()) {
+        error = NotOpen("Dir");
     } else {
-        sqlite3_stmt* s = state_.DirTable.get();
         DirNames names = DeriveDirNames(entryName, context_.SnapshotBasePath, context_.BaseLevel, context_.Style);
-        BindText(s, 1, std::string_view(keyText_, keyLength_));
-        BindText(s, 2, entryType);
-        BindText(s, 3, entryName);
-        BindText(s, 4, names.Shortname);
-        BindText(s, 5, names.Parentdir);
-        sqlite3_bind_int(s, 6, names.Dirlevel);
-        sqlite3_bind_int64(s, 7, files);
-        sqlite3_bind_double(s, 8, bytes);
-        lastError_ = StepInsert(s, entryName);
+        error = RowInsert(state_.DirTable)
+                    .Text(std::string_view(keyText_, keyLength_))
+                    .Text(entryType)
+                    .Text(entryName)
+                    .Text(names.Shortname)
+                    .Text(names.Parentdir)
+                    .Int64(names.Dirlevel)
+                    .Int64(files)
+                    .Double(bytes)
+                    .Run(entryName);
     }
-    if (lastError_.Ok()) return true;
-    if (prompter_ != nullptr) ShowMessage(*prompter_, FailureText(DirRowFailureText(lastError_)), Icon::Exclamation);
-    return false;
+    if (!error.Ok()) Show(error, DirRowFailureText(error));
+    return error;
 }
 
-bool RowWriter::WriteFileRow(const FileRowInput& row) {
-    if (!state_.FilesTable) {
-        lastError_ = NotOpen("files");
+StoreError RowWriter::WriteFileRow(const FileRowInput& row) {
+    StoreError error;
+    if (!state_.FilesTable.IsPrepared()) {
+        error = NotOpen("files");
     } else {
-        sqlite3_stmt* s = state_.FilesTable.get();
         char type[3];
         std::size_t typeLength = DeriveFileType(row.Filename, type);
         char date[19];
         std::size_t dateLength = row.Filedate.IsNull() ? 0 : FormatKeyInto(row.Filedate, date);
-        BindText(s, 1, std::string_view(keyText_, keyLength_));
-        BindText(s, 2, row.Filename);
-        sqlite3_bind_int64(s, 3, row.Filesize);
-        BindText(s, 4, std::string_view(type, typeLength));
-        BindText(s, 5, row.Filedir);
-        sqlite3_bind_int(s, 6, row.Fileattr);
+        RowInsert insert(state_.FilesTable);
+        insert.Text(std::string_view(keyText_, keyLength_))
+            .Text(row.Filename)
+            .Int64(row.Filesize)
+            .Text(std::string_view(type, typeLength))
+            .Text(row.Filedir)
+            .Int64(row.Fileattr);
         if (dateLength == 0) {
-            sqlite3_bind_null(s, 7);
+            insert.Null();
         } else {
-            BindText(s, 7, std::string_view(date, dateLength));
+            insert.Text(std::string_view(date, dateLength));
         }
-        lastError_ = StepInsert(s, row.Filename);
+        error = insert.Run(row.Filename);
     }
-    if (lastError_.Ok()) return true;
-    if (prompter_ != nullptr) {
-        ShowMessage(*prompter_,
-                    FailureText(FileRowFailureText(JoinPath(row.Filedir, row.Filename, context_.Style), row.Filesize,
-                                                   lastError_)),
-                    Icon::Exclamation);
+    if (!error.Ok()) {
+        Show(error, FileRowFailureText(JoinPath(row.Filedir, row.Filename, context_.Style), row.Filesize, error));
     }
-    return false;
+    return error;
 }
 
 }  // namespace corvina

@@ -2,6 +2,9 @@
 // WriteDirRow and WriteFileRow: one Dir or files row per call, through the
 // inserts prepared when the database was opened. Nothing here begins or
 // commits a transaction; the snapshot run owns that.
+//
+// Error policy: as every function of store/ (StoreError.h). A failed bind or
+// insert is the row's error; with a prompter the writer also shows it.
 
 #include <cstdint>
 #include <string>
@@ -33,25 +36,23 @@ struct FileRowInput {
 
 class RowWriter {
 public:
-    // prompter may be null: the caller then reports LastError itself.
+    // prompter may be null: the caller then reports the returned error itself.
     RowWriter(DatabaseState& state, RowContext context, Prompter* prompter);
 
     // Entry type "1" (files entry) or "2" (directory entry). On failure shows
-    // "Error writing to Dir table. ..." and returns false.
-    bool WriteDirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes);
-    // On failure shows "Error processing file <path> size=<n> ..." and returns false.
-    bool WriteFileRow(const FileRowInput& row);
+    // "Error writing to Dir table. ...".
+    StoreError WriteDirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes);
+    // On failure shows "Error processing file <path> size=<n> ...".
+    StoreError WriteFileRow(const FileRowInput& row);
 
-    const StoreError& LastError() const { return lastError_; }
     const RowContext& Context() const { return context_; }
 
 private:
-    std::string FailureText(std::string rowText) const;
+    void Show(const StoreError& error, std::string rowText) const;
 
     DatabaseState& state_;
     RowContext context_;
     Prompter* prompter_;
-    StoreError lastError_;
     char keyText_[20];
     std::size_t keyLength_ = 0;
 };

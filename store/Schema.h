@@ -2,6 +2,9 @@
 // The three tables, in field order, and their indexes. Types map Date/Time to
 // TEXT "yyyy-MM-dd HH:mm:ss", Text(n) to TEXT (widths not enforced), Integer and
 // Long to 64-bit INTEGER, Double to REAL.
+//
+// Error policy: texts only; store/StoreError.h states the policy of store/ and
+// analysis/.
 
 #include <array>
 #include <string_view>

@@ -2,6 +2,9 @@
 // Byte counts as the user sees them: FormatSize for progress, lists and titles
 // ("10 KB", "1 MB"), FormatSizeCell for the result grid in the chosen unit,
 // without suffix (the unit is in the column heading).
+//
+// Error policy: nothing here fails (store/StoreError.h states the policy of
+// store/ and analysis/).
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,9 @@
 // Opening the snapshot database. The sequence: open the file (or, after asking,
 // create it), set up an empty file as a new database in one transaction, then
 // check, upgrade and prepare the three tables in the order Control, files,
-// Dir. Every step returns an error number, 0 for success; kErrFileNotFound
-// and kErrTableNotFound steer the sequence, any other number is the engine's.
+// Dir. Every step returns its error, Ok for success; the codes
+// kErrFileNotFound and kErrTableNotFound steer the sequence, any other code is
+// the engine's.
 // A damaged file and a lock held past the wait are reported as such rather
 // than ending the program: neither is the program's fault.
 
@@ -22,14 +23,16 @@
 #include <set>
 
 #include <SQLiteCpp/Exception.h>
+#include <SQLiteCpp/Statement.h>
 #include <SQLiteCpp/Transaction.h>
 
+#include "store/DatabaseConnection.h"
 #include "store/Schema.h"
 #include "store/WriteTransaction.h"
 
 namespace corvina {
 
-void StatementFinalizer::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+DatabaseState::DatabaseState() = default;
 
 DatabaseState::~DatabaseState() { CloseSnapshotDatabase(*this); }
 
@@ -155,52 +158,60 @@ bool Has(const FieldSet& fields, std::string_view field) { return fields.count(L
 // A table of ours lacks a field that even the older format has: the file
 // belongs to another program, like one that lacks the table.
 template <std::size_t N>
-int CheckOwnFields(const FieldSet& fields, std::string_view table, const std::array<std::string_view, N>& needed,
-                   StoreError& error) {
+StoreError CheckOwnFields(const FieldSet& fields, std::string_view table,
+                          const std::array<std::string_view, N>& needed) {
     for (std::string_view field : needed) {
         if (!Has(fields, field)) {
-            error = StoreError{kErrTableNotFound,
-                               "The table '" + std::string(table) + "' has no field '" + std::string(field) + "'.",
-                               std::string(table)};
-            return error.Code;
+            return StoreError{kErrTableNotFound,
+                              "The table '" + std::string(table) + "' has no field '" + std::string(field) + "'.",
+                              std::string(table)};
         }
     }
-    return 0;
+    return {};
 }
 
-bool IndexExists(SQLite::Database& db, std::string_view name) {
+StoreError IndexExists(SQLite::Database& db, std::string_view name, bool& exists) {
     try {
         SQLite::Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ? COLLATE NOCASE");
         query.bind(1, std::string(name));
-        return query.executeStep();
-    } catch (const std::exception&) {
-        return false;
+        exists = query.executeStep();
+        return {};
+    } catch (const std::exception& e) {
+        return ToStoreError(e, std::string(name));
     }
 }
 
 // Adds an index that an open wants, unless it is there already. Looking first
 // matters: even an IF NOT EXISTS statement would wait for the write lock while
 // a snapshot is being written, and a reader must never wait for one.
-void AddIndexWhenMissing(SQLite::Database& db, std::string_view name, std::string_view sql) {
-    if (!IndexExists(db, name)) Execute(db, sql);
+StoreError AddIndexWhenMissing(SQLite::Database& db, std::string_view name, std::string_view sql) {
+    bool exists = false;
+    if (StoreError error = IndexExists(db, name, exists); !error.Ok() || exists) return error;
+    return Execute(db, sql);
 }
 
-int OpenWorkspaceDatabase(DatabaseState& state, StoreError& error) {
+// The indexes every open adds when missing, each on its own: the first
+// failure is returned.
+StoreError AddLookupIndexes(SQLite::Database& db) {
+    StoreError parent = Execute(db, schema::kCreateDirParentIndex);
+    StoreError name = Execute(db, schema::kCreateDirNameIndex);
+    return parent.Ok() ? name : parent;
+}
+
+StoreError OpenWorkspaceDatabase(DatabaseState& state) {
     if (!FileExists(state.DatabasePath)) {
-        error = StoreError{kErrFileNotFound, "Could not find file '" + state.DatabasePath + "'.", state.DatabasePath};
-        return error.Code;
+        return StoreError{kErrFileNotFound, "Could not find file '" + state.DatabasePath + "'.", state.DatabasePath};
     }
     try {
         state.SnapshotDatabase =
-            std::make_unique<SQLite::Database>(state.DatabasePath, SQLite::OPEN_READWRITE, state.BusyTimeoutMs);
+            std::make_unique<DatabaseConnection>(state.DatabasePath, SQLite::OPEN_READWRITE, state.BusyTimeoutMs);
     } catch (const std::exception& e) {
-        error = ToStoreError(e, state.DatabasePath);
-        return error.Code;
+        return ToStoreError(e, state.DatabasePath);
     }
     // assign(1, 'Y') rather than = "Y": GCC 12 at -O3 warns falsely (-Wrestrict) on
     // assigning a literal here (GCC bug 105329).
     state.DatabaseOpen.assign(1, 'Y');
-    return 0;
+    return {};
 }
 
 // The file is made by us, readable by its owner only, before the engine
@@ -208,23 +219,23 @@ int OpenWorkspaceDatabase(DatabaseState& state, StoreError& error) {
 // else's business. The engine gives its journal files the same mode. The
 // tables follow in SetUpEmptyDatabase; a file left empty by a kill in between
 // is set up by the next open.
-int CreateSnapshotFile(DatabaseState& state, Prompter& prompter, StoreError& error) {
+StoreError CreateSnapshotFile(DatabaseState& state, Prompter& prompter) {
     int fd = ::open(state.DatabasePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0 && errno != EEXIST) {
-        error = StoreError{SQLITE_CANTOPEN, std::strerror(errno), state.DatabasePath};
+        StoreError error{SQLITE_CANTOPEN, std::strerror(errno), state.DatabasePath};
         ShowMessage(prompter, "Database created failed err=" + std::to_string(error.Code));
-        return error.Code;
+        return error;
     }
     if (fd >= 0) ::close(fd);
     try {
         state.SnapshotDatabase =
-            std::make_unique<SQLite::Database>(state.DatabasePath, SQLite::OPEN_READWRITE, state.BusyTimeoutMs);
-        return 0;
+            std::make_unique<DatabaseConnection>(state.DatabasePath, SQLite::OPEN_READWRITE, state.BusyTimeoutMs);
+        return {};
     } catch (const std::exception& e) {
-        error = ToStoreError(e, state.DatabasePath);
+        StoreError error = ToStoreError(e, state.DatabasePath);
         state.SnapshotDatabase.reset();
         ShowMessage(prompter, "Database created failed err=" + std::to_string(error.Code));
-        return error.Code;
+        return error;
     }
 }
 
@@ -312,42 +323,21 @@ StoreError UseEmptyTemporaryTables(DatabaseState& state) {
 
 // Prepares the row insert of a table; a table of the older format that could
 // not be upgraded gets none, and its writes fail with a clear error.
-// A table of ours lacks a column of ours: the file is someone else's, and is
+// A table of ours that lacks a column of ours is someone else's: the file is
 // rejected like one that lacks the table.
-int SchemaMismatch(StoreError& error) {
+StoreError PrepareInsert(DatabaseState& state, Statement& insert, std::string_view sql) {
+    StoreError error = insert.Prepare(state, sql, StatementUse::Repeated);
     if (error.Code == SQLITE_ERROR) error.Code = kErrTableNotFound;
-    return error.Code;
+    return error;
 }
 
-int Prepare(DatabaseState& state, std::unique_ptr<SQLite::Statement>& statement, std::string_view sql,
-            StoreError& error) {
-    try {
-        statement = std::make_unique<SQLite::Statement>(*state.SnapshotDatabase, std::string(sql));
-        return 0;
-    } catch (const std::exception& e) {
-        error = ToStoreError(e, std::string(sql));
-        return SchemaMismatch(error);
-    }
-}
-
-int Prepare(DatabaseState& state, PreparedInsert& statement, std::string_view sql, StoreError& error) {
-    sqlite3* db = state.SnapshotDatabase->getHandle();
-    sqlite3_stmt* raw = nullptr;
-    int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &raw,
-                                nullptr);
-    statement.reset(raw);
-    if (rc == SQLITE_OK) return 0;
-    error = StoreError{rc, sqlite3_errmsg(db), std::string(sql)};
-    return SchemaMismatch(error);
-}
-
-// Adds the double totals to an older Control table. A failure is not reported:
-// the transaction leaves the table as it was and the open goes on.
-void UpgradeControlTable(DatabaseState& state, const FieldSet& fields, Prompter& prompter) {
+// Adds the double totals to an older Control table, in one transaction that
+// leaves the table as it was when it fails.
+StoreError UpgradeControlTable(DatabaseState& state, const FieldSet& fields, Prompter& prompter) {
     SQLite::Database& db = *state.SnapshotDatabase;
     if (state.ReadOnly) {
         ShowMessage(prompter, "Table Control cannot be migrated");
-        return;
+        return {};
     }
     try {
         SQLite::Transaction transaction(db);
@@ -356,65 +346,64 @@ void UpgradeControlTable(DatabaseState& state, const FieldSet& fields, Prompter&
         if (!Has(fields, "Totbytesf")) db.exec("UPDATE Control SET totbytesf = totbytes");
         db.exec("UPDATE Control SET filesizef = filesize");
         transaction.commit();
-    } catch (const std::exception&) {
-        return;
+    } catch (const std::exception& e) {
+        return ToStoreError(e, "Control");
     }
     ShowMessage(prompter, "Note: Control table upgraded to new version");
+    return {};
 }
 
 // Looks the table up and reads its fields; kErrTableNotFound when it is
 // missing or lacks a field of ours.
 template <std::size_t N>
-int FindTable(SQLite::Database& db, std::string_view table, const std::array<std::string_view, N>& needed,
-              FieldSet& fields, StoreError& error) {
+StoreError FindTable(SQLite::Database& db, std::string_view table, const std::array<std::string_view, N>& needed,
+                     FieldSet& fields) {
     bool exists = false;
-    error = TableExists(db, table, exists);
-    if (!error.Ok()) return error.Code;
+    if (StoreError error = TableExists(db, table, exists); !error.Ok()) return error;
     if (!exists) {
-        error = StoreError{kErrTableNotFound, "The table '" + std::string(table) + "' does not exist.",
-                           std::string(table)};
-        return error.Code;
+        return StoreError{kErrTableNotFound, "The table '" + std::string(table) + "' does not exist.",
+                          std::string(table)};
     }
-    error = ReadFields(db, table, fields);
-    if (!error.Ok()) return error.Code;
-    return CheckOwnFields(fields, table, needed, error);
+    if (StoreError error = ReadFields(db, table, fields); !error.Ok()) return error;
+    return CheckOwnFields(fields, table, needed);
 }
 
-int OpenControlTable(DatabaseState& state, Prompter& prompter, StoreError& error) {
+StoreError OpenControlTable(DatabaseState& state, Prompter& prompter) {
     SQLite::Database& db = *state.SnapshotDatabase;
     FieldSet fields;
-    if (int rc = FindTable(db, "Control", schema::kControlFields, fields, error); rc != 0) return rc;
+    if (StoreError error = FindTable(db, "Control", schema::kControlFields, fields); !error.Ok()) return error;
     if (!Has(fields, "Filesizef")) {
+        // A failed upgrade leaves an older table that still reads; the open
+        // goes on, and the missing totals keep new snapshots out (below).
         UpgradeControlTable(state, fields, prompter);
-        if (StoreError read = ReadFields(db, "Control", fields); !read.Ok()) {
-            error = read;
-            return error.Code;
-        }
+        if (StoreError error = ReadFields(db, "Control", fields); !error.Ok()) return error;
     }
-    state.ControlTable.reset();
+    state.ControlTable.Finalize();
     // A table that still lacks a total takes no new row: CheckSnapshotWritable
     // says so before a run starts.
-    if (!Has(fields, "Filesizef") || !Has(fields, "Totbytesf")) return 0;
-    return Prepare(state, state.ControlTable, schema::kInsertControl, error);
+    if (!Has(fields, "Filesizef") || !Has(fields, "Totbytesf")) return {};
+    return PrepareInsert(state, state.ControlTable, schema::kInsertControl);
 }
 
-int OpenFilesTable(DatabaseState& state, StoreError& error) {
+StoreError OpenFilesTable(DatabaseState& state) {
     SQLite::Database& db = *state.SnapshotDatabase;
     FieldSet fields;
-    if (int rc = FindTable(db, "files", schema::kFilesFields, fields, error); rc != 0) return rc;
+    if (StoreError error = FindTable(db, "files", schema::kFilesFields, fields); !error.Ok()) return error;
+    // An index that cannot be added now (another program holds the write
+    // lock) only makes the queries slower; the next open tries again.
     if (!state.ReadOnly) AddIndexWhenMissing(db, "File1", schema::kCreateFile1);
-    return Prepare(state, state.FilesTable, schema::kInsertFiles, error);
+    return PrepareInsert(state, state.FilesTable, schema::kInsertFiles);
 }
 
-int OpenDirTable(DatabaseState& state, Prompter& prompter, StoreError& error) {
+StoreError OpenDirTable(DatabaseState& state, Prompter& prompter) {
     SQLite::Database& db = *state.SnapshotDatabase;
     FieldSet fields;
-    if (int rc = FindTable(db, "Dir", schema::kDirFields, fields, error); rc != 0) return rc;
-    state.DirTable.reset();
+    if (StoreError error = FindTable(db, "Dir", schema::kDirFields, fields); !error.Ok()) return error;
+    state.DirTable.Finalize();
     if (!Has(fields, "TotsizeF")) {
         if (state.ReadOnly) {
             ShowMessage(prompter, "Table dir cannot be migrated");
-            return 0;
+            return {};
         }
         try {
             SQLite::Transaction transaction(db);
@@ -422,23 +411,24 @@ int OpenDirTable(DatabaseState& state, Prompter& prompter, StoreError& error) {
             db.exec("UPDATE Dir SET totsizef = totsize");
             transaction.commit();
         } catch (const std::exception& e) {
-            error = ToStoreError(e, "Dir");
             ShowMessage(prompter, "Error: database cannot be upgraded to new format");
-            return error.Code;
+            return ToStoreError(e, "Dir");
         }
         ShowMessage(prompter, "Note: Directory table upgraded to new version");
     }
+    // As File1 above: the lookup indexes only make the tree and the
+    // directory analyses faster.
     if (!state.ReadOnly) AddLookupIndexes(db);
-    return Prepare(state, state.DirTable, schema::kInsertDir, error);
+    return PrepareInsert(state, state.DirTable, schema::kInsertDir);
 }
 
-int OpenTable(DatabaseState& state, Table table, Prompter& prompter, StoreError& error) {
+StoreError OpenTable(DatabaseState& state, Table table, Prompter& prompter) {
     switch (table) {
-        case Table::Control: return OpenControlTable(state, prompter, error);
-        case Table::Files: return OpenFilesTable(state, error);
-        case Table::Dir: return OpenDirTable(state, prompter, error);
+        case Table::Control: return OpenControlTable(state, prompter);
+        case Table::Files: return OpenFilesTable(state);
+        case Table::Dir: return OpenDirTable(state, prompter);
     }
-    return 0;
+    return {};
 }
 
 void ShowInvalidFile(DatabaseState& state, Prompter& prompter) {
@@ -483,10 +473,9 @@ OpenOutcome EndWith(DatabaseState& state, Prompter& prompter, ProgramEnder& ende
 // Checks and opens one table. Returns nullopt when the sequence goes on.
 std::optional<OpenOutcome> CheckTable(DatabaseState& state, Table table, const TableSteps& steps,
                                       Prompter& prompter, ProgramEnder& ender) {
-    StoreError error;
-    int rc = OpenTable(state, table, prompter, error);
-    if (rc == 0) return std::nullopt;
-    if (rc == kErrTableNotFound) {
+    StoreError error = OpenTable(state, table, prompter);
+    if (error.Ok()) return std::nullopt;
+    if (error.Code == kErrTableNotFound) {
         ShowInvalidFile(state, prompter);
         return OpenOutcome::Invalid;
     }
@@ -531,7 +520,7 @@ bool ReopenStandingFile(DatabaseState& state, const StoreError& probe) {
     struct stat log {};
     if (::stat((state.DatabasePath + "-wal").c_str(), &log) == 0 && log.st_size > 0) return false;
     try {
-        state.SnapshotDatabase = std::make_unique<SQLite::Database>(
+        state.SnapshotDatabase = std::make_unique<DatabaseConnection>(
             FileUri(state.DatabasePath) + "?immutable=1", SQLite::OPEN_READONLY | SQLite::OPEN_URI,
             state.BusyTimeoutMs);
     } catch (const std::exception&) {
@@ -575,36 +564,37 @@ void ConfigureJournal(DatabaseState& state) {
 
 }  // namespace
 
-void AddLookupIndexes(SQLite::Database& db) {
-    Execute(db, schema::kCreateDirParentIndex);
-    Execute(db, schema::kCreateDirNameIndex);
+void ConfigureDatabaseEngineForRuns() {
+    // SQLITE_MISUSE after the engine started: the defaults stay, which is fine.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
 }
 
 OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, ProgramEnder& ender, OpenMode mode) {
     // Opening again while open replaces the old objects.
-    state.ControlTable.reset();
-    state.DirTable.reset();
-    state.FilesTable.reset();
+    state.ControlTable.Finalize();
+    state.DirTable.Finalize();
+    state.FilesTable.Finalize();
     state.SnapshotDatabase.reset();
     state.ReadOnly = false;
     state.WriteAheadLog = false;
 
     bool createdNow = false;
-    StoreError error;
-    int rc = OpenWorkspaceDatabase(state, error);
-    if (rc == kErrFileNotFound && mode == OpenMode::ExistingOnly) {
+    StoreError error = OpenWorkspaceDatabase(state);
+    if (error.Code == kErrFileNotFound && mode == OpenMode::ExistingOnly) {
         state.DatabasePath.clear();
         return OpenOutcome::Missing;
     }
-    if (rc != 0) {
+    if (!error.Ok()) {
         if (!AskYesNo(prompter,
                       "System Database " + state.DatabasePath + " does not exist - would you like to create it?")) {
             state.DatabasePath.clear();
             return OpenOutcome::Declined;
         }
         createdNow = true;
-        if (rc != kErrFileNotFound) return EndWith(state, prompter, ender, "Unable to open system database ", error);
-        if (CreateSnapshotFile(state, prompter, error) != 0) {
+        if (error.Code != kErrFileNotFound) {
+            return EndWith(state, prompter, ender, "Unable to open system database ", error);
+        }
+        if (error = CreateSnapshotFile(state, prompter); !error.Ok()) {
             return EndWith(state, prompter, ender, "Can't create system database ", error);
         }
     }
@@ -642,11 +632,11 @@ OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, Progr
 
 StoreError CheckSnapshotWritable(const DatabaseState& state) {
     const std::string& path = state.DatabasePath;
-    if (!state.IsUsable()) return StoreError{SQLITE_MISUSE, "No snapshot database is open", path};
+    if (!state.IsUsable()) return NotOpenError(path);
     if (state.ReadOnly) return StoreError{SQLITE_READONLY, "The snapshot database " + path + " cannot be written", path};
-    for (const auto& [open, table] : {std::pair{state.ControlTable != nullptr, "Control"},
-                                      std::pair{state.DirTable != nullptr, "Dir"},
-                                      std::pair{state.FilesTable != nullptr, "files"}}) {
+    for (const auto& [open, table] : {std::pair{state.ControlTable.IsPrepared(), "Control"},
+                                      std::pair{state.DirTable.IsPrepared(), "Dir"},
+                                      std::pair{state.FilesTable.IsPrepared(), "files"}}) {
         if (!open) {
             return StoreError{SQLITE_READONLY,
                               "The snapshot database " + path + " cannot take a new snapshot: its " + table +
@@ -658,7 +648,7 @@ StoreError CheckSnapshotWritable(const DatabaseState& state) {
 }
 
 StoreError CheckDatabaseIntegrity(DatabaseState& state, bool full) {
-    if (!state.SnapshotDatabase) return StoreError{SQLITE_MISUSE, "No snapshot database is open", ""};
+    if (!state.SnapshotDatabase) return NotOpenError("");
     // Ten problems say enough; the check stops there instead of reading on.
     const std::string sql = full ? "PRAGMA integrity_check(10)" : "PRAGMA quick_check(10)";
     std::string problems;
@@ -681,9 +671,9 @@ StoreError CheckDatabaseIntegrity(DatabaseState& state, bool full) {
 
 void CloseSnapshotDatabase(DatabaseState& state) {
     state.DatabaseOpen.clear();
-    state.ControlTable.reset();
-    state.DirTable.reset();
-    state.FilesTable.reset();
+    state.ControlTable.Finalize();
+    state.DirTable.Finalize();
+    state.FilesTable.Finalize();
     state.SnapshotDatabase.reset();
 }
 

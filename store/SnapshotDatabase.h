@@ -1,12 +1,16 @@
 #pragma once
 // Opening, creating, validating and upgrading the snapshot database, and the
-// open "tables" (prepared row inserts) that stay ready while it is open.
+// open "tables" (prepared row inserts) that stay ready while it is open. The
+// other layers query it through store/Statement.h; the engine's connection
+// stays inside store/.
 //
-// Error policy: OpenSnapshotDatabase reports every problem itself through the
-// Prompter; its outcome is also visible in the state (DatabasePath "" when the
-// user declined, the file is not a snapshot database, is damaged, or stayed
-// locked by another program longer than we wait). Unrecoverable failures show
-// a message ending in ". Program aborted" and call the ProgramEnder.
+// Error policy: as every function of store/ (StoreError.h), except that
+// OpenSnapshotDatabase reports every problem itself through the Prompter and
+// returns its outcome, which is also visible in the state (DatabasePath ""
+// when the user declined, the file is not a snapshot database, is damaged, or
+// stayed locked by another program longer than we wait). Unrecoverable
+// failures show a message ending in ". Program aborted" and call the
+// ProgramEnder.
 //
 // Many processes share one file: scheduled snapshots write while the window
 // and the tool read. On a local file system the file is kept in write-ahead
@@ -14,25 +18,17 @@
 // being written; on a network file system, where the log's shared memory
 // cannot be trusted, it keeps the rollback journal.
 
+#include <exception>
 #include <memory>
 #include <string>
 
-#include <SQLiteCpp/Database.h>
-#include <SQLiteCpp/Statement.h>
-
 #include "store/Prompter.h"
+#include "store/Statement.h"
 #include "store/StoreError.h"
-
-struct sqlite3_stmt;
 
 namespace corvina {
 
-// A statement prepared with SQLite's own call, for the inserts of the row
-// writers, which bind without the wrapper's copies.
-struct StatementFinalizer {
-    void operator()(sqlite3_stmt* statement) const;
-};
-using PreparedInsert = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+class DatabaseConnection;  // the engine's connection, known inside store/ only
 
 // The open database. Members are destroyed in reverse order: the prepared
 // statements go before the database they belong to.
@@ -42,13 +38,13 @@ struct DatabaseState {
     bool ReadOnly = false;     // the file or its folder cannot be written
     bool WriteAheadLog = false;  // readers go on while a snapshot is written
     int BusyTimeoutMs = 5000;  // how long to wait for another process's lock
-    std::unique_ptr<SQLite::Database> SnapshotDatabase;
-    // Inserts prepared once per open database; the row writers bind and step them.
-    std::unique_ptr<SQLite::Statement> ControlTable;
-    PreparedInsert DirTable;
-    PreparedInsert FilesTable;
+    std::unique_ptr<DatabaseConnection> SnapshotDatabase;
+    // Inserts prepared once per open database; the row writers bind and run them.
+    Statement ControlTable;
+    Statement DirTable;
+    Statement FilesTable;
 
-    DatabaseState() = default;
+    DatabaseState();
     DatabaseState(const DatabaseState&) = delete;
     DatabaseState& operator=(const DatabaseState&) = delete;
     ~DatabaseState();
@@ -91,15 +87,18 @@ StoreError CheckSnapshotWritable(const DatabaseState& state);
 // error with IsDamaged() whose Reason gives the first problems found.
 StoreError CheckDatabaseIntegrity(DatabaseState& state, bool full);
 
-// The indexes every open adds when missing. Exposed so that other layers that
-// need an index for their queries add it the same way (failures ignored).
-void AddLookupIndexes(SQLite::Database& db);
-
 // Builds the message text of a database failure: phrase + path + "\n" +
 // "Code=.. Reason=.." + ". Program aborted".
 std::string ProgramAbortedText(std::string_view phrase, std::string_view path, const StoreError& error);
 
-// Converts the exception of the database wrapper into the store's error.
+// Converts an exception (the database wrapper's inside store/, or any other
+// that reaches an entry point) into the store's error.
 StoreError ToStoreError(const std::exception& e, std::string datum = {});
+
+// Process-wide settings of the database engine that make the row writes of a
+// run cheaper: no memory statistics (a global lock per allocation). Takes
+// effect only when called before the first database is opened; later calls
+// change nothing.
+void ConfigureDatabaseEngineForRuns();
 
 }  // namespace corvina

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "store/DatabaseConnection.h"
+
 namespace corvina {
 namespace {
 
@@ -39,7 +41,7 @@ StoreError RunWaiting(DatabaseState& state, const char* sql, LockWait& wait) {
 WriteTransaction::~WriteTransaction() { Rollback(); }
 
 StoreError WriteTransaction::Begin(LockWait& wait) {
-    if (!state_.SnapshotDatabase) return StoreError{SQLITE_MISUSE, "No snapshot database is open", ""};
+    if (!state_.SnapshotDatabase) return NotOpenError("");
     StoreError error = RunWaiting(state_, "BEGIN IMMEDIATE", wait);
     active_ = error.Ok();
     return error;

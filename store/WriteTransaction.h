@@ -5,8 +5,9 @@
 // process got there first. While another process holds the lock, the caller's
 // LockWait hears about it about ten times a second and may give up.
 //
-// Error policy: Begin and Commit return the engine's error (busy when the
-// wait was given up); the destructor rolls back whatever was not committed.
+// Error policy: as every function of store/ (StoreError.h). Begin and Commit
+// return the engine's error (busy when the wait was given up); the destructor
+// rolls back whatever was not committed.
 
 #include <chrono>
 

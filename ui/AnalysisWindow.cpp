@@ -119,8 +119,9 @@ void AnalysisWindow::ChooseCompareSnapshot() {
     // Counted now rather than taken from the last listing, which may be of
     // another base path or older than the latest snapshot run.
     if (context_.Database.IsUsable()) {
-        choice_.PathSnapshotCount =
-            static_cast<int>(ListSnapshots(context_.Database, context_.Messages, basePath).size());
+        std::vector<SnapshotListRow> rows;
+        ListSnapshots(context_.Database, context_.Messages, basePath, rows);
+        choice_.PathSnapshotCount = static_cast<int>(rows.size());
     }
     if (choice_.PathSnapshotCount == 1) {
         ShowMessage(context_.Messages, "No other snapshots with same path to compare to");
@@ -272,7 +273,9 @@ void AnalysisWindow::NodeClicked(const QModelIndex& index) {
     if (!index.isValid()) return;
     {
         WaitPointer wait;
-        session_.SelectDirectory(tree_->Key(index));
+        // A total that cannot be read has been said and counts 0: the click goes on.
+        bool found = false;
+        session_.SelectDirectory(tree_->Key(index), found);
     }
     // Children never read were never expanded: nothing to collapse, nothing to read.
     if (tree_->ChildrenRead(index)) {

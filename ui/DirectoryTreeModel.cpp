@@ -1,33 +1,14 @@
 #include "ui/DirectoryTreeModel.h"
 
-#include <exception>
 #include <functional>
 
 #include <QApplication>
 #include <QStyle>
 #include <QTimer>
 
-#include <SQLiteCpp/Statement.h>
+#include "analysis/DirectoryChildren.h"
 
 namespace corvina {
-
-namespace {
-
-// Children of one directory with, for each, whether it has children of its
-// own, so that only expandable nodes show an expander. Both lookups use the
-// (Snapshot, Parentdir) index.
-std::string ChildrenSql(PathStyle style) {
-    std::string sql =
-        "SELECT d.Dirname, d.Shortname, EXISTS (SELECT 1 FROM Dir c WHERE c.Snapshot = d.Snapshot AND "
-        "c.Parentdir = d.Dirname) FROM Dir d WHERE d.Snapshot = ? AND d.Parentdir = ? ORDER BY d.Entrytype, "
-        "d.Shortname";
-    // Names are ordered as they compare in the snapshot's path style.
-    if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
-    sql += ", d.Dirname";
-    return sql;
-}
-
-}  // namespace
 
 DirectoryTreeModel::DirectoryTreeModel(DatabaseState& database, Prompter& prompter, QObject* parent)
     : QAbstractItemModel(parent), database_(database), prompter_(prompter) {
@@ -63,25 +44,19 @@ void DirectoryTreeModel::BuildDirectoryTree(const DateTime& snapshot, const std:
 
 bool DirectoryTreeModel::ReadChildren(Node& node) const {
     node.Loaded = true;
-    if (!database_.IsUsable()) return false;
-    try {
-        SQLite::Statement query(*database_.SnapshotDatabase, ChildrenSql(style_));
-        query.bind(1, FormatKey(snapshot_));
-        query.bind(2, node.Key);
-        while (query.executeStep()) {
-            auto child = std::make_unique<Node>();
-            child->Key = query.getColumn(0).getString();
-            child->Text = QString::fromStdString(query.getColumn(1).getString());
-            child->MayHaveChildren = query.getColumn(2).getInt() != 0;
-            child->Loaded = !child->MayHaveChildren;
-            child->Parent = &node;
-            child->Row = static_cast<int>(node.Children.size());
-            node.Children.push_back(std::move(child));
-        }
-        return true;
-    } catch (const std::exception&) {
-        return false;
+    std::vector<DirectoryChild> children;
+    const StoreError error = ListDirectoryChildren(database_, snapshot_, node.Key, style_, children);
+    for (DirectoryChild& read : children) {
+        auto child = std::make_unique<Node>();
+        child->Key = std::move(read.Dirname);
+        child->Text = QString::fromStdString(read.Shortname);
+        child->MayHaveChildren = read.HasChildren;
+        child->Loaded = !child->MayHaveChildren;
+        child->Parent = &node;
+        child->Row = static_cast<int>(node.Children.size());
+        node.Children.push_back(std::move(child));
     }
+    return error.Ok();
 }
 
 void DirectoryTreeModel::EnsureRead(Node& node) const {

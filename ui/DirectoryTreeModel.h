@@ -4,7 +4,7 @@
 // shown by its last element (Shortname). "(files)" entries are leaves.
 // Siblings come files entry first, then subdirectories, each by name.
 //
-// The children of a node are read from the database the first time anyone
+// The children of a node are read (ListDirectoryChildren) the first time anyone
 // asks for them (a view does so when the node is expanded), so a tree of any
 // size is complete and opens at once: the build reads only the root's
 // children. Until then a node says whether it has children from the same

@@ -228,7 +228,10 @@ void SelectSnapshotWindow::SetStatus() {
 void SelectSnapshotWindow::FillBasePathList() {
     lstdir_->clear();
     if (!context_.Database.IsUsable()) return;
-    for (const std::string& path : ListBasePaths(context_.Database, context_.Messages)) lstdir_->addItem(Text(path));
+    // A failure has been said; the list shows what was read up to it.
+    std::vector<std::string> paths;
+    ListBasePaths(context_.Database, context_.Messages, paths);
+    for (const std::string& path : paths) lstdir_->addItem(Text(path));
 }
 
 void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath) {
@@ -238,7 +241,8 @@ void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath) {
         choice_.PathSnapshotCount = 0;
         return;
     }
-    const std::vector<SnapshotListRow> rows = ListSnapshots(context_.Database, context_.Messages, basePath);
+    std::vector<SnapshotListRow> rows;
+    ListSnapshots(context_.Database, context_.Messages, basePath, rows);
     choice_.PathSnapshotCount = static_cast<int>(rows.size());
     grdsnap_->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {

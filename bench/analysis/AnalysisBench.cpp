@@ -28,6 +28,7 @@
 #include "analysis/FileListMerge.h"
 #include "analysis/GridLayout.h"
 #include "store/Catalogue.h"
+#include "store/DatabaseConnection.h"
 #include "store/SnapshotDatabase.h"
 
 namespace {
@@ -48,9 +49,10 @@ public:
 
 void PrintPlan(DatabaseState& db, const BoundQuery& query) {
     if (query.Empty()) return;
-    SQLite::Statement plan(*db.SnapshotDatabase, "EXPLAIN QUERY PLAN " + query.Sql);
-    BindParams(plan, query);
-    while (plan.executeStep()) std::printf("      %s\n", plan.getColumn(3).getText());
+    Statement plan;
+    bool row = false;
+    if (!plan.Prepare(db, "EXPLAIN QUERY PLAN " + query.Sql).Ok() || !BindParams(plan, query).Ok()) return;
+    while (plan.Step(row).Ok() && row) std::printf("      %s\n", std::string(plan.Text(3)).c_str());
 }
 
 // The largest directory two levels below the base path, or the median one.
@@ -116,10 +118,10 @@ int main(int argc, char** argv) {
     QuietPrompter prompter;
     ExitEnder ender;
     if (OpenSnapshotDatabase(db, prompter, ender) != OpenOutcome::Opened) return 1;
-    PrepareForAnalysis(*db.SnapshotDatabase);
-    auto prime = LatestSnapshot(db);
-    if (!prime) return 1;
-    auto compare = PreviousSnapshot(db, *prime);
+    PrepareForAnalysis(db);
+    std::optional<DateTime> prime;
+    std::optional<DateTime> compare;
+    if (!LatestSnapshot(db, prime).Ok() || !prime || !PreviousSnapshot(db, *prime, compare).Ok()) return 1;
     SnapshotInfo info;
     LoadSnapshotInfo(db, prompter, *prime, info);
     const std::string base = info.InfoBasePath;
@@ -146,13 +148,18 @@ int main(int argc, char** argv) {
             state.Style = PathStyleOfBasePath(base);
             state.BasePath = base;
             state.QueryDirectory = state.SelectedDirectory = dirs[d];
-            state.DirTotal = GetDirectoryTotal(db, dirs[d], *prime, state.Style);
-            if (compare) state.CompareDirTotal = GetDirectoryTotal(db, dirs[d], *compare, state.Style);
+            std::optional<double> total;
+            FindDirectoryTotal(db, dirs[d], *prime, state.Style, total);
+            state.DirTotal = total.value_or(0);
+            if (compare) FindDirectoryTotal(db, dirs[d], *compare, state.Style, total);
+            if (compare) state.CompareDirTotal = total.value_or(0);
             FormSnapshotLabels(state);
             timings[d] = TimeKind(db, prompter, state, runs);
             if (d == 0) {
                 GridSettings settings;
-                BuildAnalysisQuery(state, settings, EstimateQueryHints(db, state));
+                QueryHints hints;
+                EstimateQueryHints(db, state, hints);
+                BuildAnalysisQuery(state, settings, hints);
                 std::printf("  plan of %s:\n", std::string(entry.Name).c_str());
                 PrintPlan(db, settings.TotalSql);
                 PrintPlan(db, settings.AnalysisSql);

@@ -21,6 +21,7 @@
 #include <SQLiteCpp/Transaction.h>
 
 #include "store/Catalogue.h"
+#include "store/DatabaseConnection.h"
 #include "store/RowWriter.h"
 #include "store/SnapshotDatabase.h"
 
@@ -107,18 +108,19 @@ public:
             std::string name = change == 3 ? file.Name + ".new" : file.Name;
             std::int64_t size = change == 1 ? file.Size + 1000 : file.Size;
             FileRowInput row{name, size, path, file.Attr, DateTime::FromUnix(file.Mtime + (change == 1 ? 3600 : 0))};
-            if (!writer_.WriteFileRow(row)) Die(path + "/" + name);
+            if (StoreError error = writer_.WriteFileRow(row); !error.Ok()) Die(path + "/" + name, error);
             ++own.Files;
             own.Bytes += static_cast<double>(size);
             ++FileRows;
             FileBytes += static_cast<double>(size);
         }
-        if (own.Files > 0 && !writer_.WriteDirRow("1", FilesEntryName(path, PathStyle::Posix), own.Files, own.Bytes)) {
-            Die(path);
+        if (own.Files > 0) {
+            StoreError error = writer_.WriteDirRow("1", FilesEntryName(path, PathStyle::Posix), own.Files, own.Bytes);
+            if (!error.Ok()) Die(path, error);
         }
         tree.Files += own.Files;
         tree.Bytes += own.Bytes;
-        if (!writer_.WriteDirRow("2", path, tree.Files, tree.Bytes)) Die(path);
+        if (StoreError error = writer_.WriteDirRow("2", path, tree.Files, tree.Bytes); !error.Ok()) Die(path, error);
         ++DirRows;
         return tree;
     }
@@ -128,8 +130,8 @@ public:
     double FileBytes = 0;
 
 private:
-    [[noreturn]] void Die(const std::string& what) {
-        std::fprintf(stderr, "writing %s failed: %s\n", what.c_str(), writer_.LastError().Details().c_str());
+    [[noreturn]] void Die(const std::string& what, const StoreError& error) {
+        std::fprintf(stderr, "writing %s failed: %s\n", what.c_str(), error.Details().c_str());
         std::exit(1);
     }
     RowWriter writer_;

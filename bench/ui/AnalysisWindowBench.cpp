@@ -28,6 +28,7 @@
 
 #include "analysis/AnalysisSession.h"
 #include "store/Catalogue.h"
+#include "store/DatabaseConnection.h"
 #include "store/RowWriter.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
@@ -61,11 +62,11 @@ bool MakeSnapshot(DatabaseState& db, long long files) {
         for (long long f = 0; f < count; ++f) {
             const std::int64_t size = 1000 + (f * 7919 + static_cast<long long>(l) * 104729) % 5000000;
             const std::string name = "file" + std::to_string(f) + ".dat";
-            if (!writer.WriteFileRow(FileRowInput{name, size, leaves[l], 0, key})) return false;
+            if (!writer.WriteFileRow(FileRowInput{name, size, leaves[l], 0, key}).Ok()) return false;
             bytes += static_cast<double>(size);
         }
         written += count;
-        if (!writer.WriteDirRow("1", FilesEntryName(leaves[l], PathStyle::Posix), count, bytes)) return false;
+        if (!writer.WriteDirRow("1", FilesEntryName(leaves[l], PathStyle::Posix), count, bytes).Ok()) return false;
         for (std::string dir = leaves[l]; dir.size() >= base.size(); dir = dir.substr(0, dir.rfind('/'))) {
             totals[dir].first += count;
             totals[dir].second += bytes;
@@ -79,7 +80,7 @@ bool MakeSnapshot(DatabaseState& db, long long files) {
         return std::count(a.begin(), a.end(), '/') > std::count(b.begin(), b.end(), '/');
     });
     for (const std::string& dir : dirs) {
-        if (!writer.WriteDirRow("2", dir, totals[dir].first, totals[dir].second)) return false;
+        if (!writer.WriteDirRow("2", dir, totals[dir].first, totals[dir].second).Ok()) return false;
     }
     ControlRow control{key, base, "bench", "Y", 0, static_cast<std::int64_t>(dirs.size() + leaves.size()),
                        files, totals[base].second, files, totals[base].second};
@@ -146,8 +147,8 @@ int main(int argc, char** argv) {
         if (!MakeSnapshot(db, makeFiles)) return 1;
         std::printf("wrote %lld files rows in %.1f s\n", makeFiles, made.elapsed() / 1000.0);
     }
-    const std::optional<DateTime> prime = LatestSnapshot(db);
-    if (!prime) return 1;
+    std::optional<DateTime> prime;
+    if (!LatestSnapshot(db, prime).Ok() || !prime) return 1;
     const std::string widest = WidestDirectory(db, *prime);
     ProgramContext context{db, prompter, ender, settings, dialogs};
     AnalysisSession session(db, prompter);

@@ -13,9 +13,13 @@ protected:
         SnapshotDatabaseTest::SetUp();
         AddDataPair();
         session_.ChoosePrime(Key(kPrime));
-        ASSERT_EQ(session_.PreviousSnapshot(), Key(kCompare));
+        std::optional<DateTime> previous;
+        ASSERT_TRUE(session_.PreviousSnapshot(previous).Ok());
+        ASSERT_EQ(previous, Key(kCompare));
         ASSERT_TRUE(session_.ChooseCompare(Key(kCompare)).Chosen);
-        ASSERT_TRUE(session_.SelectDirectory("/data/docs"));
+        bool found = false;
+        ASSERT_TRUE(session_.SelectDirectory("/data/docs", found).Ok());
+        ASSERT_TRUE(found);
     }
     const AnalysisState& State() const { return session_.State(); }
 
@@ -33,7 +37,9 @@ TEST_F(Session, ChoicesSetTheDirectoryAndTotalsTheAnalysesRunOn) {
     session_.ChoosePrime(Key(kCompare));
     EXPECT_EQ(State().QueryDirectory, "/data");
     EXPECT_EQ(State().DirTotal, 14200);
-    EXPECT_FALSE(session_.SelectDirectory("/data/nowhere"));
+    bool found = true;
+    EXPECT_TRUE(session_.SelectDirectory("/data/nowhere", found).Ok());
+    EXPECT_FALSE(found);
     EXPECT_TRUE(prompter_.Texts().empty());
 }
 
@@ -69,7 +75,7 @@ TEST_F(Session, SnapshotsGoneOrOfAnotherDatabaseAreForgotten) {
 
 TEST_F(Session, ABasePathStoredWithATrailingSeparatorIsAnalysedWithoutIt) {
     AddSnapshot("2024-04-01 00:00:00", "/srv/", PathStyle::Posix, {{"2", "/srv", 1, 10}}, {});
-    ASSERT_TRUE(session_.ChoosePrime(Key("2024-04-01 00:00:00")));
+    ASSERT_TRUE(session_.ChoosePrime(Key("2024-04-01 00:00:00")).Ok());
     EXPECT_EQ(State().QueryDirectory, "/srv");
     // The history still finds the snapshot by the base path as stored.
     session_.SetKind(DirectoryHistory);

@@ -38,14 +38,14 @@ void SnapshotDatabaseTest::AddSnapshot(const char* key, const std::string& baseP
     double bytes = 0;
     for (const auto& file : files) {
         FileRowInput row{file.Name, file.Size, file.Dir, 0, Key(file.Date)};
-        ASSERT_TRUE(writer.WriteFileRow(row)) << file.Dir << " " << file.Name;
+        ASSERT_TRUE(writer.WriteFileRow(row).Ok()) << file.Dir << " " << file.Name;
         ++fileCount;
         bytes += static_cast<double>(file.Size);
     }
     double total = 0;
     std::int64_t totalFiles = 0;
     for (const auto& dir : dirs) {
-        ASSERT_TRUE(writer.WriteDirRow(dir.Entrytype, dir.Name, dir.Files, dir.Bytes)) << dir.Name;
+        ASSERT_TRUE(writer.WriteDirRow(dir.Entrytype, dir.Name, dir.Files, dir.Bytes).Ok()) << dir.Name;
         if (dir.Name == basePath) {
             total = dir.Bytes;
             totalFiles = dir.Files;

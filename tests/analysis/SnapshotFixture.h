@@ -12,6 +12,7 @@
 #include "analysis/AnalysisRun.h"
 #include "analysis/GridLayout.h"
 #include "store/Catalogue.h"
+#include "store/DatabaseConnection.h"
 #include "store/RowWriter.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"

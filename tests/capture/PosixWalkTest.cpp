@@ -19,6 +19,7 @@
 
 #include "WalkTestSupport.h"
 #include "capture/SnapshotRun.h"
+#include "store/DatabaseConnection.h"
 #include "tests/support/RecordingPrompter.h"
 
 namespace corvina {

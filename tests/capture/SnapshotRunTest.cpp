@@ -12,6 +12,7 @@
 #include "WalkTestSupport.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
+#include "store/DatabaseConnection.h"
 #include "tests/support/RecordingPrompter.h"
 
 namespace corvina {

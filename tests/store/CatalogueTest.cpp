@@ -3,6 +3,7 @@
 #include <SQLiteCpp/Database.h>
 
 #include "store/Catalogue.h"
+#include "store/DatabaseConnection.h"
 #include "store/RowWriter.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/TempDir.h"
@@ -20,8 +21,8 @@ protected:
     void AddSnapshot(const DateTime& key, const std::string& base, double bytes = 2048) {
         RowWriter writer(state, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix},
                          &prompter);
-        ASSERT_TRUE(writer.WriteFileRow({"f", 5, base, 0, DateTime{}}));
-        ASSERT_TRUE(writer.WriteDirRow("2", base, 1, bytes));
+        ASSERT_TRUE(writer.WriteFileRow({"f", 5, base, 0, DateTime{}}).Ok());
+        ASSERT_TRUE(writer.WriteDirRow("2", base, 1, bytes).Ok());
         ControlRow row{key, base, "desc of " + base, "Y", 0, 1, 1, bytes, 1, 5};
         ASSERT_TRUE(WriteControlRow(state, row).Ok());
     }
@@ -48,10 +49,17 @@ TEST_F(Catalogue, LoadFillsInfoAndAMissingKeyEmptiesOnlyTheBasePath) {
     EXPECT_EQ(info.InfoCollectedBytes, 5.0);
     EXPECT_TRUE(prompter.Texts().empty());
 
-    LoadSnapshotInfo(state, prompter, DateTime{2024, 3, 7, 14, 5, 10}, info);
+    EXPECT_EQ(LoadSnapshotInfo(state, prompter, DateTime{2024, 3, 7, 14, 5, 10}, info).Code, kErrRowNotFound);
     EXPECT_EQ(prompter.Texts(), std::vector<std::string>{"Snapshot 2024-03-07 14:05:10 not found"});
     EXPECT_EQ(info.InfoBasePath, "");
     EXPECT_EQ(info.InfoDescription, "desc of /home/ann");
+
+    // A query that fails is told as such, not as a missing snapshot.
+    state.SnapshotDatabase->exec("ALTER TABLE Control RENAME TO Control_gone");
+    info.InfoBasePath = "/home/ann";
+    EXPECT_FALSE(LoadSnapshotInfo(state, prompter, key, info).Ok());
+    EXPECT_EQ(prompter.Texts().back(), "Error: 1 no such table: Control");
+    EXPECT_EQ(info.InfoBasePath, "");
 }
 
 TEST_F(Catalogue, ListsAreCompleteOrderedAndTakeAnyCharacterInAPath) {
@@ -60,16 +68,18 @@ TEST_F(Catalogue, ListsAreCompleteOrderedAndTakeAnyCharacterInAPath) {
     AddSnapshot(DateTime{2025, 6, 1, 0, 0, 0}, "/srv/it's 100%x*");  // differs where "_" would match
     AddSnapshot(DateTime{2025, 6, 1, 0, 0, 1}, "/a");
 
-    EXPECT_EQ(ListBasePaths(state, prompter), (std::vector<std::string>{"/a", odd, "/srv/it's 100%x*"}));
-    bool ok = false;
-    auto rows = ListSnapshots(state, prompter, odd, &ok);
-    EXPECT_TRUE(ok);
+    std::vector<std::string> paths;
+    EXPECT_TRUE(ListBasePaths(state, prompter, paths).Ok());
+    EXPECT_EQ(paths, (std::vector<std::string>{"/a", odd, "/srv/it's 100%x*"}));
+    std::vector<SnapshotListRow> rows;
+    EXPECT_TRUE(ListSnapshots(state, prompter, odd, rows).Ok());
     ASSERT_EQ(rows.size(), 150u);
     EXPECT_EQ(rows.front().KeyText, "2025-01-07 05:00:00");
     EXPECT_EQ(rows.back().KeyText, "2025-01-01 00:00:00");
     EXPECT_EQ(rows.front().SizeText, "2 KB");
     EXPECT_EQ(rows.front().Description, "desc of " + odd);
-    EXPECT_TRUE(ListSnapshots(state, prompter, "/nothing").empty());
+    EXPECT_TRUE(ListSnapshots(state, prompter, "/nothing", rows).Ok());
+    EXPECT_TRUE(rows.empty());
     EXPECT_TRUE(prompter.Texts().empty());
 }
 
@@ -77,10 +87,18 @@ TEST_F(Catalogue, LatestAndPreviousStayWithinTheBasePath) {
     AddSnapshot(DateTime{2025, 1, 1, 0, 0, 0}, "/a");
     AddSnapshot(DateTime{2025, 1, 2, 0, 0, 0}, "/b");
     AddSnapshot(DateTime{2025, 1, 3, 0, 0, 0}, "/a");
-    EXPECT_EQ(LatestSnapshot(state), (DateTime{2025, 1, 3, 0, 0, 0}));
-    EXPECT_EQ(LatestSnapshot(state, "/b"), (DateTime{2025, 1, 2, 0, 0, 0}));
-    EXPECT_EQ(PreviousSnapshot(state, DateTime{2025, 1, 3, 0, 0, 0}), (DateTime{2025, 1, 1, 0, 0, 0}));
-    EXPECT_FALSE(PreviousSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}));
+    std::optional<DateTime> key;
+    EXPECT_TRUE(LatestSnapshot(state, key).Ok());
+    EXPECT_EQ(key, (DateTime{2025, 1, 3, 0, 0, 0}));
+    EXPECT_TRUE(LatestSnapshot(state, key, "/b").Ok());
+    EXPECT_EQ(key, (DateTime{2025, 1, 2, 0, 0, 0}));
+    EXPECT_TRUE(PreviousSnapshot(state, DateTime{2025, 1, 3, 0, 0, 0}, key).Ok());
+    EXPECT_EQ(key, (DateTime{2025, 1, 1, 0, 0, 0}));
+    EXPECT_TRUE(PreviousSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}, key).Ok());
+    EXPECT_FALSE(key);
+    // A lookup that fails says so rather than finding nothing.
+    state.SnapshotDatabase->exec("ALTER TABLE Control RENAME TO Control_gone");
+    EXPECT_EQ(LatestSnapshot(state, key).Reason, "no such table: Control");
 }
 
 TEST_F(Catalogue, DeleteRemovesAllThreeTablesIncludingAnAbortedRunsRowsOrNothing) {
@@ -89,7 +107,7 @@ TEST_F(Catalogue, DeleteRemovesAllThreeTablesIncludingAnAbortedRunsRowsOrNothing
     // An aborted run: rows without a Control row.
     DateTime aborted{2025, 1, 3, 0, 0, 0};
     RowWriter writer(state, RowContext{aborted, "/a", 0, PathStyle::Posix}, nullptr);
-    ASSERT_TRUE(writer.WriteDirRow("2", "/a", 0, 0));
+    ASSERT_TRUE(writer.WriteDirRow("2", "/a", 0, 0).Ok());
 
     EXPECT_TRUE(DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}, noWait).Ok());
     EXPECT_TRUE(DeleteSnapshot(state, aborted, noWait).Ok());

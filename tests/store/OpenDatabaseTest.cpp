@@ -7,6 +7,7 @@
 #include <SQLiteCpp/Statement.h>
 
 #include "store/Catalogue.h"
+#include "store/DatabaseConnection.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/TempDir.h"
@@ -169,8 +170,10 @@ TEST_F(OpenDatabase, EmptyFileIsSetUpByWritersAndReadAsEmptyByReaders) {
         prompter.Clear();
         state.DatabasePath = path;
         EXPECT_EQ(OpenSnapshotDatabase(state, prompter, ender, OpenMode::ExistingOnly), OpenOutcome::Opened);
-        EXPECT_TRUE(ListBasePaths(state, prompter).empty());
-        EXPECT_FALSE(LatestSnapshot(state).has_value());
+        std::vector<std::string> paths;
+        std::optional<DateTime> latest;
+        EXPECT_TRUE(ListBasePaths(state, prompter, paths).Ok() && paths.empty());
+        EXPECT_TRUE(LatestSnapshot(state, latest).Ok() && !latest);
         CloseSnapshotDatabase(state);
         EXPECT_EQ(std::filesystem::file_size(path), size);
         EXPECT_FALSE(std::filesystem::exists(path + "-wal"));

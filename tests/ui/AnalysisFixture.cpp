@@ -28,13 +28,15 @@ void AddSnapshot(DatabaseState& database, const SnapshotRows& snap) {
                      nullptr);
     double fileBytes = 0;
     for (const FileRow& file : snap.Files) {
-        if (!writer.WriteFileRow(FileRowInput{file.Name, file.Size, file.Dir, 0, Key(file.Date)})) qFatal("file row");
+        if (!writer.WriteFileRow({file.Name, file.Size, file.Dir, 0, Key(file.Date)}).Ok()) qFatal("file row");
         fileBytes += static_cast<double>(file.Size);
     }
     double total = 0;
     std::int64_t totalFiles = 0;
     for (const DirRow& dir : snap.Dirs) {
-        if (!writer.WriteDirRow(dir.Entrytype, dir.Name, dir.Files, dir.Bytes)) qFatal("dir row %s", dir.Name.c_str());
+        if (!writer.WriteDirRow(dir.Entrytype, dir.Name, dir.Files, dir.Bytes).Ok()) {
+            qFatal("dir row %s", dir.Name.c_str());
+        }
         if (dir.Name == snap.BasePath) {
             total = dir.Bytes;
             totalFiles = dir.Files;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "store/DatabaseConnection.h"
 #include "store/DateTime.h"
 #include "store/PathStyle.h"
 #include "store/SnapshotDatabase.h"

@@ -287,6 +287,13 @@ void AnalysisWindowTest::NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsIts
     QCOMPARE(static_cast<std::size_t>(titles.size()), AnalysisCatalogue().size());
     QCOMPARE(static_cast<int>(titles.removeDuplicates()), 0);
     QVERIFY(f.h.Prompter.Texts().empty());
+
+    // A total that cannot be read is said, counts 0, and the click goes on.
+    f.h.Database.SnapshotDatabase->exec("ALTER TABLE Dir RENAME TO Dir_gone");
+    ClickNode(*window, NodeNamed(*window, window->Tree().RootIndex(), "big"));
+    QCOMPARE(f.h.Prompter.Texts().front(), std::string("Error: 1 no such table: Dir\nWhile processing directory /data/big"));
+    QCOMPARE(f.session.State().DirTotal, 0.0);
+    QVERIFY(window->StatusText().contains("/data/big directory tree"));
 }
 
 void AnalysisWindowTest::AnalyseOpensTheWindowTakeSnapshotGoesBackAndExitEnds() {

@@ -17,6 +17,7 @@
 #include <QString>
 
 #include "capture/FileSystem.h"
+#include "store/DatabaseConnection.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/TempDir.h"

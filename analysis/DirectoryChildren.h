@@ -1,0 +1,30 @@
+#pragma once
+// The children of one directory in a snapshot, as the directory tree shows
+// them: the "(files)" entry first, then the subdirectories, each by name as
+// the snapshot's path style compares names. A view asks for them when a node
+// is expanded, so that a tree of any size opens at once.
+//
+// Error policy: as every function of store/ and analysis/ (store/StoreError.h).
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/DateTime.h"
+#include "store/PathStyle.h"
+#include "store/SnapshotDatabase.h"
+#include "store/StoreError.h"
+
+namespace corvina {
+
+struct DirectoryChild {
+    std::string Dirname;       // the full path: the node's key
+    std::string Shortname;     // the last element: what the node shows
+    bool HasChildren = false;  // whether the child has children of its own
+};
+
+// children holds what was read up to a failure.
+StoreError ListDirectoryChildren(DatabaseState& database, const DateTime& snapshot, std::string_view parent,
+                                 PathStyle style, std::vector<DirectoryChild>& children);
+
+}  // namespace corvina
