@@ -122,36 +122,5 @@ TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
     }
 }
 
-// An older file that another user may only read keeps Dir without TotsizeF:
-// the total of a directory cannot be read from it, and that is said as such,
-// not as a directory the snapshot does not hold. Root writes anything, so the
-// tool runs as an unprivileged user.
-TEST(AnalyseOlderFile, ADirectoryTotalThatCannotBeReadIsSaidAndFails) {
-    if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
-    test::TempDir dir;
-    std::string db = dir.File("old.mdb");
-    {
-        SQLite::Database file(db, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
-        file.exec("CREATE TABLE Control (Snapshot TEXT, Basepath TEXT, Description TEXT, Collfiles TEXT,"
-                  " Filelimit INTEGER, Totdirs INTEGER, Totfiles INTEGER, Totbytes INTEGER, Filetot INTEGER,"
-                  " Filesize INTEGER);"
-                  "CREATE TABLE Dir (Snapshot TEXT, Entrytype TEXT, Dirname TEXT, Shortname TEXT, Parentdir TEXT,"
-                  " Dirlevel INTEGER, Files INTEGER, Totsize INTEGER);"
-                  "CREATE TABLE files (Snapshot TEXT, Filename TEXT, Filesize INTEGER, Filetype TEXT, Filedir TEXT,"
-                  " Fileattr INTEGER, Filedate TEXT);"
-                  "INSERT INTO Control VALUES ('2001-05-06 07:08:09', '/old', 'first', 'N', 0, 2, 1, 900, 0, 0);"
-                  "INSERT INTO Dir VALUES ('2001-05-06 07:08:09', '2', '/old/x', 'x', '/old', 1, 1, 900);");
-    }
-    std::filesystem::permissions(dir.Path(), std::filesystem::perms::all);
-    std::filesystem::permissions(db, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
-                                         std::filesystem::perms::others_read);
-    auto run = test::RunTool({"analyse", "directory-details", "--dir", "/old/x", "--db", db}, {.Unprivileged = true});
-    EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_NE(run.Err.find("corvina: Error: 1 no such column: TotsizeF\n  While processing directory /old/x\n"),
-              std::string::npos)
-        << run.Err;
-    EXPECT_EQ(run.Out, "");
-}
-
 }  // namespace
 }  // namespace corvina

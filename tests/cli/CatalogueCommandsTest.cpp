@@ -162,7 +162,8 @@ TEST_F(CatalogueCommands, ReadOnlyFilesListAndLoadEverySnapshotUnchanged) {
                   "CREATE TABLE files (Snapshot TEXT, Filename TEXT, Filesize INTEGER, Filetype TEXT, Filedir TEXT,"
                   " Fileattr INTEGER, Filedate TEXT);"
                   "INSERT INTO Control VALUES ('2001-05-06 07:08:09', '/old', 'first', 'N', 0, 4, 9, 900, 0, 0);"
-                  "INSERT INTO Control VALUES ('2001-06-06 07:08:09', '/old', 'second', 'N', 0, 5, 10, 1000, 0, 0);");
+                  "INSERT INTO Control VALUES ('2001-06-06 07:08:09', '/old', 'second', 'N', 0, 5, 10, 1000, 0, 0);"
+                  "INSERT INTO Dir VALUES ('2001-06-06 07:08:09', '2', '/old/x', 'x', '/old', 1, 1, 900);");
     }
     fs::permissions(dir.Path(), fs::perms::all);
     fs::permissions(db, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
@@ -180,6 +181,12 @@ TEST_F(CatalogueCommands, ReadOnlyFilesListAndLoadEverySnapshotUnchanged) {
     auto info = test::RunTool({"info", "2001-05-06 07:08:09", "--db", db}, other);
     EXPECT_NE(info.Out.find("Description:       first"), std::string::npos) << info.Err;
     EXPECT_EQ(SQLite::Database(db).execAndGet("SELECT count(*) FROM pragma_table_info('Control')").getInt(), 10);
+    // A directory's total the file lacks is said as such, not as a directory the snapshot does not hold.
+    auto total = test::RunTool({"analyse", "directory-details", "--dir", "/old/x", "--db", db}, other);
+    EXPECT_EQ(total.ExitCode, 1);
+    EXPECT_NE(total.Err.find("corvina: Error: 1 no such column: TotsizeF\n  While processing directory /old/x\n"),
+              std::string::npos)
+        << total.Err;
 
     const std::string current = dir.File("locked") + "/current.mdb";
     fs::create_directory(dir.File("locked"));
