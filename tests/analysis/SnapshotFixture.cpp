@@ -1,16 +1,10 @@
 #include "tests/analysis/SnapshotFixture.h"
 
-#include <SQLiteCpp/Transaction.h>
+#include <SQLiteCpp/Statement.h>
 
 #include <unistd.h>
 
 namespace corvina::test {
-
-DateTime Key(const char* text) {
-    auto key = DateTime::Parse(text);
-    EXPECT_TRUE(key.has_value()) << text;
-    return key.value_or(DateTime{});
-}
 
 void SnapshotDatabaseTest::SetUp() {
     dir_ = std::filesystem::temp_directory_path() /
@@ -27,34 +21,6 @@ void SnapshotDatabaseTest::SetUp() {
 void SnapshotDatabaseTest::TearDown() {
     CloseSnapshotDatabase(db_);
     std::filesystem::remove_all(dir_);
-}
-
-void SnapshotDatabaseTest::AddSnapshot(const char* key, const std::string& basePath, PathStyle style,
-                                       const std::vector<DirSpec>& dirs, const std::vector<FileSpec>& files,
-                                       std::int64_t threshold, bool collect) {
-    SQLite::Transaction transaction(*db_.SnapshotDatabase);
-    RowWriter writer(db_, RowContext{Key(key), basePath, BaseLevelOf(basePath, style), style}, &prompter_);
-    std::int64_t fileCount = 0;
-    double bytes = 0;
-    for (const auto& file : files) {
-        FileRowInput row{file.Name, file.Size, file.Dir, 0, Key(file.Date)};
-        ASSERT_TRUE(writer.WriteFileRow(row).Ok()) << file.Dir << " " << file.Name;
-        ++fileCount;
-        bytes += static_cast<double>(file.Size);
-    }
-    double total = 0;
-    std::int64_t totalFiles = 0;
-    for (const auto& dir : dirs) {
-        ASSERT_TRUE(writer.WriteDirRow(dir.Entrytype, dir.Name, dir.Files, dir.Bytes).Ok()) << dir.Name;
-        if (dir.Name == basePath) {
-            total = dir.Bytes;
-            totalFiles = dir.Files;
-        }
-    }
-    ControlRow control{Key(key),   basePath, "test snapshot", collect ? "Y" : "N", threshold,
-                       static_cast<std::int64_t>(dirs.size()), totalFiles, total, fileCount, bytes};
-    ASSERT_TRUE(WriteControlRow(db_, control).Ok());
-    transaction.commit();
 }
 
 double SnapshotDatabaseTest::DirBytes(const char* key, const std::string& dirname) {

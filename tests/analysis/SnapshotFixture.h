@@ -13,9 +13,9 @@
 #include "analysis/GridLayout.h"
 #include "store/Catalogue.h"
 #include "store/DatabaseConnection.h"
-#include "store/RowWriter.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
+#include "tests/support/SnapshotRows.h"
 
 namespace corvina::test {
 
@@ -23,20 +23,8 @@ using Rows = std::vector<std::vector<std::string>>;
 // The tests name kinds as the table does.
 using enum AnalysisKind;
 
-DateTime Key(const char* text);
-
-struct FileSpec {
-    std::string Dir;
-    std::string Name;
-    std::int64_t Size;
-    const char* Date;
-};
-struct DirSpec {
-    std::string Entrytype;  // "1" files entry, "2" directory entry
-    std::string Name;
-    std::int64_t Files;
-    double Bytes;
-};
+using FileSpec = FileRow;
+using DirSpec = DirRow;
 
 class SnapshotDatabaseTest : public ::testing::Test {
 protected:
@@ -45,7 +33,9 @@ protected:
 
     // One complete snapshot: its rows and its Control row, in one transaction.
     void AddSnapshot(const char* key, const std::string& basePath, PathStyle style, const std::vector<DirSpec>& dirs,
-                     const std::vector<FileSpec>& files, std::int64_t threshold = 0, bool collect = true);
+                     const std::vector<FileSpec>& files) {
+        test::AddSnapshot(db_, {.Key = key, .BasePath = basePath, .Dirs = dirs, .Files = files, .Style = style});
+    }
 
     // State for analysing a snapshot at a directory, as the window sets it
     // after a tree click: the totals come from the Dir rows.

@@ -4,40 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <SQLiteCpp/Database.h>
-#include <SQLiteCpp/Transaction.h>
 
-#include "store/Catalogue.h"
-#include "store/DatabaseConnection.h"
-#include "store/RowWriter.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/RecordingPrompter.h"
+#include "tests/support/SnapshotRows.h"
 #include "tests/support/TempDir.h"
 
 namespace corvina {
 namespace {
 
-struct File {
-    const char* Dir;
-    const char* Name;
-    std::int64_t Size;
-};
-
-void AddSnapshot(DatabaseState& db, const char* key, bool collect, const std::vector<File>& files,
-                 const std::vector<std::pair<const char*, double>>& dirs) {
-    DateTime date = *DateTime::Parse(key);
-    SQLite::Transaction transaction(*db.SnapshotDatabase);
-    RowWriter writer(db, RowContext{date, "/srv", 0, PathStyle::Posix}, nullptr);
-    for (const auto& file : files) {
-        ASSERT_TRUE(
-            writer.WriteFileRow({file.Name, file.Size, file.Dir, 0, *DateTime::Parse("2024-01-02 03:04:05")}).Ok());
-    }
-    for (const auto& [name, bytes] : dirs) ASSERT_TRUE(writer.WriteDirRow("2", name, 1, bytes).Ok());
-    ASSERT_TRUE(WriteControlRow(db, {date, "/srv", "cli test", collect ? "Y" : "N", 0, 3, 2, dirs.back().second,
-                                     static_cast<std::int64_t>(files.size()), 0})
-                    .Ok());
-    transaction.commit();
+// The /srv snapshots of 1 and 2 May record files; that of 3 May does not.
+test::SnapshotRows Srv(const char* key, bool collect, std::vector<test::FileRow> files,
+                       const std::vector<std::pair<const char*, double>>& dirs) {
+    test::SnapshotRows snap{.Key = key, .BasePath = "/srv", .Dirs = {}, .Files = std::move(files), .Collect = collect};
+    for (const auto& [name, bytes] : dirs) snap.Dirs.push_back({"2", name, 1, bytes});
+    return snap;
 }
 
 class AnalyseCommand : public ::testing::Test {
@@ -49,12 +31,13 @@ protected:
         test::RecordingPrompter prompter;
         test::RecordingEnder ender;
         ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Created);
-        AddSnapshot(state, "2024-05-01 08:00:00", true, {{"/srv/web", "a,\"b\".html", 2048}},
-                    {{"/srv/web", 2048}, {"/srv/old", 100}, {"/srv", 2148}});
-        AddSnapshot(state, "2024-05-02 08:00:00", true,
-                    {{"/srv/web", "a,\"b\".html", 4096}, {"/srv/web/x", "n.txt", 1024}},
-                    {{"/srv/web/x", 1024}, {"/srv/web", 5120}, {"/srv", 5120}});
-        AddSnapshot(state, "2024-05-03 08:00:00", false, {}, {{"/srv/web", 5120}, {"/srv", 5120}});
+        const char* date = "2024-01-02 03:04:05";
+        test::AddSnapshot(state, Srv("2024-05-01 08:00:00", true, {{"/srv/web", "a,\"b\".html", 2048, date}},
+                                     {{"/srv/web", 2048}, {"/srv/old", 100}, {"/srv", 2148}}));
+        test::AddSnapshot(state, Srv("2024-05-02 08:00:00", true,
+                                     {{"/srv/web", "a,\"b\".html", 4096, date}, {"/srv/web/x", "n.txt", 1024, date}},
+                                     {{"/srv/web/x", 1024}, {"/srv/web", 5120}, {"/srv", 5120}}));
+        test::AddSnapshot(state, Srv("2024-05-03 08:00:00", false, {}, {{"/srv/web", 5120}, {"/srv", 5120}}));
         CloseSnapshotDatabase(state);
     }
 

@@ -7,47 +7,9 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <SQLiteCpp/Transaction.h>
-
-#include "store/Catalogue.h"
-#include "store/RowWriter.h"
 #include "tests/ui/WindowHarness.h"
 
 namespace corvina::test {
-
-DateTime Key(const char* text) {
-    auto key = DateTime::Parse(text);
-    if (!key) qFatal("bad key %s", text);
-    return *key;
-}
-
-void AddSnapshot(DatabaseState& database, const SnapshotRows& snap) {
-    SQLite::Transaction transaction(*database.SnapshotDatabase);
-    RowWriter writer(database, RowContext{Key(snap.Key), snap.BasePath, BaseLevelOf(snap.BasePath, snap.Style),
-                                          snap.Style},
-                     nullptr);
-    double fileBytes = 0;
-    for (const FileRow& file : snap.Files) {
-        if (!writer.WriteFileRow({file.Name, file.Size, file.Dir, 0, Key(file.Date)}).Ok()) qFatal("file row");
-        fileBytes += static_cast<double>(file.Size);
-    }
-    double total = 0;
-    std::int64_t totalFiles = 0;
-    for (const DirRow& dir : snap.Dirs) {
-        if (!writer.WriteDirRow(dir.Entrytype, dir.Name, dir.Files, dir.Bytes).Ok()) {
-            qFatal("dir row %s", dir.Name.c_str());
-        }
-        if (dir.Name == snap.BasePath) {
-            total = dir.Bytes;
-            totalFiles = dir.Files;
-        }
-    }
-    ControlRow control{Key(snap.Key), snap.BasePath, snap.Description, snap.Collect ? "Y" : "N", 0,
-                       static_cast<std::int64_t>(snap.Dirs.size()), totalFiles, total,
-                       static_cast<std::int64_t>(snap.Files.size()), fileBytes};
-    if (!WriteControlRow(database, control).Ok()) qFatal("control row");
-    transaction.commit();
-}
 
 SnapshotRows DataSnapshot(const char* key, double scale, bool collect) {
     const double mb = 1024.0 * 1024.0 * scale;

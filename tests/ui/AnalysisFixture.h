@@ -1,17 +1,14 @@
 #pragma once
-// What the analysis and selection window tests share: snapshots written row by
-// row into the harness's database under chosen keys, and a way to act on the
-// selection window while it is shown modally.
+// What the analysis and selection window tests share: the /data snapshots
+// written into the harness's database, and a way to act on the selection
+// window while it is shown modally.
 
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "store/DatabaseConnection.h"
-#include "store/DateTime.h"
-#include "store/PathStyle.h"
-#include "store/SnapshotDatabase.h"
+#include "tests/support/SnapshotRows.h"
 
 class QTimer;
 class QWidget;
@@ -19,34 +16,6 @@ class QWidget;
 namespace corvina::test {
 
 struct Harness;
-
-DateTime Key(const char* text);
-
-struct DirRow {
-    std::string Entrytype;  // "1" files entry, "2" directory entry
-    std::string Name;
-    std::int64_t Files = 0;
-    double Bytes = 0;
-};
-struct FileRow {
-    std::string Dir;
-    std::string Name;
-    std::int64_t Size = 0;
-    const char* Date = "2024-01-01 10:00:00";
-};
-struct SnapshotRows {
-    const char* Key = "";
-    std::string BasePath;
-    std::vector<DirRow> Dirs;
-    std::vector<FileRow> Files;
-    bool Collect = true;
-    std::string Description = "test snapshot";
-    PathStyle Style = PathStyle::Posix;
-};
-
-// Writes the rows and the Control row in one transaction; aborts the test
-// binary on failure.
-void AddSnapshot(DatabaseState& database, const SnapshotRows& snap);
 
 // The /data tree most tests use: /data with (files), big, small and it's
 // (a name with a quote), big holding deep; files in /data and /data/big.

@@ -1,0 +1,60 @@
+#include "tests/support/SnapshotRows.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "store/Catalogue.h"
+#include "store/RowWriter.h"
+#include "store/WriteTransaction.h"
+
+namespace corvina::test {
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "test snapshot not written: %s\n", what.c_str());
+    std::abort();
+}
+
+}  // namespace
+
+DateTime Key(const char* text) {
+    auto key = DateTime::Parse(text);
+    if (!key) Fail(std::string("bad key ") + text);
+    return *key;
+}
+
+void AddSnapshot(DatabaseState& database, const SnapshotRows& snap) {
+    WaitUpTo noWait(std::chrono::milliseconds(0));
+    WriteTransaction transaction(database);
+    if (!transaction.Begin(noWait).Ok()) Fail("begin");
+    RowWriter writer(database, RowContext{Key(snap.Key), snap.BasePath, BaseLevelOf(snap.BasePath, snap.Style), snap.Style},
+                     nullptr);
+    double fileBytes = 0;
+    for (const FileRow& file : snap.Files) {
+        if (!writer.WriteFileRow({file.Name, file.Size, file.Dir, 0, Key(file.Date)}).Ok()) Fail(file.Dir + " " + file.Name);
+        fileBytes += static_cast<double>(file.Size);
+    }
+    double total = 0;
+    std::int64_t totalFiles = 0;
+    for (const DirRow& dir : snap.Dirs) {
+        if (!writer.WriteDirRow(dir.Entrytype, dir.Name, dir.Files, dir.Bytes).Ok()) Fail(dir.Name);
+        if (dir.Name == snap.BasePath) {
+            total = dir.Bytes;
+            totalFiles = dir.Files;
+        }
+    }
+    ControlRow control{Key(snap.Key),
+                       snap.BasePath,
+                       snap.Description,
+                       snap.Collect ? "Y" : "N",
+                       snap.Threshold,
+                       static_cast<std::int64_t>(snap.Dirs.size()),
+                       totalFiles,
+                       total,
+                       static_cast<std::int64_t>(snap.Files.size()),
+                       fileBytes};
+    if (!WriteControlRow(database, control).Ok()) Fail("control row");
+    if (!transaction.Commit(noWait).Ok()) Fail("commit");
+}
+
+}  // namespace corvina::test

@@ -1,0 +1,45 @@
+#pragma once
+// Snapshots written row by row through the store under chosen keys, for tests
+// that need exact rows rather than a walk.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "store/SnapshotDatabase.h"
+#include "store/DateTime.h"
+#include "store/PathStyle.h"
+
+namespace corvina::test {
+
+struct DirRow {
+    std::string Entrytype;  // "1" files entry, "2" directory entry
+    std::string Name;
+    std::int64_t Files = 0;
+    double Bytes = 0;
+};
+struct FileRow {
+    std::string Dir;
+    std::string Name;
+    std::int64_t Size = 0;
+    const char* Date = "2024-01-01 10:00:00";
+};
+struct SnapshotRows {
+    const char* Key = "";
+    std::string BasePath;
+    std::vector<DirRow> Dirs;
+    std::vector<FileRow> Files;
+    bool Collect = true;
+    std::string Description = "test snapshot";
+    PathStyle Style = PathStyle::Posix;
+    std::int64_t Threshold = 0;
+};
+
+// The key a text names; aborts the test binary on a bad text.
+DateTime Key(const char* text);
+
+// Writes the rows and then the Control row, whose totals are those of the
+// base path's Dir row, in one transaction; aborts the test binary on failure.
+void AddSnapshot(DatabaseState& database, const SnapshotRows& snap);
+
+}  // namespace corvina::test
