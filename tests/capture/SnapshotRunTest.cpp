@@ -2,23 +2,23 @@
 // said, and that nothing of a failed or stopped run stays.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
-#include <filesystem>
+#include <functional>
 
 #include "FakeFileSystem.h"
 #include "WalkTestSupport.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
 #include "store/DatabaseConnection.h"
+#include "store/DisplayText.h"
 #include "tests/support/RecordingPrompter.h"
+#include "tests/support/TempDir.h"
 
 namespace corvina {
 namespace {
 
-namespace fs = std::filesystem;
 using test::FakeFileSystem;
 using test::RecordingEnder;
 using test::RecordingObserver;
@@ -26,23 +26,16 @@ using test::RecordingPrompter;
 using Texts = std::vector<std::string>;
 
 class SnapshotRun : public ::testing::Test {
-protected:
+public:  // the cases below build on the fixture directly
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("corvina-run-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        state.DatabasePath = (dir_ / "test.mdb").string();
+        state.DatabasePath = dir_.File("test.mdb");
         RecordingPrompter opener;
         RecordingEnder ender;
         ASSERT_EQ(OpenSnapshotDatabase(state, opener, ender), OpenOutcome::Created);
         request.BasePath = "/base";
         request.Description = "first";
     }
-    void TearDown() override {
-        CloseSnapshotDatabase(state);
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { CloseSnapshotDatabase(state); }
 
     RunResult Take() { return TakeSnapshot(state, request, control, observer, prompter, &fake); }
     std::int64_t Count(const std::string& table) {
@@ -61,7 +54,7 @@ protected:
         return text;
     }
 
-    fs::path dir_;
+    test::TempDir dir_;
     DatabaseState state;
     SnapshotRequest request;
     RunControl control;
@@ -151,64 +144,68 @@ TEST(DefaultDescription, ALongPathGivesWayInItsMiddleAtCharacterBoundaries) {
     EXPECT_EQ(text.rfind("Analysis of /start/é-dir", 0), 0u) << text;
     EXPECT_TRUE(text.ends_with("/é-dir/the-end taken on 05-Dec-26")) << text;
     EXPECT_NE(text.find("\u2026"), std::string::npos);
-    // Whole characters only: every "é" keeps both its bytes.
-    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-        if (static_cast<unsigned char>(text[i]) == 0xC3) {
-            EXPECT_EQ(text.substr(i, 2), "é") << i;
-        }
-    }
+    EXPECT_EQ(EscapeForDisplay(text), text);  // whole characters only: no byte of an "é" cut off
 }
 
-TEST_F(SnapshotRun, TooManyErrorsLeaveNothingAndBothMessagesInOrder) {
-    for (int i = 0; i < 101; ++i) fake.AttributeFailures[fake.AddFile("", "bad" + std::to_string(i), 1)] = EIO;
-    RunResult r = Take();
-    EXPECT_EQ(r.Outcome, RunOutcome::TooManyErrors);
-    EXPECT_EQ(r.ErrorList.size(), 101u);
-    EXPECT_EQ(prompter.Texts(), Texts({"Snapshot aborted due to excessive number of errors",
-                                       "Snapshot aborted due to excessive numbers of file errors"}));
-    EXPECT_EQ(r.StatusText, "Processing directory /base");
-    EXPECT_EQ(RowsOfAllTables(), 0);
-}
-
-TEST_F(SnapshotRun, AbortDuringTheLastDirectoryLeavesNothingAndSaysSoQuietly) {
-    fake.AddDir("", "a");
-    int directories = 0;
-    // The walk has nothing left to skip, yet the run must not complete.
-    observer.AfterCounters = [&](const RunCounters&) {
-        if (++directories == 2) control.AbortFlag = true;
+// However a run ends early, nothing of it stays, and it says what happened.
+TEST_F(SnapshotRun, RunsEndedEarlyLeaveNothingAndSayWhy) {
+    const struct {
+        const char* Name;
+        std::function<void(SnapshotRun&)> Build;
+        RunOutcome Outcome;
+        const char* Status;
+        Texts Said;  // a part of each message
+    } cases[] = {
+        {"too many errors",
+         [](SnapshotRun& t) {
+             for (int i = 0; i < 101; ++i) t.fake.AttributeFailures[t.fake.AddFile("", "b" + std::to_string(i), 1)] = EIO;
+         },
+         RunOutcome::TooManyErrors, "Processing directory /base",
+         {"Snapshot aborted due to excessive number of errors",
+          "Snapshot aborted due to excessive numbers of file errors"}},
+        // The walk has nothing left to skip, yet the run must not complete.
+        {"abort during the last directory",
+         [](SnapshotRun& t) {
+             t.fake.AddDir("", "a");
+             t.observer.AfterCounters = [&t, directories = 0](const RunCounters&) mutable {
+                 if (++directories == 2) t.control.AbortFlag = true;
+             };
+         },
+         RunOutcome::Aborted, "Snapshot aborted", {}},
+        {"a refused row",
+         [](SnapshotRun& t) {
+             t.request.CollectFiles = true;
+             for (int i = 0; i < 5000; ++i) t.fake.AddFile("", "f" + std::to_string(i), 1);
+             t.fake.AddFile("", "twin", 1);
+             t.fake.AddFile("", "twin", 1);  // a second row with the same key violates File1
+             t.fake.AddDir("", "later");
+         },
+         RunOutcome::Aborted, "Snapshot aborted", {"Error processing file /base/twin size=1"}},
+        {"a refused Control row",
+         [](SnapshotRun& t) {
+             t.fake.AddFile("", "f", 1);
+             t.state.SnapshotDatabase->exec(
+                 "CREATE TEMP TRIGGER refuse BEFORE INSERT ON Control BEGIN SELECT RAISE(ABORT, 'refused'); END");
+         },
+         RunOutcome::Failed, nullptr, {"refused"}},
     };
-    RunResult r = Take();
-    EXPECT_EQ(r.Outcome, RunOutcome::Aborted);
-    EXPECT_EQ(r.StatusText, "Snapshot aborted");
-    EXPECT_TRUE(prompter.Texts().empty());
-    EXPECT_EQ(RowsOfAllTables(), 0);
-}
-
-TEST_F(SnapshotRun, ARefusedRowAbortsAndRollsBackEverything) {
-    request.CollectFiles = true;
-    for (int i = 0; i < 5000; ++i) fake.AddFile("", "f" + std::to_string(i), 1);
-    fake.AddFile("", "twin", 1);
-    fake.AddFile("", "twin", 1);  // a second row with the same key violates File1
-    fake.AddDir("", "later");
-    RunResult r = Take();
-    EXPECT_EQ(r.Outcome, RunOutcome::Aborted);
-    EXPECT_EQ(r.StatusText, "Snapshot aborted");
-    ASSERT_EQ(prompter.Texts().size(), 1u);
-    EXPECT_EQ(prompter.Texts()[0].rfind("Error processing file /base/twin size=1", 0), 0u);
-    EXPECT_EQ(RowsOfAllTables(), 0);
-}
-
-TEST_F(SnapshotRun, AFailedControlRowIsReportedAndRolledBack) {
-    fake.AddFile("", "f", 1);
-    state.SnapshotDatabase->exec(
-        "CREATE TEMP TRIGGER refuse BEFORE INSERT ON Control BEGIN SELECT RAISE(ABORT, 'refused'); END");
-    RunResult r = Take();
-    EXPECT_EQ(r.Outcome, RunOutcome::Failed);
-    EXPECT_NE(r.StatusText, "Snapshot completed.");
-    ASSERT_EQ(prompter.Texts().size(), 1u);
-    EXPECT_NE(prompter.Texts()[0].find("refused"), std::string::npos);
-    state.SnapshotDatabase->exec("DROP TRIGGER temp.refuse");
-    EXPECT_EQ(RowsOfAllTables(), 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        fake = FakeFileSystem();
+        observer = RecordingObserver();
+        prompter.Clear();
+        c.Build(*this);
+        RunResult r = Take();
+        EXPECT_EQ(r.Outcome, c.Outcome);
+        if (c.Status != nullptr) {
+            EXPECT_EQ(r.StatusText, c.Status);
+        }
+        EXPECT_NE(r.StatusText, "Snapshot completed.");
+        ASSERT_EQ(prompter.Texts().size(), c.Said.size());
+        for (std::size_t i = 0; i < c.Said.size(); ++i) EXPECT_NE(prompter.Texts()[i].find(c.Said[i]), std::string::npos);
+        state.SnapshotDatabase->exec("DROP TRIGGER IF EXISTS temp.refuse");
+        EXPECT_EQ(RowsOfAllTables(), 0);
+    }
 }
 
 }  // namespace

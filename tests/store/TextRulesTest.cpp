@@ -1,0 +1,147 @@
+// The pure rules of the store: directory names, file types, key texts, size
+// texts and the escaping of what is shown.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "store/DateTime.h"
+#include "store/DisplayText.h"
+#include "store/PathStyle.h"
+#include "store/SizeFormat.h"
+
+namespace corvina {
+namespace {
+
+struct DirCase {
+    const char* Entry;
+    const char* Base;
+    PathStyle Style;
+    const char* Shortname;
+    const char* Parentdir;
+    int Level;
+};
+
+// Drive roots and the POSIX root as base path, then directories.
+TEST(DirNames, RootsChildrenAndFilesEntriesInBothStyles) {
+    const DirCase cases[] = {
+        {"C:", "C:", PathStyle::Windows, ".", "", 1},
+        {"C:\\(files)", "C:", PathStyle::Windows, "(files)", "C:", 2},
+        {"C:\\Data", "C:", PathStyle::Windows, "Data", "C:", 2},
+        {"/", "/", PathStyle::Posix, ".", "", 1},
+        {"C:\\Data", "C:\\Data", PathStyle::Windows, ".", "", 1},
+        {"C:\\Data\\Old\\(files)", "C:\\Data", PathStyle::Windows, "(files)", "C:\\Data\\Old", 3},
+        {"/data/old", "/data", PathStyle::Posix, "old", "/data", 2},
+        {"/data/old/(files)", "/data", PathStyle::Posix, "(files)", "/data/old", 3},
+        // The root test is exact: another case is not the root.
+        {"C:\\DATA", "C:\\Data", PathStyle::Windows, "DATA", "C:", 1},
+        {"/DATA", "/data", PathStyle::Posix, "DATA", "/", 1},
+        // Dots in a parent are ordinary characters.
+        {"/my.dir/x", "/my.dir", PathStyle::Posix, "x", "/my.dir", 2},
+        // A backslash is an ordinary character in a POSIX name.
+        {"/data/a\\b", "/data", PathStyle::Posix, "a\\b", "/data", 2},
+    };
+    for (const DirCase& c : cases) {
+        SCOPED_TRACE(c.Entry);
+        DirNames names = DeriveDirNames(c.Entry, c.Base, BaseLevelOf(c.Base, c.Style), c.Style);
+        EXPECT_EQ(names.Shortname, c.Shortname);
+        EXPECT_EQ(names.Parentdir, c.Parentdir);
+        EXPECT_EQ(names.Dirlevel, c.Level);
+    }
+}
+
+TEST(FileType, ExtensionOfOneToThreeCharactersUpperCased) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"report.doc", "DOC"}, {"archive.tar.gz", "GZ"}, {"notes.", ""},     {"README", ""},
+        {".profile", ""},      {"page.html", ""},        {"a.b.c.TXT", "TXT"}, {"photo.JPEG", ""},
+        {"x.Txt", "TXT"},      {".a", "A"},              {"caf\xc3\xa9.\xc3\xa9", "\xc3\xa9"},
+    };
+    for (const auto& [name, type] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(DeriveFileType(name), type);
+    }
+}
+
+TEST(DateTexts, KeyTextReadsBackAndRejectsWhatIsNotAMoment) {
+    auto parsed = DateTime::Parse("2024-02-29 23:59:59");
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(FormatKey(*parsed), "2024-02-29 23:59:59");
+    for (const char* bad : {"2023-02-29 00:00:00", "2024-13-01 00:00:00", "2024-01-01 24:00:00", "2024-01-01",
+                            "2024-01-01T00:00:00", "latest", "", "2024-01-01 00:00:0x"}) {
+        EXPECT_FALSE(DateTime::Parse(bad)) << bad;
+    }
+}
+
+TEST(FormatSize, WholeUnitsFromEach1024StepFractionsDropped) {
+    const std::pair<double, const char*> cases[] = {
+        {0, "0"},
+        {1023, "1023"},
+        {1024, "1 KB"},
+        {1024.0 * 1024 - 1, "1023 KB"},
+        {1024.0 * 1024, "1 MB"},
+        {1.5 * 1024 * 1024, "1 MB"},
+        {5.0 * 1024 * 1024 * 1024 * 1024, "5242880 MB"},  // a 5 TB total, beyond 32 bits
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(FormatSize(bytes), text) << bytes;
+}
+
+TEST(FormatSizeCell, UnitsRoundTowardsMinusInfinityAndTextPassesUnchanged) {
+    const struct {
+        CellValue Value;
+        char Unit;
+        const char* Text;
+    } cases[] = {
+        {std::int64_t{0}, 'M', "0"},
+        {std::int64_t{1023}, 'K', "0"},
+        {std::int64_t{1024}, 'K', "1"},
+        {1024.0 * 1024 - 1, 'M', "0"},
+        {3.0 * 1024 * 1024 * 1024, 'M', "3072"},
+        {std::int64_t{3221225472}, 'B', "3221225472"},
+        // A shrinking directory in a comparison: -1 byte is -1 KB.
+        {-1.0, 'K', "-1"},
+        {-2048.0, 'K', "-2"},
+        {std::string(" "), 'M', " "},
+        {std::string("abc"), 'K', "abc"},
+        {std::string("2048"), 'K', "2"},
+        {CellValue{}, 'K', ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FormatSizeCell(c.Value, c.Unit), c.Text) << CellText(c.Value) << c.Unit;
+}
+
+TEST(EscapeForDisplay, ControlsBackslashAndBrokenUtf8ShowAsHexWhilePrintableUtf8Passes) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        // C0 at both ends, DEL, and the printable ASCII beside them.
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"\x1f \x7e\x7f", "\\x1F ~\\x7F"},
+        {"\x1b]0;owned\x07\x1b[2K", "\\x1B]0;owned\\x07\\x1B[2K"},
+        // C1 controls U+0080..U+009F; U+00A0 (no-break space) is the first printable after them.
+        {"\xc2\x80|\xc2\x9b|\xc2\x9f", "\\xC2\\x80|\\xC2\\x9B|\\xC2\\x9F"},
+        {"\xc2\xa0", "\xc2\xa0"},
+        // A backslash is doubled, so that "\x41" typed in a name is not taken for an escape.
+        {"back\\slash", "back\\\\slash"},
+        {"\\x41", "\\\\x41"},
+        // Valid UTF-8 of each length, up to the highest code point.
+        {"caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x98\x80 \xef\xbf\xbd\xf4\x8f\xbf\xbf",
+         "caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x98\x80 \xef\xbf\xbd\xf4\x8f\xbf\xbf"},
+        // Bytes that never occur in UTF-8, and a lone continuation byte.
+        {"\xff\xfe\xc0\xc1\xf5", "\\xFF\\xFE\\xC0\\xC1\\xF5"},
+        {"a\x80z", "a\\x80z"},
+        // Overlong forms of "/", a surrogate, and the first value above U+10FFFF.
+        {"\xc0\xaf", "\\xC0\\xAF"},
+        {"\xe0\x80\xaf", "\\xE0\\x80\\xAF"},
+        {"\xed\xa0\x80", "\\xED\\xA0\\x80"},
+        {"\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},
+        // Truncated sequences: every byte shows, and what follows is read afresh.
+        {"\xc3", "\\xC3"},
+        {"\xf0\x9f\x98" "\xc3\xa9", "\\xF0\\x9F\\x98\xc3\xa9"},
+        {"\xf0\x9f\x98\x1b", "\\xF0\\x9F\\x98\\x1B"},
+    };
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(EscapeForDisplay(text), shown) << testing::PrintToString(text);
+    }
+}
+
+}  // namespace
+}  // namespace corvina
