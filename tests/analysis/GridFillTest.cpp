@@ -133,9 +133,6 @@ TEST_F(GridFill, ChartTakesTheFirstFourDetailRowsAndNeedsTwoNumbers) {
     SortOnColumn(prompter_, history, settings_, grid_, 0);
     EXPECT_EQ(grid_.Cell(1, 0), "2024-06-01 12:00 ");
     EXPECT_FALSE(DrawChart(history, settings_, grid_).Drawn);
-    // Nor does a column the result does not have.
-    settings_.ChartColumn = 6;
-    EXPECT_FALSE(DrawChart(history, settings_, grid_).Drawn);
     // Nor do names.
     Run(state);
     settings_.ChartColumn = 0;
@@ -175,14 +172,6 @@ TEST(Titles, ThresholdSuffixAndSnapshotLabelsOfOneDayOrOfTwo) {
     state.CompareSnapshotDate = Key("2023-12-25 09:30:00");
     FormSnapshotLabels(state);
     EXPECT_EQ(state.SnapshotLabel + " " + state.CompareSnapshotLabel, "7 Mar 25 Dec");
-}
-
-TEST(Catalogue, KindsAreFoundByCommandNameProgramNameAndCode) {
-    EXPECT_EQ(FindAnalysisByName("recently-changed-files")->Code(), 17);
-    EXPECT_EQ(FindAnalysisByName("filesintree")->Code(), 11);
-    EXPECT_EQ(FindAnalysisByName("4")->Name, "DirectoryHistory");
-    EXPECT_EQ(FindAnalysisByName("7"), nullptr);
-    EXPECT_EQ(FindAnalysisByName("bogus"), nullptr);
 }
 
 }  // namespace

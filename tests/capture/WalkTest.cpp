@@ -175,7 +175,7 @@ TEST(WalkReports, StatusAtStartAndAfterEvery101stFile) {
     EXPECT_EQ(w.observer.Counters[1].TotalFiles, 250);
 }
 
-TEST(WalkReports, DebugStopsOnlyAtDirectoriesWithSubdirectoriesListingAllEntries) {
+TEST(WalkReports, DebugStopsOnlyAtDirectoriesWithSubdirectoriesListingAllEntriesUntilSwitchedOff) {
     Walk w;
     w.control.DebugMode = true;
     w.fs.AddFile("", "f", 1, kAttrReadOnly + kAttrHidden);
@@ -188,17 +188,15 @@ TEST(WalkReports, DebugStopsOnlyAtDirectoriesWithSubdirectoriesListingAllEntries
     EXPECT_EQ(w.observer.DebugLists[0][0].Attributes, "3       ");
     EXPECT_EQ(w.observer.DebugLists[0][1].Path, "/base/sub");
     EXPECT_EQ(w.observer.DebugLists[0][1].Attributes, "16      ");
-}
 
-TEST(WalkReports, DebugAnswerSwitchOffEndsTheStops) {
-    Walk w;
-    w.control.DebugMode = true;
-    w.observer.Answer = DebugAnswer::SwitchOff;
-    w.fs.AddDir(w.fs.AddDir("", "a"), "b");
-    w.fs.AddDir("/base/a/b", "c");
-    w.Run();
-    EXPECT_EQ(w.observer.DebugTitles.size(), 1u);
-    EXPECT_FALSE(w.control.DebugMode.load());
+    // Switched off at the first stop, there is no second.
+    Walk off;
+    off.control.DebugMode = true;
+    off.observer.Answer = DebugAnswer::SwitchOff;
+    off.fs.AddDir(off.fs.AddDir(off.fs.AddDir("", "a"), "b"), "c");
+    off.Run();
+    EXPECT_EQ(off.observer.DebugTitles.size(), 1u);
+    EXPECT_FALSE(off.control.DebugMode.load());
 }
 
 TEST(WalkErrors, UnreadableEntriesAreListedAndTheWalkGoesOn) {

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "tests/cli/RunTool.h"
+#include "tests/support/SnapshotRows.h"
 #include "tests/support/TempDir.h"
 
 namespace corvina {
@@ -154,16 +155,10 @@ TEST_F(CatalogueCommands, ReadOnlyFilesListAndLoadEverySnapshotUnchanged) {
     if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
     {
         SQLite::Database file(db, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
-        file.exec("CREATE TABLE Control (Snapshot TEXT, Basepath TEXT, Description TEXT, Collfiles TEXT,"
-                  " Filelimit INTEGER, Totdirs INTEGER, Totfiles INTEGER, Totbytes INTEGER, Filetot INTEGER,"
-                  " Filesize INTEGER);"
-                  "CREATE TABLE Dir (Snapshot TEXT, Entrytype TEXT, Dirname TEXT, Shortname TEXT, Parentdir TEXT,"
-                  " Dirlevel INTEGER, Files INTEGER, Totsize INTEGER);"
-                  "CREATE TABLE files (Snapshot TEXT, Filename TEXT, Filesize INTEGER, Filetype TEXT, Filedir TEXT,"
-                  " Fileattr INTEGER, Filedate TEXT);"
+        file.exec(test::kOlderTables + std::string(
                   "INSERT INTO Control VALUES ('2001-05-06 07:08:09', '/old', 'first', 'N', 0, 4, 9, 900, 0, 0);"
                   "INSERT INTO Control VALUES ('2001-06-06 07:08:09', '/old', 'second', 'N', 0, 5, 10, 1000, 0, 0);"
-                  "INSERT INTO Dir VALUES ('2001-06-06 07:08:09', '2', '/old/x', 'x', '/old', 1, 1, 900);");
+                  "INSERT INTO Dir VALUES ('2001-06-06 07:08:09', '2', '/old/x', 'x', '/old', 1, 1, 900);"));
     }
     fs::permissions(dir.Path(), fs::perms::all);
     fs::permissions(db, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);

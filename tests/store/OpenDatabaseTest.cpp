@@ -10,6 +10,7 @@
 #include "store/DatabaseConnection.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
+#include "tests/support/SnapshotRows.h"
 #include "tests/support/TempDir.h"
 
 namespace corvina {
@@ -201,16 +202,11 @@ TEST_F(OpenDatabase, NewFilesAndTheirJournalsAreTheOwnersOnly) {
 TEST_F(OpenDatabase, OlderFileIsUpgradedOnceWithItsTotalsCopied) {
     std::string path = dir.File("old.mdb");
     MakeFile(path,
-             "CREATE TABLE Control (Snapshot TEXT, Basepath TEXT, Description TEXT, Collfiles TEXT, Filelimit INTEGER,"
-             " Totdirs INTEGER, Totfiles INTEGER, Totbytes INTEGER, Filetot INTEGER, Filesize INTEGER);"
+             test::kOlderTables + std::string(
              "CREATE UNIQUE INDEX Index1 ON Control (Snapshot);"
-             "CREATE TABLE Dir (Snapshot TEXT, Entrytype TEXT, Dirname TEXT, Shortname TEXT, Parentdir TEXT,"
-             " Dirlevel INTEGER, Files INTEGER, Totsize INTEGER);"
-             "CREATE TABLE files (Snapshot TEXT, Filename TEXT, Filesize INTEGER, Filetype TEXT, Filedir TEXT,"
-             " Fileattr INTEGER, Filedate TEXT);"
              "INSERT INTO Control VALUES ('2001-05-06 07:08:09', 'C:', 'old', 'Y', 0, 2, 3, 2000000000, 1, 1234);"
              "INSERT INTO Dir VALUES ('2001-05-06 07:08:09', '2', 'C:', '.', '', 1, 3, 2000000000);"
-             "INSERT INTO Dir VALUES ('2001-05-06 07:08:09', '1', 'C:\\(files)', '(files)', 'C:', 2, 3, 77);");
+             "INSERT INTO Dir VALUES ('2001-05-06 07:08:09', '1', 'C:\\(files)', '(files)', 'C:', 2, 3, 77);"));
     EXPECT_EQ(Open(path), OpenOutcome::Opened);
     EXPECT_EQ(prompter.Texts(), (std::vector<std::string>{"Note: Control table upgraded to new version",
                                                           "Note: Directory table upgraded to new version"}));

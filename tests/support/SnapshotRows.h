@@ -35,6 +35,16 @@ struct SnapshotRows {
     std::int64_t Threshold = 0;
 };
 
+// The tables as an older version of the program made them: no floating-point
+// totals (Totbytesf, Filesizef, TotsizeF) and no indexes.
+inline const std::string kOlderTables =
+    "CREATE TABLE Control (Snapshot TEXT, Basepath TEXT, Description TEXT, Collfiles TEXT, Filelimit INTEGER,"
+    " Totdirs INTEGER, Totfiles INTEGER, Totbytes INTEGER, Filetot INTEGER, Filesize INTEGER);"
+    "CREATE TABLE Dir (Snapshot TEXT, Entrytype TEXT, Dirname TEXT, Shortname TEXT, Parentdir TEXT,"
+    " Dirlevel INTEGER, Files INTEGER, Totsize INTEGER);"
+    "CREATE TABLE files (Snapshot TEXT, Filename TEXT, Filesize INTEGER, Filetype TEXT, Filedir TEXT,"
+    " Fileattr INTEGER, Filedate TEXT);";
+
 // The key a text names; aborts the test binary on a bad text.
 DateTime Key(const char* text);
 
