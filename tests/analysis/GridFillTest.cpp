@@ -86,19 +86,6 @@ TEST_F(GridFill, AFailingQueryIsReportedAndLeavesOnlyTheFixedRows) {
     EXPECT_FALSE(outcome.Chart.Drawn);
 }
 
-TEST_F(GridFill, NegativeShareOfGrowthRoundsDown) {
-    // The directory grew by 1000; its child shrank by 5: -0.5 % shows -1.
-    AddSnapshot("2024-01-01 00:00:00", "/g", PathStyle::Posix,
-                {{"2", "/g/a", 0, 105}, {"2", "/g/b", 0, 0}, {"2", "/g", 0, 105}}, {});
-    AddSnapshot(kKey, "/g", PathStyle::Posix, {{"2", "/g/a", 0, 100}, {"2", "/g/b", 0, 1005}, {"2", "/g", 0, 1105}},
-                {});
-    Rows rows = Details(StateFor(CompareDirectories, kKey, "2024-01-01 00:00:00", "/g"));
-    std::sort(rows.begin(), rows.end());
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0], (std::vector<std::string>{"a", "100", "105", "-5", "-5", "-1"}));
-    EXPECT_EQ(rows[1], (std::vector<std::string>{"b", "1005", "0", "1005", "100", "100"}));
-}
-
 TEST_F(GridFill, ChartTakesTheFirstFourDetailRowsAndNeedsTwoNumbers) {
     std::vector<DirSpec> dirs;
     for (int i = 0; i < 10; ++i) dirs.push_back({"2", "/c/d" + std::to_string(i), 1, 1024.0 * (i + 1)});

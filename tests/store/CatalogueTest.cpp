@@ -136,29 +136,6 @@ TEST_F(Catalogue, DeleteRemovesAllThreeTablesIncludingAnAbortedRunsRowsOrNothing
     EXPECT_EQ(Count("files"), 1);
 }
 
-TEST_F(Catalogue, DeleteWaitsForAWriterThenGivesUpChangingNothing) {
-    AddSnapshot(DateTime{2025, 1, 1, 0, 0, 0}, "/a");
-    SQLite::Database writer(state.DatabasePath, SQLite::OPEN_READWRITE);
-    writer.exec("BEGIN IMMEDIATE");
-
-    struct CountingWait : LockWait {
-        int Calls = 0;
-        bool KeepWaiting(std::chrono::milliseconds waited) override {
-            ++Calls;
-            return waited < std::chrono::milliseconds(300);
-        }
-    } wait;
-    StoreError error = DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}, wait);
-    EXPECT_TRUE(error.IsBusy()) << error.Details();
-    EXPECT_GE(wait.Calls, 2);
-    EXPECT_EQ(Count("Control"), 1);
-
-    // Once the writer is done, the same delete goes through.
-    writer.exec("COMMIT");
-    EXPECT_TRUE(DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}, wait).Ok());
-    EXPECT_EQ(Count("Control"), 0);
-}
-
 TEST_F(Catalogue, RowWriterDirRowsCarryKeyNamesLevelAndTotalsAndLeaveOldTotalsEmpty) {
     RowWriter writer = Writer("/", PathStyle::Posix);
     ASSERT_TRUE(writer.WriteDirRow("1", "/(files)", 3, 300).Ok());

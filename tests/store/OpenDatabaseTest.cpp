@@ -145,19 +145,6 @@ TEST_F(OpenDatabase, AFileLackingOneOfOurTablesOrNotADatabaseIsInvalid) {
     }
 }
 
-TEST_F(OpenDatabase, TruncatedDatabaseIsDamagedAndTheProgramGoesOn) {
-    std::string path = dir.File("cut.mdb");
-    ASSERT_EQ(Open(path), OpenOutcome::Created);
-    CloseSnapshotDatabase(state);
-    std::filesystem::resize_file(path, 60);  // inside the header
-    prompter.Clear();
-    EXPECT_EQ(Open(path), OpenOutcome::Damaged);
-    ASSERT_EQ(prompter.Texts().size(), 1u);
-    EXPECT_EQ(prompter.Texts()[0].rfind("Snapshot database " + path + " is damaged: ", 0), 0u);
-    EXPECT_EQ(state.DatabasePath, "");
-    EXPECT_FALSE(ender.Ended);
-}
-
 // What a kill while a file was being created leaves: nothing, or a header
 // without tables. Writers set it up as new without asking; readers find no
 // snapshots in it and leave it as it is.
@@ -226,26 +213,6 @@ TEST_F(OpenDatabase, OlderFileIsUpgradedOnceWithItsTotalsCopied) {
     CloseSnapshotDatabase(state);
     EXPECT_EQ(Open(path), OpenOutcome::Opened);
     EXPECT_TRUE(prompter.Texts().empty());
-}
-
-TEST_F(OpenDatabase, ALockHeldPastTheWaitIsSaidAndTheProgramGoesOn) {
-    std::string path = dir.File("journal.mdb");
-    ASSERT_EQ(Open(path), OpenOutcome::Created);
-    CloseSnapshotDatabase(state);
-    // A file kept with a rollback journal, as on a network share, while
-    // another program writes it.
-    SQLite::Database other(path, SQLite::OPEN_READWRITE);
-    other.exec("PRAGMA journal_mode = DELETE");
-    other.exec("BEGIN EXCLUSIVE");
-    other.exec("INSERT INTO Control (Snapshot) VALUES ('2020-01-01 00:00:00')");
-    prompter.Clear();
-    state.BusyTimeoutMs = 200;
-    EXPECT_EQ(Open(path), OpenOutcome::Busy);
-    ASSERT_EQ(prompter.Texts().size(), 1u);
-    EXPECT_EQ(prompter.Texts()[0].rfind("Snapshot database " + path + " is busy", 0), 0u) << prompter.Texts()[0];
-    EXPECT_EQ(state.DatabasePath, "");
-    EXPECT_FALSE(ender.Ended);
-    other.exec("ROLLBACK");
 }
 
 }  // namespace

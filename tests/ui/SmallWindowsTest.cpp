@@ -4,7 +4,6 @@
 #include <fstream>
 #include <thread>
 
-#include <QLabel>
 #include <QMessageBox>
 #include <QPrinterInfo>
 #include <QPushButton>
@@ -23,17 +22,15 @@ using namespace corvina::test;
 class SmallWindowsTest : public QObject {
     Q_OBJECT
 private slots:
-    void AboutWindowShowsVersionAndClosesWithOk();
+    void AboutWindowClosesWithOk();
     void DebugWindowAnswersOncePerStop();
     void PrintWithoutPrinterWritesAPdf();
     void MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThread();
 };
 
-void SmallWindowsTest::AboutWindowShowsVersionAndClosesWithOk() {
+void SmallWindowsTest::AboutWindowClosesWithOk() {
     AboutWindow about;
     about.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&about));
-    QVERIFY(Child<QLabel>(about, "lbl1")->text().contains("1.00"));
     SaveScreenshot(about, "frmabout");
     QTest::mouseClick(Child<QPushButton>(about, "comok"), Qt::LeftButton);
     QVERIFY(!about.isVisible());

@@ -11,7 +11,6 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QtTest>
-#include <SQLiteCpp/Database.h>
 
 #include "store/DateTime.h"
 #include "tests/ui/WindowHarness.h"
@@ -82,7 +81,6 @@ class SnapshotRunWindowTest : public QObject {
     Q_OBJECT
 private slots:
     void CompleteRunShowsCountersStatusAndStoresRows();
-    void AbortEndsTheWaitForAWriterAndLeavesNothing();
     void WindowRefusesOtherWorkWhileRunningAndExitAbortsFirst();
     void FileErrorsAreListedBesideTheWindow();
     void DebugStopShowsTheDirectoryAndAbortOrCloseThereRollsBack();
@@ -106,22 +104,6 @@ void SnapshotRunWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
     SaveScreenshot(f.Window, "Analsnap-after");
     // 4 directory entries, 3 files entries, 2 files of 1000 bytes or more.
     QCOMPARE(QString("%1 %2 %3").arg(f.Rows("Control")).arg(f.Rows("Dir")).arg(f.Rows("files")), QString("1 7 2"));
-}
-
-// Abort while the walk is held is checked through Exit in the next test.
-void SnapshotRunWindowTest::AbortEndsTheWaitForAWriterAndLeavesNothing() {
-    RunFixture f("aborted");
-    // Another program writing: the run waits and says so, and abort ends the wait.
-    const QString waiting = QString::fromUtf8(kWaitingForWriter.data(), kWaitingForWriter.size());
-    SQLite::Database other(f.Db, SQLite::OPEN_READWRITE);
-    other.exec("BEGIN IMMEDIATE");
-    f.Take();
-    QTRY_COMPARE(f.Window.StatusText(), waiting);
-    QTest::mouseClick(Child<QPushButton>(f.Window, "comhalt"), Qt::LeftButton);
-    QVERIFY(f.Ended());
-    QCOMPARE(f.Window.StatusText(), QString("Snapshot aborted"));
-    QVERIFY(f.h.Prompter.Messages().empty());
-    QCOMPARE(other.execAndGet("SELECT (SELECT count(*) FROM Control) + (SELECT count(*) FROM Dir)").getInt(), 0);
 }
 
 void SnapshotRunWindowTest::WindowRefusesOtherWorkWhileRunningAndExitAbortsFirst() {
