@@ -42,7 +42,7 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+trap 'echo "X11 smoke test interrupted at step $step" >&2; exit 1' INT TERM HUP
 
 fail() {
   echo "X11 smoke test FAILED at step '$step': $*" >&2
@@ -90,12 +90,17 @@ find_window() {
   eval "$(xdotool getwindowgeometry --shell "$win")"  # WIDTH and HEIGHT
 }
 
-active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$win" ]; }
+# A window the window manager has not taken over yet ignores the request:
+# it is asked again until it has the keyboard.
+active() {
+  [ "$(xdotool getactivewindow 2>/dev/null)" = "$win" ] && return
+  xdotool windowactivate "$win" 2>/dev/null
+  return 1
+}
 
 # focus TITLE: as find_window, and the window has the keyboard.
 focus() {
   find_window "$1"
-  xdotool windowactivate "$win" 2>/dev/null
   poll "window '$1' active" active
 }
 
@@ -229,7 +234,6 @@ else
   poll "the later snapshot deleted" snapshot_count "later run" 0
   other_box() { win=$(xdotool search --onlyvisible --name '^corvina$' | grep -vx "$question" | head -n 1); [ -n "$win" ]; }
   poll "the message 'Snapshot taken ... deleted'" other_box
-  xdotool windowactivate "$win"
   poll "the message active" active
   xdotool key Return
   check
