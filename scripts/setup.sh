@@ -11,6 +11,7 @@ CORVINA_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libfmt-dev nlohmann-json3-dev
   python3 util-linux
+  xvfb openbox xdotool x11-utils imagemagick
 )
 
 corvina_install_packages() {

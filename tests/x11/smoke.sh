@@ -1,0 +1,308 @@
+#!/usr/bin/env bash
+# Smoke test of the window program on a real X server: a private Xvfb with
+# openbox, driven through xdotool by key presses, clicks and typing as a user
+# would. After every step the program must still run and the windows the step
+# expects must be mapped (found by caption); a screenshot of each step goes to
+# BUILD_DIR/screenshots/x11/.
+#   tests/x11/smoke.sh BUILD_DIR
+# HOME, the XDG folders, the settings and the database are temporary: the
+# user's files are never read or written.
+#
+# CORVINA_X11_KNOWN_EXIT=1 skips the two flows after which the program still
+# ends by itself: Delete -> Yes -> OK in the selection window that the first
+# "&Analyse" opens, and declining to create a database from that window's File
+# menu.
+#
+# Clicks land at offsets measured on today's layouts (from the window's left,
+# top, right or bottom edge as the control is anchored). When a layout moves a
+# control, the step that clicks it fails by name; its screenshot shows where.
+set -uo pipefail
+
+build=$(cd "${1:?usage: smoke.sh BUILD_DIR}" && pwd) || exit 1
+program=$build/bin/corvina
+cli=$build/bin/corvina-cli
+shots=$build/screenshots/x11
+step=set-up
+shot_number=0
+pids=()
+
+# A lowercase d typed into the take-snapshot window toggles debug mode (with a
+# message box), so the path typed there must hold none.
+for _ in 1 2 3 4 5 6 7 8; do
+  tmp=$(mktemp -d /tmp/corvina-x11.XXXXXX) || exit 1
+  [[ $tmp == *d* ]] || break
+  rmdir "$tmp"
+done
+[ -d "$tmp" ] || { echo "no temporary folder without a 'd' in its name" >&2; exit 1; }
+
+cleanup() {
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'echo "X11 smoke test interrupted at step $step" >&2; exit 1' INT TERM HUP
+
+fail() {
+  echo "X11 smoke test FAILED at step '$step': $*" >&2
+  shot "FAILED" 2>/dev/null
+  echo "--- mapped windows:" >&2
+  for w in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+    echo "  $(xdotool getwindowname "$w")" >&2
+  done
+  echo "--- program output:" >&2
+  cat "$tmp/program.log" >&2 2>/dev/null
+  exit 1
+}
+
+shot() {
+  shot_number=$((shot_number + 1))
+  import -window root "$(printf '%s/%02d-%s%s.png' "$shots" "$shot_number" "$step" "${1:+-$1}")"
+}
+
+alive() {
+  local state
+  state=$(cut -d' ' -f3 "/proc/$app/stat" 2>/dev/null)
+  [ -n "$state" ] && [ "$state" != Z ]
+}
+
+# Retries a command until it succeeds: X and the program answer
+# asynchronously, and a loaded machine may take seconds. Fails the step,
+# naming what it waited for, after 20 s or as soon as the program has ended.
+poll() {
+  local what=$1 deadline=$((SECONDS + 20))
+  shift
+  until "$@"; do
+    [ -n "${app:-}" ] && ! alive && fail "the program ended while waiting for: $what"
+    ((SECONDS < deadline)) || fail "timed out waiting for: $what"
+    sleep 0.1
+  done
+}
+
+mapped() { [ -n "$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null)" ]; }
+gone() { ! mapped "$1"; }
+
+# find_window TITLE: $win is the mapped window of that caption.
+find_window() {
+  poll "window '$1' mapped" mapped "$1"
+  win=$(xdotool search --onlyvisible --name "^$1\$" | head -n 1)
+  eval "$(xdotool getwindowgeometry --shell "$win")"  # WIDTH and HEIGHT
+}
+
+# A window the window manager has not taken over yet ignores the request:
+# it is asked again until it has the keyboard.
+active() {
+  [ "$(xdotool getactivewindow 2>/dev/null)" = "$win" ] && return
+  xdotool windowactivate "$win" 2>/dev/null
+  return 1
+}
+
+# focus TITLE: as find_window, and the window has the keyboard.
+focus() {
+  find_window "$1"
+  poll "window '$1' active" active
+}
+
+click() { xdotool mousemove --window "$win" "$1" "$2" click 1; }
+
+# expect STEP 'mapped caption'... [-- 'absent caption'...]: starts a step,
+# whose actions follow; check checks it.
+expect() {
+  step=$1
+  shift
+  expected=("$@")
+}
+
+check() {
+  local t want=mapped
+  for t in "${expected[@]}"; do
+    if [ "$t" = -- ]; then want=gone; continue; fi
+    poll "window '$t' $want" "$want" "$t"
+  done
+  alive || fail "the program has ended"
+  shot
+}
+
+snapshot_count() { [ "$("$cli" list --db "$db" --path "$tree" 2>/dev/null | grep -c "$1")" = "$2" ]; }
+
+# Types the description and the path, then presses "Take Snapshot", the next
+# control after the path in the tab order.
+take_snapshot() {
+  focus "Take Disk Snapshot"
+  click $((WIDTH * 3 / 4)) 78  # the description, under its label
+  xdotool key ctrl+a type --delay 10 "$1"
+  click $((WIDTH / 4)) $((HEIGHT - 40))  # the path, above the status bar
+  xdotool key ctrl+a type --delay 10 "$tree"
+  xdotool key Tab space
+  poll "snapshot '$1' in the database" snapshot_count "$1" 1
+}
+
+# Clicks the first base path, then the first (newest) snapshot listed.
+choose_newest() {
+  focus "Select Snapshot"
+  click 59 77
+  click $((WIDTH * 55 / 100)) 100
+}
+
+start_program() {
+  "$program" >>"$tmp/program.log" 2>&1 &
+  app=$!
+  pids+=("$app")
+}
+
+end_program() {
+  ended() { ! alive; }
+  poll "the program to end" ended
+  wait "$app"
+  local status=$?
+  [ "$status" = 0 ] || fail "the program ended with status $status"
+  app=
+}
+
+for tool in Xvfb openbox xdotool xprop import; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup.sh installs it)"
+done
+[ -x "$program" ] && [ -x "$cli" ] || fail "build $program and $cli first"
+mkdir -p "$shots" && rm -f "$shots"/*.png
+
+# The program must meet a real X server, whatever ctest's environment says.
+unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR QT_FONT_DPI
+export QT_QPA_PLATFORM=xcb LANG=C.UTF-8 LC_ALL=C.UTF-8
+export HOME=$tmp/home XDG_CONFIG_HOME=$tmp/home/.config XDG_DATA_HOME=$tmp/home/.local/share
+export XDG_CACHE_HOME=$tmp/home/.cache XDG_RUNTIME_DIR=$tmp/run
+mkdir -p "$XDG_CONFIG_HOME/Corvina" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$tmp/db" && mkdir -m 700 "$tmp/run"
+db=$tmp/db/corvina.mdb
+printf '[Recent]\nFile1=%s\n' "$db" >"$XDG_CONFIG_HOME/Corvina/Corvina.conf"
+tree=$tmp/tree
+mkdir -p "$tree/a/b" "$tree/c"
+truncate -s 1536K "$tree/a/f1"
+truncate -s 3M "$tree/a/b/f2"
+truncate -s 2M "$tree/c/f3"
+
+# Xvfb picks a free display and writes its number to the descriptor.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+pids+=($!)
+poll "Xvfb to start" test -s "$tmp/display"
+export DISPLAY=:$(head -n 1 "$tmp/display")
+openbox --sm-disable >"$tmp/openbox.log" 2>&1 &
+pids+=($!)
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+poll "openbox to start" wm_ready
+
+# First start: a new database, two snapshots, exit.
+start_program
+expect create-database "Take Disk Snapshot"
+focus corvina  # "System Database ... does not exist - would you like to create it?"
+xdotool key alt+y
+poll "the database file" test -s "$db"
+check
+
+expect first-snapshot "Take Disk Snapshot" -- corvina
+take_snapshot "first run"
+check
+
+expect later-snapshot "Take Disk Snapshot" -- corvina
+mkdir -p "$tree/new"
+truncate -s 4M "$tree/new/f4"
+sleep 1  # snapshot keys are whole seconds
+take_snapshot "later run"
+check
+
+step=exit-after-snapshots
+focus "Take Disk Snapshot"
+xdotool key alt+f x
+end_program
+shot
+
+# Second start: "&Analyse" opens the selection window before the analysis window.
+start_program
+expect analyse "Select Snapshot" -- "Take Disk Snapshot" "Analyze Disk Snapshot"
+focus "Take Disk Snapshot"
+xdotool key alt+a
+check
+
+if [ "${CORVINA_X11_KNOWN_EXIT:-}" = 1 ]; then
+  echo "CORVINA_X11_KNOWN_EXIT=1: Delete and the declined create in the first selection window are skipped" >&2
+else
+  expect delete-snapshot "Select Snapshot" -- corvina
+  choose_newest
+  click $((WIDTH - 52)) $((HEIGHT - 48))  # "Delete", bottom right
+  focus corvina  # "Delete the snapshot taken ...?"
+  question=$win
+  xdotool key alt+y
+  poll "the later snapshot deleted" snapshot_count "later run" 0
+  other_box() { win=$(xdotool search --onlyvisible --name '^corvina$' | grep -vx "$question" | head -n 1); [ -n "$win" ]; }
+  poll "the message 'Snapshot taken ... deleted'" other_box
+  poll "the message active" active
+  xdotool key Return
+  check
+
+  expect decline-create "Select Snapshot" -- corvina "Select Snapshot Database"
+  focus "Select Snapshot"
+  xdotool key alt+f Return  # "Select Snapshot Database"
+  focus "Select Snapshot Database"
+  xdotool key ctrl+a type --delay 10 "other.mdb"
+  xdotool key Return
+  focus corvina  # "System Database ... does not exist - would you like to create it?"
+  xdotool key alt+n
+  check
+  [ -e "$tmp/db/other.mdb" ] && fail "the declined database was created"
+fi
+
+expect choose-snapshot "Analyze Disk Snapshot" -- "Select Snapshot" corvina
+focus "Select Snapshot"
+xdotool key alt+f 1  # the first recent database: back to ours after a declined create
+choose_newest
+xdotool key Return  # "OK", the default button
+check
+
+expect directory-history "Analyze Disk Snapshot" -- corvina
+focus "Analyze Disk Snapshot"
+xdotool key alt+d Up Return  # the last item of "Analyse &Directories"
+check
+
+expect select-directory "Analyze Disk Snapshot" -- corvina
+find_window "Analyze Disk Snapshot"
+click 77 126  # the tree's first directory below the base path, "a"
+check
+
+expect directory-details "Analyze Disk Snapshot" -- corvina
+focus "Analyze Disk Snapshot"
+xdotool key alt+d d  # "&Directory Details": a chart of the two entries of "a"
+check
+
+expect resize-smaller "Analyze Disk Snapshot" -- corvina
+find_window "Analyze Disk Snapshot"
+xdotool windowsize "$win" 420 300
+smaller() { eval "$(xdotool getwindowgeometry --shell "$win")" && ((WIDTH < 600)); }
+poll "a narrower window" smaller
+check
+
+expect maximise "Analyze Disk Snapshot" -- corvina
+find_window "Analyze Disk Snapshot"
+xdotool mousemove --window "$win" $((WIDTH / 2)) -10 click --repeat 2 --delay 100 1  # the title bar
+screen_width=$(xdotool getdisplaygeometry | cut -d' ' -f1)
+maximised() { eval "$(xdotool getwindowgeometry --shell "$win")" && ((WIDTH >= screen_width - 20)); }
+poll "a window as wide as the screen" maximised
+check
+
+# "Preferences" has no access key: it is reached from "Analyse &Directories"
+# across the disabled "Analyse Files" (the snapshots hold no files).
+chart_types=("" 3d-bar 2d-pie 3d-pie)
+for i in 1 2 3; do
+  expect "chart-${chart_types[i]}" "Analyze Disk Snapshot" -- corvina
+  focus "Analyze Disk Snapshot"
+  xdotool key alt+d Right t  # "Chart &Type", its first item active
+  for ((j = 0; j < i; j++)); do xdotool key Down; done
+  xdotool key Return
+  check
+done
+
+step=exit
+focus "Analyze Disk Snapshot"
+xdotool key alt+f x
+end_program
+poll "every window gone" gone "Analyze Disk Snapshot"
+shot
+echo "X11 smoke test passed in ${SECONDS}s; screenshots in $shots"
