@@ -92,6 +92,9 @@ void SelectSnapshotWindow::BuildControls() {
     lstdir_ = new QListWidget(this);
     lstdir_->setObjectName("lstdir");
     lstdir_->setMinimumWidth(TwipsToPixels(2200, *this));
+    // A long path is cut at its start rather than scrolled: its end tells it apart.
+    lstdir_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lstdir_->setTextElideMode(Qt::ElideLeft);
     pathColumn->addWidget(lstdir_, 1);
     lists->addLayout(pathColumn);
 
@@ -259,7 +262,10 @@ void SelectSnapshotWindow::FillBasePathList() {
     // A failure has been said; the list shows what was read up to it.
     std::vector<std::string> paths;
     emptyDatabase_ = ListBasePaths(context_.Database, context_.Messages, paths).Ok() && paths.empty();
-    for (const std::string& path : paths) lstdir_->addItem(Text(path));
+    for (const std::string& path : paths) {
+        lstdir_->addItem(Text(path));
+        lstdir_->item(lstdir_->count() - 1)->setToolTip(Text(path));
+    }
 }
 
 void SelectSnapshotWindow::ShowAdvice() {
