@@ -1,5 +1,6 @@
 #include "analysis/DirectoryChildren.h"
 
+#include "analysis/AnalysisQuery.h"
 #include "store/Statement.h"
 
 namespace corvina {
@@ -32,6 +33,25 @@ StoreError ListDirectoryChildren(DatabaseState& database, const DateTime& snapsh
     for (bool row = true; error.Ok() && (error = query.Step(row)).Ok() && row;) {
         children.push_back({std::string(query.Text(0)), std::string(query.Text(1)), query.Int64(2) != 0});
     }
+    return error;
+}
+
+StoreError CountOrphanDirectories(DatabaseState& database, const DateTime& snapshot, std::string_view rootKey,
+                                  PathStyle style, std::int64_t& count) {
+    count = 0;
+    const TreeBounds below = TreeBoundsOf(rootKey, style);
+    Statement query;
+    StoreError error = query.Prepare(
+        database,
+        "SELECT COUNT(*) FROM Dir d WHERE d.Snapshot = ?1 AND d.Dirname >= ?2 AND d.Dirname < ?3 AND "
+        "d.Parentdir <> ?4 AND NOT EXISTS (SELECT 1 FROM Dir p WHERE p.Snapshot = ?1 AND p.Dirname = d.Parentdir)");
+    if (error.Ok()) error = query.BindText(1, FormatKey(snapshot));
+    if (error.Ok()) error = query.BindText(2, below.Lo);
+    if (error.Ok()) error = query.BindText(3, below.Hi);
+    if (error.Ok()) error = query.BindText(4, rootKey);
+    bool row = false;
+    if (error.Ok()) error = query.Step(row);
+    if (error.Ok() && row) count = query.Int64(0);
     return error;
 }
 

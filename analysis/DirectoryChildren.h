@@ -6,6 +6,7 @@
 //
 // Error policy: as every function of store/ and analysis/ (store/StoreError.h).
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,5 +27,11 @@ struct DirectoryChild {
 // children holds what was read up to a failure.
 StoreError ListDirectoryChildren(DatabaseState& database, const DateTime& snapshot, std::string_view parent,
                                  PathStyle style, std::vector<DirectoryChild>& children);
+
+// How many Dir rows below the root keyed rootKey name a parent that has no
+// Dir row: a damaged file, whose rows no tree reaches. One lookup per row
+// through the (Snapshot, Dirname) index.
+StoreError CountOrphanDirectories(DatabaseState& database, const DateTime& snapshot, std::string_view rootKey,
+                                  PathStyle style, std::int64_t& count);
 
 }  // namespace corvina

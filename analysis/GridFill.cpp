@@ -70,10 +70,10 @@ StoreError OpenSource(DatabaseState& database, const AnalysisState& state, const
     StoreError error;
     switch (query.Engine) {
         case QueryEngine::ChangedFilesMerge:
-            error = CollectChangedFiles(database, query, state.Style, kLastGridRow, records);
+            error = CollectChangedFiles(database, query, state.Style, kLastGridRow + 1, records);
             break;
         case QueryEngine::DuplicateNames:
-            error = CollectDuplicateFiles(database, query, state.Style, kLastGridRow, records);
+            error = CollectDuplicateFiles(database, query, state.Style, kLastGridRow + 1, records);
             break;
         case QueryEngine::Sql: {
             auto statement = std::make_unique<StatementSource>();
@@ -159,13 +159,16 @@ StoreError FillResultGrid(DatabaseState& database, Prompter& prompter, const Ana
     } else {
         error = OpenSource(database, state, query, source);
     }
-    for (bool record = true; error.Ok() && row < kLastGridRow && (error = source->Next(record)).Ok() && record;) {
-        ++row;
-        FillRow(*source, state, settings, grid, row);
+    bool record = true;
+    while (error.Ok() && (error = source->Next(record)).Ok() && record) {
+        // A record beyond the last row is looked at only to tell that rows were cut.
         if (row == kLastGridRow) {
             ShowMessage(prompter, std::string(kTruncatedMessage));
             settings.ResultTruncated = 'y';
+            break;
         }
+        ++row;
+        FillRow(*source, state, settings, grid, row);
     }
     settings.LastResultRow = row;
     grid.SetRowCount(row + 1);

@@ -1,7 +1,8 @@
 #pragma once
 // FillResultGrid: runs one query and writes its records into the grid, one
 // record per row, each cell formatted by its column's rule. At most row 1000 is
-// filled; reaching it says "Display truncated after 1000 entries".
+// filled; a record left over after it says "Display truncated after 1000
+// entries".
 //
 // Error policy: as every function of store/ and analysis/ (store/StoreError.h).
 // A query the database refuses stops the fill where it is; the rows filled so

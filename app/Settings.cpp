@@ -38,12 +38,21 @@ void AddRecentDatabase(QSettings& settings, const std::string& path) {
 }
 
 std::string RecentCaption(int number, const std::string& path) {
-    return "&" + std::to_string(number) + " " + path;
+    std::string caption = "&" + std::to_string(number) + " ";
+    // A menu takes "&" as the mark of an access key; "&&" shows one "&".
+    for (char c : path) caption += c == '&' ? std::string("&&") : std::string(1, c);
+    return caption;
 }
 
 std::string PathFromRecentCaption(const std::string& caption) {
     std::size_t blank = caption.find(' ');
-    return blank == std::string::npos ? std::string() : caption.substr(blank + 1);
+    if (blank == std::string::npos) return {};
+    std::string path;
+    for (std::size_t i = blank + 1; i < caption.size(); ++i) {
+        if (caption[i] == '&' && i + 1 < caption.size() && caption[i + 1] == '&') ++i;
+        path += caption[i];
+    }
+    return path;
 }
 
 }  // namespace corvina

@@ -25,9 +25,10 @@ std::vector<std::string> ReadRecentList(QSettings& settings);
 // after the new list's end are not touched. "" writes nothing.
 void AddRecentDatabase(QSettings& settings, const std::string& path);
 
-// Caption of recent item number i (1 to 10): "&" + i + " " + path.
+// Caption of recent item number i (1 to 10): "&" + i + " " + path, each "&"
+// of the path doubled so that the menu shows it as it is.
 std::string RecentCaption(int number, const std::string& path);
-// The path of a recent item's caption: the text after its first blank.
+// The path of a recent item's caption: the text after its first blank, "&&" as "&".
 std::string PathFromRecentCaption(const std::string& caption);
 
 }  // namespace corvina

@@ -5,7 +5,9 @@
 namespace corvina {
 
 AnalysisLauncher::AnalysisLauncher(ProgramContext& context, TakeSnapshotWindow& takeSnapshot)
-    : context_(context), takeSnapshot_(takeSnapshot), session_(context.Database, context.Messages) {
+    : context_(context), takeSnapshot_(takeSnapshot),
+      sessionMessages_(context.Messages, nullptr),
+      session_(context.Database, sessionMessages_) {
     takeSnapshot_.SetAnalysisOpener([this]() { Open(); });
 }
 
@@ -29,6 +31,7 @@ void AnalysisLauncher::Open() {
         takeSnapshot_.RefreshRecentMenu();
     });
     window_ = window;
+    sessionMessages_.SetOwner(window);
     window->Load();
 }
 

@@ -13,6 +13,7 @@
 #include "analysis/AnalysisSession.h"
 #include "store/DateTime.h"
 #include "ui/AnalysisWindow.h"
+#include "ui/MessageBoxPrompter.h"
 #include "ui/ProgramContext.h"
 #include "ui/SnapshotChoice.h"
 
@@ -36,6 +37,7 @@ public:
 private:
     ProgramContext& context_;
     TakeSnapshotWindow& takeSnapshot_;
+    WindowPrompter sessionMessages_;  // the session speaks over the analysis window open
     AnalysisSession session_;
     SnapshotChoice choice_;
     std::optional<DateTime> lastRunSeen_;

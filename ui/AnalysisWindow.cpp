@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 
 #include <span>
@@ -42,7 +43,10 @@ void CheckOnly(const std::array<QAction*, N>& items, std::size_t checked) {
 
 AnalysisWindow::AnalysisWindow(ProgramContext& context, AnalysisSession& session, SnapshotChoice& choice,
                                QWidget* parent)
-    : QMainWindow(parent), context_(context), session_(session), choice_(choice) {
+    : QMainWindow(parent),
+      messages_(context.Messages, this),
+      context_(WithMessages(context, messages_)),
+      session_(session), choice_(choice) {
     setObjectName("frmanal");
     setWindowTitle("Analyze Disk Snapshot");
     auto* area = new QWidget(this);
@@ -270,6 +274,7 @@ void AnalysisWindow::Swap() {
 }
 
 void AnalysisWindow::NodeClicked(const QModelIndex& index) {
+    keyedNode_->stop();
     if (!index.isValid()) return;
     {
         WaitPointer wait;

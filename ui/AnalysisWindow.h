@@ -22,6 +22,7 @@
 
 #include "analysis/AnalysisSession.h"
 #include "analysis/ChartData.h"
+#include "ui/MessageBoxPrompter.h"
 #include "ui/PaneLayout.h"
 #include "ui/ProgramContext.h"
 #include "ui/SnapshotChoice.h"
@@ -32,6 +33,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QTimer;
 class QTreeView;
 
 namespace corvina {
@@ -111,7 +113,8 @@ private:
     void BuildTree();
     void SetStatus(const QString& text);
 
-    ProgramContext& context_;
+    WindowPrompter messages_;  // the context's prompter, over this window
+    ProgramContext context_;
     AnalysisSession& session_;
     SnapshotChoice& choice_;
     std::function<void()> takeSnapshotOpener_;
@@ -129,6 +132,7 @@ private:
     QGroupBox* frmdisp_ = nullptr;
     QGroupBox* frmgraph_ = nullptr;
     QTreeView* tvdir_ = nullptr;
+    QTimer* keyedNode_ = nullptr;  // runs out on the tree's keyboard-current node
     DirectoryTreeModel* tree_ = nullptr;
     ResultGridView* grdanal_ = nullptr;
     ChartWidget* grpdisp_ = nullptr;

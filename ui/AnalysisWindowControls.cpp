@@ -1,6 +1,7 @@
 // Construction of the analysis window's menus and controls. The handlers live
 // in AnalysisWindow.cpp, the pane geometry in AnalysisWindowPanes.cpp.
 
+#include <QApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -9,6 +10,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeView>
 
 #include "analysis/AnalysisCatalogue.h"
@@ -21,6 +23,9 @@
 namespace corvina {
 
 namespace {
+
+// Longer than a key's auto-repeat interval, short enough not to be noticed.
+constexpr int kKeyedNodeDelay = 200;  // ms
 
 QAction* NamedAction(QMenu& menu, const char* name, const QString& caption) {
     QAction* action = menu.addAction(caption);
@@ -206,6 +211,17 @@ void AnalysisWindow::BuildPanes(QWidget& area) {
     tvdir_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tvdir_->header()->setStretchLastSection(false);
     connect(tvdir_, &QTreeView::clicked, this, &AnalysisWindow::NodeClicked);
+    // A node made current by the keyboard is analysed as a click would be,
+    // once the keys have rested: a held arrow key passes many nodes and each
+    // run reads the database. A mouse press makes its node current as well;
+    // the click that follows analyses it.
+    keyedNode_ = new QTimer(this);
+    keyedNode_->setSingleShot(true);
+    keyedNode_->setInterval(kKeyedNodeDelay);
+    connect(keyedNode_, &QTimer::timeout, this, [this]() { NodeClicked(tvdir_->currentIndex()); });
+    connect(tvdir_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+        if (current.isValid() && QApplication::mouseButtons() == Qt::NoButton) keyedNode_->start();
+    });
 
     frmdisp_ = Frame("frmdisp", area);
     grdanal_ = new ResultGridView(session_.Grid(), frmdisp_);

@@ -15,7 +15,7 @@
 namespace corvina {
 
 DebugWindow::DebugWindow(RunControl& control, FileDialogs& dialogs, Prompter& prompter, QWidget* parent)
-    : QDialog(parent), control_(control), dialogs_(dialogs), prompter_(prompter) {
+    : QDialog(parent), control_(control), dialogs_(dialogs), prompter_(prompter, this) {
     setObjectName("frmdebug");
     setWindowTitle("Debug Information");
     // Modal over the take-snapshot window only: the walk waits for it.

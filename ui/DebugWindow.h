@@ -11,6 +11,7 @@
 #include <QDialog>
 
 #include "capture/SnapshotRun.h"
+#include "ui/MessageBoxPrompter.h"
 
 class QLabel;
 class QTableWidget;
@@ -49,7 +50,7 @@ private:
 
     RunControl& control_;
     FileDialogs& dialogs_;
-    Prompter& prompter_;
+    WindowPrompter prompter_;  // the given prompter, over this window
     QLabel* title_ = nullptr;
     QTableWidget* grid_ = nullptr;
     bool waiting_ = false;

@@ -36,10 +36,14 @@ void DirectoryTreeModel::BuildDirectoryTree(const DateTime& snapshot, const std:
     root->Parent = &top_;
     root->MayHaveChildren = true;
     const bool ok = ReadChildren(*root);
+    // Rows whose parent is missing would never show: a damaged tree is told
+    // as a failed read is.
+    std::int64_t orphans = 0;
+    const bool whole = CountOrphanDirectories(database_, snapshot, rootKey, style, orphans).Ok() && orphans == 0;
     beginInsertRows(QModelIndex(), 0, 0);
     top_.Children.push_back(std::move(root));
     endInsertRows();
-    if (!ok) ShowMessage(prompter_, std::string(kTreeErrorsMessage));
+    if (!ok || !whole) ShowMessage(prompter_, std::string(kTreeErrorsMessage));
 }
 
 bool DirectoryTreeModel::ReadChildren(Node& node) const {

@@ -17,7 +17,8 @@
 // Error policy: a query that fails while children are read is reported once
 // per read ("Errors were encountered retrieving the directory information.")
 // from the event loop, never from inside a view's query, and the node shows
-// what was read.
+// what was read. A build that finds Dir rows whose parent is missing says the
+// same.
 
 #include <memory>
 #include <string>

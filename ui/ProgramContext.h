@@ -23,4 +23,9 @@ struct ProgramContext {
     FileSystem* Disk = nullptr;  // what snapshot runs read; null = the real file system
 };
 
+// The same context with another prompter: a window's copy, whose messages show over it.
+inline ProgramContext WithMessages(const ProgramContext& context, Prompter& messages) {
+    return {context.Database, messages, context.Ender, context.Settings, context.Dialogs, context.Disk};
+}
+
 }  // namespace corvina

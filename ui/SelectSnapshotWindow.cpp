@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -43,11 +44,31 @@ QLabel* NamedLabel(const char* name, const QString& text, QWidget* parent) {
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
+// The grid cuts descriptions at their end; paths are cut at their start,
+// since their ends tell them apart.
+class ElideLeftDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideLeft;
+    }
+};
+
+constexpr const char* kNoSnapshots = "No snapshots in this database yet";
+// The rows are cyan; the grid's empty rest keeps the window's colour.
+const QColor kRowColour(128, 255, 255);
+
 
 }  // namespace
 
 SelectSnapshotWindow::SelectSnapshotWindow(ProgramContext& context, SnapshotChoice& choice, QWidget* parent)
-    : QDialog(parent), context_(context), choice_(choice) {
+    : QDialog(parent),
+      messages_(context.Messages, this),
+      context_(WithMessages(context, messages_)),
+      choice_(choice) {
     setObjectName("frmselsnap");
     setWindowTitle("Select Snapshot");
     setModal(true);
@@ -71,6 +92,9 @@ void SelectSnapshotWindow::BuildControls() {
     lstdir_ = new QListWidget(this);
     lstdir_->setObjectName("lstdir");
     lstdir_->setMinimumWidth(TwipsToPixels(2200, *this));
+    // A long path is cut at its start rather than scrolled: its end tells it apart.
+    lstdir_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lstdir_->setTextElideMode(Qt::ElideLeft);
     pathColumn->addWidget(lstdir_, 1);
     lists->addLayout(pathColumn);
 
@@ -84,15 +108,15 @@ void SelectSnapshotWindow::BuildControls() {
     for (int c = 0; c < 4; ++c) grdsnap_->setColumnWidth(c, TwipsToPixels(widths[c], *this));
     grdsnap_->verticalHeader()->setVisible(false);
     grdsnap_->verticalHeader()->setDefaultSectionSize(grdsnap_->fontMetrics().height() + 6);
-    grdsnap_->horizontalHeader()->setStretchLastSection(true);
+    // The description takes the spare width.
+    grdsnap_->horizontalHeader()->setStretchLastSection(false);
+    grdsnap_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
     grdsnap_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdsnap_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grdsnap_->setSelectionMode(QAbstractItemView::SingleSelection);
     grdsnap_->setWordWrap(false);
-    grdsnap_->setTextElideMode(Qt::ElideLeft);
-    QPalette cyan = grdsnap_->palette();
-    cyan.setColor(QPalette::Base, QColor(128, 255, 255));
-    grdsnap_->setPalette(cyan);
+    grdsnap_->setTextElideMode(Qt::ElideRight);
+    grdsnap_->setItemDelegateForColumn(0, new ElideLeftDelegate(grdsnap_));
     grdsnap_->setMinimumWidth(TwipsToPixels(6700, *this));
     grdsnap_->setMinimumHeight(TwipsToPixels(2400, *this));
     gridColumn->addWidget(grdsnap_, 1);
@@ -166,7 +190,18 @@ void SelectSnapshotWindow::BuildControls() {
     top->addWidget(bar);
 
     connect(lstdir_, &QListWidget::itemClicked, this, [this]() { OnBasePathClicked(); });
-    connect(grdsnap_, &QTableWidget::cellClicked, this, [this](int row, int) { OnGridClicked(row); });
+    // The row the keyboard (or a click) makes current is the chosen snapshot,
+    // highlighted, so that OK takes what is shown. A click on the current row
+    // after the details were cleared chooses it again.
+    connect(grdsnap_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (!current.isValid()) return;
+                if (!grdsnap_->selectionModel()->isRowSelected(current.row())) grdsnap_->selectRow(current.row());
+                OnGridClicked(current.row());
+            });
+    connect(grdsnap_, &QTableWidget::cellClicked, this, [this](int row, int) {
+        if (selectedSnapshot_.IsNull()) OnGridClicked(row);
+    });
     connect(ok, &QPushButton::clicked, this, &SelectSnapshotWindow::OnOk);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(remove, &QPushButton::clicked, this, &SelectSnapshotWindow::OnDelete);
@@ -209,12 +244,7 @@ void SelectSnapshotWindow::Load() {
         SetGridEnabled(false);
     }
     selectedSnapshot_ = DateTime{};
-    if (choice_.SelectionMode == 1) {
-        lblmsg_->setText(kCompareAdvice);
-        lblmsg_->show();
-    } else {
-        lblmsg_->hide();
-    }
+    ShowAdvice();
     corvina::RefreshRecentMenu(context_.Settings, menrec_);
     SetStatus();
 }
@@ -227,11 +257,25 @@ void SelectSnapshotWindow::SetStatus() {
 
 void SelectSnapshotWindow::FillBasePathList() {
     lstdir_->clear();
+    emptyDatabase_ = false;
     if (!context_.Database.IsUsable()) return;
     // A failure has been said; the list shows what was read up to it.
     std::vector<std::string> paths;
-    ListBasePaths(context_.Database, context_.Messages, paths);
-    for (const std::string& path : paths) lstdir_->addItem(Text(path));
+    emptyDatabase_ = ListBasePaths(context_.Database, context_.Messages, paths).Ok() && paths.empty();
+    for (const std::string& path : paths) {
+        lstdir_->addItem(Text(path));
+        lstdir_->item(lstdir_->count() - 1)->setToolTip(Text(path));
+    }
+}
+
+void SelectSnapshotWindow::ShowAdvice() {
+    if (choice_.SelectionMode == 1) {
+        lblmsg_->setText(kCompareAdvice);
+    } else if (emptyDatabase_) {
+        // Empty lists alone would not say why there is nothing to choose.
+        lblmsg_->setText(kNoSnapshots);
+    }
+    lblmsg_->setVisible(choice_.SelectionMode == 1 || emptyDatabase_);
 }
 
 void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath) {
@@ -251,6 +295,7 @@ void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath) {
         for (int c = 0; c < 4; ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
             item->setToolTip(cells[c]);
+            item->setBackground(kRowColour);
             if (c == 3) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             grdsnap_->setItem(r, c, item);
         }
@@ -370,6 +415,7 @@ void SelectSnapshotWindow::OnDelete() {
     ClearDetails();
     const std::string listed = listedBasePath_;
     FillBasePathList();
+    ShowAdvice();
     if (!listed.empty()) FillSnapshotGrid(listed);
 }
 
@@ -397,6 +443,7 @@ void SelectSnapshotWindow::SwitchDatabase(const std::string& path) {
     corvina::RefreshRecentMenu(context_.Settings, menrec_);
     SetStatus();
     FillBasePathList();
+    ShowAdvice();
     // Rows and details of the other database would name snapshots this one
     // does not have: they go, and a restricted choice lists its path afresh.
     ClearDetails();

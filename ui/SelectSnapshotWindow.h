@@ -17,6 +17,7 @@
 #include <QDialog>
 
 #include "store/Catalogue.h"
+#include "ui/MessageBoxPrompter.h"
 #include "ui/ProgramContext.h"
 #include "ui/RecentMenu.h"
 #include "ui/SnapshotChoice.h"
@@ -45,6 +46,8 @@ private:
     void BuildMenus();
     void Load();
     void FillBasePathList();
+    // The line under the lists: the compare advice, or that the database is empty.
+    void ShowAdvice();
     void FillSnapshotGrid(const std::string& basePath);
     void SetGridEnabled(bool enabled);
     void OnBasePathClicked();
@@ -58,10 +61,12 @@ private:
     void SwitchDatabase(const std::string& path);
     void SetStatus();
 
-    ProgramContext& context_;
+    WindowPrompter messages_;  // the context's prompter, over this window
+    ProgramContext context_;
     SnapshotChoice& choice_;
     DateTime selectedSnapshot_;
     std::string listedBasePath_;  // base path whose snapshots the grid lists; "" none
+    bool emptyDatabase_ = false;  // the open database was read and has no snapshot
     SnapshotInfo info_;
     std::chrono::milliseconds deleteWait_ = kDeleteWait;
 

@@ -13,9 +13,9 @@ enum class SizeUnit { Bytes = 0, KB = 1, MB = 2 };
 
 // The threshold in bytes: the text as a decimal number ("." as decimal point,
 // blanks around it ignored) times the unit, rounded to the nearest integer with
-// halves to even. nullopt when the text is empty, is not a number, or the
-// result does not fit a signed 32-bit integer: the caller keeps its previous
-// threshold then.
-std::optional<std::int32_t> ComputeSizeThreshold(const QString& text, SizeUnit unit);
+// halves to even; a whole number is taken exactly. nullopt when the text is
+// empty, is not a number, or the result does not fit a signed 64-bit integer:
+// the caller keeps its previous threshold then.
+std::optional<std::int64_t> ComputeSizeThreshold(const QString& text, SizeUnit unit);
 
 }  // namespace corvina

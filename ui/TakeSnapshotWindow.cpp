@@ -8,6 +8,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QAbstractSpinBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTextEdit>
 #include <QTreeView>
 
 #include "app/Settings.h"
@@ -34,7 +36,10 @@
 namespace corvina {
 
 TakeSnapshotWindow::TakeSnapshotWindow(ProgramContext& context, QWidget* parent)
-    : QMainWindow(parent), context_(context), runner_(std::make_unique<SnapshotRunner>()) {
+    : QMainWindow(parent),
+      messages_(context.Messages, this),
+      context_(WithMessages(context, messages_)),
+      runner_(std::make_unique<SnapshotRunner>()) {
     setObjectName("Analsnap");
     setWindowTitle("Take Disk Snapshot");
     BuildMenus();
@@ -199,15 +204,28 @@ void TakeSnapshotWindow::OnScrollChanged(int value) { txtsmall_->setText(QString
 
 void TakeSnapshotWindow::OnThresholdChanged() {
     const auto unit = static_cast<SizeUnit>(std::max(0, opttype_->checkedId()));
-    const std::optional<std::int32_t> threshold = ComputeSizeThreshold(txtsmall_->text(), unit);
+    const std::optional<std::int64_t> threshold = ComputeSizeThreshold(txtsmall_->text(), unit);
     if (threshold) {
         sizeThreshold_ = *threshold;
-        lbltsmall_->setText(QString("%1 bytes").arg(sizeThreshold_));
+        lbltsmall_->setText(QString("%1 bytes").arg(static_cast<qlonglong>(sizeThreshold_)));
     } else {
         // Said in the label rather than a message box: the text is still being typed.
-        lbltsmall_->setText(QString("Not a valid size: still %1 bytes").arg(sizeThreshold_));
+        lbltsmall_->setText(QString("Not a valid size: still %1 bytes").arg(static_cast<qlonglong>(sizeThreshold_)));
     }
 }
+
+namespace {
+
+bool AcceptsTyping(const QObject* control) {
+    if (const auto* line = qobject_cast<const QLineEdit*>(control)) return !line->isReadOnly();
+    if (const auto* text = qobject_cast<const QPlainTextEdit*>(control)) return !text->isReadOnly();
+    if (const auto* rich = qobject_cast<const QTextEdit*>(control)) return !rich->isReadOnly();
+    if (const auto* spin = qobject_cast<const QAbstractSpinBox*>(control)) return !spin->isReadOnly();
+    if (const auto* combo = qobject_cast<const QComboBox*>(control)) return combo->isEditable();
+    return false;
+}
+
+}  // namespace
 
 bool TakeSnapshotWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyRelease) {
@@ -220,7 +238,9 @@ bool TakeSnapshotWindow::eventFilter(QObject* watched, QEvent* event) {
     // event; only its first delivery counts. Every press ends with a release.
     if (event == lastKeyPress_) return false;
     lastKeyPress_ = event;
-    if (static_cast<QKeyEvent*>(event)->text() == "d") ToggleDebugMode();
+    // In a text box "d" is a letter: a message box popping up there would
+    // take the keys typed after it.
+    if (static_cast<QKeyEvent*>(event)->text() == "d" && !AcceptsTyping(watched)) ToggleDebugMode();
     return false;  // the key still reaches the control
 }
 
@@ -272,9 +292,13 @@ void TakeSnapshotWindow::SwitchDatabase(const std::string& path) {
 void TakeSnapshotWindow::OnExit() {
     if (IsRunning()) {
         if (!AskYesNo(context_.Messages, "A snapshot is being taken. Abort it and end the program?")) return;
-        AbortRun();
-        exitAfterRun_ = true;
-        return;
+        // The run may have ended while the question was open: then no end of
+        // a run is left to wait for.
+        if (IsRunning()) {
+            AbortRun();
+            exitAfterRun_ = true;
+            return;
+        }
     }
     hide();
     CloseSnapshotDatabase(context_.Database);
@@ -308,6 +332,11 @@ void TakeSnapshotWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (closeAfterRun_) return;
     if (!AskYesNo(context_.Messages, "A snapshot is being taken. Abort it and close the window?")) return;
+    if (!IsRunning()) {
+        // The run ended while the question was open: nothing is left to abort.
+        event->accept();
+        return;
+    }
     // The window closes when the worker has wound up and rolled the run back.
     AbortRun();
     closeAfterRun_ = true;

@@ -19,6 +19,7 @@
 
 #include "capture/SnapshotRun.h"
 #include "store/DateTime.h"
+#include "ui/MessageBoxPrompter.h"
 #include "ui/ProgramContext.h"
 #include "ui/RecentMenu.h"
 #include "ui/SizeThreshold.h"
@@ -53,7 +54,7 @@ public:
 
     bool IsRunning() const;
     bool CollectFiles() const { return collectFiles_; }
-    std::int32_t SizeThreshold() const { return sizeThreshold_; }
+    std::int64_t SizeThreshold() const { return sizeThreshold_; }
     int BaseLevel() const { return baseLevel_; }
     bool DebugMode() const { return control_.DebugMode; }
     // Key of the last run started from this window (the analysis opens on it).
@@ -99,13 +100,14 @@ private:
     void OnRunFinished(const RunResult& result);
     void SetRunControlsEnabled(bool enabled);
 
-    ProgramContext& context_;
+    WindowPrompter messages_;  // the context's prompter, over this window
+    ProgramContext context_;
     RunControl control_;
     std::unique_ptr<SnapshotRunner> runner_;
     std::function<void()> analysisOpener_;
 
     bool collectFiles_ = false;
-    std::int32_t sizeThreshold_ = 0;
+    std::int64_t sizeThreshold_ = 0;
     int baseLevel_ = 0;
     std::optional<DateTime> snapshotDate_;
     bool closeAfterRun_ = false;

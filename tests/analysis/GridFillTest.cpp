@@ -36,6 +36,26 @@ TEST_F(GridFill, ALongResultStopsAtRowThousandWithOneMessage) {
     EXPECT_EQ(settings_.ChartColumn, 0);
 }
 
+TEST_F(GridFill, TruncationIsSaidOnlyWhenARecordIsLeftOver) {
+    // Below the total row, 999 records fill the grid exactly; one more is cut.
+    const struct {
+        const char* Key;
+        int Files;
+        char Truncated;
+    } cases[] = {{"2024-06-02 12:00:00", 999, 'n'}, {"2024-06-03 12:00:00", 1000, 'y'}};
+    for (const auto& c : cases) {
+        std::vector<FileSpec> files;
+        for (int i = 0; i < c.Files; ++i) files.push_back({"/big", "f" + std::to_string(i), i, "2024-01-01 00:00:00"});
+        AddSnapshot(c.Key, "/big", PathStyle::Posix,
+                    {{"1", "/big/(files)", c.Files, 1.0e6}, {"2", "/big", c.Files, 1.0e6}}, files);
+        prompter_.Clear();
+        Run(StateFor(FilesInDirectory, c.Key, nullptr, "/big"));
+        EXPECT_EQ(settings_.LastResultRow, 1000) << c.Files;
+        EXPECT_EQ(settings_.ResultTruncated, c.Truncated) << c.Files;
+        EXPECT_EQ(prompter_.Texts().size(), c.Truncated == 'y' ? 1u : 0u) << c.Files;
+    }
+}
+
 TEST_F(GridFill, PercentagesRoundDownButKeepWholeSharesAndAZeroBaseLeavesThemBlank) {
     // Own files of 3000 bytes: 1500 is a half, 1000 a third, 500 a sixth. 29 of
     // 100 bytes is 29 %, though 29 / 100 * 100 is 28.999... in binary fractions.

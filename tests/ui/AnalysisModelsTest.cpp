@@ -30,6 +30,7 @@ class AnalysisModelsTest : public QObject {
 private slots:
     void TreeLoadsChildrenOnExpansionAndStopsAtTheSeparator();
     void TreeReportsAFailedReadOnce();
+    void TreeWithRowsWhoseParentIsMissingIsReported();
     void PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones();
     void ChartPaintsEachPointInItsColourAndSurvivesZeroAndNegativeValues();
 };
@@ -95,6 +96,18 @@ void AnalysisModelsTest::TreeReportsAFailedReadOnce() {
     // The node is not read again.
     QCOMPARE(model.rowCount(big), 0);
     QCoreApplication::processEvents();
+    QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{std::string(kTreeErrorsMessage)});
+}
+
+void AnalysisModelsTest::TreeWithRowsWhoseParentIsMissingIsReported() {
+    Harness h;
+    h.OpenNewDatabase();
+    SnapshotRows damaged = DataSnapshot(kNew);
+    damaged.Dirs.push_back({"2", "/data/lost/found", 0, 1});  // no row for /data/lost
+    AddSnapshot(h.Database, damaged);
+    AddSnapshot(h.Database, DataSnapshot(kOld));
+    DirectoryTreeModel model(h.Database, h.Prompter);
+    for (const char* key : {kOld, kNew}) model.BuildDirectoryTree(Key(key), "/data", PathStyle::Posix);
     QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{std::string(kTreeErrorsMessage)});
 }
 

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
 #include <QTreeView>
@@ -20,6 +21,7 @@
 #include "ui/AnalysisWindow.h"
 #include "ui/ChartWidget.h"
 #include "ui/DirectoryTreeModel.h"
+#include "ui/MessageBoxPrompter.h"
 #include "ui/ResultGridView.h"
 #include "ui/TakeSnapshotWindow.h"
 
@@ -111,6 +113,8 @@ private slots:
     void CompareChoiceEnablesWhatTheSnapshotsRecordedAndLeavesTheResultAlone();
     void NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsItsKind();
     void AnalyseOpensTheWindowTakeSnapshotGoesBackAndExitEnds();
+    void TreeKeysAnalyseTheNodeTheyRestOnOnce();
+    void FirstSelectionWindowOwnsItsBoxesAndTheProgramStays();
 };
 
 void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
@@ -315,6 +319,64 @@ void AnalysisWindowTest::AnalyseOpensTheWindowTakeSnapshotGoesBackAndExitEnds() 
     QCOMPARE(Text(*window, "txtsnap"), QString(kNew));
     Item(*window, "menexit")->trigger();
     QVERIFY(f.h.Ender.Ended && !f.h.Database.IsUsable() && f.h.Prompter.Texts().empty());
+}
+
+void AnalysisWindowTest::TreeKeysAnalyseTheNodeTheyRestOnOnce() {
+    Fixture f;
+    auto window = OpenOn(f, kNew);
+    QTreeView& view = window->TreeView();
+    ClickNode(*window, window->Tree().RootIndex());
+    QSignalSpy runs(&window->Grid().DetailModel(), &QAbstractItemModel::modelReset);
+    // Faster than the analysis waits, as a held arrow key repeats: (files), big, it's.
+    for (int i = 0; i < 3; ++i) QTest::keyClick(&view, Qt::Key_Down);
+    QCOMPARE(runs.count(), 0);
+    QTRY_COMPARE(window->StatusText(), QString("Analysis of directory /data/it's"));
+    QTest::qWait(300);
+    QCOMPARE(runs.count(), 1);
+}
+
+// Real message boxes under the running event loop, where Qt ends the program
+// when the last primary window closes: a box of no parent was one.
+void AnalysisWindowTest::FirstSelectionWindowOwnsItsBoxesAndTheProgramStays() {
+    Harness h;
+    OpenDataPair(h);
+    MessageBoxPrompter boxes;
+    ProgramContext context = WithMessages(h.Context, boxes);
+    TakeSnapshotWindow takeSnapshot(context);
+    AnalysisLauncher launcher(context, takeSnapshot);
+    takeSnapshot.show();
+    int lastClosed = 0;
+    QObject::connect(qApp, &QGuiApplication::lastWindowClosed, [&lastClosed]() { ++lastClosed; });
+    QStringList owners;  // per box, whose child it was; Yes to the delete, No to creating a database
+    QTimer answerer;
+    answerer.setInterval(5);
+    QObject::connect(&answerer, &QTimer::timeout, [&owners]() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible() || box->property("answered").toBool()) return;
+        box->setProperty("answered", true);
+        owners << (box->parentWidget() != nullptr ? box->parentWidget()->objectName() : QString("none"));
+        QAbstractButton* button = box->button(box->text().startsWith("Delete") ? QMessageBox::Yes : QMessageBox::No);
+        (button != nullptr ? button : box->button(QMessageBox::Ok))->click();
+    });
+    answerer.start();
+    bool stayed = false;
+    SelectionDriver driver([&](QWidget& selection) {
+        ClickBasePath(selection, "/data");
+        ClickSnapshotRow(selection, kOld);
+        QTest::mouseClick(Child<QPushButton>(selection, "comdel"), Qt::LeftButton);
+        h.Dialogs.Answers = {QString::fromStdString(h.Dir.File("new.mdb"))};
+        Child<QAction>(selection, "mensel")->trigger();
+        stayed = selection.isVisible();
+        Child<QPushButton>(selection, "comcan")->click();
+    });
+    QTimer::singleShot(0, [&]() {
+        Child<QAction>(takeSnapshot, "menanal")->trigger();
+        QCoreApplication::exit(0);
+    });
+    QCoreApplication::exec();
+    QVERIFY(stayed && launcher.Window() != nullptr && launcher.Window()->isVisible());
+    QCOMPARE(lastClosed, 0);
+    QVERIFY2(owners.size() >= 3 && owners.count("frmselsnap") == owners.size(), qPrintable(owners.join(",")));
 }
 
 QTEST_MAIN(AnalysisWindowTest)

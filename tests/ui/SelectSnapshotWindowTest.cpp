@@ -50,6 +50,7 @@ private slots:
     void PrimeChoiceListsPathsThenSnapshotsNewestFirst();
     void CompareChoiceIsRestrictedAndRefusesThePrimeSnapshot();
     void DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEveryList();
+    void KeyboardRowIsTheChosenSnapshotAndAnEmptyDatabaseSaysSo();
 };
 
 void SelectSnapshotWindowTest::PrimeChoiceListsPathsThenSnapshotsNewestFirst() {
@@ -160,6 +161,44 @@ void SelectSnapshotWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFr
     QCOMPARE(grid->rowCount(), 0);
     QTest::mouseClick(Child<QPushButton>(window, "comcan"), Qt::LeftButton);
     QVERIFY(!window.isVisible() && !f.choice.SnapshotChosen);
+}
+
+void SelectSnapshotWindowTest::KeyboardRowIsTheChosenSnapshotAndAnEmptyDatabaseSaysSo() {
+    Fixture f;
+    // Long base paths and descriptions, for the screenshots.
+    const std::string longPath = "/home/someone/projects/archive/2024/photographs/holiday-in-the-mountains";
+    for (const char* key : {"2024-04-01 10:00:00", "2024-04-02 10:00:00"}) {
+        SnapshotRows snap;
+        snap.Key = key;
+        snap.BasePath = longPath;
+        snap.Dirs = {{"2", longPath, 0, 1}};
+        snap.Description = "Weekly snapshot of the photograph archive before the big clean-up, " + std::string(key);
+        AddSnapshot(f.h.Database, snap);
+    }
+    SelectSnapshotWindow window(f.h.Context, f.choice);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* grid = Child<QTableWidget>(window, "grdsnap");
+    ClickBasePath(window, longPath);
+    SaveScreenshot(window, "frmselsnap-long");
+    window.resize(window.minimumSizeHint());
+    SaveScreenshot(window, "frmselsnap-smallest");
+    ClickBasePath(window, "/data");
+    QVERIFY(ClickSnapshotRow(window, kNew));
+    QTest::keyClick(grid, Qt::Key_Down);
+    QCOMPARE(grid->selectionModel()->selectedRows().value(0).row(), 1);
+    QCOMPARE(Child<QLabel>(window, "lbldate")->text(), QString(kOld));
+    QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
+    QVERIFY(f.choice.ChosenSnapshot == Key(kOld));
+    QVERIFY(!Child<QLabel>(window, "lblmsg")->isVisible());
+
+    f.h.OpenNewDatabase("empty.mdb");
+    SelectSnapshotWindow empty(f.h.Context, f.choice);
+    empty.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&empty));
+    auto* advice = Child<QLabel>(empty, "lblmsg");
+    QVERIFY(advice->isVisible() && advice->text() == "No snapshots in this database yet");
+    SaveScreenshot(empty, "frmselsnap-empty");
 }
 
 QTEST_MAIN(SelectSnapshotWindowTest)

@@ -2,6 +2,8 @@
 // as the user sees them, abort, file errors, debug stops, and what the window
 // refuses while the worker runs. Rows are checked in the database file.
 
+#include <functional>
+
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
@@ -84,6 +86,7 @@ private slots:
     void WindowRefusesOtherWorkWhileRunningAndExitAbortsFirst();
     void FileErrorsAreListedBesideTheWindow();
     void DebugStopShowsTheDirectoryAndAbortOrCloseThereRollsBack();
+    void YesToCloseOrExitEndsEvenWhenTheRunEndedWhileAsked();
 };
 
 void SnapshotRunWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
@@ -198,6 +201,40 @@ void SnapshotRunWindowTest::DebugStopShowsTheDirectoryAndAbortOrCloseThereRollsB
     QCOMPARE(f.h.Prompter.Messages().size(), std::size_t{1});
     QCOMPARE(f.Rows("Dir"), 0);
     QVERIFY(QApplication::overrideCursor() == nullptr && !f.h.Ender.Ended);
+}
+
+// The user takes a while to answer: the run ends meanwhile.
+void SnapshotRunWindowTest::YesToCloseOrExitEndsEvenWhenTheRunEndedWhileAsked() {
+    struct SlowYes : Prompter {
+        std::function<void()> WhileAsked;
+        Answer Ask(const Message&) override {
+            WhileAsked();
+            return Answer::Yes;
+        }
+    } slowYes;
+    Harness h;
+    h.OpenNewDatabase();
+    const std::string root = MakeSmallTree(h);
+    ProgramContext context = WithMessages(h.Context, slowYes);
+    TakeSnapshotWindow window(context);
+    window.show();
+    Child<QLineEdit>(window, "txtpath")->setText(QString::fromStdString(root));
+    Child<QPlainTextEdit>(window, "txtdesc")->setPlainText("ended while asked");
+    slowYes.WhileAsked = [&]() {
+        h.Disk.Release();
+        QVERIFY(QTest::qWaitFor([&]() { return !window.IsRunning(); }, kRunTimeoutMs));
+    };
+    const std::function<void()> ends[] = {[&]() { window.close(); },
+                                          [&]() { Child<QAction>(window, "menexit")->trigger(); }};
+    for (const auto& end : ends) {
+        h.Disk.Hold();
+        QTest::mouseClick(Child<QPushButton>(window, "comsnap"), Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&]() { return h.Disk.Waiting == 1; }, kRunTimeoutMs));
+        end();
+        QVERIFY(!window.isVisible());
+        window.show();
+    }
+    QVERIFY(h.Ender.Ended);
 }
 
 QTEST_MAIN(SnapshotRunWindowTest)

@@ -65,7 +65,7 @@ private slots:
     void ThresholdTextConvertsInEachUnit();
     void UnavailableDriveIsReportedAndKeepsThePath();
     void ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLastGoodValue();
-    void LowercaseDTogglesDebugModeAndStillTypes();
+    void LowercaseDTogglesDebugModeOutsideTextBoxes();
     void RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrDeclined();
 };
 
@@ -73,12 +73,14 @@ void TakeSnapshotWindowTest::ThresholdTextConvertsInEachUnit() {
     struct Case {
         const char* Text;
         SizeUnit Unit;
-        int Bytes;  // -1: refused
+        std::int64_t Bytes;  // -1: refused
     };
     using enum SizeUnit;
     const Case cases[] = {{"2.5", Bytes, 2} /* halves to even */, {" 3.5 ", Bytes, 4}, {"1.5", KB, 1536},
-                          {"2147483647", Bytes, 2147483647}, {"2147483648", Bytes, -1}, {"2047", MB, 2047 << 20},
-                          {"2048", MB, -1}, {"", Bytes, -1}, {"12abc", KB, -1}, {"inf", Bytes, -1}};
+                          {"2147483648", Bytes, 2147483648}, {"2048", MB, std::int64_t{2048} << 20},
+                          {"9223372036854775807", Bytes, INT64_MAX} /* exact, not through a double */,
+                          {"8796093022208", MB, -1} /* 2^63 bytes */, {"9.3e18", Bytes, -1},
+                          {"", Bytes, -1}, {"12abc", KB, -1}, {"inf", Bytes, -1}};
     for (const Case& c : cases) QCOMPARE(ComputeSizeThreshold(c.Text, c.Unit).value_or(-1), c.Bytes);
 }
 
@@ -118,6 +120,10 @@ void TakeSnapshotWindowTest::ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLa
     QCOMPARE(s.Window.SizeThreshold(), 10 * 1024 * 1024);
     QVERIFY2(s.InBytes().contains("10485760 bytes") && s.InBytes() != "10485760 bytes", qPrintable(s.InBytes()));
     QVERIFY(s.h.Prompter.Messages().empty());
+    // Typed key by key, a size over 32 bits is taken whole.
+    s.Threshold()->clear();
+    QTest::keyClicks(s.Threshold(), "2048");
+    QCOMPARE(s.Window.SizeThreshold(), std::int64_t{2048} << 20);
 
     // The scroll bar's up arrow counts up from the bottom; typing does not move it back.
     s.Click("opttype_0");
@@ -133,20 +139,26 @@ void TakeSnapshotWindowTest::ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLa
     QCOMPARE(s.Window.SizeThreshold(), 32000);
 }
 
-void TakeSnapshotWindowTest::LowercaseDTogglesDebugModeAndStillTypes() {
+void TakeSnapshotWindowTest::LowercaseDTogglesDebugModeOutsideTextBoxes() {
     Shown s;
-    auto* description = Child<QPlainTextEdit>(s.Window, "txtdesc");
-    description->setFocus();
-    QTest::keyClicks(description, "adD");  // "D" is nothing special
-    QVERIFY(s.Window.DebugMode());
-    QCOMPARE(description->toPlainText(), QString("adD"));
-    QCOMPARE(s.h.Prompter.Texts(), std::vector<std::string>{"Debug mode has been set"});
-    // A key the focused button ignores travels to its parents: still one toggle.
-    auto* button = Child<QPushButton>(s.Window, "comsnap");
-    button->setFocus();
-    QTest::keyClick(button, 'd');
-    QVERIFY(!s.Window.DebugMode());
-    QCOMPARE(s.h.Prompter.Texts().back(), std::string("Debug mode has been switched off"));
+    // In a text box "d" is typed and nothing pops up; elsewhere it toggles,
+    // once, even when the focused control passes the key on to its parents.
+    struct Case {
+        const char* Control;
+        bool Toggles;
+    };
+    const Case cases[] = {{"txtdesc", false}, {"txtpath", false}, {"comsnap", true}, {"optsel_0", true}};
+    for (const Case& c : cases) {
+        auto* control = Child<QWidget>(s.Window, c.Control);
+        control->setFocus();
+        const bool before = s.Window.DebugMode();
+        s.h.Prompter.Clear();
+        QTest::keyClicks(control, "data");
+        QVERIFY2(s.Window.DebugMode() == (before != c.Toggles), c.Control);
+        QCOMPARE(s.h.Prompter.Messages().size(), std::size_t{c.Toggles});
+    }
+    QCOMPARE(Child<QPlainTextEdit>(s.Window, "txtdesc")->toPlainText().right(4), QString("data"));
+    QVERIFY(Child<QLineEdit>(s.Window, "txtpath")->text().endsWith("data"));
 }
 
 void TakeSnapshotWindowTest::RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrDeclined() {
