@@ -18,6 +18,7 @@
 #include "store/SizeFormat.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/FileDialogs.h"
+#include "ui/ScreenPlacement.h"
 #include "ui/Twips.h"
 #include "ui/WaitPointer.h"
 #include "ui/WindowPrinter.h"
@@ -54,6 +55,7 @@ SelectSnapshotWindow::SelectSnapshotWindow(ProgramContext& context, SnapshotChoi
     BuildControls();
     BuildMenus();
     Load();
+    KeepOpeningOnScreen(*this);
 }
 
 void SelectSnapshotWindow::BuildControls() {
