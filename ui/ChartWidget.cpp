@@ -74,7 +74,7 @@ void LayOutVerticalBars(const ChartData& chart, const QRectF& area, const QFontM
     const double line = std::ceil(metrics.height());
     double top = area.top() + line + 3;
     const double bottom = area.bottom() - line - 3 - (points.Low < 0 ? line + 3 : 0);
-    const int intervals = std::clamp(static_cast<int>((bottom - top) / (line * 2.5)), 1, 10);
+    const int intervals = std::clamp(static_cast<int>((bottom - top) / (line * 1.8)), 1, 10);
     const ChartAxis axis = ChooseChartAxis(points.Low, points.High, points.Whole, intervals);
     std::vector<QString> tickTexts;
     for (const std::string& label : axis.Labels) tickTexts.push_back(QString::fromStdString(label));
@@ -114,6 +114,7 @@ void LayOutVerticalBars(const ChartData& chart, const QRectF& area, const QFontM
         const double start = every == 1 ? centre : left + slot * i;
         const double room = every == 1 ? slot : std::min(slot * every, area.right() - start);
         const QString label = metrics.elidedText(points.Labels[i], Qt::ElideLeft, room - 4);
+        if (every > 1 && label != points.Labels[i]) continue;  // a cut label among whole ones reads as noise
         const ChartText text = TextAt(metrics, label, start, area.bottom() - line,
                                       (every == 1 ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
         out.Texts.push_back(text);
@@ -157,7 +158,7 @@ void LayOutHorizontalBars(const ChartData& chart, const QRectF& area, const QFon
         left = std::max(plotLeft + valuesLeft, area.left() + first / 2 + 1);
         right = area.right() - std::max(valuesRight, last / 2 + 1);
         const double spacing = (right - left) / static_cast<double>(axis.Ticks.size() - 1);
-        if (spacing >= WidestText(metrics, tickTexts) + 8) break;
+        if (spacing >= WidestText(metrics, tickTexts) + 16) break;
     }
     if (right - left < 10 || bottom - top < 10) return;
     out.Plot = QRectF(QPointF(left, top), QPointF(right, bottom));
@@ -170,7 +171,7 @@ void LayOutHorizontalBars(const ChartData& chart, const QRectF& area, const QFon
     }
     out.AxisLines = {QLineF(left, bottom, right, bottom), QLineF(x(0), top, x(0), bottom)};
 
-    const int every = LabelEvery(line + 2, slot);
+    double labelsEnd = area.top();
     for (int i = 0; i < points.Count; ++i) {
         const double value = Value(chart, i);
         const double centre = top + slot * (i + 0.5);
@@ -184,11 +185,13 @@ void LayOutHorizontalBars(const ChartData& chart, const QRectF& area, const QFon
                                              Qt::AlignLeft | Qt::AlignVCenter));
         }
         const QString label = metrics.elidedText(points.Labels[i], Qt::ElideLeft, labelWidth);
-        const ChartText text = TextAt(metrics, label, plotLeft - 4, centre, Qt::AlignRight | Qt::AlignVCenter);
-        // Labels closer than a line are thinned out; none reaches the tick row.
-        if (i % every == 0 && text.Box.top() >= area.top() && text.Box.bottom() <= bottom + 2) {
-            out.Texts.push_back(text);
-        }
+        ChartText text = TextAt(metrics, label, plotLeft - 4, centre, Qt::AlignRight | Qt::AlignVCenter);
+        // Bars thinner than a line: labels are kept clear of the title and the
+        // tick row, and one that would lie on the label above is left out.
+        text.Box.moveTop(std::clamp(text.Box.top(), area.top(), bottom + 2 - text.Box.height()));
+        if (text.Box.top() < labelsEnd) continue;
+        labelsEnd = text.Box.bottom();
+        out.Texts.push_back(text);
     }
 }
 
@@ -206,7 +209,8 @@ void LayOutPie(const ChartData& chart, const QRectF& area, const QFontMetricsF& 
                       pieArea.top() + (pieArea.height() - diameter * squash - out.Depth) / 2.0, diameter,
                       diameter * squash);
 
-    const double line = std::ceil(metrics.height()) + 2;
+    // Lines close up rather than leave points out.
+    const double line = std::ceil(metrics.height()) + (area.height() >= points.Count * (metrics.height() + 2) ? 2 : 0);
     const int listed = std::min(points.Count, static_cast<int>(area.height() / line));
     double y = area.top() + std::max(0.0, (area.height() - listed * line) / 2);
     const double x = area.right() - legendWidth;
