@@ -42,12 +42,12 @@ QRect FitOnScreen(const QRect& frame, const QRect& available) {
 }
 
 QPoint PlaceBeside(const QRect& owner, const QSize& frame, const QRect& available) {
-    QPoint at = owner.topLeft() + QPoint(4 * kGap, 4 * kGap);
-    if (owner.right() + 1 + kGap + frame.width() <= available.right() + 1) {
-        at = QPoint(owner.right() + 1 + kGap, owner.top());
-    } else if (owner.left() - kGap - frame.width() >= available.left()) {
-        at = QPoint(owner.left() - kGap - frame.width(), owner.top());
-    }
+    const int roomRight = available.right() - owner.right() - kGap;
+    const int roomLeft = owner.left() - kGap - available.left();
+    // Right where it fits or where there is more room, else left: pushed
+    // onto the screen, it covers as little of the owner as it can.
+    const bool right = roomRight >= frame.width() || roomRight >= roomLeft;
+    const QPoint at(right ? owner.right() + 1 + kGap : owner.left() - kGap - frame.width(), owner.top());
     return FitOnScreen(QRect(at, frame), available).topLeft();
 }
 

@@ -16,7 +16,7 @@ namespace corvina {
 QRect FitOnScreen(const QRect& frame, const QRect& available);
 
 // The top-left corner for a frame of the given size: right of owner, else
-// left of it, else over it a little down and to the right; on available.
+// left of it, else over the side of it with the more room; on available.
 QPoint PlaceBeside(const QRect& owner, const QSize& frame, const QRect& available);
 
 // Each time window is shown, it is made to fit the available area of its

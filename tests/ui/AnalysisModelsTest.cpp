@@ -234,7 +234,8 @@ void AnalysisModelsTest::ChartTextsAreWholeInsideTheChartAndApart() {
                     for (const QRectF& bar : layout.Bars) QVERIFY2(!text.Box.intersects(bar), qPrintable(what));
                     for (const QLineF& line : layout.AxisLines) QVERIFY2(!crosses(text.Box, line), qPrintable(what));
                     for (const ChartText& other : texts) {
-                        QVERIFY2(&other == &text || !text.Box.intersects(other.Box), qPrintable(what + "/" + other.Text));
+                        const bool apart = &other == &text || !text.Box.intersects(other.Box);
+                        QVERIFY2(apart, qPrintable(what + "/" + other.Text));
                     }
                 }
                 for (const QRectF& bar : layout.Bars) {

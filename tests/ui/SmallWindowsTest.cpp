@@ -105,15 +105,15 @@ void SmallWindowsTest::MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThre
 }
 
 void SmallWindowsTest::FileErrorsWindowOpensOnScreenBesideItsOwnerWithItsColumnsInView() {
-    // Owner and screen -> where a 450 by 400 frame goes: right, left, over the owner, onto a second screen.
+    // Owner and screen -> where a 450 by 400 frame goes: right, left, over the roomier side, on a second screen.
     const QSize frame(450, 400);
     const QRect screen(0, 0, 1280, 800);
     const QRect right(1280, 0, 1920, 1080);
     const std::tuple<QRect, QRect, QPoint> cases[] = {
         {QRect(100, 50, 600, 500), screen, QPoint(708, 50)},
         {QRect(700, 50, 500, 500), screen, QPoint(242, 50)},
-        {QRect(300, 50, 700, 500), screen, QPoint(332, 82)},
-        {QRect(300, 600, 700, 500), screen, QPoint(332, 400)},
+        {QRect(300, 50, 700, 500), screen, QPoint(0, 50)},
+        {QRect(250, 600, 700, 500), screen, QPoint(830, 400)},
         {QRect(2900, 100, 500, 400), right, QPoint(2442, 100)},
         {QRect(-300, 0, 500, 400), right, QPoint(1280, 0)},
     };
