@@ -60,6 +60,12 @@ Points ReadPoints(const ChartData& chart) {
     return points;
 }
 
+std::vector<QString> TickTexts(const ChartAxis& axis) {
+    std::vector<QString> texts;
+    for (const std::string& label : axis.Labels) texts.push_back(QString::fromStdString(label));
+    return texts;
+}
+
 // Point labels too wide for one slot each are shown for every k-th point only.
 int LabelEvery(double widest, double slot) { return std::max(1, static_cast<int>(std::ceil(widest / slot))); }
 
@@ -76,8 +82,7 @@ void LayOutVerticalBars(const ChartData& chart, const QRectF& area, const QFontM
     const double bottom = area.bottom() - line - 3 - (points.Low < 0 ? line + 3 : 0);
     const int intervals = std::clamp(static_cast<int>((bottom - top) / (line * 1.8)), 1, 10);
     const ChartAxis axis = ChooseChartAxis(points.Low, points.High, points.Whole, intervals);
-    std::vector<QString> tickTexts;
-    for (const std::string& label : axis.Labels) tickTexts.push_back(QString::fromStdString(label));
+    const std::vector<QString> tickTexts = TickTexts(axis);
     const double left = area.left() + WidestText(metrics, tickTexts) + 6;
     double right = area.right() - 4;
     out.Depth = depth ? std::min(12.0, (right - left) / (points.Count * 5.0)) : 0.0;
@@ -121,6 +126,29 @@ void LayOutVerticalBars(const ChartData& chart, const QRectF& area, const QFontM
     }
 }
 
+// The value axis of horizontal bars, between left and right as far as its end
+// labels let it reach: as many ticks as fit with their labels a gap apart.
+struct AxisAcross {
+    ChartAxis Axis;
+    std::vector<QString> Texts;
+    double Left = 0;
+    double Right = 0;
+};
+
+AxisAcross FitAxisAcross(const Points& points, const QFontMetricsF& metrics, const QRectF& area, double left,
+                         double right) {
+    AxisAcross across;
+    for (int intervals = 10; intervals >= 1; --intervals) {
+        across.Axis = ChooseChartAxis(points.Low, points.High, points.Whole, intervals);
+        across.Texts = TickTexts(across.Axis);
+        across.Left = std::max(left, area.left() + WidestText(metrics, {across.Texts.front()}) / 2 + 1);
+        across.Right = std::min(right, area.right() - WidestText(metrics, {across.Texts.back()}) / 2 - 1);
+        const double spacing = (across.Right - across.Left) / static_cast<double>(across.Axis.Ticks.size() - 1);
+        if (spacing >= WidestText(metrics, across.Texts) + 16) break;
+    }
+    return across;
+}
+
 // Horizontal bars: point labels in a column at the left, tick labels in a row
 // at the bottom spaced by the widest of them, each value beside the end of
 // its bar, in room kept at the side it points to.
@@ -144,22 +172,11 @@ void LayOutHorizontalBars(const ChartData& chart, const QRectF& area, const QFon
     }
     valuesRight += out.Depth;
 
-    // As many ticks as fit with their labels a gap apart.
-    ChartAxis axis;
-    std::vector<QString> tickTexts;
-    double left = 0;
-    double right = 0;
-    for (int intervals = 10; intervals >= 1; --intervals) {
-        axis = ChooseChartAxis(points.Low, points.High, points.Whole, intervals);
-        tickTexts.clear();
-        for (const std::string& label : axis.Labels) tickTexts.push_back(QString::fromStdString(label));
-        const double first = WidestText(metrics, {tickTexts.front()});
-        const double last = WidestText(metrics, {tickTexts.back()});
-        left = std::max(plotLeft + valuesLeft, area.left() + first / 2 + 1);
-        right = area.right() - std::max(valuesRight, last / 2 + 1);
-        const double spacing = (right - left) / static_cast<double>(axis.Ticks.size() - 1);
-        if (spacing >= WidestText(metrics, tickTexts) + 16) break;
-    }
+    const AxisAcross across = FitAxisAcross(points, metrics, area, plotLeft + valuesLeft, area.right() - valuesRight);
+    const ChartAxis& axis = across.Axis;
+    const std::vector<QString>& tickTexts = across.Texts;
+    const double left = across.Left;
+    const double right = across.Right;
     if (right - left < 10 || bottom - top < 10) return;
     out.Plot = QRectF(QPointF(left, top), QPointF(right, bottom));
     auto x = [&](double value) { return left + Fraction(axis, value) * (right - left); };

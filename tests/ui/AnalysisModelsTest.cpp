@@ -228,7 +228,7 @@ void AnalysisModelsTest::ChartTextsAreWholeInsideTheChartAndApart() {
                 std::vector<ChartText> texts = layout.Texts;
                 for (const ChartText& text : texts) {
                     const QString what = at + " text " + text.Text;
-                    QVERIFY2(QRectF(chart.rect()).contains(text.Box), qPrintable(what));
+                    QVERIFY2(QRectF(chart.rect()).adjusted(4, 2, -4, -4).contains(text.Box), qPrintable(what));
                     QVERIFY2(metrics.horizontalAdvance(text.Text) <= text.Box.width(), qPrintable(what));
                     QVERIFY2(!text.Box.intersects(layout.Title.Box), qPrintable(what));
                     for (const QRectF& bar : layout.Bars) QVERIFY2(!text.Box.intersects(bar), qPrintable(what));
