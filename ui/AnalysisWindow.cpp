@@ -21,6 +21,7 @@
 #include "ui/DirectoryTreeModel.h"
 #include "ui/ResultGridView.h"
 #include "ui/SelectSnapshotWindow.h"
+#include "ui/ScreenPlacement.h"
 #include "ui/Twips.h"
 #include "ui/WaitPointer.h"
 
@@ -60,6 +61,7 @@ AnalysisWindow::AnalysisWindow(ProgramContext& context, AnalysisSession& session
     resize(TwipsToPixels(11880, *this), TwipsToPixels(7890, *this) + menuBar()->sizeHint().height());
     panes_.Resize(11880, 7500);
     ApplyPanes();
+    KeepOpeningOnScreen(*this);
 }
 
 AnalysisWindow::~AnalysisWindow() = default;

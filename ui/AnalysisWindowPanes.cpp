@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTreeView>
 
 #include "ui/AnalysisWindow.h"
@@ -26,6 +27,36 @@ void Apply(QWidget& widget, const TwipRect& rect) {
                        TwipsToPixels(rect.Width, widget), TwipsToPixels(rect.Height, widget));
 }
 
+// What shows a splitter: a short row of dots across the middle of the strip a
+// pointer can grab. The mouse goes through it to the frame, which drags.
+class PaneGrip : public QWidget {
+public:
+    PaneGrip(const char* name, QWidget& frame) : QWidget(&frame) {
+        setObjectName(name);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(palette().color(QPalette::Dark));
+        const bool across = width() > height();
+        for (int i = -3; i <= 3; ++i) {
+            painter.drawEllipse(QPointF(rect().center()) + (across ? QPointF(i * 5, 0) : QPointF(0, i * 5)), 1.3, 1.3);
+        }
+    }
+};
+
+// The grip lies in the part of the frame the control inside leaves free.
+void ApplyGrip(QWidget& frame, const char* name, const TwipRect& rect) {
+    auto* grip = frame.findChild<QWidget*>(name, Qt::FindDirectChildrenOnly);
+    if (grip == nullptr) grip = new PaneGrip(name, frame);
+    Apply(*grip, rect);
+    grip->show();
+}
+
 }  // namespace
 
 void AnalysisWindow::ApplyPanes() {
@@ -35,6 +66,10 @@ void AnalysisWindow::ApplyPanes() {
     Apply(*tvdir_, panes_.tvdir);
     Apply(*grdanal_, panes_.grdanal);
     Apply(*grpdisp_, panes_.grpdisp);
+    const TwipRect& grid = panes_.grdanal;
+    ApplyGrip(*frmdisp_, "gripgrid", {grid.Left, grid.Bottom(), grid.Width, panes_.frmdisp.Height - grid.Bottom()});
+    const TwipRect& tree = panes_.tvdir;
+    ApplyGrip(*frmnode_, "griptree", {tree.Right(), tree.Top, panes_.frmnode.Width - tree.Right(), tree.Height});
     Apply(*lblgraph_, TwipRect{480, 720, std::max(panes_.frmgraph.Width - 600, 0), 495});
     // The window may not shrink below the panes' smallest sizes; a splitter
     // move changes where that is.

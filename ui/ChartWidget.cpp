@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+
+#include "analysis/ChartAxis.h"
 
 namespace corvina {
 
 namespace {
-
-constexpr int kTicks = 4;
 
 QString ValueText(double value) { return QString::number(value, 'f', std::floor(value) == value ? 0 : 1); }
 
@@ -19,6 +20,228 @@ QString Label(const ChartData& chart, int i) {
 }
 
 double Value(const ChartData& chart, int i) { return chart.ChartValues[static_cast<std::size_t>(i)]; }
+
+// A box just big enough for text, placed against (x, y) as align says: left
+// aligned starts at x, right aligned ends there, centred is centred on it.
+ChartText TextAt(const QFontMetricsF& metrics, const QString& text, double x, double y, Qt::Alignment align) {
+    const double width = std::ceil(metrics.horizontalAdvance(text)) + 1;
+    const double height = std::ceil(metrics.height());
+    const double left = align & Qt::AlignLeft ? x : align & Qt::AlignRight ? x - width : x - width / 2;
+    const double top = align & Qt::AlignTop ? y : align & Qt::AlignBottom ? y - height : y - height / 2;
+    return {QRectF(left, top, width, height), text};
+}
+
+double WidestText(const QFontMetricsF& metrics, const std::vector<QString>& texts) {
+    double widest = 0;
+    for (const QString& text : texts) widest = std::max(widest, metrics.horizontalAdvance(text));
+    return std::ceil(widest) + 1;
+}
+
+// The points the chart shows, read once for the layout.
+struct Points {
+    int Count = 0;
+    double Low = 0;
+    double High = 0;
+    bool Whole = true;
+    std::vector<QString> Values;
+    std::vector<QString> Labels;
+};
+
+Points ReadPoints(const ChartData& chart) {
+    Points points;
+    points.Count = chart.ChartPointCount;
+    for (int i = 0; i < points.Count; ++i) {
+        points.Low = std::min(points.Low, Value(chart, i));
+        points.High = std::max(points.High, Value(chart, i));
+        points.Values.push_back(ValueText(Value(chart, i)));
+        points.Labels.push_back(Label(chart, i));
+    }
+    points.Whole = AllWholeNumbers(chart.ChartValues);
+    return points;
+}
+
+std::vector<QString> TickTexts(const ChartAxis& axis) {
+    std::vector<QString> texts;
+    for (const std::string& label : axis.Labels) texts.push_back(QString::fromStdString(label));
+    return texts;
+}
+
+// Point labels too wide for one slot each are shown for every k-th point only.
+int LabelEvery(double widest, double slot) { return std::max(1, static_cast<int>(std::ceil(widest / slot))); }
+
+double Fraction(const ChartAxis& axis, double value) { return (value - axis.Low()) / (axis.High() - axis.Low()); }
+
+// Vertical bars: tick labels in a strip at the left as wide as the widest of
+// them, point labels in a row at the bottom, each value above its bar (below
+// it for a negative one), in room kept free of the title and the labels.
+void LayOutVerticalBars(const ChartData& chart, const QRectF& area, const QFontMetricsF& metrics, bool depth,
+                        ChartLayout& out) {
+    const Points points = ReadPoints(chart);
+    const double line = std::ceil(metrics.height());
+    double top = area.top() + line + 3;
+    const double bottom = area.bottom() - line - 3 - (points.Low < 0 ? line + 3 : 0);
+    const int intervals = std::clamp(static_cast<int>((bottom - top) / (line * 1.8)), 1, 10);
+    const ChartAxis axis = ChooseChartAxis(points.Low, points.High, points.Whole, intervals);
+    const std::vector<QString> tickTexts = TickTexts(axis);
+    const double left = area.left() + WidestText(metrics, tickTexts) + 6;
+    double right = area.right() - 4;
+    out.Depth = depth ? std::min(12.0, (right - left) / (points.Count * 5.0)) : 0.0;
+    top += out.Depth;
+    right -= out.Depth;
+    if (right - left < 10 || bottom - top < 10) return;
+    out.Plot = QRectF(QPointF(left, top), QPointF(right, bottom));
+    auto y = [&](double value) { return bottom - Fraction(axis, value) * (bottom - top); };
+
+    for (std::size_t t = 0; t < axis.Ticks.size(); ++t) {
+        const double at = y(axis.Ticks[t]);
+        out.GridLines.emplace_back(left, at, right, at);
+        out.Texts.push_back(TextAt(metrics, tickTexts[t], left - 4, at, Qt::AlignRight | Qt::AlignVCenter));
+    }
+    out.AxisLines = {QLineF(left, top, left, bottom), QLineF(left, y(0), right, y(0))};
+
+    const double slot = (right - left) / points.Count;
+    const int every = LabelEvery(WidestText(metrics, points.Labels) + 4, slot);
+    const bool values = WidestText(metrics, points.Values) <= slot - 2;
+    for (int i = 0; i < points.Count; ++i) {
+        const double value = Value(chart, i);
+        const double centre = left + slot * (i + 0.5);
+        out.Bars.emplace_back(QPointF(centre - slot * 0.3, y(std::max(value, 0.0))),
+                              QPointF(centre + slot * 0.3, y(std::min(value, 0.0))));
+        if (values) {
+            const QString& text = points.Values[i];
+            out.Texts.push_back(value < 0 ? TextAt(metrics, text, centre, y(value) + 1, Qt::AlignHCenter | Qt::AlignTop)
+                                          : TextAt(metrics, text, centre, y(value) - out.Depth - 1,
+                                                   Qt::AlignHCenter | Qt::AlignBottom));
+        }
+        if (i % every != 0) continue;
+        // One slot each: centred under the bar. Fewer: from the bar's left
+        // edge over the slots of the points that go without.
+        const double start = every == 1 ? centre : left + slot * i;
+        const double room = every == 1 ? slot : std::min(slot * every, area.right() - start);
+        const QString label = metrics.elidedText(points.Labels[i], Qt::ElideLeft, room - 4);
+        if (every > 1 && label != points.Labels[i]) continue;  // a cut label among whole ones reads as noise
+        const ChartText text = TextAt(metrics, label, start, area.bottom() - line,
+                                      (every == 1 ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
+        out.Texts.push_back(text);
+    }
+}
+
+// The value axis of horizontal bars, between left and right as far as its end
+// labels let it reach: as many ticks as fit with their labels a gap apart.
+struct AxisAcross {
+    ChartAxis Axis;
+    std::vector<QString> Texts;
+    double Left = 0;
+    double Right = 0;
+};
+
+AxisAcross FitAxisAcross(const Points& points, const QFontMetricsF& metrics, const QRectF& area, double left,
+                         double right) {
+    AxisAcross across;
+    for (int intervals = 10; intervals >= 1; --intervals) {
+        across.Axis = ChooseChartAxis(points.Low, points.High, points.Whole, intervals);
+        across.Texts = TickTexts(across.Axis);
+        across.Left = std::max(left, area.left() + WidestText(metrics, {across.Texts.front()}) / 2 + 1);
+        across.Right = std::min(right, area.right() - WidestText(metrics, {across.Texts.back()}) / 2 - 1);
+        const double spacing = (across.Right - across.Left) / static_cast<double>(across.Axis.Ticks.size() - 1);
+        if (spacing >= WidestText(metrics, across.Texts) + 16) break;
+    }
+    return across;
+}
+
+// Horizontal bars: point labels in a column at the left, tick labels in a row
+// at the bottom spaced by the widest of them, each value beside the end of
+// its bar, in room kept at the side it points to.
+void LayOutHorizontalBars(const ChartData& chart, const QRectF& area, const QFontMetricsF& metrics, bool depth,
+                          ChartLayout& out) {
+    const Points points = ReadPoints(chart);
+    const double line = std::ceil(metrics.height());
+    const double labelWidth = std::min({WidestText(metrics, points.Labels), area.width() / 3, 160.0});
+    const double plotLeft = area.left() + labelWidth + 4;
+    const double bottom = area.bottom() - line - 4;
+    double top = area.top();
+    out.Depth = depth ? std::min(12.0, (bottom - top) / (points.Count * 5.0)) : 0.0;
+    top += out.Depth;
+    const double slot = (bottom - top) / points.Count;
+    const bool values = slot >= line;
+    double valuesRight = 0;
+    double valuesLeft = 0;
+    for (int i = 0; values && i < points.Count; ++i) {
+        double& room = Value(chart, i) < 0 ? valuesLeft : valuesRight;
+        room = std::max(room, std::ceil(metrics.horizontalAdvance(points.Values[i])) + 4);
+    }
+    valuesRight += out.Depth;
+
+    const AxisAcross across = FitAxisAcross(points, metrics, area, plotLeft + valuesLeft, area.right() - valuesRight);
+    const ChartAxis& axis = across.Axis;
+    const std::vector<QString>& tickTexts = across.Texts;
+    const double left = across.Left;
+    const double right = across.Right;
+    if (right - left < 10 || bottom - top < 10) return;
+    out.Plot = QRectF(QPointF(left, top), QPointF(right, bottom));
+    auto x = [&](double value) { return left + Fraction(axis, value) * (right - left); };
+
+    for (std::size_t t = 0; t < axis.Ticks.size(); ++t) {
+        const double at = x(axis.Ticks[t]);
+        out.GridLines.emplace_back(at, top, at, bottom);
+        out.Texts.push_back(TextAt(metrics, tickTexts[t], at, bottom + 2, Qt::AlignHCenter | Qt::AlignTop));
+    }
+    out.AxisLines = {QLineF(left, bottom, right, bottom), QLineF(x(0), top, x(0), bottom)};
+
+    double labelsEnd = area.top();
+    for (int i = 0; i < points.Count; ++i) {
+        const double value = Value(chart, i);
+        const double centre = top + slot * (i + 0.5);
+        out.Bars.emplace_back(QPointF(x(std::min(value, 0.0)), centre - slot * 0.3),
+                              QPointF(x(std::max(value, 0.0)), centre + slot * 0.3));
+        if (values) {
+            const QString& text = points.Values[i];
+            out.Texts.push_back(value < 0
+                                    ? TextAt(metrics, text, x(value) - 3, centre, Qt::AlignRight | Qt::AlignVCenter)
+                                    : TextAt(metrics, text, x(value) + out.Depth + 3, centre,
+                                             Qt::AlignLeft | Qt::AlignVCenter));
+        }
+        const QString label = metrics.elidedText(points.Labels[i], Qt::ElideLeft, labelWidth);
+        ChartText text = TextAt(metrics, label, plotLeft - 4, centre, Qt::AlignRight | Qt::AlignVCenter);
+        // Bars thinner than a line: labels are kept clear of the title and the
+        // tick row, and one that would lie on the label above is left out.
+        text.Box.moveTop(std::clamp(text.Box.top(), area.top(), bottom + 2 - text.Box.height()));
+        if (text.Box.top() < labelsEnd) continue;
+        labelsEnd = text.Box.bottom();
+        out.Texts.push_back(text);
+    }
+}
+
+// A pie at the left, a legend at the right: a swatch, the label and the value
+// per point, as many points as there are whole lines for.
+void LayOutPie(const ChartData& chart, const QRectF& area, const QFontMetricsF& metrics, bool depth,
+               ChartLayout& out) {
+    const Points points = ReadPoints(chart);
+    const double legendWidth = std::min(area.width() / 2, 200.0);
+    const QRectF pieArea = area.adjusted(0, 0, -legendWidth - 6, 0);
+    const double diameter = std::max(10.0, std::min(pieArea.width(), pieArea.height()) - 16);
+    const double squash = depth ? 0.6 : 1.0;
+    out.Depth = depth ? diameter * 0.12 : 0.0;
+    out.Plot = QRectF(pieArea.left() + (pieArea.width() - diameter) / 2.0,
+                      pieArea.top() + (pieArea.height() - diameter * squash - out.Depth) / 2.0, diameter,
+                      diameter * squash);
+
+    // Lines close up rather than leave points out.
+    const double line = std::ceil(metrics.height()) + (area.height() >= points.Count * (metrics.height() + 2) ? 2 : 0);
+    const int listed = std::min(points.Count, static_cast<int>(area.height() / line));
+    double y = area.top() + std::max(0.0, (area.height() - listed * line) / 2);
+    const double x = area.right() - legendWidth;
+    for (int i = 0; i < listed; ++i, y += line) {
+        out.Swatches.emplace_back(x, y + 2, line - 6, line - 6);
+        const ChartText value =
+            TextAt(metrics, points.Values[i], area.right(), y + line / 2, Qt::AlignRight | Qt::AlignVCenter);
+        out.Texts.push_back(value);
+        const double room = value.Box.left() - 6 - (x + line);
+        if (room < metrics.horizontalAdvance(QStringLiteral("..."))) continue;
+        const QString label = metrics.elidedText(points.Labels[i], Qt::ElideLeft, room - 1);
+        out.Texts.push_back(TextAt(metrics, label, x + line, y + line / 2, Qt::AlignLeft | Qt::AlignVCenter));
+    }
+}
 
 // A box with depth: the front face, then the top and the right side in
 // darker shades, shifted up and to the right by depth.
@@ -64,149 +287,98 @@ void ChartWidget::SetChart(const ChartData& chart) {
     update();
 }
 
-double ChartWidget::AxisMax() const { return chart_.ChartMaxValue > 0 ? chart_.ChartMaxValue : 1.0; }
+QFont ChartWidget::TitleFont() const {
+    QFont title = font();
+    title.setBold(true);
+    return title;
+}
+
+QFont ChartWidget::TextFont() const {
+    QFont small = font();
+    small.setPointSizeF(std::max(6.0, font().pointSizeF() - 1));
+    return small;
+}
+
+ChartLayout ChartWidget::LayOut() const {
+    ChartLayout layout;
+    if (!chart_.Drawn || chart_.ChartPointCount < 1) return layout;
+    const QFontMetricsF titleMetrics(TitleFont(), this);
+    const QString title = titleMetrics.elidedText(QString::fromStdString(chart_.Title), Qt::ElideRight, width() - 8);
+    layout.Title = TextAt(titleMetrics, title, width() / 2.0, 2, Qt::AlignHCenter | Qt::AlignTop);
+    const QRectF area = QRectF(rect()).adjusted(4, layout.Title.Box.bottom() + 4, -4, -4);
+    const QFontMetricsF metrics(TextFont(), this);
+    const bool horizontal = chart_.ChartOrientation == 1;
+    switch (chart_.ChartType) {
+        case kChart2DPie: LayOutPie(chart_, area, metrics, false, layout); break;
+        case kChart3DPie: LayOutPie(chart_, area, metrics, true, layout); break;
+        default: {
+            const bool depth = chart_.ChartType == kChart3DBar;
+            if (horizontal) {
+                LayOutHorizontalBars(chart_, area, metrics, depth, layout);
+            } else {
+                LayOutVerticalBars(chart_, area, metrics, depth, layout);
+            }
+        }
+    }
+    return layout;
+}
 
 void ChartWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (!chart_.Drawn || chart_.ChartPointCount < 1) return;
-    QFont titleFont = font();
-    titleFont.setBold(true);
-    painter.setFont(titleFont);
-    const int titleHeight = painter.fontMetrics().height() + 4;
-    const QRect titleRect(0, 2, width(), titleHeight);
-    painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(titleRect, Qt::AlignCenter,
-                     painter.fontMetrics().elidedText(QString::fromStdString(chart_.Title), Qt::ElideRight, width() - 8));
-    QFont small = font();
-    small.setPointSizeF(std::max(6.0, font().pointSizeF() - 1));
-    painter.setFont(small);
-    const QRect area = rect().adjusted(4, titleHeight + 4, -4, -4);
-    switch (chart_.ChartType) {
-        case kChart2DPie: PaintPie(painter, area, false); break;
-        case kChart3DPie: PaintPie(painter, area, true); break;
-        case kChart3DBar: PaintBars(painter, area, true, chart_.ChartOrientation == 1); break;
-        default: PaintBars(painter, area, false, chart_.ChartOrientation == 1); break;
-    }
-}
-
-void ChartWidget::PaintBars(QPainter& painter, const QRect& area, bool depth, bool horizontal) const {
-    const QFontMetrics metrics = painter.fontMetrics();
-    const int n = chart_.ChartPointCount;
-    const double axisMax = AxisMax();
-    const int axisTextWidth = metrics.horizontalAdvance(ValueText(axisMax)) + 6;
-    const int lineHeight = metrics.height();
-    // Horizontal bars carry their labels at the left, vertical ones below.
-    const int labelWidth = horizontal ? std::min(area.width() / 3, 160) : 0;
-    QRect plot = horizontal ? area.adjusted(labelWidth + 4, 0, -axisTextWidth / 2 - 4, -lineHeight - 4)
-                            : area.adjusted(axisTextWidth, lineHeight / 2, -8, -lineHeight - 6);
-    if (plot.width() < 10 || plot.height() < 10) return;
-    const double depthPx = depth ? std::min(12.0, (horizontal ? plot.height() : plot.width()) / (n * 5.0)) : 0.0;
-    plot.adjust(0, static_cast<int>(depthPx), -static_cast<int>(depthPx), 0);
-
-    // Axis lines and value ticks from 0 to the largest value.
+    const ChartLayout layout = LayOut();
+    if (layout.Title.Text.isEmpty() && layout.Texts.empty()) return;
     const QColor ink = palette().color(QPalette::WindowText);
-    painter.setPen(QColor(210, 210, 210));
-    for (int t = 0; t <= kTicks; ++t) {
-        const double value = axisMax * t / kTicks;
-        const QString text = ValueText(std::floor(value) == value ? value : std::round(value * 10) / 10);
-        if (horizontal) {
-            const double x = plot.left() + plot.width() * t / double(kTicks);
-            painter.setPen(QColor(210, 210, 210));
-            painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
-            painter.setPen(ink);
-            painter.drawText(QRectF(x - 40, plot.bottom() + 2, 80, lineHeight), Qt::AlignHCenter | Qt::AlignTop, text);
-        } else {
-            const double y = plot.bottom() - plot.height() * t / double(kTicks);
-            painter.setPen(QColor(210, 210, 210));
-            painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-            painter.setPen(ink);
-            painter.drawText(QRectF(area.left(), y - lineHeight / 2.0, axisTextWidth - 4, lineHeight),
-                             Qt::AlignRight | Qt::AlignVCenter, text);
-        }
+    painter.setFont(TitleFont());
+    painter.setPen(ink);
+    painter.drawText(layout.Title.Box, Qt::AlignCenter, layout.Title.Text);
+    painter.setFont(TextFont());
+    if (chart_.ChartType == kChart2DPie || chart_.ChartType == kChart3DPie) {
+        PaintPie(painter, layout);
+    } else {
+        PaintBars(painter, layout);
     }
     painter.setPen(ink);
-    painter.drawLine(plot.bottomLeft(), horizontal ? plot.topLeft() : plot.bottomRight());
-
-    const double slot = (horizontal ? plot.height() : plot.width()) / double(n);
-    const double thickness = slot * 0.6;
-    for (int i = 0; i < n; ++i) {
-        const double value = Value(chart_, i);
-        // Negative values lie outside the axis: they get no bar, only their number.
-        const double length = std::clamp(value / axisMax, 0.0, 1.0) * (horizontal ? plot.width() : plot.height());
-        const double start = (horizontal ? plot.top() : plot.left()) + slot * i + (slot - thickness) / 2;
-        QRectF bar = horizontal ? QRectF(plot.left(), start, length, thickness)
-                                : QRectF(start, plot.bottom() - length, thickness, length);
-        PaintBox(painter, bar, PointColour(i + 1), depthPx);
-        painter.setPen(ink);
-        const QString label = Label(chart_, i);
-        if (horizontal) {
-            painter.drawText(QRectF(area.left(), start, labelWidth, thickness), Qt::AlignRight | Qt::AlignVCenter,
-                             metrics.elidedText(label, Qt::ElideLeft, labelWidth));
-            painter.drawText(QRectF(bar.right() + depthPx + 3, start, 80, thickness), Qt::AlignLeft | Qt::AlignVCenter,
-                             ValueText(value));
-        } else {
-            const int room = static_cast<int>(slot) - 2;
-            painter.drawText(QRectF(plot.left() + slot * i, plot.bottom() + 3, slot, lineHeight), Qt::AlignCenter,
-                             metrics.elidedText(label, Qt::ElideLeft, room));
-            if (n <= 12) {
-                painter.drawText(QRectF(plot.left() + slot * i, bar.top() - depthPx - lineHeight - 1, slot, lineHeight),
-                                 Qt::AlignHCenter | Qt::AlignBottom, ValueText(value));
-            }
-        }
-    }
+    for (const ChartText& text : layout.Texts) painter.drawText(text.Box, Qt::AlignCenter, text.Text);
 }
 
-void ChartWidget::PaintPie(QPainter& painter, const QRect& area, bool depth) const {
-    const QFontMetrics metrics = painter.fontMetrics();
+void ChartWidget::PaintBars(QPainter& painter, const ChartLayout& layout) const {
+    painter.setPen(QColor(210, 210, 210));
+    for (const QLineF& line : layout.GridLines) painter.drawLine(line);
+    for (std::size_t i = 0; i < layout.Bars.size(); ++i) {
+        PaintBox(painter, layout.Bars[i], PointColour(static_cast<int>(i) + 1), layout.Depth);
+    }
+    painter.setPen(palette().color(QPalette::WindowText));
+    for (const QLineF& line : layout.AxisLines) painter.drawLine(line);
+}
+
+void ChartWidget::PaintPie(QPainter& painter, const ChartLayout& layout) const {
     const int n = chart_.ChartPointCount;
     double total = 0;
     for (int i = 0; i < n; ++i) total += std::max(Value(chart_, i), 0.0);
-
-    // The legend takes the right part: a swatch, the label and the value per point.
-    const int legendWidth = std::min(area.width() / 2, 200);
-    const QRect pieArea = area.adjusted(0, 0, -legendWidth - 6, 0);
-    const int diameter = std::max(10, std::min(pieArea.width(), pieArea.height()) - 16);
-    const double squash = depth ? 0.6 : 1.0;
-    const double thick = depth ? diameter * 0.12 : 0.0;
-    QRectF ellipse(pieArea.left() + (pieArea.width() - diameter) / 2.0,
-                   pieArea.top() + (pieArea.height() - diameter * squash - thick) / 2.0, diameter, diameter * squash);
-
-    const QColor ink = palette().color(QPalette::WindowText);
     if (total <= 0) {
-        painter.setPen(ink);
+        painter.setPen(palette().color(QPalette::WindowText));
         painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(ellipse);
+        painter.drawEllipse(layout.Plot);
     } else {
         // With depth, the rim is drawn first, shifted down, in darker shades.
-        const int layers = depth ? static_cast<int>(thick) : 0;
-        for (int layer = layers; layer >= 0; --layer) {
+        for (int layer = static_cast<int>(layout.Depth); layer >= 0; --layer) {
             double angle = 90.0 * 16;
             for (int i = 0; i < n; ++i) {
                 const double span = -std::max(Value(chart_, i), 0.0) / total * 360.0 * 16;
                 const QColor colour = PointColour(i + 1);
                 painter.setPen(layer == 0 ? colour.darker(150) : Qt::NoPen);
                 painter.setBrush(layer == 0 ? colour : colour.darker(150));
-                painter.drawPie(ellipse.translated(0, layer), static_cast<int>(angle), static_cast<int>(span));
+                painter.drawPie(layout.Plot.translated(0, layer), static_cast<int>(angle), static_cast<int>(span));
                 angle += span;
             }
         }
     }
-
-    const int line = metrics.height() + 2;
-    int y = area.top() + std::max(0, (area.height() - n * line) / 2);
-    const int x = area.right() - legendWidth;
-    for (int i = 0; i < n; ++i, y += line) {
-        painter.setPen(PointColour(i + 1).darker(150));
-        painter.setBrush(PointColour(i + 1));
-        painter.drawRect(QRectF(x, y + 2, line - 6, line - 6));
-        painter.setPen(ink);
-        const QString value = ValueText(Value(chart_, i));
-        const int valueWidth = metrics.horizontalAdvance(value) + 6;
-        painter.drawText(QRectF(x + line, y, legendWidth - line - valueWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
-                         metrics.elidedText(Label(chart_, i), Qt::ElideLeft, legendWidth - line - valueWidth));
-        painter.drawText(QRectF(area.right() - valueWidth, y, valueWidth, line), Qt::AlignRight | Qt::AlignVCenter,
-                         value);
+    for (std::size_t i = 0; i < layout.Swatches.size(); ++i) {
+        const QColor colour = PointColour(static_cast<int>(i) + 1);
+        painter.setPen(colour.darker(150));
+        painter.setBrush(colour);
+        painter.drawRect(layout.Swatches[i]);
     }
 }
 

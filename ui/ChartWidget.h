@@ -2,15 +2,39 @@
 // grpdisp: the small chart beside the result grid. It paints the points the
 // analysis engine collected (DrawChart): bars, vertical or horizontal, or a
 // pie, each flat or with depth, under the title "Analysis of ...", the value
-// axis running from 0 to the largest value, each point in its own colour with
-// its label. It keeps a copy of the data it shows.
+// axis taking in 0 and every value in round steps, each point in its own
+// colour with its label. It keeps a copy of the data it shows.
+//
+// Painting goes in two steps: LayOut works out where every text, line and
+// bar goes for the widget's size and font, so that no text is cut or lies on
+// another; paintEvent draws what it says.
+
+#include <vector>
 
 #include <QColor>
+#include <QLineF>
+#include <QRectF>
 #include <QWidget>
 
 #include "analysis/ChartData.h"
 
 namespace corvina {
+
+struct ChartText {
+    QRectF Box;  // just wide and high enough for Text in the chart's TextFont
+    QString Text;
+};
+
+struct ChartLayout {
+    ChartText Title;               // in TitleFont
+    std::vector<ChartText> Texts;  // ticks, point labels, values, legend
+    QRectF Plot;                   // bars: the value axis's span; pie: the pie's box
+    std::vector<QLineF> GridLines;  // one per tick
+    std::vector<QLineF> AxisLines;  // the value axis and the line of value 0
+    std::vector<QRectF> Bars;       // front faces, one per point
+    double Depth = 0;
+    std::vector<QRectF> Swatches;  // pie legend, one per listed point
+};
 
 class ChartWidget : public QWidget {
     Q_OBJECT
@@ -23,13 +47,16 @@ public:
     // The colour of point i (1 for the first point).
     static QColor PointColour(int index);
 
+    QFont TitleFont() const;
+    QFont TextFont() const;
+    ChartLayout LayOut() const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void PaintBars(QPainter& painter, const QRect& area, bool depth, bool horizontal) const;
-    void PaintPie(QPainter& painter, const QRect& area, bool depth) const;
-    double AxisMax() const;
+    void PaintBars(QPainter& painter, const ChartLayout& layout) const;
+    void PaintPie(QPainter& painter, const ChartLayout& layout) const;
 
     ChartData chart_;
 };

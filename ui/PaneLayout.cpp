@@ -1,6 +1,7 @@
 #include "ui/PaneLayout.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace corvina {
 
@@ -9,7 +10,12 @@ void PaneLayout::Resize(int width, int height) {
     height = std::max(height, MinimumHeight());
     frmdisp.Width = width - frmdisp.Left - kRightMargin;
     frmgraph.Width = width - frmgraph.Left - kRightMargin;
-    frmgraph.Height = height - frmgraph.Top - kBottomMargin;
+    const int gap = frmgraph.Top - frmdisp.Bottom();
+    const int shared = height - kBottomMargin - frmdisp.Top - gap;
+    frmdisp.Height = std::clamp(static_cast<int>(std::lround(shared * gridShare_)), kSmallestDraggedHeight,
+                                std::max(kSmallestDraggedHeight, shared - kSmallestDraggedHeight));
+    frmgraph.Top = frmdisp.Bottom() + gap;
+    frmgraph.Height = shared - frmdisp.Height;
     frmnode.Height = height - frmnode.Top - kBottomMargin;
     FitGrid();
     FitChart();
@@ -36,7 +42,7 @@ void PaneLayout::FitTree() {
 PanePointer PaneLayout::MoveOverGridPane(int y, bool leftButton) {
     const int d = frmdisp.Height - y;  // distance above the pane's bottom edge
     if (!leftButton) {
-        const bool inZone = d > 50 && d < 300;
+        const bool inZone = d > 0 && d < kGridGrabZone;
         SplitterDrag = inZone ? "Y" : "N";
         current_ = inZone ? PanePointer::NorthSouth : PanePointer::Default;
         return current_;
@@ -46,6 +52,7 @@ PanePointer PaneLayout::MoveOverGridPane(int y, bool leftButton) {
         frmdisp.Height -= d;
         frmgraph.Top -= d;
         frmgraph.Height += d;
+        gridShare_ = frmdisp.Height / static_cast<double>(frmdisp.Height + frmgraph.Height);
         FitGrid();
         FitChart();
     }
@@ -55,7 +62,7 @@ PanePointer PaneLayout::MoveOverGridPane(int y, bool leftButton) {
 PanePointer PaneLayout::MoveOverTreePane(int x, bool leftButton) {
     const int d = frmnode.Width - x;  // distance from the pane's right edge
     if (!leftButton) {
-        const bool inZone = d > 0 && d < 50;
+        const bool inZone = d > 0 && d < kTreeGrabZone;
         SplitterDrag = inZone ? "Y" : "N";
         current_ = inZone ? PanePointer::WestEast : PanePointer::Default;
         return current_;

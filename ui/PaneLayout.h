@@ -2,10 +2,11 @@
 // The panes of the analysis window as plain geometry in twips: the tree pane
 // (frmnode holding tvdir) at the left, the grid pane (frmdisp holding grdanal)
 // at the top right and the chart pane (frmgraph holding grpdisp) below it.
-// A change of window size stretches the grid and chart panes in width and the
-// chart and tree panes in height; the grid pane's height and the tree pane's
-// width change only by the two splitters, which are the exposed edge strips
-// of the grid pane's bottom and the tree pane's right side.
+// A change of window size stretches the grid and chart panes in width and
+// shares the height between them in the proportion the horizontal splitter
+// left them; the tree pane grows in height and keeps its width, which only the
+// vertical splitter changes. The splitters are the exposed edge strips of the
+// grid pane's bottom and the tree pane's right side.
 //
 // Sizes are those of the window's client area below the menu bar and above
 // the status bar. The window converts to pixels and applies the rectangles.
@@ -31,11 +32,17 @@ public:
     // Room kept between the panes and the right and bottom edges.
     static constexpr int kRightMargin = 120;
     static constexpr int kBottomMargin = 60;
-    // The least a pane may keep while the window shrinks or a splitter moves.
+    // The least a pane may keep while the window shrinks or a splitter moves;
+    // the grid and chart panes keep kSmallestDraggedHeight either way.
     static constexpr int kSmallestGridPaneWidth = 400;
     static constexpr int kSmallestChartPaneHeight = 300;
     static constexpr int kSmallestDraggedHeight = 700;
     static constexpr int kSmallestDraggedWidth = 500;
+    // The grab zones: up to this far above the grid pane's bottom, left of the
+    // tree pane's right edge. The grid and the tree cover all but the strips
+    // below and beside them, 160 and 130, which are what a pointer can reach.
+    static constexpr int kGridGrabZone = 300;
+    static constexpr int kTreeGrabZone = 150;
 
     TwipRect frmnode{0, 960, 3255, 6495};
     TwipRect frmdisp{3360, 960, 8535, 3495};
@@ -47,10 +54,11 @@ public:
     // "Y" while the pointer rests in a grab zone or a drag is under way.
     std::string SplitterDrag = "N";
 
-    // The smallest client area: the grid pane keeps 400 of width, the chart
-    // pane 300 of height.
+    // The smallest client area: the grid pane keeps 400 of width; the height
+    // is the design's chart pane top and 300 below it wherever the splitter
+    // is, so that a window grown and shrunk again can reach its old size.
     int MinimumWidth() const { return frmdisp.Left + kSmallestGridPaneWidth + kRightMargin; }
-    int MinimumHeight() const { return frmgraph.Top + kSmallestChartPaneHeight + kBottomMargin; }
+    static constexpr int MinimumHeight() { return 4440 + kSmallestChartPaneHeight + kBottomMargin; }
 
     // The resize rule; a size below the minimum is taken as the minimum.
     void Resize(int width, int height);
@@ -70,6 +78,9 @@ public:
 
 private:
     PanePointer current_ = PanePointer::Default;
+    // The grid pane's part of the height it shares with the chart pane, kept
+    // apart from the rounded heights so that many small resizes do not drift.
+    double gridShare_ = 3495.0 / (3495 + 3000);
 };
 
 }  // namespace corvina

@@ -19,6 +19,7 @@
 #include "store/SizeFormat.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/FileDialogs.h"
+#include "ui/ScreenPlacement.h"
 #include "ui/Twips.h"
 #include "ui/WaitPointer.h"
 #include "ui/WindowPrinter.h"
@@ -75,6 +76,7 @@ SelectSnapshotWindow::SelectSnapshotWindow(ProgramContext& context, SnapshotChoi
     BuildControls();
     BuildMenus();
     Load();
+    KeepOpeningOnScreen(*this);
 }
 
 void SelectSnapshotWindow::BuildControls() {

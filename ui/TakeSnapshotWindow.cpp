@@ -31,6 +31,7 @@
 #include "ui/DebugWindow.h"
 #include "ui/FileDialogs.h"
 #include "ui/SnapshotRunner.h"
+#include "ui/ScreenPlacement.h"
 #include "ui/Twips.h"
 
 namespace corvina {
@@ -92,6 +93,7 @@ TakeSnapshotWindow::TakeSnapshotWindow(ProgramContext& context, QWidget* parent)
     dirmain_->expand(directories_->index(QDir::rootPath()));
     resize(std::max(TwipsToPixels(8655, *this), sizeHint().width()),
            std::max(TwipsToPixels(7590, *this), sizeHint().height()));
+    KeepOpeningOnScreen(*this);
 
     // Load: collection off, threshold 0, the database in the status bar.
     OnCollectChosen(0);

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 
 #include "store/Prompter.h"
 #include "store/SizeFormat.h"
@@ -12,6 +13,7 @@
 #include "ui/TakeSnapshotWindow.h"
 #include "ui/DebugWindow.h"
 #include "ui/FileErrorsWindow.h"
+#include "ui/ScreenPlacement.h"
 #include "ui/SnapshotRunner.h"
 
 namespace corvina {
@@ -73,11 +75,14 @@ void TakeSnapshotWindow::OnRunFinished(const RunResult& result) {
     if (!result.StatusText.empty()) SetStatus(QString::fromStdString(result.StatusText));
     const bool listErrors = result.Outcome == RunOutcome::Completed || result.Outcome == RunOutcome::TooManyErrors;
     if (listErrors && !result.ErrorList.empty()) {
-        const bool first = errors_ == nullptr;
-        if (first) errors_ = new FileErrorsWindow(context_.Dialogs, context_.Messages, this);
+        if (errors_ == nullptr) {
+            errors_ = new FileErrorsWindow(context_.Dialogs, context_.Messages, this);
+            // Beside this window, not over it, unless the screen has no room.
+            // Not shown yet, the new window's frame is taken to be as thick as this one's.
+            const QSize frame = errors_->size() + frameGeometry().size() - size();
+            errors_->move(PlaceBeside(frameGeometry(), frame, screen()->availableGeometry()));
+        }
         errors_->ShowErrors(result.ErrorList);
-        // Beside this window, not over it.
-        if (first) errors_->move(frameGeometry().topRight() + QPoint(8, 0));
     }
     if (exitAfterRun_) {
         exitAfterRun_ = false;

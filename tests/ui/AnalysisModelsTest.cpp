@@ -33,6 +33,7 @@ private slots:
     void TreeWithRowsWhoseParentIsMissingIsReported();
     void PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones();
     void ChartPaintsEachPointInItsColourAndSurvivesZeroAndNegativeValues();
+    void ChartTextsAreWholeInsideTheChartAndApart();
 };
 
 void AnalysisModelsTest::TreeLoadsChildrenOnExpansionAndStopsAtTheSeparator() {
@@ -114,28 +115,30 @@ void AnalysisModelsTest::TreeWithRowsWhoseParentIsMissingIsReported() {
 void AnalysisModelsTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones() {
     PaneLayout panes;
     panes.Resize(15000, 9000);
-    // Wider and taller: grid and chart panes widen, chart and tree panes grow
-    // in height; the grid pane keeps its height and the tree pane its width.
+    // Wider and taller: grid and chart panes widen and share the height as in
+    // the design, 3495 to 3000; the tree pane grows in height only.
     const int bottom = 9000 - PaneLayout::kBottomMargin;
-    QCOMPARE((std::vector<int>{panes.frmdisp.Width, panes.frmgraph.Width, panes.frmdisp.Height, panes.frmnode.Width,
-                               panes.frmgraph.Bottom(), panes.frmnode.Bottom()}),
-             (std::vector<int>{15000 - 3360 - PaneLayout::kRightMargin, panes.frmdisp.Width, 3495, 3255, bottom, bottom}));
+    QCOMPARE((std::vector<int>{panes.frmdisp.Width, panes.frmgraph.Width, panes.frmdisp.Height, panes.frmgraph.Height,
+                               panes.frmnode.Width, panes.frmgraph.Bottom(), panes.frmnode.Bottom()}),
+             (std::vector<int>{15000 - 3360 - PaneLayout::kRightMargin, panes.frmdisp.Width, 4302, 3693, 3255, bottom,
+                               bottom}));
     QCOMPARE((std::vector<int>{panes.grdanal.Width, panes.tvdir.Height, panes.grpdisp.Height}),
              (std::vector<int>{panes.frmdisp.Width - 200, panes.frmnode.Height - 500, panes.frmgraph.Height - 500}));
-    // Smaller than the smallest window: taken as the smallest, nothing negative.
+    // Smaller than the smallest window: taken as the smallest, shared alike.
     panes.Resize(100, 100);
     QCOMPARE(std::pair(panes.MinimumWidth(), panes.MinimumHeight()),
              std::pair(3360 + 400 + PaneLayout::kRightMargin, 4440 + 300 + PaneLayout::kBottomMargin));
-    QCOMPARE((std::vector<int>{panes.frmdisp.Width, panes.frmgraph.Height, panes.grpdisp.Height, panes.grdanal.Width}),
-             (std::vector<int>{400, 300, 0, 200}));
+    QCOMPARE((std::vector<int>{panes.frmdisp.Width, panes.frmdisp.Height, panes.frmgraph.Height, panes.grdanal.Width}),
+             (std::vector<int>{400, 2042, 1753, 200}));
     QVERIFY(panes.tvdir.Height > 0);
 
     panes.Resize(11880, 7500);
     const int gridHeight = panes.frmdisp.Height;
-    // 40 above the grid pane's bottom is outside the zone, 100 inside.
-    QCOMPARE(panes.MoveOverGridPane(gridHeight - 40, true), PanePointer::Default);
+    QCOMPARE(gridHeight, 3495);
+    // 300 above the grid pane's bottom is outside the zone, 10 inside.
+    QCOMPARE(panes.MoveOverGridPane(gridHeight - 300, true), PanePointer::Default);
     QCOMPARE(panes.frmdisp.Height, gridHeight);  // no drag began outside the zone
-    QCOMPARE(panes.MoveOverGridPane(gridHeight - 100, false), PanePointer::NorthSouth);
+    QCOMPARE(panes.MoveOverGridPane(gridHeight - 10, false), PanePointer::NorthSouth);
     // Dragging up 1000: the chart pane's bottom stays where it was.
     const int chartBottom = panes.frmgraph.Bottom();
     panes.MoveOverGridPane(gridHeight - 1000, true);
@@ -145,12 +148,21 @@ void AnalysisModelsTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTh
     panes.MoveOverGridPane(200, true);
     panes.MoveOverGridPane(panes.frmdisp.Height + panes.frmgraph.Height, true);
     QCOMPARE(panes.frmdisp.Height, gridHeight - 1000);
+    // Dragged down as far as it goes, then the smallest window and a large
+    // one: the chart pane keeps its least height, then its share.
+    panes.MoveOverGridPane(gridHeight + 2300, true);
     panes.EndDrag();
+    QCOMPARE(panes.frmgraph.Height, 700);
+    panes.Resize(11880, 100);
+    QCOMPARE((std::vector<int>{panes.frmgraph.Height, panes.grpdisp.Height}), (std::vector<int>{700, 200}));
+    panes.Resize(11880, 9000);
+    QCOMPARE((std::vector<int>{panes.frmdisp.Height, panes.frmgraph.Height}), (std::vector<int>{7133, 862}));
+    panes.Resize(11880, 7500);
 
-    // The tree pane's right strip: 0 to 50 from its edge.
+    // The tree pane's right strip: 0 to 150 from its edge.
     const int treeWidth = panes.frmnode.Width;
-    QCOMPARE(panes.MoveOverTreePane(treeWidth - 60, false), PanePointer::Default);
-    QCOMPARE(panes.MoveOverTreePane(treeWidth - 20, false), PanePointer::WestEast);
+    QCOMPARE(panes.MoveOverTreePane(treeWidth - 160, false), PanePointer::Default);
+    QCOMPARE(panes.MoveOverTreePane(treeWidth - 100, false), PanePointer::WestEast);
     panes.MoveOverTreePane(treeWidth + 500, true);
     QCOMPARE((std::vector<int>{panes.frmnode.Width, panes.frmdisp.Left, panes.frmgraph.Left, panes.tvdir.Width}),
              (std::vector<int>{treeWidth + 500, 3360 + 500, 3360 + 500, treeWidth + 250}));
@@ -183,6 +195,65 @@ void AnalysisModelsTest::ChartPaintsEachPointInItsColourAndSurvivesZeroAndNegati
             const QImage image = chart.grab().toImage();
             if (max > 0) {
                 QVERIFY(hasColour(image, ChartWidget::PointColour(1)) && hasColour(image, ChartWidget::PointColour(3)));
+            }
+        }
+    }
+}
+
+void AnalysisModelsTest::ChartTextsAreWholeInsideTheChartAndApart() {
+    // Crossing an axis-parallel line: the line runs through the inside of the box.
+    auto crosses = [](const QRectF& box, const QLineF& line) {
+        const QRectF span = QRectF(line.p1(), line.p2()).normalized();
+        return span.left() < box.right() && span.right() > box.left() && span.top() < box.bottom() &&
+               span.bottom() > box.top();
+    };
+    ChartData sizes{.ChartPointCount = 4, .ChartValues = {21, 15.8, 10.5, 5.3},
+                    .ChartLabels = {"/home/user/projects/a-long-directory-name", "b", "c", "d"}, .Drawn = true,
+                    .Title = "Analysis of Size (M) in the directory and everything below it"};
+    ChartData bytes = sizes;
+    bytes.ChartValues = {5795668, 4000000, 12, 0};
+    ChartData growths = sizes;
+    growths.ChartValues = {-1200, 3400, 0, -56};
+    ChartData history = sizes;
+    history.ChartPointCount = 50;
+    history.ChartValues.clear();
+    history.ChartLabels.clear();
+    for (int i = 0; i < 50; ++i) {
+        history.ChartValues.push_back(1000.0 * i + 999);
+        history.ChartLabels.push_back(QString("2024-06-%1 12:00 ").arg(i % 28 + 1, 2, 10, QChar('0')).toStdString());
+    }
+    ChartWidget chart;
+    const QFontMetricsF metrics(chart.TextFont(), &chart);
+    for (const QSize size : {QSize(230, 150), QSize(560, 300), QSize(1500, 640)}) {
+        chart.resize(size);
+        for (const ChartData* data : {&sizes, &bytes, &growths, &history}) {
+            for (const auto& [type, orientation] : {std::pair{kChart2DBar, 0}, {kChart2DBar, 1}, {kChart3DBar, 0},
+                                                    {kChart3DBar, 1}, {kChart2DPie, 0}, {kChart3DPie, 0}}) {
+                ChartData shown = *data;
+                shown.ChartType = type;
+                shown.ChartOrientation = orientation;
+                chart.SetChart(shown);
+                const ChartLayout layout = chart.LayOut();
+                const QString at = QString("%1x%2 type %3/%4 first %5")
+                                       .arg(size.width()).arg(size.height()).arg(type).arg(orientation)
+                                       .arg(data->ChartValues[0]);
+                QVERIFY2(layout.Texts.size() >= 4, qPrintable(at));
+                std::vector<ChartText> texts = layout.Texts;
+                for (const ChartText& text : texts) {
+                    const QString what = at + " text " + text.Text;
+                    QVERIFY2(QRectF(chart.rect()).adjusted(4, 2, -4, -4).contains(text.Box), qPrintable(what));
+                    QVERIFY2(metrics.horizontalAdvance(text.Text) <= text.Box.width(), qPrintable(what));
+                    QVERIFY2(!text.Box.intersects(layout.Title.Box), qPrintable(what));
+                    for (const QRectF& bar : layout.Bars) QVERIFY2(!text.Box.intersects(bar), qPrintable(what));
+                    for (const QLineF& line : layout.AxisLines) QVERIFY2(!crosses(text.Box, line), qPrintable(what));
+                    for (const ChartText& other : texts) {
+                        const bool apart = &other == &text || !text.Box.intersects(other.Box);
+                        QVERIFY2(apart, qPrintable(what + "/" + other.Text));
+                    }
+                }
+                for (const QRectF& bar : layout.Bars) {
+                    QVERIFY2(bar.top() - layout.Depth > layout.Title.Box.bottom(), qPrintable(at));
+                }
             }
         }
     }

@@ -7,6 +7,9 @@
 #include <QMessageBox>
 #include <QPrinterInfo>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTableWidget>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -15,6 +18,7 @@
 #include "ui/DebugWindow.h"
 #include "ui/FileErrorsWindow.h"
 #include "ui/MessageBoxPrompter.h"
+#include "ui/ScreenPlacement.h"
 
 using namespace corvina;
 using namespace corvina::test;
@@ -26,6 +30,7 @@ private slots:
     void DebugWindowAnswersOncePerStop();
     void PrintWithoutPrinterWritesAPdf();
     void MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThread();
+    void FileErrorsWindowOpensOnScreenBesideItsOwnerWithItsColumnsInView();
 };
 
 void SmallWindowsTest::AboutWindowClosesWithOk() {
@@ -94,6 +99,37 @@ void SmallWindowsTest::MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThre
     worker.join();
     QCOMPARE(shown, QString("corvina|Create it?|worker waiting"));
     QCOMPARE(answer, Answer::No);
+}
+
+void SmallWindowsTest::FileErrorsWindowOpensOnScreenBesideItsOwnerWithItsColumnsInView() {
+    // Owner and screen -> where a 450 by 400 frame goes: right, left, over the roomier side, on a second screen.
+    const QSize frame(450, 400);
+    const QRect screen(0, 0, 1280, 800);
+    const QRect right(1280, 0, 1920, 1080);
+    const std::tuple<QRect, QRect, QPoint> cases[] = {
+        {QRect(100, 50, 600, 500), screen, QPoint(708, 50)},
+        {QRect(700, 50, 500, 500), screen, QPoint(242, 50)},
+        {QRect(300, 50, 700, 500), screen, QPoint(0, 50)},
+        {QRect(250, 600, 700, 500), screen, QPoint(830, 400)},
+        {QRect(2900, 100, 500, 400), right, QPoint(2442, 100)},
+        {QRect(-300, 0, 500, 400), right, QPoint(1280, 0)},
+    };
+    for (const auto& [owner, available, expected] : cases) QCOMPARE(PlaceBeside(owner, frame, available), expected);
+    QCOMPARE(FitOnScreen(QRect(-50, 700, 2000, 300), screen), QRect(0, 500, 1280, 300));
+
+    // Shown where it would hang off the screen, the window is moved onto it;
+    // a path of ordinary length and the message are in view without scrolling.
+    Harness h;
+    FileErrorsWindow errors(h.Dialogs, h.Prompter, nullptr);
+    const QRect available = errors.screen()->availableGeometry();
+    errors.move(available.right() - 100, available.bottom() - 100);
+    errors.ShowErrors({{"/home/user/projects/corvina/build/tests/data/unreadable", "Permission denied"}});
+    QVERIFY(QTest::qWaitForWindowExposed(&errors));
+    QVERIFY(available.contains(errors.frameGeometry()));
+    auto* grid = Child<QTableWidget>(errors, "grderr");
+    QVERIFY(!grid->horizontalScrollBar()->isVisible());
+    QCOMPARE(grid->columnWidth(0) + grid->columnWidth(1), grid->viewport()->width());
+    QVERIFY(grid->columnWidth(0) > grid->columnWidth(1));
 }
 
 QTEST_MAIN(SmallWindowsTest)
