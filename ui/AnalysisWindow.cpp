@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeView>
 
@@ -144,6 +145,12 @@ void AnalysisWindow::OpenSelectionWindow() {
     const std::string databaseBefore = context_.Database.DatabasePath;
     {
         SelectSnapshotWindow selection(context_, choice_, this);
+        // Before this window has shown, Qt would centre the dialog on where
+        // it is yet to be, the screen's corner: the middle of the screen instead.
+        if (!isVisible() && screen() != nullptr) {
+            selection.adjustSize();  // laid out now: its size decides where its middle is
+            selection.move(screen()->availableGeometry().center() - selection.rect().center());
+        }
         selection.exec();
     }
     ForgetMissingSnapshots(context_.Database.DatabasePath != databaseBefore);

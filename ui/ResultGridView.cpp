@@ -78,6 +78,7 @@ void ResultGridView::ApplyLayout() {
     QFont bold = fixed_->font();
     bold.setBold(true);
     const QFontMetrics totals(bold);
+    widths_.clear();
     for (int c = 0; c < grid_.ColumnCount(); ++c) {
         // A heading is never cut: its column grows to the whole text.
         // The unit labels carry blanks to a fixed width; they count.
@@ -88,13 +89,31 @@ void ResultGridView::ApplyLayout() {
             const int total = totals.horizontalAdvance(QString::fromStdString(grid_.Cell(r, c))) + 14;
             width = std::max(width, std::min(total, 2 * TwipsToPixels(grid_.ColumnWidth(c), *this)));
         }
-        fixed_->setColumnWidth(c, width);
-        details_->setColumnWidth(c, width);
+        widths_.push_back(width);
     }
+    FitColumns();
     const int rows = fixedModel_->rowCount();
     const int height = fixed_->horizontalHeader()->sizeHint().height() +
                        rows * fixed_->verticalHeader()->defaultSectionSize() + 2 * fixed_->frameWidth();
     fixed_->setFixedHeight(height);
+}
+
+void ResultGridView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    FitColumns();
+}
+
+void ResultGridView::FitColumns() {
+    // The first column, the names, takes the width the others leave: a
+    // wider window shows more of a long path. Room is kept for the scroll
+    // bar, whether or not it shows yet, so that no sideways bar comes and goes.
+    int spare = details_->width() - 2 * details_->frameWidth() - details_->verticalScrollBar()->sizeHint().width();
+    for (int width : widths_) spare -= width;
+    for (std::size_t c = 0; c < widths_.size(); ++c) {
+        const int width = widths_[c] + (c == 0 ? std::max(spare, 0) : 0);
+        fixed_->setColumnWidth(static_cast<int>(c), width);
+        details_->setColumnWidth(static_cast<int>(c), width);
+    }
 }
 
 }  // namespace corvina

@@ -9,6 +9,8 @@
 
 #include <QWidget>
 
+#include <vector>
+
 #include "analysis/ResultGrid.h"
 #include "ui/ResultGridModel.h"
 
@@ -33,14 +35,19 @@ public:
 signals:
     void ColumnClicked(int column);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void ApplyLayout();
+    void FitColumns();
 
     const ResultGrid& grid_;
     ResultGridModel* fixedModel_ = nullptr;
     ResultGridModel* detailModel_ = nullptr;
     QTableView* fixed_ = nullptr;
     QTableView* details_ = nullptr;
+    std::vector<int> widths_;  // as laid out, before the spare width
 };
 
 }  // namespace corvina

@@ -42,6 +42,8 @@ void TakeSnapshotWindow::OnTakeSnapshot() {
 
 void TakeSnapshotWindow::SetRunControlsEnabled(bool enabled) {
     comsnap_->setEnabled(enabled);
+    // The keyboard went on to Abort while Take Snapshot was off: it comes back.
+    if (enabled && (focusWidget() == nullptr || focusWidget() == comhalt_)) comsnap_->setFocus();
     menopen_->setEnabled(enabled);
     menanal_->setEnabled(enabled);
     for (QAction* item : menrec_) item->setEnabled(enabled);
