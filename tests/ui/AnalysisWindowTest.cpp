@@ -58,9 +58,8 @@ void Choose(AnalysisWindow& window, const char* key, const char* button = "comsn
 
 QStringList EnabledItems(AnalysisWindow& window) {
     QStringList names;
-    for (const char* name : kCompareItems) {
-        if (Item(window, name)->isEnabled()) names << name;
-    }
+    for (const char* name : kCompareItems) names << (Item(window, name)->isEnabled() ? name : "");
+    names.removeAll("");
     return names;
 }
 
@@ -70,16 +69,12 @@ QString Heading(AnalysisWindow& window, int column) {
 
 QStringList DetailColumn(AnalysisWindow& window, int column) { return ColumnTexts(window.Grid().DetailModel(), column); }
 
-QString TotalCell(AnalysisWindow& window, int column) {
-    return window.Grid().FixedModel().index(0, column).data().toString();
-}
+QString TotalCell(AnalysisWindow& window, int column) { return window.Grid().FixedModel().index(0, column).data().toString(); }
 
 QModelIndex NodeNamed(AnalysisWindow& window, const QModelIndex& parent, const QString& text) {
-    DirectoryTreeModel& tree = window.Tree();
-    for (int r = 0; r < tree.rowCount(parent); ++r) {
-        if (tree.index(r, 0, parent).data().toString() == text) return tree.index(r, 0, parent);
-    }
-    qFatal("no node %s", qPrintable(text));
+    const int row = ColumnTexts(window.Tree(), 0, parent).indexOf(text);
+    if (row < 0) qFatal("no node %s", qPrintable(text));
+    return window.Tree().index(row, 0, parent);
 }
 
 void ClickNode(AnalysisWindow& window, const QModelIndex& index) {

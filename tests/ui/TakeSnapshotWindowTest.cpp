@@ -55,14 +55,6 @@ QStringList VisibleCaptions(TakeSnapshotWindow& window) {
     return captions;
 }
 
-// Creates snapshot databases, stores them as the recent list and leaves the first one open.
-List MakeRecentDatabases(Harness& h, const List& names) {
-    List paths;
-    for (auto it = names.rbegin(); it != names.rend(); ++it) paths.insert(paths.begin(), h.OpenNewDatabase(*it));
-    h.StoreRecent(paths);
-    return paths;
-}
-
 }  // namespace
 
 class TakeSnapshotWindowTest : public QObject {
@@ -164,8 +156,7 @@ void TakeSnapshotWindowTest::UnavailableDriveIsReportedAndKeepsThePath() {
 
 void TakeSnapshotWindowTest::ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLastGoodValue() {
     Shown s;
-    QVERIFY(!s.Window.CollectFiles() && s.Window.SizeThreshold() == 0);
-    QCOMPARE(s.InBytes(), QString("0 bytes"));
+    QVERIFY(!s.Window.CollectFiles() && s.Window.SizeThreshold() == 0 && s.InBytes() == "0 bytes");
     // "No" disables the threshold controls but not the scroll bar.
     const char* thresholdControls[] = {"lblsmall", "txtsmall", "frmbytes", "lbltsmall", "opttype_2"};
     auto* scroll = Child<QScrollBar>(s.Window, "Scrollsmall");
@@ -230,7 +221,10 @@ void TakeSnapshotWindowTest::LowercaseDTogglesDebugModeOutsideTextBoxes() {
 void TakeSnapshotWindowTest::RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrDeclined() {
     Harness h;
     std::filesystem::create_directories(h.Dir.Path() / "my snapshots");
-    const List dbs = MakeRecentDatabases(h, {"A.mdb", "B.mdb", "my snapshots/disk c.mdb"});
+    // Three databases on the recent list, the first one open.
+    const List dbs = {h.Dir.File("A.mdb"), h.Dir.File("B.mdb"), h.Dir.File("my snapshots/disk c.mdb")};
+    for (auto it = dbs.rbegin(); it != dbs.rend(); ++it) h.OpenNewDatabase(*it);
+    h.StoreRecent(dbs);
     TakeSnapshotWindow window(h.Context);
     const auto caption = [](int number, const std::string& path) {
         return QString("&%1 %2").arg(number).arg(QString::fromStdString(path));
