@@ -1,6 +1,10 @@
-// The take-snapshot window's controls before any run: an unavailable drive,
-// the threshold with its units and scroll bar, the debug key, and the
-// recent-database and open items that switch databases.
+// The take-snapshot window before any run: the database start-up opens, an
+// unavailable drive, the threshold with its units and scroll bar, the debug
+// key, and the recent-database and open items that switch databases.
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
 
 #include <QComboBox>
 #include <QLabel>
@@ -10,9 +14,11 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QtTest>
+#include <SQLiteCpp/Database.h>
 
 #include "app/Settings.h"
 #include "tests/ui/WindowHarness.h"
+#include "ui/ProgramStart.h"
 #include "ui/SizeThreshold.h"
 #include "ui/TakeSnapshotWindow.h"
 
@@ -49,25 +55,77 @@ QStringList VisibleCaptions(TakeSnapshotWindow& window) {
     return captions;
 }
 
-// Creates snapshot databases, stores them as the recent list and leaves the first one open.
-List MakeRecentDatabases(Harness& h, const List& names) {
-    List paths;
-    for (auto it = names.rbegin(); it != names.rend(); ++it) paths.insert(paths.begin(), h.OpenNewDatabase(*it));
-    h.StoreRecent(paths);
-    return paths;
-}
-
 }  // namespace
 
 class TakeSnapshotWindowTest : public QObject {
     Q_OBJECT
 private slots:
+    void FirstStartStoresTheDefaultCreatesItOnYesAndOpensWithoutItOnNo();
+    void DamagedOrBusyFileIsReportedAndWindowOpensWithoutDatabase();
     void ThresholdTextConvertsInEachUnit();
     void UnavailableDriveIsReportedAndKeepsThePath();
     void ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLastGoodValue();
     void LowercaseDTogglesDebugModeOutsideTextBoxes();
     void RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrDeclined();
 };
+
+// Declined, the window opens all the same and refuses a run; accepted, Exit ends the program.
+void TakeSnapshotWindowTest::FirstStartStoresTheDefaultCreatesItOnYesAndOpensWithoutItOnNo() {
+    for (const bool yes : {true, false}) {
+        Harness h;
+        const std::string expected = h.Dir.File("corvina.mdb");
+        h.Prompter.Script({yes ? Answer::Yes : Answer::No});
+        std::unique_ptr<TakeSnapshotWindow> window = Main(h.Context, h.Dir.Path().string());
+        QVERIFY(window != nullptr && window->isVisible() && !h.Ender.Ended);
+        QCOMPARE(ReadRecentList(h.Settings), std::vector<std::string>{expected});
+        QCOMPARE(std::filesystem::exists(expected) && h.Database.IsUsable(), yes);
+        QCOMPARE(h.Prompter.Messages().at(0).MessageButtons, Buttons::YesNo);
+        QCOMPARE(window->StatusText(), "Snapshot database is: " + QString::fromStdString(yes ? expected : ""));
+        h.Prompter.Clear();
+        if (yes) {
+            Child<QAction>(*window, "menexit")->trigger();
+            QVERIFY(h.Ender.Ended && h.Ender.ExitCode == 0);
+            QVERIFY(h.Database.SnapshotDatabase == nullptr && !window->isVisible());
+        } else {
+            Child<QLineEdit>(*window, "txtpath")->setText(QString::fromStdString(h.Dir.Path().string()));
+            Child<QPlainTextEdit>(*window, "txtdesc")->setPlainText("no database");
+            Child<QPushButton>(*window, "comsnap")->click();
+            QTRY_VERIFY(!window->IsRunning());
+            QCOMPARE(h.Prompter.Texts().size(), std::size_t{1});
+            QVERIFY(h.Prompter.Texts()[0].find("No snapshot database") != std::string::npos);
+            QVERIFY(!window->SnapshotDate().has_value());
+        }
+    }
+}
+
+// The texts are the store's, checked there; here the window opens all the same.
+void TakeSnapshotWindowTest::DamagedOrBusyFileIsReportedAndWindowOpensWithoutDatabase() {
+    for (const bool damaged : {true, false}) {
+        Harness h;
+        const std::string path = h.OpenNewDatabase("notes.mdb");
+        CloseSnapshotDatabase(h.Database);
+        std::optional<SQLite::Database> other;
+        if (damaged) {
+            const std::string garbage(3996, '\xA5');
+            std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(100).write(garbage.data(), 3996);
+        } else {
+            // Kept locked by another program that writes with a rollback journal.
+            other.emplace(path, SQLite::OPEN_READWRITE);
+            other->exec("PRAGMA journal_mode = DELETE");
+            other->exec("BEGIN EXCLUSIVE");
+            other->exec("INSERT INTO Control (Snapshot) VALUES ('2024-01-01 00:00:00')");
+            h.Database.BusyTimeoutMs = 200;
+        }
+        h.StoreRecent({path});
+        std::unique_ptr<TakeSnapshotWindow> window = Main(h.Context, h.Dir.Path().string());
+        QVERIFY(window != nullptr && window->isVisible());
+        const std::vector<std::string> texts = h.Prompter.Texts();
+        QCOMPARE(texts.size(), std::size_t{1});
+        QVERIFY2(texts[0].find(path + (damaged ? " is damaged: " : " is busy: ")) != std::string::npos, texts[0].c_str());
+        QVERIFY(h.Database.DatabasePath.empty() && !h.Ender.Ended);
+        QCOMPARE(window->StatusText(), QString("Snapshot database is: "));
+    }
+}
 
 void TakeSnapshotWindowTest::ThresholdTextConvertsInEachUnit() {
     struct Case {
@@ -98,8 +156,7 @@ void TakeSnapshotWindowTest::UnavailableDriveIsReportedAndKeepsThePath() {
 
 void TakeSnapshotWindowTest::ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLastGoodValue() {
     Shown s;
-    QVERIFY(!s.Window.CollectFiles() && s.Window.SizeThreshold() == 0);
-    QCOMPARE(s.InBytes(), QString("0 bytes"));
+    QVERIFY(!s.Window.CollectFiles() && s.Window.SizeThreshold() == 0 && s.InBytes() == "0 bytes");
     // "No" disables the threshold controls but not the scroll bar.
     const char* thresholdControls[] = {"lblsmall", "txtsmall", "frmbytes", "lbltsmall", "opttype_2"};
     auto* scroll = Child<QScrollBar>(s.Window, "Scrollsmall");
@@ -164,7 +221,10 @@ void TakeSnapshotWindowTest::LowercaseDTogglesDebugModeOutsideTextBoxes() {
 void TakeSnapshotWindowTest::RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrDeclined() {
     Harness h;
     std::filesystem::create_directories(h.Dir.Path() / "my snapshots");
-    const List dbs = MakeRecentDatabases(h, {"A.mdb", "B.mdb", "my snapshots/disk c.mdb"});
+    // Three databases on the recent list, the first one open.
+    const List dbs = {h.Dir.File("A.mdb"), h.Dir.File("B.mdb"), h.Dir.File("my snapshots/disk c.mdb")};
+    for (auto it = dbs.rbegin(); it != dbs.rend(); ++it) h.OpenNewDatabase(*it);
+    h.StoreRecent(dbs);
     TakeSnapshotWindow window(h.Context);
     const auto caption = [](int number, const std::string& path) {
         return QString("&%1 %2").arg(number).arg(QString::fromStdString(path));
@@ -178,19 +238,14 @@ void TakeSnapshotWindowTest::RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrD
 
     // A path with blanks is taken whole from its caption.
     Child<QAction>(window, "menrec_2")->trigger();
-    QCOMPARE(h.Database.DatabasePath, dbs[2]);
-    QVERIFY(h.Database.IsUsable());
+    QVERIFY(h.Database.DatabasePath == dbs[2] && h.Database.IsUsable());
     QCOMPARE(VisibleCaptions(window), (QStringList{caption(1, dbs[2]), caption(2, dbs[0]), caption(3, dbs[1])}));
     QCOMPARE(window.StatusText(), "Snapshot database is: " + QString::fromStdString(dbs[2]));
 
     // Cancelled (the script has no answer): nothing changes, nothing is said.
     Child<QAction>(window, "menopen")->trigger();
-    QCOMPARE(h.Database.DatabasePath, dbs[2]);
-    QVERIFY(h.Database.IsUsable() && h.Prompter.Messages().empty());
-    const FileDialogRequest& request = h.Dialogs.Requests.at(0);
-    QCOMPARE(request.Title + "|" + request.InitialPath, "Select Snapshot Database|" + QString::fromStdString(dbs[2]));
-    QVERIFY(request.Filter.startsWith("Corvina Files") && request.Filter.contains("*.mdb"));
-    QCOMPARE(request.DefaultSuffix, QString("mdb"));
+    QVERIFY(h.Database.DatabasePath == dbs[2] && h.Database.IsUsable() && h.Prompter.Messages().empty());
+    QCOMPARE(h.Dialogs.Requests.at(0).InitialPath, QString::fromStdString(dbs[2]));
 
     // A new file declined: no database, no file, the list as it was; accepted: created and put on top.
     const std::string fresh = h.Dir.File("D.mdb");
