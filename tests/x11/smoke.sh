@@ -286,6 +286,18 @@ for i in 1 2 3; do
   check
 done
 
+# "&Take Snaphot" goes back to the take-snapshot window; "&Analyse" returns to
+# the same snapshot without asking for it again.
+expect take-snapshot-again "Take Disk Snapshot" -- "Analyze Disk Snapshot"
+focus "Analyze Disk Snapshot"
+xdotool key alt+t
+check
+
+expect analyse-again "Analyze Disk Snapshot" -- "Take Disk Snapshot" "Select Snapshot"
+focus "Take Disk Snapshot"
+xdotool key alt+a
+check
+
 step=exit
 focus "Analyze Disk Snapshot"
 xdotool key alt+f x
