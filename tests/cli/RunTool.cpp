@@ -7,10 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <SQLiteCpp/SQLiteCpp.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/TempDir.h"
 
@@ -48,13 +51,20 @@ void MakeLinkTree(const std::string& root, int dirs, int linksPerDir) {
 
 bool CanDropPrivileges() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
 
+std::string Query(const std::string& db, const std::string& sql) {
+    SQLite::Database file(db, SQLite::OPEN_READONLY);
+    SQLite::Statement q(file, sql);
+    if (!q.executeStep()) return "";
+    std::string fields = q.getColumn(0).getString();
+    for (int i = 1; i < q.getColumnCount(); ++i) fields += "|" + q.getColumn(i).getString();
+    return fields;
+}
+
 RunningTool::RunningTool(const std::vector<std::string>& args, const ToolOptions& options) {
     char pattern[] = "/tmp/corvina-run-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) return;
     dir_ = pattern;
     ::chmod(dir_.c_str(), 0777);  // an unprivileged run writes its settings here
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return;
     std::vector<std::string> argv;
     if (options.Unprivileged) argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     argv.push_back(CORVINA_CLI_PATH);
@@ -62,10 +72,11 @@ RunningTool::RunningTool(const std::vector<std::string>& args, const ToolOptions
 
     pid_ = ::fork();
     if (pid_ == 0) {
-        int in = ::open("/dev/null", O_RDONLY);
-        int out = ::open((options.StdoutPath.empty() ? dir_ + "/out" : options.StdoutPath).c_str(),
-                         O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        int err = options.StderrPath.empty() ? pipeFds[1] : ::open(options.StderrPath.c_str(), O_WRONLY);
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open((options.StdoutPath.empty() ? dir_ + "/out" : options.StdoutPath).c_str(),
+                               O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        const int err = ::open((options.StderrPath.empty() ? dir_ + "/err" : options.StderrPath).c_str(),
+                               O_WRONLY | O_CREAT | O_TRUNC, 0666);
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
@@ -85,18 +96,6 @@ RunningTool::RunningTool(const std::vector<std::string>& args, const ToolOptions
         ::execv(cargs[0], cargs.data());
         ::_exit(127);
     }
-    ::close(pipeFds[1]);
-    errFd_ = pipeFds[0];
-    reader_ = std::thread([this] {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(errFd_, buffer, sizeof buffer)) > 0) {
-            std::lock_guard lock(mutex_);
-            err_.append(buffer, static_cast<std::size_t>(n));
-        }
-        std::lock_guard lock(mutex_);
-        ended_ = true;
-    });
 }
 
 RunningTool::~RunningTool() {
@@ -112,12 +111,12 @@ RunningTool::~RunningTool() {
 bool RunningTool::WaitForErr(const std::string& text, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        {
-            std::lock_guard lock(mutex_);
-            if (err_.find(text) != std::string::npos) return true;
-            if (ended_) return false;
-        }
-        if (std::chrono::steady_clock::now() > end) return false;
+        // Whether the run has ended is asked before its text is read, so that
+        // an ended run's text is read in full. The process is left to Finish.
+        siginfo_t info{};
+        const bool ended = pid_ <= 0 || ::waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+        if (ReadAll(dir_ + "/err").find(text) != std::string::npos) return true;
+        if (ended || std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
@@ -132,12 +131,9 @@ ToolRun RunningTool::Finish() {
     int status = 0;
     ::waitpid(pid_, &status, 0);
     pid_ = -1;
-    if (reader_.joinable()) reader_.join();
-    ::close(errFd_);
     run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.Out = ReadAll(dir_ + "/out");
-    std::lock_guard lock(mutex_);
-    run.Err = err_;
+    run.Err = ReadAll(dir_ + "/err");
     return run;
 }
 
