@@ -1,7 +1,10 @@
 // corvina-cli list, info, delete, check and analyse: over snapshots taken by
-// the tool itself, over files it did not make, and with output that cannot be
-// written. The analyse cases run on a small pair of snapshots written through
-// the store.
+// the tool itself, over files it did not make, with output that cannot be
+// written, and over a file with a damaged page. The analyse cases run on a
+// small pair of snapshots written through the store.
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -9,7 +12,6 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
-#include <fstream>
 
 #include "store/SnapshotDatabase.h"
 #include "tests/cli/RunTool.h"
@@ -99,23 +101,19 @@ TEST_F(CatalogueCommands, WithoutDbTheDefaultBesideTheProgramsBecomesTheFirstRec
     auto run = test::RunTool({"list"}, {.ConfigHome = config});
     if (fs::exists(beside)) GTEST_SKIP() << "a default database exists beside the programs";
     EXPECT_EQ(run.Err, "corvina: No snapshot database at " + beside + "\n");
-    std::ifstream in(settings);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("File1=" + beside), std::string::npos) << text;
+    EXPECT_NE(test::ReadFile(settings).find("File1=" + beside), std::string::npos) << test::ReadFile(settings);
 }
 
 TEST_F(CatalogueCommands, MissingDatabaseUnknownAndMalformedKeysAndBadUsage) {
     // Read commands create nothing: a mistyped --db is an error, not a new file.
-    for (Args args : {Args{"list"}, {"list", "--path", alpha}, {"info", "latest"}, {"delete", "latest"},
-                      {"analyse", "directory-details"}}) {
-        args.insert(args.end(), {"--db", db});
-        auto run = test::RunTool(args);
+    for (const Args& args : {Args{"list"}, {"list", "--path", alpha}, {"info", "latest"}, {"delete", "latest"},
+                             {"analyse", "directory-details"}}) {
+        auto run = test::RunOn(db, args);
         EXPECT_EQ(run.ExitCode, 1) << args[0];
         EXPECT_EQ(run.Err, "corvina: No snapshot database at " + db + "\n") << args[0];
         EXPECT_FALSE(fs::exists(db)) << args[0];
         // An empty name is bad usage, not the default database.
-        args.back() = "";
-        EXPECT_EQ(test::RunTool(args).ExitCode, 2) << args[0];
+        EXPECT_EQ(test::RunOn("", args).ExitCode, 2) << args[0];
     }
     // Check creates the database and says so; the next check is silent.
     auto check = test::RunTool({"check", "--db", db});
@@ -139,10 +137,8 @@ TEST_F(CatalogueCommands, MissingDatabaseUnknownAndMalformedKeysAndBadUsage) {
     };
     EXPECT_EQ(test::RunTool({}).ExitCode, 2);  // no command
     for (const auto& c : cases) {
-        Args args = c.Arguments;
-        args.insert(args.end(), {"--db", db});
-        auto run = test::RunTool(args);
-        EXPECT_EQ(run.ExitCode, c.ExitCode) << args[0] << " " << args[1];
+        auto run = test::RunOn(db, c.Arguments);
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Arguments[0] << " " << c.Arguments.back();
         EXPECT_NE(run.Err.find(c.Said), std::string::npos) << run.Err;
     }
     std::string notes = dir.File("notes.txt");
@@ -250,9 +246,7 @@ protected:
 
     test::ToolRun Analyse(std::vector<std::string> args) {
         args.insert(args.begin(), "analyse");
-        args.push_back("--db");
-        args.push_back(db_);
-        return test::RunTool(args);
+        return test::RunOn(db_, args);
     }
 
     test::TempDir dir_;
@@ -309,6 +303,80 @@ TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
         auto run = Analyse(c.Args);
         EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Args[0];
         EXPECT_NE(run.Err.find(c.Said), std::string::npos) << run.Err;
+    }
+}
+
+
+// Real database files with a page overwritten by garbage, as a failing disk
+// or a stray write leaves them: every command that meets the damage says the
+// file is damaged and exits 1, prints no partial grid, and appends nothing.
+
+// The page number of a b-tree page of table or index name: its root, or a
+// leaf from the middle of it.
+std::int64_t PageOf(const std::string& db, const std::string& name, bool root) {
+    SQLite::Database file(db, SQLite::OPEN_READONLY);
+    SQLite::Statement q(file, root ? "SELECT rootpage FROM sqlite_master WHERE name = ?"
+                                   : "SELECT pageno FROM dbstat WHERE name = ? AND pagetype = 'leaf' ORDER BY pageno");
+    q.bind(1, name);
+    std::vector<std::int64_t> pages;
+    while (q.executeStep()) pages.push_back(q.getColumn(0).getInt64());
+    return pages.empty() ? 0 : pages[pages.size() / 2];
+}
+
+void Garble(const std::string& db, std::int64_t page) {
+    ASSERT_GT(page, 1);
+    const std::int64_t size = SQLite::Database(db).execAndGet("PRAGMA page_size").getInt64();
+    std::string garbage(static_cast<std::size_t>(size), '\0');
+    for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>((i * 7919 + 13) % 251);
+    int fd = ::open(db.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, garbage.data(), garbage.size(), (page - 1) * size), static_cast<ssize_t>(size));
+    ::close(fd);
+}
+
+TEST(DamagedFile, EveryCommandThatMeetsTheDamageSaysSoAndChangesNothing) {
+    test::TempDir dir;
+    const std::string root = dir.File("tree"), pristine = dir.File("pristine.mdb"), db = dir.File("damaged.mdb");
+    test::MakeLinkTree(root, 20, 50);
+    for (const char* description : {"first", "second"}) {
+        auto run = test::RunTool({"snapshot", root, "--db", pristine, "--files", "--description", description});
+        ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    }
+    const struct {
+        const char* Page;
+        bool Root;
+        std::vector<Args> Commands;
+    } cases[] = {
+        {"files", false,
+         {{"check"}, {"check", "--full"}, {"analyse", "files-in-tree"}, {"analyse", "file-type-summary"},
+          {"analyse", "changed-files", "--compare", "previous"}}},
+        // These read the directory totals through lookups that fall back to
+        // nothing: the damage must still end them.
+        {"Dir", true, {{"analyse", "duplicate-files"}, {"analyse", "recently-changed-files"}}},
+        {"Index1", true, {{"snapshot", root, "--files"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Page);
+        for (const char* suffix : {"-wal", "-shm"}) fs::remove(db + suffix);
+        fs::copy_file(pristine, db, fs::copy_options::overwrite_existing);
+        const std::string dirRows = test::Query(db, "SELECT count(*) FROM Dir");
+        Garble(db, PageOf(db, c.Page, c.Root));
+        for (const Args& args : c.Commands) {
+            auto run = test::RunOn(db, args);
+            EXPECT_EQ(run.ExitCode, 1) << args[1];
+            EXPECT_NE(run.Err.find("Snapshot database " + db + " is damaged: "), std::string::npos)
+                << args[1] << ": " << run.Err.substr(0, 300);
+            if (args[0] == "snapshot") {
+                EXPECT_NE(run.Err.find("Snapshot aborted"), std::string::npos) << run.Err;
+                EXPECT_EQ(test::Query(db, "SELECT count(*) FROM Dir"), dirRows);
+            } else if (args[0] == "analyse") {
+                EXPECT_TRUE(run.Out.empty()) << args[1] << ": " << run.Out.substr(0, 200);
+            }
+        }
+        if (std::string(c.Page) == "files") {
+            // What does not touch the damaged page still works.
+            EXPECT_EQ(test::RunTool({"list", "--db", db}).Out, root + "\n");
+        }
     }
 }
 

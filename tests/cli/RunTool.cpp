@@ -12,20 +12,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "tests/support/TempDir.h"
 
 namespace corvina::test {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // In the child before exec; a limit that cannot be set ends the child with 126.
 void LimitChild(int resource, std::uint64_t value) {
@@ -47,6 +39,11 @@ void MakeLinkTree(const std::string& root, int dirs, int linksPerDir) {
             ::link((root + "/origin").c_str(), (sub + "/a-file-with-a-longer-name-" + std::to_string(i)).c_str());
         }
     }
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool CanDropPrivileges() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
@@ -115,7 +112,7 @@ bool RunningTool::WaitForErr(const std::string& text, std::chrono::milliseconds 
         // an ended run's text is read in full. The process is left to Finish.
         siginfo_t info{};
         const bool ended = pid_ <= 0 || ::waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
-        if (ReadAll(dir_ + "/err").find(text) != std::string::npos) return true;
+        if (ReadFile(dir_ + "/err").find(text) != std::string::npos) return true;
         if (ended || std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -132,8 +129,8 @@ ToolRun RunningTool::Finish() {
     ::waitpid(pid_, &status, 0);
     pid_ = -1;
     run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.Out = ReadAll(dir_ + "/out");
-    run.Err = ReadAll(dir_ + "/err");
+    run.Out = ReadFile(dir_ + "/out");
+    run.Err = ReadFile(dir_ + "/err");
     return run;
 }
 

@@ -52,6 +52,11 @@ private:
 inline ToolRun RunTool(const std::vector<std::string>& args, const ToolOptions& options = {}) {
     return RunningTool(args, options).Finish();
 }
+// The same with "--db db" at the end.
+inline ToolRun RunOn(const std::string& db, std::vector<std::string> args, const ToolOptions& options = {}) {
+    args.insert(args.end(), {"--db", db});
+    return RunTool(args, options);
+}
 
 // A tree of many entries made quickly: hard links to one file (a file
 // system may stop at 65,000 links to one file).
@@ -59,6 +64,9 @@ void MakeLinkTree(const std::string& root, int dirs, int linksPerDir);
 
 // True when the tests run as root and setpriv is there.
 bool CanDropPrivileges();
+
+// A whole file, empty when there is none.
+std::string ReadFile(const std::string& path);
 
 // The first row of a query on a database file, its fields joined by "|".
 std::string Query(const std::string& db, const std::string& sql);
