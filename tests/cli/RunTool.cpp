@@ -66,19 +66,15 @@ RunningTool::RunningTool(const std::vector<std::string>& args, const ToolOptions
     if (options.Unprivileged) argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     argv.push_back(CORVINA_CLI_PATH);
     argv.insert(argv.end(), args.begin(), args.end());
+    const std::string streams[] = {"/dev/null", options.StdoutPath.empty() ? dir_ + "/out" : options.StdoutPath,
+                                   options.StderrPath.empty() ? dir_ + "/err" : options.StderrPath};
 
     pid_ = ::fork();
     if (pid_ == 0) {
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open((options.StdoutPath.empty() ? dir_ + "/out" : options.StdoutPath).c_str(),
-                               O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        const int err = ::open((options.StderrPath.empty() ? dir_ + "/err" : options.StderrPath).c_str(),
-                               O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        // Not inherited by the tool, where they would count against its descriptor limit.
-        for (int fd : {in, out, err}) {
+        for (int target = 0; target < 3; ++target) {
+            const int fd = ::open(streams[target].c_str(), target == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            ::dup2(fd, target);
+            // Not inherited by the tool, where it would count against its descriptor limit.
             if (fd > 2) ::close(fd);
         }
         LimitChild(RLIMIT_STACK, options.StackBytes);
