@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "FakeFileSystem.h"
 #include "WalkTestSupport.h"
 #include "tests/support/RecordingPrompter.h"
 
@@ -41,6 +40,7 @@ TEST(WalkRows, EachTreeGivesItsRowsInWalkOrder) {
         bool Stops;  // the walk ends early and sets the abort flag
         std::function<void(Walk&)> Build;
         Rows Expected;
+        const char* Root = "/base";
     } cases[] = {
         {"empty base", false, [](Walk&) {}, {"D2 /base 0 0"}},
         {"order", false,
@@ -119,10 +119,16 @@ TEST(WalkRows, EachTreeGivesItsRowsInWalkOrder) {
              w.sink.FailAtRow = 1;
          },
          {"F f1 1 /base/a 0"}},
+        {"the root: its files entry without a double separator", false,
+         [](Walk& w) {
+             w.fs.AddFile("", "f", 1);
+             w.fs.AddDir("", "data");
+         },
+         {"F f 1 / 0", "D1 /(files) 1 1", "D2 /data 0 0", "D2 / 1 1"}, "/"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        Walk w;
+        Walk w(c.Root);
         w.options.CollectFiles = true;
         c.Build(w);
         WalkResult r = w.Run();
@@ -140,14 +146,6 @@ TEST(WalkRows, EachTreeGivesItsRowsInWalkOrder) {
             EXPECT_EQ(w.fs.MaxOpenHandles(), 3);  // the directories on the current path only
         }
     }
-}
-
-TEST(WalkRows, TheRootsFilesEntryIsNamedWithoutADoubleSeparator) {
-    Walk posix("/");
-    posix.fs.AddFile("", "f", 1);
-    posix.fs.AddDir("", "data");
-    posix.Run();
-    EXPECT_EQ(posix.sink.Rows, Rows({"D1 /(files) 1 1", "D2 /data 0 0", "D2 / 1 1"}));
 }
 
 TEST(WalkRows, ModificationTimesAreLocalTimesToTheSecond) {
@@ -183,11 +181,9 @@ TEST(WalkReports, DebugStopsOnlyAtDirectoriesWithSubdirectoriesListingAllEntries
     w.fs.AddFile("/base/sub", "g", 1);
     w.Run();
     ASSERT_EQ(w.observer.DebugTitles, Rows({"Files within /base/"}));
-    ASSERT_EQ(w.observer.DebugLists[0].size(), 2u);
-    EXPECT_EQ(w.observer.DebugLists[0][0].Path, "/base/f");
-    EXPECT_EQ(w.observer.DebugLists[0][0].Attributes, "3       ");
-    EXPECT_EQ(w.observer.DebugLists[0][1].Path, "/base/sub");
-    EXPECT_EQ(w.observer.DebugLists[0][1].Attributes, "16      ");
+    Rows entries;
+    for (const DebugEntry& e : w.observer.DebugLists[0]) entries.push_back(e.Path + "|" + e.Attributes);
+    EXPECT_EQ(entries, Rows({"/base/f|3       ", "/base/sub|16      "}));
 
     // Switched off at the first stop, there is no second.
     Walk off;
@@ -205,23 +201,18 @@ TEST(WalkErrors, UnreadableEntriesAreListedAndTheWalkGoesOn) {
     w.fs.AddFile("", "gone", 5);
     w.fs.AddFile("", "nolength", 6);
     w.fs.AddFile("", "ok", 7);
-    std::string locked = w.fs.AddDir("", "locked");
-    w.fs.AddFile(locked, "hidden-by-lock", 100);
-    std::string partial = w.fs.AddDir("", "partial");
-    w.fs.AddFile(partial, "p", 1);
+    w.fs.AddFile(w.fs.AddDir("", "locked"), "hidden-by-lock", 100);
+    w.fs.AddFile(w.fs.AddDir("", "partial"), "p", 1);
     w.fs.AttributeFailures["/base/gone"] = ENOENT;
     w.fs.LengthFailures["/base/nolength"] = EIO;
-    w.fs.OpenFailures[locked] = EACCES;
-    w.fs.ListingFailures[partial] = EIO;
+    w.fs.OpenFailures["/base/locked"] = EACCES;
+    w.fs.ListingFailures["/base/partial"] = EIO;
     WalkResult r = w.Run();
 
-    ASSERT_EQ(r.ErrorList.size(), 4u);
-    EXPECT_EQ(r.ErrorList[0].File, "/base/gone");
-    EXPECT_EQ(r.ErrorList[0].Error, "No such file or directory");
-    EXPECT_EQ(r.ErrorList[1].File, "/base/nolength");
-    EXPECT_EQ(r.ErrorList[2].File, "/base/locked/");
-    EXPECT_EQ(r.ErrorList[2].Error, "Permission denied");
-    EXPECT_EQ(r.ErrorList[3].File, "/base/partial/");
+    Rows errors;
+    for (const auto& e : r.ErrorList) errors.push_back(e.File + ": " + e.Error);
+    EXPECT_EQ(errors, Rows({"/base/gone: No such file or directory", "/base/nolength: Input/output error",
+                            "/base/locked/: Permission denied", "/base/partial/: Input/output error"}));
     EXPECT_EQ(w.sink.Rows, Rows({"F ok 7 /base 0", "D1 /base/(files) 1 7", "D2 /base/locked 0 0",
                                  "F p 1 /base/partial 0", "D1 /base/partial/(files) 1 1", "D2 /base/partial 1 1",
                                  "D2 /base 2 8"}));

@@ -1,5 +1,10 @@
-// corvina-cli list, info, delete and check over snapshots taken by the tool
-// itself, over files it did not make, and with output that cannot be written.
+// corvina-cli list, info, delete, check and analyse: over snapshots taken by
+// the tool itself, over files it did not make, with output that cannot be
+// written, and over a file with a damaged page. The analyse cases run on a
+// small pair of snapshots written through the store.
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -7,9 +12,10 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
-#include <fstream>
 
+#include "store/SnapshotDatabase.h"
 #include "tests/cli/RunTool.h"
+#include "tests/support/RecordingPrompter.h"
 #include "tests/support/SnapshotRows.h"
 #include "tests/support/TempDir.h"
 
@@ -33,7 +39,7 @@ protected:
     std::string Take(const std::string& path, const std::string& description) {
         auto run = test::RunTool({"snapshot", path, "--db", db, "--description", description});
         EXPECT_EQ(run.ExitCode, 0) << run.Err;
-        return run.Out.substr(0, run.Out.find('\t'));
+        return test::FirstField(run.Out);
     }
 
     test::TempDir dir;
@@ -95,23 +101,19 @@ TEST_F(CatalogueCommands, WithoutDbTheDefaultBesideTheProgramsBecomesTheFirstRec
     auto run = test::RunTool({"list"}, {.ConfigHome = config});
     if (fs::exists(beside)) GTEST_SKIP() << "a default database exists beside the programs";
     EXPECT_EQ(run.Err, "corvina: No snapshot database at " + beside + "\n");
-    std::ifstream in(settings);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("File1=" + beside), std::string::npos) << text;
+    EXPECT_NE(test::ReadFile(settings).find("File1=" + beside), std::string::npos) << test::ReadFile(settings);
 }
 
 TEST_F(CatalogueCommands, MissingDatabaseUnknownAndMalformedKeysAndBadUsage) {
     // Read commands create nothing: a mistyped --db is an error, not a new file.
-    for (Args args : {Args{"list"}, {"list", "--path", alpha}, {"info", "latest"}, {"delete", "latest"},
-                      {"analyse", "directory-details"}}) {
-        args.insert(args.end(), {"--db", db});
-        auto run = test::RunTool(args);
+    for (const Args& args : {Args{"list"}, {"list", "--path", alpha}, {"info", "latest"}, {"delete", "latest"},
+                             {"analyse", "directory-details"}}) {
+        auto run = test::RunOn(db, args);
         EXPECT_EQ(run.ExitCode, 1) << args[0];
         EXPECT_EQ(run.Err, "corvina: No snapshot database at " + db + "\n") << args[0];
         EXPECT_FALSE(fs::exists(db)) << args[0];
         // An empty name is bad usage, not the default database.
-        args.back() = "";
-        EXPECT_EQ(test::RunTool(args).ExitCode, 2) << args[0];
+        EXPECT_EQ(test::RunOn("", args).ExitCode, 2) << args[0];
     }
     // Check creates the database and says so; the next check is silent.
     auto check = test::RunTool({"check", "--db", db});
@@ -135,10 +137,8 @@ TEST_F(CatalogueCommands, MissingDatabaseUnknownAndMalformedKeysAndBadUsage) {
     };
     EXPECT_EQ(test::RunTool({}).ExitCode, 2);  // no command
     for (const auto& c : cases) {
-        Args args = c.Arguments;
-        args.insert(args.end(), {"--db", db});
-        auto run = test::RunTool(args);
-        EXPECT_EQ(run.ExitCode, c.ExitCode) << args[0] << " " << args[1];
+        auto run = test::RunOn(db, c.Arguments);
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Arguments[0] << " " << c.Arguments.back();
         EXPECT_NE(run.Err.find(c.Said), std::string::npos) << run.Err;
     }
     std::string notes = dir.File("notes.txt");
@@ -175,7 +175,7 @@ TEST_F(CatalogueCommands, ReadOnlyFilesListAndLoadEverySnapshotUnchanged) {
                         "2001-05-06 07:08:09\t4 directories\t9 files\t\tfirst\n");
     auto info = test::RunTool({"info", "2001-05-06 07:08:09", "--db", db}, other);
     EXPECT_NE(info.Out.find("Description:       first"), std::string::npos) << info.Err;
-    EXPECT_EQ(SQLite::Database(db).execAndGet("SELECT count(*) FROM pragma_table_info('Control')").getInt(), 10);
+    EXPECT_EQ(test::Query(db, "SELECT count(*) FROM pragma_table_info('Control')"), "10");
     // A directory's total the file lacks is said as such, not as a directory the snapshot does not hold.
     auto total = test::RunTool({"analyse", "directory-details", "--dir", "/old/x", "--db", db}, other);
     EXPECT_EQ(total.ExitCode, 1);
@@ -214,6 +214,170 @@ TEST_F(CatalogueCommands, AFullStdoutOrStderrEndsEveryCommandWithExitOne) {
     auto run = test::RunTool({"snapshot", alpha, "--db", db}, {.StderrPath = "/dev/full"});
     EXPECT_EQ(run.ExitCode, 1);
     EXPECT_NE(run.Out.find("\t" + alpha + "\t"), std::string::npos) << run.Out;
+}
+
+
+// The /srv snapshots of 1 and 2 May record files; that of 3 May does not.
+test::SnapshotRows Srv(const char* key, bool collect, std::vector<test::FileRow> files,
+                       const std::vector<std::pair<const char*, double>>& dirs) {
+    test::SnapshotRows snap{.Key = key, .BasePath = "/srv", .Dirs = {}, .Files = std::move(files), .Collect = collect};
+    for (const auto& [name, bytes] : dirs) snap.Dirs.push_back({"2", name, 1, bytes});
+    return snap;
+}
+
+class AnalyseCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db_ = dir_.File("a.mdb");
+        DatabaseState state;
+        state.DatabasePath = db_;
+        test::RecordingPrompter prompter;
+        test::RecordingEnder ender;
+        ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Created);
+        const char* date = "2024-01-02 03:04:05";
+        test::AddSnapshot(state, Srv("2024-05-01 08:00:00", true, {{"/srv/web", "a,\"b\".html", 2048, date}},
+                                     {{"/srv/web", 2048}, {"/srv/old", 100}, {"/srv", 2148}}));
+        test::AddSnapshot(state, Srv("2024-05-02 08:00:00", true,
+                                     {{"/srv/web", "a,\"b\".html", 4096, date}, {"/srv/web/x", "n.txt", 1024, date}},
+                                     {{"/srv/web/x", 1024}, {"/srv/web", 5120}, {"/srv", 5120}}));
+        test::AddSnapshot(state, Srv("2024-05-03 08:00:00", false, {}, {{"/srv/web", 5120}, {"/srv", 5120}}));
+        CloseSnapshotDatabase(state);
+    }
+
+    test::ToolRun Analyse(std::vector<std::string> args) {
+        args.insert(args.begin(), "analyse");
+        return test::RunOn(db_, args);
+    }
+
+    test::TempDir dir_;
+    std::string db_;
+};
+
+TEST_F(AnalyseCommand, TableIsAlignedCsvQuotesFieldsAndJsonCarriesTheSameTexts) {
+    auto run = Analyse({"directory-details", "--snapshot", "2024-05-02 08:00:00", "--unit", "B"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out,
+              "Analysis of directory /srv\n"
+              "Directory Name  # of Files  Total size (Bytes)  % of Total\n"
+              "--------------  ----------  ------------------  ----------\n"
+              "Total for /srv           1                5120         100\n"
+              "web                      1                5120         100\n");
+
+    run = Analyse({"11", "--snapshot", "2024-05-02 08:00:00", "--unit", "K", "--format", "csv", "--dir", "/srv/web/"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out,
+              "Files within /srv/web directory tree  (all files),,,\r\n"
+              "File,Directory,Size(KB)      ,File Date\r\n"
+              "Total for /srv/web, ,5,  \r\n"
+              "\"a,\"\"b\"\".html\",/srv/web,4,2024-01-02 03:04 \r\n"
+              "n.txt,/srv/web/x,1,2024-01-02 03:04 \r\n");
+
+    // "previous" is the newest earlier snapshot of the same path.
+    run = Analyse({"changed-files", "--snapshot", "2024-05-02 08:00:00", "--compare", "previous", "--format", "json",
+                   "--unit", "B"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    auto doc = nlohmann::json::parse(run.Out);
+    EXPECT_EQ(doc["title"], "Changed files in /srv directory tree  (all files)");
+    EXPECT_EQ(doc["compare"], "2024-05-01 08:00:00");
+    EXPECT_EQ(doc["total"], nullptr);
+    EXPECT_EQ(doc["rows"], nlohmann::json::parse(
+                               R"([["a,\"b\".html", "/srv/web", "-2048", "4096", "2024-01-02 03:04 ", "2048", "2024-01-02 03:04 "]])"));
+    EXPECT_EQ(doc["columns"][2]["heading"], "Change(Bytes)   ");
+    EXPECT_EQ(doc["columns"][2]["align"], "right");
+}
+
+TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
+    const struct {
+        std::vector<std::string> Args;
+        int ExitCode;
+        const char* Said;
+    } cases[] = {
+        {{"new-directories"}, 1, "needs a compare snapshot"},
+        {{"files-in-tree"}, 1, "recorded no files"},  // the latest snapshot
+        {{"new-files", "--snapshot", "2024-05-01 08:00:00", "--compare", "previous"}, 1, "no earlier snapshot of /srv"},
+        {{"directory-details", "--dir", "/srv/nowhere"}, 1, "holds no directory /srv/nowhere"},
+        {{"no-such-kind"}, 1, ""},
+        {{"directory-details", "--unit", "G"}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        auto run = Analyse(c.Args);
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Args[0];
+        EXPECT_NE(run.Err.find(c.Said), std::string::npos) << run.Err;
+    }
+}
+
+
+// Real database files with a page overwritten by garbage, as a failing disk
+// or a stray write leaves them: every command that meets the damage says the
+// file is damaged and exits 1, prints no partial grid, and appends nothing.
+
+// The page number of a b-tree page of table or index name: its root, or a
+// leaf from the middle of it.
+std::int64_t PageOf(const std::string& db, const std::string& name, bool root) {
+    SQLite::Database file(db, SQLite::OPEN_READONLY);
+    SQLite::Statement q(file, root ? "SELECT rootpage FROM sqlite_master WHERE name = ?"
+                                   : "SELECT pageno FROM dbstat WHERE name = ? AND pagetype = 'leaf' ORDER BY pageno");
+    q.bind(1, name);
+    std::vector<std::int64_t> pages;
+    while (q.executeStep()) pages.push_back(q.getColumn(0).getInt64());
+    return pages.empty() ? 0 : pages[pages.size() / 2];
+}
+
+void Garble(const std::string& db, std::int64_t page) {
+    ASSERT_GT(page, 1);
+    const std::int64_t size = SQLite::Database(db).execAndGet("PRAGMA page_size").getInt64();
+    std::string garbage(static_cast<std::size_t>(size), '\0');
+    for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>((i * 7919 + 13) % 251);
+    int fd = ::open(db.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, garbage.data(), garbage.size(), (page - 1) * size), static_cast<ssize_t>(size));
+    ::close(fd);
+}
+
+TEST(DamagedFile, EveryCommandThatMeetsTheDamageSaysSoAndChangesNothing) {
+    test::TempDir dir;
+    const std::string root = dir.File("tree"), pristine = dir.File("pristine.mdb"), db = dir.File("damaged.mdb");
+    test::MakeLinkTree(root, 20, 50);
+    for (const char* description : {"first", "second"}) {
+        auto run = test::RunTool({"snapshot", root, "--db", pristine, "--files", "--description", description});
+        ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    }
+    const struct {
+        const char* Page;
+        bool Root;
+        std::vector<Args> Commands;
+    } cases[] = {
+        {"files", false,
+         {{"check"}, {"check", "--full"}, {"analyse", "files-in-tree"}, {"analyse", "file-type-summary"},
+          {"analyse", "changed-files", "--compare", "previous"}}},
+        // These read the directory totals through lookups that fall back to
+        // nothing: the damage must still end them.
+        {"Dir", true, {{"analyse", "duplicate-files"}, {"analyse", "recently-changed-files"}}},
+        {"Index1", true, {{"snapshot", root, "--files"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Page);
+        for (const char* suffix : {"-wal", "-shm"}) fs::remove(db + suffix);
+        fs::copy_file(pristine, db, fs::copy_options::overwrite_existing);
+        const std::string dirRows = test::Query(db, "SELECT count(*) FROM Dir");
+        Garble(db, PageOf(db, c.Page, c.Root));
+        for (const Args& args : c.Commands) {
+            auto run = test::RunOn(db, args);
+            EXPECT_EQ(run.ExitCode, 1) << args[1];
+            EXPECT_NE(run.Err.find("Snapshot database " + db + " is damaged: "), std::string::npos)
+                << args[1] << ": " << run.Err.substr(0, 300);
+            if (args[0] == "snapshot") {
+                EXPECT_NE(run.Err.find("Snapshot aborted"), std::string::npos) << run.Err;
+                EXPECT_EQ(test::Query(db, "SELECT count(*) FROM Dir"), dirRows);
+            } else if (args[0] == "analyse") {
+                EXPECT_TRUE(run.Out.empty()) << args[1] << ": " << run.Out.substr(0, 200);
+            }
+        }
+        if (std::string(c.Page) == "files") {
+            // What does not touch the damaged page still works.
+            EXPECT_EQ(test::RunTool({"list", "--db", db}).Out, root + "\n");
+        }
+    }
 }
 
 }  // namespace

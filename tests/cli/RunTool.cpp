@@ -7,22 +7,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <SQLiteCpp/SQLiteCpp.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <thread>
 
 #include "tests/support/TempDir.h"
 
 namespace corvina::test {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // In the child before exec; a limit that cannot be set ends the child with 126.
 void LimitChild(int resource, std::uint64_t value) {
@@ -46,31 +41,40 @@ void MakeLinkTree(const std::string& root, int dirs, int linksPerDir) {
     }
 }
 
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 bool CanDropPrivileges() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
+
+std::string Query(const std::string& db, const std::string& sql) {
+    SQLite::Database file(db, SQLite::OPEN_READONLY);
+    SQLite::Statement q(file, sql);
+    if (!q.executeStep()) return "";
+    std::string fields = q.getColumn(0).getString();
+    for (int i = 1; i < q.getColumnCount(); ++i) fields += "|" + q.getColumn(i).getString();
+    return fields;
+}
 
 RunningTool::RunningTool(const std::vector<std::string>& args, const ToolOptions& options) {
     char pattern[] = "/tmp/corvina-run-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) return;
     dir_ = pattern;
     ::chmod(dir_.c_str(), 0777);  // an unprivileged run writes its settings here
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return;
     std::vector<std::string> argv;
     if (options.Unprivileged) argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     argv.push_back(CORVINA_CLI_PATH);
     argv.insert(argv.end(), args.begin(), args.end());
+    const std::string streams[] = {"/dev/null", options.StdoutPath.empty() ? dir_ + "/out" : options.StdoutPath,
+                                   options.StderrPath.empty() ? dir_ + "/err" : options.StderrPath};
 
     pid_ = ::fork();
     if (pid_ == 0) {
-        int in = ::open("/dev/null", O_RDONLY);
-        int out = ::open((options.StdoutPath.empty() ? dir_ + "/out" : options.StdoutPath).c_str(),
-                         O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        int err = options.StderrPath.empty() ? pipeFds[1] : ::open(options.StderrPath.c_str(), O_WRONLY);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        // Not inherited by the tool, where they would count against its descriptor limit.
-        for (int fd : {in, out, err}) {
+        for (int target = 0; target < 3; ++target) {
+            const int fd = ::open(streams[target].c_str(), target == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            ::dup2(fd, target);
+            // Not inherited by the tool, where it would count against its descriptor limit.
             if (fd > 2) ::close(fd);
         }
         LimitChild(RLIMIT_STACK, options.StackBytes);
@@ -85,18 +89,6 @@ RunningTool::RunningTool(const std::vector<std::string>& args, const ToolOptions
         ::execv(cargs[0], cargs.data());
         ::_exit(127);
     }
-    ::close(pipeFds[1]);
-    errFd_ = pipeFds[0];
-    reader_ = std::thread([this] {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(errFd_, buffer, sizeof buffer)) > 0) {
-            std::lock_guard lock(mutex_);
-            err_.append(buffer, static_cast<std::size_t>(n));
-        }
-        std::lock_guard lock(mutex_);
-        ended_ = true;
-    });
 }
 
 RunningTool::~RunningTool() {
@@ -112,12 +104,12 @@ RunningTool::~RunningTool() {
 bool RunningTool::WaitForErr(const std::string& text, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        {
-            std::lock_guard lock(mutex_);
-            if (err_.find(text) != std::string::npos) return true;
-            if (ended_) return false;
-        }
-        if (std::chrono::steady_clock::now() > end) return false;
+        // Whether the run has ended is asked before its text is read, so that
+        // an ended run's text is read in full. The process is left to Finish.
+        siginfo_t info{};
+        const bool ended = pid_ <= 0 || ::waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+        if (ReadFile(dir_ + "/err").find(text) != std::string::npos) return true;
+        if (ended || std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
@@ -132,12 +124,9 @@ ToolRun RunningTool::Finish() {
     int status = 0;
     ::waitpid(pid_, &status, 0);
     pid_ = -1;
-    if (reader_.joinable()) reader_.join();
-    ::close(errFd_);
     run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.Out = ReadAll(dir_ + "/out");
-    std::lock_guard lock(mutex_);
-    run.Err = err_;
+    run.Out = ReadFile(dir_ + "/out");
+    run.Err = ReadFile(dir_ + "/err");
     return run;
 }
 

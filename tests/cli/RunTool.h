@@ -5,9 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace corvina::test {
@@ -47,17 +45,17 @@ public:
     ToolRun Finish();
 
 private:
-    std::string dir_;  // the run's own folder: stdout, HOME and settings
+    std::string dir_;  // the run's own folder: stdout, stderr, HOME and settings
     pid_t pid_ = -1;
-    int errFd_ = -1;
-    std::thread reader_;
-    mutable std::mutex mutex_;
-    std::string err_;
-    bool ended_ = false;
 };
 
 inline ToolRun RunTool(const std::vector<std::string>& args, const ToolOptions& options = {}) {
     return RunningTool(args, options).Finish();
+}
+// The same with "--db db" at the end.
+inline ToolRun RunOn(const std::string& db, std::vector<std::string> args, const ToolOptions& options = {}) {
+    args.insert(args.end(), {"--db", db});
+    return RunTool(args, options);
 }
 
 // A tree of many entries made quickly: hard links to one file (a file
@@ -66,5 +64,14 @@ void MakeLinkTree(const std::string& root, int dirs, int linksPerDir);
 
 // True when the tests run as root and setpriv is there.
 bool CanDropPrivileges();
+
+// A whole file, empty when there is none.
+std::string ReadFile(const std::string& path);
+
+// The first row of a query on a database file, its fields joined by "|".
+std::string Query(const std::string& db, const std::string& sql);
+
+// The text up to the first tab: the key in a snapshot's summary or list line.
+inline std::string FirstField(const std::string& line) { return line.substr(0, line.find('\t')); }
 
 }  // namespace corvina::test
