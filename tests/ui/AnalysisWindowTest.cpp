@@ -452,56 +452,43 @@ void AnalysisWindowTest::ChartTextsAreWholeInsideTheChartAndApart() {
         return span.left() < box.right() && span.right() > box.left() && span.top() < box.bottom() &&
                span.bottom() > box.top();
     };
-    ChartData sizes{.ChartPointCount = 4, .ChartValues = {21, 15.8, 10.5, 5.3},
-                    .ChartLabels = {"/home/user/projects/a-long-directory-name", "b", "c", "d"}, .Drawn = true,
-                    .Title = "Analysis of Size (M) in the directory and everything below it"};
-    ChartData bytes = sizes;
-    bytes.ChartValues = {5795668, 4000000, 12, 0};
-    ChartData growths = sizes;
-    growths.ChartValues = {-1200, 3400, 0, -56};
-    // Nothing above 0 (the largest value 0): no division by it.
-    ChartData shrinks = sizes;
-    shrinks.ChartValues = {0, -3, 0, 0};
-    ChartData history = sizes;
-    history.ChartPointCount = 50;
-    history.ChartValues.clear();
-    history.ChartLabels.clear();
+    // Sizes, bytes, growths, nothing above 0 (no division by the largest
+    // value), and a history of 50 points.
+    std::vector<std::vector<double>> values = {{21, 15.8, 10.5, 5.3}, {5795668, 4000000, 12, 0}, {-1200, 3400, 0, -56},
+                                               {0, -3, 0, 0}, {}};
+    const std::vector<std::string> sizeLabels = {"/home/user/projects/a-long-directory-name", "b", "c", "d"};
+    std::vector<std::string> historyLabels;
     for (int i = 0; i < 50; ++i) {
-        history.ChartValues.push_back(1000.0 * i + 999);
-        history.ChartLabels.push_back(QString("2024-06-%1 12:00 ").arg(i % 28 + 1, 2, 10, QChar('0')).toStdString());
+        values.back().push_back(1000.0 * i + 999);
+        historyLabels.push_back(QString("2024-06-%1 12:00 ").arg(i % 28 + 1, 2, 10, QChar('0')).toStdString());
     }
     ChartWidget chart;
     const QFontMetricsF metrics(chart.TextFont(), &chart);
     for (const QSize size : {QSize(230, 150), QSize(560, 300), QSize(1500, 640)}) {
         chart.resize(size);
-        for (const ChartData* data : {&sizes, &bytes, &growths, &shrinks, &history}) {
+        for (const std::vector<double>& points : values) {
             for (const auto& [type, orientation] : {std::pair{kChart2DBar, 0}, {kChart2DBar, 1}, {kChart3DBar, 0},
                                                     {kChart3DBar, 1}, {kChart2DPie, 0}, {kChart3DPie, 0}}) {
-                ChartData shown = *data;
-                shown.ChartType = type;
-                shown.ChartOrientation = orientation;
-                chart.SetChart(shown);
+                chart.SetChart({.ChartPointCount = static_cast<int>(points.size()), .ChartValues = points,
+                                .ChartLabels = points.size() == 50 ? historyLabels : sizeLabels, .Drawn = true,
+                                .Title = "Analysis of Size (M) in the directory and everything below it",
+                                .ChartType = type, .ChartOrientation = orientation});
                 const ChartLayout layout = chart.LayOut();
                 const QString at = QString("%1x%2 type %3/%4 first %5")
-                                       .arg(size.width()).arg(size.height()).arg(type).arg(orientation)
-                                       .arg(data->ChartValues[0]);
+                                       .arg(size.width()).arg(size.height()).arg(type).arg(orientation).arg(points[0]);
                 QVERIFY2(layout.Texts.size() >= 4, qPrintable(at));
-                std::vector<ChartText> texts = layout.Texts;
-                for (const ChartText& text : texts) {
+                for (const ChartText& text : layout.Texts) {
                     const QString what = at + " text " + text.Text;
                     QVERIFY2(QRectF(chart.rect()).adjusted(4, 2, -4, -4).contains(text.Box), qPrintable(what));
                     QVERIFY2(metrics.horizontalAdvance(text.Text) <= text.Box.width(), qPrintable(what));
                     QVERIFY2(!text.Box.intersects(layout.Title.Box), qPrintable(what));
                     for (const QRectF& bar : layout.Bars) QVERIFY2(!text.Box.intersects(bar), qPrintable(what));
                     for (const QLineF& line : layout.AxisLines) QVERIFY2(!crosses(text.Box, line), qPrintable(what));
-                    for (const ChartText& other : texts) {
-                        const bool apart = &other == &text || !text.Box.intersects(other.Box);
-                        QVERIFY2(apart, qPrintable(what + "/" + other.Text));
+                    for (const ChartText& other : layout.Texts) {
+                        QVERIFY2(&other == &text || !text.Box.intersects(other.Box), qPrintable(what + "/" + other.Text));
                     }
                 }
-                for (const QRectF& bar : layout.Bars) {
-                    QVERIFY2(bar.top() - layout.Depth > layout.Title.Box.bottom(), qPrintable(at));
-                }
+                for (const QRectF& bar : layout.Bars) QVERIFY2(bar.top() - layout.Depth > layout.Title.Box.bottom(), qPrintable(at));
             }
         }
     }

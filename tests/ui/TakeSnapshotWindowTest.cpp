@@ -6,7 +6,6 @@
 #include <fstream>
 #include <optional>
 
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -63,7 +62,6 @@ private slots:
     void FirstStartStoresTheDefaultCreatesItOnYesAndOpensWithoutItOnNo();
     void DamagedOrBusyFileIsReportedAndWindowOpensWithoutDatabase();
     void ThresholdTextConvertsInEachUnit();
-    void UnavailableDriveIsReportedAndKeepsThePath();
     void ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLastGoodValue();
     void LowercaseDTogglesDebugModeOutsideTextBoxes();
     void RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrDeclined();
@@ -140,18 +138,6 @@ void TakeSnapshotWindowTest::ThresholdTextConvertsInEachUnit() {
                           {"8796093022208", MB, -1} /* 2^63 bytes */, {"9.3e18", Bytes, -1},
                           {"", Bytes, -1}, {"12abc", KB, -1}, {"inf", Bytes, -1}};
     for (const Case& c : cases) QCOMPARE(ComputeSizeThreshold(c.Text, c.Unit).value_or(-1), c.Bytes);
-}
-
-void TakeSnapshotWindowTest::UnavailableDriveIsReportedAndKeepsThePath() {
-    Harness h;
-    TakeSnapshotWindow window(h.Context);
-    const QString before = QString::fromStdString(h.Dir.Path().string());
-    window.SetDirectoryPath(before);
-    auto* drives = Child<QComboBox>(window, "drvmain");
-    drives->addItem("/no-such-volume");
-    drives->setCurrentIndex(drives->count() - 1);
-    QCOMPARE(h.Prompter.Texts(), std::vector<std::string>{"Device /no-such-volume unavailable"});
-    QCOMPARE(Child<QLineEdit>(window, "txtpath")->text(), before);
 }
 
 void TakeSnapshotWindowTest::ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLastGoodValue() {
