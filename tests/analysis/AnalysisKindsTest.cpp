@@ -107,17 +107,5 @@ TEST_F(AnalysisKinds, EmptyResultsKeepOnlyTheFixedRows) {
     EXPECT_EQ(settings_.ResultTruncated, 'n');
 }
 
-TEST_F(AnalysisKinds, ChangingTheUnitChangesHeadingsAndCellsButNotPercentages) {
-    AnalysisState state = StateFor(FilesInDirectory, kPrime, nullptr, "/data/docs", PathStyle::Posix, 'K');
-    Rows rows = Run(state);
-    EXPECT_EQ(rows[0][1], "Size(KB)      ");
-    EXPECT_EQ(rows[2][1], "5");  // 6000 bytes
-    state.SizeUnit = 'M';
-    rows = Run(state);
-    EXPECT_EQ(rows[0][1], "Size(MB)      ");
-    EXPECT_EQ(rows[2][1], "0");
-    EXPECT_EQ(rows[2][3], "74");
-}
-
 }  // namespace
 }  // namespace corvina::test

@@ -144,8 +144,7 @@ TEST_F(SnapshotRun, InputIsCheckedBeforeAnythingIsWritten) {
     EXPECT_EQ(Take().Outcome, RunOutcome::Refused);
     ASSERT_EQ(prompter.Texts().size(), 1u);
     EXPECT_NE(prompter.Texts()[0].find("cannot take a new snapshot"), std::string::npos) << prompter.Texts()[0];
-    EXPECT_TRUE(observer.Statuses.empty());
-    EXPECT_EQ(RowsOfAllTables(), rows);
+    EXPECT_TRUE(observer.Statuses.empty() && RowsOfAllTables() == rows);
 }
 
 TEST(DefaultDescription, ALongPathGivesWayInItsMiddleAtCharacterBoundaries) {
@@ -159,9 +158,9 @@ TEST(DefaultDescription, ALongPathGivesWayInItsMiddleAtCharacterBoundaries) {
     std::size_t characters = 0;
     for (unsigned char c : text) characters += (c & 0xC0) != 0x80;
     EXPECT_EQ(characters, 255u);
-    EXPECT_EQ(text.rfind("Analysis of /start/é-dir", 0), 0u) << text;
-    EXPECT_TRUE(text.ends_with("/é-dir/the-end taken on 05-Dec-26")) << text;
-    EXPECT_NE(text.find("\u2026"), std::string::npos);
+    EXPECT_TRUE(text.starts_with("Analysis of /start/é-dir") && text.ends_with("/é-dir/the-end taken on 05-Dec-26") &&
+                text.find("\u2026") != std::string::npos)
+        << text;
     EXPECT_EQ(EscapeForDisplay(text), text);  // whole characters only: no byte of an "é" cut off
 }
 

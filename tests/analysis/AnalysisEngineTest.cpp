@@ -1,0 +1,417 @@
+// The analysis engine below the table of kinds: which rows "the directory and
+// everything below it" selects (bounded by the separator, exact about case
+// with POSIX paths, blind to it with Windows paths, indifferent to quotes and
+// wildcards), how names are paired, the grid filling rules (row limit,
+// percentages, chart data, sorting, titles), the chart's value axis, and the
+// session as the window and the tool drive it.
+
+#include "analysis/AnalysisCatalogue.h"
+#include "analysis/AnalysisQuery.h"
+#include "analysis/AnalysisSession.h"
+#include "analysis/ChartAxis.h"
+#include "analysis/ChartData.h"
+#include "analysis/GridFill.h"
+#include "tests/analysis/SnapshotFixture.h"
+
+namespace corvina::test {
+namespace {
+
+constexpr const char* kRootKey = "2024-04-01 00:00:00";
+constexpr const char* kDriveKey = "2024-05-01 00:00:00";
+
+class TreeMatch : public SnapshotDatabaseTest {
+protected:
+    void SetUp() override {
+        SnapshotDatabaseTest::SetUp();
+        // A snapshot of the POSIX root with siblings that share a prefix.
+        AddSnapshot(kRootKey, "/", PathStyle::Posix,
+                    {{"1", "/data/sub/(files)", 1, 200}, {"2", "/data/sub", 1, 200},
+                     {"1", "/data/(files)", 1, 100},     {"2", "/data", 2, 300},
+                     {"1", "/data2/(files)", 1, 300},    {"2", "/data2", 1, 300},
+                     {"1", "/database/(files)", 1, 400}, {"2", "/database", 1, 400},
+                     {"1", "/Data/(files)", 1, 500},     {"2", "/Data", 1, 500},
+                     {"1", "/data-x/(files)", 1, 600},   {"2", "/data-x", 1, 600},
+                     {"1", "/(files)", 1, 5},            {"2", "/", 7, 2105}},
+                    {{"/data", "f1", 100, "2024-01-01 00:00:00"},
+                     {"/data/sub", "f2", 200, "2024-01-02 00:00:00"},
+                     {"/data2", "g", 300, "2024-01-03 00:00:00"},
+                     {"/database", "h", 400, "2024-01-04 00:00:00"},
+                     {"/Data", "k", 500, "2024-01-05 00:00:00"},
+                     {"/data-x", "m", 600, "2024-01-06 00:00:00"},
+                     {"/", "top", 5, "2024-01-07 00:00:00"}});
+        // A snapshot of a Windows drive.
+        AddSnapshot(kDriveKey, "C:", PathStyle::Windows,
+                    {{"1", "C:\\data\\sub\\(files)", 1, 50}, {"2", "C:\\data\\sub", 1, 50},
+                     {"1", "C:\\data\\(files)", 1, 100},     {"2", "C:\\data", 2, 150},
+                     {"1", "C:\\data2\\(files)", 1, 300},    {"2", "C:\\data2", 1, 300},
+                     {"2", "C:", 3, 450}},
+                    {{"C:\\data", "f1", 100, "2024-01-01 00:00:00"},
+                     {"C:\\data\\sub", "x", 50, "2024-01-02 00:00:00"},
+                     {"C:\\data2", "g", 300, "2024-01-03 00:00:00"}});
+    }
+
+    std::vector<std::string> FileNames(AnalysisKind kind, const char* key, const std::string& dir, PathStyle style) {
+        std::vector<std::string> names;
+        for (const auto& row : Details(StateFor(kind, key, nullptr, dir, style))) names.push_back(row[0]);
+        return names;
+    }
+};
+
+TEST_F(TreeMatch, TreeStopsAtTheSeparatorAndComparesCaseAsItsPathStyleDoes) {
+    using V = std::vector<std::string>;
+    const struct {
+        AnalysisKind Kind;
+        const char* Key;
+        const char* Dir;
+        PathStyle Style;
+        V Names;
+    } cases[] = {
+        {FilesInTree, kRootKey, "/data", PathStyle::Posix, {"f2", "f1"}},
+        {RecentlyChangedFiles, kRootKey, "/data", PathStyle::Posix, {"f2", "f1"}},
+        {FileTypeSummary, kRootKey, "/data", PathStyle::Posix, {""}},  // one type: none, of 2 files
+        {FilesInTree, kRootKey, "/", PathStyle::Posix, {"m", "k", "h", "g", "f2", "f1", "top"}},
+        {FilesInDirectory, kRootKey, "/", PathStyle::Posix, {"top"}},
+        {FilesInTree, kRootKey, "/Data", PathStyle::Posix, {"k"}},
+        {FilesInDirectory, kRootKey, "/DATA", PathStyle::Posix, {}},
+        {FilesInTree, kDriveKey, "C:\\DATA", PathStyle::Windows, {"f1", "x"}},
+        {FilesInTree, kDriveKey, "C:", PathStyle::Windows, {"g", "f1", "x"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Dir);
+        EXPECT_EQ(FileNames(c.Kind, c.Key, c.Dir, c.Style), c.Names);
+        if (c.Kind == FileTypeSummary) {
+            EXPECT_EQ(grid_.Cell(1, 1), "2");
+        }
+    }
+    // Five directories and the root's own files.
+    EXPECT_EQ(Details(StateFor(DirectoryDetails, kRootKey, nullptr, "/")).size(), 6u);
+    EXPECT_EQ(grid_.Cell(1, 0), "Total for /");
+    // The total row of the files analysis reads the files entry whatever the case.
+    Rows rows = Run(StateFor(FilesInDirectory, kDriveKey, nullptr, "C:\\Data", PathStyle::Windows));
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"Total for C:\\Data", "100", "  ", "100"}));
+    EXPECT_EQ(Details(StateFor(DirectoryDetails, kDriveKey, nullptr, "c:", PathStyle::Windows)).size(), 2u);
+}
+
+TEST_F(TreeMatch, QuotesAndWildcardsInNamesAreOrdinaryCharacters) {
+    AddDataPair();
+    Rows rows = Run(StateFor(FilesInDirectory, kPrime, nullptr, "/data/it's 50%_*"));
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"Total for /data/it's 50%_*", "4096", "  ", "100"}));
+    EXPECT_EQ(rows[2][0], "x%_*.c");
+    // "_" and "%" match only themselves: /data/it's 50%_* is not a pattern
+    // for /data/docs or anything else.
+    EXPECT_EQ(Details(StateFor(FilesInTree, kPrime, nullptr, "/data/it's 50%_*")).size(), 1u);
+    EXPECT_TRUE(Details(StateFor(FilesInTree, kPrime, nullptr, "/data/%")).empty());
+    EXPECT_TRUE(Details(StateFor(FilesInTree, kPrime, nullptr, "/data/_ocs")).empty());
+    EXPECT_EQ(Details(StateFor(DirectoryHistory, kPrime, nullptr, "/data/it's 50%_*")).size(), 1u);
+}
+
+// The change and duplicate lists pair files up by name outside the engine:
+// they must compare names exactly as the queries would.
+class NamePairing : public SnapshotDatabaseTest {};
+
+TEST_F(NamePairing, WindowsPairsFilesWhoseNamesDifferOnlyInCase) {
+    AddSnapshot("2024-01-01 00:00:00", "C:", PathStyle::Windows, {{"2", "C:", 2, 30}},
+                {{"C:\\Docs", "Report.TXT", 10, "2024-01-01 00:00:00"}, {"C:\\Tmp", "x", 20, "2024-01-01 00:00:00"}});
+    AddSnapshot("2024-02-01 00:00:00", "C:", PathStyle::Windows, {{"2", "C:", 3, 60}},
+                {{"C:\\docs", "report.txt", 15, "2024-01-01 00:00:00"},
+                 {"C:\\Tmp", "X", 20, "2024-01-01 00:00:00"},
+                 {"C:\\Tmp", "REPORT.txt", 25, "2024-01-01 00:00:00"}});
+    Rows changed = Details(StateFor(ChangedFiles, "2024-02-01 00:00:00", "2024-01-01 00:00:00", "C:", PathStyle::Windows));
+    EXPECT_EQ(changed, (Rows{{"report.txt", "C:\\docs", "-5", "15", "2024-01-01 00:00 ", "10", "2024-01-01 00:00 "}}));
+    Rows duplicates = Details(StateFor(DuplicateFiles, "2024-02-01 00:00:00", nullptr, "C:", PathStyle::Windows));
+    ASSERT_EQ(duplicates.size(), 2u);
+    EXPECT_EQ(duplicates[0][1], "C:\\docs");
+    EXPECT_EQ(duplicates[1][1], "C:\\Tmp");
+}
+
+TEST_F(NamePairing, PosixKeepsCaseAndOrdersChangesByChangeThenPath) {
+    AddSnapshot("2024-01-01 00:00:00", "/p", PathStyle::Posix, {{"2", "/p", 4, 40}},
+                {{"/p/a", "f", 10, "2024-01-01 00:00:00"},
+                 {"/p/A", "f", 10, "2024-01-01 00:00:00"},
+                 {"/p/b", "F", 10, "2024-01-01 00:00:00"},
+                 {"/p/b", "g", 10, "2024-01-01 00:00:00"}});
+    AddSnapshot("2024-02-01 00:00:00", "/p", PathStyle::Posix, {{"2", "/p", 4, 40}},
+                {{"/p/a", "f", 10, "2024-01-05 00:00:00"},
+                 {"/p/A", "f", 10, "2024-01-05 00:00:00"},
+                 {"/p/b", "f", 10, "2024-01-01 00:00:00"},
+                 {"/p/b", "g", 5, "2024-01-01 00:00:00"}});
+    std::vector<std::string> changed;
+    for (const auto& row : Details(StateFor(ChangedFiles, "2024-02-01 00:00:00", "2024-01-01 00:00:00", "/p")))
+        changed.push_back(row[1] + "/" + row[0] + " " + row[2]);
+    // /p/b/f is new (F was another file), g shrank by 5: change +5 comes first.
+    EXPECT_EQ(changed, (std::vector<std::string>{"/p/b/g 5", "/p/A/f 0", "/p/a/f 0"}));
+    std::vector<std::string> duplicates;
+    for (const auto& row : Details(StateFor(DuplicateFiles, "2024-02-01 00:00:00", nullptr, "/p")))
+        duplicates.push_back(row[1] + "/" + row[0]);
+    EXPECT_EQ(duplicates, (std::vector<std::string>{"/p/A/f", "/p/a/f", "/p/b/f"}));
+}
+
+constexpr const char* kKey = "2024-06-01 12:00:00";
+
+class GridFill : public SnapshotDatabaseTest {};
+
+TEST_F(GridFill, ALongResultStopsAtRowThousandWithOneMessage) {
+    std::vector<FileSpec> files;
+    for (int i = 0; i < 5000; ++i) files.push_back({"/big", "f" + std::to_string(i), 10000 + i, "2024-01-01 00:00:00"});
+    AddSnapshot(kKey, "/big", PathStyle::Posix, {{"1", "/big/(files)", 5000, 1.0e8}, {"2", "/big", 5000, 1.0e8}},
+                files);
+    Rows rows = Run(StateFor(FilesInDirectory, kKey, nullptr, "/big"));
+    ASSERT_EQ(rows.size(), 1001u);  // headings, total row, 999 files
+    EXPECT_EQ(std::tie(rows[2][0], rows[1000][0], settings_.LastResultRow, settings_.ResultTruncated),
+              std::tuple("f4999", "f4001", 1000, 'y'));
+    EXPECT_EQ(prompter_.Texts(), (std::vector<std::string>{"Display truncated after 1000 entries"}));
+
+    // Sorting a truncated result warns, then sorts anyway; names sort ascending.
+    prompter_.Clear();
+    SortOnColumn(prompter_, StateFor(FilesInDirectory, kKey, nullptr, "/big"), settings_, grid_, 0);
+    EXPECT_EQ(prompter_.Texts(), (std::vector<std::string>{std::string(kTruncatedSortWarning)}));
+    EXPECT_EQ(std::tuple(grid_.Cell(1, 0), grid_.Cell(2, 0), settings_.ChartColumn), std::tuple("Total for /big", "f4001", 0));
+}
+
+TEST_F(GridFill, TruncationIsSaidOnlyWhenARecordIsLeftOver) {
+    // Below the total row, 999 records fill the grid exactly; one more is cut.
+    const struct {
+        const char* Key;
+        int Files;
+        char Truncated;
+    } cases[] = {{"2024-06-02 12:00:00", 999, 'n'}, {"2024-06-03 12:00:00", 1000, 'y'}};
+    for (const auto& c : cases) {
+        std::vector<FileSpec> files;
+        for (int i = 0; i < c.Files; ++i) files.push_back({"/big", "f" + std::to_string(i), i, "2024-01-01 00:00:00"});
+        AddSnapshot(c.Key, "/big", PathStyle::Posix,
+                    {{"1", "/big/(files)", c.Files, 1.0e6}, {"2", "/big", c.Files, 1.0e6}}, files);
+        prompter_.Clear();
+        Run(StateFor(FilesInDirectory, c.Key, nullptr, "/big"));
+        EXPECT_EQ(settings_.LastResultRow, 1000) << c.Files;
+        EXPECT_EQ(settings_.ResultTruncated, c.Truncated) << c.Files;
+        EXPECT_EQ(prompter_.Texts().size(), c.Truncated == 'y' ? 1u : 0u) << c.Files;
+    }
+}
+
+TEST_F(GridFill, PercentagesRoundDownButKeepWholeSharesAndAZeroBaseLeavesThemBlank) {
+    // Own files of 3000 bytes: 1500 is a half, 1000 a third, 500 a sixth. 29 of
+    // 100 bytes is 29 %, though 29 / 100 * 100 is 28.999... in binary fractions.
+    AddSnapshot(kKey, "/p", PathStyle::Posix,
+                {{"1", "/p/r/(files)", 2, 100}, {"2", "/p/r", 2, 100}, {"1", "/p/(files)", 3, 3000},
+                 {"2", "/p", 5, 3100}},
+                {{"/p", "half", 1500, "2024-01-01 00:00:00"},
+                 {"/p", "third", 1000, "2024-01-01 00:00:00"},
+                 {"/p", "sixth", 500, "2024-01-01 00:00:00"},
+                 {"/p/r", "big", 71, "2024-01-01 00:00:00"},
+                 {"/p/r", "small", 29, "2024-01-01 00:00:00"}});
+    const std::pair<const char*, std::vector<std::string>> cases[] = {{"/p", {"50", "33", "16"}},
+                                                                      {"/p/r", {"71", "29"}}};
+    for (const auto& [dir, shares] : cases) {
+        std::vector<std::string> shown;
+        for (const auto& row : Details(StateFor(FilesInDirectory, kKey, nullptr, dir))) shown.push_back(row[3]);
+        EXPECT_EQ(shown, shares) << dir;
+    }
+
+    // Without a total record the largest file becomes the base.
+    AnalysisState state = StateFor(FilesInDirectory, kKey, nullptr, "/p");
+    GridSettings settings;
+    ResultGrid grid;
+    BuildAnalysisQuery(state, settings);
+    ASSERT_EQ(settings.PercentBase[3], -1);
+    LayoutResultGrid(state, settings, grid);
+    ASSERT_TRUE(FillResultGrid(db_, prompter_, state, settings, grid, settings.AnalysisSql, 1).Ok());
+    EXPECT_EQ(grid.Cell(1, 3), "100");
+    EXPECT_EQ(grid.Cell(2, 3), "66");
+
+    state = StateFor(DirectoryDetails, kKey, nullptr, "/p");
+    state.DirTotal = 0;
+    EXPECT_EQ(Run(state)[1][3], "");
+}
+
+TEST_F(GridFill, AFailingQueryIsReportedAndLeavesOnlyTheFixedRows) {
+    AddSnapshot(kKey, "/f", PathStyle::Posix, {{"2", "/f", 1, 10}}, {{"/f", "x", 10, "2024-01-01 00:00:00"}});
+    AnalysisState state = StateFor(RecentlyChangedFiles, kKey, nullptr, "/f");
+    db_.SnapshotDatabase->exec("DROP TABLE files");
+    LayoutResultGrid(state, settings_, grid_);
+    AnalysisOutcome outcome = RunAnalysis(db_, prompter_, state, settings_, grid_);
+    EXPECT_FALSE(outcome.Error.Ok());
+    ASSERT_EQ(prompter_.Texts().size(), 1u);
+    EXPECT_TRUE(prompter_.Texts()[0].starts_with("Error running analysis Recently changed files within /f") &&
+                prompter_.Texts()[0].find("Code=") != std::string::npos)
+        << prompter_.Texts()[0];
+    EXPECT_TRUE(grid_.RowCount() == 1 && !outcome.Chart.Drawn);
+}
+
+TEST_F(GridFill, ChartTakesTheFirstFourDetailRowsAndNeedsTwoNumbers) {
+    std::vector<DirSpec> dirs;
+    for (int i = 0; i < 10; ++i) dirs.push_back({"2", "/c/d" + std::to_string(i), 1, 1024.0 * (i + 1)});
+    dirs.push_back({"2", "/c/d9/one", 1, 10});
+    dirs.push_back({"2", "/c", 10, 56320});
+    AddSnapshot(kKey, "/c", PathStyle::Posix, dirs, {});
+    AnalysisState state = StateFor(DirectoryDetails, kKey, nullptr, "/c", PathStyle::Posix, 'K');
+    Run(state);
+    const ChartData& chart = outcome_.Chart;
+    EXPECT_EQ(std::tie(chart.Drawn, chart.ChartLabels, chart.ChartValues, chart.ChartMaxValue, chart.Title),
+              std::tuple(true, std::vector<std::string>{"d9", "d8", "d7", "d6"}, std::vector<double>{10, 9, 8, 7}, 10.0,
+                         "Analysis of Total size (KB)      "));
+    // In megabytes every value is 0: still four points, and the shares, of bytes, stay.
+    // One numeric row is no chart.
+    const std::string share = grid_.Cell(2, 3);
+    state.SizeUnit = 'M';
+    Run(state);
+    EXPECT_EQ(std::tuple(chart.Drawn, chart.ChartPointCount, chart.ChartMaxValue, grid_.Cell(0, 2), grid_.Cell(2, 3)),
+              std::tuple(true, 4, 0.0, "Total size (MB)      ", share));
+    Run(StateFor(DirectoryDetails, kKey, nullptr, "/c/d9"));
+    EXPECT_EQ(std::tuple(chart.Drawn, chart.ChartPointCount), std::tuple(false, 1));
+
+    AddSnapshot("2024-06-02 12:00:00", "/c", PathStyle::Posix, {{"2", "/c", 2, 20}}, {});
+    AnalysisState history = StateFor(DirectoryHistory, kKey, nullptr, "/c");
+    Run(history);
+    EXPECT_TRUE(outcome_.Chart.Drawn);
+    EXPECT_EQ(outcome_.Chart.ChartLabels, (std::vector<std::string>{"2024-06-01 12:00 ", "2024-06-02 12:00 "}));
+    // Clicking the date column does not reorder the history but charts dates: nothing.
+    SortOnColumn(prompter_, history, settings_, grid_, 0);
+    EXPECT_EQ(grid_.Cell(1, 0), "2024-06-01 12:00 ");
+    EXPECT_FALSE(DrawChart(history, settings_, grid_).Drawn);
+    // Nor do names.
+    Run(state);
+    settings_.ChartColumn = 0;
+    EXPECT_FALSE(DrawChart(state, settings_, grid_).Drawn);
+}
+
+TEST(ResultGridSort, NumbersCompareAsNumbersAndFixedRowsStay) {
+    ResultGrid grid;
+    grid.SetColumnCount(2);
+    grid.SetRowCount(6);
+    const char* cells[6][2] = {{"Name", "Size"}, {"Total", "999"}, {"b", "9"},
+                               {"a", "10"},      {"c", "-3"},      {"d", "x"}};
+    for (int r = 0; r < 6; ++r)
+        for (int c = 0; c < 2; ++c) grid.SetCell(r, c, cells[r][c]);
+    grid.SetFixedRows(2);
+    grid.SortScrollingRows(1, false);
+    std::vector<std::string> order;
+    for (int r = 0; r < 6; ++r) order.push_back(grid.Cell(r, 0));
+    EXPECT_EQ(order, (std::vector<std::string>{"Name", "Total", "d", "a", "b", "c"}));
+    grid.SortScrollingRows(0, true);
+    order.clear();
+    for (int r = 2; r < 6; ++r) order.push_back(grid.Cell(r, 0));
+    EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c", "d"}));
+}
+
+TEST(Titles, ThresholdSuffixAndSnapshotLabelsOfOneDayOrOfTwo) {
+    AnalysisState state;
+    state.SelectedDirectory = "/x";
+    state.SizeThreshold = 10240;
+    state.AnalysisKind = DuplicateFiles;
+    EXPECT_EQ(AnalysisTitle(state), "Duplicate files within /x directory tree  (files larger than 10 KB)");
+
+    state.SnapshotDate = Key("2024-03-07 14:05:09");
+    state.CompareSnapshotDate = Key("2024-03-07 09:30:00");
+    FormSnapshotLabels(state);
+    EXPECT_EQ(state.SnapshotLabel + " " + state.CompareSnapshotLabel, "14:05 09:30");
+    state.CompareSnapshotDate = Key("2023-12-25 09:30:00");
+    FormSnapshotLabels(state);
+    EXPECT_EQ(state.SnapshotLabel + " " + state.CompareSnapshotLabel, "7 Mar 25 Dec");
+}
+
+TEST(ChartAxis, StepsAreOneTwoOrFiveTimesAPowerOfTenAndWholeForWholeValues) {
+    struct Case {
+        double Low, High;
+        bool Whole;
+        int MaxIntervals;
+        std::vector<std::string> Labels;
+    };
+    const Case cases[] = {
+        {0, 21, true, 5, {"0", "5", "10", "15", "20", "25"}},
+        {0, 3, true, 8, {"0", "1", "2", "3"}},  // no tick at 0.5 files
+        {0, 3, false, 8, {"0", "0.5", "1.0", "1.5", "2.0", "2.5", "3.0"}},
+        {0, 5795668, true, 5, {"0", "2000000", "4000000", "6000000"}},
+        {0, 0.7, false, 4, {"0", "0.2", "0.4", "0.6", "0.8"}},
+        {0, 0.3, false, 3, {"0", "0.1", "0.2", "0.3"}},
+        {2, 9, true, 1, {"0", "10"}},
+        {-3, 0, true, 4, {"-3", "-2", "-1", "0"}},
+        {-12, 30, true, 5, {"-20", "-10", "0", "10", "20", "30"}},
+        {-5, 5, true, 1, {"-5", "0", "5"}},
+        {0, 0, true, 4, {"0", "1"}},
+    };
+    for (const Case& c : cases) {
+        const ChartAxis axis = ChooseChartAxis(c.Low, c.High, c.Whole, c.MaxIntervals);
+        EXPECT_EQ(axis.Labels, c.Labels) << c.Low << ".." << c.High;
+        EXPECT_EQ(axis.Ticks.size(), axis.Labels.size());
+    }
+    EXPECT_TRUE(AllWholeNumbers({0, -4, 5795668}));
+    EXPECT_FALSE(AllWholeNumbers({3, 0.5}));
+}
+
+class Session : public SnapshotDatabaseTest {
+protected:
+    void SetUp() override {
+        SnapshotDatabaseTest::SetUp();
+        AddDataPair();
+        session_.ChoosePrime(Key(kPrime));
+        std::optional<DateTime> previous;
+        ASSERT_TRUE(session_.PreviousSnapshot(previous).Ok());
+        ASSERT_EQ(previous, Key(kCompare));
+        ASSERT_TRUE(session_.ChooseCompare(Key(kCompare)).Chosen);
+        bool found = false;
+        ASSERT_TRUE(session_.SelectDirectory("/data/docs", found).Ok());
+        ASSERT_TRUE(found);
+    }
+    const AnalysisState& State() const { return session_.State(); }
+
+    AnalysisSession session_{db_, prompter_};
+};
+
+TEST_F(Session, ChoicesSetTheDirectoryAndTotalsTheAnalysesRunOn) {
+    EXPECT_EQ(State().DirTotal, 8548);
+    EXPECT_EQ(State().CompareDirTotal, 4200);
+    // The open prime snapshot chosen again keeps the directory and drops the
+    // compare snapshot; another one starts at its base path.
+    session_.ChoosePrime(Key(kPrime));
+    EXPECT_EQ(State().QueryDirectory, "/data/docs");
+    EXPECT_TRUE(State().CompareSnapshotDate.IsNull());
+    session_.ChoosePrime(Key(kCompare));
+    EXPECT_EQ(State().QueryDirectory, "/data");
+    EXPECT_EQ(State().DirTotal, 14200);
+    bool found = true;
+    EXPECT_TRUE(session_.SelectDirectory("/data/nowhere", found).Ok());
+    EXPECT_FALSE(found);
+    EXPECT_TRUE(prompter_.Texts().empty());
+}
+
+TEST_F(Session, SwapReadsBothSnapshotsAgainAndACompareOfAnotherBasePathIsRefused) {
+    session_.Swap();
+    EXPECT_EQ(std::tie(State().SnapshotDate, State().QueryDirectory, State().DirTotal, State().CompareDirTotal,
+                       State().SnapshotLabel),
+              std::tuple(Key(kCompare), "/data", 14200.0, 13644.0, "1 Mar"));
+
+    AddSnapshot("2024-03-05 00:00:00", "/srv", PathStyle::Posix, {{"2", "/srv", 0, 0}}, {});
+    CompareChoice other = session_.ChooseCompare(Key("2024-03-05 00:00:00"));
+    EXPECT_FALSE(other.Chosen);
+    EXPECT_EQ(other.BasePath, "/srv");
+    EXPECT_EQ(State().CompareSnapshotDate, Key(kPrime));
+}
+
+TEST_F(Session, SnapshotsGoneOrOfAnotherDatabaseAreForgotten) {
+    WaitUpTo wait(std::chrono::milliseconds(0));
+    ASSERT_TRUE(DeleteSnapshot(db_, Key(kCompare), wait).Ok());
+    EXPECT_FALSE(session_.ForgetMissingSnapshots(false, false));
+    EXPECT_TRUE(State().CompareSnapshotDate.IsNull());
+
+    // After a database switch the prime snapshot is read again when chosen.
+    EXPECT_FALSE(session_.ForgetMissingSnapshots(true, true));
+    session_.ChoosePrime(Key(kPrime));
+    EXPECT_EQ(State().QueryDirectory, "/data");
+    // Without a choice in the other database, its keys name nothing there.
+    EXPECT_TRUE(session_.ForgetMissingSnapshots(true, false));
+    EXPECT_TRUE(State().SnapshotDate.IsNull());
+}
+
+TEST_F(Session, ABasePathStoredWithATrailingSeparatorIsAnalysedWithoutIt) {
+    AddSnapshot("2024-04-01 00:00:00", "/srv/", PathStyle::Posix, {{"2", "/srv", 1, 10}}, {});
+    ASSERT_TRUE(session_.ChoosePrime(Key("2024-04-01 00:00:00")).Ok());
+    EXPECT_EQ(State().QueryDirectory, "/srv");
+    // The history still finds the snapshot by the base path as stored.
+    session_.SetKind(DirectoryHistory);
+    session_.Run();
+    EXPECT_EQ(session_.Grid().RowCount(), 2);
+    EXPECT_EQ(session_.Grid().Cell(1, 1), "1");
+}
+
+}  // namespace
+}  // namespace corvina::test
