@@ -151,7 +151,7 @@ constexpr const char* kKey = "2024-06-01 12:00:00";
 class GridFill : public SnapshotDatabaseTest {};
 
 TEST_F(GridFill, ALongResultStopsAtRowThousandWithOneMessage) {
-    std::vector<FileSpec> files;
+    std::vector<FileRow> files;
     for (int i = 0; i < 5000; ++i) files.push_back({"/big", "f" + std::to_string(i), 10000 + i, "2024-01-01 00:00:00"});
     AddSnapshot(kKey, "/big", PathStyle::Posix, {{"1", "/big/(files)", 5000, 1.0e8}, {"2", "/big", 5000, 1.0e8}},
                 files);
@@ -176,7 +176,7 @@ TEST_F(GridFill, TruncationIsSaidOnlyWhenARecordIsLeftOver) {
         char Truncated;
     } cases[] = {{"2024-06-02 12:00:00", 999, 'n'}, {"2024-06-03 12:00:00", 1000, 'y'}};
     for (const auto& c : cases) {
-        std::vector<FileSpec> files;
+        std::vector<FileRow> files;
         for (int i = 0; i < c.Files; ++i) files.push_back({"/big", "f" + std::to_string(i), i, "2024-01-01 00:00:00"});
         AddSnapshot(c.Key, "/big", PathStyle::Posix,
                     {{"1", "/big/(files)", c.Files, 1.0e6}, {"2", "/big", c.Files, 1.0e6}}, files);
@@ -238,7 +238,7 @@ TEST_F(GridFill, AFailingQueryIsReportedAndLeavesOnlyTheFixedRows) {
 }
 
 TEST_F(GridFill, ChartTakesTheFirstFourDetailRowsAndNeedsTwoNumbers) {
-    std::vector<DirSpec> dirs;
+    std::vector<DirRow> dirs;
     for (int i = 0; i < 10; ++i) dirs.push_back({"2", "/c/d" + std::to_string(i), 1, 1024.0 * (i + 1)});
     dirs.push_back({"2", "/c/d9/one", 1, 10});
     dirs.push_back({"2", "/c", 10, 56320});

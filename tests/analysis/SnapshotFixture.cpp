@@ -2,26 +2,16 @@
 
 #include <SQLiteCpp/Statement.h>
 
-#include <unistd.h>
-
 namespace corvina::test {
 
 void SnapshotDatabaseTest::SetUp() {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("corvina-analysis-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    db_.DatabasePath = (dir_ / "corvina.mdb").string();
+    db_.DatabasePath = dir_.File("corvina.mdb");
     ASSERT_EQ(OpenSnapshotDatabase(db_, prompter_, ender_), OpenOutcome::Created);
     ASSERT_TRUE(db_.IsUsable());
     prompter_.Clear();
 }
 
-void SnapshotDatabaseTest::TearDown() {
-    CloseSnapshotDatabase(db_);
-    std::filesystem::remove_all(dir_);
-}
+void SnapshotDatabaseTest::TearDown() { CloseSnapshotDatabase(db_); }
 
 double SnapshotDatabaseTest::DirBytes(const char* key, const std::string& dirname) {
     SQLite::Statement query(*db_.SnapshotDatabase, "SELECT TotsizeF FROM Dir WHERE Snapshot = ? AND Dirname = ?");

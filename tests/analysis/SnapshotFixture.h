@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/SnapshotRows.h"
+#include "tests/support/TempDir.h"
 
 namespace corvina::test {
 
@@ -23,17 +23,14 @@ using Rows = std::vector<std::vector<std::string>>;
 // The tests name kinds as the table does.
 using enum AnalysisKind;
 
-using FileSpec = FileRow;
-using DirSpec = DirRow;
-
 class SnapshotDatabaseTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
     // One complete snapshot: its rows and its Control row, in one transaction.
-    void AddSnapshot(const char* key, const std::string& basePath, PathStyle style, const std::vector<DirSpec>& dirs,
-                     const std::vector<FileSpec>& files) {
+    void AddSnapshot(const char* key, const std::string& basePath, PathStyle style, const std::vector<DirRow>& dirs,
+                     const std::vector<FileRow>& files) {
         test::AddSnapshot(db_, {.Key = key, .BasePath = basePath, .Dirs = dirs, .Files = files, .Style = style});
     }
 
@@ -52,7 +49,7 @@ protected:
     // Detail rows only (below the fixed rows).
     Rows Details(const AnalysisState& state);
 
-    std::filesystem::path dir_;
+    TempDir dir_;
     DatabaseState db_;
     RecordingPrompter prompter_;
     RecordingEnder ender_;

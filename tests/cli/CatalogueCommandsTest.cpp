@@ -216,7 +216,6 @@ TEST_F(CatalogueCommands, AFullStdoutOrStderrEndsEveryCommandWithExitOne) {
     EXPECT_NE(run.Out.find("\t" + alpha + "\t"), std::string::npos) << run.Out;
 }
 
-
 // The /srv snapshots of 1 and 2 May record files; that of 3 May does not.
 test::SnapshotRows Srv(const char* key, bool collect, std::vector<test::FileRow> files,
                        const std::vector<std::pair<const char*, double>>& dirs) {
@@ -305,7 +304,6 @@ TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
         EXPECT_NE(run.Err.find(c.Said), std::string::npos) << run.Err;
     }
 }
-
 
 // Real database files with a page overwritten by garbage, as a failing disk
 // or a stray write leaves them: every command that meets the damage says the

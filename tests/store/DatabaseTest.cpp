@@ -208,7 +208,6 @@ TEST_F(OpenDatabase, OlderFileIsUpgradedOnceWithItsTotalsCopied) {
     EXPECT_TRUE(prompter.Texts().empty());
 }
 
-
 // The catalogue and the row writers on a new database.
 class Catalogue : public OpenDatabase {
 protected:

@@ -5,6 +5,8 @@
 // geometry (on PaneLayout) and the chart's layout. The results themselves are
 // the analysis tests' concern.
 
+#include <functional>
+
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
@@ -18,6 +20,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 #include <SQLiteCpp/Database.h>
@@ -34,12 +37,115 @@
 #include "ui/PaneLayout.h"
 #include "ui/ResultGridView.h"
 #include "ui/SelectSnapshotWindow.h"
+#include "ui/SnapshotChoice.h"
 #include "ui/TakeSnapshotWindow.h"
 
 using namespace corvina;
 using namespace corvina::test;
 
 namespace {
+
+// The two /data snapshots the selection and analysis tests choose between:
+// kOld at scale 1 and kNew at scale 2, in a new database left open.
+constexpr const char* kOld = "2024-03-01 09:00:00";
+constexpr const char* kNew = "2024-03-07 14:05:09";
+struct DataPair {
+    Harness h;
+    SnapshotChoice choice;
+    explicit DataPair(bool oldCollects = true);
+};
+
+// The /data tree most tests use: /data with (files), big, small and it's
+// (a name with a quote), big holding deep; files in /data and /data/big.
+SnapshotRows DataSnapshot(const char* key, double scale = 1.0, bool collect = true) {
+    const double mb = 1024.0 * 1024.0 * scale;
+    SnapshotRows snap;
+    snap.Key = key;
+    snap.BasePath = "/data";
+    snap.Collect = collect;
+    snap.Dirs = {
+        {"1", "/data/(files)", 2, 1 * mb},
+        {"1", "/data/big/(files)", 1, 6 * mb},
+        {"1", "/data/big/deep/(files)", 1, 2 * mb},
+        {"2", "/data/big/deep", 1, 2 * mb},
+        {"2", "/data/big", 2, 8 * mb},
+        {"1", "/data/small/(files)", 1, 0.5 * mb},
+        {"2", "/data/small", 1, 0.5 * mb},
+        {"1", "/data/it's/(files)", 1, 3 * mb},
+        {"2", "/data/it's", 1, 3 * mb},
+        {"2", "/data", 6, 12.5 * mb},
+    };
+    if (collect) {
+        snap.Files = {
+            {"/data", "a.txt", static_cast<std::int64_t>(0.25 * mb)},
+            {"/data", "b.doc", static_cast<std::int64_t>(0.75 * mb)},
+            {"/data/big", "video.mp4", static_cast<std::int64_t>(6 * mb)},
+            {"/data/big/deep", "dump.bin", static_cast<std::int64_t>(2 * mb)},
+            {"/data/small", "note.txt", static_cast<std::int64_t>(0.5 * mb)},
+            {"/data/it's", "quote.txt", static_cast<std::int64_t>(3 * mb)},
+        };
+    }
+    return snap;
+}
+
+DataPair::DataPair(bool oldCollects) {
+    h.OpenNewDatabase();
+    AddSnapshot(h.Database, DataSnapshot(kOld, 1.0, oldCollects));
+    AddSnapshot(h.Database, DataSnapshot(kNew, 2.0));
+}
+
+// While it lives, runs action on each selection window as soon as it is shown
+// modally. The action must close it (OK or Cancel), or the test hangs until
+// its timeout.
+class SelectionDriver {
+public:
+    explicit SelectionDriver(std::function<void(QWidget&)> action) {
+        poll_.setInterval(5);
+        QObject::connect(&poll_, &QTimer::timeout, [this, action]() {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || modal->objectName() != "frmselsnap" || !modal->isVisible()) return;
+            if (modal->property("corvinaTestHandled").toBool()) return;
+            modal->setProperty("corvinaTestHandled", true);
+            ++opened_;
+            action(*modal);
+        });
+        poll_.start();
+    }
+    int Opened() const { return opened_; }
+
+private:
+    QTimer poll_;
+    int opened_ = 0;
+};
+
+// In a shown selection window: clicks the base path (when the list is
+// enabled), then the snapshot row of key (false when none), then OK.
+void ClickBasePath(QWidget& selection, const std::string& basePath) {
+    auto* list = selection.findChild<QListWidget*>("lstdir");
+    const QList<QListWidgetItem*> items = list->findItems(QString::fromStdString(basePath), Qt::MatchExactly);
+    if (items.isEmpty()) qFatal("no base path %s", basePath.c_str());
+    list->scrollToItem(items.front());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(items.front()).center());
+}
+
+bool ClickSnapshotRow(QWidget& selection, const char* key) {
+    auto* grid = selection.findChild<QTableWidget*>("grdsnap");
+    for (int r = 0; r < grid->rowCount(); ++r) {
+        QTableWidgetItem* item = grid->item(r, 1);
+        if (item != nullptr && item->text() == QString::fromLatin1(key)) {
+            grid->scrollToItem(item);
+            QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualItemRect(item).center());
+            return true;
+        }
+    }
+    return false;
+}
+
+void ChooseInSelection(QWidget& selection, const std::string& basePath, const char* key) {
+    if (selection.findChild<QListWidget*>("lstdir")->isEnabled()) ClickBasePath(selection, basePath);
+    if (!ClickSnapshotRow(selection, key)) qFatal("no snapshot row %s", key);
+    QTest::mouseClick(selection.findChild<QPushButton*>("comok"), Qt::LeftButton);
+}
 
 const char* const kCompareItems[] = {"mendir_1", "mendir_2", "mendir_3", "menfile_2", "menfile_3", "menfile_4", "menswap"};
 
@@ -148,7 +254,6 @@ void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
              Qt::AlignRight | Qt::AlignVCenter);
     QCOMPARE(Heading(window, 2) + "|" + TotalCell(window, 2), QString("Total size (MB)      |25"));
     QVERIFY(window.Chart().isVisible() && !Child<QLabel>(window, "lblgraph")->isVisible());
-    QCOMPARE(window.Chart().Chart().ChartPointCount, 4);
     for (const char* name : {"mendir_0", "dispsize_2", "menctype_0", "mencvert_0"}) QVERIFY2(Item(window, name)->isChecked(), name);
     window.resize(1000, 640);
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -168,13 +273,13 @@ void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
     Item(window, "menctype_3")->trigger();
     Item(window, "mencvert_1")->trigger();
     QVERIFY(Item(window, "menctype_3")->isChecked() && !Item(window, "menctype_0")->isChecked());
-    QCOMPARE(std::pair(window.Chart().Chart().ChartType, window.Chart().Chart().ChartOrientation), std::pair(kChart3DPie, 1));
-    QCOMPARE(DetailColumn(window, 0), byName);
+    QCOMPARE(std::tuple(window.Chart().Chart().ChartType, window.Chart().Chart().ChartOrientation, DetailColumn(window, 0)),
+             std::tuple(kChart3DPie, 1, byName));
     // A unit change reruns, back in the order by size.
     Item(window, "dispsize_1")->trigger();
     QVERIFY(Item(window, "dispsize_1")->isChecked() && !Item(window, "dispsize_2")->isChecked());
-    QCOMPARE(Heading(window, 2) + "|" + TotalCell(window, 2), QString("Total size (KB)      |25600"));
-    QCOMPARE(DetailColumn(window, 0).front(), QString("big"));
+    QCOMPARE(Heading(window, 2) + "|" + TotalCell(window, 2) + "|" + DetailColumn(window, 0).front(),
+             QString("Total size (KB)      |25600|big"));
     QVERIFY(f.h.Prompter.Texts().empty());
 }
 
@@ -417,23 +522,20 @@ void AnalysisWindowTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTh
                                panes.frmnode.Width, panes.frmgraph.Bottom(), panes.frmnode.Bottom()}),
              (std::vector<int>{15000 - 3360 - PaneLayout::kRightMargin, panes.frmdisp.Width, 4302, 3693, 3255, bottom,
                                bottom}));
-    QCOMPARE((std::vector<int>{panes.grdanal.Width, panes.tvdir.Height, panes.grpdisp.Height}),
-             (std::vector<int>{panes.frmdisp.Width - 200, panes.frmnode.Height - 500, panes.frmgraph.Height - 500}));
     // Smaller than the smallest window: taken as the smallest, shared alike.
     panes.Resize(100, 100);
     QCOMPARE(std::pair(panes.MinimumWidth(), panes.MinimumHeight()),
              std::pair(3360 + 400 + PaneLayout::kRightMargin, 4440 + 300 + PaneLayout::kBottomMargin));
     QCOMPARE((std::vector<int>{panes.frmdisp.Width, panes.frmdisp.Height, panes.frmgraph.Height, panes.grdanal.Width}),
              (std::vector<int>{400, 2042, 1753, 200}));
-    QVERIFY(panes.tvdir.Height > 0);
 
     panes.Resize(11880, 7500);
     const int gridHeight = panes.frmdisp.Height;
     QCOMPARE(gridHeight, 3495);
-    // 300 above the grid pane's bottom is outside the zone, 10 inside.
+    // 300 above the grid pane's bottom is outside the zone (no drag begins), 10 inside.
     QCOMPARE(panes.MoveOverGridPane(gridHeight - 300, true), PanePointer::Default);
-    QCOMPARE(panes.frmdisp.Height, gridHeight);  // no drag began outside the zone
-    QCOMPARE(panes.MoveOverGridPane(gridHeight - 10, false), PanePointer::NorthSouth);
+    QCOMPARE(std::pair(panes.frmdisp.Height, panes.MoveOverGridPane(gridHeight - 10, false)),
+             std::pair(gridHeight, PanePointer::NorthSouth));
     // Dragging up 1000: the chart pane's bottom stays where it was.
     const int chartBottom = panes.frmgraph.Bottom();
     panes.MoveOverGridPane(gridHeight - 1000, true);
@@ -463,8 +565,8 @@ void AnalysisWindowTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTh
              (std::vector<int>{treeWidth + 500, 3360 + 500, 3360 + 500, treeWidth + 250}));
     // Too narrow a tree pane: nothing moves; the smallest window follows the moved pane.
     panes.MoveOverTreePane(400, true);
-    QCOMPARE(panes.frmnode.Width, treeWidth + 500);
-    QCOMPARE(panes.MinimumWidth(), panes.frmdisp.Left + 400 + PaneLayout::kRightMargin);
+    QCOMPARE(std::pair(panes.frmnode.Width, panes.MinimumWidth()),
+             std::pair(treeWidth + 500, panes.frmdisp.Left + 400 + PaneLayout::kRightMargin));
 }
 
 void AnalysisWindowTest::ChartTextsAreWholeInsideTheChartAndApart() {
