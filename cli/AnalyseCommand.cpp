@@ -11,10 +11,9 @@
 #include <memory>
 #include <sstream>
 
-#include <nlohmann/json.hpp>
-
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/AnalysisSession.h"
+#include "analysis/GridExport.h"
 #include "cli/CliSupport.h"
 #include "store/DamageWatch.h"
 #include "cli/Output.h"
@@ -90,61 +89,6 @@ void PrintTable(const AnalyseResult& result, std::ostream& out) {
     }
 }
 
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
-// The title is the first record, padded to the grid's width so that every
-// record has the same number of fields; the headings follow.
-void PrintCsv(const AnalyseResult& result, std::ostream& out) {
-    const ResultGrid& grid = result.Session.Grid();
-    const int columns = std::max(grid.ColumnCount(), 1);
-    out << CsvField(result.Title) << std::string(static_cast<std::size_t>(columns - 1), ',') << "\r\n";
-    for (int r = 0; r < grid.RowCount(); ++r) {
-        for (int c = 0; c < grid.ColumnCount(); ++c) out << (c > 0 ? "," : "") << CsvField(grid.Cell(r, c));
-        out << "\r\n";
-    }
-}
-
-void PrintJson(const AnalyseResult& result, std::ostream& out) {
-    using nlohmann::json;
-    const ResultGrid& grid = result.Session.Grid();
-    const GridSettings& settings = result.Session.Settings();
-    auto row = [&](int r) {
-        json cells = json::array();
-        for (int c = 0; c < grid.ColumnCount(); ++c) cells.push_back(grid.Cell(r, c));
-        return cells;
-    };
-    json columns = json::array();
-    for (int c = 0; c < grid.ColumnCount(); ++c) {
-        columns.push_back({{"heading", grid.Cell(0, c)},
-                           {"format", std::string(1, settings.ColumnFormat[static_cast<std::size_t>(c)])},
-                           {"align", grid.Alignment(c) == CellAlignment::Right ? "right" : "left"}});
-    }
-    json rows = json::array();
-    for (int r = settings.FirstDetailRow; r < grid.RowCount(); ++r) rows.push_back(row(r));
-    const AnalysisState& state = result.Session.State();
-    json doc{{"title", result.Title},
-             {"kind", std::string(result.Entry->CommandName)},
-             {"code", result.Entry->Code()},
-             {"snapshot", FormatKey(state.SnapshotDate)},
-             {"compare", state.CompareSnapshotDate.IsNull() ? json(nullptr) : json(FormatKey(state.CompareSnapshotDate))},
-             {"directory", state.SelectedDirectory},
-             {"unit", std::string(1, state.SizeUnit)},
-             {"columns", columns},
-             {"total", settings.FirstDetailRow == 2 && grid.RowCount() > 1 ? row(1) : json(nullptr)},
-             {"rows", rows},
-             {"truncated", settings.ResultTruncated == 'y'}};
-    // File names are bytes: text that is not UTF-8 shows replacement characters.
-    out << doc.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
-}
-
 // Refusals in the order the user would fix them: the snapshots, what the
 // kind needs of them, the directory.
 int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& result) {
@@ -217,9 +161,9 @@ int RunAnalyseCommand(const AnalyseOptions& options) {
     }
     std::ostringstream out;
     if (options.Format == "csv") {
-        PrintCsv(result, out);
+        WriteGridCsv(result.Title, result.Session.Grid(), out);
     } else if (options.Format == "json") {
-        PrintJson(result, out);
+        WriteGridJson(result.Title, result.Session, out);
     } else {
         PrintTable(result, out);
     }

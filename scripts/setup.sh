@@ -6,7 +6,7 @@ CORVINA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 CORVINA_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev qt6-svg-dev libgl-dev
   libsqlite3-dev libsqlitecpp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libfmt-dev nlohmann-json3-dev

@@ -245,6 +245,7 @@ void AnalysisWindow::ClearDisplay() {
     ShowChart(ChartData{});
     for (QLineEdit* field : {txtpath_, txtsnap_, txtdesc_}) field->clear();
     menfilet_->setEnabled(false);
+    shownTitle_.clear();
     SetStatus(QString());
 }
 
@@ -331,6 +332,7 @@ void AnalysisWindow::RunCurrentAnalysis() {
     grdanal_->BeginChange();
     AnalysisOutcome outcome = session_.Run();
     grdanal_->EndChange();
+    shownTitle_ = outcome.Title;
     SetStatus(Text(outcome.Title));
     ShowChart(outcome.Chart);
 }

@@ -120,6 +120,7 @@ private:
     std::function<void()> takeSnapshotOpener_;
     PaneLayout panes_;
     bool leaving_ = false;  // Exit or Take Snaphot is closing the window
+    std::string shownTitle_;  // of the result the grid shows: the first record of an export
 
     QLineEdit* txtpath_ = nullptr;
     QLineEdit* txtsnap_ = nullptr;

@@ -17,6 +17,7 @@
 #include "ui/AnalysisWindow.h"
 #include "ui/ChartWidget.h"
 #include "ui/DirectoryTreeModel.h"
+#include "ui/ResultExport.h"
 #include "ui/ResultGridView.h"
 #include "ui/Twips.h"
 
@@ -79,6 +80,9 @@ void AnalysisWindow::BuildMenus() {
     QAction* line2 = file->addSeparator();
     line2->setObjectName("line2");
     line2->setVisible(false);
+    QAction* exportItem = NamedAction(*file, "menexport", "&Export Grid…");
+    QAction* chartItem = NamedAction(*file, "mensavechart", "Save &Chart As…");
+    file->addSeparator();
     QAction* exitItem = NamedAction(*file, "menexit", "E&xit");
 
     bar->addAction("&Print")->setObjectName("menprint");
@@ -124,6 +128,10 @@ void AnalysisWindow::BuildMenus() {
     }
     connect(menswap_, &QAction::triggered, this, &AnalysisWindow::Swap);
     connect(take, &QAction::triggered, this, &AnalysisWindow::TakeSnapshot);
+    connect(exportItem, &QAction::triggered, this,
+            [this]() { ExportGrid(*this, context_.Dialogs, messages_, shownTitle_, session_); });
+    connect(chartItem, &QAction::triggered, this,
+            [this]() { SaveChartImage(*grpdisp_, context_.Dialogs, messages_); });
     connect(exitItem, &QAction::triggered, this, &AnalysisWindow::Exit);
     connect(about, &QAction::triggered, this, &AnalysisWindow::About);
 }

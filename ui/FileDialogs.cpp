@@ -1,6 +1,7 @@
 #include "ui/FileDialogs.h"
 
 #include <QFileDialog>
+#include <QRegularExpression>
 
 namespace corvina {
 
@@ -13,6 +14,14 @@ std::optional<QString> RunDialog(QWidget* parent, const FileDialogRequest& reque
     // offers to create it.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(request.DefaultSuffix);
+    // Where the filters offer formats, a name typed without a suffix takes
+    // the chosen filter's, and the suffix picks the format.
+    if (request.Filter.contains(";;")) {
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+            const QRegularExpressionMatch suffix = QRegularExpression(R"(\*\.(\w+))").match(filter);
+            if (suffix.hasMatch()) dialog.setDefaultSuffix(suffix.captured(1));
+        });
+    }
     if (!request.InitialPath.isEmpty()) dialog.selectFile(request.InitialPath);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();

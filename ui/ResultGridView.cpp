@@ -1,8 +1,12 @@
 #include "ui/ResultGridView.h"
 
 #include <algorithm>
+#include <map>
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -19,7 +23,7 @@ QTableView* MakeTable(const char* name, QWidget* parent) {
     table->verticalHeader()->setVisible(false);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->setWordWrap(false);
     // Long paths lose their beginning rather than the name at their end.
     table->setTextElideMode(Qt::ElideLeft);
@@ -59,7 +63,35 @@ ResultGridView::ResultGridView(const ResultGrid& grid, QWidget* parent) : QWidge
     connect(fixed_, &QTableView::clicked, this, [this](const QModelIndex& index) { emit ColumnClicked(index.column()); });
     connect(details_, &QTableView::clicked, this,
             [this](const QModelIndex& index) { emit ColumnClicked(index.column()); });
+    // The tables' own Ctrl+C copies only the current cell.
+    fixed_->installEventFilter(this);
+    details_->installEventFilter(this);
     ApplyLayout();
+}
+
+QString ResultGridView::SelectedText() const {
+    std::map<int, std::map<int, QString>> cells;  // grid row, column
+    for (const QTableView* table : {fixed_, details_}) {
+        const auto& model = static_cast<const ResultGridModel&>(*table->model());
+        for (const QModelIndex& index : table->selectionModel()->selectedIndexes()) {
+            cells[model.GridRow(index.row())][index.column()] = index.data().toString();
+        }
+    }
+    QStringList lines;
+    for (const auto& [row, columns] : cells) {
+        QStringList texts;
+        for (const auto& [column, text] : columns) texts << text;
+        lines << texts.join('\t');
+    }
+    return lines.join('\n');
+}
+
+bool ResultGridView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        QGuiApplication::clipboard()->setText(SelectedText());
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ResultGridView::BeginChange() {

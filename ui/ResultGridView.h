@@ -3,7 +3,8 @@
 // row stay in place in an upper table while the detail rows scroll in a lower
 // one; both show the same columns at the widths the layout gave, and scroll
 // sideways together. A click on a heading or on any cell reports its column
-// (the window sorts on it).
+// (the window sorts on it). Ctrl+C copies the selected cells of both tables
+// as tab-separated text, a line per row, for a spreadsheet to paste.
 //
 // The view owns its two models and tables; the grid belongs to the caller.
 
@@ -32,11 +33,16 @@ public:
     QTableView& FixedTable() { return *fixed_; }
     QTableView& DetailTable() { return *details_; }
 
+    // The selected cells, a grid row per line in grid order, the cells of a
+    // row in column order and separated by tabs.
+    QString SelectedText() const;
+
 signals:
     void ColumnClicked(int column);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void ApplyLayout();

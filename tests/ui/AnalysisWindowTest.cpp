@@ -6,10 +6,13 @@
 // the analysis tests' concern.
 
 #include <functional>
+#include <sstream>
 
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -26,6 +29,7 @@
 #include <SQLiteCpp/Database.h>
 
 #include "analysis/AnalysisCatalogue.h"
+#include "analysis/GridExport.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
 #include "tests/ui/WindowHarness.h"
@@ -231,6 +235,7 @@ private slots:
     void TreeLoadsOnExpansionStopsAtTheSeparatorAndReportsDamageOnce();
     void PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones();
     void ChartTextsAreWholeInsideTheChartAndApart();
+    void ExportCopyAndSaveChartWriteWhatTheWindowShows();
 };
 
 void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
@@ -735,6 +740,39 @@ void AnalysisWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEver
     QCOMPARE(grid->rowCount(), 0);
     QTest::mouseClick(Child<QPushButton>(window, "comcan"), Qt::LeftButton);
     QVERIFY(!window.isVisible() && !f.choice.SnapshotChosen);
+}
+
+void AnalysisWindowTest::ExportCopyAndSaveChartWriteWhatTheWindowShows() {
+    Fixture f;
+    auto window = OpenOn(f, kNew);
+    const auto save = [&](const char* item, const std::string& path) {
+        f.h.Dialogs.Answers = {QString::fromStdString(path)};
+        Item(*window, item)->trigger();
+        QFile file(QString::fromStdString(path));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("(none)");
+    };
+    // The bytes of "corvina-cli analyse --format csv|json", which prints through the same writers.
+    std::ostringstream csv, json;
+    const std::string title = "Analysis of directory /data";
+    WriteGridCsv(title, f.session.Grid(), csv);
+    WriteGridJson(title, f.session, json);
+    QCOMPARE(save("menexport", f.h.Dir.File("grid.csv")), csv.str());
+    QCOMPARE(save("menexport", f.h.Dir.File("grid.JSON")), json.str());
+    QVERIFY(csv.str().starts_with(title + ",,"));
+    QCOMPARE(save("menexport", f.h.Dir.File("no/grid.csv")), std::string("(none)"));
+    QVERIFY(f.h.Prompter.Texts().back().starts_with("The grid could not be written to " + f.h.Dir.File("no/grid.csv")));
+
+    // Ctrl+C: the selected cells, tabs between columns, a line per row.
+    QTableView& rows = window->Grid().DetailTable();
+    rows.selectionModel()->select(QItemSelection(rows.model()->index(0, 0), rows.model()->index(1, 1)),
+                                  QItemSelectionModel::Select);
+    QTest::keyClick(&rows, Qt::Key_C, Qt::ControlModifier);
+    const QStringList names = DetailColumn(*window, 0), counts = DetailColumn(*window, 1);
+    QCOMPARE(QApplication::clipboard()->text(), names[0] + "\t" + counts[0] + "\n" + names[1] + "\t" + counts[1]);
+
+    QVERIFY(save("mensavechart", f.h.Dir.File("chart.png")).starts_with("\x89PNG\r\n"));
+    const std::string svg = save("mensavechart", f.h.Dir.File("chart.svg"));
+    QVERIFY(svg.starts_with("<?xml") && svg.find("<svg") != std::string::npos);
 }
 
 QTEST_MAIN(AnalysisWindowTest)

@@ -1,0 +1,69 @@
+#include "analysis/GridExport.h"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/AnalysisCatalogue.h"
+#include "store/DateTime.h"
+
+namespace corvina {
+
+namespace {
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
+void WriteGridCsv(const std::string& title, const ResultGrid& grid, std::ostream& out) {
+    const int columns = std::max(grid.ColumnCount(), 1);
+    out << CsvField(title) << std::string(static_cast<std::size_t>(columns - 1), ',') << "\r\n";
+    for (int r = 0; r < grid.RowCount(); ++r) {
+        for (int c = 0; c < grid.ColumnCount(); ++c) out << (c > 0 ? "," : "") << CsvField(grid.Cell(r, c));
+        out << "\r\n";
+    }
+}
+
+void WriteGridJson(const std::string& title, const AnalysisSession& session, std::ostream& out) {
+    using nlohmann::json;
+    const ResultGrid& grid = session.Grid();
+    const GridSettings& settings = session.Settings();
+    const AnalysisState& state = session.State();
+    const AnalysisEntry& entry = EntryOf(state.AnalysisKind);
+    auto row = [&](int r) {
+        json cells = json::array();
+        for (int c = 0; c < grid.ColumnCount(); ++c) cells.push_back(grid.Cell(r, c));
+        return cells;
+    };
+    json columns = json::array();
+    for (int c = 0; c < grid.ColumnCount(); ++c) {
+        columns.push_back({{"heading", grid.Cell(0, c)},
+                           {"format", std::string(1, settings.ColumnFormat[static_cast<std::size_t>(c)])},
+                           {"align", grid.Alignment(c) == CellAlignment::Right ? "right" : "left"}});
+    }
+    json rows = json::array();
+    for (int r = settings.FirstDetailRow; r < grid.RowCount(); ++r) rows.push_back(row(r));
+    json doc{{"title", title},
+             {"kind", std::string(entry.CommandName)},
+             {"code", entry.Code()},
+             {"snapshot", FormatKey(state.SnapshotDate)},
+             {"compare", state.CompareSnapshotDate.IsNull() ? json(nullptr) : json(FormatKey(state.CompareSnapshotDate))},
+             {"directory", state.SelectedDirectory},
+             {"unit", std::string(1, state.SizeUnit)},
+             {"columns", columns},
+             {"total", settings.FirstDetailRow == 2 && grid.RowCount() > 1 ? row(1) : json(nullptr)},
+             {"rows", rows},
+             {"truncated", settings.ResultTruncated == 'y'}};
+    // File names are bytes: text that is not UTF-8 shows replacement characters.
+    out << doc.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+}
+
+}  // namespace corvina

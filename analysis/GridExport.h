@@ -1,0 +1,27 @@
+#pragma once
+// The result grid of an analysis as a file: CSV or JSON. "corvina-cli analyse
+// --format csv|json" prints these and the analysis window's "Export Grid"
+// writes them, so a file saved from the window reads exactly as the tool's
+// output for the same analysis.
+//
+// CSV keeps the exact bytes of names; JSON replaces invalid UTF-8.
+//
+// Error policy: nothing here fails; a failed write is the stream's state, for
+// the caller to check.
+
+#include <ostream>
+#include <string>
+
+#include "analysis/AnalysisSession.h"
+
+namespace corvina {
+
+// The title is the first record, padded to the grid's width so that every
+// record has the same number of fields; the headings follow. Records end in CRLF.
+void WriteGridCsv(const std::string& title, const ResultGrid& grid, std::ostream& out);
+
+// The title, the kind and its inputs, the columns with their formats, the
+// total row and the detail rows of the session's current result.
+void WriteGridJson(const std::string& title, const AnalysisSession& session, std::ostream& out);
+
+}  // namespace corvina

@@ -1,0 +1,29 @@
+#pragma once
+// The File menu's "Export Grid…" and "Save Chart As…" of the analysis window:
+// each asks for a file through the FileDialogs and writes the result there,
+// the grid as CSV or JSON (the writers of "corvina-cli analyse"), the chart as
+// PNG or SVG, the format chosen by the file's suffix.
+//
+// Error policy: a file is written under a temporary name beside the chosen one
+// and renamed over it only once every byte is out, so a failed write leaves
+// the chosen name as it was; the failure is said through the prompter with the
+// reason the system gave.
+
+#include <string>
+
+class QWidget;
+
+namespace corvina {
+
+class AnalysisSession;
+class ChartWidget;
+class FileDialogs;
+class Prompter;
+
+// True when the file was written; false when the user cancelled or the write
+// failed (said).
+bool ExportGrid(QWidget& window, FileDialogs& dialogs, Prompter& prompter, const std::string& title,
+                const AnalysisSession& session);
+bool SaveChartImage(ChartWidget& chart, FileDialogs& dialogs, Prompter& prompter);
+
+}  // namespace corvina
