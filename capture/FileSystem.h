@@ -55,6 +55,12 @@ private:
     int id_ = -1;
 };
 
+// The size of a file system and the room left on it for an unprivileged user, in bytes.
+struct FileSystemSpace {
+    std::int64_t Size = 0;
+    std::int64_t Free = 0;
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -80,6 +86,10 @@ public:
         length = stat.Length;
         return 0;
     }
+
+    // The space of the file system that holds path (statvfs). A file system
+    // that cannot tell, as a double that does not say, gives ENOTSUP.
+    virtual int ReadSpace(const std::string& path, FileSystemSpace& out);
 
     // The platform's message for an error code.
     virtual std::string ErrorText(int code) const;

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,6 +42,12 @@ std::string FileSystem::ErrorText(int code) const {
     // The GNU strerror_r returns the message, which may or may not be in buffer.
     const char* text = strerror_r(code, buffer, sizeof buffer);
     return text != nullptr ? std::string(text) : std::string("Error ") + std::to_string(code);
+}
+
+int FileSystem::ReadSpace(const std::string& path, FileSystemSpace& out) {
+    (void)path;
+    out = {};
+    return ENOTSUP;
 }
 
 int PosixAttributes(unsigned mode, std::string_view name) {
@@ -148,6 +155,14 @@ public:
     }
 
 protected:
+    int ReadSpace(const std::string& path, FileSystemSpace& out) override {
+        struct statvfs space {};
+        if (::statvfs(path.c_str(), &space) != 0) return errno;
+        out.Size = static_cast<std::int64_t>(space.f_blocks * space.f_frsize);
+        out.Free = static_cast<std::int64_t>(space.f_bavail * space.f_frsize);
+        return 0;
+    }
+
     void CloseDirectory(int id) override { ::close(id); }
 
 private:

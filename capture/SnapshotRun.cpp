@@ -259,6 +259,17 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
                         "Note: information on " + std::to_string(errors) + " files could not be collected");
         }
 
+        // Once per run, after the walk: the free space as the snapshot ends.
+        // A file system that cannot tell leaves the snapshot without figures.
+        if (FileSystemSpace space; fileSystem->ReadSpace(walkBase, space) == 0) {
+            if (StoreError error = WriteFilesystemRow(database, result.Key, {space.Size, space.Free}); !error.Ok()) {
+                ReportSaveFailure(database, prompter, error);
+                result.Outcome = RunOutcome::Failed;
+                result.StatusText = "Snapshot aborted";
+                return result;
+            }
+        }
+
         ControlRow row;
         row.Snapshot = result.Key;
         // The base path as walked, so that it names the root Dir entry even

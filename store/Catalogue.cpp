@@ -106,6 +106,14 @@ StoreError ReadSnapshots(DatabaseState& state, std::string_view basePath, std::v
     return error;
 }
 
+StoreError FilesystemTableExists(DatabaseState& state, bool& exists) {
+    Statement query;
+    StoreError error = PrepareWithTexts(
+        state, query, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Filesystem' COLLATE NOCASE", {});
+    if (error.Ok()) error = query.Step(exists);
+    return error;
+}
+
 StoreError Reported(DatabaseState& state, Prompter& prompter, StoreError error) {
     if (!error.Ok()) ReportStoreError(prompter, state.DatabasePath, error);
     return error;
@@ -158,8 +166,12 @@ StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& w
     WriteTransaction transaction(state);
     if (StoreError error = transaction.Begin(wait); !error.Ok()) return error;
     const std::string keyText = FormatKey(key);
-    for (const char* sql : {"DELETE FROM Control WHERE Snapshot = ?", "DELETE FROM Dir WHERE Snapshot = ?",
-                            "DELETE FROM files WHERE Snapshot = ?"}) {
+    std::vector<const char*> deletes{"DELETE FROM Control WHERE Snapshot = ?", "DELETE FROM Dir WHERE Snapshot = ?",
+                                     "DELETE FROM files WHERE Snapshot = ?"};
+    bool figures = false;
+    if (StoreError error = FilesystemTableExists(state, figures); !error.Ok()) return error;
+    if (figures) deletes.push_back("DELETE FROM Filesystem WHERE Snapshot = ?");
+    for (const char* sql : deletes) {
         Statement statement;
         StoreError error = PrepareWithTexts(state, statement, sql, {keyText});
         if (error.Ok()) error = statement.Run();
@@ -204,6 +216,36 @@ StoreError WriteControlRow(DatabaseState& state, const ControlRow& row) {
     if (error.Ok()) error = insert.BindDouble(10, row.Filesizef);
     if (error.Ok()) error = insert.Run();
     if (!error.Ok()) error.Datum = "Control";
+    return error;
+}
+
+StoreError WriteFilesystemRow(DatabaseState& state, const DateTime& key, const FilesystemFigures& figures) {
+    Statement create;
+    StoreError error = create.Prepare(
+        state, "CREATE TABLE IF NOT EXISTS Filesystem (Snapshot TEXT, Fssize INTEGER, Fsfree INTEGER)");
+    if (error.Ok()) error = create.Run();
+    Statement insert;
+    if (error.Ok()) {
+        error = PrepareWithTexts(state, insert, "INSERT INTO Filesystem (Snapshot, Fssize, Fsfree) VALUES (?,?,?)",
+                                 {FormatKey(key)});
+    }
+    if (error.Ok()) error = insert.BindInt64(2, figures.Fssize);
+    if (error.Ok()) error = insert.BindInt64(3, figures.Fsfree);
+    if (error.Ok()) error = insert.Run();
+    if (!error.Ok()) error.Datum = "Filesystem";
+    return error;
+}
+
+StoreError ReadFilesystemRow(DatabaseState& state, const DateTime& key, std::optional<FilesystemFigures>& figures) {
+    figures.reset();
+    bool exists = false;
+    if (StoreError error = FilesystemTableExists(state, exists); !error.Ok() || !exists) return error;
+    Statement query;
+    bool row = false;
+    StoreError error =
+        PrepareWithTexts(state, query, "SELECT Fssize, Fsfree FROM Filesystem WHERE Snapshot = ?", {FormatKey(key)});
+    if (error.Ok()) error = query.Step(row);
+    if (error.Ok() && row) figures = FilesystemFigures{query.Int64(0), query.Int64(1)};
     return error;
 }
 

@@ -61,7 +61,7 @@ struct SnapshotListRow {
 StoreError ListSnapshots(DatabaseState& state, Prompter& prompter, std::string_view basePath,
                          std::vector<SnapshotListRow>& rows);
 
-// Removes the snapshot from Control, Dir and files in one transaction: all or
+// Removes the snapshot from Control, Dir, files and Filesystem in one transaction: all or
 // nothing. Waits for the write lock while wait says so (a snapshot being
 // written holds it). Reports nothing: the error says why nothing was changed,
 // busy when the wait was given up.
@@ -92,5 +92,20 @@ struct ControlRow {
 };
 // Appends the row through the prepared Control insert.
 StoreError WriteControlRow(DatabaseState& state, const ControlRow& row);
+
+// The size and free space, in bytes, of the file system that held a
+// snapshot's base path when it was taken. They live in a table of their own,
+// Filesystem, so that files written before it, and programs that do not know
+// it, read and write as they did: a run creates the table when it first
+// writes a row, inside its own transaction, never an open.
+struct FilesystemFigures {
+    std::int64_t Fssize = 0;
+    std::int64_t Fsfree = 0;  // what an unprivileged user may still fill
+};
+// Creates Filesystem when missing and appends the snapshot's row; call
+// inside the run's transaction.
+StoreError WriteFilesystemRow(DatabaseState& state, const DateTime& key, const FilesystemFigures& figures);
+// nullopt for a file without the table or a snapshot without a row.
+StoreError ReadFilesystemRow(DatabaseState& state, const DateTime& key, std::optional<FilesystemFigures>& figures);
 
 }  // namespace corvina

@@ -24,13 +24,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -40,6 +43,7 @@
 #include "store/Catalogue.h"
 #include "store/DatabaseConnection.h"
 #include "store/DisplayText.h"
+#include "store/WriteTransaction.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/TempDir.h"
 
@@ -76,6 +80,13 @@ public:
     std::map<std::string, int> AttributeFailures;  // path of an entry -> code
     std::map<std::string, int> LengthFailures;     // path of a file -> code
 
+    std::optional<FileSystemSpace> Space;  // none: the file system cannot tell
+
+    int ReadSpace(const std::string& path, FileSystemSpace& out) override {
+        if (path != root_.Path || !Space) return ENOTSUP;
+        out = *Space;
+        return 0;
+    }
     int OpenHandles() const { return static_cast<int>(open_.size()); }
     int MaxOpenHandles() const { return maxOpen_; }
     bool NestedListing() const { return nested_; }
@@ -557,6 +568,24 @@ TEST_F(SnapshotRun, CompletedRunStoresItsControlRowLast) {
     EXPECT_EQ(Rows("SELECT Filesize FROM files"), "3000000000");
     // Rows in the walk's order: files entry first, the base directory entry last.
     EXPECT_EQ(Rows("SELECT Dirname FROM Dir ORDER BY rowid"), "/base/(files),/base/sub/(files),/base/sub,/base");
+}
+
+// Opening leaves a file without the Filesystem table, and it reads as having
+// no figures; the first run's figures create it, and a delete takes them.
+TEST_F(SnapshotRun, FileSystemFiguresGoInAndOutWithTheirSnapshot) {
+    std::optional<FilesystemFigures> figures;
+    EXPECT_TRUE(ReadFilesystemRow(state, DateTime{2025, 1, 1, 0, 0, 0}, figures).Ok());
+    EXPECT_EQ(std::tuple(Rows("SELECT count(*) FROM sqlite_master WHERE name = 'Filesystem'"), figures.has_value()),
+              std::tuple("0", false));
+    fake.Space = FileSystemSpace{8000000000000LL, 123456789LL};
+    const RunResult r = Take();
+    ASSERT_EQ(r.Outcome, RunOutcome::Completed);
+    EXPECT_EQ(Rows("SELECT * FROM Filesystem"), FormatKey(r.Key) + "|8000000000000|123456789");
+    ASSERT_TRUE(ReadFilesystemRow(state, r.Key, figures).Ok());
+    EXPECT_EQ(figures.value().Fsfree, 123456789LL);
+    WaitUpTo noWait{std::chrono::milliseconds(0)};
+    ASSERT_TRUE(DeleteSnapshot(state, r.Key, noWait).Ok());
+    EXPECT_EQ(Rows("SELECT count(*) FROM Filesystem"), "0");
 }
 
 TEST_F(SnapshotRun, InputIsCheckedBeforeAnythingIsWritten) {
