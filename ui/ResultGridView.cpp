@@ -57,8 +57,9 @@ ResultGridView::ResultGridView(const ResultGrid& grid, QWidget* parent) : QWidge
             [this](int column, int, int size) { details_->setColumnWidth(column, size); });
     connect(fixed_->horizontalHeader(), &QHeaderView::sectionClicked, this, &ResultGridView::ColumnClicked);
     connect(fixed_, &QTableView::clicked, this, [this](const QModelIndex& index) { emit ColumnClicked(index.column()); });
-    connect(details_, &QTableView::clicked, this,
-            [this](const QModelIndex& index) { emit ColumnClicked(index.column()); });
+    connect(details_, &QTableView::clicked, this, [this](const QModelIndex& index) {
+        emit DetailClicked(detailModel_->GridRow(index.row()), index.column());
+    });
     ApplyLayout();
 }
 
