@@ -99,6 +99,27 @@ std::vector<AnalysisEntry> MakeCatalogue() {
                                 "b.Basepath = :b" + q.Coll() + " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" +
                                 q.Coll() + " ORDER BY a.Snapshot" + std::string(q.kRowLimit)};
          }},
+        {.Kind = K::WhereDidItGrow,
+         .Name = "WhereDidItGrow",
+         .CommandName = "where-did-it-grow",
+         .MenuCaption = "Where did it &grow",
+         .Menu = M::Directories,
+         .NeedsCompare = true,
+         .Columns = {{"Directory", 2500},
+                     {"Change in files", 1200, 'N'},
+                     {"Change {unit}", 1300, 'S'},
+                     {"Size ({prime}) {unit}", 1500, 'S'},
+                     {"Size ({compare}) {unit}", 1500, 'S'}},
+         .ChartColumn = 2,
+         .Title = "Where did {dir} grow from {compare} to {prime}",
+         .Query = [](const QueryParts& q) {
+             const std::string own = q.OwnFilesOfTree();
+             return KindQueries{
+                 own + " SELECT Dir, sum(F1) - sum(F2), sum(B1) - sum(B2), sum(B1), sum(B2) FROM own GROUP BY Dir" +
+                     q.Coll() + " HAVING sum(F1) <> sum(F2) OR sum(B1) <> sum(B2) ORDER BY 3 DESC, 1" +
+                     std::string(q.kRowLimit),
+                 own + " SELECT 'Total for ' || :s, sum(F1) - sum(F2), sum(B1) - sum(B2), sum(B1), sum(B2) FROM own"};
+         }},
         {.Kind = K::FilesInDirectory,
          .Name = "FilesInDirectory",
          .CommandName = "files-in-directory",

@@ -1,5 +1,5 @@
 #pragma once
-// The thirteen canned analyses, one row each: the names the window and the
+// The fourteen canned analyses, one row each: the names the window and the
 // command-line tool show and accept, what a kind needs of the snapshots, its
 // grid columns, its title and its query. Every place that depends on the kind
 // reads it here; a new kind is a new row (and its code in AnalysisKind.h).
@@ -57,12 +57,12 @@ struct AnalysisEntry {
     int Code() const { return static_cast<int>(Kind); }
 };
 
-// All thirteen, in code order (the order of the menus and of the tool's help).
+// All fourteen, in code order (the order of the menus and of the tool's help).
 std::span<const AnalysisEntry> AnalysisCatalogue();
 
 const AnalysisEntry& EntryOf(AnalysisKind kind);
 
-// nullptr for a code that names no analysis (5 to 9, negative, above 17).
+// nullptr for a code that names no analysis (6 to 9, negative, above 17).
 const AnalysisEntry* FindAnalysis(int code);
 
 // By command name ("files-in-tree"), program name ("FilesInTree", any case) or

@@ -1,6 +1,6 @@
 #pragma once
 // The canned analyses by code. The codes are the program's own numbers: the
-// command-line tool accepts them, and "--format json" prints them. 5 to 9 are
+// command-line tool accepts them, and "--format json" prints them. 6 to 9 are
 // not used. Everything else about a kind is in its row of AnalysisCatalogue.
 //
 // Error policy: nothing here fails (store/StoreError.h states the policy of
@@ -14,6 +14,7 @@ enum class AnalysisKind {
     NewDirectories = 2,
     DeletedDirectories = 3,
     DirectoryHistory = 4,
+    WhereDidItGrow = 5,
     FilesInDirectory = 10,
     FilesInTree = 11,
     ChangedFiles = 12,

@@ -89,6 +89,17 @@ std::string QueryParts::MissingDirs(std::string_view key, std::string_view other
            std::string(kRowLimit);
 }
 
+// A files entry's Parentdir is its directory, so the tree's range over the
+// (Snapshot, Parentdir) index finds them, the query directory's own included.
+std::string QueryParts::OwnFilesOfTree() const {
+    auto side = [&](std::string_view key, std::string_view values) {
+        return "SELECT Parentdir, " + std::string(values) + " FROM Dir WHERE Snapshot = " + std::string(key) +
+               " AND Entrytype = '1' AND " + InTree("Parentdir");
+    };
+    return "WITH own(Dir, F1, B1, F2, B2) AS (" + side(":d1", "Files, TotsizeF, 0, 0") + " UNION ALL " +
+           side(":d2", "0, 0, Files, TotsizeF") + ")";
+}
+
 std::string QueryParts::GrowthPercent() {
     return "CASE WHEN a.TotsizeF = 0 THEN 0 ELSE " + RoundDown("(a.TotsizeF - b.TotsizeF) * 100 / a.TotsizeF") +
            " END";

@@ -57,6 +57,11 @@ struct QueryParts {
     std::string MissingFiles(std::string_view key, std::string_view otherKey) const;
     // The subdirectories of :q in snapshot key that the other snapshot lacks.
     std::string MissingDirs(std::string_view key, std::string_view otherKey) const;
+    // "WITH own(Dir, F1, B1, F2, B2) AS (...)": the files entry of every
+    // directory of the tree, by its directory, with its files and bytes in
+    // the prime snapshot (F1, B1) or in the compare snapshot (F2, B2), the
+    // other side 0. Summed by Dir, a directory one snapshot lacks counts 0 there.
+    std::string OwnFilesOfTree() const;
     // Growth of a.TotsizeF over b.TotsizeF in whole percent of a, rounded down.
     static std::string GrowthPercent();
 };

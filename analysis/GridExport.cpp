@@ -23,18 +23,20 @@ std::string CsvField(const std::string& text) {
 
 }  // namespace
 
-void WriteGridCsv(const std::string& title, const ResultGrid& grid, std::ostream& out) {
+void WriteGridCsv(const std::string& title, const ResultGrid& grid, std::ostream& out, int endRow) {
     const int columns = std::max(grid.ColumnCount(), 1);
+    if (endRow < 0) endRow = grid.RowCount();
     out << CsvField(title) << std::string(static_cast<std::size_t>(columns - 1), ',') << "\r\n";
-    for (int r = 0; r < grid.RowCount(); ++r) {
+    for (int r = 0; r < endRow; ++r) {
         for (int c = 0; c < grid.ColumnCount(); ++c) out << (c > 0 ? "," : "") << CsvField(grid.Cell(r, c));
         out << "\r\n";
     }
 }
 
-void WriteGridJson(const std::string& title, const AnalysisSession& session, std::ostream& out) {
+void WriteGridJson(const std::string& title, const AnalysisSession& session, std::ostream& out, int endRow) {
     using nlohmann::json;
     const ResultGrid& grid = session.Grid();
+    if (endRow < 0) endRow = grid.RowCount();
     const GridSettings& settings = session.Settings();
     const AnalysisState& state = session.State();
     const AnalysisEntry& entry = EntryOf(state.AnalysisKind);
@@ -50,7 +52,7 @@ void WriteGridJson(const std::string& title, const AnalysisSession& session, std
                            {"align", grid.Alignment(c) == CellAlignment::Right ? "right" : "left"}});
     }
     json rows = json::array();
-    for (int r = settings.FirstDetailRow; r < grid.RowCount(); ++r) rows.push_back(row(r));
+    for (int r = settings.FirstDetailRow; r < endRow; ++r) rows.push_back(row(r));
     json doc{{"title", title},
              {"kind", std::string(entry.CommandName)},
              {"code", entry.Code()},
@@ -61,7 +63,7 @@ void WriteGridJson(const std::string& title, const AnalysisSession& session, std
              {"columns", columns},
              {"total", settings.FirstDetailRow == 2 && grid.RowCount() > 1 ? row(1) : json(nullptr)},
              {"rows", rows},
-             {"truncated", settings.ResultTruncated == 'y'}};
+             {"truncated", settings.ResultTruncated == 'y' || endRow < grid.RowCount()}};
     // File names are bytes: text that is not UTF-8 shows replacement characters.
     out << doc.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
 }

@@ -18,10 +18,12 @@ namespace corvina {
 
 // The title is the first record, padded to the grid's width so that every
 // record has the same number of fields; the headings follow. Records end in CRLF.
-void WriteGridCsv(const std::string& title, const ResultGrid& grid, std::ostream& out);
+// Rows from endRow on are left out (-1: none are).
+void WriteGridCsv(const std::string& title, const ResultGrid& grid, std::ostream& out, int endRow = -1);
 
 // The title, the kind and its inputs, the columns with their formats, the
-// total row and the detail rows of the session's current result.
-void WriteGridJson(const std::string& title, const AnalysisSession& session, std::ostream& out);
+// total row and the detail rows of the session's current result, up to
+// endRow (-1: all); "truncated" says whether any were cut, here or by the limit.
+void WriteGridJson(const std::string& title, const AnalysisSession& session, std::ostream& out, int endRow = -1);
 
 }  // namespace corvina

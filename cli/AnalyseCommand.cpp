@@ -1,6 +1,7 @@
 // corvina-cli analyse: drives an AnalysisSession as the analysis window does
 // (choose the snapshots, the directory, the unit and the kind, run) and prints
-// its title and grid as a table, CSV or JSON.
+// its title and grid as a table, CSV or JSON. corvina-cli growth is the same
+// run of one kind, WhereDidItGrow, with defaults of its own.
 //
 // Error policy: every problem (no such snapshot, a kind that needs what the
 // snapshots lack, a directory the snapshot does not hold, a failed query or
@@ -31,6 +32,7 @@ struct AnalyseOptions {
     std::string Unit = "M";
     std::string Format = "table";
     std::string Db;
+    int Top = 0;  // detail rows printed at most; 0 for all
 };
 
 // What one run produced, ready to print.
@@ -39,6 +41,13 @@ struct AnalyseResult {
     const AnalysisEntry* Entry = nullptr;
     AnalysisSession Session;
     std::string Title;
+    int Top = 0;
+
+    // One past the last grid row to print: --top cuts the detail rows only.
+    int EndRow() const {
+        const int rows = Session.Grid().RowCount();
+        return Top > 0 ? std::min(rows, Session.Settings().FirstDetailRow + Top) : rows;
+    }
 };
 
 int Fail(const std::string& text) {
@@ -64,7 +73,7 @@ void PrintTable(const AnalyseResult& result, std::ostream& out) {
     const ResultGrid& grid = result.Session.Grid();
     const int columns = grid.ColumnCount();
     std::vector<std::size_t> widths(static_cast<std::size_t>(columns), 0);
-    for (int r = 0; r < grid.RowCount(); ++r)
+    for (int r = 0; r < result.EndRow(); ++r)
         for (int c = 0; c < columns; ++c)
             widths[static_cast<std::size_t>(c)] =
                 std::max(widths[static_cast<std::size_t>(c)], DisplayWidth(TableCell(grid, r, c)));
@@ -79,7 +88,7 @@ void PrintTable(const AnalyseResult& result, std::ostream& out) {
         out << TrimRight(line) << '\n';
     };
     out << EscapeForDisplay(result.Title) << '\n';
-    for (int r = 0; r < grid.RowCount(); ++r) {
+    for (int r = 0; r < result.EndRow(); ++r) {
         printRow(r);
         if (r == 0) {
             std::string rule;
@@ -151,6 +160,7 @@ int RunAnalyseCommand(const AnalyseOptions& options) {
     int rc = OpenForCommand(db, options.Db, prompter);
     if (rc != kExitOk) return rc;
     AnalyseResult result(db, prompter);
+    result.Top = options.Top;
     rc = Analyse(options, db, result);
     if (rc != kExitOk) return rc;
     // Whatever met a damaged page on the way, the grid is not printed at all
@@ -161,15 +171,35 @@ int RunAnalyseCommand(const AnalyseOptions& options) {
     }
     std::ostringstream out;
     if (options.Format == "csv") {
-        WriteGridCsv(result.Title, result.Session.Grid(), out);
+        WriteGridCsv(result.Title, result.Session.Grid(), out, result.EndRow());
     } else if (options.Format == "json") {
-        WriteGridJson(result.Title, result.Session, out);
+        WriteGridJson(result.Title, result.Session, out, result.EndRow());
     } else {
         PrintTable(result, out);
     }
     WriteOut(out.str());
     return kExitOk;
 }
+
+// The options analyse and growth share, after the ones each adds first.
+void AddRunOptions(CLI::App* command, AnalyseOptions& options) {
+    command->add_option("--dir", options.Dir, "Directory to analyse (default: the snapshot's base path)");
+    command->add_option("--unit", options.Unit, "Size unit of the grid: B, K or M")
+        ->check(CLI::IsMember({"B", "K", "M"}))
+        ->default_val("M");
+    command->add_option("--format", options.Format, "Output: table, csv or json")
+        ->check(CLI::IsMember({"table", "csv", "json"}))
+        ->default_val("table");
+    AddDbOption(command, options.Db);
+}
+
+void AddSnapshotOption(CLI::App* command, AnalyseOptions& options) {
+    command->add_option("--snapshot", options.Snapshot, "Snapshot key (yyyy-MM-dd HH:mm:ss) or latest")
+        ->default_val("latest");
+}
+
+constexpr const char* kCompareHelp =
+    "Compare snapshot key, or previous: the newest earlier snapshot of the same base path";
 
 }  // namespace
 
@@ -181,18 +211,23 @@ void AddAnalyseCommand(CLI::App& app, int* exitCode) {
         kinds += "\n  " + std::to_string(entry.Code()) + "  " + std::string(entry.CommandName);
     }
     command->add_option("KIND", options->Kind, "The analysis, by name or code:" + kinds)->required();
-    command->add_option("--snapshot", options->Snapshot, "Snapshot key (yyyy-MM-dd HH:mm:ss) or latest")
-        ->default_val("latest");
-    command->add_option("--compare", options->Compare,
-                        "Compare snapshot key, or previous: the newest earlier snapshot of the same base path");
-    command->add_option("--dir", options->Dir, "Directory to analyse (default: the snapshot's base path)");
-    command->add_option("--unit", options->Unit, "Size unit of the grid: B, K or M")
-        ->check(CLI::IsMember({"B", "K", "M"}))
-        ->default_val("M");
-    command->add_option("--format", options->Format, "Output: table, csv or json")
-        ->check(CLI::IsMember({"table", "csv", "json"}))
-        ->default_val("table");
-    AddDbOption(command, options->Db);
+    AddSnapshotOption(command, *options);
+    command->add_option("--compare", options->Compare, kCompareHelp);
+    AddRunOptions(command, *options);
+    command->callback([options, exitCode] { *exitCode = RunAnalyseCommand(*options); });
+}
+
+void AddGrowthCommand(CLI::App& app, int* exitCode) {
+    auto options = std::make_shared<AnalyseOptions>();
+    options->Kind = EntryOf(AnalysisKind::WhereDidItGrow).CommandName;
+    CLI::App* command =
+        app.add_subcommand("growth", "List the directories whose own files grew or shrank, largest growth first");
+    AddSnapshotOption(command, *options);
+    command->add_option("--compare", options->Compare, kCompareHelp)->default_val("previous");
+    command->add_option("--top", options->Top, "Directories listed at most; 0 for all")
+        ->check(CLI::NonNegativeNumber)
+        ->default_val(20);
+    AddRunOptions(command, *options);
     command->callback([options, exitCode] { *exitCode = RunAnalyseCommand(*options); });
 }
 

@@ -21,6 +21,7 @@ int ParseAndRun(int argc, char** argv) {
     AddInfoCommand(app, &exitCode);
     AddDeleteCommand(app, &exitCode);
     AddAnalyseCommand(app, &exitCode);
+    AddGrowthCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);

@@ -306,6 +306,20 @@ void AnalysisWindow::SortOnGridColumn(int column) {
     RedrawChart();
 }
 
+void AnalysisWindow::GridDetailClicked(int row, int column) {
+    if (session_.State().AnalysisKind != AnalysisKind::WhereDidItGrow) {
+        SortOnGridColumn(column);
+        return;
+    }
+    // A directory deleted since the compare snapshot has no node: nothing to go to.
+    const QModelIndex node = tree_->Reveal(session_.Grid().Cell(row, 0));
+    if (!node.isValid()) return;
+    for (QModelIndex up = node.parent(); up.isValid(); up = up.parent()) tvdir_->expand(up);
+    tvdir_->selectionModel()->setCurrentIndex(node, QItemSelectionModel::ClearAndSelect);
+    tvdir_->scrollTo(node);
+    NodeClicked(node);
+}
+
 void AnalysisWindow::TakeSnapshot() {
     leaving_ = true;
     if (takeSnapshotOpener_) takeSnapshotOpener_();

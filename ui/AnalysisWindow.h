@@ -68,6 +68,10 @@ public:
     void NodeClicked(const QModelIndex& index);
     // A click on a grid heading or cell of column c.
     void SortOnGridColumn(int column);
+    // A click on a scrolling row of the grid: the rows of WhereDidItGrow name
+    // directories, and the click goes to that directory as a click on its
+    // tree node would; every other grid sorts on the column.
+    void GridDetailClicked(int row, int column);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -234,6 +234,7 @@ void AnalysisWindow::BuildPanes(QWidget& area) {
     frmdisp_ = Frame("frmdisp", area);
     grdanal_ = new ResultGridView(session_.Grid(), frmdisp_);
     connect(grdanal_, &ResultGridView::ColumnClicked, this, &AnalysisWindow::SortOnGridColumn);
+    connect(grdanal_, &ResultGridView::DetailClicked, this, &AnalysisWindow::GridDetailClicked);
 
     frmgraph_ = Frame("frmgraph", area);
     grpdisp_ = new ChartWidget(frmgraph_);

@@ -1,11 +1,14 @@
 #include "ui/DirectoryTreeModel.h"
 
+#include <algorithm>
+#include <cctype>
 #include <functional>
 
 #include <QApplication>
 #include <QStyle>
 #include <QTimer>
 
+#include "analysis/AnalysisQuery.h"
 #include "analysis/DirectoryChildren.h"
 
 namespace corvina {
@@ -100,6 +103,30 @@ QModelIndex DirectoryTreeModel::FindLoaded(const std::string& key) const {
         return nullptr;
     };
     return IndexOf(find(top_));
+}
+
+QModelIndex DirectoryTreeModel::Reveal(const std::string& key) {
+    auto same = [this](std::string_view a, std::string_view b) {
+        if (style_ == PathStyle::Posix) return a == b;
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    // The child on the way is the one whose tree bounds hold the key.
+    auto holds = [&](const Node& node) {
+        if (same(node.Key, key)) return true;
+        const std::string lo = TreeBoundsOf(node.Key, style_).Lo;
+        return key.size() > lo.size() && same(std::string_view(key).substr(0, lo.size()), lo);
+    };
+    Node* node = top_.Children.empty() ? nullptr : top_.Children.front().get();
+    if (node == nullptr || !holds(*node)) return {};
+    while (!same(node->Key, key)) {
+        EnsureRead(*node);
+        auto next = std::find_if(node->Children.begin(), node->Children.end(), [&](const auto& c) { return holds(*c); });
+        if (next == node->Children.end()) return {};
+        node = next->get();
+    }
+    return IndexOf(node);
 }
 
 QModelIndex DirectoryTreeModel::index(int row, int column, const QModelIndex& parent) const {

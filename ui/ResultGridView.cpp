@@ -61,8 +61,9 @@ ResultGridView::ResultGridView(const ResultGrid& grid, QWidget* parent) : QWidge
             [this](int column, int, int size) { details_->setColumnWidth(column, size); });
     connect(fixed_->horizontalHeader(), &QHeaderView::sectionClicked, this, &ResultGridView::ColumnClicked);
     connect(fixed_, &QTableView::clicked, this, [this](const QModelIndex& index) { emit ColumnClicked(index.column()); });
-    connect(details_, &QTableView::clicked, this,
-            [this](const QModelIndex& index) { emit ColumnClicked(index.column()); });
+    connect(details_, &QTableView::clicked, this, [this](const QModelIndex& index) {
+        emit DetailClicked(detailModel_->GridRow(index.row()), index.column());
+    });
     // The tables' own Ctrl+C copies only the current cell.
     fixed_->installEventFilter(this);
     details_->installEventFilter(this);

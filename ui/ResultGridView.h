@@ -39,6 +39,8 @@ public:
 
 signals:
     void ColumnClicked(int column);
+    // A click on a scrolling row: its row of the grid, and the column.
+    void DetailClicked(int row, int column);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

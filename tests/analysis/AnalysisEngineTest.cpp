@@ -92,6 +92,16 @@ TEST_F(TreeMatch, TreeStopsAtTheSeparatorAndComparesCaseAsItsPathStyleDoes) {
     EXPECT_EQ(Details(StateFor(DirectoryDetails, kDriveKey, nullptr, "c:", PathStyle::Windows)).size(), 2u);
 }
 
+TEST_F(TreeMatch, GrowthOfTheRootTreeTakesEveryDirectoryAndStopsAtTheSeparator) {
+    AddSnapshot("2024-04-02 00:00:00", "/", PathStyle::Posix,
+                {{"1", "/data/(files)", 1, 100}, {"1", "/data2/(files)", 1, 350}, {"1", "/(files)", 2, 25}}, {});
+    for (const char* dir : {"/", "/data"}) {
+        std::string names;
+        for (const auto& row : Details(StateFor(WhereDidItGrow, "2024-04-02 00:00:00", kRootKey, dir))) names += row[0] + " ";
+        EXPECT_EQ(names, dir[1] == '\0' ? "/data2 / /data/sub /database /Data /data-x " : "/data/sub ");
+    }
+}
+
 TEST_F(TreeMatch, QuotesAndWildcardsInNamesAreOrdinaryCharacters) {
     AddDataPair();
     Rows rows = Run(StateFor(FilesInDirectory, kPrime, nullptr, "/data/it's 50%_*"));

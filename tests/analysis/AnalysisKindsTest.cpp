@@ -50,6 +50,13 @@ TEST_F(AnalysisKinds, EachKindGivesItsRowsAndTitle) {
          {{"Date", "# of files", "Size (Bytes)   "},
           {"2024-03-01 09:00 ", "5", "14200"},
           {"2024-03-07 14:05 ", "6", "13644"}}},
+        // Own files: docs/old and /data unchanged, it's 50%_* new, tmp gone; the changes sum to the total.
+        {WhereDidItGrow, "/data", true, "Where did /data grow from 1 Mar to 7 Mar", true,
+         {{"Directory", "Change in files", "Change (Bytes)   ", "Size (7 Mar) (Bytes)   ", "Size (1 Mar) (Bytes)   "},
+          {"Total for /data", "0", "-556", "13644", "14200"},
+          {"/data/docs", "0", "4348", "8048", "3700"},
+          {"/data/it's 50%_*", "1", "4096", "4096", "0"},
+          {"/data/tmp", "-1", "-9000", "0", "9000"}}},
         // Each file's share is of the directory's own files.
         {FilesInDirectory, "/data/docs", false, "Files within directory /data/docs (all files)", true,
          {{"File", "Size(Bytes)   ", "File Date", "% of dir size"},

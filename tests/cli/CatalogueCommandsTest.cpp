@@ -305,6 +305,28 @@ TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
     }
 }
 
+TEST_F(AnalyseCommand, GrowthListsTheTopDirectoriesByTheGrowthOfTheirOwnFiles) {
+    DatabaseState state;
+    state.DatabasePath = db_;
+    test::RecordingPrompter prompter;
+    test::RecordingEnder ender;
+    ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Opened);
+    auto own = [](const char* key, std::vector<test::DirRow> dirs) {
+        return test::SnapshotRows{.Key = key, .BasePath = "/srv", .Dirs = std::move(dirs), .Files = {}};
+    };
+    test::AddSnapshot(state, own("2024-05-04 08:00:00", {{"1", "/srv/a/(files)", 1, 100}, {"1", "/srv/b/(files)", 1, 300}}));
+    test::AddSnapshot(state, own("2024-05-05 08:00:00", {{"1", "/srv/a/(files)", 2, 400}, {"1", "/srv/b/(files)", 1, 200},
+                                                          {"1", "/srv/c/(files)", 1, 50}}));
+    CloseSnapshotDatabase(state);
+    auto run = test::RunOn(db_, {"growth", "--top", "2", "--unit", "B", "--format", "csv"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "Where did /srv grow from 4 May to 5 May,,,,\r\n"
+              "Directory,Change in files,Change (Bytes)   ,Size (5 May) (Bytes)   ,Size (4 May) (Bytes)   \r\n"
+              "Total for /srv,2,250,650,400\r\n"
+              "/srv/a,1,300,400,100\r\n"
+              "/srv/c,1,50,50,0\r\n");
+}
+
 // Real database files with a page overwritten by garbage, as a failing disk
 // or a stray write leaves them: every command that meets the damage says the
 // file is damaged and exits 1, prints no partial grid, and appends nothing.

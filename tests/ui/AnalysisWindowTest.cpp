@@ -151,7 +151,7 @@ void ChooseInSelection(QWidget& selection, const std::string& basePath, const ch
     QTest::mouseClick(selection.findChild<QPushButton*>("comok"), Qt::LeftButton);
 }
 
-const char* const kCompareItems[] = {"mendir_1", "mendir_2", "mendir_3", "menfile_2", "menfile_3", "menfile_4", "menswap"};
+const char* const kCompareItems[] = {"mendir_1", "mendir_2", "mendir_3", "mendir_5", "menfile_2", "menfile_3", "menfile_4", "menswap"};
 
 struct Fixture : DataPair {
     using DataPair::DataPair;
@@ -231,6 +231,7 @@ private slots:
     void CompareChoiceEnablesWhatTheSnapshotsRecordedAndLeavesTheResultAlone();
     void NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsItsKind();
     void TreeKeysAnalyseTheNodeTheyRestOnOnce();
+    void GrowthRowClickGoesToItsDirectoryInTheTree();
     void FirstSelectionWindowOwnsItsBoxesAndTheProgramStays();
     void TreeLoadsOnExpansionStopsAtTheSeparatorAndReportsDamageOnce();
     void PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones();
@@ -336,7 +337,7 @@ void AnalysisWindowTest::CompareChoiceEnablesWhatTheSnapshotsRecordedAndLeavesTh
     Choose(*window, kOld);
     QCOMPARE(Text(*window, "txtsnap2"), QString(kOld));
     // The compare snapshot recorded no files: only the directory comparisons and Swap come on.
-    QCOMPARE(EnabledItems(*window), QStringList({"mendir_1", "mendir_2", "mendir_3", "menswap"}));
+    QCOMPARE(EnabledItems(*window), QStringList({"mendir_1", "mendir_2", "mendir_3", "mendir_5", "menswap"}));
     QVERIFY(Child<QMenu>(*window, "menfilet")->isEnabled());
     QCOMPARE(DetailColumn(*window, 2), before);
     QCOMPARE(window->StatusText(), status);
@@ -399,6 +400,22 @@ void AnalysisWindowTest::NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsIts
     QCOMPARE(f.h.Prompter.Texts().front(), std::string("Error: 1 no such table: Dir\nWhile processing directory /data/big"));
     QCOMPARE(f.session.State().DirTotal, 0.0);
     QVERIFY(window->StatusText().contains("/data/big directory tree"));
+}
+
+void AnalysisWindowTest::GrowthRowClickGoesToItsDirectoryInTheTree() {
+    Fixture f;
+    auto window = OpenOn(f, kNew);
+    Choose(*window, kOld);
+    Item(*window, "mendir_5")->trigger();
+    QCOMPARE(DetailColumn(*window, 0), QStringList({"/data/big", "/data/it's", "/data/big/deep", "/data", "/data/small"}));
+    window->resize(1000, 640);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    SaveScreenshot(*window, "frmanal_growth");
+    QTableView& rows = window->Grid().DetailTable();
+    QTest::mouseClick(rows.viewport(), Qt::LeftButton, {}, rows.visualRect(rows.model()->index(2, 1)).center());
+    const QModelIndex big = NodeNamed(*window, window->Tree().RootIndex(), "big");
+    QVERIFY(window->TreeView().isExpanded(big) && window->TreeView().currentIndex() == NodeNamed(*window, big, "deep"));
+    QCOMPARE(window->StatusText(), QString("Where did /data/big/deep grow from 1 Mar to 7 Mar"));
 }
 
 void AnalysisWindowTest::TreeKeysAnalyseTheNodeTheyRestOnOnce() {
