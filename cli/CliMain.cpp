@@ -22,6 +22,7 @@ int ParseAndRun(int argc, char** argv) {
     AddDeleteCommand(app, &exitCode);
     AddAnalyseCommand(app, &exitCode);
     AddGrowthCommand(app, &exitCode);
+    AddTrendCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);

@@ -80,6 +80,7 @@ void AddInfoCommand(CLI::App& app, int* exitCode);
 void AddDeleteCommand(CLI::App& app, int* exitCode);
 void AddAnalyseCommand(CLI::App& app, int* exitCode);
 void AddGrowthCommand(CLI::App& app, int* exitCode);
+void AddTrendCommand(CLI::App& app, int* exitCode);
 
 // Runs the tool; returns the exit code.
 int RunCli(int argc, char** argv);

@@ -13,6 +13,7 @@
 
 #include <filesystem>
 
+#include "store/Catalogue.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/RecordingPrompter.h"
@@ -325,6 +326,43 @@ TEST_F(AnalyseCommand, GrowthListsTheTopDirectoriesByTheGrowthOfTheirOwnFiles) {
               "Total for /srv,2,250,650,400\r\n"
               "/srv/a,1,300,400,100\r\n"
               "/srv/c,1,50,50,0\r\n");
+}
+
+// /data/logs appears in the second snapshot; used space grows 100 bytes a day
+// towards a size of 1000, reached 7 days after the last snapshot.
+TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
+    DatabaseState state;
+    state.DatabasePath = db_;
+    test::RecordingPrompter prompter;
+    test::RecordingEnder ender;
+    ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Opened);
+    const std::vector<test::DirRow> rows[] = {
+        {{"2", "/data", 1, 100}, {"1", "/data/(files)", 1, 100}},
+        {{"2", "/data", 2, 300}, {"1", "/data/(files)", 1, 100}, {"2", "/data/logs", 1, 200},
+         {"1", "/data/logs/(files)", 1, 200}},
+        {{"2", "/data", 3, 600}, {"1", "/data/(files)", 1, 100}, {"2", "/data/logs", 2, 500},
+         {"1", "/data/logs/(files)", 1, 200}, {"2", "/data/logs/big", 1, 300}, {"1", "/data/logs/big/(files)", 1, 300}},
+    };
+    const char* keys[] = {"2024-06-01 00:00:00", "2024-06-02 00:00:00", "2024-06-03 00:00:00"};
+    for (int i = 0; i < 3; ++i) {
+        test::AddSnapshot(state, {.Key = keys[i], .BasePath = "/data", .Dirs = rows[i], .Files = {}});
+        ASSERT_TRUE(WriteFilesystemRow(state, test::Key(keys[i]), {1000, 900 - 100 * i}).Ok());
+    }
+    CloseSnapshotDatabase(state);
+
+    auto run = test::RunOn(db_, {"trend", "--dir", "/data/logs/", "--format", "json"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(nlohmann::json::parse(run.Out), nlohmann::json::parse(R"({"points": [
+        {"snapshot": "2024-06-01 00:00:00", "files": 0, "bytes": 0, "fs_size": 1000, "fs_free": 900},
+        {"snapshot": "2024-06-02 00:00:00", "files": 1, "bytes": 200, "fs_size": 1000, "fs_free": 800},
+        {"snapshot": "2024-06-03 00:00:00", "files": 2, "bytes": 500, "fs_size": 1000, "fs_free": 700}],
+      "forecast": {"full_on": "2024-06-10", "earliest": "2024-06-10", "latest": "2024-06-10", "bytes_per_day": 100},
+      "top_grower": {"directory": "/data/logs/big", "bytes": 300}})"));
+    // The /srv snapshots recorded no file system: no figures, no forecast.
+    auto srv = nlohmann::json::parse(test::RunOn(db_, {"trend", "--path", "/srv", "--format", "json"}).Out);
+    EXPECT_EQ(srv["points"][0]["fs_size"], nullptr);
+    EXPECT_EQ(srv["forecast"]["full_on"], nullptr);
+    EXPECT_EQ(test::RunOn(db_, {"trend", "--dir", "/nowhere"}).ExitCode, 1);
 }
 
 // Real database files with a page overwritten by garbage, as a failing disk

@@ -1,0 +1,193 @@
+#include "analysis/Trend.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+
+#include "analysis/AnalysisKind.h"
+#include "store/Statement.h"
+
+namespace corvina {
+namespace {
+
+namespace chr = std::chrono;
+
+StoreError HasFilesystemTable(DatabaseState& database, bool& exists) {
+    Statement query;
+    StoreError error = query.Prepare(
+        database, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Filesystem' COLLATE NOCASE");
+    if (error.Ok()) error = query.Step(exists);
+    return error;
+}
+
+// Keys are local wall-clock times. The forecast counts them as if they were
+// UTC, so that it reads the same in every time zone; a daylight-saving hour
+// is noise next to the days a forecast spans.
+double DaysOf(const DateTime& date) {
+    const chr::year_month_day ymd{chr::year{date.Year}, chr::month{static_cast<unsigned>(date.Month)},
+                                  chr::day{static_cast<unsigned>(date.Day)}};
+    const auto seconds = chr::sys_days{ymd}.time_since_epoch() + chr::hours{date.Hour} +
+                         chr::minutes{date.Minute} + chr::seconds{date.Second};
+    return static_cast<double>(chr::duration_cast<chr::seconds>(seconds).count()) / 86400.0;
+}
+
+DateTime DateOfDays(double days) {
+    const auto seconds = chr::sys_seconds{chr::seconds{std::llround(days * 86400.0)}};
+    const auto day = chr::floor<chr::days>(seconds);
+    const chr::year_month_day ymd{day};
+    const chr::hh_mm_ss time{seconds - day};
+    return DateTime{static_cast<int>(ymd.year()),        static_cast<int>(static_cast<unsigned>(ymd.month())),
+                    static_cast<int>(static_cast<unsigned>(ymd.day())), static_cast<int>(time.hours().count()),
+                    static_cast<int>(time.minutes().count()),          static_cast<int>(time.seconds().count())};
+}
+
+// Ten calendar years on; 29 February becomes 28 February of a common year.
+double TenYearsAfter(const DateTime& date) {
+    DateTime later = date;
+    later.Year += 10;
+    const chr::year_month_day ymd{chr::year{later.Year}, chr::month{static_cast<unsigned>(later.Month)},
+                                  chr::day{static_cast<unsigned>(later.Day)}};
+    if (!ymd.ok()) later.Day = 28;
+    return DaysOf(later);
+}
+
+}  // namespace
+
+StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::string_view directory,
+                     PathStyle style, std::vector<TrendPoint>& points) {
+    points.clear();
+    bool filesystem = false;
+    if (StoreError error = HasFilesystemTable(database, filesystem); !error.Ok()) return error;
+    // One query for all snapshots: the DirName index finds each Dir row.
+    std::string sql = "SELECT c.Snapshot, d.Snapshot, d.Files, d.TotsizeF";
+    sql += filesystem ? ", f.Fssize, f.Fsfree" : ", NULL, NULL";
+    sql += " FROM Control c LEFT JOIN Dir d ON d.Snapshot = c.Snapshot AND d.Entrytype = '2' AND d.Dirname = ?2";
+    if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
+    if (filesystem) sql += " LEFT JOIN Filesystem f ON f.Snapshot = c.Snapshot";
+    sql += " WHERE c.Basepath = ?1";
+    if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
+    sql += " ORDER BY c.Snapshot";
+    Statement query;
+    StoreError error = query.Prepare(database, sql);
+    if (error.Ok()) error = query.BindText(1, basePath);
+    if (error.Ok()) error = query.BindText(2, directory);
+    for (bool row = true; error.Ok() && (error = query.Step(row)).Ok() && row;) {
+        std::optional<DateTime> key = DateTime::Parse(query.Text(0));
+        if (!key) continue;  // not a key this program wrote: no point in time
+        TrendPoint point;
+        point.Snapshot = *key;
+        point.Present = !query.IsNull(1);
+        if (point.Present) {
+            point.Files = query.Int64(2);
+            point.Bytes = query.Double(3);
+        }
+        if (!query.IsNull(4) && !query.IsNull(5)) point.Filesystem = FilesystemFigures{query.Int64(4), query.Int64(5)};
+        points.push_back(point);
+    }
+    return error;
+}
+
+StoreError NewestBasePath(DatabaseState& database, std::string_view directory, std::optional<std::string>& basePath) {
+    basePath.reset();
+    Statement query;
+    StoreError error =
+        directory.empty()
+            ? query.Prepare(database, "SELECT Basepath FROM Control ORDER BY Snapshot DESC LIMIT 1")
+            : query.Prepare(database,
+                            "SELECT c.Basepath FROM Control c JOIN Dir d ON d.Snapshot = c.Snapshot "
+                            "WHERE d.Dirname = ? AND d.Entrytype = '2' ORDER BY c.Snapshot DESC LIMIT 1");
+    if (error.Ok() && !directory.empty()) error = query.BindText(1, directory);
+    bool row = false;
+    if (error.Ok()) error = query.Step(row);
+    if (error.Ok() && row) basePath = std::string(query.Text(0));
+    return error;
+}
+
+std::vector<UsagePoint> UsageOf(const std::vector<TrendPoint>& points) {
+    std::vector<UsagePoint> usage;
+    for (const TrendPoint& point : points) {
+        if (!point.Filesystem) continue;
+        const double size = static_cast<double>(point.Filesystem->Fssize);
+        usage.push_back({point.Snapshot, size - static_cast<double>(point.Filesystem->Fsfree), size});
+    }
+    return usage;
+}
+
+Forecast ForecastFull(const std::vector<UsagePoint>& points) {
+    Forecast forecast;
+    const std::size_t n = points.size();
+    if (n < 3) return forecast;
+    double firstDay = DaysOf(points.front().Date), lastDay = firstDay;
+    const UsagePoint* last = &points.front();
+    double meanX = 0, meanY = 0;
+    for (const UsagePoint& point : points) {
+        const double x = DaysOf(point.Date);
+        firstDay = std::min(firstDay, x);
+        if (x >= lastDay) {
+            lastDay = x;
+            last = &point;
+        }
+        meanX += x / static_cast<double>(n);
+        meanY += point.Used / static_cast<double>(n);
+    }
+    if (lastDay - firstDay < 1.0) return forecast;
+
+    double sxx = 0, sxy = 0;
+    for (const UsagePoint& point : points) {
+        const double dx = DaysOf(point.Date) - meanX;
+        sxx += dx * dx;
+        sxy += dx * (point.Used - meanY);
+    }
+    const double slope = sxy / sxx;
+    double residuals = 0;
+    for (const UsagePoint& point : points) {
+        const double off = point.Used - (meanY + slope * (DaysOf(point.Date) - meanX));
+        residuals += off * off;
+    }
+    const double standardError = std::sqrt(residuals / static_cast<double>(n - 2) / sxx);
+
+    forecast.BytesPerDay = slope;
+    if (slope <= 0) {
+        forecast.State = ForecastState::NotFilling;
+        return forecast;
+    }
+    forecast.State = ForecastState::Filling;
+    const double limit = TenYearsAfter(last->Date);
+    auto dateAt = [&](double lineSlope) -> std::optional<DateTime> {
+        if (lineSlope <= 0) return std::nullopt;
+        const double day = meanX + (last->Size - meanY) / lineSlope;
+        if (!(day <= limit)) return std::nullopt;
+        return DateOfDays(day);
+    };
+    forecast.FullOn = dateAt(slope);
+    forecast.Earliest = dateAt(slope + standardError);
+    forecast.Latest = dateAt(slope - standardError);
+    return forecast;
+}
+
+StoreError FindTopGrower(AnalysisSession& session, const DateTime& earlier, const DateTime& later,
+                         const std::string& directory, std::optional<TopGrower>& grower) {
+    grower.reset();
+    if (!(earlier < later)) return {};
+    StoreError error = session.ChoosePrime(later);
+    if (!error.Ok()) return error;
+    CompareChoice choice = session.ChooseCompare(earlier);
+    if (!choice.Error.Ok() || !choice.Chosen) return choice.Error;
+    bool found = false;
+    if (error = session.SelectDirectory(directory, found); !error.Ok() || !found) return error;
+    session.SetUnit('B');
+    session.SetKind(AnalysisKind::WhereDidItGrow);
+    AnalysisOutcome outcome = session.Run();
+    if (!outcome.Error.Ok()) return outcome.Error;
+    // Rows come largest growth first; a first row that did not grow means
+    // nothing did.
+    const ResultGrid& grid = session.Grid();
+    const int row = session.Settings().FirstDetailRow;
+    if (row >= grid.RowCount()) return {};
+    const double bytes = std::strtod(grid.Cell(row, 2).c_str(), nullptr);
+    if (bytes > 0) grower = TopGrower{grid.Cell(row, 0), bytes};
+    return {};
+}
+
+}  // namespace corvina

@@ -1,0 +1,84 @@
+#pragma once
+// The trend of one directory over the snapshots of its base path, and a
+// forecast of when the file system that holds it fills: what
+// "corvina-cli trend" prints, as plain data for any view.
+//
+// Every snapshot of the base path gives a point, also one that lacks the
+// directory (a directory made or removed meanwhile): its counts are 0 and
+// Present says so, and its file system figures still count for the forecast.
+//
+// Error policy: as every function of store/ and analysis/ (store/StoreError.h):
+// failures are returned, nothing is said; the session that finds the top
+// grower says its own failures through its prompter.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/AnalysisSession.h"
+#include "store/Catalogue.h"
+#include "store/DateTime.h"
+#include "store/PathStyle.h"
+#include "store/SnapshotDatabase.h"
+#include "store/StoreError.h"
+
+namespace corvina {
+
+struct TrendPoint {
+    DateTime Snapshot;
+    bool Present = false;  // the snapshot has a Dir row of the directory
+    std::int64_t Files = 0;
+    double Bytes = 0;
+    std::optional<FilesystemFigures> Filesystem;  // nullopt where not recorded
+};
+
+// One point per snapshot of basePath, oldest first, read in one query.
+StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::string_view directory,
+                     PathStyle style, std::vector<TrendPoint>& points);
+
+// The base path of the newest snapshot that holds directory (of the newest
+// snapshot at all when directory is empty); nullopt when there is none.
+StoreError NewestBasePath(DatabaseState& database, std::string_view directory,
+                          std::optional<std::string>& basePath);
+
+struct UsagePoint {
+    DateTime Date;
+    double Used = 0;  // size - free
+    double Size = 0;
+};
+// The points whose file system figures were recorded, in the trend's order.
+std::vector<UsagePoint> UsageOf(const std::vector<TrendPoint>& points);
+
+enum class ForecastState {
+    None,        // fewer than three points, or all within a day
+    NotFilling,  // the used space does not grow
+    Filling,
+};
+
+// A least-squares line of used space against time. It is full where it meets
+// the size last recorded; the earliest and latest dates take the slope plus
+// and minus its standard error, pivoting on the mean point. A date more than
+// ten years after the last point, or never, is nullopt.
+struct Forecast {
+    ForecastState State = ForecastState::None;
+    double BytesPerDay = 0;  // the slope; 0 without a forecast
+    std::optional<DateTime> FullOn;
+    std::optional<DateTime> Earliest;
+    std::optional<DateTime> Latest;
+};
+Forecast ForecastFull(const std::vector<UsagePoint>& points);
+
+// The directory at any depth of the tree whose own files grew most between
+// the two snapshots, by the "Where did it grow" analysis.
+struct TopGrower {
+    std::string Directory;
+    double Bytes = 0;
+};
+// grower is nullopt when the earlier snapshot is the later one, the later
+// one lacks the directory, or nothing grew.
+StoreError FindTopGrower(AnalysisSession& session, const DateTime& earlier, const DateTime& later,
+                         const std::string& directory, std::optional<TopGrower>& grower);
+
+}  // namespace corvina

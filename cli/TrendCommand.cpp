@@ -1,0 +1,227 @@
+// corvina-cli trend: one directory across every snapshot of its base path,
+// with a forecast of when the file system fills and the directory whose own
+// files grew most, as a table, CSV or JSON.
+//
+// Error policy: as analyse: every problem (no snapshot of the base path, no
+// snapshot holding the directory, a failed query) is said by "corvina: ..."
+// on stderr and exits with 1; a usage error exits with 2.
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/AnalysisState.h"
+#include "analysis/Trend.h"
+#include "cli/CliSupport.h"
+#include "cli/Output.h"
+#include "store/DamageWatch.h"
+#include "store/SizeFormat.h"
+
+namespace corvina::cli {
+namespace {
+
+using Json = nlohmann::json;
+
+struct TrendOptions {
+    std::string Dir;
+    std::string Path;
+    std::string Format = "table";
+    std::string Db;
+};
+
+struct TrendResult {
+    std::string BasePath;
+    std::string Directory;
+    std::vector<TrendPoint> Points;
+    Forecast Full;
+    std::optional<TopGrower> Grower;
+};
+
+int Fail(const std::string& text) {
+    PrintMessage(text);
+    return kExitFailed;
+}
+
+std::string DayText(const DateTime& date) { return FormatKey(date).substr(0, 10); }
+
+// What a forecast date shows, in every format; empty when there is no forecast.
+std::string ForecastText(const Forecast& forecast, const std::optional<DateTime>& date) {
+    switch (forecast.State) {
+        case ForecastState::None: return {};
+        case ForecastState::NotFilling: return "not filling";
+        case ForecastState::Filling: break;
+    }
+    return date ? DayText(*date) : "not within 10 years";
+}
+
+// The base path and the directory from the options, defaulting each from the other.
+int ResolveTrendPlace(DatabaseState& db, const TrendOptions& options, TrendResult& result) {
+    if (!options.Path.empty()) {
+        result.BasePath = WithoutTrailingSeparators(options.Path, PathStyleOfBasePath(options.Path));
+    } else {
+        std::string dir(WithoutTrailingSeparators(options.Dir, PathStyleOfBasePath(options.Dir)));
+        std::optional<std::string> base;
+        if (StoreError error = NewestBasePath(db, dir, base); !error.Ok()) EndOnStoreError(db, error);
+        if (!base && !dir.empty()) return Fail("no snapshot holds the directory " + dir);
+        if (!base) return Fail("the snapshot database holds no snapshot");
+        result.BasePath = *base;
+    }
+    const PathStyle style = PathStyleOfBasePath(result.BasePath);
+    result.Directory = options.Dir.empty() ? result.BasePath : std::string(WithoutTrailingSeparators(options.Dir, style));
+    return kExitOk;
+}
+
+int Trend(DatabaseState& db, StderrPrompter& prompter, const TrendOptions& options, TrendResult& result) {
+    if (int rc = ResolveTrendPlace(db, options, result); rc != kExitOk) return rc;
+    const PathStyle style = PathStyleOfBasePath(result.BasePath);
+    if (StoreError error = ReadTrend(db, result.BasePath, result.Directory, style, result.Points); !error.Ok()) {
+        EndOnStoreError(db, error);
+    }
+    if (result.Points.empty() && !options.Path.empty()) {
+        // The snapshot command stores the path as NormalizeBasePath gives it.
+        std::string normal = NormalizeBasePath(options.Path);
+        if (normal != result.BasePath) {
+            if (options.Dir.empty()) result.Directory = normal;
+            result.BasePath = normal;
+            if (StoreError error = ReadTrend(db, normal, result.Directory, style, result.Points); !error.Ok()) {
+                EndOnStoreError(db, error);
+            }
+        }
+    }
+    if (result.Points.empty()) return Fail("no snapshot of " + result.BasePath);
+    std::vector<const TrendPoint*> holding;
+    for (const TrendPoint& point : result.Points) {
+        if (point.Present) holding.push_back(&point);
+    }
+    if (holding.empty()) return Fail("no snapshot of " + result.BasePath + " holds the directory " + result.Directory);
+
+    result.Full = ForecastFull(UsageOf(result.Points));
+    AnalysisSession session(db, prompter);
+    // The session has said its failure through the prompter.
+    if (!FindTopGrower(session, holding.front()->Snapshot, holding.back()->Snapshot, result.Directory, result.Grower)
+             .Ok()) {
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+std::vector<std::vector<std::string>> TrendCells(const TrendResult& result) {
+    std::vector<std::vector<std::string>> rows{{"Snapshot", "Files", "Bytes", "FS size", "FS free"}};
+    for (const TrendPoint& point : result.Points) {
+        const auto& fs = point.Filesystem;
+        rows.push_back({FormatKey(point.Snapshot), FormatNumber(point.Files), FormatNumber(point.Bytes),
+                        fs ? FormatNumber(fs->Fssize) : "", fs ? FormatNumber(fs->Fsfree) : ""});
+    }
+    return rows;
+}
+
+void PrintTable(const TrendResult& result, std::ostream& out) {
+    const auto rows = TrendCells(result);
+    std::vector<std::size_t> widths(rows.front().size(), 0);
+    for (const auto& row : rows)
+        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+    out << "Trend of " << EscapeForDisplay(result.Directory) << '\n';
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        std::string line = rows[r][0] + std::string(widths[0] - rows[r][0].size(), ' ');
+        for (std::size_t c = 1; c < widths.size(); ++c) line += "  " + std::string(widths[c] - rows[r][c].size(), ' ') + rows[r][c];
+        out << line.substr(0, line.find_last_not_of(' ') + 1) << '\n';
+        if (r == 0) {
+            std::string rule(widths[0], '-');
+            for (std::size_t c = 1; c < widths.size(); ++c) rule += "  " + std::string(widths[c], '-');
+            out << rule << '\n';
+        }
+    }
+    const Forecast& full = result.Full;
+    if (full.State == ForecastState::None) {
+        out << "Forecast: none (needs the file system of three snapshots over a day or more)\n";
+    } else {
+        out << "Forecast: " << ForecastText(full, full.FullOn);
+        if (full.State == ForecastState::Filling) {
+            out << " (between " << ForecastText(full, full.Earliest) << " and " << ForecastText(full, full.Latest)
+                << ")";
+        }
+        out << ", " << FormatNumber(std::round(full.BytesPerDay)) << " bytes a day\n";
+    }
+    if (result.Grower) {
+        out << "Top grower: " << EscapeForDisplay(result.Grower->Directory) << " (+" << FormatNumber(result.Grower->Bytes)
+            << " bytes)\n";
+    } else {
+        out << "Top grower: none\n";
+    }
+}
+
+void PrintCsv(const TrendResult& result, std::ostream& out) {
+    for (const auto& row : TrendCells(result)) {
+        for (std::size_t c = 0; c < row.size(); ++c) out << (c > 0 ? "," : "") << row[c];
+        out << "\r\n";
+    }
+}
+
+Json ForecastJson(const Forecast& full) {
+    if (full.State == ForecastState::None) {
+        return {{"full_on", nullptr}, {"earliest", nullptr}, {"latest", nullptr}, {"bytes_per_day", nullptr}};
+    }
+    return {{"full_on", ForecastText(full, full.FullOn)},
+            {"earliest", ForecastText(full, full.Earliest)},
+            {"latest", ForecastText(full, full.Latest)},
+            {"bytes_per_day", full.BytesPerDay}};
+}
+
+void PrintJson(const TrendResult& result, std::ostream& out) {
+    Json points = Json::array();
+    for (const TrendPoint& point : result.Points) {
+        const auto& fs = point.Filesystem;
+        points.push_back({{"snapshot", FormatKey(point.Snapshot)},
+                          {"files", point.Files},
+                          {"bytes", point.Bytes},
+                          {"fs_size", fs ? Json(fs->Fssize) : Json(nullptr)},
+                          {"fs_free", fs ? Json(fs->Fsfree) : Json(nullptr)}});
+    }
+    Json grower = result.Grower ? Json{{"directory", result.Grower->Directory}, {"bytes", result.Grower->Bytes}}
+                                : Json{{"directory", nullptr}, {"bytes", nullptr}};
+    Json document{{"points", points}, {"forecast", ForecastJson(result.Full)}, {"top_grower", grower}};
+    out << document.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
+}
+
+int RunTrendCommand(const TrendOptions& options) {
+    DatabaseState db;
+    StderrPrompter prompter;
+    if (int rc = OpenForCommand(db, options.Db, prompter); rc != kExitOk) return rc;
+    TrendResult result;
+    if (int rc = Trend(db, prompter, options, result); rc != kExitOk) return rc;
+    if (DamageWasMet()) {
+        PrintMessage(DamagedDatabaseText(db.DatabasePath, "database disk image is malformed"));
+        return kExitFailed;
+    }
+    std::ostringstream out;
+    if (options.Format == "csv") {
+        PrintCsv(result, out);
+    } else if (options.Format == "json") {
+        PrintJson(result, out);
+    } else {
+        PrintTable(result, out);
+    }
+    WriteOut(out.str());
+    return kExitOk;
+}
+
+}  // namespace
+
+void AddTrendCommand(CLI::App& app, int* exitCode) {
+    auto options = std::make_shared<TrendOptions>();
+    CLI::App* command = app.add_subcommand(
+        "trend", "Show a directory in every snapshot of its base path and forecast when its file system fills");
+    command->add_option("--dir", options->Dir, "Directory to follow (default: the base path)");
+    command->add_option("--path", options->Path,
+                        "Base path whose snapshots are read (default: that of the newest snapshot holding --dir)");
+    command->add_option("--format", options->Format, "Output: table, csv or json")
+        ->check(CLI::IsMember({"table", "csv", "json"}))
+        ->default_val("table");
+    AddDbOption(command, options->Db);
+    command->callback([options, exitCode] { *exitCode = RunTrendCommand(*options); });
+}
+
+}  // namespace corvina::cli
