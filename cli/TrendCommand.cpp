@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/AnalysisState.h"
+#include "analysis/GridFill.h"
 #include "analysis/Trend.h"
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
@@ -99,7 +100,19 @@ int Trend(DatabaseState& db, StderrPrompter& prompter, const TrendOptions& optio
     if (holding.empty()) return Fail("no snapshot of " + result.BasePath + " holds the directory " + result.Directory);
 
     result.Full = ForecastFull(UsageOf(result.Points));
-    AnalysisSession session(db, prompter);
+    // Only the first row of the growth list is wanted: that the list was cut
+    // at its row limit is no news here.
+    class WithoutTruncationNote : public Prompter {
+    public:
+        explicit WithoutTruncationNote(Prompter& inner) : inner_(inner) {}
+        Answer Ask(const Message& message) override {
+            return message.Text == kTruncatedMessage ? Answer::Ok : inner_.Ask(message);
+        }
+
+    private:
+        Prompter& inner_;
+    } quiet(prompter);
+    AnalysisSession session(db, quiet);
     // The session has said its failure through the prompter.
     if (!FindTopGrower(session, holding.front()->Snapshot, holding.back()->Snapshot, result.Directory, result.Grower)
              .Ok()) {
