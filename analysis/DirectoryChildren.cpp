@@ -9,12 +9,15 @@ namespace {
 
 // Each child comes with whether it has children of its own, so that only
 // expandable nodes show an expander. Both lookups use the (Snapshot,
-// Parentdir) index.
-std::string ChildrenSql(PathStyle style) {
+// Parentdir) index; the compare side is one (Snapshot, Dirname) lookup per
+// child, so that a node's growth costs no query of its own.
+std::string ChildrenSql(PathStyle style, bool compare) {
     std::string sql =
         "SELECT d.Dirname, d.Shortname, EXISTS (SELECT 1 FROM Dir c WHERE c.Snapshot = d.Snapshot AND "
-        "c.Parentdir = d.Dirname) FROM Dir d WHERE d.Snapshot = ? AND d.Parentdir = ? ORDER BY d.Entrytype, "
-        "d.Shortname";
+        "c.Parentdir = d.Dirname), d.Entrytype = '1', COALESCE(d.TotsizeF, 0), ";
+    sql += compare ? "COALESCE(b.TotsizeF, 0) FROM Dir d LEFT JOIN Dir b ON b.Snapshot = ?3 AND b.Dirname = d.Dirname"
+                   : "0 FROM Dir d";
+    sql += " WHERE d.Snapshot = ?1 AND d.Parentdir = ?2 ORDER BY d.Entrytype, d.Shortname";
     // Names are ordered as they compare in the snapshot's path style.
     if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
     sql += ", d.Dirname";
@@ -24,14 +27,16 @@ std::string ChildrenSql(PathStyle style) {
 }  // namespace
 
 StoreError ListDirectoryChildren(DatabaseState& database, const DateTime& snapshot, std::string_view parent,
-                                 PathStyle style, std::vector<DirectoryChild>& children) {
+                                 PathStyle style, std::vector<DirectoryChild>& children, const DateTime& compare) {
     children.clear();
     Statement query;
-    StoreError error = query.Prepare(database, ChildrenSql(style));
+    StoreError error = query.Prepare(database, ChildrenSql(style, !compare.IsNull()));
     if (error.Ok()) error = query.BindText(1, FormatKey(snapshot));
     if (error.Ok()) error = query.BindText(2, parent);
+    if (error.Ok() && !compare.IsNull()) error = query.BindText(3, FormatKey(compare));
     for (bool row = true; error.Ok() && (error = query.Step(row)).Ok() && row;) {
-        children.push_back({std::string(query.Text(0)), std::string(query.Text(1)), query.Int64(2) != 0});
+        children.push_back({std::string(query.Text(0)), std::string(query.Text(1)), query.Int64(2) != 0,
+                            query.Int64(3) != 0, query.Double(4), query.Double(5)});
     }
     return error;
 }

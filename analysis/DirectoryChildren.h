@@ -22,11 +22,16 @@ struct DirectoryChild {
     std::string Dirname;       // the full path: the node's key
     std::string Shortname;     // the last element: what the node shows
     bool HasChildren = false;  // whether the child has children of its own
+    bool Files = false;        // the "(files)" entry rather than a subdirectory
+    double Bytes = 0;          // TotsizeF in the snapshot
+    double CompareBytes = 0;   // TotsizeF in the compare snapshot; 0 when it has no such row
 };
 
-// children holds what was read up to a failure.
+// children holds what was read up to a failure. With a compare snapshot (not
+// null) each child carries its bytes there as well, read by the same query.
 StoreError ListDirectoryChildren(DatabaseState& database, const DateTime& snapshot, std::string_view parent,
-                                 PathStyle style, std::vector<DirectoryChild>& children);
+                                 PathStyle style, std::vector<DirectoryChild>& children,
+                                 const DateTime& compare = DateTime{});
 
 // How many Dir rows below the root keyed rootKey name a parent that has no
 // Dir row: a damaged file, whose rows no tree reaches. One lookup per row

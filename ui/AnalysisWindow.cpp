@@ -183,7 +183,11 @@ void AnalysisWindow::Activate() {
 void AnalysisWindow::ShowSnapshots() {
     const DateTime& prime = session_.State().SnapshotDate;
     const bool newPrime = !prime.IsNull() && prime != choice_.TreeSnapshotDate;
-    if (newPrime) ShowPrimeRow();
+    if (newPrime) {
+        ShowPrimeRow();
+        // The old tree's growth is not worth reading for the new compare snapshot.
+        tree_->Clear();
+    }
     ShowCompareRow();
     if (newPrime) {
         choice_.TreeSnapshotDate = prime;
@@ -215,6 +219,8 @@ void AnalysisWindow::ShowCompareRow() {
         analysisItems_[i]->setEnabled(lack != Shortfall::CompareSnapshot && lack != Shortfall::CompareFiles);
     }
     menswap_->setEnabled(!compare.IsNull());
+    menfollow_->setEnabled(!compare.IsNull());
+    ShowTreeGrowth();
     if (compare.IsNull()) {
         ClearCompareRow();
         return;
@@ -262,6 +268,7 @@ void AnalysisWindow::ChooseDisplayUnit(int item) {
     grdanal_->BeginChange();
     session_.SetUnit(kUnits[item]);
     grdanal_->EndChange();
+    ShowTreeGrowth();
     RunCurrentAnalysis();
 }
 
@@ -283,9 +290,10 @@ void AnalysisWindow::Swap() {
     ShowSnapshots();
 }
 
-void AnalysisWindow::NodeClicked(const QModelIndex& index) {
+void AnalysisWindow::NodeClicked(const QModelIndex& clicked) {
     keyedNode_->stop();
-    if (!index.isValid()) return;
+    if (!clicked.isValid()) return;
+    const QModelIndex index = clicked.siblingAtColumn(0);  // a click on the growth column goes to its node
     {
         WaitPointer wait;
         // A total that cannot be read has been said and counts 0: the click goes on.
@@ -316,6 +324,28 @@ void AnalysisWindow::GridDetailClicked(int row, int column) {
     if (!node.isValid()) return;
     for (QModelIndex up = node.parent(); up.isValid(); up = up.parent()) tvdir_->expand(up);
     tvdir_->selectionModel()->setCurrentIndex(node, QItemSelectionModel::ClearAndSelect);
+    tvdir_->scrollTo(node);
+    NodeClicked(node);
+}
+
+void AnalysisWindow::FollowTheGrowth() {
+    if (!tree_->ShowsGrowth()) return;
+    QModelIndex node = tvdir_->currentIndex().siblingAtColumn(0);
+    if (!node.isValid()) node = tree_->RootIndex();
+    if (!node.isValid()) return;
+    {
+        WaitPointer wait;
+        // Below a node whose growth no one subdirectory holds half of, the
+        // growth is spread out (or sits in the node's own files): the node is
+        // the answer.
+        for (double growth = tree_->Growth(node); growth > 0; growth = tree_->Growth(node)) {
+            const QModelIndex next = tree_->LargestGrowthChild(node);
+            if (!next.isValid() || tree_->Growth(next) * 2 < growth) break;
+            tvdir_->expand(node);
+            node = next;
+        }
+    }
+    tvdir_->selectionModel()->setCurrentIndex(node, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     tvdir_->scrollTo(node);
     NodeClicked(node);
 }
@@ -357,6 +387,12 @@ void AnalysisWindow::ShowChart(const ChartData& chart) {
     grpdisp_->SetChart(chart);
     grpdisp_->setVisible(chart.Drawn);
     lblgraph_->setVisible(!chart.Drawn);
+}
+
+void AnalysisWindow::ShowTreeGrowth() {
+    const AnalysisState& state = session_.State();
+    tree_->ShowGrowth(state.CompareSnapshotDate, state.SizeUnit);
+    tvdir_->setColumnHidden(1, state.CompareSnapshotDate.IsNull());
 }
 
 void AnalysisWindow::BuildTree() {

@@ -72,6 +72,10 @@ public:
     // directories, and the click goes to that directory as a click on its
     // tree node would; every other grid sorts on the column.
     void GridDetailClicked(int row, int column);
+    // "Follow the growth": from the current node (or the root) down the
+    // subdirectory that holds at least half of a node's growth, as far as one
+    // does; the node where it stops is analysed as a click would.
+    void FollowTheGrowth();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -115,6 +119,7 @@ private:
     void RedrawChart();
     void ShowChart(const ChartData& chart);
     void BuildTree();
+    void ShowTreeGrowth();
     void SetStatus(const QString& text);
 
     WindowPrompter messages_;  // the context's prompter, over this window
@@ -150,6 +155,7 @@ private:
     std::array<QAction*, 4> menctype_{};
     std::array<QAction*, 2> mencvert_{};
     QAction* menswap_ = nullptr;
+    QAction* menfollow_ = nullptr;
 };
 
 }  // namespace corvina

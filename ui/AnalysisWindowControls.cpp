@@ -95,6 +95,9 @@ void AnalysisWindow::BuildMenus() {
     menfilet_ = bar->addMenu("Analyse &Files");
     menfilet_->setObjectName("menfilet");
     AddAnalysisItems(*dirs, *menfilet_);
+    dirs->addSeparator();
+    menfollow_ = NamedAction(*dirs, "menfollow", "&Follow the growth");
+    menfollow_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
 
     QMenu* pref = bar->addMenu("Preferences");
     pref->setObjectName("menpref");
@@ -127,6 +130,7 @@ void AnalysisWindow::BuildMenus() {
                 [this, i]() { ChooseChartOrientation(static_cast<int>(i)); });
     }
     connect(menswap_, &QAction::triggered, this, &AnalysisWindow::Swap);
+    connect(menfollow_, &QAction::triggered, this, &AnalysisWindow::FollowTheGrowth);
     connect(take, &QAction::triggered, this, &AnalysisWindow::TakeSnapshot);
     connect(exportItem, &QAction::triggered, this,
             [this]() { ExportGrid(*this, context_.Dialogs, messages_, shownTitle_, session_); });
@@ -218,6 +222,7 @@ void AnalysisWindow::BuildPanes(QWidget& area) {
     // Names as long as the pane is wide scroll sideways instead of being cut.
     tvdir_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tvdir_->header()->setStretchLastSection(false);
+    tvdir_->setColumnHidden(1, true);  // the growth column, shown with a compare snapshot
     connect(tvdir_, &QTreeView::clicked, this, &AnalysisWindow::NodeClicked);
     // A node made current by the keyboard is analysed as a click would be,
     // once the keys have rested: a held arrow key passes many nodes and each

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <functional>
+#include <unordered_map>
 
 #include <QApplication>
 #include <QStyle>
@@ -10,8 +12,33 @@
 
 #include "analysis/AnalysisQuery.h"
 #include "analysis/DirectoryChildren.h"
+#include "analysis/DirectoryTotal.h"
+#include "store/SizeFormat.h"
 
 namespace corvina {
+
+namespace {
+
+constexpr int kGrowthColumn = 1;
+
+const char* UnitSuffix(char unit) {
+    switch (unit) {
+        case 'B': return " B";
+        case 'K': return " KB";
+        default: return " MB";
+    }
+}
+
+// Signed as a reader without colour needs it: "+6 MB", "−1 MB". Rounded as the
+// grid rounds sizes in the unit, so that a node and its grid row agree.
+QString GrowthText(double growth, char unit) {
+    QString number = QString::fromStdString(FormatSizeCell(CellValue(growth), unit));
+    if (number.startsWith('-')) number.replace(0, 1, QChar(0x2212));
+    else number.prepend('+');
+    return number + UnitSuffix(unit);
+}
+
+}  // namespace
 
 DirectoryTreeModel::DirectoryTreeModel(DatabaseState& database, Prompter& prompter, QObject* parent)
     : QAbstractItemModel(parent), database_(database), prompter_(prompter) {
@@ -38,7 +65,7 @@ void DirectoryTreeModel::BuildDirectoryTree(const DateTime& snapshot, const std:
     root->Text = QString::fromStdString(rootKey);
     root->Parent = &top_;
     root->MayHaveChildren = true;
-    const bool ok = ReadChildren(*root);
+    const bool ok = ReadChildren(*root) && ReadRootGrowth(*root);
     // Rows whose parent is missing would never show: a damaged tree is told
     // as a failed read is.
     std::int64_t orphans = 0;
@@ -52,9 +79,11 @@ void DirectoryTreeModel::BuildDirectoryTree(const DateTime& snapshot, const std:
 bool DirectoryTreeModel::ReadChildren(Node& node) const {
     node.Loaded = true;
     std::vector<DirectoryChild> children;
-    const StoreError error = ListDirectoryChildren(database_, snapshot_, node.Key, style_, children);
+    const StoreError error = ListDirectoryChildren(database_, snapshot_, node.Key, style_, children, compare_);
     for (DirectoryChild& read : children) {
         auto child = std::make_unique<Node>();
+        child->Files = read.Files;
+        child->Growth = compare_.IsNull() ? 0 : read.Bytes - read.CompareBytes;
         child->Key = std::move(read.Dirname);
         child->Text = QString::fromStdString(read.Shortname);
         child->MayHaveChildren = read.HasChildren;
@@ -76,14 +105,83 @@ void DirectoryTreeModel::EnsureRead(Node& node) const {
     }
 }
 
+// The root is no one's child: its own two totals. A side without the
+// directory counts 0.
+bool DirectoryTreeModel::ReadRootGrowth(Node& root) {
+    root.Growth = 0;
+    bool ok = true;
+    if (!compare_.IsNull()) {
+        std::optional<double> prime, compare;
+        ok = FindDirectoryTotal(database_, root.Key, snapshot_, style_, prime).Ok() &&
+             FindDirectoryTotal(database_, root.Key, compare_, style_, compare).Ok();
+        root.Growth = prime.value_or(0) - compare.value_or(0);
+    }
+    return ok;
+}
+
+// The listing is read again as an expansion reads it, with the compare side;
+// the nodes stay, so the view keeps what is expanded and selected.
+bool DirectoryTreeModel::ReadGrowthBelow(Node& node) {
+    if (!node.Loaded || node.Children.empty()) return true;
+    std::vector<DirectoryChild> children;
+    bool ok = ListDirectoryChildren(database_, snapshot_, node.Key, style_, children, compare_).Ok();
+    std::unordered_map<std::string, double> growth;
+    for (const DirectoryChild& read : children) growth[read.Dirname] = read.Bytes - read.CompareBytes;
+    for (auto& child : node.Children) {
+        const auto found = growth.find(child->Key);
+        child->Growth = compare_.IsNull() || found == growth.end() ? 0 : found->second;
+        ok = ReadGrowthBelow(*child) && ok;
+    }
+    return ok;
+}
+
+void DirectoryTreeModel::ShowGrowth(const DateTime& compare, char unit) {
+    const bool reread = compare != compare_;
+    compare_ = compare;
+    unit_ = unit;
+    if (top_.Children.empty()) return;
+    Node& root = *top_.Children.front();
+    if (reread && !(ReadRootGrowth(root) && ReadGrowthBelow(root))) ShowMessage(prompter_, std::string(kTreeErrorsMessage));
+    std::function<void(const Node&)> changed = [&](const Node& node) {
+        if (!node.Loaded || node.Children.empty()) return;
+        const QModelIndex parent = IndexOf(&node);
+        emit dataChanged(index(0, kGrowthColumn, parent),
+                         index(static_cast<int>(node.Children.size()) - 1, kGrowthColumn, parent));
+        for (const auto& child : node.Children) changed(*child);
+    };
+    changed(top_);
+}
+
+double DirectoryTreeModel::Growth(const QModelIndex& index) const { return index.isValid() ? NodeOf(index)->Growth : 0; }
+
+QModelIndex DirectoryTreeModel::LargestGrowthChild(const QModelIndex& index) {
+    Node* node = NodeOf(index);
+    EnsureRead(*node);
+    const Node* best = nullptr;
+    for (const auto& child : node->Children) {
+        if (!child->Files && (best == nullptr || child->Growth > best->Growth)) best = child.get();
+    }
+    return IndexOf(best);
+}
+
+QVariant DirectoryTreeModel::GrowthData(const Node& node, int role) const {
+    if (compare_.IsNull() || node.Growth == 0) return {};
+    switch (role) {
+        case Qt::DisplayRole: return GrowthText(node.Growth, unit_);
+        case Qt::ForegroundRole: return node.Growth > 0 ? QColor(0xb0, 0x10, 0x10) : QColor(0x10, 0x80, 0x20);
+        case Qt::TextAlignmentRole: return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        default: return {};
+    }
+}
+
 DirectoryTreeModel::Node* DirectoryTreeModel::NodeOf(const QModelIndex& index) const {
     if (!index.isValid()) return const_cast<Node*>(&top_);
     return static_cast<Node*>(index.internalPointer());
 }
 
-QModelIndex DirectoryTreeModel::IndexOf(const Node* node) const {
+QModelIndex DirectoryTreeModel::IndexOf(const Node* node, int column) const {
     if (node == nullptr || node == &top_) return {};
-    return createIndex(node->Row, 0, const_cast<Node*>(node));
+    return createIndex(node->Row, column, const_cast<Node*>(node));
 }
 
 QModelIndex DirectoryTreeModel::RootIndex() const {
@@ -130,11 +228,11 @@ QModelIndex DirectoryTreeModel::Reveal(const std::string& key) {
 }
 
 QModelIndex DirectoryTreeModel::index(int row, int column, const QModelIndex& parent) const {
-    if (column != 0 || row < 0) return {};
+    if (column < 0 || column > kGrowthColumn || row < 0 || parent.column() > 0) return {};
     Node* node = NodeOf(parent);
     EnsureRead(*node);
     if (row >= static_cast<int>(node->Children.size())) return {};
-    return IndexOf(node->Children[static_cast<std::size_t>(row)].get());
+    return IndexOf(node->Children[static_cast<std::size_t>(row)].get(), column);
 }
 
 QModelIndex DirectoryTreeModel::parent(const QModelIndex& index) const {
@@ -149,11 +247,13 @@ int DirectoryTreeModel::rowCount(const QModelIndex& parent) const {
     return static_cast<int>(node->Children.size());
 }
 
-int DirectoryTreeModel::columnCount(const QModelIndex&) const { return 1; }
+// The growth column is always there; the view hides it without a compare snapshot.
+int DirectoryTreeModel::columnCount(const QModelIndex&) const { return 2; }
 
 QVariant DirectoryTreeModel::data(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid)) return {};
     const Node* node = NodeOf(index);
+    if (index.column() == kGrowthColumn) return GrowthData(*node, role);
     switch (role) {
         case Qt::DisplayRole: return node->Text;
         case Qt::ToolTipRole: return QString::fromStdString(node->Key);

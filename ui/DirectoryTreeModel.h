@@ -19,12 +19,18 @@
 // from the event loop, never from inside a view's query, and the node shows
 // what was read. A build that finds Dir rows whose parent is missing says the
 // same.
+//
+// While a compare snapshot is set, a second column shows each node's growth
+// in the display unit: its bytes in the snapshot minus those in the compare
+// snapshot, signed, red for growing and green for shrinking; blank when
+// unchanged. The compare bytes come with the children's query.
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <QAbstractItemModel>
+#include <QColor>
 #include <QIcon>
 
 #include "store/DateTime.h"
@@ -61,6 +67,18 @@ public:
     // True once the children of the node have been read.
     bool ChildrenRead(const QModelIndex& index) const;
 
+    // Sets the compare snapshot (null: none) and the display unit ('B', 'K',
+    // 'M') of the growth column; a new compare snapshot reads the figures of
+    // every node read so far again.
+    void ShowGrowth(const DateTime& compare, char unit);
+    bool ShowsGrowth() const { return !compare_.IsNull(); }
+    // Bytes in the snapshot minus bytes in the compare snapshot; 0 without one.
+    double Growth(const QModelIndex& index) const;
+    // The subdirectory (not the files entry) of index that holds the most
+    // growth, its children read as an expansion reads them; invalid when it
+    // has none.
+    QModelIndex LargestGrowthChild(const QModelIndex& index);
+
     QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex& index) const override;
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -76,20 +94,29 @@ private:
         int Row = 0;
         bool MayHaveChildren = false;
         bool Loaded = false;
+        bool Files = false;
+        double Growth = 0;
         std::vector<std::unique_ptr<Node>> Children;
     };
 
     Node* NodeOf(const QModelIndex& index) const;
-    QModelIndex IndexOf(const Node* node) const;
+    QModelIndex IndexOf(const Node* node, int column = 0) const;
     // Reads the children of node; false when the query failed (the rows read stay).
     bool ReadChildren(Node& node) const;
     // Reads them unless that was done; a failure is told later.
     void EnsureRead(Node& node) const;
+    // The root's growth from its two totals; the growth of every node read
+    // below node, again.
+    bool ReadRootGrowth(Node& root);
+    bool ReadGrowthBelow(Node& node);
+    QVariant GrowthData(const Node& node, int role) const;
 
     DatabaseState& database_;
     Prompter& prompter_;
     DateTime snapshot_;
     PathStyle style_ = kNativePathStyle;
+    DateTime compare_;  // null: no growth column
+    char unit_ = 'M';
     Node top_;  // invisible; its only child is the root
     QIcon folder_;
 };

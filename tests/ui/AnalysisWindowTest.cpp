@@ -237,6 +237,7 @@ private slots:
     void PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones();
     void ChartTextsAreWholeInsideTheChartAndApart();
     void ExportCopyAndSaveChartWriteWhatTheWindowShows();
+    void TreeShowsGrowthAndFollowsItWhereOneSubdirectoryHoldsHalf();
 };
 
 void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
@@ -384,6 +385,7 @@ void AnalysisWindowTest::NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsIts
         Child<QMenu>(*window, "menviewh")->actions() + Child<QMenu>(*window, "menfilet")->actions();
     QStringList titles;
     for (QAction* item : items) {
+        if (!item->isCheckable()) continue;  // separators and Follow the growth
         item->trigger();
         int checked = 0;
         for (QAction* any : items) checked += any->isChecked() ? 1 : 0;
@@ -790,6 +792,43 @@ void AnalysisWindowTest::ExportCopyAndSaveChartWriteWhatTheWindowShows() {
     QVERIFY(save("mensavechart", f.h.Dir.File("chart.png")).starts_with("\x89PNG\r\n"));
     const std::string svg = save("mensavechart", f.h.Dir.File("chart.svg"));
     QVERIFY(svg.starts_with("<?xml") && svg.find("<svg") != std::string::npos);
+}
+
+// kNew doubles every size of kOld: /data grew 12.5 MB, big 8 of it, deep 2 of big's 8.
+void AnalysisWindowTest::TreeShowsGrowthAndFollowsItWhereOneSubdirectoryHoldsHalf() {
+    Fixture f;
+    auto window = OpenOn(f, kNew);
+    DirectoryTreeModel& tree = window->Tree();
+    QTreeView& view = window->TreeView();
+    const auto growth = [&]() { return ColumnTexts(tree, 1, tree.RootIndex()) << tree.RootIndex().siblingAtColumn(1).data().toString(); };
+    QCOMPARE(growth(), QStringList({"", "", "", "", ""}));
+    QVERIFY(view.isColumnHidden(1) && !Item(*window, "menfollow")->isEnabled());
+
+    Choose(*window, kOld);
+    QCOMPARE(growth(), QStringList({"+1 MB", "+8 MB", "+3 MB", "+0 MB", "+12 MB"}));
+    QVERIFY(!view.isColumnHidden(1) && Item(*window, "menfollow")->shortcut() == QKeySequence("Ctrl+G"));
+    Item(*window, "dispsize_1")->trigger();
+    QCOMPARE(growth()[1], QString("+8192 KB"));
+    Item(*window, "dispsize_2")->trigger();
+
+    ClickNode(*window, tree.RootIndex());
+    Item(*window, "menfollow")->trigger();
+    QCOMPARE(view.currentIndex(), NodeNamed(*window, tree.RootIndex(), "big"));
+    QCOMPARE(window->StatusText(), QString("Analysis of directory /data/big"));
+    window->resize(1000, 640);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    SaveScreenshot(*window, "frmanal_tree_growth");
+
+    // Swapped, everything shrank: green, and nothing to follow.
+    Item(*window, "menswap")->trigger();
+    QCOMPARE(growth(), QStringList({"\u22121 MB", "\u22128 MB", "\u22123 MB", "\u22121 MB", "\u221213 MB"}));
+    QVERIFY(tree.index(1, 1, tree.RootIndex()).data(Qt::ForegroundRole).value<QColor>().green() > 0x60);
+    Item(*window, "menfollow")->trigger();
+    QCOMPARE(window->StatusText(), QString("Analysis of directory /data"));
+
+    Choose(*window, kOld, "comsnap");
+    QCOMPARE(growth(), QStringList({"", "", "", "", ""}));
+    QVERIFY(view.isColumnHidden(1) && !Item(*window, "menfollow")->isEnabled());
 }
 
 QTEST_MAIN(AnalysisWindowTest)
