@@ -55,47 +55,22 @@ int Fail(const std::string& text) {
     return kExitFailed;
 }
 
-// Columns of UTF-8 text (escaped text always is): continuation bytes take no room.
-std::size_t DisplayWidth(const std::string& text) {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
 std::string TrimRight(const std::string& text) {
     std::size_t end = text.find_last_not_of(' ');
     return end == std::string::npos ? std::string() : text.substr(0, end + 1);
 }
 
-// A cell as the table shows it; widths are measured on this text.
-std::string TableCell(const ResultGrid& grid, int r, int c) { return EscapeForDisplay(TrimRight(grid.Cell(r, c))); }
-
 void PrintTable(const AnalyseResult& result, std::ostream& out) {
     const ResultGrid& grid = result.Session.Grid();
-    const int columns = grid.ColumnCount();
-    std::vector<std::size_t> widths(static_cast<std::size_t>(columns), 0);
-    for (int r = 0; r < result.EndRow(); ++r)
-        for (int c = 0; c < columns; ++c)
-            widths[static_cast<std::size_t>(c)] =
-                std::max(widths[static_cast<std::size_t>(c)], DisplayWidth(TableCell(grid, r, c)));
-    auto printRow = [&](int r) {
-        std::string line;
-        for (int c = 0; c < columns; ++c) {
-            std::string text = TableCell(grid, r, c);
-            std::string pad(widths[static_cast<std::size_t>(c)] - DisplayWidth(text), ' ');
-            if (c > 0) line += "  ";
-            line += grid.Alignment(c) == CellAlignment::Right && r > 0 ? pad + text : text + pad;
-        }
-        out << TrimRight(line) << '\n';
-    };
-    out << EscapeForDisplay(result.Title) << '\n';
+    std::vector<std::vector<std::string>> rows;
     for (int r = 0; r < result.EndRow(); ++r) {
-        printRow(r);
-        if (r == 0) {
-            std::string rule;
-            for (int c = 0; c < columns; ++c) rule += (c > 0 ? "  " : "") + std::string(widths[static_cast<std::size_t>(c)], '-');
-            out << rule << '\n';
-        }
+        rows.emplace_back();
+        for (int c = 0; c < grid.ColumnCount(); ++c) rows.back().push_back(EscapeForDisplay(TrimRight(grid.Cell(r, c))));
     }
+    std::vector<bool> right;
+    for (int c = 0; c < grid.ColumnCount(); ++c) right.push_back(grid.Alignment(c) == CellAlignment::Right);
+    out << EscapeForDisplay(result.Title) << '\n';
+    PrintAlignedTable(rows, right, false, out);
 }
 
 // Refusals in the order the user would fix them: the snapshots, what the

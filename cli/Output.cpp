@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <mutex>
 #include <string>
 
@@ -60,6 +61,43 @@ bool FinishOutput() {
     std::fprintf(stderr, "corvina: cannot write output: %s\n", std::strerror(gFirstError));
     std::fflush(stderr);
     return false;
+}
+
+namespace {
+
+// Continuation bytes of UTF-8 take no room.
+std::size_t DisplayWidth(const std::string& text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+std::string TrimRight(const std::string& text) {
+    std::size_t end = text.find_last_not_of(' ');
+    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+}
+
+}  // namespace
+
+void PrintAlignedTable(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& right,
+                       bool headingsRight, std::ostream& out) {
+    std::vector<std::size_t> widths(right.size(), 0);
+    for (const auto& row : rows)
+        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        std::string line;
+        for (std::size_t c = 0; c < rows[r].size(); ++c) {
+            const std::string& text = rows[r][c];
+            std::string pad(widths[c] - DisplayWidth(text), ' ');
+            if (c > 0) line += "  ";
+            line += right[c] && (r > 0 || headingsRight) ? pad + text : text + pad;
+        }
+        out << TrimRight(line) << '\n';
+        if (r == 0) {
+            std::string rule;
+            for (std::size_t c = 0; c < widths.size(); ++c) rule += (c > 0 ? "  " : "") + std::string(widths[c], '-');
+            out << rule << '\n';
+        }
+    }
 }
 
 }  // namespace corvina::cli

@@ -11,8 +11,11 @@
 // EscapeForDisplay before it reaches the terminal; only CSV and JSON output
 // carry the exact bytes, as data.
 
+#include <ostream>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -38,6 +41,13 @@ std::string EscapeEachLine(std::string_view text, std::string_view lineBreak);
 
 // Hands what stdout holds to its reader now, before slower work that follows.
 void FlushOut();
+
+// Rows as a text table: the first row holds the headings and is underlined;
+// columns stand two blanks apart, as wide as their widest cell in columns of
+// the screen. Cells of the columns marked in right are right-aligned, the
+// headings too when headingsRight. Cells are shown as given (escape first).
+void PrintAlignedTable(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& right,
+                       bool headingsRight, std::ostream& out);
 
 // Flushes stdout and stderr. False when a write or the flush failed; then the
 // reason is on stderr as "corvina: cannot write output: <reason>", unless

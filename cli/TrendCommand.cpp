@@ -132,21 +132,8 @@ std::vector<std::vector<std::string>> TrendCells(const TrendResult& result) {
 }
 
 void PrintTable(const TrendResult& result, std::ostream& out) {
-    const auto rows = TrendCells(result);
-    std::vector<std::size_t> widths(rows.front().size(), 0);
-    for (const auto& row : rows)
-        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
     out << "Trend of " << EscapeForDisplay(result.Directory) << '\n';
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        std::string line = rows[r][0] + std::string(widths[0] - rows[r][0].size(), ' ');
-        for (std::size_t c = 1; c < widths.size(); ++c) line += "  " + std::string(widths[c] - rows[r][c].size(), ' ') + rows[r][c];
-        out << line.substr(0, line.find_last_not_of(' ') + 1) << '\n';
-        if (r == 0) {
-            std::string rule(widths[0], '-');
-            for (std::size_t c = 1; c < widths.size(); ++c) rule += "  " + std::string(widths[c], '-');
-            out << rule << '\n';
-        }
-    }
+    PrintAlignedTable(TrendCells(result), {false, true, true, true, true}, true, out);
     const Forecast& full = result.Full;
     if (full.State == ForecastState::None) {
         out << "Forecast: none (needs the file system of three snapshots over a day or more)\n";
