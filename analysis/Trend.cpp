@@ -6,6 +6,9 @@
 #include <cstdlib>
 
 #include "analysis/AnalysisKind.h"
+#include "analysis/GridFill.h"
+#include "store/DisplayText.h"
+#include "store/SizeFormat.h"
 #include "store/Statement.h"
 
 namespace corvina {
@@ -19,17 +22,6 @@ StoreError HasFilesystemTable(DatabaseState& database, bool& exists) {
         database, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Filesystem' COLLATE NOCASE");
     if (error.Ok()) error = query.Step(exists);
     return error;
-}
-
-// Keys are local wall-clock times. The forecast counts them as if they were
-// UTC, so that it reads the same in every time zone; a daylight-saving hour
-// is noise next to the days a forecast spans.
-double DaysOf(const DateTime& date) {
-    const chr::year_month_day ymd{chr::year{date.Year}, chr::month{static_cast<unsigned>(date.Month)},
-                                  chr::day{static_cast<unsigned>(date.Day)}};
-    const auto seconds = chr::sys_days{ymd}.time_since_epoch() + chr::hours{date.Hour} +
-                         chr::minutes{date.Minute} + chr::seconds{date.Second};
-    return static_cast<double>(chr::duration_cast<chr::seconds>(seconds).count()) / 86400.0;
 }
 
 DateTime DateOfDays(double days) {
@@ -53,6 +45,14 @@ double TenYearsAfter(const DateTime& date) {
 }
 
 }  // namespace
+
+double DaysOf(const DateTime& date) {
+    const chr::year_month_day ymd{chr::year{date.Year}, chr::month{static_cast<unsigned>(date.Month)},
+                                  chr::day{static_cast<unsigned>(date.Day)}};
+    const auto seconds = chr::sys_days{ymd}.time_since_epoch() + chr::hours{date.Hour} +
+                         chr::minutes{date.Minute} + chr::seconds{date.Second};
+    return static_cast<double>(chr::duration_cast<chr::seconds>(seconds).count()) / 86400.0;
+}
 
 StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::string_view directory,
                      PathStyle style, std::vector<TrendPoint>& points) {
@@ -148,6 +148,8 @@ Forecast ForecastFull(const std::vector<UsagePoint>& points) {
     const double standardError = std::sqrt(residuals / static_cast<double>(n - 2) / sxx);
 
     forecast.BytesPerDay = slope;
+    forecast.MeanDay = meanX;
+    forecast.MeanUsed = meanY;
     if (slope <= 0) {
         forecast.State = ForecastState::NotFilling;
         return forecast;
@@ -188,6 +190,67 @@ StoreError FindTopGrower(AnalysisSession& session, const DateTime& earlier, cons
     const double bytes = std::strtod(grid.Cell(row, 2).c_str(), nullptr);
     if (bytes > 0) grower = TopGrower{grid.Cell(row, 0), bytes};
     return {};
+}
+
+std::string ForecastText(const Forecast& forecast, const std::optional<DateTime>& date) {
+    switch (forecast.State) {
+        case ForecastState::None: return {};
+        case ForecastState::NotFilling: return "not filling";
+        case ForecastState::Filling: break;
+    }
+    return date ? FormatKey(*date).substr(0, 10) : "not within 10 years";
+}
+
+StoreError CompleteTrend(DatabaseState& database, Prompter& prompter, TrendReport& report) {
+    report.Full = ForecastFull(UsageOf(report.Points));
+    report.Grower.reset();
+    const TrendPoint* first = nullptr;
+    const TrendPoint* last = nullptr;
+    for (const TrendPoint& point : report.Points) {
+        if (!point.Present) continue;
+        if (!first) first = &point;
+        last = &point;
+    }
+    if (!first) return {};
+    class WithoutTruncationNote : public Prompter {
+    public:
+        explicit WithoutTruncationNote(Prompter& inner) : inner_(inner) {}
+        Answer Ask(const Message& message) override {
+            return message.Text == kTruncatedMessage ? Answer::Ok : inner_.Ask(message);
+        }
+
+    private:
+        Prompter& inner_;
+    } quiet(prompter);
+    AnalysisSession session(database, quiet);
+    return FindTopGrower(session, first->Snapshot, last->Snapshot, report.Directory, report.Grower);
+}
+
+std::vector<std::vector<std::string>> TrendCells(const std::vector<TrendPoint>& points) {
+    std::vector<std::vector<std::string>> rows{{"Snapshot", "Files", "Bytes", "FS size", "FS free"}};
+    for (const TrendPoint& point : points) {
+        const auto& fs = point.Filesystem;
+        rows.push_back({FormatKey(point.Snapshot), FormatNumber(point.Files), FormatNumber(point.Bytes),
+                        fs ? FormatNumber(fs->Fssize) : "", fs ? FormatNumber(fs->Fsfree) : ""});
+    }
+    return rows;
+}
+
+std::string ForecastSummary(const Forecast& forecast) {
+    if (forecast.State == ForecastState::None) {
+        return "Forecast: none (needs the file system of three snapshots over a day or more)";
+    }
+    std::string text = "Forecast: " + ForecastText(forecast, forecast.FullOn);
+    if (forecast.State == ForecastState::Filling) {
+        text += " (between " + ForecastText(forecast, forecast.Earliest) + " and " +
+                ForecastText(forecast, forecast.Latest) + ")";
+    }
+    return text + ", " + FormatNumber(std::round(forecast.BytesPerDay)) + " bytes a day";
+}
+
+std::string GrowerSummary(const std::optional<TopGrower>& grower) {
+    if (!grower) return "Top grower: none";
+    return "Top grower: " + EscapeForDisplay(grower->Directory) + " (+" + FormatNumber(grower->Bytes) + " bytes)";
 }
 
 }  // namespace corvina

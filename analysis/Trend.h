@@ -64,11 +64,22 @@ enum class ForecastState {
 struct Forecast {
     ForecastState State = ForecastState::None;
     double BytesPerDay = 0;  // the slope; 0 without a forecast
+    double MeanDay = 0;      // the line passes through (MeanDay, MeanUsed); see DaysOf
+    double MeanUsed = 0;
     std::optional<DateTime> FullOn;
     std::optional<DateTime> Earliest;
     std::optional<DateTime> Latest;
 };
 Forecast ForecastFull(const std::vector<UsagePoint>& points);
+
+// A key as days since 1970-01-01. Keys are local wall-clock times; they
+// count as if they were UTC, so that a forecast reads the same in every time
+// zone (a daylight-saving hour is noise next to the days a forecast spans).
+double DaysOf(const DateTime& date);
+
+// What a forecast date shows in every view: "" without a forecast, "not
+// filling", the day (yyyy-MM-dd) or "not within 10 years".
+std::string ForecastText(const Forecast& forecast, const std::optional<DateTime>& date);
 
 // The directory at any depth of the tree whose own files grew most between
 // the two snapshots, by the "Where did it grow" analysis.
@@ -80,5 +91,28 @@ struct TopGrower {
 // one lacks the directory, or nothing grew.
 StoreError FindTopGrower(AnalysisSession& session, const DateTime& earlier, const DateTime& later,
                          const std::string& directory, std::optional<TopGrower>& grower);
+
+// Everything a trend view shows of one directory.
+struct TrendReport {
+    std::string BasePath;
+    std::string Directory;
+    std::vector<TrendPoint> Points;
+    Forecast Full;
+    std::optional<TopGrower> Grower;
+};
+
+// The forecast over report.Points and the top grower between the first and
+// the last snapshot that hold the directory (at least one must). The
+// grower's analysis runs in a session of its own, which says its failures
+// through prompter, all but the row-limit note: only its first row is wanted.
+StoreError CompleteTrend(DatabaseState& database, Prompter& prompter, TrendReport& report);
+
+// The table every view shows: a heading row, then per point the key, files,
+// bytes, file system size and free ("" where not recorded), numbers in full.
+std::vector<std::vector<std::string>> TrendCells(const std::vector<TrendPoint>& points);
+// "Forecast: 2025-03-01 (between … and …), 1,234 bytes a day", or why there is none.
+std::string ForecastSummary(const Forecast& forecast);
+// "Top grower: /data/logs (+1,000 bytes)", the name made safe to show, or "Top grower: none".
+std::string GrowerSummary(const std::optional<TopGrower>& grower);
 
 }  // namespace corvina

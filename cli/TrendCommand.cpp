@@ -33,33 +33,14 @@ struct TrendOptions {
     std::string Db;
 };
 
-struct TrendResult {
-    std::string BasePath;
-    std::string Directory;
-    std::vector<TrendPoint> Points;
-    Forecast Full;
-    std::optional<TopGrower> Grower;
-};
 
 int Fail(const std::string& text) {
     PrintMessage(text);
     return kExitFailed;
 }
 
-std::string DayText(const DateTime& date) { return FormatKey(date).substr(0, 10); }
-
-// What a forecast date shows, in every format; empty when there is no forecast.
-std::string ForecastText(const Forecast& forecast, const std::optional<DateTime>& date) {
-    switch (forecast.State) {
-        case ForecastState::None: return {};
-        case ForecastState::NotFilling: return "not filling";
-        case ForecastState::Filling: break;
-    }
-    return date ? DayText(*date) : "not within 10 years";
-}
-
 // The base path and the directory from the options, defaulting each from the other.
-int ResolveTrendPlace(DatabaseState& db, const TrendOptions& options, TrendResult& result) {
+int ResolveTrendPlace(DatabaseState& db, const TrendOptions& options, TrendReport& result) {
     if (!options.Path.empty()) {
         result.BasePath = WithoutTrailingSeparators(options.Path, PathStyleOfBasePath(options.Path));
     } else {
@@ -75,7 +56,7 @@ int ResolveTrendPlace(DatabaseState& db, const TrendOptions& options, TrendResul
     return kExitOk;
 }
 
-int Trend(DatabaseState& db, StderrPrompter& prompter, const TrendOptions& options, TrendResult& result) {
+int Trend(DatabaseState& db, StderrPrompter& prompter, const TrendOptions& options, TrendReport& result) {
     if (int rc = ResolveTrendPlace(db, options, result); rc != kExitOk) return rc;
     const PathStyle style = PathStyleOfBasePath(result.BasePath);
     if (StoreError error = ReadTrend(db, result.BasePath, result.Directory, style, result.Points); !error.Ok()) {
@@ -99,62 +80,18 @@ int Trend(DatabaseState& db, StderrPrompter& prompter, const TrendOptions& optio
     }
     if (holding.empty()) return Fail("no snapshot of " + result.BasePath + " holds the directory " + result.Directory);
 
-    result.Full = ForecastFull(UsageOf(result.Points));
-    // Only the first row of the growth list is wanted: that the list was cut
-    // at its row limit is no news here.
-    class WithoutTruncationNote : public Prompter {
-    public:
-        explicit WithoutTruncationNote(Prompter& inner) : inner_(inner) {}
-        Answer Ask(const Message& message) override {
-            return message.Text == kTruncatedMessage ? Answer::Ok : inner_.Ask(message);
-        }
-
-    private:
-        Prompter& inner_;
-    } quiet(prompter);
-    AnalysisSession session(db, quiet);
     // The session has said its failure through the prompter.
-    if (!FindTopGrower(session, holding.front()->Snapshot, holding.back()->Snapshot, result.Directory, result.Grower)
-             .Ok()) {
-        return kExitFailed;
-    }
-    return kExitOk;
+    return CompleteTrend(db, prompter, result).Ok() ? kExitOk : kExitFailed;
 }
 
-std::vector<std::vector<std::string>> TrendCells(const TrendResult& result) {
-    std::vector<std::vector<std::string>> rows{{"Snapshot", "Files", "Bytes", "FS size", "FS free"}};
-    for (const TrendPoint& point : result.Points) {
-        const auto& fs = point.Filesystem;
-        rows.push_back({FormatKey(point.Snapshot), FormatNumber(point.Files), FormatNumber(point.Bytes),
-                        fs ? FormatNumber(fs->Fssize) : "", fs ? FormatNumber(fs->Fsfree) : ""});
-    }
-    return rows;
-}
-
-void PrintTable(const TrendResult& result, std::ostream& out) {
+void PrintTable(const TrendReport& result, std::ostream& out) {
     out << "Trend of " << EscapeForDisplay(result.Directory) << '\n';
-    PrintAlignedTable(TrendCells(result), {false, true, true, true, true}, true, out);
-    const Forecast& full = result.Full;
-    if (full.State == ForecastState::None) {
-        out << "Forecast: none (needs the file system of three snapshots over a day or more)\n";
-    } else {
-        out << "Forecast: " << ForecastText(full, full.FullOn);
-        if (full.State == ForecastState::Filling) {
-            out << " (between " << ForecastText(full, full.Earliest) << " and " << ForecastText(full, full.Latest)
-                << ")";
-        }
-        out << ", " << FormatNumber(std::round(full.BytesPerDay)) << " bytes a day\n";
-    }
-    if (result.Grower) {
-        out << "Top grower: " << EscapeForDisplay(result.Grower->Directory) << " (+" << FormatNumber(result.Grower->Bytes)
-            << " bytes)\n";
-    } else {
-        out << "Top grower: none\n";
-    }
+    PrintAlignedTable(TrendCells(result.Points), {false, true, true, true, true}, true, out);
+    out << ForecastSummary(result.Full) << '\n' << GrowerSummary(result.Grower) << '\n';
 }
 
-void PrintCsv(const TrendResult& result, std::ostream& out) {
-    for (const auto& row : TrendCells(result)) {
+void PrintCsv(const TrendReport& result, std::ostream& out) {
+    for (const auto& row : TrendCells(result.Points)) {
         for (std::size_t c = 0; c < row.size(); ++c) out << (c > 0 ? "," : "") << row[c];
         out << "\r\n";
     }
@@ -170,7 +107,7 @@ Json ForecastJson(const Forecast& full) {
             {"bytes_per_day", full.BytesPerDay}};
 }
 
-void PrintJson(const TrendResult& result, std::ostream& out) {
+void PrintJson(const TrendReport& result, std::ostream& out) {
     Json points = Json::array();
     for (const TrendPoint& point : result.Points) {
         const auto& fs = point.Filesystem;
@@ -190,7 +127,7 @@ int RunTrendCommand(const TrendOptions& options) {
     DatabaseState db;
     StderrPrompter prompter;
     if (int rc = OpenForCommand(db, options.Db, prompter); rc != kExitOk) return rc;
-    TrendResult result;
+    TrendReport result;
     if (int rc = Trend(db, prompter, options, result); rc != kExitOk) return rc;
     if (DamageWasMet()) {
         PrintMessage(DamagedDatabaseText(db.DatabasePath, "database disk image is malformed"));

@@ -15,6 +15,7 @@
 #include <span>
 
 #include "analysis/AnalysisCatalogue.h"
+#include "analysis/Trend.h"
 #include "store/Catalogue.h"
 #include "store/SizeFormat.h"
 #include "ui/AboutWindow.h"
@@ -22,6 +23,7 @@
 #include "ui/DirectoryTreeModel.h"
 #include "ui/ResultGridView.h"
 #include "ui/SelectSnapshotWindow.h"
+#include "ui/TrendWindow.h"
 #include "ui/ScreenPlacement.h"
 #include "ui/Twips.h"
 #include "ui/WaitPointer.h"
@@ -199,6 +201,7 @@ void AnalysisWindow::ShowSnapshots() {
 void AnalysisWindow::ShowPrimeRow() {
     const SnapshotInfo& prime = session_.PrimeInfo();
     menfilet_->setEnabled(prime.InfoCollectFiles == "Y");
+    mentrend_->setEnabled(true);
     txtpath_->setText(Text(prime.InfoBasePath));
     txtsnap_->setText(Text(FormatGeneralDate(session_.State().SnapshotDate)));
     txtdesc_->setText(Text(prime.InfoDescription));
@@ -251,6 +254,7 @@ void AnalysisWindow::ClearDisplay() {
     ShowChart(ChartData{});
     for (QLineEdit* field : {txtpath_, txtsnap_, txtdesc_}) field->clear();
     menfilet_->setEnabled(false);
+    mentrend_->setEnabled(false);
     shownTitle_.clear();
     SetStatus(QString());
 }
@@ -320,12 +324,42 @@ void AnalysisWindow::GridDetailClicked(int row, int column) {
         return;
     }
     // A directory deleted since the compare snapshot has no node: nothing to go to.
-    const QModelIndex node = tree_->Reveal(session_.Grid().Cell(row, 0));
-    if (!node.isValid()) return;
+    RevealDirectory(session_.Grid().Cell(row, 0));
+}
+
+bool AnalysisWindow::RevealDirectory(const std::string& directory) {
+    const QModelIndex node = tree_->Reveal(directory);
+    if (!node.isValid()) return false;
     for (QModelIndex up = node.parent(); up.isValid(); up = up.parent()) tvdir_->expand(up);
     tvdir_->selectionModel()->setCurrentIndex(node, QItemSelectionModel::ClearAndSelect);
     tvdir_->scrollTo(node);
     NodeClicked(node);
+    return true;
+}
+
+void AnalysisWindow::ShowTrend() {
+    const AnalysisState& state = session_.State();
+    if (state.SnapshotDate.IsNull()) return;
+    TrendReport report;
+    report.BasePath = state.BasePath;
+    report.Directory = state.QueryDirectory;
+    {
+        WaitPointer wait;
+        const StoreError error =
+            ReadTrend(context_.Database, report.BasePath, report.Directory, state.Style, report.Points);
+        if (!error.Ok()) {
+            ReportStoreError(messages_, context_.Database.DatabasePath, error);
+            return;
+        }
+        // The grower's own session has said what failed; the trend is still worth showing.
+        CompleteTrend(context_.Database, messages_, report);
+    }
+    auto* trend = new TrendWindow(report, context_.Dialogs, messages_, this);  // owned by this window
+    trend->setAttribute(Qt::WA_DeleteOnClose);
+    trend->SetGrowerOpener([this](const std::string& directory) {
+        if (RevealDirectory(directory)) activateWindow();
+    });
+    trend->show();
 }
 
 void AnalysisWindow::FollowTheGrowth() {

@@ -76,6 +76,12 @@ public:
     // subdirectory that holds at least half of a node's growth, as far as one
     // does; the node where it stops is analysed as a click would.
     void FollowTheGrowth();
+    // "Directory Trend": the selected directory (or the base path) across
+    // every snapshot of the prime snapshot's base path, in a window of its own.
+    void ShowTrend();
+    // Reads the tree down to directory, selects its node and analyses it as
+    // a click would; false when the prime snapshot has no such directory.
+    bool RevealDirectory(const std::string& directory);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -156,6 +162,7 @@ private:
     std::array<QAction*, 2> mencvert_{};
     QAction* menswap_ = nullptr;
     QAction* menfollow_ = nullptr;
+    QAction* mentrend_ = nullptr;
 };
 
 }  // namespace corvina

@@ -98,6 +98,9 @@ void AnalysisWindow::BuildMenus() {
     dirs->addSeparator();
     menfollow_ = NamedAction(*dirs, "menfollow", "&Follow the growth");
     menfollow_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    mentrend_ = NamedAction(*dirs, "mentrend", "Directory &Trend");
+    mentrend_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    mentrend_->setEnabled(false);
 
     QMenu* pref = bar->addMenu("Preferences");
     pref->setObjectName("menpref");
@@ -131,11 +134,14 @@ void AnalysisWindow::BuildMenus() {
     }
     connect(menswap_, &QAction::triggered, this, &AnalysisWindow::Swap);
     connect(menfollow_, &QAction::triggered, this, &AnalysisWindow::FollowTheGrowth);
+    connect(mentrend_, &QAction::triggered, this, &AnalysisWindow::ShowTrend);
     connect(take, &QAction::triggered, this, &AnalysisWindow::TakeSnapshot);
     connect(exportItem, &QAction::triggered, this,
             [this]() { ExportGrid(*this, context_.Dialogs, messages_, shownTitle_, session_); });
     connect(chartItem, &QAction::triggered, this,
-            [this]() { SaveChartImage(*grpdisp_, context_.Dialogs, messages_); });
+            [this]() {
+                SaveChartImage(*grpdisp_, QString::fromStdString(grpdisp_->Chart().Title), context_.Dialogs, messages_);
+            });
     connect(exitItem, &QAction::triggered, this, &AnalysisWindow::Exit);
     connect(about, &QAction::triggered, this, &AnalysisWindow::About);
 }

@@ -21,16 +21,6 @@ QString Label(const ChartData& chart, int i) {
 
 double Value(const ChartData& chart, int i) { return chart.ChartValues[static_cast<std::size_t>(i)]; }
 
-// A box just big enough for text, placed against (x, y) as align says: left
-// aligned starts at x, right aligned ends there, centred is centred on it.
-ChartText TextAt(const QFontMetricsF& metrics, const QString& text, double x, double y, Qt::Alignment align) {
-    const double width = std::ceil(metrics.horizontalAdvance(text)) + 1;
-    const double height = std::ceil(metrics.height());
-    const double left = align & Qt::AlignLeft ? x : align & Qt::AlignRight ? x - width : x - width / 2;
-    const double top = align & Qt::AlignTop ? y : align & Qt::AlignBottom ? y - height : y - height / 2;
-    return {QRectF(left, top, width, height), text};
-}
-
 double WidestText(const QFontMetricsF& metrics, const std::vector<QString>& texts) {
     double widest = 0;
     for (const QString& text : texts) widest = std::max(widest, metrics.horizontalAdvance(text));
@@ -264,6 +254,15 @@ void PaintBox(QPainter& painter, const QRectF& front, const QColor& colour, doub
 }
 
 }  // namespace
+
+ChartText TextAt(const QFontMetricsF& metrics, const QString& text, double x, double y, Qt::Alignment align) {
+    const double width = std::ceil(metrics.horizontalAdvance(text)) + 1;
+    const double height = std::ceil(metrics.height());
+    const double left = align & Qt::AlignLeft ? x : align & Qt::AlignRight ? x - width : x - width / 2;
+    const double top = align & Qt::AlignTop ? y : align & Qt::AlignBottom ? y - height : y - height / 2;
+    return {QRectF(left, top, width, height), text};
+}
+
 
 ChartWidget::ChartWidget(QWidget* parent) : QWidget(parent) {
     setObjectName("grpdisp");

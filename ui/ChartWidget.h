@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <QColor>
+#include <QFontMetricsF>
 #include <QLineF>
 #include <QRectF>
 #include <QWidget>
@@ -24,6 +25,10 @@ struct ChartText {
     QRectF Box;  // just wide and high enough for Text in the chart's TextFont
     QString Text;
 };
+
+// A box just big enough for text, placed against (x, y) as align says: left
+// aligned starts at x, right aligned ends there, centred is centred on it.
+ChartText TextAt(const QFontMetricsF& metrics, const QString& text, double x, double y, Qt::Alignment align);
 
 struct ChartLayout {
     ChartText Title;               // in TitleFont

@@ -10,11 +10,11 @@
 #include <QPainter>
 #include <QSaveFile>
 #include <QSvgGenerator>
+#include <QWidget>
 
 #include "analysis/AnalysisSession.h"
 #include "analysis/GridExport.h"
 #include "store/Prompter.h"
-#include "ui/ChartWidget.h"
 #include "ui/FileDialogs.h"
 
 namespace corvina {
@@ -65,12 +65,12 @@ std::optional<QString> AskFile(QWidget& parent, FileDialogs& dialogs, const char
     return dialogs.ChooseSaveFile(&parent, request);
 }
 
-bool WriteSvg(ChartWidget& chart, QSaveFile& file) {
+bool WriteSvg(QWidget& chart, const QString& title, QSaveFile& file) {
     QSvgGenerator svg;
     svg.setOutputDevice(&file);
     svg.setSize(chart.size());
     svg.setViewBox(chart.rect());
-    svg.setTitle(QString::fromStdString(chart.Chart().Title));
+    svg.setTitle(title);
     QPainter painter;
     if (!painter.begin(&svg)) return false;
     chart.render(&painter);
@@ -101,15 +101,15 @@ bool ExportGrid(QWidget& window, FileDialogs& dialogs, Prompter& prompter, const
     return Report(prompter, written, "The grid", *path, reason);
 }
 
-bool SaveChartImage(ChartWidget& chart, FileDialogs& dialogs, Prompter& prompter) {
+bool SaveChartImage(QWidget& chart, const QString& title, FileDialogs& dialogs, Prompter& prompter) {
     const std::optional<QString> path =
         AskFile(chart, dialogs, "Save Chart As", "chart.png", "PNG Images (*.png);;SVG Images (*.svg)", "png");
     if (!path) return false;
     QString reason;
     const bool written = WriteFile(
         *path,
-        [&chart, &path](QSaveFile& file) {
-            if (HasSuffix(*path, "svg")) return WriteSvg(chart, file);
+        [&chart, &title, &path](QSaveFile& file) {
+            if (HasSuffix(*path, "svg")) return WriteSvg(chart, title, file);
             return chart.grab().toImage().save(&file, "PNG");
         },
         reason);

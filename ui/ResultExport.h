@@ -1,5 +1,6 @@
 #pragma once
-// The File menu's "Export Grid…" and "Save Chart As…" of the analysis window:
+// The File menu's "Export Grid…" and "Save Chart As…" of the analysis window
+// (the trend window saves its chart too):
 // each asks for a file through the FileDialogs and writes the result there,
 // the grid as CSV or JSON (the writers of "corvina-cli analyse"), the chart as
 // PNG or SVG, the format chosen by the file's suffix.
@@ -11,12 +12,12 @@
 
 #include <string>
 
+class QString;
 class QWidget;
 
 namespace corvina {
 
 class AnalysisSession;
-class ChartWidget;
 class FileDialogs;
 class Prompter;
 
@@ -24,6 +25,7 @@ class Prompter;
 // failed (said).
 bool ExportGrid(QWidget& window, FileDialogs& dialogs, Prompter& prompter, const std::string& title,
                 const AnalysisSession& session);
-bool SaveChartImage(ChartWidget& chart, FileDialogs& dialogs, Prompter& prompter);
+// The chart as it shows on screen; title names the SVG document.
+bool SaveChartImage(QWidget& chart, const QString& title, FileDialogs& dialogs, Prompter& prompter);
 
 }  // namespace corvina

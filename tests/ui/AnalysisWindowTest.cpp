@@ -43,6 +43,8 @@
 #include "ui/SelectSnapshotWindow.h"
 #include "ui/SnapshotChoice.h"
 #include "ui/TakeSnapshotWindow.h"
+#include "ui/TrendChart.h"
+#include "ui/TrendWindow.h"
 
 using namespace corvina;
 using namespace corvina::test;
@@ -238,6 +240,7 @@ private slots:
     void ChartTextsAreWholeInsideTheChartAndApart();
     void ExportCopyAndSaveChartWriteWhatTheWindowShows();
     void TreeShowsGrowthAndFollowsItWhereOneSubdirectoryHoldsHalf();
+    void TrendWindowPlacesSnapshotsByDateAndForecastsTheFileSystemFull();
 };
 
 void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
@@ -829,6 +832,49 @@ void AnalysisWindowTest::TreeShowsGrowthAndFollowsItWhereOneSubdirectoryHoldsHal
     Choose(*window, kOld, "comsnap");
     QCOMPARE(growth(), QStringList({"", "", "", "", ""}));
     QVERIFY(view.isColumnHidden(1) && !Item(*window, "menfollow")->isEnabled());
+}
+
+// A third /data snapshot a day after kOld; the file system's used space grows
+// 100,000 bytes a day from 100,000 at kOld, towards a size of 2,000,000:
+// full 19 days after kOld. /data/big's own files grew most (6 MB) by kNew.
+void AnalysisWindowTest::TrendWindowPlacesSnapshotsByDateAndForecastsTheFileSystemFull() {
+    Fixture f;
+    AddSnapshot(f.h.Database, DataSnapshot("2024-03-02 09:00:00", 1.5));
+    const std::pair<const char*, std::int64_t> free[] = {
+        {kOld, 1900000}, {"2024-03-02 09:00:00", 1800000}, {kNew, 2000000 - 721191}};  // kNew is 6.2119 days on
+    for (const auto& [key, bytes] : free) QVERIFY(WriteFilesystemRow(f.h.Database, Key(key), {2000000, bytes}).Ok());
+    auto window = OpenOn(f, kNew);
+    QVERIFY(Item(*window, "mentrend")->isEnabled() && Item(*window, "mentrend")->shortcut() == QKeySequence("Ctrl+T"));
+    Item(*window, "mentrend")->trigger();
+    auto* trend = window->findChild<TrendWindow*>("frmtrend");
+    QVERIFY(trend != nullptr && trend->isVisible());
+
+    auto* table = Child<QTableWidget>(*trend, "grdtrend");
+    QCOMPARE(table->rowCount(), 3);
+    QCOMPARE(table->item(1, 0)->text() + " " + table->item(1, 2)->text() + " " + table->item(1, 4)->text(),
+             QString("2024-03-02 09:00:00 19660800 1800000"));
+    QCOMPARE(Child<QLabel>(*trend, "lblforecast")->text(),
+             QString("Forecast: 2024-03-20 (between 2024-03-20 and 2024-03-20), 100000 bytes a day"));
+    QCOMPARE(Child<QLabel>(*trend, "lblgrower")->text(), QString("Top grower: /data/big (+6291456 bytes)"));
+
+    // Time-scaled: the second snapshot sits a day after the first, the third 5.2 days later.
+    trend->resize(900, 680);
+    QVERIFY(QTest::qWaitForWindowExposed(trend));
+    const TrendChartLayout chart = trend->Chart().LayOut();
+    QCOMPARE(chart.Directory.size(), std::size_t{3});
+    const double day = chart.Directory[1].x() - chart.Directory[0].x();
+    QVERIFY(std::abs(chart.Directory[2].x() - chart.Directory[1].x() - 5.2119 * day) < 1.0);
+    // The forecast line meets the size line where the axis ends, at the full date.
+    QVERIFY(std::abs(chart.ForecastLine.x2() - chart.FullMark.x1()) < 0.5);
+    QVERIFY(std::abs(chart.ForecastLine.y2() - chart.Size.back().y()) < 0.5);
+    QVERIFY(std::abs(chart.FullMark.x1() - chart.FilesystemPlot.right()) < 0.5);
+    SaveScreenshot(*trend, "frmtrend");
+
+    QTest::mouseClick(Child<QPushButton>(*trend, "cmdgrower"), Qt::LeftButton);
+    QCOMPARE(window->StatusText(), QString("Analysis of directory /data/big"));
+    f.h.Dialogs.Answers = {QString::fromStdString(f.h.Dir.File("trend.svg"))};
+    QTest::mouseClick(Child<QPushButton>(*trend, "cmdsavechart"), Qt::LeftButton);
+    QVERIFY(QFile(QString::fromStdString(f.h.Dir.File("trend.svg"))).size() > 1000);
 }
 
 QTEST_MAIN(AnalysisWindowTest)

@@ -246,7 +246,9 @@ check
 
 expect directory-history "Analyze Disk Snapshot" -- corvina
 focus "Analyze Disk Snapshot"
-xdotool key alt+d Up Return  # the last item of "Analyse &Directories"
+# The last items are "Directory &Trend", then "&Follow the growth" (needs a
+# compare snapshot, skipped).
+xdotool key alt+d Up Up Return  # the last analysis of "Analyse &Directories"
 check
 
 expect select-directory "Analyze Disk Snapshot" -- corvina
@@ -257,6 +259,16 @@ check
 expect directory-details "Analyze Disk Snapshot" -- corvina
 focus "Analyze Disk Snapshot"
 xdotool key alt+d d  # "&Directory Details": a chart of the two entries of "a"
+check
+
+expect trend "Directory Trend" "Analyze Disk Snapshot" -- corvina
+focus "Analyze Disk Snapshot"
+xdotool key ctrl+t
+check
+
+expect trend-closed "Analyze Disk Snapshot" -- corvina "Directory Trend"
+focus "Directory Trend"
+xdotool key Escape
 check
 
 expect resize-smaller "Analyze Disk Snapshot" -- corvina

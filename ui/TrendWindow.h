@@ -1,0 +1,48 @@
+#pragma once
+// frmtrend, "Directory Trend": one directory across every snapshot of its
+// base path, with the forecast of when its file system fills and the
+// directory below it whose own files grew most. It shows a TrendReport read
+// when it opened (the table is the one "corvina-cli trend" prints) and reads
+// nothing more, so it may stay open beside the analysis window, which owns
+// it. "Show in Tree" hands the top grower back to that window.
+//
+// Error policy: nothing here fails; saving the chart says its own failures
+// through the prompter.
+
+#include <functional>
+#include <string>
+
+#include <QDialog>
+
+#include "analysis/Trend.h"
+
+class QPushButton;
+class QTableWidget;
+
+namespace corvina {
+
+class FileDialogs;
+class Prompter;
+class TrendChart;
+
+class TrendWindow : public QDialog {
+    Q_OBJECT
+public:
+    TrendWindow(const TrendReport& report, FileDialogs& dialogs, Prompter& prompter, QWidget* parent = nullptr);
+
+    // What "Show in &Tree" does with the top grower's directory.
+    void SetGrowerOpener(std::function<void(const std::string&)> opener) { growerOpener_ = std::move(opener); }
+
+    TrendChart& Chart() { return *chart_; }
+
+private:
+    void FillTable(const TrendReport& report);
+
+    FileDialogs& dialogs_;
+    Prompter& prompter_;
+    std::function<void(const std::string&)> growerOpener_;
+    TrendChart* chart_ = nullptr;
+    QTableWidget* grdtrend_ = nullptr;
+};
+
+}  // namespace corvina
