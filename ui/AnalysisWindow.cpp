@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -67,7 +68,12 @@ AnalysisWindow::AnalysisWindow(ProgramContext& context, AnalysisSession& session
     KeepOpeningOnScreen(*this);
 }
 
-AnalysisWindow::~AnalysisWindow() = default;
+AnalysisWindow::~AnalysisWindow() { CloseTrendWindows(); }
+
+void AnalysisWindow::CloseTrendWindows() {
+    for (const QPointer<TrendWindow>& trend : trends_) delete trend.data();
+    trends_.clear();
+}
 
 QString AnalysisWindow::StatusText() const { return status_->text(); }
 
@@ -82,6 +88,7 @@ void AnalysisWindow::closeEvent(QCloseEvent* event) {
     // Closing the analysis window closes the database; Exit and Take Snaphot
     // have done so already.
     if (!leaving_) CloseSnapshotDatabase(context_.Database);
+    CloseTrendWindows();
     event->accept();
 }
 
@@ -354,10 +361,16 @@ void AnalysisWindow::ShowTrend() {
         // The grower's own session has said what failed; the trend is still worth showing.
         CompleteTrend(context_.Database, messages_, report);
     }
-    auto* trend = new TrendWindow(report, context_.Dialogs, messages_, this);  // owned by this window
+    // A window of its own, not one kept above this one: the tree stays in
+    // reach beside it. This window closes it when it goes.
+    auto* trend = new TrendWindow(report, context_.Dialogs, messages_);
     trend->setAttribute(Qt::WA_DeleteOnClose);
+    std::erase_if(trends_, [](const QPointer<TrendWindow>& open) { return open.isNull(); });
+    trends_.emplace_back(trend);
     trend->SetGrowerOpener([this](const std::string& directory) {
-        if (RevealDirectory(directory)) activateWindow();
+        if (!RevealDirectory(directory)) return;
+        raise();
+        activateWindow();
     });
     trend->show();
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include "analysis/AnalysisSession.h"
 #include "analysis/ChartData.h"
@@ -41,6 +42,7 @@ namespace corvina {
 class ChartWidget;
 class DirectoryTreeModel;
 class ResultGridView;
+class TrendWindow;
 
 class AnalysisWindow : public QMainWindow {
     Q_OBJECT
@@ -127,6 +129,7 @@ private:
     void BuildTree();
     void ShowTreeGrowth();
     void SetStatus(const QString& text);
+    void CloseTrendWindows();
 
     WindowPrompter messages_;  // the context's prompter, over this window
     ProgramContext context_;
@@ -163,6 +166,7 @@ private:
     QAction* menswap_ = nullptr;
     QAction* menfollow_ = nullptr;
     QAction* mentrend_ = nullptr;
+    std::vector<QPointer<TrendWindow>> trends_;  // open ones, each deleted on close or with this window
 };
 
 }  // namespace corvina

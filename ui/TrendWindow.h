@@ -3,8 +3,8 @@
 // base path, with the forecast of when its file system fills and the
 // directory below it whose own files grew most. It shows a TrendReport read
 // when it opened (the table is the one "corvina-cli trend" prints) and reads
-// nothing more, so it may stay open beside the analysis window, which owns
-// it. "Show in Tree" hands the top grower back to that window.
+// nothing more, so it may stay open beside the analysis window, which closes
+// it when it goes. "Show in Tree" hands the top grower back to that window.
 //
 // Error policy: nothing here fails; saving the chart says its own failures
 // through the prompter.

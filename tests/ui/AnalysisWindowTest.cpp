@@ -846,8 +846,12 @@ void AnalysisWindowTest::TrendWindowPlacesSnapshotsByDateAndForecastsTheFileSyst
     auto window = OpenOn(f, kNew);
     QVERIFY(Item(*window, "mentrend")->isEnabled() && Item(*window, "mentrend")->shortcut() == QKeySequence("Ctrl+T"));
     Item(*window, "mentrend")->trigger();
-    auto* trend = window->findChild<TrendWindow*>("frmtrend");
-    QVERIFY(trend != nullptr && trend->isVisible());
+    TrendWindow* trend = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == "frmtrend" && top->isVisible()) trend = qobject_cast<TrendWindow*>(top);
+    }
+    QVERIFY(trend != nullptr);
+    const QPointer<TrendWindow> open(trend);
 
     auto* table = Child<QTableWidget>(*trend, "grdtrend");
     QCOMPARE(table->rowCount(), 3);
@@ -875,6 +879,8 @@ void AnalysisWindowTest::TrendWindowPlacesSnapshotsByDateAndForecastsTheFileSyst
     f.h.Dialogs.Answers = {QString::fromStdString(f.h.Dir.File("trend.svg"))};
     QTest::mouseClick(Child<QPushButton>(*trend, "cmdsavechart"), Qt::LeftButton);
     QVERIFY(QFile(QString::fromStdString(f.h.Dir.File("trend.svg"))).size() > 1000);
+    window.reset();
+    QVERIFY(open.isNull());  // gone with the analysis window
 }
 
 QTEST_MAIN(AnalysisWindowTest)
