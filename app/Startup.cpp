@@ -48,4 +48,11 @@ std::string ProgramFolder() {
     return error ? std::string() : self.parent_path().string();
 }
 
+std::string DefaultDatabaseFolder() {
+    const std::string program = ProgramFolder();
+    std::error_code error;
+    const bool built = !program.empty() && std::filesystem::equivalent(program, CORVINA_BUILD_BIN_DIR, error);
+    return built && !error ? program : std::string();
+}
+
 }  // namespace corvina

@@ -21,4 +21,10 @@ std::string ResolveStartupDatabasePath(QSettings& settings, const std::string& p
 // folder, so that both find the same default database beside them.
 std::string ProgramFolder();
 
+// The folder the default database goes in when it is writable: the
+// program's own folder when the program runs from the folder it was built
+// into; "" (the per-user data folder) for an installed program, whoever runs
+// it: an installed program never writes beside itself.
+std::string DefaultDatabaseFolder();
+
 }  // namespace corvina

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "app/Version.h"
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
 #include "store/DamageWatch.h"
@@ -14,6 +15,7 @@ namespace {
 int ParseAndRun(int argc, char** argv) {
     CLI::App app{"Corvina: records where disk space goes and how that changes over time.", "corvina-cli"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "corvina-cli " + std::string(kVersion), "Print the version and exit");
     int exitCode = kExitOk;
     AddCheckCommand(app, &exitCode);
     AddSnapshotCommand(app, &exitCode);
@@ -23,6 +25,7 @@ int ParseAndRun(int argc, char** argv) {
     AddAnalyseCommand(app, &exitCode);
     AddGrowthCommand(app, &exitCode);
     AddTrendCommand(app, &exitCode);
+    AddScheduleCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);

@@ -1,5 +1,7 @@
 #include "cli/CliSupport.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 
 #include <QSettings>
@@ -28,7 +30,7 @@ Answer StderrPrompter::Ask(const Message& message) {
 std::string ResolveDatabasePath(const std::string& dbOption) {
     if (!dbOption.empty()) return std::filesystem::absolute(dbOption).lexically_normal().string();
     auto settings = OpenProgramSettings();
-    return ResolveStartupDatabasePath(*settings, ProgramFolder());
+    return ResolveStartupDatabasePath(*settings, DefaultDatabaseFolder());
 }
 
 void AddDbOption(CLI::App* command, std::string& db) {
@@ -84,6 +86,27 @@ std::string NormalizeBasePath(const std::string& path) {
     std::string text = std::filesystem::absolute(path, error).lexically_normal().string();
     if (error) return path;
     return std::string(WithoutTrailingSeparators(text, PathStyle::Posix));
+}
+
+// SIZE as 0, 4096, 10K, 1.5M: K is 1024, M is 1024 * 1024; a fraction of a
+// byte rounds half to even. Empty text when the value is fine, else why not.
+std::string ParseSize(const std::string& text, std::int64_t* bytes) {
+    if (text.empty()) return "empty size";
+    std::string number = text;
+    double unit = 1;
+    char last = number.back();
+    if (last == 'K' || last == 'k') unit = 1024;
+    if (last == 'M' || last == 'm') unit = 1024.0 * 1024.0;
+    if (unit != 1) number.pop_back();
+    if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos ||
+        number.find('.') != number.rfind('.') || number == ".") {
+        return "not a size: " + text + " (examples: 0, 4096, 10K, 1.5M)";
+    }
+    double value = std::strtod(number.c_str(), nullptr) * unit;
+    double rounded = std::nearbyint(value);  // the default rounding mode: half to even
+    if (!(rounded < 9.0e18)) return "size too large: " + text;
+    if (bytes != nullptr) *bytes = static_cast<std::int64_t>(rounded);
+    return {};
 }
 
 }  // namespace corvina::cli

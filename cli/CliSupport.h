@@ -2,6 +2,7 @@
 // What every command of corvina-cli shares: the database it works on, a
 // prompter that prints to stderr and never asks, and the exit codes.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,6 +74,10 @@ std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text
 bool HasSnapshot(DatabaseState& state, const DateTime& key);
 
 // Each command adds itself to the app; its callback stores its exit code in *exitCode.
+// SIZE as 0, 4096, 10K, 1.5M: K is 1024, M is 1024 * 1024; a fraction of a
+// byte rounds half to even. Empty text when the value is fine, else why not.
+std::string ParseSize(const std::string& text, std::int64_t* bytes);
+
 void AddCheckCommand(CLI::App& app, int* exitCode);
 void AddSnapshotCommand(CLI::App& app, int* exitCode);
 void AddListCommand(CLI::App& app, int* exitCode);
@@ -81,6 +86,7 @@ void AddDeleteCommand(CLI::App& app, int* exitCode);
 void AddAnalyseCommand(CLI::App& app, int* exitCode);
 void AddGrowthCommand(CLI::App& app, int* exitCode);
 void AddTrendCommand(CLI::App& app, int* exitCode);
+void AddScheduleCommand(CLI::App& app, int* exitCode);
 
 // Runs the tool; returns the exit code.
 int RunCli(int argc, char** argv);

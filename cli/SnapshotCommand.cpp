@@ -104,27 +104,6 @@ private:
     RunCounters counters_;
 };
 
-// SIZE as 0, 4096, 10K, 1.5M: K is 1024, M is 1024 * 1024; a fraction of a
-// byte rounds half to even. Empty text when the value is fine, else why not.
-std::string ParseSize(const std::string& text, std::int64_t* bytes) {
-    if (text.empty()) return "empty size";
-    std::string number = text;
-    double unit = 1;
-    char last = number.back();
-    if (last == 'K' || last == 'k') unit = 1024;
-    if (last == 'M' || last == 'm') unit = 1024.0 * 1024.0;
-    if (unit != 1) number.pop_back();
-    if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos ||
-        number.find('.') != number.rfind('.') || number == ".") {
-        return "not a size: " + text + " (examples: 0, 4096, 10K, 1.5M)";
-    }
-    double value = std::strtod(number.c_str(), nullptr) * unit;
-    double rounded = std::nearbyint(value);  // the default rounding mode: half to even
-    if (!(rounded < 9.0e18)) return "size too large: " + text;
-    if (bytes != nullptr) *bytes = static_cast<std::int64_t>(rounded);
-    return {};
-}
-
 struct SnapshotOptions {
     std::string Path;
     std::string Db;

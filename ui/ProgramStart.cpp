@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 
 #include <QApplication>
 #include <QSettings>
@@ -9,6 +11,7 @@
 
 #include "app/Settings.h"
 #include "app/Startup.h"
+#include "app/Version.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/TakeSnapshotWindow.h"
 #include "ui/AnalysisLauncher.h"
@@ -36,7 +39,34 @@ void ApplicationEnder::EndProgram(int exitCode) {
     std::_Exit(exitCode);
 }
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: corvina [--version] [--help] [Qt options]\n"
+    "Takes snapshots of where disk space goes and analyses how it changes over time.\n"
+    "corvina-cli does the same without a window; see corvina(1) and corvina-cli(1).\n";
+
+// --version and --help are answered before the application object is made,
+// so that they work where there is no display.
+std::optional<int> AnswerInformationOptions(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view option = argv[i];
+        if (option == "--version") {
+            std::printf("corvina %.*s\n", static_cast<int>(kVersion.size()), kVersion.data());
+            return 0;
+        }
+        if (option == "--help" || option == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 int RunProgram(int argc, char** argv) {
+    if (std::optional<int> done = AnswerInformationOptions(argc, argv)) return std::fflush(stdout) == 0 ? *done : 1;
     QApplication app(argc, argv);
     // The names the settings store and the per-user data folder go by.
     QApplication::setOrganizationName("Corvina");
@@ -48,7 +78,7 @@ int RunProgram(int argc, char** argv) {
     QtFileDialogs dialogs;
     ProgramContext context{database, prompter, ender, *settings, dialogs};
 
-    std::unique_ptr<TakeSnapshotWindow> window = Main(context, ProgramFolder());
+    std::unique_ptr<TakeSnapshotWindow> window = Main(context, DefaultDatabaseFolder());
     if (!window) return 1;
     AnalysisLauncher analysis(context, *window);
     // The program ends when its last window closes.

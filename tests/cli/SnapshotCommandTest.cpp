@@ -1,6 +1,6 @@
 // corvina-cli snapshot end to end: option parsing, refusals, unreadable
 // directories, odd names, mounts, Ctrl-C and SIGKILL, and a tree deeper than
-// any stack. Then several processes on one database at once, as scheduled
+// any stack; the timers of corvina-cli schedule that take them unattended. Then several processes on one database at once, as scheduled
 // snapshots meet a person browsing: writers queue, each run lands with its
 // own key, and readers answer from the last committed state while a run
 // stands still in the middle of its work.
@@ -203,6 +203,57 @@ TEST(SnapshotCommand, TwentyThousandLevelsEndWithAnExitCodeUnderASmallStackOrFew
 }
 
 constexpr const char* kWaiting = "Waiting for another snapshot of this database to finish";
+
+// What a shell command prints, without its last line break; "" when it fails.
+std::string CommandOutput(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+        if (::pclose(pipe) != 0) return {};
+    }
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+// A path with a blank and a "%" (a specifier to systemd) is named as
+// systemd-escape names it and reaches the snapshot command unchanged.
+TEST(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemovesThem) {
+    ::unsetenv("XDG_RUNTIME_DIR");  // no user manager here: the timer is written, not enabled
+    test::TempDir dir;
+    const std::string odd = dir.File("my dir/100%"), units = dir.File("config/systemd/user/");
+    fs::create_directories(odd);
+    const test::ToolOptions options{.ConfigHome = dir.File("config")};
+    const auto schedule = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "schedule");
+        return test::RunTool(args, options);
+    };
+    auto run = schedule({odd, "--on", "Mon *-*-* 02:00", "--files", "--min-size", "1M", "--db", dir.File("s.mdb")});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_NE(run.Err.find("systemctl --user enable --now 'corvina-snapshot-"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("loginctl enable-linger"), std::string::npos);
+    const std::string escaped = CommandOutput("systemd-escape --path '" + odd + "'");
+    const std::string name = "corvina-snapshot-" + (escaped.empty() ? "*" : escaped);
+    const std::string service = CommandOutput("cat " + units + "corvina-snapshot-*.service");
+    EXPECT_NE(service.find("\"snapshot\" \"--db\" \"" + dir.File("s.mdb") +
+                           "\" \"--files\" \"--min-size\" \"1M\" \"--\" \"" + dir.File("my dir/100%%") + "\""),
+              std::string::npos)
+        << service;
+    if (!escaped.empty()) {
+        EXPECT_TRUE(fs::exists(units + name + ".service") && fs::exists(units + name + ".timer")) << name;
+        EXPECT_EQ(std::system(("cd " + units + " && systemd-analyze verify --man=no ./*.service ./*.timer").c_str()), 0);
+    }
+    EXPECT_EQ(schedule({"--list"}).Out.substr(name.size()),
+              ".timer\tMon *-*-* 02:00\tCorvina snapshot of " + odd + "\n");
+
+    EXPECT_EQ(schedule({odd, "--on", "Mon *-*-* 25:00"}).ExitCode, 2);
+    ASSERT_EQ(schedule({odd, "--weekly", "--db", dir.File("s.mdb")}).ExitCode, 0);
+    EXPECT_NE(schedule({"--list"}).Out.find("\tweekly\t"), std::string::npos);
+    EXPECT_EQ(schedule({"--remove", odd}).ExitCode, 0);
+    EXPECT_TRUE(fs::is_empty(units));
+    EXPECT_EQ(schedule({"--remove", odd}).ExitCode, 1);
+    EXPECT_EQ(schedule({}).ExitCode, 2);
+}
 
 TEST(Concurrency, TenSnapshotsStartedTogetherIntoANewDatabaseAllLandWithTheirOwnKeys) {
     test::TempDir dir;

@@ -1,0 +1,351 @@
+// corvina-cli schedule: snapshots taken on a calendar by a systemd user timer.
+// It writes a service that runs "corvina-cli snapshot" with the options given
+// and a timer that starts it, into the user's unit folder
+// ($XDG_CONFIG_HOME/systemd/user), and enables the timer when a user manager
+// runs; otherwise it says how. --remove takes a schedule away, --list shows
+// them. One schedule per base path: the unit name is the path as systemd
+// escapes it, so scheduling a path again replaces its schedule.
+//
+// Error policy: a usage error (no PATH, a bad size or calendar) exits with 2;
+// a unit file that cannot be written, or a systemctl call that fails, is said
+// on stderr and exits with 1. Files are written under a temporary name and
+// renamed, so a failed write leaves the old schedule as it was.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <system_error>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "app/Startup.h"
+#include "cli/CliSupport.h"
+#include "cli/Output.h"
+#include "store/DisplayText.h"
+
+extern char** environ;
+
+namespace corvina::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kUnitPrefix = "corvina-snapshot-";
+
+struct ScheduleOptions {
+    std::string Path;
+    bool Daily = false;
+    bool Weekly = false;
+    std::string On;
+    bool Files = false;
+    std::string MinSize;
+    std::string Db;
+    bool Remove = false;
+    bool List = false;
+};
+
+bool IsUnitNameByte(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ':' || c == '_' ||
+           c == '.';
+}
+
+// A path as systemd-escape --path writes it: outer slashes dropped, "/"
+// between names as "-", every other byte but letters, digits, ":", "_" and a
+// "." that does not lead as \xNN; the root is "-".
+std::string EscapeUnitPath(std::string_view path) {
+    while (!path.empty() && path.front() == '/') path.remove_prefix(1);
+    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+    if (path.empty()) return "-";
+    std::string out;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (c == '/') {
+            out += '-';
+        } else if (IsUnitNameByte(c) && !(c == '.' && i == 0)) {
+            out += static_cast<char>(c);
+        } else {
+            out += fmt::format("\\x{:02x}", c);
+        }
+    }
+    return out;
+}
+
+// One word of an ExecStart line, quoted so that systemd hands it over as
+// given: "%" and "$" doubled (specifiers and variables), quotes and
+// backslashes escaped, and bytes outside printable ASCII as \xNN, which
+// systemd turns back into the same bytes.
+std::string QuoteExecWord(std::string_view word) {
+    std::string out = "\"";
+    for (const char ch : word) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '%' || c == '$') {
+            out.append(2, ch);
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c >= 0x7f) {
+            out += fmt::format("\\x{:02x}", c);
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+// Free text of a unit file (Description): one line, printable, no specifiers.
+std::string UnitText(std::string_view text) {
+    std::string out;
+    for (const char c : EscapeForDisplay(text)) {
+        if (c == '%') out += '%';
+        out += c;
+    }
+    return out;
+}
+
+std::string UnitFolder() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/') return std::string(config) + "/systemd/user";
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : "") + "/.config/systemd/user";
+}
+
+// A user manager answers on its private socket.
+bool UserManagerRuns() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::error_code error;
+    return runtime != nullptr && runtime[0] == '/' &&
+           fs::exists(fs::path(runtime) / "systemd" / "private", error);
+}
+
+// Runs a program found on PATH with its output going where ours goes; its exit code, 127 when it could not start.
+int RunProgram(const std::vector<std::string>& args, bool quiet = false) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    FlushOut();
+    pid_t pid = -1;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return 127;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+bool WriteUnitFile(const fs::path& path, const std::string& text) {
+    const fs::path temporary = path.string() + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        if (!out) {
+            PrintMessage("cannot write " + temporary.string());
+            return false;
+        }
+    }
+    std::error_code error;
+    fs::rename(temporary, path, error);
+    if (error) PrintMessage("cannot write " + path.string() + ": " + error.message());
+    return !error;
+}
+
+std::string Calendar(const ScheduleOptions& options) {
+    if (!options.On.empty()) return options.On;
+    return options.Weekly ? "weekly" : "daily";
+}
+
+std::string ServiceText(const ScheduleOptions& options, const std::string& basePath, const std::string& db) {
+    std::vector<std::string> words{ProgramFolder() + "/corvina-cli", "snapshot", "--db", db};
+    if (options.Files) words.insert(words.end(), {"--files", "--min-size", options.MinSize});
+    words.insert(words.end(), {"--", basePath});
+    std::string exec;
+    for (const std::string& word : words) exec += (exec.empty() ? "" : " ") + QuoteExecWord(word);
+    return "[Unit]\n"
+           "Description=Corvina snapshot of " + UnitText(basePath) + "\n"
+           "Documentation=man:corvina-cli(1)\n"
+           "\n"
+           "[Service]\n"
+           "Type=oneshot\n"
+           "ExecStart=" + exec + "\n"
+           // A snapshot walks the whole tree: it gives way to what the user does.
+           "Nice=10\n"
+           "IOSchedulingClass=idle\n";
+}
+
+std::string TimerText(const ScheduleOptions& options, const std::string& basePath) {
+    return "[Unit]\n"
+           "Description=Corvina snapshot of " + UnitText(basePath) + ", " + UnitText(Calendar(options)) + "\n"
+           "\n"
+           "[Timer]\n"
+           "OnCalendar=" + UnitText(Calendar(options)) + "\n"
+           // A run missed while the machine was off happens at the next start.
+           "Persistent=true\n"
+           "RandomizedDelaySec=10min\n"
+           "\n"
+           "[Install]\n"
+           "WantedBy=timers.target\n";
+}
+
+// A calendar expression systemd understands, where systemd-analyze is there to ask.
+bool CalendarIsValid(const std::string& calendar) {
+    const int rc = RunProgram({"systemd-analyze", "calendar", calendar}, true);
+    return rc == 0 || rc == 127;
+}
+
+// A message naming a unit as it is, to be copied into a shell: a unit name
+// holds letters, digits, ":_.-" and \xNN escapes only, nothing to escape
+// again for display.
+void SayOfUnit(const std::string& text) { WriteErr("corvina: " + text + "\n"); }
+
+void SayHowToEnable(const std::string& timer) {
+    PrintMessage("no systemd user manager runs in this session, so the timer is not enabled yet; once one runs:");
+    SayOfUnit("  systemctl --user daemon-reload && systemctl --user enable --now '" + timer + "'");
+}
+
+int Schedule(const ScheduleOptions& options) {
+    const std::string basePath = NormalizeBasePath(options.Path);
+    std::int64_t ignored = 0;
+    if (options.Files && !ParseSize(options.MinSize, &ignored).empty()) {
+        PrintMessage(ParseSize(options.MinSize, &ignored));
+        return kExitUsage;
+    }
+    if (!CalendarIsValid(Calendar(options))) {
+        PrintMessage("not a calendar expression systemd understands: " + Calendar(options) +
+                     " (examples: daily, weekly, Mon *-*-* 02:00)");
+        return kExitUsage;
+    }
+    const std::string db = ResolveDatabasePath(options.Db);
+    const fs::path folder = UnitFolder();
+    std::error_code error;
+    fs::create_directories(folder, error);
+    const std::string name = std::string(kUnitPrefix) + EscapeUnitPath(basePath);
+    const bool replacing = fs::exists(folder / (name + ".timer"), error);
+    if (!WriteUnitFile(folder / (name + ".service"), ServiceText(options, basePath, db)) ||
+        !WriteUnitFile(folder / (name + ".timer"), TimerText(options, basePath))) {
+        return kExitFailed;
+    }
+    SayOfUnit(std::string(replacing ? "replaced " : "wrote ") + name + ".service and " + name + ".timer");
+    PrintMessage("in " + folder.string() + ": a snapshot of " + basePath + " (" + Calendar(options) + ") into " + db);
+    if (!UserManagerRuns()) {
+        SayHowToEnable(name + ".timer");
+    } else if (RunProgram({"systemctl", "--user", "daemon-reload"}) != 0 ||
+               RunProgram({"systemctl", "--user", "enable", "--now", name + ".timer"}) != 0) {
+        SayOfUnit("systemctl could not enable " + name + ".timer");
+        return kExitFailed;
+    } else {
+        SayOfUnit("enabled " + name + ".timer; systemctl --user list-timers shows its next run");
+    }
+    PrintMessage("a user's timers stop when the user logs out; loginctl enable-linger keeps them running");
+    return kExitOk;
+}
+
+int Remove(const ScheduleOptions& options) {
+    const std::string basePath = NormalizeBasePath(options.Path);
+    const fs::path folder = UnitFolder();
+    const std::string name = std::string(kUnitPrefix) + EscapeUnitPath(basePath);
+    std::error_code error;
+    if (!fs::exists(folder / (name + ".timer"), error) && !fs::exists(folder / (name + ".service"), error)) {
+        PrintMessage("no scheduled snapshot of " + basePath);
+        return kExitFailed;
+    }
+    const bool manager = UserManagerRuns();
+    if (manager) RunProgram({"systemctl", "--user", "disable", "--now", name + ".timer"});
+    bool removed = true;
+    for (const char* suffix : {".timer", ".service"}) {
+        fs::remove(folder / (name + suffix), error);
+        removed = removed && !error;
+    }
+    if (!removed) {
+        PrintMessage("cannot remove " + (folder / name).string() + ": " + error.message());
+        return kExitFailed;
+    }
+    if (manager) RunProgram({"systemctl", "--user", "daemon-reload"});
+    PrintMessage("removed the scheduled snapshot of " + basePath);
+    return kExitOk;
+}
+
+// The value of the first "key=" line of a unit file.
+std::string UnitValue(const fs::path& file, std::string_view key) {
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 && line[key.size()] == '=') {
+            return line.substr(key.size() + 1);
+        }
+    }
+    return {};
+}
+
+std::string UndoubledPercent(std::string text) {
+    for (std::size_t at = text.find("%%"); at != std::string::npos; at = text.find("%%", at + 1)) text.erase(at, 1);
+    return text;
+}
+
+// One line per schedule: the timer, its calendar and the service's description.
+int List() {
+    const fs::path folder = UnitFolder();
+    std::vector<std::string> timers;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.starts_with(kUnitPrefix) && name.ends_with(".timer")) timers.push_back(name);
+    }
+    std::sort(timers.begin(), timers.end());
+    if (timers.empty()) PrintMessage("no scheduled snapshots in " + folder.string());
+    std::ostringstream out;
+    for (const std::string& timer : timers) {
+        const fs::path service = folder / (timer.substr(0, timer.size() - 6) + ".service");
+        out << timer << '\t' << UnitValue(folder / timer, "OnCalendar") << '\t'
+            << UndoubledPercent(UnitValue(service, "Description")) << '\n';
+    }
+    WriteOut(out.str());
+    return kExitOk;
+}
+
+int RunSchedule(const ScheduleOptions& options) {
+    if (options.List) return List();
+    if (options.Path.empty()) {
+        PrintMessage("schedule needs a PATH (or --list)");
+        return kExitUsage;
+    }
+    return options.Remove ? Remove(options) : Schedule(options);
+}
+
+}  // namespace
+
+void AddScheduleCommand(CLI::App& app, int* exitCode) {
+    auto options = std::make_shared<ScheduleOptions>();
+    CLI::App* command = app.add_subcommand(
+        "schedule", "Take snapshots of a directory on a calendar, through a systemd user timer");
+    command->add_option("PATH", options->Path, "Directory to take the snapshots of");
+    auto* daily = command->add_flag("--daily", options->Daily, "Every day (the default)");
+    auto* weekly = command->add_flag("--weekly", options->Weekly, "Every Monday");
+    auto* on = command->add_option("--on", options->On, "A systemd calendar expression: Mon..Fri *-*-* 02:00");
+    daily->excludes(weekly)->excludes(on);
+    weekly->excludes(on);
+    command->add_flag("--files", options->Files, "Record a row for every file at or above --min-size");
+    command->add_option("--min-size", options->MinSize, "Smallest file recorded: 0, 4096, 10K, 1.5M (default 0)")
+        ->check(CLI::Validator([](std::string& text) { return ParseSize(text, nullptr); }, "SIZE"))
+        ->default_val("0");
+    AddDbOption(command, options->Db);
+    auto* remove = command->add_flag("--remove", options->Remove, "Take the schedule of PATH away");
+    auto* list = command->add_flag("--list", options->List, "List the scheduled snapshots");
+    remove->excludes(list);
+    command->callback([options, exitCode] { *exitCode = RunSchedule(*options); });
+}
+
+}  // namespace corvina::cli
