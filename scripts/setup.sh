@@ -13,10 +13,16 @@ CORVINA_PACKAGES=(
   python3 util-linux
   xvfb openbox xdotool x11-utils imagemagick
 )
+# Only the tests need these: the validators of the installed files, systemd's
+# unit checker, and what cpack uses to build and inspect the Debian package.
+CORVINA_TEST_PACKAGES=(
+  desktop-file-utils appstream man-db systemd dpkg-dev file
+)
 
+# corvina_install_packages [extra packages...]: CORVINA_PACKAGES and the extras.
 corvina_install_packages() {
   local missing=()
-  for p in "${CORVINA_PACKAGES[@]}"; do
+  for p in "${CORVINA_PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

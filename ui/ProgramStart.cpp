@@ -6,6 +6,10 @@
 #include <string_view>
 
 #include <QApplication>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+#include <QSvgRenderer>
 #include <QSettings>
 #include <QThread>
 
@@ -63,6 +67,22 @@ std::optional<int> AnswerInformationOptions(int argc, char** argv) {
     return std::nullopt;
 }
 
+// The icon of every window, drawn from the SVG at the sizes window managers ask for.
+QIcon ProgramIcon() {
+    QSvgRenderer svg(QStringLiteral(":/corvina.svg"));
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        svg.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
@@ -71,6 +91,8 @@ int RunProgram(int argc, char** argv) {
     // The names the settings store and the per-user data folder go by.
     QApplication::setOrganizationName("Corvina");
     QApplication::setApplicationName("Corvina");
+    QApplication::setWindowIcon(ProgramIcon());
+    QGuiApplication::setDesktopFileName("org.corvina.Corvina");
     std::unique_ptr<QSettings> settings = OpenProgramSettings();
     DatabaseState database;
     MessageBoxPrompter prompter;
