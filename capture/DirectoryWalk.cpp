@@ -260,6 +260,7 @@ private:
         ListedDirectory& dir = *frame.Dir;
         std::deque<ListedChunk> chunks;
         bool more = prefetcher_->Take(dir, chunks);
+        if (dir.GivenBack) return ListHere(frame);
         Status();
         if (dir.OpenCode != 0) return !Error({}, dir.OpenCode);
         int displayCounter = 0;

@@ -11,6 +11,7 @@
 #include "capture/ListingPrefetch.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "capture/DirectoryWalk.h"
 
@@ -43,9 +44,12 @@ void Subdirectories::Prepare() {
     Order = SortNames(Views);
 }
 
-int Lister::Open() {
+int Lister::Open(bool ahead) {
     if (!dir_.Opened) {
         dir_.OpenCode = fs_.OpenSubdirectory(dir_.Parent->Handle, dir_.Name, dir_.Handle);
+        // The descriptors held ahead must not turn into errors a walk on one
+        // thread would not meet.
+        if (ahead && (dir_.OpenCode == EMFILE || dir_.OpenCode == ENFILE)) return kNoDescriptor;
         dir_.Opened = true;
         // The last subdirectory opened gives the parent's descriptor back.
         if (dir_.Parent->Unopened.fetch_sub(1) == 1) dir_.Parent->Handle.Close();
@@ -208,7 +212,17 @@ void Prefetcher::ListAhead(const std::shared_ptr<ListedDirectory>& directory) {
     Lister lister(fs_, dir, options_);
     ListedChunk chunk;
     int endCode = 0;
-    if (lister.Open() == 0) {
+    const int openCode = lister.Open(true);
+    if (openCode == Lister::kNoDescriptor) {
+        {
+            std::lock_guard lock(mutex_);
+            dir.GivenBack = true;
+            dir.Ended = true;
+        }
+        ready_.notify_all();
+        return;
+    }
+    if (openCode == 0) {
         ListedEntry entry;
         while (lister.Next(entry, endCode)) {
             if (stopping_.load(std::memory_order_relaxed)) return;

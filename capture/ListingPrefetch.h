@@ -87,6 +87,7 @@ struct ListedDirectory {
     std::deque<ListedChunk> Ready;
     bool Ended = false;
     int EndCode = 0;
+    bool GivenBack = false;  // a worker found no descriptor free: the walk lists it itself
 };
 
 struct ListingOptions {
@@ -101,8 +102,10 @@ public:
         : fs_(fileSystem), dir_(directory), options_(options) {}
 
     // Opens the directory from its parent (unless open) and begins the
-    // listing; sets and returns OpenCode.
-    int Open();
+    // listing; sets and returns OpenCode. ahead: when no descriptor is free,
+    // returns kNoDescriptor and leaves the directory as it was.
+    int Open(bool ahead = false);
+    static constexpr int kNoDescriptor = -1;
     // The next entry; false at the end, with the listing's error code in endCode.
     bool Next(ListedEntry& entry, int& endCode);
     // Fixes the visit order and creates the subdirectories to walk.
