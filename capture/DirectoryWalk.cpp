@@ -1,6 +1,10 @@
 // The directory walk. A directory's listing is read to its end before any of
-// its subdirectories is entered: listings are never nested, and only the
-// descriptors of the directories on the current path stay open.
+// its subdirectories is entered: listings are never nested on a thread, and
+// a descriptor stays open only until its subdirectories have been opened. With
+// more than one thread, workers (capture/ListingPrefetch.h) list the
+// directories the walk will reach next; the walk replays each listing entry by
+// entry exactly as it would have read it, so rows, errors and status do not
+// depend on the number of threads.
 //
 // The walk keeps its own stack of per-directory frames instead of recursing,
 // so that a tree deeper than the thread's stack (any user can make one with
