@@ -144,13 +144,19 @@ bool Prefetcher::Reach(ListedDirectory& directory) {
     {
         std::lock_guard lock(mutex_);
         current_ = &directory;
-        if (directory.State == ListedDirectory::Stage::Waiting) {
-            waiting_.erase(&directory);
-            mine = true;
-        } else {
+        if (directory.State == ListedDirectory::Stage::Ahead) {
             --ahead_;
+            directory.State = ListedDirectory::Stage::Walked;
+        } else if (idle_ == 0 || waiting_.count(&directory) == 0) {
+            // Every worker is busy (listing it here is the quickest), or it
+            // is the base, which no worker is offered.
+            waiting_.erase(&directory);
+            directory.State = ListedDirectory::Stage::Walked;
+            mine = true;
         }
-        directory.State = ListedDirectory::Stage::Walked;
+        // Otherwise an idle worker starts it, whatever the limits, and the
+        // walk waits: the walk listing on its own while the workers fill the
+        // limits would leave them standing.
     }
     // A listing paused for room may be the one the walk now waits for.
     work_.notify_all();
@@ -185,19 +191,26 @@ void Prefetcher::Schedule(ListedDirectory& directory) {
 }
 
 bool Prefetcher::CanStart() const {
-    return !waiting_.empty() && !abortFlag_.load() && ahead_ < kMaxAheadDirectories &&
-           buffered_ < kMaxBufferedEntries;
+    if (waiting_.empty()) return false;
+    if (*waiting_.begin() == current_) return true;
+    return !abortFlag_.load() && ahead_ < kMaxAheadDirectories && buffered_ < kMaxBufferedEntries;
 }
 
 void Prefetcher::Work() {
     std::unique_lock lock(mutex_);
     for (;;) {
+        ++idle_;
         work_.wait(lock, [&] { return stop_ || CanStart(); });
+        --idle_;
         if (stop_) return;
         ListedDirectory* next = *waiting_.begin();
         waiting_.erase(waiting_.begin());
-        next->State = ListedDirectory::Stage::Ahead;
-        ++ahead_;
+        if (next == current_) {
+            next->State = ListedDirectory::Stage::Walked;  // reached already
+        } else {
+            next->State = ListedDirectory::Stage::Ahead;
+            ++ahead_;
+        }
         // The parent owns next and outlives its listing: the walk drops a
         // directory only after walking all of it, and Stop joins first.
         std::shared_ptr<ListedDirectory> held = next->Parent->Children[next->Position];

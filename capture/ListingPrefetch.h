@@ -124,8 +124,9 @@ public:
     Prefetcher(const Prefetcher&) = delete;
     Prefetcher& operator=(const Prefetcher&) = delete;
 
-    // The walk has reached directory. true when nobody has started it: the
-    // walk lists it itself, and calls Listed afterwards.
+    // The walk has reached directory. true when the walk is to list it
+    // itself (nobody has started it and no worker is free), and call Listed
+    // afterwards; otherwise Take gives its entries.
     bool Reach(ListedDirectory& directory);
     // A directory the walk listed itself: its subdirectories may be listed ahead.
     void Listed(ListedDirectory& directory);
@@ -161,6 +162,7 @@ private:
     const ListedDirectory* current_ = nullptr;  // the directory the walk is in
     std::size_t ahead_ = 0;                     // started by workers, not yet reached by the walk
     std::size_t buffered_ = 0;                  // entries read ahead, not yet taken
+    std::size_t idle_ = 0;                      // workers waiting for a directory to start
     bool stop_ = false;
     std::atomic<bool> stopping_{false};  // stop_ read without the lock, once per entry
     std::vector<std::thread> threads_;
