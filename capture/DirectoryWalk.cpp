@@ -1,6 +1,10 @@
 // The directory walk. A directory's listing is read to its end before any of
-// its subdirectories is entered: listings are never nested, and only the
-// descriptors of the directories on the current path stay open.
+// its subdirectories is entered: listings are never nested on a thread, and
+// a descriptor stays open only until its subdirectories have been opened. With
+// more than one thread, workers (capture/ListingPrefetch.h) list the
+// directories the walk will reach next; the walk replays each listing entry by
+// entry exactly as it would have read it, so rows, errors and status do not
+// depend on the number of threads.
 //
 // The walk keeps its own stack of per-directory frames instead of recursing,
 // so that a tree deeper than the thread's stack (any user can make one with
@@ -15,9 +19,13 @@
 // other. Giving the ancestors' descriptors back and reopening them by name
 // later would walk a directory renamed meanwhile under its old path.
 
+#include <algorithm>
 #include <deque>
+#include <memory>
+#include <thread>
 
 #include "capture/DirectoryWalk.h"
+#include "capture/ListingPrefetch.h"
 
 namespace corvina {
 
@@ -27,46 +35,23 @@ constexpr std::string_view kTooManyErrors = "Snapshot aborted due to excessive n
 constexpr std::string_view kProcessing = "Processing directory ";
 constexpr std::string_view kFilesEntry = "(files)";
 
-// One directory of the current path: its subdirectory names, kept while
-// their subtrees are walked, and the totals of its subtree so far.
+// One directory of the current path, as the walk sees it: the listing, the
+// totals of its subtree so far and how far its subdirectories are walked.
 struct Frame {
-    std::string NameBytes;                // names back to back
-    std::vector<std::size_t> Starts;      // offset of each name in NameBytes
-    std::vector<bool> Foreign;            // on another file system: recorded empty
-    std::vector<std::string_view> Views;  // built once the listing is complete
-    std::vector<std::size_t> Order;       // visit order, positions into Views
-    std::size_t Next = 0;                 // how many of Order have been entered
-    std::size_t ParentLength = 0;         // the path buffer's length before this directory's name
+    std::shared_ptr<ListedDirectory> Dir;
+    std::size_t Next = 0;          // how many subdirectories have been entered
+    std::size_t ParentLength = 0;  // the path buffer's length before this directory's name
     std::int64_t Files = 0;
     double Bytes = 0;
     std::vector<DebugEntry> DebugList;
-    DirectoryHandle Handle;
 
-    void Reset(std::size_t parentLength) {
-        Handle.Close();
-        NameBytes.clear();
-        Starts.clear();
-        Foreign.clear();
-        Views.clear();
-        Order.clear();
+    void Reset(std::size_t parentLength, std::shared_ptr<ListedDirectory> dir) {
+        Dir = std::move(dir);
         Next = 0;
         ParentLength = parentLength;
         Files = 0;
         Bytes = 0;
         DebugList.clear();
-    }
-    void Add(std::string_view name, bool foreign) {
-        Starts.push_back(NameBytes.size());
-        NameBytes.append(name);
-        Foreign.push_back(foreign);
-    }
-    std::size_t Count() const { return Starts.size(); }
-    void BuildViews() {
-        Views.clear();
-        for (std::size_t i = 0; i < Starts.size(); ++i) {
-            std::size_t end = i + 1 < Starts.size() ? Starts[i + 1] : NameBytes.size();
-            Views.emplace_back(NameBytes.data() + Starts[i], end - Starts[i]);
-        }
     }
 };
 
@@ -132,14 +117,35 @@ private:
     }
 
     void WalkBase(const std::string& basePath) {
-        Frame& base = FrameAt(0);
-        base.Reset(line_.size());
+        auto base = std::make_shared<ListedDirectory>();
         EntryStat stat;
-        int code = fs_.OpenDirectory(basePath, base.Handle, stat);
+        base->OpenCode = fs_.OpenDirectory(basePath, base->Handle, stat);
+        base->Opened = true;
         baseDevice_ = stat.Device;
-        if (EnterOpened(base, code)) WalkSubtrees();
-        result_.Files = base.Files;
-        result_.Bytes = base.Bytes;
+        listing_.CrossFileSystems = options_.CrossFileSystems;
+        listing_.BaseDevice = baseDevice_;
+        // A double that keeps one listing for all callers is read on one thread.
+        const int threads = options_.Threads > 0 ? options_.Threads : DefaultWalkThreads();
+        if (threads > 1 && fs_.ConcurrentCalls()) {
+            prefetcher_ = std::make_unique<Prefetcher>(fs_, listing_, threads, control_.AbortFlag);
+        }
+        Frame& frame = FrameAt(0);
+        frame.Reset(line_.size(), std::move(base));
+        if (EnterDirectory(frame)) WalkSubtrees();
+        result_.Files = frame.Files;
+        result_.Bytes = frame.Bytes;
+        if (prefetcher_) prefetcher_->Stop();
+        ReleaseFrames();
+    }
+
+    // Drops the directories still held, deepest first: a directory owns its
+    // subdirectories, and freeing a deep path from its top would recurse once
+    // per level.
+    void ReleaseFrames() {
+        for (auto frame = frames_.rbegin(); frame != frames_.rend(); ++frame) {
+            if (frame->Dir) frame->Dir->Children.clear();
+            frame->Dir.reset();
+        }
     }
 
     // Walks below the base, depth first, one subdirectory per turn. frames_
@@ -150,7 +156,7 @@ private:
             Frame& frame = frames_[depth];
             // After an abort no further subdirectory is entered; the
             // directories on the path still finish.
-            if (frame.Next < frame.Order.size() && !control_.AbortFlag.load()) {
+            if (frame.Next < frame.Dir->Subs.Order.size() && !control_.AbortFlag.load()) {
                 if (EnterNext(depth)) {
                     ++depth;
                     continue;
@@ -159,7 +165,7 @@ private:
                 Leave(frame, frames_[depth + 1]);
                 continue;
             }
-            frame.Handle.Close();
+            frame.Dir->Handle.Close();
             FinishDirectory(frame.Files, frame.Bytes);
             if (depth == 0) return;
             --depth;
@@ -172,51 +178,49 @@ private:
     // the walk must end.
     bool EnterNext(std::size_t depth) {
         Frame& parent = frames_[depth];
-        const std::size_t position = parent.Order[parent.Next++];
-        std::string_view name = parent.Views[position];
+        const std::size_t k = parent.Next++;
+        const Subdirectories& subs = parent.Dir->Subs;
+        std::string_view name = subs.Views[subs.Order[k]];
         Frame& child = FrameAt(depth + 1);
-        child.Reset(line_.size());
+        child.Reset(line_.size(), parent.Dir->Children[k]);
         line_.append(name).push_back(separator_);
-        if (parent.Foreign[position]) {
+        if (!child.Dir) {
             // A file system mounted below the base: recorded as an empty directory.
             Status();
             result_.Counters.TotalDirs += 1;
             FinishDirectory(0, 0);
             return false;
         }
-        return EnterOpened(child, fs_.OpenSubdirectory(parent.Handle, name, child.Handle));
+        return EnterDirectory(child);
     }
 
-    // Back from a finished subdirectory: its totals join its parent's.
-    void Leave(Frame& parent, const Frame& child) {
+    // Back from a finished subdirectory: its totals join its parent's, and
+    // its listing is dropped.
+    void Leave(Frame& parent, Frame& child) {
         line_.resize(child.ParentLength);
         parent.Files += child.Files;
         parent.Bytes += child.Bytes;
+        parent.Dir->Children[parent.Next - 1].reset();
+        child.Dir.reset();
     }
 
-    // Lists a directory just opened and writes its files entry. true when its
-    // subdirectories are to be walked next; false when it is done, or when
-    // the walk must end.
-    bool EnterOpened(Frame& frame, int openCode) {
-        if (openCode == 0) openCode = fs_.BeginListing(frame.Handle);
-        Status();
-        if (openCode != 0) {
-            frame.Handle.Close();
-            if (Error({}, openCode)) return false;
-        } else if (!ListDirectory(frame)) {
-            return false;
-        }
+    // Lists a directory reached (or replays the listing read ahead) and
+    // writes its files entry. true when its subdirectories are to be walked
+    // next; false when it is done, or when the walk must end.
+    bool EnterDirectory(Frame& frame) {
+        const bool listHere = !prefetcher_ || prefetcher_->Reach(*frame.Dir);
+        if (!(listHere ? ListHere(frame) : ReplayListed(frame))) return false;
 
         result_.Counters.TotalDirs += 1;
         result_.Counters.TotalFiles += frame.Files;
         result_.Counters.TotalBytes += frame.Bytes;
 
         if (frame.Files > 0 && !WriteFilesEntry(frame)) return false;
-        if (frame.Count() > 0) {
+        if (frame.Dir->Subs.Count() > 0) {
             PrepareSubdirectories(frame);
             return true;
         }
-        frame.Handle.Close();
+        frame.Dir->Handle.Close();
         FinishDirectory(frame.Files, frame.Bytes);
         return false;
     }
@@ -237,60 +241,80 @@ private:
         observer_.OnCounters(result_.Counters);
     }
 
-    // Reads the listing to its end. false when the walk must end here.
-    bool ListDirectory(Frame& frame) {
-        const bool collect = options_.CollectFiles;
+    // Reads the listing to its end on this thread, each entry replayed as
+    // soon as it is read. false when the walk must end here.
+    bool ListHere(Frame& frame) {
+        Lister lister(fs_, *frame.Dir, listing_);
+        const int openCode = lister.Open();
+        Status();
+        if (openCode != 0) return !Error({}, openCode);
         int displayCounter = 0;
-        std::string_view name;
-        int code = 0;
-        EntryStat stat;
-        while (fs_.NextName(name, code)) {
-            if (int error = fs_.ReadAttributes(frame.Handle, name, stat); error != 0) {
-                if (Error(name, error)) return false;
-                continue;
-            }
-            if (control_.DebugMode.load()) {
-                DebugEntry entry;
-                entry.Path.append(Path()).append(name);
-                entry.Attributes = AttributeText(stat.Attributes);
-                frame.DebugList.push_back(std::move(entry));
-            }
-            if (stat.IsDirectory()) {
-                frame.Add(name, !options_.CrossFileSystems && stat.Device != baseDevice_);
-                continue;
-            }
-            std::int64_t length = 0;
-            if (int error = fs_.ReadLength(frame.Handle, name, stat, length); error != 0) {
-                if (Error(name, error)) return false;
-                continue;
-            }
-            frame.Files += 1;
-            frame.Bytes += static_cast<double>(length);
-            if (collect && length >= options_.SizeThreshold) {
-                FileRowInput row;
-                row.Filename = name;
-                row.Filesize = length;
-                row.Filedir = DirectoryName();
-                row.Fileattr = stat.Attributes;
-                row.Filedate = DateOf(stat.ModifiedSeconds);
-                if (!Written(sink_.FileRow(row))) return false;
-                result_.Counters.CollectedFiles += 1;
-                result_.Counters.CollectedBytes += static_cast<double>(length);
-            }
-            if (++displayCounter >= kStatusEveryFiles) {
-                displayCounter = 0;
-                Status();
-            }
+        int endCode = 0;
+        ListedEntry entry;
+        while (lister.Next(entry, endCode)) {
+            if (!Replay(frame, entry, displayCounter)) return false;
         }
-        if (code != 0 && Error({}, code)) return false;
+        lister.Finish(frame.Dir);
+        if (prefetcher_) prefetcher_->Listed(*frame.Dir);
+        return endCode == 0 || !Error({}, endCode);
+    }
+
+    // Replays a listing read ahead by the workers. false when the walk must end here.
+    bool ReplayListed(Frame& frame) {
+        ListedDirectory& dir = *frame.Dir;
+        std::deque<ListedChunk> chunks;
+        bool more = prefetcher_->Take(dir, chunks);
+        if (dir.GivenBack) return ListHere(frame);
+        Status();
+        if (dir.OpenCode != 0) return !Error({}, dir.OpenCode);
+        int displayCounter = 0;
+        while (more) {
+            for (const ListedChunk& chunk : chunks) {
+                for (const ListedEntry& entry : chunk.Entries) {
+                    if (!Replay(frame, entry, displayCounter)) return false;
+                }
+            }
+            more = prefetcher_->Take(dir, chunks);
+        }
+        return dir.EndCode == 0 || !Error({}, dir.EndCode);
+    }
+
+    // One entry of a listing: its error, debug entry, totals and files row.
+    // false when the walk must end here.
+    bool Replay(Frame& frame, const ListedEntry& entry, int& displayCounter) {
+        if (entry.AttributesError != 0) return !Error(entry.Name, entry.AttributesError);
+        const EntryStat& stat = entry.Stat;
+        if (control_.DebugMode.load()) {
+            DebugEntry debug;
+            debug.Path.append(Path()).append(entry.Name);
+            debug.Attributes = AttributeText(stat.Attributes);
+            frame.DebugList.push_back(std::move(debug));
+        }
+        if (stat.IsDirectory()) return true;
+        if (entry.LengthError != 0) return !Error(entry.Name, entry.LengthError);
+        const std::int64_t length = entry.Length;
+        frame.Files += 1;
+        frame.Bytes += static_cast<double>(length);
+        if (options_.CollectFiles && length >= options_.SizeThreshold) {
+            FileRowInput row;
+            row.Filename = entry.Name;
+            row.Filesize = length;
+            row.Filedir = DirectoryName();
+            row.Fileattr = stat.Attributes;
+            row.Filedate = DateOf(stat.ModifiedSeconds);
+            if (!Written(sink_.FileRow(row))) return false;
+            result_.Counters.CollectedFiles += 1;
+            result_.Counters.CollectedBytes += static_cast<double>(length);
+        }
+        if (++displayCounter >= kStatusEveryFiles) {
+            displayCounter = 0;
+            Status();
+        }
         return true;
     }
 
-    // Fixes the visit order and makes the debug stop, before the first
-    // subdirectory is entered.
+    // Makes the debug stop before the first subdirectory is entered.
     void PrepareSubdirectories(Frame& frame) {
-        frame.BuildViews();
-        frame.Order = SortNames(frame.Views);
         frame.Next = 0;
         if (control_.DebugMode.load()) {
             std::string title = "Files within ";
@@ -340,7 +364,9 @@ private:
     const char separator_;
 
     WalkResult result_;
-    std::deque<Frame> frames_;  // frames_[d]: the directory at depth d of the current path
+    ListingOptions listing_;
+    std::unique_ptr<Prefetcher> prefetcher_;  // null: every directory is listed on this thread
+    std::deque<Frame> frames_;                // frames_[d]: the directory at depth d of the current path
     std::string line_;          // "Processing directory " + P of the directory being walked
     std::uint64_t baseDevice_ = 0;
     bool rowFailed_ = false;
@@ -350,6 +376,11 @@ private:
 };
 
 }  // namespace
+
+int DefaultWalkThreads() {
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    return std::max(4, 2 * cores);
+}
 
 WalkResult WalkDirectory(const std::string& basePath, const WalkOptions& options, FileSystem& fileSystem,
                          RowSink& sink, RunControl& control, WalkObserver& observer, Prompter& prompter) {

@@ -3,6 +3,9 @@
 // collected file, a files entry and, after its subdirectories, a directory
 // entry to a sink, and keeps the run counters, the error list and the debug
 // list. It knows nothing of the database: the sink belongs to the snapshot run.
+// Directories may be read ahead on other threads (capture/ListingPrefetch.h);
+// the sink, the observer and the prompter are called on the walk's thread
+// only, in the same order whatever the number of threads.
 //
 // Error policy: a failure of the file system is data. It goes into the error
 // list and the walk goes on, until the 101st error ends the walk. A row the
@@ -39,7 +42,15 @@ struct WalkOptions {
     std::int64_t SizeThreshold = 0;
     bool CrossFileSystems = false;
     PathStyle Style = kNativePathStyle;
+    // Threads that list and read entries ahead of the walk; 0 is
+    // DefaultWalkThreads(), 1 reads everything on the walk's own thread. A
+    // file system without ConcurrentCalls() is always read on one.
+    int Threads = 0;
 };
+
+// A small multiple of the cores, at least 4: most of a listing's time on a
+// network file system or a cold disk is spent waiting, not computing.
+int DefaultWalkThreads();
 
 // What a walk leaves behind for the run.
 struct WalkResult {

@@ -5,6 +5,8 @@
 // lookups, so paths longer than the system limit are walked too); tests
 // replace it with a double that injects failures.
 //
+// Threads: see ConcurrentCalls.
+//
 // Error policy: every call returns 0 or an error code of the platform (an
 // errno value on Linux); ErrorText turns a code into the platform's message.
 // Nothing here throws or reports.
@@ -70,9 +72,9 @@ public:
     // Opens the subdirectory name of an open directory, not following a link.
     virtual int OpenSubdirectory(const DirectoryHandle& parent, std::string_view name, DirectoryHandle& out) = 0;
 
-    // Listing. One listing at a time: BeginListing, then NextName until it
-    // returns false (the end, or a failure with error set). "." and ".." are
-    // not returned. The name stays valid until the next call.
+    // Listing. One listing at a time per thread: BeginListing, then NextName
+    // until it returns false (the end, or a failure with error set). "." and
+    // ".." are not returned. The name stays valid until the thread's next call.
     virtual int BeginListing(const DirectoryHandle& directory) = 0;
     virtual bool NextName(std::string_view& name, int& error) = 0;
 
@@ -90,6 +92,13 @@ public:
     // The space of the file system that holds path (statvfs). A file system
     // that cannot tell, as a double that does not say, gives ENOTSUP.
     virtual int ReadSpace(const std::string& path, FileSystemSpace& out);
+
+    // true when calls may come from several threads at once, each thread with
+    // a listing of its own: NextName continues the BeginListing made on the
+    // same thread, and handles may be used and closed from any thread. A
+    // file system that says false (a double with one listing) is called from
+    // one thread only.
+    virtual bool ConcurrentCalls() const { return false; }
 
     // The platform's message for an error code.
     virtual std::string ErrorText(int code) const;

@@ -78,9 +78,24 @@ std::string_view LastComponent(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// The listing of the calling thread and its scratch name.
+struct Listing {
+    std::vector<char> Buffer = std::vector<char>(64 * 1024);
+    std::size_t Filled = 0;
+    std::size_t Position = 0;
+    int Fd = -1;
+    bool AtEnd = true;
+    std::string Name;
+};
+
+Listing& ThreadListing() {
+    thread_local Listing listing;
+    return listing;
+}
+
 class PosixFileSystem final : public FileSystem {
 public:
-    PosixFileSystem() : buffer_(64 * 1024) {}
+    bool ConcurrentCalls() const override { return true; }
 
     int OpenDirectory(const std::string& path, DirectoryHandle& out, EntryStat& stat) override {
         int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -97,43 +112,46 @@ public:
     }
 
     int OpenSubdirectory(const DirectoryHandle& parent, std::string_view name, DirectoryHandle& out) override {
-        if (!MakeName(name)) return ENAMETOOLONG;
+        Listing& listing = ThreadListing();
+        if (!MakeName(listing, name)) return ENAMETOOLONG;
         // O_NOFOLLOW: a directory swapped for a link after it was read is not entered.
-        int fd = ::openat(parent.Id(), name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int fd = ::openat(parent.Id(), listing.Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) return errno;
         out = DirectoryHandle(this, fd);
         return 0;
     }
 
     int BeginListing(const DirectoryHandle& directory) override {
-        listingFd_ = directory.Id();
-        filled_ = 0;
-        position_ = 0;
-        atEnd_ = false;
+        Listing& listing = ThreadListing();
+        listing.Fd = directory.Id();
+        listing.Filled = 0;
+        listing.Position = 0;
+        listing.AtEnd = false;
         return 0;
     }
 
     bool NextName(std::string_view& name, int& error) override {
+        Listing& listing = ThreadListing();
         error = 0;
         for (;;) {
-            if (position_ >= filled_) {
-                if (atEnd_) return false;
-                ssize_t n = ::getdents64(listingFd_, buffer_.data(), buffer_.size());
+            if (listing.Position >= listing.Filled) {
+                if (listing.AtEnd) return false;
+                ssize_t n = ::getdents64(listing.Fd, listing.Buffer.data(), listing.Buffer.size());
                 if (n < 0) {
                     if (errno == EINTR) continue;
                     error = errno;
-                    atEnd_ = true;
+                    listing.AtEnd = true;
                     return false;
                 }
                 if (n == 0) {
-                    atEnd_ = true;
+                    listing.AtEnd = true;
                     return false;
                 }
-                filled_ = static_cast<std::size_t>(n);
-                position_ = 0;
+                listing.Filled = static_cast<std::size_t>(n);
+                listing.Position = 0;
             }
-            auto* entry = reinterpret_cast<struct dirent64*>(buffer_.data() + position_);
-            position_ += entry->d_reclen;
+            auto* entry = reinterpret_cast<struct dirent64*>(listing.Buffer.data() + listing.Position);
+            listing.Position += entry->d_reclen;
             const char* text = entry->d_name;
             if (text[0] == '.' && (text[1] == '\0' || (text[1] == '.' && text[2] == '\0'))) continue;
             name = std::string_view(text, std::strlen(text));
@@ -143,10 +161,11 @@ public:
 
     int ReadAttributes(const DirectoryHandle& directory, std::string_view name, EntryStat& out) override {
         // A name straight from the listing is terminated in the buffer already.
-        const char* text = FromListing(name) ? name.data() : nullptr;
+        Listing& listing = ThreadListing();
+        const char* text = FromListing(listing, name) ? name.data() : nullptr;
         if (text == nullptr) {
-            if (!MakeName(name)) return ENAMETOOLONG;
-            text = name_.c_str();
+            if (!MakeName(listing, name)) return ENAMETOOLONG;
+            text = listing.Name.c_str();
         }
         struct stat st;
         if (::fstatat(directory.Id(), text, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
@@ -166,26 +185,19 @@ protected:
     void CloseDirectory(int id) override { ::close(id); }
 
 private:
-    bool FromListing(std::string_view name) const {
+    static bool FromListing(const Listing& listing, std::string_view name) {
         // std::less gives a total order even for pointers into other arrays.
-        const char* begin = buffer_.data();
+        const char* begin = listing.Buffer.data();
         std::less<const char*> before;
-        return !before(name.data(), begin) && before(name.data() + name.size(), begin + filled_);
+        return !before(name.data(), begin) && before(name.data() + name.size(), begin + listing.Filled);
     }
     // A name from elsewhere (a view into a caller's buffer) is copied into a
     // reused string to terminate it.
-    bool MakeName(std::string_view name) {
+    static bool MakeName(Listing& listing, std::string_view name) {
         if (name.find('\0') != std::string_view::npos) return false;
-        name_.assign(name.data(), name.size());
+        listing.Name.assign(name.data(), name.size());
         return true;
     }
-
-    std::vector<char> buffer_;
-    std::size_t filled_ = 0;
-    std::size_t position_ = 0;
-    int listingFd_ = -1;
-    bool atEnd_ = true;
-    std::string name_;
 };
 
 // The walk keeps one descriptor open per level of the current path: a deep

@@ -203,6 +203,7 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
     options.SizeThreshold = request.SizeThreshold;
     options.CrossFileSystems = request.CrossFileSystems;
     options.Style = request.Style;
+    options.Threads = request.Threads;
 
     StatusKeeper status(observer);
     WriteTransaction transaction(database);

@@ -67,6 +67,7 @@ struct SnapshotRequest {
     std::int64_t SizeThreshold = 0;  // bytes; files at or above it get a files row
     bool CrossFileSystems = false;   // walk into other file systems mounted below
     PathStyle Style = kNativePathStyle;
+    int Threads = 0;                 // that read the tree; 0: DefaultWalkThreads()
 };
 
 enum class RunOutcome {

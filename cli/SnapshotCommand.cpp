@@ -111,6 +111,7 @@ struct SnapshotOptions {
     bool Files = false;
     std::string MinSize = "0";
     bool CrossFileSystems = false;
+    int Threads = 0;
 };
 
 void PrintErrors(const std::vector<ErrorEntry>& errors) {
@@ -127,6 +128,7 @@ int RunSnapshot(const SnapshotOptions& options) {
     request.BasePath = NormalizeBasePath(options.Path);
     request.CollectFiles = options.Files;
     request.CrossFileSystems = options.CrossFileSystems;
+    request.Threads = options.Threads;
     ParseSize(options.MinSize, &request.SizeThreshold);
     request.Description = options.Description.empty() ? DefaultDescription(request.BasePath, DateTime::Now())
                                                       : options.Description;
@@ -185,6 +187,9 @@ void AddSnapshotCommand(CLI::App& app, int* exitCode) {
         ->check(CLI::Validator([](std::string& text) { return ParseSize(text, nullptr); }, "SIZE"));
     command->add_flag("--cross-file-systems", options->CrossFileSystems,
                       "Walk into file systems mounted below PATH (default: record them empty)");
+    command->add_option("--threads", options->Threads,
+                        "Threads that read the tree (default: twice the cores, at least 4)")
+        ->check(CLI::Range(1, 256));
     command->callback([options, exitCode] { *exitCode = RunSnapshot(*options); });
 }
 

@@ -5,6 +5,8 @@ Usage:
   bench/capture/snapshot_bench.py --cli build-release/bin/corvina-cli --tree /tmp/t-large [--runs 5]
   bench/capture/snapshot_bench.py --cli ... --tree /tmp/t-medium --make 20000 200000
   bench/capture/snapshot_bench.py --cli ... --before OTHER/corvina-cli --tree ...   # two builds side by side
+  bench/capture/snapshot_bench.py --cli ... --tree ... --threads 1,2,4,8,16 \
+      --latency-tree /tmp/t-small --latency-bench build-release/bin/walk_latency_bench
 
 Runs each command --runs times on a warm cache (one untimed warm-up pass of du
 first), alternating the commands so that drift hits all alike, and prints the
@@ -18,6 +20,11 @@ that holds one snapshot already, `list` and `info latest` are started once
 the run has written more than its page cache holds, and their wall time and
 exit code are printed (--reader-runs times each). With --before, every figure
 is measured for both builds in the same run.
+
+--threads adds `snapshot --threads N` (directories only) for each N. With
+--latency-tree, walk_latency_bench times the walk alone over that tree at the
+same thread counts, without and with a fixed delay per call (--delay-us), and
+du -sb of that tree is printed beside it.
 """
 import argparse
 import os
@@ -64,6 +71,11 @@ def main():
     parser.add_argument("--before", help="a second corvina-cli (an earlier build) measured beside --cli")
     parser.add_argument("--reader-runs", type=int, default=3)
     parser.add_argument("--readers-only", action="store_true", help="measure only the readers' wait")
+    parser.add_argument("--threads", help="thread counts for snapshot --threads N, as 1,2,4,8,16")
+    parser.add_argument("--latency-tree", help="tree for walk_latency_bench (small: every call waits)")
+    parser.add_argument("--latency-bench", help="walk_latency_bench of a Release build")
+    parser.add_argument("--delay-us", type=int, default=200)
+    parser.add_argument("--skip-readers", action="store_true", help="leave the readers' wait out")
     args = parser.parse_args()
 
     if not os.path.isdir(args.tree):
@@ -90,6 +102,9 @@ def main():
                                                         "--min-size", "1M"], db),
             (label + "snapshot --files", [cli, "snapshot", args.tree, "--db", db, "--files"], db),
         ]
+    for count in (args.threads.split(",") if args.threads else []):
+        cases.append((f"snapshot --threads {count}", [args.cli, "snapshot", args.tree, "--db", db, "--threads", count],
+                      db))
     if not args.no_duc and shutil.which("duc"):
         cases.append(("duc index", ["duc", "index", "-q", "-d", ducdb, args.tree], ducdb))
 
@@ -130,7 +145,24 @@ def main():
         print(f"  {label}database: {size} bytes, {files} files rows, {dirs} Dir rows, "
               f"{size / max(files, 1):.0f} bytes per files row (all rows included)")
 
-    report_readers(clis, args, db, env, fresh)
+    if args.latency_tree:
+        report_latency(args)
+    if not args.skip_readers:
+        report_readers(clis, args, db, env, fresh)
+
+
+def report_latency(args):
+    """The walk alone at each thread count, without and with a delay per call, beside du -sb."""
+    counts = args.threads or "1,2,4,8,16"
+    subprocess.run(["du", "-sb", args.latency_tree], stdout=subprocess.DEVNULL, check=True)
+    du = statistics.median(timed(["du", "-sb", args.latency_tree])[0] for _ in range(args.runs))
+    print(f"walk alone over {args.latency_tree} (du -sb {du:.3f} s), load average {os.getloadavg()[0]:.2f}:")
+    for delay in (0, args.delay_us):
+        out = subprocess.run([args.latency_bench, args.latency_tree, "--delay-us", str(delay), "--threads", counts,
+                              "--runs", str(args.runs)], stdout=subprocess.PIPE, text=True, check=True).stdout
+        for line in out.splitlines():
+            wall = float(line.split(":")[1].split()[0])
+            print(f"  {line}   {wall / du:6.2f} x du -sb")
 
 
 def report_readers(clis, args, db, env, fresh):
