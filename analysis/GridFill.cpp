@@ -70,7 +70,12 @@ StoreError OpenSource(DatabaseState& database, const AnalysisState& state, const
     StoreError error;
     switch (query.Engine) {
         case QueryEngine::ChangedFilesMerge:
-            error = CollectChangedFiles(database, query, state.Style, kLastGridRow + 1, records);
+            error = CollectChangedFiles(database, query, state, kLastGridRow + 1, records);
+            break;
+        case QueryEngine::NewFilesMerge:
+        case QueryEngine::DeletedFilesMerge:
+            error = CollectMissingFiles(database, query, state, query.Engine == QueryEngine::DeletedFilesMerge,
+                                        kLastGridRow + 1, records);
             break;
         case QueryEngine::DuplicateNames:
             error = CollectDuplicateFiles(database, query, state.Style, kLastGridRow + 1, records);

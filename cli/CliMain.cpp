@@ -23,6 +23,7 @@ int ParseAndRun(int argc, char** argv) {
     AddAnalyseCommand(app, &exitCode);
     AddGrowthCommand(app, &exitCode);
     AddTrendCommand(app, &exitCode);
+    AddCompactCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);
