@@ -116,10 +116,18 @@ public:
         }
         return error.Ok() ? Next() : error;
     }
-    StoreError Next() { return list_.Step(row_); }
+    // The key is read once per row: the merge compares it more than once.
+    StoreError Next() {
+        StoreError error = list_.Step(row_);
+        if (row_) {
+            dir_ = list_.Text(0);
+            name_ = list_.Text(1);
+        }
+        return error;
+    }
     bool Row() const { return row_; }
-    std::string_view Dir() const { return list_.Text(0); }
-    std::string_view Name() const { return list_.Text(1); }
+    std::string_view Dir() const { return dir_; }
+    std::string_view Name() const { return name_; }
     std::int64_t Size() const { return list_.Int64(2); }
     std::string_view Date() const { return list_.Text(3); }
     CellValue Field(int index) const { return Cell(list_, index); }
@@ -127,6 +135,8 @@ public:
 private:
     Statement list_;
     bool row_ = false;
+    std::string_view dir_;
+    std::string_view name_;
 };
 
 int CompareKeys(const MergeSide& a, const MergeSide& b, PathStyle style) {
