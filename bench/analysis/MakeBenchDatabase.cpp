@@ -194,13 +194,11 @@ int main(int argc, char** argv) {
     std::printf("database %.1f MB\n", static_cast<double>(db.SnapshotDatabase->execAndGet("PRAGMA page_count").getInt64() *
                                                         db.SnapshotDatabase->execAndGet("PRAGMA page_size").getInt64()) /
                                         1e6);
-    const auto bytes = std::filesystem::file_size(argv[2]) +
-                       (std::filesystem::exists(std::string(argv[2]) + "-wal")
-                            ? std::filesystem::file_size(std::string(argv[2]) + "-wal")
-                            : 0);
+    const double pages = static_cast<double>(db.SnapshotDatabase->execAndGet("PRAGMA page_count").getInt64() *
+                                             db.SnapshotDatabase->execAndGet("PRAGMA page_size").getInt64());
     const auto rows = db.SnapshotDatabase->execAndGet("SELECT count(*) FROM files").getInt64();
-    std::printf("%.0f bytes per files row (file and log, all rows included)\n",
-                static_cast<double>(bytes) / static_cast<double>(std::max<std::int64_t>(rows, 1)));
+    std::printf("%.0f bytes of database pages per files row (all tables and indexes)\n",
+                pages / static_cast<double>(std::max<std::int64_t>(rows, 1)));
     CloseSnapshotDatabase(db);
     return 0;
 }
