@@ -28,8 +28,8 @@ StoreError PrepareScan(DatabaseState& database, const BoundQuery& scan, Statemen
     return BindParams(list, scan);
 }
 
-std::uint64_t HashName(std::string_view name, PathStyle style, std::uint64_t seed = 1469598103934665603ULL) {
-    std::uint64_t hash = seed;  // FNV-1a
+std::uint64_t HashName(std::string_view name, PathStyle style) {
+    std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
     for (char c : name) {
         hash ^= static_cast<unsigned char>(style == PathStyle::Windows ? Fold(c) : c);
         hash *= 1099511628211ULL;
@@ -92,9 +92,8 @@ StoreError BindParams(Statement& statement, const BoundQuery& query) {
     return {};
 }
 
-namespace {
-
-CellValue Cell(const Statement& statement, int index) {
+CellValue ReadField(const Statement& statement, int index) {
+    if (index < 0 || index >= statement.ColumnCount()) return std::monostate{};
     switch (statement.Type(index)) {
         case ColumnType::Integer: return statement.Int64(index);
         case ColumnType::Real: return statement.Double(index);
@@ -104,6 +103,8 @@ CellValue Cell(const Statement& statement, int index) {
     }
     return std::string(statement.Text(index));
 }
+
+namespace {
 
 // One snapshot's side of a merge: its scan and the current row, whose texts
 // stay valid until the side moves on.
@@ -130,7 +131,7 @@ public:
     std::string_view Name() const { return name_; }
     std::int64_t Size() const { return list_.Int64(2); }
     std::string_view Date() const { return list_.Text(3); }
-    CellValue Field(int index) const { return Cell(list_, index); }
+    CellValue Field(int index) const { return ReadField(list_, index); }
 
 private:
     Statement list_;

@@ -55,6 +55,10 @@ StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, 
 StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
                                  std::vector<Record>& records);
 
+// A column of the current row as a grid cell keeps it: a number as a number,
+// null (or a column the row lacks) as empty, anything else as text.
+CellValue ReadField(const Statement& statement, int index);
+
 // Binds the parameters of query that statement names; others are skipped.
 StoreError BindParams(Statement& statement, const BoundQuery& query);
 

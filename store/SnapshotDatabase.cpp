@@ -314,7 +314,7 @@ std::optional<CreateStep> SetUpEmptyDatabase(DatabaseState& state, StoreError& e
 // empty, so that every query finds no snapshots and nothing is written.
 StoreError UseEmptyTemporaryTables(DatabaseState& state) {
     SQLite::Database& db = *state.SnapshotDatabase;
-    for (std::string_view create : {schema::kCreateControl, schema::kCreateFilesWithRowid, schema::kCreateDir}) {
+    for (std::string_view create : {schema::kCreateControl, schema::kCreateFiles, schema::kCreateDir}) {
         std::string sql(create);
         sql.replace(0, std::string_view("CREATE TABLE").size(), "CREATE TEMP TABLE");
         if (StoreError error = Execute(db, sql); !error.Ok()) return error;
