@@ -174,7 +174,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // Both snapshots' files of the tree in key order, paired by
              // FileListMerge in one pass (a lookup per file costs a million
              // seeks).
-             return KindQueries{q.FilesInKeyOrder(), "", QueryEngine::ChangedFilesMerge};
+             return KindQueries{q.FilesInKeyOrder("Filedir, Filename, Filesize, Filedate"), "",
+                                QueryEngine::ChangedFilesMerge};
          }},
         {.Kind = K::NewFiles,
          .Name = "NewFiles",
@@ -187,7 +188,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .ChartColumn = 1,
          .Title = "Files in {prime} and not in {compare} in {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
-             return KindQueries{q.FilesInKeyOrder(), "", QueryEngine::NewFilesMerge};
+             return KindQueries{q.FilesInKeyOrder("Filedir, Filename"), "", QueryEngine::NewFilesMerge};
          }},
         {.Kind = K::DeletedFiles,
          .Name = "DeletedFiles",
@@ -200,7 +201,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .ChartColumn = 0,
          .Title = "Files in {compare} and not in {prime} in {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
-             return KindQueries{q.FilesInKeyOrder(), "", QueryEngine::DeletedFilesMerge};
+             return KindQueries{q.FilesInKeyOrder("Filedir, Filename"), "", QueryEngine::DeletedFilesMerge};
          }},
         {.Kind = K::FileTypeSummary,
          .Name = "FileTypeSummary",

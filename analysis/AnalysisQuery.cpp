@@ -63,10 +63,10 @@ std::string QueryParts::FilesOfTree(std::string_view select, std::string_view or
 // Without NOCASE, File1 delivers the rows in this order as they are stored;
 // with it, the engine sorts them (File1 orders bytes), spilling to a
 // temporary file rather than holding a large tree in memory.
-std::string QueryParts::FilesInKeyOrder() const {
+std::string QueryParts::FilesInKeyOrder(std::string_view fields) const {
     std::string c = Coll();
-    return "SELECT Filedir, Filename, Filesize, Filedate, Filetype, Fileattr FROM files WHERE Snapshot = :key AND " +
-           InTree("Filedir") + " ORDER BY Filedir" + c + ", Filename" + c;
+    return "SELECT " + std::string(fields) + " FROM files WHERE Snapshot = :key AND " + InTree("Filedir") +
+           " ORDER BY Filedir" + c + ", Filename" + c;
 }
 
 std::string QueryParts::MissingDirs(std::string_view key, std::string_view otherKey) const {

@@ -131,7 +131,6 @@ public:
     std::string_view Name() const { return name_; }
     std::int64_t Size() const { return list_.Int64(2); }
     std::string_view Date() const { return list_.Text(3); }
-    CellValue Field(int index) const { return ReadField(list_, index); }
 
 private:
     Statement list_;
@@ -147,7 +146,7 @@ int CompareKeys(const MergeSide& a, const MergeSide& b, PathStyle style) {
 
 // Walks the reported side once; for each of its rows, the other side is
 // moved up to the first row not before it, which is the row's match when the
-// keys compare equal. The other side stays on a match, so that a second row
+// keys compare equal. A failure of onRow ends the walk. The other side stays on a match, so that a second row
 // of the same key under NOCASE finds it too.
 template <typename OnRow>
 StoreError Merge(MergeSide& reported, MergeSide& other, PathStyle style, OnRow onRow) {
@@ -157,8 +156,8 @@ StoreError Merge(MergeSide& reported, MergeSide& other, PathStyle style, OnRow o
         while (other.Row() && (order = CompareKeys(other, reported, style)) < 0) {
             if (error = other.Next(); !error.Ok()) return error;
         }
-        onRow(reported, other.Row() && order == 0 ? &other : nullptr);
-        error = reported.Next();
+        error = onRow(reported, other.Row() && order == 0 ? &other : nullptr);
+        if (error.Ok()) error = reported.Next();
     }
     return error;
 }
@@ -231,11 +230,12 @@ StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, 
     TopRows top(state.Style, limit);
     if (error.Ok()) {
         error = Merge(prime, compare, state.Style, [&top](const MergeSide& a, const MergeSide* b) {
-            if (b == nullptr || (a.Size() == b->Size() && a.Date() == b->Date())) return;
+            if (b == nullptr || (a.Size() == b->Size() && a.Date() == b->Date())) return StoreError{};
             top.Offer(b->Size() - a.Size(), a.Dir(), a.Name(), [&] {
                 return Record{std::string(a.Name()), std::string(a.Dir()), b->Size() - a.Size(), a.Size(),
                               std::string(a.Date()),  b->Size(),           std::string(b->Date())};
             });
+            return StoreError{};
         });
     }
     if (error.Ok()) records = top.Take();
@@ -249,18 +249,35 @@ StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, 
     MergeSide other;
     const std::string prime = FormatKey(state.SnapshotDate);
     const std::string compare = FormatKey(state.CompareSnapshotDate);
-    StoreError error = reported.Open(database, scan, deleted ? compare : prime);
+    const std::string& key = deleted ? compare : prime;
+    StoreError error = reported.Open(database, scan, key);
     if (error.Ok()) error = other.Open(database, scan, deleted ? prime : compare);
+    // The scans read keys only, which a File1 index of the previous layout
+    // holds by itself; the few files found missing are read by their key.
+    Statement fetch;
+    if (error.Ok()) {
+        error = fetch.Prepare(database,
+                              "SELECT Filesize, Filedate, Filetype, Fileattr FROM files "
+                              "WHERE Snapshot = ? AND Filedir = ? AND Filename = ?");
+    }
+    if (error.Ok()) error = fetch.BindText(1, key);
     // The rows come in the order of the query they stand for, whose ties
     // are broken byte for byte whatever the path style.
     TopRows top(PathStyle::Posix, limit);
     if (error.Ok()) {
-        error = Merge(reported, other, state.Style, [&top](const MergeSide& a, const MergeSide* match) {
-            if (match != nullptr) return;
-            top.Offer(a.Size(), a.Dir(), a.Name(), [&] {
-                return Record{std::string(a.Name()), std::string(a.Dir()), a.Field(2),
-                              a.Field(3),            a.Field(4),           a.Field(5)};
+        error = Merge(reported, other, state.Style, [&](const MergeSide& a, const MergeSide* match) {
+            if (match != nullptr) return StoreError{};
+            bool row = false;
+            fetch.Reset();
+            StoreError failed = fetch.BindText(2, a.Dir());
+            if (failed.Ok()) failed = fetch.BindText(3, a.Name());
+            if (failed.Ok()) failed = fetch.Step(row);
+            if (!failed.Ok() || !row) return failed;
+            top.Offer(fetch.Int64(0), a.Dir(), a.Name(), [&] {
+                return Record{std::string(a.Name()),  std::string(a.Dir()),  ReadField(fetch, 0),
+                              ReadField(fetch, 1), ReadField(fetch, 2), ReadField(fetch, 3)};
             });
+            return StoreError{};
         });
     }
     if (error.Ok()) records = top.Take();

@@ -40,13 +40,14 @@ namespace corvina {
 using Record = std::vector<CellValue>;
 
 // The scan query lists the files of the tree of the snapshot whose key is
-// bound to :key as (Filedir, Filename, Filesize, Filedate, Filetype,
-// Fileattr), in the order of CompareNames on Filedir, then Filename. The state
-// gives the path style and the two snapshots' keys.
+// bound to :key as (Filedir, Filename, Filesize, Filedate), in the order of
+// CompareNames on Filedir, then Filename. The state gives the path style and
+// the two snapshots' keys.
 StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
                                std::size_t limit, std::vector<Record>& records);
 // The files of the prime snapshot's tree that the compare snapshot lacks, or
-// (deleted) those of the compare snapshot that the prime snapshot lacks.
+// (deleted) those of the compare snapshot that the prime snapshot lacks. The
+// scan lists (Filedir, Filename) only, in the same order.
 StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
                                bool deleted, std::size_t limit, std::vector<Record>& records);
 
