@@ -171,12 +171,11 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .ChartColumn = 0,
          .Title = "Changed files in {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
-             // The files of the tree in both snapshots, read once;
-             // FileListMerge pairs them up in memory (a lookup per file costs
-             // a million seeks).
-             return KindQueries{"SELECT a.Snapshot = :d1, a.Filedir, a.Filename, a.Filesize, a.Filedate FROM " +
-                                    q.FilesSource() + " WHERE a.Snapshot IN (:d1, :d2) AND " + q.InTree("a.Filedir"),
-                                "", QueryEngine::ChangedFilesMerge};
+             // Both snapshots' files of the tree in key order, paired by
+             // FileListMerge in one pass (a lookup per file costs a million
+             // seeks).
+             return KindQueries{q.FilesInKeyOrder("Filedir, Filename, Filesize, Filedate"), "",
+                                QueryEngine::ChangedFilesMerge};
          }},
         {.Kind = K::NewFiles,
          .Name = "NewFiles",
@@ -188,7 +187,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Columns = FileListColumns(2500, 1000),
          .ChartColumn = 1,
          .Title = "Files in {prime} and not in {compare} in {dir} directory tree {filter}",
-         .Query = [](const QueryParts& q) { return KindQueries{q.MissingFiles(":d1", ":d2")}; }},
+         .Query = [](const QueryParts& q) {
+             return KindQueries{q.FilesInKeyOrder("Filedir, Filename"), "", QueryEngine::NewFilesMerge};
+         }},
         {.Kind = K::DeletedFiles,
          .Name = "DeletedFiles",
          .CommandName = "deleted-files",
@@ -199,7 +200,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Columns = FileListColumns(2500, 1000),
          .ChartColumn = 0,
          .Title = "Files in {compare} and not in {prime} in {dir} directory tree {filter}",
-         .Query = [](const QueryParts& q) { return KindQueries{q.MissingFiles(":d2", ":d1")}; }},
+         .Query = [](const QueryParts& q) {
+             return KindQueries{q.FilesInKeyOrder("Filedir, Filename"), "", QueryEngine::DeletedFilesMerge};
+         }},
         {.Kind = K::FileTypeSummary,
          .Name = "FileTypeSummary",
          .CommandName = "file-type-summary",
@@ -226,7 +229,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              // The names of the tree's files, counted in memory by
              // FileListMerge (the engine would sort every name of the tree).
-             return KindQueries{"SELECT Filename, Filedir, rowid FROM files WHERE Snapshot = :d1 AND " +
+             return KindQueries{"SELECT Filename, Filedir FROM files WHERE Snapshot = :d1 AND " +
                                     q.InTree("Filedir") + " ORDER BY Filedir",
                                 "", QueryEngine::DuplicateNames};
          }},

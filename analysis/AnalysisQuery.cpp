@@ -60,25 +60,13 @@ std::string QueryParts::FilesOfTree(std::string_view select, std::string_view or
            InTree("a.Filedir") + " ORDER BY " + std::string(order) + std::string(kRowLimit);
 }
 
-// Both sides come from the (Snapshot, Filedir, Filename) index in its order,
-// so the engine merges the two lists in one pass instead of looking each file
-// up in the other snapshot; the rows found are then read by their key. A
-// file's directory decides whether it is in the tree, so limiting the other
-// side to the tree changes nothing.
-std::string QueryParts::MissingFiles(std::string_view key, std::string_view otherKey) const {
+// Without NOCASE, File1 delivers the rows in this order as they are stored;
+// with it, the engine sorts them (File1 orders bytes), spilling to a
+// temporary file rather than holding a large tree in memory.
+std::string QueryParts::FilesInKeyOrder(std::string_view fields) const {
     std::string c = Coll();
-    auto side = [&](std::string_view k) {
-        return "SELECT Filedir" + c + ", Filename" + c + " FROM files WHERE Snapshot = " + std::string(k) + " AND " +
-               InTree("Filedir");
-    };
-    // The ORDER BY makes the engine merge; LIMIT -1 keeps it from dropping
-    // the order of a subquery. The rows found are this snapshot's own texts,
-    // so they are read back byte for byte through the index.
-    return "WITH missing(Dir, Name) AS (" + side(key) + " EXCEPT " + side(otherKey) +
-           " ORDER BY 1, 2 LIMIT -1) SELECT a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr "
-           "FROM missing CROSS JOIN files a WHERE a.Snapshot = " + std::string(key) +
-           " AND a.Filedir = (missing.Dir COLLATE BINARY) AND a.Filename = (missing.Name COLLATE BINARY)"
-           " ORDER BY 3 DESC, a.Filedir, a.Filename" + std::string(kRowLimit);
+    return "SELECT " + std::string(fields) + " FROM files WHERE Snapshot = :key AND " + InTree("Filedir") +
+           " ORDER BY Filedir" + c + ", Filename" + c;
 }
 
 std::string QueryParts::MissingDirs(std::string_view key, std::string_view otherKey) const {

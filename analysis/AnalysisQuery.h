@@ -52,9 +52,10 @@ struct QueryParts {
     std::string FilesSource() const;
     // A file analysis of the prime snapshot over the tree: select list and order.
     std::string FilesOfTree(std::string_view select, std::string_view order) const;
-    // The files of the tree in snapshot key (":d1" or ":d2") whose directory
-    // and name the other snapshot does not have, largest first.
-    std::string MissingFiles(std::string_view key, std::string_view otherKey) const;
+    // The fields (Filedir and Filename first) of the files of the tree in the
+    // snapshot bound to :key, in the order of their directory and name as
+    // the path style compares them, for the merges of FileListMerge.h.
+    std::string FilesInKeyOrder(std::string_view fields) const;
     // The subdirectories of :q in snapshot key that the other snapshot lacks.
     std::string MissingDirs(std::string_view key, std::string_view otherKey) const;
     // "WITH own(Dir, F1, B1, F2, B2) AS (...)": the files entry of every

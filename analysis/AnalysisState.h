@@ -57,7 +57,7 @@ struct AnalysisState {
 
 // Who joins the rows of a query: the database engine, or one ordered pass over
 // each snapshot's file list (FileListMerge.h) fed by the query's scan.
-enum class QueryEngine { Sql, ChangedFilesMerge, DuplicateNames };
+enum class QueryEngine { Sql, ChangedFilesMerge, NewFilesMerge, DeletedFilesMerge, DuplicateNames };
 
 // A query and the values bound to its named parameters (all of them texts).
 struct BoundQuery {

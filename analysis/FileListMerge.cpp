@@ -5,6 +5,9 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <variant>
+
+#include "store/DateTime.h"
 
 namespace corvina {
 
@@ -25,8 +28,8 @@ StoreError PrepareScan(DatabaseState& database, const BoundQuery& scan, Statemen
     return BindParams(list, scan);
 }
 
-std::uint64_t HashName(std::string_view name, PathStyle style, std::uint64_t seed = 1469598103934665603ULL) {
-    std::uint64_t hash = seed;  // FNV-1a
+std::uint64_t HashName(std::string_view name, PathStyle style) {
+    std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
     for (char c : name) {
         hash ^= static_cast<unsigned char>(style == PathStyle::Windows ? Fold(c) : c);
         hash *= 1099511628211ULL;
@@ -67,7 +70,10 @@ private:
 }  // namespace
 
 int CompareNames(std::string_view a, std::string_view b, PathStyle style) {
-    if (style == PathStyle::Posix) return a.compare(b) < 0 ? -1 : a.compare(b) > 0 ? 1 : 0;
+    if (style == PathStyle::Posix) {
+        const int order = a.compare(b);
+        return order < 0 ? -1 : order > 0 ? 1 : 0;
+    }
     std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
         auto x = static_cast<unsigned char>(Fold(a[i]));
@@ -86,94 +92,196 @@ StoreError BindParams(Statement& statement, const BoundQuery& query) {
     return {};
 }
 
-StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
-                               std::vector<Record>& records) {
+CellValue ReadField(const Statement& statement, int index) {
+    if (index < 0 || index >= statement.ColumnCount()) return std::monostate{};
+    switch (statement.Type(index)) {
+        case ColumnType::Integer: return statement.Int64(index);
+        case ColumnType::Real: return statement.Double(index);
+        case ColumnType::Null: return std::monostate{};
+        case ColumnType::Text:
+        case ColumnType::Blob: break;
+    }
+    return std::string(statement.Text(index));
+}
+
+namespace {
+
+// One snapshot's side of a merge: its scan and the current row, whose texts
+// stay valid until the side moves on.
+class MergeSide {
+public:
+    StoreError Open(DatabaseState& database, const BoundQuery& scan, const std::string& key) {
+        StoreError error = PrepareScan(database, scan, list_);
+        if (const int position = list_.ParameterIndex(":key"); error.Ok() && position != 0) {
+            error = list_.BindText(position, key);
+        }
+        return error.Ok() ? Next() : error;
+    }
+    // The key is read once per row: the merge compares it more than once.
+    StoreError Next() {
+        StoreError error = list_.Step(row_);
+        if (row_) {
+            dir_ = list_.Text(0);
+            name_ = list_.Text(1);
+        }
+        return error;
+    }
+    bool Row() const { return row_; }
+    std::string_view Dir() const { return dir_; }
+    std::string_view Name() const { return name_; }
+    std::int64_t Size() const { return list_.Int64(2); }
+    std::string_view Date() const { return list_.Text(3); }
+
+private:
+    Statement list_;
+    bool row_ = false;
+    std::string_view dir_;
+    std::string_view name_;
+};
+
+int CompareKeys(const MergeSide& a, const MergeSide& b, PathStyle style) {
+    if (int d = CompareNames(a.Dir(), b.Dir(), style)) return d;
+    return CompareNames(a.Name(), b.Name(), style);
+}
+
+// Walks the reported side once; for each of its rows, the other side is
+// moved up to the first row not before it, which is the row's match when the
+// keys compare equal. A failure of onRow ends the walk. The other side stays on a match, so that a second row
+// of the same key under NOCASE finds it too.
+template <typename OnRow>
+StoreError Merge(MergeSide& reported, MergeSide& other, PathStyle style, OnRow onRow) {
+    StoreError error;
+    while (error.Ok() && reported.Row()) {
+        int order = 1;
+        while (other.Row() && (order = CompareKeys(other, reported, style)) < 0) {
+            if (error = other.Next(); !error.Ok()) return error;
+        }
+        error = onRow(reported, other.Row() && order == 0 ? &other : nullptr);
+        if (error.Ok()) error = reported.Next();
+    }
+    return error;
+}
+
+// The first rows in display order, at most limit of them: the order value
+// descending, then directory (field 1) and name (field 0) as style compares
+// them. A heap keeps the last row kept on top, so a row that would come after
+// it is dropped before its record is made.
+class TopRows {
+public:
+    TopRows(PathStyle style, std::size_t limit) : style_(style), limit_(limit) {}
+
+    template <typename MakeRecord>
+    void Offer(std::int64_t order, std::string_view dir, std::string_view name, MakeRecord make) {
+        if (limit_ == 0) return;
+        if (rows_.size() == limit_ && !Before(order, dir, name, rows_.front())) return;
+        if (rows_.size() == limit_) {
+            std::pop_heap(rows_.begin(), rows_.end(), Comparer());
+            rows_.pop_back();
+        }
+        rows_.push_back({order, make()});
+        std::push_heap(rows_.begin(), rows_.end(), Comparer());
+    }
+
+    std::vector<Record> Take() {
+        std::sort_heap(rows_.begin(), rows_.end(), Comparer());
+        std::vector<Record> records;
+        records.reserve(rows_.size());
+        for (Entry& entry : rows_) records.push_back(std::move(entry.Row));
+        rows_.clear();
+        return records;
+    }
+
+private:
+    struct Entry {
+        std::int64_t Order;
+        Record Row;
+    };
+    static std::string_view TextOf(const Record& row, std::size_t field) {
+        const auto* text = std::get_if<std::string>(&row[field]);
+        return text != nullptr ? std::string_view(*text) : std::string_view();
+    }
+    bool Before(std::int64_t order, std::string_view dir, std::string_view name, const Entry& y) const {
+        if (order != y.Order) return order > y.Order;
+        if (int d = CompareNames(dir, TextOf(y.Row, 1), style_)) return d < 0;
+        return CompareNames(name, TextOf(y.Row, 0), style_) < 0;
+    }
+    struct InOrder {
+        const TopRows* Rows;
+        bool operator()(const Entry& x, const Entry& y) const {
+            return Rows->Before(x.Order, TextOf(x.Row, 1), TextOf(x.Row, 0), y);
+        }
+    };
+    InOrder Comparer() const { return InOrder{this}; }
+
+    PathStyle style_;
+    std::size_t limit_;
+    std::vector<Entry> rows_;
+};
+
+}  // namespace
+
+StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
+                               std::size_t limit, std::vector<Record>& records) {
     records.clear();
-    // Every file of the tree in both snapshots, in one pass; texts go into one
-    // buffer so that a million files cost a few allocations.
-    struct File {
-        int Dir;
-        std::uint32_t Name, NameLength, Date, DateLength;
-        std::int64_t Size;
-    };
-    std::string text;
-    auto keep = [&text](std::string_view value) {
-        auto offset = static_cast<std::uint32_t>(text.size());
-        text.append(value);
-        return offset;
-    };
-    auto view = [&text](std::uint32_t offset, std::uint32_t length) {
-        return std::string_view(text).substr(offset, length);
-    };
-    DirIds dirs(style);
-    std::vector<File> prime;
-    std::vector<File> compare;
-    Statement list;
-    StoreError error = PrepareScan(database, scan, list);
-    for (bool row = true; error.Ok() && (error = list.Step(row)).Ok() && row;) {
-        std::string_view name = list.Text(2);
-        std::string_view date = list.Text(4);
-        File file{dirs.Id(list.Text(1)), 0, static_cast<std::uint32_t>(name.size()), 0,
-                  static_cast<std::uint32_t>(date.size()), list.Int64(3)};
-        file.Name = keep(name);
-        file.Date = keep(date);
-        (list.Int64(0) != 0 ? prime : compare).push_back(file);
+    MergeSide prime;
+    MergeSide compare;
+    StoreError error = prime.Open(database, scan, FormatKey(state.SnapshotDate));
+    if (error.Ok()) error = compare.Open(database, scan, FormatKey(state.CompareSnapshotDate));
+    TopRows top(state.Style, limit);
+    if (error.Ok()) {
+        error = Merge(prime, compare, state.Style, [&top](const MergeSide& a, const MergeSide* b) {
+            if (b == nullptr || (a.Size() == b->Size() && a.Date() == b->Date())) return StoreError{};
+            top.Offer(b->Size() - a.Size(), a.Dir(), a.Name(), [&] {
+                return Record{std::string(a.Name()), std::string(a.Dir()), b->Size() - a.Size(), a.Size(),
+                              std::string(a.Date()),  b->Size(),           std::string(b->Date())};
+            });
+            return StoreError{};
+        });
     }
-    if (!error.Ok()) return error;
+    if (error.Ok()) records = top.Take();
+    return error;
+}
 
-    // The compare snapshot's files by directory and name.
-    auto hash = [&](const File& f) {
-        return HashName(view(f.Name, f.NameLength), style,
-                        1469598103934665603ULL ^ static_cast<std::uint64_t>(dirs.Match(f.Dir)));
-    };
-    std::size_t size = 1024;
-    while (size < compare.size() * 2) size *= 2;
-    constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
-    std::vector<std::uint32_t> slots(size, kEmpty);
-    const std::size_t mask = size - 1;
-    for (std::uint32_t i = 0; i < compare.size(); ++i) {
-        std::size_t at = hash(compare[i]) & mask;
-        while (slots[at] != kEmpty) at = (at + 1) & mask;
-        slots[at] = i;
+StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
+                               bool deleted, std::size_t limit, std::vector<Record>& records) {
+    records.clear();
+    MergeSide reported;
+    MergeSide other;
+    const std::string prime = FormatKey(state.SnapshotDate);
+    const std::string compare = FormatKey(state.CompareSnapshotDate);
+    const std::string& key = deleted ? compare : prime;
+    StoreError error = reported.Open(database, scan, key);
+    if (error.Ok()) error = other.Open(database, scan, deleted ? prime : compare);
+    // The scans read keys only, which a File1 index of the previous layout
+    // holds by itself; the few files found missing are read by their key.
+    Statement fetch;
+    if (error.Ok()) {
+        error = fetch.Prepare(database,
+                              "SELECT Filesize, Filedate, Filetype, Fileattr FROM files "
+                              "WHERE Snapshot = ? AND Filedir = ? AND Filename = ?");
     }
-    auto find = [&](const File& f) -> const File* {
-        for (std::size_t at = hash(f) & mask; slots[at] != kEmpty; at = (at + 1) & mask) {
-            const File& other = compare[slots[at]];
-            if (dirs.Match(other.Dir) == dirs.Match(f.Dir) &&
-                CompareNames(view(other.Name, other.NameLength), view(f.Name, f.NameLength), style) == 0) {
-                return &other;
-            }
-        }
-        return nullptr;
-    };
-
-    struct Change {
-        const File* A;
-        const File* B;
-        std::int64_t Delta() const { return B->Size - A->Size; }
-    };
-    std::vector<Change> changes;
-    for (const File& a : prime) {
-        const File* b = find(a);
-        if (b != nullptr && (a.Size != b->Size || view(a.Date, a.DateLength) != view(b->Date, b->DateLength))) {
-            changes.push_back({&a, b});
-        }
+    if (error.Ok()) error = fetch.BindText(1, key);
+    // The rows come in the order of the query they stand for, whose ties
+    // are broken byte for byte whatever the path style.
+    TopRows top(PathStyle::Posix, limit);
+    if (error.Ok()) {
+        error = Merge(reported, other, state.Style, [&](const MergeSide& a, const MergeSide* match) {
+            if (match != nullptr) return StoreError{};
+            bool row = false;
+            fetch.Reset();
+            StoreError failed = fetch.BindText(2, a.Dir());
+            if (failed.Ok()) failed = fetch.BindText(3, a.Name());
+            if (failed.Ok()) failed = fetch.Step(row);
+            if (!failed.Ok() || !row) return failed;
+            top.Offer(fetch.Int64(0), a.Dir(), a.Name(), [&] {
+                return Record{std::string(a.Name()),  std::string(a.Dir()),  ReadField(fetch, 0),
+                              ReadField(fetch, 1), ReadField(fetch, 2), ReadField(fetch, 3)};
+            });
+            return StoreError{};
+        });
     }
-    auto before = [&](const Change& x, const Change& y) {
-        if (x.Delta() != y.Delta()) return x.Delta() > y.Delta();
-        if (int d = CompareNames(dirs.Text(x.A->Dir), dirs.Text(y.A->Dir), style)) return d < 0;
-        return CompareNames(view(x.A->Name, x.A->NameLength), view(y.A->Name, y.A->NameLength), style) < 0;
-    };
-    std::size_t count = std::min(limit, changes.size());
-    std::partial_sort(changes.begin(), changes.begin() + static_cast<std::ptrdiff_t>(count), changes.end(), before);
-    records.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const File& a = *changes[i].A;
-        const File& b = *changes[i].B;
-        records.push_back({std::string(view(a.Name, a.NameLength)), dirs.Text(a.Dir), changes[i].Delta(), a.Size,
-                           std::string(view(a.Date, a.DateLength)), b.Size, std::string(view(b.Date, b.DateLength))});
-    }
-    return {};
+    if (error.Ok()) records = top.Take();
+    return error;
 }
 
 namespace {
@@ -262,11 +370,15 @@ private:
 StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
                                  std::vector<Record>& records) {
     records.clear();
+    // A file whose name the table holds in another case (NOCASE) keeps its
+    // own spelling, by which its row is read back.
+    constexpr std::uint32_t kSameSpelling = 0xFFFFFFFF;
     struct FileRef {
         std::uint32_t Name;
         int Dir;
-        std::int64_t Rowid;
+        std::uint32_t Spelling;
     };
+    std::vector<std::string> spellings;
     DirIds dirs(style);
     NameTable names(style, 1024);
     std::vector<FileRef> files;
@@ -275,7 +387,13 @@ StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan
     StoreError error = PrepareScan(database, scan, list);
     for (bool row = true; error.Ok() && (error = list.Step(row)).Ok() && row;) {
         int dir = dirs.Id(list.Text(1));
-        files.push_back({names.Add(list.Text(0), dirs.Match(dir)), dir, list.Int64(2)});
+        const std::uint32_t name = names.Add(list.Text(0), dirs.Match(dir));
+        std::uint32_t spelling = kSameSpelling;
+        if (names.Text(name) != list.Text(0)) {
+            spelling = static_cast<std::uint32_t>(spellings.size());
+            spellings.emplace_back(list.Text(0));
+        }
+        files.push_back({name, dir, spelling});
     }
     if (!error.Ok()) return error;
 
@@ -292,13 +410,25 @@ StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan
     std::partial_sort(duplicates.begin(), duplicates.begin() + static_cast<std::ptrdiff_t>(keep), duplicates.end(),
                       before);
 
+    // The rows shown are read again by their key, which both layouts of the
+    // files table find through File1.
     Statement fetch;
-    error = fetch.Prepare(database, "SELECT Filename, Filedir, Filesize, Filedate FROM files WHERE rowid = ?");
+    error = fetch.Prepare(database,
+                          "SELECT Filename, Filedir, Filesize, Filedate FROM files "
+                          "WHERE Snapshot = :d1 AND Filedir = :dir AND Filename = :name");
+    if (error.Ok()) error = BindParams(fetch, scan);
+    const int dirAt = fetch.ParameterIndex(":dir");
+    const int nameAt = fetch.ParameterIndex(":name");
     records.reserve(keep);
     for (std::size_t i = 0; i < keep && error.Ok(); ++i) {
         bool row = false;
         fetch.Reset();
-        error = fetch.BindInt64(1, duplicates[i].Rowid);
+        error = fetch.BindText(dirAt, dirs.Text(duplicates[i].Dir));
+        const FileRef& file = duplicates[i];
+        if (error.Ok()) {
+            error = fetch.BindText(nameAt, file.Spelling == kSameSpelling ? names.Text(file.Name)
+                                                                           : std::string_view(spellings[file.Spelling]));
+        }
         if (error.Ok()) error = fetch.Step(row);
         // A row gone since the scan (another program deleted its snapshot) is left out.
         if (error.Ok() && row) {

@@ -1,20 +1,27 @@
 #pragma once
-// Two file analyses whose join the database engine would do one row at a time
-// (a lookup per file, or a sort of every name) are done here in one pass over
-// the tree's file list and a table in memory, with the same rows and order as the
-// queries they stand for:
+// The file analyses that set two snapshots side by side, and the one that
+// counts names, done here rather than as a join, with the same rows and order
+// as the queries they stand for:
 //
 //  ChangedFiles: the files of the tree present in both snapshots whose size or
 //  date differs, as (a.Filename, a.Filedir, b.Filesize - a.Filesize,
 //  a.Filesize, a.Filedate, b.Filesize, b.Filedate), ordered by the change
 //  descending, then directory and name.
 //
+//  NewFiles and DeletedFiles: the files of the tree in one snapshot whose
+//  directory and name the other lacks, as (Filename, Filedir, Filesize,
+//  Filedate, Filetype, Fileattr), ordered by size descending, then directory
+//  and name byte for byte.
+//
 //  DuplicateFiles: the files of the tree whose name occurs in another
 //  directory of the tree, as (Filename, Filedir, Filesize, Filedate), ordered
 //  by name, then directory.
 //
-// Names compare as the snapshot's path style compares them (bytes, or ASCII
-// case folded as the engine's NOCASE does).
+// The comparisons read both snapshots' files in key order, one statement per
+// snapshot, and pair them in one pass: only the rows that may be shown are
+// kept, never a snapshot. Names compare as the snapshot's path style compares
+// them (bytes, or ASCII case folded as the engine's NOCASE does), and the scan
+// delivers them in that order: File1's own order for bytes, a sort for NOCASE.
 //
 // Error policy: as every function of store/ and analysis/ (store/StoreError.h);
 // a database failure ends the collection, and no records are returned.
@@ -32,15 +39,26 @@ namespace corvina {
 
 using Record = std::vector<CellValue>;
 
-// The scan query lists the files of the tree in both snapshots as (is in the
-// prime snapshot, Filedir, Filename, Filesize, Filedate), in any order.
-StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
-                               std::vector<Record>& records);
+// The scan query lists the files of the tree of the snapshot whose key is
+// bound to :key as (Filedir, Filename, Filesize, Filedate), in the order of
+// CompareNames on Filedir, then Filename. The state gives the path style and
+// the two snapshots' keys.
+StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
+                               std::size_t limit, std::vector<Record>& records);
+// The files of the prime snapshot's tree that the compare snapshot lacks, or
+// (deleted) those of the compare snapshot that the prime snapshot lacks. The
+// scan lists (Filedir, Filename) only, in the same order.
+StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
+                               bool deleted, std::size_t limit, std::vector<Record>& records);
 
 // The scan query lists the prime snapshot's files of the tree as (Filename,
-// Filedir, rowid).
+// Filedir).
 StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
                                  std::vector<Record>& records);
+
+// A column of the current row as a grid cell keeps it: a number as a number,
+// null (or a column the row lacks) as empty, anything else as text.
+CellValue ReadField(const Statement& statement, int index);
 
 // Binds the parameters of query that statement names; others are skipped.
 StoreError BindParams(Statement& statement, const BoundQuery& query);

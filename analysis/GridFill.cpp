@@ -21,18 +21,6 @@ public:
     virtual CellValue Field(int index) const = 0;
 };
 
-CellValue ReadField(const Statement& statement, int index) {
-    if (index < 0 || index >= statement.ColumnCount()) return std::monostate{};
-    switch (statement.Type(index)) {
-        case ColumnType::Integer: return statement.Int64(index);
-        case ColumnType::Real: return statement.Double(index);
-        case ColumnType::Null: return std::monostate{};
-        case ColumnType::Text:
-        case ColumnType::Blob: break;
-    }
-    return std::string(statement.Text(index));
-}
-
 class StatementSource : public RecordSource {
 public:
     StoreError Open(DatabaseState& database, const BoundQuery& query) {
@@ -70,7 +58,12 @@ StoreError OpenSource(DatabaseState& database, const AnalysisState& state, const
     StoreError error;
     switch (query.Engine) {
         case QueryEngine::ChangedFilesMerge:
-            error = CollectChangedFiles(database, query, state.Style, kLastGridRow + 1, records);
+            error = CollectChangedFiles(database, query, state, kLastGridRow + 1, records);
+            break;
+        case QueryEngine::NewFilesMerge:
+        case QueryEngine::DeletedFilesMerge:
+            error = CollectMissingFiles(database, query, state, query.Engine == QueryEngine::DeletedFilesMerge,
+                                        kLastGridRow + 1, records);
             break;
         case QueryEngine::DuplicateNames:
             error = CollectDuplicateFiles(database, query, state.Style, kLastGridRow + 1, records);

@@ -26,6 +26,7 @@ int ParseAndRun(int argc, char** argv) {
     AddGrowthCommand(app, &exitCode);
     AddTrendCommand(app, &exitCode);
     AddScheduleCommand(app, &exitCode);
+    AddCompactCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);

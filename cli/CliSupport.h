@@ -87,6 +87,7 @@ void AddAnalyseCommand(CLI::App& app, int* exitCode);
 void AddGrowthCommand(CLI::App& app, int* exitCode);
 void AddTrendCommand(CLI::App& app, int* exitCode);
 void AddScheduleCommand(CLI::App& app, int* exitCode);
+void AddCompactCommand(CLI::App& app, int* exitCode);
 
 // Runs the tool; returns the exit code.
 int RunCli(int argc, char** argv);

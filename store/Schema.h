@@ -17,9 +17,15 @@ inline constexpr std::string_view kCreateControl =
     "Filetot INTEGER, Filesize INTEGER, Filesizef REAL)";
 inline constexpr std::string_view kCreateIndex1 = "CREATE UNIQUE INDEX Index1 ON Control (Snapshot)";
 
+// The files table is its own key: File1 orders every row by (Snapshot, Filedir,
+// Filename) and holds the other fields beside the key, so that no separate
+// index repeats every directory text and a file analysis reads a snapshot's
+// tree in one ordered range. Files of the previous layout keep a rowid table
+// with the same fields, to which an open adds File1 as a unique index
+// (kCreateFile1) when it lacks one, until `corvina-cli compact` converts them.
 inline constexpr std::string_view kCreateFiles =
     "CREATE TABLE files (Snapshot TEXT, Filename TEXT, Filesize INTEGER, Filetype TEXT, Filedir TEXT, "
-    "Fileattr INTEGER, Filedate TEXT)";
+    "Fileattr INTEGER, Filedate TEXT, CONSTRAINT File1 PRIMARY KEY (Snapshot, Filedir, Filename)) WITHOUT ROWID";
 inline constexpr std::string_view kCreateFile1 =
     "CREATE UNIQUE INDEX File1 ON files (Snapshot, Filedir, Filename)";
 

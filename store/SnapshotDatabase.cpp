@@ -27,6 +27,7 @@
 #include <SQLiteCpp/Transaction.h>
 
 #include "store/DatabaseConnection.h"
+#include "store/FilesLayout.h"
 #include "store/Schema.h"
 #include "store/WriteTransaction.h"
 
@@ -283,8 +284,8 @@ private:
 std::optional<CreateStep> SetUpEmptyDatabase(DatabaseState& state, StoreError& error) {
     static constexpr CreateStep kSteps[] = {
         {schema::kCreateControl, kControlSteps.CantCreate},    {schema::kCreateIndex1, kControlSteps.CantCreate},
-        {schema::kCreateFiles, kFilesSteps.CantCreate},        {schema::kCreateFile1, kFilesSteps.CantCreate},
-        {schema::kCreateDir, kDirSteps.CantCreate},            {schema::kCreateDirParentIndex, kDirSteps.CantCreate},
+        {schema::kCreateFiles, kFilesSteps.CantCreate},        {schema::kCreateDir, kDirSteps.CantCreate},
+        {schema::kCreateDirParentIndex, kDirSteps.CantCreate},
         {schema::kCreateDirNameIndex, kDirSteps.CantCreate},
     };
     SQLite::Database& db = *state.SnapshotDatabase;
@@ -389,9 +390,12 @@ StoreError OpenFilesTable(DatabaseState& state) {
     SQLite::Database& db = *state.SnapshotDatabase;
     FieldSet fields;
     if (StoreError error = FindTable(db, "files", schema::kFilesFields, fields); !error.Ok()) return error;
-    // An index that cannot be added now (another program holds the write
-    // lock) only makes the queries slower; the next open tries again.
-    if (!state.ReadOnly) AddIndexWhenMissing(db, "File1", schema::kCreateFile1);
+    // A table keyed by (Snapshot, Filedir, Filename) is its own File1. On
+    // another, an index that cannot be added now (another program holds the
+    // write lock) only makes the queries slower; the next open tries again.
+    bool keyed = false;
+    if (StoreError error = FilesTableIsKeyed(state, keyed); !error.Ok()) return error;
+    if (!keyed && !state.ReadOnly) AddIndexWhenMissing(db, "File1", schema::kCreateFile1);
     return PrepareInsert(state, state.FilesTable, schema::kInsertFiles);
 }
 

@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -193,6 +194,11 @@ int main(int argc, char** argv) {
     std::printf("database %.1f MB\n", static_cast<double>(db.SnapshotDatabase->execAndGet("PRAGMA page_count").getInt64() *
                                                         db.SnapshotDatabase->execAndGet("PRAGMA page_size").getInt64()) /
                                         1e6);
+    const double pages = static_cast<double>(db.SnapshotDatabase->execAndGet("PRAGMA page_count").getInt64() *
+                                             db.SnapshotDatabase->execAndGet("PRAGMA page_size").getInt64());
+    const auto rows = db.SnapshotDatabase->execAndGet("SELECT count(*) FROM files").getInt64();
+    std::printf("%.0f bytes of database pages per files row (all tables and indexes)\n",
+                pages / static_cast<double>(std::max<std::int64_t>(rows, 1)));
     CloseSnapshotDatabase(db);
     return 0;
 }

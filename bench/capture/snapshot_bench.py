@@ -76,6 +76,8 @@ def main():
     parser.add_argument("--latency-bench", help="walk_latency_bench of a Release build")
     parser.add_argument("--delay-us", type=int, default=200)
     parser.add_argument("--skip-readers", action="store_true", help="leave the readers' wait out")
+    parser.add_argument("--layouts", action="store_true",
+                        help="measure only the two layouts of the files table: size and comparisons")
     args = parser.parse_args()
 
     if not os.path.isdir(args.tree):
@@ -109,6 +111,9 @@ def main():
         cases.append(("duc index", ["duc", "index", "-q", "-d", ducdb, args.tree], ducdb))
 
     subprocess.run(["du", "-sb", args.tree], stdout=subprocess.DEVNULL, check=True)  # warm the cache
+    if args.layouts:
+        report_layouts(args.cli, args, env, fresh)
+        return
     if args.readers_only:
         report_readers(clis, args, db, env, fresh)
         return
@@ -163,6 +168,66 @@ def report_latency(args):
         for line in out.splitlines():
             wall = float(line.split(":")[1].split()[0])
             print(f"  {line}   {wall / du:6.2f} x du -sb")
+
+
+# The previous layout of a new file: a rowid files table beside a File1 index.
+PREVIOUS_LAYOUT = """
+CREATE TABLE Control (Snapshot TEXT, Basepath TEXT, Description TEXT, Collfiles TEXT, Filelimit INTEGER,
+  Totdirs INTEGER, Totfiles INTEGER, Totbytes INTEGER, Totbytesf REAL, Filetot INTEGER, Filesize INTEGER,
+  Filesizef REAL);
+CREATE UNIQUE INDEX Index1 ON Control (Snapshot);
+CREATE TABLE files (Snapshot TEXT, Filename TEXT, Filesize INTEGER, Filetype TEXT, Filedir TEXT,
+  Fileattr INTEGER, Filedate TEXT);
+CREATE UNIQUE INDEX File1 ON files (Snapshot, Filedir, Filename);
+CREATE TABLE Dir (Snapshot TEXT, Entrytype TEXT, Dirname TEXT, Shortname TEXT, Parentdir TEXT,
+  Dirlevel INTEGER, Files INTEGER, Totsize INTEGER, TotsizeF REAL);
+CREATE INDEX DirParent ON Dir (Snapshot, Parentdir);
+CREATE INDEX DirName ON Dir (Snapshot, Dirname);
+"""
+
+BARE_SCAN = "select count(*), sum(length(Filedir) + length(Filename) + Filesize) from files"
+COMPARISONS = ("changed-files", "new-files", "deleted-files")
+
+
+def report_layouts(cli, args, env, fresh):
+    """Bytes per files row after two every-file snapshots, in the previous
+    layout and in the current one, and each comparison of the pair against a
+    bare scan of the files table by the sqlite3 shell, side by side."""
+    databases = {}
+    for layout in ("previous", "current"):
+        db = os.path.join(args.work, f"layout-{layout}.mdb")
+        fresh(db)
+        if layout == "previous":
+            with sqlite3.connect(db) as connection:
+                connection.executescript(PREVIOUS_LAYOUT)
+        for _ in range(2):
+            subprocess.run([cli, "snapshot", args.tree, "--db", db, "--files"], env=env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        databases[layout] = db
+    load = os.getloadavg()[0]
+    print(f"tree {args.tree}, two snapshot --files runs per layout, load average {load:.2f} (shared machine)")
+    for layout, db in databases.items():
+        size = written(db)
+        with sqlite3.connect(db) as connection:
+            files = connection.execute("SELECT count(*) FROM files").fetchone()[0]
+        print(f"  {layout:8s} layout: {size} bytes, {files} files rows, {size / max(files, 1):.0f} bytes per files row")
+    commands = {}
+    for layout, db in databases.items():
+        commands[(layout, "bare sqlite3 scan")] = ["sqlite3", db, BARE_SCAN]
+        for kind in COMPARISONS:
+            commands[(layout, kind)] = [cli, "analyse", kind, "--compare", "previous", "--format", "csv", "--db", db]
+    times = {name: [] for name in commands}
+    for _ in range(args.runs + 1):  # the first round warms the cache
+        for name, command in commands.items():
+            times[name].append(timed(command, env)[0])
+    for layout in databases:
+        bare = statistics.median(times[(layout, "bare sqlite3 scan")][1:])
+        print(f"  {layout} layout, medians of {args.runs} runs at the base path:")
+        print(f"    {'bare sqlite3 scan':18s} {bare * 1000:8.0f} ms")
+        for kind in COMPARISONS:
+            m = statistics.median(times[(layout, kind)][1:])
+            kb = peak_kb(commands[(layout, kind)])
+            print(f"    {kind:18s} {m * 1000:8.0f} ms  {m / bare:5.2f} x the bare scan   peak {kb / 1024:.0f} MB")
 
 
 def report_readers(clis, args, db, env, fresh):

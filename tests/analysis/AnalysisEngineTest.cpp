@@ -156,6 +156,40 @@ TEST_F(NamePairing, PosixKeepsCaseAndOrdersChangesByChangeThenPath) {
     EXPECT_EQ(duplicates, (std::vector<std::string>{"/p/A/f", "/p/a/f", "/p/b/f"}));
 }
 
+// The comparisons read both snapshots in key order and pair them in one pass.
+// "[", "_" lie between "Z" and "a" in bytes but before every letter under
+// NOCASE, so a merge reading one order and comparing in the other mis-pairs.
+TEST_F(NamePairing, MergesPairAcrossNamesThatSortApartUnderBytesAndNocase) {
+    struct Case {
+        PathStyle Style;
+        std::string Base;
+        const char *Key, *CompareKey;
+        std::vector<std::string> Changed, New, Deleted;
+    };
+    const Case cases[] = {
+        {PathStyle::Posix, "/p", "2024-02-01 00:00:00", "2024-01-01 00:00:00", {"/p/_/_a 36", "/p/Q/Zz 18"}, {"/p/_/c 6", "/p/Q/B 1"}, {"/p/_/C 6", "/p/Q/b 1"}},
+        {PathStyle::Windows, "C:", "2024-04-01 00:00:00", "2024-03-01 00:00:00", {"C:\\_\\_a 36", "C:\\Q\\Zz 18"}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Base);
+        const char sep = Separator(c.Style);
+        const std::string q = c.Base + sep + "Q", u = c.Base + sep + "_";
+        AddSnapshot(c.Key, c.Base, c.Style, {{"2", c.Base, 6, 21}},
+                    {{q, "B", 1}, {q, "Zz", 2}, {u, "[x", 3}, {u, "_a", 4}, {u, "a", 5}, {u, "c", 6}});
+        AddSnapshot(c.CompareKey, c.Base, c.Style, {{"2", c.Base, 6, 75}},
+                    {{q, "b", 1}, {q, "Zz", 20}, {u, "[x", 3}, {u, "_a", 40}, {u, "a", 5}, {u, "C", 6}});
+        auto listed = [&](AnalysisKind kind, int column) {
+            std::vector<std::string> rows;
+            for (const auto& row : Details(StateFor(kind, c.Key, c.CompareKey, c.Base, c.Style)))
+                rows.push_back(row[1] + sep + row[0] + " " + row[static_cast<std::size_t>(column)]);
+            return rows;
+        };
+        EXPECT_EQ(listed(ChangedFiles, 2), c.Changed);
+        EXPECT_EQ(listed(NewFiles, 2), c.New);
+        EXPECT_EQ(listed(DeletedFiles, 2), c.Deleted);
+    }
+}
+
 constexpr const char* kKey = "2024-06-01 12:00:00";
 
 class GridFill : public SnapshotDatabaseTest {};

@@ -195,6 +195,49 @@ TEST_F(CatalogueCommands, ReadOnlyFilesListAndLoadEverySnapshotUnchanged) {
     EXPECT_EQ(run.Out, "Snapshot database " + current + ": 0 snapshots of 0 base paths (read-only)\n");
 }
 
+// A file of the previous layout (a rowid files table beside a File1 index)
+// is used as it is; compact converts it, every row kept, but only while no
+// other program writes.
+TEST_F(CatalogueCommands, PreviousLayoutWorksAsItIsAndCompactConvertsItWhenNobodyWrites) {
+    SQLite::Database(db, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE)
+        .exec(test::kOlderTables + "CREATE UNIQUE INDEX File1 ON files (Snapshot, Filedir, Filename);");
+    auto take = [&] { return test::FirstField(test::RunOn(db, {"snapshot", alpha, "--files"}).Out); };
+    const std::string first = take();
+    test::WriteFile(alpha + "/sub/f", std::string(5000, 'x'));
+    test::WriteFile(alpha + "/new", "n");
+    const std::string second = take();
+    ASSERT_EQ(test::RunOn(db, {"list", "--path", alpha}).Out.substr(0, second.size()), second);
+    const Args changed{"analyse", "changed-files", "--snapshot", second, "--compare", first, "--format", "csv",
+                       "--unit", "B"};
+    const std::string changes = test::RunOn(db, changed).Out;
+    EXPECT_NE(changes.find("f," + alpha + "/sub,-2000,5000"), std::string::npos) << changes;
+    EXPECT_NE(test::RunOn(db, {"analyse", "new-files", "--compare", first}).Out.find("new"), std::string::npos);
+    const std::string layout = "SELECT count(*) FROM pragma_index_list('files') WHERE name = 'File1'";
+    const std::string rows = "SELECT group_concat(r, '|') FROM (SELECT Snapshot || Filedir || Filename || Filesize || "
+                             "Filetype || Fileattr || Filedate AS r FROM files ORDER BY 1)";
+    EXPECT_EQ(test::Query(db, layout), "1");
+    const std::string before = test::Query(db, rows);
+
+    {
+        SQLite::Database writer(db, SQLite::OPEN_READWRITE);
+        writer.exec("BEGIN IMMEDIATE");
+        auto busy = test::RunOn(db, {"compact"});
+        EXPECT_EQ(busy.ExitCode, 1);
+        EXPECT_NE(busy.Err.find("nothing compacted"), std::string::npos) << busy.Err;
+    }
+    EXPECT_EQ(test::Query(db, layout), "1");
+
+    auto run = test::RunOn(db, {"compact"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "Snapshot database " + db + ": 3 files rows converted to the compact layout\n");
+    EXPECT_EQ(test::Query(db, layout), "0");
+    EXPECT_EQ(test::Query(db, "SELECT count(*) FROM pragma_table_info('files') WHERE pk > 0"), "3");
+    EXPECT_EQ(test::Query(db, rows), before);
+    EXPECT_EQ(test::RunOn(db, changed).Out, changes);
+    EXPECT_EQ(test::RunOn(db, {"delete", first}).ExitCode, 0);
+    EXPECT_EQ(test::RunOn(db, {"compact"}).Out, "Snapshot database " + db + ": 2 files rows in the compact layout already\n");
+}
+
 // Output that could not be written is a failure: the command says why on
 // stderr and exits with 1, even when its work (a delete) was done.
 TEST_F(CatalogueCommands, AFullStdoutOrStderrEndsEveryCommandWithExitOne) {
