@@ -25,6 +25,7 @@
 #include <SQLiteCpp/Statement.h>
 #include <SQLiteCpp/Transaction.h>
 
+#include "bench/analysis/BenchSupport.h"
 #include "analysis/AnalysisIndexes.h"
 #include "analysis/Trend.h"
 #include "store/Catalogue.h"
@@ -38,23 +39,9 @@ using namespace corvina;
 
 constexpr int kSnapshots = 50;
 
-class QuietPrompter : public Prompter {
-public:
-    Answer Ask(const Message& message) override {
-        if (message.MessageIcon == Icon::Exclamation) std::fprintf(stderr, "%s\n", message.Text.c_str());
-        return Answer::Yes;
-    }
-};
-class ExitEnder : public ProgramEnder {
-public:
-    void EndProgram(int code) override { std::exit(code); }
-};
-
-double CpuMs() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
+using bench::CpuMs;
+using bench::ExitEnder;
+using bench::QuietPrompter;
 
 // The pair's two keys, older first.
 std::vector<std::string> PairKeys(SQLite::Database& pair) {
