@@ -197,6 +197,10 @@ private:
     // Back from a finished subdirectory: its totals join its parent's, and
     // its listing is dropped.
     void Leave(Frame& parent, Frame& child) {
+        // Once the walk is ending, the workers stop before a directory is
+        // let go: one left half-walked may still be read by a worker (its
+        // subdirectories opened, or waiting to be read ahead).
+        if (prefetcher_ && control_.AbortFlag.load()) prefetcher_->Stop();
         line_.resize(child.ParentLength);
         parent.Files += child.Files;
         parent.Bytes += child.Bytes;

@@ -143,7 +143,7 @@ bool Prefetcher::Reach(ListedDirectory& directory) {
     bool mine = false;
     {
         std::lock_guard lock(mutex_);
-        current_ = &directory;
+        directory.Reached = true;
         if (directory.State == ListedDirectory::Stage::Ahead) {
             --ahead_;
             directory.State = ListedDirectory::Stage::Walked;
@@ -192,7 +192,7 @@ void Prefetcher::Schedule(ListedDirectory& directory) {
 
 bool Prefetcher::CanStart() const {
     if (waiting_.empty()) return false;
-    if (*waiting_.begin() == current_) return true;
+    if ((*waiting_.begin())->Reached) return true;
     return !abortFlag_.load() && ahead_ < kMaxAheadDirectories && buffered_ < kMaxBufferedEntries;
 }
 
@@ -205,7 +205,7 @@ void Prefetcher::Work() {
         if (stop_) return;
         ListedDirectory* next = *waiting_.begin();
         waiting_.erase(waiting_.begin());
-        if (next == current_) {
+        if (next->Reached) {
             next->State = ListedDirectory::Stage::Walked;  // reached already
         } else {
             next->State = ListedDirectory::Stage::Ahead;
@@ -264,7 +264,7 @@ void Prefetcher::Publish(ListedDirectory& dir, ListedChunk&& chunk) {
     chunk.Seal();
     {
         std::unique_lock lock(mutex_);
-        work_.wait(lock, [&] { return stop_ || buffered_ < kMaxBufferedEntries || current_ == &dir; });
+        work_.wait(lock, [&] { return stop_ || buffered_ < kMaxBufferedEntries || dir.Reached; });
         buffered_ += chunk.Entries.size();
         dir.Ready.push_back(std::move(chunk));
     }

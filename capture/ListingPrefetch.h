@@ -84,6 +84,11 @@ struct ListedDirectory {
 
     // Under the prefetcher's lock.
     enum class Stage { Waiting, Ahead, Walked } State = Stage::Waiting;
+    // The walk has reached it (and waits for it, or replays it). A flag of
+    // the directory's own rather than a pointer to the one reached: a
+    // directory the walk has left is freed, and a new one may take its
+    // address.
+    bool Reached = false;
     std::deque<ListedChunk> Ready;
     bool Ended = false;
     int EndCode = 0;
@@ -159,7 +164,6 @@ private:
     std::condition_variable work_;   // workers: a directory to start, room for entries, stop
     std::condition_variable ready_;  // the walk: entries of the directory it waits for
     std::set<ListedDirectory*, EarlierInWalk> waiting_;
-    const ListedDirectory* current_ = nullptr;  // the directory the walk is in
     std::size_t ahead_ = 0;                     // started by workers, not yet reached by the walk
     std::size_t buffered_ = 0;                  // entries read ahead, not yet taken
     std::size_t idle_ = 0;                      // workers waiting for a directory to start
