@@ -219,11 +219,6 @@ void SayHowToEnable(const std::string& timer) {
 
 int Schedule(const ScheduleOptions& options) {
     const std::string basePath = NormalizeBasePath(options.Path);
-    std::int64_t ignored = 0;
-    if (options.Files && !ParseSize(options.MinSize, &ignored).empty()) {
-        PrintMessage(ParseSize(options.MinSize, &ignored));
-        return kExitUsage;
-    }
     if (!CalendarIsValid(Calendar(options))) {
         PrintMessage("not a calendar expression systemd understands: " + Calendar(options) +
                      " (examples: daily, weekly, Mon *-*-* 02:00)");

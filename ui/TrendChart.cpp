@@ -118,10 +118,9 @@ Series ReadSeries(const TrendReport& report) {
     return series;
 }
 
-// A plot's frame, its value ticks and caption; returns the value axis.
-ValueAxis LayOutValueAxis(const QRectF& plot, double low, double high, const QString& caption,
-                          const QFontMetricsF& metrics, TrendChartLayout& out) {
-    ValueAxis value = ChooseValueAxis(low, high);
+// A plot's value ticks and caption.
+void LayOutValueAxis(const QRectF& plot, const ValueAxis& value, const QString& caption, const QFontMetricsF& metrics,
+                     TrendChartLayout& out) {
     const ChartAxis& axis = value.Axis;
     for (std::size_t i = 0; i < axis.Ticks.size(); ++i) {
         const double y = plot.bottom() - (axis.Ticks[i] - axis.Low()) / (axis.High() - axis.Low()) * plot.height();
@@ -131,7 +130,6 @@ ValueAxis LayOutValueAxis(const QRectF& plot, double low, double high, const QSt
     }
     out.Texts.push_back(TextAt(metrics, caption + " (" + value.UnitName + ")", plot.left(), plot.top() - kGap / 2,
                                Qt::AlignLeft | Qt::AlignBottom));
-    return value;
 }
 
 QPointF Place(const QRectF& plot, const TimeAxis& time, const ValueAxis& value, QPointF point) {
@@ -242,20 +240,19 @@ TrendChartLayout TrendChart::LayOut() const {
         out.Texts.push_back(label);
     }
 
-    const ValueAxis dirValue =
-        LayOutValueAxis(out.DirectoryPlot, 0, Highest(series.Directory, 0), "Directory", metrics, out);
-    for (const QPointF& point : series.Directory) out.Directory.push_back(Place(out.DirectoryPlot, time, dirValue, point));
+    LayOutValueAxis(out.DirectoryPlot, directoryAxis, "Directory", metrics, out);
+    for (const QPointF& point : series.Directory) out.Directory.push_back(Place(out.DirectoryPlot, time, directoryAxis, point));
     if (!filesystem) return out;
-    const ValueAxis fsValue = LayOutValueAxis(out.FilesystemPlot, fsLow, fsHigh, "File system", metrics, out);
+    LayOutValueAxis(out.FilesystemPlot, fsAxis, "File system", metrics, out);
     const QRectF& fs = out.FilesystemPlot;
-    for (const QPointF& point : series.Used) out.Used.push_back(Place(fs, time, fsValue, point));
-    for (const QPointF& point : series.Size) out.Size.push_back(Place(fs, time, fsValue, point));
+    for (const QPointF& point : series.Used) out.Used.push_back(Place(fs, time, fsAxis, point));
+    for (const QPointF& point : series.Size) out.Size.push_back(Place(fs, time, fsAxis, point));
     // The size last recorded is what the forecast fills: it goes on to the axis's end.
-    out.Size.push_back(Place(fs, time, fsValue, {time.High, series.Size.back().y()}));
+    out.Size.push_back(Place(fs, time, fsAxis, {time.High, series.Size.back().y()}));
     if (series.Forecast.isNull()) return out;
-    out.ForecastLine = QLineF(Place(fs, time, fsValue, series.Forecast.p1()), Place(fs, time, fsValue, series.Forecast.p2()));
+    out.ForecastLine = QLineF(Place(fs, time, fsAxis, series.Forecast.p1()), Place(fs, time, fsAxis, series.Forecast.p2()));
     if (series.FullInside) {
-        const double x = Place(fs, time, fsValue, {series.FullDay, 0}).x();
+        const double x = Place(fs, time, fsAxis, {series.FullDay, 0}).x();
         out.FullMark = QLineF(x, fs.top(), x, fs.bottom());
         const QString text = "full " + QString::fromStdString(ForecastText(report_.Full, report_.Full.FullOn));
         out.Texts.push_back(
