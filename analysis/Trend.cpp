@@ -7,6 +7,7 @@
 
 #include "analysis/AnalysisKind.h"
 #include "analysis/GridFill.h"
+#include "store/Catalogue.h"
 #include "store/DisplayText.h"
 #include "store/SizeFormat.h"
 #include "store/Statement.h"
@@ -15,14 +16,6 @@ namespace corvina {
 namespace {
 
 namespace chr = std::chrono;
-
-StoreError HasFilesystemTable(DatabaseState& database, bool& exists) {
-    Statement query;
-    StoreError error = query.Prepare(
-        database, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Filesystem' COLLATE NOCASE");
-    if (error.Ok()) error = query.Step(exists);
-    return error;
-}
 
 DateTime DateOfDays(double days) {
     const auto seconds = chr::sys_seconds{chr::seconds{std::llround(days * 86400.0)}};
@@ -58,7 +51,7 @@ StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::st
                      PathStyle style, std::vector<TrendPoint>& points) {
     points.clear();
     bool filesystem = false;
-    if (StoreError error = HasFilesystemTable(database, filesystem); !error.Ok()) return error;
+    if (StoreError error = TableExists(database, "Filesystem", filesystem); !error.Ok()) return error;
     // One query for all snapshots: the DirName index finds each Dir row.
     std::string sql = "SELECT c.Snapshot, d.Snapshot, d.Files, d.TotsizeF";
     sql += filesystem ? ", f.Fssize, f.Fsfree" : ", NULL, NULL";

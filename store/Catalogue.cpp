@@ -106,20 +106,20 @@ StoreError ReadSnapshots(DatabaseState& state, std::string_view basePath, std::v
     return error;
 }
 
-StoreError FilesystemTableExists(DatabaseState& state, bool& exists) {
-    Statement query;
-    StoreError error = PrepareWithTexts(
-        state, query, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'Filesystem' COLLATE NOCASE", {});
-    if (error.Ok()) error = query.Step(exists);
-    return error;
-}
-
 StoreError Reported(DatabaseState& state, Prompter& prompter, StoreError error) {
     if (!error.Ok()) ReportStoreError(prompter, state.DatabasePath, error);
     return error;
 }
 
 }  // namespace
+
+StoreError TableExists(DatabaseState& state, std::string_view name, bool& exists) {
+    Statement query;
+    StoreError error = PrepareWithTexts(
+        state, query, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE", {std::string(name)});
+    if (error.Ok()) error = query.Step(exists);
+    return error;
+}
 
 StoreError LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const DateTime& key, SnapshotInfo& info) {
     const std::string keyText = FormatKey(key);
@@ -169,7 +169,7 @@ StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& w
     std::vector<const char*> deletes{"DELETE FROM Control WHERE Snapshot = ?", "DELETE FROM Dir WHERE Snapshot = ?",
                                      "DELETE FROM files WHERE Snapshot = ?"};
     bool figures = false;
-    if (StoreError error = FilesystemTableExists(state, figures); !error.Ok()) return error;
+    if (StoreError error = TableExists(state, "Filesystem", figures); !error.Ok()) return error;
     if (figures) deletes.push_back("DELETE FROM Filesystem WHERE Snapshot = ?");
     for (const char* sql : deletes) {
         Statement statement;
@@ -239,7 +239,7 @@ StoreError WriteFilesystemRow(DatabaseState& state, const DateTime& key, const F
 StoreError ReadFilesystemRow(DatabaseState& state, const DateTime& key, std::optional<FilesystemFigures>& figures) {
     figures.reset();
     bool exists = false;
-    if (StoreError error = FilesystemTableExists(state, exists); !error.Ok() || !exists) return error;
+    if (StoreError error = TableExists(state, "Filesystem", exists); !error.Ok() || !exists) return error;
     Statement query;
     bool row = false;
     StoreError error =

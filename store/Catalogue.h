@@ -19,6 +19,10 @@
 
 namespace corvina {
 
+// Whether the database has a table of this name (any case), for the tables
+// that older files lack.
+StoreError TableExists(DatabaseState& state, std::string_view name, bool& exists);
+
 // The Control row last loaded. Nothing clears it: a failed load leaves the
 // other values as they were and empties InfoBasePath only.
 struct SnapshotInfo {
