@@ -9,9 +9,10 @@ namespace corvina {
 
 namespace {
 
-// Whole part, rounded towards minus infinity, of a real expression.
+// Whole part, rounded towards minus infinity, of a real expression: right
+// whether the engine's cast cuts towards zero or rounds to the nearest.
 std::string RoundDown(const std::string& x) {
-    return "(CAST(" + x + " AS INTEGER) - ((" + x + ") < CAST(" + x + " AS INTEGER)))";
+    return "(CAST(" + x + " AS BIGINT) - CASE WHEN (" + x + ") < CAST(" + x + " AS BIGINT) THEN 1 ELSE 0 END)";
 }
 
 double ShareBaseValue(ShareBase base, const AnalysisState& state) {
@@ -45,7 +46,7 @@ std::string QueryParts::Coll() const { return Style == PathStyle::Windows ? " CO
 // Every files row of a snapshot lies in the tree of its base path (the walk
 // writes nothing else), so the tree of the base path needs no condition.
 std::string QueryParts::InTree(const std::string& column) const {
-    if (Hints.WholeSnapshot) return "1";
+    if (Hints.WholeSnapshot) return "1 = 1";
     std::string c = Coll();
     return "(" + column + " >= :q" + c + " AND " + column + " < :hi" + c + " AND (" + column + " = :q" + c + " OR " +
            column + " >= :lo" + c + "))";

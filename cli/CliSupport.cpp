@@ -28,6 +28,7 @@ Answer StderrPrompter::Ask(const Message& message) {
 }
 
 std::string ResolveDatabasePath(const std::string& dbOption) {
+    if (IsServerLocation(dbOption)) return dbOption;
     if (!dbOption.empty()) return std::filesystem::absolute(dbOption).lexically_normal().string();
     auto settings = OpenProgramSettings();
     return ResolveStartupDatabasePath(*settings, DefaultDatabaseFolder());
@@ -49,7 +50,7 @@ const std::string& LastDatabasePath() { return gLastDatabasePath; }
 
 int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrPrompter& prompter, OpenMode mode) {
     const std::string path = ResolveDatabasePath(dbOption);
-    gLastDatabasePath = path;
+    gLastDatabasePath = WithoutPassword(path);
     state.DatabasePath = path;
     ThrowingEnder ender;
     OpenOutcome outcome = OpenSnapshotDatabase(state, prompter, ender, mode);

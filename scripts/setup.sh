@@ -7,7 +7,7 @@ CORVINA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 CORVINA_PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
-  libsqlite3-dev libsqlitecpp-dev
+  libsqlite3-dev libsqlitecpp-dev libpq-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libfmt-dev nlohmann-json3-dev
   python3 util-linux

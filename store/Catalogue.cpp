@@ -115,8 +115,12 @@ StoreError Reported(DatabaseState& state, Prompter& prompter, StoreError error) 
 
 StoreError TableExists(DatabaseState& state, std::string_view name, bool& exists) {
     Statement query;
+    // A server resolves the name as a query would: unquoted, so in any case.
     StoreError error = PrepareWithTexts(
-        state, query, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE", {std::string(name)});
+        state, query,
+        state.Server ? "SELECT 1 WHERE to_regclass(?) IS NOT NULL"
+                     : "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE",
+        {std::string(name)});
     if (error.Ok()) error = query.Step(exists);
     return error;
 }
@@ -220,10 +224,13 @@ StoreError WriteControlRow(DatabaseState& state, const ControlRow& row) {
 }
 
 StoreError WriteFilesystemRow(DatabaseState& state, const DateTime& key, const FilesystemFigures& figures) {
-    Statement create;
-    StoreError error = create.Prepare(
-        state, "CREATE TABLE IF NOT EXISTS Filesystem (Snapshot TEXT, Fssize INTEGER, Fsfree INTEGER)");
-    if (error.Ok()) error = create.Run();
+    // Looked for first: a role that may write rows but not make tables (on
+    // a server) writes into the table that is there.
+    bool exists = false;
+    StoreError error = TableExists(state, "Filesystem", exists);
+    if (error.Ok() && !exists) {
+        error = Execute(state, "CREATE TABLE IF NOT EXISTS Filesystem (Snapshot TEXT, Fssize INTEGER, Fsfree INTEGER)");
+    }
     Statement insert;
     if (error.Ok()) {
         error = PrepareWithTexts(state, insert, "INSERT INTO Filesystem (Snapshot, Fssize, Fsfree) VALUES (?,?,?)",

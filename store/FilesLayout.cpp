@@ -45,6 +45,9 @@ StoreError CopyIntoKeyedTable(DatabaseState& state, LockWait& wait) {
 }  // namespace
 
 StoreError FilesTableIsKeyed(DatabaseState& state, bool& keyed) {
+    // A server's table is made keyed, and the server keeps no free pages for us.
+    keyed = state.Server != nullptr;
+    if (keyed) return {};
     // The key's fields in key order; names are matched without regard to case.
     std::string key;
     StoreError error = QueryText(state,
@@ -63,22 +66,24 @@ StoreError CompactFilesTable(DatabaseState& state, LockWait& wait, CompactOutcom
     }
     bool keyed = false;
     if (StoreError error = FilesTableIsKeyed(state, keyed); !error.Ok()) return error;
-    std::string fields;
-    if (StoreError error = QueryText(state, "SELECT count(*) FROM pragma_table_info('files')", fields); !error.Ok()) {
-        return error;
-    }
-    // A field of another program's would not survive the copy.
-    if (!keyed && fields != std::to_string(schema::kFilesFields.size())) {
-        return StoreError{SQLITE_ERROR, "The files table has fields that the compact layout does not keep", "files"};
-    }
     if (!keyed) {
+        std::string fields;
+        if (StoreError error = QueryText(state, "SELECT count(*) FROM pragma_table_info('files')", fields);
+            !error.Ok()) {
+            return error;
+        }
+        // A field of another program's would not survive the copy.
+        if (fields != std::to_string(schema::kFilesFields.size())) {
+            return StoreError{SQLITE_ERROR, "The files table has fields that the compact layout does not keep",
+                              "files"};
+        }
         if (StoreError error = CopyIntoKeyedTable(state, wait); !error.Ok()) return error;
     }
     outcome = keyed ? CompactOutcome::Already : CompactOutcome::Converted;
     std::string count;
     if (StoreError error = QueryText(state, "SELECT count(*) FROM files", count); !error.Ok()) return error;
     rows = std::stoll(count);
-    return Execute(state, "VACUUM");
+    return state.Server ? StoreError{} : Execute(state, "VACUUM");
 }
 
 }  // namespace corvina

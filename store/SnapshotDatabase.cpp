@@ -29,6 +29,7 @@
 #include "store/DatabaseConnection.h"
 #include "store/FilesLayout.h"
 #include "store/Schema.h"
+#include "store/ServerConnection.h"
 #include "store/WriteTransaction.h"
 
 namespace corvina {
@@ -579,8 +580,10 @@ OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, Progr
     state.DirTable.Finalize();
     state.FilesTable.Finalize();
     state.SnapshotDatabase.reset();
+    state.Server.reset();
     state.ReadOnly = false;
     state.WriteAheadLog = false;
+    if (IsServerLocation(state.DatabasePath)) return OpenServerDatabase(state, prompter, mode);
 
     bool createdNow = false;
     StoreError error = OpenWorkspaceDatabase(state);
@@ -652,6 +655,8 @@ StoreError CheckSnapshotWritable(const DatabaseState& state) {
 }
 
 StoreError CheckDatabaseIntegrity(DatabaseState& state, bool full) {
+    // A server answers for its own pages.
+    if (state.Server) return {};
     if (!state.SnapshotDatabase) return NotOpenError("");
     // Ten problems say enough; the check stops there instead of reading on.
     const std::string sql = full ? "PRAGMA integrity_check(10)" : "PRAGMA quick_check(10)";
@@ -679,6 +684,7 @@ void CloseSnapshotDatabase(DatabaseState& state) {
     state.DirTable.Finalize();
     state.FilesTable.Finalize();
     state.SnapshotDatabase.reset();
+    state.Server.reset();
 }
 
 }  // namespace corvina

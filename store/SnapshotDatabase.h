@@ -29,6 +29,7 @@
 namespace corvina {
 
 class DatabaseConnection;  // the engine's connection, known inside store/ only
+class ServerConnection;    // a database server's (store/ServerConnection.h)
 
 // The open database. Members are destroyed in reverse order: the prepared
 // statements go before the database they belong to.
@@ -39,6 +40,9 @@ struct DatabaseState {
     bool WriteAheadLog = false;  // readers go on while a snapshot is written
     int BusyTimeoutMs = 5000;  // how long to wait for another process's lock
     std::unique_ptr<DatabaseConnection> SnapshotDatabase;
+    // Instead of SnapshotDatabase when DatabasePath names a server; the path
+    // then holds the connection text without its password.
+    std::unique_ptr<ServerConnection> Server;
     // Inserts prepared once per open database; the row writers bind and run them.
     Statement ControlTable;
     Statement DirTable;
@@ -50,7 +54,7 @@ struct DatabaseState {
     ~DatabaseState();
 
     // True while a database is open and usable for queries.
-    bool IsUsable() const { return SnapshotDatabase != nullptr && !DatabasePath.empty(); }
+    bool IsUsable() const { return (SnapshotDatabase != nullptr || Server != nullptr) && !DatabasePath.empty(); }
 };
 
 enum class OpenOutcome {
@@ -62,6 +66,7 @@ enum class OpenOutcome {
     Missing,   // OpenMode::ExistingOnly and no file: nothing said, DatabasePath ""
     Damaged,   // the engine found the file damaged: said so, DatabasePath ""
     Busy,      // another program kept it locked past the wait: said so, DatabasePath ""
+    Unreachable,  // a server that did not answer or refused us: said so, DatabasePath ""
 };
 
 enum class OpenMode {
@@ -86,6 +91,14 @@ StoreError CheckSnapshotWritable(const DatabaseState& state);
 // of every page) or full (also every index against its table). Ok, or an
 // error with IsDamaged() whose Reason gives the first problems found.
 StoreError CheckDatabaseIntegrity(DatabaseState& state, bool full);
+
+// A database location that names a server rather than a file: a
+// postgresql:// (or postgres://) URI, or a keyword string ("host=...
+// dbname=..."). The password, if the text holds one, is used to connect and
+// then forgotten: the state and every message keep WithoutPassword's text;
+// passwords belong in ~/.pgpass or the environment.
+bool IsServerLocation(std::string_view location);
+std::string WithoutPassword(std::string_view location);
 
 // Builds the message text of a database failure: phrase + path + "\n" +
 // "Code=.. Reason=.." + ". Program aborted".

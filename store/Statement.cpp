@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "store/DatabaseConnection.h"
+#include "store/ServerConnection.h"
 #include "store/SnapshotDatabase.h"
 
 namespace corvina {
@@ -27,14 +28,18 @@ std::string EngineReason(sqlite3* db, int code) {
 
 }  // namespace
 
+Statement::Statement() noexcept = default;
+
 Statement::~Statement() { Finalize(); }
 
-Statement::Statement(Statement&& other) noexcept : statement_(std::exchange(other.statement_, nullptr)) {}
+Statement::Statement(Statement&& other) noexcept
+    : statement_(std::exchange(other.statement_, nullptr)), server_(std::move(other.server_)) {}
 
 Statement& Statement::operator=(Statement&& other) noexcept {
     if (this != &other) {
         Finalize();
         statement_ = std::exchange(other.statement_, nullptr);
+        server_ = std::move(other.server_);
     }
     return *this;
 }
@@ -42,6 +47,7 @@ Statement& Statement::operator=(Statement&& other) noexcept {
 void Statement::Finalize() {
     sqlite3_finalize(Raw(statement_));
     statement_ = nullptr;
+    server_.reset();
 }
 
 StoreError Statement::Failure(int code) const {
@@ -54,6 +60,12 @@ StoreError Statement::Failure(int code) const {
 StoreError Statement::Prepare(DatabaseState& database, std::string_view sql, StatementUse use) {
     Finalize();
     if (!database.IsUsable()) return NotOpenError(std::string(sql));
+    if (database.Server) {
+        server_ = std::make_unique<ServerStatement>(*database.Server, sql, use == StatementUse::Repeated);
+        StoreError error = server_->Open();
+        if (!error.Ok()) server_.reset();
+        return error;
+    }
     sqlite3* db = database.SnapshotDatabase->getHandle();
     sqlite3_stmt* prepared = nullptr;
     const unsigned flags = use == StatementUse::Repeated ? SQLITE_PREPARE_PERSISTENT : 0;
@@ -67,38 +79,45 @@ StoreError Statement::Prepare(DatabaseState& database, std::string_view sql, Sta
 }
 
 int Statement::ParameterIndex(std::string_view name) const {
+    if (server_) return server_->ParameterIndex(name);
     if (statement_ == nullptr) return 0;
     // The engine wants the name ending in a zero byte.
     return sqlite3_bind_parameter_index(Raw(statement_), std::string(name).c_str());
 }
 
 StoreError Statement::BindText(int position, std::string_view text) {
+    if (server_) return server_->Bind(position, text, ServerStatement::kText);
     int rc = sqlite3_bind_text(Raw(statement_), position, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
     return rc == SQLITE_OK ? StoreError{} : Failure(rc);
 }
 
 StoreError Statement::BindTextView(int position, std::string_view text) {
+    if (server_) return server_->Bind(position, text, ServerStatement::kText);
     int rc = sqlite3_bind_text(Raw(statement_), position, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
     return rc == SQLITE_OK ? StoreError{} : Failure(rc);
 }
 
 StoreError Statement::BindInt64(int position, std::int64_t value) {
+    if (server_) return server_->Bind(position, std::string_view(reinterpret_cast<const char*>(&value), sizeof value), ServerStatement::kInt64);
     int rc = sqlite3_bind_int64(Raw(statement_), position, value);
     return rc == SQLITE_OK ? StoreError{} : Failure(rc);
 }
 
 StoreError Statement::BindDouble(int position, double value) {
+    if (server_) return server_->Bind(position, std::string_view(reinterpret_cast<const char*>(&value), sizeof value), ServerStatement::kDouble);
     int rc = sqlite3_bind_double(Raw(statement_), position, value);
     return rc == SQLITE_OK ? StoreError{} : Failure(rc);
 }
 
 StoreError Statement::BindNull(int position) {
+    if (server_) return server_->Bind(position, std::string_view(), ServerStatement::kNull);
     int rc = sqlite3_bind_null(Raw(statement_), position);
     return rc == SQLITE_OK ? StoreError{} : Failure(rc);
 }
 
 StoreError Statement::Step(bool& row) {
     row = false;
+    if (server_) return server_->Step(row);
     if (statement_ == nullptr) return StoreError{SQLITE_MISUSE, "No statement is prepared", ""};
     int rc = sqlite3_step(Raw(statement_));
     if (rc == SQLITE_ROW) {
@@ -109,6 +128,7 @@ StoreError Statement::Step(bool& row) {
 }
 
 StoreError Statement::Run() {
+    if (server_) return server_->Run();
     if (statement_ == nullptr) return StoreError{SQLITE_MISUSE, "No statement is prepared", ""};
     int rc = sqlite3_step(Raw(statement_));
     // The message is taken before the reset, which may replace it.
@@ -117,16 +137,23 @@ StoreError Statement::Run() {
     return error;
 }
 
-void Statement::Reset() { sqlite3_reset(Raw(statement_)); }
+void Statement::Reset() {
+    if (server_) return server_->Reset();
+    sqlite3_reset(Raw(statement_));
+}
 
-int Statement::ColumnCount() const { return sqlite3_column_count(Raw(statement_)); }
+int Statement::ColumnCount() const {
+    return server_ ? server_->ColumnCount() : sqlite3_column_count(Raw(statement_));
+}
 
 std::string_view Statement::ColumnName(int column) const {
+    if (server_) return server_->ColumnName(column);
     const char* name = statement_ != nullptr ? sqlite3_column_name(Raw(statement_), column) : nullptr;
     return name != nullptr ? std::string_view(name) : std::string_view();
 }
 
 ColumnType Statement::Type(int column) const {
+    if (server_) return server_->Type(column);
     switch (sqlite3_column_type(Raw(statement_), column)) {
         case SQLITE_INTEGER: return ColumnType::Integer;
         case SQLITE_FLOAT: return ColumnType::Real;
@@ -136,11 +163,16 @@ ColumnType Statement::Type(int column) const {
     }
 }
 
-std::int64_t Statement::Int64(int column) const { return sqlite3_column_int64(Raw(statement_), column); }
+std::int64_t Statement::Int64(int column) const {
+    return server_ ? server_->Int64(column) : sqlite3_column_int64(Raw(statement_), column);
+}
 
-double Statement::Double(int column) const { return sqlite3_column_double(Raw(statement_), column); }
+double Statement::Double(int column) const {
+    return server_ ? server_->Double(column) : sqlite3_column_double(Raw(statement_), column);
+}
 
 std::string_view Statement::Text(int column) const {
+    if (server_) return server_->Text(column);
     // The text first, then its length: the order the engine asks for.
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(Raw(statement_), column));
     if (text == nullptr) return {};
@@ -149,6 +181,7 @@ std::string_view Statement::Text(int column) const {
 
 StoreError Execute(DatabaseState& database, std::string_view sql) {
     if (!database.IsUsable()) return NotOpenError(std::string(sql));
+    if (database.Server) return database.Server->Execute(sql);
     sqlite3* db = database.SnapshotDatabase->getHandle();
     const std::string text(sql);
     int rc = sqlite3_exec(db, text.c_str(), nullptr, nullptr, nullptr);

@@ -15,6 +15,7 @@
 // Step or Reset; the scans of a million rows read them without a copy.
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "store/StoreError.h"
@@ -23,6 +24,7 @@ namespace corvina {
 
 struct DatabaseState;
 struct EngineStatement;  // the engine's own statement, known inside store/ only
+class ServerStatement;   // a statement on a database server (store/ServerConnection.h)
 
 enum class StatementUse {
     Once,      // run once or a few times, then dropped
@@ -33,7 +35,7 @@ enum class ColumnType { Integer, Real, Text, Blob, Null };
 
 class Statement {
 public:
-    Statement() noexcept = default;
+    Statement() noexcept;
     ~Statement();
     Statement(Statement&& other) noexcept;
     Statement& operator=(Statement&& other) noexcept;
@@ -44,7 +46,7 @@ public:
     // 1) or ":name", on the usable database. Any statement held before is
     // finalized first.
     StoreError Prepare(DatabaseState& database, std::string_view sql, StatementUse use = StatementUse::Once);
-    bool IsPrepared() const { return statement_ != nullptr; }
+    bool IsPrepared() const { return statement_ != nullptr || server_ != nullptr; }
     void Finalize();
 
     // The position of a named parameter (":q"), 0 when the text has none of
@@ -79,6 +81,7 @@ private:
     StoreError Failure(int code) const;
 
     EngineStatement* statement_ = nullptr;
+    std::unique_ptr<ServerStatement> server_;
 };
 
 // Runs sql, one or more statements that return no rows (a pragma, an index).

@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <thread>
+
 #include "store/DatabaseConnection.h"
+#include "store/ServerConnection.h"
 
 namespace corvina {
 namespace {
@@ -36,11 +39,42 @@ StoreError RunWaiting(DatabaseState& state, const char* sql, LockWait& wait) {
     return error;
 }
 
+// On a server, writers take turns through a lock of the database that ends
+// with their transaction (a killed client's ends with its connection).
+// Readers never wait for it: they see the last committed state.
+constexpr std::string_view kServerWriteLock = "SELECT pg_try_advisory_xact_lock(1129271926)";
+
+StoreError BeginOnServer(DatabaseState& state, LockWait& wait) {
+    if (StoreError error = Execute(state, "BEGIN"); !error.Ok()) return error;
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        Statement take;
+        bool row = false;
+        StoreError error = take.Prepare(state, kServerWriteLock);
+        if (error.Ok()) error = take.Step(row);
+        if (error.Ok() && row && take.Int64(0) == 1) return {};
+        auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        if (error.Ok() && !wait.KeepWaiting(waited)) {
+            error = StoreError{SQLITE_BUSY, "another program is writing a snapshot", "lock"};
+        }
+        if (!error.Ok()) {
+            Execute(state, "ROLLBACK");
+            return error;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kAttemptMs));
+    }
+}
+
 }  // namespace
 
 WriteTransaction::~WriteTransaction() { Rollback(); }
 
 StoreError WriteTransaction::Begin(LockWait& wait) {
+    if (state_.Server) {
+        StoreError error = BeginOnServer(state_, wait);
+        active_ = error.Ok();
+        return error;
+    }
     if (!state_.SnapshotDatabase) return NotOpenError("");
     StoreError error = RunWaiting(state_, "BEGIN IMMEDIATE", wait);
     active_ = error.Ok();
@@ -49,6 +83,13 @@ StoreError WriteTransaction::Begin(LockWait& wait) {
 
 StoreError WriteTransaction::Commit(LockWait& wait) {
     if (!active_) return StoreError{SQLITE_MISUSE, "No transaction is open", ""};
+    if (state_.Server) {
+        // The rows still buffered go first; a failure there leaves the
+        // transaction to the rollback.
+        StoreError error = state_.Server->Commit();
+        if (error.Ok()) End();
+        return error;
+    }
     StoreError error = RunWaiting(state_, "COMMIT", wait);
     if (error.Ok()) End();
     return error;
@@ -71,6 +112,11 @@ void WriteTransaction::End() {
 void WriteTransaction::Rollback() {
     if (!active_) return;
     End();
+    if (state_.Server) {
+        state_.Server->Discard();
+        Execute(state_, "ROLLBACK");
+        return;
+    }
     if (!state_.SnapshotDatabase) return;
     sqlite3* db = state_.SnapshotDatabase->getHandle();
     // Rolls back even when the engine has already ended the transaction itself
