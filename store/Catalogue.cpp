@@ -166,7 +166,7 @@ StoreError ListSnapshots(DatabaseState& state, Prompter& prompter, std::string_v
 }
 
 StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& wait) {
-    if (!state.SnapshotDatabase) return StoreError{1, "No snapshot database is open", ""};
+    if (!state.IsUsable()) return NotOpenError("");
     WriteTransaction transaction(state);
     if (StoreError error = transaction.Begin(wait); !error.Ok()) return error;
     const std::string keyText = FormatKey(key);

@@ -1,11 +1,11 @@
 #include "tests/analysis/SnapshotFixture.h"
 
-#include <SQLiteCpp/Statement.h>
-
 namespace corvina::test {
 
+bool SnapshotDatabaseTest::OnServer() { return !TestServer().empty(); }
+
 void SnapshotDatabaseTest::SetUp() {
-    db_.DatabasePath = dir_.File("corvina.mdb");
+    db_.DatabasePath = OnServer() ? schema_.Location() : dir_.File("corvina.mdb");
     ASSERT_EQ(OpenSnapshotDatabase(db_, prompter_, ender_), OpenOutcome::Created);
     ASSERT_TRUE(db_.IsUsable());
     prompter_.Clear();
@@ -14,10 +14,12 @@ void SnapshotDatabaseTest::SetUp() {
 void SnapshotDatabaseTest::TearDown() { CloseSnapshotDatabase(db_); }
 
 double SnapshotDatabaseTest::DirBytes(const char* key, const std::string& dirname) {
-    SQLite::Statement query(*db_.SnapshotDatabase, "SELECT TotsizeF FROM Dir WHERE Snapshot = ? AND Dirname = ?");
-    query.bind(1, FormatKey(Key(key)));
-    query.bind(2, dirname);
-    return query.executeStep() ? query.getColumn(0).getDouble() : 0;
+    Statement query;
+    bool row = false;
+    EXPECT_TRUE(query.Prepare(db_, "SELECT TotsizeF FROM Dir WHERE Snapshot = ? AND Dirname = ?").Ok());
+    query.BindText(1, FormatKey(Key(key)));
+    query.BindText(2, dirname);
+    return query.Step(row).Ok() && row ? query.Double(0) : 0;
 }
 
 AnalysisState SnapshotDatabaseTest::StateFor(AnalysisKind kind, const char* key, const char* compareKey,

@@ -1,7 +1,9 @@
 #pragma once
 // Small snapshot databases written through the store, for the analysis tests:
 // a temporary file, snapshots added row by row, and a runner that gives the
-// grid's texts as the window would show them.
+// grid's texts as the window would show them. With CORVINA_TEST_SERVER set
+// (tests/server/with_server.sh sets it), each test's database is a schema of
+// its own on that server instead of a file.
 
 #include <gtest/gtest.h>
 
@@ -11,9 +13,9 @@
 #include "analysis/AnalysisRun.h"
 #include "analysis/GridLayout.h"
 #include "store/Catalogue.h"
-#include "store/DatabaseConnection.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
+#include "tests/support/ServerSchema.h"
 #include "tests/support/SnapshotRows.h"
 #include "tests/support/TempDir.h"
 
@@ -39,6 +41,9 @@ protected:
     AnalysisState StateFor(AnalysisKind kind, const char* key, const char* compareKey, const std::string& directory,
                            PathStyle style = PathStyle::Posix, char unit = 'B');
     double DirBytes(const char* key, const std::string& dirname);
+    // A server holds the snapshots of this program, whose paths are POSIX:
+    // it compares every name as bytes.
+    static bool OnServer();
 
     // The pair most tests use, base path /data: the prime snapshot kPrime
     // (7 Mar) and the compare snapshot kCompare (1 Mar).
@@ -50,6 +55,7 @@ protected:
     Rows Details(const AnalysisState& state);
 
     TempDir dir_;
+    ServerSchema schema_;
     DatabaseState db_;
     RecordingPrompter prompter_;
     RecordingEnder ender_;

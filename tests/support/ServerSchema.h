@@ -1,0 +1,31 @@
+#pragma once
+// The database server a test run was started beside (tests/server/with_server.sh
+// starts one and sets CORVINA_TEST_SERVER), and a schema of its own for each
+// test, so that tests never see each other's tables.
+
+#include <string>
+
+namespace corvina::test {
+
+// The server's connection text; "" when the tests run without one.
+std::string TestServer();
+
+// Created on the server when there is one, dropped with everything in it
+// afterwards. Location() is the connection text that puts the schema first.
+class ServerSchema {
+public:
+    ServerSchema();
+    ~ServerSchema();
+    ServerSchema(const ServerSchema&) = delete;
+    ServerSchema& operator=(const ServerSchema&) = delete;
+
+    std::string Location() const;
+
+private:
+    std::string name_;
+};
+
+// Runs sql on the test server as it stands; the server's message, "" when it ran.
+std::string RunOnServer(const std::string& location, const std::string& sql);
+
+}  // namespace corvina::test
