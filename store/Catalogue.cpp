@@ -17,19 +17,21 @@ namespace {
 
 // Fields of a Control row by lower-cased name. Rows are read with "SELECT *"
 // so that a file of an older layout, which lacks some fields, still lists and
-// loads: a missing field is skipped, not the row.
+// loads: a missing field is skipped, not the row. The fields are known once
+// the first row is there (a server says them only with its result).
 class FieldIndex {
 public:
-    explicit FieldIndex(const Statement& query) : query_(query) {
-        for (int i = 0; i < query.ColumnCount(); ++i) {
-            std::string name(query.ColumnName(i));
-            for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            index_.emplace(std::move(name), i);
-        }
-    }
+    explicit FieldIndex(const Statement& query) : query_(query) {}
     // The column of the field in the current row, -1 when the table has no
     // field of that name or the row holds null there.
     int Present(const std::string& lowerName) const {
+        if (index_.empty()) {
+            for (int i = 0; i < query_.ColumnCount(); ++i) {
+                std::string name(query_.ColumnName(i));
+                for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                index_.emplace(std::move(name), i);
+            }
+        }
         auto found = index_.find(lowerName);
         if (found == index_.end() || query_.IsNull(found->second)) return -1;
         return found->second;
@@ -49,7 +51,7 @@ public:
 
 private:
     const Statement& query_;
-    std::map<std::string, int> index_;
+    mutable std::map<std::string, int> index_;
 };
 
 // Prepares sql and binds texts to its parameters, in order.

@@ -65,6 +65,26 @@ double ParseDouble(std::string_view text) {
     return value;
 }
 
+bool IsUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        std::uint32_t code = length == 1 ? c : c & (0x7f >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xc0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3f);
+        }
+        // Overlong forms, surrogates and beyond U+10FFFF are not UTF-8 either; nor is a zero byte for the server.
+        static constexpr std::uint32_t kLeast[] = {0, 0x1, 0x80, 0x800, 0x10000};
+        if (code < kLeast[length] || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff) return false;
+        i += length;
+    }
+    return true;
+}
+
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -419,7 +439,14 @@ StoreError ServerStatement::Execute() {
     for (std::size_t i = 0; i < count; ++i) {
         switch (kinds_[i]) {
             case kNull: continue;
-            case kText: values[i] = values_[i].data(); lengths[i] = static_cast<int>(values_[i].size()); continue;
+            case kText:
+                // A text that is not UTF-8 (a name's bytes) goes as bytea, which
+                // the server compares with our bytea names and joins to a
+                // literal as bytes; any other takes the type its place asks for.
+                if (!IsUtf8(values_[i])) types[i] = kByteaOid;
+                values[i] = values_[i].data();
+                lengths[i] = static_cast<int>(values_[i].size());
+                continue;
             case kInt64: types[i] = kInt8Oid; break;
             case kDouble: types[i] = kFloat8Oid; break;
         }

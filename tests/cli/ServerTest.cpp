@@ -1,0 +1,181 @@
+// corvina-cli on a database server (run beside one by tests/server/with_server.sh;
+// skipped without): a tree of odd names and a file beyond 4 GiB gives the
+// same rows and the same grids as in a file, a password never shows, and
+// several machines' runs at once all land while a killed one leaves nothing.
+
+#include <libpq-fe.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <list>
+#include <regex>
+#include <set>
+
+#include "tests/cli/RunTool.h"
+#include "tests/support/ServerSchema.h"
+#include "tests/support/TempDir.h"
+
+namespace corvina {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::steady_clock;
+using test::FirstField;
+
+// Every row of a query on the server, fields joined by "|", rows by "\n".
+std::string ServerRows(const std::string& location, const std::string& sql) {
+    PGconn* connection = PQconnectdb(location.c_str());
+    PGresult* result = PQexec(connection, sql.c_str());
+    std::string rows;
+    for (int r = 0; r < PQntuples(result); ++r) {
+        for (int c = 0; c < PQnfields(result); ++c) rows += std::string(c ? "|" : "") + PQgetvalue(result, r, c);
+        rows += "\n";
+    }
+    if (PQresultStatus(result) != PGRES_TUPLES_OK) rows = PQresultErrorMessage(result);
+    PQclear(result);
+    PQfinish(connection);
+    return rows;
+}
+
+// Every row of a query on a file, as ServerRows gives them.
+std::string FileRows(const std::string& db, const std::string& sql) {
+    std::string rows;
+    for (int offset = 0;; ++offset) {
+        std::string row = test::Query(db, sql + " LIMIT 1 OFFSET " + std::to_string(offset));
+        if (row.empty()) return rows;
+        rows += row + "\n";
+    }
+}
+
+std::string WithoutKeys(const std::string& text) {
+    return std::regex_replace(text, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d(:\d\d)?)"), "KEY");
+}
+
+class Server : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (test::TestServer().empty()) GTEST_SKIP() << "runs beside a database server (tests/server/with_server.sh)";
+    }
+    test::TempDir dir_;
+    test::ServerSchema schema_;
+};
+
+// The names' bytes in hex, so that both engines print them alike.
+std::string RowsSql(bool server, bool dirs) {
+    auto hex = [&](const char* field) {
+        return server ? "upper(encode(" + std::string(field) + ", 'hex'))" : "hex(" + std::string(field) + ")";
+    };
+    if (dirs) {
+        return "SELECT " + hex("Dirname") + ", " + hex("Shortname") + ", " + hex("Parentdir") +
+               ", Entrytype, Dirlevel, Files, CAST(TotsizeF AS BIGINT) FROM Dir ORDER BY Dirname, Entrytype";
+    }
+    return "SELECT " + hex("Filedir") + ", " + hex("Filename") + ", " + hex("Filetype") +
+           ", Filesize, Fileattr, Filedate FROM files ORDER BY Filedir, Filename";
+}
+
+TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndNoPasswordShows) {
+    const std::string root = dir_.File("tree"), file = dir_.File("s.mdb"), server = schema_.Location();
+    for (const char* name : {"a/b", "back\\slash", "quote's \"dir\"", "bad\xff\xfe", "caf\xc3\xa9", "Case", "case"}) {
+        fs::create_directories(root + "/" + name);
+        std::ofstream(root + "/" + name + "/f\xe9\nline.txt") << name;
+    }
+    std::ofstream(root + "/a/huge.bin").close();
+    fs::resize_file(root + "/a/huge.bin", (std::uintmax_t{6} << 30) + 7);
+
+    // The first run on an empty server database sets it up, as a new file is.
+    for (const std::string& db : {file, server}) {
+        auto run = test::RunOn(db, {"snapshot", root, "--files"});
+        ASSERT_EQ(run.ExitCode, 0) << run.Err;
+        EXPECT_NE(run.Err.find("created snapshot database"), std::string::npos) << run.Err;
+    }
+    for (bool dirs : {true, false}) {
+        const std::string rows = FileRows(file, RowsSql(false, dirs));
+        EXPECT_EQ(ServerRows(server, RowsSql(true, dirs)), rows);
+        EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 8);
+    }
+    EXPECT_EQ(ServerRows(server, "SELECT Filesize FROM files WHERE Filename = 'huge.bin'"), "6442450951\n");
+
+    // A second snapshot, so that the comparisons have something to pair.
+    fs::remove_all(root + "/Case");
+    fs::resize_file(root + "/a/huge.bin", std::uintmax_t{5} << 32);
+    std::ofstream(root + "/bad\xff\xfe/new") << "new";
+    ::sleep(1);
+    for (const std::string& db : {file, server}) ASSERT_EQ(test::RunOn(db, {"snapshot", root, "--files"}).ExitCode, 0);
+    for (const char* kind : {"directory-details", "compare-directories", "new-directories", "deleted-directories",
+                             "directory-history", "where-did-it-grow", "files-in-directory", "files-in-tree",
+                             "changed-files", "new-files", "deleted-files", "file-type-summary", "duplicate-files",
+                             "recently-changed-files"}) {
+        for (const std::string& at : {root, root + "/bad\xff\xfe"}) {
+            const std::vector<std::string> args{"analyse", kind, "--dir", at, "--compare", "previous", "--unit", "B"};
+            auto fromFile = test::RunOn(file, args), fromServer = test::RunOn(server, args);
+            EXPECT_EQ(fromServer.ExitCode, 0) << kind << ": " << fromServer.Err;
+            EXPECT_EQ(WithoutKeys(fromServer.Out), WithoutKeys(fromFile.Out)) << kind << " at " << at;
+        }
+    }
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"list", "--path", root}, {"growth"}, {"info", "latest"}}) {
+        EXPECT_EQ(WithoutKeys(test::RunOn(server, args).Out), WithoutKeys(test::RunOn(file, args).Out)) << args[0];
+    }
+
+    // A password given on the command line is used, never shown; a server
+    // that is not there is said to be so.
+    for (const std::string& db : {server + " password=s3cret", "postgresql://corvina:s3cret@/postgres?host=" +
+                                                                  fs::path(dir_.File("none")).string()}) {
+        auto run = test::RunOn(db, {"list"});
+        EXPECT_EQ((run.Out + run.Err).find("s3cret"), std::string::npos) << run.Out << run.Err;
+    }
+    auto gone = test::RunOn("host=" + dir_.File("none") + " dbname=x password=s3cret", {"list"});
+    EXPECT_EQ(gone.ExitCode, 1);
+    EXPECT_NE(gone.Err.find("Cannot reach the snapshot database "), std::string::npos) << gone.Err;
+    EXPECT_EQ(gone.Err.find("s3cret"), std::string::npos) << gone.Err;
+}
+
+TEST_F(Server, RunsOfManyClientsAllLandAKilledOneLeavesNothingAndReadersNeverWait) {
+    const std::string root = dir_.File("tree"), server = schema_.Location();
+    test::MakeLinkTree(root, 10, 20);
+    ASSERT_EQ(test::RunOn(server, {"snapshot", root, "--files", "--description", "first"}).ExitCode, 0);
+    std::list<test::RunningTool> runs;
+    for (int i = 0; i < 5; ++i) runs.emplace_back(std::vector<std::string>{"snapshot", root, "--db", server, "--files"});
+    std::set<std::string> keys;
+    for (auto& run : runs) {
+        test::ToolRun done = run.Finish();
+        EXPECT_EQ(done.ExitCode, 0) << done.Err;
+        keys.insert(FirstField(done.Out));
+    }
+    EXPECT_EQ(keys.size(), 5u);
+    // Each run 201 files, 11 directories and their 11 files entries.
+    const char* counts = "SELECT count(*), (SELECT count(*) FROM files), (SELECT count(*) FROM Dir) FROM Control";
+    EXPECT_EQ(ServerRows(server, counts), "6|1206|132\n");
+
+    // A large run stands still in the middle of its work: readers answer at
+    // once from the last commit, and a kill leaves nothing of the run.
+    const std::string big = dir_.File("big");
+    test::MakeLinkTree(big, 200, 250);
+    test::RunningTool run({"snapshot", big, "--db", server, "--files", "--description", "second"});
+    ASSERT_TRUE(run.WaitForErr("\n"));
+    ::usleep(300000);
+    run.Signal(SIGSTOP);
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"list", "--path", root}, {"info", "latest"}, {"analyse", "directory-details"}}) {
+        const auto start = steady_clock::now();
+        test::ToolRun read = test::RunOn(server, args);
+        EXPECT_LT(steady_clock::now() - start, std::chrono::milliseconds(2500)) << args[0];
+        EXPECT_EQ(read.ExitCode, 0) << args[0] << ": " << read.Err;
+        EXPECT_EQ(read.Out.find("second"), std::string::npos) << args[0];
+    }
+    run.Signal(SIGKILL);
+    EXPECT_EQ(run.Finish().ExitCode, 128 + SIGKILL);
+    // The server ends the killed client's transaction when it sees the
+    // connection go; the next writer is not kept waiting by it.
+    auto after = test::RunOn(server, {"snapshot", root});
+    EXPECT_EQ(after.ExitCode, 0) << after.Err;
+    EXPECT_EQ(ServerRows(server, counts), "7|1206|154\n");
+}
+
+}  // namespace
+}  // namespace corvina
