@@ -100,19 +100,6 @@ PQconninfoOption* ParseKeywords(std::string_view location) {
     return options;
 }
 
-std::string QuoteKeywordValue(std::string_view value) {
-    bool plain = !value.empty() && std::none_of(value.begin(), value.end(), [](char c) {
-        return std::isspace(static_cast<unsigned char>(c)) || c == '\'' || c == '\\';
-    });
-    if (plain) return std::string(value);
-    std::string quoted = "'";
-    for (char c : value) {
-        if (c == '\'' || c == '\\') quoted += '\\';
-        quoted += c;
-    }
-    return quoted + "'";
-}
-
 }  // namespace
 
 bool IsServerLocation(std::string_view location) {
@@ -154,23 +141,32 @@ std::string WithoutPassword(std::string_view location) {
     }
     PQconninfoOption* options = ParseKeywords(location);
     if (options == nullptr) return std::string(location);
-    bool hasPassword = false;
-    for (PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
-        hasPassword = hasPassword || (option->val != nullptr && std::strcmp(option->keyword, "password") == 0);
-    }
-    if (!hasPassword) {
-        PQconninfoFree(options);
-        return std::string(location);
-    }
-    std::string text;
-    for (PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
-        if (option->val == nullptr || std::strcmp(option->keyword, "password") == 0) continue;
-        if (!text.empty()) text += ' ';
-        text += option->keyword;
-        text += '=';
-        text += QuoteKeywordValue(option->val);
-    }
     PQconninfoFree(options);
+    // The keywords as written, in their order, less the password: "key = value"
+    // or "key='quoted \\' value'", apart by blanks.
+    std::string text;
+    std::size_t i = 0;
+    auto blank = [&]() { return i < location.size() && std::isspace(static_cast<unsigned char>(location[i])); };
+    while (i < location.size()) {
+        while (blank()) ++i;
+        if (i >= location.size()) break;
+        const std::size_t start = i;
+        while (i < location.size() && location[i] != '=' && !blank()) ++i;
+        const std::string_view keyword = location.substr(start, i - start);
+        while (blank()) ++i;
+        if (i < location.size() && location[i] == '=') ++i;
+        while (blank()) ++i;
+        const bool quoted = i < location.size() && location[i] == '\'';
+        if (quoted) ++i;
+        while (i < location.size() && (quoted ? location[i] != '\'' : !blank())) {
+            if (location[i] == '\\') ++i;
+            ++i;
+        }
+        if (quoted && i < location.size()) ++i;
+        if (keyword == "password") continue;
+        if (!text.empty()) text += ' ';
+        text += location.substr(start, i - start);
+    }
     return text;
 }
 

@@ -1,7 +1,11 @@
 #include "ui/FileDialogs.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QRegularExpression>
+
+#include "store/Prompter.h"
+#include "store/SnapshotDatabase.h"
 
 namespace corvina {
 
@@ -37,6 +41,36 @@ std::optional<QString> QtFileDialogs::ChooseOpenFile(QWidget* parent, const File
 
 std::optional<QString> QtFileDialogs::ChooseSaveFile(QWidget* parent, const FileDialogRequest& request) {
     return RunDialog(parent, request, QFileDialog::AcceptSave);
+}
+
+std::optional<QString> QtFileDialogs::AskServerConnection(QWidget* parent, const QString& initial) {
+    QInputDialog dialog(parent);
+    dialog.setObjectName("frmserver");
+    dialog.setWindowTitle("Open Server Database");
+    dialog.setLabelText(
+        "Connection to the database server, as a postgresql:// address\n"
+        "(postgresql://host/database) or as host=... dbname=... user=...\n"
+        "The password is read from ~/.pgpass or PGPASSWORD, never kept here.");
+    dialog.setTextValue(initial);
+    dialog.resize(560, dialog.sizeHint().height());
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QString text = dialog.textValue().trimmed();
+    if (text.isEmpty()) return std::nullopt;
+    return text;
+}
+
+void ChooseServerDatabase(QWidget* parent, FileDialogs& dialogs, Prompter& messages, const std::string& current,
+                        const std::function<void(const std::string&)>& open) {
+    const QString initial = QString::fromStdString(IsServerLocation(current) ? current : "postgresql://localhost/corvina");
+    const std::optional<QString> chosen = dialogs.AskServerConnection(parent, initial);
+    if (!chosen) return;
+    const std::string text = chosen->toStdString();
+    if (!IsServerLocation(text)) {
+        ShowMessage(messages, WithoutPassword(text) +
+                                  " names no database server: give a postgresql:// address or host=... dbname=...");
+        return;
+    }
+    open(text);
 }
 
 }  // namespace corvina

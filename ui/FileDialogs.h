@@ -3,7 +3,9 @@
 // logic never opens a QFileDialog itself: the program hands in the real
 // dialogs, tests hand in a script of answers.
 
+#include <functional>
 #include <optional>
+#include <string>
 
 #include <QString>
 
@@ -26,6 +28,9 @@ public:
     virtual std::optional<QString> ChooseOpenFile(QWidget* parent, const FileDialogRequest& request) = 0;
     // A file to write; nullopt when the user cancels.
     virtual std::optional<QString> ChooseSaveFile(QWidget* parent, const FileDialogRequest& request) = 0;
+    // A database server's connection text (a postgresql:// address or
+    // "host=... dbname=..."), initial shown first; nullopt when the user cancels.
+    virtual std::optional<QString> AskServerConnection(QWidget* parent, const QString& initial) = 0;
 };
 
 // The QFileDialog of the desktop.
@@ -33,6 +38,14 @@ class QtFileDialogs : public FileDialogs {
 public:
     std::optional<QString> ChooseOpenFile(QWidget* parent, const FileDialogRequest& request) override;
     std::optional<QString> ChooseSaveFile(QWidget* parent, const FileDialogRequest& request) override;
+    std::optional<QString> AskServerConnection(QWidget* parent, const QString& initial) override;
 };
+
+// Opens the server database the user names in the connection dialog, through
+// open (the window's own switch of database); a text that names no server
+// is refused with a message and nothing is switched.
+class Prompter;
+void ChooseServerDatabase(QWidget* parent, FileDialogs& dialogs, Prompter& messages, const std::string& current,
+                        const std::function<void(const std::string&)>& open);
 
 }  // namespace corvina

@@ -215,6 +215,8 @@ void SelectSnapshotWindow::BuildMenus() {
     file->setObjectName("menfile");
     QAction* select = file->addAction("Select Snapshot Database");
     select->setObjectName("mensel");
+    QAction* server = file->addAction("Open Se&rver Database...");
+    server->setObjectName("menserver");
     file->addSeparator();
     menrec_ = AddRecentItems(*file);
     file->addSeparator();
@@ -225,6 +227,10 @@ void SelectSnapshotWindow::BuildMenus() {
     layout()->setMenuBar(bar);
 
     connect(select, &QAction::triggered, this, &SelectSnapshotWindow::OnSelectDatabase);
+    connect(server, &QAction::triggered, this, [this]() {
+        ChooseServerDatabase(this, context_.Dialogs, context_.Messages, context_.Database.DatabasePath,
+                           [this](const std::string& location) { SwitchDatabase(location); });
+    });
     for (std::size_t i = 0; i < menrec_.size(); ++i) {
         connect(menrec_[i], &QAction::triggered, this, [this, i]() { OnRecentItem(static_cast<int>(i)); });
     }

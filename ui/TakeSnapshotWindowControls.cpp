@@ -23,6 +23,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "ui/FileDialogs.h"
 #include "ui/TakeSnapshotWindow.h"
 #include "ui/Twips.h"
 
@@ -52,6 +53,8 @@ void TakeSnapshotWindow::BuildMenus() {
     file->setObjectName("menfilet");
     menopen_ = file->addAction("&Open Snapshot Database");
     menopen_->setObjectName("menopen");
+    QAction* server = file->addAction("Open Se&rver Database...");
+    server->setObjectName("menserver");
     file->addSeparator()->setObjectName("line1");
     menrec_ = AddRecentItems(*file);
     file->addSeparator()->setObjectName("line2");
@@ -62,6 +65,11 @@ void TakeSnapshotWindow::BuildMenus() {
     menanal_->setObjectName("menanal");
 
     connect(menopen_, &QAction::triggered, this, &TakeSnapshotWindow::OnOpenDatabase);
+    connect(server, &QAction::triggered, this, [this]() {
+        if (RefuseWhileRunning()) return;
+        ChooseServerDatabase(this, context_.Dialogs, context_.Messages, context_.Database.DatabasePath,
+                           [this](const std::string& location) { SwitchDatabase(location); });
+    });
     for (std::size_t i = 0; i < menrec_.size(); ++i) {
         connect(menrec_[i], &QAction::triggered, this, [this, i]() { OnRecentItem(static_cast<int>(i)); });
     }

@@ -41,6 +41,7 @@
 #include "ui/PaneLayout.h"
 #include "ui/ResultGridView.h"
 #include "ui/SelectSnapshotWindow.h"
+#include "tests/support/ServerSchema.h"
 #include "ui/SnapshotChoice.h"
 #include "ui/TakeSnapshotWindow.h"
 #include "ui/TrendChart.h"
@@ -241,6 +242,7 @@ private slots:
     void ExportCopyAndSaveChartWriteWhatTheWindowShows();
     void TreeShowsGrowthAndFollowsItWhereOneSubdirectoryHoldsHalf();
     void TrendWindowPlacesSnapshotsByDateAndForecastsTheFileSystemFull();
+    void ServerDatabaseIsChosenByItsConnectionAndItsPasswordIsNotKept();
 };
 
 void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
@@ -884,4 +886,39 @@ void AnalysisWindowTest::TrendWindowPlacesSnapshotsByDateAndForecastsTheFileSyst
 }
 
 QTEST_MAIN(AnalysisWindowTest)
+// Beside a database server only (tests/server/with_server.sh): the selection
+// window switches to a server's database by its connection text, lists what
+// the server holds, and keeps the text without its password.
+void AnalysisWindowTest::ServerDatabaseIsChosenByItsConnectionAndItsPasswordIsNotKept() {
+    if (TestServer().empty()) QSKIP("runs beside a database server");
+    ServerSchema schema;
+    {
+        DatabaseState server;
+        RecordingPrompter prompter;
+        RecordingEnder ender;
+        server.DatabasePath = schema.Location();
+        prompter.Script({Answer::Yes});
+        QCOMPARE(int(OpenSnapshotDatabase(server, prompter, ender)), int(OpenOutcome::Created));
+        AddSnapshot(server, {.Key = kNew, .BasePath = "/srv/caf\xc3\xa9", .Dirs = {{"2", "/srv/caf\xc3\xa9", 1, 4096}},
+                             .Files = {{"/srv/caf\xc3\xa9", "menu \xff.txt", 4096, "2024-03-07 10:00:00"}}});
+    }
+    SelectionFixture f;
+    SelectSnapshotWindow window(f.h.Context, f.choice);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    f.h.Dialogs.Answers = {"just-a-file.mdb", QString::fromStdString(schema.Location() + " password=s3cret")};
+    auto* server = Child<QAction>(window, "menserver");
+    server->trigger();
+    QCOMPARE(f.h.Prompter.Texts().size(), std::size_t{1});
+    QVERIFY(f.h.Prompter.Texts()[0].find("names no database server") != std::string::npos);
+    server->trigger();
+    QCOMPARE(Child<QListWidget>(window, "lstdir")->item(0)->text(), QString("/srv/caf\u00e9"));
+    ClickBasePath(window, "/srv/caf\u00e9");
+    QCOMPARE(Dates(*Child<QTableWidget>(window, "grdsnap")), QStringList({kNew}));
+    const QString status = window.StatusText();
+    QVERIFY2(status.contains("search_path") && !status.contains("s3cret"), qPrintable(status));
+    QCOMPARE(f.h.Settings.value("Recent/File1").toString(), QString::fromStdString(schema.Location()));
+    SaveScreenshot(window, "frmselsnap_server");
+}
+
 #include "AnalysisWindowTest.moc"

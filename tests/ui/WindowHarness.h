@@ -40,6 +40,9 @@ public:
     std::optional<QString> ChooseSaveFile(QWidget* parent, const FileDialogRequest& request) override {
         return ChooseOpenFile(parent, request);
     }
+    std::optional<QString> AskServerConnection(QWidget* parent, const QString& initial) override {
+        return ChooseOpenFile(parent, {.Title = "server", .InitialPath = initial, .Filter = {}, .DefaultSuffix = {}});
+    }
     std::deque<QString> Answers;  // "" cancels
     std::vector<FileDialogRequest> Requests;
 };
