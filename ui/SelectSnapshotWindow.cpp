@@ -268,14 +268,11 @@ void SelectSnapshotWindow::FillBasePathList() {
     severalHosts_ = false;
     hostLabels_.clear();
     if (!context_.Database.IsUsable()) return;
-    // The hosts are a help, not the catalogue: a failure to read them is
-    // said, and the paths are listed as for one host.
+    // A failure to read the hosts lists the paths as for one host, unsaid:
+    // the list's own read meets a damaged file too and says so, once.
     StoreError hosts = HoldsSeveralHosts(context_.Database, severalHosts_);
     if (hosts.Ok() && severalHosts_) hosts = ReadHostLabels(context_.Database, hostLabels_);
-    if (!hosts.Ok()) {
-        ReportStoreError(context_.Messages, context_.Database.DatabasePath, hosts);
-        severalHosts_ = false;
-    }
+    if (!hosts.Ok()) severalHosts_ = false;
     // A failure has been said; the list shows what was read up to it.
     std::vector<BasePathHost> pairs;
     if (severalHosts_) {
