@@ -75,7 +75,8 @@ int ListBasePathsByHost(DatabaseState& state, StderrPrompter& prompter, bool jso
     std::vector<std::string> paths;
     for (const BasePathHost& pair : pairs) {
         if (paths.empty() || paths.back() != pair.Basepath) paths.push_back(pair.Basepath);
-        if (!json) PrintOut("{}\t{}\n", EscapeForDisplay(pair.Basepath), EscapeForDisplay(HostDisplayName(pair.Hostname)));
+        if (json) continue;
+        PrintOut("{}\t{}\n", EscapeForDisplay(pair.Basepath), EscapeForDisplay(HostDisplayName(pair.Hostname)));
     }
     if (json) PrintJson(Json(paths));
     return kExitOk;
