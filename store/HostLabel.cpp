@@ -60,10 +60,11 @@ StoreError ListBasePathHosts(DatabaseState& state, Prompter& prompter, std::vect
     if (error.Ok()) {
         error = query.Prepare(state, exists ? "SELECT DISTINCT c.Basepath, h.Hostname FROM Control c "
                                               "LEFT JOIN Host h ON h.Snapshot = c.Snapshot"
-                                            : "SELECT DISTINCT Basepath, NULL FROM Control");
+                                            : "SELECT DISTINCT Basepath FROM Control");
     }
     for (bool row = true; error.Ok() && (error = query.Step(row)).Ok() && row;) {
-        pairs.push_back({std::string(query.Text(0)), query.IsNull(1) ? std::string() : std::string(query.Text(1))});
+        const bool labelled = exists && !query.IsNull(1);
+        pairs.push_back({std::string(query.Text(0)), labelled ? std::string(query.Text(1)) : std::string()});
     }
     // A null label and "" are the same unknown host: sorting brings them
     // together, and the duplicate goes.
