@@ -8,6 +8,8 @@
 // database turns the run into RunOutcome::Failed, and so does any exception,
 // caught here once.
 
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -17,6 +19,7 @@
 #include "capture/RowPipeline.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
+#include "store/HostLabel.h"
 #include "store/WriteTransaction.h"
 
 namespace corvina {
@@ -95,6 +98,13 @@ private:
     WalkObserver& inner_;
     std::string last_;
 };
+
+// The machine's name as gethostname gives it; "" when it has none.
+std::string MachineName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
 
 std::string ControlFailureText(const StoreError& error) {
     return "Error writing to Control table. \n" + error.Details() + "\n. Snapshot aborted";
@@ -264,6 +274,18 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         // A file system that cannot tell leaves the snapshot without figures.
         if (FileSystemSpace space; fileSystem->ReadSpace(walkBase, space) == 0) {
             if (StoreError error = WriteFilesystemRow(database, result.Key, {space.Size, space.Free}); !error.Ok()) {
+                ReportSaveFailure(database, prompter, error);
+                result.Outcome = RunOutcome::Failed;
+                result.StatusText = "Snapshot aborted";
+                return result;
+            }
+        }
+
+        // A machine without a name leaves the snapshot without a label,
+        // as one taken before labels: an empty label would be a host of its own.
+        const std::string label = request.HostLabel.empty() ? MachineName() : request.HostLabel;
+        if (!label.empty()) {
+            if (StoreError error = WriteHostLabel(database, result.Key, label); !error.Ok()) {
                 ReportSaveFailure(database, prompter, error);
                 result.Outcome = RunOutcome::Failed;
                 result.StatusText = "Snapshot aborted";

@@ -68,6 +68,7 @@ struct SnapshotRequest {
     bool CrossFileSystems = false;   // walk into other file systems mounted below
     PathStyle Style = kNativePathStyle;
     int Threads = 0;                 // that read the tree; 0: DefaultWalkThreads()
+    std::string HostLabel;           // the Host row's label; "": this machine's name
 };
 
 enum class RunOutcome {
@@ -105,6 +106,7 @@ bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter);
 // key no stored snapshot has (waiting for the next second when needed),
 // walks, then writes the Control row and commits, or rolls everything back.
 // The rows are written on a second thread while the walk reads the disk.
+// Beside the Control row it writes the snapshot's Filesystem and Host rows.
 // Reports its messages through the prompter. fileSystem null means the real one.
 // The write-ahead log is left for the caller to fold back into the file
 // (CheckpointDatabase) once the result is out.

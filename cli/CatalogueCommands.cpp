@@ -10,6 +10,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
 #include "store/Catalogue.h"
+#include "store/HostLabel.h"
 #include "store/SizeFormat.h"
 
 namespace corvina::cli {
@@ -65,11 +66,40 @@ struct ListOptions {
     bool Json = false;
 };
 
+// The hosts of a database that holds several: every base path once per host,
+// the host after a tab. The JSON list stays one of distinct paths, so that a
+// script reading it reads it whatever the database holds.
+int ListBasePathsByHost(DatabaseState& state, StderrPrompter& prompter, bool json) {
+    std::vector<BasePathHost> pairs;
+    if (!ListBasePathHosts(state, prompter, pairs).Ok()) return kExitFailed;
+    std::vector<std::string> paths;
+    for (const BasePathHost& pair : pairs) {
+        if (paths.empty() || paths.back() != pair.Basepath) paths.push_back(pair.Basepath);
+        if (json) continue;
+        PrintOut("{}\t{}\n", EscapeForDisplay(pair.Basepath), EscapeForDisplay(HostDisplayName(pair.Hostname)));
+    }
+    if (json) PrintJson(Json(paths));
+    return kExitOk;
+}
+
 int RunList(const ListOptions& options) {
     StderrPrompter prompter;
     DatabaseState state;
     if (int rc = OpenForCommand(state, options.Db, prompter); rc != kExitOk) return rc;
+    // Hosts are shown only when there is more than one to tell apart; a
+    // database of one machine lists as it always has.
+    bool severalHosts = false;
+    if (StoreError error = HoldsSeveralHosts(state, severalHosts); !error.Ok()) EndOnStoreError(state, error);
+    std::map<DateTime, std::string> labels;
+    if (severalHosts) {
+        if (StoreError error = ReadHostLabels(state, labels); !error.Ok()) EndOnStoreError(state, error);
+    }
+    const auto hostOf = [&labels](const DateTime& key) {
+        auto found = labels.find(key);
+        return found == labels.end() ? std::string() : found->second;
+    };
     if (!options.HasPath) {
+        if (severalHosts) return ListBasePathsByHost(state, prompter, options.Json);
         std::vector<std::string> paths;
         if (!ListBasePaths(state, prompter, paths).Ok()) return kExitFailed;
         if (options.Json) {
@@ -99,12 +129,15 @@ int RunList(const ListOptions& options) {
                             {"files", row.Totfiles},
                             {"bytes", row.Totbytes},
                             {"size", row.SizeText}});
+            if (severalHosts) list.back()["host"] = hostOf(row.Key);
         }
         PrintJson(list);
     } else {
         for (const SnapshotListRow& row : rows) {
-            PrintOut("{}\t{} directories\t{} files\t{}\t{}\n", EscapeForDisplay(row.KeyText), row.Totdirs,
-                     row.Totfiles, row.SizeText, EscapeForDisplay(row.Description));
+            std::string key = EscapeForDisplay(row.KeyText);
+            if (severalHosts) key += "\t" + EscapeForDisplay(HostDisplayName(hostOf(row.Key)));
+            PrintOut("{}\t{} directories\t{} files\t{}\t{}\n", key, row.Totdirs, row.Totfiles, row.SizeText,
+                     EscapeForDisplay(row.Description));
         }
     }
     return ok ? kExitOk : kExitFailed;

@@ -42,6 +42,14 @@ void AddDbOption(CLI::App* command, std::string& db) {
             "FILE"));
 }
 
+void AddHostLabelOption(CLI::App* command, std::string& label) {
+    command
+        ->add_option("--host-label", label,
+                     "Host the snapshot is recorded as taken on (default: this machine's name)")
+        ->check(CLI::Validator(
+            [](std::string& text) { return text.empty() ? std::string("the host label is empty") : ""; }, "TEXT"));
+}
+
 namespace {
 std::string gLastDatabasePath;  // one command per process
 }  // namespace

@@ -45,6 +45,9 @@ std::string ResolveDatabasePath(const std::string& dbOption);
 // Adds --db: a file name, never empty (an empty one would silently mean the
 // default database).
 void AddDbOption(CLI::App* command, std::string& db);
+// Adds --host-label: never empty (a snapshot's label is this machine's name
+// unless given).
+void AddHostLabelOption(CLI::App* command, std::string& label);
 
 // Opens the database for a command: CreateWhenMissing for the commands that
 // write (a line on stderr says when a file was created), ExistingOnly for the

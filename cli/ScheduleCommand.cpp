@@ -48,6 +48,7 @@ struct ScheduleOptions {
     bool Files = false;
     std::string MinSize;
     std::string Db;
+    std::string HostLabel;
     bool Remove = false;
     bool List = false;
 };
@@ -172,6 +173,7 @@ std::string Calendar(const ScheduleOptions& options) {
 std::string ServiceText(const ScheduleOptions& options, const std::string& basePath, const std::string& db) {
     std::vector<std::string> words{ProgramFolder() + "/corvina-cli", "snapshot", "--db", db};
     if (options.Files) words.insert(words.end(), {"--files", "--min-size", options.MinSize});
+    if (!options.HostLabel.empty()) words.insert(words.end(), {"--host-label", options.HostLabel});
     words.insert(words.end(), {"--", basePath});
     std::string exec;
     for (const std::string& word : words) exec += (exec.empty() ? "" : " ") + QuoteExecWord(word);
@@ -337,6 +339,7 @@ void AddScheduleCommand(CLI::App& app, int* exitCode) {
         ->check(CLI::Validator([](std::string& text) { return ParseSize(text, nullptr); }, "SIZE"))
         ->default_val("0");
     AddDbOption(command, options->Db);
+    AddHostLabelOption(command, options->HostLabel);
     auto* remove = command->add_flag("--remove", options->Remove, "Take the schedule of PATH away");
     auto* list = command->add_flag("--list", options->List, "List the scheduled snapshots");
     remove->excludes(list);

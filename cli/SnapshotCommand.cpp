@@ -112,6 +112,7 @@ struct SnapshotOptions {
     std::string MinSize = "0";
     bool CrossFileSystems = false;
     int Threads = 0;
+    std::string HostLabel;
 };
 
 void PrintErrors(const std::vector<ErrorEntry>& errors) {
@@ -129,6 +130,7 @@ int RunSnapshot(const SnapshotOptions& options) {
     request.CollectFiles = options.Files;
     request.CrossFileSystems = options.CrossFileSystems;
     request.Threads = options.Threads;
+    request.HostLabel = options.HostLabel;
     ParseSize(options.MinSize, &request.SizeThreshold);
     request.Description = options.Description.empty() ? DefaultDescription(request.BasePath, DateTime::Now())
                                                       : options.Description;
@@ -190,6 +192,7 @@ void AddSnapshotCommand(CLI::App& app, int* exitCode) {
     command->add_option("--threads", options->Threads,
                         "Threads that read the tree (default: twice the cores, at least 4)")
         ->check(CLI::Range(1, 256));
+    AddHostLabelOption(command, options->HostLabel);
     command->callback([options, exitCode] { *exitCode = RunSnapshot(*options); });
 }
 

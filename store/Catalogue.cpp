@@ -8,6 +8,7 @@
 #include <cctype>
 #include <initializer_list>
 #include <map>
+#include <utility>
 
 #include "store/SizeFormat.h"
 #include "store/Statement.h"
@@ -174,9 +175,13 @@ StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& w
     const std::string keyText = FormatKey(key);
     std::vector<const char*> deletes{"DELETE FROM Control WHERE Snapshot = ?", "DELETE FROM Dir WHERE Snapshot = ?",
                                      "DELETE FROM files WHERE Snapshot = ?"};
-    bool figures = false;
-    if (StoreError error = TableExists(state, "Filesystem", figures); !error.Ok()) return error;
-    if (figures) deletes.push_back("DELETE FROM Filesystem WHERE Snapshot = ?");
+    // The tables a run adds when it first writes a row; older files lack them.
+    for (const auto& [table, sql] : {std::pair{"Filesystem", "DELETE FROM Filesystem WHERE Snapshot = ?"},
+                                     std::pair{"Host", "DELETE FROM Host WHERE Snapshot = ?"}}) {
+        bool exists = false;
+        if (StoreError error = TableExists(state, table, exists); !error.Ok()) return error;
+        if (exists) deletes.push_back(sql);
+    }
     for (const char* sql : deletes) {
         Statement statement;
         StoreError error = PrepareWithTexts(state, statement, sql, {keyText});

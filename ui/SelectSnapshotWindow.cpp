@@ -16,6 +16,7 @@
 
 #include "app/Settings.h"
 #include "capture/SnapshotRun.h"
+#include "store/HostLabel.h"
 #include "store/SizeFormat.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/FileDialogs.h"
@@ -36,6 +37,10 @@ constexpr const char* kCompareAdvice =
 // The key of a row travels beside its "Date Taken" text, so that a click
 // never depends on reading the text back.
 constexpr int kKeyRole = Qt::UserRole + 1;
+// A base path item carries its path and host, so that a click never depends
+// on reading the shown text back.
+constexpr int kPathRole = Qt::UserRole + 2;
+constexpr int kHostRole = Qt::UserRole + 3;
 
 QLabel* NamedLabel(const char* name, const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -247,7 +252,7 @@ void SelectSnapshotWindow::Load() {
         lstdir_->setEnabled(false);
         lbltpath_->setEnabled(false);
         SetGridEnabled(true);
-        FillSnapshotGrid(choice_.SelectionBasePath);
+        FillSnapshotGrid(choice_.SelectionBasePath, RestrictedHost());
     } else {
         SetGridEnabled(false);
     }
@@ -266,14 +271,41 @@ void SelectSnapshotWindow::SetStatus() {
 void SelectSnapshotWindow::FillBasePathList() {
     lstdir_->clear();
     emptyDatabase_ = false;
+    severalHosts_ = false;
+    hostLabels_.clear();
     if (!context_.Database.IsUsable()) return;
+    // A failure to read the hosts lists the paths as for one host, unsaid:
+    // the list's own read meets a damaged file too and says so, once.
+    StoreError hosts = HoldsSeveralHosts(context_.Database, severalHosts_);
+    if (hosts.Ok() && severalHosts_) hosts = ReadHostLabels(context_.Database, hostLabels_);
+    if (!hosts.Ok()) severalHosts_ = false;
     // A failure has been said; the list shows what was read up to it.
-    std::vector<std::string> paths;
-    emptyDatabase_ = ListBasePaths(context_.Database, context_.Messages, paths).Ok() && paths.empty();
-    for (const std::string& path : paths) {
-        lstdir_->addItem(Text(path));
-        lstdir_->item(lstdir_->count() - 1)->setToolTip(Text(path));
+    std::vector<BasePathHost> pairs;
+    if (severalHosts_) {
+        emptyDatabase_ = ListBasePathHosts(context_.Database, context_.Messages, pairs).Ok() && pairs.empty();
+    } else {
+        std::vector<std::string> paths;
+        emptyDatabase_ = ListBasePaths(context_.Database, context_.Messages, paths).Ok() && paths.empty();
+        for (std::string& path : paths) pairs.push_back({std::move(path), {}});
     }
+    for (const BasePathHost& pair : pairs) {
+        const QString text =
+            severalHosts_ ? Text(pair.Basepath + " (" + HostDisplayName(pair.Hostname) + ")") : Text(pair.Basepath);
+        auto* item = new QListWidgetItem(text, lstdir_);
+        item->setToolTip(text);
+        item->setData(kPathRole, Text(pair.Basepath));
+        item->setData(kHostRole, Text(pair.Hostname));
+    }
+}
+
+std::string SelectSnapshotWindow::HostOf(const DateTime& key) const {
+    auto found = hostLabels_.find(key);
+    return found == hostLabels_.end() ? std::string() : found->second;
+}
+
+std::optional<std::string> SelectSnapshotWindow::RestrictedHost() const {
+    if (!severalHosts_ || choice_.PrimeSnapshotDate.IsNull()) return std::nullopt;
+    return HostOf(choice_.PrimeSnapshotDate);
 }
 
 void SelectSnapshotWindow::ShowAdvice() {
@@ -286,8 +318,9 @@ void SelectSnapshotWindow::ShowAdvice() {
     lblmsg_->setVisible(choice_.SelectionMode == 1 || emptyDatabase_);
 }
 
-void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath) {
+void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath, const std::optional<std::string>& host) {
     listedBasePath_ = basePath;
+    listedHost_ = host;
     grdsnap_->setRowCount(0);
     if (!context_.Database.IsUsable()) {
         choice_.PathSnapshotCount = 0;
@@ -295,6 +328,7 @@ void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath) {
     }
     std::vector<SnapshotListRow> rows;
     ListSnapshots(context_.Database, context_.Messages, basePath, rows);
+    if (host) std::erase_if(rows, [&](const SnapshotListRow& row) { return HostOf(row.Key) != *host; });
     choice_.PathSnapshotCount = static_cast<int>(rows.size());
     grdsnap_->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
@@ -322,7 +356,9 @@ void SelectSnapshotWindow::SetGridEnabled(bool enabled) {
 void SelectSnapshotWindow::OnBasePathClicked() {
     QListWidgetItem* item = lstdir_->currentItem();
     if (item == nullptr) return;
-    FillSnapshotGrid(item->text().toStdString());
+    const std::optional<std::string> host =
+        severalHosts_ ? std::optional(item->data(kHostRole).toString().toStdString()) : std::nullopt;
+    FillSnapshotGrid(item->data(kPathRole).toString().toStdString(), host);
     SetGridEnabled(true);
 }
 
@@ -422,9 +458,10 @@ void SelectSnapshotWindow::OnDelete() {
     // The deleted snapshot must not stay choosable: the lists are read again.
     ClearDetails();
     const std::string listed = listedBasePath_;
+    const std::optional<std::string> listedHost = listedHost_;
     FillBasePathList();
     ShowAdvice();
-    if (!listed.empty()) FillSnapshotGrid(listed);
+    if (!listed.empty()) FillSnapshotGrid(listed, severalHosts_ ? listedHost : std::nullopt);
 }
 
 void SelectSnapshotWindow::OnSelectDatabase() {
@@ -457,7 +494,8 @@ void SelectSnapshotWindow::SwitchDatabase(const std::string& path) {
     ClearDetails();
     grdsnap_->setRowCount(0);
     listedBasePath_.clear();
-    if (!choice_.SelectionBasePath.empty()) FillSnapshotGrid(choice_.SelectionBasePath);
+    listedHost_.reset();
+    if (!choice_.SelectionBasePath.empty()) FillSnapshotGrid(choice_.SelectionBasePath, RestrictedHost());
 }
 
 }  // namespace corvina

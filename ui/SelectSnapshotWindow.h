@@ -3,7 +3,9 @@
 // snapshots, newest first, sees its catalogue details and confirms with "OK".
 // Opened modally by the analysis window to choose the prime snapshot
 // (SelectionMode 0) or a compare snapshot of the same base path (mode 1).
-// It can also delete a snapshot and switch to another database.
+// It can also delete a snapshot and switch to another database. When the
+// database holds the snapshots of several hosts, each base path is listed once
+// per host, "/home (host)", and the grid lists that host's snapshots only.
 //
 // The window owns its controls and SelectedSnapshot; the database, prompter,
 // settings and dialogs belong to the ProgramContext. It reads what it is asked
@@ -12,6 +14,8 @@
 // the AnalysisSession. Every message goes through the context's prompter.
 
 #include <chrono>
+#include <map>
+#include <optional>
 #include <string>
 
 #include <QDialog>
@@ -48,7 +52,11 @@ private:
     void FillBasePathList();
     // The line under the lists: the compare advice, or that the database is empty.
     void ShowAdvice();
-    void FillSnapshotGrid(const std::string& basePath);
+    // host: list that host's snapshots only ("" the unknown host); nullopt every snapshot of the path.
+    void FillSnapshotGrid(const std::string& basePath, const std::optional<std::string>& host);
+    // The host a restricted choice keeps to: the prime snapshot's, when hosts are told apart.
+    std::optional<std::string> RestrictedHost() const;
+    std::string HostOf(const DateTime& key) const;
     void SetGridEnabled(bool enabled);
     void OnBasePathClicked();
     void OnGridClicked(int row);
@@ -66,6 +74,9 @@ private:
     SnapshotChoice& choice_;
     DateTime selectedSnapshot_;
     std::string listedBasePath_;  // base path whose snapshots the grid lists; "" none
+    std::optional<std::string> listedHost_;  // and the host they keep to
+    bool severalHosts_ = false;   // the open database holds more than one host (store/HostLabel.h)
+    std::map<DateTime, std::string> hostLabels_;  // read with the base paths, when severalHosts_
     bool emptyDatabase_ = false;  // the open database was read and has no snapshot
     SnapshotInfo info_;
     std::chrono::milliseconds deleteWait_ = kDeleteWait;

@@ -75,6 +75,42 @@ TEST_F(CatalogueCommands, ListShowsBasePathsThenSnapshotsNewestFirstAndInfoOneOf
     EXPECT_EQ(latest["directories"], 1);
 }
 
+// The same base path from two machines is listed once per host, and each
+// snapshot with its host; a database of one host lists as one without labels.
+TEST_F(CatalogueCommands, ListShowsHostsOnlyWhenTheDatabaseHoldsSeveralAndDeleteTakesTheHostRow) {
+    const auto take = [&](const std::string& path, const std::string& label) {
+        auto run = test::RunTool({"snapshot", path, "--db", db, "--description", label, "--host-label", label});
+        EXPECT_EQ(run.ExitCode, 0) << run.Err;
+        return test::FirstField(run.Out);
+    };
+    const auto list = [&](Args args) {
+        args.insert(args.begin(), "list");
+        return test::RunOn(db, args).Out;
+    };
+    const std::string first = take(alpha, "north");
+    EXPECT_EQ(test::Query(db, "SELECT Hostname FROM Host WHERE Snapshot = '" + first + "'"), "north");
+    EXPECT_EQ(list({}), alpha + "\n");
+    EXPECT_EQ(list({"--path", alpha}), first + "\t2 directories\t1 files\t2 KB\tnorth\n");
+    EXPECT_FALSE(nlohmann::json::parse(list({"--path", alpha, "--json"}))[0].contains("host"));
+
+    const std::string second = take(alpha, "south");
+    take(beta, "north");
+    EXPECT_EQ(list({}), alpha + "\tnorth\n" + alpha + "\tsouth\n" + beta + "\tnorth\n");
+    EXPECT_EQ(list({"--path", alpha}), second + "\tsouth\t2 directories\t1 files\t2 KB\tsouth\n" + first +
+                                           "\tnorth\t2 directories\t1 files\t2 KB\tnorth\n");
+    auto rows = nlohmann::json::parse(list({"--path", alpha, "--json"}));
+    EXPECT_EQ(std::tuple(rows[0]["host"], rows[1]["host"]), std::tuple("south", "north"));
+    EXPECT_EQ(nlohmann::json::parse(list({"--json"})), nlohmann::json({alpha, beta}));
+
+    // A snapshot taken before hosts were recorded is one of an unknown host.
+    SQLite::Database(db, SQLite::OPEN_READWRITE).exec("DELETE FROM Host WHERE Snapshot = '" + first + "'");
+    EXPECT_EQ(list({}), alpha + "\tunknown host\n" + alpha + "\tsouth\n" + beta + "\tnorth\n");
+
+    ASSERT_EQ(test::RunTool({"delete", second, "--db", db}).ExitCode, 0);
+    EXPECT_EQ(test::Query(db, "SELECT count(*) FROM Host WHERE Snapshot = '" + second + "'"), "0");
+    EXPECT_EQ(list({}), alpha + "\n" + beta + "\n");
+}
+
 // Text output escapes as every other output does; JSON must stay valid.
 TEST_F(CatalogueCommands, OddBytesAreEscapedInTextAndReplacedInJson) {
     std::string odd = dir.File("bad\xff\xfe name");

@@ -44,12 +44,17 @@ TEST(SnapshotCommand, MinSizeReadsUnitsAndRoundsHalvesToEvenAndBadUsageExitsTwo)
         ASSERT_EQ(run.ExitCode, 0) << text << ": " << run.Err;
         EXPECT_EQ(Query(one, "SELECT Filelimit FROM Control"), bytes) << text;
     }
+    // Without --host-label a snapshot is recorded as taken on this machine.
+    char machine[256] = {};
+    ASSERT_EQ(::gethostname(machine, sizeof machine - 1), 0);
+    EXPECT_EQ(Query(dir.File("s0.mdb"), "SELECT Hostname FROM Host"), machine);
     for (const char* bad : {"10X", "-1", "1..5", "M", "", "1e3"}) {
         EXPECT_EQ(test::RunTool({"snapshot", dir.File("t"), "--db", db, "--min-size", bad}).ExitCode, 2) << bad;
     }
     // Refusals are bad usage too; none of them creates the database.
     EXPECT_EQ(test::RunTool({"snapshot", dir.File("nowhere"), "--db", db}).ExitCode, 2);
     EXPECT_EQ(test::RunTool({"snapshot", dir.File("t"), "--db", db, "--description", std::string(256, 'd')}).ExitCode, 2);
+    EXPECT_EQ(test::RunTool({"snapshot", dir.File("t"), "--db", db, "--host-label", ""}).ExitCode, 2);
     EXPECT_FALSE(fs::exists(db));
 }
 
@@ -228,7 +233,8 @@ TEST(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemove
         args.insert(args.begin(), "schedule");
         return test::RunTool(args, options);
     };
-    auto run = schedule({odd, "--on", "Mon *-*-* 02:00", "--files", "--min-size", "1M", "--db", dir.File("s.mdb")});
+    auto run = schedule({odd, "--on", "Mon *-*-* 02:00", "--files", "--min-size", "1M", "--host-label", "lab 1",
+                         "--db", dir.File("s.mdb")});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_NE(run.Err.find("systemctl --user enable --now 'corvina-snapshot-"), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find("loginctl enable-linger"), std::string::npos);
@@ -236,7 +242,8 @@ TEST(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemove
     const std::string name = "corvina-snapshot-" + (escaped.empty() ? "*" : escaped);
     const std::string service = CommandOutput("cat " + units + "corvina-snapshot-*.service");
     EXPECT_NE(service.find("\"snapshot\" \"--db\" \"" + dir.File("s.mdb") +
-                           "\" \"--files\" \"--min-size\" \"1M\" \"--\" \"" + dir.File("my dir/100%%") + "\""),
+                           "\" \"--files\" \"--min-size\" \"1M\" \"--host-label\" \"lab 1\" \"--\" \"" +
+                           dir.File("my dir/100%%") + "\""),
               std::string::npos)
         << service;
     if (!escaped.empty()) {
@@ -247,6 +254,7 @@ TEST(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemove
               ".timer\tMon *-*-* 02:00\tCorvina snapshot of " + odd + "\n");
 
     EXPECT_EQ(schedule({odd, "--on", "Mon *-*-* 25:00"}).ExitCode, 2);
+    EXPECT_EQ(schedule({odd, "--host-label", ""}).ExitCode, 2);
     ASSERT_EQ(schedule({odd, "--weekly", "--db", dir.File("s.mdb")}).ExitCode, 0);
     EXPECT_NE(schedule({"--list"}).Out.find("\tweekly\t"), std::string::npos);
     EXPECT_EQ(schedule({"--remove", odd}).ExitCode, 0);

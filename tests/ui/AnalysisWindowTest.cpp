@@ -32,6 +32,7 @@
 #include "analysis/GridExport.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
+#include "store/HostLabel.h"
 #include "tests/ui/WindowHarness.h"
 #include "ui/AnalysisLauncher.h"
 #include "ui/AnalysisWindow.h"
@@ -220,6 +221,9 @@ struct SelectionFixture : DataPair {
 };
 
 QStringList Dates(QTableWidget& grid) { return ColumnTexts(*grid.model(), 1); }
+QStringList BasePathTexts(QWidget& selection) {
+    return ColumnTexts(*selection.findChild<QListWidget*>("lstdir")->model(), 0);
+}
 
 }  // namespace
 
@@ -228,6 +232,7 @@ class AnalysisWindowTest : public QObject {
 private slots:
     void PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRow();
     void CompareChoiceIsRestrictedAndRefusesThePrimeSnapshot();
+    void SeveralHostsListEachBasePathOncePerHostAndTheGridKeepsToOne();
     void DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEveryList();
     void FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort();
     void EmptyWindowAfterCancelOrDeleteAndCompareNeedsASecondSnapshot();
@@ -708,6 +713,45 @@ void AnalysisWindowTest::CompareChoiceIsRestrictedAndRefusesThePrimeSnapshot() {
     QVERIFY(ClickSnapshotRow(window, kNew));
     QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
     QVERIFY(!window.isVisible() && f.choice.SnapshotChosen && f.choice.ChosenSnapshot == Key(kNew));
+}
+
+// /data of two hosts is two entries, each listing its own host's snapshots;
+// /srv, taken before hosts were recorded, is an unknown host's. A compare
+// choice keeps to the prime snapshot's host. One host lists as no host.
+void AnalysisWindowTest::SeveralHostsListEachBasePathOncePerHostAndTheGridKeepsToOne() {
+    SelectionFixture f;
+    QVERIFY(WriteHostLabel(f.h.Database, Key(kOld), "north").Ok());
+    QCOMPARE(BasePathTexts(*std::make_unique<SelectSnapshotWindow>(f.h.Context, f.choice)),
+             QStringList({"/data", "/srv"}));
+    QVERIFY(WriteHostLabel(f.h.Database, Key(kNew), "south").Ok());
+    SelectSnapshotWindow window(f.h.Context, f.choice);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* grid = Child<QTableWidget>(window, "grdsnap");
+    QCOMPARE(BasePathTexts(window), QStringList({"/data (north)", "/data (south)", "/srv (unknown host)"}));
+    ClickBasePath(window, "/data (south)");
+    QCOMPARE(Dates(*grid), QStringList({kNew}));
+    QCOMPARE(f.choice.PathSnapshotCount, 1);
+    ClickBasePath(window, "/data (north)");
+    QCOMPARE(Dates(*grid), QStringList({kOld}));
+    QVERIFY(ClickSnapshotRow(window, kOld));
+    QCOMPARE(Child<QLabel>(window, "lblpath")->text(), QString("/data"));
+    SaveScreenshot(window, "frmselsnap_hosts");
+
+    SnapshotChoice compare;
+    compare.SelectionMode = 1;
+    compare.SelectionBasePath = "/data";
+    compare.PrimeSnapshotDate = Key(kNew);
+    SelectSnapshotWindow restricted(f.h.Context, compare);
+    QCOMPARE(Dates(*Child<QTableWidget>(restricted, "grdsnap")), QStringList({kNew}));
+
+    // Deleting south's only snapshot leaves one host: the list is as ever.
+    ClickBasePath(window, "/data (south)");
+    QVERIFY(ClickSnapshotRow(window, kNew));
+    f.h.Prompter.Script({Answer::Yes});
+    QTest::mouseClick(Child<QPushButton>(window, "comdel"), Qt::LeftButton);
+    QCOMPARE(BasePathTexts(window), QStringList({"/data", "/srv"}));
+    QCOMPARE(Dates(*grid), QStringList({kOld}));
 }
 
 void AnalysisWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEveryList() {

@@ -1,0 +1,81 @@
+// Host labels. The statements keep to SQL that every engine behind
+// store/Statement runs: no upsert (a key is written once, by its run), null
+// ordering left to the program, which sorts the pairs itself.
+
+#include "store/HostLabel.h"
+
+#include <algorithm>
+
+#include "store/Catalogue.h"
+#include "store/Statement.h"
+
+namespace corvina {
+
+StoreError WriteHostLabel(DatabaseState& state, const DateTime& key, std::string_view label) {
+    // Looked for first: a role that may write rows but not make tables (on
+    // a server) writes into the table that is there.
+    bool exists = false;
+    StoreError error = TableExists(state, "Host", exists);
+    if (error.Ok() && !exists) error = Execute(state, "CREATE TABLE IF NOT EXISTS Host (Snapshot TEXT, Hostname TEXT)");
+    if (error.Ok() && !exists) error = Execute(state, "CREATE UNIQUE INDEX IF NOT EXISTS Host1 ON Host (Snapshot)");
+    Statement insert;
+    if (error.Ok()) error = insert.Prepare(state, "INSERT INTO Host (Snapshot, Hostname) VALUES (?, ?)");
+    if (error.Ok()) error = insert.BindText(1, FormatKey(key));
+    if (error.Ok()) error = insert.BindText(2, label);
+    if (error.Ok()) error = insert.Run();
+    if (!error.Ok()) error.Datum = "Host";
+    return error;
+}
+
+StoreError ReadHostLabels(DatabaseState& state, std::map<DateTime, std::string>& labels) {
+    labels.clear();
+    bool exists = false;
+    if (StoreError error = TableExists(state, "Host", exists); !error.Ok() || !exists) return error;
+    Statement query;
+    StoreError error = query.Prepare(state, "SELECT Snapshot, Hostname FROM Host");
+    for (bool row = true; error.Ok() && (error = query.Step(row)).Ok() && row;) {
+        if (query.IsNull(0) || query.IsNull(1)) continue;
+        if (auto key = DateTime::Parse(query.Text(0))) labels[*key] = std::string(query.Text(1));
+    }
+    return error;
+}
+
+StoreError HoldsSeveralHosts(DatabaseState& state, bool& several) {
+    several = false;
+    bool exists = false;
+    if (StoreError error = TableExists(state, "Host", exists); !error.Ok() || !exists) return error;
+    Statement query;
+    bool row = false;
+    StoreError error = query.Prepare(state, "SELECT count(DISTINCT Hostname) FROM Host");
+    if (error.Ok()) error = query.Step(row);
+    if (error.Ok() && row) several = query.Int64(0) > 1;
+    return error;
+}
+
+StoreError ListBasePathHosts(DatabaseState& state, Prompter& prompter, std::vector<BasePathHost>& pairs) {
+    pairs.clear();
+    bool exists = false;
+    StoreError error = TableExists(state, "Host", exists);
+    Statement query;
+    if (error.Ok()) {
+        error = query.Prepare(state, exists ? "SELECT DISTINCT c.Basepath, h.Hostname FROM Control c "
+                                              "LEFT JOIN Host h ON h.Snapshot = c.Snapshot"
+                                            : "SELECT DISTINCT Basepath FROM Control");
+    }
+    for (bool row = true; error.Ok() && (error = query.Step(row)).Ok() && row;) {
+        const bool labelled = exists && !query.IsNull(1);
+        pairs.push_back({std::string(query.Text(0)), labelled ? std::string(query.Text(1)) : std::string()});
+    }
+    // A null label and "" are the same unknown host: sorting brings them
+    // together, and the duplicate goes.
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    if (!error.Ok()) ReportStoreError(prompter, state.DatabasePath, error);
+    return error;
+}
+
+std::string HostDisplayName(std::string_view label) {
+    return label.empty() ? std::string("unknown host") : std::string(label);
+}
+
+}  // namespace corvina
