@@ -17,7 +17,9 @@ namespace {
 
 // The tables of a server database: names as bytea (any bytes, compared as
 // bytes), keys and dates as text compared as bytes, sizes as 64-bit integers.
-constexpr std::array<std::string_view, 7> kServerSchema{
+// The tables a run of a file makes when it first needs them are made here,
+// once, so that a role that may add rows but not tables can take snapshots.
+constexpr std::array<std::string_view, 9> kServerSchema{
     "CREATE TABLE Control (Snapshot TEXT COLLATE \"C\", Basepath BYTEA, Description BYTEA, "
     "Collfiles TEXT COLLATE \"C\", Filelimit BIGINT, Totdirs BIGINT, Totfiles BIGINT, Totbytes BIGINT, "
     "Totbytesf DOUBLE PRECISION, Filetot BIGINT, Filesize BIGINT, Filesizef DOUBLE PRECISION)",
@@ -30,6 +32,8 @@ constexpr std::array<std::string_view, 7> kServerSchema{
     "CREATE INDEX DirParent ON Dir (Snapshot, Parentdir)",
     "CREATE INDEX DirName ON Dir (Snapshot, Dirname)",
     "CREATE TABLE Filesystem (Snapshot TEXT COLLATE \"C\", Fssize BIGINT, Fsfree BIGINT)",
+    "CREATE TABLE Host (Snapshot TEXT COLLATE \"C\", Hostname BYTEA)",
+    "CREATE UNIQUE INDEX Host1 ON Host (Snapshot)",
 };
 
 constexpr std::array<std::string_view, 3> kOwnTables{"Control", "files", "Dir"};
