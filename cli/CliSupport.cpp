@@ -36,7 +36,9 @@ std::string ResolveDatabasePath(const std::string& dbOption) {
 
 void AddDbOption(CLI::App* command, std::string& db) {
     command
-        ->add_option("--db", db, "Snapshot database file (default: the one the window program opens)")
+        ->add_option("--db", db,
+                     "Snapshot database file, or a PostgreSQL server's postgresql:// URI or keyword string "
+                     "(default: the one the window program opens)")
         ->check(CLI::Validator(
             [](std::string& text) { return text.empty() ? std::string("the database file name is empty") : ""; },
             "FILE"));

@@ -226,7 +226,9 @@ int Schedule(const ScheduleOptions& options) {
                      " (examples: daily, weekly, Mon *-*-* 02:00)");
         return kExitUsage;
     }
-    const std::string db = ResolveDatabasePath(options.Db);
+    // A unit is a file others may read: a server's password stays out of it
+    // (the scheduled run reads ~/.pgpass as any libpq program does).
+    const std::string db = WithoutPassword(ResolveDatabasePath(options.Db));
     const fs::path folder = UnitFolder();
     std::error_code error;
     fs::create_directories(folder, error);

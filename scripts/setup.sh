@@ -14,9 +14,10 @@ CORVINA_PACKAGES=(
   xvfb openbox xdotool x11-utils imagemagick
 )
 # Only the tests need these: the validators of the installed files, systemd's
-# unit checker, and what cpack uses to build and inspect the Debian package.
+# unit checker, what cpack uses to build and inspect the Debian package, and
+# the database server the server tests start throwaway instances of.
 CORVINA_TEST_PACKAGES=(
-  desktop-file-utils appstream man-db systemd dpkg-dev file
+  desktop-file-utils appstream man-db systemd dpkg-dev file postgresql
 )
 
 # corvina_install_packages [extra packages...]: CORVINA_PACKAGES and the extras.
@@ -29,6 +30,12 @@ corvina_install_packages() {
   echo "Installing missing packages: ${missing[*]}" >&2
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  # The server package would make a cluster of its own and start it; the
+  # tests start their own servers, so a machine that had no cluster gets none.
+  if [[ " ${missing[*]} " == *" postgresql "* && ! -e /etc/postgresql-common/createcluster.conf ]]; then
+    $sudo mkdir -p /etc/postgresql-common/createcluster.d
+    echo "create_main_cluster = false" | $sudo tee /etc/postgresql-common/createcluster.d/corvina-tests.conf >/dev/null
+  fi
   $sudo apt-get update -qq >&2
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }

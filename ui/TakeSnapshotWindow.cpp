@@ -283,7 +283,8 @@ void TakeSnapshotWindow::OnRecentItem(int index) {
 }
 
 void TakeSnapshotWindow::SwitchDatabase(const std::string& path) {
-    SetStatus("Snapshot database is: " + QString::fromStdString(path));
+    // A server's password, if the text holds one, is never shown.
+    SetStatus("Snapshot database is: " + QString::fromStdString(WithoutPassword(path)));
     CloseSnapshotDatabase(context_.Database);
     context_.Database.DatabasePath = path;
     if (OpenSnapshotDatabase(context_.Database, context_.Messages, context_.Ender) == OpenOutcome::Ended) return;
