@@ -6,8 +6,8 @@
 //
 // Parameters: :d1 key of the prime snapshot, :d2 key of the compare snapshot,
 // :q the query directory, :lo/:hi the bounds of the names below it, :qf its
-// files entry, :s the label of a total row, :b the base path, :h the host a history keeps
-// to.
+// files entry, :s the label of a total row, :b the base path, :h the host a
+// history keeps to.
 //
 // Error policy: nothing here touches the database; the queries' failures are
 // their runner's (store/StoreError.h).
