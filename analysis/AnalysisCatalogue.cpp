@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "store/HostLabel.h"
+
 namespace corvina {
 
 namespace {
@@ -95,9 +97,15 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              // The few Control rows of the base path lead; each finds its Dir
              // row by (Snapshot, Dirname).
-             return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN Dir a WHERE "
-                                "b.Basepath = :b" + q.Coll() + " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" +
-                                q.Coll() + " ORDER BY a.Snapshot" + std::string(q.kRowLimit)};
+             if (!q.KeepsHost) {
+                 return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN Dir a WHERE "
+                                    "b.Basepath = :b" + q.Coll() + " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" +
+                                    q.Coll() + " ORDER BY a.Snapshot" + std::string(q.kRowLimit)};
+             }
+             return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN Dir a" +
+                                JoinHostOf("b") + " WHERE b.Basepath = :b" + q.Coll() + " AND " + HostIs(":h") +
+                                " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" + q.Coll() + " ORDER BY a.Snapshot" +
+                                std::string(q.kRowLimit)};
          }},
         {.Kind = K::WhereDidItGrow,
          .Name = "WhereDidItGrow",

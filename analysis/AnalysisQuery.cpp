@@ -108,7 +108,7 @@ void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const Qu
     const AnalysisEntry& entry = EntryOf(state.AnalysisKind);
     grid.ColumnFormat.fill('C');
     SetColumns(entry, state, grid);
-    KindQueries queries = entry.Query(QueryParts{state.Style, hints});
+    KindQueries queries = entry.Query(QueryParts{state.Style, hints, state.Host.has_value()});
     grid.AnalysisSql = BoundQuery{std::move(queries.Detail), {}, queries.Engine};
     grid.TotalSql = BoundQuery{std::move(queries.Total), {}, QueryEngine::Sql};
 
@@ -122,6 +122,7 @@ void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const Qu
         {":qf", FilesEntryName(state.QueryDirectory, state.Style)},
         {":s", state.SelectedDirectory},
         {":b", state.BasePath},
+        {":h", state.Host.value_or("")},
     };
     // Bind only what each text names: binding an unknown name is an error.
     for (BoundQuery* query : {&grid.AnalysisSql, &grid.TotalSql}) {

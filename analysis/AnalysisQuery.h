@@ -6,7 +6,8 @@
 //
 // Parameters: :d1 key of the prime snapshot, :d2 key of the compare snapshot,
 // :q the query directory, :lo/:hi the bounds of the names below it, :qf its
-// files entry, :s the label of a total row, :b the base path.
+// files entry, :s the label of a total row, :b the base path, :h the host a
+// history keeps to.
 //
 // Error policy: nothing here touches the database; the queries' failures are
 // their runner's (store/StoreError.h).
@@ -42,6 +43,7 @@ struct QueryParts {
 
     PathStyle Style = kNativePathStyle;
     QueryHints Hints;
+    bool KeepsHost = false;  // a history keeps to the host bound to :h
 
     // Names are compared as the snapshot's file system compares them: byte
     // for byte on POSIX, without regard to (ASCII) case on Windows.

@@ -4,13 +4,14 @@
 
 #include "analysis/DirectoryTotal.h"
 #include "analysis/GridLayout.h"
+#include "store/HostLabel.h"
 
 namespace corvina {
 
 AnalysisSession::AnalysisSession(DatabaseState& database, Prompter& prompter)
     : database_(database), prompter_(prompter) {}
 
-// The store is asked in these four helpers only, and each says its own failures.
+// The store is asked in these helpers only, and each says its own failures.
 
 StoreError AnalysisSession::Reported(StoreError error) {
     if (!error.Ok()) ReportStoreError(prompter_, database_.DatabasePath, error);
@@ -28,6 +29,10 @@ StoreError AnalysisSession::ReadRow(const DateTime& key, SnapshotInfo& row) {
     // A fresh row each time: a failed load leaves nothing of an earlier one.
     row = SnapshotInfo{};
     return LoadSnapshotInfo(database_, prompter_, key, row);
+}
+
+StoreError AnalysisSession::ReadKeptHost(const DateTime& key, std::optional<std::string>& host) {
+    return Reported(HostToKeepTo(database_, key, host));
 }
 
 StoreError AnalysisSession::DirectoryTotalIn(const DateTime& snapshot, const std::string& directory,
@@ -77,7 +82,9 @@ StoreError AnalysisSession::ChoosePrime(const DateTime& key) {
 }
 
 StoreError AnalysisSession::OpenPrime() {
-    const StoreError error = ReadRow(state_.SnapshotDate, prime_);
+    StoreError error = ReadRow(state_.SnapshotDate, prime_);
+    state_.Host.reset();
+    if (error.Ok()) error = ReadKeptHost(state_.SnapshotDate, state_.Host);
     const std::string& base = prime_.InfoBasePath;
     state_.Style = PathStyleOfBasePath(base);
     // BasePath is the Control row's text, which DirectoryHistory matches; the

@@ -123,6 +123,7 @@ public:
 private:
     StoreError Reported(StoreError error);
     StoreError ReadRow(const DateTime& key, SnapshotInfo& row);
+    StoreError ReadKeptHost(const DateTime& key, std::optional<std::string>& host);
     StoreError DirectoryTotalIn(const DateTime& snapshot, const std::string& directory, std::optional<double>& total);
     // Whether the snapshot is there; a failure to look is said, and counts as no.
     bool StillStored(const DateTime& key);

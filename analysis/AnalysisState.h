@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,6 +45,9 @@ struct AnalysisState {
     std::string QueryDirectory;    // the directory the queries select on
     std::string SelectedDirectory; // the directory named in titles and total rows
     std::string BasePath;          // base path of the prime snapshot (DirectoryHistory)
+    // The host of the prime snapshot that its history keeps to; nullopt when
+    // the database holds one host (store/HostLabel.h).
+    std::optional<std::string> Host;
     double DirTotal = 0;           // bytes of the selected directory, prime snapshot
     double CompareDirTotal = 0;    // bytes of the selected directory, compare snapshot
     std::string SnapshotLabel;     // "d MMM" or "HH:mm", see FormSnapshotLabels

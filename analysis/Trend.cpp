@@ -4,11 +4,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "analysis/AnalysisKind.h"
 #include "analysis/GridFill.h"
 #include "store/Catalogue.h"
 #include "store/DisplayText.h"
+#include "store/HostLabel.h"
 #include "store/SizeFormat.h"
 #include "store/Statement.h"
 
@@ -48,7 +50,7 @@ double DaysOf(const DateTime& date) {
 }
 
 StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::string_view directory,
-                     PathStyle style, std::vector<TrendPoint>& points) {
+                     PathStyle style, const std::optional<std::string>& host, std::vector<TrendPoint>& points) {
     points.clear();
     bool filesystem = false;
     if (StoreError error = TableExists(database, "Filesystem", filesystem); !error.Ok()) return error;
@@ -58,13 +60,16 @@ StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::st
     sql += " FROM Control c LEFT JOIN Dir d ON d.Snapshot = c.Snapshot AND d.Entrytype = '2' AND d.Dirname = ?2";
     if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
     if (filesystem) sql += " LEFT JOIN Filesystem f ON f.Snapshot = c.Snapshot";
+    if (host) sql += JoinHostOf("c");
     sql += " WHERE c.Basepath = ?1";
     if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
+    if (host) sql += " AND " + HostIs("?3");
     sql += " ORDER BY c.Snapshot";
     Statement query;
     StoreError error = query.Prepare(database, sql);
     if (error.Ok()) error = query.BindText(1, basePath);
     if (error.Ok()) error = query.BindText(2, directory);
+    if (error.Ok() && host) error = query.BindText(3, *host);
     for (bool row = true; error.Ok() && (error = query.Step(row)).Ok() && row;) {
         std::optional<DateTime> key = DateTime::Parse(query.Text(0));
         if (!key) continue;  // not a key this program wrote: no point in time
@@ -78,6 +83,30 @@ StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::st
         if (!query.IsNull(4) && !query.IsNull(5)) point.Filesystem = FilesystemFigures{query.Int64(4), query.Int64(5)};
         points.push_back(point);
     }
+    return error;
+}
+
+StoreError TrendHost(DatabaseState& database, std::string_view basePath, std::string_view directory,
+                     PathStyle style, std::optional<std::string>& host) {
+    host.reset();
+    bool several = false;
+    if (StoreError error = HoldsSeveralHosts(database, several); !error.Ok() || !several) return error;
+    const std::string collate = style == PathStyle::Windows ? " COLLATE NOCASE" : "";
+    Statement query;
+    StoreError error = query.Prepare(
+        database, "SELECT c.Snapshot FROM Control c LEFT JOIN Dir d ON d.Snapshot = c.Snapshot AND d.Entrytype = '2' "
+                  "AND d.Dirname = ?2" + collate + " WHERE c.Basepath = ?1" + collate +
+                      " ORDER BY CASE WHEN d.Snapshot IS NULL THEN 1 ELSE 0 END, c.Snapshot DESC LIMIT 1");
+    if (error.Ok()) error = query.BindText(1, basePath);
+    if (error.Ok()) error = query.BindText(2, directory);
+    bool row = false;
+    if (error.Ok()) error = query.Step(row);
+    std::optional<DateTime> key;
+    if (error.Ok() && row) key = DateTime::Parse(query.Text(0));
+    // No snapshot of the base path: the trend is empty on any host.
+    std::string label;
+    if (error.Ok() && key) error = ReadHostLabel(database, *key, label);
+    if (error.Ok()) host = std::move(label);
     return error;
 }
 

@@ -34,9 +34,17 @@ struct TrendPoint {
     std::optional<FilesystemFigures> Filesystem;  // nullopt where not recorded
 };
 
-// One point per snapshot of basePath, oldest first, read in one query.
+// One point per snapshot of basePath, oldest first, read in one query; only
+// the snapshots of host when one is given (see TrendHost).
 StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::string_view directory,
-                     PathStyle style, std::vector<TrendPoint>& points);
+                     PathStyle style, const std::optional<std::string>& host, std::vector<TrendPoint>& points);
+
+// The host a trend of directory keeps to, so that two machines' snapshots of
+// one base path do not make one line: nullopt when the database holds one
+// host (store/HostLabel.h), otherwise the label of the newest snapshot of
+// basePath that holds directory, or of the newest at all when none does.
+StoreError TrendHost(DatabaseState& database, std::string_view basePath, std::string_view directory,
+                     PathStyle style, std::optional<std::string>& host);
 
 // The base path of the newest snapshot that holds directory (of the newest
 // snapshot at all when directory is empty); nullopt when there is none.
@@ -96,6 +104,7 @@ StoreError FindTopGrower(AnalysisSession& session, const DateTime& earlier, cons
 struct TrendReport {
     std::string BasePath;
     std::string Directory;
+    std::optional<std::string> Host;  // as ReadTrend takes it
     std::vector<TrendPoint> Points;
     Forecast Full;
     std::optional<TopGrower> Grower;

@@ -56,21 +56,24 @@ int ResolveTrendPlace(DatabaseState& db, const TrendOptions& options, TrendRepor
     return kExitOk;
 }
 
+// The points of the report's base path and directory on the host they keep to.
+void ReadHostTrend(DatabaseState& db, PathStyle style, TrendReport& result) {
+    StoreError error = TrendHost(db, result.BasePath, result.Directory, style, result.Host);
+    if (error.Ok()) error = ReadTrend(db, result.BasePath, result.Directory, style, result.Host, result.Points);
+    if (!error.Ok()) EndOnStoreError(db, error);
+}
+
 int Trend(DatabaseState& db, StderrPrompter& prompter, const TrendOptions& options, TrendReport& result) {
     if (int rc = ResolveTrendPlace(db, options, result); rc != kExitOk) return rc;
     const PathStyle style = PathStyleOfBasePath(result.BasePath);
-    if (StoreError error = ReadTrend(db, result.BasePath, result.Directory, style, result.Points); !error.Ok()) {
-        EndOnStoreError(db, error);
-    }
+    ReadHostTrend(db, style, result);
     if (result.Points.empty() && !options.Path.empty()) {
         // The snapshot command stores the path as NormalizeBasePath gives it.
         std::string normal = NormalizeBasePath(options.Path);
         if (normal != result.BasePath) {
             if (options.Dir.empty()) result.Directory = normal;
             result.BasePath = normal;
-            if (StoreError error = ReadTrend(db, normal, result.Directory, style, result.Points); !error.Ok()) {
-                EndOnStoreError(db, error);
-            }
+            ReadHostTrend(db, style, result);
         }
     }
     if (result.Points.empty()) return Fail("no snapshot of " + result.BasePath);

@@ -10,6 +10,7 @@
 #include <map>
 #include <utility>
 
+#include "store/HostLabel.h"
 #include "store/SizeFormat.h"
 #include "store/Statement.h"
 
@@ -192,16 +193,33 @@ StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& w
 }
 
 StoreError LatestSnapshot(DatabaseState& state, std::optional<DateTime>& latest,
-                          std::optional<std::string_view> basePath) {
-    if (basePath) return ReadKey(state, "SELECT max(Snapshot) FROM Control WHERE Basepath = ?", {*basePath}, latest);
-    return ReadKey(state, "SELECT max(Snapshot) FROM Control", {}, latest);
+                          std::optional<std::string_view> basePath, std::optional<std::string_view> host) {
+    if (!basePath) return ReadKey(state, "SELECT max(Snapshot) FROM Control", {}, latest);
+    bool several = false;
+    if (host) {
+        if (StoreError error = HoldsSeveralHosts(state, several); !error.Ok()) return error;
+    }
+    if (!several) return ReadKey(state, "SELECT max(Snapshot) FROM Control WHERE Basepath = ?", {*basePath}, latest);
+    return ReadKey(state,
+                   "SELECT max(c.Snapshot) FROM Control c" + JoinHostOf("c") + " WHERE c.Basepath = ? AND " +
+                       HostIs("?"),
+                   {*basePath, *host}, latest);
 }
 
 StoreError PreviousSnapshot(DatabaseState& state, const DateTime& key, std::optional<DateTime>& previous) {
+    previous.reset();
+    std::optional<std::string> host;
+    if (StoreError error = HostToKeepTo(state, key, host); !error.Ok()) return error;
+    if (!host) {
+        return ReadKey(state,
+                       "SELECT max(c2.Snapshot) FROM Control c1 JOIN Control c2 ON c2.Basepath = c1.Basepath "
+                       "WHERE c1.Snapshot = ?1 AND c2.Snapshot < ?1",
+                       {FormatKey(key)}, previous);
+    }
     return ReadKey(state,
-                   "SELECT max(c2.Snapshot) FROM Control c1 JOIN Control c2 ON c2.Basepath = c1.Basepath "
-                   "WHERE c1.Snapshot = ?1 AND c2.Snapshot < ?1",
-                   {FormatKey(key)}, previous);
+                   "SELECT max(c2.Snapshot) FROM Control c1 JOIN Control c2 ON c2.Basepath = c1.Basepath" +
+                       JoinHostOf("c2") + " WHERE c1.Snapshot = ?1 AND c2.Snapshot < ?1 AND " + HostIs("?2"),
+                   {FormatKey(key), *host}, previous);
 }
 
 StoreError SnapshotExists(DatabaseState& state, const DateTime& key, bool& exists) {

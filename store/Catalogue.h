@@ -71,12 +71,13 @@ StoreError ListSnapshots(DatabaseState& state, Prompter& prompter, std::string_v
 // busy when the wait was given up.
 StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& wait);
 
-// The newest snapshot of the database (of one base path when given);
-// nullopt when there is none.
+// The newest snapshot of the database (of one base path when given, and of
+// that base path on one host when the database holds several, see
+// store/HostLabel.h); nullopt when there is none.
 StoreError LatestSnapshot(DatabaseState& state, std::optional<DateTime>& latest,
-                          std::optional<std::string_view> basePath = {});
-// The newest snapshot of the same base path taken before key; nullopt when
-// there is none.
+                          std::optional<std::string_view> basePath = {}, std::optional<std::string_view> host = {});
+// The newest snapshot of the same base path taken before key, on key's host
+// when the database holds several; nullopt when there is none.
 StoreError PreviousSnapshot(DatabaseState& state, const DateTime& key, std::optional<DateTime>& previous);
 // Whether a Control row with this key exists.
 StoreError SnapshotExists(DatabaseState& state, const DateTime& key, bool& exists);

@@ -5,6 +5,7 @@
 #include "store/HostLabel.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "store/Catalogue.h"
 #include "store/Statement.h"
@@ -51,6 +52,35 @@ StoreError HoldsSeveralHosts(DatabaseState& state, bool& several) {
     if (error.Ok() && row) several = query.Int64(0) > 1;
     return error;
 }
+
+StoreError ReadHostLabel(DatabaseState& state, const DateTime& key, std::string& label) {
+    label.clear();
+    bool exists = false;
+    if (StoreError error = TableExists(state, "Host", exists); !error.Ok() || !exists) return error;
+    Statement query;
+    bool row = false;
+    StoreError error = query.Prepare(state, "SELECT Hostname FROM Host WHERE Snapshot = ?");
+    if (error.Ok()) error = query.BindText(1, FormatKey(key));
+    if (error.Ok()) error = query.Step(row);
+    if (error.Ok() && row) label = query.Text(0);
+    return error;
+}
+
+StoreError HostToKeepTo(DatabaseState& state, const DateTime& key, std::optional<std::string>& host) {
+    host.reset();
+    bool several = false;
+    if (StoreError error = HoldsSeveralHosts(state, several); !error.Ok() || !several) return error;
+    std::string label;
+    StoreError error = ReadHostLabel(state, key, label);
+    if (error.Ok()) host = std::move(label);
+    return error;
+}
+
+std::string JoinHostOf(std::string_view controlAlias) {
+    return " LEFT JOIN Host h ON h.Snapshot = " + std::string(controlAlias) + ".Snapshot";
+}
+
+std::string HostIs(std::string_view parameter) { return "COALESCE(h.Hostname, '') = " + std::string(parameter); }
 
 StoreError ListBasePathHosts(DatabaseState& state, Prompter& prompter, std::vector<BasePathHost>& pairs) {
     pairs.clear();

@@ -18,6 +18,7 @@
 // its failure through the prompter, once.
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,20 @@ StoreError ReadHostLabels(DatabaseState& state, std::map<DateTime, std::string>&
 
 // Whether the Host table holds more than one distinct label (see above).
 StoreError HoldsSeveralHosts(DatabaseState& state, bool& several);
+
+// The label of one snapshot: "" without a row or without the table.
+StoreError ReadHostLabel(DatabaseState& state, const DateTime& key, std::string& label);
+
+// The host whose snapshots the history from key keeps to: nullopt when the
+// database holds one host, so that such a file reads as it did before
+// labels; otherwise key's label ("" for the unknown host).
+StoreError HostToKeepTo(DatabaseState& state, const DateTime& key, std::optional<std::string>& host);
+
+// A history keeps to one host by joining Host to its Control rows (the alias
+// given) and comparing the label with a bound parameter: on a server the
+// label is bytea, which only a parameter or the '' of COALESCE meets.
+std::string JoinHostOf(std::string_view controlAlias);
+std::string HostIs(std::string_view parameter);
 
 // A base path as taken on one host ("" for an unknown host).
 struct BasePathHost {

@@ -350,10 +350,11 @@ void AnalysisWindow::ShowTrend() {
     TrendReport report;
     report.BasePath = state.BasePath;
     report.Directory = state.QueryDirectory;
+    report.Host = state.Host;
     {
         WaitPointer wait;
         const StoreError error =
-            ReadTrend(context_.Database, report.BasePath, report.Directory, state.Style, report.Points);
+            ReadTrend(context_.Database, report.BasePath, report.Directory, state.Style, report.Host, report.Points);
         if (!error.Ok()) {
             ReportStoreError(messages_, context_.Database.DatabasePath, error);
             return;

@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
         report.Directory = directory;
         const PathStyle style = PathStyleOfBasePath(*base);
         const Timing trend = Median(runs, [&]() {
-            if (!ReadTrend(db, *base, directory, style, report.Points).Ok()) std::exit(1);
+            if (!ReadTrend(db, *base, directory, style, std::nullopt, report.Points).Ok()) std::exit(1);
             report.Full = ForecastFull(UsageOf(report.Points));
         });
         const Timing grower = Median(runs, [&]() {

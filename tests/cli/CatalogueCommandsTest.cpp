@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "store/Catalogue.h"
+#include "store/HostLabel.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/RecordingPrompter.h"
@@ -443,6 +444,34 @@ TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
     EXPECT_EQ(srv["points"][0]["fs_size"], nullptr);
     EXPECT_EQ(srv["forecast"]["full_on"], nullptr);
     EXPECT_EQ(test::RunOn(db_, {"trend", "--dir", "/nowhere"}).ExitCode, 1);
+}
+
+// Two machines took /srv: "previous" and the trend keep to one of them.
+TEST_F(AnalyseCommand, PreviousAndTrendKeepToTheHostOfTheirSnapshot) {
+    DatabaseState state;
+    state.DatabasePath = db_;
+    test::RecordingPrompter prompter;
+    test::RecordingEnder ender;
+    ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Opened);
+    for (const auto& [key, label] : {std::pair{"2024-05-01 08:00:00", "north"}, std::pair{"2024-05-02 08:00:00", "south"},
+                                     std::pair{"2024-05-03 08:00:00", "north"}}) {
+        ASSERT_TRUE(WriteHostLabel(state, test::Key(key), label).Ok());
+    }
+    CloseSnapshotDatabase(state);
+
+    auto run = Analyse({"compare-directories", "--snapshot", "2024-05-03 08:00:00", "--compare", "previous", "--format",
+                        "json"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(nlohmann::json::parse(run.Out)["compare"], "2024-05-01 08:00:00");
+
+    const auto trendKeys = [&](const char* dir) {
+        auto doc = nlohmann::json::parse(test::RunOn(db_, {"trend", "--dir", dir, "--format", "json"}).Out);
+        std::vector<std::string> keys;
+        for (const auto& point : doc["points"]) keys.push_back(point["snapshot"]);
+        return keys;
+    };
+    EXPECT_EQ(trendKeys("/srv"), (std::vector<std::string>{"2024-05-01 08:00:00", "2024-05-03 08:00:00"}));
+    EXPECT_EQ(trendKeys("/srv/web/x"), std::vector<std::string>{"2024-05-02 08:00:00"});
 }
 
 // Real database files with a page overwritten by garbage, as a failing disk
