@@ -26,6 +26,12 @@ std::string EngineReason(sqlite3* db, int code) {
     return sqlite3_errstr(code);
 }
 
+// A number as the 8 bytes a server statement keeps for it.
+template <typename T>
+std::string_view BytesOf(const T& value) {
+    return std::string_view(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
 }  // namespace
 
 Statement::Statement() noexcept = default;
@@ -98,13 +104,13 @@ StoreError Statement::BindTextView(int position, std::string_view text) {
 }
 
 StoreError Statement::BindInt64(int position, std::int64_t value) {
-    if (server_) return server_->Bind(position, std::string_view(reinterpret_cast<const char*>(&value), sizeof value), ServerStatement::kInt64);
+    if (server_) return server_->Bind(position, BytesOf(value), ServerStatement::kInt64);
     int rc = sqlite3_bind_int64(Raw(statement_), position, value);
     return rc == SQLITE_OK ? StoreError{} : Failure(rc);
 }
 
 StoreError Statement::BindDouble(int position, double value) {
-    if (server_) return server_->Bind(position, std::string_view(reinterpret_cast<const char*>(&value), sizeof value), ServerStatement::kDouble);
+    if (server_) return server_->Bind(position, BytesOf(value), ServerStatement::kDouble);
     int rc = sqlite3_bind_double(Raw(statement_), position, value);
     return rc == SQLITE_OK ? StoreError{} : Failure(rc);
 }
