@@ -129,6 +129,18 @@ StoreError TableExists(DatabaseState& state, std::string_view name, bool& exists
     return error;
 }
 
+StoreError CreateTableWhenMissing(DatabaseState& state, std::string_view name,
+                                  std::initializer_list<std::string_view> statements) {
+    // Looked for first: a role that may write rows but not make tables (on
+    // a server) writes into the table that is there.
+    bool exists = false;
+    StoreError error = TableExists(state, name, exists);
+    for (std::string_view sql : statements) {
+        if (error.Ok() && !exists) error = Execute(state, sql);
+    }
+    return error;
+}
+
 StoreError LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const DateTime& key, SnapshotInfo& info) {
     const std::string keyText = FormatKey(key);
     Statement query;
@@ -249,13 +261,8 @@ StoreError WriteControlRow(DatabaseState& state, const ControlRow& row) {
 }
 
 StoreError WriteFilesystemRow(DatabaseState& state, const DateTime& key, const FilesystemFigures& figures) {
-    // Looked for first: a role that may write rows but not make tables (on
-    // a server) writes into the table that is there.
-    bool exists = false;
-    StoreError error = TableExists(state, "Filesystem", exists);
-    if (error.Ok() && !exists) {
-        error = Execute(state, "CREATE TABLE IF NOT EXISTS Filesystem (Snapshot TEXT, Fssize INTEGER, Fsfree INTEGER)");
-    }
+    StoreError error = CreateTableWhenMissing(
+        state, "Filesystem", {"CREATE TABLE IF NOT EXISTS Filesystem (Snapshot TEXT, Fssize INTEGER, Fsfree INTEGER)"});
     Statement insert;
     if (error.Ok()) {
         error = PrepareWithTexts(state, insert, "INSERT INTO Filesystem (Snapshot, Fssize, Fsfree) VALUES (?,?,?)",

@@ -13,12 +13,9 @@
 namespace corvina {
 
 StoreError WriteHostLabel(DatabaseState& state, const DateTime& key, std::string_view label) {
-    // Looked for first: a role that may write rows but not make tables (on
-    // a server) writes into the table that is there.
-    bool exists = false;
-    StoreError error = TableExists(state, "Host", exists);
-    if (error.Ok() && !exists) error = Execute(state, "CREATE TABLE IF NOT EXISTS Host (Snapshot TEXT, Hostname TEXT)");
-    if (error.Ok() && !exists) error = Execute(state, "CREATE UNIQUE INDEX IF NOT EXISTS Host1 ON Host (Snapshot)");
+    StoreError error = CreateTableWhenMissing(state, "Host",
+                                              {"CREATE TABLE IF NOT EXISTS Host (Snapshot TEXT, Hostname TEXT)",
+                                               "CREATE UNIQUE INDEX IF NOT EXISTS Host1 ON Host (Snapshot)"});
     Statement insert;
     if (error.Ok()) error = insert.Prepare(state, "INSERT INTO Host (Snapshot, Hostname) VALUES (?, ?)");
     if (error.Ok()) error = insert.BindText(1, FormatKey(key));

@@ -5,6 +5,7 @@
 // without a database: neither is the program's fault.
 
 #include <array>
+#include <string>
 
 #include "store/Catalogue.h"
 #include "store/Schema.h"
@@ -37,18 +38,6 @@ constexpr std::array<std::string_view, 9> kServerSchema{
 };
 
 constexpr std::array<std::string_view, 3> kOwnTables{"Control", "files", "Dir"};
-
-// Readers of a database without our tables see it empty: the tables exist
-// for this connection only.
-constexpr std::array<std::string_view, 3> kEmptyTables{
-    "CREATE TEMP TABLE Control (Snapshot TEXT COLLATE \"C\", Basepath BYTEA, Description BYTEA, "
-    "Collfiles TEXT COLLATE \"C\", Filelimit BIGINT, Totdirs BIGINT, Totfiles BIGINT, Totbytes BIGINT, "
-    "Totbytesf DOUBLE PRECISION, Filetot BIGINT, Filesize BIGINT, Filesizef DOUBLE PRECISION)",
-    "CREATE TEMP TABLE files (Snapshot TEXT COLLATE \"C\", Filename BYTEA, Filesize BIGINT, Filetype BYTEA, "
-    "Filedir BYTEA, Fileattr BIGINT, Filedate TEXT COLLATE \"C\")",
-    "CREATE TEMP TABLE Dir (Snapshot TEXT COLLATE \"C\", Entrytype TEXT COLLATE \"C\", Dirname BYTEA, "
-    "Shortname BYTEA, Parentdir BYTEA, Dirlevel BIGINT, Files BIGINT, Totsize BIGINT, TotsizeF DOUBLE PRECISION)",
-};
 
 OpenOutcome Fail(DatabaseState& state, Prompter& prompter, std::string text, OpenOutcome outcome) {
     ShowMessage(prompter, std::move(text), Icon::Exclamation);
@@ -111,7 +100,11 @@ OpenOutcome OpenServerDatabase(DatabaseState& state, Prompter& prompter, OpenMod
     }
     bool created = false;
     if (count == 0 && mode == OpenMode::ExistingOnly) {
-        for (std::string_view sql : kEmptyTables) {
+        // Readers of a database without our tables see it empty: the three
+        // tables exist for this connection only.
+        for (std::string_view create : {kServerSchema[0], kServerSchema[2], kServerSchema[3]}) {
+            std::string sql(create);
+            sql.replace(0, std::string_view("CREATE TABLE").size(), "CREATE TEMP TABLE");
             if (StoreError error = Execute(state, sql); !error.Ok()) {
                 return Fail(state, prompter, StoreErrorText(state.DatabasePath, error), OpenOutcome::Invalid);
             }
