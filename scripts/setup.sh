@@ -15,14 +15,15 @@ CORVINA_PACKAGES=(
 # Only the tests and benchmarks need these: the test libraries; python3 for
 # the benchmarks' scripts; setpriv (util-linux) to run as another user; the X
 # server, window manager and tools the smoke test drives the window with; the
-# validators of the installed files, systemd's unit checker, what cpack uses
-# to build and inspect the Debian package, and lintian to judge it; the
-# database server the server tests start throwaway instances of.
+# validators of the installed files, bash-completion that loads the
+# completion, systemd's unit checker, what cpack uses to build and inspect the
+# Debian package, and lintian to judge it; the database server the server
+# tests start throwaway instances of.
 CORVINA_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 util-linux
   xvfb openbox xdotool x11-utils imagemagick
-  desktop-file-utils appstream man-db systemd dpkg-dev file lintian postgresql
+  desktop-file-utils appstream man-db bash-completion systemd dpkg-dev file lintian postgresql
 )
 
 # corvina_install_packages [extra packages...]: CORVINA_PACKAGES and the extras.

@@ -7,7 +7,8 @@
 #     report nothing;
 #   - --version of both programs is the project's version;
 #   - every command and option that corvina-cli --help lists is in the manual
-#     page and in the completion, and the completion offers kinds and keys;
+#     page and in the completion, and the completion offers kinds and keys and
+#     is loaded by bash-completion in an interactive bash;
 #   - an installed program keeps its default database in the per-user data
 #     folder, never beside itself;
 #   - cpack makes a .deb holding the same files, with dependencies, that
@@ -98,6 +99,13 @@ complete_words() {
 [ "$(complete_words corvina-cli analyse where)" = where-did-it-grow ] || fail "completion of an analysis kind"
 [ "$(complete_words corvina-cli info --db "$database" "${key:0:4}")" = "$(printf '%q' "$key")" ] ||
   fail "completion of the key '$key': $(complete_words corvina-cli info --db "$database" "${key:0:4}")"
+
+# An interactive bash of a user with Debian's default .bashrc loads the
+# completion through bash-completion (which the package recommends) on the
+# first Tab, from the data folder of the install (/usr/share for the package).
+cp /etc/skel/.bashrc "$home/.bashrc" 2>/dev/null || fail "no /etc/skel/.bashrc (bash)"
+loaded=$(run_as_user XDG_DATA_DIRS="$prefix/share" bash -i -c '_completion_loader corvina-cli; complete -p corvina-cli' 2>/dev/null)
+[ "$loaded" = "complete -F _corvina_cli corvina-cli" ] || fail "an interactive bash does not load the completion: $loaded"
 
 # The Debian package: the same files under /usr, and what they link to. A
 # missing cpack, dpkg-deb or lintian fails the test.
