@@ -32,7 +32,7 @@ as_role() { echo "host=$server port=5432 user=$1 dbname=${2:-corvina}"; }
 # The section's fenced SQL blocks, one file each, without the list's indent.
 section=$(awk '/^## / { inside = ($0 == "## A shared database on a PostgreSQL server") } inside' "$readme")
 awk -v dir="$root" '
-  /^ *```sql *$/ { file = sprintf("%s/block%d.sql", dir, ++blocks); inside = 1; next }
+  /^ *```sql *$/ { file = sprintf("%s/block%02d.sql", dir, ++blocks); inside = 1; next }
   inside && /^ *``` *$/ { inside = 0; next }
   inside { sub(/^  /, ""); print > file }' <<<"$section"
 blocks=("$root"/block*.sql)
