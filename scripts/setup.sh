@@ -4,20 +4,26 @@
 
 CORVINA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# What building the programs needs: compiler, build tools and libraries. The
+# README's Install section lists the same.
 CORVINA_PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
   libsqlite3-dev libsqlitecpp-dev libpq-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libfmt-dev nlohmann-json3-dev
+)
+# Only the tests and benchmarks need these: the test libraries; python3 for
+# the benchmarks' scripts; setpriv (util-linux) to run as another user; the X
+# server, window manager and tools the smoke test drives the window with; the
+# validators of the installed files, bash-completion that loads the
+# completion, systemd's unit checker, what cpack uses to build and inspect the
+# Debian package, and lintian to judge it; the database server the server
+# tests start throwaway instances of.
+CORVINA_TEST_PACKAGES=(
+  libgtest-dev libgmock-dev libbenchmark-dev
   python3 util-linux
   xvfb openbox xdotool x11-utils imagemagick
-)
-# Only the tests need these: the validators of the installed files, systemd's
-# unit checker, what cpack uses to build and inspect the Debian package, and
-# the database server the server tests start throwaway instances of.
-CORVINA_TEST_PACKAGES=(
-  desktop-file-utils appstream man-db systemd dpkg-dev file postgresql
+  desktop-file-utils appstream man-db bash-completion systemd dpkg-dev file lintian postgresql
 )
 
 # corvina_install_packages [extra packages...]: CORVINA_PACKAGES and the extras.
