@@ -85,7 +85,7 @@ void PrintTable(const AnalyseResult& result, std::ostream& out) {
 // Refusals in the order the user would fix them: the snapshots, what the
 // kind needs of them, the directory.
 int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& result) {
-    result.Entry = FindAnalysisByName(options.Kind);
+    result.Entry = FindAnalysisByName(options.Kind);  // CheckUsage has found it
     const std::string kind(result.Entry->CommandName);
     AnalysisSession& session = result.Session;
 

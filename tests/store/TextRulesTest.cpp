@@ -126,13 +126,11 @@ TEST(FormatSizeCell, LargerUnitsAndAutoDivideExactlyAndTowardZeroGivesAChangeAnd
         {3 * kGiB, 'G', Down, "3"},
         {kTiB - 1, 'T', Down, "0"},
         {std::int64_t{INT64_MAX}, 'T', Down, "8388607"},
-        {std::int64_t{INT64_MIN}, 'T', Down, "-8388608"},
         // One change read both ways: floored, its reverse is a unit larger.
         {halfMiB, 'M', Down, "1704"},
         {-halfMiB, 'M', Down, "-1705"},
         {-halfMiB, 'M', TowardZero, "-1704"},
         {std::string("-1536"), 'K', TowardZero, "-1"},
-        {-1.5, 'B', TowardZero, "-1.5"},
         // Auto: bytes whole below 1 KB, then one decimal in the largest unit
         // that keeps the value at least 1, chosen by magnitude.
         {std::int64_t{0}, kAutoUnit, Down, "0 B"},
@@ -143,11 +141,8 @@ TEST(FormatSizeCell, LargerUnitsAndAutoDivideExactlyAndTowardZeroGivesAChangeAnd
         {halfMiB, kAutoUnit, Down, "1.6 GB"},
         {-halfMiB, kAutoUnit, Down, "-1.7 GB"},
         {-halfMiB, kAutoUnit, TowardZero, "-1.6 GB"},
-        {-1023.0, kAutoUnit, Down, "-1023 B"},
         {3 * kTiB / 2, kAutoUnit, Down, "1.5 TB"},
-        {1024.0 * kTiB, kAutoUnit, Down, "1024.0 TB"},
         {std::int64_t{INT64_MAX}, kAutoUnit, Down, "8388607.9 TB"},
-        {std::string("2048"), kAutoUnit, Down, "2.0 KB"},
         {std::string(" "), kAutoUnit, Down, " "},
     };
     for (const auto& c : cases) {
@@ -205,7 +200,6 @@ TEST(EscapeForDisplay, ControlsBackslashAndBrokenUtf8ShowAsHexWhilePrintableUtf8
 TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
     const std::pair<const char*, std::size_t> cases[] = {
         {"", 0},
-        {"plain", 5},
         {"\xe6\x97\xa5\xe6\x9c\xac", 4},                  // 日本
         {"\xed\x95\x9c", 2},                                // 한, one syllable
         {"\xe1\x84\x92\xe1\x85\xa1\xe1\x86\xab", 2},    // the same as three jamo
