@@ -26,6 +26,7 @@ double ShareBaseValue(ShareBase base, const AnalysisState& state) {
 
 void SetColumns(const AnalysisEntry& entry, const AnalysisState& state, GridSettings& grid) {
     grid.ColumnCount = static_cast<int>(entry.Columns.size());
+    grid.SizeRounding = entry.Rounding;
     for (std::size_t i = 0; i < entry.Columns.size(); ++i) {
         const ColumnEntry& column = entry.Columns[i];
         grid.ColumnFormat[i] = column.Rule;

@@ -21,6 +21,7 @@
 #include "analysis/AnalysisKind.h"
 #include "store/DateTime.h"
 #include "store/PathStyle.h"
+#include "store/SizeFormat.h"
 
 namespace corvina {
 
@@ -53,7 +54,7 @@ struct AnalysisState {
     std::string SnapshotLabel;     // "d MMM" or "HH:mm", see FormSnapshotLabels
     std::string CompareSnapshotLabel;
     std::int64_t SizeThreshold = 0;  // file-size threshold of the prime snapshot; 0 = all files
-    char SizeUnit = 'M';             // 'B', 'K' or 'M'
+    char SizeUnit = 'M';             // 'B', 'K' or 'M'; the tool also 'G', 'T' and kAutoUnit
     PathStyle Style = kNativePathStyle;  // how the snapshot's paths are written
     int ChartType = kChart2DBar;
     int ChartOrientation = 0;  // 0 vertical, 1 horizontal
@@ -77,6 +78,7 @@ struct GridSettings {
     BoundQuery TotalSql;     // the one total row; empty for kinds without one
     int ColumnCount = 0;
     std::array<ColumnRule, kMaxResultColumns> ColumnFormat{'C', 'C', 'C', 'C', 'C', 'C', 'C', 'C', 'C', 'C', 'C'};
+    corvina::SizeRounding SizeRounding = corvina::SizeRounding::Down;  // of the size columns
     std::array<int, kMaxResultColumns> PercentSource{};
     // -1: the first record filled sets the base.
     std::array<double, kMaxResultColumns> PercentBase{};

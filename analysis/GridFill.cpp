@@ -115,7 +115,7 @@ void FillRow(const RecordSource& statement, const AnalysisState& state, GridSett
         auto column = static_cast<std::size_t>(c);
         std::string text;
         switch (settings.ColumnFormat[column]) {
-            case 'S': text = FormatSizeCell(statement.Field(c), state.SizeUnit); break;
+            case 'S': text = FormatSizeCell(statement.Field(c), state.SizeUnit, settings.SizeRounding); break;
             case 'P':
                 text = PercentCell(statement.Field(settings.PercentSource[column]), settings.PercentBase[column]);
                 break;

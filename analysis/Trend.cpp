@@ -248,17 +248,34 @@ StoreError CompleteTrend(DatabaseState& database, Prompter& prompter, TrendRepor
     return FindTopGrower(session, first->Snapshot, last->Snapshot, report.Directory, report.Grower);
 }
 
-std::vector<std::vector<std::string>> TrendCells(const std::vector<TrendPoint>& points) {
+std::vector<std::vector<std::string>> TrendCells(const std::vector<TrendPoint>& points, char unit) {
     std::vector<std::vector<std::string>> rows{{"Snapshot", "Files", "Bytes", "FS size", "FS free"}};
+    if (unit != 'B') {
+        const std::string label = unit == kAutoUnit ? "" : " (" + std::string(SizeUnitName(unit)) + ")";
+        rows[0] = {"Snapshot", "Files", "Size" + label, "FS size" + label, "FS free" + label};
+    }
+    const auto size = [unit](auto bytes) { return FormatSizeCell(CellValue(bytes), unit); };
     for (const TrendPoint& point : points) {
         const auto& fs = point.Filesystem;
-        rows.push_back({FormatKey(point.Snapshot), FormatNumber(point.Files), FormatNumber(point.Bytes),
-                        fs ? FormatNumber(fs->Fssize) : "", fs ? FormatNumber(fs->Fsfree) : ""});
+        rows.push_back({FormatKey(point.Snapshot), FormatNumber(point.Files), size(point.Bytes),
+                        fs ? size(fs->Fssize) : "", fs ? size(fs->Fsfree) : ""});
     }
     return rows;
 }
 
-std::string ForecastSummary(const Forecast& forecast) {
+namespace {
+
+// An amount that may be negative, the same magnitude either way: "1234
+// bytes", "3 MB", "-1.5 GB".
+std::string AmountText(double bytes, char unit) {
+    if (unit == 'B') return FormatNumber(bytes) + " bytes";
+    std::string text = FormatSizeCell(CellValue(bytes), unit, SizeRounding::TowardZero);
+    return unit == kAutoUnit ? text : text + " " + std::string(SizeUnitName(unit));
+}
+
+}  // namespace
+
+std::string ForecastSummary(const Forecast& forecast, char unit) {
     if (forecast.State == ForecastState::None) {
         return "Forecast: none (needs the file system of three snapshots over a day or more)";
     }
@@ -267,12 +284,12 @@ std::string ForecastSummary(const Forecast& forecast) {
         text += " (between " + ForecastText(forecast, forecast.Earliest) + " and " +
                 ForecastText(forecast, forecast.Latest) + ")";
     }
-    return text + ", " + FormatNumber(std::round(forecast.BytesPerDay)) + " bytes a day";
+    return text + ", " + AmountText(std::round(forecast.BytesPerDay), unit) + " a day";
 }
 
-std::string GrowerSummary(const std::optional<TopGrower>& grower) {
+std::string GrowerSummary(const std::optional<TopGrower>& grower, char unit) {
     if (!grower) return "Top grower: none";
-    return "Top grower: " + EscapeForDisplay(grower->Directory) + " (+" + FormatNumber(grower->Bytes) + " bytes)";
+    return "Top grower: " + EscapeForDisplay(grower->Directory) + " (+" + AmountText(grower->Bytes, unit) + ")";
 }
 
 }  // namespace corvina

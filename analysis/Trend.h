@@ -117,11 +117,15 @@ struct TrendReport {
 StoreError CompleteTrend(DatabaseState& database, Prompter& prompter, TrendReport& report);
 
 // The table every view shows: a heading row, then per point the key, files,
-// bytes, file system size and free ("" where not recorded), numbers in full.
-std::vector<std::vector<std::string>> TrendCells(const std::vector<TrendPoint>& points);
-// "Forecast: 2025-03-01 (between … and …), 1,234 bytes a day", or why there is none.
-std::string ForecastSummary(const Forecast& forecast);
-// "Top grower: /data/logs (+1,000 bytes)", the name made safe to show, or "Top grower: none".
-std::string GrowerSummary(const std::optional<TopGrower>& grower);
+// bytes, file system size and free ("" where not recorded). Sizes are in
+// unit (store/SizeFormat.h): in bytes they are numbers in full under
+// "Bytes"; in another unit the headings name it, and with kAutoUnit each
+// cell does.
+std::vector<std::vector<std::string>> TrendCells(const std::vector<TrendPoint>& points, char unit = 'B');
+// "Forecast: 2025-03-01 (between … and …), 1234 bytes a day" ("1.2 KB a day"
+// in kAutoUnit), or why there is none.
+std::string ForecastSummary(const Forecast& forecast, char unit = 'B');
+// "Top grower: /data/logs (+1000 bytes)", the name made safe to show, or "Top grower: none".
+std::string GrowerSummary(const std::optional<TopGrower>& grower, char unit = 'B');
 
 }  // namespace corvina

@@ -260,7 +260,7 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
             return result;
         }
         if (errors > kMaxErrors) {
-            ShowMessage(prompter, "Snapshot aborted due to excessive numbers of file errors");
+            ShowMessage(prompter, std::string(kTooManyFileErrors));
             result.Outcome = RunOutcome::TooManyErrors;
             result.StatusText = status.Last();
             return result;

@@ -92,6 +92,10 @@ struct RunResult {
 // that the text fits the 255 characters a description may have.
 std::string DefaultDescription(const std::string& basePath, const DateTime& date);
 
+// What a run that met more than 100 errors says once the walk has ended, after
+// the walk's own message of the moment it stopped.
+inline constexpr std::string_view kTooManyFileErrors = "Snapshot aborted due to excessive numbers of file errors";
+
 // What a run waiting for another run's write lock shows as its status.
 inline constexpr std::string_view kWaitingForWriter = "Waiting for another snapshot of this database to finish";
 

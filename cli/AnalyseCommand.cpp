@@ -6,7 +6,8 @@
 // Error policy: every problem (no such snapshot, a kind that needs what the
 // snapshots lack, a directory the snapshot does not hold, a failed query or
 // lookup) is said by "corvina: ..." on stderr and exits with 1; a usage error
-// exits with 2.
+// (an unknown kind, a text that cannot be a key) exits with 2, before the
+// database is opened.
 
 #include <algorithm>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "store/DamageWatch.h"
 #include "cli/Output.h"
 #include "store/Catalogue.h"
+#include "store/SizeFormat.h"
 
 namespace corvina::cli {
 
@@ -29,7 +31,7 @@ struct AnalyseOptions {
     std::string Snapshot = "latest";
     std::string Compare;
     std::string Dir;
-    std::string Unit = "M";
+    std::string Unit = "M";  // B, K, M, G, T or auto
     std::string Format = "table";
     std::string Db;
     int Top = 0;  // detail rows printed at most; 0 for all
@@ -55,6 +57,13 @@ int Fail(const std::string& text) {
     return kExitFailed;
 }
 
+// The unit of the grid. Sizes in a unit of their own are for people: a
+// file for a program carries bytes instead.
+char UnitOf(const AnalyseOptions& options) {
+    if (options.Unit != "auto") return options.Unit.front();
+    return options.Format == "table" ? kAutoUnit : 'B';
+}
+
 std::string TrimRight(const std::string& text) {
     std::size_t end = text.find_last_not_of(' ');
     return end == std::string::npos ? std::string() : text.substr(0, end + 1);
@@ -76,8 +85,7 @@ void PrintTable(const AnalyseResult& result, std::ostream& out) {
 // Refusals in the order the user would fix them: the snapshots, what the
 // kind needs of them, the directory.
 int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& result) {
-    result.Entry = FindAnalysisByName(options.Kind);
-    if (result.Entry == nullptr) return Fail("unknown analysis \"" + options.Kind + "\"");
+    result.Entry = FindAnalysisByName(options.Kind);  // CheckUsage has found it
     const std::string kind(result.Entry->CommandName);
     AnalysisSession& session = result.Session;
 
@@ -121,7 +129,7 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& res
         if (!session.SelectDirectory(dir, found).Ok()) return kExitFailed;
         if (!found) return Fail("snapshot " + FormatKey(*prime) + " holds no directory " + dir);
     }
-    session.SetUnit(options.Unit.front());
+    session.SetUnit(UnitOf(options));
     session.SetKind(result.Entry->Kind);
     AnalysisOutcome outcome = session.Run();
     if (!outcome.Error.Ok()) return kExitFailed;  // the prompter has printed the error
@@ -129,7 +137,19 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& res
     return kExitOk;
 }
 
+// Usage errors, said before the database is opened.
+int CheckUsage(const AnalyseOptions& options) {
+    if (FindAnalysisByName(options.Kind) == nullptr) {
+        PrintMessage("unknown analysis \"" + options.Kind + "\" (corvina-cli analyse --help lists them)");
+        return kExitUsage;
+    }
+    if (int rc = CheckKeySyntax(options.Snapshot, "--snapshot"); rc != kExitOk) return rc;
+    if (options.Compare.empty()) return kExitOk;
+    return CheckKeySyntax(options.Compare, "--compare", true);
+}
+
 int RunAnalyseCommand(const AnalyseOptions& options) {
+    if (int rc = CheckUsage(options); rc != kExitOk) return rc;
     DatabaseState db;
     StderrPrompter prompter;
     int rc = OpenForCommand(db, options.Db, prompter);
@@ -157,11 +177,13 @@ int RunAnalyseCommand(const AnalyseOptions& options) {
 }
 
 // The options analyse and growth share, after the ones each adds first.
-void AddRunOptions(CLI::App* command, AnalyseOptions& options) {
+void AddRunOptions(CLI::App* command, AnalyseOptions& options, const std::string& unit) {
     command->add_option("--dir", options.Dir, "Directory to analyse (default: the snapshot's base path)");
-    command->add_option("--unit", options.Unit, "Size unit of the grid: B, K or M")
-        ->check(CLI::IsMember({"B", "K", "M"}))
-        ->default_val("M");
+    command->add_option("--unit", options.Unit,
+                        "Size unit of the grid: B, K, M, G, T (powers of 1024) or auto (each size in the largest "
+                        "unit that keeps it at least 1; CSV and JSON then carry bytes)")
+        ->check(CLI::IsMember({"B", "K", "M", "G", "T", "auto"}))
+        ->default_val(unit);
     command->add_option("--format", options.Format, "Output: table, csv or json")
         ->check(CLI::IsMember({"table", "csv", "json"}))
         ->default_val("table");
@@ -188,7 +210,7 @@ void AddAnalyseCommand(CLI::App& app, int* exitCode) {
     command->add_option("KIND", options->Kind, "The analysis, by name or code:" + kinds)->required();
     AddSnapshotOption(command, *options);
     command->add_option("--compare", options->Compare, kCompareHelp);
-    AddRunOptions(command, *options);
+    AddRunOptions(command, *options, "M");
     command->callback([options, exitCode] { *exitCode = RunAnalyseCommand(*options); });
 }
 
@@ -200,9 +222,13 @@ void AddGrowthCommand(CLI::App& app, int* exitCode) {
     AddSnapshotOption(command, *options);
     command->add_option("--compare", options->Compare, kCompareHelp)->default_val("previous");
     command->add_option("--top", options->Top, "Directories listed at most; 0 for all")
-        ->check(CLI::NonNegativeNumber)
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return text.starts_with('-') ? "a count of directories cannot be negative: " + text : std::string();
+            },
+            "N"))
         ->default_val(20);
-    AddRunOptions(command, *options);
+    AddRunOptions(command, *options, "auto");
     command->callback([options, exitCode] { *exitCode = RunAnalyseCommand(*options); });
 }
 

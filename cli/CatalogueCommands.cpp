@@ -23,14 +23,6 @@ void PrintJson(const Json& document) {
     WriteOut(text + "\n");
 }
 
-// A key that cannot be one is bad usage, whatever the database holds: told
-// before the database is opened.
-int CheckKeySyntax(const std::string& text) {
-    if (text == "latest" || DateTime::Parse(text)) return kExitOk;
-    PrintMessage("not a snapshot key: " + text + " (expected yyyy-MM-dd HH:mm:ss or latest)");
-    return kExitUsage;
-}
-
 // A key from the command line, or the exit code of why not.
 int ReadKey(DatabaseState& state, const std::string& text, DateTime& key) {
     std::optional<DateTime> parsed = ResolveKey(state, text);

@@ -1,5 +1,6 @@
 // corvina-cli: takes and analyses snapshots without a window.
 
+#include <optional>
 #include <sstream>
 
 #include "app/Version.h"
@@ -11,6 +12,16 @@
 namespace corvina::cli {
 
 namespace {
+
+// The first word that is neither an option nor a command, when the parse
+// failed for want of a command.
+std::optional<std::string> UnknownCommand(CLI::App& app, const CLI::ParseError& error) {
+    if (dynamic_cast<const CLI::RequiredError*>(&error) == nullptr || !app.get_subcommands().empty()) return {};
+    for (const std::string& word : app.remaining()) {
+        if (!word.starts_with('-')) return word;
+    }
+    return {};
+}
 
 int ParseAndRun(int argc, char** argv) {
     CLI::App app{"Corvina: records where disk space goes and how that changes over time.", "corvina-cli"};
@@ -31,6 +42,12 @@ int ParseAndRun(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
+        // A mistyped command is no missing one: the parser only counts it as
+        // an extra argument once no command came.
+        if (const auto unknown = UnknownCommand(app, e)) {
+            PrintMessage("unknown command \"" + *unknown + "\" (corvina-cli --help lists the commands)");
+            return kExitUsage;
+        }
         // Help and usage errors are collected, so that a failed write of
         // them is noticed like any other; an error line may quote an argument.
         std::ostringstream out, err;

@@ -1,5 +1,6 @@
 #include "cli/CliSupport.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -86,6 +87,14 @@ std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text
     return latest;
 }
 
+int CheckKeySyntax(const std::string& text, std::string_view option, bool previousToo) {
+    if (text == "latest" || (previousToo && text == "previous") || DateTime::Parse(text)) return kExitOk;
+    PrintMessage((option.empty() ? "" : std::string(option) + ": ") + "not a snapshot key: " + text +
+                 (previousToo ? " (expected yyyy-MM-dd HH:mm:ss, latest or previous)"
+                              : " (expected yyyy-MM-dd HH:mm:ss or latest)"));
+    return kExitUsage;
+}
+
 bool HasSnapshot(DatabaseState& state, const DateTime& key) {
     bool exists = false;
     if (StoreError error = SnapshotExists(state, key, exists); !error.Ok()) EndOnStoreError(state, error);
@@ -99,19 +108,30 @@ std::string NormalizeBasePath(const std::string& path) {
     return std::string(WithoutTrailingSeparators(text, PathStyle::Posix));
 }
 
-// SIZE as 0, 4096, 10K, 1.5M: K is 1024, M is 1024 * 1024; a fraction of a
-// byte rounds half to even. Empty text when the value is fine, else why not.
+namespace {
+
+// The bytes a size suffix stands for: K, M, G or T, each 1024 times the one
+// before, alone or followed by B or iB (1G, 1GB and 1GiB are all 1024^3, as
+// the sizes shown are), or B alone; 0 for no suffix I know.
+double SuffixBytes(std::string suffix) {
+    for (char& c : suffix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (suffix.empty() || suffix == "B") return 1;
+    const std::string_view units = "KMGT";
+    const std::size_t step = units.find(suffix.front());
+    const std::string_view rest = std::string_view(suffix).substr(1);
+    if (step == std::string_view::npos || !(rest.empty() || rest == "B" || rest == "IB")) return 0;
+    return std::ldexp(1.0, 10 * static_cast<int>(step + 1));
+}
+
+}  // namespace
+
 std::string ParseSize(const std::string& text, std::int64_t* bytes) {
     if (text.empty()) return "empty size";
-    std::string number = text;
-    double unit = 1;
-    char last = number.back();
-    if (last == 'K' || last == 'k') unit = 1024;
-    if (last == 'M' || last == 'm') unit = 1024.0 * 1024.0;
-    if (unit != 1) number.pop_back();
-    if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos ||
-        number.find('.') != number.rfind('.') || number == ".") {
-        return "not a size: " + text + " (examples: 0, 4096, 10K, 1.5M)";
+    const std::size_t end = text.find_first_not_of("0123456789.");
+    const std::string number = text.substr(0, end);
+    const double unit = SuffixBytes(end == std::string::npos ? "" : text.substr(end));
+    if (number.empty() || number == "." || number.find('.') != number.rfind('.') || unit == 0) {
+        return "not a size: " + text + " (examples: 0, 4096, 10K, 1.5M, 2G)";
     }
     double value = std::strtod(number.c_str(), nullptr) * unit;
     double rounded = std::nearbyint(value);  // the default rounding mode: half to even

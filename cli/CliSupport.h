@@ -73,13 +73,20 @@ std::string NormalizeBasePath(const std::string& path);
 // Reads a snapshot key: the general date-time text, or "latest" (the newest
 // snapshot of the database).
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text);
+// A key that cannot be one is bad usage, whatever the database holds: told
+// (naming the option, when it came from one) before the database is opened.
+// kExitOk when text is a date-time key, "latest", or "previous" where
+// previousToo; else kExitUsage.
+int CheckKeySyntax(const std::string& text, std::string_view option = {}, bool previousToo = false);
 // Whether a snapshot of this key is in the database.
 bool HasSnapshot(DatabaseState& state, const DateTime& key);
 
-// Each command adds itself to the app; its callback stores its exit code in *exitCode.
-// SIZE as 0, 4096, 10K, 1.5M: K is 1024, M is 1024 * 1024; a fraction of a
-// byte rounds half to even. Empty text when the value is fine, else why not.
+// SIZE as 0, 4096, 10K, 1.5M, 2G, 1GiB: K is 1024, M 1024 * 1024 and so on
+// to T, with or without B or iB after the letter; a fraction of a byte
+// rounds half to even. Empty text when the value is fine, else why not.
 std::string ParseSize(const std::string& text, std::int64_t* bytes);
+
+// Each command adds itself to the app; its callback stores its exit code in *exitCode.
 
 void AddCheckCommand(CLI::App& app, int* exitCode);
 void AddSnapshotCommand(CLI::App& app, int* exitCode);

@@ -26,7 +26,7 @@ int RunCompact(const std::string& db) {
         if (error.IsDamaged()) {
             PrintMessage(DamagedDatabaseText(state.DatabasePath, error.Reason));
         } else if (error.IsBusy()) {
-            PrintMessage(BusyDatabaseText(state.DatabasePath) + "; nothing compacted, try again later");
+            PrintMessage(BusyDatabaseText(state.DatabasePath) + "; nothing compacted");
         } else {
             PrintMessage("Snapshot database " + path + " could not be compacted: " + error.Reason);
         }

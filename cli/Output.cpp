@@ -65,12 +65,6 @@ bool FinishOutput() {
 
 namespace {
 
-// Continuation bytes of UTF-8 take no room.
-std::size_t DisplayWidth(const std::string& text) {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
 std::string TrimRight(const std::string& text) {
     std::size_t end = text.find_last_not_of(' ');
     return end == std::string::npos ? std::string() : text.substr(0, end + 1);

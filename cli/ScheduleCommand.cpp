@@ -4,9 +4,11 @@
 // ($XDG_CONFIG_HOME/systemd/user), and enables the timer when a user manager
 // runs; otherwise it says how. --remove takes a schedule away, --list shows
 // them. One schedule per base path: the unit name is the path as systemd
-// escapes it, so scheduling a path again replaces its schedule.
+// escapes it (shortened, with a hash of the path, when that is too long for a
+// file name), so scheduling a path again replaces its schedule.
 //
-// Error policy: a usage error (no PATH, a bad size or calendar) exits with 2;
+// Error policy: a usage error (no PATH, a PATH that is no directory, a bad
+// size or calendar) exits with 2;
 // a unit file that cannot be written, or a systemctl call that fails, is said
 // on stderr and exits with 1. Files are written under a temporary name and
 // renamed, so a failed write leaves the old schedule as it was.
@@ -27,6 +29,7 @@
 #include <fmt/format.h>
 
 #include "app/Startup.h"
+#include "capture/SnapshotRun.h"
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
 #include "store/DisplayText.h"
@@ -77,6 +80,36 @@ std::string EscapeUnitPath(std::string_view path) {
         }
     }
     return out;
+}
+
+// The longest unit name: with ".service" and the ".tmp" of the copy written
+// first it must fit in a file name (255 bytes), and systemd takes no longer
+// unit name either.
+constexpr std::size_t kMaxUnitName = 255 - std::string_view(".service.tmp").size();
+
+// 64-bit FNV-1a. Units already written are found again by this hash: it must
+// never change.
+std::uint64_t PathHash(std::string_view path) {
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : path) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ULL;
+    }
+    return hash;
+}
+
+// The unit name of a base path's schedule. A name too long to be a file
+// name keeps its start, cut before an escape it would split, and ends in a
+// hash of the whole path, so that two long paths with the same start stay
+// apart. Names that fit stay as they have always been.
+std::string UnitName(std::string_view basePath) {
+    std::string name = std::string(kUnitPrefix) + EscapeUnitPath(basePath);
+    if (name.size() <= kMaxUnitName) return name;
+    const std::string hash = fmt::format("_{:016x}", PathHash(basePath));
+    std::size_t keep = kMaxUnitName - hash.size();
+    const std::size_t escape = name.rfind('\\', keep - 1);
+    if (escape != std::string::npos && escape + 4 > keep) keep = escape;
+    return name.substr(0, keep) + hash;
 }
 
 // One word of an ExecStart line, quoted so that systemd hands it over as
@@ -221,6 +254,14 @@ void SayHowToEnable(const std::string& timer) {
 
 int Schedule(const ScheduleOptions& options) {
     const std::string basePath = NormalizeBasePath(options.Path);
+    // The checks the scheduled run makes, made now: a path that is no
+    // directory would fail every time, unseen.
+    SnapshotRequest request;
+    request.BasePath = basePath;
+    request.Description = DefaultDescription(basePath, DateTime::Now());
+    request.HostLabel = options.HostLabel;
+    StderrPrompter prompter;
+    if (!CheckSnapshotInput(request, prompter)) return kExitUsage;
     if (!CalendarIsValid(Calendar(options))) {
         PrintMessage("not a calendar expression systemd understands: " + Calendar(options) +
                      " (examples: daily, weekly, Mon *-*-* 02:00)");
@@ -232,7 +273,7 @@ int Schedule(const ScheduleOptions& options) {
     const fs::path folder = UnitFolder();
     std::error_code error;
     fs::create_directories(folder, error);
-    const std::string name = std::string(kUnitPrefix) + EscapeUnitPath(basePath);
+    const std::string name = UnitName(basePath);
     const bool replacing = fs::exists(folder / (name + ".timer"), error);
     if (!WriteUnitFile(folder / (name + ".service"), ServiceText(options, basePath, db)) ||
         !WriteUnitFile(folder / (name + ".timer"), TimerText(options, basePath))) {
@@ -256,7 +297,7 @@ int Schedule(const ScheduleOptions& options) {
 int Remove(const ScheduleOptions& options) {
     const std::string basePath = NormalizeBasePath(options.Path);
     const fs::path folder = UnitFolder();
-    const std::string name = std::string(kUnitPrefix) + EscapeUnitPath(basePath);
+    const std::string name = UnitName(basePath);
     std::error_code error;
     if (!fs::exists(folder / (name + ".timer"), error) && !fs::exists(folder / (name + ".service"), error)) {
         PrintMessage("no scheduled snapshot of " + basePath);
@@ -333,11 +374,14 @@ void AddScheduleCommand(CLI::App& app, int* exitCode) {
     command->add_option("PATH", options->Path, "Directory to take the snapshots of");
     auto* daily = command->add_flag("--daily", options->Daily, "Every day (the default)");
     auto* weekly = command->add_flag("--weekly", options->Weekly, "Every Monday");
-    auto* on = command->add_option("--on", options->On, "A systemd calendar expression: Mon..Fri *-*-* 02:00");
+    auto* on = command->add_option("--on", options->On, "A systemd calendar expression: Mon..Fri *-*-* 02:00")
+                   ->check(CLI::Validator(
+                       [](std::string& text) { return text.empty() ? std::string("the calendar is empty") : ""; },
+                       "CALENDAR"));
     daily->excludes(weekly)->excludes(on);
     weekly->excludes(on);
     command->add_flag("--files", options->Files, "Record a row for every file at or above --min-size");
-    command->add_option("--min-size", options->MinSize, "Smallest file recorded: 0, 4096, 10K, 1.5M (default 0)")
+    command->add_option("--min-size", options->MinSize, "Smallest file recorded: 0, 4096, 10K, 1.5M, 2G (default 0)")
         ->check(CLI::Validator([](std::string& text) { return ParseSize(text, nullptr); }, "SIZE"))
         ->default_val("0");
     AddDbOption(command, options->Db);

@@ -115,6 +115,20 @@ struct SnapshotOptions {
     std::string HostLabel;
 };
 
+// The run's prompter. The window shows two boxes when a run meets too many
+// errors, the walk's as it stops and the run's as it ends; on one stream the
+// second would say the same again in other words.
+class RunPrompter final : public Prompter {
+public:
+    explicit RunPrompter(Prompter& inner) : inner_(inner) {}
+    Answer Ask(const Message& message) override {
+        return message.Text == kTooManyFileErrors ? Answer::Ok : inner_.Ask(message);
+    }
+
+private:
+    Prompter& inner_;
+};
+
 void PrintErrors(const std::vector<ErrorEntry>& errors) {
     if (errors.empty()) return;
     PrintMessage("files whose information could not be collected:");
@@ -145,15 +159,16 @@ int RunSnapshot(const SnapshotOptions& options) {
 
     RunControl control;
     ProgressPrinter progress;
+    RunPrompter runPrompter(prompter);
     RunResult result;
     {
         InterruptGuard guard(control);
-        result = TakeSnapshot(state, request, control, progress, prompter);
+        result = TakeSnapshot(state, request, control, progress, runPrompter);
     }
     progress.Done();
     PrintErrors(result.ErrorList);
     // After too many errors the status is only the last directory reached; the
-    // two messages have said what happened.
+    // walk's message has said what happened.
     if (result.Outcome != RunOutcome::TooManyErrors && !result.StatusText.empty()) {
         PrintMessage(result.StatusText);
     }
@@ -185,7 +200,7 @@ void AddSnapshotCommand(CLI::App& app, int* exitCode) {
     command->add_option("--description", options->Description,
                         "Description (default: \"Analysis of PATH taken on dd-MMM-yy\")");
     command->add_flag("--files", options->Files, "Record a row for every file at or above --min-size");
-    command->add_option("--min-size", options->MinSize, "Smallest file recorded: 0, 4096, 10K, 1.5M (default 0)")
+    command->add_option("--min-size", options->MinSize, "Smallest file recorded: 0, 4096, 10K, 1.5M, 2G (default 0)")
         ->check(CLI::Validator([](std::string& text) { return ParseSize(text, nullptr); }, "SIZE"));
     command->add_flag("--cross-file-systems", options->CrossFileSystems,
                       "Walk into file systems mounted below PATH (default: record them empty)");

@@ -30,9 +30,16 @@ struct TrendOptions {
     std::string Dir;
     std::string Path;
     std::string Format = "table";
+    std::string Unit = "auto";  // B, K, M, G, T or auto
     std::string Db;
-};
 
+    // Sizes in a unit of their own are for people: CSV carries bytes unless
+    // a unit is named.
+    char SizeUnit() const {
+        if (Unit != "auto") return Unit.front();
+        return Format == "table" ? kAutoUnit : 'B';
+    }
+};
 
 int Fail(const std::string& text) {
     PrintMessage(text);
@@ -87,14 +94,14 @@ int Trend(DatabaseState& db, StderrPrompter& prompter, const TrendOptions& optio
     return CompleteTrend(db, prompter, result).Ok() ? kExitOk : kExitFailed;
 }
 
-void PrintTable(const TrendReport& result, std::ostream& out) {
+void PrintTable(const TrendReport& result, char unit, std::ostream& out) {
     out << "Trend of " << EscapeForDisplay(result.Directory) << '\n';
-    PrintAlignedTable(TrendCells(result.Points), {false, true, true, true, true}, true, out);
-    out << ForecastSummary(result.Full) << '\n' << GrowerSummary(result.Grower) << '\n';
+    PrintAlignedTable(TrendCells(result.Points, unit), {false, true, true, true, true}, true, out);
+    out << ForecastSummary(result.Full, unit) << '\n' << GrowerSummary(result.Grower, unit) << '\n';
 }
 
-void PrintCsv(const TrendReport& result, std::ostream& out) {
-    for (const auto& row : TrendCells(result.Points)) {
+void PrintCsv(const TrendReport& result, char unit, std::ostream& out) {
+    for (const auto& row : TrendCells(result.Points, unit)) {
         for (std::size_t c = 0; c < row.size(); ++c) out << (c > 0 ? "," : "") << row[c];
         out << "\r\n";
     }
@@ -138,11 +145,11 @@ int RunTrendCommand(const TrendOptions& options) {
     }
     std::ostringstream out;
     if (options.Format == "csv") {
-        PrintCsv(result, out);
+        PrintCsv(result, options.SizeUnit(), out);
     } else if (options.Format == "json") {
         PrintJson(result, out);
     } else {
-        PrintTable(result, out);
+        PrintTable(result, options.SizeUnit(), out);
     }
     WriteOut(out.str());
     return kExitOk;
@@ -160,6 +167,11 @@ void AddTrendCommand(CLI::App& app, int* exitCode) {
     command->add_option("--format", options->Format, "Output: table, csv or json")
         ->check(CLI::IsMember({"table", "csv", "json"}))
         ->default_val("table");
+    command->add_option("--unit", options->Unit,
+                        "Size unit of the table and CSV: B, K, M, G, T (powers of 1024) or auto (each size in the "
+                        "largest unit that keeps it at least 1; CSV then carries bytes). JSON is always in bytes")
+        ->check(CLI::IsMember({"B", "K", "M", "G", "T", "auto"}))
+        ->default_val("auto");
     AddDbOption(command, options->Db);
     command->callback([options, exitCode] { *exitCode = RunTrendCommand(*options); });
 }

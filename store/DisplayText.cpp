@@ -1,7 +1,26 @@
 #include "store/DisplayText.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <span>
+
+#include <fmt/format.h>
+
 namespace corvina {
 namespace {
+
+struct CodePointRange {
+    char32_t First;
+    char32_t Last;
+};
+
+#include "store/UnicodeRanges.inc"
+
+bool InRanges(std::span<const CodePointRange> ranges, char32_t c) {
+    auto after = std::upper_bound(ranges.begin(), ranges.end(), c,
+                                  [](char32_t value, const CodePointRange& range) { return value < range.First; });
+    return after != ranges.begin() && c <= std::prev(after)->Last;
+}
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
@@ -33,6 +52,18 @@ std::size_t SequenceLength(std::string_view text) {
     return length;
 }
 
+// The code point of a well-formed sequence of the given length.
+char32_t Decode(std::string_view text, std::size_t length) {
+    static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    char32_t c = static_cast<unsigned char>(text[0]) & kLeadBits[length];
+    for (std::size_t i = 1; i < length; ++i) c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+    return c;
+}
+
+bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+bool ShowsAsEscape(char32_t c) { return c == 0x2028 || c == 0x2029 || InRanges(kFormatRanges, c); }
+
 void AppendHex(std::string& out, unsigned char byte) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     out += "\\x";
@@ -48,29 +79,49 @@ std::string EscapeForDisplay(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto byte = static_cast<unsigned char>(text[i]);
+        const std::size_t length = byte >= 0x80 ? SequenceLength(text.substr(i)) : 1;
+        const char32_t c = length == 0 ? 0 : Decode(text.substr(i), length);
         if (byte == '\\') {
             out += "\\\\";
-            ++i;
-        } else if (byte >= 0x20 && byte < 0x7F) {
-            out += static_cast<char>(byte);
-            ++i;
-        } else if (std::size_t length = byte >= 0x80 ? SequenceLength(text.substr(i)) : 0; length == 0) {
-            // A control byte, or a byte that starts no valid sequence: a
-            // truncated sequence shows each of its bytes, and the next valid
-            // character after it still passes.
+        } else if (length == 0) {
+            // A byte that starts no valid sequence: a truncated sequence
+            // shows each of its bytes, and the next valid character after
+            // it still passes.
             AppendHex(out, byte);
-            ++i;
-        } else if (byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-            // A C1 control (U+0080..U+009F): shown as its two bytes.
-            AppendHex(out, byte);
-            AppendHex(out, static_cast<unsigned char>(text[i + 1]));
-            i += 2;
+        } else if (IsControl(c)) {
+            // C0, DEL and C1 (U+0080..U+009F, shown as its two bytes).
+            for (std::size_t k = 0; k < length; ++k) AppendHex(out, static_cast<unsigned char>(text[i + k]));
+        } else if (ShowsAsEscape(c)) {
+            out += fmt::format("\\u{{{:04X}}}", static_cast<std::uint32_t>(c));
         } else {
             out.append(text, i, length);
-            i += length;
         }
+        i += std::max<std::size_t>(length, 1);
     }
     return out;
+}
+
+std::size_t DisplayWidth(std::string_view text) {
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const std::size_t length = byte >= 0x80 ? SequenceLength(text.substr(i)) : 1;
+        if (length == 0) {
+            ++width;
+            ++i;
+            continue;
+        }
+        const char32_t c = Decode(text.substr(i), length);
+        if (IsControl(c) || InRanges(kZeroWidthRanges, c)) {
+            // takes no column
+        } else if (InRanges(kWideRanges, c)) {
+            width += 2;
+        } else {
+            ++width;
+        }
+        i += length;
+    }
+    return width;
 }
 
 }  // namespace corvina

@@ -1,7 +1,8 @@
 #pragma once
 // Byte counts as the user sees them: FormatSize for progress, lists and titles
 // ("10 KB", "1 MB"), FormatSizeCell for the result grid in the chosen unit,
-// without suffix (the unit is in the column heading).
+// without suffix (the unit is in the column heading), or with its own unit
+// in each cell when the unit is kAutoUnit.
 //
 // Error policy: nothing here fails (store/StoreError.h states the policy of
 // store/ and analysis/).
@@ -24,14 +25,28 @@ std::string FormatNumber(std::int64_t value);
 // Fractions are dropped, never rounded.
 std::string FormatSize(double bytes);
 
-// Display units of the result grid: "B", "K" or "M".
-// A value that is not numeric (the blank of a total row) comes back unchanged;
-// a number is divided by 1024 once for "K", twice for "M", each time rounded
-// towards minus infinity.
-std::string FormatSizeCell(const CellValue& value, char unit);
+// Display units: 'B', 'K', 'M', 'G', 'T' are bytes and 1024 to the power 1
+// to 4 of them; kAutoUnit writes each value in the largest of those that keeps
+// it at least 1, with one decimal and the unit's name ("1.5 GB", "512 B").
+inline constexpr char kAutoUnit = 'A';
+
+// How a value drops what its unit cannot show.
+enum class SizeRounding {
+    Down,        // towards minus infinity: the result grid's rule
+    TowardZero,  // a change and its reverse read the same: +1.7 GB and -1.7 GB
+};
+
+// A value that is not numeric (the blank of a total row) comes back
+// unchanged; a number is divided by 1024 once for "K", twice for "M" and so
+// on, rounded as asked.
+std::string FormatSizeCell(const CellValue& value, char unit, SizeRounding rounding = SizeRounding::Down);
+
+// Name of a unit after a number: "B", "KB", "MB", "GB", "TB"; "" for kAutoUnit.
+std::string_view SizeUnitName(char unit);
 
 // Label of a unit for column headings, padded with blanks to 10 characters:
-// "(Bytes)   ", "(KB)      ", "(MB)      ".
+// "(Bytes)   ", "(KB)      " ... "(TB)      "; "" for kAutoUnit, whose
+// cells name their own unit.
 std::string SizeUnitLabel(char unit);
 
 // Text of any cell value: Null is "", numbers plain, text as is.

@@ -21,21 +21,14 @@ namespace {
 
 constexpr int kGrowthColumn = 1;
 
-const char* UnitSuffix(char unit) {
-    switch (unit) {
-        case 'B': return " B";
-        case 'K': return " KB";
-        default: return " MB";
-    }
-}
-
-// Signed as a reader without colour needs it: "+6 MB", "−1 MB". Rounded as the
-// grid rounds sizes in the unit, so that a node and its grid row agree.
+// Signed as a reader without colour needs it: "+6 MB", "−1 MB", in the
+// grid's unit. The magnitude is rounded down and then signed, as "Where did
+// it grow" rounds its changes towards zero: swapping the snapshots turns the
+// sign and nothing else (a shrink of less than a unit reads "−0 MB").
 QString GrowthText(double growth, char unit) {
-    QString number = QString::fromStdString(FormatSizeCell(CellValue(growth), unit));
-    if (number.startsWith('-')) number.replace(0, 1, QChar(0x2212));
-    else number.prepend('+');
-    return number + UnitSuffix(unit);
+    const std::string number = FormatSizeCell(CellValue(std::fabs(growth)), unit);
+    return (growth < 0 ? QChar(0x2212) : QChar('+')) +
+           QString::fromStdString(number + " " + std::string(SizeUnitName(unit)));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // rows AddDataPair writes. Sizes are shown in bytes unless a test says otherwise.
 
 #include <algorithm>
+#include <map>
 
 #include "tests/analysis/SnapshotFixture.h"
 
@@ -101,6 +102,27 @@ TEST_F(AnalysisKinds, EachKindGivesItsRowsAndTitle) {
             EXPECT_EQ(outcome_.Title, c.Title);
         }
     }
+}
+
+// In kilobytes: "Where did it grow" drops a change's fraction towards zero,
+// so that swapping the snapshots turns each sign and nothing else; the
+// comparison of the directories keeps rounding down (-556 bytes is -1 KB).
+TEST_F(AnalysisKinds, GrowthChangesRoundTowardsZeroWhileComparisonsRoundDown) {
+    const auto changes = [&](const char* prime, const char* compare) {
+        std::map<std::string, std::string> byDirectory;
+        for (const auto& row : Details(StateFor(WhereDidItGrow, prime, compare, "/data", PathStyle::Posix, 'K'))) {
+            byDirectory[row[0]] = row[2];
+        }
+        byDirectory["total"] = grid_.Cell(1, 2);
+        return byDirectory;
+    };
+    using Changes = std::map<std::string, std::string>;
+    EXPECT_EQ(changes(kPrime, kCompare),
+              (Changes{{"total", "0"}, {"/data/docs", "4"}, {"/data/it's 50%_*", "4"}, {"/data/tmp", "-8"}}));
+    EXPECT_EQ(changes(kCompare, kPrime),
+              (Changes{{"total", "0"}, {"/data/docs", "-4"}, {"/data/it's 50%_*", "-4"}, {"/data/tmp", "8"}}));
+    const Rows compared = Run(StateFor(CompareDirectories, kPrime, kCompare, "/data", PathStyle::Posix, 'K'));
+    EXPECT_EQ(compared[1][3], "-1");
 }
 
 TEST_F(AnalysisKinds, EmptyResultsKeepOnlyTheFixedRows) {

@@ -261,7 +261,9 @@ TEST_F(CatalogueCommands, PreviousLayoutWorksAsItIsAndCompactConvertsItWhenNobod
         writer.exec("BEGIN IMMEDIATE");
         auto busy = test::RunOn(db, {"compact"});
         EXPECT_EQ(busy.ExitCode, 1);
-        EXPECT_NE(busy.Err.find("nothing compacted"), std::string::npos) << busy.Err;
+        EXPECT_EQ(busy.Err, "corvina: Snapshot database " + db +
+                                " is busy: another program has held it locked for too long. Try again later; "
+                                "nothing compacted\n");
     }
     EXPECT_EQ(test::Query(db, layout), "1");
 
@@ -377,8 +379,8 @@ TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
         {{"files-in-tree"}, 1, "recorded no files"},  // the latest snapshot
         {{"new-files", "--snapshot", "2024-05-01 08:00:00", "--compare", "previous"}, 1, "no earlier snapshot of /srv"},
         {{"directory-details", "--dir", "/srv/nowhere"}, 1, "holds no directory /srv/nowhere"},
-        {{"no-such-kind"}, 1, ""},
-        {{"directory-details", "--unit", "G"}, 2, ""},
+        {{"no-such-kind"}, 2, "unknown analysis \"no-such-kind\""},
+        {{"directory-details", "--unit", "P"}, 2, ""},
     };
     for (const auto& c : cases) {
         auto run = Analyse(c.Args);
@@ -407,6 +409,47 @@ TEST_F(AnalyseCommand, GrowthListsTheTopDirectoriesByTheGrowthOfTheirOwnFiles) {
               "Total for /srv,2,250,650,400\r\n"
               "/srv/a,1,300,400,100\r\n"
               "/srv/c,1,50,50,0\r\n");
+}
+
+// /big/a's own files grow by 1704.5 MB; /big/b's shrink by 1.5 KB. Tables
+// show each size in its own unit, files carry bytes, and swapped snapshots
+// read the same changes with the other sign.
+TEST_F(AnalyseCommand, GrowthReadsInAutoUnitsAndTheSameChangeBothWays) {
+    constexpr double kMiB = 1024.0 * 1024, kGiB = 1024 * kMiB, kGrowth = 1704.5 * kMiB;
+    DatabaseState state;
+    state.DatabasePath = db_;
+    test::RecordingPrompter prompter;
+    test::RecordingEnder ender;
+    ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Opened);
+    auto own = [](const char* key, std::vector<test::DirRow> dirs) {
+        return test::SnapshotRows{.Key = key, .BasePath = "/big", .Dirs = std::move(dirs), .Files = {}};
+    };
+    test::AddSnapshot(state, own("2024-06-01 08:00:00", {{"1", "/big/a/(files)", 1, kMiB}, {"1", "/big/b/(files)", 4, 3 * kGiB}}));
+    test::AddSnapshot(state, own("2024-06-02 08:00:00", {{"1", "/big/a/(files)", 2, kMiB + kGrowth},
+                                                          {"1", "/big/b/(files)", 4, 3 * kGiB - 1536}}));
+    CloseSnapshotDatabase(state);
+
+    auto run = test::RunOn(db_, {"growth", "--snapshot", "2024-06-02 08:00:00"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out,
+              "Where did /big grow from 1 Jun to 2 Jun\n"
+              "Directory       Change in files  Change   Size (2 Jun)  Size (1 Jun)\n"
+              "--------------  ---------------  -------  ------------  ------------\n"
+              "Total for /big                1   1.6 GB        4.6 GB        3.0 GB\n"
+              "/big/a                        1   1.6 GB        1.6 GB        1.0 MB\n"
+              "/big/b                        0  -1.5 KB        2.9 GB        3.0 GB\n");
+
+    const std::vector<std::string> swapped{"growth", "--snapshot", "2024-06-01 08:00:00", "--compare",
+                                           "2024-06-02 08:00:00"};
+    run = test::RunOn(db_, swapped);
+    EXPECT_NE(run.Out.find("\n/big/b                        0   1.5 KB"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("\n/big/a                       -1  -1.6 GB"), std::string::npos) << run.Out;
+
+    auto json = swapped;
+    json.insert(json.end(), {"--format", "json"});
+    auto doc = nlohmann::json::parse(test::RunOn(db_, json).Out);
+    EXPECT_EQ(doc["unit"], "B");
+    EXPECT_EQ(doc["rows"][1], nlohmann::json::parse(R"(["/big/a", "-1", "-1787297792", "1048576", "1788346368"])"));
 }
 
 // /data/logs appears in the second snapshot; used space grows 100 bytes a day
@@ -444,6 +487,21 @@ TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
     EXPECT_EQ(srv["points"][0]["fs_size"], nullptr);
     EXPECT_EQ(srv["forecast"]["full_on"], nullptr);
     EXPECT_EQ(test::RunOn(db_, {"trend", "--dir", "/nowhere"}).ExitCode, 1);
+
+    // The table shows sizes in units; bytes stay plain numbers in CSV.
+    run = test::RunOn(db_, {"trend", "--dir", "/data/logs"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out,
+              "Trend of /data/logs\n"
+              "Snapshot             Files   Size  FS size  FS free\n"
+              "-------------------  -----  -----  -------  -------\n"
+              "2024-06-01 00:00:00      0    0 B   1000 B    900 B\n"
+              "2024-06-02 00:00:00      1  200 B   1000 B    800 B\n"
+              "2024-06-03 00:00:00      2  500 B   1000 B    700 B\n"
+              "Forecast: 2024-06-10 (between 2024-06-10 and 2024-06-10), 100 B a day\n"
+              "Top grower: /data/logs/big (+300 B)\n");
+    run = test::RunOn(db_, {"trend", "--dir", "/data/logs", "--format", "csv"});
+    EXPECT_NE(run.Out.find("\r\n2024-06-03 00:00:00,2,500,1000,700\r\n"), std::string::npos) << run.Out;
 }
 
 // Two machines took /srv: "previous" and the trend keep to one of them.

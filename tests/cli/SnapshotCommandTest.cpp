@@ -88,6 +88,26 @@ TEST(SnapshotCommand, UnreadableDirectoryIsListedAndAReadOnlyDatabaseFailsBefore
     EXPECT_EQ(Query(db, "SELECT count(*) FROM Control"), "1");
 }
 
+// The walk says it stops at the 101st error; the run's own words for the same
+// end, a second box in the window, stay off the one stream of the tool.
+TEST(SnapshotCommand, TooManyUnreadableDirectoriesEndTheRunWithOneMessage) {
+    if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
+    test::TempDir dir;
+    fs::permissions(dir.Path(), fs::perms::all);
+    const std::string root = dir.File("t");
+    fs::create_directory(root);
+    for (int i = 0; i < 101; ++i) ::mkdir((root + "/locked" + std::to_string(i)).c_str(), 0);
+
+    auto run = test::RunTool({"snapshot", root, "--db", dir.File("s.mdb")}, {.Unprivileged = true});
+    EXPECT_EQ(run.ExitCode, 1);
+    std::size_t said = 0;
+    for (std::size_t at = run.Err.find("excessive"); at != std::string::npos; at = run.Err.find("excessive", at + 1)) {
+        ++said;
+    }
+    EXPECT_EQ(said, 1u) << run.Err;
+    EXPECT_NE(run.Err.find("corvina: Snapshot aborted due to excessive number of errors\n"), std::string::npos);
+}
+
 TEST(SnapshotCommand, OddNamesShowEscapedInProgressAndTablesAndExactInCsv) {
     test::TempDir dir;
     const std::string takeover = "\x1b]0;owned\x07\x1b[2K";  // retitles the terminal, erases the line
@@ -261,6 +281,37 @@ TEST(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemove
     EXPECT_TRUE(fs::is_empty(units));
     EXPECT_EQ(schedule({"--remove", odd}).ExitCode, 1);
     EXPECT_EQ(schedule({}).ExitCode, 2);
+}
+
+// Two directories whose 250-byte names differ in their last byte: each unit
+// name is cut to fit a file name and ends in a hash of its whole path.
+TEST(ScheduleCommand, LongPathsGetShortUnitNamesOfTheirOwnThatListAndRemoveFind) {
+    ::unsetenv("XDG_RUNTIME_DIR");
+    test::TempDir dir;
+    const std::string first = dir.File(std::string(249, 'a') + "1"), second = dir.File(std::string(249, 'a') + "2");
+    const std::string units = dir.File("config/systemd/user/");
+    const test::ToolOptions options{.ConfigHome = dir.File("config")};
+    const auto schedule = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "schedule");
+        return test::RunTool(args, options);
+    };
+    for (const std::string& path : {first, second}) {
+        fs::create_directory(path);
+        auto run = schedule({path, "--db", dir.File("s.mdb")});
+        ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    }
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(units)) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names.size(), 4u);
+    EXPECT_EQ(std::system(("cd " + units + " && systemd-analyze verify --man=no ./*.service ./*.timer").c_str()), 0);
+    const std::string list = schedule({"--list"}).Out;
+    EXPECT_NE(list.find("\tdaily\tCorvina snapshot of " + first + "\n"), std::string::npos) << list;
+    EXPECT_NE(list.find("\tdaily\tCorvina snapshot of " + second + "\n"), std::string::npos) << list;
+
+    EXPECT_EQ(schedule({"--remove", first}).ExitCode, 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(units), fs::directory_iterator()), 2);
+    EXPECT_EQ(schedule({"--remove", second}).ExitCode, 0);
+    EXPECT_TRUE(fs::is_empty(units));
 }
 
 TEST(Concurrency, TenSnapshotsStartedTogetherIntoANewDatabaseAllLandWithTheirOwnKeys) {

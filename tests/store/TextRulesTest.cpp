@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -110,6 +111,48 @@ TEST(FormatSizeCell, UnitsRoundTowardsMinusInfinityAndTextPassesUnchanged) {
     for (const auto& c : cases) EXPECT_EQ(FormatSizeCell(c.Value, c.Unit), c.Text) << CellText(c.Value) << c.Unit;
 }
 
+// Auto and the larger units divide exactly: the largest 64-bit value is not
+// rounded up to 2^63 on its way through a double.
+TEST(FormatSizeCell, LargerUnitsAndAutoDivideExactlyAndTowardZeroGivesAChangeAndItsReverseOneMagnitude) {
+    constexpr std::int64_t kMiB = 1024 * 1024, kGiB = 1024 * kMiB, kTiB = 1024 * kGiB;
+    const std::int64_t halfMiB = 1704 * kMiB + kMiB / 2;
+    using enum SizeRounding;
+    const struct {
+        CellValue Value;
+        char Unit;
+        SizeRounding Rounding;
+        const char* Text;
+    } cases[] = {
+        {3 * kGiB, 'G', Down, "3"},
+        {kTiB - 1, 'T', Down, "0"},
+        {std::int64_t{INT64_MAX}, 'T', Down, "8388607"},
+        // One change read both ways: floored, its reverse is a unit larger.
+        {halfMiB, 'M', Down, "1704"},
+        {-halfMiB, 'M', Down, "-1705"},
+        {-halfMiB, 'M', TowardZero, "-1704"},
+        {std::string("-1536"), 'K', TowardZero, "-1"},
+        // Auto: bytes whole below 1 KB, then one decimal in the largest unit
+        // that keeps the value at least 1, chosen by magnitude.
+        {std::int64_t{0}, kAutoUnit, Down, "0 B"},
+        {std::int64_t{1023}, kAutoUnit, Down, "1023 B"},
+        {std::int64_t{1024}, kAutoUnit, Down, "1.0 KB"},
+        {kMiB - 1, kAutoUnit, Down, "1023.9 KB"},
+        {kMiB, kAutoUnit, Down, "1.0 MB"},
+        {halfMiB, kAutoUnit, Down, "1.6 GB"},
+        {-halfMiB, kAutoUnit, Down, "-1.7 GB"},
+        {-halfMiB, kAutoUnit, TowardZero, "-1.6 GB"},
+        {3 * kTiB / 2, kAutoUnit, Down, "1.5 TB"},
+        {std::int64_t{INT64_MAX}, kAutoUnit, Down, "8388607.9 TB"},
+        {std::string(" "), kAutoUnit, Down, " "},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatSizeCell(c.Value, c.Unit, c.Rounding), c.Text) << CellText(c.Value) << c.Unit;
+    }
+    EXPECT_EQ(SizeUnitLabel('G'), "(GB)      ");
+    EXPECT_EQ(SizeUnitLabel('T'), "(TB)      ");
+    EXPECT_EQ(SizeUnitLabel(kAutoUnit), "");
+}
+
 TEST(EscapeForDisplay, ControlsBackslashAndBrokenUtf8ShowAsHexWhilePrintableUtf8Passes) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         // C0 at both ends, DEL, and the printable ASCII beside them.
@@ -137,10 +180,39 @@ TEST(EscapeForDisplay, ControlsBackslashAndBrokenUtf8ShowAsHexWhilePrintableUtf8
         {"\xc3", "\\xC3"},
         {"\xf0\x9f\x98" "\xc3\xa9", "\\xF0\\x9F\\x98\xc3\xa9"},
         {"\xf0\x9f\x98\x1b", "\\xF0\\x9F\\x98\\x1B"},
+        // Format characters (category Cf) by code point: the override that
+        // makes "exe.jpg" read "gpj.exe", marks, isolates, the soft hyphen,
+        // the byte order mark, a tag; and the line and paragraph separators.
+        {"rtl\xe2\x80\xaegpj.exe", "rtl\\u{202E}gpj.exe"},
+        {"\xe2\x80\x8e\xe2\x80\x8f", "\\u{200E}\\u{200F}"},
+        {"\xe2\x81\xa6\xe2\x81\xa9", "\\u{2066}\\u{2069}"},
+        {"soft\xc2\xadhyphen\xef\xbb\xbf", "soft\\u{00AD}hyphen\\u{FEFF}"},
+        {"\xf3\xa0\x80\x81", "\\u{E0001}"},
+        {"\xe2\x80\xa8\xe2\x80\xa9", "\\u{2028}\\u{2029}"},
+        // Their printable neighbours pass: a hyphen, a narrow no-break space.
+        {"\xe2\x80\x90\xe2\x80\xaf", "\xe2\x80\x90\xe2\x80\xaf"},
     };
     for (const auto& [text, shown] : cases) {
         EXPECT_EQ(EscapeForDisplay(text), shown) << testing::PrintToString(text);
     }
+}
+
+TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"", 0},
+        {"\xe6\x97\xa5\xe6\x9c\xac", 4},                  // 日本
+        {"\xed\x95\x9c", 2},                                // 한, one syllable
+        {"\xe1\x84\x92\xe1\x85\xa1\xe1\x86\xab", 2},    // the same as three jamo
+        {"e\xcc\x81", 1},                                   // e and a combining acute
+        {"\xef\xbc\xa1\xef\xbd\xb1", 3},                  // fullwidth A, halfwidth ka
+        {"\xe3\x80\x80", 2},                                // ideographic space
+        {"\xf0\x9f\x98\x80", 2},                            // an emoji
+        {"\xf0\xa0\x80\x80\xf0\xbf\xbf\xbd", 4},          // U+20000, and U+3FFFD, unassigned
+        {"a\xe2\x80\x8b" "b", 2},                           // a zero-width space
+        {"\xff\xc3", 2},                                    // bytes of no character
+        {"\x1b\xc2\x9b", 0},                                // controls
+    };
+    for (const auto& [text, width] : cases) EXPECT_EQ(DisplayWidth(text), width) << testing::PrintToString(text);
 }
 
 }  // namespace

@@ -1,0 +1,76 @@
+// What corvina-cli makes of its arguments: sizes with their suffixes, and
+// every malformed argument refused as bad usage (exit 2) with a message that
+// names it, before any database is opened or made.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cli/CliSupport.h"
+#include "tests/cli/RunTool.h"
+#include "tests/support/TempDir.h"
+
+namespace corvina {
+namespace {
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+TEST(SizeOption, SuffixesFromKToTAreOfTheBinaryUnitsWithOrWithoutBOrIB) {
+    const std::pair<const char*, std::int64_t> good[] = {
+        {"512B", 512},
+        {"10K", 10240},
+        {"1kib", 1024},
+        {"1.5M", 1572864},
+        {"1G", 1073741824},
+        {"1GB", 1073741824},
+        {"1GiB", 1073741824},
+        {"0.5T", 549755813888},
+        {"8000000T", 8796093022208000000},
+    };
+    for (const auto& [text, bytes] : good) {
+        std::int64_t parsed = -1;
+        EXPECT_EQ(cli::ParseSize(text, &parsed), "") << text;
+        EXPECT_EQ(parsed, bytes) << text;
+    }
+    for (const char* bad : {"1X", "1P", "1iB", "1GBB", "1Gi", "1 G", "G", "B", "1e3", "-1G", "9000000T"}) {
+        EXPECT_NE(cli::ParseSize(bad, nullptr), "") << bad;
+    }
+}
+
+TEST(Usage, EveryMalformedArgumentExitsTwoNamingItAndOpensNoDatabase) {
+    test::TempDir dir;
+    const std::string db = dir.File("never.mdb"), tree = dir.File("t");
+    fs::create_directory(tree);
+    const struct {
+        Args Arguments;
+        std::string Named;
+    } cases[] = {
+        {{"bogus"}, "unknown command \"bogus\""},
+        {{"analyse", "99"}, "unknown analysis \"99\""},
+        {{"analyse", "0", "--compare", "junk"}, "--compare: not a snapshot key: junk"},
+        {{"analyse", "0", "--snapshot", "junk"}, "--snapshot: not a snapshot key: junk"},
+        {{"growth", "--compare", "2024-02-30 00:00:00"}, "--compare: not a snapshot key: 2024-02-30 00:00:00"},
+        {{"growth", "--top", "-1"}, "--top: a count of directories cannot be negative: -1\n"},
+        {{"info", "junk"}, "not a snapshot key: junk"},
+        {{"delete", "junk"}, "not a snapshot key: junk"},
+        {{"analyse", "0", "--unit", "P"}, "--unit: P not in"},
+        {{"trend", "--unit", "KB"}, "--unit: KB not in"},
+        {{"snapshot", tree, "--min-size", "1X"}, "not a size: 1X"},
+        {{"schedule", tree, "--on", ""}, "--on: the calendar is empty"},
+        {{"schedule", dir.File("nowhere")}, "The path " + dir.File("nowhere") + " is not an existing directory"},
+    };
+    const test::ToolOptions options{.ConfigHome = dir.File("config")};
+    for (const auto& c : cases) {
+        const auto run = test::RunOn(db, c.Arguments, options);
+        EXPECT_EQ(run.ExitCode, 2) << c.Arguments[0] << " " << c.Arguments[1];
+        EXPECT_NE(run.Err.find(c.Named), std::string::npos) << run.Err;
+        EXPECT_LT(run.Err.size(), 200u) << run.Err;
+    }
+    EXPECT_FALSE(fs::exists(db));
+    // Nothing was scheduled either.
+    EXPECT_EQ(test::RunTool({"schedule", "--list"}, options).Out, "");
+}
+
+}  // namespace
+}  // namespace corvina
