@@ -134,6 +134,7 @@ OpenOutcome OpenServerDatabase(DatabaseState& state, Prompter& prompter, OpenMod
     bool writable = false;
     StoreError error = MayWrite(state, writable);
     state.ReadOnly = !writable;
+    if (!writable) state.ReadOnlyReason = "this role may not add rows to its tables";
     if (error.Ok() && writable) error = state.ControlTable.Prepare(state, schema::kInsertControl, StatementUse::Repeated);
     if (error.Ok() && writable) error = state.DirTable.Prepare(state, schema::kInsertDir, StatementUse::Repeated);
     if (error.Ok() && writable) error = state.FilesTable.Prepare(state, schema::kInsertFiles, StatementUse::Repeated);
