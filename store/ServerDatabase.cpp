@@ -88,7 +88,7 @@ OpenOutcome OpenServerDatabase(DatabaseState& state, Prompter& prompter, OpenMod
     const std::string location = state.DatabasePath;
     state.DatabasePath = WithoutPassword(location);
     state.Server = std::make_unique<ServerConnection>();
-    if (StoreError error = state.Server->Connect(location); !error.Ok()) {
+    if (StoreError error = state.Server->Connect(location, state.ServerNotices); !error.Ok()) {
         return Fail(state, prompter, "Cannot reach the snapshot database " + state.DatabasePath + "\n" + error.Details(),
                     OpenOutcome::Unreachable);
     }

@@ -19,8 +19,10 @@
 // cannot be trusted, it keeps the rollback journal.
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "store/Prompter.h"
 #include "store/Statement.h"
@@ -47,6 +49,11 @@ struct DatabaseState {
     // Instead of SnapshotDatabase when DatabasePath names a server; the path
     // then holds the connection text without its password.
     std::unique_ptr<ServerConnection> Server;
+    // Receives what a server says besides its answers (a trigger's warning,
+    // its notice that it shuts down), as the server wrote it: the text may
+    // hold any bytes, so whoever shows it escapes it. Set before the open; may
+    // be called on a run's worker thread. Empty: such notices are dropped.
+    std::function<void(std::string_view)> ServerNotices;
     // Inserts prepared once per open database; the row writers bind and run them.
     Statement ControlTable;
     Statement DirTable;
