@@ -57,29 +57,21 @@ protected:
     const std::string tree = dir.File("tree");
 };
 
-// What every reader prints of the database MakeDatabase wrote.
-struct Reading {
-    Args Arguments;
-    std::string Shows;
-};
-
-std::vector<Reading> Readings(const std::string& tree) {
-    return {{{"list"}, tree + "\n"},
-            {{"info", "latest"}, "Description:       kept\n"},
-            {{"analyse", "directory-details"}, "Analysis of directory " + tree + "\n"},
-            {{"trend"}, "Trend of " + tree + "\n"},
-            {{"check"}, "1 snapshot of 1 base path (read-only)\n"}};
-}
-
-// Reads db with every reader, then tries every writer, which must each say
-// why they cannot write and leave the file as it was.
+// Reads db (as MakeDatabase wrote it) with every reader, then tries every
+// writer, which must each say why they cannot write and leave the file as it was.
 void ReadButNotWritten(const std::string& db, const std::string& tree, const std::string& why,
                        const test::ToolOptions& options) {
     const std::string bytes = test::ReadFile(db);
-    for (const Reading& reading : Readings(tree)) {
-        auto run = test::RunOn(db, reading.Arguments, options);
-        EXPECT_EQ(run.ExitCode, 0) << reading.Arguments[0] << ": " << run.Err;
-        EXPECT_NE(run.Out.find(reading.Shows), std::string::npos) << reading.Arguments[0] << ": " << run.Out;
+    const std::pair<Args, std::string> readers[] = {
+        {{"list"}, tree + "\n"},
+        {{"info", "latest"}, "Description:       kept\n"},
+        {{"analyse", "directory-details"}, "Analysis of directory " + tree + "\n"},
+        {{"trend"}, "Trend of " + tree + "\n"},
+        {{"check"}, "1 snapshot of 1 base path (read-only)\n"}};
+    for (const auto& [args, shows] : readers) {
+        auto run = test::RunOn(db, args, options);
+        EXPECT_EQ(run.ExitCode, 0) << args[0] << ": " << run.Err;
+        EXPECT_NE(run.Out.find(shows), std::string::npos) << args[0] << ": " << run.Out;
     }
     const std::string cannot = "corvina: The snapshot database " + db + " cannot be written: " + why;
     for (const Args& args : {Args{"snapshot", tree}, Args{"delete", "latest"}, Args{"compact"}}) {
