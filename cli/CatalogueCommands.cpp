@@ -191,7 +191,7 @@ int RunDelete(const KeyOptions& options) {
         return kExitFailed;
     }
     if (state.ReadOnly) {
-        PrintMessage("Snapshot " + keyText + " could not be deleted: the snapshot database cannot be written");
+        PrintMessage(CannotWriteText(state) + "; snapshot " + keyText + " not deleted");
         return kExitFailed;
     }
     DeleteWait wait;

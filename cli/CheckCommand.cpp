@@ -1,6 +1,8 @@
 // corvina-cli check: opens the database as the window program would (creating
 // it when missing, upgrading an older file), runs the engine's consistency
-// check on it (quick, or thorough with --full) and says what it found.
+// check on it (quick, or thorough with --full) and says what it found. An
+// older file that cannot be written is read, but the command fails: the
+// upgrade it was asked for did not happen.
 
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
@@ -38,6 +40,11 @@ int RunCheck(const CheckOptions& options) {
     PrintOut("Snapshot database {}: {} snapshot{} of {} base path{}{}\n", EscapeForDisplay(state.DatabasePath),
              snapshots, snapshots == 1 ? "" : "s", paths.size(), paths.size() == 1 ? "" : "s",
              state.ReadOnly ? " (read-only)" : "");
+    // What it holds is said all the same; the upgrade it needs is not done.
+    if (state.OlderLayout) {
+        PrintMessage(CannotWriteText(state) + "; it stays in the older format");
+        return kExitFailed;
+    }
     return kExitOk;
 }
 

@@ -63,6 +63,11 @@ int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrProm
     const std::string path = ResolveDatabasePath(dbOption);
     gLastDatabasePath = WithoutPassword(path);
     state.DatabasePath = path;
+    // A server's notices are said as the tool's own messages are, escaped:
+    // a trigger's text could otherwise retitle or clear the terminal.
+    state.ServerNotices = [](std::string_view text) {
+        WriteErr("corvina: server: " + EscapeEachLine(text, "\n  ") + "\n");
+    };
     ThrowingEnder ender;
     OpenOutcome outcome = OpenSnapshotDatabase(state, prompter, ender, mode);
     if (outcome == OpenOutcome::Missing) {

@@ -51,7 +51,8 @@ void AddHostLabelOption(CLI::App* command, std::string& label);
 
 // Opens the database for a command: CreateWhenMissing for the commands that
 // write (a line on stderr says when a file was created), ExistingOnly for the
-// others ("No snapshot database at X" when there is none). Returns the exit
+// others ("No snapshot database at X" when there is none). A server's notices
+// go to stderr, escaped, as "corvina: server: ..." lines. Returns the exit
 // code; on kExitOk the state is open and usable.
 int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrPrompter& prompter,
                    OpenMode mode = OpenMode::ExistingOnly);

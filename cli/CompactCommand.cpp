@@ -16,7 +16,7 @@ int RunCompact(const std::string& db) {
     if (int rc = OpenForCommand(state, db, prompter); rc != kExitOk) return rc;
     const std::string path = EscapeForDisplay(state.DatabasePath);
     if (state.ReadOnly) {
-        PrintMessage("Snapshot database " + path + " could not be compacted: it cannot be written");
+        PrintMessage(CannotWriteText(state) + "; nothing compacted");
         return kExitFailed;
     }
     WaitUpTo noWait{std::chrono::milliseconds(0)};

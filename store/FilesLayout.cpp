@@ -61,8 +61,7 @@ StoreError FilesTableIsKeyed(DatabaseState& state, bool& keyed) {
 StoreError CompactFilesTable(DatabaseState& state, LockWait& wait, CompactOutcome& outcome, std::int64_t& rows) {
     if (!state.IsUsable()) return NotOpenError(state.DatabasePath);
     if (state.ReadOnly) {
-        return StoreError{SQLITE_READONLY, "The snapshot database " + state.DatabasePath + " cannot be written",
-                          state.DatabasePath};
+        return StoreError{SQLITE_READONLY, CannotWriteText(state), state.DatabasePath};
     }
     bool keyed = false;
     if (StoreError error = FilesTableIsKeyed(state, keyed); !error.Ok()) return error;

@@ -1,12 +1,16 @@
 #include "store/ServerConnection.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 namespace corvina {
@@ -90,6 +94,42 @@ int HexValue(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return 0;
+}
+
+// The connect_timeout the location sets, in seconds; 0 for none (wait as
+// long as the network does).
+int ConnectTimeout(pg_conn* connection) {
+    int seconds = 0;
+    PQconninfoOption* options = PQconninfo(connection);
+    for (PQconninfoOption* option = options; option != nullptr && option->keyword != nullptr; ++option) {
+        if (std::strcmp(option->keyword, "connect_timeout") == 0 && option->val != nullptr) {
+            seconds = std::atoi(option->val);
+        }
+    }
+    PQconninfoFree(options);
+    return seconds;
+}
+
+// Drives a connection begun with PQconnectStartParams to its end, as
+// PQconnectdbParams would.
+void FinishConnecting(pg_conn* connection) {
+    const int timeout = ConnectTimeout(connection);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
+    PostgresPollingStatusType status = PGRES_POLLING_WRITING;
+    while (status == PGRES_POLLING_READING || status == PGRES_POLLING_WRITING) {
+        pollfd socket{PQsocket(connection), static_cast<short>(status == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        if (socket.fd < 0) return;
+        int wait = -1;
+        if (timeout > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return;
+            wait = static_cast<int>(left.count());
+        }
+        const int ready = ::poll(&socket, 1, wait);
+        if (ready < 0 && errno != EINTR) return;
+        if (ready == 0) return;
+        if (ready > 0) status = PQconnectPoll(connection);
+    }
 }
 
 // The connection parameters of a keyword string, or null when it is not one.
@@ -265,10 +305,31 @@ StoreError ServerError(pg_conn* connection, pg_result* result, std::string datum
 
 ServerConnection::~ServerConnection() { PQfinish(connection_); }
 
-StoreError ServerConnection::Connect(const std::string& location) {
+void ServerConnection::OnNotice(void* self, const char* message) {
+    auto& connection = *static_cast<ServerConnection*>(self);
+    if (!connection.notices_ || connection.noticeCount_ > kMaxNotices) return;
+    // A trigger that warns once a row would bury everything else.
+    if (++connection.noticeCount_ > kMaxNotices) {
+        connection.notices_("further notices of the server are not shown");
+        return;
+    }
+    std::string_view text(message);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    connection.notices_(text);
+}
+
+StoreError ServerConnection::Connect(const std::string& location, NoticeHandler notices) {
     const char* keywords[] = {"dbname", "fallback_application_name", nullptr};
     const char* values[] = {location.c_str(), "corvina", nullptr};
-    connection_ = PQconnectdbParams(keywords, values, 1);
+    notices_ = std::move(notices);
+    // Started and finished in two steps, so that our notice processor is in
+    // place before the server says anything: it may warn already while the
+    // session starts (of its database's collation, say).
+    connection_ = PQconnectStartParams(keywords, values, 1);
+    if (connection_ != nullptr) {
+        PQsetNoticeProcessor(connection_, &ServerConnection::OnNotice, this);
+        FinishConnecting(connection_);
+    }
     if (PQstatus(connection_) != CONNECTION_OK) {
         StoreError error = ServerError(connection_, nullptr, WithoutPassword(location));
         error.Code = SQLITE_CANTOPEN;

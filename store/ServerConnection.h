@@ -16,12 +16,18 @@
 // statement, and every commit, sends the buffers first, so that nothing reads
 // a state without the rows written before it.
 //
+// What the server says besides its answers (NOTICE, WARNING, the notice that
+// it ends the session) goes to the handler given to Connect, never to
+// libpq's default processor, which would print the server's bytes to stderr
+// as they are.
+//
 // Error policy: as every function of store/ (StoreError.h). A server error
 // comes back with SQLITE_ERROR as its code (SQLITE_BUSY for a lock wait given
 // up, SQLITE_CANTOPEN for a connection that failed), the server's message and
 // SQLSTATE as its reason, and the statement as its datum.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -55,7 +61,11 @@ public:
     ServerConnection(const ServerConnection&) = delete;
     ServerConnection& operator=(const ServerConnection&) = delete;
 
-    StoreError Connect(const std::string& location);
+    using NoticeHandler = std::function<void(std::string_view)>;
+    // Connects; from then on the server's notices go to notices (dropped when
+    // it is empty), at most kMaxNotices of them, then one line saying that
+    // the rest are not shown.
+    StoreError Connect(const std::string& location, NoticeHandler notices = {});
     pg_conn* Handle() const { return connection_; }
 
     // Runs sql (one or more statements without parameters); sends the row
@@ -79,8 +89,11 @@ public:
     // "bigint", "double precision", "text", ...
     StoreError ColumnTypes(const std::string& table, std::map<std::string, std::string>& types);
 
+    static constexpr int kMaxNotices = 20;
+
 private:
     static constexpr std::size_t kBatchBytes = 4u << 20;
+    static void OnNotice(void* self, const char* message);
     struct Batch {
         std::string Columns;
         std::string Rows;
@@ -88,6 +101,8 @@ private:
     StoreError Send(const std::string& table, Batch& batch);
 
     pg_conn* connection_ = nullptr;
+    NoticeHandler notices_;
+    int noticeCount_ = 0;
     std::map<std::string, Batch> batches_;
     std::size_t buffered_ = 0;
 };

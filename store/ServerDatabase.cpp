@@ -88,7 +88,7 @@ OpenOutcome OpenServerDatabase(DatabaseState& state, Prompter& prompter, OpenMod
     const std::string location = state.DatabasePath;
     state.DatabasePath = WithoutPassword(location);
     state.Server = std::make_unique<ServerConnection>();
-    if (StoreError error = state.Server->Connect(location); !error.Ok()) {
+    if (StoreError error = state.Server->Connect(location, state.ServerNotices); !error.Ok()) {
         return Fail(state, prompter, "Cannot reach the snapshot database " + state.DatabasePath + "\n" + error.Details(),
                     OpenOutcome::Unreachable);
     }
@@ -134,6 +134,7 @@ OpenOutcome OpenServerDatabase(DatabaseState& state, Prompter& prompter, OpenMod
     bool writable = false;
     StoreError error = MayWrite(state, writable);
     state.ReadOnly = !writable;
+    if (!writable) state.ReadOnlyReason = "this role may not add rows to its tables";
     if (error.Ok() && writable) error = state.ControlTable.Prepare(state, schema::kInsertControl, StatementUse::Repeated);
     if (error.Ok() && writable) error = state.DirTable.Prepare(state, schema::kInsertDir, StatementUse::Repeated);
     if (error.Ok() && writable) error = state.FilesTable.Prepare(state, schema::kInsertFiles, StatementUse::Repeated);

@@ -1,5 +1,6 @@
-// Opening the snapshot database. The sequence: open the file (or, after asking,
-// create it), set up an empty file as a new database in one transaction, then
+// Opening the snapshot database. The sequence: refuse what is no regular
+// file, open the file (or, after asking, create it, and remove it again when
+// that fails), set up an empty file as a new database in one transaction, then
 // check, upgrade and prepare the three tables in the order Control, files,
 // Dir. Every step returns its error, Ok for success; the codes
 // kErrFileNotFound and kErrTableNotFound steer the sequence, any other code is
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -86,11 +88,53 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// A database SQLite opened read-only, or whose folder we may not write (the
-// rollback journal is created beside the file).
-bool IsReadOnly(SQLite::Database& db, const std::string& path) {
-    if (sqlite3_db_readonly(db.getHandle(), "main") == 1) return true;
-    return ::access(FolderOf(path).c_str(), W_OK) != 0 || ::access(path.c_str(), W_OK) != 0;
+// Why a database cannot be written, "" when it can: on a read-only mount, a
+// file the user may not write, or one in a folder he may not write (the
+// engine makes its journal beside the file). Known at the open, so that a
+// command that would write says why before it starts.
+std::string WhyNotWritable(SQLite::Database& db, const std::string& path) {
+    struct statvfs fs {};
+    if (::statvfs(path.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) return "it lies on a read-only file system";
+    if (::access(path.c_str(), W_OK) != 0) return "this user may not write the file";
+    const std::string folder = FolderOf(path);
+    if (::access(folder.c_str(), W_OK) != 0) {
+        return "this user may not write its folder " + folder + ", where its journal is kept";
+    }
+    if (sqlite3_db_readonly(db.getHandle(), "main") == 1) return "it is open for reading only";
+    return {};
+}
+
+// File systems whose files the kernel makes up as they are read: a /proc
+// file reports no size and would pass for an empty database.
+bool OnKernelFileSystem(const std::string& path) {
+    struct statfs fs {};
+    if (::statfs(path.c_str(), &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case 0x9FA0UL:      // proc
+        case 0x62656572UL:  // sysfs
+        case 0x64626720UL:  // debugfs
+        case 0x74726163UL:  // tracefs
+        case 0x73636673UL:  // securityfs
+        case 0x27E0EBUL:    // cgroup
+        case 0x63677270UL:  // cgroup2
+        case 0x62656570UL:  // configfs
+        case 0xCAFE4A11UL:  // bpf
+        case 0x6165676CUL:  // pstore
+        case 0xDE5E81E4UL:  // efivarfs
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Only a regular file holds a snapshot database: the engine would read a
+// device or a pipe as an empty database and then try to set one up in it,
+// and the question whether to create one cannot create anything over a
+// directory. A symbolic link counts as what it names.
+bool ExistsButIsNoDatabaseFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    return !S_ISREG(st.st_mode) || OnKernelFileSystem(path);
 }
 
 // File systems on which SQLite's write-ahead log is not safe: its index lives
@@ -216,19 +260,50 @@ StoreError OpenWorkspaceDatabase(DatabaseState& state) {
     return {};
 }
 
+// A file that this open made is removed again when the open fails, before
+// the program ends: left behind, its zero bytes (or a header a full disk cut
+// short) would read as an empty database next time. The log and journal go
+// first: a log left without its file would be replayed onto the next file
+// of that name. Kept when the lock wait was given up: another process holds
+// the file then, setting it up.
+class RemoveFileMadeOnFailure final : public ProgramEnder {
+public:
+    RemoveFileMadeOnFailure(DatabaseState& state, ProgramEnder& ender) : state_(state), ender_(ender) {}
+    void Made(std::string path) { path_ = std::move(path); }
+    void Keep() { path_.clear(); }
+    void Remove() {
+        if (path_.empty()) return;
+        CloseSnapshotDatabase(state_);
+        for (const char* suffix : {"-wal", "-shm", "-journal", ""}) ::unlink((path_ + suffix).c_str());
+        path_.clear();
+    }
+    void EndProgram(int exitCode) override {
+        Remove();
+        ender_.EndProgram(exitCode);
+    }
+
+private:
+    DatabaseState& state_;
+    ProgramEnder& ender_;
+    std::string path_;
+};
+
 // The file is made by us, readable by its owner only, before the engine
 // opens it: a snapshot lists every file name of a tree, which is nobody
 // else's business. The engine gives its journal files the same mode. The
 // tables follow in SetUpEmptyDatabase; a file left empty by a kill in between
 // is set up by the next open.
-StoreError CreateSnapshotFile(DatabaseState& state, Prompter& prompter) {
+StoreError CreateSnapshotFile(DatabaseState& state, Prompter& prompter, RemoveFileMadeOnFailure& made) {
     int fd = ::open(state.DatabasePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0 && errno != EEXIST) {
         StoreError error{SQLITE_CANTOPEN, std::strerror(errno), state.DatabasePath};
         ShowMessage(prompter, "Database created failed err=" + std::to_string(error.Code));
         return error;
     }
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) {
+        ::close(fd);
+        made.Made(state.DatabasePath);
+    }
     try {
         state.SnapshotDatabase =
             std::make_unique<DatabaseConnection>(state.DatabasePath, SQLite::OPEN_READWRITE, state.BusyTimeoutMs);
@@ -339,6 +414,7 @@ StoreError UpgradeControlTable(DatabaseState& state, const FieldSet& fields, Pro
     SQLite::Database& db = *state.SnapshotDatabase;
     if (state.ReadOnly) {
         ShowMessage(prompter, "Table Control cannot be migrated");
+        state.OlderLayout = true;
         return {};
     }
     try {
@@ -408,6 +484,7 @@ StoreError OpenDirTable(DatabaseState& state, Prompter& prompter) {
     if (!Has(fields, "TotsizeF")) {
         if (state.ReadOnly) {
             ShowMessage(prompter, "Table dir cannot be migrated");
+            state.OlderLayout = true;
             return {};
         }
         try {
@@ -434,6 +511,16 @@ StoreError OpenTable(DatabaseState& state, Table table, Prompter& prompter) {
         case Table::Dir: return OpenDirTable(state, prompter);
     }
     return {};
+}
+
+OpenOutcome ShowNotADatabaseFile(DatabaseState& state, Prompter& prompter) {
+    Message message;
+    message.Text = state.DatabasePath + " is not a snapshot database file";
+    message.Title = "Corvina Database Error";
+    message.MessageIcon = Icon::Exclamation;
+    prompter.Ask(message);
+    state.DatabasePath.clear();
+    return OpenOutcome::Invalid;
 }
 
 void ShowInvalidFile(DatabaseState& state, Prompter& prompter) {
@@ -515,15 +602,32 @@ std::string FileUri(const std::string& path) {
     return uri;
 }
 
+// Whether a first read failed only because the engine could not make or
+// write something beside the file: the log's index, a journal, a lock
+// (SQLITE_CANTOPEN, or the SQLITE_READONLY family, such as
+// SQLITE_READONLY_DIRECTORY for a file the user may write in a folder he may
+// not). Not a journal to roll back or a log to recover: those hold what the
+// file alone lacks.
+bool FailedOnlyToWriteBeside(int extendedCode) {
+    if ((extendedCode & 0xff) == SQLITE_CANTOPEN) return true;
+    return (extendedCode & 0xff) == SQLITE_READONLY && extendedCode != SQLITE_READONLY_ROLLBACK &&
+           extendedCode != SQLITE_READONLY_RECOVERY;
+}
+
+bool HoldsBytes(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
+}
+
 // A file in write-ahead log mode needs the log's index beside it, and a user
-// who may read the file but not write its folder (or the index) cannot make
-// or use one. When no log holds anything the file lacks, the file alone is
-// the whole database, and it is read as it stands. Another user's snapshot
-// that commits meanwhile is not seen until the next open.
-bool ReopenStandingFile(DatabaseState& state, const StoreError& probe) {
-    if ((probe.Code & 0xff) != SQLITE_CANTOPEN) return false;
-    struct stat log {};
-    if (::stat((state.DatabasePath + "-wal").c_str(), &log) == 0 && log.st_size > 0) return false;
+// who may read the file but not write its folder (or the index), or a file on
+// a read-only mount, cannot make or use one. When no log or journal holds
+// anything the file lacks, the file alone is the whole database, and it is
+// read as it stands. Another user's snapshot that commits meanwhile is not
+// seen until the next open.
+bool ReopenStandingFile(DatabaseState& state) {
+    if (!FailedOnlyToWriteBeside(sqlite3_extended_errcode(state.SnapshotDatabase->getHandle()))) return false;
+    if (HoldsBytes(state.DatabasePath + "-wal") || HoldsBytes(state.DatabasePath + "-journal")) return false;
     try {
         state.SnapshotDatabase = std::make_unique<DatabaseConnection>(
             FileUri(state.DatabasePath) + "?immutable=1", SQLite::OPEN_READONLY | SQLite::OPEN_URI,
@@ -574,17 +678,11 @@ void ConfigureDatabaseEngineForRuns() {
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
 }
 
-OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, ProgramEnder& ender, OpenMode mode) {
-    // Opening again while open replaces the old objects.
-    state.ControlTable.Finalize();
-    state.DirTable.Finalize();
-    state.FilesTable.Finalize();
-    state.SnapshotDatabase.reset();
-    state.Server.reset();
-    state.ReadOnly = false;
-    state.WriteAheadLog = false;
-    if (IsServerLocation(state.DatabasePath)) return OpenServerDatabase(state, prompter, mode);
+namespace {
 
+OpenOutcome OpenDatabaseFile(DatabaseState& state, Prompter& prompter, RemoveFileMadeOnFailure& ender,
+                             OpenMode mode) {
+    if (ExistsButIsNoDatabaseFile(state.DatabasePath)) return ShowNotADatabaseFile(state, prompter);
     bool createdNow = false;
     StoreError error = OpenWorkspaceDatabase(state);
     if (error.Code == kErrFileNotFound && mode == OpenMode::ExistingOnly) {
@@ -601,18 +699,19 @@ OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, Progr
         if (error.Code != kErrFileNotFound) {
             return EndWith(state, prompter, ender, "Unable to open system database ", error);
         }
-        if (error = CreateSnapshotFile(state, prompter); !error.Ok()) {
+        if (error = CreateSnapshotFile(state, prompter, ender); !error.Ok()) {
             return EndWith(state, prompter, ender, "Can't create system database ", error);
         }
     }
-    if (StoreError probe = ProbeFile(*state.SnapshotDatabase); !probe.Ok() && !ReopenStandingFile(state, probe)) {
+    if (StoreError probe = ProbeFile(*state.SnapshotDatabase); !probe.Ok() && !ReopenStandingFile(state)) {
         if (IsForeignFile(probe)) {
             ShowInvalidFile(state, prompter);
             return OpenOutcome::Invalid;
         }
         return EndWith(state, prompter, ender, "Unable to open system database ", probe);
     }
-    state.ReadOnly = IsReadOnly(*state.SnapshotDatabase, state.DatabasePath);
+    state.ReadOnlyReason = WhyNotWritable(*state.SnapshotDatabase, state.DatabasePath);
+    state.ReadOnly = !state.ReadOnlyReason.empty();
 
     bool empty = false;
     if (error = IsEmptyDatabase(*state.SnapshotDatabase, empty); !error.Ok()) {
@@ -637,10 +736,37 @@ OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, Progr
     return createdNow ? OpenOutcome::Created : OpenOutcome::Opened;
 }
 
+}  // namespace
+
+OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, ProgramEnder& ender, OpenMode mode) {
+    // Opening again while open replaces the old objects.
+    state.ControlTable.Finalize();
+    state.DirTable.Finalize();
+    state.FilesTable.Finalize();
+    state.SnapshotDatabase.reset();
+    state.Server.reset();
+    state.ReadOnly = false;
+    state.ReadOnlyReason.clear();
+    state.OlderLayout = false;
+    state.WriteAheadLog = false;
+    if (IsServerLocation(state.DatabasePath)) return OpenServerDatabase(state, prompter, mode);
+
+    RemoveFileMadeOnFailure made(state, ender);
+    const OpenOutcome outcome = OpenDatabaseFile(state, prompter, made, mode);
+    if (outcome == OpenOutcome::Busy) made.Keep();
+    if (outcome != OpenOutcome::Opened && outcome != OpenOutcome::Created) made.Remove();
+    return outcome;
+}
+
+std::string CannotWriteText(const DatabaseState& state) {
+    return "The snapshot database " + state.DatabasePath + " cannot be written: " +
+           (state.ReadOnlyReason.empty() ? std::string("it is open for reading only") : state.ReadOnlyReason);
+}
+
 StoreError CheckSnapshotWritable(const DatabaseState& state) {
     const std::string& path = state.DatabasePath;
     if (!state.IsUsable()) return NotOpenError(path);
-    if (state.ReadOnly) return StoreError{SQLITE_READONLY, "The snapshot database " + path + " cannot be written", path};
+    if (state.ReadOnly) return StoreError{SQLITE_READONLY, CannotWriteText(state), path};
     for (const auto& [open, table] : {std::pair{state.ControlTable.IsPrepared(), "Control"},
                                       std::pair{state.DirTable.IsPrepared(), "Dir"},
                                       std::pair{state.FilesTable.IsPrepared(), "files"}}) {

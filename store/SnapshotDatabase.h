@@ -19,8 +19,10 @@
 // cannot be trusted, it keeps the rollback journal.
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "store/Prompter.h"
 #include "store/Statement.h"
@@ -37,12 +39,21 @@ struct DatabaseState {
     std::string DatabasePath;  // "" = no usable database
     std::string DatabaseOpen;  // "Y" after an existing file was opened, "" after close
     bool ReadOnly = false;     // the file or its folder cannot be written
+    // Why, in words that finish "cannot be written: ..."; "" while writable.
+    std::string ReadOnlyReason;
+    // A table of the older format stayed as it was: the file could not be written.
+    bool OlderLayout = false;
     bool WriteAheadLog = false;  // readers go on while a snapshot is written
     int BusyTimeoutMs = 5000;  // how long to wait for another process's lock
     std::unique_ptr<DatabaseConnection> SnapshotDatabase;
     // Instead of SnapshotDatabase when DatabasePath names a server; the path
     // then holds the connection text without its password.
     std::unique_ptr<ServerConnection> Server;
+    // Receives what a server says besides its answers (a trigger's warning,
+    // its notice that it shuts down), as the server wrote it: the text may
+    // hold any bytes, so whoever shows it escapes it. Set before the open; may
+    // be called on a run's worker thread. Empty: such notices are dropped.
+    std::function<void(std::string_view)> ServerNotices;
     // Inserts prepared once per open database; the row writers bind and run them.
     Statement ControlTable;
     Statement DirTable;
@@ -61,7 +72,7 @@ enum class OpenOutcome {
     Opened,    // an existing valid file (possibly upgraded)
     Created,   // the file was created (or found empty) and its tables were made
     Declined,  // the user declined to create it: DatabasePath ""
-    Invalid,   // not a snapshot database: DatabasePath ""
+    Invalid,   // not a snapshot database (or no regular file at all): DatabasePath ""
     Ended,     // unrecoverable: the message was shown and EndProgram called
     Missing,   // OpenMode::ExistingOnly and no file: nothing said, DatabasePath ""
     Damaged,   // the engine found the file damaged: said so, DatabasePath ""
@@ -81,6 +92,10 @@ enum class OpenMode {
 OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, ProgramEnder& ender,
                                  OpenMode mode = OpenMode::CreateWhenMissing);
 void CloseSnapshotDatabase(DatabaseState& state);
+
+// "The snapshot database X cannot be written: <why>", as every command that
+// would write says it of a read-only database.
+std::string CannotWriteText(const DatabaseState& state);
 
 // Why the open database cannot take a new snapshot (read-only, or a table of
 // an older or odd layout that lacks a field a new row needs); Ok when it can.

@@ -44,6 +44,9 @@ Answer MessageBoxPrompter::AskOnGuiThread(QWidget* owner, const Message& message
     QMessageBox box(ToQtIcon(message.MessageIcon), QString::fromStdString(message.Title),
                     QString::fromStdString(message.Text),
                     question ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, owner);
+    // Messages carry names and a server's texts, which are anybody's: a tag
+    // among them must show as written, not be taken for markup.
+    box.setTextFormat(Qt::PlainText);
     // Restore the normal pointer while the user reads, even inside a busy run.
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     const int result = box.exec();

@@ -1,7 +1,8 @@
 // corvina-cli on a database server (run beside one by tests/server/with_server.sh;
 // skipped without): a tree of odd names and a file beyond 4 GiB gives the
-// same rows and the same grids as in a file, a password never shows, and
-// several machines' runs at once all land while a killed one leaves nothing.
+// same rows and the same grids as in a file, a password never shows,
+// several machines' runs at once all land while a killed one leaves nothing,
+// and what the server says reaches the terminal escaped.
 
 #include <libpq-fe.h>
 #include <signal.h>
@@ -193,6 +194,40 @@ TEST_F(Server, RunsOfManyClientsAllLandAKilledOneLeavesNothingAndReadersNeverWai
     auto after = test::RunOn(server, {"snapshot", root});
     EXPECT_EQ(after.ExitCode, 0) << after.Err;
     EXPECT_EQ(ServerRows(server, counts), "7|1206|154\n");
+}
+
+// A trigger's text is the server's to choose, control bytes and all: its
+// warnings and errors reach the terminal escaped, as the tool's own messages
+// do, or they could retitle or wipe the terminal of whoever takes a
+// snapshot. A trigger that warns for every row is heard twenty times.
+TEST_F(Server, WhatTheServerSaysReachesTheTerminalEscaped) {
+    const std::string root = dir_.File("tree"), server = schema_.Location();
+    test::MakeLinkTree(root, 2, 30);
+    ASSERT_EQ(test::RunOn(server, {"snapshot", root}).ExitCode, 0);
+    // The trigger's words, in the server's escapes: ESC ]0; retitles the terminal, ESC [2K wipes a line.
+    auto speak = [](const std::string& level) {
+        return "CREATE OR REPLACE FUNCTION speak() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE " + level +
+               " E'row of %\\x1b]0;owned\\x07\\x1b[2K', TG_TABLE_NAME; RETURN NEW; END $$;";
+    };
+    ASSERT_EQ(test::RunOnServer(server, speak("WARNING") +
+                                            "CREATE TRIGGER speak BEFORE INSERT ON files FOR EACH ROW "
+                                            "EXECUTE FUNCTION speak()"),
+              "");
+    auto warned = test::RunOn(server, {"snapshot", root, "--files"});
+    EXPECT_EQ(warned.ExitCode, 0) << warned.Err;
+    EXPECT_EQ(warned.Err.find('\x1b'), std::string::npos) << warned.Err;
+    const std::string shown = "corvina: server: WARNING:  row of files\\x1B]0;owned\\x07\\x1B[2K\n";
+    std::size_t heard = 0;
+    for (std::size_t at = warned.Err.find(shown); at != std::string::npos; at = warned.Err.find(shown, at + 1)) ++heard;
+    EXPECT_EQ(heard, 20u) << warned.Err;
+    EXPECT_NE(warned.Err.find("corvina: server: further notices of the server are not shown\n"), std::string::npos);
+
+    ASSERT_EQ(test::RunOnServer(server, speak("EXCEPTION")), "");
+    auto refused = test::RunOn(server, {"snapshot", root, "--files"});
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_EQ(refused.Err.find('\x1b'), std::string::npos) << refused.Err;
+    EXPECT_NE(refused.Err.find("ERROR:  row of files\\x1B]0;owned\\x07\\x1B[2K"), std::string::npos) << refused.Err;
+    EXPECT_EQ(ServerRows(server, "SELECT count(*) FROM Control"), "2\n");
 }
 
 }  // namespace

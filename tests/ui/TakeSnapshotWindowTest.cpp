@@ -127,6 +127,7 @@ private slots:
     void ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLastGoodValue();
     void LowercaseDTogglesDebugModeOutsideTextBoxes();
     void RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrDeclined();
+    void FolderOrDeviceOpenedOrRecentIsNoDatabaseFileAndNothingIsAsked();
     void CompleteRunShowsCountersStatusAndStoresRows();
     void WindowRefusesOtherWorkWhileRunningAndExitAbortsFirst();
     void FileErrorsAreListedBesideTheWindow();
@@ -135,7 +136,7 @@ private slots:
     void AboutWindowClosesWithOk();
     void DebugWindowAnswersOncePerStop();
     void PrintWithoutPrinterWritesAPdf();
-    void MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThread();
+    void MessageBoxQuestionFromAWorkerThreadShowsItsTextAsWrittenAndIsAnsweredOnTheGuiThread();
     void FileErrorsWindowOpensOnScreenBesideItsOwnerWithItsColumnsInView();
 };
 
@@ -321,6 +322,30 @@ void TakeSnapshotWindowTest::RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrD
     QCOMPARE(VisibleCaptions(window).first(), caption(1, fresh));
 }
 
+// Whether chosen in the open dialog or from the recent list (where an older
+// entry may name something that is no longer a file), the window says so
+// and asks nothing, and the list stays as it was.
+void TakeSnapshotWindowTest::FolderOrDeviceOpenedOrRecentIsNoDatabaseFileAndNothingIsAsked() {
+    Harness h;
+    const std::string db = h.OpenNewDatabase(), folder = h.Dir.File("folder.mdb");
+    std::filesystem::create_directory(folder);
+    h.StoreRecent({db, "/dev/null"});
+    TakeSnapshotWindow window(h.Context);
+    h.Dialogs.Answers = {QString::fromStdString(folder)};
+    const std::pair<const char*, std::string> choices[] = {{"menopen", folder}, {"menrec_1", "/dev/null"}};
+    for (const auto& [item, path] : choices) {
+        h.Prompter.Clear();
+        Child<QAction>(window, item)->trigger();
+        const std::vector<Message> said = h.Prompter.Messages();
+        QCOMPARE(said.size(), std::size_t{1});
+        QCOMPARE(said[0].Text, path + " is not a snapshot database file");
+        QVERIFY(said[0].MessageButtons == Buttons::Ok && said[0].MessageIcon == Icon::Exclamation);
+        QVERIFY(h.Database.DatabasePath.empty() && !h.Ender.Ended);
+        QCOMPARE(ReadRecentList(h.Settings), (List{db, "/dev/null"}));
+    }
+    QVERIFY(std::filesystem::is_empty(folder));
+}
+
 void TakeSnapshotWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
     RunFixture f("complete");
     f.Window.SetDirectoryPath(QString::fromStdString(f.Root));
@@ -494,7 +519,7 @@ void TakeSnapshotWindowTest::PrintWithoutPrinterWritesAPdf() {
     QVERIFY(h.Prompter.Messages().empty());
 }
 
-void TakeSnapshotWindowTest::MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheGuiThread() {
+void TakeSnapshotWindowTest::MessageBoxQuestionFromAWorkerThreadShowsItsTextAsWrittenAndIsAnsweredOnTheGuiThread() {
     MessageBoxPrompter prompter;
     std::atomic<bool> done{false};
     Answer answer = Answer::Ok;
@@ -506,17 +531,18 @@ void TakeSnapshotWindowTest::MessageBoxQuestionFromAWorkerThreadIsAnsweredOnTheG
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (box == nullptr || box->button(QMessageBox::No) == nullptr) return;
         answerer.stop();
-        shown = box->windowTitle() + "|" + box->text() + (done ? "" : "|worker waiting");
+        shown = box->windowTitle() + "|" + box->text() + (done ? "" : "|worker waiting") +
+                (box->textFormat() == Qt::PlainText ? "|as written" : "");
         box->button(QMessageBox::No)->click();
     });
     answerer.start();
     std::thread worker([&]() {
-        answer = prompter.Ask(Message{.Text = "Create it?", .MessageButtons = Buttons::YesNo});
+        answer = prompter.Ask(Message{.Text = "Create <b>it</b>?", .MessageButtons = Buttons::YesNo});
         done = true;
     });
     QTRY_VERIFY_WITH_TIMEOUT(done.load(), 5000);
     worker.join();
-    QCOMPARE(shown, QString("corvina|Create it?|worker waiting"));
+    QCOMPARE(shown, QString("corvina|Create <b>it</b>?|worker waiting|as written"));
     QCOMPARE(answer, Answer::No);
 }
 
