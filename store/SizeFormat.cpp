@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 #include <fmt/format.h>
 
@@ -23,7 +24,58 @@ bool ParseNumber(const std::string& text, double& value) {
 
 double WholeKilo(double value) { return std::floor(value / 1024.0); }
 
+// Rounded towards minus infinity, as WholeKilo; C++ division cuts towards zero.
+WideInteger WholeKilo(WideInteger value) {
+    WideInteger quotient = value / 1024;
+    return quotient * 1024 > value ? quotient - 1 : quotient;
+}
+
+constexpr WideInteger kWideMax =
+    static_cast<WideInteger>(std::numeric_limits<std::int64_t>::max()) << 64 | std::numeric_limits<std::uint64_t>::max();
+
 }  // namespace
+
+CellValue WholeNumberCell(WideInteger value) {
+    if (value >= std::numeric_limits<std::int64_t>::min() && value <= std::numeric_limits<std::int64_t>::max()) {
+        return static_cast<std::int64_t>(value);
+    }
+    return FormatWholeNumber(value);
+}
+
+std::optional<WideInteger> WholeNumberOf(const CellValue& value) {
+    if (const auto* i = std::get_if<std::int64_t>(&value)) return *i;
+    const auto* text = std::get_if<std::string>(&value);
+    if (text == nullptr) return std::nullopt;
+    std::size_t at = text->find_first_not_of(' ');
+    const std::size_t end = text->find_last_not_of(' ') + 1;
+    if (at == std::string::npos) return std::nullopt;
+    const bool negative = (*text)[at] == '-';
+    if (negative) ++at;
+    if (at == end) return std::nullopt;
+    // Accumulated negative, so that the most negative value fits too.
+    WideInteger number = 0;
+    for (; at < end; ++at) {
+        const char c = (*text)[at];
+        if (c < '0' || c > '9') return std::nullopt;
+        const int digit = c - '0';
+        if (number < (-kWideMax - 1 + digit) / 10) return std::nullopt;
+        number = number * 10 - digit;
+    }
+    if (!negative && number < -kWideMax) return std::nullopt;
+    return negative ? number : -number;
+}
+
+std::string FormatWholeNumber(WideInteger value) {
+    // Digits of the negative value, so that the most negative one needs no negation.
+    const bool negative = value < 0;
+    if (!negative) value = -value;
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char>('0' - static_cast<int>(value % 10)));
+        value /= 10;
+    } while (value != 0);
+    return negative ? "-" + digits : digits;
+}
 
 std::string FormatNumber(std::int64_t value) { return fmt::format("{}", value); }
 
@@ -42,11 +94,17 @@ std::string FormatSize(double bytes) {
 }
 
 std::string FormatSizeCell(const CellValue& value, char unit) {
+    // A whole number is divided as one: a double holds 53 bits, a size 64.
+    if (std::optional<WideInteger> whole = WholeNumberOf(value)) {
+        WideInteger number = *whole;
+        if (unit != 'B') {
+            number = WholeKilo(number);
+            if (unit != 'K') number = WholeKilo(number);
+        }
+        return FormatWholeNumber(number);
+    }
     double number = 0;
-    if (const auto* i = std::get_if<std::int64_t>(&value)) {
-        if (unit == 'B') return FormatNumber(*i);
-        number = static_cast<double>(*i);
-    } else if (const auto* d = std::get_if<double>(&value)) {
+    if (const auto* d = std::get_if<double>(&value)) {
         number = *d;
     } else if (const auto* s = std::get_if<std::string>(&value)) {
         if (!ParseNumber(*s, number)) return *s;

@@ -192,6 +192,10 @@ std::string DirectoryTreeModel::Key(const QModelIndex& index) const {
     return index.isValid() ? NodeOf(index)->Key : std::string();
 }
 
+bool DirectoryTreeModel::IsFilesEntry(const QModelIndex& index) const {
+    return index.isValid() && NodeOf(index)->Files;
+}
+
 QModelIndex DirectoryTreeModel::FindLoaded(const std::string& key) const {
     std::function<const Node*(const Node&)> find = [&](const Node& node) -> const Node* {
         for (const auto& child : node.Children) {

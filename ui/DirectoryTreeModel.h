@@ -58,6 +58,8 @@ public:
 
     QModelIndex RootIndex() const;
     std::string Key(const QModelIndex& index) const;
+    // Whether the node is a "(files)" entry; a directory may bear the same key.
+    bool IsFilesEntry(const QModelIndex& index) const;
     // The node keyed key among the nodes read so far, invalid when there is none.
     QModelIndex FindLoaded(const std::string& key) const;
     // The node keyed key, the children of each node on the way read as an

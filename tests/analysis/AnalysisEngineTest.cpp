@@ -10,6 +10,7 @@
 #include "analysis/AnalysisSession.h"
 #include "analysis/ChartAxis.h"
 #include "analysis/ChartData.h"
+#include "analysis/DirectoryChildren.h"
 #include "analysis/GridFill.h"
 #include "tests/analysis/SnapshotFixture.h"
 
@@ -192,6 +193,66 @@ TEST_F(NamePairing, MergesPairAcrossNamesThatSortApartUnderBytesAndNocase) {
         EXPECT_EQ(listed(NewFiles, 2), c.New);
         EXPECT_EQ(listed(DeletedFiles, 2), c.Deleted);
     }
+}
+
+// A directory may be called "(files)": its Dir row then bears the name of
+// its parent's files entry, and only the Entrytype tells the two apart.
+class FilesEntry : public SnapshotDatabaseTest {
+protected:
+    void SetUp() override {
+        SnapshotDatabaseTest::SetUp();
+        // The files entry first: a look-up by name alone finds it first.
+        AddSnapshot(kPrime, "/f", PathStyle::Posix,
+                    {{"1", "/f/(files)", 1, 100}, {"1", "/f/(files)/(files)", 2, 600}, {"2", "/f/(files)", 2, 600},
+                     {"2", "/f", 3, 700}},
+                    {{"/f", "own", 100, "2024-01-01 00:00:00"},
+                     {"/f/(files)", "r1", 200, "2024-01-01 00:00:00"},
+                     {"/f/(files)", "r2", 400, "2024-01-01 00:00:00"}});
+        AddSnapshot(kCompare, "/f", PathStyle::Posix, {{"1", "/f/(files)", 1, 100}, {"2", "/f", 1, 100}},
+                    {{"/f", "own", 100, "2024-01-01 00:00:00"}});
+        session_.ChoosePrime(Key(kPrime));
+        ASSERT_TRUE(session_.ChooseCompare(Key(kCompare)).Chosen);
+        session_.SetUnit('B');
+    }
+
+    // The grid below its headings after the kind ran on the entry.
+    Rows RunOn(AnalysisKind kind, const std::string& entry, Entrytype type = Entrytype::Directory) {
+        bool found = false;
+        EXPECT_TRUE(session_.SelectDirectory(entry, found, type).Ok() && found);
+        session_.SetKind(kind);
+        session_.Run();
+        Rows rows;
+        for (int r = 1; r < session_.Grid().RowCount(); ++r) {
+            rows.emplace_back();
+            for (int c = 0; c < session_.Grid().ColumnCount(); ++c) rows.back().push_back(session_.Grid().Cell(r, c));
+        }
+        return rows;
+    }
+
+    AnalysisSession session_{db_, prompter_};
+};
+
+TEST_F(FilesEntry, ADirectoryCalledFilesIsToldApartFromItsParentsFilesEntry) {
+    EXPECT_EQ(RunOn(FilesInTree, "/f/(files)")[0], (std::vector<std::string>{"Total for /f/(files)", " ", "600", "  "}));
+    EXPECT_EQ(session_.State().DirTotal, 600);
+    EXPECT_EQ(RunOn(DirectoryDetails, "/f/(files)"), (Rows{{"Total for /f/(files)", "2", "600", "100"}, {"(files)", "2", "600", "100"}}));
+    EXPECT_EQ(RunOn(DirectoryHistory, "/f/(files)"), (Rows{{"2024-03-07 14:05 ", "2", "600"}}));
+    EXPECT_EQ(RunOn(FilesInDirectory, "/f"),
+              (Rows{{"Total for /f", "100", "  ", "100"}, {"own", "100", "2024-01-01 00:00 ", "100"}}));
+    // The compare snapshot has the files entry of /f, not the directory.
+    EXPECT_EQ(RunOn(NewDirectories, "/f"), (Rows{{"(files)", "2", "600"}}));
+    EXPECT_EQ(RunOn(CompareDirectories, "/f"),
+              (Rows{{"Total for /f", "700", "100", "600", "85", "100"}, {"(files)", "100", "100", "0", "0", "0"}}));
+
+    // The tree's files entry: a leaf, whose total and growth are its own.
+    EXPECT_EQ(RunOn(DirectoryHistory, "/f/(files)", Entrytype::Files),
+              (Rows{{"2024-03-01 09:00 ", "1", "100"}, {"2024-03-07 14:05 ", "1", "100"}}));
+    EXPECT_EQ(std::tie(session_.State().DirTotal, session_.State().CompareDirTotal), std::tuple(100.0, 100.0));
+    std::vector<DirectoryChild> children;
+    ASSERT_TRUE(ListDirectoryChildren(db_, Key(kPrime), "/f", PathStyle::Posix, children, Key(kCompare)).Ok());
+    ASSERT_EQ(children.size(), 2u);
+    EXPECT_EQ(std::tie(children[0].Files, children[0].HasChildren, children[0].CompareBytes), std::tuple(true, false, 100.0));
+    EXPECT_EQ(std::tie(children[1].Files, children[1].HasChildren, children[1].CompareBytes), std::tuple(false, true, 0.0));
 }
 
 constexpr const char* kKey = "2024-06-01 12:00:00";

@@ -11,6 +11,7 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "store/Catalogue.h"
@@ -346,9 +347,9 @@ TEST_F(AnalyseCommand, TableIsAlignedCsvQuotesFieldsAndJsonCarriesTheSameTexts) 
 
     run = Analyse({"11", "--snapshot", "2024-05-02 08:00:00", "--unit", "K", "--format", "csv", "--dir", "/srv/web/"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    // The headings are the header record, without the grid's padding.
     EXPECT_EQ(run.Out,
-              "Files within /srv/web directory tree  (all files),,,\r\n"
-              "File,Directory,Size(KB)      ,File Date\r\n"
+              "File,Directory,Size(KB),File Date\r\n"
               "Total for /srv/web, ,5,  \r\n"
               "\"a,\"\"b\"\".html\",/srv/web,4,2024-01-02 03:04 \r\n"
               "n.txt,/srv/web/x,1,2024-01-02 03:04 \r\n");
@@ -365,6 +366,34 @@ TEST_F(AnalyseCommand, TableIsAlignedCsvQuotesFieldsAndJsonCarriesTheSameTexts) 
                                R"([["a,\"b\".html", "/srv/web", "-2048", "4096", "2024-01-02 03:04 ", "2048", "2024-01-02 03:04 "]])"));
     EXPECT_EQ(doc["columns"][2]["heading"], "Change(Bytes)   ");
     EXPECT_EQ(doc["columns"][2]["align"], "right");
+}
+
+// --limit N: the grid's rows, a total row included, as the window's 1000.
+TEST_F(AnalyseCommand, LimitCutsTheRowsAndEveryFormatSaysSo) {
+    const std::vector<std::string> recent{"recently-changed-files", "--snapshot", "2024-05-02 08:00:00", "--limit"};
+    auto with = [&](std::vector<std::string> more) {
+        more.insert(more.begin(), recent.begin(), recent.end());
+        return Analyse(more);
+    };
+    auto run = with({"1", "--format", "csv"});
+    EXPECT_EQ(std::tie(run.ExitCode, run.Err), std::tuple(0, "corvina: Display truncated after 1 entries\n"));
+    EXPECT_EQ(run.Out, "File,Directory,Size(MB),File Date\r\n\"a,\"\"b\"\".html\",/srv/web,0,2024-01-02 03:04 \r\n");
+    run = with({"1"});
+    EXPECT_EQ(run.Err, "corvina: Display truncated after 1 entries\n");
+    EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 4) << run.Out;  // title, headings, rule, one row
+    run = with({"1", "--format", "json"});
+    auto doc = nlohmann::json::parse(run.Out);
+    EXPECT_EQ(std::tuple(doc["truncated"], doc["rows"].size()), std::tuple(true, 1u));
+    for (const char* all : {"2", "0"}) {
+        run = with({all, "--format", "json"});
+        doc = nlohmann::json::parse(run.Out);
+        EXPECT_EQ(std::tuple(doc["truncated"], doc["rows"].size(), run.Err), std::tuple(false, 2u, "")) << all;
+    }
+    EXPECT_EQ(with({"-1"}).ExitCode, 2);
+    // The total row counts: a limit of 1 leaves no room for a detail row.
+    run = Analyse({"directory-details", "--snapshot", "2024-05-02 08:00:00", "--limit", "1", "--format", "json"});
+    doc = nlohmann::json::parse(run.Out);
+    EXPECT_EQ(std::tuple(doc["truncated"], doc["rows"].size(), doc["total"][0]), std::tuple(true, 0u, "Total for /srv"));
 }
 
 TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
@@ -402,8 +431,8 @@ TEST_F(AnalyseCommand, GrowthListsTheTopDirectoriesByTheGrowthOfTheirOwnFiles) {
     CloseSnapshotDatabase(state);
     auto run = test::RunOn(db_, {"growth", "--top", "2", "--unit", "B", "--format", "csv"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out, "Where did /srv grow from 4 May to 5 May,,,,\r\n"
-              "Directory,Change in files,Change (Bytes)   ,Size (5 May) (Bytes)   ,Size (4 May) (Bytes)   \r\n"
+    EXPECT_EQ(run.Out,
+              "Directory,Change in files,Change (Bytes),Size (5 May) (Bytes),Size (4 May) (Bytes)\r\n"
               "Total for /srv,2,250,650,400\r\n"
               "/srv/a,1,300,400,100\r\n"
               "/srv/c,1,50,50,0\r\n");
