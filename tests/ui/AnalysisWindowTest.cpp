@@ -385,6 +385,10 @@ void AnalysisWindowTest::NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsIts
     // A quote in a name is an ordinary character.
     ClickNode(*window, NodeNamed(*window, root, "it's"));
     QCOMPARE(window->StatusText() + "|" + TotalCell(*window, 2), QString("Analysis of directory /data/it's|6"));
+    // A files entry's totals are its own, looked up as a files entry.
+    ClickNode(*window, NodeNamed(*window, root, "(files)"));
+    QCOMPARE(window->StatusText() + "|" + TotalCell(*window, 2), QString("Analysis of directory /data/(files)|2"));
+    QCOMPARE(f.session.State().DirTotal, 2 * 1024.0 * 1024.0);
 
     // A swap builds the tree again and runs the analysis on the base path.
     Item(*window, "menswap")->trigger();
