@@ -224,8 +224,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              // Summed in two parts that cannot overflow and ordered by
              // FileListMerge, which adds them up exactly.
-             return KindQueries{"SELECT a.Filetype, count(*), sum(a.Filesize >> 32), sum(a.Filesize & 4294967295) FROM " +
-                                    q.FilesSource() + " WHERE a.Snapshot = :d1 AND " + q.InTree("a.Filedir") +
+             return KindQueries{"SELECT a.Filetype, count(*), sum(a.Filesize >> 32), sum(a.Filesize & 4294967295) "
+                                "FROM " + q.FilesSource() + " WHERE a.Snapshot = :d1 AND " + q.InTree("a.Filedir") +
                                     " GROUP BY a.Filetype",
                                 "", QueryEngine::FileTypeSums};
          }},

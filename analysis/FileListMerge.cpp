@@ -389,7 +389,9 @@ StoreError CollectFileTypeSums(DatabaseState& database, const BoundQuery& scan, 
     StoreError error = PrepareScan(database, scan, list);
     for (bool row = true; error.Ok() && (error = list.Step(row)).Ok() && row;) {
         TypeSum sum{ReadField(list, 0), list.Int64(1), std::nullopt};
-        if (!list.IsNull(2)) sum.Bytes = static_cast<WideInteger>(list.Int64(2)) * (WideInteger{1} << 32) + list.Int64(3);
+        if (!list.IsNull(2)) {
+            sum.Bytes = static_cast<WideInteger>(list.Int64(2)) * (WideInteger{1} << 32) + list.Int64(3);
+        }
         sums.push_back(std::move(sum));
     }
     if (!error.Ok()) return error;

@@ -1,6 +1,5 @@
 #include "analysis/GridExport.h"
 
-
 #include <nlohmann/json.hpp>
 
 #include "analysis/AnalysisCatalogue.h"

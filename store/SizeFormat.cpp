@@ -30,8 +30,8 @@ WideInteger WholeKilo(WideInteger value) {
     return quotient * 1024 > value ? quotient - 1 : quotient;
 }
 
-constexpr WideInteger kWideMax =
-    static_cast<WideInteger>(std::numeric_limits<std::int64_t>::max()) << 64 | std::numeric_limits<std::uint64_t>::max();
+constexpr WideInteger kWideMax = static_cast<WideInteger>(std::numeric_limits<std::int64_t>::max()) << 64 |
+                                 std::numeric_limits<std::uint64_t>::max();
 
 }  // namespace
 
