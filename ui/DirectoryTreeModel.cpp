@@ -224,7 +224,9 @@ QModelIndex DirectoryTreeModel::Reveal(const std::string& key) {
     if (node == nullptr || !holds(*node)) return {};
     while (!same(node->Key, key)) {
         EnsureRead(*node);
-        auto next = std::find_if(node->Children.begin(), node->Children.end(), [&](const auto& c) { return holds(*c); });
+        // A files entry bears the key of a directory called "(files)" beside it.
+        auto next = std::find_if(node->Children.begin(), node->Children.end(),
+                                 [&](const auto& c) { return !c->Files && holds(*c); });
         if (next == node->Children.end()) return {};
         node = next->get();
     }

@@ -548,6 +548,20 @@ void AnalysisWindowTest::TreeLoadsOnExpansionStopsAtTheSeparatorAndReportsDamage
                              .Files = {}, .Collect = false, .Description = "drive", .Style = PathStyle::Windows});
     model.BuildDirectoryTree(Key(driveKey), "C:", PathStyle::Windows);
     QCOMPARE(ColumnTexts(model, 0, model.RootIndex()), QStringList({"Data", "windows"}));
+
+    // A directory called "(files)" beside the files entry of its parent: the
+    // files entry stays a leaf, and the way to the directory goes through it.
+    const char* filesKey = "2024-03-10 10:00:00";
+    AddSnapshot(h.Database, {.Key = filesKey,
+                             .BasePath = "/p",
+                             .Dirs = {{"1", "/p/(files)", 1, 1}, {"2", "/p/(files)/x", 0, 0},
+                                      {"2", "/p/(files)", 0, 0}, {"2", "/p", 1, 1}},
+                             .Files = {}});
+    model.BuildDirectoryTree(Key(filesKey), "/p", PathStyle::Posix);
+    const QModelIndex filesEntry = model.index(0, 0, model.RootIndex());
+    QVERIFY(model.IsFilesEntry(filesEntry) && !model.hasChildren(filesEntry));
+    const QModelIndex x = model.Reveal("/p/(files)/x");
+    QVERIFY(x.isValid() && !model.IsFilesEntry(x.parent()) && !model.IsFilesEntry(model.Reveal("/p/(files)")));
 }
 
 void AnalysisWindowTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones() {
