@@ -37,9 +37,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              return KindQueries{
                  "SELECT Shortname, Files, TotsizeF, Snapshot, Entrytype, Dirname, Shortname, Parentdir, Dirlevel "
                  "FROM Dir WHERE Snapshot = :d1 AND Parentdir = :q" + q.Coll() + " ORDER BY 3 DESC, Shortname" +
-                     std::string(q.kRowLimit),
+                     q.Limit(),
                  "SELECT 'Total for ' || :s, Files, TotsizeF, 100 FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" +
-                     q.Coll()};
+                     q.Coll() + " AND Entrytype = :qt"};
          }},
         {.Kind = K::CompareDirectories,
          .Name = "CompareDirectories",
@@ -57,14 +57,16 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              const std::string c = q.Coll();
              // No order: the rows come as the engine finds them, the
-             // subdirectories of the prime snapshot in index order.
+             // subdirectories of the prime snapshot in index order. A files
+             // entry pairs with a files entry only (a directory may be
+             // called "(files)").
              return KindQueries{
                  "SELECT a.Shortname, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + q.GrowthPercent() +
                      " FROM Dir a, Dir b WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND a.Parentdir = :q" + c +
-                     " AND b.Dirname = a.Dirname" + c + std::string(q.kRowLimit),
+                     " AND b.Dirname = a.Dirname" + c + " AND b.Entrytype = a.Entrytype" + q.Limit(),
                  "SELECT 'Total for ' || :s, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + q.GrowthPercent() +
                      ", 100 FROM Dir a, Dir b WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND a.Dirname = :q" + c +
-                     " AND b.Dirname = :q" + c};
+                     " AND b.Dirname = :q" + c + " AND a.Entrytype = :qt AND b.Entrytype = :qt"};
          }},
         {.Kind = K::NewDirectories,
          .Name = "NewDirectories",
@@ -100,12 +102,12 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              if (!q.KeepsHost) {
                  return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN Dir a WHERE "
                                     "b.Basepath = :b" + q.Coll() + " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" +
-                                    q.Coll() + " ORDER BY a.Snapshot" + std::string(q.kRowLimit)};
+                                    q.Coll() + " AND a.Entrytype = :qt ORDER BY a.Snapshot" + q.Limit()};
              }
              return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN Dir a" +
                                 JoinHostOf("b") + " WHERE b.Basepath = :b" + q.Coll() + " AND " + HostIs(":h") +
-                                " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" + q.Coll() + " ORDER BY a.Snapshot" +
-                                std::string(q.kRowLimit)};
+                                " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" + q.Coll() +
+                                " AND a.Entrytype = :qt ORDER BY a.Snapshot" + q.Limit()};
          }},
         {.Kind = K::WhereDidItGrow,
          .Name = "WhereDidItGrow",
@@ -127,8 +129,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              const std::string own = q.OwnFilesOfTree();
              return KindQueries{
                  own + " SELECT Dir, sum(F1) - sum(F2), sum(B1) - sum(B2), sum(B1), sum(B2) FROM own GROUP BY Dir" +
-                     q.Coll() + " HAVING sum(F1) <> sum(F2) OR sum(B1) <> sum(B2) ORDER BY 3 DESC, 1" +
-                     std::string(q.kRowLimit),
+                     q.Coll() + " HAVING sum(F1) <> sum(F2) OR sum(B1) <> sum(B2) ORDER BY 3 DESC, 1" + q.Limit(),
                  own + " SELECT 'Total for ' || :s, sum(F1) - sum(F2), sum(B1) - sum(B2), sum(B1), sum(B2) FROM own"};
          }},
         {.Kind = K::FilesInDirectory,
@@ -146,9 +147,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              return KindQueries{
                  "SELECT Filename, Filesize, Filedate, Fileattr FROM files WHERE Snapshot = :d1 AND Filedir = :q" +
-                     q.Coll() + " ORDER BY Filesize DESC, Filename" + std::string(q.kRowLimit),
+                     q.Coll() + " ORDER BY Filesize DESC, Filename" + q.Limit(),
                  "SELECT 'Total for ' || :s, TotsizeF, ' ', ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :qf" +
-                     q.Coll()};
+                     q.Coll() + " AND Entrytype = '1'"};
          }},
         {.Kind = K::FilesInTree,
          .Name = "FilesInTree",
@@ -163,7 +164,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              return KindQueries{
                  q.FilesOfTree(kFileColumns, "a.Filesize DESC, a.Filedir, a.Filename"),
                  "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" +
-                     q.Coll()};
+                     q.Coll() + " AND Entrytype = :qt"};
          }},
         {.Kind = K::ChangedFiles,
          .Name = "ChangedFiles",
@@ -224,9 +225,12 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .ChartColumn = 2,
          .Title = "Analysis by File Type within {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
-             return KindQueries{"SELECT a.Filetype, count(*), sum(a.Filesize) FROM " + q.FilesSource() +
-                                " WHERE a.Snapshot = :d1 AND " + q.InTree("a.Filedir") +
-                                " GROUP BY a.Filetype ORDER BY 3 DESC, a.Filetype" + std::string(q.kRowLimit)};
+             // Summed in two parts that cannot overflow and ordered by
+             // FileListMerge, which adds them up exactly.
+             return KindQueries{"SELECT a.Filetype, count(*), sum(a.Filesize >> 32), sum(a.Filesize & 4294967295) "
+                                "FROM " + q.FilesSource() + " WHERE a.Snapshot = :d1 AND " + q.InTree("a.Filedir") +
+                                    " GROUP BY a.Filetype",
+                                "", QueryEngine::FileTypeSums};
          }},
         {.Kind = K::DuplicateFiles,
          .Name = "DuplicateFiles",

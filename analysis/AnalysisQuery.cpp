@@ -40,6 +40,11 @@ void SetColumns(const AnalysisEntry& entry, const AnalysisState& state, GridSett
 
 }  // namespace
 
+std::string QueryParts::Limit() const {
+    if (RowLimit <= 0) return {};
+    return " LIMIT " + std::to_string(static_cast<long long>(RowLimit) + 1);
+}
+
 std::string QueryParts::Coll() const { return Style == PathStyle::Windows ? " COLLATE NOCASE" : ""; }
 
 // The first range keeps the scan on the index; the second condition drops
@@ -59,7 +64,7 @@ std::string QueryParts::FilesSource() const { return Hints.WideTree ? "files a N
 
 std::string QueryParts::FilesOfTree(std::string_view select, std::string_view order) const {
     return "SELECT " + std::string(select) + " FROM " + FilesSource() + " WHERE a.Snapshot = :d1 AND " +
-           InTree("a.Filedir") + " ORDER BY " + std::string(order) + std::string(kRowLimit);
+           InTree("a.Filedir") + " ORDER BY " + std::string(order) + Limit();
 }
 
 // Without NOCASE, File1 delivers the rows in this order as they are stored;
@@ -73,10 +78,12 @@ std::string QueryParts::FilesInKeyOrder(std::string_view fields) const {
 
 std::string QueryParts::MissingDirs(std::string_view key, std::string_view otherKey) const {
     std::string c = Coll();
+    // A files entry pairs with a files entry only: a directory called
+    // "(files)" bears the same name as its parent's files entry.
     return "SELECT Shortname, Files, TotsizeF FROM Dir a WHERE a.Snapshot = " + std::string(key) +
            " AND a.Parentdir = :q" + c + " AND NOT EXISTS (SELECT 1 FROM Dir b WHERE b.Snapshot = " +
-           std::string(otherKey) + " AND b.Dirname = a.Dirname" + c + ") ORDER BY 3 DESC, a.Shortname" +
-           std::string(kRowLimit);
+           std::string(otherKey) + " AND b.Dirname = a.Dirname" + c +
+           " AND b.Entrytype = a.Entrytype) ORDER BY 3 DESC, a.Shortname" + Limit();
 }
 
 // A files entry's Parentdir is its directory, so the tree's range over the
@@ -109,7 +116,7 @@ void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const Qu
     const AnalysisEntry& entry = EntryOf(state.AnalysisKind);
     grid.ColumnFormat.fill('C');
     SetColumns(entry, state, grid);
-    KindQueries queries = entry.Query(QueryParts{state.Style, hints, state.Host.has_value()});
+    KindQueries queries = entry.Query(QueryParts{state.Style, hints, state.Host.has_value(), state.RowLimit});
     grid.AnalysisSql = BoundQuery{std::move(queries.Detail), {}, queries.Engine};
     grid.TotalSql = BoundQuery{std::move(queries.Total), {}, QueryEngine::Sql};
 
@@ -118,6 +125,7 @@ void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const Qu
         {":d1", FormatKey(state.SnapshotDate)},
         {":d2", FormatKey(state.CompareSnapshotDate)},
         {":q", state.QueryDirectory},
+        {":qt", EntrytypeText(state.QueryEntrytype)},
         {":lo", bounds.Lo},
         {":hi", bounds.Hi},
         {":qf", FilesEntryName(state.QueryDirectory, state.Style)},

@@ -5,9 +5,9 @@
 // so a quote, "%", "_" or "*" in a path is an ordinary character.
 //
 // Parameters: :d1 key of the prime snapshot, :d2 key of the compare snapshot,
-// :q the query directory, :lo/:hi the bounds of the names below it, :qf its
-// files entry, :s the label of a total row, :b the base path, :h the host a
-// history keeps to.
+// :q the query directory, :qt its Entrytype, :lo/:hi the bounds of the names
+// below it, :qf its files entry, :s the label of a total row, :b the base
+// path, :h the host a history keeps to.
 //
 // Error policy: nothing here touches the database; the queries' failures are
 // their runner's (store/StoreError.h).
@@ -37,13 +37,15 @@ struct KindQueries {
 // The pieces the kinds' queries (AnalysisCatalogue.cpp) are made of, for the
 // path style and the hints of one run.
 struct QueryParts {
-    // The grid never shows more than 1000 rows, so no query needs to deliver
-    // more; the limit lets the engine keep only the top rows of a sort.
-    static constexpr std::string_view kRowLimit = " LIMIT 1000";
-
     PathStyle Style = kNativePathStyle;
     QueryHints Hints;
     bool KeepsHost = false;  // a history keeps to the host bound to :h
+    int RowLimit = kWindowRowLimit;  // AnalysisState::RowLimit
+
+    // " LIMIT n" for a detail query: one record more than the grid can hold,
+    // so that the fill sees that rows were cut, and no more, so that the
+    // engine keeps only the top rows of a sort. "" without a row limit.
+    std::string Limit() const;
 
     // Names are compared as the snapshot's file system compares them: byte
     // for byte on POSIX, without regard to (ASCII) case on Windows.

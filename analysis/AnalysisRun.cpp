@@ -17,14 +17,17 @@ StoreError EstimateQueryHints(DatabaseState& database, const AnalysisState& stat
     hints = {};
     Statement query;
     StoreError error = query.Prepare(
-        database, std::string("SELECT d.Files, c.Filetot, c.Totfiles, (SELECT sum(Filetot) FROM Control), "
+        // Filetot summed as reals: an estimate needs no exact count, and an
+        // engine's integer sum fails beyond 64 bits.
+        database, std::string("SELECT d.Files, c.Filetot, c.Totfiles, (SELECT sum(Filetot * 1.0) FROM Control), "
                               "c.Basepath = d.Dirname "
                               "FROM Control c, Dir d WHERE c.Snapshot = :d1 AND d.Snapshot = :d1 "
                               "AND d.Dirname = :q") +
-                      (state.Style == PathStyle::Windows ? " COLLATE NOCASE" : ""));
+                      (state.Style == PathStyle::Windows ? " COLLATE NOCASE" : "") + " AND d.Entrytype = :qt");
     bool row = false;
     if (error.Ok()) error = query.BindText(query.ParameterIndex(":d1"), FormatKey(state.SnapshotDate));
     if (error.Ok()) error = query.BindText(query.ParameterIndex(":q"), state.QueryDirectory);
+    if (error.Ok()) error = query.BindText(query.ParameterIndex(":qt"), EntrytypeText(state.QueryEntrytype));
     if (error.Ok()) error = query.Step(row);
     if (!error.Ok() || !row) return error;
     double treeFiles = query.Double(0);

@@ -36,8 +36,8 @@ StoreError AnalysisSession::ReadKeptHost(const DateTime& key, std::optional<std:
 }
 
 StoreError AnalysisSession::DirectoryTotalIn(const DateTime& snapshot, const std::string& directory,
-                                             std::optional<double>& total) {
-    StoreError error = FindDirectoryTotal(database_, directory, snapshot, state_.Style, total);
+                                             Entrytype entrytype, std::optional<double>& total) {
+    StoreError error = FindDirectoryTotal(database_, directory, snapshot, state_.Style, total, entrytype);
     if (error.IsDamaged()) {
         ReportStoreError(prompter_, database_.DatabasePath, error);
     } else if (!error.Ok()) {
@@ -92,6 +92,7 @@ StoreError AnalysisSession::OpenPrime() {
     // as the walk wrote the Dir rows.
     state_.BasePath = base;
     state_.QueryDirectory = WithoutTrailingSeparators(base, state_.Style);
+    state_.QueryEntrytype = Entrytype::Directory;
     state_.SelectedDirectory = base;
     state_.SizeThreshold = prime_.InfoFileLimit;
     state_.DirTotal = prime_.InfoTotalBytes;
@@ -124,7 +125,8 @@ StoreError AnalysisSession::OpenCompare(const SnapshotInfo& row) {
     // The total of the directory the analyses look at, which after a
     // directory choice is not the base path.
     std::optional<double> total;
-    const StoreError error = DirectoryTotalIn(state_.CompareSnapshotDate, state_.QueryDirectory, total);
+    const StoreError error =
+        DirectoryTotalIn(state_.CompareSnapshotDate, state_.QueryDirectory, state_.QueryEntrytype, total);
     state_.CompareDirTotal = total.value_or(0);
     FormSnapshotLabels(state_);
     return error;
@@ -140,16 +142,17 @@ StoreError AnalysisSession::Swap() {
     return error;
 }
 
-StoreError AnalysisSession::SelectDirectory(const std::string& directory, bool& found) {
+StoreError AnalysisSession::SelectDirectory(const std::string& directory, bool& found, Entrytype entrytype) {
     std::optional<double> total;
-    StoreError error = DirectoryTotalIn(state_.SnapshotDate, directory, total);
+    StoreError error = DirectoryTotalIn(state_.SnapshotDate, directory, entrytype, total);
     state_.SelectedDirectory = directory;
     state_.QueryDirectory = directory;
+    state_.QueryEntrytype = entrytype;
     state_.DirTotal = total.value_or(0);
     if (!state_.CompareSnapshotDate.IsNull()) {
         std::optional<double> compareTotal;
         // After a failure the compare total is not tried: the failure is said once.
-        if (error.Ok()) error = DirectoryTotalIn(state_.CompareSnapshotDate, directory, compareTotal);
+        if (error.Ok()) error = DirectoryTotalIn(state_.CompareSnapshotDate, directory, entrytype, compareTotal);
         state_.CompareDirTotal = compareTotal.value_or(0);
     }
     found = total.has_value();

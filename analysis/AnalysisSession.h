@@ -91,15 +91,19 @@ public:
     // The compare snapshot becomes the prime one and the other way round;
     // both are read again, at the base path.
     StoreError Swap();
-    // Points the analyses at a directory of the prime snapshot and takes its
-    // totals. found is false when the prime snapshot has no such directory.
-    // A total that is missing or could not be read counts 0; the directory is
-    // selected all the same.
-    StoreError SelectDirectory(const std::string& directory, bool& found);
+    // Points the analyses at a directory of the prime snapshot, or at a
+    // "(files)" entry of its tree (Entrytype::Files), and takes its totals.
+    // found is false when the prime snapshot has no such entry. A total that
+    // is missing or could not be read counts 0; the entry is selected all
+    // the same.
+    StoreError SelectDirectory(const std::string& directory, bool& found,
+                               Entrytype entrytype = Entrytype::Directory);
 
     // Each lays the grid out again for the next run.
     void SetKind(AnalysisKind kind);
     void SetUnit(char unit);
+    // Rows the grid holds below its headings; 0: every row (AnalysisState).
+    void SetRowLimit(int rows) { state_.RowLimit = rows; }
     void SetChartType(int chartType) { state_.ChartType = chartType; }
     void SetChartOrientation(int orientation) { state_.ChartOrientation = orientation; }
 
@@ -124,7 +128,8 @@ private:
     StoreError Reported(StoreError error);
     StoreError ReadRow(const DateTime& key, SnapshotInfo& row);
     StoreError ReadKeptHost(const DateTime& key, std::optional<std::string>& host);
-    StoreError DirectoryTotalIn(const DateTime& snapshot, const std::string& directory, std::optional<double>& total);
+    StoreError DirectoryTotalIn(const DateTime& snapshot, const std::string& directory, Entrytype entrytype,
+                                std::optional<double>& total);
     // Whether the snapshot is there; a failure to look is said, and counts as no.
     bool StillStored(const DateTime& key);
     StoreError OpenPrime();

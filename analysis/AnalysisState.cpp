@@ -24,6 +24,8 @@ std::string HourMinute(const DateTime& date) {
 
 }  // namespace
 
+std::string EntrytypeText(Entrytype type) { return std::string(1, static_cast<char>(type)); }
+
 void FormSnapshotLabels(AnalysisState& state) {
     const DateTime& a = state.SnapshotDate;
     const DateTime& b = state.CompareSnapshotDate;

@@ -32,6 +32,16 @@ inline constexpr int kMaxResultColumns = 11;
 // 'D' date-time.
 using ColumnRule = char;
 
+// The rows the window's grid holds below its headings, a total row included.
+inline constexpr int kWindowRowLimit = 1000;
+
+// The two kinds of Dir row, by their Entrytype: the files entry of a
+// directory ("/data/(files)", its own files) and a directory entry (its whole
+// tree). A directory may itself be called "(files)", so a name alone does not
+// tell the two apart.
+enum class Entrytype : char { Files = '1', Directory = '2' };
+std::string EntrytypeText(Entrytype type);
+
 // Chart types as the chart menus set them.
 inline constexpr int kChart2DPie = 1;
 inline constexpr int kChart3DPie = 2;
@@ -44,6 +54,9 @@ struct AnalysisState {
     DateTime SnapshotDate;         // the prime snapshot
     DateTime CompareSnapshotDate;  // null date = no compare snapshot
     std::string QueryDirectory;    // the directory the queries select on
+    // What QueryDirectory names: a directory, or the "(files)" entry of the
+    // tree that stands for its parent's own files.
+    corvina::Entrytype QueryEntrytype = corvina::Entrytype::Directory;
     std::string SelectedDirectory; // the directory named in titles and total rows
     std::string BasePath;          // base path of the prime snapshot (DirectoryHistory)
     // The host of the prime snapshot that its history keeps to; nullopt when
@@ -55,6 +68,9 @@ struct AnalysisState {
     std::string CompareSnapshotLabel;
     std::int64_t SizeThreshold = 0;  // file-size threshold of the prime snapshot; 0 = all files
     char SizeUnit = 'M';             // 'B', 'K' or 'M'; the tool also 'G', 'T' and kAutoUnit
+    // Rows the grid holds below its headings, a total row included; a
+    // record left over is said to be cut. 0: every record is shown.
+    int RowLimit = kWindowRowLimit;
     PathStyle Style = kNativePathStyle;  // how the snapshot's paths are written
     int ChartType = kChart2DBar;
     int ChartOrientation = 0;  // 0 vertical, 1 horizontal
@@ -62,7 +78,7 @@ struct AnalysisState {
 
 // Who joins the rows of a query: the database engine, or one ordered pass over
 // each snapshot's file list (FileListMerge.h) fed by the query's scan.
-enum class QueryEngine { Sql, ChangedFilesMerge, NewFilesMerge, DeletedFilesMerge, DuplicateNames };
+enum class QueryEngine { Sql, ChangedFilesMerge, NewFilesMerge, DeletedFilesMerge, DuplicateNames, FileTypeSums };
 
 // A query and the values bound to its named parameters (all of them texts).
 struct BoundQuery {

@@ -10,12 +10,15 @@ namespace {
 // Each child comes with whether it has children of its own, so that only
 // expandable nodes show an expander. Both lookups use the (Snapshot,
 // Parentdir) index; the compare side is one (Snapshot, Dirname) lookup per
-// child, so that a node's growth costs no query of its own.
+// child, so that a node's growth costs no query of its own. A files entry
+// is a leaf and pairs with a files entry only: a directory called "(files)"
+// bears its name, and its children name it as their parent.
 std::string ChildrenSql(PathStyle style, bool compare) {
     std::string sql =
-        "SELECT d.Dirname, d.Shortname, EXISTS (SELECT 1 FROM Dir c WHERE c.Snapshot = d.Snapshot AND "
-        "c.Parentdir = d.Dirname), d.Entrytype = '1', COALESCE(d.TotsizeF, 0), ";
-    sql += compare ? "COALESCE(b.TotsizeF, 0) FROM Dir d LEFT JOIN Dir b ON b.Snapshot = ?3 AND b.Dirname = d.Dirname"
+        "SELECT d.Dirname, d.Shortname, d.Entrytype = '2' AND EXISTS (SELECT 1 FROM Dir c WHERE c.Snapshot = "
+        "d.Snapshot AND c.Parentdir = d.Dirname), d.Entrytype = '1', COALESCE(d.TotsizeF, 0), ";
+    sql += compare ? "COALESCE(b.TotsizeF, 0) FROM Dir d LEFT JOIN Dir b ON b.Snapshot = ?3 AND b.Dirname = d.Dirname "
+                     "AND b.Entrytype = d.Entrytype"
                    : "0 FROM Dir d";
     sql += " WHERE d.Snapshot = ?1 AND d.Parentdir = ?2 ORDER BY d.Entrytype, d.Shortname";
     // Names are ordered as they compare in the snapshot's path style.
@@ -49,7 +52,8 @@ StoreError CountOrphanDirectories(DatabaseState& database, const DateTime& snaps
     StoreError error = query.Prepare(
         database,
         "SELECT COUNT(*) FROM Dir d WHERE d.Snapshot = ?1 AND d.Dirname >= ?2 AND d.Dirname < ?3 AND "
-        "d.Parentdir <> ?4 AND NOT EXISTS (SELECT 1 FROM Dir p WHERE p.Snapshot = ?1 AND p.Dirname = d.Parentdir)");
+        "d.Parentdir <> ?4 AND NOT EXISTS (SELECT 1 FROM Dir p WHERE p.Snapshot = ?1 AND p.Dirname = d.Parentdir "
+        "AND p.Entrytype = '2')");
     if (error.Ok()) error = query.BindText(1, FormatKey(snapshot));
     if (error.Ok()) error = query.BindText(2, below.Lo);
     if (error.Ok()) error = query.BindText(3, below.Hi);

@@ -5,15 +5,18 @@
 namespace corvina {
 
 StoreError FindDirectoryTotal(DatabaseState& database, std::string_view dirname, const DateTime& snapshot,
-                              PathStyle style, std::optional<double>& total) {
+                              PathStyle style, std::optional<double>& total, Entrytype entrytype) {
     total.reset();
+    // A directory called "(files)" has the name of its parent's files entry.
     std::string sql = "SELECT TotsizeF FROM Dir WHERE Snapshot = ? AND Dirname = ?";
     if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
+    sql += " AND Entrytype = ?";
     Statement query;
     bool row = false;
     StoreError error = query.Prepare(database, sql);
     if (error.Ok()) error = query.BindText(1, FormatKey(snapshot));
     if (error.Ok()) error = query.BindText(2, dirname);
+    if (error.Ok()) error = query.BindText(3, EntrytypeText(entrytype));
     if (error.Ok()) error = query.Step(row);
     if (error.Ok() && row) total = query.Double(0);
     return error;

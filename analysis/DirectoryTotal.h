@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "analysis/AnalysisState.h"
 #include "store/DateTime.h"
 #include "store/PathStyle.h"
 #include "store/SnapshotDatabase.h"
@@ -17,10 +18,12 @@
 
 namespace corvina {
 
-// TotsizeF of the Dir row named dirname in the snapshot; total is nullopt when
+// TotsizeF of the Dir row of that Entrytype named dirname in the snapshot:
+// a directory's, or that of a tree's "(files)" entry; total is nullopt when
 // the snapshot has no such row.
 StoreError FindDirectoryTotal(DatabaseState& database, std::string_view dirname, const DateTime& snapshot,
-                              PathStyle style, std::optional<double>& total);
+                              PathStyle style, std::optional<double>& total,
+                              Entrytype entrytype = Entrytype::Directory);
 
 // "Error: <code> <reason>\nWhile processing directory <dirname>".
 std::string DirectoryTotalFailureText(const StoreError& error, std::string_view dirname);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <variant>
@@ -95,7 +96,13 @@ StoreError BindParams(Statement& statement, const BoundQuery& query) {
 CellValue ReadField(const Statement& statement, int index) {
     if (index < 0 || index >= statement.ColumnCount()) return std::monostate{};
     switch (statement.Type(index)) {
-        case ColumnType::Integer: return statement.Int64(index);
+        case ColumnType::Integer: {
+            // A server sums whole numbers exactly, beyond 64 bits if need be:
+            // read as text, the value keeps every digit.
+            CellValue text = std::string(statement.Text(index));
+            std::optional<WideInteger> whole = WholeNumberOf(text);
+            return whole ? WholeNumberCell(*whole) : text;
+        }
         case ColumnType::Real: return statement.Double(index);
         case ColumnType::Null: return std::monostate{};
         case ColumnType::Text:
@@ -171,7 +178,7 @@ public:
     TopRows(PathStyle style, std::size_t limit) : style_(style), limit_(limit) {}
 
     template <typename MakeRecord>
-    void Offer(std::int64_t order, std::string_view dir, std::string_view name, MakeRecord make) {
+    void Offer(WideInteger order, std::string_view dir, std::string_view name, MakeRecord make) {
         if (limit_ == 0) return;
         if (rows_.size() == limit_ && !Before(order, dir, name, rows_.front())) return;
         if (rows_.size() == limit_) {
@@ -193,14 +200,14 @@ public:
 
 private:
     struct Entry {
-        std::int64_t Order;
+        WideInteger Order;
         Record Row;
     };
     static std::string_view TextOf(const Record& row, std::size_t field) {
         const auto* text = std::get_if<std::string>(&row[field]);
         return text != nullptr ? std::string_view(*text) : std::string_view();
     }
-    bool Before(std::int64_t order, std::string_view dir, std::string_view name, const Entry& y) const {
+    bool Before(WideInteger order, std::string_view dir, std::string_view name, const Entry& y) const {
         if (order != y.Order) return order > y.Order;
         if (int d = CompareNames(dir, TextOf(y.Row, 1), style_)) return d < 0;
         return CompareNames(name, TextOf(y.Row, 0), style_) < 0;
@@ -231,8 +238,10 @@ StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, 
     if (error.Ok()) {
         error = Merge(prime, compare, state.Style, [&top](const MergeSide& a, const MergeSide* b) {
             if (b == nullptr || (a.Size() == b->Size() && a.Date() == b->Date())) return StoreError{};
-            top.Offer(b->Size() - a.Size(), a.Dir(), a.Name(), [&] {
-                return Record{std::string(a.Name()), std::string(a.Dir()), b->Size() - a.Size(), a.Size(),
+            // Two sizes at the 64-bit limits differ by up to 65 bits.
+            const WideInteger change = static_cast<WideInteger>(b->Size()) - a.Size();
+            top.Offer(change, a.Dir(), a.Name(), [&] {
+                return Record{std::string(a.Name()), std::string(a.Dir()), WholeNumberCell(change), a.Size(),
                               std::string(a.Date()),  b->Size(),           std::string(b->Date())};
             });
             return StoreError{};
@@ -366,6 +375,42 @@ private:
 };
 
 }  // namespace
+
+StoreError CollectFileTypeSums(DatabaseState& database, const BoundQuery& scan, std::size_t limit,
+                               std::vector<Record>& records) {
+    records.clear();
+    struct TypeSum {
+        CellValue Type;
+        std::int64_t Files;
+        std::optional<WideInteger> Bytes;  // none: no file of the type has a size
+    };
+    std::vector<TypeSum> sums;
+    Statement list;
+    StoreError error = PrepareScan(database, scan, list);
+    for (bool row = true; error.Ok() && (error = list.Step(row)).Ok() && row;) {
+        TypeSum sum{ReadField(list, 0), list.Int64(1), std::nullopt};
+        if (!list.IsNull(2)) {
+            sum.Bytes = static_cast<WideInteger>(list.Int64(2)) * (WideInteger{1} << 32) + list.Int64(3);
+        }
+        sums.push_back(std::move(sum));
+    }
+    if (!error.Ok()) return error;
+    // Largest sum first, then the type byte for byte; a type without sizes last.
+    auto before = [](const TypeSum& x, const TypeSum& y) {
+        if (x.Bytes != y.Bytes) return !y.Bytes || (x.Bytes && *x.Bytes > *y.Bytes);
+        const auto* a = std::get_if<std::string>(&x.Type);
+        const auto* b = std::get_if<std::string>(&y.Type);
+        return (a ? std::string_view(*a) : std::string_view()) < (b ? std::string_view(*b) : std::string_view());
+    };
+    const std::size_t keep = std::min(limit, sums.size());
+    std::partial_sort(sums.begin(), sums.begin() + static_cast<std::ptrdiff_t>(keep), sums.end(), before);
+    records.reserve(keep);
+    for (std::size_t i = 0; i < keep; ++i) {
+        TypeSum& sum = sums[i];
+        records.push_back({std::move(sum.Type), sum.Files, sum.Bytes ? WholeNumberCell(*sum.Bytes) : CellValue{}});
+    }
+    return {};
+}
 
 StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
                                  std::vector<Record>& records) {

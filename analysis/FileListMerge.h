@@ -17,6 +17,11 @@
 //  directory of the tree, as (Filename, Filedir, Filesize, Filedate), ordered
 //  by name, then directory.
 //
+//  FileTypeSummary: per file type, (Filetype, count(*), sum(Filesize)),
+//  ordered by the sum descending, then the type. The sum is exact: sizes at
+//  the 64-bit limits add up beyond 64 bits (an engine's integer sum fails
+//  there or rounds).
+//
 // The comparisons read both snapshots' files in key order, one statement per
 // snapshot, and pair them in one pass: only the rows that may be shown are
 // kept, never a snapshot. Names compare as the snapshot's path style compares
@@ -56,8 +61,15 @@ StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, 
 StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
                                  std::vector<Record>& records);
 
-// A column of the current row as a grid cell keeps it: a number as a number,
-// null (or a column the row lacks) as empty, anything else as text.
+// The scan query lists the tree's files grouped by type as (Filetype,
+// count(*), sum(Filesize >> 32), sum(Filesize & 4294967295)): parts that
+// cannot overflow, added up here.
+StoreError CollectFileTypeSums(DatabaseState& database, const BoundQuery& scan, std::size_t limit,
+                               std::vector<Record>& records);
+
+// A column of the current row as a grid cell keeps it: a number as a number
+// (a whole number beyond 64 bits as its digits), null (or a column the row
+// lacks) as empty, anything else as text.
 CellValue ReadField(const Statement& statement, int index);
 
 // Binds the parameters of query that statement names; others are skipped.

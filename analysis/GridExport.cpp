@@ -1,7 +1,5 @@
 #include "analysis/GridExport.h"
 
-#include <algorithm>
-
 #include <nlohmann/json.hpp>
 
 #include "analysis/AnalysisCatalogue.h"
@@ -23,12 +21,13 @@ std::string CsvField(const std::string& text) {
 
 }  // namespace
 
-void WriteGridCsv(const std::string& title, const ResultGrid& grid, std::ostream& out, int endRow) {
-    const int columns = std::max(grid.ColumnCount(), 1);
+void WriteGridCsv(const ResultGrid& grid, std::ostream& out, int endRow) {
     if (endRow < 0) endRow = grid.RowCount();
-    out << CsvField(title) << std::string(static_cast<std::size_t>(columns - 1), ',') << "\r\n";
     for (int r = 0; r < endRow; ++r) {
-        for (int c = 0; c < grid.ColumnCount(); ++c) out << (c > 0 ? "," : "") << CsvField(grid.Cell(r, c));
+        for (int c = 0; c < grid.ColumnCount(); ++c) {
+            const std::string& cell = grid.Cell(r, c);
+            out << (c > 0 ? "," : "") << CsvField(r == 0 ? cell.substr(0, cell.find_last_not_of(' ') + 1) : cell);
+        }
         out << "\r\n";
     }
 }

@@ -16,10 +16,11 @@
 
 namespace corvina {
 
-// The title is the first record, padded to the grid's width so that every
-// record has the same number of fields; the headings follow. Records end in CRLF.
-// Rows from endRow on are left out (-1: none are).
-void WriteGridCsv(const std::string& title, const ResultGrid& grid, std::ostream& out, int endRow = -1);
+// The headings are the header record, without the blanks that pad them in the
+// grid; the grid's rows follow, a total row first. Records end in CRLF. Rows
+// from endRow on are left out (-1: none are). The title is not written: a
+// header record is all a reader of CSV expects before the data.
+void WriteGridCsv(const ResultGrid& grid, std::ostream& out, int endRow = -1);
 
 // The title, the kind and its inputs, the columns with their formats, the
 // total row and the detail rows of the session's current result, up to

@@ -1,6 +1,8 @@
 #include "analysis/GridFill.h"
 
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 
 #include "analysis/FileListMerge.h"
@@ -56,18 +58,19 @@ StoreError OpenSource(DatabaseState& database, const AnalysisState& state, const
                       std::unique_ptr<RecordSource>& source) {
     std::vector<Record> records;
     StoreError error;
+    // As a query's LIMIT: one record more than the grid holds tells that rows were cut.
+    const std::size_t limit = state.RowLimit > 0 ? static_cast<std::size_t>(state.RowLimit) + 1 : SIZE_MAX;
     switch (query.Engine) {
-        case QueryEngine::ChangedFilesMerge:
-            error = CollectChangedFiles(database, query, state, kLastGridRow + 1, records);
-            break;
+        case QueryEngine::ChangedFilesMerge: error = CollectChangedFiles(database, query, state, limit, records); break;
         case QueryEngine::NewFilesMerge:
         case QueryEngine::DeletedFilesMerge:
-            error = CollectMissingFiles(database, query, state, query.Engine == QueryEngine::DeletedFilesMerge,
-                                        kLastGridRow + 1, records);
+            error = CollectMissingFiles(database, query, state, query.Engine == QueryEngine::DeletedFilesMerge, limit,
+                                        records);
             break;
         case QueryEngine::DuplicateNames:
-            error = CollectDuplicateFiles(database, query, state.Style, kLastGridRow + 1, records);
+            error = CollectDuplicateFiles(database, query, state.Style, limit, records);
             break;
+        case QueryEngine::FileTypeSums: error = CollectFileTypeSums(database, query, limit, records); break;
         case QueryEngine::Sql: {
             auto statement = std::make_unique<StatementSource>();
             error = statement->Open(database, query);
@@ -78,6 +81,9 @@ StoreError OpenSource(DatabaseState& database, const AnalysisState& state, const
     source = std::make_unique<RecordListSource>(std::move(records));
     return error;
 }
+
+// Rows added at a time to a grid beyond the window's limit.
+constexpr int kGrowthRows = 1024;
 
 bool NumericValue(const CellValue& value, double* number) {
     if (const auto* i = std::get_if<std::int64_t>(&value)) {
@@ -136,14 +142,19 @@ void AlignColumns(const GridSettings& settings, ResultGrid& grid) {
 
 }  // namespace
 
+std::string TruncatedMessage(int rowLimit) {
+    return "Display truncated after " + std::to_string(rowLimit) + " entries";
+}
+
 StoreError FillResultGrid(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
                           GridSettings& settings, ResultGrid& grid, const BoundQuery& query, int firstRow) {
     int row = firstRow - 1;
+    const int lastRow = state.RowLimit > 0 ? state.RowLimit : INT_MAX;
     settings.ResultTruncated = 'n';
     // Rows from firstRow on start empty; the rows above (headings, a total
-    // row) stay.
+    // row) stay. A grid of a larger limit or of none grows as records come.
     grid.SetRowCount(std::min(grid.RowCount(), firstRow));
-    grid.SetRowCount(kLastGridRow + 10);
+    grid.SetRowCount(std::min(lastRow, kGrowthRows) + 10);
     grid.SetFixedRows(firstRow);
     StoreError error;
     std::unique_ptr<RecordSource> source;
@@ -155,12 +166,13 @@ StoreError FillResultGrid(DatabaseState& database, Prompter& prompter, const Ana
     bool record = true;
     while (error.Ok() && (error = source->Next(record)).Ok() && record) {
         // A record beyond the last row is looked at only to tell that rows were cut.
-        if (row == kLastGridRow) {
-            ShowMessage(prompter, std::string(kTruncatedMessage));
+        if (row >= lastRow) {
+            ShowMessage(prompter, TruncatedMessage(state.RowLimit));
             settings.ResultTruncated = 'y';
             break;
         }
         ++row;
+        if (row >= grid.RowCount()) grid.SetRowCount(row + kGrowthRows);
         FillRow(*source, state, settings, grid, row);
     }
     settings.LastResultRow = row;

@@ -1,8 +1,9 @@
 #pragma once
 // FillResultGrid: runs one query and writes its records into the grid, one
-// record per row, each cell formatted by its column's rule. At most row 1000 is
-// filled; a record left over after it says "Display truncated after 1000
-// entries".
+// record per row, each cell formatted by its column's rule. At most the row of
+// the state's RowLimit (1000 in the window) is filled; a record left over
+// after it says "Display truncated after 1000 entries", with the limit's
+// number.
 //
 // Error policy: as every function of store/ and analysis/ (store/StoreError.h).
 // A query the database refuses stops the fill where it is; the rows filled so
@@ -17,8 +18,9 @@
 
 namespace corvina {
 
-inline constexpr int kLastGridRow = 1000;
 inline constexpr std::string_view kTruncatedMessage = "Display truncated after 1000 entries";
+// The message for another row limit.
+std::string TruncatedMessage(int rowLimit);
 
 // firstRow is 1 (no total row) or 2 (after the total row). Rows from firstRow
 // on are replaced; the rows above stay. Writes LastResultRow, ResultTruncated

@@ -35,6 +35,7 @@ struct AnalyseOptions {
     std::string Format = "table";
     std::string Db;
     int Top = 0;  // detail rows printed at most; 0 for all
+    int Limit = kWindowRowLimit;  // grid rows below the headings; 0 for all
 };
 
 // What one run produced, ready to print.
@@ -130,6 +131,7 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& res
         if (!found) return Fail("snapshot " + FormatKey(*prime) + " holds no directory " + dir);
     }
     session.SetUnit(UnitOf(options));
+    session.SetRowLimit(options.Limit);
     session.SetKind(result.Entry->Kind);
     AnalysisOutcome outcome = session.Run();
     if (!outcome.Error.Ok()) return kExitFailed;  // the prompter has printed the error
@@ -166,7 +168,7 @@ int RunAnalyseCommand(const AnalyseOptions& options) {
     }
     std::ostringstream out;
     if (options.Format == "csv") {
-        WriteGridCsv(result.Title, result.Session.Grid(), out, result.EndRow());
+        WriteGridCsv(result.Session.Grid(), out, result.EndRow());
     } else if (options.Format == "json") {
         WriteGridJson(result.Title, result.Session, out, result.EndRow());
     } else {
@@ -210,6 +212,10 @@ void AddAnalyseCommand(CLI::App& app, int* exitCode) {
     command->add_option("KIND", options->Kind, "The analysis, by name or code:" + kinds)->required();
     AddSnapshotOption(command, *options);
     command->add_option("--compare", options->Compare, kCompareHelp);
+    // Rows past the limit are not shown, and stderr says so, as the window does.
+    command->add_option("--limit", options->Limit, "Grid rows shown at most, a total row included; 0 for all")
+        ->check(CLI::NonNegativeNumber)
+        ->default_val(kWindowRowLimit);
     AddRunOptions(command, *options, "M");
     command->callback([options, exitCode] { *exitCode = RunAnalyseCommand(*options); });
 }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 
 #include <fmt/format.h>
@@ -31,20 +32,19 @@ int StepsOf(char unit) {
     return at == std::string_view::npos ? 2 : static_cast<int>(at);
 }
 
-// Sizes are whole bytes, and as 64-bit integers they divide exactly; a
-// value that is not one (a fraction, or beyond the 64-bit range) is divided
-// as a double.
-std::optional<std::int64_t> WholeBytes(double value) {
+// Sizes are whole bytes, and as integers they divide exactly; a real that
+// is not one (a fraction, or beyond the 64-bit range) is divided as a double.
+std::optional<WideInteger> WholeBytes(double value) {
     if (std::floor(value) != value || !(value >= -9.2e18 && value <= 9.2e18)) return std::nullopt;
     return static_cast<std::int64_t>(value);
 }
 
 // value * scale / 1024^steps, rounded as asked. Quotient and remainder are
 // taken apart so that nothing overflows and no bit is lost.
-std::int64_t Divide(std::int64_t value, int steps, int scale, SizeRounding rounding) {
-    const std::int64_t divisor = std::int64_t{1} << (10 * steps);
-    std::int64_t quotient = value / divisor;  // both towards zero
-    std::int64_t remainder = value % divisor;
+WideInteger Divide(WideInteger value, int steps, int scale, SizeRounding rounding) {
+    const WideInteger divisor = WideInteger{1} << (10 * steps);
+    WideInteger quotient = value / divisor;  // both towards zero
+    WideInteger remainder = value % divisor;
     if (rounding == SizeRounding::Down && remainder < 0) {
         --quotient;
         remainder += divisor;
@@ -65,16 +65,17 @@ int AutoSteps(double magnitude) {
     return steps;
 }
 
-std::string TenthsText(std::int64_t tenths) {
-    const std::int64_t magnitude = tenths < 0 ? -tenths : tenths;
-    return fmt::format("{}{}.{}", tenths < 0 ? "-" : "", magnitude / 10, magnitude % 10);
+std::string TenthsText(WideInteger tenths) {
+    const WideInteger magnitude = tenths < 0 ? -tenths : tenths;
+    return (tenths < 0 ? "-" : "") + FormatWholeNumber(magnitude / 10) + "." +
+           std::to_string(static_cast<int>(magnitude % 10));
 }
 
-std::string AutoText(double number, std::optional<std::int64_t> whole, SizeRounding rounding) {
+std::string AutoText(double number, std::optional<WideInteger> whole, SizeRounding rounding) {
     const int steps = AutoSteps(std::fabs(number));
     std::string text;
     if (steps == 0) {
-        text = whole ? FormatNumber(*whole) : FormatNumber(Divide(number, 0, 1, rounding));
+        text = whole ? FormatWholeNumber(*whole) : FormatNumber(Divide(number, 0, 1, rounding));
     } else if (whole) {
         text = TenthsText(Divide(*whole, steps, 10, rounding));
     } else {
@@ -83,7 +84,52 @@ std::string AutoText(double number, std::optional<std::int64_t> whole, SizeRound
     return text + " " + std::string(SizeUnitName(kUnits[static_cast<std::size_t>(steps)]));
 }
 
+constexpr WideInteger kWideMax = static_cast<WideInteger>(std::numeric_limits<std::int64_t>::max()) << 64 |
+                                 std::numeric_limits<std::uint64_t>::max();
+
 }  // namespace
+
+CellValue WholeNumberCell(WideInteger value) {
+    if (value >= std::numeric_limits<std::int64_t>::min() && value <= std::numeric_limits<std::int64_t>::max()) {
+        return static_cast<std::int64_t>(value);
+    }
+    return FormatWholeNumber(value);
+}
+
+std::optional<WideInteger> WholeNumberOf(const CellValue& value) {
+    if (const auto* i = std::get_if<std::int64_t>(&value)) return *i;
+    const auto* text = std::get_if<std::string>(&value);
+    if (text == nullptr) return std::nullopt;
+    std::size_t at = text->find_first_not_of(' ');
+    const std::size_t end = text->find_last_not_of(' ') + 1;
+    if (at == std::string::npos) return std::nullopt;
+    const bool negative = (*text)[at] == '-';
+    if (negative) ++at;
+    if (at == end) return std::nullopt;
+    // Accumulated negative, so that the most negative value fits too.
+    WideInteger number = 0;
+    for (; at < end; ++at) {
+        const char c = (*text)[at];
+        if (c < '0' || c > '9') return std::nullopt;
+        const int digit = c - '0';
+        if (number < (-kWideMax - 1 + digit) / 10) return std::nullopt;
+        number = number * 10 - digit;
+    }
+    if (!negative && number < -kWideMax) return std::nullopt;
+    return negative ? number : -number;
+}
+
+std::string FormatWholeNumber(WideInteger value) {
+    // Digits of the negative value, so that the most negative one needs no negation.
+    const bool negative = value < 0;
+    if (!negative) value = -value;
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char>('0' - static_cast<int>(value % 10)));
+        value /= 10;
+    } while (value != 0);
+    return negative ? "-" + digits : digits;
+}
 
 std::string FormatNumber(std::int64_t value) { return fmt::format("{}", value); }
 
@@ -103,10 +149,11 @@ std::string FormatSize(double bytes) {
 
 std::string FormatSizeCell(const CellValue& value, char unit, SizeRounding rounding) {
     double number = 0;
-    std::optional<std::int64_t> whole;
-    if (const auto* i = std::get_if<std::int64_t>(&value)) {
-        number = static_cast<double>(*i);
-        whole = *i;
+    // A whole number is divided as one: a double holds 53 bits, a size 64 and
+    // a sum of sizes more.
+    std::optional<WideInteger> whole = WholeNumberOf(value);
+    if (whole) {
+        number = static_cast<double>(*whole);
     } else if (const auto* d = std::get_if<double>(&value)) {
         number = *d;
         whole = WholeBytes(number);
@@ -118,8 +165,9 @@ std::string FormatSizeCell(const CellValue& value, char unit, SizeRounding round
     }
     if (unit == kAutoUnit) return AutoText(number, whole, rounding);
     const int steps = StepsOf(unit);
-    if (steps == 0) return whole ? FormatNumber(*whole) : FormatNumber(number);
-    return whole ? FormatNumber(Divide(*whole, steps, 1, rounding)) : FormatNumber(Divide(number, steps, 1, rounding));
+    if (steps == 0) return whole ? FormatWholeNumber(*whole) : FormatNumber(number);
+    return whole ? FormatWholeNumber(Divide(*whole, steps, 1, rounding))
+                 : FormatNumber(Divide(number, steps, 1, rounding));
 }
 
 std::string_view SizeUnitName(char unit) {

@@ -8,6 +8,7 @@
 // store/ and analysis/).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -16,6 +17,20 @@ namespace corvina {
 
 // A field value as a query returns it: Null, integer, real or text.
 using CellValue = std::variant<std::monostate, std::int64_t, double, std::string>;
+
+// Sizes are 64-bit; their sums and differences need up to 65 bits, and the
+// sums of many up to a few more. 128 bits hold them all exactly.
+__extension__ typedef __int128 WideInteger;
+
+// A whole number as a cell: a 64-bit integer when it fits, else its exact
+// decimal text ("18446744073709551614"), which every cell rule reads as the
+// number it is.
+CellValue WholeNumberCell(WideInteger value);
+// The whole number a cell holds: an integer, or a text of decimal digits
+// (a minus sign and blanks around allowed) within 128 bits. nullopt for anything
+// else, reals included.
+std::optional<WideInteger> WholeNumberOf(const CellValue& value);
+std::string FormatWholeNumber(WideInteger value);
 
 // Plain number text: digits only, no grouping, no decimals for whole values.
 std::string FormatNumber(double value);

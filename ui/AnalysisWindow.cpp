@@ -309,7 +309,8 @@ void AnalysisWindow::NodeClicked(const QModelIndex& clicked) {
         WaitPointer wait;
         // A total that cannot be read has been said and counts 0: the click goes on.
         bool found = false;
-        session_.SelectDirectory(tree_->Key(index), found);
+        session_.SelectDirectory(tree_->Key(index), found,
+                                 tree_->IsFilesEntry(index) ? Entrytype::Files : Entrytype::Directory);
     }
     // Children never read were never expanded: nothing to collapse, nothing to read.
     if (tree_->ChildrenRead(index)) {

@@ -185,6 +185,10 @@ std::string DirectoryTreeModel::Key(const QModelIndex& index) const {
     return index.isValid() ? NodeOf(index)->Key : std::string();
 }
 
+bool DirectoryTreeModel::IsFilesEntry(const QModelIndex& index) const {
+    return index.isValid() && NodeOf(index)->Files;
+}
+
 QModelIndex DirectoryTreeModel::FindLoaded(const std::string& key) const {
     std::function<const Node*(const Node&)> find = [&](const Node& node) -> const Node* {
         for (const auto& child : node.Children) {
@@ -213,7 +217,9 @@ QModelIndex DirectoryTreeModel::Reveal(const std::string& key) {
     if (node == nullptr || !holds(*node)) return {};
     while (!same(node->Key, key)) {
         EnsureRead(*node);
-        auto next = std::find_if(node->Children.begin(), node->Children.end(), [&](const auto& c) { return holds(*c); });
+        // A files entry bears the key of a directory called "(files)" beside it.
+        auto next = std::find_if(node->Children.begin(), node->Children.end(),
+                                 [&](const auto& c) { return !c->Files && holds(*c); });
         if (next == node->Children.end()) return {};
         node = next->get();
     }

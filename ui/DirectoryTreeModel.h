@@ -58,10 +58,13 @@ public:
 
     QModelIndex RootIndex() const;
     std::string Key(const QModelIndex& index) const;
+    // Whether the node is a "(files)" entry; a directory may bear the same key.
+    bool IsFilesEntry(const QModelIndex& index) const;
     // The node keyed key among the nodes read so far, invalid when there is none.
     QModelIndex FindLoaded(const std::string& key) const;
-    // The node keyed key, the children of each node on the way read as an
-    // expansion would read them; invalid when the tree has no such node.
+    // The directory keyed key (never a files entry), the children of each
+    // node on the way read as an expansion would read them; invalid when the
+    // tree has no such directory.
     // Names compare as the snapshot's path style compares them.
     QModelIndex Reveal(const std::string& key);
     // True once the children of the node have been read.

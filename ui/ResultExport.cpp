@@ -88,7 +88,7 @@ bool ExportGrid(QWidget& window, FileDialogs& dialogs, Prompter& prompter, const
     if (HasSuffix(*path, "json")) {
         WriteGridJson(title, session, out);
     } else {
-        WriteGridCsv(title, session.Grid(), out);
+        WriteGridCsv(session.Grid(), out);
     }
     const std::string bytes = out.str();
     QString reason;

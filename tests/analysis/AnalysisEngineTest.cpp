@@ -5,11 +5,14 @@
 // percentages, chart data, sorting, titles), the chart's value axis, and the
 // session as the window and the tool drive it.
 
+#include <map>
+
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/AnalysisQuery.h"
 #include "analysis/AnalysisSession.h"
 #include "analysis/ChartAxis.h"
 #include "analysis/ChartData.h"
+#include "analysis/DirectoryChildren.h"
 #include "analysis/GridFill.h"
 #include "tests/analysis/SnapshotFixture.h"
 
@@ -233,6 +236,55 @@ TEST_F(GridFill, TruncationIsSaidOnlyWhenARecordIsLeftOver) {
         EXPECT_EQ(settings_.LastResultRow, 1000) << c.Files;
         EXPECT_EQ(settings_.ResultTruncated, c.Truncated) << c.Files;
         EXPECT_EQ(prompter_.Texts().size(), c.Truncated == 'y' ? 1u : 0u) << c.Files;
+    }
+}
+
+// Each kind on 1,001 records: the window's grid shows 1000 rows and says so;
+// without a limit every record shows. Below /t a place per kind: directories
+// of both snapshots, of one (new, gone), changed, new and deleted files,
+// types, duplicate names (three f0, two of every other), and /t's history.
+TEST_F(GridFill, EveryKindSaysItsRecordsWereCutAndShowsThemAllWithoutALimit) {
+    constexpr int kRecords = 1001;
+    ASSERT_TRUE(Execute(db_, "PRAGMA synchronous = OFF").Ok());  // a thousand commits
+    std::vector<DirRow> prime{{"2", "/t", 1, 1}, {"1", "/t/files/(files)", kRecords, 1}}, compare{{"2", "/t", 1, 1}};
+    std::vector<FileRow> primeFiles{{"/t/dup/c", "f0", 1}}, compareFiles;
+    const char* digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";  // a type has 3 characters at most
+    for (int i = 0; i < kRecords; ++i) {
+        const std::string n = std::to_string(i);
+        prime.insert(prime.end(), {{"2", "/t/both/d" + n, 1, 1},
+                                   {"2", "/t/new/d" + n, 1, 1},
+                                   {"1", "/t/new/d" + n + "/(files)", 1, 1}});
+        compare.insert(compare.end(), {{"2", "/t/both/d" + n, 1, 2}, {"2", "/t/gone/d" + n, 1, 1}});
+        primeFiles.insert(primeFiles.end(), {{"/t/files", "f" + n, i}, {"/t/newf", "f" + n, i},
+                                             {"/t/types", std::string("f.") + digits[i / 36] + digits[i % 36], i}});
+        if (i + 1 < kRecords) primeFiles.push_back({i % 2 ? "/t/dup/b" : "/t/dup/a", "f" + std::to_string(i / 2), i});
+        compareFiles.insert(compareFiles.end(), {{"/t/files", "f" + n, i + 1}, {"/t/gonef", "f" + n, i}});
+    }
+    AddSnapshot(kPrime, "/t", PathStyle::Posix, prime, primeFiles);
+    AddSnapshot(kCompare, "/t", PathStyle::Posix, compare, compareFiles);
+    for (int day = 0; day + 2 < kRecords; ++day) {
+        const std::string key = FormatKey(DateTime::FromUnix(1600000000 + 86400LL * day));
+        AddSnapshot(key.c_str(), "/t", PathStyle::Posix, {{"2", "/t", 1, 1}}, {});
+    }
+    const std::map<AnalysisKind, const char*> places{
+        {DirectoryDetails, "/t/both"},  {CompareDirectories, "/t/both"}, {NewDirectories, "/t/new"},
+        {DeletedDirectories, "/t/gone"}, {DirectoryHistory, "/t"},       {WhereDidItGrow, "/t/new"},
+        {FilesInDirectory, "/t/files"},  {FilesInTree, "/t/files"},      {ChangedFiles, "/t/files"},
+        {NewFiles, "/t/newf"},           {DeletedFiles, "/t/gonef"},     {FileTypeSummary, "/t/types"},
+        {DuplicateFiles, "/t/dup"},      {RecentlyChangedFiles, "/t/files"}};
+    ASSERT_EQ(places.size(), AnalysisCatalogue().size());
+    for (const auto& [kind, place] : places) {
+        SCOPED_TRACE(std::string(EntryOf(kind).Name));
+        AnalysisState state = StateFor(kind, kPrime, EntryOf(kind).NeedsCompare ? kCompare : nullptr, place);
+        for (int limit : {1000, 0}) {
+            state.RowLimit = limit;
+            prompter_.Clear();
+            Run(state);
+            const int last = limit > 0 ? limit : settings_.FirstDetailRow - 1 + kRecords;
+            EXPECT_EQ(std::tie(settings_.LastResultRow, settings_.ResultTruncated),
+                      std::tuple(last, limit > 0 ? 'y' : 'n'));
+            EXPECT_EQ(prompter_.Texts(), std::vector<std::string>(limit > 0 ? 1 : 0, std::string(kTruncatedMessage)));
+        }
     }
 }
 
@@ -460,6 +512,52 @@ TEST_F(Session, ABasePathStoredWithATrailingSeparatorIsAnalysedWithoutIt) {
     session_.Run();
     EXPECT_EQ(session_.Grid().RowCount(), 2);
     EXPECT_EQ(session_.Grid().Cell(1, 1), "1");
+}
+
+// A directory may be called "(files)": its Dir row then bears the name of
+// its parent's files entry, and only the Entrytype tells the two apart.
+class FilesEntry : public Session {};
+
+TEST_F(FilesEntry, ADirectoryCalledFilesIsToldApartFromItsParentsFilesEntry) {
+    // The files entry first, where a look-up by name alone finds it; the
+    // compare snapshot has the files entry of /f only.
+    AddSnapshot("2024-04-02 00:00:00", "/f", PathStyle::Posix,
+                {{"1", "/f/(files)", 1, 100}, {"1", "/f/(files)/(files)", 2, 600}, {"2", "/f/(files)", 2, 600},
+                 {"2", "/f", 3, 700}},
+                {{"/f/(files)", "r", 600}});
+    AddSnapshot("2024-04-01 00:00:00", "/f", PathStyle::Posix, {{"1", "/f/(files)", 1, 100}, {"2", "/f", 1, 100}}, {});
+    session_.ChoosePrime(Key("2024-04-02 00:00:00"));
+    ASSERT_TRUE(session_.ChooseCompare(Key("2024-04-01 00:00:00")).Chosen);
+    session_.SetUnit('B');
+    auto run = [&](AnalysisKind kind, const std::string& entry, Entrytype type = Entrytype::Directory) {
+        bool found = false;
+        EXPECT_TRUE(session_.SelectDirectory(entry, found, type).Ok() && found);
+        session_.SetKind(kind);
+        session_.Run();
+        Rows rows;
+        const ResultGrid& grid = session_.Grid();
+        for (int r = 1; r < grid.RowCount(); ++r) rows.push_back({grid.Cell(r, 0), grid.Cell(r, 1), grid.Cell(r, 2)});
+        return rows;
+    };
+    EXPECT_EQ(run(FilesInTree, "/f/(files)"), (Rows{{"Total for /f/(files)", " ", "600"}, {"r", "/f/(files)", "600"}}));
+    EXPECT_EQ(run(DirectoryDetails, "/f/(files)"),
+              (Rows{{"Total for /f/(files)", "2", "600"}, {"(files)", "2", "600"}}));
+    EXPECT_EQ(run(DirectoryHistory, "/f/(files)"), (Rows{{"2024-04-02 00:00 ", "2", "600"}}));
+    EXPECT_EQ(run(NewDirectories, "/f"), (Rows{{"(files)", "2", "600"}}));
+    EXPECT_EQ(run(CompareDirectories, "/f"), (Rows{{"Total for /f", "700", "100"}, {"(files)", "100", "100"}}));
+    // The tree's files entry: its own total and history, a leaf.
+    EXPECT_EQ(run(DirectoryHistory, "/f/(files)", Entrytype::Files),
+              (Rows{{"2024-04-01 00:00 ", "1", "100"}, {"2024-04-02 00:00 ", "1", "100"}}));
+    EXPECT_EQ(std::tie(State().DirTotal, State().CompareDirTotal), std::tuple(100.0, 100.0));
+    std::vector<DirectoryChild> children;
+    ASSERT_TRUE(ListDirectoryChildren(db_, State().SnapshotDate, "/f", PathStyle::Posix, children,
+                                      State().CompareSnapshotDate).Ok());
+    ASSERT_EQ(children.size(), 2u);
+    for (const auto& [child, files] : {std::pair(children[0], true), std::pair(children[1], false)}) {
+        // The directory has children and no counterpart in the compare snapshot.
+        EXPECT_EQ(std::tie(child.Files, child.HasChildren, child.CompareBytes),
+                  std::tuple(files, !files, files ? 100.0 : 0));
+    }
 }
 
 }  // namespace

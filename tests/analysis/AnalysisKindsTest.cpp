@@ -2,7 +2,10 @@
 // rows AddDataPair writes. Sizes are shown in bytes unless a test says otherwise.
 
 #include <algorithm>
+#include <limits>
 #include <map>
+
+#include "analysis/AnalysisCatalogue.h"
 
 #include "tests/analysis/SnapshotFixture.h"
 
@@ -123,6 +126,37 @@ TEST_F(AnalysisKinds, GrowthChangesRoundTowardsZeroWhileComparisonsRoundDown) {
               (Changes{{"total", "0"}, {"/data/docs", "-4"}, {"/data/it's 50%_*", "-4"}, {"/data/tmp", "8"}}));
     const Rows compared = Run(StateFor(CompareDirectories, kPrime, kCompare, "/data", PathStyle::Posix, 'K'));
     EXPECT_EQ(compared[1][3], "-1");
+}
+
+// Differences and sums of sizes at the 64-bit limits need 65 bits and more:
+// shown whole, in any unit, and ordered by their true values.
+TEST_F(AnalysisKinds, SizesAtThe64BitLimitsSubtractAndAddExactly) {
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max(), kMin = -kMax - 1;
+    const char *now = "2024-04-02 00:00:00", *then = "2024-04-01 00:00:00", *date = "2024-03-01 00:00:00";
+    AddSnapshot(then, "/w", PathStyle::Posix, {{"2", "/w", 2, 0}},
+                {{"/w", "x.big", kMax, date}, {"/w", "y.big", kMin, date}});
+    AddSnapshot(now, "/w", PathStyle::Posix, {{"2", "/w", 4, 0}},
+                {{"/w", "x.big", kMin, date}, {"/w", "y.big", kMax, date}, {"/w", "z.big", kMax, date},
+                 {"/w", "zz.big", kMax, date}});
+    const std::string d = "2024-03-01 00:00 ";
+    const struct {
+        AnalysisKind Kind;
+        char Unit;
+        Rows Expected;
+    } cases[] = {
+        {ChangedFiles, 'B',
+         {{"x.big", "/w", "18446744073709551615", "-9223372036854775808", d, "9223372036854775807", d},
+          {"y.big", "/w", "-18446744073709551615", "9223372036854775807", d, "-9223372036854775808", d}}},
+        {ChangedFiles, 'K',
+         {{"x.big", "/w", "18014398509481983", "-9007199254740992", d, "9007199254740991", d},
+          {"y.big", "/w", "-18014398509481984", "9007199254740991", d, "-9007199254740992", d}}},
+        {FileTypeSummary, 'B', {{"BIG", "4", "18446744073709551613"}}},
+        {FileTypeSummary, 'M', {{"BIG", "4", "17592186044415"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(EntryOf(c.Kind).Name) + " " + c.Unit);
+        EXPECT_EQ(Details(StateFor(c.Kind, now, then, "/w", PathStyle::Posix, c.Unit)), c.Expected);
+    }
 }
 
 TEST_F(AnalysisKinds, EmptyResultsKeepOnlyTheFixedRows) {

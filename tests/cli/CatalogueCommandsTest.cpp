@@ -350,9 +350,9 @@ TEST_F(AnalyseCommand, TableIsAlignedCsvQuotesFieldsAndJsonCarriesTheSameTexts) 
 
     run = Analyse({"11", "--snapshot", "2024-05-02 08:00:00", "--unit", "K", "--format", "csv", "--dir", "/srv/web/"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    // The headings are the header record, without the grid's padding.
     EXPECT_EQ(run.Out,
-              "Files within /srv/web directory tree  (all files),,,\r\n"
-              "File,Directory,Size(KB)      ,File Date\r\n"
+              "File,Directory,Size(KB),File Date\r\n"
               "Total for /srv/web, ,5,  \r\n"
               "\"a,\"\"b\"\".html\",/srv/web,4,2024-01-02 03:04 \r\n"
               "n.txt,/srv/web/x,1,2024-01-02 03:04 \r\n");
@@ -369,6 +369,28 @@ TEST_F(AnalyseCommand, TableIsAlignedCsvQuotesFieldsAndJsonCarriesTheSameTexts) 
                                R"([["a,\"b\".html", "/srv/web", "-2048", "4096", "2024-01-02 03:04 ", "2048", "2024-01-02 03:04 "]])"));
     EXPECT_EQ(doc["columns"][2]["heading"], "Change(Bytes)   ");
     EXPECT_EQ(doc["columns"][2]["align"], "right");
+}
+
+// --limit N: the grid's rows, a total row included, as the window's 1000.
+TEST_F(AnalyseCommand, LimitCutsTheRowsAndEveryFormatSaysSo) {
+    auto recent = [&](const char* limit, const char* format) {
+        return Analyse(
+            {"recently-changed-files", "--snapshot", "2024-05-02 08:00:00", "--limit", limit, "--format", format});
+    };
+    for (const char* format : {"csv", "table"}) {
+        EXPECT_EQ(recent("1", format).Err, "corvina: Display truncated after 1 entries\n") << format;
+    }
+    EXPECT_EQ(recent("1", "csv").Out,
+              "File,Directory,Size(MB),File Date\r\n\"a,\"\"b\"\".html\",/srv/web,0,2024-01-02 03:04 \r\n");
+    for (const char* limit : {"1", "2", "0"}) {
+        auto doc = nlohmann::json::parse(recent(limit, "json").Out);
+        const bool cut = limit[0] == '1';
+        EXPECT_EQ(std::tuple(doc["truncated"], doc["rows"].size()), std::tuple(cut, cut ? 1u : 2u)) << limit;
+    }
+    // The total row counts: a limit of 1 leaves no room for a detail row.
+    auto run = Analyse({"directory-details", "--snapshot", "2024-05-02 08:00:00", "--limit", "1", "--format", "json"});
+    EXPECT_EQ(nlohmann::json::parse(run.Out)["truncated"], true);
+    EXPECT_EQ(Analyse({"directory-details", "--limit", "-1"}).ExitCode, 2);
 }
 
 TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
@@ -406,8 +428,8 @@ TEST_F(AnalyseCommand, GrowthListsTheTopDirectoriesByTheGrowthOfTheirOwnFiles) {
     CloseSnapshotDatabase(state);
     auto run = test::RunOn(db_, {"growth", "--top", "2", "--unit", "B", "--format", "csv"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out, "Where did /srv grow from 4 May to 5 May,,,,\r\n"
-              "Directory,Change in files,Change (Bytes)   ,Size (5 May) (Bytes)   ,Size (4 May) (Bytes)   \r\n"
+    EXPECT_EQ(run.Out,
+              "Directory,Change in files,Change (Bytes),Size (5 May) (Bytes),Size (4 May) (Bytes)\r\n"
               "Total for /srv,2,250,650,400\r\n"
               "/srv/a,1,300,400,100\r\n"
               "/srv/c,1,50,50,0\r\n");

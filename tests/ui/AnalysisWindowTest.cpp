@@ -385,6 +385,10 @@ void AnalysisWindowTest::NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsIts
     // A quote in a name is an ordinary character.
     ClickNode(*window, NodeNamed(*window, root, "it's"));
     QCOMPARE(window->StatusText() + "|" + TotalCell(*window, 2), QString("Analysis of directory /data/it's|6"));
+    // A files entry's totals are its own, looked up as a files entry.
+    ClickNode(*window, NodeNamed(*window, root, "(files)"));
+    QCOMPARE(window->StatusText() + "|" + TotalCell(*window, 2), QString("Analysis of directory /data/(files)|2"));
+    QCOMPARE(f.session.State().DirTotal, 2 * 1024.0 * 1024.0);
 
     // A swap builds the tree again and runs the analysis on the base path.
     Item(*window, "menswap")->trigger();
@@ -544,6 +548,20 @@ void AnalysisWindowTest::TreeLoadsOnExpansionStopsAtTheSeparatorAndReportsDamage
                              .Files = {}, .Collect = false, .Description = "drive", .Style = PathStyle::Windows});
     model.BuildDirectoryTree(Key(driveKey), "C:", PathStyle::Windows);
     QCOMPARE(ColumnTexts(model, 0, model.RootIndex()), QStringList({"Data", "windows"}));
+
+    // A directory called "(files)" beside the files entry of its parent: the
+    // files entry stays a leaf, and the way to the directory goes through it.
+    const char* filesKey = "2024-03-10 10:00:00";
+    AddSnapshot(h.Database, {.Key = filesKey,
+                             .BasePath = "/p",
+                             .Dirs = {{"1", "/p/(files)", 1, 1}, {"2", "/p/(files)/x", 0, 0},
+                                      {"2", "/p/(files)", 0, 0}, {"2", "/p", 1, 1}},
+                             .Files = {}});
+    model.BuildDirectoryTree(Key(filesKey), "/p", PathStyle::Posix);
+    const QModelIndex filesEntry = model.index(0, 0, model.RootIndex());
+    QVERIFY(model.IsFilesEntry(filesEntry) && !model.hasChildren(filesEntry));
+    const QModelIndex x = model.Reveal("/p/(files)/x");
+    QVERIFY(x.isValid() && !model.IsFilesEntry(x.parent()) && !model.IsFilesEntry(model.Reveal("/p/(files)")));
 }
 
 void AnalysisWindowTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones() {
@@ -822,11 +840,11 @@ void AnalysisWindowTest::ExportCopyAndSaveChartWriteWhatTheWindowShows() {
     // The bytes of "corvina-cli analyse --format csv|json", which prints through the same writers.
     std::ostringstream csv, json;
     const std::string title = "Analysis of directory /data";
-    WriteGridCsv(title, f.session.Grid(), csv);
+    WriteGridCsv(f.session.Grid(), csv);
     WriteGridJson(title, f.session, json);
     QCOMPARE(save("menexport", f.h.Dir.File("grid.csv")), csv.str());
     QCOMPARE(save("menexport", f.h.Dir.File("grid.JSON")), json.str());
-    QVERIFY(csv.str().starts_with(title + ",,"));
+    QVERIFY(csv.str().starts_with("Directory Name,# of Files,Total size (MB),% of Total\r\n"));
     QCOMPARE(save("menexport", f.h.Dir.File("no/grid.csv")), std::string("(none)"));
     QVERIFY(f.h.Prompter.Texts().back().starts_with("The grid could not be written to " + f.h.Dir.File("no/grid.csv")));
 
