@@ -143,6 +143,11 @@ TEST(FormatSizeCell, LargerUnitsAndAutoDivideExactlyAndTowardZeroGivesAChangeAnd
         {-halfMiB, kAutoUnit, TowardZero, "-1.6 GB"},
         {3 * kTiB / 2, kAutoUnit, Down, "1.5 TB"},
         {std::int64_t{INT64_MAX}, kAutoUnit, Down, "8388607.9 TB"},
+        // A difference or sum beyond 64 bits comes as its decimal text.
+        {std::string("18446744073709551615"), 'T', Down, "16777215"},
+        {std::string("-18446744073709551615"), 'T', Down, "-16777216"},
+        {std::string("-18446744073709551615"), 'T', TowardZero, "-16777215"},
+        {std::string("18446744073709551615"), kAutoUnit, Down, "16777215.9 TB"},
         {std::string(" "), kAutoUnit, Down, " "},
     };
     for (const auto& c : cases) {
