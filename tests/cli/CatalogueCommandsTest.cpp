@@ -334,6 +334,20 @@ protected:
         return test::RunOn(db_, args);
     }
 
+    // Snapshots of base that record only the own files of directories: one
+    // vector of Dir rows a snapshot, keyed by the key beside it.
+    void AddOwnFiles(const char* base, std::vector<std::pair<const char*, std::vector<test::DirRow>>> snapshots) {
+        DatabaseState state;
+        state.DatabasePath = db_;
+        test::RecordingPrompter prompter;
+        test::RecordingEnder ender;
+        ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Opened);
+        for (auto& [key, dirs] : snapshots) {
+            test::AddSnapshot(state, test::SnapshotRows{.Key = key, .BasePath = base, .Dirs = std::move(dirs), .Files = {}});
+        }
+        CloseSnapshotDatabase(state);
+    }
+
     test::TempDir dir_;
     std::string db_;
 };
@@ -414,18 +428,9 @@ TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
 }
 
 TEST_F(AnalyseCommand, GrowthListsTheTopDirectoriesByTheGrowthOfTheirOwnFiles) {
-    DatabaseState state;
-    state.DatabasePath = db_;
-    test::RecordingPrompter prompter;
-    test::RecordingEnder ender;
-    ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Opened);
-    auto own = [](const char* key, std::vector<test::DirRow> dirs) {
-        return test::SnapshotRows{.Key = key, .BasePath = "/srv", .Dirs = std::move(dirs), .Files = {}};
-    };
-    test::AddSnapshot(state, own("2024-05-04 08:00:00", {{"1", "/srv/a/(files)", 1, 100}, {"1", "/srv/b/(files)", 1, 300}}));
-    test::AddSnapshot(state, own("2024-05-05 08:00:00", {{"1", "/srv/a/(files)", 2, 400}, {"1", "/srv/b/(files)", 1, 200},
-                                                          {"1", "/srv/c/(files)", 1, 50}}));
-    CloseSnapshotDatabase(state);
+    AddOwnFiles("/srv", {{"2024-05-04 08:00:00", {{"1", "/srv/a/(files)", 1, 100}, {"1", "/srv/b/(files)", 1, 300}}},
+                         {"2024-05-05 08:00:00",
+                          {{"1", "/srv/a/(files)", 2, 400}, {"1", "/srv/b/(files)", 1, 200}, {"1", "/srv/c/(files)", 1, 50}}}});
     auto run = test::RunOn(db_, {"growth", "--top", "2", "--unit", "B", "--format", "csv"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Out,
@@ -440,18 +445,9 @@ TEST_F(AnalyseCommand, GrowthListsTheTopDirectoriesByTheGrowthOfTheirOwnFiles) {
 // read the same changes with the other sign.
 TEST_F(AnalyseCommand, GrowthReadsInAutoUnitsAndTheSameChangeBothWays) {
     constexpr double kMiB = 1024.0 * 1024, kGiB = 1024 * kMiB, kGrowth = 1704.5 * kMiB;
-    DatabaseState state;
-    state.DatabasePath = db_;
-    test::RecordingPrompter prompter;
-    test::RecordingEnder ender;
-    ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Opened);
-    auto own = [](const char* key, std::vector<test::DirRow> dirs) {
-        return test::SnapshotRows{.Key = key, .BasePath = "/big", .Dirs = std::move(dirs), .Files = {}};
-    };
-    test::AddSnapshot(state, own("2024-06-01 08:00:00", {{"1", "/big/a/(files)", 1, kMiB}, {"1", "/big/b/(files)", 4, 3 * kGiB}}));
-    test::AddSnapshot(state, own("2024-06-02 08:00:00", {{"1", "/big/a/(files)", 2, kMiB + kGrowth},
-                                                          {"1", "/big/b/(files)", 4, 3 * kGiB - 1536}}));
-    CloseSnapshotDatabase(state);
+    AddOwnFiles("/big", {{"2024-06-01 08:00:00", {{"1", "/big/a/(files)", 1, kMiB}, {"1", "/big/b/(files)", 4, 3 * kGiB}}},
+                         {"2024-06-02 08:00:00",
+                          {{"1", "/big/a/(files)", 2, kMiB + kGrowth}, {"1", "/big/b/(files)", 4, 3 * kGiB - 1536}}}});
 
     auto run = test::RunOn(db_, {"growth", "--snapshot", "2024-06-02 08:00:00"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
