@@ -49,9 +49,10 @@ shot() {
   import -window root "$(printf '%s/%02d-%s%s.png' "$shots" "$shot_number" "$step" "${1:+-$1}")"
 }
 
+# alive [PID]: the process (the program by default) runs.
 alive() {
   local state
-  state=$(cut -d' ' -f3 "/proc/$app/stat" 2>/dev/null)
+  state=$(cut -d' ' -f3 "/proc/${1:-$app}/stat" 2>/dev/null)
   [ -n "$state" ] && [ "$state" != Z ]
 }
 
@@ -139,13 +140,16 @@ start_program() {
   pids+=("$app")
 }
 
+# Waits for the program's end. It is no longer "the program" meanwhile:
+# poll would take an end that comes between its checks for a failure.
 end_program() {
-  ended() { ! alive; }
+  local ending=$app
+  app=
+  ended() { ! alive "$ending"; }
   poll "the program to end" ended
-  wait "$app"
+  wait "$ending"
   local status=$?
   [ "$status" = 0 ] || fail "the program ended with status $status"
-  app=
 }
 
 for tool in Xvfb openbox xdotool xprop import; do
