@@ -57,10 +57,12 @@ alive() {
 }
 
 # Retries a command until it succeeds: X and the program answer
-# asynchronously, and a loaded machine may take seconds. Fails the step,
-# naming what it waited for, after 20 s or as soon as the program has ended.
+# asynchronously, and a loaded machine may take many seconds (beside the
+# other tests and two busy loops a step once took over 20). Fails the step,
+# naming what it waited for, after a minute (only a hung step takes that
+# long) or as soon as the program has ended.
 poll() {
-  local what=$1 deadline=$((SECONDS + 20))
+  local what=$1 deadline=$((SECONDS + 60))
   shift
   until "$@"; do
     [ -n "${app:-}" ] && ! alive && fail "the program ended while waiting for: $what"
