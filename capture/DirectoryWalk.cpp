@@ -165,6 +165,10 @@ private:
                 Leave(frame, frames_[depth + 1]);
                 continue;
             }
+            // Cut short, the directory still has subdirectories a worker may
+            // be opening from its descriptor: the workers stop before it is
+            // closed, or one would open from a closed (or reused) descriptor.
+            if (prefetcher_ && control_.AbortFlag.load()) prefetcher_->Stop();
             frame.Dir->Handle.Close();
             FinishDirectory(frame.Files, frame.Bytes);
             if (depth == 0) return;

@@ -77,6 +77,8 @@ void AnalysisWindow::CloseTrendWindows() {
 
 QString AnalysisWindow::StatusText() const { return status_->text(); }
 
+void AnalysisWindow::SetKeyedNodeDelay(std::chrono::milliseconds delay) { keyedNode_->setInterval(delay); }
+
 void AnalysisWindow::SetStatus(const QString& text) { status_->setText(text); }
 
 bool AnalysisWindow::eventFilter(QObject* watched, QEvent* event) {

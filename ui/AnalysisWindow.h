@@ -15,6 +15,7 @@
 // modally over this one, and comes back through the SnapshotChoice.
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -44,6 +45,11 @@ class DirectoryTreeModel;
 class ResultGridView;
 class TrendWindow;
 
+// How long a tree node made current by the keyboard must stay current before
+// it is analysed: longer than a key's auto-repeat interval, short enough not
+// to be noticed.
+inline constexpr std::chrono::milliseconds kKeyedNodeDelay{200};
+
 class AnalysisWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -65,6 +71,8 @@ public:
     ChartWidget& Chart() { return *grpdisp_; }
     const PaneLayout& Panes() const { return panes_; }
     QString StatusText() const;
+    // kKeyedNodeDelay unless set; a wait under way starts again with the new delay.
+    void SetKeyedNodeDelay(std::chrono::milliseconds delay);
 
     // A click on a tree node (tvdir).
     void NodeClicked(const QModelIndex& index);

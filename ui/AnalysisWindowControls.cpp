@@ -25,9 +25,6 @@ namespace corvina {
 
 namespace {
 
-// Longer than a key's auto-repeat interval, short enough not to be noticed.
-constexpr int kKeyedNodeDelay = 200;  // ms
-
 QAction* NamedAction(QMenu& menu, const char* name, const QString& caption) {
     QAction* action = menu.addAction(caption);
     action->setObjectName(name);

@@ -1,7 +1,9 @@
 // The walk read by several threads: everything it hands out (rows, status,
 // counters, debug lists, errors) is the same, in the same order, as when one
 // thread reads, on a real tree with awkward names and injected failures, also
-// when the walk ends early. Nothing is read once the walk has returned.
+// when the walk ends early. No directory is read after it was closed, every
+// one is closed in the end, and a walk that ends early waits for a worker
+// still inside the file system before it closes what the worker reads from.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,8 +12,12 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,34 +32,169 @@ namespace {
 
 namespace fs = std::filesystem;
 
+class FaultyFileSystem;
+
+// Tells the file system a worker came from when that thread ends: workers
+// end only when the walk stops them.
+struct WorkerEnd {
+    FaultyFileSystem* Disk = nullptr;
+    ~WorkerEnd();
+};
+thread_local WorkerEnd tWorkerEnd;
+
 // The real file system, failing by name: "bad*" cannot be read, "locked*"
-// cannot be opened, "short*" has no length. Counts every call.
+// cannot be opened, "short*" has no length. The handles it gives out are its
+// own, so that it sees each directory closed: a call on a directory closed
+// already, or a second close, is noted as a misuse. On request it holds a
+// worker that opens a named directory until the test lets it go.
 class FaultyFileSystem final : public FileSystem {
 public:
-    std::atomic<long> Calls{0};
-
     bool ConcurrentCalls() const override { return true; }
     int OpenDirectory(const std::string& path, DirectoryHandle& out, EntryStat& stat) override {
-        return ++Calls, real_->OpenDirectory(path, out, stat);
+        walker_ = std::this_thread::get_id();  // before any worker exists
+        DirectoryHandle real;
+        const int code = real_->OpenDirectory(path, real, stat);
+        if (code == 0) out = Adopt(std::move(real));
+        return code;
     }
     int OpenSubdirectory(const DirectoryHandle& parent, std::string_view name, DirectoryHandle& out) override {
-        return ++Calls, name.starts_with("locked") ? EACCES : real_->OpenSubdirectory(parent, name, out);
+        Enter();
+        if (name == holdName_ && std::this_thread::get_id() != walker_) Hold();
+        if (name.starts_with("locked")) return EACCES;
+        const auto directory = Real(parent, "opening " + std::string(name));
+        if (!directory) return EBADF;
+        DirectoryHandle real;
+        const int code = real_->OpenSubdirectory(*directory, name, real);
+        if (code == 0) out = Adopt(std::move(real));
+        return code;
     }
-    int BeginListing(const DirectoryHandle& directory) override { return ++Calls, real_->BeginListing(directory); }
-    bool NextName(std::string_view& name, int& error) override { return ++Calls, real_->NextName(name, error); }
+    int BeginListing(const DirectoryHandle& directory) override {
+        Enter();
+        auto real = Real(directory, "listing");
+        if (!real) return EBADF;
+        const int code = real_->BeginListing(*real);
+        std::lock_guard lock(mutex_);
+        listings_[std::this_thread::get_id()] = {directory.Id(), std::move(real)};
+        return code;
+    }
+    bool NextName(std::string_view& name, int& error) override {
+        Enter();
+        std::shared_ptr<DirectoryHandle> listed;  // closed, when it was the last use, outside the lock
+        const bool more = real_->NextName(name, error);
+        std::lock_guard lock(mutex_);
+        auto listing = listings_.find(std::this_thread::get_id());
+        if (listing == listings_.end() || open_.count(listing->second.first) == 0) {
+            misuses_.push_back("a listing read on after its directory was closed");
+        }
+        if (!more && listing != listings_.end()) {
+            listed = std::move(listing->second.second);
+            listings_.erase(listing);
+        }
+        return more;
+    }
     int ReadAttributes(const DirectoryHandle& directory, std::string_view name, EntryStat& out) override {
-        return ++Calls, name.starts_with("bad") ? EIO : real_->ReadAttributes(directory, name, out);
+        Enter();
+        if (name.starts_with("bad")) return EIO;
+        const auto real = Real(directory, "reading " + std::string(name));
+        return real ? real_->ReadAttributes(*real, name, out) : EBADF;
     }
-    int ReadLength(const DirectoryHandle& dir, std::string_view name, const EntryStat& stat, std::int64_t& length) override {
-        return ++Calls, name.starts_with("short") ? ESTALE : real_->ReadLength(dir, name, stat, length);
+    int ReadLength(const DirectoryHandle& directory, std::string_view name, const EntryStat& stat,
+                   std::int64_t& length) override {
+        Enter();
+        if (name.starts_with("short")) return ESTALE;
+        const auto real = Real(directory, "measuring " + std::string(name));
+        return real ? real_->ReadLength(*real, name, stat, length) : EBADF;
+    }
+
+    // A worker that opens a directory of this name waits in the call until Release.
+    void HoldOpening(std::string name) { holdName_ = std::move(name); }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    // Waits until condition holds (false after a minute: only a hung walk
+    // takes that long). condition reads Held, WorkersSeen and WorkersEnded.
+    bool WaitFor(const std::function<bool()>& condition) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::minutes(1), condition);
+    }
+    int Held = 0;          // workers waiting in a held call
+    int WorkersSeen = 0;   // worker threads that have called
+    int WorkersEnded = 0;  // of those, the ones that have ended
+
+    std::vector<std::string> Misuses() {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> all = misuses_;
+        if (!open_.empty()) all.push_back(std::to_string(open_.size()) + " directories left open");
+        return all;
+    }
+    void WorkerEnded() {
+        std::lock_guard lock(mutex_);
+        ++WorkersEnded;
+        changed_.notify_all();
     }
 
 protected:
-    void CloseDirectory(int) override {}  // handles come from the real one and close there
+    void CloseDirectory(int id) override {
+        std::shared_ptr<DirectoryHandle> closed;  // closes the real one outside the lock
+        std::lock_guard lock(mutex_);
+        auto it = open_.find(id);
+        if (it == open_.end()) {
+            misuses_.push_back("a directory closed twice");
+            return;
+        }
+        closed = std::move(it->second);
+        open_.erase(it);
+    }
 
 private:
+    void Enter() {
+        if (std::this_thread::get_id() == walker_ || tWorkerEnd.Disk == this) return;
+        tWorkerEnd.Disk = this;
+        std::lock_guard lock(mutex_);
+        ++WorkersSeen;
+        changed_.notify_all();
+    }
+    void Hold() {
+        std::unique_lock lock(mutex_);
+        ++Held;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return released_; });
+        --Held;
+    }
+    DirectoryHandle Adopt(DirectoryHandle real) {
+        std::lock_guard lock(mutex_);
+        const int id = nextId_++;
+        open_[id] = std::make_shared<DirectoryHandle>(std::move(real));
+        return DirectoryHandle(this, id);
+    }
+    // The real directory behind a handle of ours; null (and a misuse) once closed.
+    std::shared_ptr<DirectoryHandle> Real(const DirectoryHandle& handle, const std::string& what) {
+        std::lock_guard lock(mutex_);
+        auto it = open_.find(handle.Id());
+        if (it != open_.end()) return it->second;
+        misuses_.push_back(what + " in a directory closed already");
+        return nullptr;
+    }
+
     std::unique_ptr<FileSystem> real_ = MakePosixFileSystem();
+    std::thread::id walker_;
+    std::string holdName_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool released_ = false;
+    int nextId_ = 1;
+    std::map<int, std::shared_ptr<DirectoryHandle>> open_;
+    // Each thread's listing: the directory's id, and the real directory kept
+    // open while it is listed (so that a misuse cannot read another's descriptor).
+    std::map<std::thread::id, std::pair<int, std::shared_ptr<DirectoryHandle>>> listings_;
+    std::vector<std::string> misuses_;
 };
+
+WorkerEnd::~WorkerEnd() {
+    if (Disk != nullptr) Disk->WorkerEnded();
+}
 
 // Rows, status, counters and debug stops in one list, in the order they came.
 class Recorder final : public RowSink, public WalkObserver {
@@ -63,12 +204,14 @@ public:
     int RefuseAtRow = -1;
     int AbortAfterRows = -1;
     RunControl* Control = nullptr;
+    std::function<void()> BeforeDirRow = [] {};
 
     bool FileRow(const FileRowInput& r) override {
         return Row("F " + std::string(r.Filename) + "|" + std::to_string(r.Filesize) + "|" + std::string(r.Filedir) +
                    "|" + std::to_string(r.Fileattr) + "|" + std::to_string(r.Filedate.Minute * 60 + r.Filedate.Second));
     }
     bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double bytes) override {
+        BeforeDirRow();
         return Row("D" + std::string(type) + " " + std::string(name) + "|" + std::to_string(files) + "|" +
                    std::to_string(bytes));
     }
@@ -148,10 +291,7 @@ std::vector<std::string> Walk(const std::string& base, const Case& c, int thread
     options.Style = PathStyle::Posix;
     options.Threads = threads;
     result = WalkDirectory(base, options, disk, recorder, control, recorder, prompter);
-    // The workers are gone: nothing more is read.
-    const long calls = disk.Calls.load();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(disk.Calls.load(), calls) << c.Name << ", " << threads << " threads";
+    EXPECT_EQ(disk.Misuses(), std::vector<std::string>{}) << c.Name << ", " << threads << " threads";
     for (const ErrorEntry& entry : result.ErrorList) recorder.Log.push_back("E " + entry.File + "|" + entry.Error);
     for (const std::string& text : prompter.Texts()) recorder.Log.push_back("P " + text);
     recorder.Log.push_back("R " + std::to_string(result.RowFailed) + " " + std::to_string(result.Files));
@@ -187,6 +327,53 @@ TEST(ThreadedWalk, GivesTheSameRowsStatusAndErrorsAsOneThread) {
             EXPECT_EQ(Walk(dir.Path().string(), c, threads, threaded), reference) << label << ", " << threads << " threads";
         }
     }
+}
+
+// The walk stands at its first directory row while the workers list ahead;
+// one of them is held inside the file system as it opens "b" from the base.
+// The walk is aborted there and goes on. Only once another worker has ended
+// (which only stopping the workers does) is the held one let go: by then a
+// walk that closed the base before stopping its workers has closed what the
+// held worker opens from.
+TEST(ThreadedWalk, AnEarlyEndStopsTheWorkersBeforeItClosesADirectoryTheyOpenFrom) {
+    test::TempDir dir;
+    MakeTree(dir.Path(), false);
+    FaultyFileSystem disk;
+    disk.HoldOpening("b");
+    Recorder recorder;
+    RunControl control;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool atFirstRow = false, goOn = false;
+    recorder.BeforeDirRow = [&] {
+        std::unique_lock lock(mutex);
+        if (atFirstRow) return;
+        atFirstRow = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return goOn; });
+    };
+    const auto letGo = [&] {
+        std::lock_guard lock(mutex);
+        goOn = true;
+        changed.notify_all();
+    };
+    test::RecordingPrompter prompter;
+    WalkOptions options;
+    options.Style = PathStyle::Posix;
+    options.Threads = 2;
+    WalkResult result;
+    std::thread walk([&] { result = WalkDirectory(dir.Path().string(), options, disk, recorder, control, recorder, prompter); });
+
+    EXPECT_TRUE(disk.WaitFor([&] { return disk.Held == 1 && disk.WorkersSeen == 2; }));
+    control.AbortFlag.store(true);
+    letGo();
+    EXPECT_TRUE(disk.WaitFor([&] { return disk.WorkersEnded >= 1; }));
+    disk.Release();
+    walk.join();
+
+    EXPECT_EQ(disk.Misuses(), std::vector<std::string>{});
+    EXPECT_TRUE(atFirstRow);
+    EXPECT_EQ(result.Counters.TotalDirs, 1);  // the base alone: no subdirectory is entered after the abort
 }
 
 }  // namespace

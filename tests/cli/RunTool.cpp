@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <SQLiteCpp/SQLiteCpp.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -57,6 +58,34 @@ std::string Query(const std::string& db, const std::string& sql) {
     return fields;
 }
 
+void EmptyLog(const std::string& db) {
+    SQLite::Database file(db, SQLite::OPEN_READWRITE);
+    file.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+}
+
+bool WaitForSizeAbove(const std::string& path, std::uintmax_t bytes, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        std::error_code missing;
+        const std::uintmax_t size = std::filesystem::file_size(path, missing);
+        if (!missing && size > bytes) return true;
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+bool WriteLockHeld(const std::string& db) {
+    SQLite::Database file(db, SQLite::OPEN_READWRITE);
+    file.setBusyTimeout(0);
+    try {
+        file.exec("BEGIN IMMEDIATE");
+    } catch (const SQLite::Exception& e) {
+        return e.getErrorCode() == SQLITE_BUSY;
+    }
+    file.exec("ROLLBACK");
+    return false;
+}
+
 RunningTool::RunningTool(const std::vector<std::string>& args, const ToolOptions& options) {
     char pattern[] = "/tmp/corvina-run-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) return;
@@ -101,17 +130,29 @@ RunningTool::~RunningTool() {
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
 }
 
+bool RunningTool::Ended() const {
+    siginfo_t info{};
+    return pid_ <= 0 || ::waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+}
+
 bool RunningTool::WaitForErr(const std::string& text, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         // Whether the run has ended is asked before its text is read, so that
         // an ended run's text is read in full. The process is left to Finish.
-        siginfo_t info{};
-        const bool ended = pid_ <= 0 || ::waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+        const bool ended = Ended();
         if (ReadFile(dir_ + "/err").find(text) != std::string::npos) return true;
         if (ended || std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+bool RunningTool::WaitForEnd(std::chrono::milliseconds timeout) {
+    for (const auto end = std::chrono::steady_clock::now() + timeout; !Ended();) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 void RunningTool::Signal(int signal) const {

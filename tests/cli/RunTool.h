@@ -39,12 +39,16 @@ public:
 
     // Waits until stderr holds text (false after the timeout or at its end).
     bool WaitForErr(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // Waits until the process has ended (false after the timeout), leaving it to Finish.
+    bool WaitForEnd(std::chrono::milliseconds timeout = std::chrono::minutes(1));
     void Signal(int signal) const;
     // Waits for the end and returns what it printed (exit code 128 + signal
     // when a signal ended it).
     ToolRun Finish();
 
 private:
+    bool Ended() const;  // the process has ended (it stays to be waited for)
+
     std::string dir_;  // the run's own folder: stdout, stderr, HOME and settings
     pid_t pid_ = -1;
 };
@@ -70,6 +74,17 @@ std::string ReadFile(const std::string& path);
 
 // The first row of a query on a database file, its fields joined by "|".
 std::string Query(const std::string& db, const std::string& sql);
+
+// Folds a database file's write-ahead log into the file and empties it, so
+// that the log's size shows what the next run writes.
+void EmptyLog(const std::string& db);
+// Waits until the file at path holds more than bytes (false after the
+// timeout: only a hung run takes that long).
+bool WaitForSizeAbove(const std::string& path, std::uintmax_t bytes,
+                      std::chrono::milliseconds timeout = std::chrono::minutes(1));
+// True while another connection holds the database file's write lock: a
+// write transaction of ours is refused at once.
+bool WriteLockHeld(const std::string& db);
 
 // The text up to the first tab: the key in a snapshot's summary or list line.
 inline std::string FirstField(const std::string& line) { return line.substr(0, line.find('\t')); }

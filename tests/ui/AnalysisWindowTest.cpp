@@ -439,12 +439,19 @@ void AnalysisWindowTest::TreeKeysAnalyseTheNodeTheyRestOnOnce() {
     auto window = OpenOn(f, kNew);
     QTreeView& view = window->TreeView();
     ClickNode(*window, window->Tree().RootIndex());
+    const QString atRoot = window->StatusText();
     QSignalSpy runs(&window->Grid().DetailModel(), &QAbstractItemModel::modelReset);
-    // Faster than the analysis waits, as a held arrow key repeats: (files), big, it's.
+    // Keys that come before the delay is over, as a held arrow key repeats:
+    // (files), big, it's. With an hour's delay no machine is too slow for that.
+    window->SetKeyedNodeDelay(std::chrono::hours(1));
     for (int i = 0; i < 3; ++i) QTest::keyClick(&view, Qt::Key_Down);
+    QCoreApplication::processEvents();
     QCOMPARE(runs.count(), 0);
+    QCOMPARE(window->StatusText(), atRoot);
+    // The delay runs out now: the node the keys rest on is analysed, once.
+    window->SetKeyedNodeDelay(std::chrono::milliseconds(0));
     QTRY_COMPARE(window->StatusText(), QString("Analysis of directory /data/it's"));
-    QTest::qWait(300);
+    QCoreApplication::processEvents();
     QCOMPARE(runs.count(), 1);
 }
 
@@ -803,7 +810,8 @@ void AnalysisWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEver
     window.SetDeleteWait(kDeleteWait);
     QString waitingText;
     bool waitPointer = false;
-    QTimer::singleShot(300, &window, [&]() {
+    // Events reach the window only while the delete waits: the first one looks and lets go.
+    QTimer::singleShot(0, &window, [&]() {
         waitingText = window.StatusText();
         waitPointer = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
         other.exec("COMMIT");
