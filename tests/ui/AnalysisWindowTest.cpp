@@ -962,16 +962,10 @@ QTEST_MAIN(AnalysisWindowTest)
 void AnalysisWindowTest::ServerDatabaseIsChosenByItsConnectionAndItsPasswordIsNotKept() {
     if (TestServer().empty()) QSKIP("runs beside a database server");
     ServerSchema schema;
-    {
-        DatabaseState server;
-        RecordingPrompter prompter;
-        RecordingEnder ender;
-        server.DatabasePath = schema.Location();
-        prompter.Script({Answer::Yes});
-        QCOMPARE(int(OpenSnapshotDatabase(server, prompter, ender)), int(OpenOutcome::Created));
+    WithDatabase(schema.Location(), [](DatabaseState& server) {
         AddSnapshot(server, {.Key = kNew, .BasePath = "/srv/caf\xc3\xa9", .Dirs = {{"2", "/srv/caf\xc3\xa9", 1, 4096}},
                              .Files = {{"/srv/caf\xc3\xa9", "menu \xff.txt", 4096, "2024-03-07 10:00:00"}}});
-    }
+    });
     SelectionFixture f;
     SelectSnapshotWindow window(f.h.Context, f.choice);
     window.show();
