@@ -3,7 +3,6 @@
 #include <QSettings>
 
 #include "app/Settings.h"
-#include "app/Startup.h"
 #include "tests/support/TempDir.h"
 
 namespace corvina {
@@ -58,16 +57,6 @@ TEST_F(RecentList, CaptionsAndPathsWithBlanksAndAmpersands) {
         EXPECT_EQ(RecentCaption(number, path), caption);
         EXPECT_EQ(PathFromRecentCaption(caption), path);
     }
-}
-
-TEST_F(RecentList, StartupWritesTheDefaultOnlyWhenTheListIsEmpty) {
-    std::string programDir = dir.Path().string();
-    std::string path = ResolveStartupDatabasePath(settings, programDir);
-    EXPECT_EQ(path, programDir + "/corvina.mdb");
-    EXPECT_EQ(ReadRecentList(settings), (List{path}));
-
-    Store({"/elsewhere/deleted.mdb"});
-    EXPECT_EQ(ResolveStartupDatabasePath(settings, programDir), "/elsewhere/deleted.mdb");
 }
 
 }  // namespace

@@ -48,7 +48,10 @@
 #include "tests/support/TempDir.h"
 
 namespace corvina {
-namespace test {
+namespace {
+
+using test::RecordingEnder;
+using test::RecordingPrompter;
 
 class FakeFileSystem final : public FileSystem {
 public:
@@ -235,7 +238,7 @@ public:
 
 // The classic exchange sort on upper-cased names, quadratic: the reference
 // that SortNames must agree with, ties included.
-inline std::vector<std::size_t> ExchangeSortNames(const std::vector<std::string_view>& names) {
+std::vector<std::size_t> ExchangeSortNames(const std::vector<std::string_view>& names) {
     auto upper = [](std::string_view name) {
         std::string text(name);
         for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
@@ -250,17 +253,6 @@ inline std::vector<std::size_t> ExchangeSortNames(const std::vector<std::string_
     }
     return order;
 }
-
-}  // namespace test
-
-namespace {
-
-using test::ExchangeSortNames;
-using test::FakeFileSystem;
-using test::RecordingEnder;
-using test::RecordingObserver;
-using test::RecordingPrompter;
-using test::RecordingSink;
 
 using Rows = std::vector<std::string>;
 

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -342,20 +343,10 @@ TEST(ThreadedWalk, AnEarlyEndStopsTheWorkersBeforeItClosesADirectoryTheyOpenFrom
     disk.HoldOpening("b");
     Recorder recorder;
     RunControl control;
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool atFirstRow = false, goOn = false;
-    recorder.BeforeDirRow = [&] {
-        std::unique_lock lock(mutex);
-        if (atFirstRow) return;
-        atFirstRow = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return goOn; });
-    };
-    const auto letGo = [&] {
-        std::lock_guard lock(mutex);
-        goOn = true;
-        changed.notify_all();
+    std::atomic<bool> atFirstRow{false};
+    std::promise<void> goOn;
+    recorder.BeforeDirRow = [&, letGo = goOn.get_future().share()] {
+        if (!atFirstRow.exchange(true)) letGo.wait();
     };
     test::RecordingPrompter prompter;
     WalkOptions options;
@@ -366,7 +357,7 @@ TEST(ThreadedWalk, AnEarlyEndStopsTheWorkersBeforeItClosesADirectoryTheyOpenFrom
 
     EXPECT_TRUE(disk.WaitFor([&] { return disk.Held == 1 && disk.WorkersSeen == 2; }));
     control.AbortFlag.store(true);
-    letGo();
+    goOn.set_value();
     EXPECT_TRUE(disk.WaitFor([&] { return disk.WorkersEnded >= 1; }));
     disk.Release();
     walk.join();

@@ -17,7 +17,6 @@
 #include "store/HostLabel.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/cli/RunTool.h"
-#include "tests/support/RecordingPrompter.h"
 #include "tests/support/SnapshotRows.h"
 #include "tests/support/TempDir.h"
 
@@ -38,10 +37,10 @@ protected:
         test::WriteFile(alpha + "/sub/f", std::string(3000, 'x'));
     }
     // Takes a snapshot and returns its key (the first field of the summary line).
-    std::string Take(const std::string& path, const std::string& description) {
-        auto run = test::RunTool({"snapshot", path, "--db", db, "--description", description});
-        EXPECT_EQ(run.ExitCode, 0) << run.Err;
-        return test::FirstField(run.Out);
+    std::string Take(const std::string& path, const std::string& description, const Args& more = {}) {
+        Args args{"snapshot", path, "--description", description};
+        args.insert(args.end(), more.begin(), more.end());
+        return test::FirstField(test::RunOkOn(db, args).Out);
     }
 
     test::TempDir dir;
@@ -54,8 +53,7 @@ TEST_F(CatalogueCommands, ListShowsBasePathsThenSnapshotsNewestFirstAndInfoOneOf
     Take(beta, "other");
 
     EXPECT_EQ(test::RunTool({"list", "--db", db}).Out, alpha + "\n" + beta + "\n");
-    auto rows = test::RunTool({"list", "--db", db, "--path", alpha});
-    ASSERT_EQ(rows.ExitCode, 0) << rows.Err;
+    auto rows = test::RunOkOn(db, {"list", "--path", alpha});
     EXPECT_EQ(rows.Out, second + "\t2 directories\t1 files\t2 KB\ttwo\n" + first + "\t2 directories\t1 files\t2 KB\tone\n");
     auto parsed = nlohmann::json::parse(test::RunTool({"list", "--db", db, "--path", beta, "--json"}).Out);
     ASSERT_EQ(parsed.size(), 1u);
@@ -65,8 +63,7 @@ TEST_F(CatalogueCommands, ListShowsBasePathsThenSnapshotsNewestFirstAndInfoOneOf
     EXPECT_EQ(test::RunTool({"list", "--db", db, "--path", alpha + "/"}).Out, rows.Out);
     EXPECT_EQ(test::RunTool({"list", "--db", db, "--path", dir.File("none")}).Out, "");
 
-    auto info = test::RunTool({"info", first, "--db", db});
-    ASSERT_EQ(info.ExitCode, 0) << info.Err;
+    auto info = test::RunOkOn(db, {"info", first});
     for (const std::string& line : {"Base path:         " + alpha + "\n", std::string("Bytes:             3000 (2 KB)\n"),
                                    std::string("Files recorded:    N (from 0 bytes)\n")}) {
         EXPECT_NE(info.Out.find(line), std::string::npos) << info.Out;
@@ -79,23 +76,18 @@ TEST_F(CatalogueCommands, ListShowsBasePathsThenSnapshotsNewestFirstAndInfoOneOf
 // The same base path from two machines is listed once per host, and each
 // snapshot with its host; a database of one host lists as one without labels.
 TEST_F(CatalogueCommands, ListShowsHostsOnlyWhenTheDatabaseHoldsSeveralAndDeleteTakesTheHostRow) {
-    const auto take = [&](const std::string& path, const std::string& label) {
-        auto run = test::RunTool({"snapshot", path, "--db", db, "--description", label, "--host-label", label});
-        EXPECT_EQ(run.ExitCode, 0) << run.Err;
-        return test::FirstField(run.Out);
-    };
     const auto list = [&](Args args) {
         args.insert(args.begin(), "list");
         return test::RunOn(db, args).Out;
     };
-    const std::string first = take(alpha, "north");
+    const std::string first = Take(alpha, "north", {"--host-label", "north"});
     EXPECT_EQ(test::Query(db, "SELECT Hostname FROM Host WHERE Snapshot = '" + first + "'"), "north");
     EXPECT_EQ(list({}), alpha + "\n");
     EXPECT_EQ(list({"--path", alpha}), first + "\t2 directories\t1 files\t2 KB\tnorth\n");
     EXPECT_FALSE(nlohmann::json::parse(list({"--path", alpha, "--json"}))[0].contains("host"));
 
-    const std::string second = take(alpha, "south");
-    take(beta, "north");
+    const std::string second = Take(alpha, "south", {"--host-label", "south"});
+    Take(beta, "north", {"--host-label", "north"});
     EXPECT_EQ(list({}), alpha + "\tnorth\n" + alpha + "\tsouth\n" + beta + "\tnorth\n");
     EXPECT_EQ(list({"--path", alpha}), second + "\tsouth\t2 directories\t1 files\t2 KB\tsouth\n" + first +
                                            "\tnorth\t2 directories\t1 files\t2 KB\tnorth\n");
@@ -120,8 +112,7 @@ TEST_F(CatalogueCommands, OddBytesAreEscapedInTextAndReplacedInJson) {
     EXPECT_EQ(test::RunTool({"list", "--db", db, "--path", odd}).Out,
               key + "\t1 directories\t0 files\t0\todd \\xC3\\x1B[2K\\x0Aline \\xC2\\x9B\\\\\n");
     for (const Args& args : {Args{"list", "--db", db, "--json"}, Args{"info", "latest", "--db", db, "--json"}}) {
-        auto run = test::RunTool(args);
-        EXPECT_EQ(run.ExitCode, 0) << run.Err;
+        auto run = test::RunOk(args);
         EXPECT_NO_THROW(nlohmann::json::parse(run.Out)) << run.Out;
         EXPECT_NE(run.Out.find("\xef\xbf\xbd"), std::string::npos);  // the replacement character
     }
@@ -154,8 +145,7 @@ TEST_F(CatalogueCommands, MissingDatabaseUnknownAndMalformedKeysAndBadUsage) {
         EXPECT_EQ(test::RunOn("", args).ExitCode, 2) << args[0];
     }
     // Check creates the database and says so; the next check is silent.
-    auto check = test::RunTool({"check", "--db", db});
-    EXPECT_EQ(check.ExitCode, 0) << check.Err;
+    auto check = test::RunOkOn(db, {"check"});
     EXPECT_NE(check.Err.find("created snapshot database " + db), std::string::npos) << check.Err;
     EXPECT_EQ(check.Out, "Snapshot database " + db + ": 0 snapshots of 0 base paths\n");
     EXPECT_EQ(test::RunTool({"check", "--db", db}).Err, "");
@@ -168,8 +158,6 @@ TEST_F(CatalogueCommands, MissingDatabaseUnknownAndMalformedKeysAndBadUsage) {
         {{"info", "latest"}, 1, "no snapshot"},
         {{"info", "2001-02-03 04:05:06"}, 1, "Snapshot 2001-02-03 04:05:06 not found"},
         {{"delete", "2001-02-03 04:05:06"}, 1, ""},
-        {{"info", "yesterday"}, 2, ""},
-        {{"delete", "2001-02-30 04:05:06"}, 2, ""},
         {{"info"}, 2, ""},
         {{"check", "--no-such-option"}, 2, ""},
     };
@@ -186,9 +174,8 @@ TEST_F(CatalogueCommands, MissingDatabaseUnknownAndMalformedKeysAndBadUsage) {
     EXPECT_NE(foreign.Err.find("does not seem to be a valid Corvina database"), std::string::npos) << foreign.Err;
 }
 
-// Root writes anything, so the read-only cases run the tool as an
-// unprivileged user: an older file it may not upgrade, and a current one in a
-// folder it may not write (tests/cli/DatabasePlacesTest.cpp has more places).
+// Root writes anything, so the tool runs as an unprivileged user on an older
+// file it may not upgrade (current files in places it may not write: DatabasePlaces).
 TEST_F(CatalogueCommands, ReadOnlyFilesListAndLoadEverySnapshotUnchanged) {
     if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
     {
@@ -209,8 +196,7 @@ TEST_F(CatalogueCommands, ReadOnlyFilesListAndLoadEverySnapshotUnchanged) {
                        "file; it stays in the older format\n");
     EXPECT_EQ(run.Out, "Snapshot database " + db + ": 2 snapshots of 1 base path (read-only)\n");
     // Only the total the file lacks is left out.
-    auto list = test::RunTool({"list", "--path", "/old", "--db", db}, other);
-    EXPECT_EQ(list.ExitCode, 0) << list.Err;
+    auto list = test::RunOkOn(db, {"list", "--path", "/old"}, other);
     EXPECT_EQ(list.Out, "2001-06-06 07:08:09\t5 directories\t10 files\t\tsecond\n"
                         "2001-05-06 07:08:09\t4 directories\t9 files\t\tfirst\n");
     auto info = test::RunTool({"info", "2001-05-06 07:08:09", "--db", db}, other);
@@ -222,16 +208,6 @@ TEST_F(CatalogueCommands, ReadOnlyFilesListAndLoadEverySnapshotUnchanged) {
     EXPECT_NE(total.Err.find("corvina: Error: 1 no such column: TotsizeF\n  While processing directory /old/x\n"),
               std::string::npos)
         << total.Err;
-
-    const std::string current = dir.File("locked") + "/current.mdb";
-    fs::create_directory(dir.File("locked"));
-    ASSERT_EQ(test::RunTool({"check", "--db", current}).ExitCode, 0);
-    fs::permissions(current, fs::perms::all);
-    fs::permissions(dir.File("locked"), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                            fs::perms::others_read | fs::perms::others_exec);
-    run = test::RunTool({"check", "--db", current}, other);
-    EXPECT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out, "Snapshot database " + current + ": 0 snapshots of 0 base paths (read-only)\n");
 }
 
 // A file of the previous layout (a rowid files table beside a File1 index)
@@ -269,9 +245,8 @@ TEST_F(CatalogueCommands, PreviousLayoutWorksAsItIsAndCompactConvertsItWhenNobod
     }
     EXPECT_EQ(test::Query(db, layout), "1");
 
-    auto run = test::RunOn(db, {"compact"});
-    EXPECT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out, "Snapshot database " + db + ": 5 files rows converted to the compact layout\n");
+    EXPECT_EQ(test::RunOkOn(db, {"compact"}).Out,
+              "Snapshot database " + db + ": 5 files rows converted to the compact layout\n");
     EXPECT_EQ(test::Query(db, layout), "0");
     EXPECT_EQ(test::Query(db, "SELECT count(*) FROM pragma_table_info('files') WHERE pk > 0"), "3");
     EXPECT_EQ(test::Query(db, rows), before);
@@ -314,38 +289,31 @@ class AnalyseCommand : public ::testing::Test {
 protected:
     void SetUp() override {
         db_ = dir_.File("a.mdb");
-        DatabaseState state;
-        state.DatabasePath = db_;
-        test::RecordingPrompter prompter;
-        test::RecordingEnder ender;
-        ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Created);
-        const char* date = "2024-01-02 03:04:05";
-        test::AddSnapshot(state, Srv("2024-05-01 08:00:00", true, {{"/srv/web", "a,\"b\".html", 2048, date}},
-                                     {{"/srv/web", 2048}, {"/srv/old", 100}, {"/srv", 2148}}));
-        test::AddSnapshot(state, Srv("2024-05-02 08:00:00", true,
-                                     {{"/srv/web", "a,\"b\".html", 4096, date}, {"/srv/web/x", "n.txt", 1024, date}},
-                                     {{"/srv/web/x", 1024}, {"/srv/web", 5120}, {"/srv", 5120}}));
-        test::AddSnapshot(state, Srv("2024-05-03 08:00:00", false, {}, {{"/srv/web", 5120}, {"/srv", 5120}}));
-        CloseSnapshotDatabase(state);
+        test::WithDatabase(db_, [](DatabaseState& state) {
+            const char* date = "2024-01-02 03:04:05";
+            test::AddSnapshot(state, Srv("2024-05-01 08:00:00", true, {{"/srv/web", "a,\"b\".html", 2048, date}},
+                                         {{"/srv/web", 2048}, {"/srv/old", 100}, {"/srv", 2148}}));
+            test::AddSnapshot(state, Srv("2024-05-02 08:00:00", true,
+                                         {{"/srv/web", "a,\"b\".html", 4096, date}, {"/srv/web/x", "n.txt", 1024, date}},
+                                         {{"/srv/web/x", 1024}, {"/srv/web", 5120}, {"/srv", 5120}}));
+            test::AddSnapshot(state, Srv("2024-05-03 08:00:00", false, {}, {{"/srv/web", 5120}, {"/srv", 5120}}));
+        });
     }
 
+    // An analysis that must succeed.
     test::ToolRun Analyse(std::vector<std::string> args) {
         args.insert(args.begin(), "analyse");
-        return test::RunOn(db_, args);
+        return test::RunOkOn(db_, args);
     }
 
     // Snapshots of base that record only the own files of directories: one
     // vector of Dir rows a snapshot, keyed by the key beside it.
     void AddOwnFiles(const char* base, std::vector<std::pair<const char*, std::vector<test::DirRow>>> snapshots) {
-        DatabaseState state;
-        state.DatabasePath = db_;
-        test::RecordingPrompter prompter;
-        test::RecordingEnder ender;
-        ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Opened);
-        for (auto& [key, dirs] : snapshots) {
-            test::AddSnapshot(state, test::SnapshotRows{.Key = key, .BasePath = base, .Dirs = std::move(dirs), .Files = {}});
-        }
-        CloseSnapshotDatabase(state);
+        test::WithDatabase(db_, [&](DatabaseState& state) {
+            for (auto& [key, dirs] : snapshots) {
+                test::AddSnapshot(state, {.Key = key, .BasePath = base, .Dirs = std::move(dirs), .Files = {}});
+            }
+        });
     }
 
     test::TempDir dir_;
@@ -353,29 +321,23 @@ protected:
 };
 
 TEST_F(AnalyseCommand, TableIsAlignedCsvQuotesFieldsAndJsonCarriesTheSameTexts) {
-    auto run = Analyse({"directory-details", "--snapshot", "2024-05-02 08:00:00", "--unit", "B"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out,
+    EXPECT_EQ(Analyse({"directory-details", "--snapshot", "2024-05-02 08:00:00", "--unit", "B"}).Out,
               "Analysis of directory /srv\n"
               "Directory Name  # of Files  Total size (Bytes)  % of Total\n"
               "--------------  ----------  ------------------  ----------\n"
               "Total for /srv           1                5120         100\n"
               "web                      1                5120         100\n");
 
-    run = Analyse({"11", "--snapshot", "2024-05-02 08:00:00", "--unit", "K", "--format", "csv", "--dir", "/srv/web/"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
     // The headings are the header record, without the grid's padding.
-    EXPECT_EQ(run.Out,
+    EXPECT_EQ(Analyse({"11", "--snapshot", "2024-05-02 08:00:00", "--unit", "K", "--format", "csv", "--dir", "/srv/web/"}).Out,
               "File,Directory,Size(KB),File Date\r\n"
               "Total for /srv/web, ,5,  \r\n"
               "\"a,\"\"b\"\".html\",/srv/web,4,2024-01-02 03:04 \r\n"
               "n.txt,/srv/web/x,1,2024-01-02 03:04 \r\n");
 
     // "previous" is the newest earlier snapshot of the same path.
-    run = Analyse({"changed-files", "--snapshot", "2024-05-02 08:00:00", "--compare", "previous", "--format", "json",
-                   "--unit", "B"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    auto doc = nlohmann::json::parse(run.Out);
+    auto doc = nlohmann::json::parse(Analyse({"changed-files", "--snapshot", "2024-05-02 08:00:00", "--compare",
+                                              "previous", "--format", "json", "--unit", "B"}).Out);
     EXPECT_EQ(doc["title"], "Changed files in /srv directory tree  (all files)");
     EXPECT_EQ(doc["compare"], "2024-05-01 08:00:00");
     EXPECT_EQ(doc["total"], nullptr);
@@ -404,7 +366,7 @@ TEST_F(AnalyseCommand, LimitCutsTheRowsAndEveryFormatSaysSo) {
     // The total row counts: a limit of 1 leaves no room for a detail row.
     auto run = Analyse({"directory-details", "--snapshot", "2024-05-02 08:00:00", "--limit", "1", "--format", "json"});
     EXPECT_EQ(nlohmann::json::parse(run.Out)["truncated"], true);
-    EXPECT_EQ(Analyse({"directory-details", "--limit", "-1"}).ExitCode, 2);
+    EXPECT_EQ(test::RunOn(db_, {"analyse", "directory-details", "--limit", "-1"}).ExitCode, 2);
 }
 
 TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
@@ -413,16 +375,15 @@ TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
         int ExitCode;
         const char* Said;
     } cases[] = {
-        {{"new-directories"}, 1, "needs a compare snapshot"},
-        {{"files-in-tree"}, 1, "recorded no files"},  // the latest snapshot
-        {{"new-files", "--snapshot", "2024-05-01 08:00:00", "--compare", "previous"}, 1, "no earlier snapshot of /srv"},
-        {{"directory-details", "--dir", "/srv/nowhere"}, 1, "holds no directory /srv/nowhere"},
-        {{"no-such-kind"}, 2, "unknown analysis \"no-such-kind\""},
-        {{"directory-details", "--unit", "P"}, 2, ""},
+        {{"analyse", "new-directories"}, 1, "needs a compare snapshot"},
+        {{"analyse", "files-in-tree"}, 1, "recorded no files"},  // the latest snapshot
+        {{"analyse", "new-files", "--snapshot", "2024-05-01 08:00:00", "--compare", "previous"}, 1,
+         "no earlier snapshot of /srv"},
+        {{"analyse", "directory-details", "--dir", "/srv/nowhere"}, 1, "holds no directory /srv/nowhere"},
     };
     for (const auto& c : cases) {
-        auto run = Analyse(c.Args);
-        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Args[0];
+        auto run = test::RunOn(db_, c.Args);
+        EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Args[1];
         EXPECT_NE(run.Err.find(c.Said), std::string::npos) << run.Err;
     }
 }
@@ -431,9 +392,7 @@ TEST_F(AnalyseCommand, GrowthListsTheTopDirectoriesByTheGrowthOfTheirOwnFiles) {
     AddOwnFiles("/srv", {{"2024-05-04 08:00:00", {{"1", "/srv/a/(files)", 1, 100}, {"1", "/srv/b/(files)", 1, 300}}},
                          {"2024-05-05 08:00:00",
                           {{"1", "/srv/a/(files)", 2, 400}, {"1", "/srv/b/(files)", 1, 200}, {"1", "/srv/c/(files)", 1, 50}}}});
-    auto run = test::RunOn(db_, {"growth", "--top", "2", "--unit", "B", "--format", "csv"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out,
+    EXPECT_EQ(test::RunOkOn(db_, {"growth", "--top", "2", "--unit", "B", "--format", "csv"}).Out,
               "Directory,Change in files,Change (Bytes),Size (5 May) (Bytes),Size (4 May) (Bytes)\r\n"
               "Total for /srv,2,250,650,400\r\n"
               "/srv/a,1,300,400,100\r\n"
@@ -449,9 +408,7 @@ TEST_F(AnalyseCommand, GrowthReadsInAutoUnitsAndTheSameChangeBothWays) {
                          {"2024-06-02 08:00:00",
                           {{"1", "/big/a/(files)", 2, kMiB + kGrowth}, {"1", "/big/b/(files)", 4, 3 * kGiB - 1536}}}});
 
-    auto run = test::RunOn(db_, {"growth", "--snapshot", "2024-06-02 08:00:00"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out,
+    EXPECT_EQ(test::RunOkOn(db_, {"growth", "--snapshot", "2024-06-02 08:00:00"}).Out,
               "Where did /big grow from 1 Jun to 2 Jun\n"
               "Directory       Change in files  Change   Size (2 Jun)  Size (1 Jun)\n"
               "--------------  ---------------  -------  ------------  ------------\n"
@@ -461,7 +418,7 @@ TEST_F(AnalyseCommand, GrowthReadsInAutoUnitsAndTheSameChangeBothWays) {
 
     const std::vector<std::string> swapped{"growth", "--snapshot", "2024-06-01 08:00:00", "--compare",
                                            "2024-06-02 08:00:00"};
-    run = test::RunOn(db_, swapped);
+    auto run = test::RunOkOn(db_, swapped);
     EXPECT_NE(run.Out.find("\n/big/b                        0   1.5 KB"), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("\n/big/a                       -1  -1.6 GB"), std::string::npos) << run.Out;
 
@@ -475,11 +432,6 @@ TEST_F(AnalyseCommand, GrowthReadsInAutoUnitsAndTheSameChangeBothWays) {
 // /data/logs appears in the second snapshot; used space grows 100 bytes a day
 // towards a size of 1000, reached 7 days after the last snapshot.
 TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
-    DatabaseState state;
-    state.DatabasePath = db_;
-    test::RecordingPrompter prompter;
-    test::RecordingEnder ender;
-    ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Opened);
     const std::vector<test::DirRow> rows[] = {
         {{"2", "/data", 1, 100}, {"1", "/data/(files)", 1, 100}},
         {{"2", "/data", 2, 300}, {"1", "/data/(files)", 1, 100}, {"2", "/data/logs", 1, 200},
@@ -487,15 +439,15 @@ TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
         {{"2", "/data", 3, 600}, {"1", "/data/(files)", 1, 100}, {"2", "/data/logs", 2, 500},
          {"1", "/data/logs/(files)", 1, 200}, {"2", "/data/logs/big", 1, 300}, {"1", "/data/logs/big/(files)", 1, 300}},
     };
-    const char* keys[] = {"2024-06-01 00:00:00", "2024-06-02 00:00:00", "2024-06-03 00:00:00"};
-    for (int i = 0; i < 3; ++i) {
-        test::AddSnapshot(state, {.Key = keys[i], .BasePath = "/data", .Dirs = rows[i], .Files = {}});
-        ASSERT_TRUE(WriteFilesystemRow(state, test::Key(keys[i]), {1000, 900 - 100 * i}).Ok());
-    }
-    CloseSnapshotDatabase(state);
+    test::WithDatabase(db_, [&](DatabaseState& state) {
+        const char* keys[] = {"2024-06-01 00:00:00", "2024-06-02 00:00:00", "2024-06-03 00:00:00"};
+        for (int i = 0; i < 3; ++i) {
+            test::AddSnapshot(state, {.Key = keys[i], .BasePath = "/data", .Dirs = rows[i], .Files = {}});
+            ASSERT_TRUE(WriteFilesystemRow(state, test::Key(keys[i]), {1000, 900 - 100 * i}).Ok());
+        }
+    });
 
-    auto run = test::RunOn(db_, {"trend", "--dir", "/data/logs/", "--format", "json"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    auto run = test::RunOkOn(db_, {"trend", "--dir", "/data/logs/", "--format", "json"});
     EXPECT_EQ(nlohmann::json::parse(run.Out), nlohmann::json::parse(R"({"points": [
         {"snapshot": "2024-06-01 00:00:00", "files": 0, "bytes": 0, "fs_size": 1000, "fs_free": 900},
         {"snapshot": "2024-06-02 00:00:00", "files": 1, "bytes": 200, "fs_size": 1000, "fs_free": 800},
@@ -509,9 +461,7 @@ TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
     EXPECT_EQ(test::RunOn(db_, {"trend", "--dir", "/nowhere"}).ExitCode, 1);
 
     // The table shows sizes in units; bytes stay plain numbers in CSV.
-    run = test::RunOn(db_, {"trend", "--dir", "/data/logs"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_EQ(run.Out,
+    EXPECT_EQ(test::RunOkOn(db_, {"trend", "--dir", "/data/logs"}).Out,
               "Trend of /data/logs\n"
               "Snapshot             Files   Size  FS size  FS free\n"
               "-------------------  -----  -----  -------  -------\n"
@@ -526,20 +476,15 @@ TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
 
 // Two machines took /srv: "previous" and the trend keep to one of them.
 TEST_F(AnalyseCommand, PreviousAndTrendKeepToTheHostOfTheirSnapshot) {
-    DatabaseState state;
-    state.DatabasePath = db_;
-    test::RecordingPrompter prompter;
-    test::RecordingEnder ender;
-    ASSERT_EQ(OpenSnapshotDatabase(state, prompter, ender), OpenOutcome::Opened);
-    for (const auto& [key, label] : {std::pair{"2024-05-01 08:00:00", "north"}, std::pair{"2024-05-02 08:00:00", "south"},
-                                     std::pair{"2024-05-03 08:00:00", "north"}}) {
-        ASSERT_TRUE(WriteHostLabel(state, test::Key(key), label).Ok());
-    }
-    CloseSnapshotDatabase(state);
-
+    test::WithDatabase(db_, [](DatabaseState& state) {
+        for (const auto& [key, label] : {std::pair{"2024-05-01 08:00:00", "north"},
+                                         std::pair{"2024-05-02 08:00:00", "south"},
+                                         std::pair{"2024-05-03 08:00:00", "north"}}) {
+            ASSERT_TRUE(WriteHostLabel(state, test::Key(key), label).Ok());
+        }
+    });
     auto run = Analyse({"compare-directories", "--snapshot", "2024-05-03 08:00:00", "--compare", "previous", "--format",
                         "json"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(nlohmann::json::parse(run.Out)["compare"], "2024-05-01 08:00:00");
 
     const auto trendKeys = [&](const char* dir) {
@@ -584,8 +529,7 @@ TEST(DamagedFile, EveryCommandThatMeetsTheDamageSaysSoAndChangesNothing) {
     const std::string root = dir.File("tree"), pristine = dir.File("pristine.mdb"), db = dir.File("damaged.mdb");
     test::MakeLinkTree(root, 20, 50);
     for (const char* description : {"first", "second"}) {
-        auto run = test::RunTool({"snapshot", root, "--db", pristine, "--files", "--description", description});
-        ASSERT_EQ(run.ExitCode, 0) << run.Err;
+        test::RunOkOn(pristine, {"snapshot", root, "--files", "--description", description});
     }
     const struct {
         const char* Page;

@@ -48,10 +48,7 @@ protected:
         test::WriteFile(tree + "/sub/f", std::string(3000, 'x'));
     }
     // A database with one snapshot of the tree, written as root.
-    void MakeDatabase(const std::string& db) {
-        auto run = test::RunTool({"snapshot", tree, "--db", db, "--description", "kept"});
-        ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    }
+    void MakeDatabase(const std::string& db) { test::RunOkOn(db, {"snapshot", tree, "--description", "kept"}); }
 
     test::TempDir dir;
     const std::string tree = dir.File("tree");
@@ -69,8 +66,7 @@ void ReadButNotWritten(const std::string& db, const std::string& tree, const std
         {{"trend"}, "Trend of " + tree + "\n"},
         {{"check"}, "1 snapshot of 1 base path (read-only)\n"}};
     for (const auto& [args, shows] : readers) {
-        auto run = test::RunOn(db, args, options);
-        EXPECT_EQ(run.ExitCode, 0) << args[0] << ": " << run.Err;
+        auto run = test::RunOkOn(db, args, options);
         EXPECT_NE(run.Out.find(shows), std::string::npos) << args[0] << ": " << run.Out;
     }
     const std::string cannot = "corvina: The snapshot database " + db + " cannot be written: " + why;

@@ -7,12 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <list>
 #include <thread>
 
 #include "tests/support/TempDir.h"
@@ -29,6 +32,28 @@ void LimitChild(int resource, std::uint64_t value) {
 }
 
 }  // namespace
+
+ToolRun RunOk(const std::vector<std::string>& args, const ToolOptions& options) {
+    ToolRun run = RunTool(args, options);
+    if (run.ExitCode != 0) {
+        std::string command = "corvina-cli";
+        for (const std::string& arg : args) command += " " + arg;
+        ADD_FAILURE() << command << ": exit " << run.ExitCode << "\n" << run.Err;
+    }
+    return run;
+}
+
+std::set<std::string> KeysOfRunsAtOnce(const std::vector<std::string>& args, int count) {
+    std::list<RunningTool> runs;
+    for (int i = 0; i < count; ++i) runs.emplace_back(args);
+    std::set<std::string> keys;
+    for (RunningTool& run : runs) {
+        const ToolRun done = run.Finish();
+        EXPECT_EQ(done.ExitCode, 0) << done.Err;
+        keys.insert(FirstField(done.Out));
+    }
+    return keys;
+}
 
 void MakeLinkTree(const std::string& root, int dirs, int linksPerDir) {
     std::filesystem::create_directories(root);

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,17 @@ inline ToolRun RunOn(const std::string& db, std::vector<std::string> args, const
     args.insert(args.end(), {"--db", db});
     return RunTool(args, options);
 }
+// RunTool and RunOn for a run that must succeed: any other exit code fails
+// the test, naming the command and what it said on stderr.
+ToolRun RunOk(const std::vector<std::string>& args, const ToolOptions& options = {});
+inline ToolRun RunOkOn(const std::string& db, std::vector<std::string> args, const ToolOptions& options = {}) {
+    args.insert(args.end(), {"--db", db});
+    return RunOk(args, options);
+}
+
+// Starts count runs of args at once and waits for them all, each of which
+// must succeed; the keys their summary lines begin with.
+std::set<std::string> KeysOfRunsAtOnce(const std::vector<std::string>& args, int count);
 
 // A tree of many entries made quickly: hard links to one file (a file
 // system may stop at 65,000 links to one file).

@@ -4,17 +4,14 @@
 // several machines' runs at once all land while a killed one leaves nothing,
 // and what the server says reaches the terminal escaped.
 
-#include <libpq-fe.h>
 #include <signal.h>
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <list>
-#include <set>
+#include <regex>
 #include <thread>
 
 #include "tests/cli/HeldDirectory.h"
@@ -27,24 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::steady_clock;
-using test::FirstField;
 
-// Every row of a query on the server, fields joined by "|", rows by "\n".
-std::string ServerRows(const std::string& location, const std::string& sql) {
-    PGconn* connection = PQconnectdb(location.c_str());
-    PGresult* result = PQexec(connection, sql.c_str());
-    std::string rows;
-    for (int r = 0; r < PQntuples(result); ++r) {
-        for (int c = 0; c < PQnfields(result); ++c) rows += std::string(c ? "|" : "") + PQgetvalue(result, r, c);
-        rows += "\n";
-    }
-    if (PQresultStatus(result) != PGRES_TUPLES_OK) rows = PQresultErrorMessage(result);
-    PQclear(result);
-    PQfinish(connection);
-    return rows;
-}
-
-// Every row of a query on a file, as ServerRows gives them.
+// Every row of a query on a file, as test::RunOnServer gives them.
 std::string FileRows(const std::string& db, const std::string& sql) {
     std::string rows;
     for (int offset = 0;; ++offset) {
@@ -54,31 +35,15 @@ std::string FileRows(const std::string& db, const std::string& sql) {
     }
 }
 
+// "yyyy-MM-dd HH:mm" and its seconds, where given, become KEY.
 std::string WithoutKeys(const std::string& text) {
-    // "yyyy-MM-dd HH:mm" and its seconds, where given, become KEY.
-    const std::string shape = "dddd-dd-dd dd:dd";
-    auto fits = [&](std::size_t at, std::string_view form) {
-        if (at + form.size() > text.size()) return false;
-        for (std::size_t i = 0; i < form.size(); ++i) {
-            if (form[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(text[at + i])) : text[at + i] != form[i]) return false;
-        }
-        return true;
-    };
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-        if (!fits(i, shape)) {
-            out += text[i++];
-            continue;
-        }
-        out += "KEY";
-        i += fits(i, shape + ":dd") ? shape.size() + 3 : shape.size();
-    }
-    return out;
+    static const std::regex key(R"(\d{4}-\d\d-\d\d \d\d:\d\d(:\d\d)?)");
+    return std::regex_replace(text, key, "KEY");
 }
 
 // The bytes the files table takes on the server, rows not yet committed included.
 std::int64_t FilesTableBytes(const std::string& location) {
-    return std::stoll(ServerRows(location, "SELECT pg_relation_size('files')"));
+    return std::stoll(test::RunOnServer(location, "SELECT pg_relation_size('files')"));
 }
 
 // Waits until the files table takes more than bytes (false after a minute:
@@ -129,22 +94,21 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
 
     // The first run on an empty server database sets it up, as a new file is.
     for (const std::string& db : {file, server}) {
-        auto run = test::RunOn(db, {"snapshot", root, "--files"});
-        ASSERT_EQ(run.ExitCode, 0) << run.Err;
+        auto run = test::RunOkOn(db, {"snapshot", root, "--files"});
         EXPECT_NE(run.Err.find("created snapshot database"), std::string::npos) << run.Err;
     }
     for (bool dirs : {true, false}) {
         const std::string rows = FileRows(file, RowsSql(false, dirs));
-        EXPECT_EQ(ServerRows(server, RowsSql(true, dirs)), rows);
+        EXPECT_EQ(test::RunOnServer(server, RowsSql(true, dirs)), rows);
         EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 8);
     }
-    EXPECT_EQ(ServerRows(server, "SELECT Filesize FROM files WHERE Filename = 'huge.bin'"), "6442450951\n");
+    EXPECT_EQ(test::RunOnServer(server, "SELECT Filesize FROM files WHERE Filename = 'huge.bin'"), "6442450951\n");
 
     // A second snapshot, so that the comparisons have something to pair.
     fs::remove_all(root + "/Case");
     fs::resize_file(root + "/a/huge.bin", std::uintmax_t{5} << 32);
     std::ofstream(root + "/bad\xff\xfe/new") << "new";
-    for (const std::string& db : {file, server}) ASSERT_EQ(test::RunOn(db, {"snapshot", root, "--files"}).ExitCode, 0);
+    for (const std::string& db : {file, server}) test::RunOkOn(db, {"snapshot", root, "--files"});
     for (const char* kind : {"directory-details", "compare-directories", "new-directories", "deleted-directories",
                              "directory-history", "where-did-it-grow", "files-in-directory", "files-in-tree",
                              "changed-files", "new-files", "deleted-files", "file-type-summary", "duplicate-files",
@@ -177,19 +141,11 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
 TEST_F(Server, RunsOfManyClientsAllLandAKilledOneLeavesNothingAndReadersNeverWait) {
     const std::string root = dir_.File("tree"), server = schema_.Location();
     test::MakeLinkTree(root, 10, 20);
-    ASSERT_EQ(test::RunOn(server, {"snapshot", root, "--files", "--description", "first"}).ExitCode, 0);
-    std::list<test::RunningTool> runs;
-    for (int i = 0; i < 5; ++i) runs.emplace_back(std::vector<std::string>{"snapshot", root, "--db", server, "--files"});
-    std::set<std::string> keys;
-    for (auto& run : runs) {
-        test::ToolRun done = run.Finish();
-        EXPECT_EQ(done.ExitCode, 0) << done.Err;
-        keys.insert(FirstField(done.Out));
-    }
-    EXPECT_EQ(keys.size(), 5u);
+    test::RunOkOn(server, {"snapshot", root, "--files", "--description", "first"});
+    EXPECT_EQ(test::KeysOfRunsAtOnce({"snapshot", root, "--db", server, "--files"}, 5).size(), 5u);
     // Each run 201 files, 11 directories and their 11 files entries.
     const char* counts = "SELECT count(*), (SELECT count(*) FROM files), (SELECT count(*) FROM Dir) FROM Control";
-    EXPECT_EQ(ServerRows(server, counts), "6|1206|132\n");
+    EXPECT_EQ(test::RunOnServer(server, counts), "6|1206|132\n");
 
     // A large run stands still in the middle of its work, where it opens the
     // last directory of its walk once its rows have reached the server:
@@ -217,15 +173,14 @@ TEST_F(Server, RunsOfManyClientsAllLandAKilledOneLeavesNothingAndReadersNeverWai
         EXPECT_EQ(read.ExitCode, 0) << args[0] << ": " << read.Err;
         EXPECT_EQ(read.Out.find("second"), std::string::npos) << args[0];
     }
-    EXPECT_EQ(ServerRows(server, kWritingTransactions), "1\n");
+    EXPECT_EQ(test::RunOnServer(server, kWritingTransactions), "1\n");
     run.Signal(SIGKILL);
     last.Release();
     EXPECT_EQ(run.Finish().ExitCode, 128 + SIGKILL);
     // The server ends the killed client's transaction when it sees the
     // connection go; the next writer is not kept waiting by it.
-    auto after = test::RunOn(server, {"snapshot", root});
-    EXPECT_EQ(after.ExitCode, 0) << after.Err;
-    EXPECT_EQ(ServerRows(server, counts), "7|1206|154\n");
+    test::RunOkOn(server, {"snapshot", root});
+    EXPECT_EQ(test::RunOnServer(server, counts), "7|1206|154\n");
 }
 
 // A trigger's text is the server's to choose, control bytes and all: its
@@ -235,7 +190,7 @@ TEST_F(Server, RunsOfManyClientsAllLandAKilledOneLeavesNothingAndReadersNeverWai
 TEST_F(Server, WhatTheServerSaysReachesTheTerminalEscaped) {
     const std::string root = dir_.File("tree"), server = schema_.Location();
     test::MakeLinkTree(root, 2, 30);
-    ASSERT_EQ(test::RunOn(server, {"snapshot", root}).ExitCode, 0);
+    test::RunOkOn(server, {"snapshot", root});
     // The trigger's words, in the server's escapes: ESC ]0; retitles the terminal, ESC [2K wipes a line.
     auto speak = [](const std::string& level) {
         return "CREATE OR REPLACE FUNCTION speak() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE " + level +
@@ -245,8 +200,7 @@ TEST_F(Server, WhatTheServerSaysReachesTheTerminalEscaped) {
                                             "CREATE TRIGGER speak BEFORE INSERT ON files FOR EACH ROW "
                                             "EXECUTE FUNCTION speak()"),
               "");
-    auto warned = test::RunOn(server, {"snapshot", root, "--files"});
-    EXPECT_EQ(warned.ExitCode, 0) << warned.Err;
+    auto warned = test::RunOkOn(server, {"snapshot", root, "--files"});
     EXPECT_EQ(warned.Err.find('\x1b'), std::string::npos) << warned.Err;
     const std::string shown = "corvina: server: WARNING:  row of files\\x1B]0;owned\\x07\\x1B[2K\n";
     std::size_t heard = 0;
@@ -259,7 +213,7 @@ TEST_F(Server, WhatTheServerSaysReachesTheTerminalEscaped) {
     EXPECT_EQ(refused.ExitCode, 1);
     EXPECT_EQ(refused.Err.find('\x1b'), std::string::npos) << refused.Err;
     EXPECT_NE(refused.Err.find("ERROR:  row of files\\x1B]0;owned\\x07\\x1B[2K"), std::string::npos) << refused.Err;
-    EXPECT_EQ(ServerRows(server, "SELECT count(*) FROM Control"), "2\n");
+    EXPECT_EQ(test::RunOnServer(server, "SELECT count(*) FROM Control"), "2\n");
 }
 
 }  // namespace

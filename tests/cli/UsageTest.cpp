@@ -16,8 +16,14 @@ namespace {
 namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
 
+// A fraction of a byte rounds half to even.
 TEST(SizeOption, SuffixesFromKToTAreOfTheBinaryUnitsWithOrWithoutBOrIB) {
     const std::pair<const char*, std::int64_t> good[] = {
+        {"0", 0},
+        {"4096", 4096},
+        {"2.5", 2},
+        {"3.5", 4},
+        {"0.5K", 512},
         {"512B", 512},
         {"10K", 10240},
         {"1kib", 1024},
@@ -33,7 +39,7 @@ TEST(SizeOption, SuffixesFromKToTAreOfTheBinaryUnitsWithOrWithoutBOrIB) {
         EXPECT_EQ(cli::ParseSize(text, &parsed), "") << text;
         EXPECT_EQ(parsed, bytes) << text;
     }
-    for (const char* bad : {"1X", "1P", "1iB", "1GBB", "1Gi", "1 G", "G", "B", "1e3", "-1G", "9000000T"}) {
+    for (const char* bad : {"", "1X", "1P", "1iB", "1GBB", "1Gi", "1 G", "G", "B", "1..5", "1e3", "-1G", "9000000T"}) {
         EXPECT_NE(cli::ParseSize(bad, nullptr), "") << bad;
     }
 }
@@ -57,6 +63,9 @@ TEST(Usage, EveryMalformedArgumentExitsTwoNamingItAndOpensNoDatabase) {
         {{"analyse", "0", "--unit", "P"}, "--unit: P not in"},
         {{"trend", "--unit", "KB"}, "--unit: KB not in"},
         {{"snapshot", tree, "--min-size", "1X"}, "not a size: 1X"},
+        {{"snapshot", dir.File("nowhere")}, "The path " + dir.File("nowhere") + " is not an existing directory"},
+        {{"snapshot", tree, "--description", std::string(256, 'd')}, "description is longer than 255 characters"},
+        {{"snapshot", tree, "--host-label", ""}, "--host-label: the host label is empty"},
         {{"schedule", tree, "--on", ""}, "--on: the calendar is empty"},
         {{"schedule", dir.File("nowhere")}, "The path " + dir.File("nowhere") + " is not an existing directory"},
     };

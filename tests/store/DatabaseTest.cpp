@@ -82,17 +82,6 @@ TEST_F(OpenDatabase, MissingFileAskedYesIsCreatedWithExactlyTheSchema) {
     EXPECT_TRUE(prompter.Texts().empty() && state.DatabaseOpen == "Y");
 }
 
-TEST_F(OpenDatabase, MissingFileDeclinedOrOnlyReadIsNotCreated) {
-    std::string path = dir.File("new.mdb");
-    prompter.Script({Answer::No});
-    EXPECT_EQ(Open(path), OpenOutcome::Declined);
-    EXPECT_EQ(state.DatabasePath, "");
-    prompter.Clear();
-    state.DatabasePath = path;
-    EXPECT_EQ(OpenSnapshotDatabase(state, prompter, ender, OpenMode::ExistingOnly), OpenOutcome::Missing);
-    EXPECT_TRUE(prompter.Texts().empty() && !std::filesystem::exists(path) && !ender.Ended);
-}
-
 TEST_F(OpenDatabase, MissingFolderCannotBeCreatedAndEndsTheProgram) {
     std::string path = dir.File("no/such/folder/new.mdb");
     EXPECT_EQ(Open(path), OpenOutcome::Ended);

@@ -1,5 +1,7 @@
 // The pure rules of the store: directory names, file types, key texts, size
-// texts and the escaping of what is shown.
+// texts, the escaping of what is shown, and the texts its server side works
+// from (which --db texts name a server, what of them may be shown, how a
+// statement reads on the server).
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include "store/DateTime.h"
 #include "store/DisplayText.h"
 #include "store/PathStyle.h"
+#include "store/ServerConnection.h"
 #include "store/SizeFormat.h"
 
 namespace corvina {
@@ -88,32 +91,10 @@ TEST(FormatSize, WholeUnitsFromEach1024StepFractionsDropped) {
     for (const auto& [bytes, text] : cases) EXPECT_EQ(FormatSize(bytes), text) << bytes;
 }
 
-TEST(FormatSizeCell, UnitsRoundTowardsMinusInfinityAndTextPassesUnchanged) {
-    const struct {
-        CellValue Value;
-        char Unit;
-        const char* Text;
-    } cases[] = {
-        {std::int64_t{0}, 'M', "0"},
-        {std::int64_t{1023}, 'K', "0"},
-        {std::int64_t{1024}, 'K', "1"},
-        {1024.0 * 1024 - 1, 'M', "0"},
-        {3.0 * 1024 * 1024 * 1024, 'M', "3072"},
-        {std::int64_t{3221225472}, 'B', "3221225472"},
-        // A shrinking directory in a comparison: -1 byte is -1 KB.
-        {-1.0, 'K', "-1"},
-        {-2048.0, 'K', "-2"},
-        {std::string(" "), 'M', " "},
-        {std::string("abc"), 'K', "abc"},
-        {std::string("2048"), 'K', "2"},
-        {CellValue{}, 'K', ""},
-    };
-    for (const auto& c : cases) EXPECT_EQ(FormatSizeCell(c.Value, c.Unit), c.Text) << CellText(c.Value) << c.Unit;
-}
-
-// Auto and the larger units divide exactly: the largest 64-bit value is not
-// rounded up to 2^63 on its way through a double.
-TEST(FormatSizeCell, LargerUnitsAndAutoDivideExactlyAndTowardZeroGivesAChangeAndItsReverseOneMagnitude) {
+// Units round towards minus infinity unless asked to round towards zero, and
+// divide exactly: the largest 64-bit value is not rounded up to 2^63 on its
+// way through a double. Text passes unchanged.
+TEST(FormatSizeCell, UnitsAndAutoDivideExactlyRoundDownOrTowardZeroAndTextPassesUnchanged) {
     constexpr std::int64_t kMiB = 1024 * 1024, kGiB = 1024 * kMiB, kTiB = 1024 * kGiB;
     const std::int64_t halfMiB = 1704 * kMiB + kMiB / 2;
     using enum SizeRounding;
@@ -123,6 +104,18 @@ TEST(FormatSizeCell, LargerUnitsAndAutoDivideExactlyAndTowardZeroGivesAChangeAnd
         SizeRounding Rounding;
         const char* Text;
     } cases[] = {
+        {std::int64_t{0}, 'M', Down, "0"},
+        {std::int64_t{1023}, 'K', Down, "0"},
+        {std::int64_t{1024}, 'K', Down, "1"},
+        {1024.0 * 1024 - 1, 'M', Down, "0"},
+        {3.0 * 1024 * 1024 * 1024, 'M', Down, "3072"},
+        {std::int64_t{3221225472}, 'B', Down, "3221225472"},
+        // A shrinking directory in a comparison: -1 byte is -1 KB.
+        {-1.0, 'K', Down, "-1"},
+        {-2048.0, 'K', Down, "-2"},
+        {std::string("abc"), 'K', Down, "abc"},
+        {std::string("2048"), 'K', Down, "2"},
+        {CellValue{}, 'K', Down, ""},
         {3 * kGiB, 'G', Down, "3"},
         {kTiB - 1, 'T', Down, "0"},
         {std::int64_t{INT64_MAX}, 'T', Down, "8388607"},
@@ -218,6 +211,36 @@ TEST(DisplayWidth, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
         {"\x1b\xc2\x9b", 0},                                // controls
     };
     for (const auto& [text, width] : cases) EXPECT_EQ(DisplayWidth(text), width) << testing::PrintToString(text);
+}
+
+TEST(ServerLocation, UrisAndKeywordStringsNameAServerAndLoseTheirPasswordButNothingElse) {
+    const std::pair<const char*, const char*> shown[] = {
+        {"postgresql://u:pw@db.example:5432/snaps?sslmode=require&password=x", "postgresql://u@db.example:5432/snaps?sslmode=require"},
+        {"postgres://db.example/snaps?password=x&sslmode=require", "postgres://db.example/snaps?sslmode=require"},
+        {"postgresql:///snaps?host=/run/pg", "postgresql:///snaps?host=/run/pg"},
+        {"host=/run/pg password='a b\\'c' dbname=snaps", "host=/run/pg dbname=snaps"},
+        {"password = pw host=h options='-c search_path=x'", "host=h options='-c search_path=x'"},
+        {"dbname=snaps user=me", "dbname=snaps user=me"},
+    };
+    for (const auto& [given, kept] : shown) {
+        EXPECT_TRUE(IsServerLocation(given)) << given;
+        EXPECT_EQ(WithoutPassword(given), kept);
+    }
+    for (const char* file : {"snap.mdb", "/tmp/host=a.mdb", "./dbname=x", "colour=blue", ""}) {
+        EXPECT_FALSE(IsServerLocation(file)) << file;
+    }
+}
+
+TEST(ServerStatementText, ParametersBecomeNumberedAndHintsOfTheFileEngineGo) {
+    ServerStatementText text = TranslateForServer(
+        "SELECT ':x?', a FROM t WHERE b = :d1 AND c = :q COLLATE NOCASE AND d = :d1 AND e = ? ORDER BY a COLLATE nocase");
+    EXPECT_EQ(text.Sql, "SELECT ':x?', a FROM t WHERE b = $1 AND c = $2  AND d = $1 AND e = $3 ORDER BY a ");
+    EXPECT_EQ(text.Names, (std::vector<std::string>{":d1", ":q", ""}));
+    EXPECT_EQ(TranslateForServer("SELECT 1 FROM files a NOT INDEXED WHERE x = ?2 AND y = ?1").Sql,
+              "SELECT 1 FROM files a  WHERE x = $2 AND y = $1");
+    EXPECT_EQ(TranslateForServer("CREATE TABLE IF NOT EXISTS Host (Snapshot TEXT, Size INTEGER, Share REAL)").Sql,
+              "CREATE TABLE IF NOT EXISTS Host (Snapshot TEXT COLLATE \"C\", Size BIGINT, Share DOUBLE PRECISION)");
+    EXPECT_TRUE(TranslateForServer("  PRAGMA mmap_size = 1").Skip);
 }
 
 }  // namespace

@@ -20,6 +20,10 @@ std::string RunOnServer(const std::string& location, const std::string& sql) {
         message = PQerrorMessage(connection);
     } else {
         PGresult* result = PQexec(connection, sql.c_str());
+        for (int r = 0; r < PQntuples(result); ++r) {
+            for (int c = 0; c < PQnfields(result); ++c) message += std::string(c ? "|" : "") + PQgetvalue(result, r, c);
+            message += "\n";
+        }
         if (PQresultStatus(result) != PGRES_COMMAND_OK && PQresultStatus(result) != PGRES_TUPLES_OK) {
             message = PQresultErrorMessage(result);
         }

@@ -25,7 +25,9 @@ private:
     std::string name_;
 };
 
-// Runs sql on the test server as it stands; the server's message, "" when it ran.
+// Runs sql on the test server as it stands: the rows of a query, fields
+// joined by "|" and each row ended by "\n"; "" for a command that ran; else
+// the server's message.
 std::string RunOnServer(const std::string& location, const std::string& sql);
 
 }  // namespace corvina::test

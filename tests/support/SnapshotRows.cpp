@@ -6,6 +6,7 @@
 #include "store/Catalogue.h"
 #include "store/RowWriter.h"
 #include "store/WriteTransaction.h"
+#include "tests/support/RecordingPrompter.h"
 
 namespace corvina::test {
 namespace {
@@ -55,6 +56,17 @@ void AddSnapshot(DatabaseState& database, const SnapshotRows& snap) {
                        fileBytes};
     if (!WriteControlRow(database, control).Ok()) Fail("control row");
     if (!transaction.Commit(noWait).Ok()) Fail("commit");
+}
+
+void WithDatabase(const std::string& path, const std::function<void(DatabaseState&)>& write) {
+    DatabaseState database;
+    database.DatabasePath = path;
+    RecordingPrompter prompter;  // answers Yes to creating it
+    RecordingEnder ender;
+    const OpenOutcome outcome = OpenSnapshotDatabase(database, prompter, ender);
+    if (outcome != OpenOutcome::Created && outcome != OpenOutcome::Opened) Fail("cannot open " + path);
+    write(database);
+    CloseSnapshotDatabase(database);
 }
 
 }  // namespace corvina::test

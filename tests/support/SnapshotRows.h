@@ -3,6 +3,7 @@
 // that need exact rows rather than a walk.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,5 +52,10 @@ DateTime Key(const char* text);
 // Writes the rows and then the Control row, whose totals are those of the
 // base path's Dir row, in one transaction; aborts the test binary on failure.
 void AddSnapshot(DatabaseState& database, const SnapshotRows& snap);
+
+// Opens the snapshot database at path (a file or a server's, created when
+// there is none), hands it to write and closes it; aborts the test binary
+// when it cannot be opened.
+void WithDatabase(const std::string& path, const std::function<void(DatabaseState&)>& write);
 
 }  // namespace corvina::test

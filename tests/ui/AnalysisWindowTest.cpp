@@ -220,6 +220,14 @@ struct SelectionFixture : DataPair {
     SelectionFixture() { AddSnapshot(h.Database, {.Key = kOther, .BasePath = "/srv", .Dirs = {{"2", "/srv", 0, 0}}, .Files = {}}); }
 };
 
+// A selection window on choice, shown: clicks land only on laid-out controls.
+struct ShownSelection : SelectSnapshotWindow {
+    ShownSelection(DataPair& f, SnapshotChoice& choice) : SelectSnapshotWindow(f.h.Context, choice) {
+        show();
+        if (!QTest::qWaitForWindowExposed(this)) qFatal("window not exposed");
+    }
+};
+
 QStringList Dates(QTableWidget& grid) { return ColumnTexts(*grid.model(), 1); }
 QStringList BasePathTexts(QWidget& selection) {
     return ColumnTexts(*selection.findChild<QListWidget*>("lstdir")->model(), 0);
@@ -680,9 +688,7 @@ void AnalysisWindowTest::ChartTextsAreWholeInsideTheChartAndApart() {
 // The row the keyboard moves to is the one chosen, its details shown.
 void AnalysisWindowTest::PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRow() {
     SelectionFixture f;
-    SelectSnapshotWindow window(f.h.Context, f.choice);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ShownSelection window(f, f.choice);
     auto* grid = Child<QTableWidget>(window, "grdsnap");
     QCOMPARE(Child<QListWidget>(window, "lstdir")->item(0)->text(), QString("/data"));
     QVERIFY(!grid->isEnabled() && !Child<QGroupBox>(window, "frmsnap")->isEnabled());
@@ -711,9 +717,7 @@ void AnalysisWindowTest::PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRo
     QVERIFY(f.choice.SnapshotChosen && f.choice.ChosenSnapshot == Key(kOld));
 
     f.h.OpenNewDatabase("empty.mdb");
-    SelectSnapshotWindow empty(f.h.Context, f.choice);
-    empty.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&empty));
+    ShownSelection empty(f, f.choice);
     auto* advice = Child<QLabel>(empty, "lblmsg");
     QVERIFY(advice->isVisible() && advice->text() == "No snapshots in this database yet");
 }
@@ -723,9 +727,7 @@ void AnalysisWindowTest::CompareChoiceIsRestrictedAndRefusesThePrimeSnapshot() {
     f.choice.SelectionMode = 1;
     f.choice.SelectionBasePath = "/data";
     f.choice.PrimeSnapshotDate = Key(kOld);
-    SelectSnapshotWindow window(f.h.Context, f.choice);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ShownSelection window(f, f.choice);
     QVERIFY(!Child<QListWidget>(window, "lstdir")->isEnabled());
     QCOMPARE(Child<QTableWidget>(window, "grdsnap")->rowCount(), 2);
 
@@ -749,9 +751,7 @@ void AnalysisWindowTest::SeveralHostsListEachBasePathOncePerHostAndTheGridKeepsT
     QCOMPARE(BasePathTexts(*std::make_unique<SelectSnapshotWindow>(f.h.Context, f.choice)),
              QStringList({"/data", "/srv"}));
     QVERIFY(WriteHostLabel(f.h.Database, Key(kNew), "south").Ok());
-    SelectSnapshotWindow window(f.h.Context, f.choice);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ShownSelection window(f, f.choice);
     auto* grid = Child<QTableWidget>(window, "grdsnap");
     QCOMPARE(BasePathTexts(window), QStringList({"/data (north)", "/data (south)", "/srv (unknown host)"}));
     ClickBasePath(window, "/data (south)");
@@ -781,8 +781,7 @@ void AnalysisWindowTest::SeveralHostsListEachBasePathOncePerHostAndTheGridKeepsT
 
 void AnalysisWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEveryList() {
     SelectionFixture f;
-    SelectSnapshotWindow window(f.h.Context, f.choice);
-    window.show();
+    ShownSelection window(f, f.choice);
     auto* grid = Child<QTableWidget>(window, "grdsnap");
     ClickBasePath(window, "/data");
     QVERIFY(ClickSnapshotRow(window, kNew));
@@ -962,20 +961,12 @@ QTEST_MAIN(AnalysisWindowTest)
 void AnalysisWindowTest::ServerDatabaseIsChosenByItsConnectionAndItsPasswordIsNotKept() {
     if (TestServer().empty()) QSKIP("runs beside a database server");
     ServerSchema schema;
-    {
-        DatabaseState server;
-        RecordingPrompter prompter;
-        RecordingEnder ender;
-        server.DatabasePath = schema.Location();
-        prompter.Script({Answer::Yes});
-        QCOMPARE(int(OpenSnapshotDatabase(server, prompter, ender)), int(OpenOutcome::Created));
+    WithDatabase(schema.Location(), [](DatabaseState& server) {
         AddSnapshot(server, {.Key = kNew, .BasePath = "/srv/caf\xc3\xa9", .Dirs = {{"2", "/srv/caf\xc3\xa9", 1, 4096}},
                              .Files = {{"/srv/caf\xc3\xa9", "menu \xff.txt", 4096, "2024-03-07 10:00:00"}}});
-    }
+    });
     SelectionFixture f;
-    SelectSnapshotWindow window(f.h.Context, f.choice);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ShownSelection window(f, f.choice);
     f.h.Dialogs.Answers = {"just-a-file.mdb", QString::fromStdString(schema.Location() + " password=s3cret")};
     auto* server = Child<QAction>(window, "menserver");
     server->trigger();
