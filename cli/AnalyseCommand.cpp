@@ -197,6 +197,16 @@ void AddSnapshotOption(CLI::App* command, AnalyseOptions& options) {
         ->default_val("latest");
 }
 
+// A count that cannot be negative. CLI11's own check would name the range of
+// the type, a number of some 300 digits, instead of the value given.
+CLI::Validator NotNegative(std::string what) {
+    return CLI::Validator(
+        [what](std::string& text) {
+            return text.starts_with('-') ? what + " cannot be negative: " + text : std::string();
+        },
+        "N");
+}
+
 constexpr const char* kCompareHelp =
     "Compare snapshot key, or previous: the newest earlier snapshot of the same base path";
 
@@ -214,7 +224,7 @@ void AddAnalyseCommand(CLI::App& app, int* exitCode) {
     command->add_option("--compare", options->Compare, kCompareHelp);
     // Rows past the limit are not shown, and stderr says so, as the window does.
     command->add_option("--limit", options->Limit, "Grid rows shown at most, a total row included; 0 for all")
-        ->check(CLI::NonNegativeNumber)
+        ->check(NotNegative("a count of rows"))
         ->default_val(kWindowRowLimit);
     AddRunOptions(command, *options, "M");
     command->callback([options, exitCode] { *exitCode = RunAnalyseCommand(*options); });
@@ -228,11 +238,7 @@ void AddGrowthCommand(CLI::App& app, int* exitCode) {
     AddSnapshotOption(command, *options);
     command->add_option("--compare", options->Compare, kCompareHelp)->default_val("previous");
     command->add_option("--top", options->Top, "Directories listed at most; 0 for all")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                return text.starts_with('-') ? "a count of directories cannot be negative: " + text : std::string();
-            },
-            "N"))
+        ->check(NotNegative("a count of directories"))
         ->default_val(20);
     AddRunOptions(command, *options, "auto");
     command->callback([options, exitCode] { *exitCode = RunAnalyseCommand(*options); });

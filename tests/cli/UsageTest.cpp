@@ -58,6 +58,7 @@ TEST(Usage, EveryMalformedArgumentExitsTwoNamingItAndOpensNoDatabase) {
         {{"analyse", "0", "--snapshot", "junk"}, "--snapshot: not a snapshot key: junk"},
         {{"growth", "--compare", "2024-02-30 00:00:00"}, "--compare: not a snapshot key: 2024-02-30 00:00:00"},
         {{"growth", "--top", "-1"}, "--top: a count of directories cannot be negative: -1\n"},
+        {{"analyse", "0", "--limit", "-1"}, "--limit: a count of rows cannot be negative: -1\n"},
         {{"info", "junk"}, "not a snapshot key: junk"},
         {{"delete", "junk"}, "not a snapshot key: junk"},
         {{"analyse", "0", "--unit", "P"}, "--unit: P not in"},
