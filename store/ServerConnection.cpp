@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <limits>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -58,8 +59,12 @@ std::int64_t ParseInt64(std::string_view text) {
     std::int64_t value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec == std::errc{} && end == text.data() + text.size()) return value;
+    // A real read as an integer saturates at the 64-bit limits, as the file
+    // engine's does; a cast of a value beyond them would be undefined.
     double real = 0;
     std::from_chars(text.data(), text.data() + text.size(), real);
+    if (!(real > -9223372036854775808.0)) return real != real ? 0 : std::numeric_limits<std::int64_t>::min();
+    if (real >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
     return static_cast<std::int64_t>(real);
 }
 

@@ -89,7 +89,7 @@ std::string FolderOf(const std::string& path) {
 }
 
 // Why a database cannot be written, "" when it can: on a read-only mount, a
-// file the user may not write, or one in a folder he may not write (the
+// file the user may not write, or one in a folder the user may not write (the
 // engine makes its journal beside the file). Known at the open, so that a
 // command that would write says why before it starts.
 std::string WhyNotWritable(SQLite::Database& db, const std::string& path) {
@@ -605,8 +605,8 @@ std::string FileUri(const std::string& path) {
 // Whether a first read failed only because the engine could not make or
 // write something beside the file: the log's index, a journal, a lock
 // (SQLITE_CANTOPEN, or the SQLITE_READONLY family, such as
-// SQLITE_READONLY_DIRECTORY for a file the user may write in a folder he may
-// not). Not a journal to roll back or a log to recover: those hold what the
+// SQLITE_READONLY_DIRECTORY for a file the user may write in a folder the
+// user may not). Not a journal to roll back or a log to recover: those hold what the
 // file alone lacks.
 bool FailedOnlyToWriteBeside(int extendedCode) {
     if ((extendedCode & 0xff) == SQLITE_CANTOPEN) return true;

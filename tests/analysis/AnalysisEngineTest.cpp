@@ -5,6 +5,7 @@
 // percentages, chart data, sorting, titles), the chart's value axis, and the
 // session as the window and the tool drive it.
 
+#include <limits>
 #include <map>
 
 #include "analysis/AnalysisCatalogue.h"
@@ -14,6 +15,7 @@
 #include "analysis/ChartData.h"
 #include "analysis/DirectoryChildren.h"
 #include "analysis/GridFill.h"
+#include "store/Statement.h"
 #include "tests/analysis/SnapshotFixture.h"
 
 namespace corvina::test {
@@ -324,6 +326,17 @@ TEST_F(GridFill, AFailingQueryIsReportedAndLeavesOnlyTheFixedRows) {
                 prompter_.Texts()[0].find("Code=") != std::string::npos)
         << prompter_.Texts()[0];
     EXPECT_TRUE(grid_.RowCount() == 1 && !outcome.Chart.Drawn);
+}
+
+// A real read as an integer saturates at the 64-bit limits on either engine,
+// rather than wrapping.
+TEST_F(GridFill, RealsBeyondTheIntegerRangeReadAsTheNearestLimit) {
+    Statement query;
+    bool row = false;
+    ASSERT_TRUE(query.Prepare(db_, "SELECT CAST(1e30 AS double precision), CAST(-1e30 AS double precision)").Ok());
+    ASSERT_TRUE(query.Step(row).Ok() && row);
+    EXPECT_EQ(query.Int64(0), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(query.Int64(1), std::numeric_limits<std::int64_t>::min());
 }
 
 TEST_F(GridFill, ChartTakesTheFirstFourDetailRowsAndNeedsTwoNumbers) {

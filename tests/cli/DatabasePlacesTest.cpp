@@ -79,8 +79,8 @@ void ReadButNotWritten(const std::string& db, const std::string& tree, const std
 }
 
 // A copy of a database, without the log and index that lie beside the
-// original, in a folder the user may not write: as a file he may not write
-// either, and as one he may write (the engine then meets the folder when it
+// original, in a folder the user may not write: as a file the user may not write
+// either, and as one the user may write (the engine then meets the folder when it
 // wants to make the log's index).
 TEST_F(DatabasePlaces, CopiedFileInAFolderOthersCannotWriteIsReadAndWritingCommandsSayWhy) {
     if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
