@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 #include "tests/cli/HeldDirectory.h"
@@ -35,10 +35,28 @@ std::string FileRows(const std::string& db, const std::string& sql) {
     }
 }
 
-// "yyyy-MM-dd HH:mm" and its seconds, where given, become KEY.
+// "yyyy-MM-dd HH:mm" and its seconds, where given, become KEY. By hand: the
+// sanitizer build's compiler warns falsely inside std::regex.
 std::string WithoutKeys(const std::string& text) {
-    static const std::regex key(R"(\d{4}-\d\d-\d\d \d\d:\d\d(:\d\d)?)");
-    return std::regex_replace(text, key, "KEY");
+    const std::string shape = "dddd-dd-dd dd:dd";
+    auto fits = [&](std::size_t at, std::string_view form) {
+        if (at + form.size() > text.size()) return false;
+        for (std::size_t i = 0; i < form.size(); ++i) {
+            const char c = text[at + i];
+            if (form[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(c)) : c != form[i]) return false;
+        }
+        return true;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        if (!fits(i, shape)) {
+            out += text[i++];
+            continue;
+        }
+        out += "KEY";
+        i += fits(i, shape + ":dd") ? shape.size() + 3 : shape.size();
+    }
+    return out;
 }
 
 // The bytes the files table takes on the server, rows not yet committed included.
