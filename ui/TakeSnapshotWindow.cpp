@@ -241,9 +241,13 @@ bool TakeSnapshotWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event == lastKeyPress_) return false;
     lastKeyPress_ = event;
     // In a text box "d" is a letter: a message box popping up there would
-    // take the keys typed after it.
-    if (static_cast<QKeyEvent*>(event)->text() == "d" && !AcceptsTyping(watched)) ToggleDebugMode();
-    return false;  // the key still reaches the control
+    // take the keys typed after it. Elsewhere the key is the toggle and goes
+    // no further: the directory tree's type-ahead would otherwise jump to a
+    // folder starting with "d" and change the path to be snapshotted.
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->text() != "d" || key->modifiers() != Qt::NoModifier || AcceptsTyping(watched)) return false;
+    ToggleDebugMode();
+    return true;
 }
 
 void TakeSnapshotWindow::ToggleDebugMode() {

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -275,6 +276,22 @@ void TakeSnapshotWindowTest::LowercaseDTogglesDebugModeOutsideTextBoxes() {
     }
     QCOMPARE(Child<QPlainTextEdit>(s.Window, "txtdesc")->toPlainText().right(4), QString("data"));
     QVERIFY(Child<QLineEdit>(s.Window, "txtpath")->text().endsWith("data"));
+    // In the directory tree the toggle goes no further: its type-ahead would
+    // move to a folder starting with "d" and so change what is snapshotted.
+    auto* tree = Child<QAbstractItemView>(s.Window, "dirmain");
+    auto* folders = qobject_cast<QFileSystemModel*>(tree->model());
+    std::filesystem::create_directories(s.h.Dir.Path() / "aa");
+    std::filesystem::create_directories(s.h.Dir.Path() / "dd-folder");
+    const QModelIndex current = folders->index(QString::fromStdString(s.h.Dir.File("aa")));
+    tree->setCurrentIndex(current);
+    QVERIFY(QTest::qWaitFor([&]() { return folders->rowCount(current.parent()) >= 2; }));
+    tree->setFocus();
+    const QString path = Child<QLineEdit>(s.Window, "txtpath")->text();
+    const bool before = s.Window.DebugMode();
+    QTest::keyClick(tree, 'd');
+    QVERIFY(s.Window.DebugMode() != before);
+    QCOMPARE(tree->currentIndex(), current);
+    QCOMPARE(Child<QLineEdit>(s.Window, "txtpath")->text(), path);
 }
 
 void TakeSnapshotWindowTest::RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrDeclined() {
