@@ -4,7 +4,8 @@
 // back, so a run never leaves part of a snapshot behind, not even after a
 // crash.
 //
-// Error policy: every message goes through the prompter; every failure of the
+// Error policy: every message goes through the prompter, and those that come
+// while the transaction is open are said once it has ended; every failure of the
 // database turns the run into RunOutcome::Failed, and so does any exception,
 // caught here once.
 
@@ -12,8 +13,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "capture/DirectoryWalk.h"
 #include "capture/RowPipeline.h"
@@ -134,6 +137,34 @@ public:
     bool KeepWaiting(std::chrono::milliseconds) override { return true; }
 };
 
+// Messages that come while the run's transaction is open wait until it has
+// ended, committed or rolled back, and are then said in their order: a
+// message box waiting for a person's click would otherwise hold every other
+// writer of the database (a scheduled run, another host) until the click.
+// Only messages are held; a question goes through at once (the run asks none).
+class MessagesAfterTheTransaction final : public Prompter {
+public:
+    explicit MessagesAfterTheTransaction(Prompter& inner) : inner_(inner) {}
+    MessagesAfterTheTransaction(const MessagesAfterTheTransaction&) = delete;
+    MessagesAfterTheTransaction& operator=(const MessagesAfterTheTransaction&) = delete;
+    // Declared before the transaction, so that it goes after the rollback.
+    ~MessagesAfterTheTransaction() override {
+        for (const Message& message : held_) inner_.Ask(message);
+    }
+    Answer Ask(const Message& message) override {
+        if (message.MessageButtons != Buttons::Ok) return inner_.Ask(message);
+        // The walk's threads and the row writer may speak at once.
+        std::lock_guard lock(mutex_);
+        held_.push_back(message);
+        return Answer::Ok;
+    }
+
+private:
+    Prompter& inner_;
+    std::mutex mutex_;
+    std::vector<Message> held_;
+};
+
 // Reports a failure of the database during a run.
 void ReportSaveFailure(const DatabaseState& database, Prompter& prompter, const StoreError& error) {
     if (error.IsDamaged()) {
@@ -216,11 +247,12 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
     options.Threads = request.Threads;
 
     StatusKeeper status(observer);
+    MessagesAfterTheTransaction held(prompter);
     WriteTransaction transaction(database);
     {
         WaitForWriter wait(control, status);
         if (StoreError error = transaction.Begin(wait); !error.Ok()) {
-            if (!error.IsBusy() || !control.AbortFlag.load()) ReportSaveFailure(database, prompter, error);
+            if (!error.IsBusy() || !control.AbortFlag.load()) ReportSaveFailure(database, held, error);
             result.Outcome = control.AbortFlag.load() ? RunOutcome::Aborted : RunOutcome::Failed;
             result.StatusText = "Snapshot aborted";
             return result;
@@ -231,7 +263,7 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
     transaction.DeferCheckpoint();
     try {
         if (StoreError error = ChooseKey(database, result.Key); !error.Ok()) {
-            ReportSaveFailure(database, prompter, error);
+            ReportSaveFailure(database, held, error);
             result.Outcome = RunOutcome::Failed;
             result.StatusText = "Snapshot aborted";
             return result;
@@ -241,12 +273,12 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         context.SnapshotBasePath = walkBase;
         context.BaseLevel = BaseLevelOf(walkBase, request.Style);
         context.Style = request.Style;
-        RowWriter writer(database, context, &prompter);
+        RowWriter writer(database, context, &held);
 
         WalkResult walk;
         {
             RowPipeline pipeline(writer);
-            walk = WalkDirectory(walkBase, options, *fileSystem, pipeline, control, status, prompter);
+            walk = WalkDirectory(walkBase, options, *fileSystem, pipeline, control, status, held);
             const bool stopping = control.AbortFlag.load() || walk.ErrorCount() > kMaxErrors;
             if (!pipeline.Finish(stopping)) control.AbortFlag.store(true);
         }
@@ -260,13 +292,13 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
             return result;
         }
         if (errors > kMaxErrors) {
-            ShowMessage(prompter, std::string(kTooManyFileErrors));
+            ShowMessage(held, std::string(kTooManyFileErrors));
             result.Outcome = RunOutcome::TooManyErrors;
             result.StatusText = status.Last();
             return result;
         }
         if (errors > 0) {
-            ShowMessage(prompter,
+            ShowMessage(held,
                         "Note: information on " + std::to_string(errors) + " files could not be collected");
         }
 
@@ -274,7 +306,7 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         // A file system that cannot tell leaves the snapshot without figures.
         if (FileSystemSpace space; fileSystem->ReadSpace(walkBase, space) == 0) {
             if (StoreError error = WriteFilesystemRow(database, result.Key, {space.Size, space.Free}); !error.Ok()) {
-                ReportSaveFailure(database, prompter, error);
+                ReportSaveFailure(database, held, error);
                 result.Outcome = RunOutcome::Failed;
                 result.StatusText = "Snapshot aborted";
                 return result;
@@ -286,7 +318,7 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         const std::string label = request.HostLabel.empty() ? MachineName() : request.HostLabel;
         if (!label.empty()) {
             if (StoreError error = WriteHostLabel(database, result.Key, label); !error.Ok()) {
-                ReportSaveFailure(database, prompter, error);
+                ReportSaveFailure(database, held, error);
                 result.Outcome = RunOutcome::Failed;
                 result.StatusText = "Snapshot aborted";
                 return result;
@@ -308,9 +340,9 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         row.Filesizef = result.Counters.CollectedBytes;
         if (StoreError error = WriteControlRow(database, row); !error.Ok()) {
             if (error.IsDamaged()) {
-                ReportSaveFailure(database, prompter, error);
+                ReportSaveFailure(database, held, error);
             } else {
-                ShowMessage(prompter, ControlFailureText(error), Icon::Exclamation);
+                ShowMessage(held, ControlFailureText(error), Icon::Exclamation);
             }
             result.Outcome = RunOutcome::Failed;
             result.StatusText = "Snapshot aborted";
@@ -318,7 +350,7 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         }
         WaitAsLongAsItTakes wait;
         if (StoreError error = transaction.Commit(wait); !error.Ok()) {
-            ReportSaveFailure(database, prompter, error);
+            ReportSaveFailure(database, held, error);
             result.Outcome = RunOutcome::Failed;
             result.StatusText = "Snapshot aborted";
             return result;
@@ -326,7 +358,7 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         result.Outcome = RunOutcome::Completed;
         result.StatusText = "Snapshot completed.";
     } catch (const std::exception& e) {
-        ReportSaveFailure(database, prompter, ToStoreError(e));
+        ReportSaveFailure(database, held, ToStoreError(e));
         result.Outcome = RunOutcome::Failed;
         result.StatusText = "Snapshot aborted";
     }

@@ -698,6 +698,42 @@ TEST_F(SnapshotRun, RunsEndedEarlyLeaveNothingAndSayWhy) {
     }
 }
 
+// A message waits for a person's click: the run has ended its transaction
+// by then, so that every other writer of the database can go on meanwhile.
+TEST_F(SnapshotRun, MessagesComeOnceTheTransactionHasEndedSoThatAClickHoldsNoOtherWriter) {
+    // Says, with each message, whether another connection could write then,
+    // and how many snapshots it saw.
+    class WriterProbe final : public Prompter {
+    public:
+        explicit WriterProbe(std::string path) : path_(std::move(path)) {}
+        Answer Ask(const Message& message) override {
+            SQLite::Database other(path_, SQLite::OPEN_READWRITE);
+            std::string seen = "held";
+            try {
+                other.exec("BEGIN IMMEDIATE");
+                seen = other.execAndGet("SELECT count(*) FROM Control").getString() + " snapshots";
+                other.exec("ROLLBACK");
+            } catch (const SQLite::Exception&) {
+            }
+            Said.push_back(message.Text.substr(0, 20) + ": " + seen);
+            return Answer::Ok;
+        }
+        Texts Said;
+
+    private:
+        std::string path_;
+    };
+    fake.AttributeFailures[fake.AddFile("", "bad", 1)] = EACCES;
+    WriterProbe probe(state.DatabasePath);
+    EXPECT_EQ(TakeSnapshot(state, request, control, observer, probe, &fake).Outcome, RunOutcome::Completed);
+    EXPECT_EQ(probe.Said, Texts({"Note: information on: 1 snapshots"}));
+
+    for (int i = 0; i < 101; ++i) fake.AttributeFailures[fake.AddFile("", "b" + std::to_string(i), 1)] = EIO;
+    probe.Said.clear();
+    EXPECT_EQ(TakeSnapshot(state, request, control, observer, probe, &fake).Outcome, RunOutcome::TooManyErrors);
+    EXPECT_EQ(probe.Said, Texts({"Snapshot aborted due: 1 snapshots", "Snapshot aborted due: 1 snapshots"}));
+}
+
 TEST_F(SnapshotRun, LinksAreEntriesOfTheirOwnAndSpecialFilesAreSystemFiles) {
     const std::string tree = RealTree();
     fs::create_directory(tree + "/real");
