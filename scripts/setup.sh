@@ -22,7 +22,7 @@ CORVINA_PACKAGES=(
 CORVINA_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 util-linux
-  xvfb openbox xdotool x11-utils imagemagick
+  xvfb openbox xdotool xclip x11-utils imagemagick
   desktop-file-utils appstream man-db bash-completion systemd dpkg-dev file lintian postgresql
 )
 

@@ -129,6 +129,16 @@ take_snapshot() {
   poll "snapshot '$1' in the database" snapshot_count "$1" 1
 }
 
+# path_is TEXT: the path to be snapshotted reads TEXT (copied from its box
+# through the clipboard).
+path_is() {
+  focus "Take Disk Snapshot"
+  click $((WIDTH / 4)) $((HEIGHT - 40))  # the path, above the status bar
+  xdotool key ctrl+a ctrl+c
+  copied() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
+  poll "the path to read '$1'" copied "$1"
+}
+
 # Clicks the first base path, then the first (newest) snapshot listed.
 choose_newest() {
   focus "Select Snapshot"
@@ -154,7 +164,7 @@ end_program() {
   [ "$status" = 0 ] || fail "the program ended with status $status"
 }
 
-for tool in Xvfb openbox xdotool xprop import; do
+for tool in Xvfb openbox xdotool xprop import xclip; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup.sh installs it)"
 done
 [ -x "$program" ] && [ -x "$cli" ] || fail "build $program and $cli first"
@@ -196,6 +206,25 @@ expect create-database "Take Disk Snapshot"
 focus corvina  # "System Database ... does not exist - would you like to create it?"
 xdotool key alt+y
 poll "the database file" test -s "$db"
+check
+
+# "d" in the folder tree switches debug mode on and off and goes no further:
+# the tree's type-ahead must not move from "/" to "/dev" and so change the
+# path to be snapshotted.
+expect debug-key-in-tree "Take Disk Snapshot" -- corvina
+focus "Take Disk Snapshot"
+click 80 90  # the tree's root, "/"
+path_is /
+focus "Take Disk Snapshot"
+click 80 90  # the tree has the keyboard again
+for said in set "switched off"; do
+  focus "Take Disk Snapshot"
+  xdotool key d
+  focus corvina  # "Debug mode has been set", then "... switched off"
+  xdotool key Return
+  poll "the message about debug mode ($said) gone" gone corvina
+done
+path_is /
 check
 
 # A "d" typed into a text box is typed, not the debug key: no message box.
