@@ -121,6 +121,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
                      {"Size ({prime}) {unit}", 1500, 'S'},
                      {"Size ({compare}) {unit}", 1500, 'S'}},
          .ChartColumn = 2,
+         .PathRows = true,
          // Swapping the two snapshots turns every change round: it must
          // read the same, -1704 MB for +1704 MB, not -1705.
          .Rounding = SizeRounding::TowardZero,

@@ -51,6 +51,7 @@ struct AnalysisEntry {
     std::optional<int> ChartColumn = {};  // none: the column charted before stays
     int ChartPoints = 4;                  // detail rows the chart shows at most
     bool KeepsRowOrder = false;           // a heading click charts its column without sorting
+    bool PathRows = false;                // the first column holds whole paths, not names
     SizeRounding Rounding = SizeRounding::Down;  // how its size columns drop what the unit cannot show
     std::string_view Title = {};          // pattern for FillLabels
     KindQueries (*Query)(const QueryParts& parts) = nullptr;

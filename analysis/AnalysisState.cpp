@@ -54,7 +54,9 @@ std::string FillLabels(std::string_view pattern, const AnalysisState& state) {
         text += pattern.substr(at, open - at);
         const std::string_view field = pattern.substr(open + 1, close - open - 1);
         if (field == "dir") {
-            text += state.SelectedDirectory;
+            // A base path stored with a trailing separator is named without
+            // it, as the tree and the queries name it.
+            text += WithoutTrailingSeparators(state.SelectedDirectory, state.Style);
         } else if (field == "prime") {
             text += state.SnapshotLabel;
         } else if (field == "compare") {

@@ -115,9 +115,10 @@ void FormSnapshotLabels(AnalysisState& state);
 std::string FilterSuffix(std::int64_t sizeThreshold);
 
 // A title or heading pattern of AnalysisCatalogue with its fields filled in:
-// {dir} the selected directory, {prime} and {compare} the snapshot labels,
-// {filter} the FilterSuffix of the prime snapshot, {unit} the size unit's
-// label. The pattern is read once, so a "{" in a directory name stays as it is.
+// {dir} the selected directory (without a trailing separator), {prime} and
+// {compare} the snapshot labels, {filter} the FilterSuffix of the prime
+// snapshot, {unit} the size unit's label. The pattern is read once, so a "{"
+// in a directory name stays as it is.
 std::string FillLabels(std::string_view pattern, const AnalysisState& state);
 
 // The path style a stored base path is written in: POSIX when it begins with

@@ -5,13 +5,17 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/Version.h"
+
 namespace corvina {
 
 AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
     setObjectName("frmabout");
     setWindowTitle("About Corvina");
     auto* layout = new QVBoxLayout(this);
-    auto* title = new QLabel("Corvina  Version 1.00", this);
+    // The version the build was made as, the one --version prints.
+    const QString version = QString::fromUtf8(kVersion.data(), static_cast<qsizetype>(kVersion.size()));
+    auto* title = new QLabel("Corvina version " + version, this);
     title->setObjectName("lbl1");
     QFont big = title->font();
     big.setBold(true);

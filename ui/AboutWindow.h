@@ -1,6 +1,6 @@
 #pragma once
-// frmabout, "About Corvina": title and version, an ownership notice and where
-// to write to. Closes with OK.
+// frmabout, "About Corvina": the program's name and the version it was built
+// as, an ownership notice and where to write to. Closes with OK.
 
 #include <QDialog>
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -367,7 +368,7 @@ void AnalysisWindow::ShowTrend() {
     }
     // A window of its own, not one kept above this one: the tree stays in
     // reach beside it. This window closes it when it goes.
-    auto* trend = new TrendWindow(report, context_.Dialogs, messages_);
+    auto* trend = new TrendWindow(report, state.SizeUnit, context_.Dialogs, messages_);
     trend->setAttribute(Qt::WA_DeleteOnClose);
     std::erase_if(trends_, [](const QPointer<TrendWindow>& open) { return open.isNull(); });
     trends_.emplace_back(trend);
@@ -443,7 +444,16 @@ void AnalysisWindow::ShowChart(const ChartData& chart) {
 void AnalysisWindow::ShowTreeGrowth() {
     const AnalysisState& state = session_.State();
     tree_->ShowGrowth(state.CompareSnapshotDate, state.SizeUnit);
-    tvdir_->setColumnHidden(1, state.CompareSnapshotDate.IsNull());
+    const bool growth = !state.CompareSnapshotDate.IsNull();
+    tvdir_->setColumnHidden(1, !growth);
+    // The growth column keeps the width of its widest text at the pane's
+    // right edge, where no scrolling hides it; the names take the rest,
+    // elided when too long (a node's tooltip holds its path). Without it the
+    // names are as wide as they are and scroll sideways.
+    QHeaderView& header = *tvdir_->header();
+    header.setSectionResizeMode(0, growth ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
+    // New texts of the same rows (another unit) lay nothing out again: the width follows them now.
+    if (growth) tvdir_->resizeColumnToContents(1);
 }
 
 void AnalysisWindow::BuildTree() {

@@ -4,8 +4,10 @@
 #include <cmath>
 
 #include <QFontMetricsF>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QToolTip>
 
 #include "analysis/ChartAxis.h"
 
@@ -95,6 +97,7 @@ void LayOutVerticalBars(const ChartData& chart, const QRectF& area, const QFontM
     for (int i = 0; i < points.Count; ++i) {
         const double value = Value(chart, i);
         const double centre = left + slot * (i + 0.5);
+        out.PointAreas.emplace_back(left + slot * i, area.top(), slot, area.height());
         out.Bars.emplace_back(QPointF(centre - slot * 0.3, y(std::max(value, 0.0))),
                               QPointF(centre + slot * 0.3, y(std::min(value, 0.0))));
         if (values) {
@@ -182,6 +185,7 @@ void LayOutHorizontalBars(const ChartData& chart, const QRectF& area, const QFon
     for (int i = 0; i < points.Count; ++i) {
         const double value = Value(chart, i);
         const double centre = top + slot * (i + 0.5);
+        out.PointAreas.emplace_back(area.left(), top + slot * i, area.width(), slot);
         out.Bars.emplace_back(QPointF(x(std::min(value, 0.0)), centre - slot * 0.3),
                               QPointF(x(std::max(value, 0.0)), centre + slot * 0.3));
         if (values) {
@@ -222,6 +226,7 @@ void LayOutPie(const ChartData& chart, const QRectF& area, const QFontMetricsF& 
     double y = area.top() + std::max(0.0, (area.height() - listed * line) / 2);
     const double x = area.right() - legendWidth;
     for (int i = 0; i < listed; ++i, y += line) {
+        out.PointAreas.emplace_back(x, y, legendWidth, line);
         out.Swatches.emplace_back(x, y + 2, line - 6, line - 6);
         const ChartText value =
             TextAt(metrics, points.Values[i], area.right(), y + line / 2, Qt::AlignRight | Qt::AlignVCenter);
@@ -322,6 +327,29 @@ ChartLayout ChartWidget::LayOut() const {
     return layout;
 }
 
+QString ChartWidget::ToolTipAt(const QPointF& pos) const {
+    const ChartLayout layout = LayOut();
+    for (std::size_t i = 0; i < layout.PointAreas.size(); ++i) {
+        if (!layout.PointAreas[i].contains(pos)) continue;
+        const std::vector<std::string>& texts = i < chart_.ChartTips.size() ? chart_.ChartTips : chart_.ChartLabels;
+        return QString::fromStdString(texts[i]);
+    }
+    return {};
+}
+
+bool ChartWidget::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) return QWidget::event(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QString tip = ToolTipAt(help->pos());
+    if (tip.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), tip, this);
+    }
+    return true;
+}
+
 void ChartWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -360,14 +388,16 @@ void ChartWidget::PaintPie(QPainter& painter, const ChartLayout& layout) const {
         painter.setBrush(Qt::NoBrush);
         painter.drawEllipse(layout.Plot);
     } else {
-        // With depth, the rim is drawn first, shifted down, in darker shades.
+        // With depth, the rim is drawn first, shifted down, each slice's
+        // side a darker shade of its own colour. Its layers have no outline:
+        // one per layer would stack into a dark band.
         for (int layer = static_cast<int>(layout.Depth); layer >= 0; --layer) {
             double angle = 90.0 * 16;
             for (int i = 0; i < n; ++i) {
                 const double span = -std::max(Value(chart_, i), 0.0) / total * 360.0 * 16;
                 const QColor colour = PointColour(i + 1);
-                painter.setPen(layer == 0 ? colour.darker(150) : Qt::NoPen);
-                painter.setBrush(layer == 0 ? colour : colour.darker(150));
+                painter.setPen(layer == 0 ? QPen(colour.darker(150)) : QPen(Qt::NoPen));
+                painter.setBrush(layer == 0 ? colour : colour.darker(140));
                 painter.drawPie(layout.Plot.translated(0, layer), static_cast<int>(angle), static_cast<int>(span));
                 angle += span;
             }

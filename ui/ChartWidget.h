@@ -7,7 +7,8 @@
 //
 // Painting goes in two steps: LayOut works out where every text, line and
 // bar goes for the widget's size and font, so that no text is cut or lies on
-// another; paintEvent draws what it says.
+// another; paintEvent draws what it says. A point's tooltip is its whole
+// first-column text.
 
 #include <vector>
 
@@ -39,6 +40,9 @@ struct ChartLayout {
     std::vector<QRectF> Bars;       // front faces, one per point
     double Depth = 0;
     std::vector<QRectF> Swatches;  // pie legend, one per listed point
+    // Where the pointer names a point: its bar's slot across the chart, or
+    // its line of the pie's legend; the index is the point's.
+    std::vector<QRectF> PointAreas;
 };
 
 class ChartWidget : public QWidget {
@@ -55,8 +59,12 @@ public:
     QFont TitleFont() const;
     QFont TextFont() const;
     ChartLayout LayOut() const;
+    // The whole text of the point under pos (a bar's full path where its
+    // label shows only the last element); empty where no point is.
+    QString ToolTipAt(const QPointF& pos) const;
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

@@ -1,5 +1,7 @@
 #include "ui/ResultExport.h"
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <sstream>
@@ -65,6 +67,23 @@ std::optional<QString> AskFile(QWidget& parent, FileDialogs& dialogs, const char
     return dialogs.ChooseSaveFile(&parent, request);
 }
 
+// A chart drawn anew, not grabbed: a grab is as small as the pane. It is
+// drawn at kSavedChartWidth pixels across or more, in the screen's layout
+// and aspect with every length and font scaled by one factor, so that it
+// reads as the screen does.
+QImage ChartImage(QWidget& chart) {
+    const int width = std::max(kSavedChartWidth, chart.width());
+    const double scale = static_cast<double>(width) / std::max(1, chart.width());
+    QImage image(width, static_cast<int>(std::lround(chart.height() * scale)), QImage::Format_RGB32);
+    image.setDevicePixelRatio(scale);
+    // Fonts take their pixel size from the device's resolution: the screen's, as laid out.
+    image.setDotsPerMeterX(static_cast<int>(std::lround(chart.logicalDpiX() / 0.0254)));
+    image.setDotsPerMeterY(static_cast<int>(std::lround(chart.logicalDpiY() / 0.0254)));
+    image.fill(Qt::white);
+    chart.render(&image);
+    return image;
+}
+
 bool WriteSvg(QWidget& chart, const QString& title, QSaveFile& file) {
     QSvgGenerator svg;
     svg.setOutputDevice(&file);
@@ -110,7 +129,7 @@ bool SaveChartImage(QWidget& chart, const QString& title, FileDialogs& dialogs, 
         *path,
         [&chart, &title, &path](QSaveFile& file) {
             if (HasSuffix(*path, "svg")) return WriteSvg(chart, title, file);
-            return chart.grab().toImage().save(&file, "PNG");
+            return ChartImage(chart).save(&file, "PNG");
         },
         reason);
     return Report(prompter, written, "The chart", *path, reason);

@@ -25,7 +25,11 @@ class Prompter;
 // failed (said).
 bool ExportGrid(QWidget& window, FileDialogs& dialogs, Prompter& prompter, const std::string& title,
                 const AnalysisSession& session);
-// The chart as it shows on screen; title names the SVG document.
+// The narrowest a saved PNG of a chart is, in pixels.
+inline constexpr int kSavedChartWidth = 1600;
+
+// The chart as it shows on screen, a PNG drawn at kSavedChartWidth pixels
+// across or more; title names the SVG document.
 bool SaveChartImage(QWidget& chart, const QString& title, FileDialogs& dialogs, Prompter& prompter);
 
 }  // namespace corvina

@@ -1,5 +1,7 @@
 #include "ui/TrendWindow.h"
 
+#include <cmath>
+
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -8,12 +10,26 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "store/SizeFormat.h"
 #include "ui/ResultExport.h"
 #include "ui/TrendChart.h"
 
 namespace corvina {
 
-TrendWindow::TrendWindow(const TrendReport& report, FileDialogs& dialogs, Prompter& prompter, QWidget* parent)
+namespace {
+
+// The forecast's rate and the top grower's growth in unit, unless they would
+// read 0 there (97 KB a day in megabytes): then in the unit that keeps them
+// at least 1.
+char AmountUnit(double bytes, char unit) {
+    const bool none = FormatSizeCell(CellValue(std::round(bytes)), unit, SizeRounding::TowardZero) == "0";
+    return none && bytes != 0 ? kAutoUnit : unit;
+}
+
+}  // namespace
+
+TrendWindow::TrendWindow(const TrendReport& report, char unit, FileDialogs& dialogs, Prompter& prompter,
+                         QWidget* parent)
     : QDialog(parent), dialogs_(dialogs), prompter_(prompter) {
     setObjectName("frmtrend");
     setWindowTitle("Directory Trend");
@@ -22,11 +38,13 @@ TrendWindow::TrendWindow(const TrendReport& report, FileDialogs& dialogs, Prompt
     chart_->SetReport(report);
     grdtrend_ = new QTableWidget;
     grdtrend_->setObjectName("grdtrend");
-    FillTable(report);
+    FillTable(report, unit);
 
-    auto* forecast = new QLabel(QString::fromStdString(ForecastSummary(report.Full)));
+    const char rateUnit = AmountUnit(report.Full.BytesPerDay, unit);
+    auto* forecast = new QLabel(QString::fromStdString(ForecastSummary(report.Full, rateUnit)));
     forecast->setObjectName("lblforecast");
-    auto* grower = new QLabel(QString::fromStdString(GrowerSummary(report.Grower)));
+    const char growerUnit = report.Grower ? AmountUnit(report.Grower->Bytes, unit) : unit;
+    auto* grower = new QLabel(QString::fromStdString(GrowerSummary(report.Grower, growerUnit)));
     grower->setObjectName("lblgrower");
     grower->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* show = new QPushButton("Show in &Tree");
@@ -68,8 +86,8 @@ TrendWindow::TrendWindow(const TrendReport& report, FileDialogs& dialogs, Prompt
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 }
 
-void TrendWindow::FillTable(const TrendReport& report) {
-    const auto cells = TrendCells(report.Points);
+void TrendWindow::FillTable(const TrendReport& report, char unit) {
+    const auto cells = TrendCells(report.Points, unit);
     const int columns = static_cast<int>(cells.front().size());
     grdtrend_->setColumnCount(columns);
     grdtrend_->setRowCount(static_cast<int>(cells.size()) - 1);

@@ -28,7 +28,10 @@ class TrendChart;
 class TrendWindow : public QDialog {
     Q_OBJECT
 public:
-    TrendWindow(const TrendReport& report, FileDialogs& dialogs, Prompter& prompter, QWidget* parent = nullptr);
+    // Sizes show in unit (store/SizeFormat.h): the analysis window's, or
+    // kAutoUnit.
+    TrendWindow(const TrendReport& report, char unit, FileDialogs& dialogs, Prompter& prompter,
+                QWidget* parent = nullptr);
 
     // What "Show in &Tree" does with the top grower's directory.
     void SetGrowerOpener(std::function<void(const std::string&)> opener) { growerOpener_ = std::move(opener); }
@@ -36,7 +39,7 @@ public:
     TrendChart& Chart() { return *chart_; }
 
 private:
-    void FillTable(const TrendReport& report);
+    void FillTable(const TrendReport& report, char unit);
 
     FileDialogs& dialogs_;
     Prompter& prompter_;

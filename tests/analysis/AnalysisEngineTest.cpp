@@ -509,9 +509,10 @@ TEST_F(Session, ABasePathStoredWithATrailingSeparatorIsAnalysedWithoutIt) {
     AddSnapshot("2024-04-01 00:00:00", "/srv/", PathStyle::Posix, {{"2", "/srv", 1, 10}}, {});
     ASSERT_TRUE(session_.ChoosePrime(Key("2024-04-01 00:00:00")).Ok());
     EXPECT_EQ(State().QueryDirectory, "/srv");
-    // The history still finds the snapshot by the base path as stored.
+    // The history still finds the snapshot by the base path as stored, and
+    // its title names the directory as the tree does.
     session_.SetKind(DirectoryHistory);
-    session_.Run();
+    EXPECT_EQ(session_.Run().Title, "History of /srv");
     EXPECT_EQ(session_.Grid().RowCount(), 2);
     EXPECT_EQ(session_.Grid().Cell(1, 1), "1");
 }

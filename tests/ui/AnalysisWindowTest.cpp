@@ -40,6 +40,7 @@
 #include "ui/DirectoryTreeModel.h"
 #include "ui/MessageBoxPrompter.h"
 #include "ui/PaneLayout.h"
+#include "ui/ResultExport.h"
 #include "ui/ResultGridView.h"
 #include "ui/SelectSnapshotWindow.h"
 #include "tests/support/ServerSchema.h"
@@ -207,6 +208,23 @@ void ClickNode(AnalysisWindow& window, const QModelIndex& index) {
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.visualRect(index).center());
 }
 
+// A saved PNG of chart: kSavedChartWidth pixels across or more, of the
+// chart's shape, drawn to scale: ink where the screen shows it at at.
+bool SavedLarge(QWidget& chart, const QString& path, QPointF at, const QColor& ink) {
+    const QImage image(path);
+    const double scale = static_cast<double>(image.width()) / chart.width();
+    return image.width() >= kSavedChartWidth && std::abs(image.height() - chart.height() * scale) <= 1 &&
+           image.pixelColor((at * scale).toPoint()) == ink;
+}
+
+// The growth column of the tree is as wide as its widest text, and all of it
+// lies inside the pane.
+bool GrowthShowsWhole(QTreeView& view) {
+    const QHeaderView& header = *view.header();
+    return header.sectionSize(1) >= static_cast<QAbstractItemView&>(view).sizeHintForColumn(1) &&
+           header.sectionViewportPosition(1) + header.sectionSize(1) <= view.viewport()->width();
+}
+
 void ClickHeading(AnalysisWindow& window, int column) {
     QHeaderView* header = window.Grid().FixedTable().horizontalHeader();
     const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
@@ -252,6 +270,7 @@ private slots:
     void TreeLoadsOnExpansionStopsAtTheSeparatorAndReportsDamageOnce();
     void PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones();
     void ChartTextsAreWholeInsideTheChartAndApart();
+    void GrowthChartNamesEveryBarReadsTheSameBothWaysAndShadesThePieSide();
     void ExportCopyAndSaveChartWriteWhatTheWindowShows();
     void TreeShowsGrowthAndFollowsItWhereOneSubdirectoryHoldsHalf();
     void TrendWindowPlacesSnapshotsByDateAndForecastsTheFileSystemFull();
@@ -685,6 +704,44 @@ void AnalysisWindowTest::ChartTextsAreWholeInsideTheChartAndApart() {
     }
 }
 
+// A day after kOld at scale 1.5, the own files of /data/big grew 3 MB, it's
+// 1.5, deep 1, /data 0.5 and small 0.25.
+void AnalysisWindowTest::GrowthChartNamesEveryBarReadsTheSameBothWaysAndShadesThePieSide() {
+    Fixture f;
+    AddSnapshot(f.h.Database, DataSnapshot("2024-03-02 09:00:00", 1.5));
+    auto window = OpenOn(f, "2024-03-02 09:00:00");
+    Choose(*window, kOld);
+    Item(*window, "mendir_5")->trigger();
+    ChartWidget& chart = window->Chart();
+    const auto bars = [&chart]() { return std::pair(chart.Chart().ChartLabels, chart.Chart().ChartValues); };
+    using Bars = std::pair<std::vector<std::string>, std::vector<double>>;
+    QCOMPARE(bars(), Bars({"big", "it's", "deep", "data"}, {3, 1, 1, 0}));
+    // Each bar's label shows under it; its tip is the whole path.
+    QStringList texts;
+    for (const ChartText& text : chart.LayOut().Texts) texts << text.Text;
+    QVERIFY(texts.contains("big") && texts.contains("it's") && texts.contains("deep") && texts.contains("data"));
+    QCOMPARE(chart.ToolTipAt(chart.LayOut().Bars[2].center()), QString("/data/big/deep"));
+    SaveScreenshot(*window, "frmanal_wheredidgrow");
+    const QString saved = QStringLiteral(CORVINA_SCREENSHOT_DIR "/frmanal_saved_chart.png");
+    f.h.Dialogs.Answers = {saved};
+    Item(*window, "mensavechart")->trigger();
+    QVERIFY(SavedLarge(chart, saved, chart.LayOut().Bars[0].center(), ChartWidget::PointColour(1)));
+
+    // A 3D pie's side is a darker shade of its slice (big's 3 of 5 parts
+    // reach past the bottom), not a dark band.
+    Item(*window, "menctype_3")->trigger();
+    const ChartLayout pie = chart.LayOut();
+    const QColor slice = ChartWidget::PointColour(1), side = chart.grab().toImage().pixelColor(
+        QPointF(pie.Plot.center().x(), pie.Plot.bottom() + pie.Depth / 2).toPoint());
+    QVERIFY2(std::abs(side.hsvHue() - slice.hsvHue()) <= 3 && side.value() < slice.value() &&
+                 side.value() > slice.value() / 2,
+             qPrintable(side.name()));
+
+    // Swapped, the same changes shrank: 1.5 MB reads -1 as it read +1, never -2.
+    Item(*window, "menswap")->trigger();
+    QCOMPARE(bars(), Bars({"small", "data", "deep", "it's"}, {0, 0, -1, -1}));
+}
+
 // The row the keyboard moves to is the one chosen, its details shown.
 void AnalysisWindowTest::PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRow() {
     SelectionFixture f;
@@ -903,6 +960,20 @@ void AnalysisWindowTest::TreeShowsGrowthAndFollowsItWhereOneSubdirectoryHoldsHal
     Choose(*window, kOld, "comsnap");
     QCOMPARE(growth(), QStringList({"", "", "", "", ""}));
     QVERIFY(view.isColumnHidden(1) && !Item(*window, "menfollow")->isEnabled());
+
+    // A base path about as wide as the pane: the growth still shows whole at its edge.
+    Fixture g;
+    const std::string photos = "/home/someone/photographs";
+    for (const auto& [key, mb] : {std::pair{"2024-04-01 09:00:00", 100.0}, {"2024-04-08 09:00:00", 1804.5}}) {
+        AddSnapshot(g.h.Database,
+                    {.Key = key, .BasePath = photos, .Dirs = {{"2", photos, 1, mb * 1048576}}, .Files = {}});
+    }
+    auto home = OpenOn(g, "2024-04-08 09:00:00");
+    SelectionDriver driver([&](QWidget& selection) { ChooseInSelection(selection, photos, "2024-04-01 09:00:00"); });
+    QTest::mouseClick(Child<QPushButton>(*home, "comsnap2"), Qt::LeftButton);
+    QCOMPARE(home->Tree().RootIndex().siblingAtColumn(1).data().toString(), QString("+1704 MB"));
+    QTRY_VERIFY(GrowthShowsWhole(home->TreeView()));
+    SaveScreenshot(*home, "frmanal_tree_growth_long");
 }
 
 // A third /data snapshot a day after kOld; the file system's used space grows
@@ -924,13 +995,15 @@ void AnalysisWindowTest::TrendWindowPlacesSnapshotsByDateAndForecastsTheFileSyst
     QVERIFY(trend != nullptr);
     const QPointer<TrendWindow> open(trend);
 
+    // Sizes in the analysis window's unit; a rate under 1 MB in the unit that keeps it at least 1.
     auto* table = Child<QTableWidget>(*trend, "grdtrend");
     QCOMPARE(table->rowCount(), 3);
+    QCOMPARE(table->horizontalHeaderItem(3)->text(), QString("FS size (MB)"));
     QCOMPARE(table->item(1, 0)->text() + " " + table->item(1, 2)->text() + " " + table->item(1, 4)->text(),
-             QString("2024-03-02 09:00:00 19660800 1800000"));
+             QString("2024-03-02 09:00:00 18 1"));
     QCOMPARE(Child<QLabel>(*trend, "lblforecast")->text(),
-             QString("Forecast: 2024-03-20 (between 2024-03-20 and 2024-03-20), 100000 bytes a day"));
-    QCOMPARE(Child<QLabel>(*trend, "lblgrower")->text(), QString("Top grower: /data/big (+6291456 bytes)"));
+             QString("Forecast: 2024-03-20 (between 2024-03-20 and 2024-03-20), 97.6 KB a day"));
+    QCOMPARE(Child<QLabel>(*trend, "lblgrower")->text(), QString("Top grower: /data/big (+6 MB)"));
 
     // Time-scaled: the second snapshot sits a day after the first, the third 5.2 days later.
     trend->resize(900, 680);
@@ -947,9 +1020,14 @@ void AnalysisWindowTest::TrendWindowPlacesSnapshotsByDateAndForecastsTheFileSyst
 
     QTest::mouseClick(Child<QPushButton>(*trend, "cmdgrower"), Qt::LeftButton);
     QCOMPARE(window->StatusText(), QString("Analysis of directory /data/big"));
-    f.h.Dialogs.Answers = {QString::fromStdString(f.h.Dir.File("trend.svg"))};
+    const QString png = QStringLiteral(CORVINA_SCREENSHOT_DIR "/frmtrend_saved_chart.png");
+    f.h.Dialogs.Answers = {QString::fromStdString(f.h.Dir.File("trend.svg")), png};
     QTest::mouseClick(Child<QPushButton>(*trend, "cmdsavechart"), Qt::LeftButton);
     QVERIFY(QFile(QString::fromStdString(f.h.Dir.File("trend.svg"))).size() > 1000);
+    QTest::mouseClick(Child<QPushButton>(*trend, "cmdsavechart"), Qt::LeftButton);
+    QVERIFY(SavedLarge(trend->Chart(), png, chart.Directory[0], TrendChart::DirectoryColour()));
+    trend->resize(1280, 990);  // maximised on a 1280 x 1024 screen; the offscreen one is smaller
+    SaveScreenshot(*trend, "frmtrend_maximised");
     window.reset();
     QVERIFY(open.isNull());  // gone with the analysis window
 }

@@ -15,6 +15,7 @@
 #include <QDialog>
 #include <QFileSystemModel>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -497,6 +498,9 @@ void TakeSnapshotWindowTest::YesToCloseOrExitEndsEvenWhenTheRunEndedWhileAsked()
 void TakeSnapshotWindowTest::AboutWindowClosesWithOk() {
     AboutWindow about;
     about.show();
+    // The name and the version the build knows, one blank apart.
+    const QString title = Child<QLabel>(about, "lbl1")->text();
+    QVERIFY2(QRegularExpression("^Corvina version \\d+\\.\\d+\\.\\d+$").match(title).hasMatch(), qPrintable(title));
     SaveScreenshot(about, "frmabout");
     QTest::mouseClick(Child<QPushButton>(about, "comok"), Qt::LeftButton);
     QVERIFY(!about.isVisible());
