@@ -291,8 +291,31 @@ ServerStatementText TranslateForServer(std::string_view sql) {
     return out;
 }
 
+namespace {
+
+// The client library indents its second lines with a tab ("...failed: No
+// such file or directory\n\tIs the server running locally..."), and a
+// message box lays tabs out by its own tab stops: the text becomes plain
+// lines, a tab at a line's start dropped, any other one a space.
+std::string AsPlainLines(std::string_view text) {
+    std::string lines;
+    lines.reserve(text.size());
+    bool lineStart = true;
+    for (const char c : text) {
+        if (c == '\t') {
+            if (!lineStart) lines += ' ';
+            continue;
+        }
+        lines += c;
+        lineStart = c == '\n';
+    }
+    return lines;
+}
+
+}  // namespace
+
 StoreError ServerError(pg_conn* connection, pg_result* result, std::string datum) {
-    std::string message = result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(connection);
+    std::string message = AsPlainLines(result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(connection));
     while (!message.empty() && std::isspace(static_cast<unsigned char>(message.back()))) message.pop_back();
     const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     int code = SQLITE_ERROR;

@@ -23,8 +23,9 @@
 //
 // Error policy: as every function of store/ (StoreError.h). A server error
 // comes back with SQLITE_ERROR as its code (SQLITE_BUSY for a lock wait given
-// up, SQLITE_CANTOPEN for a connection that failed), the server's message and
-// SQLSTATE as its reason, and the statement as its datum.
+// up, SQLITE_CANTOPEN for a connection that failed), the server's message, as
+// plain lines without the client library's tabs, and SQLSTATE as its reason,
+// and the statement as its datum.
 
 #include <cstdint>
 #include <functional>

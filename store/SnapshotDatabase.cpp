@@ -23,6 +23,7 @@
 #include <cstring>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include <SQLiteCpp/Exception.h>
 #include <SQLiteCpp/Statement.h>
@@ -802,6 +803,23 @@ StoreError CheckDatabaseIntegrity(DatabaseState& state, bool full) {
     }
     if (problems.empty()) return {};
     return StoreError{SQLITE_CORRUPT, problems, sql};
+}
+
+void SwapDatabaseStates(DatabaseState& a, DatabaseState& b) noexcept {
+    using std::swap;
+    swap(a.DatabasePath, b.DatabasePath);
+    swap(a.DatabaseOpen, b.DatabaseOpen);
+    swap(a.ReadOnly, b.ReadOnly);
+    swap(a.ReadOnlyReason, b.ReadOnlyReason);
+    swap(a.OlderLayout, b.OlderLayout);
+    swap(a.WriteAheadLog, b.WriteAheadLog);
+    swap(a.BusyTimeoutMs, b.BusyTimeoutMs);
+    swap(a.SnapshotDatabase, b.SnapshotDatabase);
+    swap(a.Server, b.Server);
+    swap(a.ServerNotices, b.ServerNotices);
+    swap(a.ControlTable, b.ControlTable);
+    swap(a.DirTable, b.DirTable);
+    swap(a.FilesTable, b.FilesTable);
 }
 
 void CloseSnapshotDatabase(DatabaseState& state) {

@@ -34,7 +34,8 @@ class DatabaseConnection;  // the engine's connection, known inside store/ only
 class ServerConnection;    // a database server's (store/ServerConnection.h)
 
 // The open database. Members are destroyed in reverse order: the prepared
-// statements go before the database they belong to.
+// statements go before the database they belong to. SwapDatabaseStates
+// exchanges every member: a new one belongs there too.
 struct DatabaseState {
     std::string DatabasePath;  // "" = no usable database
     std::string DatabaseOpen;  // "Y" after an existing file was opened, "" after close
@@ -92,6 +93,13 @@ enum class OpenMode {
 OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, ProgramEnder& ender,
                                  OpenMode mode = OpenMode::CreateWhenMissing);
 void CloseSnapshotDatabase(DatabaseState& state);
+
+// Exchanges two states whole: a database opened into a state of its own
+// takes the place of the one in use only once its open has succeeded. The
+// connections and statements stay where they are on the heap, so whatever
+// holds them (a server's notice processor holds its connection) keeps
+// working; what holds a state itself sees the other database afterwards.
+void SwapDatabaseStates(DatabaseState& a, DatabaseState& b) noexcept;
 
 // "The snapshot database X cannot be written: <why>", as every command that
 // would write says it of a read-only database.

@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
@@ -19,6 +20,7 @@
 #include "store/HostLabel.h"
 #include "store/SizeFormat.h"
 #include "store/SnapshotDatabase.h"
+#include "ui/DatabaseSwitch.h"
 #include "ui/FileDialogs.h"
 #include "ui/ScreenPlacement.h"
 #include "ui/Twips.h"
@@ -64,9 +66,15 @@ protected:
 };
 
 constexpr const char* kNoSnapshots = "No snapshots in this database yet";
+constexpr const char* kNoDatabase = "No snapshot database is open";
 // The rows are cyan; the grid's empty rest keeps the window's colour.
 const QColor kRowColour(128, 255, 255);
 
+// A view given the focus with no current row makes its first row current.
+// Here the current path is the one listed and the current snapshot the one
+// chosen, and the focus alone must choose neither: the view is told that no
+// row is current, which it keeps to until its model is reset.
+void ChooseNothingOnFocus(QAbstractItemView& view) { view.setCurrentIndex(QModelIndex()); }
 
 }  // namespace
 
@@ -121,6 +129,8 @@ void SelectSnapshotWindow::BuildControls() {
     grdsnap_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdsnap_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grdsnap_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Tab leaves the grid: moving from cell to cell of a chosen row chooses nothing.
+    grdsnap_->setTabKeyNavigation(false);
     grdsnap_->setWordWrap(false);
     grdsnap_->setTextElideMode(Qt::ElideRight);
     grdsnap_->setItemDelegateForColumn(0, new ElideLeftDelegate(grdsnap_));
@@ -196,7 +206,17 @@ void SelectSnapshotWindow::BuildControls() {
     bar->addWidget(status_, 1);
     top->addWidget(bar);
 
-    connect(lstdir_, &QListWidget::itemClicked, this, [this]() { OnBasePathClicked(); });
+    // Whatever makes a path current (a click, the arrows, Home and End,
+    // typing its start) lists its snapshots, so that the list and the grid
+    // agree. A click on the path already current lists it afresh, as a click
+    // always has, unless its press has just listed it.
+    connect(lstdir_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* current) {
+        if (current != nullptr) OnBasePathChosen();
+    });
+    connect(lstdir_, &QListWidget::itemClicked, this, [this]() {
+        if (pathListings_ == pathListingsAtPress_) OnBasePathChosen();
+    });
+    lstdir_->viewport()->installEventFilter(this);
     // The row the keyboard (or a click) makes current is the chosen snapshot,
     // highlighted, so that OK takes what is shown. A click on the current row
     // after the details were cleared chooses it again.
@@ -209,6 +229,10 @@ void SelectSnapshotWindow::BuildControls() {
     connect(grdsnap_, &QTableWidget::cellClicked, this, [this](int row, int) {
         if (selectedSnapshot_.IsNull()) OnGridClicked(row);
     });
+    // Enter in either list reaches the default button, OK; Delete in the grid deletes.
+    auto* deleteKey = new QShortcut(QKeySequence::Delete, grdsnap_);
+    deleteKey->setContext(Qt::WidgetShortcut);
+    connect(deleteKey, &QShortcut::activated, this, &SelectSnapshotWindow::OnDelete);
     connect(ok, &QPushButton::clicked, this, &SelectSnapshotWindow::OnOk);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(remove, &QPushButton::clicked, this, &SelectSnapshotWindow::OnDelete);
@@ -253,8 +277,10 @@ void SelectSnapshotWindow::Load() {
         lbltpath_->setEnabled(false);
         SetGridEnabled(true);
         FillSnapshotGrid(choice_.SelectionBasePath, RestrictedHost());
+        grdsnap_->setFocus();
     } else {
         SetGridEnabled(false);
+        lstdir_->setFocus();
     }
     selectedSnapshot_ = DateTime{};
     ShowAdvice();
@@ -264,8 +290,13 @@ void SelectSnapshotWindow::Load() {
 
 QString SelectSnapshotWindow::StatusText() const { return status_->text(); }
 
-void SelectSnapshotWindow::SetStatus() {
-    status_->setText("Snapshot database is: " + Text(context_.Database.DatabasePath));
+void SelectSnapshotWindow::SetStatus() { status_->setText(DatabaseStatusText(context_.Database)); }
+
+bool SelectSnapshotWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lstdir_->viewport() && event->type() == QEvent::MouseButtonPress) {
+        pathListingsAtPress_ = pathListings_;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void SelectSnapshotWindow::FillBasePathList() {
@@ -296,6 +327,7 @@ void SelectSnapshotWindow::FillBasePathList() {
         item->setData(kPathRole, Text(pair.Basepath));
         item->setData(kHostRole, Text(pair.Hostname));
     }
+    ChooseNothingOnFocus(*lstdir_);
 }
 
 std::string SelectSnapshotWindow::HostOf(const DateTime& key) const {
@@ -309,13 +341,17 @@ std::optional<std::string> SelectSnapshotWindow::RestrictedHost() const {
 }
 
 void SelectSnapshotWindow::ShowAdvice() {
-    if (choice_.SelectionMode == 1) {
-        lblmsg_->setText(kCompareAdvice);
+    // Empty lists alone would not say why there is nothing to choose.
+    QString advice;
+    if (!context_.Database.IsUsable()) {
+        advice = kNoDatabase;
+    } else if (choice_.SelectionMode == 1) {
+        advice = kCompareAdvice;
     } else if (emptyDatabase_) {
-        // Empty lists alone would not say why there is nothing to choose.
-        lblmsg_->setText(kNoSnapshots);
+        advice = kNoSnapshots;
     }
-    lblmsg_->setVisible(choice_.SelectionMode == 1 || emptyDatabase_);
+    lblmsg_->setText(advice);
+    lblmsg_->setVisible(!advice.isEmpty());
 }
 
 void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath, const std::optional<std::string>& host) {
@@ -343,6 +379,7 @@ void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath, const s
         }
         grdsnap_->item(r, 1)->setData(kKeyRole, Text(FormatKey(row.Key)));
     }
+    ChooseNothingOnFocus(*grdsnap_);
     // A date cut short is no use: its column grows to the whole text.
     const int dateWidth = grdsnap_->fontMetrics().horizontalAdvance("0000-00-00 00:00:00") + 16;
     if (dateWidth > grdsnap_->columnWidth(1)) grdsnap_->setColumnWidth(1, dateWidth);
@@ -353,13 +390,25 @@ void SelectSnapshotWindow::SetGridEnabled(bool enabled) {
     lblsnap_->setEnabled(enabled);
 }
 
-void SelectSnapshotWindow::OnBasePathClicked() {
+void SelectSnapshotWindow::OnBasePathChosen() {
     QListWidgetItem* item = lstdir_->currentItem();
     if (item == nullptr) return;
+    ++pathListings_;
     const std::optional<std::string> host =
         severalHosts_ ? std::optional(item->data(kHostRole).toString().toStdString()) : std::nullopt;
     FillSnapshotGrid(item->data(kPathRole).toString().toStdString(), host);
     SetGridEnabled(true);
+}
+
+bool SelectSnapshotWindow::MakeListedPathCurrent(const std::string& path, const std::optional<std::string>& host) {
+    for (int i = 0; i < lstdir_->count(); ++i) {
+        QListWidgetItem* item = lstdir_->item(i);
+        if (item->data(kPathRole).toString().toStdString() != path) continue;
+        if (severalHosts_ && host && item->data(kHostRole).toString().toStdString() != *host) continue;
+        lstdir_->setCurrentItem(item);
+        return true;
+    }
+    return false;
 }
 
 void SelectSnapshotWindow::OnGridClicked(int row) {
@@ -455,13 +504,18 @@ void SelectSnapshotWindow::OnDelete() {
         return;
     }
     ShowMessage(context_.Messages, "Snapshot taken " + keyText + " deleted");
-    // The deleted snapshot must not stay choosable: the lists are read again.
+    // The deleted snapshot must not stay choosable: the lists are read again,
+    // and the path listed stays the current one, so that the keys go on
+    // from there.
     ClearDetails();
     const std::string listed = listedBasePath_;
     const std::optional<std::string> listedHost = listedHost_;
     FillBasePathList();
     ShowAdvice();
-    if (!listed.empty()) FillSnapshotGrid(listed, severalHosts_ ? listedHost : std::nullopt);
+    if (listed.empty()) return;
+    if (!choice_.SelectionBasePath.empty() || !MakeListedPathCurrent(listed, listedHost)) {
+        FillSnapshotGrid(listed, severalHosts_ ? listedHost : std::nullopt);
+    }
 }
 
 void SelectSnapshotWindow::OnSelectDatabase() {
@@ -481,10 +535,8 @@ void SelectSnapshotWindow::OnRecentItem(int index) {
 }
 
 void SelectSnapshotWindow::SwitchDatabase(const std::string& path) {
-    CloseSnapshotDatabase(context_.Database);
-    context_.Database.DatabasePath = path;
-    if (OpenSnapshotDatabase(context_.Database, context_.Messages, context_.Ender) == OpenOutcome::Ended) return;
-    AddRecentDatabase(context_.Settings, context_.Database.DatabasePath);
+    // A failed open leaves the database in use, and this window, as they were.
+    if (corvina::SwitchDatabase(context_, path) != SwitchOutcome::Switched) return;
     corvina::RefreshRecentMenu(context_.Settings, menrec_);
     SetStatus();
     FillBasePathList();

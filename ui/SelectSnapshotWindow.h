@@ -6,6 +6,9 @@
 // It can also delete a snapshot and switch to another database. When the
 // database holds the snapshots of several hosts, each base path is listed once
 // per host, "/home (host)", and the grid lists that host's snapshots only.
+// It works from the keyboard alone: the focus starts in the path list (in the
+// grid when the base path is fixed), the current path is the one listed and
+// the grid's current row the snapshot chosen; Enter is OK, Delete deletes.
 //
 // The window owns its controls and SelectedSnapshot; the database, prompter,
 // settings and dialogs belong to the ProgramContext. It reads what it is asked
@@ -39,18 +42,23 @@ class SelectSnapshotWindow : public QDialog {
 public:
     SelectSnapshotWindow(ProgramContext& context, SnapshotChoice& choice, QWidget* parent = nullptr);
 
-    // The key of the snapshot last clicked; null when none since the window loaded.
+    // The key of the snapshot chosen (clicked, or the grid's current row);
+    // null when none since the window loaded or since a delete.
     const DateTime& SelectedSnapshot() const { return selectedSnapshot_; }
     QString StatusText() const;
     // How long a delete waits for another process's snapshot to finish; kDeleteWait unless set.
     void SetDeleteWait(std::chrono::milliseconds limit) { deleteWait_ = limit; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildControls();
     void BuildMenus();
     void Load();
     void FillBasePathList();
-    // The line under the lists: the compare advice, or that the database is empty.
+    // The line under the lists: that no database is open, the compare
+    // advice, or that the database is empty.
     void ShowAdvice();
     // host: list that host's snapshots only ("" the unknown host); nullopt every snapshot of the path.
     void FillSnapshotGrid(const std::string& basePath, const std::optional<std::string>& host);
@@ -58,7 +66,10 @@ private:
     std::optional<std::string> RestrictedHost() const;
     std::string HostOf(const DateTime& key) const;
     void SetGridEnabled(bool enabled);
-    void OnBasePathClicked();
+    // Lists the snapshots of the current path.
+    void OnBasePathChosen();
+    // Makes the entry of path (and host) current, which lists it; false when the list has none.
+    bool MakeListedPathCurrent(const std::string& path, const std::optional<std::string>& host);
     void OnGridClicked(int row);
     void ShowDetails();
     void ClearDetails();
@@ -78,6 +89,11 @@ private:
     bool severalHosts_ = false;   // the open database holds more than one host (store/HostLabel.h)
     std::map<DateTime, std::string> hostLabels_;  // read with the base paths, when severalHosts_
     bool emptyDatabase_ = false;  // the open database was read and has no snapshot
+    // Listings of a path's snapshots, counted, and the count when the path
+    // list was last pressed: a click whose press made its path current has
+    // listed it already.
+    int pathListings_ = 0;
+    int pathListingsAtPress_ = -1;
     SnapshotInfo info_;
     std::chrono::milliseconds deleteWait_ = kDeleteWait;
 

@@ -28,6 +28,7 @@
 #include "store/PathStyle.h"
 #include "store/Prompter.h"
 #include "store/SnapshotDatabase.h"
+#include "ui/DatabaseSwitch.h"
 #include "ui/DebugWindow.h"
 #include "ui/FileDialogs.h"
 #include "ui/SnapshotRunner.h"
@@ -101,7 +102,7 @@ TakeSnapshotWindow::TakeSnapshotWindow(ProgramContext& context, QWidget* parent)
     collectFiles_ = false;
     sizeThreshold_ = 0;
     OnThresholdChanged();
-    SetStatus("Snapshot database is: " + QString::fromStdString(context_.Database.DatabasePath));
+    SetStatus(DatabaseStatusText(context_.Database));
     RefreshRecentMenu();
     // The window sees every key before the focused control does.
     qApp->installEventFilter(this);
@@ -287,12 +288,9 @@ void TakeSnapshotWindow::OnRecentItem(int index) {
 }
 
 void TakeSnapshotWindow::SwitchDatabase(const std::string& path) {
-    // A server's password, if the text holds one, is never shown.
-    SetStatus("Snapshot database is: " + QString::fromStdString(WithoutPassword(path)));
-    CloseSnapshotDatabase(context_.Database);
-    context_.Database.DatabasePath = path;
-    if (OpenSnapshotDatabase(context_.Database, context_.Messages, context_.Ender) == OpenOutcome::Ended) return;
-    AddRecentDatabase(context_.Settings, context_.Database.DatabasePath);
+    if (corvina::SwitchDatabase(context_, path) == SwitchOutcome::Ended) return;
+    // Named after the open, which keeps a server's password out of the path.
+    SetStatus(DatabaseStatusText(context_.Database));
     RefreshRecentMenu();
 }
 

@@ -153,6 +153,8 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
     auto gone = test::RunOn("host=" + dir_.File("none") + " dbname=x password=s3cret", {"list"});
     EXPECT_EQ(gone.ExitCode, 1);
     EXPECT_NE(gone.Err.find("Cannot reach the snapshot database "), std::string::npos) << gone.Err;
+    // The client library's tabbed second line is a plain line, not an escaped tab.
+    EXPECT_EQ(gone.Err.find("\\x09"), std::string::npos) << gone.Err;
     EXPECT_EQ(gone.Err.find("s3cret"), std::string::npos) << gone.Err;
 }
 

@@ -5,6 +5,7 @@
 // geometry (on PaneLayout) and the chart's layout. The results themselves are
 // the analysis tests' concern.
 
+#include <filesystem>
 #include <functional>
 #include <sstream>
 
@@ -29,6 +30,7 @@
 #include <SQLiteCpp/Database.h>
 
 #include "analysis/AnalysisCatalogue.h"
+#include "app/Settings.h"
 #include "analysis/GridExport.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
@@ -247,6 +249,13 @@ struct ShownSelection : SelectSnapshotWindow {
 };
 
 QStringList Dates(QTableWidget& grid) { return ColumnTexts(*grid.model(), 1); }
+
+// A key pressed where the focus is, as a user's key goes.
+void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr) qFatal("no widget has the focus");
+    QTest::keyClick(focus, key, modifiers);
+}
 QStringList BasePathTexts(QWidget& selection) {
     return ColumnTexts(*selection.findChild<QListWidget*>("lstdir")->model(), 0);
 }
@@ -257,6 +266,8 @@ class AnalysisWindowTest : public QObject {
     Q_OBJECT
 private slots:
     void PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRow();
+    void KeysAloneListChooseDeleteAndConfirm();
+    void FailedSwitchKeepsTheOpenDatabaseAndNoneOpenIsSaid();
     void CompareChoiceIsRestrictedAndRefusesThePrimeSnapshot();
     void SeveralHostsListEachBasePathOncePerHostAndTheGridKeepsToOne();
     void DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEveryList();
@@ -779,23 +790,102 @@ void AnalysisWindowTest::PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRo
     QVERIFY(advice->isVisible() && advice->text() == "No snapshots in this database yet");
 }
 
+// The focus starts in the path list and alone chooses nothing. The current
+// path is the one listed, the current row the one chosen, also after a
+// delete; Enter is OK in either list.
+void AnalysisWindowTest::KeysAloneListChooseDeleteAndConfirm() {
+    SelectionFixture f;
+    ShownSelection window(f, f.choice);
+    auto* list = Child<QListWidget>(window, "lstdir");
+    auto* grid = Child<QTableWidget>(window, "grdsnap");
+    QTRY_COMPARE(QApplication::focusWidget(), list);
+    QVERIFY(!grid->isEnabled() && grid->rowCount() == 0);
+    Press(Qt::Key_Down);
+    QCOMPARE(Dates(*grid), QStringList({kNew, kOld}));
+    Press(Qt::Key_End);
+    QCOMPARE(Dates(*grid), QStringList({kOther}));
+    Press(Qt::Key_Home);
+
+    Press(Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), grid);
+    QVERIFY(window.SelectedSnapshot().IsNull());
+    Press(Qt::Key_Down);
+    Press(Qt::Key_Down);
+    QCOMPARE(window.SelectedSnapshot(), Key(kOld));
+    QCOMPARE(Child<QLabel>(window, "lbldate")->text(), QString(kOld));
+    f.h.Prompter.Script({Answer::Yes});
+    Press(Qt::Key_Delete);
+    QCOMPARE(f.h.Prompter.Texts().back(), std::string("Snapshot taken ") + kOld + " deleted");
+    QCOMPARE(Dates(*grid), QStringList({kNew}));
+    QVERIFY(window.SelectedSnapshot().IsNull() && list->currentItem()->text() == "/data");
+    Press(Qt::Key_Down);
+    Press(Qt::Key_Tab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), list);
+    Press(Qt::Key_Return);
+    QVERIFY(!window.isVisible() && f.choice.SnapshotChosen && f.choice.ChosenSnapshot == Key(kNew));
+}
+
+// A switch whose open fails (declined, a server not there) keeps the file in
+// use: its lists, queries, status and the recent list. Where nothing is open
+// the window says so instead of naming no database.
+void AnalysisWindowTest::FailedSwitchKeepsTheOpenDatabaseAndNoneOpenIsSaid() {
+    SelectionFixture f;
+    const std::string kept = f.h.Database.DatabasePath;
+    f.h.StoreRecent({kept});
+    ShownSelection window(f, f.choice);
+    const QString status = window.StatusText();
+    const std::string missing = f.h.Dir.File("missing.mdb"), nowhere = "host=" + f.h.Dir.File("none") + " dbname=x";
+    f.h.Dialogs.Answers = {QString::fromStdString(missing), QString::fromStdString(nowhere)};
+    f.h.Prompter.Script({Answer::No});
+    Child<QAction>(window, "mensel")->trigger();
+    QVERIFY(!std::filesystem::exists(missing));
+    Child<QAction>(window, "menserver")->trigger();
+    const std::vector<std::string> said = f.h.Prompter.Texts();
+    QCOMPARE(said.size(), std::size_t{2});
+    QVERIFY2(said[1].starts_with("Cannot reach the snapshot database " + nowhere), said[1].c_str());
+    // The server's own lines stand as plain lines, without its tabs.
+    QVERIFY2(said[1].find('\t') == std::string::npos && said[1].find("\n ") == std::string::npos, said[1].c_str());
+
+    QCOMPARE(f.h.Database.DatabasePath, kept);
+    QCOMPARE(window.StatusText(), status);
+    QCOMPARE(ReadRecentList(f.h.Settings), std::vector<std::string>{kept});
+    ClickBasePath(window, "/srv");
+    QCOMPARE(Dates(*Child<QTableWidget>(window, "grdsnap")), QStringList({kOther}));
+    SaveScreenshot(window, "frmselsnap_kept");
+
+    Harness none;
+    SnapshotChoice choice;
+    SelectSnapshotWindow empty(none.Context, choice);
+    empty.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&empty));
+    auto* advice = Child<QLabel>(empty, "lblmsg");
+    QVERIFY(advice->isVisible() && advice->text() == "No snapshot database is open");
+    QCOMPARE(empty.StatusText(), QString("No snapshot database is open"));
+    SaveScreenshot(empty, "frmselsnap_none");
+}
+
 void AnalysisWindowTest::CompareChoiceIsRestrictedAndRefusesThePrimeSnapshot() {
     SelectionFixture f;
     f.choice.SelectionMode = 1;
     f.choice.SelectionBasePath = "/data";
     f.choice.PrimeSnapshotDate = Key(kOld);
     ShownSelection window(f, f.choice);
+    auto* grid = Child<QTableWidget>(window, "grdsnap");
     QVERIFY(!Child<QListWidget>(window, "lstdir")->isEnabled());
-    QCOMPARE(Child<QTableWidget>(window, "grdsnap")->rowCount(), 2);
+    QCOMPARE(grid->rowCount(), 2);
+    // The grid has the focus, which alone chooses nothing.
+    QTRY_COMPARE(QApplication::focusWidget(), grid);
+    QVERIFY(window.SelectedSnapshot().IsNull());
 
+    // Enter is OK, here refused, then the keys choose and confirm a later
+    // snapshot, which is accepted as the compare snapshot.
     QVERIFY(ClickSnapshotRow(window, kOld));
-    QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
+    Press(Qt::Key_Return);
     QCOMPARE(f.h.Prompter.Texts(),
              std::vector<std::string>{"Cannot select this snapshot as it is the same as the prime snapshot"});
     QVERIFY(window.isVisible() && !f.choice.SnapshotChosen);
-    // A later snapshot is accepted as the compare snapshot.
-    QVERIFY(ClickSnapshotRow(window, kNew));
-    QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
+    Press(Qt::Key_Up);
+    Press(Qt::Key_Enter, Qt::KeypadModifier);
     QVERIFY(!window.isVisible() && f.choice.SnapshotChosen && f.choice.ChosenSnapshot == Key(kNew));
 }
 

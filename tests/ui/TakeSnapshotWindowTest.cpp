@@ -29,6 +29,7 @@
 #include <SQLiteCpp/Database.h>
 
 #include "app/Settings.h"
+#include "store/Catalogue.h"
 #include "store/DateTime.h"
 #include "tests/ui/WindowHarness.h"
 #include "ui/AboutWindow.h"
@@ -153,7 +154,8 @@ void TakeSnapshotWindowTest::FirstStartStoresTheDefaultCreatesItOnYesAndOpensWit
         QCOMPARE(ReadRecentList(h.Settings), std::vector<std::string>{expected});
         QCOMPARE(std::filesystem::exists(expected) && h.Database.IsUsable(), yes);
         QCOMPARE(h.Prompter.Messages().at(0).MessageButtons, Buttons::YesNo);
-        QCOMPARE(window->StatusText(), "Snapshot database is: " + QString::fromStdString(yes ? expected : ""));
+        QCOMPARE(window->StatusText(), yes ? "Snapshot database is: " + QString::fromStdString(expected)
+                                           : QString("No snapshot database is open"));
         h.Prompter.Clear();
         if (yes) {
             Child<QAction>(*window, "menexit")->trigger();
@@ -196,7 +198,7 @@ void TakeSnapshotWindowTest::DamagedOrBusyFileIsReportedAndWindowOpensWithoutDat
         QCOMPARE(texts.size(), std::size_t{1});
         QVERIFY2(texts[0].find(path + (damaged ? " is damaged: " : " is busy: ")) != std::string::npos, texts[0].c_str());
         QVERIFY(h.Database.DatabasePath.empty() && !h.Ender.Ended);
-        QCOMPARE(window->StatusText(), QString("Snapshot database is: "));
+        QCOMPARE(window->StatusText(), QString("No snapshot database is open"));
     }
 }
 
@@ -324,14 +326,17 @@ void TakeSnapshotWindowTest::RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrD
     QVERIFY(h.Database.DatabasePath == dbs[2] && h.Database.IsUsable() && h.Prompter.Messages().empty());
     QCOMPARE(h.Dialogs.Requests.at(0).InitialPath, QString::fromStdString(dbs[2]));
 
-    // A new file declined: no database, no file, the list as it was; accepted: created and put on top.
+    // A new file declined: no file, and the database in use stays, with its
+    // status and the list; accepted: created and put on top.
     const std::string fresh = h.Dir.File("D.mdb");
     h.Dialogs.Answers = {QString::fromStdString(fresh), QString::fromStdString(fresh)};
     h.Prompter.Script({Answer::No, Answer::Yes});
     Child<QAction>(window, "menopen")->trigger();
-    QCOMPARE(h.Database.DatabasePath, std::string());
     QVERIFY(!std::filesystem::exists(fresh));
-    QCOMPARE(window.StatusText(), "Snapshot database is: " + QString::fromStdString(fresh));
+    QCOMPARE(h.Database.DatabasePath, dbs[2]);
+    std::vector<std::string> paths{"none read"};
+    QVERIFY(ListBasePaths(h.Database, h.Prompter, paths).Ok() && paths.empty());
+    QCOMPARE(window.StatusText(), "Snapshot database is: " + QString::fromStdString(dbs[2]));
     QCOMPARE(ReadRecentList(h.Settings), (List{dbs[2], dbs[0], dbs[1]}));
     Child<QAction>(window, "menopen")->trigger();
     QCOMPARE(h.Database.DatabasePath, fresh);
@@ -342,7 +347,7 @@ void TakeSnapshotWindowTest::RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrD
 
 // Whether chosen in the open dialog or from the recent list (where an older
 // entry may name something that is no longer a file), the window says so
-// and asks nothing, and the list stays as it was.
+// and asks nothing, and the database in use and the list stay as they were.
 void TakeSnapshotWindowTest::FolderOrDeviceOpenedOrRecentIsNoDatabaseFileAndNothingIsAsked() {
     Harness h;
     const std::string db = h.OpenNewDatabase(), folder = h.Dir.File("folder.mdb");
@@ -358,7 +363,7 @@ void TakeSnapshotWindowTest::FolderOrDeviceOpenedOrRecentIsNoDatabaseFileAndNoth
         QCOMPARE(said.size(), std::size_t{1});
         QCOMPARE(said[0].Text, path + " is not a snapshot database file");
         QVERIFY(said[0].MessageButtons == Buttons::Ok && said[0].MessageIcon == Icon::Exclamation);
-        QVERIFY(h.Database.DatabasePath.empty() && !h.Ender.Ended);
+        QVERIFY(h.Database.DatabasePath == db && h.Database.IsUsable() && !h.Ender.Ended);
         QCOMPARE(ReadRecentList(h.Settings), (List{db, "/dev/null"}));
     }
     QVERIFY(std::filesystem::is_empty(folder));
