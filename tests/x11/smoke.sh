@@ -277,11 +277,24 @@ xdotool key alt+n
 check
 [ -e "$tmp/db/other.mdb" ] && fail "the declined database was created"
 
-expect choose-snapshot "Analyze Disk Snapshot" -- "Select Snapshot" corvina
+# A server that cannot be reached is said, and our database stays open too.
+expect unreachable-server "Select Snapshot" -- corvina "Open Server Database"
 focus "Select Snapshot"
-xdotool key alt+f 1  # the first recent database: back to ours after a declined create
-choose_newest
-xdotool key Return  # "OK", the default button
+xdotool key alt+f r  # "Open Se&rver Database..."
+focus "Open Server Database"
+xdotool key ctrl+a type --delay 10 "postgresql://localhost:1/nothing"
+xdotool key Return
+focus corvina  # "Cannot reach the snapshot database ..."
+xdotool key Return
+check
+
+# Keys alone choose a snapshot of the database still open after the two
+# failed switches: Tab from "Delete" (the last control pressed) to the path
+# list, Down lists the first path's snapshots, Tab to them, Down chooses the
+# newest, Enter is OK.
+expect choose-snapshot-by-keys "Analyze Disk Snapshot" -- "Select Snapshot" corvina
+focus "Select Snapshot"
+xdotool key Tab Down Tab Down Return
 check
 
 expect directory-history "Analyze Disk Snapshot" -- corvina
