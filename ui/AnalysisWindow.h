@@ -131,6 +131,8 @@ private:
     void ClearCompareRow();
     void ShowKindChecked();
     void ClearDisplay();
+    bool LacksCompareSnapshot() const;
+    void ShowCompareWanted();
     void RunCurrentAnalysis();
     void RedrawChart();
     void ShowChart(const ChartData& chart);

@@ -245,6 +245,7 @@ private slots:
     void FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort();
     void EmptyWindowAfterCancelOrDeleteAndCompareNeedsASecondSnapshot();
     void CompareChoiceEnablesWhatTheSnapshotsRecordedAndLeavesTheResultAlone();
+    void ComparisonWithoutItsCompareSnapshotShowsNoGridAndAsksForOne();
     void NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsItsKind();
     void TreeKeysAnalyseTheNodeTheyRestOnOnce();
     void GrowthRowClickGoesToItsDirectoryInTheTree();
@@ -376,6 +377,56 @@ void AnalysisWindowTest::CompareChoiceEnablesWhatTheSnapshotsRecordedAndLeavesTh
     Item(*window, "menswap")->trigger();
     QVERIFY(!Child<QMenu>(*window, "menfilet")->isEnabled());
     QCOMPARE(EnabledItems(*window).size(), std::size(kCompareItems));
+}
+
+// A comparison on show, then a prime snapshot chosen in another database:
+// nothing may show the old database's dates, nor a blank one.
+void AnalysisWindowTest::ComparisonWithoutItsCompareSnapshotShowsNoGridAndAsksForOne() {
+    Fixture f;
+    auto window = OpenOn(f, kNew);
+    Choose(*window, kOld);
+    Item(*window, "mendir_1")->trigger();
+    const char* later = "2024-03-09 11:00:00";
+    const char* earlier = "2024-03-08 10:00:00";
+    const std::string other = f.h.Dir.File("other.mdb");
+    WithDatabase(other, [&](DatabaseState& database) {
+        AddSnapshot(database, DataSnapshot(earlier));
+        AddSnapshot(database, DataSnapshot(later, 3.0));
+    });
+    f.h.Dialogs.Answers = {QString::fromStdString(other)};
+    {
+        SelectionDriver switchAndChoose([&](QWidget& selection) {
+            Child<QAction>(selection, "mensel")->trigger();
+            ChooseInSelection(selection, "/data", later);
+        });
+        QTest::mouseClick(Child<QPushButton>(*window, "comsnap"), Qt::LeftButton);
+    }
+    const QString asking("Choose a snapshot to compare with (Compare to: Select)");
+    const auto shown = [&]() {
+        return QStringList({window->StatusText(), QString::number(window->Grid().FixedModel().columnCount()),
+                            QString::number(window->Grid().DetailModel().rowCount()),
+                            Child<QLabel>(*window, "lblgraph")->isVisible() ? "no chart" : "chart"});
+    };
+    QCOMPARE(shown(), QStringList({asking, "0", "0", "no chart"}));
+    QVERIFY(Text(*window, "txtsnap2").isEmpty() && f.h.Prompter.Texts().empty());
+
+    // The comparison asked for runs as soon as it has its snapshot, headed by both dates.
+    Choose(*window, earlier);
+    QCOMPARE(window->StatusText() + "|" + Heading(*window, 1) + "|" + Heading(*window, 2),
+             QString("Compare /data from 8 Mar to 9 Mar|Size (9 Mar) (MB)      |Size (8 Mar) (MB)      "));
+    QCOMPARE(TotalCell(*window, 3), QString("25"));
+
+    // The compare snapshot deleted in the selection window, which is then cancelled.
+    f.h.Prompter.Script({Answer::Yes});
+    SelectionDriver remove([&](QWidget& selection) {
+        ClickSnapshotRow(selection, earlier);
+        QTest::mouseClick(Child<QPushButton>(selection, "comdel"), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(selection, "comcan"), Qt::LeftButton);
+    });
+    QTest::mouseClick(Child<QPushButton>(*window, "comsnap2"), Qt::LeftButton);
+    QCOMPARE(remove.Opened(), 1);
+    QCOMPARE(shown(), QStringList({asking, "0", "0", "no chart"}));
+    QCOMPARE(Text(*window, "txtsnap"), QString(later));
 }
 
 void AnalysisWindowTest::NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsItsKind() {
