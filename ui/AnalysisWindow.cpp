@@ -337,11 +337,8 @@ void AnalysisWindow::SortOnGridColumn(int column) {
     RedrawChart();
 }
 
-void AnalysisWindow::GridDetailClicked(int row, int column) {
-    if (session_.State().AnalysisKind != AnalysisKind::WhereDidItGrow) {
-        SortOnGridColumn(column);
-        return;
-    }
+void AnalysisWindow::GridDetailClicked(int row) {
+    if (session_.State().AnalysisKind != AnalysisKind::WhereDidItGrow) return;
     // A directory deleted since the compare snapshot has no node: nothing to go to.
     RevealDirectory(session_.Grid().Cell(row, 0));
 }

@@ -242,7 +242,7 @@ void AnalysisWindow::BuildPanes(QWidget& area) {
     frmdisp_ = Frame("frmdisp", area);
     grdanal_ = new ResultGridView(session_.Grid(), frmdisp_);
     connect(grdanal_, &ResultGridView::ColumnClicked, this, &AnalysisWindow::SortOnGridColumn);
-    connect(grdanal_, &ResultGridView::DetailClicked, this, &AnalysisWindow::GridDetailClicked);
+    connect(grdanal_, &ResultGridView::DetailClicked, this, [this](int row) { GridDetailClicked(row); });
 
     frmgraph_ = Frame("frmgraph", area);
     grpdisp_ = new ChartWidget(frmgraph_);

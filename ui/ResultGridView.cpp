@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -59,15 +60,60 @@ ResultGridView::ResultGridView(const ResultGrid& grid, QWidget* parent) : QWidge
             &QScrollBar::setValue);
     connect(fixed_->horizontalHeader(), &QHeaderView::sectionResized, this,
             [this](int column, int, int size) { details_->setColumnWidth(column, size); });
+    // Sorting is for the headings: a click on a cell selects it, and a sort
+    // would put other cells under the selection.
     connect(fixed_->horizontalHeader(), &QHeaderView::sectionClicked, this, &ResultGridView::ColumnClicked);
-    connect(fixed_, &QTableView::clicked, this, [this](const QModelIndex& index) { emit ColumnClicked(index.column()); });
     connect(details_, &QTableView::clicked, this, [this](const QModelIndex& index) {
+        if ((pressModifiers_ & (Qt::ShiftModifier | Qt::ControlModifier)) != 0) return;
         emit DetailClicked(detailModel_->GridRow(index.row()), index.column());
     });
-    // The tables' own Ctrl+C copies only the current cell.
-    fixed_->installEventFilter(this);
-    details_->installEventFilter(this);
+    for (QTableView* table : {fixed_, details_}) {
+        connect(table, &QTableView::pressed, this, [this, table](const QModelIndex& index) { CellPressed(*table, index); });
+        // The tables' own Ctrl+C copies only the current cell, and their
+        // Ctrl+A selects only their own cells.
+        table->installEventFilter(this);
+        // The modifiers of a press, which the pressed signal does not carry.
+        table->viewport()->installEventFilter(this);
+    }
     ApplyLayout();
+}
+
+const ResultGridModel& ResultGridView::ModelOf(const QTableView& table) const {
+    return &table == fixed_ ? *fixedModel_ : *detailModel_;
+}
+
+// Each table extends a selection within itself; the grid keeps one anchor for
+// both, so that a total row and detail rows select and copy together.
+void ResultGridView::CellPressed(QTableView& table, const QModelIndex& index) {
+    QTableView& other = &table == fixed_ ? *details_ : *fixed_;
+    const bool adding = (pressModifiers_ & Qt::ControlModifier) != 0;
+    const int row = ModelOf(table).GridRow(index.row());
+    if ((pressModifiers_ & Qt::ShiftModifier) == 0 || anchorRow_ < 0) {
+        anchorRow_ = row;
+        anchorColumn_ = index.column();
+        if (!adding) other.selectionModel()->clearSelection();
+        return;
+    }
+    const bool anchorHere = (anchorRow_ < grid_.FixedRows()) == (&table == fixed_);
+    if (anchorHere) {
+        if (!adding) other.selectionModel()->clearSelection();
+        return;
+    }
+    SelectRange(anchorRow_, anchorColumn_, row, index.column(), adding);
+}
+
+void ResultGridView::SelectRange(int fromRow, int fromColumn, int toRow, int toColumn, bool adding) {
+    const auto [top, bottom] = std::minmax(fromRow, toRow);
+    const auto [left, right] = std::minmax(fromColumn, toColumn);
+    for (QTableView* table : {fixed_, details_}) {
+        const ResultGridModel& model = ModelOf(*table);
+        const int first = std::max(top - model.GridRow(0), 0);
+        const int last = std::min(bottom - model.GridRow(0), model.rowCount() - 1);
+        QItemSelection range;
+        if (first <= last) range.select(model.index(first, left), model.index(last, right));
+        const auto command = adding ? QItemSelectionModel::Select : QItemSelectionModel::ClearAndSelect;
+        table->selectionModel()->select(range, command);
+    }
 }
 
 QString ResultGridView::SelectedText() const {
@@ -88,9 +134,19 @@ QString ResultGridView::SelectedText() const {
 }
 
 bool ResultGridView::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
-        QGuiApplication::clipboard()->setText(SelectedText());
-        return true;
+    if (event->type() == QEvent::MouseButtonPress) {
+        pressModifiers_ = static_cast<QMouseEvent*>(event)->modifiers();
+    } else if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Copy)) {
+            QGuiApplication::clipboard()->setText(SelectedText());
+            return true;
+        }
+        if (key->matches(QKeySequence::SelectAll)) {
+            fixed_->selectAll();
+            details_->selectAll();
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -103,6 +159,7 @@ void ResultGridView::BeginChange() {
 void ResultGridView::EndChange() {
     fixedModel_->EndChange();
     detailModel_->EndChange();
+    anchorRow_ = -1;
     ApplyLayout();
 }
 

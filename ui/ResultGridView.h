@@ -2,8 +2,10 @@
 // grdanal: the result grid as the user sees it. The heading row and a total
 // row stay in place in an upper table while the detail rows scroll in a lower
 // one; both show the same columns at the widths the layout gave, and scroll
-// sideways together. A click on a heading or on any cell reports its column
-// (the window sorts on it). Ctrl+C copies the selected cells of both tables
+// sideways together. A click on a heading reports its column (the window
+// sorts on it). Cells are selected as in a spreadsheet, across both tables:
+// a click selects a cell, Shift+click and Shift+arrows extend the selection,
+// Ctrl+click adds to it, Ctrl+A selects all. Ctrl+C copies the selected cells
 // as tab-separated text, a line per row, for a spreadsheet to paste.
 //
 // The view owns its two models and tables; the grid belongs to the caller.
@@ -39,7 +41,8 @@ public:
 
 signals:
     void ColumnClicked(int column);
-    // A click on a scrolling row: its row of the grid, and the column.
+    // A click on a scrolling row without Shift or Ctrl, which select: its
+    // row of the grid, and the column.
     void DetailClicked(int row, int column);
 
 protected:
@@ -49,6 +52,10 @@ protected:
 private:
     void ApplyLayout();
     void FitColumns();
+    void CellPressed(QTableView& table, const QModelIndex& index);
+    // The cells between two grid cells, in whichever table each row is.
+    void SelectRange(int fromRow, int fromColumn, int toRow, int toColumn, bool adding);
+    const ResultGridModel& ModelOf(const QTableView& table) const;
 
     const ResultGrid& grid_;
     ResultGridModel* fixedModel_ = nullptr;
@@ -56,6 +63,11 @@ private:
     QTableView* fixed_ = nullptr;
     QTableView* details_ = nullptr;
     std::vector<int> widths_;  // as laid out, before the spare width
+    Qt::KeyboardModifiers pressModifiers_;  // of the last mouse press on a cell
+    // The grid cell a Shift+click extends from: the last cell pressed
+    // without Shift; row -1 when none since the grid changed.
+    int anchorRow_ = -1;
+    int anchorColumn_ = -1;
 };
 
 }  // namespace corvina

@@ -207,6 +207,11 @@ void ClickNode(AnalysisWindow& window, const QModelIndex& index) {
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.visualRect(index).center());
 }
 
+// A click on a cell of table, with keys held.
+void ClickCell(QTableView& table, int row, int column, Qt::KeyboardModifiers keys = {}) {
+    QTest::mouseClick(table.viewport(), Qt::LeftButton, keys, table.visualRect(table.model()->index(row, column)).center());
+}
+
 void ClickHeading(AnalysisWindow& window, int column) {
     QHeaderView* header = window.Grid().FixedTable().horizontalHeader();
     const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
@@ -289,9 +294,8 @@ void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
     QCOMPARE(DetailColumn(window, 1), QStringList({"2", "2", "1", "1"}));
     QCOMPARE(TotalCell(window, 0), QString("Total for /data"));  // the total row stays on top
     QCOMPARE(window.Chart().Chart().Title, std::string("Analysis of # of Files"));
-    // A click on a detail cell sorts on its column as well; names are no numbers to chart.
-    QTableView& rows = window.Grid().DetailTable();
-    QTest::mouseClick(rows.viewport(), Qt::LeftButton, {}, rows.visualRect(rows.model()->index(1, 0)).center());
+    // Names are no numbers to chart.
+    ClickHeading(window, 0);
     const QStringList byName = DetailColumn(window, 0);
     QCOMPARE(byName, QStringList({"(files)", "big", "it's", "small"}));
     QVERIFY(!window.Chart().isVisible() && Child<QLabel>(window, "lblgraph")->isVisible());
@@ -486,8 +490,14 @@ void AnalysisWindowTest::GrowthRowClickGoesToItsDirectoryInTheTree() {
     window->resize(1000, 640);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     SaveScreenshot(*window, "frmanal_growth");
+    // Shift and Ctrl select rows without going to them.
     QTableView& rows = window->Grid().DetailTable();
-    QTest::mouseClick(rows.viewport(), Qt::LeftButton, {}, rows.visualRect(rows.model()->index(2, 1)).center());
+    const QString here = window->StatusText();
+    ClickCell(rows, 0, 0, Qt::ControlModifier);
+    ClickCell(rows, 3, 0, Qt::ShiftModifier);
+    QCOMPARE(window->StatusText(), here);
+    QCOMPARE(rows.selectionModel()->selectedIndexes().size(), 4);
+    ClickCell(rows, 2, 1);
     const QModelIndex big = NodeNamed(*window, window->Tree().RootIndex(), "big");
     QVERIFY(window->TreeView().isExpanded(big) && window->TreeView().currentIndex() == NodeNamed(*window, big, "deep"));
     QCOMPARE(window->StatusText(), QString("Where did /data/big/deep grow from 1 Mar to 7 Mar"));
@@ -906,13 +916,31 @@ void AnalysisWindowTest::ExportCopyAndSaveChartWriteWhatTheWindowShows() {
     QCOMPARE(save("menexport", f.h.Dir.File("no/grid.csv")), std::string("(none)"));
     QVERIFY(f.h.Prompter.Texts().back().starts_with("The grid could not be written to " + f.h.Dir.File("no/grid.csv")));
 
-    // Ctrl+C: the selected cells, tabs between columns, a line per row.
+    // Selected as in a spreadsheet, the total row with the rows below it;
+    // Ctrl+C copies tabs between columns, a line per row.
+    QTableView& total = window->Grid().FixedTable();
     QTableView& rows = window->Grid().DetailTable();
-    rows.selectionModel()->select(QItemSelection(rows.model()->index(0, 0), rows.model()->index(1, 1)),
-                                  QItemSelectionModel::Select);
-    QTest::keyClick(&rows, Qt::Key_C, Qt::ControlModifier);
+    const auto copied = [&]() {
+        QTest::keyClick(&rows, Qt::Key_C, Qt::ControlModifier);
+        return QApplication::clipboard()->text().split('\n');
+    };
     const QStringList names = DetailColumn(*window, 0), counts = DetailColumn(*window, 1);
-    QCOMPARE(QApplication::clipboard()->text(), names[0] + "\t" + counts[0] + "\n" + names[1] + "\t" + counts[1]);
+    const auto line = [&](int row) { return names[row] + "\t" + counts[row]; };
+    ClickCell(rows, 2, 1);
+    QCOMPARE(copied(), QStringList({counts[2]}));
+    ClickCell(rows, 0, 0);
+    ClickCell(rows, 1, 1, Qt::ShiftModifier);
+    QTest::keyClick(&rows, Qt::Key_Down, Qt::ShiftModifier);
+    QCOMPARE(copied(), QStringList({line(0), line(1), line(2)}));
+    ClickCell(total, 0, 1);
+    ClickCell(rows, 1, 0, Qt::ShiftModifier);
+    ClickCell(rows, 3, 0, Qt::ControlModifier);
+    QCOMPARE(copied(), QStringList({TotalCell(*window, 0) + "\t" + TotalCell(*window, 1), line(0), line(1), names[3]}));
+    // Copying changes nothing of the result; Ctrl+A takes every cell.
+    QTest::keyClick(&rows, Qt::Key_A, Qt::ControlModifier);
+    const QStringList all = copied();
+    QCOMPARE(all.size(), 1 + names.size());
+    QCOMPARE(all.back().split('\t').size(), 4);
 
     QVERIFY(save("mensavechart", f.h.Dir.File("chart.png")).starts_with("\x89PNG\r\n"));
     const std::string svg = save("mensavechart", f.h.Dir.File("chart.svg"));
