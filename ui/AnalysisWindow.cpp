@@ -66,6 +66,7 @@ AnalysisWindow::AnalysisWindow(ProgramContext& context, AnalysisSession& session
     resize(TwipsToPixels(11880, *this), TwipsToPixels(7890, *this) + menuBar()->sizeHint().height());
     panes_.Resize(11880, 7500);
     ApplyPanes();
+    grdanal_->SetDefaultWidth(grdanal_->width());
     KeepOpeningOnScreen(*this);
 }
 
@@ -80,7 +81,10 @@ QString AnalysisWindow::StatusText() const { return status_->text(); }
 
 void AnalysisWindow::SetKeyedNodeDelay(std::chrono::milliseconds delay) { keyedNode_->setInterval(delay); }
 
-void AnalysisWindow::SetStatus(const QString& text) { status_->setText(text); }
+void AnalysisWindow::SetStatus(const QString& text) {
+    status_->setText(text);
+    status_->setToolTip(text);  // whole, where a narrow window cuts it
+}
 
 bool AnalysisWindow::eventFilter(QObject* watched, QEvent* event) {
     PaneMouseEvent(watched, event);

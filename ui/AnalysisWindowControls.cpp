@@ -257,6 +257,8 @@ void AnalysisWindow::BuildPanes(QWidget& area) {
     bar->setObjectName("stat1");
     status_ = new QLabel(bar);
     status_->setObjectName("stat1_text");
+    // A title naming a long path would otherwise hold the window wide.
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     bar->addWidget(status_, 1);
     setStatusBar(bar);
 

@@ -18,6 +18,47 @@ namespace corvina {
 
 namespace {
 
+// Room around a text in a cell or a heading, the margins and a sort
+// indicator's place.
+constexpr int kTextRoom = 14;
+
+// The widest text of a column below its heading, a total row in bold.
+int WidestCell(const ResultGrid& grid, int column, const QFontMetrics& totals, const QFontMetrics& cells) {
+    int widest = 0;
+    for (int r = 1; r < grid.RowCount(); ++r) {
+        const QFontMetrics& font = r < grid.FixedRows() ? totals : cells;
+        widest = std::max(widest, font.horizontalAdvance(QString::fromStdString(grid.Cell(r, column))));
+    }
+    return widest + kTextRoom;
+}
+
+// The spare width of the grid shared among the columns that hold names.
+std::vector<int> SpareForNames(int spare, const std::vector<int>& widths, const std::vector<int>& shortfalls,
+                               const ResultGrid& grid) {
+    std::vector<int> extra(widths.size(), 0);
+    long long needed = 0, named = 0;
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+        if (!grid.HoldsNames(static_cast<int>(c))) continue;
+        needed += shortfalls[c];
+        named += widths[c];
+    }
+    if (spare <= 0 || named == 0) return extra;
+    // First what the widest texts lack, shared by need while the spare is
+    // short; what is left over, by the columns' widths.
+    const long long first = std::min<long long>(spare, needed);
+    int given = 0;
+    std::size_t last = 0;
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+        if (!grid.HoldsNames(static_cast<int>(c))) continue;
+        const long long share = needed == 0 ? 0 : first * shortfalls[c] / needed;
+        extra[c] = static_cast<int>(share + (spare - first) * widths[c] / named);
+        given += extra[c];
+        last = c;
+    }
+    extra[last] += spare - given;  // what the divisions rounded away
+    return extra;
+}
+
 QTableView* MakeTable(const char* name, QWidget* parent) {
     auto* table = new QTableView(parent);
     table->setObjectName(name);
@@ -169,17 +210,20 @@ void ResultGridView::ApplyLayout() {
     bold.setBold(true);
     const QFontMetrics totals(bold);
     widths_.clear();
+    shortfalls_.clear();
     for (int c = 0; c < grid_.ColumnCount(); ++c) {
         // A heading is never cut: its column grows to the whole text.
         // The unit labels carry blanks to a fixed width; they count.
         const QString text = QString::fromStdString(grid_.Cell(0, c));
-        int width = std::max(TwipsToPixels(grid_.ColumnWidth(c), *this), heading.horizontalAdvance(text) + 14);
+        int width = std::max(TwipsToPixels(grid_.ColumnWidth(c), *this), heading.horizontalAdvance(text) + kTextRoom);
         // So is the total row, up to twice the laid-out width.
         for (int r = 1; r < grid_.FixedRows(); ++r) {
-            const int total = totals.horizontalAdvance(QString::fromStdString(grid_.Cell(r, c))) + 14;
+            const int total = totals.horizontalAdvance(QString::fromStdString(grid_.Cell(r, c))) + kTextRoom;
             width = std::max(width, std::min(total, 2 * TwipsToPixels(grid_.ColumnWidth(c), *this)));
         }
         widths_.push_back(width);
+        const int widest = grid_.HoldsNames(c) ? WidestCell(grid_, c, totals, details_->fontMetrics()) : 0;
+        shortfalls_.push_back(std::max(widest - width, 0));
     }
     FitColumns();
     const int rows = fixedModel_->rowCount();
@@ -193,16 +237,23 @@ void ResultGridView::resizeEvent(QResizeEvent* event) {
     FitColumns();
 }
 
+void ResultGridView::SetDefaultWidth(int pixels) {
+    defaultWidth_ = pixels;
+    FitColumns();
+}
+
 void ResultGridView::FitColumns() {
-    // The first column, the names, takes the width the others leave: a
-    // wider window shows more of a long path. Room is kept for the scroll
-    // bar, whether or not it shows yet, so that no sideways bar comes and goes.
+    // Room is kept for the scroll bar, whether or not it shows yet, so that
+    // no sideways bar comes and goes.
     int spare = details_->width() - 2 * details_->frameWidth() - details_->verticalScrollBar()->sizeHint().width();
     for (int width : widths_) spare -= width;
+    // Up to the default size the laid-out widths stand, as designed; a
+    // sideways scroll bar shows the columns they leave out.
+    if (width() <= defaultWidth_) spare = 0;
+    const std::vector<int> extra = SpareForNames(spare, widths_, shortfalls_, grid_);
     for (std::size_t c = 0; c < widths_.size(); ++c) {
-        const int width = widths_[c] + (c == 0 ? std::max(spare, 0) : 0);
-        fixed_->setColumnWidth(static_cast<int>(c), width);
-        details_->setColumnWidth(static_cast<int>(c), width);
+        fixed_->setColumnWidth(static_cast<int>(c), widths_[c] + extra[c]);
+        details_->setColumnWidth(static_cast<int>(c), widths_[c] + extra[c]);
     }
 }
 

@@ -30,6 +30,11 @@ public:
     void BeginChange();
     void EndChange();
 
+    // The grid's width in a window of the default size. Up to it the columns
+    // keep the widths the layout gave them; a wider grid gives the width the
+    // columns leave to those that hold names, where longer texts are cut.
+    void SetDefaultWidth(int pixels);
+
     ResultGridModel& FixedModel() { return *fixedModel_; }
     ResultGridModel& DetailModel() { return *detailModel_; }
     QTableView& FixedTable() { return *fixed_; }
@@ -63,6 +68,10 @@ private:
     QTableView* fixed_ = nullptr;
     QTableView* details_ = nullptr;
     std::vector<int> widths_;  // as laid out, before the spare width
+    // Per column, what its widest text needs beyond its laid-out width; 0 for
+    // columns that hold no names.
+    std::vector<int> shortfalls_;
+    int defaultWidth_ = 0;
     Qt::KeyboardModifiers pressModifiers_;  // of the last mouse press on a cell
     // The grid cell a Shift+click extends from: the last cell pressed
     // without Shift; row -1 when none since the grid changed.

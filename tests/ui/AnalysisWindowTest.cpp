@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTimer>
@@ -47,6 +48,7 @@
 #include "ui/TakeSnapshotWindow.h"
 #include "ui/TrendChart.h"
 #include "ui/TrendWindow.h"
+#include "ui/Twips.h"
 
 using namespace corvina;
 using namespace corvina::test;
@@ -257,6 +259,7 @@ private slots:
     void FirstSelectionWindowOwnsItsBoxesAndTheProgramStays();
     void TreeLoadsOnExpansionStopsAtTheSeparatorAndReportsDamageOnce();
     void PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones();
+    void WiderWindowWidensPathColumnsAndTheSmallestKeepsButtonsAndPanesWhole();
     void ChartTextsAreWholeInsideTheChartAndApart();
     void ExportCopyAndSaveChartWriteWhatTheWindowShows();
     void TreeShowsGrowthAndFollowsItWhereOneSubdirectoryHoldsHalf();
@@ -650,12 +653,13 @@ void AnalysisWindowTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTh
                                panes.frmnode.Width, panes.frmgraph.Bottom(), panes.frmnode.Bottom()}),
              (std::vector<int>{15000 - 3360 - PaneLayout::kRightMargin, panes.frmdisp.Width, 4302, 3693, 3255, bottom,
                                bottom}));
-    // Smaller than the smallest window: taken as the smallest, shared alike.
+    // Smaller than the smallest window: taken as the smallest, shared alike;
+    // the chart keeps its design width.
     panes.Resize(100, 100);
     QCOMPARE(std::pair(panes.MinimumWidth(), panes.MinimumHeight()),
-             std::pair(3360 + 400 + PaneLayout::kRightMargin, 4440 + 300 + PaneLayout::kBottomMargin));
-    QCOMPARE((std::vector<int>{panes.frmdisp.Width, panes.frmdisp.Height, panes.frmgraph.Height, panes.grdanal.Width}),
-             (std::vector<int>{400, 2042, 1753, 200}));
+             std::pair(3360 + 4575 + PaneLayout::kRightMargin, 4440 + 300 + PaneLayout::kBottomMargin));
+    QCOMPARE((std::vector<int>{panes.frmdisp.Width, panes.frmdisp.Height, panes.frmgraph.Height, panes.grpdisp.Width}),
+             (std::vector<int>{4575, 2042, 1753, 4095}));
 
     panes.Resize(11880, 7500);
     const int gridHeight = panes.frmdisp.Height;
@@ -691,10 +695,85 @@ void AnalysisWindowTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTh
     panes.MoveOverTreePane(treeWidth + 500, true);
     QCOMPARE((std::vector<int>{panes.frmnode.Width, panes.frmdisp.Left, panes.frmgraph.Left, panes.tvdir.Width}),
              (std::vector<int>{treeWidth + 500, 3360 + 500, 3360 + 500, treeWidth + 250}));
-    // Too narrow a tree pane: nothing moves; the smallest window follows the moved pane.
+    // Too narrow a tree pane: nothing moves. The smallest window keeps its
+    // width until a wider tree pane leaves the grid pane less than 400.
     panes.MoveOverTreePane(400, true);
     QCOMPARE(std::pair(panes.frmnode.Width, panes.MinimumWidth()),
-             std::pair(treeWidth + 500, panes.frmdisp.Left + 400 + PaneLayout::kRightMargin));
+             std::pair(treeWidth + 500, 3360 + 4575 + PaneLayout::kRightMargin));
+    panes.MoveOverTreePane(treeWidth + 4500, true);
+    QCOMPARE(panes.MinimumWidth(), 3360 + 4500 + 400 + PaneLayout::kRightMargin);
+}
+
+// The grid's columns and the controls at the three sizes a user meets: as
+// designed, as small as the window goes, and a whole 1280 x 1024 screen.
+void AnalysisWindowTest::WiderWindowWidensPathColumnsAndTheSmallestKeepsButtonsAndPanesWhole() {
+    Fixture f;
+    const char* key = "2024-03-09 11:00:00";
+    const QString archive = "/data/projects/customer-archive-2023/invoices/scanned/originals-as-received";
+    const QString invoice = "invoice-2023-11-30-final-signed-copy.pdf";
+    SnapshotRows snap = DataSnapshot(key, 2.0);
+    for (QString dir = archive; dir != "/data"; dir = dir.left(dir.lastIndexOf('/'))) {
+        snap.Dirs.insert(snap.Dirs.begin(), {"2", dir.toStdString(), 1, 4096});
+    }
+    snap.Dirs.insert(snap.Dirs.begin(), {"1", archive.toStdString() + "/(files)", 1, 4096});
+    snap.Files.push_back({archive.toStdString(), invoice.toStdString(), 4096});
+    AddSnapshot(f.h.Database, snap);
+    auto window = OpenOn(f, key);
+    Choose(*window, kNew);
+    Item(*window, "menfile_1")->trigger();  // File, Directory, Size, File Date
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTableView& rows = window->Grid().DetailTable();
+    const auto widths = [&]() {
+        QCoreApplication::processEvents();  // the tables lay out their scroll bars
+        std::vector<int> pixels;
+        for (int c = 0; c < rows.model()->columnCount(); ++c) pixels.push_back(rows.columnWidth(c));
+        return pixels;
+    };
+    const auto px = [&](int twips) { return TwipsToPixels(twips, *window); };
+    const auto shown = [&](const char* name) {
+        SaveScreenshot(*window, name);
+        return rows.horizontalScrollBar()->maximum() == 0;
+    };
+
+    // As designed: the laid-out widths, and a scroll bar where they need one.
+    const std::vector<int> designed = widths();
+    QCOMPARE(std::vector<int>({designed[0], designed[1], designed[3]}), std::vector<int>({px(2000), px(2500), px(2000)}));
+    shown("frmanal_default");
+    Item(*window, "mendir_1")->trigger();
+    QVERIFY(!shown("frmanal_compare_default"));
+    Item(*window, "menfile_1")->trigger();
+
+    // The whole screen: the width the columns leave goes to the names and
+    // paths; no path is cut, sizes and dates keep their widths.
+    window->resize(1280, 1000);
+    const std::vector<int> wide = widths();
+    QVERIFY(shown("frmanal_maximised"));
+    QCOMPARE(std::vector<int>({wide[2], wide[3]}), std::vector<int>({designed[2], designed[3]}));
+    QVERIFY(wide[0] > rows.fontMetrics().horizontalAdvance(invoice) + 8);
+    QVERIFY(wide[1] > rows.fontMetrics().horizontalAdvance(archive) + 8);
+    Item(*window, "mendir_1")->trigger();
+    QVERIFY(shown("frmanal_compare_maximised"));
+    Item(*window, "menfile_1")->trigger();
+
+    // The smallest window: buttons whole and inside it, the tree pane at its
+    // width, the chart at least as wide as designed; a title naming a long
+    // path does not hold it wider.
+    window->resize(1, 1);
+    QCoreApplication::processEvents();
+    SaveScreenshot(*window, "frmanal_smallest");
+    QVERIFY(window->width() < px(11880));
+    for (const char* name : {"comsnap", "comsnap2"}) {
+        auto* button = Child<QPushButton>(*window, name);
+        QVERIFY2(button->width() >= button->sizeHint().width(), name);
+        QVERIFY2(button->mapTo(window.get(), QPoint(button->width(), 0)).x() <= window->width(), name);
+    }
+    QCOMPARE(Child<QGroupBox>(*window, "frmnode")->width(), px(3255));
+    QVERIFY(window->Chart().width() >= px(4095));
+    const int smallest = window->width();
+    QVERIFY(window->RevealDirectory(archive.toStdString()));
+    QCoreApplication::processEvents();  // the layouts learn the new title's width
+    QVERIFY(window->minimumSizeHint().width() <= smallest);
 }
 
 void AnalysisWindowTest::ChartTextsAreWholeInsideTheChartAndApart() {
