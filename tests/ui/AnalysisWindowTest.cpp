@@ -252,7 +252,6 @@ private slots:
     void FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort();
     void EmptyWindowAfterCancelOrDeleteAndCompareNeedsASecondSnapshot();
     void CompareChoiceEnablesWhatTheSnapshotsRecordedAndLeavesTheResultAlone();
-    void ComparisonWithoutItsCompareSnapshotShowsNoGridAndAsksForOne();
     void NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsItsKind();
     void TreeKeysAnalyseTheNodeTheyRestOnOnce();
     void GrowthRowClickGoesToItsDirectoryInTheTree();
@@ -374,66 +373,35 @@ void AnalysisWindowTest::CompareChoiceEnablesWhatTheSnapshotsRecordedAndLeavesTh
     QCOMPARE(Heading(*window, 1) + "|" + Heading(*window, 2), QString("Size (7 Mar) (MB)      |Size (1 Mar) (MB)      "));
     QVERIFY(f.h.Prompter.Texts().empty());
 
-    // Choosing the prime snapshot again clears the compare row and menus.
+    // Choosing the prime snapshot again clears the compare row and menus,
+    // and the comparison, whose dates would be blank; it asks for one and
+    // runs when it has it.
+    const auto asksForCompare = [&]() {
+        return window->StatusText() == "Choose a snapshot to compare with (Compare to: Select)" &&
+               window->Grid().FixedModel().columnCount() + window->Grid().DetailModel().rowCount() == 0 &&
+               !window->Chart().isVisible() && Text(*window, "txtsnap2").isEmpty();
+    };
     Choose(*window, kNew, "comsnap");
-    QVERIFY(Text(*window, "txtsnap2").isEmpty());
+    QVERIFY(asksForCompare());
     QCOMPARE(EnabledItems(*window), QStringList());
+    Choose(*window, kOld);
+    QCOMPARE(window->StatusText(), QString("Compare /data from 1 Mar to 7 Mar"));
 
     // With the snapshot without files as the prime, the whole file menu is off.
-    Choose(*window, kOld);
     Item(*window, "menswap")->trigger();
     QVERIFY(!Child<QMenu>(*window, "menfilet")->isEnabled());
     QCOMPARE(EnabledItems(*window).size(), std::size(kCompareItems));
-}
 
-// A comparison on show, then a prime snapshot chosen in another database:
-// nothing may show the old database's dates, nor a blank one.
-void AnalysisWindowTest::ComparisonWithoutItsCompareSnapshotShowsNoGridAndAsksForOne() {
-    Fixture f;
-    auto window = OpenOn(f, kNew);
-    Choose(*window, kOld);
-    Item(*window, "mendir_1")->trigger();
-    const char* later = "2024-03-09 11:00:00";
-    const char* earlier = "2024-03-08 10:00:00";
+    // A prime snapshot chosen in another database: no date of this one stays.
     const std::string other = f.h.Dir.File("other.mdb");
-    WithDatabase(other, [&](DatabaseState& database) {
-        AddSnapshot(database, DataSnapshot(earlier));
-        AddSnapshot(database, DataSnapshot(later, 3.0));
-    });
+    WithDatabase(other, [](DatabaseState& database) { AddSnapshot(database, DataSnapshot(kNew)); });
     f.h.Dialogs.Answers = {QString::fromStdString(other)};
-    {
-        SelectionDriver switchAndChoose([&](QWidget& selection) {
-            Child<QAction>(selection, "mensel")->trigger();
-            ChooseInSelection(selection, "/data", later);
-        });
-        QTest::mouseClick(Child<QPushButton>(*window, "comsnap"), Qt::LeftButton);
-    }
-    const QString asking("Choose a snapshot to compare with (Compare to: Select)");
-    const auto shown = [&]() {
-        return QStringList({window->StatusText(), QString::number(window->Grid().FixedModel().columnCount()),
-                            QString::number(window->Grid().DetailModel().rowCount()),
-                            Child<QLabel>(*window, "lblgraph")->isVisible() ? "no chart" : "chart"});
-    };
-    QCOMPARE(shown(), QStringList({asking, "0", "0", "no chart"}));
-    QVERIFY(Text(*window, "txtsnap2").isEmpty() && f.h.Prompter.Texts().empty());
-
-    // The comparison asked for runs as soon as it has its snapshot, headed by both dates.
-    Choose(*window, earlier);
-    QCOMPARE(window->StatusText() + "|" + Heading(*window, 1) + "|" + Heading(*window, 2),
-             QString("Compare /data from 8 Mar to 9 Mar|Size (9 Mar) (MB)      |Size (8 Mar) (MB)      "));
-    QCOMPARE(TotalCell(*window, 3), QString("25"));
-
-    // The compare snapshot deleted in the selection window, which is then cancelled.
-    f.h.Prompter.Script({Answer::Yes});
-    SelectionDriver remove([&](QWidget& selection) {
-        ClickSnapshotRow(selection, earlier);
-        QTest::mouseClick(Child<QPushButton>(selection, "comdel"), Qt::LeftButton);
-        QTest::mouseClick(Child<QPushButton>(selection, "comcan"), Qt::LeftButton);
+    SelectionDriver switchAndChoose([](QWidget& selection) {
+        Child<QAction>(selection, "mensel")->trigger();
+        ChooseInSelection(selection, "/data", kNew);
     });
-    QTest::mouseClick(Child<QPushButton>(*window, "comsnap2"), Qt::LeftButton);
-    QCOMPARE(remove.Opened(), 1);
-    QCOMPARE(shown(), QStringList({asking, "0", "0", "no chart"}));
-    QCOMPARE(Text(*window, "txtsnap"), QString(later));
+    QTest::mouseClick(Child<QPushButton>(*window, "comsnap"), Qt::LeftButton);
+    QVERIFY(asksForCompare() && f.h.Prompter.Texts().empty());
 }
 
 void AnalysisWindowTest::NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsItsKind() {
@@ -493,13 +461,11 @@ void AnalysisWindowTest::GrowthRowClickGoesToItsDirectoryInTheTree() {
     window->resize(1000, 640);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     SaveScreenshot(*window, "frmanal_growth");
-    // Shift and Ctrl select rows without going to them.
+    // Ctrl and Shift select rows without going to them.
     QTableView& rows = window->Grid().DetailTable();
-    const QString here = window->StatusText();
     ClickCell(rows, 0, 0, Qt::ControlModifier);
     ClickCell(rows, 3, 0, Qt::ShiftModifier);
-    QCOMPARE(window->StatusText(), here);
-    QCOMPARE(rows.selectionModel()->selectedIndexes().size(), 4);
+    QVERIFY(window->StatusText().startsWith("Where did /data grow") && rows.selectionModel()->selectedIndexes().size() == 4);
     ClickCell(rows, 2, 1);
     const QModelIndex big = NodeNamed(*window, window->Tree().RootIndex(), "big");
     QVERIFY(window->TreeView().isExpanded(big) && window->TreeView().currentIndex() == NodeNamed(*window, big, "deep"));
@@ -704,76 +670,53 @@ void AnalysisWindowTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTh
     QCOMPARE(panes.MinimumWidth(), 3360 + 4500 + 400 + PaneLayout::kRightMargin);
 }
 
-// The grid's columns and the controls at the three sizes a user meets: as
-// designed, as small as the window goes, and a whole 1280 x 1024 screen.
+// The grid's columns and the controls as designed, as small as the window
+// goes, and on a whole 1280 x 1024 screen.
 void AnalysisWindowTest::WiderWindowWidensPathColumnsAndTheSmallestKeepsButtonsAndPanesWhole() {
     Fixture f;
-    const char* key = "2024-03-09 11:00:00";
-    const QString archive = "/data/projects/customer-archive-2023/invoices/scanned/originals-as-received";
+    const QString archive = "/data/customer-archive-2023-invoices-scanned-originals-as-received";
     const QString invoice = "invoice-2023-11-30-final-signed-copy.pdf";
-    SnapshotRows snap = DataSnapshot(key, 2.0);
-    for (QString dir = archive; dir != "/data"; dir = dir.left(dir.lastIndexOf('/'))) {
-        snap.Dirs.insert(snap.Dirs.begin(), {"2", dir.toStdString(), 1, 4096});
-    }
-    snap.Dirs.insert(snap.Dirs.begin(), {"1", archive.toStdString() + "/(files)", 1, 4096});
+    SnapshotRows snap = DataSnapshot("2024-03-09 11:00:00", 2.0);
+    snap.Dirs.insert(snap.Dirs.begin(), {"2", archive.toStdString(), 1, 4096});
     snap.Files.push_back({archive.toStdString(), invoice.toStdString(), 4096});
     AddSnapshot(f.h.Database, snap);
-    auto window = OpenOn(f, key);
+    auto window = OpenOn(f, snap.Key);
     Choose(*window, kNew);
-    Item(*window, "menfile_1")->trigger();  // File, Directory, Size, File Date
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QTableView& rows = window->Grid().DetailTable();
-    const auto widths = [&]() {
+    const auto shown = [&](const char* kind, const char* screenshot) {  // the columns' widths
+        Item(*window, kind)->trigger();
         QCoreApplication::processEvents();  // the tables lay out their scroll bars
+        SaveScreenshot(*window, screenshot);
         std::vector<int> pixels;
         for (int c = 0; c < rows.model()->columnCount(); ++c) pixels.push_back(rows.columnWidth(c));
         return pixels;
     };
     const auto px = [&](int twips) { return TwipsToPixels(twips, *window); };
-    const auto shown = [&](const char* name) {
-        SaveScreenshot(*window, name);
-        return rows.horizontalScrollBar()->maximum() == 0;
-    };
+    shown("mendir_1", "frmanal_compare_default");
+    const std::vector<int> designed = shown("menfile_1", "frmanal_default");  // File, Directory, Size, File Date
+    QCOMPARE((std::vector<int>{designed[0], designed[1], designed[3]}), (std::vector<int>{px(2000), px(2500), px(2000)}));
 
-    // As designed: the laid-out widths, and a scroll bar where they need one.
-    const std::vector<int> designed = widths();
-    QCOMPARE(std::vector<int>({designed[0], designed[1], designed[3]}), std::vector<int>({px(2000), px(2500), px(2000)}));
-    shown("frmanal_default");
-    Item(*window, "mendir_1")->trigger();
-    QVERIFY(!shown("frmanal_compare_default"));
-    Item(*window, "menfile_1")->trigger();
-
-    // The whole screen: the width the columns leave goes to the names and
-    // paths; no path is cut, sizes and dates keep their widths.
+    // The width the columns leave goes to names and paths, none of them cut;
+    // every column of a comparison shows.
     window->resize(1280, 1000);
-    const std::vector<int> wide = widths();
-    QVERIFY(shown("frmanal_maximised"));
-    QCOMPARE(std::vector<int>({wide[2], wide[3]}), std::vector<int>({designed[2], designed[3]}));
-    QVERIFY(wide[0] > rows.fontMetrics().horizontalAdvance(invoice) + 8);
-    QVERIFY(wide[1] > rows.fontMetrics().horizontalAdvance(archive) + 8);
-    Item(*window, "mendir_1")->trigger();
-    QVERIFY(shown("frmanal_compare_maximised"));
-    Item(*window, "menfile_1")->trigger();
+    QVERIFY(shown("mendir_1", "frmanal_compare_maximised").size() == 6 && rows.horizontalScrollBar()->maximum() == 0);
+    const std::vector<int> wide = shown("menfile_1", "frmanal_maximised");
+    const QFontMetrics text = rows.fontMetrics();
+    QVERIFY(wide[0] > text.horizontalAdvance(invoice) + 8 && wide[1] > text.horizontalAdvance(archive) + 8);
+    QCOMPARE((std::vector<int>{wide[2], wide[3]}), (std::vector<int>{designed[2], designed[3]}));
 
-    // The smallest window: buttons whole and inside it, the tree pane at its
-    // width, the chart at least as wide as designed; a title naming a long
-    // path does not hold it wider.
+    // The smallest: buttons whole and inside, the tree pane as wide as ever,
+    // the chart as designed; a long title does not hold the window wider.
     window->resize(1, 1);
-    QCoreApplication::processEvents();
-    SaveScreenshot(*window, "frmanal_smallest");
-    QVERIFY(window->width() < px(11880));
-    for (const char* name : {"comsnap", "comsnap2"}) {
-        auto* button = Child<QPushButton>(*window, name);
-        QVERIFY2(button->width() >= button->sizeHint().width(), name);
-        QVERIFY2(button->mapTo(window.get(), QPoint(button->width(), 0)).x() <= window->width(), name);
+    shown("menfile_1", "frmanal_smallest");
+    for (auto* button : {Child<QPushButton>(*window, "comsnap"), Child<QPushButton>(*window, "comsnap2")}) {
+        QVERIFY(button->width() >= button->sizeHint().width());
+        QVERIFY(button->mapTo(window.get(), QPoint(button->width(), 0)).x() <= window->width());
     }
-    QCOMPARE(Child<QGroupBox>(*window, "frmnode")->width(), px(3255));
-    QVERIFY(window->Chart().width() >= px(4095));
-    const int smallest = window->width();
+    QVERIFY(Child<QGroupBox>(*window, "frmnode")->width() == px(3255) && window->Chart().width() >= px(4095));
     QVERIFY(window->RevealDirectory(archive.toStdString()));
-    QCoreApplication::processEvents();  // the layouts learn the new title's width
-    QVERIFY(window->minimumSizeHint().width() <= smallest);
+    QCoreApplication::processEvents();  // the layouts learn the title's width
+    QVERIFY(window->minimumSizeHint().width() <= window->width());
 }
 
 void AnalysisWindowTest::ChartTextsAreWholeInsideTheChartAndApart() {
@@ -1005,8 +948,6 @@ void AnalysisWindowTest::ExportCopyAndSaveChartWriteWhatTheWindowShows() {
     };
     const QStringList names = DetailColumn(*window, 0), counts = DetailColumn(*window, 1);
     const auto line = [&](int row) { return names[row] + "\t" + counts[row]; };
-    ClickCell(rows, 2, 1);
-    QCOMPARE(copied(), QStringList({counts[2]}));
     ClickCell(rows, 0, 0);
     ClickCell(rows, 1, 1, Qt::ShiftModifier);
     QTest::keyClick(&rows, Qt::Key_Down, Qt::ShiftModifier);
@@ -1015,11 +956,8 @@ void AnalysisWindowTest::ExportCopyAndSaveChartWriteWhatTheWindowShows() {
     ClickCell(rows, 1, 0, Qt::ShiftModifier);
     ClickCell(rows, 3, 0, Qt::ControlModifier);
     QCOMPARE(copied(), QStringList({TotalCell(*window, 0) + "\t" + TotalCell(*window, 1), line(0), line(1), names[3]}));
-    // Copying changes nothing of the result; Ctrl+A takes every cell.
     QTest::keyClick(&rows, Qt::Key_A, Qt::ControlModifier);
-    const QStringList all = copied();
-    QCOMPARE(all.size(), 1 + names.size());
-    QCOMPARE(all.back().split('\t').size(), 4);
+    QCOMPARE(copied().size(), 1 + names.size());
 
     QVERIFY(save("mensavechart", f.h.Dir.File("chart.png")).starts_with("\x89PNG\r\n"));
     const std::string svg = save("mensavechart", f.h.Dir.File("chart.svg"));
