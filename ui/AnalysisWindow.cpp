@@ -178,7 +178,7 @@ void AnalysisWindow::ForgetMissingSnapshots(bool databaseChanged) {
     if (databaseChanged) choice_.TreeSnapshotDate = DateTime{};
     if (session_.ForgetMissingSnapshots(databaseChanged, choice_.SnapshotChosen)) {
         ClearDisplay();
-    } else if (LacksCompareSnapshot()) {
+    } else if (!session_.State().SnapshotDate.IsNull() && LacksCompareSnapshot()) {
         // The compare snapshot was deleted: the comparison with it goes too.
         ShowCompareWanted();
     }
