@@ -180,6 +180,7 @@ ChartData AnalysisSession::Chart() const { return DrawChart(state_, settings_, g
 void AnalysisSession::ClearResult() {
     grid_.SetRowCount(1);
     grid_.SetFixedRows(1);
+    if (ShortfallOf(state_.AnalysisKind) == Shortfall::CompareSnapshot) grid_.SetColumnCount(0);
 }
 
 bool AnalysisSession::ForgetMissingSnapshots(bool databaseChanged, bool choiceMade) {

@@ -111,7 +111,9 @@ public:
     // A click on a column heading or cell (SortOnColumn in AnalysisRun.h).
     void SortOnColumn(int column);
     ChartData Chart() const;
-    // Only the heading row stays.
+    // Only the heading row stays. A comparison without its compare snapshot
+    // loses its headings as well: they would name the dates of snapshots no
+    // longer chosen, or a blank one.
     void ClearResult();
 
     // After the snapshot choice (which may have deleted snapshots or switched

@@ -11,6 +11,8 @@ void LayoutResultGrid(const AnalysisState& state, GridSettings& settings, Result
     for (std::size_t i = 0; i < columns.size(); ++i) {
         settings.ColumnHeading[i] = FillLabels(columns[i].Heading, state);
         grid.SetColumnWidth(static_cast<int>(i), columns[i].Width);
+        // Text columns hold the names: of files, directories, file types.
+        grid.SetHoldsNames(static_cast<int>(i), columns[i].Rule == 'C');
         grid.SetCell(0, static_cast<int>(i), settings.ColumnHeading[i]);
     }
 }

@@ -11,8 +11,9 @@
 namespace corvina {
 
 // Sets ColumnHeading 0 to count - 1 (higher entries keep older texts), the
-// grid's column count, widths (twips) and heading row. The headings name the
-// unit and the snapshot labels as they are now.
+// grid's column count, widths (twips), the columns that hold names, and the
+// heading row. The headings name the unit and the snapshot labels as they
+// are now.
 void LayoutResultGrid(const AnalysisState& state, GridSettings& settings, ResultGrid& grid);
 
 }  // namespace corvina

@@ -50,6 +50,7 @@ void ResultGrid::SetColumnCount(int columns) {
     for (auto& row : rows_) row.resize(static_cast<std::size_t>(columns));
     widths_.resize(static_cast<std::size_t>(columns), 0);
     alignments_.resize(static_cast<std::size_t>(columns), CellAlignment::Left);
+    names_.resize(static_cast<std::size_t>(columns), false);
 }
 
 void ResultGrid::SetFixedRows(int rows) { fixedRows_ = std::clamp(rows, 0, RowCount()); }
@@ -78,6 +79,14 @@ CellAlignment ResultGrid::Alignment(int column) const {
 
 void ResultGrid::SetAlignment(int column, CellAlignment alignment) {
     if (column >= 0 && column < columnCount_) alignments_[static_cast<std::size_t>(column)] = alignment;
+}
+
+bool ResultGrid::HoldsNames(int column) const {
+    return column >= 0 && column < columnCount_ && names_[static_cast<std::size_t>(column)];
+}
+
+void ResultGrid::SetHoldsNames(int column, bool names) {
+    if (column >= 0 && column < columnCount_) names_[static_cast<std::size_t>(column)] = names;
 }
 
 void ResultGrid::SortScrollingRows(int column, bool ascending) {

@@ -36,6 +36,10 @@ public:
     void SetColumnWidth(int column, int twips);
     CellAlignment Alignment(int column) const;
     void SetAlignment(int column, CellAlignment alignment);
+    // Whether the column holds names or paths: the columns that show more of
+    // their texts in a wider grid. New columns hold none.
+    bool HoldsNames(int column) const;
+    void SetHoldsNames(int column, bool names);
 
     // Sorts the scrolling rows (below the fixed rows) on one column, stably:
     // cells that read as numbers compare as numbers and come before texts,
@@ -46,6 +50,7 @@ private:
     std::vector<std::vector<std::string>> rows_;
     std::vector<int> widths_;
     std::vector<CellAlignment> alignments_;
+    std::vector<bool> names_;
     int columnCount_ = 0;
     int fixedRows_ = 0;
 };

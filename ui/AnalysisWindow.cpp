@@ -35,6 +35,7 @@ namespace corvina {
 namespace {
 
 constexpr char kUnits[] = {'B', 'K', 'M'};
+constexpr char kChooseCompare[] = "Choose a snapshot to compare with (Compare to: Select)";
 constexpr int kChartTypes[] = {kChart2DBar, kChart3DBar, kChart2DPie, kChart3DPie};
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
@@ -66,6 +67,7 @@ AnalysisWindow::AnalysisWindow(ProgramContext& context, AnalysisSession& session
     resize(TwipsToPixels(11880, *this), TwipsToPixels(7890, *this) + menuBar()->sizeHint().height());
     panes_.Resize(11880, 7500);
     ApplyPanes();
+    grdanal_->SetDefaultWidth(grdanal_->width());
     KeepOpeningOnScreen(*this);
 }
 
@@ -80,7 +82,10 @@ QString AnalysisWindow::StatusText() const { return status_->text(); }
 
 void AnalysisWindow::SetKeyedNodeDelay(std::chrono::milliseconds delay) { keyedNode_->setInterval(delay); }
 
-void AnalysisWindow::SetStatus(const QString& text) { status_->setText(text); }
+void AnalysisWindow::SetStatus(const QString& text) {
+    status_->setText(text);
+    status_->setToolTip(text);  // whole, where a narrow window cuts it
+}
 
 bool AnalysisWindow::eventFilter(QObject* watched, QEvent* event) {
     PaneMouseEvent(watched, event);
@@ -172,7 +177,12 @@ void AnalysisWindow::ForgetMissingSnapshots(bool databaseChanged) {
     // The tree reads its nodes as they are expanded: after a database switch
     // it is built again even for an equal key.
     if (databaseChanged) choice_.TreeSnapshotDate = DateTime{};
-    if (session_.ForgetMissingSnapshots(databaseChanged, choice_.SnapshotChosen)) ClearDisplay();
+    if (session_.ForgetMissingSnapshots(databaseChanged, choice_.SnapshotChosen)) {
+        ClearDisplay();
+    } else if (!session_.State().SnapshotDate.IsNull() && LacksCompareSnapshot()) {
+        // The compare snapshot was deleted: the comparison with it goes too.
+        ShowCompareWanted();
+    }
     if (session_.State().CompareSnapshotDate.IsNull()) ShowCompareRow();
 }
 
@@ -191,7 +201,8 @@ void AnalysisWindow::Activate() {
 
 // A prime snapshot the tree was not built for brings a new tree and a run at
 // its base path; a compare snapshot alone changes the compare row and menus,
-// not the result.
+// not the result, unless the current comparison lost its compare snapshot or
+// was waiting for one.
 void AnalysisWindow::ShowSnapshots() {
     const DateTime& prime = session_.State().SnapshotDate;
     const bool newPrime = !prime.IsNull() && prime != choice_.TreeSnapshotDate;
@@ -204,6 +215,8 @@ void AnalysisWindow::ShowSnapshots() {
     if (newPrime) {
         choice_.TreeSnapshotDate = prime;
         BuildTree();
+        RunCurrentAnalysis();
+    } else if (!prime.IsNull() && (LacksCompareSnapshot() || session_.Grid().ColumnCount() == 0)) {
         RunCurrentAnalysis();
     }
 }
@@ -329,11 +342,8 @@ void AnalysisWindow::SortOnGridColumn(int column) {
     RedrawChart();
 }
 
-void AnalysisWindow::GridDetailClicked(int row, int column) {
-    if (session_.State().AnalysisKind != AnalysisKind::WhereDidItGrow) {
-        SortOnGridColumn(column);
-        return;
-    }
+void AnalysisWindow::GridDetailClicked(int row) {
+    if (session_.State().AnalysisKind != AnalysisKind::WhereDidItGrow) return;
     // A directory deleted since the compare snapshot has no node: nothing to go to.
     RevealDirectory(session_.Grid().Cell(row, 0));
 }
@@ -423,9 +433,30 @@ void AnalysisWindow::About() {
     about->show();
 }
 
+bool AnalysisWindow::LacksCompareSnapshot() const {
+    return session_.ShortfallOf(session_.State().AnalysisKind) == Shortfall::CompareSnapshot;
+}
+
+// Run without it, a comparison would show nothing under headings and a title
+// with a blank date; the window says what it needs instead.
+void AnalysisWindow::ShowCompareWanted() {
+    grdanal_->BeginChange();
+    session_.ClearResult();
+    grdanal_->EndChange();
+    ShowChart(ChartData{});
+    shownTitle_.clear();
+    SetStatus(kChooseCompare);
+}
+
 void AnalysisWindow::RunCurrentAnalysis() {
+    if (LacksCompareSnapshot()) {
+        ShowCompareWanted();
+        return;
+    }
     WaitPointer wait;
     grdanal_->BeginChange();
+    // The headings went while the comparison waited for its compare snapshot.
+    if (session_.Grid().ColumnCount() == 0) session_.SetKind(session_.State().AnalysisKind);
     AnalysisOutcome outcome = session_.Run();
     grdanal_->EndChange();
     shownTitle_ = outcome.Title;

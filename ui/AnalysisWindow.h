@@ -76,12 +76,12 @@ public:
 
     // A click on a tree node (tvdir).
     void NodeClicked(const QModelIndex& index);
-    // A click on a grid heading or cell of column c.
+    // A click on the heading of column c.
     void SortOnGridColumn(int column);
-    // A click on a scrolling row of the grid: the rows of WhereDidItGrow name
-    // directories, and the click goes to that directory as a click on its
-    // tree node would; every other grid sorts on the column.
-    void GridDetailClicked(int row, int column);
+    // A plain click on a scrolling row of the grid: the rows of
+    // WhereDidItGrow name directories, and the click goes to that directory
+    // as a click on its tree node would; in other grids a click only selects.
+    void GridDetailClicked(int row);
     // "Follow the growth": from the current node (or the root) down the
     // subdirectory that holds at least half of a node's growth, as far as one
     // does; the node where it stops is analysed as a click would.
@@ -131,6 +131,8 @@ private:
     void ClearCompareRow();
     void ShowKindChecked();
     void ClearDisplay();
+    bool LacksCompareSnapshot() const;
+    void ShowCompareWanted();
     void RunCurrentAnalysis();
     void RedrawChart();
     void ShowChart(const ChartData& chart);

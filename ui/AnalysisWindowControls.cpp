@@ -242,7 +242,7 @@ void AnalysisWindow::BuildPanes(QWidget& area) {
     frmdisp_ = Frame("frmdisp", area);
     grdanal_ = new ResultGridView(session_.Grid(), frmdisp_);
     connect(grdanal_, &ResultGridView::ColumnClicked, this, &AnalysisWindow::SortOnGridColumn);
-    connect(grdanal_, &ResultGridView::DetailClicked, this, &AnalysisWindow::GridDetailClicked);
+    connect(grdanal_, &ResultGridView::DetailClicked, this, [this](int row) { GridDetailClicked(row); });
 
     frmgraph_ = Frame("frmgraph", area);
     grpdisp_ = new ChartWidget(frmgraph_);
@@ -257,6 +257,8 @@ void AnalysisWindow::BuildPanes(QWidget& area) {
     bar->setObjectName("stat1");
     status_ = new QLabel(bar);
     status_->setObjectName("stat1_text");
+    // A title naming a long path would otherwise hold the window wide.
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     bar->addWidget(status_, 1);
     setStatusBar(bar);
 

@@ -71,16 +71,18 @@ void AnalysisWindow::ApplyPanes() {
     const TwipRect& tree = panes_.tvdir;
     ApplyGrip(*frmnode_, "griptree", {tree.Right(), tree.Top, panes_.frmnode.Width - tree.Right(), tree.Height});
     Apply(*lblgraph_, TwipRect{480, 720, std::max(panes_.frmgraph.Width - 600, 0), 495});
-    // The window may not shrink below the panes' smallest sizes; a splitter
-    // move changes where that is.
+    // The window may not shrink below the panes' smallest sizes, which a
+    // splitter move changes, nor below the snapshot rows' smallest width,
+    // where labels, dates and buttons are whole.
     QWidget* area = centralWidget();
+    int smallestWidth = TwipsToPixels(panes_.MinimumWidth(), *area);
     if (auto* rows = area->findChild<QWidget*>("snapshotrows")) {
-        // In a window narrower than the rows they are cut at the right edge
-        // rather than squeezed on top of each other.
-        const int width = std::max(area->width() - TwipsToPixels(120, *area), rows->minimumSizeHint().width());
-        rows->setGeometry(TwipsToPixels(60, *area), TwipsToPixels(60, *area), width, TwipsToPixels(840, *area));
+        const int margin = TwipsToPixels(60, *area);
+        rows->setGeometry(margin, margin, std::max(area->width() - 2 * margin, rows->minimumSizeHint().width()),
+                          TwipsToPixels(840, *area));
+        smallestWidth = std::max(smallestWidth, rows->minimumSizeHint().width() + 2 * margin);
     }
-    area->setMinimumSize(TwipsToPixels(panes_.MinimumWidth(), *area), TwipsToPixels(panes_.MinimumHeight(), *area));
+    area->setMinimumSize(smallestWidth, TwipsToPixels(panes_.MinimumHeight(), *area));
 }
 
 void AnalysisWindow::ShowPointer(QWidget& frame, PanePointer pointer) {

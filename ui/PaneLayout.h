@@ -11,6 +11,7 @@
 // Sizes are those of the window's client area below the menu bar and above
 // the status bar. The window converts to pixels and applies the rectangles.
 
+#include <algorithm>
 #include <string>
 
 namespace corvina {
@@ -54,10 +55,16 @@ public:
     // "Y" while the pointer rests in a grab zone or a drag is under way.
     std::string SplitterDrag = "N";
 
-    // The smallest client area: the grid pane keeps 400 of width; the height
-    // is the design's chart pane top and 300 below it wherever the splitter
-    // is, so that a window grown and shrunk again can reach its old size.
-    int MinimumWidth() const { return frmdisp.Left + kSmallestGridPaneWidth + kRightMargin; }
+    // The smallest client area. At the design's split the right-hand panes
+    // keep room for the chart at its design width, 4095, and its margins; a
+    // tree pane dragged wider takes from that room down to the grid pane's
+    // least width, as the splitter may. The height is the design's chart
+    // pane top and 300 below it wherever the splitter is, so that a window
+    // grown and shrunk again can reach its old size.
+    static constexpr int kChartPaneDesignWidth = 360 + 4095 + 120;
+    int MinimumWidth() const {
+        return std::max(frmdisp.Left + kSmallestGridPaneWidth, 3360 + kChartPaneDesignWidth) + kRightMargin;
+    }
     static constexpr int MinimumHeight() { return 4440 + kSmallestChartPaneHeight + kBottomMargin; }
 
     // The resize rule; a size below the minimum is taken as the minimum.

@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTimer>
@@ -50,6 +51,7 @@
 #include "ui/TakeSnapshotWindow.h"
 #include "ui/TrendChart.h"
 #include "ui/TrendWindow.h"
+#include "ui/Twips.h"
 
 using namespace corvina;
 using namespace corvina::test;
@@ -227,6 +229,11 @@ bool GrowthShowsWhole(QTreeView& view) {
            header.sectionViewportPosition(1) + header.sectionSize(1) <= view.viewport()->width();
 }
 
+// A click on a cell of table, with keys held.
+void ClickCell(QTableView& table, int row, int column, Qt::KeyboardModifiers keys = {}) {
+    QTest::mouseClick(table.viewport(), Qt::LeftButton, keys, table.visualRect(table.model()->index(row, column)).center());
+}
+
 void ClickHeading(AnalysisWindow& window, int column) {
     QHeaderView* header = window.Grid().FixedTable().horizontalHeader();
     const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
@@ -280,6 +287,7 @@ private slots:
     void FirstSelectionWindowOwnsItsBoxesAndTheProgramStays();
     void TreeLoadsOnExpansionStopsAtTheSeparatorAndReportsDamageOnce();
     void PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTheGrabZones();
+    void WiderWindowWidensPathColumnsAndTheSmallestKeepsButtonsAndPanesWhole();
     void ChartTextsAreWholeInsideTheChartAndApart();
     void GrowthChartNamesEveryBarReadsTheSameBothWaysAndShadesThePieSide();
     void ExportCopyAndSaveChartWriteWhatTheWindowShows();
@@ -318,9 +326,8 @@ void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
     QCOMPARE(DetailColumn(window, 1), QStringList({"2", "2", "1", "1"}));
     QCOMPARE(TotalCell(window, 0), QString("Total for /data"));  // the total row stays on top
     QCOMPARE(window.Chart().Chart().Title, std::string("Analysis of # of Files"));
-    // A click on a detail cell sorts on its column as well; names are no numbers to chart.
-    QTableView& rows = window.Grid().DetailTable();
-    QTest::mouseClick(rows.viewport(), Qt::LeftButton, {}, rows.visualRect(rows.model()->index(1, 0)).center());
+    // Names are no numbers to chart.
+    ClickHeading(window, 0);
     const QStringList byName = DetailColumn(window, 0);
     QCOMPARE(byName, QStringList({"(files)", "big", "it's", "small"}));
     QVERIFY(!window.Chart().isVisible() && Child<QLabel>(window, "lblgraph")->isVisible());
@@ -396,16 +403,35 @@ void AnalysisWindowTest::CompareChoiceEnablesWhatTheSnapshotsRecordedAndLeavesTh
     QCOMPARE(Heading(*window, 1) + "|" + Heading(*window, 2), QString("Size (7 Mar) (MB)      |Size (1 Mar) (MB)      "));
     QVERIFY(f.h.Prompter.Texts().empty());
 
-    // Choosing the prime snapshot again clears the compare row and menus.
+    // Choosing the prime snapshot again clears the compare row and menus,
+    // and the comparison, whose dates would be blank; it asks for one and
+    // runs when it has it.
+    const auto asksForCompare = [&]() {
+        return window->StatusText() == "Choose a snapshot to compare with (Compare to: Select)" &&
+               window->Grid().FixedModel().columnCount() + window->Grid().DetailModel().rowCount() == 0 &&
+               !window->Chart().isVisible() && Text(*window, "txtsnap2").isEmpty();
+    };
     Choose(*window, kNew, "comsnap");
-    QVERIFY(Text(*window, "txtsnap2").isEmpty());
+    QVERIFY(asksForCompare());
     QCOMPARE(EnabledItems(*window), QStringList());
+    Choose(*window, kOld);
+    QCOMPARE(window->StatusText(), QString("Compare /data from 1 Mar to 7 Mar"));
 
     // With the snapshot without files as the prime, the whole file menu is off.
-    Choose(*window, kOld);
     Item(*window, "menswap")->trigger();
     QVERIFY(!Child<QMenu>(*window, "menfilet")->isEnabled());
     QCOMPARE(EnabledItems(*window).size(), std::size(kCompareItems));
+
+    // A prime snapshot chosen in another database: no date of this one stays.
+    const std::string other = f.h.Dir.File("other.mdb");
+    WithDatabase(other, [](DatabaseState& database) { AddSnapshot(database, DataSnapshot(kNew)); });
+    f.h.Dialogs.Answers = {QString::fromStdString(other)};
+    SelectionDriver switchAndChoose([](QWidget& selection) {
+        Child<QAction>(selection, "mensel")->trigger();
+        ChooseInSelection(selection, "/data", kNew);
+    });
+    QTest::mouseClick(Child<QPushButton>(*window, "comsnap"), Qt::LeftButton);
+    QVERIFY(asksForCompare() && f.h.Prompter.Texts().empty());
 }
 
 void AnalysisWindowTest::NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsItsKind() {
@@ -465,8 +491,12 @@ void AnalysisWindowTest::GrowthRowClickGoesToItsDirectoryInTheTree() {
     window->resize(1000, 640);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     SaveScreenshot(*window, "frmanal_growth");
+    // Ctrl and Shift select rows without going to them.
     QTableView& rows = window->Grid().DetailTable();
-    QTest::mouseClick(rows.viewport(), Qt::LeftButton, {}, rows.visualRect(rows.model()->index(2, 1)).center());
+    ClickCell(rows, 0, 0, Qt::ControlModifier);
+    ClickCell(rows, 3, 0, Qt::ShiftModifier);
+    QVERIFY(window->StatusText().startsWith("Where did /data grow") && rows.selectionModel()->selectedIndexes().size() == 4);
+    ClickCell(rows, 2, 1);
     const QModelIndex big = NodeNamed(*window, window->Tree().RootIndex(), "big");
     QVERIFY(window->TreeView().isExpanded(big) && window->TreeView().currentIndex() == NodeNamed(*window, big, "deep"));
     QCOMPARE(window->StatusText(), QString("Where did /data/big/deep grow from 1 Mar to 7 Mar"));
@@ -619,12 +649,13 @@ void AnalysisWindowTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTh
                                panes.frmnode.Width, panes.frmgraph.Bottom(), panes.frmnode.Bottom()}),
              (std::vector<int>{15000 - 3360 - PaneLayout::kRightMargin, panes.frmdisp.Width, 4302, 3693, 3255, bottom,
                                bottom}));
-    // Smaller than the smallest window: taken as the smallest, shared alike.
+    // Smaller than the smallest window: taken as the smallest, shared alike;
+    // the chart keeps its design width.
     panes.Resize(100, 100);
     QCOMPARE(std::pair(panes.MinimumWidth(), panes.MinimumHeight()),
-             std::pair(3360 + 400 + PaneLayout::kRightMargin, 4440 + 300 + PaneLayout::kBottomMargin));
-    QCOMPARE((std::vector<int>{panes.frmdisp.Width, panes.frmdisp.Height, panes.frmgraph.Height, panes.grdanal.Width}),
-             (std::vector<int>{400, 2042, 1753, 200}));
+             std::pair(3360 + 4575 + PaneLayout::kRightMargin, 4440 + 300 + PaneLayout::kBottomMargin));
+    QCOMPARE((std::vector<int>{panes.frmdisp.Width, panes.frmdisp.Height, panes.frmgraph.Height, panes.grpdisp.Width}),
+             (std::vector<int>{4575, 2042, 1753, 4095}));
 
     panes.Resize(11880, 7500);
     const int gridHeight = panes.frmdisp.Height;
@@ -660,10 +691,62 @@ void AnalysisWindowTest::PanesFollowTheWindowKeepTheirSmallestSizesAndDragFromTh
     panes.MoveOverTreePane(treeWidth + 500, true);
     QCOMPARE((std::vector<int>{panes.frmnode.Width, panes.frmdisp.Left, panes.frmgraph.Left, panes.tvdir.Width}),
              (std::vector<int>{treeWidth + 500, 3360 + 500, 3360 + 500, treeWidth + 250}));
-    // Too narrow a tree pane: nothing moves; the smallest window follows the moved pane.
+    // Too narrow a tree pane: nothing moves. The smallest window keeps its
+    // width until a wider tree pane leaves the grid pane less than 400.
     panes.MoveOverTreePane(400, true);
     QCOMPARE(std::pair(panes.frmnode.Width, panes.MinimumWidth()),
-             std::pair(treeWidth + 500, panes.frmdisp.Left + 400 + PaneLayout::kRightMargin));
+             std::pair(treeWidth + 500, 3360 + 4575 + PaneLayout::kRightMargin));
+    panes.MoveOverTreePane(treeWidth + 4500, true);
+    QCOMPARE(panes.MinimumWidth(), 3360 + 4500 + 400 + PaneLayout::kRightMargin);
+}
+
+// The grid's columns and the controls as designed, as small as the window
+// goes, and on a whole 1280 x 1024 screen.
+void AnalysisWindowTest::WiderWindowWidensPathColumnsAndTheSmallestKeepsButtonsAndPanesWhole() {
+    Fixture f;
+    const QString archive = "/data/customer-archive-2023-invoices-scanned-originals-as-received";
+    const QString invoice = "invoice-2023-11-30-final-signed-copy.pdf";
+    SnapshotRows snap = DataSnapshot("2024-03-09 11:00:00", 2.0);
+    snap.Dirs.insert(snap.Dirs.begin(), {"2", archive.toStdString(), 1, 4096});
+    snap.Files.push_back({archive.toStdString(), invoice.toStdString(), 4096});
+    AddSnapshot(f.h.Database, snap);
+    auto window = OpenOn(f, snap.Key);
+    Choose(*window, kNew);
+    QTableView& rows = window->Grid().DetailTable();
+    const auto shown = [&](const char* kind, const char* screenshot) {  // the columns' widths
+        Item(*window, kind)->trigger();
+        QCoreApplication::processEvents();  // the tables lay out their scroll bars
+        SaveScreenshot(*window, screenshot);
+        std::vector<int> pixels;
+        for (int c = 0; c < rows.model()->columnCount(); ++c) pixels.push_back(rows.columnWidth(c));
+        return pixels;
+    };
+    const auto px = [&](int twips) { return TwipsToPixels(twips, *window); };
+    shown("mendir_1", "frmanal_compare_default");
+    const std::vector<int> designed = shown("menfile_1", "frmanal_default");  // File, Directory, Size, File Date
+    QCOMPARE((std::vector<int>{designed[0], designed[1], designed[3]}), (std::vector<int>{px(2000), px(2500), px(2000)}));
+
+    // The width the columns leave goes to names and paths, none of them cut;
+    // every column of a comparison shows.
+    window->resize(1280, 1000);
+    QVERIFY(shown("mendir_1", "frmanal_compare_maximised").size() == 6 && rows.horizontalScrollBar()->maximum() == 0);
+    const std::vector<int> wide = shown("menfile_1", "frmanal_maximised");
+    const QFontMetrics text = rows.fontMetrics();
+    QVERIFY(wide[0] > text.horizontalAdvance(invoice) + 8 && wide[1] > text.horizontalAdvance(archive) + 8);
+    QCOMPARE((std::vector<int>{wide[2], wide[3]}), (std::vector<int>{designed[2], designed[3]}));
+
+    // The smallest: buttons whole and inside, the tree pane as wide as ever,
+    // the chart as designed; a long title does not hold the window wider.
+    window->resize(1, 1);
+    shown("menfile_1", "frmanal_smallest");
+    for (auto* button : {Child<QPushButton>(*window, "comsnap"), Child<QPushButton>(*window, "comsnap2")}) {
+        QVERIFY(button->width() >= button->sizeHint().width());
+        QVERIFY(button->mapTo(window.get(), QPoint(button->width(), 0)).x() <= window->width());
+    }
+    QVERIFY(Child<QGroupBox>(*window, "frmnode")->width() == px(3255) && window->Chart().width() >= px(4095));
+    QVERIFY(window->RevealDirectory(archive.toStdString()));
+    QCoreApplication::processEvents();  // the layouts learn the title's width
+    QVERIFY(window->minimumSizeHint().width() <= window->width());
 }
 
 void AnalysisWindowTest::ChartTextsAreWholeInsideTheChartAndApart() {
@@ -1002,13 +1085,26 @@ void AnalysisWindowTest::ExportCopyAndSaveChartWriteWhatTheWindowShows() {
     QCOMPARE(save("menexport", f.h.Dir.File("no/grid.csv")), std::string("(none)"));
     QVERIFY(f.h.Prompter.Texts().back().starts_with("The grid could not be written to " + f.h.Dir.File("no/grid.csv")));
 
-    // Ctrl+C: the selected cells, tabs between columns, a line per row.
+    // Selected as in a spreadsheet, the total row with the rows below it;
+    // Ctrl+C copies tabs between columns, a line per row.
+    QTableView& total = window->Grid().FixedTable();
     QTableView& rows = window->Grid().DetailTable();
-    rows.selectionModel()->select(QItemSelection(rows.model()->index(0, 0), rows.model()->index(1, 1)),
-                                  QItemSelectionModel::Select);
-    QTest::keyClick(&rows, Qt::Key_C, Qt::ControlModifier);
+    const auto copied = [&]() {
+        QTest::keyClick(&rows, Qt::Key_C, Qt::ControlModifier);
+        return QApplication::clipboard()->text().split('\n');
+    };
     const QStringList names = DetailColumn(*window, 0), counts = DetailColumn(*window, 1);
-    QCOMPARE(QApplication::clipboard()->text(), names[0] + "\t" + counts[0] + "\n" + names[1] + "\t" + counts[1]);
+    const auto line = [&](int row) { return names[row] + "\t" + counts[row]; };
+    ClickCell(rows, 0, 0);
+    ClickCell(rows, 1, 1, Qt::ShiftModifier);
+    QTest::keyClick(&rows, Qt::Key_Down, Qt::ShiftModifier);
+    QCOMPARE(copied(), QStringList({line(0), line(1), line(2)}));
+    ClickCell(total, 0, 1);
+    ClickCell(rows, 1, 0, Qt::ShiftModifier);
+    ClickCell(rows, 3, 0, Qt::ControlModifier);
+    QCOMPARE(copied(), QStringList({TotalCell(*window, 0) + "\t" + TotalCell(*window, 1), line(0), line(1), names[3]}));
+    QTest::keyClick(&rows, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(copied().size(), 1 + names.size());
 
     QVERIFY(save("mensavechart", f.h.Dir.File("chart.png")).starts_with("\x89PNG\r\n"));
     const std::string svg = save("mensavechart", f.h.Dir.File("chart.svg"));
