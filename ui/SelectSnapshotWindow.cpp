@@ -1,5 +1,7 @@
 #include "ui/SelectSnapshotWindow.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -32,6 +34,8 @@ namespace corvina {
 namespace {
 
 constexpr const char* kSelectASnapshot = "Select a Snapshot";
+constexpr int kPathColumnTwips = 1000;
+constexpr int kDescriptionColumnTwips = 2500;
 constexpr const char* kCompareAdvice =
     "When selecting a Snapshot to compare to, choose one which is EARLIER than the one you already have selected.\n"
     "If you select a later one you can swap them around by using the Swap menu option on the Analyse form.";
@@ -119,7 +123,7 @@ void SelectSnapshotWindow::BuildControls() {
     grdsnap_ = new QTableWidget(0, 4, this);
     grdsnap_->setObjectName("grdsnap");
     grdsnap_->setHorizontalHeaderLabels({"Path", "Date Taken", "Description", "Total Size"});
-    const int widths[] = {1000, 2000, 2500, 1000};
+    const int widths[] = {kPathColumnTwips, 2000, kDescriptionColumnTwips, 1000};
     for (int c = 0; c < 4; ++c) grdsnap_->setColumnWidth(c, TwipsToPixels(widths[c], *this));
     grdsnap_->verticalHeader()->setVisible(false);
     grdsnap_->verticalHeader()->setDefaultSectionSize(grdsnap_->fontMetrics().height() + 6);
@@ -136,6 +140,7 @@ void SelectSnapshotWindow::BuildControls() {
     grdsnap_->setItemDelegateForColumn(0, new ElideLeftDelegate(grdsnap_));
     grdsnap_->setMinimumWidth(TwipsToPixels(6700, *this));
     grdsnap_->setMinimumHeight(TwipsToPixels(2400, *this));
+    grdsnap_->viewport()->installEventFilter(this);
     gridColumn->addWidget(grdsnap_, 1);
     lists->addLayout(gridColumn, 1);
     top->addLayout(lists, 1);
@@ -296,6 +301,7 @@ bool SelectSnapshotWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == lstdir_->viewport() && event->type() == QEvent::MouseButtonPress) {
         pathListingsAtPress_ = pathListings_;
     }
+    if (watched == grdsnap_->viewport() && event->type() == QEvent::Resize) FitPathColumn();
     return QDialog::eventFilter(watched, event);
 }
 
@@ -383,6 +389,19 @@ void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath, const s
     // A date cut short is no use: its column grows to the whole text.
     const int dateWidth = grdsnap_->fontMetrics().horizontalAdvance("0000-00-00 00:00:00") + 16;
     if (dateWidth > grdsnap_->columnWidth(1)) grdsnap_->setColumnWidth(1, dateWidth);
+    FitPathColumn();
+}
+
+void SelectSnapshotWindow::FitPathColumn() {
+    // At its default size the grid keeps its laid-out widths, and paths are
+    // cut at their start. Wider, the spare width goes first to the paths, up
+    // to the longest listed, and the description takes what is left.
+    const int laidOut = TwipsToPixels(kPathColumnTwips, *this);
+    const QHeaderView& header = *grdsnap_->horizontalHeader();
+    const int others = header.sectionSize(1) + header.sectionSize(3) + TwipsToPixels(kDescriptionColumnTwips, *this);
+    const int spare = std::max(0, grdsnap_->viewport()->width() - laidOut - others);
+    const int longest = grdsnap_->rowCount() > 0 ? static_cast<QAbstractItemView*>(grdsnap_)->sizeHintForColumn(0) : 0;
+    grdsnap_->setColumnWidth(0, laidOut + std::clamp(longest - laidOut, 0, spare));
 }
 
 void SelectSnapshotWindow::SetGridEnabled(bool enabled) {

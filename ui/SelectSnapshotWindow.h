@@ -66,6 +66,7 @@ private:
     std::optional<std::string> RestrictedHost() const;
     std::string HostOf(const DateTime& key) const;
     void SetGridEnabled(bool enabled);
+    void FitPathColumn();
     // Lists the snapshots of the current path.
     void OnBasePathChosen();
     // Makes the entry of path (and host) current, which lists it; false when the list has none.

@@ -57,6 +57,8 @@ TakeSnapshotWindow::TakeSnapshotWindow(ProgramContext& context, QWidget* parent)
     grid->addWidget(txtdesc_, 1, 1);
     auto* right = new QVBoxLayout;
     right->addWidget(BuildCollectFrame());
+    // A taller window lengthens the folder tree; the frames keep their heights.
+    right->addStretch(1);
     right->addWidget(BuildCounterFrames());
     grid->addLayout(right, 2, 1);
 

@@ -867,6 +867,20 @@ void AnalysisWindowTest::PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRo
     QCOMPARE(window.result(), int(QDialog::Accepted));
     QVERIFY(f.choice.SnapshotChosen && f.choice.ChosenSnapshot == Key(kOld));
 
+    // A wider window gives the paths their whole length; at its default size
+    // the column keeps its laid-out width and the path is cut at its start.
+    const std::string deep = "/srv/a rather long folder name/and another one below it";
+    AddSnapshot(f.h.Database, {.Key = "2024-02-11 08:00:00", .BasePath = deep, .Dirs = {{"2", deep, 0, 0}}, .Files = {}});
+    ShownSelection wide(f, f.choice);
+    ClickBasePath(wide, deep);
+    auto* paths = Child<QTableWidget>(wide, "grdsnap");
+    const int laidOut = paths->columnWidth(0);
+    QVERIFY(laidOut < static_cast<QAbstractItemView*>(paths)->sizeHintForColumn(0));
+    wide.resize(1600, wide.height());
+    QTRY_VERIFY(paths->columnWidth(0) >= static_cast<QAbstractItemView*>(paths)->sizeHintForColumn(0));
+    wide.resize(wide.minimumSizeHint());
+    QTRY_COMPARE(paths->columnWidth(0), laidOut);
+
     f.h.OpenNewDatabase("empty.mdb");
     ShownSelection empty(f, f.choice);
     auto* advice = Child<QLabel>(empty, "lblmsg");
