@@ -58,6 +58,17 @@ std::vector<QString> TickTexts(const ChartAxis& axis) {
     return texts;
 }
 
+// The width of the middle label: one long name among short ones is cut to
+// its slot rather than leaving the others without their labels.
+double TypicalText(const QFontMetricsF& metrics, const std::vector<QString>& texts) {
+    std::vector<double> widths;
+    for (const QString& text : texts) widths.push_back(metrics.horizontalAdvance(text));
+    if (widths.empty()) return 0;
+    auto middle = widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2);
+    std::nth_element(widths.begin(), middle, widths.end());
+    return std::ceil(*middle) + 1;
+}
+
 // Point labels too wide for one slot each are shown for every k-th point only.
 int LabelEvery(double widest, double slot) { return std::max(1, static_cast<int>(std::ceil(widest / slot))); }
 
@@ -92,7 +103,7 @@ void LayOutVerticalBars(const ChartData& chart, const QRectF& area, const QFontM
     out.AxisLines = {QLineF(left, top, left, bottom), QLineF(left, y(0), right, y(0))};
 
     const double slot = (right - left) / points.Count;
-    const int every = LabelEvery(WidestText(metrics, points.Labels) + 4, slot);
+    const int every = LabelEvery(TypicalText(metrics, points.Labels) + 4, slot);
     const bool values = WidestText(metrics, points.Values) <= slot - 2;
     for (int i = 0; i < points.Count; ++i) {
         const double value = Value(chart, i);
