@@ -45,6 +45,7 @@
 #include "store/DisplayText.h"
 #include "store/WriteTransaction.h"
 #include "tests/support/RecordingPrompter.h"
+#include "tests/support/SnapshotRows.h"
 #include "tests/support/TempDir.h"
 
 namespace corvina {
@@ -520,17 +521,7 @@ public:  // the cases below build on the fixture directly
     std::string RowsOfAllTables() {
         return Rows("SELECT (SELECT count(*) FROM Control) + (SELECT count(*) FROM Dir) + count(*) FROM files");
     }
-    // Every row of a query, fields joined by "|", rows by ",".
-    std::string Rows(const std::string& sql) {
-        SQLite::Statement q(*state.SnapshotDatabase, sql);
-        std::string text;
-        for (int row = 0; q.executeStep(); ++row) {
-            for (int i = 0; i < q.getColumnCount(); ++i) {
-                text += (i ? "|" : row ? "," : "") + (q.getColumn(i).isNull() ? "NULL" : q.getColumn(i).getString());
-            }
-        }
-        return text;
-    }
+    std::string Rows(const std::string& sql) { return test::Query(*state.SnapshotDatabase, sql); }
 
     test::TempDir dir_;
     DatabaseState state;
