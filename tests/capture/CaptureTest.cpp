@@ -306,25 +306,14 @@ TEST(WalkRows, EachTreeGivesItsRowsInWalkOrder) {
           "D2 /base 5 130"}},
         {"threshold 0: empty files too", false, [](Walk& w) { w.fs.AddFile("", "empty", 0); },
          {"F empty 0 /base 0", "D1 /base/(files) 1 0", "D2 /base 1 0"}},
-        {"no collection", false,
-         [](Walk& w) {
-             w.options.CollectFiles = false;
-             w.fs.AddFile("", "f", 50);
-         },
+        {"no collection", false, [](Walk& w) { w.options.CollectFiles = false; w.fs.AddFile("", "f", 50); },
          {"D1 /base/(files) 1 50", "D2 /base 1 50"}},
         {"mount point below: an empty directory", false,
          [](Walk& w) { w.fs.AddFile(w.fs.AddDir("", "mnt", 2), "inside", 40); }, {"D2 /base/mnt 0 0", "D2 /base 0 0"}},
         {"mount point crossed", false,
-         [](Walk& w) {
-             w.options.CrossFileSystems = true;
-             w.fs.AddFile(w.fs.AddDir("", "mnt", 2), "inside", 40);
-         },
+         [](Walk& w) { w.options.CrossFileSystems = true; w.fs.AddFile(w.fs.AddDir("", "mnt", 2), "inside", 40); },
          {"F inside 40 /base/mnt 0", "D1 /base/mnt/(files) 1 40", "D2 /base/mnt 1 40", "D2 /base 1 40"}},
-        {"abort before the first directory", true,
-         [](Walk& w) {
-             w.control.AbortFlag = true;
-             w.fs.AddDir("", "a");
-         },
+        {"abort before the first directory", true, [](Walk& w) { w.control.AbortFlag = true; w.fs.AddDir("", "a"); },
          {}},
         // Subdirectories return at once; the open directories still write their entries.
         {"abort after the first subdirectory", true,
@@ -351,10 +340,7 @@ TEST(WalkRows, EachTreeGivesItsRowsInWalkOrder) {
          },
          {"F f1 1 /base/a 0"}},
         {"the root: its files entry without a double separator", false,
-         [](Walk& w) {
-             w.fs.AddFile("", "f", 1);
-             w.fs.AddDir("", "data");
-         },
+         [](Walk& w) { w.fs.AddFile("", "f", 1); w.fs.AddDir("", "data"); },
          {"F f 1 / 0", "D1 /(files) 1 1", "D2 /data 0 0", "D2 / 1 1"}, "/"},
     };
     for (const auto& c : cases) {
@@ -592,7 +578,6 @@ TEST(DefaultDescription, ALongPathGivesWayInItsMiddleAtCharacterBoundaries) {
     EXPECT_EQ(EscapeForDisplay(text), text);  // whole characters only: no byte of an "é" cut off
 }
 
-// However a run ends early, nothing of it stays, and it says what happened.
 TEST_F(SnapshotRun, RunsEndedEarlyLeaveNothingAndSayWhy) {
     const struct {
         const char* Name;
