@@ -14,6 +14,7 @@
 #include <fstream>
 #include <thread>
 
+#include "analysis/AnalysisCatalogue.h"
 #include "tests/cli/HeldDirectory.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/ServerSchema.h"
@@ -117,10 +118,8 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
     fs::resize_file(root + "/a/huge.bin", std::uintmax_t{5} << 32);
     std::ofstream(root + "/bad\xff\xfe/new") << "new";
     for (const std::string& db : {file, server}) test::RunOkOn(db, {"snapshot", root, "--files"});
-    for (const char* kind : {"directory-details", "compare-directories", "new-directories", "deleted-directories",
-                             "directory-history", "where-did-it-grow", "files-in-directory", "files-in-tree",
-                             "changed-files", "new-files", "deleted-files", "file-type-summary", "duplicate-files",
-                             "recently-changed-files"}) {
+    for (const AnalysisEntry& entry : AnalysisCatalogue()) {
+        const std::string kind(entry.CommandName);
         for (const std::string& at : {root, root + "/bad\xff\xfe"}) {
             const std::vector<std::string> args{"analyse", kind, "--dir", at, "--compare", "previous", "--unit", "B"};
             auto fromFile = test::RunOn(file, args), fromServer = test::RunOn(server, args);
