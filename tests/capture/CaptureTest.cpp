@@ -386,7 +386,7 @@ TEST(WalkReports, StatusAtStartAndAfterEvery101stFile) {
     EXPECT_EQ(w.observer.Counters[1].TotalFiles, 250);
 }
 
-TEST(WalkReports, DebugStopsOnlyAtDirectoriesWithSubdirectoriesListingAllEntries) {
+TEST(WalkReports, DebugStopsOnlyAtDirectoriesWithSubdirectoriesListingAllEntriesUntilSwitchedOff) {
     Walk w;
     w.control.DebugMode = true;
     w.fs.AddFile("", "f", 1, kAttrReadOnly + kAttrHidden);
@@ -397,6 +397,15 @@ TEST(WalkReports, DebugStopsOnlyAtDirectoriesWithSubdirectoriesListingAllEntries
     Rows entries;
     for (const DebugEntry& e : w.observer.DebugLists[0]) entries.push_back(e.Path + "|" + e.Attributes);
     EXPECT_EQ(entries, Rows({"/base/f|3       ", "/base/sub|16      "}));
+
+    // Switched off at the first stop, there is no second. (The debug window
+    // clears the flag itself too; the walk must not rely on that.)
+    Walk off;
+    off.control.DebugMode = true;
+    off.observer.Answer = DebugAnswer::SwitchOff;
+    off.fs.AddDir(off.fs.AddDir(off.fs.AddDir("", "a"), "b"), "c");
+    off.Run();
+    EXPECT_TRUE(off.observer.DebugTitles.size() == 1 && !off.control.DebugMode.load());
 }
 
 TEST(WalkErrors, UnreadableEntriesAreListedAndTheWalkGoesOn) {
