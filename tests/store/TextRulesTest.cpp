@@ -31,10 +31,8 @@ struct DirCase {
 // Drive roots and the POSIX root as base path, then directories.
 TEST(DirNames, RootsChildrenAndFilesEntriesInBothStyles) {
     const DirCase cases[] = {
-        {"C:", "C:", PathStyle::Windows, ".", "", 1},
-        {"C:\\(files)", "C:", PathStyle::Windows, "(files)", "C:", 2},
-        {"/", "/", PathStyle::Posix, ".", "", 1},
-        {"C:\\Data", "C:\\Data", PathStyle::Windows, ".", "", 1},
+        {"C:", "C:", PathStyle::Windows, ".", "", 1}, {"C:\\(files)", "C:", PathStyle::Windows, "(files)", "C:", 2},
+        {"/", "/", PathStyle::Posix, ".", "", 1},     {"C:\\Data", "C:\\Data", PathStyle::Windows, ".", "", 1},
         {"C:\\Data\\Old\\(files)", "C:\\Data", PathStyle::Windows, "(files)", "C:\\Data\\Old", 3},
         {"/data/old", "/data", PathStyle::Posix, "old", "/data", 2},
         {"/data/old/(files)", "/data", PathStyle::Posix, "(files)", "/data/old", 3},
@@ -49,9 +47,8 @@ TEST(DirNames, RootsChildrenAndFilesEntriesInBothStyles) {
     for (const DirCase& c : cases) {
         SCOPED_TRACE(c.Entry);
         DirNames names = DeriveDirNames(c.Entry, c.Base, BaseLevelOf(c.Base, c.Style), c.Style);
-        EXPECT_EQ(names.Shortname, c.Shortname);
-        EXPECT_EQ(names.Parentdir, c.Parentdir);
-        EXPECT_EQ(names.Dirlevel, c.Level);
+        EXPECT_EQ(std::tuple(names.Shortname, names.Parentdir, names.Dirlevel),
+                  std::tuple(std::string(c.Shortname), std::string(c.Parentdir), c.Level));
     }
 }
 
@@ -79,11 +76,7 @@ TEST(DateTexts, KeyTextReadsBackAndRejectsWhatIsNotAMoment) {
 
 TEST(FormatSize, WholeUnitsFromEach1024StepFractionsDropped) {
     const std::pair<double, const char*> cases[] = {
-        {0, "0"},
-        {1023, "1023"},
-        {1024, "1 KB"},
-        {1024.0 * 1024 - 1, "1023 KB"},
-        {1024.0 * 1024, "1 MB"},
+        {0, "0"},       {1023, "1023"}, {1024, "1 KB"}, {1024.0 * 1024 - 1, "1023 KB"}, {1024.0 * 1024, "1 MB"},
         {1.5 * 1024 * 1024, "1 MB"},
         {5.0 * 1024 * 1024 * 1024 * 1024, "5242880 MB"},  // a 5 TB total, beyond 32 bits
     };
