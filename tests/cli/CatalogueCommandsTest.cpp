@@ -82,8 +82,7 @@ TEST_F(CatalogueCommands, ListShowsHostsOnlyWhenTheDatabaseHoldsSeveralAndDelete
     };
     const std::string first = Take(alpha, "north", {"--host-label", "north"});
     EXPECT_EQ(test::Query(db, "SELECT Hostname FROM Host WHERE Snapshot = '" + first + "'"), "north");
-    EXPECT_EQ(list({}), alpha + "\n");
-    EXPECT_EQ(list({"--path", alpha}), first + "\t2 directories\t1 files\t2 KB\tnorth\n");
+    // One host lists as the database of the first test does, without a host field.
     EXPECT_FALSE(nlohmann::json::parse(list({"--path", alpha, "--json"}))[0].contains("host"));
 
     const std::string second = Take(alpha, "south", {"--host-label", "south"});
@@ -474,8 +473,9 @@ TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
     EXPECT_NE(run.Out.find("\r\n2024-06-03 00:00:00,2,500,1000,700\r\n"), std::string::npos) << run.Out;
 }
 
-// Two machines took /srv: "previous" and the trend keep to one of them.
-TEST_F(AnalyseCommand, PreviousAndTrendKeepToTheHostOfTheirSnapshot) {
+// Two machines took /srv: the trend keeps to one of them. ("previous" is the
+// store's, whose host rule HostHistory proves.)
+TEST_F(AnalyseCommand, TrendKeepsToTheHostOfItsNewestSnapshot) {
     test::WithDatabase(db_, [](DatabaseState& state) {
         for (const auto& [key, label] : {std::pair{"2024-05-01 08:00:00", "north"},
                                          std::pair{"2024-05-02 08:00:00", "south"},
@@ -483,10 +483,6 @@ TEST_F(AnalyseCommand, PreviousAndTrendKeepToTheHostOfTheirSnapshot) {
             ASSERT_TRUE(WriteHostLabel(state, test::Key(key), label).Ok());
         }
     });
-    auto run = Analyse({"compare-directories", "--snapshot", "2024-05-03 08:00:00", "--compare", "previous", "--format",
-                        "json"});
-    EXPECT_EQ(nlohmann::json::parse(run.Out)["compare"], "2024-05-01 08:00:00");
-
     const auto trendKeys = [&](const char* dir) {
         auto doc = nlohmann::json::parse(test::RunOn(db_, {"trend", "--dir", dir, "--format", "json"}).Out);
         std::vector<std::string> keys;

@@ -74,15 +74,6 @@ std::string ReadFile(const std::string& path) {
 
 bool CanDropPrivileges() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
 
-std::string Query(const std::string& db, const std::string& sql) {
-    SQLite::Database file(db, SQLite::OPEN_READONLY);
-    SQLite::Statement q(file, sql);
-    if (!q.executeStep()) return "";
-    std::string fields = q.getColumn(0).getString();
-    for (int i = 1; i < q.getColumnCount(); ++i) fields += "|" + q.getColumn(i).getString();
-    return fields;
-}
-
 void EmptyLog(const std::string& db) {
     SQLite::Database file(db, SQLite::OPEN_READWRITE);
     file.exec("PRAGMA wal_checkpoint(TRUNCATE)");

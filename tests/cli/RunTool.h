@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/SnapshotRows.h"  // Query, for what a run left in a database file
+
 namespace corvina::test {
 
 struct ToolRun {
@@ -83,9 +85,6 @@ bool CanDropPrivileges();
 
 // A whole file, empty when there is none.
 std::string ReadFile(const std::string& path);
-
-// The first row of a query on a database file, its fields joined by "|".
-std::string Query(const std::string& db, const std::string& sql);
 
 // Folds a database file's write-ahead log into the file and empties it, so
 // that the log's size shows what the next run writes.

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <thread>
 
+#include "analysis/AnalysisCatalogue.h"
 #include "tests/cli/HeldDirectory.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/ServerSchema.h"
@@ -24,16 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::steady_clock;
-
-// Every row of a query on a file, as test::RunOnServer gives them.
-std::string FileRows(const std::string& db, const std::string& sql) {
-    std::string rows;
-    for (int offset = 0;; ++offset) {
-        std::string row = test::Query(db, sql + " LIMIT 1 OFFSET " + std::to_string(offset));
-        if (row.empty()) return rows;
-        rows += row + "\n";
-    }
-}
 
 // "yyyy-MM-dd HH:mm" and its seconds, where given, become KEY. By hand: the
 // sanitizer build's compiler warns falsely inside std::regex.
@@ -116,7 +107,7 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
         EXPECT_NE(run.Err.find("created snapshot database"), std::string::npos) << run.Err;
     }
     for (bool dirs : {true, false}) {
-        const std::string rows = FileRows(file, RowsSql(false, dirs));
+        const std::string rows = test::Query(file, RowsSql(false, dirs), "\n") + "\n";  // as RunOnServer gives them
         EXPECT_EQ(test::RunOnServer(server, RowsSql(true, dirs)), rows);
         EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 8);
     }
@@ -127,10 +118,8 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
     fs::resize_file(root + "/a/huge.bin", std::uintmax_t{5} << 32);
     std::ofstream(root + "/bad\xff\xfe/new") << "new";
     for (const std::string& db : {file, server}) test::RunOkOn(db, {"snapshot", root, "--files"});
-    for (const char* kind : {"directory-details", "compare-directories", "new-directories", "deleted-directories",
-                             "directory-history", "where-did-it-grow", "files-in-directory", "files-in-tree",
-                             "changed-files", "new-files", "deleted-files", "file-type-summary", "duplicate-files",
-                             "recently-changed-files"}) {
+    for (const AnalysisEntry& entry : AnalysisCatalogue()) {
+        const std::string kind(entry.CommandName);
         for (const std::string& at : {root, root + "/bad\xff\xfe"}) {
             const std::vector<std::string> args{"analyse", kind, "--dir", at, "--compare", "previous", "--unit", "B"};
             auto fromFile = test::RunOn(file, args), fromServer = test::RunOn(server, args);

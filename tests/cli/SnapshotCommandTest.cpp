@@ -244,7 +244,6 @@ TEST_F(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemo
               ".timer\tMon *-*-* 02:00\tCorvina snapshot of " + odd + "\n");
 
     EXPECT_EQ(Schedule({odd, "--on", "Mon *-*-* 25:00"}).ExitCode, 2);
-    EXPECT_EQ(Schedule({odd, "--host-label", ""}).ExitCode, 2);
     ASSERT_EQ(Schedule({odd, "--weekly", "--db", dir.File("s.mdb")}).ExitCode, 0);
     EXPECT_NE(Schedule({"--list"}).Out.find("\tweekly\t"), std::string::npos);
     EXPECT_EQ(Schedule({"--remove", odd}).ExitCode, 0);

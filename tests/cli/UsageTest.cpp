@@ -19,20 +19,9 @@ using Args = std::vector<std::string>;
 // A fraction of a byte rounds half to even.
 TEST(SizeOption, SuffixesFromKToTAreOfTheBinaryUnitsWithOrWithoutBOrIB) {
     const std::pair<const char*, std::int64_t> good[] = {
-        {"0", 0},
-        {"4096", 4096},
-        {"2.5", 2},
-        {"3.5", 4},
-        {"0.5K", 512},
-        {"512B", 512},
-        {"10K", 10240},
-        {"1kib", 1024},
-        {"1.5M", 1572864},
-        {"1G", 1073741824},
-        {"1GB", 1073741824},
-        {"1GiB", 1073741824},
-        {"0.5T", 549755813888},
-        {"8000000T", 8796093022208000000},
+        {"0", 0},         {"4096", 4096},       {"2.5", 2},          {"3.5", 4},          {"0.5K", 512},
+        {"512B", 512},    {"10K", 10240},       {"1kib", 1024},      {"1.5M", 1572864},   {"1G", 1073741824},
+        {"1GB", 1073741824}, {"1GiB", 1073741824}, {"0.5T", 549755813888}, {"8000000T", 8796093022208000000},
     };
     for (const auto& [text, bytes] : good) {
         std::int64_t parsed = -1;

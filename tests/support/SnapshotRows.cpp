@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
+
 #include "store/Catalogue.h"
 #include "store/RowWriter.h"
 #include "store/WriteTransaction.h"
@@ -67,6 +70,22 @@ void WithDatabase(const std::string& path, const std::function<void(DatabaseStat
     if (outcome != OpenOutcome::Created && outcome != OpenOutcome::Opened) Fail("cannot open " + path);
     write(database);
     CloseSnapshotDatabase(database);
+}
+
+std::string Query(SQLite::Database& db, const std::string& sql, const std::string& separator) {
+    SQLite::Statement q(db, sql);
+    std::string text;
+    for (int row = 0; q.executeStep(); ++row) {
+        for (int i = 0; i < q.getColumnCount(); ++i) {
+            text += (i ? "|" : row ? separator : "") + (q.getColumn(i).isNull() ? "NULL" : q.getColumn(i).getString());
+        }
+    }
+    return text;
+}
+
+std::string Query(const std::string& path, const std::string& sql, const std::string& separator) {
+    SQLite::Database db(path, SQLite::OPEN_READONLY);
+    return Query(db, sql, separator);
 }
 
 }  // namespace corvina::test

@@ -1,6 +1,7 @@
 #pragma once
 // Snapshots written row by row through the store under chosen keys, for tests
-// that need exact rows rather than a walk.
+// that need exact rows rather than a walk; and what a database holds, read back
+// as text.
 
 #include <cstdint>
 #include <functional>
@@ -10,6 +11,10 @@
 #include "store/SnapshotDatabase.h"
 #include "store/DateTime.h"
 #include "store/PathStyle.h"
+
+namespace SQLite {
+class Database;
+}
 
 namespace corvina::test {
 
@@ -57,5 +62,10 @@ void AddSnapshot(DatabaseState& database, const SnapshotRows& snap);
 // there is none), hands it to write and closes it; aborts the test binary
 // when it cannot be opened.
 void WithDatabase(const std::string& path, const std::function<void(DatabaseState&)>& write);
+
+// Every row of a query: fields joined by "|" (NULL as "NULL"), rows by separator.
+std::string Query(SQLite::Database& db, const std::string& sql, const std::string& separator = ",");
+// The same on the database file at path, opened read-only.
+std::string Query(const std::string& path, const std::string& sql, const std::string& separator = ",");
 
 }  // namespace corvina::test

@@ -72,31 +72,18 @@ struct DataPair {
 // (a name with a quote), big holding deep; files in /data and /data/big.
 SnapshotRows DataSnapshot(const char* key, double scale = 1.0, bool collect = true) {
     const double mb = 1024.0 * 1024.0 * scale;
-    SnapshotRows snap;
-    snap.Key = key;
-    snap.BasePath = "/data";
-    snap.Collect = collect;
-    snap.Dirs = {
-        {"1", "/data/(files)", 2, 1 * mb},
-        {"1", "/data/big/(files)", 1, 6 * mb},
-        {"1", "/data/big/deep/(files)", 1, 2 * mb},
-        {"2", "/data/big/deep", 1, 2 * mb},
-        {"2", "/data/big", 2, 8 * mb},
-        {"1", "/data/small/(files)", 1, 0.5 * mb},
-        {"2", "/data/small", 1, 0.5 * mb},
-        {"1", "/data/it's/(files)", 1, 3 * mb},
-        {"2", "/data/it's", 1, 3 * mb},
-        {"2", "/data", 6, 12.5 * mb},
-    };
+    const auto bytes = [mb](double part) { return static_cast<std::int64_t>(part * mb); };
+    SnapshotRows snap{.Key = key, .BasePath = "/data",
+                      .Dirs = {{"1", "/data/(files)", 2, 1 * mb},          {"1", "/data/big/(files)", 1, 6 * mb},
+                               {"1", "/data/big/deep/(files)", 1, 2 * mb}, {"2", "/data/big/deep", 1, 2 * mb},
+                               {"2", "/data/big", 2, 8 * mb},              {"1", "/data/small/(files)", 1, 0.5 * mb},
+                               {"2", "/data/small", 1, 0.5 * mb},          {"1", "/data/it's/(files)", 1, 3 * mb},
+                               {"2", "/data/it's", 1, 3 * mb},             {"2", "/data", 6, 12.5 * mb}},
+                      .Files = {}, .Collect = collect};
     if (collect) {
-        snap.Files = {
-            {"/data", "a.txt", static_cast<std::int64_t>(0.25 * mb)},
-            {"/data", "b.doc", static_cast<std::int64_t>(0.75 * mb)},
-            {"/data/big", "video.mp4", static_cast<std::int64_t>(6 * mb)},
-            {"/data/big/deep", "dump.bin", static_cast<std::int64_t>(2 * mb)},
-            {"/data/small", "note.txt", static_cast<std::int64_t>(0.5 * mb)},
-            {"/data/it's", "quote.txt", static_cast<std::int64_t>(3 * mb)},
-        };
+        snap.Files = {{"/data", "a.txt", bytes(0.25)},         {"/data", "b.doc", bytes(0.75)},
+                      {"/data/big", "video.mp4", bytes(6)},    {"/data/big/deep", "dump.bin", bytes(2)},
+                      {"/data/small", "note.txt", bytes(0.5)}, {"/data/it's", "quote.txt", bytes(3)}};
     }
     return snap;
 }

@@ -578,12 +578,9 @@ void TakeSnapshotWindowTest::FileErrorsWindowOpensOnScreenBesideItsOwnerWithItsC
     const QRect screen(0, 0, 1280, 800);
     const QRect right(1280, 0, 1920, 1080);
     const std::tuple<QRect, QRect, QPoint> cases[] = {
-        {QRect(100, 50, 600, 500), screen, QPoint(708, 50)},
-        {QRect(700, 50, 500, 500), screen, QPoint(242, 50)},
-        {QRect(300, 50, 700, 500), screen, QPoint(0, 50)},
-        {QRect(250, 600, 700, 500), screen, QPoint(830, 400)},
-        {QRect(2900, 100, 500, 400), right, QPoint(2442, 100)},
-        {QRect(-300, 0, 500, 400), right, QPoint(1280, 0)},
+        {QRect(100, 50, 600, 500), screen, QPoint(708, 50)},    {QRect(700, 50, 500, 500), screen, QPoint(242, 50)},
+        {QRect(300, 50, 700, 500), screen, QPoint(0, 50)},      {QRect(250, 600, 700, 500), screen, QPoint(830, 400)},
+        {QRect(2900, 100, 500, 400), right, QPoint(2442, 100)}, {QRect(-300, 0, 500, 400), right, QPoint(1280, 0)},
     };
     for (const auto& [owner, available, expected] : cases) QCOMPARE(PlaceBeside(owner, frame, available), expected);
     QCOMPARE(FitOnScreen(QRect(-50, 700, 2000, 300), screen), QRect(0, 500, 1280, 300));

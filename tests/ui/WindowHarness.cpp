@@ -7,8 +7,6 @@
 #include <QAbstractItemModel>
 #include <QDir>
 #include <QWidget>
-#include <SQLiteCpp/Database.h>
-#include <SQLiteCpp/Statement.h>
 
 namespace corvina::test {
 
@@ -81,11 +79,7 @@ void MakeFile(const std::string& path, std::int64_t size) {
 }
 
 std::int64_t CountRows(const std::string& databasePath, const std::string& table, const std::string& keyText) {
-    SQLite::Database db(databasePath, SQLite::OPEN_READONLY);
-    SQLite::Statement query(db, "SELECT COUNT(*) FROM " + table + " WHERE Snapshot = ?");
-    query.bind(1, keyText);
-    query.executeStep();
-    return query.getColumn(0).getInt64();
+    return std::stoll(Query(databasePath, "SELECT COUNT(*) FROM " + table + " WHERE Snapshot = '" + keyText + "'"));
 }
 
 QStringList ColumnTexts(const QAbstractItemModel& model, int column, const QModelIndex& parent) {
