@@ -28,7 +28,7 @@
 #include "analysis/ChartData.h"
 #include "analysis/ResultGrid.h"
 #include "store/Catalogue.h"
-#include "store/Prompter.h"
+#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
 

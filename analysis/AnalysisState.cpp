@@ -4,7 +4,7 @@
 #include <cassert>
 #include <cstdio>
 
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 
 namespace corvina {
 

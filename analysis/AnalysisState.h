@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "analysis/AnalysisKind.h"
-#include "store/DateTime.h"
-#include "store/PathStyle.h"
-#include "store/SizeFormat.h"
+#include "base/DateTime.h"
+#include "base/PathStyle.h"
+#include "base/SizeFormat.h"
 
 namespace corvina {
 

@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "analysis/AnalysisCatalogue.h"
-#include "store/PathStyle.h"
+#include "base/PathStyle.h"
 
 namespace corvina {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "store/DateTime.h"
-#include "store/PathStyle.h"
+#include "base/DateTime.h"
+#include "base/PathStyle.h"
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
 

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <variant>
 
-#include "store/DateTime.h"
+#include "base/DateTime.h"
 
 namespace corvina {
 

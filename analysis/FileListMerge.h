@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "analysis/AnalysisState.h"
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 #include "store/SnapshotDatabase.h"
 #include "store/Statement.h"
 #include "store/StoreError.h"

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/AnalysisCatalogue.h"
-#include "store/DateTime.h"
+#include "base/DateTime.h"
 
 namespace corvina {
 

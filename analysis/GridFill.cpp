@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "analysis/FileListMerge.h"
-#include "store/DateTime.h"
-#include "store/SizeFormat.h"
+#include "base/DateTime.h"
+#include "base/SizeFormat.h"
 #include "store/Statement.h"
 
 namespace corvina {

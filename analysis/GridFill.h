@@ -12,7 +12,7 @@
 
 #include "analysis/AnalysisState.h"
 #include "analysis/ResultGrid.h"
-#include "store/Prompter.h"
+#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
 

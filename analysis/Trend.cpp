@@ -9,9 +9,9 @@
 #include "analysis/AnalysisKind.h"
 #include "analysis/GridFill.h"
 #include "store/Catalogue.h"
-#include "store/DisplayText.h"
+#include "base/DisplayText.h"
 #include "store/HostLabel.h"
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 #include "store/Statement.h"
 
 namespace corvina {

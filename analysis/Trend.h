@@ -19,8 +19,8 @@
 
 #include "analysis/AnalysisSession.h"
 #include "store/Catalogue.h"
-#include "store/DateTime.h"
-#include "store/PathStyle.h"
+#include "base/DateTime.h"
+#include "base/PathStyle.h"
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
 
@@ -118,7 +118,7 @@ StoreError CompleteTrend(DatabaseState& database, Prompter& prompter, TrendRepor
 
 // The table every view shows: a heading row, then per point the key, files,
 // bytes, file system size and free ("" where not recorded). Sizes are in
-// unit (store/SizeFormat.h): in bytes they are numbers in full under
+// unit (base/SizeFormat.h): in bytes they are numbers in full under
 // "Bytes"; in another unit the headings name it, and with kAutoUnit each
 // cell does.
 std::vector<std::vector<std::string>> TrendCells(const std::vector<TrendPoint>& points, char unit = 'B');

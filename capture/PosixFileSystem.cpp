@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "capture/FileSystem.h"
-#include "store/PathStyle.h"
+#include "base/PathStyle.h"
 
 namespace corvina {
 

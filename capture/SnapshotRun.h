@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "store/DateTime.h"
-#include "store/PathStyle.h"
-#include "store/Prompter.h"
+#include "base/DateTime.h"
+#include "base/PathStyle.h"
+#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 
 namespace corvina {

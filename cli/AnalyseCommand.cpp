@@ -20,7 +20,7 @@
 #include "store/DamageWatch.h"
 #include "cli/Output.h"
 #include "store/Catalogue.h"
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 
 namespace corvina::cli {
 

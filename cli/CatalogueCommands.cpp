@@ -11,7 +11,7 @@
 #include "cli/Output.h"
 #include "store/Catalogue.h"
 #include "store/HostLabel.h"
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 
 namespace corvina::cli {
 namespace {

@@ -11,7 +11,7 @@
 #include "app/Startup.h"
 #include "cli/Output.h"
 #include "store/Catalogue.h"
-#include "store/PathStyle.h"
+#include "base/PathStyle.h"
 
 namespace corvina::cli {
 

@@ -9,8 +9,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "store/DateTime.h"
-#include "store/Prompter.h"
+#include "base/DateTime.h"
+#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
 

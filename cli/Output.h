@@ -19,7 +19,7 @@
 
 #include <fmt/format.h>
 
-#include "store/DisplayText.h"
+#include "base/DisplayText.h"
 
 namespace corvina::cli {
 

@@ -32,7 +32,7 @@
 #include "capture/SnapshotRun.h"
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
-#include "store/DisplayText.h"
+#include "base/DisplayText.h"
 
 extern char** environ;
 

@@ -15,7 +15,7 @@
 #include "capture/SnapshotRun.h"
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 #include "store/WriteTransaction.h"
 
 namespace corvina::cli {

@@ -19,7 +19,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
 #include "store/DamageWatch.h"
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 
 namespace corvina::cli {
 namespace {

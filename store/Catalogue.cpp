@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "store/HostLabel.h"
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 #include "store/Statement.h"
 
 namespace corvina {

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "store/DateTime.h"
-#include "store/Prompter.h"
+#include "base/DateTime.h"
+#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 #include "store/WriteTransaction.h"
 

@@ -23,8 +23,8 @@
 #include <string_view>
 #include <vector>
 
-#include "store/DateTime.h"
-#include "store/Prompter.h"
+#include "base/DateTime.h"
+#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 
 namespace corvina {

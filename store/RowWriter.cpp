@@ -6,7 +6,7 @@
 
 #include <sqlite3.h>
 
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 
 namespace corvina {
 namespace {

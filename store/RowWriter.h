@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "store/DateTime.h"
-#include "store/PathStyle.h"
-#include "store/Prompter.h"
+#include "base/DateTime.h"
+#include "base/PathStyle.h"
+#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
 

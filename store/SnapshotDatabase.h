@@ -24,7 +24,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/Prompter.h"
+#include "base/Prompter.h"
 #include "store/Statement.h"
 #include "store/StoreError.h"
 

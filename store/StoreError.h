@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/Prompter.h"
+#include "base/Prompter.h"
 
 namespace corvina {
 

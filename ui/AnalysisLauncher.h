@@ -11,7 +11,7 @@
 #include <QPointer>
 
 #include "analysis/AnalysisSession.h"
-#include "store/DateTime.h"
+#include "base/DateTime.h"
 #include "ui/AnalysisWindow.h"
 #include "ui/MessageBoxPrompter.h"
 #include "ui/ProgramContext.h"

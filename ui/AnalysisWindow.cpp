@@ -19,7 +19,7 @@
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/Trend.h"
 #include "store/Catalogue.h"
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 #include "ui/AboutWindow.h"
 #include "ui/ChartWidget.h"
 #include "ui/DirectoryTreeModel.h"

@@ -13,7 +13,7 @@
 #include "analysis/AnalysisQuery.h"
 #include "analysis/DirectoryChildren.h"
 #include "analysis/DirectoryTotal.h"
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 
 namespace corvina {
 

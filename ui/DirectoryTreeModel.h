@@ -33,9 +33,9 @@
 #include <QColor>
 #include <QIcon>
 
-#include "store/DateTime.h"
-#include "store/PathStyle.h"
-#include "store/Prompter.h"
+#include "base/DateTime.h"
+#include "base/PathStyle.h"
+#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 
 namespace corvina {

@@ -4,7 +4,7 @@
 #include <QInputDialog>
 #include <QRegularExpression>
 
-#include "store/Prompter.h"
+#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 
 namespace corvina {

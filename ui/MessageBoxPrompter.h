@@ -12,7 +12,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "store/Prompter.h"
+#include "base/Prompter.h"
 
 namespace corvina {
 

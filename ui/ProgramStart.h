@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "store/Prompter.h"
+#include "base/Prompter.h"
 #include "ui/ProgramContext.h"
 
 namespace corvina {

@@ -16,7 +16,7 @@
 
 #include "analysis/AnalysisSession.h"
 #include "analysis/GridExport.h"
-#include "store/Prompter.h"
+#include "base/Prompter.h"
 #include "ui/FileDialogs.h"
 
 namespace corvina {

@@ -20,7 +20,7 @@
 #include "app/Settings.h"
 #include "capture/SnapshotRun.h"
 #include "store/HostLabel.h"
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/DatabaseSwitch.h"
 #include "ui/FileDialogs.h"

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "store/DateTime.h"
+#include "base/DateTime.h"
 
 namespace corvina {
 

@@ -25,8 +25,8 @@
 #include <QTreeView>
 
 #include "app/Settings.h"
-#include "store/PathStyle.h"
-#include "store/Prompter.h"
+#include "base/PathStyle.h"
+#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/DatabaseSwitch.h"
 #include "ui/DebugWindow.h"

@@ -18,7 +18,7 @@
 #include <QMainWindow>
 
 #include "capture/SnapshotRun.h"
-#include "store/DateTime.h"
+#include "base/DateTime.h"
 #include "ui/MessageBoxPrompter.h"
 #include "ui/ProgramContext.h"
 #include "ui/RecentMenu.h"

@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "store/Prompter.h"
-#include "store/SizeFormat.h"
+#include "base/Prompter.h"
+#include "base/SizeFormat.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/TakeSnapshotWindow.h"
 #include "ui/DebugWindow.h"

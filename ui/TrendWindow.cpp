@@ -10,7 +10,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 #include "ui/ResultExport.h"
 #include "ui/TrendChart.h"
 

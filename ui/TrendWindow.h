@@ -28,7 +28,7 @@ class TrendChart;
 class TrendWindow : public QDialog {
     Q_OBJECT
 public:
-    // Sizes show in unit (store/SizeFormat.h): the analysis window's, or
+    // Sizes show in unit (base/SizeFormat.h): the analysis window's, or
     // kAutoUnit.
     TrendWindow(const TrendReport& report, char unit, FileDialogs& dialogs, Prompter& prompter,
                 QWidget* parent = nullptr);

@@ -9,7 +9,7 @@
 #include <QPrinterInfo>
 #include <QWidget>
 
-#include "store/Prompter.h"
+#include "base/Prompter.h"
 #include "ui/FileDialogs.h"
 
 namespace corvina {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "store/Prompter.h"
+#include "base/Prompter.h"
 
 namespace corvina::bench {
 

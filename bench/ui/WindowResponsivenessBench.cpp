@@ -24,7 +24,7 @@
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
 
-#include "store/DateTime.h"
+#include "base/DateTime.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/TempDir.h"

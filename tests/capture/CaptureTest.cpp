@@ -42,7 +42,7 @@
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
 #include "store/DatabaseConnection.h"
-#include "store/DisplayText.h"
+#include "base/DisplayText.h"
 #include "store/WriteTransaction.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/SnapshotRows.h"

@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "store/DateTime.h"
-#include "store/DisplayText.h"
-#include "store/PathStyle.h"
+#include "base/DateTime.h"
+#include "base/DisplayText.h"
+#include "base/PathStyle.h"
 #include "store/ServerConnection.h"
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 
 namespace corvina {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "store/Prompter.h"
+#include "base/Prompter.h"
 
 namespace corvina::test {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "store/SnapshotDatabase.h"
-#include "store/DateTime.h"
-#include "store/PathStyle.h"
+#include "base/DateTime.h"
+#include "base/PathStyle.h"
 
 namespace SQLite {
 class Database;

@@ -30,7 +30,7 @@
 
 #include "app/Settings.h"
 #include "store/Catalogue.h"
-#include "store/DateTime.h"
+#include "base/DateTime.h"
 #include "tests/ui/WindowHarness.h"
 #include "ui/AboutWindow.h"
 #include "ui/DebugWindow.h"

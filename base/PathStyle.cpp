@@ -1,4 +1,4 @@
-#include "store/PathStyle.h"
+#include "base/PathStyle.h"
 
 #include <algorithm>
 

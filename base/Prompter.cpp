@@ -1,4 +1,4 @@
-#include "store/Prompter.h"
+#include "base/Prompter.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "store/DisplayText.h"
+#include "base/DisplayText.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -14,7 +14,7 @@ struct CodePointRange {
     char32_t Last;
 };
 
-#include "store/UnicodeRanges.inc"
+#include "base/UnicodeRanges.inc"
 
 bool InRanges(std::span<const CodePointRange> ranges, char32_t c) {
     auto after = std::upper_bound(ranges.begin(), ranges.end(), c,

@@ -1,4 +1,4 @@
-#include "store/SizeFormat.h"
+#include "base/SizeFormat.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "store/DateTime.h"
+#include "base/DateTime.h"
 
 #include <array>
 #include <cstdio>
