@@ -23,7 +23,7 @@ StoreError FindDirectoryTotal(DatabaseState& database, std::string_view dirname,
 }
 
 std::string DirectoryTotalFailureText(const StoreError& error, std::string_view dirname) {
-    return "Error: " + std::to_string(error.Code) + " " + error.Reason + "\nWhile processing directory " +
+    return "Error: " + std::string(StoreCodeName(error.Code)) + " " + error.Reason + "\nWhile processing directory " +
            std::string(dirname);
 }
 

@@ -159,7 +159,7 @@ StoreError FillResultGrid(DatabaseState& database, Prompter& prompter, const Ana
     StoreError error;
     std::unique_ptr<RecordSource> source;
     if (!database.IsUsable()) {
-        error = StoreError{1, "no snapshot database is open", query.Sql};
+        error = StoreError{StoreCode::Other, "no snapshot database is open", query.Sql};
     } else {
         error = OpenSource(database, state, query, source);
     }

@@ -358,7 +358,7 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         result.Outcome = RunOutcome::Completed;
         result.StatusText = "Snapshot completed.";
     } catch (const std::exception& e) {
-        ReportSaveFailure(database, held, ToStoreError(e));
+        ReportSaveFailure(database, held, StoreError{StoreCode::Other, e.what(), ""});
         result.Outcome = RunOutcome::Failed;
         result.StatusText = "Snapshot aborted";
     }

@@ -10,6 +10,7 @@
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "cli/Output.h"
+#include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
 #include "base/PathStyle.h"
 

@@ -10,8 +10,9 @@
 #include <map>
 #include <utility>
 
-#include "store/HostLabel.h"
 #include "base/SizeFormat.h"
+#include "store/HostLabel.h"
+#include "store/Schema.h"
 #include "store/Statement.h"
 
 namespace corvina {
@@ -118,15 +119,9 @@ StoreError Reported(DatabaseState& state, Prompter& prompter, StoreError error) 
 }  // namespace
 
 StoreError TableExists(DatabaseState& state, std::string_view name, bool& exists) {
-    Statement query;
-    // A server resolves the name as a query would: unquoted, so in any case.
-    StoreError error = PrepareWithTexts(
-        state, query,
-        state.Server ? "SELECT 1 WHERE to_regclass(?) IS NOT NULL"
-                     : "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE",
-        {std::string(name)});
-    if (error.Ok()) error = query.Step(exists);
-    return error;
+    exists = false;
+    if (!state.IsUsable()) return NotOpenError(std::string(name));
+    return state.Engine->TableExists(name, exists);
 }
 
 StoreError CreateTableWhenMissing(DatabaseState& state, std::string_view name,
@@ -149,7 +144,7 @@ StoreError LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const Date
     if (error.Ok()) error = query.Step(row);
     if (!error.Ok() || !row) {
         if (error.Ok()) {
-            error = StoreError{kErrRowNotFound, "Snapshot " + FormatGeneralDate(key) + " not found", keyText};
+            error = StoreError{StoreCode::Missing, "Snapshot " + FormatGeneralDate(key) + " not found", keyText};
             ShowMessage(prompter, error.Reason);
         } else {
             ReportStoreError(prompter, state.DatabasePath, error);
@@ -243,8 +238,8 @@ StoreError SnapshotExists(DatabaseState& state, const DateTime& key, bool& exist
 }
 
 StoreError WriteControlRow(DatabaseState& state, const ControlRow& row) {
-    Statement& insert = state.ControlTable;
-    if (!insert.IsPrepared()) return StoreError{1, "The Control table is not open for writing", "Control"};
+    RowAppender& insert = state.ControlTable;
+    if (!insert.IsPrepared()) return StoreError{StoreCode::Other, "The Control table is not open for writing", "Control"};
     StoreError error = insert.BindText(1, FormatKey(row.Snapshot));
     if (error.Ok()) error = insert.BindText(2, row.Basepath);
     if (error.Ok()) error = insert.BindText(3, row.Description);
@@ -261,8 +256,9 @@ StoreError WriteControlRow(DatabaseState& state, const ControlRow& row) {
 }
 
 StoreError WriteFilesystemRow(DatabaseState& state, const DateTime& key, const FilesystemFigures& figures) {
-    StoreError error = CreateTableWhenMissing(
-        state, "Filesystem", {"CREATE TABLE IF NOT EXISTS Filesystem (Snapshot TEXT, Fssize INTEGER, Fsfree INTEGER)"});
+    const std::string create =
+        schema::CreateTableSql(state.Engine->SqlDialect(), schema::kFilesystem, schema::Create::TableIfMissing);
+    StoreError error = CreateTableWhenMissing(state, "Filesystem", {create});
     Statement insert;
     if (error.Ok()) {
         error = PrepareWithTexts(state, insert, "INSERT INTO Filesystem (Snapshot, Fssize, Fsfree) VALUES (?,?,?)",

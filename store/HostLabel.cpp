@@ -8,14 +8,16 @@
 #include <utility>
 
 #include "store/Catalogue.h"
+#include "store/Schema.h"
 #include "store/Statement.h"
 
 namespace corvina {
 
 StoreError WriteHostLabel(DatabaseState& state, const DateTime& key, std::string_view label) {
-    StoreError error = CreateTableWhenMissing(state, "Host",
-                                              {"CREATE TABLE IF NOT EXISTS Host (Snapshot TEXT, Hostname TEXT)",
-                                               "CREATE UNIQUE INDEX IF NOT EXISTS Host1 ON Host (Snapshot)"});
+    if (!state.IsUsable()) return NotOpenError("Host");
+    const std::string create =
+        schema::CreateTableSql(state.Engine->SqlDialect(), schema::kHost, schema::Create::TableIfMissing);
+    StoreError error = CreateTableWhenMissing(state, "Host", {create, schema::kCreateHost1});
     Statement insert;
     if (error.Ok()) error = insert.Prepare(state, "INSERT INTO Host (Snapshot, Hostname) VALUES (?, ?)");
     if (error.Ok()) error = insert.BindText(1, FormatKey(key));

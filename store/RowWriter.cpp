@@ -4,15 +4,13 @@
 
 #include "store/RowWriter.h"
 
-#include <sqlite3.h>
-
 #include "base/SizeFormat.h"
 
 namespace corvina {
 namespace {
 
 StoreError NotOpen(std::string_view table) {
-    return StoreError{SQLITE_ERROR, "The " + std::string(table) + " table is not open for writing", std::string(table)};
+    return StoreError{StoreCode::Other, "The " + std::string(table) + " table is not open for writing", std::string(table)};
 }
 
 // Binds a row's values in field order and runs the insert. The first failure,
@@ -20,7 +18,7 @@ StoreError NotOpen(std::string_view table) {
 // values after it are bound in vain, and the insert does not run.
 class RowInsert {
 public:
-    explicit RowInsert(Statement& insert) : insert_(insert) {}
+    explicit RowInsert(RowAppender& insert) : insert_(insert) {}
     RowInsert& Text(std::string_view text) { return Keep(insert_.BindTextView(next_++, text)); }
     RowInsert& Int64(std::int64_t value) { return Keep(insert_.BindInt64(next_++, value)); }
     RowInsert& Double(double value) { return Keep(insert_.BindDouble(next_++, value)); }
@@ -37,7 +35,7 @@ private:
         return *this;
     }
 
-    Statement& insert_;
+    RowAppender& insert_;
     StoreError error_;
     int next_ = 1;
 };

@@ -1,21 +1,41 @@
 #pragma once
-// The three tables, in field order, and their indexes. Types map Date/Time to
-// TEXT "yyyy-MM-dd HH:mm:ss", Text(n) to TEXT (widths not enforced), Integer and
-// Long to 64-bit INTEGER, Double to REAL.
+// Our tables, in field order, and their indexes, written once for every
+// engine: the engine's Dialect names the types. Keys and dates are text
+// "yyyy-MM-dd HH:mm:ss" that compares as bytes; names are any bytes a file
+// system holds; Integer and Long are 64-bit integers, Double a double.
 //
 // Error policy: texts only; store/StoreError.h states the policy of store/ and
 // analysis/.
 
 #include <array>
+#include <span>
+#include <string>
 #include <string_view>
+
+#include "store/engine/Engine.h"
 
 namespace corvina::schema {
 
-inline constexpr std::string_view kCreateControl =
-    "CREATE TABLE Control (Snapshot TEXT, Basepath TEXT, Description TEXT, Collfiles TEXT, "
-    "Filelimit INTEGER, Totdirs INTEGER, Totfiles INTEGER, Totbytes INTEGER, Totbytesf REAL, "
-    "Filetot INTEGER, Filesize INTEGER, Filesizef REAL)";
-inline constexpr std::string_view kCreateIndex1 = "CREATE UNIQUE INDEX Index1 ON Control (Snapshot)";
+struct Column {
+    std::string_view Name;
+    engine::ValueKind Kind;
+};
+
+struct Table {
+    std::string_view Name;
+    std::span<const Column> Columns;
+    // The primary key clause of a table that is its own key, "" for none.
+    std::string_view Key;
+};
+
+using engine::ValueKind;
+
+inline constexpr Column kControlColumns[] = {
+    {"Snapshot", ValueKind::Key},       {"Basepath", ValueKind::Name},     {"Description", ValueKind::Name},
+    {"Collfiles", ValueKind::Key},      {"Filelimit", ValueKind::Integer}, {"Totdirs", ValueKind::Integer},
+    {"Totfiles", ValueKind::Integer},   {"Totbytes", ValueKind::Integer},  {"Totbytesf", ValueKind::Real},
+    {"Filetot", ValueKind::Integer},    {"Filesize", ValueKind::Integer},  {"Filesizef", ValueKind::Real},
+};
 
 // The files table is its own key: File1 orders every row by (Snapshot, Filedir,
 // Filename) and holds the other fields beside the key, so that no separate
@@ -23,30 +43,46 @@ inline constexpr std::string_view kCreateIndex1 = "CREATE UNIQUE INDEX Index1 ON
 // tree in one ordered range. Files of the previous layout keep a rowid table
 // with the same fields, to which an open adds File1 as a unique index
 // (kCreateFile1) when it lacks one, until `corvina-cli compact` converts them.
-inline constexpr std::string_view kCreateFiles =
-    "CREATE TABLE files (Snapshot TEXT, Filename TEXT, Filesize INTEGER, Filetype TEXT, Filedir TEXT, "
-    "Fileattr INTEGER, Filedate TEXT, CONSTRAINT File1 PRIMARY KEY (Snapshot, Filedir, Filename)) WITHOUT ROWID";
-inline constexpr std::string_view kCreateFile1 =
-    "CREATE UNIQUE INDEX File1 ON files (Snapshot, Filedir, Filename)";
+inline constexpr Column kFilesColumns[] = {
+    {"Snapshot", ValueKind::Key}, {"Filename", ValueKind::Name},    {"Filesize", ValueKind::Integer},
+    {"Filetype", ValueKind::Name}, {"Filedir", ValueKind::Name},    {"Fileattr", ValueKind::Integer},
+    {"Filedate", ValueKind::Key},
+};
 
-inline constexpr std::string_view kCreateDir =
-    "CREATE TABLE Dir (Snapshot TEXT, Entrytype TEXT, Dirname TEXT, Shortname TEXT, Parentdir TEXT, "
-    "Dirlevel INTEGER, Files INTEGER, Totsize INTEGER, TotsizeF REAL)";
+inline constexpr Column kDirColumns[] = {
+    {"Snapshot", ValueKind::Key},    {"Entrytype", ValueKind::Key},  {"Dirname", ValueKind::Name},
+    {"Shortname", ValueKind::Name},  {"Parentdir", ValueKind::Name}, {"Dirlevel", ValueKind::Integer},
+    {"Files", ValueKind::Integer},   {"Totsize", ValueKind::Integer}, {"TotsizeF", ValueKind::Real},
+};
+
+// The tables a run adds when it first writes a row; older files lack them.
+inline constexpr Column kFilesystemColumns[] = {
+    {"Snapshot", ValueKind::Key}, {"Fssize", ValueKind::Integer}, {"Fsfree", ValueKind::Integer}};
+inline constexpr Column kHostColumns[] = {{"Snapshot", ValueKind::Key}, {"Hostname", ValueKind::Name}};
+
+inline constexpr Table kControl{"Control", kControlColumns, ""};
+inline constexpr Table kFiles{"files", kFilesColumns, "CONSTRAINT File1 PRIMARY KEY (Snapshot, Filedir, Filename)"};
+inline constexpr Table kDir{"Dir", kDirColumns, ""};
+inline constexpr Table kFilesystem{"Filesystem", kFilesystemColumns, ""};
+inline constexpr Table kHost{"Host", kHostColumns, ""};
+
+inline constexpr std::string_view kCreateIndex1 = "CREATE UNIQUE INDEX Index1 ON Control (Snapshot)";
+inline constexpr std::string_view kCreateFile1 = "CREATE UNIQUE INDEX File1 ON files (Snapshot, Filedir, Filename)";
 // Lookup indexes for the tree (children of a directory) and the directory analyses.
 inline constexpr std::string_view kCreateDirParentIndex =
     "CREATE INDEX IF NOT EXISTS DirParent ON Dir (Snapshot, Parentdir)";
 inline constexpr std::string_view kCreateDirNameIndex =
     "CREATE INDEX IF NOT EXISTS DirName ON Dir (Snapshot, Dirname)";
+inline constexpr std::string_view kCreateHost1 = "CREATE UNIQUE INDEX IF NOT EXISTS Host1 ON Host (Snapshot)";
 
-inline constexpr std::string_view kInsertControl =
-    "INSERT INTO Control (Snapshot, Basepath, Description, Collfiles, Filelimit, Totdirs, Totfiles, "
-    "Totbytesf, Filetot, Filesizef) VALUES (?,?,?,?,?,?,?,?,?,?)";
-inline constexpr std::string_view kInsertDir =
-    "INSERT INTO Dir (Snapshot, Entrytype, Dirname, Shortname, Parentdir, Dirlevel, Files, TotsizeF) "
-    "VALUES (?,?,?,?,?,?,?,?)";
-inline constexpr std::string_view kInsertFiles =
-    "INSERT INTO files (Snapshot, Filename, Filesize, Filetype, Filedir, Fileattr, Filedate) "
-    "VALUES (?,?,?,?,?,?,?)";
+// The fields each row of a run fills, in the order the row writers bind them.
+inline constexpr std::array<std::string_view, 10> kControlRowFields{
+    "Snapshot", "Basepath", "Description", "Collfiles", "Filelimit",
+    "Totdirs",  "Totfiles", "Totbytesf",   "Filetot",   "Filesizef"};
+inline constexpr std::array<std::string_view, 8> kDirRowFields{"Snapshot",  "Entrytype", "Dirname", "Shortname",
+                                                               "Parentdir", "Dirlevel",  "Files",   "TotsizeF"};
+inline constexpr std::array<std::string_view, 7> kFilesRowFields{"Snapshot", "Filename", "Filesize", "Filetype",
+                                                                 "Filedir",  "Fileattr", "Filedate"};
 
 // The fields a table of ours has in the older format too. A table of one of
 // our names that lacks any of them belongs to another program.
@@ -57,5 +93,10 @@ inline constexpr std::array<std::string_view, 8> kDirFields{"Snapshot", "Entryty
                                                             "Parentdir", "Dirlevel", "Files",   "Totsize"};
 inline constexpr std::array<std::string_view, 7> kFilesFields{"Snapshot", "Filename", "Filesize", "Filetype",
                                                               "Filedir",  "Fileattr", "Filedate"};
+
+enum class Create { Table, TemporaryTable, TableIfMissing };
+
+// "CREATE TABLE Control (Snapshot TEXT, ...)" in the engine's types.
+std::string CreateTableSql(const engine::Dialect& dialect, const Table& table, Create how = Create::Table);
 
 }  // namespace corvina::schema

@@ -1,38 +1,16 @@
-// Opening the snapshot database. The sequence: refuse what is no regular
-// file, open the file (or, after asking, create it, and remove it again when
-// that fails), set up an empty file as a new database in one transaction, then
-// check, upgrade and prepare the three tables in the order Control, files,
-// Dir. Every step returns its error, Ok for success; the codes
-// kErrFileNotFound and kErrTableNotFound steer the sequence, any other code is
-// the engine's.
-// A damaged file and a lock held past the wait are reported as such rather
-// than ending the program: neither is the program's fault.
+// Opening the snapshot database. The sequence: the engine opens the location
+// (or makes a missing file), an empty database is set up in one transaction,
+// then the three tables are checked, upgraded and opened for rows in the
+// order Control, files, Dir. Every step returns what it found; the caller
+// words it.
 
 #include "store/SnapshotDatabase.h"
 
-#include <fcntl.h>
-#include <sqlite3.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <sys/vfs.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <optional>
-#include <set>
 #include <utility>
 
-#include <SQLiteCpp/Exception.h>
-#include <SQLiteCpp/Statement.h>
-#include <SQLiteCpp/Transaction.h>
-
-#include "store/DatabaseConnection.h"
 #include "store/FilesLayout.h"
 #include "store/Schema.h"
-#include "store/ServerConnection.h"
 #include "store/WriteTransaction.h"
 
 namespace corvina {
@@ -41,144 +19,9 @@ DatabaseState::DatabaseState() = default;
 
 DatabaseState::~DatabaseState() { CloseSnapshotDatabase(*this); }
 
-StoreError ToStoreError(const std::exception& e, std::string datum) {
-    StoreError error;
-    if (const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&e)) {
-        error.Code = sqlite->getErrorCode();
-        if (error.Code <= 0) error.Code = SQLITE_ERROR;
-    } else {
-        error.Code = SQLITE_ERROR;
-    }
-    error.Reason = e.what();
-    error.Datum = std::move(datum);
-    return error;
-}
-
-std::string ProgramAbortedText(std::string_view phrase, std::string_view path, const StoreError& error) {
-    std::string text(phrase);
-    text += path;
-    text += '\n';
-    text += error.Details();
-    text += ". Program aborted";
-    return text;
-}
-
 namespace {
 
-enum class Table { Control, Files, Dir };
-
-struct TableSteps {
-    std::string_view Name;
-    std::string_view CantCreate;
-    std::string_view UnableToOpen;
-};
-
-constexpr TableSteps kControlSteps{"Control", "Can't create Control table ", "Unable to open Control table "};
-constexpr TableSteps kFilesSteps{"files", "Can't create File table ", "Unable to open File table database "};
-constexpr TableSteps kDirSteps{"Dir", "Can't create Dir table ", "Unable to open Dir table "};
-
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-std::string FolderOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// Why a database cannot be written, "" when it can: on a read-only mount, a
-// file the user may not write, or one in a folder the user may not write (the
-// engine makes its journal beside the file). Known at the open, so that a
-// command that would write says why before it starts.
-std::string WhyNotWritable(SQLite::Database& db, const std::string& path) {
-    struct statvfs fs {};
-    if (::statvfs(path.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) return "it lies on a read-only file system";
-    if (::access(path.c_str(), W_OK) != 0) return "this user may not write the file";
-    const std::string folder = FolderOf(path);
-    if (::access(folder.c_str(), W_OK) != 0) {
-        return "this user may not write its folder " + folder + ", where its journal is kept";
-    }
-    if (sqlite3_db_readonly(db.getHandle(), "main") == 1) return "it is open for reading only";
-    return {};
-}
-
-// File systems whose files the kernel makes up as they are read: a /proc
-// file reports no size and would pass for an empty database.
-bool OnKernelFileSystem(const std::string& path) {
-    struct statfs fs {};
-    if (::statfs(path.c_str(), &fs) != 0) return false;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-        case 0x9FA0UL:      // proc
-        case 0x62656572UL:  // sysfs
-        case 0x64626720UL:  // debugfs
-        case 0x74726163UL:  // tracefs
-        case 0x73636673UL:  // securityfs
-        case 0x27E0EBUL:    // cgroup
-        case 0x63677270UL:  // cgroup2
-        case 0x62656570UL:  // configfs
-        case 0xCAFE4A11UL:  // bpf
-        case 0x6165676CUL:  // pstore
-        case 0xDE5E81E4UL:  // efivarfs
-            return true;
-        default:
-            return false;
-    }
-}
-
-// Only a regular file holds a snapshot database: the engine would read a
-// device or a pipe as an empty database and then try to set one up in it,
-// and the question whether to create one cannot create anything over a
-// directory. A symbolic link counts as what it names.
-bool ExistsButIsNoDatabaseFile(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return false;
-    return !S_ISREG(st.st_mode) || OnKernelFileSystem(path);
-}
-
-// File systems on which SQLite's write-ahead log is not safe: its index lives
-// in shared memory that only processes on one machine can share.
-bool OnNetworkFileSystem(const std::string& path) {
-    struct statfs fs {};
-    if (::statfs(FolderOf(path).c_str(), &fs) != 0) return false;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-        case 0x6969UL:      // NFS
-        case 0x517BUL:      // SMB
-        case 0xFF534D42UL:  // CIFS
-        case 0xFE534D42UL:  // SMB2
-        case 0x01021997UL:  // 9P
-        case 0x65735546UL:  // FUSE (sshfs and the like)
-        case 0x00C36400UL:  // Ceph
-        case 0x5346414FUL:  // AFS
-        case 0x0BD00BD0UL:  // Lustre
-            return true;
-        default:
-            return false;
-    }
-}
-
-StoreError Execute(SQLite::Database& db, std::string_view sql) {
-    try {
-        db.exec(std::string(sql));
-        return {};
-    } catch (const std::exception& e) {
-        return ToStoreError(e, std::string(sql));
-    }
-}
-
-// Table names are matched without regard to case, as field names are.
-StoreError TableExists(SQLite::Database& db, std::string_view table, bool& exists) {
-    try {
-        SQLite::Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE");
-        query.bind(1, std::string(table));
-        exists = query.executeStep();
-        return {};
-    } catch (const std::exception& e) {
-        return ToStoreError(e, std::string(table));
-    }
-}
+using FieldList = std::vector<std::string>;
 
 std::string Lower(std::string_view text) {
     std::string lower(text);
@@ -186,30 +29,28 @@ std::string Lower(std::string_view text) {
     return lower;
 }
 
-// The fields of a table, lower-cased: fields are matched without regard to case.
-using FieldSet = std::set<std::string>;
-StoreError ReadFields(SQLite::Database& db, std::string_view table, FieldSet& fields) {
-    fields.clear();
-    try {
-        SQLite::Statement query(db, "SELECT name FROM pragma_table_info(?)");
-        query.bind(1, std::string(table));
-        while (query.executeStep()) fields.insert(Lower(query.getColumn(0).getString()));
-        return {};
-    } catch (const std::exception& e) {
-        return ToStoreError(e, std::string(table));
-    }
+bool Has(const FieldList& fields, std::string_view field) {
+    return std::find(fields.begin(), fields.end(), Lower(field)) != fields.end();
 }
 
-bool Has(const FieldSet& fields, std::string_view field) { return fields.count(Lower(field)) > 0; }
+engine::Connection& Db(DatabaseState& state) { return *state.Engine; }
 
-// A table of ours lacks a field that even the older format has: the file
-// belongs to another program, like one that lacks the table.
+// Looks the table up and reads its fields; NotSnapshotDatabase when it is
+// missing or lacks a field that even the older format has: the database then
+// belongs to another program.
 template <std::size_t N>
-StoreError CheckOwnFields(const FieldSet& fields, std::string_view table,
-                          const std::array<std::string_view, N>& needed) {
+StoreError FindTable(DatabaseState& state, std::string_view table, const std::array<std::string_view, N>& needed,
+                     FieldList& fields) {
+    bool exists = false;
+    if (StoreError error = Db(state).TableExists(table, exists); !error.Ok()) return error;
+    if (!exists) {
+        return StoreError{StoreCode::NotSnapshotDatabase, "The table '" + std::string(table) + "' does not exist.",
+                          std::string(table)};
+    }
+    if (StoreError error = Db(state).Fields(table, fields); !error.Ok()) return error;
     for (std::string_view field : needed) {
         if (!Has(fields, field)) {
-            return StoreError{kErrTableNotFound,
+            return StoreError{StoreCode::NotSnapshotDatabase,
                               "The table '" + std::string(table) + "' has no field '" + std::string(field) + "'.",
                               std::string(table)};
         }
@@ -217,123 +58,27 @@ StoreError CheckOwnFields(const FieldSet& fields, std::string_view table,
     return {};
 }
 
-StoreError IndexExists(SQLite::Database& db, std::string_view name, bool& exists) {
-    try {
-        SQLite::Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ? COLLATE NOCASE");
-        query.bind(1, std::string(name));
-        exists = query.executeStep();
-        return {};
-    } catch (const std::exception& e) {
-        return ToStoreError(e, std::string(name));
-    }
-}
-
 // Adds an index that an open wants, unless it is there already. Looking first
 // matters: even an IF NOT EXISTS statement would wait for the write lock while
 // a snapshot is being written, and a reader must never wait for one.
-StoreError AddIndexWhenMissing(SQLite::Database& db, std::string_view name, std::string_view sql) {
+StoreError AddIndexWhenMissing(DatabaseState& state, std::string_view name, std::string_view sql) {
     bool exists = false;
-    if (StoreError error = IndexExists(db, name, exists); !error.Ok() || exists) return error;
-    return Execute(db, sql);
+    if (StoreError error = Db(state).IndexExists(name, exists); !error.Ok() || exists) return error;
+    return Execute(state, sql);
 }
 
-// The indexes every open adds when missing, each on its own: the first
-// failure is returned.
-StoreError AddLookupIndexes(SQLite::Database& db) {
-    StoreError parent = Execute(db, schema::kCreateDirParentIndex);
-    StoreError name = Execute(db, schema::kCreateDirNameIndex);
-    return parent.Ok() ? name : parent;
+// Runs statements in one write transaction: all of them or none.
+StoreError RunInTransaction(DatabaseState& state, std::initializer_list<std::string_view> statements) {
+    WriteTransaction transaction(state);
+    WaitUpTo wait{std::chrono::milliseconds(state.BusyTimeoutMs)};
+    if (StoreError error = transaction.Begin(wait); !error.Ok()) return error;
+    for (std::string_view sql : statements) {
+        if (StoreError error = Execute(state, sql); !error.Ok()) return error;
+    }
+    return transaction.Commit(wait);
 }
 
-StoreError OpenWorkspaceDatabase(DatabaseState& state) {
-    if (!FileExists(state.DatabasePath)) {
-        return StoreError{kErrFileNotFound, "Could not find file '" + state.DatabasePath + "'.", state.DatabasePath};
-    }
-    try {
-        state.SnapshotDatabase =
-            std::make_unique<DatabaseConnection>(state.DatabasePath, SQLite::OPEN_READWRITE, state.BusyTimeoutMs);
-    } catch (const std::exception& e) {
-        return ToStoreError(e, state.DatabasePath);
-    }
-    // assign(1, 'Y') rather than = "Y": GCC 12 at -O3 warns falsely (-Wrestrict) on
-    // assigning a literal here (GCC bug 105329).
-    state.DatabaseOpen.assign(1, 'Y');
-    return {};
-}
-
-// A file that this open made is removed again when the open fails, before
-// the program ends: left behind, its zero bytes (or a header a full disk cut
-// short) would read as an empty database next time. The log and journal go
-// first: a log left without its file would be replayed onto the next file
-// of that name. Kept when the lock wait was given up: another process holds
-// the file then, setting it up.
-class RemoveFileMadeOnFailure final : public ProgramEnder {
-public:
-    RemoveFileMadeOnFailure(DatabaseState& state, ProgramEnder& ender) : state_(state), ender_(ender) {}
-    void Made(std::string path) { path_ = std::move(path); }
-    void Keep() { path_.clear(); }
-    void Remove() {
-        if (path_.empty()) return;
-        CloseSnapshotDatabase(state_);
-        for (const char* suffix : {"-wal", "-shm", "-journal", ""}) ::unlink((path_ + suffix).c_str());
-        path_.clear();
-    }
-    void EndProgram(int exitCode) override {
-        Remove();
-        ender_.EndProgram(exitCode);
-    }
-
-private:
-    DatabaseState& state_;
-    ProgramEnder& ender_;
-    std::string path_;
-};
-
-// The file is made by us, readable by its owner only, before the engine
-// opens it: a snapshot lists every file name of a tree, which is nobody
-// else's business. The engine gives its journal files the same mode. The
-// tables follow in SetUpEmptyDatabase; a file left empty by a kill in between
-// is set up by the next open.
-StoreError CreateSnapshotFile(DatabaseState& state, Prompter& prompter, RemoveFileMadeOnFailure& made) {
-    int fd = ::open(state.DatabasePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (fd < 0 && errno != EEXIST) {
-        StoreError error{SQLITE_CANTOPEN, std::strerror(errno), state.DatabasePath};
-        ShowMessage(prompter, "Database created failed err=" + std::to_string(error.Code));
-        return error;
-    }
-    if (fd >= 0) {
-        ::close(fd);
-        made.Made(state.DatabasePath);
-    }
-    try {
-        state.SnapshotDatabase =
-            std::make_unique<DatabaseConnection>(state.DatabasePath, SQLite::OPEN_READWRITE, state.BusyTimeoutMs);
-        return {};
-    } catch (const std::exception& e) {
-        StoreError error = ToStoreError(e, state.DatabasePath);
-        state.SnapshotDatabase.reset();
-        ShowMessage(prompter, "Database created failed err=" + std::to_string(error.Code));
-        return error;
-    }
-}
-
-// True when the file holds no schema at all: zero bytes, or a header without
-// tables (a creation that was killed before its transaction committed).
-StoreError IsEmptyDatabase(SQLite::Database& db, bool& empty) {
-    try {
-        empty = db.execAndGet("SELECT count(*) FROM sqlite_master").getInt64() == 0;
-        return {};
-    } catch (const std::exception& e) {
-        return ToStoreError(e, "sqlite_master");
-    }
-}
-
-struct CreateStep {
-    std::string_view Sql;
-    std::string_view Phrase;  // what a failure of this statement is reported as
-};
-
-// Waits for the write lock while the file stays empty: when several
+// Waits for the write lock while the database stays empty: when several
 // processes meet a new file at once, one sets it up and the others go on as
 // soon as they see its tables, however long that one then keeps the lock for
 // its snapshot.
@@ -342,7 +87,7 @@ public:
     explicit WhileEmpty(DatabaseState& state) : state_(state) {}
     bool KeepWaiting(std::chrono::milliseconds waited) override {
         bool empty = true;
-        if (IsEmptyDatabase(*state_.SnapshotDatabase, empty).Ok() && !empty) {
+        if (Db(state_).IsEmpty(empty).Ok() && !empty) {
             SetUpElsewhere = true;
             return false;
         }
@@ -354,409 +99,267 @@ private:
     DatabaseState& state_;
 };
 
-// Every table and index of a new file, in one transaction: a kill leaves
-// either all of them or none, and none reads as an empty file next time.
-// Another process may be setting up the same file at the same moment: the
-// write lock is taken first and the file looked at again inside it.
-std::optional<CreateStep> SetUpEmptyDatabase(DatabaseState& state, StoreError& error) {
-    static constexpr CreateStep kSteps[] = {
-        {schema::kCreateControl, kControlSteps.CantCreate},    {schema::kCreateIndex1, kControlSteps.CantCreate},
-        {schema::kCreateFiles, kFilesSteps.CantCreate},        {schema::kCreateDir, kDirSteps.CantCreate},
-        {schema::kCreateDirParentIndex, kDirSteps.CantCreate},
-        {schema::kCreateDirNameIndex, kDirSteps.CantCreate},
+struct CreateStep {
+    std::string Sql;
+    OpenStep Step;  // what a failure of this statement is reported as
+};
+
+// Every table and index of a new database, in one transaction: a kill leaves
+// either all of them or none, and none reads as an empty database next time.
+// Another process may be setting up the same database at the same moment: the
+// write lock is taken first and the database looked at again inside it. The
+// tables a run adds when it first writes a row are made here too where the
+// dialect says so, so that a server role that may add rows but not tables can
+// take snapshots.
+StoreError SetUpEmptyDatabase(DatabaseState& state, OpenStep& failedStep) {
+    const engine::Dialect& dialect = Db(state).SqlDialect();
+    const CreateStep steps[] = {
+        {schema::CreateTableSql(dialect, schema::kControl), OpenStep::CreateControl},
+        {std::string(schema::kCreateIndex1), OpenStep::CreateControl},
+        {schema::CreateTableSql(dialect, schema::kFiles), OpenStep::CreateFiles},
+        {schema::CreateTableSql(dialect, schema::kDir), OpenStep::CreateDir},
+        {std::string(schema::kCreateDirParentIndex), OpenStep::CreateDir},
+        {std::string(schema::kCreateDirNameIndex), OpenStep::CreateDir},
     };
-    SQLite::Database& db = *state.SnapshotDatabase;
+    const CreateStep runTables[] = {
+        {schema::CreateTableSql(dialect, schema::kFilesystem), OpenStep::CreateControl},
+        {schema::CreateTableSql(dialect, schema::kHost), OpenStep::CreateControl},
+        {std::string(schema::kCreateHost1), OpenStep::CreateControl},
+    };
+    failedStep = OpenStep::CreateControl;
     WriteTransaction transaction(state);
     WhileEmpty wait(state);
-    error = transaction.Begin(wait);
-    if (wait.SetUpElsewhere) {
-        error = {};
-        return std::nullopt;
-    }
-    if (!error.Ok()) return kSteps[0];
+    StoreError error = transaction.Begin(wait);
+    if (wait.SetUpElsewhere) return {};
+    if (!error.Ok()) return error;
     bool empty = false;
-    error = IsEmptyDatabase(db, empty);
-    if (error.Ok() && !empty) return std::nullopt;
-    for (const CreateStep& step : kSteps) {
-        if (error.Ok()) error = Execute(db, step.Sql);
-        if (!error.Ok()) return step;
+    if (error = Db(state).IsEmpty(empty); !error.Ok() || !empty) return error;
+    for (const CreateStep& step : steps) {
+        failedStep = step.Step;
+        if (error = Execute(state, step.Sql); !error.Ok()) return error;
     }
+    for (const CreateStep& step : runTables) {
+        if (!dialect.SetUpMakesEveryTable()) break;
+        failedStep = step.Step;
+        if (error = Execute(state, step.Sql); !error.Ok()) return error;
+    }
+    failedStep = OpenStep::CreateControl;
     WaitUpTo commitWait{std::chrono::milliseconds(state.BusyTimeoutMs)};
-    error = transaction.Commit(commitWait);
-    if (!error.Ok()) return kSteps[0];
-    return std::nullopt;
+    return transaction.Commit(commitWait);
 }
 
-// Read commands on an empty file: the tables exist for this connection only,
-// empty, so that every query finds no snapshots and nothing is written.
+// Read commands on an empty database: the tables exist for this connection
+// only, empty, so that every query finds no snapshots and nothing is written.
 StoreError UseEmptyTemporaryTables(DatabaseState& state) {
-    SQLite::Database& db = *state.SnapshotDatabase;
-    for (std::string_view create : {schema::kCreateControl, schema::kCreateFiles, schema::kCreateDir}) {
-        std::string sql(create);
-        sql.replace(0, std::string_view("CREATE TABLE").size(), "CREATE TEMP TABLE");
-        if (StoreError error = Execute(db, sql); !error.Ok()) return error;
+    const engine::Dialect& dialect = Db(state).SqlDialect();
+    for (const schema::Table* table : {&schema::kControl, &schema::kFiles, &schema::kDir}) {
+        if (StoreError error = Execute(state, schema::CreateTableSql(dialect, *table, schema::Create::TemporaryTable));
+            !error.Ok()) {
+            return error;
+        }
     }
     return {};
-}
-
-// Prepares the row insert of a table; a table of the older format that could
-// not be upgraded gets none, and its writes fail with a clear error.
-// A table of ours that lacks a column of ours is someone else's: the file is
-// rejected like one that lacks the table.
-StoreError PrepareInsert(DatabaseState& state, Statement& insert, std::string_view sql) {
-    StoreError error = insert.Prepare(state, sql, StatementUse::Repeated);
-    if (error.Code == SQLITE_ERROR) error.Code = kErrTableNotFound;
-    return error;
 }
 
 // Adds the double totals to an older Control table, in one transaction that
 // leaves the table as it was when it fails.
-StoreError UpgradeControlTable(DatabaseState& state, const FieldSet& fields, Prompter& prompter) {
-    SQLite::Database& db = *state.SnapshotDatabase;
+StoreError UpgradeControlTable(DatabaseState& state, const FieldList& fields, OpenResult& result) {
     if (state.ReadOnly) {
-        ShowMessage(prompter, "Table Control cannot be migrated");
+        result.Notes.push_back(OpenNote::ControlNotMigrated);
         state.OlderLayout = true;
         return {};
     }
-    try {
-        SQLite::Transaction transaction(db);
-        if (!Has(fields, "Totbytesf")) db.exec("ALTER TABLE Control ADD COLUMN TotbytesF REAL");
-        db.exec("ALTER TABLE Control ADD COLUMN FilesizeF REAL");
-        if (!Has(fields, "Totbytesf")) db.exec("UPDATE Control SET totbytesf = totbytes");
-        db.exec("UPDATE Control SET filesizef = filesize");
-        transaction.commit();
-    } catch (const std::exception& e) {
-        return ToStoreError(e, "Control");
+    StoreError error;
+    if (!Has(fields, "Totbytesf")) {
+        error = RunInTransaction(state, {"ALTER TABLE Control ADD COLUMN TotbytesF REAL",
+                                         "ALTER TABLE Control ADD COLUMN FilesizeF REAL",
+                                         "UPDATE Control SET totbytesf = totbytes",
+                                         "UPDATE Control SET filesizef = filesize"});
+    } else {
+        error = RunInTransaction(state,
+                                 {"ALTER TABLE Control ADD COLUMN FilesizeF REAL", "UPDATE Control SET filesizef = filesize"});
     }
-    ShowMessage(prompter, "Note: Control table upgraded to new version");
-    return {};
+    if (error.Ok()) result.Notes.push_back(OpenNote::ControlUpgraded);
+    return error;
 }
 
-// Looks the table up and reads its fields; kErrTableNotFound when it is
-// missing or lacks a field of ours.
-template <std::size_t N>
-StoreError FindTable(SQLite::Database& db, std::string_view table, const std::array<std::string_view, N>& needed,
-                     FieldSet& fields) {
-    bool exists = false;
-    if (StoreError error = TableExists(db, table, exists); !error.Ok()) return error;
-    if (!exists) {
-        return StoreError{kErrTableNotFound, "The table '" + std::string(table) + "' does not exist.",
-                          std::string(table)};
-    }
-    if (StoreError error = ReadFields(db, table, fields); !error.Ok()) return error;
-    return CheckOwnFields(fields, table, needed);
-}
-
-StoreError OpenControlTable(DatabaseState& state, Prompter& prompter) {
-    SQLite::Database& db = *state.SnapshotDatabase;
-    FieldSet fields;
-    if (StoreError error = FindTable(db, "Control", schema::kControlFields, fields); !error.Ok()) return error;
+StoreError OpenControlTable(DatabaseState& state, OpenResult& result) {
+    FieldList fields;
+    if (StoreError error = FindTable(state, "Control", schema::kControlFields, fields); !error.Ok()) return error;
     if (!Has(fields, "Filesizef")) {
         // A failed upgrade leaves an older table that still reads; the open
         // goes on, and the missing totals keep new snapshots out (below).
-        UpgradeControlTable(state, fields, prompter);
-        if (StoreError error = ReadFields(db, "Control", fields); !error.Ok()) return error;
+        UpgradeControlTable(state, fields, result);
+        if (StoreError error = Db(state).Fields("Control", fields); !error.Ok()) return error;
     }
     state.ControlTable.Finalize();
     // A table that still lacks a total takes no new row: CheckSnapshotWritable
     // says so before a run starts.
     if (!Has(fields, "Filesizef") || !Has(fields, "Totbytesf")) return {};
-    return PrepareInsert(state, state.ControlTable, schema::kInsertControl);
+    return state.ControlTable.Open(state, "Control", schema::kControlRowFields, 1);
 }
 
 StoreError OpenFilesTable(DatabaseState& state) {
-    SQLite::Database& db = *state.SnapshotDatabase;
-    FieldSet fields;
-    if (StoreError error = FindTable(db, "files", schema::kFilesFields, fields); !error.Ok()) return error;
+    FieldList fields;
+    if (StoreError error = FindTable(state, "files", schema::kFilesFields, fields); !error.Ok()) return error;
     // A table keyed by (Snapshot, Filedir, Filename) is its own File1. On
     // another, an index that cannot be added now (another program holds the
     // write lock) only makes the queries slower; the next open tries again.
     bool keyed = false;
     if (StoreError error = FilesTableIsKeyed(state, keyed); !error.Ok()) return error;
-    if (!keyed && !state.ReadOnly) AddIndexWhenMissing(db, "File1", schema::kCreateFile1);
-    return PrepareInsert(state, state.FilesTable, schema::kInsertFiles);
+    if (!keyed && !state.ReadOnly) AddIndexWhenMissing(state, "File1", schema::kCreateFile1);
+    return state.FilesTable.Open(state, "files", schema::kFilesRowFields, 1);
 }
 
-StoreError OpenDirTable(DatabaseState& state, Prompter& prompter) {
-    SQLite::Database& db = *state.SnapshotDatabase;
-    FieldSet fields;
-    if (StoreError error = FindTable(db, "Dir", schema::kDirFields, fields); !error.Ok()) return error;
+StoreError OpenDirTable(DatabaseState& state, OpenResult& result) {
+    FieldList fields;
+    if (StoreError error = FindTable(state, "Dir", schema::kDirFields, fields); !error.Ok()) return error;
     state.DirTable.Finalize();
     if (!Has(fields, "TotsizeF")) {
         if (state.ReadOnly) {
-            ShowMessage(prompter, "Table dir cannot be migrated");
+            result.Notes.push_back(OpenNote::DirNotMigrated);
             state.OlderLayout = true;
             return {};
         }
-        try {
-            SQLite::Transaction transaction(db);
-            db.exec("ALTER TABLE Dir ADD COLUMN TotsizeF REAL");
-            db.exec("UPDATE Dir SET totsizef = totsize");
-            transaction.commit();
-        } catch (const std::exception& e) {
-            ShowMessage(prompter, "Error: database cannot be upgraded to new format");
-            return ToStoreError(e, "Dir");
+        if (StoreError error =
+                RunInTransaction(state, {"ALTER TABLE Dir ADD COLUMN TotsizeF REAL", "UPDATE Dir SET totsizef = totsize"});
+            !error.Ok()) {
+            result.Notes.push_back(OpenNote::DirUpgradeFailed);
+            return error;
         }
-        ShowMessage(prompter, "Note: Directory table upgraded to new version");
+        result.Notes.push_back(OpenNote::DirUpgraded);
     }
     // As File1 above: the lookup indexes only make the tree and the
     // directory analyses faster.
-    if (!state.ReadOnly) AddLookupIndexes(db);
-    return PrepareInsert(state, state.DirTable, schema::kInsertDir);
-}
-
-StoreError OpenTable(DatabaseState& state, Table table, Prompter& prompter) {
-    switch (table) {
-        case Table::Control: return OpenControlTable(state, prompter);
-        case Table::Files: return OpenFilesTable(state);
-        case Table::Dir: return OpenDirTable(state, prompter);
+    if (!state.ReadOnly) {
+        Execute(state, schema::kCreateDirParentIndex);
+        Execute(state, schema::kCreateDirNameIndex);
     }
-    return {};
+    return state.DirTable.Open(state, "Dir", schema::kDirRowFields, 2);
 }
 
-OpenOutcome ShowNotADatabaseFile(DatabaseState& state, Prompter& prompter) {
-    Message message;
-    message.Text = state.DatabasePath + " is not a snapshot database file";
-    message.Title = "Corvina Database Error";
-    message.MessageIcon = Icon::Exclamation;
-    prompter.Ask(message);
-    state.DatabasePath.clear();
-    return OpenOutcome::Invalid;
-}
-
-void ShowInvalidFile(DatabaseState& state, Prompter& prompter) {
-    Message message;
-    message.Text = "Database " + state.DatabasePath + " does not seem to be a valid Corvina database";
-    message.Title = "Corvina Database Error";
-    message.MessageIcon = Icon::Exclamation;
-    prompter.Ask(message);
-    state.DatabasePath.clear();
-}
-
-OpenOutcome ShowDamaged(DatabaseState& state, Prompter& prompter, const StoreError& error) {
-    Message message;
-    message.Text = DamagedDatabaseText(state.DatabasePath, error.Reason);
-    message.Title = "Corvina Database Error";
-    message.MessageIcon = Icon::Exclamation;
-    prompter.Ask(message);
-    CloseSnapshotDatabase(state);
-    state.DatabasePath.clear();
-    return OpenOutcome::Damaged;
-}
-
-OpenOutcome ShowBusy(DatabaseState& state, Prompter& prompter) {
-    ShowMessage(prompter, BusyDatabaseText(state.DatabasePath), Icon::Exclamation);
-    CloseSnapshotDatabase(state);
-    state.DatabasePath.clear();
-    return OpenOutcome::Busy;
-}
-
-// The end of the program, except for what is not the program's fault: a
-// damaged file and another program's lock are said and the program goes on
-// without a database.
-OpenOutcome EndWith(DatabaseState& state, Prompter& prompter, ProgramEnder& ender, std::string_view phrase,
-                    const StoreError& error) {
-    if (error.IsDamaged()) return ShowDamaged(state, prompter, error);
-    if (error.IsBusy()) return ShowBusy(state, prompter);
-    ShowMessage(prompter, ProgramAbortedText(phrase, state.DatabasePath, error), Icon::Exclamation);
-    ender.EndProgram(1);
-    return OpenOutcome::Ended;
-}
-
-// Checks and opens one table. Returns nullopt when the sequence goes on.
-std::optional<OpenOutcome> CheckTable(DatabaseState& state, Table table, const TableSteps& steps,
-                                      Prompter& prompter, ProgramEnder& ender) {
-    StoreError error = OpenTable(state, table, prompter);
-    if (error.Ok()) return std::nullopt;
-    if (error.Code == kErrTableNotFound) {
-        ShowInvalidFile(state, prompter);
-        return OpenOutcome::Invalid;
+// The outcome of a failure: what is not the program's fault (a damaged
+// file, another program's lock, a server out of reach, a database of
+// another program) is its own outcome; the rest fails at step.
+OpenResult Failure(OpenResult result, OpenStep step, StoreError error) {
+    result.Step = step;
+    switch (error.Code) {
+        case StoreCode::Damaged: result.Outcome = OpenOutcome::Damaged; break;
+        case StoreCode::Busy:
+        case StoreCode::LockedPastWait: result.Outcome = OpenOutcome::Busy; break;
+        case StoreCode::Unreachable: result.Outcome = OpenOutcome::Unreachable; break;
+        case StoreCode::NotSnapshotDatabase: result.Outcome = OpenOutcome::Invalid; break;
+        default: result.Outcome = OpenOutcome::Failed; break;
     }
-    return EndWith(state, prompter, ender, steps.UnableToOpen, error);
+    result.Error = std::move(error);
+    return result;
 }
 
-// What a first read of the schema says of the file: Ok, or that it is no
-// database at all (text, random bytes, a cut header), or damaged, or locked.
-StoreError ProbeFile(SQLite::Database& db) {
-    try {
-        db.execAndGet("SELECT count(*) FROM sqlite_master");
-        return {};
-    } catch (const std::exception& e) {
-        return ToStoreError(e, "sqlite_master");
+OpenResult OpenTables(DatabaseState& state, OpenResult result) {
+    if (StoreError error = OpenControlTable(state, result); !error.Ok()) {
+        return Failure(std::move(result), OpenStep::Control, std::move(error));
     }
-}
-
-bool IsForeignFile(const StoreError& probe) { return (probe.Code & 0xff) == SQLITE_NOTADB; }
-
-std::string FileUri(const std::string& path) {
-    std::string uri = "file:";
-    for (unsigned char c : path) {
-        if (c == '%' || c == '?' || c == '#' || c < 0x21 || c > 0x7E) {
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            uri += '%';
-            uri += kHex[c >> 4];
-            uri += kHex[c & 15];
-        } else {
-            uri += static_cast<char>(c);
-        }
+    if (StoreError error = OpenFilesTable(state); !error.Ok()) {
+        return Failure(std::move(result), OpenStep::Files, std::move(error));
     }
-    return uri;
-}
-
-// Whether a first read failed only because the engine could not make or
-// write something beside the file: the log's index, a journal, a lock
-// (SQLITE_CANTOPEN, or the SQLITE_READONLY family, such as
-// SQLITE_READONLY_DIRECTORY for a file the user may write in a folder the
-// user may not). Not a journal to roll back or a log to recover: those hold what the
-// file alone lacks.
-bool FailedOnlyToWriteBeside(int extendedCode) {
-    if ((extendedCode & 0xff) == SQLITE_CANTOPEN) return true;
-    return (extendedCode & 0xff) == SQLITE_READONLY && extendedCode != SQLITE_READONLY_ROLLBACK &&
-           extendedCode != SQLITE_READONLY_RECOVERY;
-}
-
-bool HoldsBytes(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
-}
-
-// A file in write-ahead log mode needs the log's index beside it, and a user
-// who may read the file but not write its folder (or the index), or a file on
-// a read-only mount, cannot make or use one. When no log or journal holds
-// anything the file lacks, the file alone is the whole database, and it is
-// read as it stands. Another user's snapshot that commits meanwhile is not
-// seen until the next open.
-bool ReopenStandingFile(DatabaseState& state) {
-    if (!FailedOnlyToWriteBeside(sqlite3_extended_errcode(state.SnapshotDatabase->getHandle()))) return false;
-    if (HoldsBytes(state.DatabasePath + "-wal") || HoldsBytes(state.DatabasePath + "-journal")) return false;
-    try {
-        state.SnapshotDatabase = std::make_unique<DatabaseConnection>(
-            FileUri(state.DatabasePath) + "?immutable=1", SQLite::OPEN_READONLY | SQLite::OPEN_URI,
-            state.BusyTimeoutMs);
-    } catch (const std::exception&) {
-        return false;
+    if (StoreError error = OpenDirTable(state, result); !error.Ok()) {
+        return Failure(std::move(result), OpenStep::Dir, std::move(error));
     }
-    return ProbeFile(*state.SnapshotDatabase).Ok();
+    return result;
 }
 
-// Journal settings of every connection. The journal mode is kept in the
-// file, so it is changed only when it differs, and only in a file we may
-// write; a failure leaves the mode as it was. The log and its index stay
-// beside the file after the last connection closes (emptied): without them a
-// user who may read the file but not write its folder could not open it.
-void ConfigureJournal(DatabaseState& state) {
-    SQLite::Database& db = *state.SnapshotDatabase;
-    std::string mode;
-    try {
-        mode = Lower(db.execAndGet("PRAGMA journal_mode").getString());
-    } catch (const std::exception&) {
-        return;
+// The engine's reason why this connection cannot write; "" when it may, or
+// when it cannot tell yet (a server's tables that are not there).
+std::string WhyNotWritable(DatabaseState& state) {
+    std::string reason;
+    if (!Db(state).WhyNotWritable(reason).Ok()) reason.clear();
+    return reason;
+}
+
+OpenResult OpenWithEngine(DatabaseState& state, OpenMode mode, bool& created) {
+    OpenResult result;
+    engine::OpenRequest request;
+    request.Location = state.DatabasePath;
+    request.Create = mode == OpenMode::Create;
+    request.ForWriting = mode != OpenMode::ExistingOnly;
+    request.BusyTimeoutMs = state.BusyTimeoutMs;
+    request.Notices = state.ServerNotices;
+    engine::OpenedEngine opened;
+    StoreError error = engine::OpenEngine(request, opened);
+    state.DatabasePath = opened.Location;
+    if (error.Code == StoreCode::Missing && mode == OpenMode::ExistingOnly) {
+        result.Outcome = OpenOutcome::Missing;
+        result.Error = std::move(error);
+        return result;
     }
-    const std::string wanted = OnNetworkFileSystem(state.DatabasePath) ? "delete" : "wal";
-    if (mode != wanted && !state.ReadOnly) {
-        try {
-            mode = Lower(db.execAndGet("PRAGMA journal_mode = " + wanted).getString());
-        } catch (const std::exception&) {
-            // Another process holds the file; it may have switched it meanwhile.
-            try {
-                mode = Lower(db.execAndGet("PRAGMA journal_mode").getString());
-            } catch (const std::exception&) {
-            }
-        }
-    }
-    state.WriteAheadLog = mode == "wal";
-    if (!state.WriteAheadLog) return;
-    int persist = 1;
-    sqlite3_file_control(db.getHandle(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-    // A log grown by a large snapshot shrinks back once it has been folded in.
-    Execute(db, "PRAGMA journal_size_limit = 67108864");
-}
-
-}  // namespace
-
-void ConfigureDatabaseEngineForRuns() {
-    // SQLITE_MISUSE after the engine started: the defaults stay, which is fine.
-    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-}
-
-namespace {
-
-OpenOutcome OpenDatabaseFile(DatabaseState& state, Prompter& prompter, RemoveFileMadeOnFailure& ender,
-                             OpenMode mode) {
-    if (ExistsButIsNoDatabaseFile(state.DatabasePath)) return ShowNotADatabaseFile(state, prompter);
-    bool createdNow = false;
-    StoreError error = OpenWorkspaceDatabase(state);
-    if (error.Code == kErrFileNotFound && mode == OpenMode::ExistingOnly) {
-        state.DatabasePath.clear();
-        return OpenOutcome::Missing;
+    if (error.Code == StoreCode::Missing && mode == OpenMode::CreateWhenMissing) {
+        result.Outcome = OpenOutcome::NeedsCreating;
+        result.Error = std::move(error);
+        return result;
     }
     if (!error.Ok()) {
-        if (!AskYesNo(prompter,
-                      "System Database " + state.DatabasePath + " does not exist - would you like to create it?")) {
-            state.DatabasePath.clear();
-            return OpenOutcome::Declined;
+        result.NoRegularFile = opened.NoRegularFile;
+        if (mode == OpenMode::Create && !opened.Created && error.Code != StoreCode::NotSnapshotDatabase &&
+            error.Code != StoreCode::Unreachable) {
+            result.Notes.push_back(OpenNote::CreateFileFailed);
+            return Failure(std::move(result), OpenStep::CreateFile, std::move(error));
         }
-        createdNow = true;
-        if (error.Code != kErrFileNotFound) {
-            return EndWith(state, prompter, ender, "Unable to open system database ", error);
-        }
-        if (error = CreateSnapshotFile(state, prompter, ender); !error.Ok()) {
-            return EndWith(state, prompter, ender, "Can't create system database ", error);
-        }
+        return Failure(std::move(result), OpenStep::Open, std::move(error));
     }
-    if (StoreError probe = ProbeFile(*state.SnapshotDatabase); !probe.Ok() && !ReopenStandingFile(state)) {
-        if (IsForeignFile(probe)) {
-            ShowInvalidFile(state, prompter);
-            return OpenOutcome::Invalid;
-        }
-        return EndWith(state, prompter, ender, "Unable to open system database ", probe);
-    }
-    state.ReadOnlyReason = WhyNotWritable(*state.SnapshotDatabase, state.DatabasePath);
-    state.ReadOnly = !state.ReadOnlyReason.empty();
+    state.Engine = std::move(opened.Database);
+    state.WriteAheadLog = opened.WriteAheadLog;
+    created = opened.Created;
+    state.DatabaseOpen = true;
 
-    bool empty = false;
-    if (error = IsEmptyDatabase(*state.SnapshotDatabase, empty); !error.Ok()) {
-        return EndWith(state, prompter, ender, "Unable to open system database ", error);
-    }
+    state.ReadOnlyReason = WhyNotWritable(state);
+    state.ReadOnly = !state.ReadOnlyReason.empty();
+    const bool empty = opened.Empty;
     if (empty && (mode == OpenMode::ExistingOnly || state.ReadOnly)) {
         if (error = UseEmptyTemporaryTables(state); !error.Ok()) {
-            return EndWith(state, prompter, ender, "Unable to open system database ", error);
+            return Failure(std::move(result), OpenStep::Open, std::move(error));
         }
         state.ReadOnly = true;
-        return OpenOutcome::Opened;
+        if (state.ReadOnlyReason.empty()) state.ReadOnlyReason = "it is open for reading only";
+        return result;
     }
-    ConfigureJournal(state);
     if (empty) {
-        if (auto failed = SetUpEmptyDatabase(state, error)) return EndWith(state, prompter, ender, failed->Phrase, error);
-        createdNow = true;
+        OpenStep step = OpenStep::CreateControl;
+        if (error = SetUpEmptyDatabase(state, step); !error.Ok()) return Failure(std::move(result), step, std::move(error));
+        created = true;
+        state.ReadOnlyReason = WhyNotWritable(state);
+        state.ReadOnly = !state.ReadOnlyReason.empty();
     }
-
-    if (auto end = CheckTable(state, Table::Control, kControlSteps, prompter, ender)) return *end;
-    if (auto end = CheckTable(state, Table::Files, kFilesSteps, prompter, ender)) return *end;
-    if (auto end = CheckTable(state, Table::Dir, kDirSteps, prompter, ender)) return *end;
-    return createdNow ? OpenOutcome::Created : OpenOutcome::Opened;
+    return OpenTables(state, std::move(result));
 }
 
 }  // namespace
 
-OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, ProgramEnder& ender, OpenMode mode) {
+OpenResult OpenDatabase(DatabaseState& state, OpenMode mode) {
     // Opening again while open replaces the old objects.
-    state.ControlTable.Finalize();
-    state.DirTable.Finalize();
-    state.FilesTable.Finalize();
-    state.SnapshotDatabase.reset();
-    state.Server.reset();
+    CloseSnapshotDatabase(state);
     state.ReadOnly = false;
     state.ReadOnlyReason.clear();
     state.OlderLayout = false;
     state.WriteAheadLog = false;
-    if (IsServerLocation(state.DatabasePath)) return OpenServerDatabase(state, prompter, mode);
-
-    RemoveFileMadeOnFailure made(state, ender);
-    const OpenOutcome outcome = OpenDatabaseFile(state, prompter, made, mode);
-    if (outcome == OpenOutcome::Busy) made.Keep();
-    if (outcome != OpenOutcome::Opened && outcome != OpenOutcome::Created) made.Remove();
-    return outcome;
+    bool created = false;
+    OpenResult result = OpenWithEngine(state, mode, created);
+    switch (result.Outcome) {
+        case OpenOutcome::Opened:
+            if (created) result.Outcome = OpenOutcome::Created;
+            return result;
+        case OpenOutcome::NeedsCreating:
+            return result;
+        default:
+            break;
+    }
+    // A file that this open made goes again: left behind, its zero bytes (or
+    // a header a full disk cut short) would read as an empty database next
+    // time. Kept when the lock wait was given up: another process holds the
+    // file then, setting it up.
+    if (state.Engine && result.Outcome != OpenOutcome::Busy) state.Engine->RemoveCreatedFile();
+    CloseSnapshotDatabase(state);
+    state.DatabasePath.clear();
+    return result;
 }
 
 std::string CannotWriteText(const DatabaseState& state) {
@@ -767,12 +370,12 @@ std::string CannotWriteText(const DatabaseState& state) {
 StoreError CheckSnapshotWritable(const DatabaseState& state) {
     const std::string& path = state.DatabasePath;
     if (!state.IsUsable()) return NotOpenError(path);
-    if (state.ReadOnly) return StoreError{SQLITE_READONLY, CannotWriteText(state), path};
+    if (state.ReadOnly) return StoreError{StoreCode::ReadOnly, CannotWriteText(state), path};
     for (const auto& [open, table] : {std::pair{state.ControlTable.IsPrepared(), "Control"},
                                       std::pair{state.DirTable.IsPrepared(), "Dir"},
                                       std::pair{state.FilesTable.IsPrepared(), "files"}}) {
         if (!open) {
-            return StoreError{SQLITE_READONLY,
+            return StoreError{StoreCode::ReadOnly,
                               "The snapshot database " + path + " cannot take a new snapshot: its " + table +
                                   " table is of a layout that new rows do not fit",
                               path};
@@ -782,28 +385,16 @@ StoreError CheckSnapshotWritable(const DatabaseState& state) {
 }
 
 StoreError CheckDatabaseIntegrity(DatabaseState& state, bool full) {
-    // A server answers for its own pages.
-    if (state.Server) return {};
-    if (!state.SnapshotDatabase) return NotOpenError("");
-    // Ten problems say enough; the check stops there instead of reading on.
-    const std::string sql = full ? "PRAGMA integrity_check(10)" : "PRAGMA quick_check(10)";
-    std::string problems;
-    try {
-        SQLite::Statement query(*state.SnapshotDatabase, sql);
-        while (query.executeStep()) {
-            std::string line = query.getColumn(0).getString();
-            if (line == "ok") continue;
-            problems += (problems.empty() ? "" : "; ") + line;
-        }
-    } catch (const std::exception& e) {
-        StoreError error = ToStoreError(e, sql);
-        // A check that cannot even read the file has found damage too.
-        if ((error.Code & 0xff) == SQLITE_NOTADB) error.Code = SQLITE_CORRUPT;
-        return error;
-    }
-    if (problems.empty()) return {};
-    return StoreError{SQLITE_CORRUPT, problems, sql};
+    if (!state.IsUsable()) return NotOpenError("");
+    return state.Engine->CheckIntegrity(full);
 }
+
+StoreError MapForLongReads(DatabaseState& state) {
+    if (!state.IsUsable()) return NotOpenError("");
+    return state.Engine->MapForLongReads();
+}
+
+void ConfigureDatabaseEngineForRuns() { engine::ConfigureEngineForRuns(); }
 
 void SwapDatabaseStates(DatabaseState& a, DatabaseState& b) noexcept {
     using std::swap;
@@ -814,8 +405,7 @@ void SwapDatabaseStates(DatabaseState& a, DatabaseState& b) noexcept {
     swap(a.OlderLayout, b.OlderLayout);
     swap(a.WriteAheadLog, b.WriteAheadLog);
     swap(a.BusyTimeoutMs, b.BusyTimeoutMs);
-    swap(a.SnapshotDatabase, b.SnapshotDatabase);
-    swap(a.Server, b.Server);
+    swap(a.Engine, b.Engine);
     swap(a.ServerNotices, b.ServerNotices);
     swap(a.ControlTable, b.ControlTable);
     swap(a.DirTable, b.DirTable);
@@ -823,12 +413,11 @@ void SwapDatabaseStates(DatabaseState& a, DatabaseState& b) noexcept {
 }
 
 void CloseSnapshotDatabase(DatabaseState& state) {
-    state.DatabaseOpen.clear();
+    state.DatabaseOpen = false;
     state.ControlTable.Finalize();
     state.DirTable.Finalize();
     state.FilesTable.Finalize();
-    state.SnapshotDatabase.reset();
-    state.Server.reset();
+    state.Engine.reset();
 }
 
 }  // namespace corvina

@@ -1,64 +1,53 @@
 #pragma once
 // Opening, creating, validating and upgrading the snapshot database, and the
-// open "tables" (prepared row inserts) that stay ready while it is open. The
-// other layers query it through store/Statement.h; the engine's connection
-// stays inside store/.
+// row appenders that stay ready while it is open. The other layers query it
+// through store/Statement.h; the engine (store/engine/Engine.h) stays behind
+// store/, and nothing here asks which engine it is.
 //
-// Error policy: as every function of store/ (StoreError.h), except that
-// OpenSnapshotDatabase reports every problem itself through the Prompter and
-// returns its outcome, which is also visible in the state (DatabasePath ""
-// when the user declined, the file is not a snapshot database, is damaged, or
-// stayed locked by another program longer than we wait). Unrecoverable
-// failures show a message ending in ". Program aborted" and call the
-// ProgramEnder.
-//
-// Many processes share one file: scheduled snapshots write while the window
-// and the tool read. On a local file system the file is kept in write-ahead
-// log mode, so that readers see the last committed state while a snapshot is
-// being written; on a network file system, where the log's shared memory
-// cannot be trusted, it keeps the rollback journal.
+// Error policy: as every function of store/ (StoreError.h). The open returns
+// what it found, and what it did on the way (an older table upgraded), as
+// data: the window and the tool decide what to say, whether to ask before a
+// missing file is made, and whether the program ends.
 
-#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "base/Prompter.h"
 #include "store/Statement.h"
 #include "store/StoreError.h"
+#include "store/engine/Engine.h"
 
 namespace corvina {
 
-class DatabaseConnection;  // the engine's connection, known inside store/ only
-class ServerConnection;    // a database server's (store/ServerConnection.h)
+using engine::IsServerLocation;
+using engine::WithoutPassword;
 
-// The open database. Members are destroyed in reverse order: the prepared
-// statements go before the database they belong to. SwapDatabaseStates
+// The open database. Members are destroyed in reverse order: the row
+// appenders go before the engine they belong to. SwapDatabaseStates
 // exchanges every member: a new one belongs there too.
 struct DatabaseState {
-    std::string DatabasePath;  // "" = no usable database
-    std::string DatabaseOpen;  // "Y" after an existing file was opened, "" after close
-    bool ReadOnly = false;     // the file or its folder cannot be written
+    // "" = no usable database; a server's connection text without its password.
+    std::string DatabasePath;
+    bool DatabaseOpen = false;  // an existing database was opened; false after close
+    bool ReadOnly = false;      // the file or its folder (or the server role) cannot write
     // Why, in words that finish "cannot be written: ..."; "" while writable.
     std::string ReadOnlyReason;
     // A table of the older format stayed as it was: the file could not be written.
     bool OlderLayout = false;
     bool WriteAheadLog = false;  // readers go on while a snapshot is written
     int BusyTimeoutMs = 5000;  // how long to wait for another process's lock
-    std::unique_ptr<DatabaseConnection> SnapshotDatabase;
-    // Instead of SnapshotDatabase when DatabasePath names a server; the path
-    // then holds the connection text without its password.
-    std::unique_ptr<ServerConnection> Server;
+    std::unique_ptr<engine::Connection> Engine;
     // Receives what a server says besides its answers (a trigger's warning,
     // its notice that it shuts down), as the server wrote it: the text may
     // hold any bytes, so whoever shows it escapes it. Set before the open; may
     // be called on a run's worker thread. Empty: such notices are dropped.
     std::function<void(std::string_view)> ServerNotices;
-    // Inserts prepared once per open database; the row writers bind and run them.
-    Statement ControlTable;
-    Statement DirTable;
-    Statement FilesTable;
+    // The rows of a run; opened once per open database.
+    RowAppender ControlTable;
+    RowAppender DirTable;
+    RowAppender FilesTable;
 
     DatabaseState();
     DatabaseState(const DatabaseState&) = delete;
@@ -66,32 +55,60 @@ struct DatabaseState {
     ~DatabaseState();
 
     // True while a database is open and usable for queries.
-    bool IsUsable() const { return (SnapshotDatabase != nullptr || Server != nullptr) && !DatabasePath.empty(); }
+    bool IsUsable() const { return Engine != nullptr && !DatabasePath.empty(); }
 };
 
 enum class OpenOutcome {
-    Opened,    // an existing valid file (possibly upgraded)
-    Created,   // the file was created (or found empty) and its tables were made
-    Declined,  // the user declined to create it: DatabasePath ""
-    Invalid,   // not a snapshot database (or no regular file at all): DatabasePath ""
-    Ended,     // unrecoverable: the message was shown and EndProgram called
-    Missing,   // OpenMode::ExistingOnly and no file: nothing said, DatabasePath ""
-    Damaged,   // the engine found the file damaged: said so, DatabasePath ""
-    Busy,      // another program kept it locked past the wait: said so, DatabasePath ""
-    Unreachable,  // a server that did not answer or refused us: said so, DatabasePath ""
+    Opened,         // an existing valid database (possibly upgraded)
+    Created,        // the file was created (or found empty) and its tables were made
+    NeedsCreating,  // OpenMode::CreateWhenMissing and no file: nothing made, DatabasePath kept
+    Declined,       // the user declined to create it: DatabasePath ""
+    Invalid,        // not a snapshot database (or no regular file at all): DatabasePath ""
+    Failed,         // unrecoverable at Step: DatabasePath ""; the caller ends the program
+    Ended,          // the caller said so and ended the program
+    Missing,        // OpenMode::ExistingOnly and no file: DatabasePath ""
+    Damaged,        // the engine found the file damaged: DatabasePath ""
+    Busy,           // another program kept it locked past the wait: DatabasePath ""
+    Unreachable,    // a server that did not answer or refused us: DatabasePath ""
 };
 
 enum class OpenMode {
-    // The window, and the commands that write: a missing file is offered for
-    // creation (the Prompter answers), an empty one is set up without asking.
+    // The window, and the commands that write: a missing file is NeedsCreating
+    // (the caller asks, then opens again with Create); an empty one is set up
+    // without asking.
     CreateWhenMissing,
+    // Makes a missing file without asking.
+    Create,
     // Commands that only read or delete: a missing file is Missing, and an
     // empty one reads as a database without snapshots. Nothing is created.
     ExistingOnly,
 };
 
-OpenOutcome OpenSnapshotDatabase(DatabaseState& state, Prompter& prompter, ProgramEnder& ender,
-                                 OpenMode mode = OpenMode::CreateWhenMissing);
+// The step of the open that failed, for the caller's words.
+enum class OpenStep { Open, CreateFile, CreateControl, CreateFiles, CreateDir, Control, Files, Dir };
+
+// What the open did on the way, said before its outcome.
+enum class OpenNote {
+    CreateFileFailed,       // the file could not be made (before OpenStep::CreateFile)
+    ControlNotMigrated,     // an older Control table in a file that cannot be written
+    ControlUpgraded,
+    DirNotMigrated,
+    DirUpgradeFailed,
+    DirUpgraded,
+};
+
+struct OpenResult {
+    OpenOutcome Outcome = OpenOutcome::Opened;
+    StoreError Error;                 // why, for every outcome but Opened and Created
+    OpenStep Step = OpenStep::Open;   // where, for Failed and Invalid
+    bool NoRegularFile = false;       // Invalid: the location is no regular file at all
+    std::vector<OpenNote> Notes;
+};
+
+// Opens state.DatabasePath. A failure leaves DatabasePath "" (except
+// NeedsCreating), and a file this open made is removed again, unless another
+// process held it locked (it is setting the file up then).
+OpenResult OpenDatabase(DatabaseState& state, OpenMode mode);
 void CloseSnapshotDatabase(DatabaseState& state);
 
 // Exchanges two states whole: a database opened into a state of its own
@@ -110,31 +127,18 @@ std::string CannotWriteText(const DatabaseState& state);
 // Asked before a run starts, so that nobody waits for a walk in vain.
 StoreError CheckSnapshotWritable(const DatabaseState& state);
 
-// The engine's own consistency check of the whole file: quick (the structure
-// of every page) or full (also every index against its table). Ok, or an
-// error with IsDamaged() whose Reason gives the first problems found.
+// The engine's own consistency check of the whole database: quick (the
+// structure of every page) or full (also every index against its table). Ok,
+// or an error with IsDamaged() whose Reason gives the first problems found.
 StoreError CheckDatabaseIntegrity(DatabaseState& state, bool full);
 
-// A database location that names a server rather than a file: a
-// postgresql:// (or postgres://) URI, or a keyword string ("host=...
-// dbname=..."). The password, if the text holds one, is used to connect and
-// then forgotten: the state and every message keep WithoutPassword's text;
-// passwords belong in ~/.pgpass or the environment.
-bool IsServerLocation(std::string_view location);
-std::string WithoutPassword(std::string_view location);
-
-// Builds the message text of a database failure: phrase + path + "\n" +
-// "Code=.. Reason=.." + ". Program aborted".
-std::string ProgramAbortedText(std::string_view phrase, std::string_view path, const StoreError& error);
-
-// Converts an exception (the database wrapper's inside store/, or any other
-// that reaches an entry point) into the store's error.
-StoreError ToStoreError(const std::exception& e, std::string datum = {});
+// Long reads of this process (the window's analyses) map the file where the
+// engine can; a one-shot command does not need to.
+StoreError MapForLongReads(DatabaseState& state);
 
 // Process-wide settings of the database engine that make the row writes of a
-// run cheaper: no memory statistics (a global lock per allocation). Takes
-// effect only when called before the first database is opened; later calls
-// change nothing.
+// run cheaper. Takes effect only when called before the first database is
+// opened; later calls change nothing.
 void ConfigureDatabaseEngineForRuns();
 
 }  // namespace corvina

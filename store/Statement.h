@@ -11,6 +11,8 @@
 //
 // Texts are bound either copied, or as views for the hot paths (the row
 // writers): a view must stay as it is until the statement has been stepped.
+// The statement is the engine's (store/engine/Engine.h), whichever engine
+// holds the database.
 // Texts read from a row are views into the statement, valid until the next
 // Step or Reset; the scans of a million rows read them without a copy.
 
@@ -19,19 +21,11 @@
 #include <string_view>
 
 #include "store/StoreError.h"
+#include "store/engine/Engine.h"
 
 namespace corvina {
 
 struct DatabaseState;
-struct EngineStatement;  // the engine's own statement, known inside store/ only
-class ServerStatement;   // a statement on a database server (store/ServerConnection.h)
-
-enum class StatementUse {
-    Once,      // run once or a few times, then dropped
-    Repeated,  // kept for as long as the database is open (the row inserts)
-};
-
-enum class ColumnType { Integer, Real, Text, Blob, Null };
 
 class Statement {
 public:
@@ -43,10 +37,10 @@ public:
     Statement& operator=(const Statement&) = delete;
 
     // Prepares sql, one statement whose parameters are "?" (by position, from
-    // 1) or ":name", on the usable database. Any statement held before is
-    // finalized first.
+    // 1), "?N" or ":name", on the usable database. Any statement held before
+    // is finalized first.
     StoreError Prepare(DatabaseState& database, std::string_view sql, StatementUse use = StatementUse::Once);
-    bool IsPrepared() const { return statement_ != nullptr || server_ != nullptr; }
+    bool IsPrepared() const { return query_ != nullptr; }
     void Finalize();
 
     // The position of a named parameter (":q"), 0 when the text has none of
@@ -78,13 +72,37 @@ public:
     std::string_view Text(int column) const;
 
 private:
-    StoreError Failure(int code) const;
-
-    EngineStatement* statement_ = nullptr;
-    std::unique_ptr<ServerStatement> server_;
+    std::unique_ptr<engine::Query> query_;
 };
 
-// Runs sql, one or more statements that return no rows (a pragma, an index).
+// The rows of a run into one of our tables, bound in field order: the engine
+// may hold them and send them in batches, and a failure names the row or the
+// batch that failed. Opened once per open database.
+class RowAppender {
+public:
+    StoreError Open(DatabaseState& database, std::string_view table, std::span<const std::string_view> fields,
+                    int labelField);
+    bool IsPrepared() const { return rows_ != nullptr; }
+    void Finalize() { rows_.reset(); }
+
+    StoreError BindText(int position, std::string_view text) { return rows_->BindText(position, text, true); }
+    // Not copied: text must stay as it is until the row has been added.
+    StoreError BindTextView(int position, std::string_view text) { return rows_->BindText(position, text, false); }
+    StoreError BindInt64(int position, std::int64_t value) { return rows_->BindInt64(position, value); }
+    StoreError BindDouble(int position, double value) { return rows_->BindDouble(position, value); }
+    StoreError BindNull(int position) { return rows_->BindNull(position); }
+    // Adds the bound row.
+    StoreError Run() { return rows_->Add(); }
+    StoreError Flush() { return rows_ ? rows_->Flush() : StoreError{}; }
+    void Discard() {
+        if (rows_) rows_->Discard();
+    }
+
+private:
+    std::unique_ptr<engine::BulkRows> rows_;
+};
+
+// Runs sql, one or more statements that return no rows (an index, a delete).
 StoreError Execute(DatabaseState& database, std::string_view sql);
 
 }  // namespace corvina

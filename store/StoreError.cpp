@@ -1,17 +1,9 @@
 #include "store/StoreError.h"
 
-#include <sqlite3.h>
-
 namespace corvina {
 
-std::string StoreError::Details() const { return "Code=" + std::to_string(Code) + " Reason=" + Reason; }
-
-bool StoreError::IsDamaged() const { return (Code & 0xff) == SQLITE_CORRUPT; }
-
-bool StoreError::IsBusy() const { return (Code & 0xff) == SQLITE_BUSY || (Code & 0xff) == SQLITE_LOCKED; }
-
 StoreError NotOpenError(std::string datum) {
-    return StoreError{SQLITE_MISUSE, "No snapshot database is open", std::move(datum)};
+    return StoreError{StoreCode::Other, "No snapshot database is open", std::move(datum)};
 }
 
 std::string DamagedDatabaseText(std::string_view path, std::string_view reason) {
@@ -25,7 +17,7 @@ std::string BusyDatabaseText(std::string_view path) {
 
 std::string StoreErrorText(std::string_view databasePath, const StoreError& error) {
     if (error.IsDamaged()) return DamagedDatabaseText(databasePath, error.Reason);
-    return "Error: " + std::to_string(error.Code) + " " + error.Reason;
+    return "Error: " + std::string(StoreCodeName(error.Code)) + " " + error.Reason;
 }
 
 void ReportStoreError(Prompter& prompter, std::string_view databasePath, const StoreError& error) {

@@ -1,41 +1,21 @@
 #pragma once
-// The store's own error: what the database engine said, and about what. Wrapper
-// exceptions never leave store/: each entry point turns them into one of these.
+// The store's error (store/engine/StoreCode.h) and how every layer words it.
+// Engine exceptions and numbers never leave an engine folder.
 //
 // Error policy of store/ and analysis/: a function that can fail returns a
 // StoreError (Ok() on success) and hands its results back through reference
 // parameters, which after a failure hold what was read up to it. Nothing is
 // passed over: every failure reaches the caller with its code and reason, and
-// the caller reports it or passes it on. A function that takes a Prompter also
-// reports its own failures through it, as its header says, and returns them all
-// the same.
+// the caller reports it or passes it on. Nothing in store/, capture/ or
+// analysis/ shows a message or ends the program: ui/ and cli/ decide that.
 
 #include <string>
 #include <string_view>
 
 #include "base/Prompter.h"
+#include "store/engine/StoreCode.h"
 
 namespace corvina {
-
-// Engine-independent numbers that steer the open sequence and the catalogue.
-inline constexpr int kErrRowNotFound = 3021;
-inline constexpr int kErrFileNotFound = 3024;
-inline constexpr int kErrTableNotFound = 3078;
-
-struct StoreError {
-    int Code = 0;             // SQLite result code, or one of the numbers above
-    std::string Reason;       // the engine's description
-    std::string Datum;        // the path or statement it concerns
-
-    bool Ok() const { return Code == 0; }
-    // "Code=" + Code + " Reason=" + Reason, as every database message shows it.
-    std::string Details() const;
-    // The engine found a page that is not what it should be: the file is
-    // damaged, and nothing read from it can be trusted.
-    bool IsDamaged() const;
-    // Another connection held a lock for longer than we waited.
-    bool IsBusy() const;
-};
 
 // The error of a query on a database that is not open (or not usable).
 StoreError NotOpenError(std::string datum);

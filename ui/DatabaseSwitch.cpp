@@ -1,6 +1,7 @@
 #include "ui/DatabaseSwitch.h"
 
 #include "app/Settings.h"
+#include "app/OpenDialogue.h"
 #include "store/SnapshotDatabase.h"
 
 namespace corvina {

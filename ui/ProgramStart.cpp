@@ -16,6 +16,7 @@
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "app/Version.h"
+#include "app/OpenDialogue.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/TakeSnapshotWindow.h"
 #include "ui/AnalysisLauncher.h"

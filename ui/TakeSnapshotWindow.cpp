@@ -27,6 +27,7 @@
 #include "app/Settings.h"
 #include "base/PathStyle.h"
 #include "base/Prompter.h"
+#include "app/OpenDialogue.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/DatabaseSwitch.h"
 #include "ui/DebugWindow.h"
@@ -318,7 +319,7 @@ void TakeSnapshotWindow::OnAnalyse() {
         ShowMessage(context_.Messages, "The analysis window is not available in this version.");
         return;
     }
-    if (context_.Database.DatabaseOpen.empty() && !context_.Database.DatabasePath.empty()) {
+    if (!context_.Database.DatabaseOpen && !context_.Database.DatabasePath.empty()) {
         if (OpenSnapshotDatabase(context_.Database, context_.Messages, context_.Ender) == OpenOutcome::Ended) return;
     }
     hide();

@@ -9,6 +9,7 @@
 
 #include "base/Prompter.h"
 #include "base/SizeFormat.h"
+#include "app/OpenDialogue.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/TakeSnapshotWindow.h"
 #include "ui/DebugWindow.h"

@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include <SQLiteCpp/Statement.h>
 
 #include "bench/analysis/BenchSupport.h"
 #include "analysis/AnalysisCatalogue.h"
@@ -30,8 +29,8 @@
 #include "analysis/DirectoryTotal.h"
 #include "analysis/FileListMerge.h"
 #include "analysis/GridLayout.h"
+#include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
-#include "store/DatabaseConnection.h"
 #include "store/FilesLayout.h"
 #include "store/SnapshotDatabase.h"
 
@@ -53,17 +52,21 @@ void PrintPlan(DatabaseState& db, const BoundQuery& query) {
 
 // The largest directory two levels below the base path, or the median one.
 std::string DirectoryTwoLevelsDown(DatabaseState& db, const DateTime& key, bool median) {
-    SQLite::Statement query(*db.SnapshotDatabase,
-                            "SELECT Dirname, Files FROM Dir WHERE Snapshot = ? AND Entrytype = '2' AND Dirlevel = 3 "
-                            "ORDER BY Files DESC LIMIT 1 OFFSET "
-                            "CASE WHEN ? THEN (SELECT count(*) FROM Dir WHERE Snapshot = ?1 AND Entrytype = '2' "
-                            "AND Dirlevel = 3) / 2 ELSE 0 END");
-    query.bind(1, FormatKey(key));
-    query.bind(2, median ? 1 : 0);
-    if (!query.executeStep()) return {};
-    std::printf("%s directory two levels down: %s (%lld files)\n", median ? "median" : "largest",
-                query.getColumn(0).getText(), static_cast<long long>(query.getColumn(1).getInt64()));
-    return query.getColumn(0).getString();
+    Statement query;
+    bool row = false;
+    if (!query.Prepare(db, "SELECT Dirname, Files FROM Dir WHERE Snapshot = ?1 AND Entrytype = '2' AND Dirlevel = 3 "
+                           "ORDER BY Files DESC LIMIT 1 OFFSET "
+                           "CASE WHEN ?2 = 1 THEN (SELECT count(*) FROM Dir WHERE Snapshot = ?1 AND Entrytype = '2' "
+                           "AND Dirlevel = 3) / 2 ELSE 0 END")
+             .Ok() ||
+        !query.BindText(1, FormatKey(key)).Ok() || !query.BindInt64(2, median ? 1 : 0).Ok() ||
+        !query.Step(row).Ok() || !row) {
+        return {};
+    }
+    const std::string name(query.Text(0));
+    std::printf("%s directory two levels down: %s (%lld files)\n", median ? "median" : "largest", name.c_str(),
+                static_cast<long long>(query.Int64(1)));
+    return name;
 }
 
 struct Timing {

@@ -19,10 +19,11 @@
 #include <string>
 #include <vector>
 
-#include <SQLiteCpp/Transaction.h>
 
+#include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
-#include "store/DatabaseConnection.h"
+#include "store/Statement.h"
+#include "store/WriteTransaction.h"
 #include "store/RowWriter.h"
 #include "store/SnapshotDatabase.h"
 
@@ -181,22 +182,26 @@ int main(int argc, char** argv) {
     for (int s = 0; s < 2; ++s) {
         start = std::chrono::steady_clock::now();
         DateTime key = *DateTime::Parse(keys[s]);
-        SQLite::Transaction transaction(*db.SnapshotDatabase);
+        WriteTransaction transaction(db);
+        WaitUpTo noWait{std::chrono::milliseconds(0)};
+        if (!transaction.Begin(noWait).Ok()) return 1;
         SnapshotWriter writer(db, listing, base, key, s == 1);
         Totals total = writer.Write(0);
         ControlRow control{key, base, s == 0 ? "benchmark tree" : "benchmark tree, 1% changed", "Y", 0,
                            writer.DirRows, total.Files, total.Bytes, writer.FileRows, writer.FileBytes};
         if (!WriteControlRow(db, control).Ok()) return 1;
-        transaction.commit();
+        if (!transaction.Commit(noWait).Ok()) return 1;
         std::printf("snapshot %s: %lld files rows in %.1f s\n", keys[s], static_cast<long long>(writer.FileRows),
                     Seconds(start));
     }
-    std::printf("database %.1f MB\n", static_cast<double>(db.SnapshotDatabase->execAndGet("PRAGMA page_count").getInt64() *
-                                                        db.SnapshotDatabase->execAndGet("PRAGMA page_size").getInt64()) /
-                                        1e6);
-    const double pages = static_cast<double>(db.SnapshotDatabase->execAndGet("PRAGMA page_count").getInt64() *
-                                             db.SnapshotDatabase->execAndGet("PRAGMA page_size").getInt64());
-    const auto rows = db.SnapshotDatabase->execAndGet("SELECT count(*) FROM files").getInt64();
+    auto number = [&db](const char* sql) {
+        Statement query;
+        bool row = false;
+        return query.Prepare(db, sql).Ok() && query.Step(row).Ok() && row ? query.Int64(0) : std::int64_t{0};
+    };
+    const double pages = static_cast<double>(number("PRAGMA page_count") * number("PRAGMA page_size"));
+    std::printf("database %.1f MB\n", pages / 1e6);
+    const auto rows = number("SELECT count(*) FROM files");
     std::printf("%.0f bytes of database pages per files row (all tables and indexes)\n",
                 pages / static_cast<double>(std::max<std::int64_t>(rows, 1)));
     CloseSnapshotDatabase(db);

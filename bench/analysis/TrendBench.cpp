@@ -28,9 +28,9 @@
 #include "bench/analysis/BenchSupport.h"
 #include "analysis/AnalysisIndexes.h"
 #include "analysis/Trend.h"
+#include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
-#include "store/DatabaseConnection.h"
-#include "store/Schema.h"
+#include "store/Statement.h"
 #include "store/SnapshotDatabase.h"
 
 namespace {
@@ -52,12 +52,15 @@ std::vector<std::string> PairKeys(SQLite::Database& pair) {
 }
 
 void MakeWorkDatabase(const std::string& pairPath, const std::string& workPath) {
-    SQLite::Database work(workPath, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
-    for (std::string_view sql : {schema::kCreateControl, schema::kCreateIndex1, schema::kCreateFiles,
-                                 schema::kCreateFile1, schema::kCreateDir}) {
-        work.exec(std::string(sql));
+    {
+        // The store makes the tables, as a first run would.
+        DatabaseState made;
+        made.DatabasePath = workPath;
+        if (OpenDatabase(made, OpenMode::Create).Outcome != OpenOutcome::Created) {
+            throw std::runtime_error("cannot make " + workPath);
+        }
     }
-    work.exec("CREATE TABLE Filesystem (Snapshot TEXT, Fssize INTEGER, Fsfree INTEGER)");
+    SQLite::Database work(workPath, SQLite::OPEN_READWRITE);
     work.exec("ATTACH DATABASE '" + pairPath + "' AS pair");
     SQLite::Database pair(pairPath, SQLite::OPEN_READONLY);
     const std::vector<std::string> keys = PairKeys(pair);
@@ -92,11 +95,15 @@ void MakeWorkDatabase(const std::string& pairPath, const std::string& workPath) 
 }
 
 std::string LargestTwoLevelsDown(DatabaseState& db, const std::string& key) {
-    SQLite::Statement query(*db.SnapshotDatabase,
-                            "SELECT Dirname FROM Dir WHERE Snapshot = ? AND Entrytype = '2' AND Dirlevel = 3 "
-                            "ORDER BY Files DESC LIMIT 1");
-    query.bind(1, key);
-    return query.executeStep() ? query.getColumn(0).getString() : std::string();
+    Statement query;
+    bool row = false;
+    if (!query.Prepare(db, "SELECT Dirname FROM Dir WHERE Snapshot = ? AND Entrytype = '2' AND Dirlevel = 3 "
+                           "ORDER BY Files DESC LIMIT 1")
+             .Ok() ||
+        !query.BindText(1, key).Ok() || !query.Step(row).Ok() || !row) {
+        return {};
+    }
+    return std::string(query.Text(0));
 }
 
 struct Timing {

@@ -27,8 +27,10 @@
 #include <SQLiteCpp/Transaction.h>
 
 #include "analysis/AnalysisSession.h"
+#include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
-#include "store/DatabaseConnection.h"
+#include "store/Statement.h"
+#include "store/WriteTransaction.h"
 #include "store/RowWriter.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
@@ -51,7 +53,9 @@ bool MakeSnapshot(DatabaseState& db, long long files) {
             leaves.push_back(base + "/deep/a" + std::to_string(100 + a) + "/b" + std::to_string(100 + b));
         }
     }
-    SQLite::Transaction transaction(*db.SnapshotDatabase);
+    WriteTransaction transaction(db);
+    WaitUpTo noWait{std::chrono::milliseconds(0)};
+    if (!transaction.Begin(noWait).Ok()) return false;
     RowWriter writer(db, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix}, nullptr);
     std::map<std::string, std::pair<long long, double>> totals;  // every directory's subtree
     const long long perLeaf = files / static_cast<long long>(leaves.size());
@@ -85,17 +89,21 @@ bool MakeSnapshot(DatabaseState& db, long long files) {
     ControlRow control{key, base, "bench", "Y", 0, static_cast<std::int64_t>(dirs.size() + leaves.size()),
                        files, totals[base].second, files, totals[base].second};
     if (!WriteControlRow(db, control).Ok()) return false;
-    transaction.commit();
+    if (!transaction.Commit(noWait).Ok()) return false;
     return true;
 }
 
 // The directory of the snapshot with the most children.
 std::string WidestDirectory(DatabaseState& db, const DateTime& key) {
-    SQLite::Statement query(*db.SnapshotDatabase,
-                            "SELECT Parentdir, count(*) FROM Dir WHERE Snapshot = ? AND Parentdir <> '' "
-                            "GROUP BY Parentdir ORDER BY 2 DESC LIMIT 1");
-    query.bind(1, FormatKey(key));
-    return query.executeStep() ? query.getColumn(0).getString() : std::string();
+    Statement query;
+    bool row = false;
+    if (!query.Prepare(db, "SELECT Parentdir, count(*) FROM Dir WHERE Snapshot = ? AND Parentdir <> '' "
+                           "GROUP BY Parentdir ORDER BY 2 DESC LIMIT 1")
+             .Ok() ||
+        !query.BindText(1, FormatKey(key)).Ok() || !query.Step(row).Ok() || !row) {
+        return {};
+    }
+    return std::string(query.Text(0));
 }
 
 double Median(std::vector<double> values) {

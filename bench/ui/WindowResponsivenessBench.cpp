@@ -25,6 +25,7 @@
 #include <SQLiteCpp/Statement.h>
 
 #include "base/DateTime.h"
+#include "app/OpenDialogue.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/TempDir.h"

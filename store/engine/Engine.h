@@ -121,6 +121,10 @@ public:
     virtual std::string_view NotIndexed() const = 0;
     // Appended to the CREATE TABLE of a table that is its own primary key.
     virtual std::string_view KeyedTableSuffix() const = 0;
+    // Where the writers may lack the right to make tables (a server's roles),
+    // the set-up of a new database makes every table, also those a run
+    // otherwise adds when it first writes a row.
+    virtual bool SetUpMakesEveryTable() const { return false; }
 };
 
 // One connection to a snapshot database.
@@ -177,6 +181,9 @@ public:
 struct OpenRequest {
     std::string Location;   // a file path, or a server's connection text
     bool Create = false;    // make a missing file (readable by its owner only)
+    // The caller means to write: a file's journal may be set up. An empty
+    // file opened only to be read is left exactly as it is.
+    bool ForWriting = false;
     int BusyTimeoutMs = 5000;
     // Receives what a server says besides its answers; may be empty.
     std::function<void(std::string_view)> Notices;
@@ -188,6 +195,10 @@ struct OpenedEngine {
     std::string Location;           // as messages name it (a server's without its password)
     bool Created = false;           // the open made the file
     bool WriteAheadLog = false;     // readers go on while a snapshot is written
+    bool Empty = false;             // nothing of any program's is stored there yet
+    // With NotSnapshotDatabase: the location is no regular file at all (a
+    // device, a pipe, a directory, a file the kernel makes up as it is read).
+    bool NoRegularFile = false;
 };
 
 // Opens the engine the location names. Missing for a file that is not there

@@ -1,5 +1,7 @@
 #include "tests/analysis/SnapshotFixture.h"
 
+#include "app/OpenDialogue.h"
+
 namespace corvina::test {
 
 bool SnapshotDatabaseTest::OnServer() { return !TestServer().empty(); }

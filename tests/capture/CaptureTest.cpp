@@ -40,8 +40,8 @@
 #include "capture/DirectoryWalk.h"
 #include "capture/FileSystem.h"
 #include "capture/SnapshotRun.h"
+#include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
-#include "store/DatabaseConnection.h"
 #include "base/DisplayText.h"
 #include "store/WriteTransaction.h"
 #include "tests/support/RecordingPrompter.h"
@@ -481,7 +481,7 @@ public:  // the cases below build on the fixture directly
     std::string RowsOfAllTables() {
         return Rows("SELECT (SELECT count(*) FROM Control) + (SELECT count(*) FROM Dir) + count(*) FROM files");
     }
-    std::string Rows(const std::string& sql) { return test::Query(*state.SnapshotDatabase, sql); }
+    std::string Rows(const std::string& sql) { return test::Query(state, sql); }
 
     test::TempDir dir_;
     DatabaseState state;
@@ -623,7 +623,7 @@ TEST_F(SnapshotRun, RunsEndedEarlyLeaveNothingAndSayWhy) {
         {"a refused Control row",
          [](SnapshotRun& t) {
              t.fake.AddFile("", "f", 1);
-             t.state.SnapshotDatabase->exec(
+             Execute(t.state,
                  "CREATE TEMP TRIGGER refuse BEFORE INSERT ON Control BEGIN SELECT RAISE(ABORT, 'refused'); END");
          },
          RunOutcome::Failed, nullptr, {"refused"}},
@@ -642,7 +642,7 @@ TEST_F(SnapshotRun, RunsEndedEarlyLeaveNothingAndSayWhy) {
         EXPECT_NE(r.StatusText, "Snapshot completed.");
         ASSERT_EQ(prompter.Texts().size(), c.Said.size());
         for (std::size_t i = 0; i < c.Said.size(); ++i) EXPECT_NE(prompter.Texts()[i].find(c.Said[i]), std::string::npos);
-        state.SnapshotDatabase->exec("DROP TRIGGER IF EXISTS temp.refuse");
+        Execute(state, "DROP TRIGGER IF EXISTS temp.refuse");
         EXPECT_EQ(RowsOfAllTables(), "0");
     }
 }
@@ -736,7 +736,7 @@ TEST_F(SnapshotRun, PathsBeyondTheSystemLimitAndDeeperThanTheDescriptorLimitAreW
     ASSERT_EQ(r.Outcome, RunOutcome::Completed);
     EXPECT_TRUE(r.ErrorList.empty());
     EXPECT_EQ(r.Counters.TotalDirs, 171);
-    EXPECT_GT(state.SnapshotDatabase->execAndGet("SELECT length(Filedir) FROM files WHERE Filename = 'deep.txt'").getInt(),
+    EXPECT_GT(std::stoi(test::Query(state, "SELECT length(Filedir) FROM files WHERE Filename = 'deep.txt'")),
               4096);
 }
 

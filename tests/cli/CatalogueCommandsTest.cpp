@@ -204,7 +204,7 @@ TEST_F(CatalogueCommands, ReadOnlyFilesListAndLoadEverySnapshotUnchanged) {
     // A directory's total the file lacks is said as such, not as a directory the snapshot does not hold.
     auto total = test::RunTool({"analyse", "directory-details", "--dir", "/old/x", "--db", db}, other);
     EXPECT_EQ(total.ExitCode, 1);
-    EXPECT_NE(total.Err.find("corvina: Error: 1 no such column: TotsizeF\n  While processing directory /old/x\n"),
+    EXPECT_NE(total.Err.find("corvina: Error: Other no such column: TotsizeF\n  While processing directory /old/x\n"),
               std::string::npos)
         << total.Err;
 }

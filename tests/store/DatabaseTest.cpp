@@ -9,8 +9,8 @@
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
 
+#include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
-#include "store/DatabaseConnection.h"
 #include "store/RowWriter.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
@@ -25,6 +25,11 @@ using test::RecordingPrompter;
 using test::TempDir;
 
 using test::Query;
+
+void ExecuteOrFail(DatabaseState& state, const std::string& sql) {
+    StoreError error = Execute(state, sql);
+    ASSERT_TRUE(error.Ok()) << error.Details();
+}
 
 std::string Columns(SQLite::Database& db, const std::string& table) {
     return Query(db, "SELECT name FROM pragma_table_info('" + table + "')");
@@ -74,7 +79,7 @@ TEST_F(OpenDatabase, MissingFileAskedYesIsCreatedWithExactlyTheSchema) {
     // The next open of the same file is silent.
     prompter.Clear();
     EXPECT_EQ(Open(path), OpenOutcome::Opened);
-    EXPECT_TRUE(prompter.Texts().empty() && state.DatabaseOpen == "Y");
+    EXPECT_TRUE(prompter.Texts().empty() && state.DatabaseOpen);
 }
 
 TEST_F(OpenDatabase, MissingFolderCannotBeCreatedAndEndsTheProgram) {
@@ -151,7 +156,7 @@ TEST_F(OpenDatabase, EmptyFileIsSetUpByWritersAndReadAsEmptyByReaders) {
 TEST_F(OpenDatabase, NewFilesAndTheirJournalsAreTheOwnersOnly) {
     std::string path = dir.File("private.mdb");
     ASSERT_EQ(Open(path), OpenOutcome::Created);
-    state.SnapshotDatabase->exec("INSERT INTO Control (Snapshot) VALUES ('2020-01-01 00:00:00')");
+    ExecuteOrFail(state, "INSERT INTO Control (Snapshot) VALUES ('2020-01-01 00:00:00')");
     for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
         SCOPED_TRACE(file);
         struct stat st {};
@@ -206,9 +211,9 @@ protected:
     RowWriter Writer(const std::string& base, PathStyle style) {
         return RowWriter(state, RowContext{rowKey, base, BaseLevelOf(base, style), style}, &prompter);
     }
-    std::string Row(const std::string& sql) { return Query(*state.SnapshotDatabase, sql); }
+    std::string Row(const std::string& sql) { return Query(state, sql); }
     std::int64_t Count(const std::string& table) {
-        return state.SnapshotDatabase->execAndGet("SELECT count(*) FROM " + table).getInt64();
+        return std::stoll(Query(state, "SELECT count(*) FROM " + table));
     }
 
     WaitUpTo noWait{std::chrono::milliseconds(0)};
@@ -225,16 +230,16 @@ TEST_F(Catalogue, LoadFillsInfoAndAMissingKeyEmptiesOnlyTheBasePath) {
               std::tuple("/home/ann", "desc of /home/ann", "Y", 3.5e9, 5.0));
     EXPECT_TRUE(prompter.Texts().empty());
 
-    EXPECT_EQ(LoadSnapshotInfo(state, prompter, DateTime{2024, 3, 7, 14, 5, 10}, info).Code, kErrRowNotFound);
+    EXPECT_EQ(LoadSnapshotInfo(state, prompter, DateTime{2024, 3, 7, 14, 5, 10}, info).Code, StoreCode::Missing);
     EXPECT_EQ(prompter.Texts(), std::vector<std::string>{"Snapshot 2024-03-07 14:05:10 not found"});
     EXPECT_EQ(info.InfoBasePath, "");
     EXPECT_EQ(info.InfoDescription, "desc of /home/ann");
 
     // A query that fails is told as such, not as a missing snapshot.
-    state.SnapshotDatabase->exec("ALTER TABLE Control RENAME TO Control_gone");
+    ExecuteOrFail(state, "ALTER TABLE Control RENAME TO Control_gone");
     info.InfoBasePath = "/home/ann";
     EXPECT_FALSE(LoadSnapshotInfo(state, prompter, key, info).Ok());
-    EXPECT_EQ(prompter.Texts().back(), "Error: 1 no such table: Control");
+    EXPECT_EQ(prompter.Texts().back(), "Error: Other no such table: Control");
     EXPECT_EQ(info.InfoBasePath, "");
 }
 
@@ -266,7 +271,7 @@ TEST_F(Catalogue, LatestAndPreviousStayWithinTheBasePath) {
     EXPECT_EQ(std::tie(key, b, previous, none), std::tuple(DateTime{2025, 1, 3, 0, 0, 0}, DateTime{2025, 1, 2, 0, 0, 0},
                                                           DateTime{2025, 1, 1, 0, 0, 0}, std::nullopt));
     // A lookup that fails says so rather than finding nothing.
-    state.SnapshotDatabase->exec("ALTER TABLE Control RENAME TO Control_gone");
+    ExecuteOrFail(state, "ALTER TABLE Control RENAME TO Control_gone");
     EXPECT_EQ(LatestSnapshot(state, key).Reason, "no such table: Control");
 }
 
@@ -282,8 +287,8 @@ TEST_F(Catalogue, DeleteRemovesAllThreeTablesIncludingAnAbortedRunsRowsOrNothing
     EXPECT_TRUE(DeleteSnapshot(state, aborted, noWait).Ok());
     EXPECT_TRUE(prompter.Texts().empty());
     // When one table refuses, the other two keep their rows as well.
-    state.SnapshotDatabase->exec(
-        "CREATE TRIGGER refuse BEFORE DELETE ON files BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    ExecuteOrFail(state,
+                  "CREATE TRIGGER refuse BEFORE DELETE ON files BEGIN SELECT RAISE(ABORT, 'refused'); END");
     EXPECT_FALSE(DeleteSnapshot(state, DateTime{2025, 1, 2, 0, 0, 0}, noWait).Ok());
     EXPECT_EQ(std::tuple(Count("Control"), Count("Dir"), Count("files")), std::tuple(1, 1, 1));
 }
@@ -321,7 +326,7 @@ TEST_F(Catalogue, RowWriterRefusedRowsAreReportedWithTheirTablesMessage) {
     EXPECT_FALSE(writer.WriteFileRow(row).Ok());
     ASSERT_EQ(prompter.Messages().size(), 1u);
     const Message m = prompter.Messages()[0];
-    EXPECT_EQ(m.Text.rfind("Error processing file /data/a.txt size=10\nCode=19 Reason=", 0), 0u) << m.Text;
+    EXPECT_EQ(m.Text.rfind("Error processing file /data/a.txt size=10\nCode=Constraint Reason=", 0), 0u) << m.Text;
     EXPECT_TRUE(m.Text.ends_with("\n. Snapshot aborted"));
     EXPECT_EQ(m.MessageIcon, Icon::Exclamation);
     // The statement is reset: the next distinct row goes in.

@@ -13,7 +13,7 @@
 #include "base/DateTime.h"
 #include "base/DisplayText.h"
 #include "base/PathStyle.h"
-#include "store/ServerConnection.h"
+#include "store/SnapshotDatabase.h"
 #include "base/SizeFormat.h"
 
 namespace corvina {
@@ -200,18 +200,6 @@ TEST(ServerLocation, UrisAndKeywordStringsNameAServerAndLoseTheirPasswordButNoth
     for (const char* file : {"snap.mdb", "/tmp/host=a.mdb", "./dbname=x", "colour=blue", ""}) {
         EXPECT_FALSE(IsServerLocation(file)) << file;
     }
-}
-
-TEST(ServerStatementText, ParametersBecomeNumberedAndHintsOfTheFileEngineGo) {
-    ServerStatementText text = TranslateForServer(
-        "SELECT ':x?', a FROM t WHERE b = :d1 AND c = :q COLLATE NOCASE AND d = :d1 AND e = ? ORDER BY a COLLATE nocase");
-    EXPECT_EQ(text.Sql, "SELECT ':x?', a FROM t WHERE b = $1 AND c = $2  AND d = $1 AND e = $3 ORDER BY a ");
-    EXPECT_EQ(text.Names, (std::vector<std::string>{":d1", ":q", ""}));
-    EXPECT_EQ(TranslateForServer("SELECT 1 FROM files a NOT INDEXED WHERE x = ?2 AND y = ?1").Sql,
-              "SELECT 1 FROM files a  WHERE x = $2 AND y = $1");
-    EXPECT_EQ(TranslateForServer("CREATE TABLE IF NOT EXISTS Host (Snapshot TEXT, Size INTEGER, Share REAL)").Sql,
-              "CREATE TABLE IF NOT EXISTS Host (Snapshot TEXT COLLATE \"C\", Size BIGINT, Share DOUBLE PRECISION)");
-    EXPECT_TRUE(TranslateForServer("  PRAGMA mmap_size = 1").Skip);
 }
 
 }  // namespace

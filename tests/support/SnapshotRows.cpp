@@ -1,11 +1,14 @@
 #include "tests/support/SnapshotRows.h"
 
+#include "store/Statement.h"
+
 #include <cstdio>
 #include <cstdlib>
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
 
+#include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
 #include "store/RowWriter.h"
 #include "store/WriteTransaction.h"
@@ -80,6 +83,20 @@ std::string Query(SQLite::Database& db, const std::string& sql, const std::strin
             text += (i ? "|" : row ? separator : "") + (q.getColumn(i).isNull() ? "NULL" : q.getColumn(i).getString());
         }
     }
+    return text;
+}
+
+std::string Query(DatabaseState& database, const std::string& sql, const std::string& separator) {
+    Statement q;
+    std::string text;
+    StoreError error = q.Prepare(database, sql);
+    bool more = true;
+    for (int row = 0; error.Ok() && (error = q.Step(more)).Ok() && more; ++row) {
+        for (int i = 0; i < q.ColumnCount(); ++i) {
+            text += (i ? "|" : row ? separator : "") + (q.IsNull(i) ? std::string("NULL") : std::string(q.Text(i)));
+        }
+    }
+    if (!error.Ok()) Fail("query " + sql + ": " + error.Details());
     return text;
 }
 

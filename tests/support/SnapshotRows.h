@@ -65,6 +65,8 @@ void WithDatabase(const std::string& path, const std::function<void(DatabaseStat
 
 // Every row of a query: fields joined by "|" (NULL as "NULL"), rows by separator.
 std::string Query(SQLite::Database& db, const std::string& sql, const std::string& separator = ",");
+// The same through the store's own statements, on whichever engine holds it.
+std::string Query(DatabaseState& database, const std::string& sql, const std::string& separator = ",");
 // The same on the database file at path, opened read-only.
 std::string Query(const std::string& path, const std::string& sql, const std::string& separator = ",");
 

@@ -462,9 +462,9 @@ void AnalysisWindowTest::NodeClicksAndSwapMoveTheAnalysisAndEveryMenuItemRunsIts
     QVERIFY(f.h.Prompter.Texts().empty());
 
     // A total that cannot be read is said, counts 0, and the click goes on.
-    f.h.Database.SnapshotDatabase->exec("ALTER TABLE Dir RENAME TO Dir_gone");
+    Execute(f.h.Database, "ALTER TABLE Dir RENAME TO Dir_gone");
     ClickNode(*window, NodeNamed(*window, window->Tree().RootIndex(), "big"));
-    QCOMPARE(f.h.Prompter.Texts().front(), std::string("Error: 1 no such table: Dir\nWhile processing directory /data/big"));
+    QCOMPARE(f.h.Prompter.Texts().front(), std::string("Error: Other no such table: Dir\nWhile processing directory /data/big"));
     QCOMPARE(f.session.State().DirTotal, 0.0);
     QVERIFY(window->StatusText().contains("/data/big directory tree"));
 }
@@ -575,14 +575,14 @@ void AnalysisWindowTest::TreeLoadsOnExpansionStopsAtTheSeparatorAndReportsDamage
     h.Prompter.Clear();
     // A node that cannot be read is told once, from the event loop, and not read again.
     const QModelIndex small = model.index(3, 0, model.RootIndex());
-    h.Database.SnapshotDatabase->exec("ALTER TABLE Dir RENAME TO Dir_gone");
+    Execute(h.Database, "ALTER TABLE Dir RENAME TO Dir_gone");
     QCOMPARE(model.rowCount(small), 0);
     QVERIFY(h.Prompter.Texts().empty());
     QCoreApplication::processEvents();
     QVERIFY(!model.hasChildren(small) && model.rowCount(small) == 0);
     QCoreApplication::processEvents();
     QCOMPARE(h.Prompter.Texts(), treeErrors);
-    h.Database.SnapshotDatabase->exec("ALTER TABLE Dir_gone RENAME TO Dir");
+    Execute(h.Database, "ALTER TABLE Dir_gone RENAME TO Dir");
     view.expand(model.RootIndex());
     QCoreApplication::processEvents();
 

@@ -160,7 +160,7 @@ void TakeSnapshotWindowTest::FirstStartStoresTheDefaultCreatesItOnYesAndOpensWit
         if (yes) {
             Child<QAction>(*window, "menexit")->trigger();
             QVERIFY(h.Ender.Ended && h.Ender.ExitCode == 0);
-            QVERIFY(h.Database.SnapshotDatabase == nullptr && !window->isVisible());
+            QVERIFY(h.Database.Engine == nullptr && !window->isVisible());
         } else {
             Child<QLineEdit>(*window, "txtpath")->setText(QString::fromStdString(h.Dir.Path().string()));
             Child<QPlainTextEdit>(*window, "txtdesc")->setPlainText("no database");
@@ -411,7 +411,7 @@ void TakeSnapshotWindowTest::WindowRefusesOtherWorkWhileRunningAndExitAbortsFirs
     QVERIFY(!f.h.Ender.Ended);
     f.h.Disk.Release();
     QTRY_VERIFY_WITH_TIMEOUT(f.h.Ender.Ended, kRunTimeoutMs);
-    QVERIFY(f.h.Prompter.Messages().size() == 2 && f.h.Database.SnapshotDatabase == nullptr && f.h.Disk.Listings == 1);
+    QVERIFY(f.h.Prompter.Messages().size() == 2 && f.h.Database.Engine == nullptr && f.h.Disk.Listings == 1);
     QCOMPARE(f.Rows("Control") + f.Rows("Dir"), 0);
 }
 

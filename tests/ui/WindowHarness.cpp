@@ -1,5 +1,7 @@
 #include "tests/ui/WindowHarness.h"
 
+#include "app/OpenDialogue.h"
+
 #include <cerrno>
 #include <filesystem>
 #include <fstream>

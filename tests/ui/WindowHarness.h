@@ -18,7 +18,6 @@
 #include <QStringList>
 
 #include "capture/FileSystem.h"
-#include "store/DatabaseConnection.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/SnapshotRows.h"
