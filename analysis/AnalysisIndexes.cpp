@@ -4,6 +4,6 @@
 
 namespace corvina {
 
-StoreError PrepareForAnalysis(DatabaseState& database) { return Execute(database, "PRAGMA mmap_size = 1073741824"); }
+StoreError PrepareForAnalysis(DatabaseState& database) { return MapForLongReads(database); }
 
 }  // namespace corvina

@@ -13,8 +13,9 @@
 
 namespace corvina {
 
-// Memory-mapped reads for this connection (up to 1 GiB of the file): the long
-// scans of the file analyses then cost about a third less.
+// Memory-mapped reads for this connection where the engine and the state
+// allow them: the long scans of the file analyses then cost about a third
+// less.
 StoreError PrepareForAnalysis(DatabaseState& database);
 
 }  // namespace corvina

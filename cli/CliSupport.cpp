@@ -64,6 +64,8 @@ int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrProm
     const std::string path = ResolveDatabasePath(dbOption);
     gLastDatabasePath = WithoutPassword(path);
     state.DatabasePath = path;
+    // One command, then the process ends: its reads need not map the file.
+    state.MapLongReads = false;
     // A server's notices are said as the tool's own messages are, escaped:
     // a trigger's text could otherwise retitle or clear the terminal.
     state.ServerNotices = [](std::string_view text) {

@@ -391,7 +391,7 @@ StoreError CheckDatabaseIntegrity(DatabaseState& state, bool full) {
 
 StoreError MapForLongReads(DatabaseState& state) {
     if (!state.IsUsable()) return NotOpenError("");
-    return state.Engine->MapForLongReads();
+    return state.MapLongReads ? state.Engine->MapForLongReads() : StoreError{};
 }
 
 void ConfigureDatabaseEngineForRuns() { engine::ConfigureEngineForRuns(); }
@@ -405,6 +405,7 @@ void SwapDatabaseStates(DatabaseState& a, DatabaseState& b) noexcept {
     swap(a.OlderLayout, b.OlderLayout);
     swap(a.WriteAheadLog, b.WriteAheadLog);
     swap(a.BusyTimeoutMs, b.BusyTimeoutMs);
+    swap(a.MapLongReads, b.MapLongReads);
     swap(a.Engine, b.Engine);
     swap(a.ServerNotices, b.ServerNotices);
     swap(a.ControlTable, b.ControlTable);

@@ -38,6 +38,10 @@ struct DatabaseState {
     bool OlderLayout = false;
     bool WriteAheadLog = false;  // readers go on while a snapshot is written
     int BusyTimeoutMs = 5000;  // how long to wait for another process's lock
+    // The analyses of a long-lived process (the window) map the file for
+    // their long reads; a one-shot command reads through the engine's small
+    // cache instead, so that its memory does not grow with the file.
+    bool MapLongReads = true;
     std::unique_ptr<engine::Connection> Engine;
     // Receives what a server says besides its answers (a trigger's warning,
     // its notice that it shuts down), as the server wrote it: the text may
@@ -132,8 +136,8 @@ StoreError CheckSnapshotWritable(const DatabaseState& state);
 // or an error with IsDamaged() whose Reason gives the first problems found.
 StoreError CheckDatabaseIntegrity(DatabaseState& state, bool full);
 
-// Long reads of this process (the window's analyses) map the file where the
-// engine can; a one-shot command does not need to.
+// Long reads of this process map the file where the engine can, when the
+// state's MapLongReads says so.
 StoreError MapForLongReads(DatabaseState& state);
 
 // Process-wide settings of the database engine that make the row writes of a
