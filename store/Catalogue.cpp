@@ -118,24 +118,6 @@ StoreError Reported(DatabaseState& state, Prompter& prompter, StoreError error) 
 
 }  // namespace
 
-StoreError TableExists(DatabaseState& state, std::string_view name, bool& exists) {
-    exists = false;
-    if (!state.IsUsable()) return NotOpenError(std::string(name));
-    return state.Engine->TableExists(name, exists);
-}
-
-StoreError CreateTableWhenMissing(DatabaseState& state, std::string_view name,
-                                  std::initializer_list<std::string_view> statements) {
-    // Looked for first: a role that may write rows but not make tables (on
-    // a server) writes into the table that is there.
-    bool exists = false;
-    StoreError error = TableExists(state, name, exists);
-    for (std::string_view sql : statements) {
-        if (error.Ok() && !exists) error = Execute(state, sql);
-    }
-    return error;
-}
-
 StoreError LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const DateTime& key, SnapshotInfo& info) {
     const std::string keyText = FormatKey(key);
     Statement query;

@@ -20,14 +20,6 @@
 
 namespace corvina {
 
-// Whether the database has a table of this name (any case), for the tables
-// that older files lack.
-StoreError TableExists(DatabaseState& state, std::string_view name, bool& exists);
-// Runs statements (the table's CREATE and its indexes) when the table is not
-// there; call inside the writer's transaction.
-StoreError CreateTableWhenMissing(DatabaseState& state, std::string_view name,
-                                  std::initializer_list<std::string_view> statements);
-
 // The Control row last loaded. Nothing clears it: a failed load leaves the
 // other values as they were and empties InfoBasePath only.
 struct SnapshotInfo {

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "store/SnapshotDatabase.h"
+#include "store/DatabaseState.h"
 #include "store/StoreError.h"
 #include "store/WriteTransaction.h"
 

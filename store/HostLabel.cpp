@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "store/Catalogue.h"
 #include "store/Schema.h"
 #include "store/Statement.h"
 

@@ -25,7 +25,7 @@
 
 #include "base/DateTime.h"
 #include "base/Prompter.h"
-#include "store/SnapshotDatabase.h"
+#include "store/DatabaseState.h"
 
 namespace corvina {
 

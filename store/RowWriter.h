@@ -13,7 +13,7 @@
 #include "base/DateTime.h"
 #include "base/PathStyle.h"
 #include "base/Prompter.h"
-#include "store/SnapshotDatabase.h"
+#include "store/DatabaseState.h"
 #include "store/StoreError.h"
 
 namespace corvina {

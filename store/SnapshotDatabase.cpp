@@ -11,13 +11,10 @@
 
 #include "store/FilesLayout.h"
 #include "store/Schema.h"
+#include "store/Statement.h"
 #include "store/WriteTransaction.h"
 
 namespace corvina {
-
-DatabaseState::DatabaseState() = default;
-
-DatabaseState::~DatabaseState() { CloseSnapshotDatabase(*this); }
 
 namespace {
 
@@ -196,7 +193,7 @@ StoreError OpenControlTable(DatabaseState& state, OpenResult& result) {
     // A table that still lacks a total takes no new row: CheckSnapshotWritable
     // says so before a run starts.
     if (!Has(fields, "Filesizef") || !Has(fields, "Totbytesf")) return {};
-    return state.ControlTable.Open(state, "Control", schema::kControlRowFields, 1);
+    return state.ControlTable.Open(*state.Engine, "Control", schema::kControlRowFields, 1);
 }
 
 StoreError OpenFilesTable(DatabaseState& state) {
@@ -208,7 +205,7 @@ StoreError OpenFilesTable(DatabaseState& state) {
     bool keyed = false;
     if (StoreError error = FilesTableIsKeyed(state, keyed); !error.Ok()) return error;
     if (!keyed && !state.ReadOnly) AddIndexWhenMissing(state, "File1", schema::kCreateFile1);
-    return state.FilesTable.Open(state, "files", schema::kFilesRowFields, 1);
+    return state.FilesTable.Open(*state.Engine, "files", schema::kFilesRowFields, 1);
 }
 
 StoreError OpenDirTable(DatabaseState& state, OpenResult& result) {
@@ -235,7 +232,7 @@ StoreError OpenDirTable(DatabaseState& state, OpenResult& result) {
         Execute(state, schema::kCreateDirParentIndex);
         Execute(state, schema::kCreateDirNameIndex);
     }
-    return state.DirTable.Open(state, "Dir", schema::kDirRowFields, 2);
+    return state.DirTable.Open(*state.Engine, "Dir", schema::kDirRowFields, 2);
 }
 
 // The outcome of a failure: what is not the program's fault (a damaged
@@ -362,11 +359,6 @@ OpenResult OpenDatabase(DatabaseState& state, OpenMode mode) {
     return result;
 }
 
-std::string CannotWriteText(const DatabaseState& state) {
-    return "The snapshot database " + state.DatabasePath + " cannot be written: " +
-           (state.ReadOnlyReason.empty() ? std::string("it is open for reading only") : state.ReadOnlyReason);
-}
-
 StoreError CheckSnapshotWritable(const DatabaseState& state) {
     const std::string& path = state.DatabasePath;
     if (!state.IsUsable()) return NotOpenError(path);
@@ -395,30 +387,5 @@ StoreError MapForLongReads(DatabaseState& state) {
 }
 
 void ConfigureDatabaseEngineForRuns() { engine::ConfigureEngineForRuns(); }
-
-void SwapDatabaseStates(DatabaseState& a, DatabaseState& b) noexcept {
-    using std::swap;
-    swap(a.DatabasePath, b.DatabasePath);
-    swap(a.DatabaseOpen, b.DatabaseOpen);
-    swap(a.ReadOnly, b.ReadOnly);
-    swap(a.ReadOnlyReason, b.ReadOnlyReason);
-    swap(a.OlderLayout, b.OlderLayout);
-    swap(a.WriteAheadLog, b.WriteAheadLog);
-    swap(a.BusyTimeoutMs, b.BusyTimeoutMs);
-    swap(a.MapLongReads, b.MapLongReads);
-    swap(a.Engine, b.Engine);
-    swap(a.ServerNotices, b.ServerNotices);
-    swap(a.ControlTable, b.ControlTable);
-    swap(a.DirTable, b.DirTable);
-    swap(a.FilesTable, b.FilesTable);
-}
-
-void CloseSnapshotDatabase(DatabaseState& state) {
-    state.DatabaseOpen = false;
-    state.ControlTable.Finalize();
-    state.DirTable.Finalize();
-    state.FilesTable.Finalize();
-    state.Engine.reset();
-}
 
 }  // namespace corvina

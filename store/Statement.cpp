@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "store/SnapshotDatabase.h"
+#include "store/DatabaseState.h"
 
 namespace corvina {
 namespace {
@@ -72,13 +72,6 @@ std::int64_t Statement::Int64(int column) const { return query_ ? query_->Int64(
 double Statement::Double(int column) const { return query_ ? query_->Double(column) : 0; }
 
 std::string_view Statement::Text(int column) const { return query_ ? query_->Text(column) : std::string_view(); }
-
-StoreError RowAppender::Open(DatabaseState& database, std::string_view table, std::span<const std::string_view> fields,
-                             int labelField) {
-    rows_.reset();
-    if (!database.IsUsable()) return NotOpenError(std::string(table));
-    return database.Engine->OpenBulkRows(table, fields, labelField, rows_);
-}
 
 StoreError Execute(DatabaseState& database, std::string_view sql) {
     if (!database.IsUsable()) return NotOpenError(std::string(sql));

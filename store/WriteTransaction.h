@@ -12,7 +12,7 @@
 
 #include <chrono>
 
-#include "store/SnapshotDatabase.h"
+#include "store/DatabaseState.h"
 #include "store/StoreError.h"
 
 namespace corvina {

@@ -1,6 +1,7 @@
 #include "tests/analysis/SnapshotFixture.h"
 
 #include "app/OpenDialogue.h"
+#include "store/Statement.h"
 
 namespace corvina::test {
 

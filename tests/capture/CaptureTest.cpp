@@ -42,6 +42,7 @@
 #include "capture/SnapshotRun.h"
 #include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
+#include "store/Statement.h"
 #include "base/DisplayText.h"
 #include "store/WriteTransaction.h"
 #include "tests/support/RecordingPrompter.h"

@@ -11,6 +11,7 @@
 
 #include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
+#include "store/Statement.h"
 #include "store/RowWriter.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"

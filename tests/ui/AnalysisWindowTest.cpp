@@ -35,6 +35,7 @@
 #include "analysis/GridExport.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
+#include "store/Statement.h"
 #include "store/HostLabel.h"
 #include "tests/ui/WindowHarness.h"
 #include "ui/AnalysisLauncher.h"
