@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <system_error>
 
@@ -73,26 +75,108 @@ double ParseDouble(std::string_view text) {
 
 namespace {
 
-// The shortest digits of value in scientific form ("1.5e+20", as the
-// library's to_chars gives them), moved into fixed form while the decimal
-// exponent is at least -4 and below fixedBelow.
+// A positive decimal: Digits (no leading or trailing zeros) times ten to the
+// power of Exponent, counted at the first digit.
+struct Decimal {
+    std::string Digits;
+    int Exponent = 0;
+
+    // From printf's "%Le": "d.ddde+XX".
+    static Decimal FromScientific(std::string_view text) {
+        Decimal decimal;
+        const std::size_t e = text.find('e');
+        for (const char c : text.substr(0, e)) {
+            if (c >= '0' && c <= '9') decimal.Digits += c;
+        }
+        std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), text.data() + text.size(), decimal.Exponent);
+        decimal.Trim();
+        return decimal;
+    }
+    void Trim() {
+        while (Digits.size() > 1 && Digits.back() == '0') Digits.pop_back();
+        while (Digits.size() > 1 && Digits.front() == '0') {
+            Digits.erase(0, 1);
+            --Exponent;
+        }
+    }
+    // One unit more or less in the last of places digits.
+    Decimal Stepped(std::size_t places, int step) const {
+        Decimal next = *this;
+        next.Digits.resize(places, '0');
+        int i = static_cast<int>(places) - 1;
+        for (; i >= 0; --i) {
+            char& d = next.Digits[static_cast<std::size_t>(i)];
+            if (step > 0 ? d != '9' : d != '0') {
+                d = static_cast<char>(d + step);
+                break;
+            }
+            d = step > 0 ? '0' : '9';
+        }
+        if (i < 0) {  // 99 + 1: one more place in front
+            next.Digits.insert(0, "1");
+            ++next.Exponent;
+        }
+        next.Trim();
+        return next;
+    }
+    bool operator<(const Decimal& other) const {
+        return Exponent != other.Exponent ? Exponent < other.Exponent : Digits < other.Digits;
+    }
+};
+
+Decimal ExactDecimal(long double value, int digits) {
+    char text[1300];
+    std::snprintf(text, sizeof text, "%.*Le", digits - 1, value);
+    return Decimal::FromScientific(text);
+}
+
+// The server prints the shortest digits that lie strictly between the
+// midpoints to the neighbouring values; the library's to_chars takes a
+// midpoint too where the rounding of input would come back to the value.
+// The two differ only when to_chars's digits are a midpoint, which is
+// rare: then the digits are searched for with exact decimals.
+template <typename T>
+Decimal ShortestDecimal(T value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+    // Both neighbours' midpoints are exact in a long double.
+    const long double exact = value;
+    const long double low = (exact + std::nextafter(value, T(0))) / 2;
+    const long double high = (exact + std::nextafter(value, std::numeric_limits<T>::infinity())) / 2;
+    const long double read = std::strtold(std::string(text).c_str(), nullptr);
+    Decimal shortest = Decimal::FromScientific(text);
+    if (read != low && read != high) return shortest;
+    // Enough places for any long double's exact expansion.
+    const Decimal lowest = ExactDecimal(low, 1200), highest = ExactDecimal(high, 1200);
+    auto inside = [&](const Decimal& d) { return lowest < d && d < highest; };
+    for (std::size_t places = shortest.Digits.size();; ++places) {
+        const Decimal rounded = ExactDecimal(exact, static_cast<int>(places));
+        if (inside(rounded)) return rounded;
+        for (int step : {1, -1}) {
+            if (const Decimal next = rounded.Stepped(places, step); inside(next)) return next;
+        }
+    }
+}
+
+// The shortest digits in fixed form while the decimal exponent is at least
+// -4 and below fixedBelow, else as "1.5e+20".
 template <typename T>
 std::string ShortestText(T value, int fixedBelow) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
-    const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
-    const std::size_t e = text.find('e');
-    int exponent = 0;
-    std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), text.data() + text.size(), exponent);
-    if (exponent < -4 || exponent >= fixedBelow) return std::string(text);
-    const bool negative = text.front() == '-';
-    std::string digits;
-    for (const char c : text.substr(0, e)) {
-        if (c >= '0' && c <= '9') digits += c;
+    std::string out = std::signbit(value) ? "-" : "";
+    if (value == 0) return out + "0";
+    const Decimal decimal = ShortestDecimal(std::fabs(value));
+    const std::string& digits = decimal.Digits;
+    const int exponent = decimal.Exponent;
+    if (exponent < -4 || exponent >= fixedBelow) {
+        out += digits.substr(0, 1);
+        if (digits.size() > 1) out += "." + digits.substr(1);
+        char power[16];
+        std::snprintf(power, sizeof power, "e%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
+        return out + power;
     }
-    std::string out = negative ? "-" : "";
     if (exponent < 0) {
         out += "0.";
         out.append(static_cast<std::size_t>(-exponent - 1), '0');

@@ -161,6 +161,7 @@ Result ServerConnection::RunOne(const Command& command) {
         case Command::Kind::Prepared:
             return Result(PQexecPrepared(connection_, command.Name.c_str(), count, p.Values.data(), p.Lengths.data(),
                                          p.Formats.data(), format));
+        case Command::Kind::Describe: return Result(PQdescribePrepared(connection_, command.Name.c_str()));
     }
     return nullptr;
 }
@@ -186,6 +187,7 @@ StoreError ServerConnection::RunPipeline(std::span<const Command> commands, std:
                 ok = PQsendQueryPrepared(connection_, command.Name.c_str(), count, p.Values.data(), p.Lengths.data(),
                                          p.Formats.data(), format);
                 break;
+            case Command::Kind::Describe: ok = PQsendDescribePrepared(connection_, command.Name.c_str()); break;
         }
         if (ok != 1) break;
         ++sent;

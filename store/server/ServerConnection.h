@@ -58,6 +58,7 @@ struct Command {
         Text,      // Sql, with Parameters when given
         Prepare,   // Sql prepared as Name, with the parameter types of Parameters
         Prepared,  // the statement prepared as Name, with Parameters
+        Describe,  // the parameter types the server chose for the statement prepared as Name
     };
     Kind What = Kind::Text;
     std::string Sql;

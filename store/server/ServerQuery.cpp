@@ -48,28 +48,59 @@ int ServerQuery::ParameterIndex(std::string_view name) const {
     return found == text_.Names.end() ? 0 : static_cast<int>(found - text_.Names.begin()) + 1;
 }
 
-void ServerQuery::AddStatement(std::vector<Command>& commands, bool declare) {
+bool ServerQuery::Fits(const PreparedStatement& prepared) const {
+    if (prepared.Types.size() != values_.size()) return false;
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+        const unsigned type = prepared.Types[i];
+        switch (values_[i].Kind) {
+            case BoundKind::Null: break;
+            case BoundKind::Int64:
+                if (type != oid::kInt8) return false;
+                break;
+            case BoundKind::Double:
+                if (type != oid::kFloat8) return false;
+                break;
+            case BoundKind::Text:
+                // Untyped, a text takes the type of its place; a name's bytes need bytea.
+                if (parameters_.Types[i] != 0 && type != oid::kBytea) return false;
+                break;
+        }
+    }
+    return true;
+}
+
+int ServerQuery::AddStatement(std::vector<Command>& commands, bool declare) {
     FillParameters(values_, parameters_);
-    const std::string sql = declare ? "DECLARE " + cursor_ + " BINARY NO SCROLL CURSOR FOR " + text_.Sql : text_.Sql;
+    std::string sql = declare ? "DECLARE " + cursor_ + " BINARY NO SCROLL CURSOR FOR " + text_.Sql : text_.Sql;
     // A query run for its effect only is not what its prepared DECLARE does.
     if (!repeated_ || (text_.ReadsRows && !declare)) {
-        commands.push_back(Command{Command::Kind::Text, sql, {}, &parameters_, true});
-        return;
+        commands.push_back(Command{Command::Kind::Text, std::move(sql), {}, &parameters_, true});
+        return -1;
     }
-    // A null fits any type the server chose for its place.
-    auto fits = [&](const PreparedStatement& prepared) {
-        for (std::size_t i = 0; i < values_.size(); ++i) {
-            if (values_[i].Kind != BoundKind::Null && prepared.Types[i] != parameters_.Types[i]) return false;
-        }
-        return true;
-    };
-    auto found = std::find_if(prepared_.begin(), prepared_.end(), fits);
-    if (found == prepared_.end()) {
-        prepared_.push_back(PreparedStatement{connection_.NewName("corvina_s"), parameters_.Types});
-        found = prepared_.end() - 1;
-        commands.push_back(Command{Command::Kind::Prepare, sql, found->Name, &parameters_, true});
+    auto found = std::find_if(prepared_.begin(), prepared_.end(), [&](const auto& p) { return Fits(p); });
+    int described = -1;
+    std::string name;
+    if (found != prepared_.end()) {
+        name = found->Name;
+    } else {
+        name = connection_.NewName("corvina_s");
+        commands.push_back(Command{Command::Kind::Prepare, std::move(sql), name, &parameters_, true});
+        described = static_cast<int>(commands.size());
+        commands.push_back(Command{Command::Kind::Describe, {}, name, nullptr, true});
     }
-    commands.push_back(Command{Command::Kind::Prepared, {}, found->Name, &parameters_, true});
+    commands.push_back(Command{Command::Kind::Prepared, {}, std::move(name), &parameters_, true});
+    return described;
+}
+
+StoreError ServerQuery::RunAndKeep(std::vector<Command>& commands, int described, std::vector<Result>& results) {
+    StoreError error = connection_.Run(commands, results, datum_);
+    const auto at = static_cast<std::size_t>(described);
+    if (described >= 0 && at < results.size() && PQresultStatus(results[at].get()) == PGRES_COMMAND_OK) {
+        PreparedStatement prepared{commands[at].Name, {}};
+        for (int i = 0; i < PQnparams(results[at].get()); ++i) prepared.Types.push_back(PQparamtype(results[at].get(), i));
+        prepared_.push_back(std::move(prepared));
+    }
+    return error;
 }
 
 StoreError ServerQuery::Start() {
@@ -78,18 +109,13 @@ StoreError ServerQuery::Start() {
     const bool begin = declare && !connection_.InTransaction();
     std::vector<Command> commands;
     if (begin) commands.push_back(Command::Plain("BEGIN"));
-    const std::size_t known = prepared_.size();
-    AddStatement(commands, declare);
+    const int described = AddStatement(commands, declare);
     if (declare) {
         commands.push_back(Command::Plain("FETCH FORWARD " + std::to_string(kBatchRows) + " FROM " + cursor_));
     }
     if (begin) connection_.BeginReads();
     std::vector<Result> results;
-    if (StoreError error = connection_.Run(commands, results, datum_); !error.Ok()) {
-        // Prepared again next time, under a new name.
-        prepared_.resize(known);
-        return error;
-    }
+    if (StoreError error = RunAndKeep(commands, described, results); !error.Ok()) return error;
     running_ = true;
     if (declare) {
         connection_.CursorOpened();
@@ -193,12 +219,9 @@ StoreError ServerQuery::Run() {
     Reset();
     if (StoreError error = connection_.SendBulkRows(); !error.Ok()) return error;
     std::vector<Command> commands;
-    const std::size_t known = prepared_.size();
-    AddStatement(commands, false);
+    const int described = AddStatement(commands, false);
     std::vector<Result> results;
-    StoreError error = connection_.Run(commands, results, datum_);
-    if (!error.Ok()) prepared_.resize(known);
-    return error;
+    return RunAndKeep(commands, described, results);
 }
 
 void ServerQuery::Reset() {

@@ -10,9 +10,11 @@
 // arrives (so a small query costs two round trips). Any other statement runs
 // as a whole, its rows (RETURNING) held at once.
 //
-// Repeated statements are prepared on the server once per set of parameter
-// types (in practice once: a number's type never changes, a text's only when
-// it is not UTF-8) and run prepared. A repeated query prepares its DECLARE,
+// Repeated statements are prepared on the server once and run prepared. The
+// types the server chose for the parameters decide whether the values bound
+// later fit: a number fits its own type, a text any type (a name that is not
+// UTF-8 only bytea), a null anything; values that do not fit prepare the
+// statement again (in practice never: a place keeps its kind of value). A repeated query prepares its DECLARE,
 // so that the parse is done once; the server plans the query at each DECLARE,
 // with the values bound.
 //
@@ -56,11 +58,15 @@ public:
 private:
     struct PreparedStatement {
         std::string Name;
-        std::vector<unsigned> Types;  // 0 where the server chose
+        std::vector<unsigned> Types;  // as the server chose them
     };
+    bool Fits(const PreparedStatement& prepared) const;
     // The statement sent as it should be this time (prepared, or as text),
-    // preceded by the BEGIN and the PREPARE it needs.
-    void AddStatement(std::vector<Command>& commands, bool declare);
+    // preceded by the PREPARE it needs; the index of the description of a
+    // new prepared statement in commands, or -1.
+    int AddStatement(std::vector<Command>& commands, bool declare);
+    // Runs commands for datum; a statement prepared among them is known from then on.
+    StoreError RunAndKeep(std::vector<Command>& commands, int described, std::vector<Result>& results);
     StoreError Start();
     StoreError FetchMore();
     StoreError CloseCursor();
