@@ -357,6 +357,23 @@ TEST_F(ServerEngine, CatalogueAnswersWithoutRegardToCase) {
     EXPECT_TRUE(fields.empty());
 }
 
+TEST_F(ServerEngine, WarningsReachTheNoticeHandlerUpToItsCap) {
+    std::vector<std::string> notices;
+    engine::OpenRequest request;
+    request.Location = location_;
+    request.Notices = [&](std::string_view notice) { notices.emplace_back(notice); };
+    engine::OpenedEngine opened;
+    ASSERT_TRUE(server::OpenServerEngine(request, opened).Ok());
+    // Below warnings the server says nothing to us.
+    ASSERT_TRUE(opened.Database->Execute("DO $$BEGIN RAISE NOTICE 'quiet'; "
+                                         "FOR i IN 1..25 LOOP RAISE WARNING 'w%', i; END LOOP; END$$")
+                    .Ok());
+    ASSERT_EQ(notices.size(), 21u);
+    EXPECT_EQ(notices[0], "WARNING:  w1");
+    EXPECT_EQ(notices[19], "WARNING:  w20");
+    EXPECT_EQ(notices[20], "further notices of the server are not shown");
+}
+
 TEST_F(ServerEngine, ErrorsMapOntoStoreCodesAndTheNextStatementWorks) {
     ASSERT_TRUE(db_->Execute("CREATE TABLE control (Snapshot TEXT PRIMARY KEY); CREATE TABLE dir (n BIGINT); "
                              "CREATE TABLE files (n BIGINT); INSERT INTO control VALUES ('a')")
