@@ -1,0 +1,19 @@
+#include "store/server/ServerDialect.h"
+
+namespace corvina::server {
+
+std::string ServerDialect::CaseInsensitive(std::string_view expr) const {
+    return "decode(lower(encode(" + std::string(expr) + ", 'escape') COLLATE \"C\"), 'escape')";
+}
+
+std::string_view ServerDialect::TypeName(engine::ValueKind kind) const {
+    switch (kind) {
+        case engine::ValueKind::Key: return "TEXT COLLATE \"C\"";
+        case engine::ValueKind::Name: return "BYTEA";
+        case engine::ValueKind::Integer: return "BIGINT";
+        case engine::ValueKind::Real: return "DOUBLE PRECISION";
+    }
+    return "TEXT";
+}
+
+}  // namespace corvina::server
