@@ -8,7 +8,7 @@ namespace corvina::engine {
 
 StoreError OpenEngine(const OpenRequest& request, OpenedEngine& opened) {
     if (IsServerLocation(request.Location)) {
-        StoreError error = OpenServerEngine(request, opened);
+        StoreError error = server::OpenServerEngine(request, opened);
         if (error.Ok()) error = opened.Database->IsEmpty(opened.Empty);
         return error;
     }
