@@ -1,8 +1,8 @@
 #pragma once
-// The sinks of a snapshot run. DirectRowSink writes each row at once through
-// the RowWriter. RowPipeline hands the rows to a writer thread in batches, so
-// that the walk reads the disk while the database engine writes: the walk
-// thread owns nothing of the database until Finish has joined the writer.
+// The sink of a snapshot run. RowPipeline hands the rows to a writer thread in
+// batches, so that the walk reads the disk while the database engine writes:
+// the walk thread owns nothing of the database until Finish has joined the
+// writer.
 //
 // Error policy: the writer reports a failed row through the RowWriter's
 // prompter and stops writing; the walk learns of it at its next row (the run
@@ -22,18 +22,6 @@
 #include "store/RowWriter.h"
 
 namespace corvina {
-
-class DirectRowSink final : public RowSink {
-public:
-    explicit DirectRowSink(RowWriter& writer) : writer_(writer) {}
-    bool FileRow(const FileRowInput& row) override { return writer_.WriteFileRow(row).Ok(); }
-    bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes) override {
-        return writer_.WriteDirRow(entryType, entryName, files, bytes).Ok();
-    }
-
-private:
-    RowWriter& writer_;
-};
 
 class RowPipeline final : public RowSink {
 public:
