@@ -20,7 +20,7 @@ RowPipeline::~RowPipeline() {
     if (!finished_) Finish(true);
 }
 
-bool RowPipeline::FileRow(const FileRowInput& row) {
+bool RowPipeline::FileRow(const CollectedFile& row) {
     if (failed_.load(std::memory_order_relaxed)) return false;
     Record record;
     record.IsFile = true;

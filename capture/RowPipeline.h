@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/DirectoryWalk.h"
+#include "capture/WalkTypes.h"
 #include "store/RowWriter.h"
 
 namespace corvina {
@@ -31,7 +31,7 @@ public:
     RowPipeline(const RowPipeline&) = delete;
     RowPipeline& operator=(const RowPipeline&) = delete;
 
-    bool FileRow(const FileRowInput& row) override;
+    bool FileRow(const CollectedFile& file) override;
     bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes) override;
 
     // Writes what is queued (or drops it when discard is true) and joins the

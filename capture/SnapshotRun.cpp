@@ -278,10 +278,11 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         WalkResult walk;
         {
             RowPipeline pipeline(writer);
-            walk = WalkDirectory(walkBase, options, *fileSystem, pipeline, control, status, held);
-            const bool stopping = control.AbortFlag.load() || walk.ErrorCount() > kMaxErrors;
+            walk = WalkDirectory(walkBase, options, *fileSystem, pipeline, control, status);
+            const bool stopping = control.AbortFlag.load() || walk.ErrorLimitReached();
             if (!pipeline.Finish(stopping)) control.AbortFlag.store(true);
         }
+        if (walk.ErrorLimitReached()) ShowMessage(held, std::string(kTooManyErrors));
         result.Counters = walk.Counters;
         result.ErrorList = std::move(walk.ErrorList);
         const int errors = static_cast<int>(result.ErrorList.size());

@@ -1,9 +1,8 @@
 #pragma once
-// Taking a snapshot: the input checks, the run state, the walk's observer and
+// Taking a snapshot: the input checks, the run's request and result, and
 // TakeSnapshot. Built to run on a worker thread: the window program turns the
 // observer into queued signals; the command-line tool prints.
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,53 +11,12 @@
 #include "base/DateTime.h"
 #include "base/PathStyle.h"
 #include "base/Prompter.h"
+#include "capture/DirectoryWalk.h"
 #include "store/SnapshotDatabase.h"
 
 namespace corvina {
 
 class FileSystem;  // capture/FileSystem.h: what the walk reads the disk through
-
-// The five counters the take-snapshot window shows.
-struct RunCounters {
-    std::int64_t TotalDirs = 0;
-    std::int64_t TotalFiles = 0;
-    double TotalBytes = 0;
-    std::int64_t CollectedFiles = 0;
-    double CollectedBytes = 0;
-};
-
-struct ErrorEntry {
-    std::string File;   // P followed by the entry's name (P alone for a listing failure)
-    std::string Error;  // the platform's message for the error code
-};
-
-struct DebugEntry {
-    std::string Path;        // F: P followed by the entry's name
-    std::string Attributes;  // the decimal attribute value, left-aligned, 8 characters
-};
-
-enum class DebugAnswer { Continue, SwitchOff, Abort };
-
-// What the walk reports, at the moments it reports them. Called on the thread
-// that runs the walk, as often as the walk gets there (once per directory and
-// more): an observer that shows things limits its own rate.
-class WalkObserver {
-public:
-    virtual ~WalkObserver() = default;
-    // "Processing directory " + Q at each directory's start and after every 101st file.
-    virtual void OnStatus(const std::string& text) = 0;
-    // After each directory.
-    virtual void OnCounters(const RunCounters& counters) = 0;
-    // Debug stop before the subdirectories of a directory that has some; blocks
-    // until answered. title is "Files within " + P.
-    virtual DebugAnswer OnDebugStop(const std::string& title, const std::vector<DebugEntry>& entries) = 0;
-};
-
-// Flags that another thread may change while the walk runs; read at each directory.
-struct RunControl {
-    std::atomic<bool> AbortFlag{false};
-    std::atomic<bool> DebugMode{false};
-};
 
 struct SnapshotRequest {
     std::string BasePath;      // as entered: no trailing separator, "/" for the root

@@ -197,7 +197,7 @@ public:
     std::vector<std::string> Rows;
     int FailAtRow = -1;  // the row with this index is refused
 
-    bool FileRow(const FileRowInput& row) override {
+    bool FileRow(const CollectedFile& row) override {
         if (Refuse()) return false;
         Rows.push_back("F " + std::string(row.Filename) + " " + std::to_string(row.Filesize) + " " +
                        std::string(row.Filedir) + " " + std::to_string(row.Fileattr));
@@ -261,13 +261,12 @@ struct Walk {
     FakeFileSystem fs;
     RecordingSink sink;
     RecordingObserver observer;
-    RecordingPrompter prompter;
     RunControl control;
     WalkOptions options;
     std::string base = "/base";
 
     explicit Walk(std::string root = "/base") : fs(root), base(root) {}
-    WalkResult Run() { return WalkDirectory(base, options, fs, sink, control, observer, prompter); }
+    WalkResult Run() { return WalkDirectory(base, options, fs, sink, control, observer); }
 };
 
 // Each tree and options give these rows, in this order: a directory's files,
@@ -430,7 +429,6 @@ TEST(WalkErrors, UnreadableEntriesAreListedAndTheWalkGoesOn) {
                                  "F p 1 /base/partial 0", "D1 /base/partial/(files) 1 1", "D2 /base/partial 1 1",
                                  "D2 /base 2 8"}));
     EXPECT_EQ(r.Counters.TotalDirs, 3);
-    EXPECT_TRUE(w.prompter.Texts().empty());
 }
 
 TEST(SortNames, TiesComeOutAsTheExchangeSortLeavesThem) {
