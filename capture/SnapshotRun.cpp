@@ -273,16 +273,24 @@ RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, 
         context.SnapshotBasePath = walkBase;
         context.BaseLevel = BaseLevelOf(walkBase, request.Style);
         context.Style = request.Style;
-        RowWriter writer(database, context, &held);
+        RowWriter writer(database, context);
 
         WalkResult walk;
+        std::optional<RowFailure> refused;
         {
             RowPipeline pipeline(writer);
             walk = WalkDirectory(walkBase, options, *fileSystem, pipeline, control, status);
             const bool stopping = control.AbortFlag.load() || walk.ErrorLimitReached();
             if (!pipeline.Finish(stopping)) control.AbortFlag.store(true);
+            refused = pipeline.Failure();
         }
         if (walk.ErrorLimitReached()) ShowMessage(held, std::string(kTooManyErrors));
+        // A damaged file is nobody's row's fault: it is said to be damaged instead.
+        if (refused && refused->Error.IsDamaged()) {
+            ReportSaveFailure(database, held, refused->Error);
+        } else if (refused) {
+            ShowMessage(held, refused->Text, Icon::Exclamation);
+        }
         result.Counters = walk.Counters;
         result.ErrorList = std::move(walk.ErrorList);
         const int errors = static_cast<int>(result.ErrorList.size());
