@@ -1,22 +1,33 @@
 #pragma once
 // Taking a snapshot: the input checks, the run's request and result, and
 // TakeSnapshot. Built to run on a worker thread: the window program turns the
-// observer into queued signals; the command-line tool prints.
+// observer into queued signals; the command-line tool prints. The run says
+// nothing itself: what it has to tell is in its result, for the caller to show
+// once the run has ended.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/DateTime.h"
 #include "base/PathStyle.h"
-#include "base/Prompter.h"
 #include "capture/DirectoryWalk.h"
 #include "store/SnapshotDatabase.h"
 
 namespace corvina {
 
 class FileSystem;  // capture/FileSystem.h: what the walk reads the disk through
+
+// Something a run tells the user: the window shows it in a message box, with
+// the warning icon when Warning; the command-line tool prints it.
+struct RunMessage {
+    std::string Text;
+    bool Warning = false;
+
+    bool operator==(const RunMessage&) const = default;
+};
 
 struct SnapshotRequest {
     std::string BasePath;      // as entered: no trailing separator, "/" for the root
@@ -43,6 +54,7 @@ struct RunResult {
     RunCounters Counters;
     std::vector<ErrorEntry> ErrorList;  // for the file-errors window
     std::string StatusText;           // "Snapshot completed.", "Snapshot aborted", or the last status
+    std::vector<RunMessage> Messages;   // to be shown in this order; the transaction has ended
 };
 
 // "Analysis of PATH taken on dd-MMM-yy", the description a run gets when the
@@ -59,8 +71,8 @@ inline constexpr std::string_view kWaitingForWriter = "Waiting for another snaps
 
 // The click's checks: "Enter a Snapshot description", "Select a directory or
 // path", a description over 255 characters, a base path that is not an
-// existing directory. Reports through the prompter; true when the run may start.
-bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter);
+// existing directory. Returns what refuses the input; none when the run may start.
+std::optional<RunMessage> CheckSnapshotInput(const SnapshotRequest& request);
 
 // Runs one snapshot into the open database: resets the counters and the abort
 // flag, takes the database's write lock (waiting, with kWaitingForWriter as
@@ -69,10 +81,12 @@ bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter);
 // walks, then writes the Control row and commits, or rolls everything back.
 // The rows are written on a second thread while the walk reads the disk.
 // Beside the Control row it writes the snapshot's Filesystem and Host rows.
-// Reports its messages through the prompter. fileSystem null means the real one.
+// Its messages come back in the result: a message box waiting for a person's
+// click would otherwise hold every other writer of the database (a scheduled
+// run, another host) until the click. fileSystem null means the real one.
 // The write-ahead log is left for the caller to fold back into the file
 // (CheckpointDatabase) once the result is out.
 RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, RunControl& control,
-                       WalkObserver& observer, Prompter& prompter, FileSystem* fileSystem = nullptr);
+                       WalkObserver& observer, FileSystem* fileSystem = nullptr);
 
 }  // namespace corvina
