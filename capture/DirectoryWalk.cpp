@@ -31,7 +31,6 @@ namespace corvina {
 
 namespace {
 
-constexpr std::string_view kTooManyErrors = "Snapshot aborted due to excessive number of errors";
 constexpr std::string_view kProcessing = "Processing directory ";
 constexpr std::string_view kFilesEntry = "(files)";
 
@@ -58,13 +57,12 @@ struct Frame {
 class Walker {
 public:
     Walker(const WalkOptions& options, FileSystem& fileSystem, RowSink& sink, RunControl& control,
-           WalkObserver& observer, Prompter& prompter)
+           WalkObserver& observer)
         : options_(options),
           fs_(fileSystem),
           sink_(sink),
           control_(control),
           observer_(observer),
-          prompter_(prompter),
           separator_(Separator(options.Style)) {}
 
     WalkResult Run(const std::string& basePath) {
@@ -84,8 +82,6 @@ private:
         return p.size() > 1 ? p.substr(0, p.size() - 1) : p;
     }
 
-    bool ErrorLimitReached() const { return result_.ErrorCount() > kMaxErrors; }
-
     // The error routine: records the entry; true when the walk must end.
     bool Error(std::string_view name, int code) {
         ErrorEntry entry;
@@ -94,11 +90,7 @@ private:
         entry.File.append(path).append(name);
         entry.Error = fs_.ErrorText(code);
         result_.ErrorList.push_back(std::move(entry));
-        if (ErrorLimitReached()) {
-            ShowMessage(prompter_, std::string(kTooManyErrors));
-            return true;
-        }
-        return false;
+        return result_.ErrorLimitReached();
     }
 
     // "Processing directory " + Q is the line buffer with its last separator
@@ -161,7 +153,7 @@ private:
                     ++depth;
                     continue;
                 }
-                if (ErrorLimitReached()) return;
+                if (result_.ErrorLimitReached()) return;
                 Leave(frame, frames_[depth + 1]);
                 continue;
             }
@@ -304,7 +296,7 @@ private:
         frame.Files += 1;
         frame.Bytes += static_cast<double>(length);
         if (options_.CollectFiles && length >= options_.SizeThreshold) {
-            FileRowInput row;
+            CollectedFile row;
             row.Filename = entry.Name;
             row.Filesize = length;
             row.Filedir = DirectoryName();
@@ -368,7 +360,6 @@ private:
     RowSink& sink_;
     RunControl& control_;
     WalkObserver& observer_;
-    Prompter& prompter_;
     const char separator_;
 
     WalkResult result_;
@@ -391,8 +382,8 @@ int DefaultWalkThreads() {
 }
 
 WalkResult WalkDirectory(const std::string& basePath, const WalkOptions& options, FileSystem& fileSystem,
-                         RowSink& sink, RunControl& control, WalkObserver& observer, Prompter& prompter) {
-    Walker walker(options, fileSystem, sink, control, observer, prompter);
+                         RowSink& sink, RunControl& control, WalkObserver& observer) {
+    Walker walker(options, fileSystem, sink, control, observer);
     return walker.Run(basePath);
 }
 

@@ -4,36 +4,29 @@
 // entry to a sink, and keeps the run counters, the error list and the debug
 // list. It knows nothing of the database: the sink belongs to the snapshot run.
 // Directories may be read ahead on other threads (capture/ListingPrefetch.h);
-// the sink, the observer and the prompter are called on the walk's thread
-// only, in the same order whatever the number of threads.
+// the sink and the observer are called on the walk's thread only, in the same
+// order whatever the number of threads.
 //
 // Error policy: a failure of the file system is data. It goes into the error
 // list and the walk goes on, until the 101st error ends the walk. A row the
-// sink refuses ends the walk as an abort does (the sink has said why).
+// sink refuses ends the walk as an abort does (the sink keeps why). The walk
+// says nothing itself: how it ended is in its result.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/PathStyle.h"
 #include "capture/FileSystem.h"
-#include "capture/SnapshotRun.h"
-#include "store/RowWriter.h"
+#include "capture/WalkTypes.h"
 
 namespace corvina {
 
-// Receives the rows of a walk, in the walk's order. false means the row was
-// not written and the run must stop; the sink has reported it.
-class RowSink {
-public:
-    virtual ~RowSink() = default;
-    virtual bool FileRow(const FileRowInput& row) = 0;
-    virtual bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files,
-                        double bytes) = 0;
-};
-
 // After this many errors the walk gives up.
 inline constexpr int kMaxErrors = 100;
+// What a walk that gave up so is told with, as of the moment it stopped.
+inline constexpr std::string_view kTooManyErrors = "Snapshot aborted due to excessive number of errors";
 // The status text is refreshed after every this many files of a directory.
 inline constexpr int kStatusEveryFiles = 101;
 
@@ -61,12 +54,13 @@ struct WalkResult {
     bool RowFailed = false;  // the sink refused a row (AbortFlag is then set)
 
     int ErrorCount() const { return static_cast<int>(ErrorList.size()); }
+    // The 101st error ended the walk.
+    bool ErrorLimitReached() const { return ErrorCount() > kMaxErrors; }
 };
 
 // Walks basePath (as entered: no trailing separator, "/" for the root).
-// Prompter gets "Snapshot aborted due to excessive number of errors" on the 101st error.
 WalkResult WalkDirectory(const std::string& basePath, const WalkOptions& options, FileSystem& fileSystem,
-                         RowSink& sink, RunControl& control, WalkObserver& observer, Prompter& prompter);
+                         RowSink& sink, RunControl& control, WalkObserver& observer);
 
 // The order in which subdirectories are visited: ascending by upper-cased
 // name, byte by byte; names equal once upper-cased keep the order the

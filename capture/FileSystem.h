@@ -48,7 +48,6 @@ public:
     DirectoryHandle& operator=(const DirectoryHandle&) = delete;
     ~DirectoryHandle() { Close(); }
 
-    bool IsOpen() const { return owner_ != nullptr; }
     int Id() const { return id_; }
     void Close();
 

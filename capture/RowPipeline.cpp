@@ -20,7 +20,7 @@ RowPipeline::~RowPipeline() {
     if (!finished_) Finish(true);
 }
 
-bool RowPipeline::FileRow(const FileRowInput& row) {
+bool RowPipeline::FileRow(const CollectedFile& row) {
     if (failed_.load(std::memory_order_relaxed)) return false;
     Record record;
     record.IsFile = true;
@@ -97,7 +97,7 @@ void RowPipeline::WriterLoop() {
             try {
                 ok = WriteBatch(*batch);
             } catch (const std::exception&) {
-                // The writers report their own failures; anything else (out of
+                // A refused row is kept in failure_; anything else (out of
                 // memory) still must not end the process from this thread.
             }
             if (!ok) failed_.store(true);
@@ -113,7 +113,6 @@ bool RowPipeline::WriteBatch(const Batch& batch) {
     const char* base = batch.Bytes.data();
     for (const Record& record : batch.Records) {
         std::string_view name(base + record.NameStart, record.NameLength);
-        bool ok;
         if (record.IsFile) {
             FileRowInput row;
             row.Filename = name;
@@ -121,14 +120,23 @@ bool RowPipeline::WriteBatch(const Batch& batch) {
             row.Filedir = std::string_view(base + record.DirStart, record.DirLength);
             row.Fileattr = record.Attributes;
             row.Filedate = record.Date;
-            ok = writer_.WriteFileRow(row).Ok();
+            if (StoreError error = writer_.WriteFileRow(row); !error.Ok()) {
+                const std::string path = JoinPath(row.Filedir, row.Filename, writer_.Context().Style);
+                return Refused(error, FileRowFailureText(path, row.Filesize, error));
+            }
         } else {
-            ok = writer_.WriteDirRow(std::string_view(&record.EntryType, 1), name, record.Count, record.Bytes).Ok();
+            StoreError error =
+                writer_.WriteDirRow(std::string_view(&record.EntryType, 1), name, record.Count, record.Bytes);
+            if (!error.Ok()) return Refused(error, DirRowFailureText(error));
         }
-        if (!ok) return false;
         if (discard_.load(std::memory_order_relaxed)) return true;
     }
     return true;
+}
+
+bool RowPipeline::Refused(const StoreError& error, std::string text) {
+    failure_ = RowFailure{error, std::move(text)};
+    return false;
 }
 
 }  // namespace corvina

@@ -1,12 +1,13 @@
 #pragma once
-// The sinks of a snapshot run. DirectRowSink writes each row at once through
-// the RowWriter. RowPipeline hands the rows to a writer thread in batches, so
-// that the walk reads the disk while the database engine writes: the walk
-// thread owns nothing of the database until Finish has joined the writer.
+// The sink of a snapshot run. RowPipeline hands the rows to a writer thread in
+// batches, so that the walk reads the disk while the database engine writes:
+// the walk thread owns nothing of the database until Finish has joined the
+// writer.
 //
-// Error policy: the writer reports a failed row through the RowWriter's
-// prompter and stops writing; the walk learns of it at its next row (the run
-// is rolled back, so rows the walk produced meanwhile are of no account).
+// Error policy: the writer stops at the first row the RowWriter refuses and
+// keeps its error and message text (Failure); the walk learns of it at its next
+// row (the run is rolled back, so rows the walk produced meanwhile are of no
+// account).
 
 #include <atomic>
 #include <condition_variable>
@@ -14,25 +15,21 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "capture/DirectoryWalk.h"
+#include "capture/WalkTypes.h"
 #include "store/RowWriter.h"
 
 namespace corvina {
 
-class DirectRowSink final : public RowSink {
-public:
-    explicit DirectRowSink(RowWriter& writer) : writer_(writer) {}
-    bool FileRow(const FileRowInput& row) override { return writer_.WriteFileRow(row).Ok(); }
-    bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes) override {
-        return writer_.WriteDirRow(entryType, entryName, files, bytes).Ok();
-    }
-
-private:
-    RowWriter& writer_;
+// The first row the writer refused: the database's error and the row's text
+// (DirRowFailureText or FileRowFailureText).
+struct RowFailure {
+    StoreError Error;
+    std::string Text;
 };
 
 class RowPipeline final : public RowSink {
@@ -43,12 +40,15 @@ public:
     RowPipeline(const RowPipeline&) = delete;
     RowPipeline& operator=(const RowPipeline&) = delete;
 
-    bool FileRow(const FileRowInput& row) override;
+    bool FileRow(const CollectedFile& file) override;
     bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes) override;
 
     // Writes what is queued (or drops it when discard is true) and joins the
     // writer. true when every row was written.
     bool Finish(bool discard);
+    // After Finish: the refused row, if the writer stopped at one. A writer
+    // that failed otherwise (out of memory) leaves none.
+    const std::optional<RowFailure>& Failure() const { return failure_; }
 
 private:
     struct Record {
@@ -73,6 +73,7 @@ private:
     void Flush();
     void WriterLoop();
     bool WriteBatch(const Batch& batch);
+    bool Refused(const StoreError& error, std::string text);
 
     RowWriter& writer_;
     std::unique_ptr<Batch> current_;
@@ -84,6 +85,7 @@ private:
     bool closing_ = false;
     std::atomic<bool> discard_{false};
     std::atomic<bool> failed_{false};
+    std::optional<RowFailure> failure_;  // the writer's thread sets it, once, before failed_
     bool finished_ = false;
     std::thread thread_;
 };

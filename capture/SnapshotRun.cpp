@@ -4,23 +4,27 @@
 // back, so a run never leaves part of a snapshot behind, not even after a
 // crash.
 //
-// Error policy: every message goes through the prompter, and those that come
-// while the transaction is open are said once it has ended; every failure of the
+// Error policy: the run shows nothing. Each step returns whether the run goes
+// on; one that stops it leaves why (the outcome, and the failure to tell) for
+// the one exit, Stopped, that rolls back and says so. Every failure of the
 // database turns the run into RunOutcome::Failed, and so does any exception,
-// caught here once.
+// caught here once. Messages are collected in the result, in the order the
+// steps meet them.
 
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <mutex>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "capture/DirectoryWalk.h"
-#include "capture/RowPipeline.h"
 #include "capture/SnapshotRun.h"
+
+#include "capture/DirectoryWalk.h"
+#include "capture/FileSystem.h"
+#include "capture/RowPipeline.h"
 #include "store/Catalogue.h"
 #include "store/HostLabel.h"
 #include "store/WriteTransaction.h"
@@ -48,39 +52,21 @@ std::string Trimmed(std::string_view text) {
     return std::string(text.substr(first, last - first + 1));
 }
 
-bool CheckTexts(const SnapshotRequest& request, Prompter& prompter) {
-    if (request.Description.empty()) {
-        ShowMessage(prompter, "Enter a Snapshot description");
-        return false;
-    }
-    if (Trimmed(request.BasePath).empty()) {
-        ShowMessage(prompter, "Select a directory or path");
-        return false;
-    }
+RunMessage Plain(std::string text) { return RunMessage{std::move(text), false}; }
+RunMessage Warning(std::string text) { return RunMessage{std::move(text), true}; }
+
+std::optional<RunMessage> CheckTexts(const SnapshotRequest& request) {
+    if (request.Description.empty()) return Plain("Enter a Snapshot description");
+    if (Trimmed(request.BasePath).empty()) return Plain("Select a directory or path");
     if (CharacterCount(request.Description) > kMaxDescription) {
-        ShowMessage(prompter, "The Snapshot description is longer than 255 characters (" +
-                                  std::to_string(CharacterCount(request.Description)) + ")",
-                    Icon::Exclamation);
-        return false;
+        return Warning("The Snapshot description is longer than 255 characters (" +
+                       std::to_string(CharacterCount(request.Description)) + ")");
     }
-    return true;
+    return std::nullopt;
 }
 
 std::string NotADirectoryText(std::string_view path, std::string_view reason) {
     return "The path " + std::string(path) + " is not an existing directory (" + std::string(reason) + ")";
-}
-
-// A key that no snapshot of the database has: the current second, or the
-// next one when a run of this second is already stored. Called with the
-// write lock held, so that no other run can store the same key meanwhile.
-StoreError ChooseKey(DatabaseState& database, DateTime& key) {
-    key = DateTime::Now();
-    for (;;) {
-        bool taken = false;
-        if (StoreError error = SnapshotExists(database, key, taken); !error.Ok() || !taken) return error;
-        while (DateTime::Now() == key) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        key = DateTime::Now();
-    }
 }
 
 // Remembers the last status text: after the error limit it stays on show.
@@ -137,44 +123,223 @@ public:
     bool KeepWaiting(std::chrono::milliseconds) override { return true; }
 };
 
-// Messages that come while the run's transaction is open wait until it has
-// ended, committed or rolled back, and are then said in their order: a
-// message box waiting for a person's click would otherwise hold every other
-// writer of the database (a scheduled run, another host) until the click.
-// Only messages are held; a question goes through at once (the run asks none).
-class MessagesAfterTheTransaction final : public Prompter {
+// A failed write, as the run tells it: the step's own text, or "Error
+// saving the snapshot" when the step has none. A damaged file is nobody's
+// step's fault: it is said to be damaged instead.
+struct Failure {
+    StoreError Error;
+    std::string Text;
+};
+
+// One run, step by step. Each step returns true when the run goes on; one
+// that returns false has called Stop, and Take leaves by Stopped.
+class Run {
 public:
-    explicit MessagesAfterTheTransaction(Prompter& inner) : inner_(inner) {}
-    MessagesAfterTheTransaction(const MessagesAfterTheTransaction&) = delete;
-    MessagesAfterTheTransaction& operator=(const MessagesAfterTheTransaction&) = delete;
-    // Declared before the transaction, so that it goes after the rollback.
-    ~MessagesAfterTheTransaction() override {
-        for (const Message& message : held_) inner_.Ask(message);
-    }
-    Answer Ask(const Message& message) override {
-        if (message.MessageButtons != Buttons::Ok) return inner_.Ask(message);
-        // The walk's threads and the row writer may speak at once.
-        std::lock_guard lock(mutex_);
-        held_.push_back(message);
-        return Answer::Ok;
+    Run(DatabaseState& database, const SnapshotRequest& request, RunControl& control, WalkObserver& observer,
+        FileSystem& fileSystem)
+        : database_(database),
+          request_(request),
+          control_(control),
+          status_(observer),
+          fs_(fileSystem),
+          // A trailing separator would double every separator below the base.
+          walkBase_(WithoutTrailingSeparators(Trimmed(request.BasePath), request.Style)),
+          transaction_(database) {}
+
+    RunResult Take() {
+        control_.AbortFlag.store(false);
+        // Refused, the run has nothing open to undo.
+        if (std::optional<RunMessage> refusal = Refusal()) {
+            result_.Messages.push_back(std::move(*refusal));
+            return std::move(result_);
+        }
+        try {
+            if (BeginTransaction() && ChooseKey() && Walk() && WriteFigures() && WriteControl() && Commit()) {
+                result_.Outcome = RunOutcome::Completed;
+                result_.StatusText = "Snapshot completed.";
+                return std::move(result_);
+            }
+        } catch (const std::exception& e) {
+            Stop(RunOutcome::Failed, Failure{StoreError{StoreCode::Other, e.what(), ""}, {}});
+        }
+        return Stopped();
     }
 
 private:
-    Prompter& inner_;
-    std::mutex mutex_;
-    std::vector<Message> held_;
-};
-
-// Reports a failure of the database during a run.
-void ReportSaveFailure(const DatabaseState& database, Prompter& prompter, const StoreError& error) {
-    if (error.IsDamaged()) {
-        ShowMessage(prompter, DamagedDatabaseText(database.DatabasePath, error.Reason) + "\n. Snapshot aborted",
-                    Icon::Exclamation);
-        return;
+    // The checks of the click, then those only the run can make: a database
+    // that takes snapshots, a base the file system opens.
+    std::optional<RunMessage> Refusal() {
+        if (std::optional<RunMessage> refusal = CheckTexts(request_)) return refusal;
+        if (StoreError writable = CheckSnapshotWritable(database_); !writable.Ok()) return Warning(writable.Reason);
+        DirectoryHandle probe;
+        EntryStat stat;
+        if (int code = fs_.OpenDirectory(walkBase_, probe, stat); code != 0) {
+            return Warning(NotADirectoryText(walkBase_, fs_.ErrorText(code)));
+        }
+        return std::nullopt;
     }
-    ShowMessage(prompter, "Error saving the snapshot. \n" + error.Details() + "\n. Snapshot aborted",
-                Icon::Exclamation);
-}
+
+    bool BeginTransaction() {
+        WaitForWriter wait(control_, status_);
+        if (StoreError error = transaction_.Begin(wait); !error.Ok()) {
+            const bool aborted = control_.AbortFlag.load();
+            // A wait the user ended is no failure to tell.
+            if (error.IsBusy() && aborted) return Stop(RunOutcome::Aborted);
+            return Stop(aborted ? RunOutcome::Aborted : RunOutcome::Failed, Failure{error, {}});
+        }
+        // The commit of a large run would otherwise copy the whole log into the
+        // file before returning; the caller does that once the result is out.
+        transaction_.DeferCheckpoint();
+        return true;
+    }
+
+    // A key that no snapshot of the database has: the current second, or the
+    // next one when a run of this second is already stored. Called with the
+    // write lock held, so that no other run can store the same key meanwhile.
+    bool ChooseKey() {
+        DateTime& key = result_.Key;
+        key = DateTime::Now();
+        for (;;) {
+            bool taken = false;
+            if (StoreError error = SnapshotExists(database_, key, taken); !error.Ok()) {
+                return Stop(RunOutcome::Failed, Failure{error, {}});
+            }
+            if (!taken) return true;
+            while (DateTime::Now() == key) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            key = DateTime::Now();
+        }
+    }
+
+    // The walk, its rows written on the pipeline's thread meanwhile.
+    bool Walk() {
+        RowContext context;
+        context.SnapshotDate = result_.Key;
+        context.SnapshotBasePath = walkBase_;
+        context.BaseLevel = BaseLevelOf(walkBase_, request_.Style);
+        context.Style = request_.Style;
+        RowWriter writer(database_, context);
+
+        WalkOptions options;
+        options.CollectFiles = request_.CollectFiles;
+        options.SizeThreshold = request_.SizeThreshold;
+        options.CrossFileSystems = request_.CrossFileSystems;
+        options.Style = request_.Style;
+        options.Threads = request_.Threads;
+
+        WalkResult walk;
+        std::optional<RowFailure> refused;
+        {
+            RowPipeline pipeline(writer);
+            walk = WalkDirectory(walkBase_, options, fs_, pipeline, control_, status_);
+            const bool stopping = control_.AbortFlag.load() || walk.ErrorLimitReached();
+            if (!pipeline.Finish(stopping)) control_.AbortFlag.store(true);
+            refused = pipeline.Failure();
+        }
+        const bool limitReached = walk.ErrorLimitReached();
+        result_.Counters = walk.Counters;
+        result_.ErrorList = std::move(walk.ErrorList);
+
+        if (limitReached) result_.Messages.push_back(Plain(std::string(kTooManyErrors)));
+        // A refused row stopped the walk as an abort does; the row is the failure to tell.
+        if (control_.AbortFlag.load()) {
+            if (refused) return Stop(RunOutcome::Aborted, Failure{refused->Error, refused->Text});
+            return Stop(RunOutcome::Aborted);
+        }
+        if (limitReached) {
+            result_.Messages.push_back(Plain(std::string(kTooManyFileErrors)));
+            return Stop(RunOutcome::TooManyErrors);
+        }
+        if (!result_.ErrorList.empty()) {
+            result_.Messages.push_back(Plain("Note: information on " + std::to_string(result_.ErrorList.size()) +
+                                             " files could not be collected"));
+        }
+        return true;
+    }
+
+    // The free space as the snapshot ends, and the host it was taken on.
+    bool WriteFigures() {
+        // A file system that cannot tell leaves the snapshot without figures.
+        if (FileSystemSpace space; fs_.ReadSpace(walkBase_, space) == 0) {
+            if (StoreError error = WriteFilesystemRow(database_, result_.Key, {space.Size, space.Free}); !error.Ok()) {
+                return Stop(RunOutcome::Failed, Failure{error, {}});
+            }
+        }
+        // A machine without a name leaves the snapshot without a label,
+        // as one taken before labels: an empty label would be a host of its own.
+        const std::string label = request_.HostLabel.empty() ? MachineName() : request_.HostLabel;
+        if (!label.empty()) {
+            if (StoreError error = WriteHostLabel(database_, result_.Key, label); !error.Ok()) {
+                return Stop(RunOutcome::Failed, Failure{error, {}});
+            }
+        }
+        return true;
+    }
+
+    bool WriteControl() {
+        ControlRow row;
+        row.Snapshot = result_.Key;
+        // The base path as walked, so that it names the root Dir entry even
+        // when the text held blanks or a trailing separator.
+        row.Basepath = walkBase_;
+        row.Description = request_.Description;
+        row.Collfiles = request_.CollectFiles ? "Y" : "N";
+        row.Filelimit = request_.SizeThreshold;
+        row.Totdirs = result_.Counters.TotalDirs;
+        row.Totfiles = result_.Counters.TotalFiles;
+        row.Totbytesf = result_.Counters.TotalBytes;
+        row.Filetot = result_.Counters.CollectedFiles;
+        row.Filesizef = result_.Counters.CollectedBytes;
+        if (StoreError error = WriteControlRow(database_, row); !error.Ok()) {
+            return Stop(RunOutcome::Failed, Failure{error, ControlFailureText(error)});
+        }
+        return true;
+    }
+
+    bool Commit() {
+        WaitAsLongAsItTakes wait;
+        if (StoreError error = transaction_.Commit(wait); !error.Ok()) {
+            return Stop(RunOutcome::Failed, Failure{error, {}});
+        }
+        return true;
+    }
+
+    // Notes why the run stops; false, for the step to return.
+    bool Stop(RunOutcome outcome, std::optional<Failure> failure = std::nullopt) {
+        stop_ = outcome;
+        failure_ = std::move(failure);
+        return false;
+    }
+
+    // The one way out of a run that did not complete: nothing of it stays,
+    // the failure is told after what the run said before it, and the status
+    // says the run is aborted (after too many errors, the last directory
+    // reached stays on show).
+    RunResult Stopped() {
+        transaction_.Rollback();
+        if (failure_) result_.Messages.push_back(Warning(FailureText(*failure_)));
+        result_.Outcome = stop_;
+        result_.StatusText = stop_ == RunOutcome::TooManyErrors ? status_.Last() : "Snapshot aborted";
+        return std::move(result_);
+    }
+
+    std::string FailureText(const Failure& failure) const {
+        const StoreError& error = failure.Error;
+        if (error.IsDamaged()) return DamagedDatabaseText(database_.DatabasePath, error.Reason) + "\n. Snapshot aborted";
+        if (!failure.Text.empty()) return failure.Text;
+        return "Error saving the snapshot. \n" + error.Details() + "\n. Snapshot aborted";
+    }
+
+    DatabaseState& database_;
+    const SnapshotRequest& request_;
+    RunControl& control_;
+    StatusKeeper status_;
+    FileSystem& fs_;
+    const std::string walkBase_;
+    WriteTransaction transaction_;
+    RunResult result_;
+    RunOutcome stop_ = RunOutcome::Failed;
+    std::optional<Failure> failure_;
+};
 
 }  // namespace
 
@@ -201,168 +366,24 @@ std::string DefaultDescription(const std::string& basePath, const DateTime& date
            basePath.substr(byteOfCharacter(total - tail)) + suffix;
 }
 
-bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter) {
-    if (!CheckTexts(request, prompter)) return false;
+std::optional<RunMessage> CheckSnapshotInput(const SnapshotRequest& request) {
+    if (std::optional<RunMessage> refusal = CheckTexts(request)) return refusal;
     std::error_code error;
     std::string path = Trimmed(request.BasePath);
     if (request.Style == PathStyle::Posix && !std::filesystem::is_directory(path, error)) {
-        ShowMessage(prompter, NotADirectoryText(path, error ? error.message() : "not a directory"),
-                    Icon::Exclamation);
-        return false;
+        return Warning(NotADirectoryText(path, error ? error.message() : "not a directory"));
     }
-    return true;
+    return std::nullopt;
 }
 
 RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, RunControl& control,
-                       WalkObserver& observer, Prompter& prompter, FileSystem* fileSystem) {
-    RunResult result;
-    control.AbortFlag.store(false);
-    if (!CheckTexts(request, prompter)) return result;
-    if (StoreError writable = CheckSnapshotWritable(database); !writable.Ok()) {
-        ShowMessage(prompter, writable.Reason, Icon::Exclamation);
-        return result;
-    }
-
+                       WalkObserver& observer, FileSystem* fileSystem) {
     std::unique_ptr<FileSystem> ownFileSystem;
     if (fileSystem == nullptr) {
         ownFileSystem = MakePosixFileSystem();
         fileSystem = ownFileSystem.get();
     }
-    // A trailing separator would double every separator below the base.
-    std::string walkBase(WithoutTrailingSeparators(Trimmed(request.BasePath), request.Style));
-    {
-        DirectoryHandle probe;
-        EntryStat stat;
-        if (int code = fileSystem->OpenDirectory(walkBase, probe, stat); code != 0) {
-            ShowMessage(prompter, NotADirectoryText(walkBase, fileSystem->ErrorText(code)), Icon::Exclamation);
-            return result;
-        }
-    }
-
-    WalkOptions options;
-    options.CollectFiles = request.CollectFiles;
-    options.SizeThreshold = request.SizeThreshold;
-    options.CrossFileSystems = request.CrossFileSystems;
-    options.Style = request.Style;
-    options.Threads = request.Threads;
-
-    StatusKeeper status(observer);
-    MessagesAfterTheTransaction held(prompter);
-    WriteTransaction transaction(database);
-    {
-        WaitForWriter wait(control, status);
-        if (StoreError error = transaction.Begin(wait); !error.Ok()) {
-            if (!error.IsBusy() || !control.AbortFlag.load()) ReportSaveFailure(database, held, error);
-            result.Outcome = control.AbortFlag.load() ? RunOutcome::Aborted : RunOutcome::Failed;
-            result.StatusText = "Snapshot aborted";
-            return result;
-        }
-    }
-    // The commit of a large run would otherwise copy the whole log into the
-    // file before returning; the caller does that once the result is out.
-    transaction.DeferCheckpoint();
-    try {
-        if (StoreError error = ChooseKey(database, result.Key); !error.Ok()) {
-            ReportSaveFailure(database, held, error);
-            result.Outcome = RunOutcome::Failed;
-            result.StatusText = "Snapshot aborted";
-            return result;
-        }
-        RowContext context;
-        context.SnapshotDate = result.Key;
-        context.SnapshotBasePath = walkBase;
-        context.BaseLevel = BaseLevelOf(walkBase, request.Style);
-        context.Style = request.Style;
-        RowWriter writer(database, context, &held);
-
-        WalkResult walk;
-        {
-            RowPipeline pipeline(writer);
-            walk = WalkDirectory(walkBase, options, *fileSystem, pipeline, control, status, held);
-            const bool stopping = control.AbortFlag.load() || walk.ErrorCount() > kMaxErrors;
-            if (!pipeline.Finish(stopping)) control.AbortFlag.store(true);
-        }
-        result.Counters = walk.Counters;
-        result.ErrorList = std::move(walk.ErrorList);
-        const int errors = static_cast<int>(result.ErrorList.size());
-
-        if (control.AbortFlag.load()) {
-            result.Outcome = RunOutcome::Aborted;
-            result.StatusText = "Snapshot aborted";
-            return result;
-        }
-        if (errors > kMaxErrors) {
-            ShowMessage(held, std::string(kTooManyFileErrors));
-            result.Outcome = RunOutcome::TooManyErrors;
-            result.StatusText = status.Last();
-            return result;
-        }
-        if (errors > 0) {
-            ShowMessage(held,
-                        "Note: information on " + std::to_string(errors) + " files could not be collected");
-        }
-
-        // Once per run, after the walk: the free space as the snapshot ends.
-        // A file system that cannot tell leaves the snapshot without figures.
-        if (FileSystemSpace space; fileSystem->ReadSpace(walkBase, space) == 0) {
-            if (StoreError error = WriteFilesystemRow(database, result.Key, {space.Size, space.Free}); !error.Ok()) {
-                ReportSaveFailure(database, held, error);
-                result.Outcome = RunOutcome::Failed;
-                result.StatusText = "Snapshot aborted";
-                return result;
-            }
-        }
-
-        // A machine without a name leaves the snapshot without a label,
-        // as one taken before labels: an empty label would be a host of its own.
-        const std::string label = request.HostLabel.empty() ? MachineName() : request.HostLabel;
-        if (!label.empty()) {
-            if (StoreError error = WriteHostLabel(database, result.Key, label); !error.Ok()) {
-                ReportSaveFailure(database, held, error);
-                result.Outcome = RunOutcome::Failed;
-                result.StatusText = "Snapshot aborted";
-                return result;
-            }
-        }
-
-        ControlRow row;
-        row.Snapshot = result.Key;
-        // The base path as walked, so that it names the root Dir entry even
-        // when the text held blanks or a trailing separator.
-        row.Basepath = walkBase;
-        row.Description = request.Description;
-        row.Collfiles = request.CollectFiles ? "Y" : "N";
-        row.Filelimit = request.SizeThreshold;
-        row.Totdirs = result.Counters.TotalDirs;
-        row.Totfiles = result.Counters.TotalFiles;
-        row.Totbytesf = result.Counters.TotalBytes;
-        row.Filetot = result.Counters.CollectedFiles;
-        row.Filesizef = result.Counters.CollectedBytes;
-        if (StoreError error = WriteControlRow(database, row); !error.Ok()) {
-            if (error.IsDamaged()) {
-                ReportSaveFailure(database, held, error);
-            } else {
-                ShowMessage(held, ControlFailureText(error), Icon::Exclamation);
-            }
-            result.Outcome = RunOutcome::Failed;
-            result.StatusText = "Snapshot aborted";
-            return result;
-        }
-        WaitAsLongAsItTakes wait;
-        if (StoreError error = transaction.Commit(wait); !error.Ok()) {
-            ReportSaveFailure(database, held, error);
-            result.Outcome = RunOutcome::Failed;
-            result.StatusText = "Snapshot aborted";
-            return result;
-        }
-        result.Outcome = RunOutcome::Completed;
-        result.StatusText = "Snapshot completed.";
-    } catch (const std::exception& e) {
-        ReportSaveFailure(database, held, StoreError{StoreCode::Other, e.what(), ""});
-        result.Outcome = RunOutcome::Failed;
-        result.StatusText = "Snapshot aborted";
-    }
-    return result;
+    return Run(database, request, control, observer, *fileSystem).Take();
 }
 
 }  // namespace corvina

@@ -1,63 +1,32 @@
 #pragma once
-// Taking a snapshot: the input checks, the run state, the walk's observer and
+// Taking a snapshot: the input checks, the run's request and result, and
 // TakeSnapshot. Built to run on a worker thread: the window program turns the
-// observer into queued signals; the command-line tool prints.
+// observer into queued signals; the command-line tool prints. The run says
+// nothing itself: what it has to tell is in its result, for the caller to show
+// once the run has ended.
 
-#include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/DateTime.h"
 #include "base/PathStyle.h"
-#include "base/Prompter.h"
+#include "capture/DirectoryWalk.h"
 #include "store/SnapshotDatabase.h"
 
 namespace corvina {
 
 class FileSystem;  // capture/FileSystem.h: what the walk reads the disk through
 
-// The five counters the take-snapshot window shows.
-struct RunCounters {
-    std::int64_t TotalDirs = 0;
-    std::int64_t TotalFiles = 0;
-    double TotalBytes = 0;
-    std::int64_t CollectedFiles = 0;
-    double CollectedBytes = 0;
-};
+// Something a run tells the user: the window shows it in a message box, with
+// the warning icon when Warning; the command-line tool prints it.
+struct RunMessage {
+    std::string Text;
+    bool Warning = false;
 
-struct ErrorEntry {
-    std::string File;   // P followed by the entry's name (P alone for a listing failure)
-    std::string Error;  // the platform's message for the error code
-};
-
-struct DebugEntry {
-    std::string Path;        // F: P followed by the entry's name
-    std::string Attributes;  // the decimal attribute value, left-aligned, 8 characters
-};
-
-enum class DebugAnswer { Continue, SwitchOff, Abort };
-
-// What the walk reports, at the moments it reports them. Called on the thread
-// that runs the walk, as often as the walk gets there (once per directory and
-// more): an observer that shows things limits its own rate.
-class WalkObserver {
-public:
-    virtual ~WalkObserver() = default;
-    // "Processing directory " + Q at each directory's start and after every 101st file.
-    virtual void OnStatus(const std::string& text) = 0;
-    // After each directory.
-    virtual void OnCounters(const RunCounters& counters) = 0;
-    // Debug stop before the subdirectories of a directory that has some; blocks
-    // until answered. title is "Files within " + P.
-    virtual DebugAnswer OnDebugStop(const std::string& title, const std::vector<DebugEntry>& entries) = 0;
-};
-
-// Flags that another thread may change while the walk runs; read at each directory.
-struct RunControl {
-    std::atomic<bool> AbortFlag{false};
-    std::atomic<bool> DebugMode{false};
+    bool operator==(const RunMessage&) const = default;
 };
 
 struct SnapshotRequest {
@@ -85,6 +54,7 @@ struct RunResult {
     RunCounters Counters;
     std::vector<ErrorEntry> ErrorList;  // for the file-errors window
     std::string StatusText;           // "Snapshot completed.", "Snapshot aborted", or the last status
+    std::vector<RunMessage> Messages;   // to be shown in this order; the transaction has ended
 };
 
 // "Analysis of PATH taken on dd-MMM-yy", the description a run gets when the
@@ -101,8 +71,8 @@ inline constexpr std::string_view kWaitingForWriter = "Waiting for another snaps
 
 // The click's checks: "Enter a Snapshot description", "Select a directory or
 // path", a description over 255 characters, a base path that is not an
-// existing directory. Reports through the prompter; true when the run may start.
-bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter);
+// existing directory. Returns what refuses the input; none when the run may start.
+std::optional<RunMessage> CheckSnapshotInput(const SnapshotRequest& request);
 
 // Runs one snapshot into the open database: resets the counters and the abort
 // flag, takes the database's write lock (waiting, with kWaitingForWriter as
@@ -111,10 +81,12 @@ bool CheckSnapshotInput(const SnapshotRequest& request, Prompter& prompter);
 // walks, then writes the Control row and commits, or rolls everything back.
 // The rows are written on a second thread while the walk reads the disk.
 // Beside the Control row it writes the snapshot's Filesystem and Host rows.
-// Reports its messages through the prompter. fileSystem null means the real one.
+// Its messages come back in the result: a message box waiting for a person's
+// click would otherwise hold every other writer of the database (a scheduled
+// run, another host) until the click. fileSystem null means the real one.
 // The write-ahead log is left for the caller to fold back into the file
 // (CheckpointDatabase) once the result is out.
 RunResult TakeSnapshot(DatabaseState& database, const SnapshotRequest& request, RunControl& control,
-                       WalkObserver& observer, Prompter& prompter, FileSystem* fileSystem = nullptr);
+                       WalkObserver& observer, FileSystem* fileSystem = nullptr);
 
 }  // namespace corvina

@@ -260,8 +260,11 @@ int Schedule(const ScheduleOptions& options) {
     request.BasePath = basePath;
     request.Description = DefaultDescription(basePath, DateTime::Now());
     request.HostLabel = options.HostLabel;
-    StderrPrompter prompter;
-    if (!CheckSnapshotInput(request, prompter)) return kExitUsage;
+    if (std::optional<RunMessage> refusal = CheckSnapshotInput(request)) {
+        StderrPrompter prompter;
+        ShowMessage(prompter, refusal->Text);
+        return kExitUsage;
+    }
     if (!CalendarIsValid(Calendar(options))) {
         PrintMessage("not a calendar expression systemd understands: " + Calendar(options) +
                      " (examples: daily, weekly, Mon *-*-* 02:00)");

@@ -115,19 +115,14 @@ struct SnapshotOptions {
     std::string HostLabel;
 };
 
-// The run's prompter. The window shows two boxes when a run meets too many
+// The run's messages. The window shows two boxes when a run meets too many
 // errors, the walk's as it stops and the run's as it ends; on one stream the
 // second would say the same again in other words.
-class RunPrompter final : public Prompter {
-public:
-    explicit RunPrompter(Prompter& inner) : inner_(inner) {}
-    Answer Ask(const Message& message) override {
-        return message.Text == kTooManyFileErrors ? Answer::Ok : inner_.Ask(message);
+void SayRunMessages(Prompter& prompter, const std::vector<RunMessage>& messages) {
+    for (const RunMessage& message : messages) {
+        if (message.Text != kTooManyFileErrors) ShowMessage(prompter, message.Text);
     }
-
-private:
-    Prompter& inner_;
-};
+}
 
 void PrintErrors(const std::vector<ErrorEntry>& errors) {
     if (errors.empty()) return;
@@ -148,7 +143,10 @@ int RunSnapshot(const SnapshotOptions& options) {
     ParseSize(options.MinSize, &request.SizeThreshold);
     request.Description = options.Description.empty() ? DefaultDescription(request.BasePath, DateTime::Now())
                                                       : options.Description;
-    if (!CheckSnapshotInput(request, prompter)) return kExitUsage;
+    if (std::optional<RunMessage> refusal = CheckSnapshotInput(request)) {
+        ShowMessage(prompter, refusal->Text);
+        return kExitUsage;
+    }
 
     DatabaseState state;
     if (int rc = OpenForCommand(state, options.Db, prompter, OpenMode::CreateWhenMissing); rc != kExitOk) return rc;
@@ -159,12 +157,12 @@ int RunSnapshot(const SnapshotOptions& options) {
 
     RunControl control;
     ProgressPrinter progress;
-    RunPrompter runPrompter(prompter);
     RunResult result;
     {
         InterruptGuard guard(control);
-        result = TakeSnapshot(state, request, control, progress, runPrompter);
+        result = TakeSnapshot(state, request, control, progress);
     }
+    SayRunMessages(prompter, result.Messages);
     progress.Done();
     PrintErrors(result.ErrorList);
     // After too many errors the status is only the last directory reached; the

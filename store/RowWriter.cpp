@@ -51,16 +51,8 @@ std::string FileRowFailureText(std::string_view fullPath, std::int64_t size, con
            "\n. Snapshot aborted";
 }
 
-RowWriter::RowWriter(DatabaseState& state, RowContext context, Prompter* prompter)
-    : state_(state), context_(std::move(context)), prompter_(prompter) {
+RowWriter::RowWriter(DatabaseState& state, RowContext context) : state_(state), context_(std::move(context)) {
     keyLength_ = FormatKeyInto(context_.SnapshotDate, keyText_);
-}
-
-// A damaged file is nobody's row's fault: it is said to be damaged instead.
-void RowWriter::Show(const StoreError& error, std::string rowText) const {
-    if (prompter_ == nullptr) return;
-    if (error.IsDamaged()) rowText = DamagedDatabaseText(state_.DatabasePath, error.Reason) + "\n. Snapshot aborted";
-    ShowMessage(*prompter_, std::move(rowText), Icon::Exclamation);
 }
 
 StoreError RowWriter::WriteDirRow(std::string_view entryType, std::string_view entryName, std::int64_t files,
@@ -81,7 +73,6 @@ StoreError RowWriter::WriteDirRow(std::string_view entryType, std::string_view e
                     .Double(bytes)
                     .Run(entryName);
     }
-    if (!error.Ok()) Show(error, DirRowFailureText(error));
     return error;
 }
 
@@ -107,9 +98,6 @@ StoreError RowWriter::WriteFileRow(const FileRowInput& row) {
             insert.Text(std::string_view(date, dateLength));
         }
         error = insert.Run(row.Filename);
-    }
-    if (!error.Ok()) {
-        Show(error, FileRowFailureText(JoinPath(row.Filedir, row.Filename, context_.Style), row.Filesize, error));
     }
     return error;
 }

@@ -4,7 +4,7 @@
 // commits a transaction; the snapshot run owns that.
 //
 // Error policy: as every function of store/ (StoreError.h). A failed bind or
-// insert is the row's error; with a prompter the writer also shows it.
+// insert is the row's error, returned; the caller tells it, with the texts below.
 
 #include <cstdint>
 #include <string>
@@ -12,7 +12,6 @@
 
 #include "base/DateTime.h"
 #include "base/PathStyle.h"
-#include "base/Prompter.h"
 #include "store/DatabaseState.h"
 #include "store/StoreError.h"
 
@@ -36,28 +35,25 @@ struct FileRowInput {
 
 class RowWriter {
 public:
-    // prompter may be null: the caller then reports the returned error itself.
-    RowWriter(DatabaseState& state, RowContext context, Prompter* prompter);
+    RowWriter(DatabaseState& state, RowContext context);
 
-    // Entry type "1" (files entry) or "2" (directory entry). On failure shows
-    // "Error writing to Dir table. ...".
+    // Entry type "1" (files entry) or "2" (directory entry). A failure is told
+    // with DirRowFailureText.
     StoreError WriteDirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes);
-    // On failure shows "Error processing file <path> size=<n> ...".
+    // A failure is told with FileRowFailureText.
     StoreError WriteFileRow(const FileRowInput& row);
 
     const RowContext& Context() const { return context_; }
 
 private:
-    void Show(const StoreError& error, std::string rowText) const;
-
     DatabaseState& state_;
     RowContext context_;
-    Prompter* prompter_;
     char keyText_[20];
     std::size_t keyLength_ = 0;
 };
 
-// Message texts of the two writers' failures.
+// Message texts of the two writers' failures. A damaged file is nobody's
+// row's fault: the caller says it is damaged instead (DamagedDatabaseText).
 std::string DirRowFailureText(const StoreError& error);
 std::string FileRowFailureText(std::string_view fullPath, std::int64_t size, const StoreError& error);
 

@@ -10,7 +10,7 @@
 
 #include <QDialog>
 
-#include "capture/SnapshotRun.h"
+#include "capture/WalkTypes.h"
 #include "ui/MessageBoxPrompter.h"
 
 class QLabel;

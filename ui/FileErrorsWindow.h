@@ -7,7 +7,7 @@
 
 #include <QWidget>
 
-#include "capture/SnapshotRun.h"
+#include "capture/WalkTypes.h"
 
 class QTableWidget;
 

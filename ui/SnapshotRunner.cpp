@@ -7,6 +7,10 @@
 
 namespace corvina {
 
+void ShowRunMessage(Prompter& prompter, const RunMessage& message) {
+    ShowMessage(prompter, message.Text, message.Warning ? Icon::Exclamation : Icon::None);
+}
+
 SnapshotRunner::SnapshotRunner() = default;
 
 SnapshotRunner::~SnapshotRunner() { Shutdown(); }
@@ -20,13 +24,14 @@ bool SnapshotRunner::Start(DatabaseState& database, SnapshotRequest request, Run
     worker_ = std::thread([this, &database, request = std::move(request), &control, &prompter, fileSystem]() {
         RunResult result;
         try {
-            result = TakeSnapshot(database, request, control, *this, prompter, fileSystem);
+            result = TakeSnapshot(database, request, control, *this, fileSystem);
+            for (const RunMessage& message : result.Messages) ShowRunMessage(prompter, message);
             // Folding the run's log into the file still belongs to the
             // worker: the window does not touch the database before the
             // outcome arrives, and stays responsive meanwhile.
             if (result.Outcome == RunOutcome::Completed) CheckpointDatabase(database);
         } catch (const std::exception& e) {
-            // The run reports its own failures; anything escaping it is a
+            // The run returns its own failures; anything escaping it is a
             // fault, told once like every other message.
             ShowMessage(prompter, std::string("The snapshot failed: ") + e.what(), Icon::Exclamation);
             result.Outcome = RunOutcome::Failed;

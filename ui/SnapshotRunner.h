@@ -6,9 +6,10 @@
 // Status texts and counters are coalesced: the worker keeps only the newest of
 // each and posts one delivery while none is pending, so a fast walk cannot
 // flood the event queue. A debug stop blocks the worker until the GUI thread
-// calls AnswerDebugStop. The runner lives on the GUI thread; the caller owns
-// the database, the run control and the prompter and keeps them alive until
-// Shutdown has returned.
+// calls AnswerDebugStop. The run's messages are shown through the prompter on
+// the worker, once the run has ended and before Finished. The runner lives on
+// the GUI thread; the caller owns the database, the run control and the
+// prompter and keeps them alive until Shutdown has returned.
 
 #include <atomic>
 #include <future>
@@ -21,9 +22,14 @@
 #include <QObject>
 #include <QString>
 
+#include "base/Prompter.h"
 #include "capture/SnapshotRun.h"
 
 namespace corvina {
+
+// A run's message as a box with the application title, and the warning icon
+// when it warns.
+void ShowRunMessage(Prompter& prompter, const RunMessage& message);
 
 class SnapshotRunner : public QObject, private WalkObserver {
     Q_OBJECT

@@ -27,7 +27,10 @@ void TakeSnapshotWindow::OnTakeSnapshot() {
     request.CollectFiles = collectFiles_;
     request.SizeThreshold = sizeThreshold_;
     request.Style = kNativePathStyle;
-    if (!CheckSnapshotInput(request, context_.Messages)) return;
+    if (std::optional<RunMessage> refusal = CheckSnapshotInput(request)) {
+        ShowRunMessage(context_.Messages, *refusal);
+        return;
+    }
 
     DatabaseState& database = context_.Database;
     if (!database.IsUsable() && !database.DatabasePath.empty()) {

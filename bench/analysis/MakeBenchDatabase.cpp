@@ -90,7 +90,7 @@ struct Totals {
 class SnapshotWriter {
 public:
     SnapshotWriter(DatabaseState& db, const Listing& listing, const std::string& base, DateTime key, bool changed)
-        : writer_(db, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix}, nullptr),
+        : writer_(db, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix}),
           listing_(listing),
           changed_(changed) {}
 

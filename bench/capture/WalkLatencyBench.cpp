@@ -63,20 +63,12 @@ private:
 class CountingSink final : public RowSink, public WalkObserver {
 public:
     long Rows = 0;
-    bool FileRow(const FileRowInput&) override { return ++Rows > 0; }
+    bool FileRow(const CollectedFile&) override { return ++Rows > 0; }
     bool DirRow(std::string_view, std::string_view, std::int64_t, double) override { return ++Rows > 0; }
     void OnStatus(const std::string&) override {}
     void OnCounters(const RunCounters&) override {}
     DebugAnswer OnDebugStop(const std::string&, const std::vector<DebugEntry>&) override {
         return DebugAnswer::Continue;
-    }
-};
-
-class SilentPrompter final : public Prompter {
-public:
-    Answer Ask(const Message& message) override {
-        std::fprintf(stderr, "%s\n", message.Text.c_str());
-        return Answer::Ok;
     }
 };
 
@@ -117,12 +109,11 @@ int Run(int argc, char** argv) {
             DelayedFileSystem disk{std::chrono::microseconds(delayUs)};
             CountingSink sink;
             RunControl control;
-            SilentPrompter prompter;
             WalkOptions options;
             options.CollectFiles = files;
             options.Threads = counts[i];
             auto start = std::chrono::steady_clock::now();
-            last = WalkDirectory(tree, options, disk, sink, control, sink, prompter);
+            last = WalkDirectory(tree, options, disk, sink, control, sink);
             walls[i].push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
             rows = sink.Rows;
         }

@@ -56,7 +56,7 @@ bool MakeSnapshot(DatabaseState& db, long long files) {
     WriteTransaction transaction(db);
     WaitUpTo noWait{std::chrono::milliseconds(0)};
     if (!transaction.Begin(noWait).Ok()) return false;
-    RowWriter writer(db, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix}, nullptr);
+    RowWriter writer(db, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix});
     std::map<std::string, std::pair<long long, double>> totals;  // every directory's subtree
     const long long perLeaf = files / static_cast<long long>(leaves.size());
     long long written = 0;

@@ -1,7 +1,7 @@
 // Capture: the walk over an in-memory file system (rows and their order,
 // counters, status and debug reports, abort, and every error path), then the
-// snapshot run against a real database file (what is stored, what is said,
-// and that nothing of a failed or stopped run stays), and the walk of the real
+// snapshot run against a real database file (what is stored, what the run
+// has to say, and that nothing of a failed or stopped run stays), and the walk of the real
 // file system (links are not followed, special files are counted, deep paths
 // are walked). Odd names are checked through the command-line tool.
 //
@@ -198,7 +198,7 @@ public:
     std::vector<std::string> Rows;
     int FailAtRow = -1;  // the row with this index is refused
 
-    bool FileRow(const FileRowInput& row) override {
+    bool FileRow(const CollectedFile& row) override {
         if (Refuse()) return false;
         Rows.push_back("F " + std::string(row.Filename) + " " + std::to_string(row.Filesize) + " " +
                        std::string(row.Filedir) + " " + std::to_string(row.Fileattr));
@@ -262,13 +262,12 @@ struct Walk {
     FakeFileSystem fs;
     RecordingSink sink;
     RecordingObserver observer;
-    RecordingPrompter prompter;
     RunControl control;
     WalkOptions options;
     std::string base = "/base";
 
     explicit Walk(std::string root = "/base") : fs(root), base(root) {}
-    WalkResult Run() { return WalkDirectory(base, options, fs, sink, control, observer, prompter); }
+    WalkResult Run() { return WalkDirectory(base, options, fs, sink, control, observer); }
 };
 
 // Each tree and options give these rows, in this order: a directory's files,
@@ -431,7 +430,6 @@ TEST(WalkErrors, UnreadableEntriesAreListedAndTheWalkGoesOn) {
                                  "F p 1 /base/partial 0", "D1 /base/partial/(files) 1 1", "D2 /base/partial 1 1",
                                  "D2 /base 2 8"}));
     EXPECT_EQ(r.Counters.TotalDirs, 3);
-    EXPECT_TRUE(w.prompter.Texts().empty());
 }
 
 TEST(SortNames, TiesComeOutAsTheExchangeSortLeavesThem) {
@@ -452,7 +450,6 @@ TEST(SortNames, TiesComeOutAsTheExchangeSortLeavesThem) {
 }
 
 namespace fs = std::filesystem;
-using Texts = std::vector<std::string>;
 
 class SnapshotRun : public ::testing::Test {
 public:  // the cases below build on the fixture directly
@@ -470,7 +467,7 @@ public:  // the cases below build on the fixture directly
         EXPECT_EQ(std::system(("rm -rf '" + dir_.File("tree") + "'").c_str()), 0);
     }
 
-    RunResult Take() { return TakeSnapshot(state, request, control, observer, prompter, real ? nullptr : &fake); }
+    RunResult Take() { return TakeSnapshot(state, request, control, observer, real ? nullptr : &fake); }
     // Points the run at an empty folder of the real file system.
     std::string RealTree() {
         real = true;
@@ -489,7 +486,6 @@ public:  // the cases below build on the fixture directly
     SnapshotRequest request;
     RunControl control;
     RecordingObserver observer;
-    RecordingPrompter prompter;
     FakeFileSystem fake;
     bool real = false;
 };
@@ -505,7 +501,7 @@ TEST_F(SnapshotRun, CompletedRunStoresItsControlRowLast) {
     RunResult r = Take();
     ASSERT_EQ(r.Outcome, RunOutcome::Completed);
     EXPECT_EQ(r.StatusText, "Snapshot completed.");
-    EXPECT_TRUE(prompter.Texts().empty());
+    EXPECT_TRUE(r.Messages.empty());
     EXPECT_EQ(Rows("SELECT Snapshot, Basepath, Description, Collfiles, Filelimit, Totdirs, Totfiles, Totbytesf, "
                    "Filetot, Filesizef, Totbytes, Filesize FROM Control"),
               FormatKey(r.Key) + "|/base|first|Y|2|2|2|5368709121.0|1|5368709120.0|NULL|NULL");
@@ -535,19 +531,19 @@ TEST_F(SnapshotRun, FileSystemFiguresGoInAndOutWithTheirSnapshot) {
 TEST_F(SnapshotRun, InputIsCheckedBeforeAnythingIsWritten) {
     const struct {
         std::string Description, BasePath;
-        const char* Said;
+        RunMessage Said;
     } refusals[] = {
-        {"", "", "Enter a Snapshot description"},
-        {"d", "", "Select a directory or path"},
-        {"d", "/nowhere", "/nowhere"},
+        {"", "", {"Enter a Snapshot description", false}},
+        {"d", "", {"Select a directory or path", false}},
+        {"d", "/nowhere", {"The path /nowhere is not an existing directory (No such file or directory)", true}},
+        {std::string(256, 'x'), "/base", {"The Snapshot description is longer than 255 characters (256)", true}},
     };
     for (const auto& c : refusals) {
-        prompter.Clear();
         request.Description = c.Description;
         request.BasePath = c.BasePath;
-        EXPECT_EQ(Take().Outcome, RunOutcome::Refused) << c.Said;
-        ASSERT_EQ(prompter.Texts().size(), 1u);
-        EXPECT_NE(prompter.Texts()[0].find(c.Said), std::string::npos) << prompter.Texts()[0];
+        const RunResult r = Take();
+        EXPECT_EQ(r.Outcome, RunOutcome::Refused) << c.Said.Text;
+        EXPECT_EQ(r.Messages, std::vector<RunMessage>{c.Said});
     }
     EXPECT_EQ(RowsOfAllTables(), "0");
     // 255 characters, some of them two bytes long, are accepted.
@@ -562,12 +558,13 @@ TEST_F(SnapshotRun, InputIsCheckedBeforeAnythingIsWritten) {
     RecordingPrompter opener;
     RecordingEnder ender;
     ASSERT_EQ(OpenSnapshotDatabase(state, opener, ender), OpenOutcome::Opened);
-    prompter.Clear();
     observer.Statuses.clear();
     const std::string rows = RowsOfAllTables();
-    EXPECT_EQ(Take().Outcome, RunOutcome::Refused);
-    ASSERT_EQ(prompter.Texts().size(), 1u);
-    EXPECT_NE(prompter.Texts()[0].find("cannot take a new snapshot"), std::string::npos) << prompter.Texts()[0];
+    const RunResult r = Take();
+    EXPECT_EQ(r.Outcome, RunOutcome::Refused);
+    ASSERT_EQ(r.Messages.size(), 1u);
+    EXPECT_NE(r.Messages[0].Text.find("cannot take a new snapshot"), std::string::npos) << r.Messages[0].Text;
+    EXPECT_TRUE(r.Messages[0].Warning);
     EXPECT_TRUE(observer.Statuses.empty() && RowsOfAllTables() == rows);
 }
 
@@ -594,15 +591,15 @@ TEST_F(SnapshotRun, RunsEndedEarlyLeaveNothingAndSayWhy) {
         std::function<void(SnapshotRun&)> Build;
         RunOutcome Outcome;
         const char* Status;
-        Texts Said;  // a part of each message
+        std::vector<std::pair<const char*, bool>> Said;  // a part of each message, and whether it warns
     } cases[] = {
         {"too many errors",
          [](SnapshotRun& t) {
              for (int i = 0; i < 101; ++i) t.fake.AttributeFailures[t.fake.AddFile("", "b" + std::to_string(i), 1)] = EIO;
          },
          RunOutcome::TooManyErrors, "Processing directory /base",
-         {"Snapshot aborted due to excessive number of errors",
-          "Snapshot aborted due to excessive numbers of file errors"}},
+         {{"Snapshot aborted due to excessive number of errors", false},
+          {"Snapshot aborted due to excessive numbers of file errors", false}}},
         // The walk has nothing left to skip, yet the run must not complete.
         {"abort during the last directory",
          [](SnapshotRun& t) {
@@ -620,68 +617,31 @@ TEST_F(SnapshotRun, RunsEndedEarlyLeaveNothingAndSayWhy) {
              t.fake.AddFile("", "twin", 1);  // a second row with the same key violates File1
              t.fake.AddDir("", "later");
          },
-         RunOutcome::Aborted, "Snapshot aborted", {"Error processing file /base/twin size=1"}},
+         RunOutcome::Aborted, "Snapshot aborted", {{"Error processing file /base/twin size=1\nCode=19", true}}},
         {"a refused Control row",
          [](SnapshotRun& t) {
              t.fake.AddFile("", "f", 1);
              Execute(t.state,
                  "CREATE TEMP TRIGGER refuse BEFORE INSERT ON Control BEGIN SELECT RAISE(ABORT, 'refused'); END");
          },
-         RunOutcome::Failed, nullptr, {"refused"}},
+         RunOutcome::Failed, "Snapshot aborted", {{"Error writing to Control table. \nCode=19", true}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         fake = FakeFileSystem();
         observer = RecordingObserver();
-        prompter.Clear();
         c.Build(*this);
         RunResult r = Take();
         EXPECT_EQ(r.Outcome, c.Outcome);
-        if (c.Status != nullptr) {
-            EXPECT_EQ(r.StatusText, c.Status);
+        EXPECT_EQ(r.StatusText, c.Status);
+        ASSERT_EQ(r.Messages.size(), c.Said.size());
+        for (std::size_t i = 0; i < c.Said.size(); ++i) {
+            EXPECT_TRUE(r.Messages[i].Text.starts_with(c.Said[i].first) && r.Messages[i].Warning == c.Said[i].second)
+                << r.Messages[i].Text;
         }
-        EXPECT_NE(r.StatusText, "Snapshot completed.");
-        ASSERT_EQ(prompter.Texts().size(), c.Said.size());
-        for (std::size_t i = 0; i < c.Said.size(); ++i) EXPECT_NE(prompter.Texts()[i].find(c.Said[i]), std::string::npos);
         Execute(state, "DROP TRIGGER IF EXISTS temp.refuse");
         EXPECT_EQ(RowsOfAllTables(), "0");
     }
-}
-
-// A message waits for a person's click: the run has ended its transaction
-// by then, so that every other writer of the database can go on meanwhile.
-TEST_F(SnapshotRun, MessagesComeOnceTheTransactionHasEndedSoThatAClickHoldsNoOtherWriter) {
-    // Says, with each message, whether another connection could write then,
-    // and how many snapshots it saw.
-    class WriterProbe final : public Prompter {
-    public:
-        explicit WriterProbe(std::string path) : path_(std::move(path)) {}
-        Answer Ask(const Message& message) override {
-            SQLite::Database other(path_, SQLite::OPEN_READWRITE);
-            std::string seen = "held";
-            try {
-                other.exec("BEGIN IMMEDIATE");
-                seen = other.execAndGet("SELECT count(*) FROM Control").getString() + " snapshots";
-                other.exec("ROLLBACK");
-            } catch (const SQLite::Exception&) {
-            }
-            Said.push_back(message.Text.substr(0, 20) + ": " + seen);
-            return Answer::Ok;
-        }
-        Texts Said;
-
-    private:
-        std::string path_;
-    };
-    fake.AttributeFailures[fake.AddFile("", "bad", 1)] = EACCES;
-    WriterProbe probe(state.DatabasePath);
-    EXPECT_EQ(TakeSnapshot(state, request, control, observer, probe, &fake).Outcome, RunOutcome::Completed);
-    EXPECT_EQ(probe.Said, Texts({"Note: information on: 1 snapshots"}));
-
-    for (int i = 0; i < 101; ++i) fake.AttributeFailures[fake.AddFile("", "b" + std::to_string(i), 1)] = EIO;
-    probe.Said.clear();
-    EXPECT_EQ(TakeSnapshot(state, request, control, observer, probe, &fake).Outcome, RunOutcome::TooManyErrors);
-    EXPECT_EQ(probe.Said, Texts({"Snapshot aborted due: 1 snapshots", "Snapshot aborted due: 1 snapshots"}));
 }
 
 TEST_F(SnapshotRun, LinksAreEntriesOfTheirOwnAndSpecialFilesAreSystemFiles) {

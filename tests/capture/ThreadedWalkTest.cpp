@@ -25,7 +25,6 @@
 
 #include "capture/DirectoryWalk.h"
 #include "capture/FileSystem.h"
-#include "tests/support/RecordingPrompter.h"
 #include "tests/support/TempDir.h"
 
 namespace corvina {
@@ -207,7 +206,7 @@ public:
     RunControl* Control = nullptr;
     std::function<void()> BeforeDirRow = [] {};
 
-    bool FileRow(const FileRowInput& r) override {
+    bool FileRow(const CollectedFile& r) override {
         return Row("F " + std::string(r.Filename) + "|" + std::to_string(r.Filesize) + "|" + std::string(r.Filedir) +
                    "|" + std::to_string(r.Fileattr) + "|" + std::to_string(r.Filedate.Minute * 60 + r.Filedate.Second));
     }
@@ -276,8 +275,7 @@ struct Case {
     int AbortAfterRows = -1;
 };
 
-// Everything the walk handed out, in order; the prompter's texts and the
-// result at the end.
+// Everything the walk handed out, in order; the result at the end.
 std::vector<std::string> Walk(const std::string& base, const Case& c, int threads, WalkResult& result) {
     FaultyFileSystem disk;
     Recorder recorder;
@@ -286,15 +284,13 @@ std::vector<std::string> Walk(const std::string& base, const Case& c, int thread
     recorder.Control = &control;
     recorder.RefuseAtRow = c.RefuseAtRow;
     recorder.AbortAfterRows = c.AbortAfterRows;
-    test::RecordingPrompter prompter;
     WalkOptions options;
     options.CollectFiles = true;
     options.Style = PathStyle::Posix;
     options.Threads = threads;
-    result = WalkDirectory(base, options, disk, recorder, control, recorder, prompter);
+    result = WalkDirectory(base, options, disk, recorder, control, recorder);
     EXPECT_EQ(disk.Misuses(), std::vector<std::string>{}) << c.Name << ", " << threads << " threads";
     for (const ErrorEntry& entry : result.ErrorList) recorder.Log.push_back("E " + entry.File + "|" + entry.Error);
-    for (const std::string& text : prompter.Texts()) recorder.Log.push_back("P " + text);
     recorder.Log.push_back("R " + std::to_string(result.RowFailed) + " " + std::to_string(result.Files));
     return recorder.Log;
 }
@@ -348,12 +344,11 @@ TEST(ThreadedWalk, AnEarlyEndStopsTheWorkersBeforeItClosesADirectoryTheyOpenFrom
     recorder.BeforeDirRow = [&, letGo = goOn.get_future().share()] {
         if (!atFirstRow.exchange(true)) letGo.wait();
     };
-    test::RecordingPrompter prompter;
     WalkOptions options;
     options.Style = PathStyle::Posix;
     options.Threads = 2;
     WalkResult result;
-    std::thread walk([&] { result = WalkDirectory(dir.Path().string(), options, disk, recorder, control, recorder, prompter); });
+    std::thread walk([&] { result = WalkDirectory(dir.Path().string(), options, disk, recorder, control, recorder); });
 
     EXPECT_TRUE(disk.WaitFor([&] { return disk.Held == 1 && disk.WorkersSeen == 2; }));
     control.AbortFlag.store(true);

@@ -202,15 +202,14 @@ protected:
         prompter.Clear();
     }
     void AddSnapshot(const DateTime& key, const std::string& base, double bytes = 2048) {
-        RowWriter writer(state, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix},
-                         &prompter);
+        RowWriter writer(state, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix});
         ASSERT_TRUE(writer.WriteFileRow({"f", 5, base, 0, DateTime{}}).Ok());
         ASSERT_TRUE(writer.WriteDirRow("2", base, 1, bytes).Ok());
         ControlRow row{key, base, "desc of " + base, "Y", 0, 1, 1, bytes, 1, 5};
         ASSERT_TRUE(WriteControlRow(state, row).Ok());
     }
     RowWriter Writer(const std::string& base, PathStyle style) {
-        return RowWriter(state, RowContext{rowKey, base, BaseLevelOf(base, style), style}, &prompter);
+        return RowWriter(state, RowContext{rowKey, base, BaseLevelOf(base, style), style});
     }
     std::string Row(const std::string& sql) { return Query(state, sql); }
     std::int64_t Count(const std::string& table) {
@@ -281,7 +280,7 @@ TEST_F(Catalogue, DeleteRemovesAllThreeTablesIncludingAnAbortedRunsRowsOrNothing
     AddSnapshot(DateTime{2025, 1, 2, 0, 0, 0}, "/a");
     // An aborted run: rows without a Control row.
     DateTime aborted{2025, 1, 3, 0, 0, 0};
-    RowWriter writer(state, RowContext{aborted, "/a", 0, PathStyle::Posix}, nullptr);
+    RowWriter writer(state, RowContext{aborted, "/a", 0, PathStyle::Posix});
     ASSERT_TRUE(writer.WriteDirRow("2", "/a", 0, 0).Ok());
 
     EXPECT_TRUE(DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}, noWait).Ok());
@@ -324,20 +323,15 @@ TEST_F(Catalogue, RowWriterRefusedRowsAreReportedWithTheirTablesMessage) {
     RowWriter writer = Writer("/data", PathStyle::Posix);
     FileRowInput row{"a.txt", 10, "/data", 0, DateTime{}};
     ASSERT_TRUE(writer.WriteFileRow(row).Ok());
-    EXPECT_FALSE(writer.WriteFileRow(row).Ok());
-    ASSERT_EQ(prompter.Messages().size(), 1u);
-    const Message m = prompter.Messages()[0];
-    EXPECT_EQ(m.Text.rfind("Error processing file /data/a.txt size=10\nCode=Constraint Reason=", 0), 0u) << m.Text;
-    EXPECT_TRUE(m.Text.ends_with("\n. Snapshot aborted"));
-    EXPECT_EQ(m.MessageIcon, Icon::Exclamation);
+    const StoreError twin = writer.WriteFileRow(row);
+    const std::string text = FileRowFailureText("/data/a.txt", 10, twin);
+    EXPECT_EQ(text.rfind("Error processing file /data/a.txt size=10\nCode=Constraint Reason=", 0), 0u) << text;
+    EXPECT_TRUE(text.ends_with("\n. Snapshot aborted"));
     // The statement is reset: the next distinct row goes in.
     EXPECT_TRUE(writer.WriteFileRow({"b.txt", 1, "/data", 0, DateTime{}}).Ok());
 
-    prompter.Clear();
     CloseSnapshotDatabase(state);
-    EXPECT_FALSE(writer.WriteDirRow("2", "/data", 0, 0).Ok());
-    ASSERT_EQ(prompter.Texts().size(), 1u);
-    EXPECT_EQ(prompter.Texts()[0].rfind("Error writing to Dir table. \nCode=", 0), 0u);
+    EXPECT_EQ(DirRowFailureText(writer.WriteDirRow("2", "/data", 0, 0)).rfind("Error writing to Dir table. \nCode=", 0), 0u);
 }
 
 }  // namespace

@@ -34,8 +34,7 @@ void AddSnapshot(DatabaseState& database, const SnapshotRows& snap) {
     WaitUpTo noWait(std::chrono::milliseconds(0));
     WriteTransaction transaction(database);
     if (!transaction.Begin(noWait).Ok()) Fail("begin");
-    RowWriter writer(database, RowContext{Key(snap.Key), snap.BasePath, BaseLevelOf(snap.BasePath, snap.Style), snap.Style},
-                     nullptr);
+    RowWriter writer(database, RowContext{Key(snap.Key), snap.BasePath, BaseLevelOf(snap.BasePath, snap.Style), snap.Style});
     double fileBytes = 0;
     for (const FileRow& file : snap.Files) {
         if (!writer.WriteFileRow({file.Name, file.Size, file.Dir, 0, Key(file.Date)}).Ok()) Fail(file.Dir + " " + file.Name);

@@ -371,6 +371,14 @@ void TakeSnapshotWindowTest::FolderOrDeviceOpenedOrRecentIsNoDatabaseFileAndNoth
 
 void TakeSnapshotWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
     RunFixture f("complete");
+    // A path that is gone is refused at the click, with a warning; nothing starts.
+    Child<QLineEdit>(f.Window, "txtpath")->setText(QString::fromStdString(f.Root + "/gone"));
+    f.Take();
+    QVERIFY(!f.Window.IsRunning() && f.h.Prompter.Messages().size() == 1);
+    QCOMPARE(f.h.Prompter.Texts()[0],
+             "The path " + f.Root + "/gone is not an existing directory (No such file or directory)");
+    QVERIFY(f.h.Prompter.Messages()[0].MessageIcon == Icon::Exclamation);
+    f.h.Prompter.Clear();
     f.Window.SetDirectoryPath(QString::fromStdString(f.Root));
     Child<QRadioButton>(f.Window, "optsel_1")->click();
     Child<QLineEdit>(f.Window, "txtsmall")->setText("1000");
@@ -415,15 +423,41 @@ void TakeSnapshotWindowTest::WindowRefusesOtherWorkWhileRunningAndExitAbortsFirs
     QCOMPARE(f.Rows("Control") + f.Rows("Dir"), 0);
 }
 
-// The messages and the limit of a hundred errors are the run's own, tested with it.
+// The limit of a hundred errors is the run's own, tested with it. The note
+// waits for a person's click: the run has ended its transaction by then, so
+// that every other writer of the database can go on meanwhile.
 void TakeSnapshotWindowTest::FileErrorsAreListedBesideTheWindow() {
-    RunFixture f("with errors");
+    // Says, with each message, whether another connection could write then,
+    // and how many snapshots it saw.
+    struct WriterProbe : Prompter {
+        std::string Db;
+        std::vector<Message> Said;
+        std::vector<std::string> Seen;
+        Answer Ask(const Message& message) override {
+            SQLite::Database other(Db, SQLite::OPEN_READWRITE);
+            std::string seen = "held";
+            try {
+                other.exec("BEGIN IMMEDIATE");
+                seen = other.execAndGet("SELECT count(*) FROM Control").getString() + " snapshots";
+                other.exec("ROLLBACK");
+            } catch (const SQLite::Exception&) {
+            }
+            Said.push_back(message);
+            Seen.push_back(seen);
+            return Answer::Ok;
+        }
+    } probe;
+    RunFixture f("with errors", &probe);
+    probe.Db = f.Db;
     MakeFile(f.Root + "/bad-one", 1);
     MakeFile(f.Root + "/a/bad-two", 1);
     f.Take();
     QVERIFY(f.Ended());
     QWidget* errors = f.Visible("frmerr");
-    QVERIFY(errors != nullptr && f.h.Prompter.Messages().size() == 1 && f.Rows("Control") == 1);
+    QVERIFY(errors != nullptr && probe.Said.size() == 1 && f.Rows("Control") == 1);
+    QCOMPARE(probe.Said[0].Text, std::string("Note: information on 2 files could not be collected"));
+    QVERIFY(probe.Said[0].MessageIcon == Icon::None && probe.Said[0].Title == kAppTitle);
+    QCOMPARE(probe.Seen, std::vector<std::string>{"1 snapshots"});
     auto* grid = Child<QTableWidget>(*errors, "grderr");
     QCOMPARE(SortedColumn(*grid, 0), (QStringList{QString::fromStdString(f.Root + "/a/bad-two"),
                                                   QString::fromStdString(f.Root + "/bad-one")}));
