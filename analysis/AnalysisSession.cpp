@@ -4,6 +4,7 @@
 
 #include "analysis/DirectoryTotal.h"
 #include "analysis/GridLayout.h"
+#include "report/StoreErrorReport.h"
 #include "store/HostLabel.h"
 
 namespace corvina {
@@ -28,7 +29,7 @@ StoreError AnalysisSession::HasSnapshot(const DateTime& key, bool& exists) {
 StoreError AnalysisSession::ReadRow(const DateTime& key, SnapshotInfo& row) {
     // A fresh row each time: a failed load leaves nothing of an earlier one.
     row = SnapshotInfo{};
-    return LoadSnapshotInfo(database_, prompter_, key, row);
+    return Reported(LoadSnapshotInfo(database_, key, row));
 }
 
 StoreError AnalysisSession::ReadKeptHost(const DateTime& key, std::optional<std::string>& host) {

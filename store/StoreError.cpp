@@ -28,8 +28,4 @@ std::string StoreErrorText(std::string_view databasePath, const StoreError& erro
     return "Error: " + std::to_string(error.Code) + " " + error.Reason;
 }
 
-void ReportStoreError(Prompter& prompter, std::string_view databasePath, const StoreError& error) {
-    ShowMessage(prompter, StoreErrorText(databasePath, error), error.IsDamaged() ? Icon::Exclamation : Icon::None);
-}
-
 }  // namespace corvina

@@ -8,12 +8,11 @@
 // passed over: every failure reaches the caller with its code and reason, and
 // the caller reports it or passes it on. A function that takes a Prompter also
 // reports its own failures through it, as its header says, and returns them all
-// the same.
+// the same. The texts below only word a failure; the window program and the
+// tool show it (report/StoreErrorReport.h).
 
 #include <string>
 #include <string_view>
-
-#include "base/Prompter.h"
 
 namespace corvina {
 
@@ -48,7 +47,5 @@ std::string BusyDatabaseText(std::string_view path);
 // How a failure without a message of its own is told: the damaged-file text
 // for a damaged file, else "Error: <code> <reason>".
 std::string StoreErrorText(std::string_view databasePath, const StoreError& error);
-// Shows StoreErrorText, with the exclamation icon for a damaged file.
-void ReportStoreError(Prompter& prompter, std::string_view databasePath, const StoreError& error);
 
 }  // namespace corvina

@@ -20,6 +20,7 @@
 #include "analysis/Trend.h"
 #include "store/Catalogue.h"
 #include "base/SizeFormat.h"
+#include "report/StoreErrorReport.h"
 #include "ui/AboutWindow.h"
 #include "ui/ChartWidget.h"
 #include "ui/DirectoryTreeModel.h"
@@ -144,7 +145,9 @@ void AnalysisWindow::ChooseCompareSnapshot() {
     // another base path or older than the latest snapshot run.
     if (context_.Database.IsUsable()) {
         std::vector<SnapshotListRow> rows;
-        ListSnapshots(context_.Database, context_.Messages, basePath, rows);
+        if (StoreError error = ListSnapshots(context_.Database, basePath, rows); !error.Ok()) {
+            ReportStoreError(context_.Messages, context_.Database.DatabasePath, error);
+        }
         choice_.PathSnapshotCount = static_cast<int>(rows.size());
     }
     if (choice_.PathSnapshotCount == 1) {

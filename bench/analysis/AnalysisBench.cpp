@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
     std::optional<DateTime> compare;
     if (!LatestSnapshot(db, prime).Ok() || !prime || !PreviousSnapshot(db, *prime, compare).Ok()) return 1;
     SnapshotInfo info;
-    LoadSnapshotInfo(db, prompter, *prime, info);
+    LoadSnapshotInfo(db, *prime, info);
     const std::string base = info.InfoBasePath;
     const std::string down = DirectoryTwoLevelsDown(db, *prime, false);
     const std::string typical = DirectoryTwoLevelsDown(db, *prime, true);

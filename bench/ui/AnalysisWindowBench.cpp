@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
         }
     }
     SnapshotInfo info;
-    LoadSnapshotInfo(db, prompter, *prime, info);
+    LoadSnapshotInfo(db, *prime, info);
     std::printf("snapshot %s of %s: %lld files rows, %lld directories; widest node %s (%d children)\n",
                 FormatKey(*prime).c_str(), info.InfoBasePath.c_str(), static_cast<long long>(info.InfoFilesCollected),
                 static_cast<long long>(info.InfoTotalDirs), widest.c_str(), children);

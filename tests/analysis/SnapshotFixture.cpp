@@ -29,7 +29,7 @@ AnalysisState SnapshotDatabaseTest::StateFor(AnalysisKind kind, const char* key,
     state.SnapshotDate = Key(key);
     if (compareKey != nullptr) state.CompareSnapshotDate = Key(compareKey);
     SnapshotInfo info;
-    LoadSnapshotInfo(db_, prompter_, state.SnapshotDate, info);
+    LoadSnapshotInfo(db_, state.SnapshotDate, info);
     state.BasePath = info.InfoBasePath;
     state.SizeThreshold = info.InfoFileLimit;
     state.QueryDirectory = directory;
