@@ -94,11 +94,13 @@ AnalysisOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const A
 
 void SortOnColumn(Prompter& prompter, const AnalysisState& state, GridSettings& settings, ResultGrid& grid,
                   int column) {
-    if (settings.ResultTruncated == 'y') ShowMessage(prompter, std::string(kTruncatedSortWarning));
+    if (settings.ResultTruncated == Truncation::AtRowLimit) ShowMessage(prompter, std::string(kTruncatedSortWarning));
     settings.ChartColumn = column;
     if (EntryOf(state.AnalysisKind).KeepsRowOrder) return;
-    char rule = column >= 0 && column < kMaxResultColumns ? settings.ColumnFormat[static_cast<std::size_t>(column)] : 'C';
-    grid.SortScrollingRows(column, rule == 'C');
+    const ColumnRule rule = column >= 0 && column < kMaxResultColumns
+                                ? settings.ColumnFormat[static_cast<std::size_t>(column)]
+                                : ColumnRule::Text;
+    grid.SortScrollingRows(column, rule == ColumnRule::Text);
 }
 
 }  // namespace corvina

@@ -66,7 +66,7 @@ StoreError AnalysisSession::Restart() {
     state_.SizeUnit = 'M';
     state_.CompareSnapshotDate = DateTime{};
     Layout();
-    state_.ChartType = kChart2DBar;
+    state_.ChartType = ChartType::Bar2D;
     state_.ChartOrientation = 0;
     settings_.ChartColumn = 2;
     primeOpen_ = false;

@@ -104,7 +104,7 @@ public:
     void SetUnit(char unit);
     // Rows the grid holds below its headings; 0: every row (AnalysisState).
     void SetRowLimit(int rows) { state_.RowLimit = rows; }
-    void SetChartType(int chartType) { state_.ChartType = chartType; }
+    void SetChartType(ChartType type) { state_.ChartType = type; }
     void SetChartOrientation(int orientation) { state_.ChartOrientation = orientation; }
 
     AnalysisOutcome Run();

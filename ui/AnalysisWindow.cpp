@@ -37,7 +37,7 @@ namespace {
 
 constexpr char kUnits[] = {'B', 'K', 'M'};
 constexpr char kChooseCompare[] = "Choose a snapshot to compare with (Compare to: Select)";
-constexpr int kChartTypes[] = {kChart2DBar, kChart3DBar, kChart2DPie, kChart3DPie};
+constexpr ChartType kChartTypes[] = {ChartType::Bar2D, ChartType::Bar3D, ChartType::Pie2D, ChartType::Pie3D};
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 

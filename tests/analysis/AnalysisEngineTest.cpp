@@ -209,8 +209,8 @@ TEST_F(GridFill, ALongResultStopsAtRowThousandWithOneMessageOnlyWhenARecordIsLef
     const struct {
         const char* Key;
         int Files;
-        char Truncated;
-    } cases[] = {{"2024-06-02 12:00:00", 999, 'n'}, {"2024-06-03 12:00:00", 1000, 'y'}};
+        Truncation Truncated;
+    } cases[] = {{"2024-06-02 12:00:00", 999, Truncation::None}, {"2024-06-03 12:00:00", 1000, Truncation::AtRowLimit}};
     for (const auto& c : cases) {
         std::vector<FileRow> files;
         for (int i = 0; i < c.Files; ++i) files.push_back({"/big", "f" + std::to_string(i), i, "2024-01-01 00:00:00"});
@@ -273,7 +273,7 @@ TEST_F(GridFill, EveryKindSaysItsRecordsWereCutAndShowsThemAllWithoutALimit) {
             Run(state);
             const int last = limit > 0 ? limit : settings_.FirstDetailRow - 1 + kRecords;
             EXPECT_EQ(std::tie(settings_.LastResultRow, settings_.ResultTruncated),
-                      std::tuple(last, limit > 0 ? 'y' : 'n'));
+                      std::tuple(last, limit > 0 ? Truncation::AtRowLimit : Truncation::None));
             EXPECT_EQ(prompter_.Texts(), std::vector<std::string>(limit > 0 ? 1 : 0, std::string(kTruncatedMessage)));
         }
     }
