@@ -198,8 +198,10 @@ bool AnalysisSession::ForgetMissingSnapshots(bool databaseChanged, bool choiceMa
 Shortfall AnalysisSession::ShortfallOf(AnalysisKind kind) const {
     const AnalysisEntry& entry = EntryOf(kind);
     if (entry.NeedsCompare && state_.CompareSnapshotDate.IsNull()) return Shortfall::CompareSnapshot;
-    if (entry.NeedsCompare && entry.ReadsFiles && compare_.InfoCollectFiles != "Y") return Shortfall::CompareFiles;
-    if (entry.ReadsFiles && prime_.InfoCollectFiles != "Y") return Shortfall::PrimeFiles;
+    if (entry.NeedsCompare && entry.ReadsFiles && compare_.InfoCollectFiles != FilesRecorded::Yes) {
+        return Shortfall::CompareFiles;
+    }
+    if (entry.ReadsFiles && prime_.InfoCollectFiles != FilesRecorded::Yes) return Shortfall::PrimeFiles;
     return Shortfall::None;
 }
 

@@ -156,7 +156,7 @@ int RunInfo(const KeyOptions& options) {
         PrintJson({{"key", FormatGeneralDate(key)},
                    {"basepath", info.InfoBasePath},
                    {"description", info.InfoDescription},
-                   {"collectfiles", info.InfoCollectFiles},
+                   {"collectfiles", CollfilesText(info.InfoCollectFiles)},
                    {"filelimit", info.InfoFileLimit},
                    {"directories", info.InfoTotalDirs},
                    {"files", info.InfoTotalFiles},
@@ -168,7 +168,7 @@ int RunInfo(const KeyOptions& options) {
     PrintOut("Snapshot:          {}\n", FormatGeneralDate(key));
     PrintOut("Base path:         {}\n", EscapeForDisplay(info.InfoBasePath));
     PrintOut("Description:       {}\n", EscapeForDisplay(info.InfoDescription));
-    PrintOut("Files recorded:    {} (from {} bytes)\n", EscapeForDisplay(info.InfoCollectFiles),
+    PrintOut("Files recorded:    {} (from {} bytes)\n", CollfilesText(info.InfoCollectFiles),
              FormatNumber(info.InfoFileLimit));
     PrintOut("Directories:       {}\n", info.InfoTotalDirs);
     PrintOut("Files:             {}\n", info.InfoTotalFiles);

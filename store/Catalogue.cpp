@@ -112,6 +112,11 @@ StoreError ReadSnapshots(DatabaseState& state, std::string_view basePath, std::v
 
 }  // namespace
 
+std::string CollfilesText(std::optional<FilesRecorded> recorded) {
+    if (!recorded) return {};
+    return *recorded == FilesRecorded::Yes ? "Y" : "N";
+}
+
 StoreError TableExists(DatabaseState& state, std::string_view name, bool& exists) {
     Statement query;
     // A server resolves the name as a query would: unquoted, so in any case.
@@ -152,7 +157,9 @@ StoreError LoadSnapshotInfo(DatabaseState& state, const DateTime& key, SnapshotI
     const FieldIndex fields(query);
     fields.CopyIfPresent("basepath", info.InfoBasePath);
     fields.CopyIfPresent("description", info.InfoDescription);
-    fields.CopyIfPresent("collfiles", info.InfoCollectFiles);
+    if (const int column = fields.Present("collfiles"); column >= 0) {
+        info.InfoCollectFiles = query.Text(column) == "Y" ? FilesRecorded::Yes : FilesRecorded::No;
+    }
     fields.CopyIfPresent("filelimit", info.InfoFileLimit);
     fields.CopyIfPresent("totdirs", info.InfoTotalDirs);
     fields.CopyIfPresent("totfiles", info.InfoTotalFiles);

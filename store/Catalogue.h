@@ -27,12 +27,19 @@ StoreError TableExists(DatabaseState& state, std::string_view name, bool& exists
 StoreError CreateTableWhenMissing(DatabaseState& state, std::string_view name,
                                   std::initializer_list<std::string_view> statements);
 
+// Whether a snapshot recorded its files rows: Control's Collfiles, which
+// holds "Y" or "N".
+enum class FilesRecorded { No, Yes };
+// "Y" or "N", as Collfiles holds it; "" for a row without the field.
+std::string CollfilesText(std::optional<FilesRecorded> recorded);
+
 // The Control row last loaded. Nothing clears it: a failed load leaves the
 // other values as they were and empties InfoBasePath only.
 struct SnapshotInfo {
     std::string InfoBasePath;
     std::string InfoDescription;
-    std::string InfoCollectFiles;
+    // nullopt until a row with the field is read; any text but "Y" is No.
+    std::optional<FilesRecorded> InfoCollectFiles;
     std::int64_t InfoFileLimit = 0;
     std::int64_t InfoTotalDirs = 0;
     std::int64_t InfoTotalFiles = 0;

@@ -226,7 +226,7 @@ void AnalysisWindow::ShowSnapshots() {
 
 void AnalysisWindow::ShowPrimeRow() {
     const SnapshotInfo& prime = session_.PrimeInfo();
-    menfilet_->setEnabled(prime.InfoCollectFiles == "Y");
+    menfilet_->setEnabled(prime.InfoCollectFiles == FilesRecorded::Yes);
     mentrend_->setEnabled(true);
     txtpath_->setText(Text(prime.InfoBasePath));
     txtsnap_->setText(Text(FormatGeneralDate(session_.State().SnapshotDate)));

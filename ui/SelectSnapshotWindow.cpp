@@ -455,7 +455,7 @@ void SelectSnapshotWindow::ShowDetails() {
     lblsize_->setText(Text(FormatSize(info_.InfoTotalBytes)));
     lbldirs_->setText(QString::number(info_.InfoTotalDirs));
     lblfiles_->setText(QString::number(info_.InfoTotalFiles));
-    lblcoll_->setText(Text(info_.InfoCollectFiles));
+    lblcoll_->setText(Text(CollfilesText(info_.InfoCollectFiles)));
     lbllimit_->setText(Text(FormatSize(static_cast<double>(info_.InfoFileLimit))));
     lblfiletot_->setText(QString::number(info_.InfoFilesCollected));
     lblfilesize_->setText(Text(FormatSize(info_.InfoCollectedBytes)));

@@ -71,6 +71,7 @@ TEST_F(CatalogueCommands, ListShowsBasePathsThenSnapshotsNewestFirstAndInfoOneOf
     auto latest = nlohmann::json::parse(test::RunTool({"info", "latest", "--db", db, "--json"}).Out);
     EXPECT_EQ(latest["description"], "other");
     EXPECT_EQ(latest["directories"], 1);
+    EXPECT_EQ(latest["collectfiles"], "N");
 }
 
 // The same base path from two machines is listed once per host, and each

@@ -222,7 +222,7 @@ TEST_F(Catalogue, LoadFillsInfoAndAMissingKeyEmptiesOnlyTheBasePath) {
     EXPECT_TRUE(LoadSnapshotInfo(state, key, info).Ok());
     EXPECT_EQ(std::tie(info.InfoBasePath, info.InfoDescription, info.InfoCollectFiles, info.InfoTotalBytes,
                        info.InfoCollectedBytes),
-              std::tuple("/home/ann", "desc of /home/ann", "Y", 3.5e9, 5.0));
+              std::tuple("/home/ann", "desc of /home/ann", FilesRecorded::Yes, 3.5e9, 5.0));
 
     const StoreError missing = LoadSnapshotInfo(state, DateTime{2024, 3, 7, 14, 5, 10}, info);
     EXPECT_EQ(std::tie(missing.Code, missing.Reason),
