@@ -149,8 +149,8 @@ std::string TruncatedMessage(int rowLimit) {
     return "Display truncated after " + std::to_string(rowLimit) + " entries";
 }
 
-StoreError FillResultGrid(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
-                          GridSettings& settings, ResultGrid& grid, const BoundQuery& query, int firstRow) {
+StoreError FillResultGrid(DatabaseState& database, const AnalysisState& state, GridSettings& settings,
+                          ResultGrid& grid, const BoundQuery& query, int firstRow) {
     int row = firstRow - 1;
     const int lastRow = state.RowLimit > 0 ? state.RowLimit : INT_MAX;
     settings.ResultTruncated = Truncation::None;
@@ -170,7 +170,6 @@ StoreError FillResultGrid(DatabaseState& database, Prompter& prompter, const Ana
     while (error.Ok() && (error = source->Next(record)).Ok() && record) {
         // A record beyond the last row is looked at only to tell that rows were cut.
         if (row >= lastRow) {
-            ShowMessage(prompter, TruncatedMessage(state.RowLimit));
             settings.ResultTruncated = Truncation::AtRowLimit;
             break;
         }

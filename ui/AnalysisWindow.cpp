@@ -20,6 +20,7 @@
 #include "analysis/Trend.h"
 #include "store/Catalogue.h"
 #include "base/SizeFormat.h"
+#include "report/SessionMessages.h"
 #include "report/StoreErrorReport.h"
 #include "ui/AboutWindow.h"
 #include "ui/ChartWidget.h"
@@ -376,8 +377,9 @@ void AnalysisWindow::ShowTrend() {
             ReportStoreError(messages_, context_.Database.DatabasePath, error);
             return;
         }
-        // The grower's own session has said what failed; the trend is still worth showing.
-        CompleteTrend(context_.Database, messages_, report);
+        // The grower's own session has told what failed; the trend is still worth showing.
+        SessionMessages told(messages_, context_.Database);
+        CompleteTrend(context_.Database, told, report);
     }
     // A window of its own, not one kept above this one: the tree stays in
     // reach beside it. This window closes it when it goes.

@@ -28,6 +28,7 @@
 #include "bench/analysis/BenchSupport.h"
 #include "analysis/AnalysisIndexes.h"
 #include "analysis/Trend.h"
+#include "report/SessionMessages.h"
 #include "store/Catalogue.h"
 #include "store/DatabaseConnection.h"
 #include "store/Schema.h"
@@ -135,6 +136,7 @@ int main(int argc, char** argv) {
     DatabaseState db;
     db.DatabasePath = argv[2];
     QuietPrompter prompter;
+    SessionMessages messages(prompter, db);
     ExitEnder ender;
     if (OpenSnapshotDatabase(db, prompter, ender) != OpenOutcome::Opened) return 1;
     PrepareForAnalysis(db);
@@ -156,7 +158,7 @@ int main(int argc, char** argv) {
             report.Full = ForecastFull(UsageOf(report.Points));
         });
         const Timing grower = Median(runs, [&]() {
-            if (!CompleteTrend(db, prompter, report).Ok()) std::exit(1);
+            if (!CompleteTrend(db, messages, report).Ok()) std::exit(1);
         });
         met = met && trend.WallMs < 50;
         std::printf("%-40s %8zu %9.1f/%8.1f %9.1f/%8.1f\n", directory.c_str(), report.Points.size(), trend.WallMs,

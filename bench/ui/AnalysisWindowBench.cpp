@@ -27,6 +27,7 @@
 #include <SQLiteCpp/Transaction.h>
 
 #include "analysis/AnalysisSession.h"
+#include "report/SessionMessages.h"
 #include "store/Catalogue.h"
 #include "store/DatabaseConnection.h"
 #include "store/RowWriter.h"
@@ -151,7 +152,8 @@ int main(int argc, char** argv) {
     if (!LatestSnapshot(db, prime).Ok() || !prime) return 1;
     const std::string widest = WidestDirectory(db, *prime);
     ProgramContext context{db, prompter, ender, settings, dialogs};
-    AnalysisSession session(db, prompter);
+    SessionMessages messages(prompter, db);
+    AnalysisSession session(db, messages);
     SnapshotChoice choice;
 
     std::vector<double> open, expand, click;

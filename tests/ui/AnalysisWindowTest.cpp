@@ -151,7 +151,8 @@ const char* const kCompareItems[] = {"mendir_1", "mendir_2", "mendir_3", "mendir
 
 struct Fixture : DataPair {
     using DataPair::DataPair;
-    AnalysisSession session{h.Database, h.Prompter};
+    SessionMessages messages{h.Prompter, h.Database};
+    AnalysisSession session{h.Database, messages};
 };
 
 // A window already showing the prime snapshot key.
