@@ -16,12 +16,17 @@ constexpr std::string_view kFileColumns = "a.Filename, a.Filedir, a.Filesize, a.
 
 // Rows of the file analyses that list files: name, directory, size, date.
 std::vector<ColumnEntry> FileListColumns(int directoryWidth, int sizeWidth) {
-    return {{"File", 2000}, {"Directory", directoryWidth}, {"Size{unit}", sizeWidth, 'S'}, {"File Date", 2000, 'D'}};
+    using R = ColumnRule;
+    return {{"File", 2000},
+            {"Directory", directoryWidth},
+            {"Size{unit}", sizeWidth, R::Size},
+            {"File Date", 2000, R::Date}};
 }
 
 std::vector<AnalysisEntry> MakeCatalogue() {
     using K = AnalysisKind;
     using M = AnalysisMenu;
+    using R = ColumnRule;
     return {
         {.Kind = K::DirectoryDetails,
          .Name = "DirectoryDetails",
@@ -29,9 +34,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .MenuCaption = "&Directory Details",
          .Menu = M::Directories,
          .Columns = {{"Directory Name", 2000},
-                     {"# of Files", 1000, 'N'},
-                     {"Total size {unit}", 1500, 'S'},
-                     {"% of Total", 1000, 'P', 2, ShareBase::DirTotal}},
+                     {"# of Files", 1000, R::Count},
+                     {"Total size {unit}", 1500, R::Size},
+                     {"% of Total", 1000, R::Percent, 2, ShareBase::DirTotal}},
          .Title = "Analysis of directory {dir}",
          .Query = [](const QueryParts& q) {
              return KindQueries{
@@ -48,11 +53,11 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Menu = M::Directories,
          .NeedsCompare = true,
          .Columns = {{"Directory", 1500},
-                     {"Size ({prime}) {unit}", 1500, 'S'},
-                     {"Size ({compare}) {unit}", 1500, 'S'},
-                     {"Increase {unit}", 1200, 'S'},
-                     {"% incr", 800, 'N'},
-                     {"% of Total Incr", 1200, 'P', 3, ShareBase::DirGrowth}},
+                     {"Size ({prime}) {unit}", 1500, R::Size},
+                     {"Size ({compare}) {unit}", 1500, R::Size},
+                     {"Increase {unit}", 1200, R::Size},
+                     {"% incr", 800, R::Count},
+                     {"% of Total Incr", 1200, R::Percent, 3, ShareBase::DirGrowth}},
          .Title = "Compare {dir} from {compare} to {prime}",
          .Query = [](const QueryParts& q) {
              const std::string c = q.Coll();
@@ -74,7 +79,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .MenuCaption = "New Directories",
          .Menu = M::Directories,
          .NeedsCompare = true,
-         .Columns = {{"Directory Name", 2000}, {"# of Files", 1000, 'N'}, {"Total size {unit}", 1500, 'S'}},
+         .Columns = {{"Directory Name", 2000}, {"# of Files", 1000, R::Count}, {"Total size {unit}", 1500, R::Size}},
          .Title = "Directories in {prime} and not in {compare} in {dir}{filter}",
          .Query = [](const QueryParts& q) { return KindQueries{q.MissingDirs(":d1", ":d2")}; }},
         {.Kind = K::DeletedDirectories,
@@ -83,7 +88,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .MenuCaption = "Deleted Directories",
          .Menu = M::Directories,
          .NeedsCompare = true,
-         .Columns = {{"Directory Name", 2000}, {"# of Files", 1000, 'N'}, {"Total size {unit}", 1500, 'S'}},
+         .Columns = {{"Directory Name", 2000}, {"# of Files", 1000, R::Count}, {"Total size {unit}", 1500, R::Size}},
          .Title = "Directories in {compare} and not in {prime} in {dir}{filter}",
          .Query = [](const QueryParts& q) { return KindQueries{q.MissingDirs(":d2", ":d1")}; }},
         {.Kind = K::DirectoryHistory,
@@ -91,7 +96,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .CommandName = "directory-history",
          .MenuCaption = "Directory History",
          .Menu = M::Directories,
-         .Columns = {{"Date", 2000, 'D'}, {"# of files", 1500, 'N'}, {"Size {unit}", 1500, 'S'}},
+         .Columns = {{"Date", 2000, R::Date}, {"# of files", 1500, R::Count}, {"Size {unit}", 1500, R::Size}},
          .ChartColumn = 2,
          .ChartPoints = 50,
          .KeepsRowOrder = true,
@@ -116,10 +121,10 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Menu = M::Directories,
          .NeedsCompare = true,
          .Columns = {{"Directory", 2500},
-                     {"Change in files", 1200, 'N'},
-                     {"Change {unit}", 1300, 'S'},
-                     {"Size ({prime}) {unit}", 1500, 'S'},
-                     {"Size ({compare}) {unit}", 1500, 'S'}},
+                     {"Change in files", 1200, R::Count},
+                     {"Change {unit}", 1300, R::Size},
+                     {"Size ({prime}) {unit}", 1500, R::Size},
+                     {"Size ({compare}) {unit}", 1500, R::Size}},
          .ChartColumn = 2,
          .PathRows = true,
          // Swapping the two snapshots turns every change round: it must
@@ -140,9 +145,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Menu = M::Files,
          .ReadsFiles = true,
          .Columns = {{"File", 2000},
-                     {"Size{unit}", 1500, 'S'},
-                     {"File Date", 2000, 'D'},
-                     {"% of dir size", 1500, 'P', 1, ShareBase::FirstRecord}},
+                     {"Size{unit}", 1500, R::Size},
+                     {"File Date", 2000, R::Date},
+                     {"% of dir size", 1500, R::Percent, 1, ShareBase::FirstRecord}},
          .ChartColumn = 1,
          .Title = "Files within directory {dir}{filter}",
          .Query = [](const QueryParts& q) {
@@ -176,11 +181,11 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .ReadsFiles = true,
          .Columns = {{"File", 2000},
                      {"Directory", 2500},
-                     {"Change{unit}", 1300, 'S'},
-                     {"Size{unit}", 1000, 'S'},
-                     {"File Date", 2000, 'D'},
-                     {"Size{unit}", 1000, 'S'},
-                     {"File Date", 2000, 'D'}},
+                     {"Change{unit}", 1300, R::Size},
+                     {"Size{unit}", 1000, R::Size},
+                     {"File Date", 2000, R::Date},
+                     {"Size{unit}", 1000, R::Size},
+                     {"File Date", 2000, R::Date}},
          .ChartColumn = 0,
          .Title = "Changed files in {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
@@ -222,7 +227,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .MenuCaption = "Summarise by By File &Type",
          .Menu = M::Files,
          .ReadsFiles = true,
-         .Columns = {{"File Type", 2000}, {"# of files", 1000, 'N'}, {"Size{unit}", 1000, 'S'}},
+         .Columns = {{"File Type", 2000}, {"# of files", 1000, R::Count}, {"Size{unit}", 1000, R::Size}},
          .ChartColumn = 2,
          .Title = "Analysis by File Type within {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {

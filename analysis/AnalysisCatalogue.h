@@ -32,7 +32,7 @@ struct ColumnEntry {
     // Heading pattern for FillLabels: "Total size {unit}".
     std::string_view Heading = {};
     int Width = 0;  // twips
-    ColumnRule Rule = 'C';
+    ColumnRule Rule = ColumnRule::Text;
     // For a percentage column: the field of the record whose share of Base it
     // shows; -1 for a column that shows its own field.
     int ShareOf = -1;

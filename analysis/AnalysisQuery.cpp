@@ -114,7 +114,7 @@ TreeBounds TreeBoundsOf(std::string_view directory, PathStyle style) {
 
 void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const QueryHints& hints) {
     const AnalysisEntry& entry = EntryOf(state.AnalysisKind);
-    grid.ColumnFormat.fill('C');
+    grid.ColumnFormat.fill(ColumnRule::Text);
     SetColumns(entry, state, grid);
     KindQueries queries = entry.Query(QueryParts{state.Style, hints, state.Host.has_value(), state.RowLimit});
     grid.AnalysisSql = BoundQuery{std::move(queries.Detail), {}, queries.Engine};

@@ -9,6 +9,11 @@
 
 namespace corvina {
 
+std::string AnalysisFailureText(std::string_view databasePath, const std::string& title, const StoreError& error) {
+    if (error.IsDamaged()) return DamagedDatabaseText(databasePath, error.Reason);
+    return "Error running analysis " + title + "\n" + error.Details();
+}
+
 std::string AnalysisTitle(const AnalysisState& state) {
     return FillLabels(EntryOf(state.AnalysisKind).Title, state);
 }
@@ -54,10 +59,18 @@ void FixRows(const GridSettings& settings, ResultGrid& grid) {
     grid.SetFixedRows(settings.FirstDetailRow);
 }
 
+// Each fill sets ResultTruncated afresh; the outcome keeps a cut of either.
+StoreError Fill(DatabaseState& database, const AnalysisState& state, GridSettings& settings, ResultGrid& grid,
+                const BoundQuery& query, int firstRow, AnalysisOutcome& outcome) {
+    StoreError error = FillResultGrid(database, state, settings, grid, query, firstRow);
+    if (settings.ResultTruncated == Truncation::AtRowLimit) outcome.Truncated = Truncation::AtRowLimit;
+    return error;
+}
+
 }  // namespace
 
-AnalysisOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
-                            GridSettings& settings, ResultGrid& grid) {
+AnalysisOutcome RunAnalysis(DatabaseState& database, const AnalysisState& state, GridSettings& settings,
+                            ResultGrid& grid) {
     AnalysisOutcome outcome;
     QueryHints hints;
     // Both only steer speed, but a file they cannot read gives no rows either:
@@ -71,34 +84,26 @@ AnalysisOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const A
     outcome.Title = AnalysisTitle(state);
     if (!settings.TotalSql.Empty()) {
         settings.FirstDetailRow = 2;
-        if (outcome.Error.Ok()) {
-            outcome.Error = FillResultGrid(database, prompter, state, settings, grid, settings.TotalSql, 1);
-        }
+        if (outcome.Error.Ok()) outcome.Error = Fill(database, state, settings, grid, settings.TotalSql, 1, outcome);
     } else {
         settings.FirstDetailRow = 1;
     }
     if (outcome.Error.Ok()) {
         outcome.Error =
-            FillResultGrid(database, prompter, state, settings, grid, settings.AnalysisSql, settings.FirstDetailRow);
-    }
-    if (outcome.Error.IsDamaged()) {
-        ShowMessage(prompter, DamagedDatabaseText(database.DatabasePath, outcome.Error.Reason), Icon::Exclamation);
-    } else if (!outcome.Error.Ok()) {
-        ShowMessage(prompter, "Error running analysis " + outcome.Title + "\n" + outcome.Error.Details(),
-                    Icon::Exclamation);
+            Fill(database, state, settings, grid, settings.AnalysisSql, settings.FirstDetailRow, outcome);
     }
     FixRows(settings, grid);
     outcome.Chart = DrawChart(state, settings, grid);
     return outcome;
 }
 
-void SortOnColumn(Prompter& prompter, const AnalysisState& state, GridSettings& settings, ResultGrid& grid,
-                  int column) {
-    if (settings.ResultTruncated == 'y') ShowMessage(prompter, std::string(kTruncatedSortWarning));
+void SortOnColumn(const AnalysisState& state, GridSettings& settings, ResultGrid& grid, int column) {
     settings.ChartColumn = column;
     if (EntryOf(state.AnalysisKind).KeepsRowOrder) return;
-    char rule = column >= 0 && column < kMaxResultColumns ? settings.ColumnFormat[static_cast<std::size_t>(column)] : 'C';
-    grid.SortScrollingRows(column, rule == 'C');
+    const ColumnRule rule = column >= 0 && column < kMaxResultColumns
+                                ? settings.ColumnFormat[static_cast<std::size_t>(column)]
+                                : ColumnRule::Text;
+    grid.SortScrollingRows(column, rule == ColumnRule::Text);
 }
 
 }  // namespace corvina

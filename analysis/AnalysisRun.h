@@ -6,19 +6,18 @@
 // (LayoutResultGrid) whenever the kind or the unit changed.
 //
 // Error policy: as every function of store/ and analysis/ (store/StoreError.h).
-// RunAnalysis reports a query the database refuses once through the prompter
-// ("Error running analysis" with the engine's code and reason); the grid keeps
-// what was filled, the run finishes its bookkeeping, and the error comes back
-// in the outcome.
+// Nothing here shows anything. When the database refuses a query the grid
+// keeps what was filled, the run finishes its bookkeeping, and the error comes
+// back in the outcome, to be told as AnalysisFailureText.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "analysis/AnalysisQuery.h"
 #include "analysis/AnalysisState.h"
 #include "analysis/ChartData.h"
 #include "analysis/ResultGrid.h"
-#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
 
@@ -29,7 +28,15 @@ struct AnalysisOutcome {
     std::string Title;
     ChartData Chart;
     StoreError Error;
+    // AtRowLimit when the grid stopped at the row limit with records left
+    // over: told as TruncatedMessage (GridFill.h).
+    Truncation Truncated = Truncation::None;
 };
+
+// How a run the database refused is told: the damaged-file text for a
+// damaged file, else "Error running analysis <title>" and, on a line of its
+// own, the engine's code and reason.
+std::string AnalysisFailureText(std::string_view databasePath, const std::string& title, const StoreError& error);
 
 // The title of the current analysis.
 std::string AnalysisTitle(const AnalysisState& state);
@@ -41,20 +48,20 @@ std::string AnalysisTitle(const AnalysisState& state);
 StoreError EstimateQueryHints(DatabaseState& database, const AnalysisState& state, QueryHints& hints);
 
 // A failure of the connection setting or of the hints ends the run before
-// the fill, reported as a refused query is.
-AnalysisOutcome RunAnalysis(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
-                            GridSettings& settings, ResultGrid& grid);
+// the fill, and comes back as a refused query does.
+AnalysisOutcome RunAnalysis(DatabaseState& database, const AnalysisState& state, GridSettings& settings,
+                            ResultGrid& grid);
 
-// What a click on a column header does to the data: warns when the result was
-// truncated, makes the column the charted one and, except for kinds that
-// keep their row order (DirectoryHistory), sorts the scrolling rows on it
-// (ascending for text columns, descending otherwise). The caller redraws the
-// chart (DrawChart).
+// What a click on a column header does to the data: makes the column the
+// charted one and, except for kinds that keep their row order
+// (DirectoryHistory), sorts the scrolling rows on it (ascending for text
+// columns, descending otherwise). The caller redraws the chart (DrawChart).
+// A result cut at the row limit sorts only the rows it holds: the caller
+// warns of that first, with this text.
 inline constexpr std::string_view kTruncatedSortWarning =
     "Because the display has been truncated, the display is incomplete.\n"
     "Sorting on a column will only give partial results.\n"
     "Do the analysis on sub-directories to avoid this problem.";
-void SortOnColumn(Prompter& prompter, const AnalysisState& state, GridSettings& settings, ResultGrid& grid,
-                  int column);
+void SortOnColumn(const AnalysisState& state, GridSettings& settings, ResultGrid& grid, int column);
 
 }  // namespace corvina

@@ -8,13 +8,13 @@
 
 namespace corvina {
 
-AnalysisSession::AnalysisSession(DatabaseState& database, Prompter& prompter)
-    : database_(database), prompter_(prompter) {}
+AnalysisSession::AnalysisSession(DatabaseState& database, SessionObserver& observer)
+    : database_(database), observer_(observer) {}
 
-// The store is asked in these helpers only, and each says its own failures.
+// The store is asked in these helpers only, and each tells its own failures.
 
 StoreError AnalysisSession::Reported(StoreError error) {
-    if (!error.Ok()) ReportStoreError(prompter_, database_.DatabasePath, error);
+    if (!error.Ok()) observer_.ReadFailed(error);
     return error;
 }
 
@@ -28,7 +28,7 @@ StoreError AnalysisSession::HasSnapshot(const DateTime& key, bool& exists) {
 StoreError AnalysisSession::ReadRow(const DateTime& key, SnapshotInfo& row) {
     // A fresh row each time: a failed load leaves nothing of an earlier one.
     row = SnapshotInfo{};
-    return LoadSnapshotInfo(database_, prompter_, key, row);
+    return Reported(LoadSnapshotInfo(database_, key, row));
 }
 
 StoreError AnalysisSession::ReadKeptHost(const DateTime& key, std::optional<std::string>& host) {
@@ -38,11 +38,7 @@ StoreError AnalysisSession::ReadKeptHost(const DateTime& key, std::optional<std:
 StoreError AnalysisSession::DirectoryTotalIn(const DateTime& snapshot, const std::string& directory,
                                              Entrytype entrytype, std::optional<double>& total) {
     StoreError error = FindDirectoryTotal(database_, directory, snapshot, state_.Style, total, entrytype);
-    if (error.IsDamaged()) {
-        ReportStoreError(prompter_, database_.DatabasePath, error);
-    } else if (!error.Ok()) {
-        ShowMessage(prompter_, DirectoryTotalFailureText(error, directory));
-    }
+    if (!error.Ok()) observer_.DirectoryTotalFailed(error, directory);
     return error;
 }
 
@@ -65,7 +61,7 @@ StoreError AnalysisSession::Restart() {
     state_.SizeUnit = 'M';
     state_.CompareSnapshotDate = DateTime{};
     Layout();
-    state_.ChartType = kChart2DBar;
+    state_.ChartType = ChartType::Bar2D;
     state_.ChartOrientation = 0;
     settings_.ChartColumn = 2;
     primeOpen_ = false;
@@ -171,9 +167,17 @@ void AnalysisSession::SetUnit(char unit) {
 
 void AnalysisSession::Layout() { LayoutResultGrid(state_, settings_, grid_); }
 
-AnalysisOutcome AnalysisSession::Run() { return RunAnalysis(database_, prompter_, state_, settings_, grid_); }
+AnalysisOutcome AnalysisSession::Run() {
+    AnalysisOutcome outcome = RunAnalysis(database_, state_, settings_, grid_);
+    if (outcome.Truncated == Truncation::AtRowLimit) observer_.ResultCut(state_.RowLimit);
+    if (!outcome.Error.Ok()) observer_.AnalysisFailed(outcome.Title, outcome.Error);
+    return outcome;
+}
 
-void AnalysisSession::SortOnColumn(int column) { corvina::SortOnColumn(prompter_, state_, settings_, grid_, column); }
+void AnalysisSession::SortOnColumn(int column) {
+    if (settings_.ResultTruncated == Truncation::AtRowLimit) observer_.CutResultSorted();
+    corvina::SortOnColumn(state_, settings_, grid_, column);
+}
 
 ChartData AnalysisSession::Chart() const { return DrawChart(state_, settings_, grid_); }
 
@@ -197,8 +201,10 @@ bool AnalysisSession::ForgetMissingSnapshots(bool databaseChanged, bool choiceMa
 Shortfall AnalysisSession::ShortfallOf(AnalysisKind kind) const {
     const AnalysisEntry& entry = EntryOf(kind);
     if (entry.NeedsCompare && state_.CompareSnapshotDate.IsNull()) return Shortfall::CompareSnapshot;
-    if (entry.NeedsCompare && entry.ReadsFiles && compare_.InfoCollectFiles != "Y") return Shortfall::CompareFiles;
-    if (entry.ReadsFiles && prime_.InfoCollectFiles != "Y") return Shortfall::PrimeFiles;
+    if (entry.NeedsCompare && entry.ReadsFiles && compare_.InfoCollectFiles != FilesRecorded::Yes) {
+        return Shortfall::CompareFiles;
+    }
+    if (entry.ReadsFiles && prime_.InfoCollectFiles != FilesRecorded::Yes) return Shortfall::PrimeFiles;
     return Shortfall::None;
 }
 

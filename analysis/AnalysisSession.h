@@ -7,17 +7,17 @@
 // one; the window only shows what the session holds.
 //
 // The session owns the analysis state, the grid settings, the result grid and
-// the catalogue rows of the two snapshots; the database and the prompter are
+// the catalogue rows of the two snapshots; the database and the observer are
 // borrowed and must outlive it. A window program keeps one session for as
 // long as it runs, so that a reopened analysis window finds its snapshot again.
 //
 // Error policy: as every function of store/ and analysis/ (store/StoreError.h).
-// The session says each failure of the database through its prompter (a
-// directory total as "Error: <code> <reason>" and "While processing directory
-// <dir>") and returns it; the state then holds what each function says, so
-// that a window can go on. Refusals that are not failures (a snapshot of
-// another base path, a directory the snapshot does not hold) are returned as
-// data, and their wording is left to the caller.
+// The session tells its observer of each failure of the database, of a result
+// cut at the row limit and of a sort of such a result (SessionObserver.h), and
+// returns the failure; the state then holds what each function says, so that
+// a window can go on. Refusals that are not failures (a snapshot of another
+// base path, a directory the snapshot does not hold) are returned as data.
+// The session shows nothing: the wording of all of it is the caller's.
 
 #include <optional>
 #include <string>
@@ -27,8 +27,8 @@
 #include "analysis/AnalysisState.h"
 #include "analysis/ChartData.h"
 #include "analysis/ResultGrid.h"
+#include "analysis/SessionObserver.h"
 #include "store/Catalogue.h"
-#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
 
@@ -47,12 +47,12 @@ enum class Shortfall {
 struct CompareChoice {
     bool Chosen = false;
     std::string BasePath;  // of the snapshot offered, as its catalogue row says
-    StoreError Error;      // a failure to read the snapshots, said already
+    StoreError Error;      // a failure to read the snapshots, told already
 };
 
 class AnalysisSession {
 public:
-    AnalysisSession(DatabaseState& database, Prompter& prompter);
+    AnalysisSession(DatabaseState& database, SessionObserver& observer);
     AnalysisSession(const AnalysisSession&) = delete;
     AnalysisSession& operator=(const AnalysisSession&) = delete;
 
@@ -80,7 +80,7 @@ public:
     // Makes key the prime snapshot and drops the compare snapshot. A
     // snapshot other than the one open is read at its base path; choosing
     // the open one again keeps the directory. A catalogue row that could not
-    // be read or is missing (kErrRowNotFound) leaves the base path "".
+    // be read or is missing (StoreCode::Missing) leaves the base path "".
     StoreError ChoosePrime(const DateTime& key);
     // Makes key the compare snapshot when it is of the prime snapshot's base
     // path. Nothing is run: the grid keeps the current result.
@@ -104,11 +104,13 @@ public:
     void SetUnit(char unit);
     // Rows the grid holds below its headings; 0: every row (AnalysisState).
     void SetRowLimit(int rows) { state_.RowLimit = rows; }
-    void SetChartType(int chartType) { state_.ChartType = chartType; }
+    void SetChartType(ChartType type) { state_.ChartType = type; }
     void SetChartOrientation(int orientation) { state_.ChartOrientation = orientation; }
 
+    // The observer hears of a failure and of a cut result before this returns.
     AnalysisOutcome Run();
-    // A click on a column heading or cell (SortOnColumn in AnalysisRun.h).
+    // A click on a column heading or cell (SortOnColumn in AnalysisRun.h); a
+    // cut result is told to the observer before it is sorted.
     void SortOnColumn(int column);
     ChartData Chart() const;
     // Only the heading row stays. A comparison without its compare snapshot
@@ -118,7 +120,7 @@ public:
 
     // After the snapshot choice (which may have deleted snapshots or switched
     // the database): drops keys the database no longer has, or that could not
-    // be looked up (said through the prompter). After a switch,
+    // be looked up (told to the observer). After a switch,
     // the snapshots are read again when next chosen; unless a choice was made
     // meanwhile, the old keys name nothing here and go. true when the prime
     // snapshot went (the compare snapshot with it).
@@ -132,14 +134,14 @@ private:
     StoreError ReadKeptHost(const DateTime& key, std::optional<std::string>& host);
     StoreError DirectoryTotalIn(const DateTime& snapshot, const std::string& directory, Entrytype entrytype,
                                 std::optional<double>& total);
-    // Whether the snapshot is there; a failure to look is said, and counts as no.
+    // Whether the snapshot is there; a failure to look is told, and counts as no.
     bool StillStored(const DateTime& key);
     StoreError OpenPrime();
     StoreError OpenCompare(const SnapshotInfo& row);
     void Layout();
 
     DatabaseState& database_;
-    Prompter& prompter_;
+    SessionObserver& observer_;
     AnalysisState state_;
     GridSettings settings_;
     ResultGrid grid_;

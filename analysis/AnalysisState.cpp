@@ -26,6 +26,17 @@ std::string HourMinute(const DateTime& date) {
 
 std::string EntrytypeText(Entrytype type) { return std::string(1, static_cast<char>(type)); }
 
+char ColumnRuleLetter(ColumnRule rule) {
+    switch (rule) {
+        case ColumnRule::Text: return 'C';
+        case ColumnRule::Count: return 'N';
+        case ColumnRule::Size: return 'S';
+        case ColumnRule::Percent: return 'P';
+        case ColumnRule::Date: return 'D';
+    }
+    return 'C';
+}
+
 void FormSnapshotLabels(AnalysisState& state) {
     const DateTime& a = state.SnapshotDate;
     const DateTime& b = state.CompareSnapshotDate;

@@ -28,9 +28,11 @@ namespace corvina {
 // Columns 0 to 10 of the grid globals.
 inline constexpr int kMaxResultColumns = 11;
 
-// The display rule of a column: 'C' text, 'N' count, 'S' size, 'P' percentage,
-// 'D' date-time.
-using ColumnRule = char;
+// The display rule of a column. Text comes first: a grid not yet laid out
+// holds text in every column.
+enum class ColumnRule { Text, Count, Size, Percent, Date };
+// Its letter in the tool's JSON "format": C, N, S, P or D.
+char ColumnRuleLetter(ColumnRule rule);
 
 // The rows the window's grid holds below its headings, a total row included.
 inline constexpr int kWindowRowLimit = 1000;
@@ -42,11 +44,8 @@ inline constexpr int kWindowRowLimit = 1000;
 enum class Entrytype : char { Files = '1', Directory = '2' };
 std::string EntrytypeText(Entrytype type);
 
-// Chart types as the chart menus set them.
-inline constexpr int kChart2DPie = 1;
-inline constexpr int kChart3DPie = 2;
-inline constexpr int kChart2DBar = 3;
-inline constexpr int kChart3DBar = 4;
+// The chart types of the chart menus.
+enum class ChartType { Pie2D, Pie3D, Bar2D, Bar3D };
 
 struct AnalysisState {
     // Qualified: the member's name is the type's name.
@@ -72,7 +71,7 @@ struct AnalysisState {
     // record left over is said to be cut. 0: every record is shown.
     int RowLimit = kWindowRowLimit;
     PathStyle Style = kNativePathStyle;  // how the snapshot's paths are written
-    int ChartType = kChart2DBar;
+    corvina::ChartType ChartType = corvina::ChartType::Bar2D;
     int ChartOrientation = 0;  // 0 vertical, 1 horizontal
 };
 
@@ -89,11 +88,14 @@ struct BoundQuery {
     bool Empty() const { return Sql.empty(); }
 };
 
+// Whether the last fill stopped at the row limit with records left over.
+enum class Truncation { None, AtRowLimit };
+
 struct GridSettings {
     BoundQuery AnalysisSql;  // the detail rows
     BoundQuery TotalSql;     // the one total row; empty for kinds without one
     int ColumnCount = 0;
-    std::array<ColumnRule, kMaxResultColumns> ColumnFormat{'C', 'C', 'C', 'C', 'C', 'C', 'C', 'C', 'C', 'C', 'C'};
+    std::array<ColumnRule, kMaxResultColumns> ColumnFormat{};
     corvina::SizeRounding SizeRounding = corvina::SizeRounding::Down;  // of the size columns
     std::array<int, kMaxResultColumns> PercentSource{};
     // -1: the first record filled sets the base.
@@ -102,7 +104,7 @@ struct GridSettings {
     int ChartColumn = 2;
     int FirstDetailRow = 1;
     int LastResultRow = 0;
-    char ResultTruncated = 'n';  // 'y' when the last fill stopped at the row limit
+    Truncation ResultTruncated = Truncation::None;
 };
 
 // Short labels of the two snapshots for titles and headings: day and month

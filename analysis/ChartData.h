@@ -24,7 +24,7 @@ struct ChartData {
     double ChartMaxValue = 0;                 // 0 when no value is positive
     bool Drawn = false;                       // false: show kNoDataToChart instead
     std::string Title;                        // "Analysis of " + heading of the charted column
-    int ChartType = kChart2DBar;
+    corvina::ChartType ChartType = corvina::ChartType::Bar2D;
     int ChartOrientation = 0;
 };
 

@@ -47,7 +47,7 @@ void WriteGridJson(const std::string& title, const AnalysisSession& session, std
     json columns = json::array();
     for (int c = 0; c < grid.ColumnCount(); ++c) {
         columns.push_back({{"heading", grid.Cell(0, c)},
-                           {"format", std::string(1, settings.ColumnFormat[static_cast<std::size_t>(c)])},
+                           {"format", std::string(1, ColumnRuleLetter(settings.ColumnFormat[static_cast<std::size_t>(c)]))},
                            {"align", grid.Alignment(c) == CellAlignment::Right ? "right" : "left"}});
     }
     json rows = json::array();
@@ -62,7 +62,7 @@ void WriteGridJson(const std::string& title, const AnalysisSession& session, std
              {"columns", columns},
              {"total", settings.FirstDetailRow == 2 && grid.RowCount() > 1 ? row(1) : json(nullptr)},
              {"rows", rows},
-             {"truncated", settings.ResultTruncated == 'y' || endRow < grid.RowCount()}};
+             {"truncated", settings.ResultTruncated == Truncation::AtRowLimit || endRow < grid.RowCount()}};
     // File names are bytes: text that is not UTF-8 shows replacement characters.
     out << doc.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
 }

@@ -121,12 +121,15 @@ void FillRow(const RecordSource& statement, const AnalysisState& state, GridSett
         auto column = static_cast<std::size_t>(c);
         std::string text;
         switch (settings.ColumnFormat[column]) {
-            case 'S': text = FormatSizeCell(statement.Field(c), state.SizeUnit, settings.SizeRounding); break;
-            case 'P':
+            case ColumnRule::Size:
+                text = FormatSizeCell(statement.Field(c), state.SizeUnit, settings.SizeRounding);
+                break;
+            case ColumnRule::Percent:
                 text = PercentCell(statement.Field(settings.PercentSource[column]), settings.PercentBase[column]);
                 break;
-            case 'D': text = DateCell(statement.Field(c)); break;
-            default: text = CellText(statement.Field(c)); break;
+            case ColumnRule::Date: text = DateCell(statement.Field(c)); break;
+            case ColumnRule::Text:
+            case ColumnRule::Count: text = CellText(statement.Field(c)); break;
         }
         grid.SetCell(row, c, std::move(text));
     }
@@ -134,8 +137,8 @@ void FillRow(const RecordSource& statement, const AnalysisState& state, GridSett
 
 void AlignColumns(const GridSettings& settings, ResultGrid& grid) {
     for (int c = 0; c < settings.ColumnCount && c < kMaxResultColumns; ++c) {
-        char rule = settings.ColumnFormat[static_cast<std::size_t>(c)];
-        bool right = rule == 'S' || rule == 'P' || rule == 'N';
+        const ColumnRule rule = settings.ColumnFormat[static_cast<std::size_t>(c)];
+        const bool right = rule == ColumnRule::Size || rule == ColumnRule::Percent || rule == ColumnRule::Count;
         grid.SetAlignment(c, right ? CellAlignment::Right : CellAlignment::Left);
     }
 }
@@ -146,11 +149,11 @@ std::string TruncatedMessage(int rowLimit) {
     return "Display truncated after " + std::to_string(rowLimit) + " entries";
 }
 
-StoreError FillResultGrid(DatabaseState& database, Prompter& prompter, const AnalysisState& state,
-                          GridSettings& settings, ResultGrid& grid, const BoundQuery& query, int firstRow) {
+StoreError FillResultGrid(DatabaseState& database, const AnalysisState& state, GridSettings& settings,
+                          ResultGrid& grid, const BoundQuery& query, int firstRow) {
     int row = firstRow - 1;
     const int lastRow = state.RowLimit > 0 ? state.RowLimit : INT_MAX;
-    settings.ResultTruncated = 'n';
+    settings.ResultTruncated = Truncation::None;
     // Rows from firstRow on start empty; the rows above (headings, a total
     // row) stay. A grid of a larger limit or of none grows as records come.
     grid.SetRowCount(std::min(grid.RowCount(), firstRow));
@@ -167,8 +170,7 @@ StoreError FillResultGrid(DatabaseState& database, Prompter& prompter, const Ana
     while (error.Ok() && (error = source->Next(record)).Ok() && record) {
         // A record beyond the last row is looked at only to tell that rows were cut.
         if (row >= lastRow) {
-            ShowMessage(prompter, TruncatedMessage(state.RowLimit));
-            settings.ResultTruncated = 'y';
+            settings.ResultTruncated = Truncation::AtRowLimit;
             break;
         }
         ++row;

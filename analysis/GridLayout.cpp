@@ -12,7 +12,7 @@ void LayoutResultGrid(const AnalysisState& state, GridSettings& settings, Result
         settings.ColumnHeading[i] = FillLabels(columns[i].Heading, state);
         grid.SetColumnWidth(static_cast<int>(i), columns[i].Width);
         // Text columns hold the names: of files, directories, file types.
-        grid.SetHoldsNames(static_cast<int>(i), columns[i].Rule == 'C');
+        grid.SetHoldsNames(static_cast<int>(i), columns[i].Rule == ColumnRule::Text);
         grid.SetCell(0, static_cast<int>(i), settings.ColumnHeading[i]);
     }
 }

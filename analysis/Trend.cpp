@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "analysis/AnalysisKind.h"
-#include "analysis/GridFill.h"
 #include "store/Catalogue.h"
 #include "base/DisplayText.h"
 #include "store/HostLabel.h"
@@ -223,7 +222,29 @@ std::string ForecastText(const Forecast& forecast, const std::optional<DateTime>
     return date ? FormatKey(*date).substr(0, 10) : "not within 10 years";
 }
 
-StoreError CompleteTrend(DatabaseState& database, Prompter& prompter, TrendReport& report) {
+namespace {
+
+// The observer of the grower's session: everything but the cut result goes on.
+class WithoutCutNote final : public SessionObserver {
+public:
+    explicit WithoutCutNote(SessionObserver& inner) : inner_(inner) {}
+    void ReadFailed(const StoreError& error) override { inner_.ReadFailed(error); }
+    void DirectoryTotalFailed(const StoreError& error, const std::string& directory) override {
+        inner_.DirectoryTotalFailed(error, directory);
+    }
+    void AnalysisFailed(const std::string& title, const StoreError& error) override {
+        inner_.AnalysisFailed(title, error);
+    }
+    void ResultCut(int) override {}
+    void CutResultSorted() override { inner_.CutResultSorted(); }
+
+private:
+    SessionObserver& inner_;
+};
+
+}  // namespace
+
+StoreError CompleteTrend(DatabaseState& database, SessionObserver& observer, TrendReport& report) {
     report.Full = ForecastFull(UsageOf(report.Points));
     report.Grower.reset();
     const TrendPoint* first = nullptr;
@@ -234,16 +255,7 @@ StoreError CompleteTrend(DatabaseState& database, Prompter& prompter, TrendRepor
         last = &point;
     }
     if (!first) return {};
-    class WithoutTruncationNote : public Prompter {
-    public:
-        explicit WithoutTruncationNote(Prompter& inner) : inner_(inner) {}
-        Answer Ask(const Message& message) override {
-            return message.Text == kTruncatedMessage ? Answer::Ok : inner_.Ask(message);
-        }
-
-    private:
-        Prompter& inner_;
-    } quiet(prompter);
+    WithoutCutNote quiet(observer);
     AnalysisSession session(database, quiet);
     return FindTopGrower(session, first->Snapshot, last->Snapshot, report.Directory, report.Grower);
 }

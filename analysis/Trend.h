@@ -8,8 +8,8 @@
 // Present says so, and its file system figures still count for the forecast.
 //
 // Error policy: as every function of store/ and analysis/ (store/StoreError.h):
-// failures are returned, nothing is said; the session that finds the top
-// grower says its own failures through its prompter.
+// failures are returned, nothing is shown; the session that finds the top
+// grower tells its own failures to its observer.
 
 #include <cstdint>
 #include <optional>
@@ -112,9 +112,10 @@ struct TrendReport {
 
 // The forecast over report.Points and the top grower between the first and
 // the last snapshot that hold the directory (at least one must). The
-// grower's analysis runs in a session of its own, which says its failures
-// through prompter, all but the row-limit note: only its first row is wanted.
-StoreError CompleteTrend(DatabaseState& database, Prompter& prompter, TrendReport& report);
+// grower's analysis runs in a session of its own, which tells observer what
+// it has to tell, all but that its result was cut: only its first row is
+// wanted.
+StoreError CompleteTrend(DatabaseState& database, SessionObserver& observer, TrendReport& report);
 
 // The table every view shows: a heading row, then per point the key, files,
 // bytes, file system size and free ("" where not recorded). Sizes are in

@@ -19,6 +19,7 @@
 #include "cli/CliSupport.h"
 #include "store/DamageWatch.h"
 #include "cli/Output.h"
+#include "report/SessionMessages.h"
 #include "store/Catalogue.h"
 #include "base/SizeFormat.h"
 
@@ -40,8 +41,9 @@ struct AnalyseOptions {
 
 // What one run produced, ready to print.
 struct AnalyseResult {
-    AnalyseResult(DatabaseState& db, Prompter& prompter) : Session(db, prompter) {}
+    AnalyseResult(DatabaseState& db, Prompter& prompter) : Messages(prompter, db), Session(db, Messages) {}
     const AnalysisEntry* Entry = nullptr;
+    SessionMessages Messages;  // what the session tells, on stderr
     AnalysisSession Session;
     std::string Title;
     int Top = 0;
@@ -90,7 +92,7 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& res
     const std::string kind(result.Entry->CommandName);
     AnalysisSession& session = result.Session;
 
-    // Each failure of the database has been said by the session's prompter.
+    // Each failure of the database has been told by the session.
     bool found = false;
     std::optional<DateTime> prime = ResolveKey(db, options.Snapshot);
     if (prime && !session.HasSnapshot(*prime, found).Ok()) return kExitFailed;
@@ -134,7 +136,7 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& res
     session.SetRowLimit(options.Limit);
     session.SetKind(result.Entry->Kind);
     AnalysisOutcome outcome = session.Run();
-    if (!outcome.Error.Ok()) return kExitFailed;  // the prompter has printed the error
+    if (!outcome.Error.Ok()) return kExitFailed;  // the session has told the error
     result.Title = outcome.Title;
     return kExitOk;
 }

@@ -63,7 +63,7 @@ struct ListOptions {
 // script reading it reads it whatever the database holds.
 int ListBasePathsByHost(DatabaseState& state, StderrPrompter& prompter, bool json) {
     std::vector<BasePathHost> pairs;
-    if (!ListBasePathHosts(state, prompter, pairs).Ok()) return kExitFailed;
+    if (!Succeeded(state, prompter, ListBasePathHosts(state, pairs))) return kExitFailed;
     std::vector<std::string> paths;
     for (const BasePathHost& pair : pairs) {
         if (paths.empty() || paths.back() != pair.Basepath) paths.push_back(pair.Basepath);
@@ -93,7 +93,7 @@ int RunList(const ListOptions& options) {
     if (!options.HasPath) {
         if (severalHosts) return ListBasePathsByHost(state, prompter, options.Json);
         std::vector<std::string> paths;
-        if (!ListBasePaths(state, prompter, paths).Ok()) return kExitFailed;
+        if (!Succeeded(state, prompter, ListBasePaths(state, paths))) return kExitFailed;
         if (options.Json) {
             PrintJson(Json(paths));
         } else {
@@ -104,12 +104,12 @@ int RunList(const ListOptions& options) {
 
     std::string path = options.Path;
     std::vector<SnapshotListRow> rows;
-    if (!ListSnapshots(state, prompter, path, rows).Ok()) return kExitFailed;
+    if (!Succeeded(state, prompter, ListSnapshots(state, path, rows))) return kExitFailed;
     bool ok = true;
     if (rows.empty() && !path.empty()) {
         // The snapshot command stores the path as NormalizeBasePath gives it.
         std::string normal = NormalizeBasePath(path);
-        if (normal != path) ok = ListSnapshots(state, prompter, normal, rows).Ok();
+        if (normal != path) ok = Succeeded(state, prompter, ListSnapshots(state, normal, rows));
     }
     if (options.Json) {
         Json list = Json::array();
@@ -149,13 +149,14 @@ int RunInfo(const KeyOptions& options) {
     DateTime key;
     if (int rc = ReadKey(state, options.Key, key); rc != kExitOk) return rc;
     SnapshotInfo info;
-    LoadSnapshotInfo(state, prompter, key, info);  // says "Snapshot ... not found" itself
-    if (info.InfoBasePath.empty()) return kExitFailed;
+    // A key the database lacks is said as "Snapshot ... not found".
+    const bool loaded = Succeeded(state, prompter, LoadSnapshotInfo(state, key, info));
+    if (!loaded || info.InfoBasePath.empty()) return kExitFailed;
     if (options.Json) {
         PrintJson({{"key", FormatGeneralDate(key)},
                    {"basepath", info.InfoBasePath},
                    {"description", info.InfoDescription},
-                   {"collectfiles", info.InfoCollectFiles},
+                   {"collectfiles", CollfilesText(info.InfoCollectFiles)},
                    {"filelimit", info.InfoFileLimit},
                    {"directories", info.InfoTotalDirs},
                    {"files", info.InfoTotalFiles},
@@ -167,7 +168,7 @@ int RunInfo(const KeyOptions& options) {
     PrintOut("Snapshot:          {}\n", FormatGeneralDate(key));
     PrintOut("Base path:         {}\n", EscapeForDisplay(info.InfoBasePath));
     PrintOut("Description:       {}\n", EscapeForDisplay(info.InfoDescription));
-    PrintOut("Files recorded:    {} (from {} bytes)\n", EscapeForDisplay(info.InfoCollectFiles),
+    PrintOut("Files recorded:    {} (from {} bytes)\n", CollfilesText(info.InfoCollectFiles),
              FormatNumber(info.InfoFileLimit));
     PrintOut("Directories:       {}\n", info.InfoTotalDirs);
     PrintOut("Files:             {}\n", info.InfoTotalFiles);

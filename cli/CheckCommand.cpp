@@ -29,11 +29,11 @@ int RunCheck(const CheckOptions& options) {
         return kExitFailed;
     }
     std::vector<std::string> paths;
-    bool ok = ListBasePaths(state, prompter, paths).Ok();
+    bool ok = Succeeded(state, prompter, ListBasePaths(state, paths));
     std::size_t snapshots = 0;
     for (const std::string& path : paths) {
         std::vector<SnapshotListRow> rows;
-        ok = ListSnapshots(state, prompter, path, rows).Ok() && ok;
+        ok = Succeeded(state, prompter, ListSnapshots(state, path, rows)) && ok;
         snapshots += rows.size();
     }
     if (!ok) return kExitFailed;

@@ -13,6 +13,7 @@
 #include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
 #include "base/PathStyle.h"
+#include "report/StoreErrorReport.h"
 
 namespace corvina::cli {
 
@@ -86,6 +87,11 @@ int OpenForCommand(DatabaseState& state, const std::string& dbOption, StderrProm
 void EndOnStoreError(const DatabaseState& state, const StoreError& error) {
     PrintMessage(StoreErrorText(state.DatabasePath, error));
     throw ProgramEnd{kExitFailed};
+}
+
+bool Succeeded(const DatabaseState& state, Prompter& prompter, const StoreError& error) {
+    if (!error.Ok()) ReportStoreError(prompter, state.DatabasePath, error);
+    return error.Ok();
 }
 
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text) {

@@ -70,6 +70,10 @@ std::string NormalizeBasePath(const std::string& path);
 // else "Error: <code> <reason>") and the command ends with kExitFailed, by
 // throwing ProgramEnd.
 [[noreturn]] void EndOnStoreError(const DatabaseState& state, const StoreError& error);
+// A failure a command goes on after, or ends with its own exit code: said
+// through the prompter as the window program says it (a missing snapshot as
+// "Snapshot <date> not found"). True when there was none.
+bool Succeeded(const DatabaseState& state, Prompter& prompter, const StoreError& error);
 
 // Reads a snapshot key: the general date-time text, or "latest" (the newest
 // snapshot of the database).

@@ -14,10 +14,10 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/AnalysisState.h"
-#include "analysis/GridFill.h"
 #include "analysis/Trend.h"
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
+#include "report/SessionMessages.h"
 #include "store/DamageWatch.h"
 #include "base/SizeFormat.h"
 
@@ -90,8 +90,9 @@ int Trend(DatabaseState& db, StderrPrompter& prompter, const TrendOptions& optio
     }
     if (holding.empty()) return Fail("no snapshot of " + result.BasePath + " holds the directory " + result.Directory);
 
-    // The session has said its failure through the prompter.
-    return CompleteTrend(db, prompter, result).Ok() ? kExitOk : kExitFailed;
+    // The grower's session has told its failure.
+    SessionMessages told(prompter, db);
+    return CompleteTrend(db, told, result).Ok() ? kExitOk : kExitFailed;
 }
 
 void PrintTable(const TrendReport& result, char unit, std::ostream& out) {

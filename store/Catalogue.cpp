@@ -1,7 +1,7 @@
-// The catalogue reads Control. LoadSnapshotInfo and the lists report their
-// own failures once ("Error: ...", or that the file is damaged; a missing
-// snapshot as such) and return them; the lists keep what they read up to a
-// failure. DeleteSnapshot reports nothing and changes all or nothing.
+// The catalogue reads Control. Every function returns its failure and shows
+// nothing; a missing snapshot is an error of its own (StoreCode::Missing), and
+// the lists keep what they read up to a failure. DeleteSnapshot changes all
+// or nothing.
 
 #include "store/Catalogue.h"
 
@@ -111,14 +111,14 @@ StoreError ReadSnapshots(DatabaseState& state, std::string_view basePath, std::v
     return error;
 }
 
-StoreError Reported(DatabaseState& state, Prompter& prompter, StoreError error) {
-    if (!error.Ok()) ReportStoreError(prompter, state.DatabasePath, error);
-    return error;
-}
-
 }  // namespace
 
-StoreError LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const DateTime& key, SnapshotInfo& info) {
+std::string CollfilesText(std::optional<FilesRecorded> recorded) {
+    if (!recorded) return {};
+    return *recorded == FilesRecorded::Yes ? "Y" : "N";
+}
+
+StoreError LoadSnapshotInfo(DatabaseState& state, const DateTime& key, SnapshotInfo& info) {
     const std::string keyText = FormatKey(key);
     Statement query;
     bool row = false;
@@ -127,9 +127,6 @@ StoreError LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const Date
     if (!error.Ok() || !row) {
         if (error.Ok()) {
             error = StoreError{StoreCode::Missing, "Snapshot " + FormatGeneralDate(key) + " not found", keyText};
-            ShowMessage(prompter, error.Reason);
-        } else {
-            ReportStoreError(prompter, state.DatabasePath, error);
         }
         info.InfoBasePath.clear();
         return error;
@@ -137,7 +134,9 @@ StoreError LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const Date
     const FieldIndex fields(query);
     fields.CopyIfPresent("basepath", info.InfoBasePath);
     fields.CopyIfPresent("description", info.InfoDescription);
-    fields.CopyIfPresent("collfiles", info.InfoCollectFiles);
+    if (const int column = fields.Present("collfiles"); column >= 0) {
+        info.InfoCollectFiles = query.Text(column) == "Y" ? FilesRecorded::Yes : FilesRecorded::No;
+    }
     fields.CopyIfPresent("filelimit", info.InfoFileLimit);
     fields.CopyIfPresent("totdirs", info.InfoTotalDirs);
     fields.CopyIfPresent("totfiles", info.InfoTotalFiles);
@@ -147,15 +146,14 @@ StoreError LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const Date
     return {};
 }
 
-StoreError ListBasePaths(DatabaseState& state, Prompter& prompter, std::vector<std::string>& paths) {
+StoreError ListBasePaths(DatabaseState& state, std::vector<std::string>& paths) {
     paths.clear();
-    return Reported(state, prompter, ReadBasePaths(state, paths));
+    return ReadBasePaths(state, paths);
 }
 
-StoreError ListSnapshots(DatabaseState& state, Prompter& prompter, std::string_view basePath,
-                         std::vector<SnapshotListRow>& rows) {
+StoreError ListSnapshots(DatabaseState& state, std::string_view basePath, std::vector<SnapshotListRow>& rows) {
     rows.clear();
-    return Reported(state, prompter, ReadSnapshots(state, basePath, rows));
+    return ReadSnapshots(state, basePath, rows);
 }
 
 StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& wait) {

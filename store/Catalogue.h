@@ -3,8 +3,8 @@
 // paths and the snapshots of one, remove a snapshot. The lists return data for
 // a window or the command-line tool to show; they know nothing of widgets.
 //
-// Error policy: as every function of store/ (StoreError.h). LoadSnapshotInfo
-// and the lists also report their failures through the prompter, once.
+// Error policy: as every function of store/ (StoreError.h): failures are
+// returned, nothing is shown.
 
 #include <cstdint>
 #include <initializer_list>
@@ -14,18 +14,24 @@
 #include <vector>
 
 #include "base/DateTime.h"
-#include "base/Prompter.h"
 #include "store/SnapshotDatabase.h"
 #include "store/WriteTransaction.h"
 
 namespace corvina {
+
+// Whether a snapshot recorded its files rows: Control's Collfiles, which
+// holds "Y" or "N".
+enum class FilesRecorded { No, Yes };
+// "Y" or "N", as Collfiles holds it; "" for a row without the field.
+std::string CollfilesText(std::optional<FilesRecorded> recorded);
 
 // The Control row last loaded. Nothing clears it: a failed load leaves the
 // other values as they were and empties InfoBasePath only.
 struct SnapshotInfo {
     std::string InfoBasePath;
     std::string InfoDescription;
-    std::string InfoCollectFiles;
+    // nullopt until a row with the field is read; any text but "Y" is No.
+    std::optional<FilesRecorded> InfoCollectFiles;
     std::int64_t InfoFileLimit = 0;
     std::int64_t InfoTotalDirs = 0;
     std::int64_t InfoTotalFiles = 0;
@@ -36,14 +42,14 @@ struct SnapshotInfo {
 
 // Fills info from the Control row of key. A field the row lacks (an older
 // file that could not be upgraded) leaves its value as it was. When there is
-// no such row, says "Snapshot <key> not found" and returns kErrRowNotFound; a
-// failure says "Error: <code> <reason>" (or that the file is damaged). Either
-// way InfoBasePath becomes "" and the other values stay as they were.
-StoreError LoadSnapshotInfo(DatabaseState& state, Prompter& prompter, const DateTime& key, SnapshotInfo& info);
+// no such row, returns StoreCode::Missing with the reason "Snapshot <key> not
+// found", the text to tell. Either way InfoBasePath becomes "" and the other
+// values stay as they were.
+StoreError LoadSnapshotInfo(DatabaseState& state, const DateTime& key, SnapshotInfo& info);
 
-// Distinct base paths in ascending order. A failure says "Error: <code> <reason>"
-// (or that the file is damaged); paths holds what was read up to it.
-StoreError ListBasePaths(DatabaseState& state, Prompter& prompter, std::vector<std::string>& paths);
+// Distinct base paths in ascending order; after a failure paths holds what
+// was read up to it.
+StoreError ListBasePaths(DatabaseState& state, std::vector<std::string>& paths);
 
 // One row of the snapshot grid of a base path.
 struct SnapshotListRow {
@@ -57,10 +63,9 @@ struct SnapshotListRow {
     double Totbytes = 0;
 };
 
-// Every snapshot of basePath, newest first (no row limit). A failure is
-// reported as by ListBasePaths; rows holds what was read up to it.
-StoreError ListSnapshots(DatabaseState& state, Prompter& prompter, std::string_view basePath,
-                         std::vector<SnapshotListRow>& rows);
+// Every snapshot of basePath, newest first (no row limit); after a failure
+// rows holds what was read up to it.
+StoreError ListSnapshots(DatabaseState& state, std::string_view basePath, std::vector<SnapshotListRow>& rows);
 
 // Removes the snapshot from Control, Dir, files, Filesystem and Host in one transaction: all or
 // nothing. Waits for the write lock while wait says so (a snapshot being

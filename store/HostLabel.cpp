@@ -80,7 +80,7 @@ std::string JoinHostOf(std::string_view controlAlias) {
 
 std::string HostIs(std::string_view parameter) { return "COALESCE(h.Hostname, '') = " + std::string(parameter); }
 
-StoreError ListBasePathHosts(DatabaseState& state, Prompter& prompter, std::vector<BasePathHost>& pairs) {
+StoreError ListBasePathHosts(DatabaseState& state, std::vector<BasePathHost>& pairs) {
     pairs.clear();
     bool exists = false;
     StoreError error = TableExists(state, "Host", exists);
@@ -98,7 +98,6 @@ StoreError ListBasePathHosts(DatabaseState& state, Prompter& prompter, std::vect
     // together, and the duplicate goes.
     std::sort(pairs.begin(), pairs.end());
     pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
-    if (!error.Ok()) ReportStoreError(prompter, state.DatabasePath, error);
     return error;
 }
 

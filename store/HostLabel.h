@@ -14,8 +14,8 @@
 // although its older snapshots have no row; once a second machine writes,
 // the unlabelled snapshots show apart as an unknown host.
 //
-// Error policy: as every function of store/ (StoreError.h); the list reports
-// its failure through the prompter, once.
+// Error policy: as every function of store/ (StoreError.h): failures are
+// returned, nothing is shown.
 
 #include <map>
 #include <optional>
@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "base/DateTime.h"
-#include "base/Prompter.h"
 #include "store/DatabaseState.h"
 
 namespace corvina {
@@ -60,9 +59,8 @@ struct BasePathHost {
     auto operator<=>(const BasePathHost&) const = default;
 };
 // Every distinct base path and host, by path, then host (the unknown host
-// first). A failure says "Error: <code> <reason>" (or that the file is
-// damaged); pairs holds what was read up to it.
-StoreError ListBasePathHosts(DatabaseState& state, Prompter& prompter, std::vector<BasePathHost>& pairs);
+// first); after a failure pairs holds what was read up to it.
+StoreError ListBasePathHosts(DatabaseState& state, std::vector<BasePathHost>& pairs);
 
 // What a list shows for a host: the label, or "unknown host" for "".
 std::string HostDisplayName(std::string_view label);

@@ -20,8 +20,4 @@ std::string StoreErrorText(std::string_view databasePath, const StoreError& erro
     return "Error: " + std::string(StoreCodeName(error.Code)) + " " + error.Reason;
 }
 
-void ReportStoreError(Prompter& prompter, std::string_view databasePath, const StoreError& error) {
-    ShowMessage(prompter, StoreErrorText(databasePath, error), error.IsDamaged() ? Icon::Exclamation : Icon::None);
-}
-
 }  // namespace corvina

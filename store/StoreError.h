@@ -7,12 +7,13 @@
 // parameters, which after a failure hold what was read up to it. Nothing is
 // passed over: every failure reaches the caller with its code and reason, and
 // the caller reports it or passes it on. Nothing in store/, capture/ or
-// analysis/ shows a message or ends the program: ui/ and cli/ decide that.
+// analysis/ shows a message or ends the program: the texts below only word a
+// failure, and the window program and the tool show it
+// (report/StoreErrorReport.h).
 
 #include <string>
 #include <string_view>
 
-#include "base/Prompter.h"
 #include "store/engine/StoreCode.h"
 
 namespace corvina {
@@ -28,7 +29,5 @@ std::string BusyDatabaseText(std::string_view path);
 // How a failure without a message of its own is told: the damaged-file text
 // for a damaged file, else "Error: <code> <reason>".
 std::string StoreErrorText(std::string_view databasePath, const StoreError& error);
-// Shows StoreErrorText, with the exclamation icon for a damaged file.
-void ReportStoreError(Prompter& prompter, std::string_view databasePath, const StoreError& error);
 
 }  // namespace corvina

@@ -7,7 +7,8 @@ namespace corvina {
 AnalysisLauncher::AnalysisLauncher(ProgramContext& context, TakeSnapshotWindow& takeSnapshot)
     : context_(context), takeSnapshot_(takeSnapshot),
       sessionMessages_(context.Messages, nullptr),
-      session_(context.Database, sessionMessages_) {
+      sessionObserver_(sessionMessages_, context.Database),
+      session_(context.Database, sessionObserver_) {
     takeSnapshot_.SetAnalysisOpener([this]() { Open(); });
 }
 

@@ -11,6 +11,7 @@
 #include <QPointer>
 
 #include "analysis/AnalysisSession.h"
+#include "report/SessionMessages.h"
 #include "base/DateTime.h"
 #include "ui/AnalysisWindow.h"
 #include "ui/MessageBoxPrompter.h"
@@ -38,6 +39,7 @@ private:
     ProgramContext& context_;
     TakeSnapshotWindow& takeSnapshot_;
     WindowPrompter sessionMessages_;  // the session speaks over the analysis window open
+    SessionMessages sessionObserver_;  // words what the session tells, in sessionMessages_
     AnalysisSession session_;
     SnapshotChoice choice_;
     std::optional<DateTime> lastRunSeen_;

@@ -20,6 +20,8 @@
 #include "analysis/Trend.h"
 #include "store/Catalogue.h"
 #include "base/SizeFormat.h"
+#include "report/SessionMessages.h"
+#include "report/StoreErrorReport.h"
 #include "ui/AboutWindow.h"
 #include "ui/ChartWidget.h"
 #include "ui/DirectoryTreeModel.h"
@@ -36,7 +38,7 @@ namespace {
 
 constexpr char kUnits[] = {'B', 'K', 'M'};
 constexpr char kChooseCompare[] = "Choose a snapshot to compare with (Compare to: Select)";
-constexpr int kChartTypes[] = {kChart2DBar, kChart3DBar, kChart2DPie, kChart3DPie};
+constexpr ChartType kChartTypes[] = {ChartType::Bar2D, ChartType::Bar3D, ChartType::Pie2D, ChartType::Pie3D};
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
@@ -144,7 +146,9 @@ void AnalysisWindow::ChooseCompareSnapshot() {
     // another base path or older than the latest snapshot run.
     if (context_.Database.IsUsable()) {
         std::vector<SnapshotListRow> rows;
-        ListSnapshots(context_.Database, context_.Messages, basePath, rows);
+        if (StoreError error = ListSnapshots(context_.Database, basePath, rows); !error.Ok()) {
+            ReportStoreError(context_.Messages, context_.Database.DatabasePath, error);
+        }
         choice_.PathSnapshotCount = static_cast<int>(rows.size());
     }
     if (choice_.PathSnapshotCount == 1) {
@@ -223,7 +227,7 @@ void AnalysisWindow::ShowSnapshots() {
 
 void AnalysisWindow::ShowPrimeRow() {
     const SnapshotInfo& prime = session_.PrimeInfo();
-    menfilet_->setEnabled(prime.InfoCollectFiles == "Y");
+    menfilet_->setEnabled(prime.InfoCollectFiles == FilesRecorded::Yes);
     mentrend_->setEnabled(true);
     txtpath_->setText(Text(prime.InfoBasePath));
     txtsnap_->setText(Text(FormatGeneralDate(session_.State().SnapshotDate)));
@@ -373,8 +377,9 @@ void AnalysisWindow::ShowTrend() {
             ReportStoreError(messages_, context_.Database.DatabasePath, error);
             return;
         }
-        // The grower's own session has said what failed; the trend is still worth showing.
-        CompleteTrend(context_.Database, messages_, report);
+        // The grower's own session has told what failed; the trend is still worth showing.
+        SessionMessages told(messages_, context_.Database);
+        CompleteTrend(context_.Database, told, report);
     }
     // A window of its own, not one kept above this one: the tree stays in
     // reach beside it. This window closes it when it goes.

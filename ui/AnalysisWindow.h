@@ -69,7 +69,6 @@ public:
     QTreeView& TreeView() { return *tvdir_; }
     ResultGridView& Grid() { return *grdanal_; }
     ChartWidget& Chart() { return *grpdisp_; }
-    const PaneLayout& Panes() const { return panes_; }
     QString StatusText() const;
     // kKeyedNodeDelay unless set; a wait under way starts again with the new delay.
     void SetKeyedNodeDelay(std::chrono::milliseconds delay);

@@ -324,10 +324,11 @@ ChartLayout ChartWidget::LayOut() const {
     const QFontMetricsF metrics(TextFont(), this);
     const bool horizontal = chart_.ChartOrientation == 1;
     switch (chart_.ChartType) {
-        case kChart2DPie: LayOutPie(chart_, area, metrics, false, layout); break;
-        case kChart3DPie: LayOutPie(chart_, area, metrics, true, layout); break;
-        default: {
-            const bool depth = chart_.ChartType == kChart3DBar;
+        case ChartType::Pie2D: LayOutPie(chart_, area, metrics, false, layout); break;
+        case ChartType::Pie3D: LayOutPie(chart_, area, metrics, true, layout); break;
+        case ChartType::Bar2D:
+        case ChartType::Bar3D: {
+            const bool depth = chart_.ChartType == ChartType::Bar3D;
             if (horizontal) {
                 LayOutHorizontalBars(chart_, area, metrics, depth, layout);
             } else {
@@ -371,7 +372,7 @@ void ChartWidget::paintEvent(QPaintEvent*) {
     painter.setPen(ink);
     painter.drawText(layout.Title.Box, Qt::AlignCenter, layout.Title.Text);
     painter.setFont(TextFont());
-    if (chart_.ChartType == kChart2DPie || chart_.ChartType == kChart3DPie) {
+    if (chart_.ChartType == ChartType::Pie2D || chart_.ChartType == ChartType::Pie3D) {
         PaintPie(painter, layout);
     } else {
         PaintBars(painter, layout);

@@ -27,8 +27,8 @@ private:
     Answer AskOnGuiThread(QWidget* owner, const Message& message);
 };
 
-// A window's own prompter: what the window (and the core functions it calls)
-// say is shown over it. It forwards to the program's prompter, which tests
+// A window's own prompter: what the window says, of its own or of what the
+// core returned to it, is shown over it. It forwards to the program's prompter, which tests
 // replace by a recorder. The owner is borrowed; a window that is gone leaves
 // the box to MessageBoxPrompter::Ask.
 class WindowPrompter : public Prompter {
@@ -38,7 +38,6 @@ public:
     WindowPrompter(Prompter& shared, QWidget* owner) : shared_(Unwrapped(shared)), owner_(owner) {}
     Answer Ask(const Message& message) override;
     void SetOwner(QWidget* owner) { owner_ = owner; }
-    QWidget* Owner() const { return owner_; }
 
 private:
     static Prompter& Unwrapped(Prompter& prompter) {

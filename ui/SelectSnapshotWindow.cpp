@@ -21,6 +21,7 @@
 #include "capture/SnapshotRun.h"
 #include "store/HostLabel.h"
 #include "base/SizeFormat.h"
+#include "report/StoreErrorReport.h"
 #include "store/SnapshotDatabase.h"
 #include "ui/DatabaseSwitch.h"
 #include "ui/FileDialogs.h"
@@ -316,15 +317,18 @@ void SelectSnapshotWindow::FillBasePathList() {
     StoreError hosts = HoldsSeveralHosts(context_.Database, severalHosts_);
     if (hosts.Ok() && severalHosts_) hosts = ReadHostLabels(context_.Database, hostLabels_);
     if (!hosts.Ok()) severalHosts_ = false;
-    // A failure has been said; the list shows what was read up to it.
+    // A failure is said; the list shows what was read up to it.
     std::vector<BasePathHost> pairs;
+    StoreError error;
     if (severalHosts_) {
-        emptyDatabase_ = ListBasePathHosts(context_.Database, context_.Messages, pairs).Ok() && pairs.empty();
+        error = ListBasePathHosts(context_.Database, pairs);
     } else {
         std::vector<std::string> paths;
-        emptyDatabase_ = ListBasePaths(context_.Database, context_.Messages, paths).Ok() && paths.empty();
+        error = ListBasePaths(context_.Database, paths);
         for (std::string& path : paths) pairs.push_back({std::move(path), {}});
     }
+    if (!error.Ok()) ReportStoreError(context_.Messages, context_.Database.DatabasePath, error);
+    emptyDatabase_ = error.Ok() && pairs.empty();
     for (const BasePathHost& pair : pairs) {
         const QString text =
             severalHosts_ ? Text(pair.Basepath + " (" + HostDisplayName(pair.Hostname) + ")") : Text(pair.Basepath);
@@ -369,7 +373,9 @@ void SelectSnapshotWindow::FillSnapshotGrid(const std::string& basePath, const s
         return;
     }
     std::vector<SnapshotListRow> rows;
-    ListSnapshots(context_.Database, context_.Messages, basePath, rows);
+    if (StoreError error = ListSnapshots(context_.Database, basePath, rows); !error.Ok()) {
+        ReportStoreError(context_.Messages, context_.Database.DatabasePath, error);
+    }
     if (host) std::erase_if(rows, [&](const SnapshotListRow& row) { return HostOf(row.Key) != *host; });
     choice_.PathSnapshotCount = static_cast<int>(rows.size());
     grdsnap_->setRowCount(static_cast<int>(rows.size()));
@@ -440,14 +446,16 @@ void SelectSnapshotWindow::OnGridClicked(int row) {
 }
 
 void SelectSnapshotWindow::ShowDetails() {
-    LoadSnapshotInfo(context_.Database, context_.Messages, selectedSnapshot_, info_);
+    if (StoreError error = LoadSnapshotInfo(context_.Database, selectedSnapshot_, info_); !error.Ok()) {
+        ReportStoreError(context_.Messages, context_.Database.DatabasePath, error);
+    }
     lbldate_->setText(selectedSnapshot_.IsNull() ? QString() : Text(FormatGeneralDate(selectedSnapshot_)));
     lblpath_->setText(Text(info_.InfoBasePath));
     lbldesc_->setText(Text(info_.InfoDescription));
     lblsize_->setText(Text(FormatSize(info_.InfoTotalBytes)));
     lbldirs_->setText(QString::number(info_.InfoTotalDirs));
     lblfiles_->setText(QString::number(info_.InfoTotalFiles));
-    lblcoll_->setText(Text(info_.InfoCollectFiles));
+    lblcoll_->setText(Text(CollfilesText(info_.InfoCollectFiles)));
     lbllimit_->setText(Text(FormatSize(static_cast<double>(info_.InfoFileLimit))));
     lblfiletot_->setText(QString::number(info_.InfoFilesCollected));
     lblfilesize_->setText(Text(FormatSize(info_.InfoCollectedBytes)));

@@ -75,7 +75,7 @@ struct Timing {
     int Rows = 0;
 };
 
-Timing TimeKind(DatabaseState& db, QuietPrompter& prompter, const AnalysisState& state, int runs) {
+Timing TimeKind(DatabaseState& db, const AnalysisState& state, int runs) {
     std::vector<double> times;
     std::vector<double> cpu;
     int rows = 0;
@@ -85,8 +85,11 @@ Timing TimeKind(DatabaseState& db, QuietPrompter& prompter, const AnalysisState&
         auto start = std::chrono::steady_clock::now();
         double cpuStart = CpuMs();
         LayoutResultGrid(state, settings, grid);
-        AnalysisOutcome outcome = RunAnalysis(db, prompter, state, settings, grid);
+        AnalysisOutcome outcome = RunAnalysis(db, state, settings, grid);
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        if (!outcome.Error.Ok()) {
+            std::fprintf(stderr, "%s\n", AnalysisFailureText(db.DatabasePath, outcome.Title, outcome.Error).c_str());
+        }
         if (run > 0) {  // run 0 warms the cache
             times.push_back(ms);
             cpu.push_back(CpuMs() - cpuStart);
@@ -138,7 +141,7 @@ int main(int argc, char** argv) {
     std::optional<DateTime> compare;
     if (!LatestSnapshot(db, prime).Ok() || !prime || !PreviousSnapshot(db, *prime, compare).Ok()) return 1;
     SnapshotInfo info;
-    LoadSnapshotInfo(db, prompter, *prime, info);
+    LoadSnapshotInfo(db, *prime, info);
     const std::string base = info.InfoBasePath;
     const std::string down = DirectoryTwoLevelsDown(db, *prime, false);
     const std::string typical = DirectoryTwoLevelsDown(db, *prime, true);
@@ -175,7 +178,7 @@ int main(int argc, char** argv) {
             if (compare) FindDirectoryTotal(db, dirs[d], *compare, state.Style, total);
             if (compare) state.CompareDirTotal = total.value_or(0);
             FormSnapshotLabels(state);
-            timings[d] = TimeKind(db, prompter, state, runs);
+            timings[d] = TimeKind(db, state, runs);
             if (d == 0) {
                 GridSettings settings;
                 QueryHints hints;

@@ -29,6 +29,7 @@
 #include "analysis/AnalysisIndexes.h"
 #include "analysis/Trend.h"
 #include "app/OpenDialogue.h"
+#include "report/SessionMessages.h"
 #include "store/Catalogue.h"
 #include "store/Statement.h"
 #include "store/SnapshotDatabase.h"
@@ -142,6 +143,7 @@ int main(int argc, char** argv) {
     DatabaseState db;
     db.DatabasePath = argv[2];
     QuietPrompter prompter;
+    SessionMessages messages(prompter, db);
     ExitEnder ender;
     if (OpenSnapshotDatabase(db, prompter, ender) != OpenOutcome::Opened) return 1;
     PrepareForAnalysis(db);
@@ -163,7 +165,7 @@ int main(int argc, char** argv) {
             report.Full = ForecastFull(UsageOf(report.Points));
         });
         const Timing grower = Median(runs, [&]() {
-            if (!CompleteTrend(db, prompter, report).Ok()) std::exit(1);
+            if (!CompleteTrend(db, messages, report).Ok()) std::exit(1);
         });
         met = met && trend.WallMs < 50;
         std::printf("%-40s %8zu %9.1f/%8.1f %9.1f/%8.1f\n", directory.c_str(), report.Points.size(), trend.WallMs,

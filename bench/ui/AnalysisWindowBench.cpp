@@ -28,6 +28,7 @@
 
 #include "analysis/AnalysisSession.h"
 #include "app/OpenDialogue.h"
+#include "report/SessionMessages.h"
 #include "store/Catalogue.h"
 #include "store/Statement.h"
 #include "store/WriteTransaction.h"
@@ -159,7 +160,8 @@ int main(int argc, char** argv) {
     if (!LatestSnapshot(db, prime).Ok() || !prime) return 1;
     const std::string widest = WidestDirectory(db, *prime);
     ProgramContext context{db, prompter, ender, settings, dialogs};
-    AnalysisSession session(db, prompter);
+    SessionMessages messages(prompter, db);
+    AnalysisSession session(db, messages);
     SnapshotChoice choice;
 
     std::vector<double> open, expand, click;
@@ -215,7 +217,7 @@ int main(int argc, char** argv) {
         }
     }
     SnapshotInfo info;
-    LoadSnapshotInfo(db, prompter, *prime, info);
+    LoadSnapshotInfo(db, *prime, info);
     std::printf("snapshot %s of %s: %lld files rows, %lld directories; widest node %s (%d children)\n",
                 FormatKey(*prime).c_str(), info.InfoBasePath.c_str(), static_cast<long long>(info.InfoFilesCollected),
                 static_cast<long long>(info.InfoTotalDirs), widest.c_str(), children);

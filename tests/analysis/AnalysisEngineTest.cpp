@@ -204,13 +204,13 @@ constexpr const char* kKey = "2024-06-01 12:00:00";
 class GridFill : public SnapshotDatabaseTest {};
 
 // Below the total row, 999 records fill the grid exactly, largest first; one
-// more is cut, and that is said once.
+// more is cut, and the outcome says so.
 TEST_F(GridFill, ALongResultStopsAtRowThousandWithOneMessageOnlyWhenARecordIsLeftOver) {
     const struct {
         const char* Key;
         int Files;
-        char Truncated;
-    } cases[] = {{"2024-06-02 12:00:00", 999, 'n'}, {"2024-06-03 12:00:00", 1000, 'y'}};
+        Truncation Truncated;
+    } cases[] = {{"2024-06-02 12:00:00", 999, Truncation::None}, {"2024-06-03 12:00:00", 1000, Truncation::AtRowLimit}};
     for (const auto& c : cases) {
         std::vector<FileRow> files;
         for (int i = 0; i < c.Files; ++i) files.push_back({"/big", "f" + std::to_string(i), i, "2024-01-01 00:00:00"});
@@ -218,19 +218,28 @@ TEST_F(GridFill, ALongResultStopsAtRowThousandWithOneMessageOnlyWhenARecordIsLef
                     {{"1", "/big/(files)", c.Files, 1.0e6}, {"2", "/big", c.Files, 1.0e6}}, files);
         Rows rows = Run(StateFor(FilesInDirectory, c.Key, nullptr, "/big"));
         ASSERT_EQ(rows.size(), 1001u);  // headings, total row, 999 files
-        EXPECT_EQ(std::tie(rows[2][0], rows[1000][0], settings_.LastResultRow, settings_.ResultTruncated),
-                  std::tuple("f" + std::to_string(c.Files - 1), "f" + std::to_string(c.Files - 999), 1000, c.Truncated));
+        EXPECT_EQ(std::tie(rows[2][0], rows[1000][0], settings_.LastResultRow, settings_.ResultTruncated,
+                           outcome_.Truncated),
+                  std::tuple("f" + std::to_string(c.Files - 1), "f" + std::to_string(c.Files - 999), 1000, c.Truncated,
+                             c.Truncated));
     }
-    EXPECT_EQ(prompter_.Texts(), (std::vector<std::string>{"Display truncated after 1000 entries"}));  // of 1000
 
-    // Sorting a truncated result warns, then sorts anyway; names sort ascending.
-    prompter_.Clear();
-    SortOnColumn(prompter_, StateFor(FilesInDirectory, cases[1].Key, nullptr, "/big"), settings_, grid_, 0);
-    EXPECT_EQ(prompter_.Texts(), (std::vector<std::string>{std::string(kTruncatedSortWarning)}));
-    EXPECT_EQ(std::tuple(grid_.Cell(1, 0), grid_.Cell(2, 0), settings_.ChartColumn), std::tuple("Total for /big", "f1", 0));
+    // A session tells of the cut as it runs, and warns before it sorts the
+    // cut result anyway; names sort ascending.
+    AnalysisSession session(db_, messages_);
+    ASSERT_TRUE(session.ChoosePrime(Key(cases[1].Key)).Ok());
+    session.SetKind(FilesInDirectory);
+    session.Run();
+    session.SortOnColumn(0);
+    EXPECT_EQ(prompter_.Texts(),
+              (std::vector<std::string>{"Display truncated after 1000 entries", std::string(kTruncatedSortWarning)}));
+    const ResultGrid& sorted = session.Grid();
+    EXPECT_EQ(std::tuple(sorted.Cell(1, 0), sorted.Cell(2, 0), session.Settings().ChartColumn),
+              std::tuple("Total for /big", "f1", 0));
 }
 
-// Each kind on 1,001 records: the window's grid shows 1000 rows and says so;
+// Each kind on 1,001 records: the window's grid shows 1000 rows and its
+// outcome says they were cut;
 // without a limit every record shows. Below /t a place per kind: directories
 // of both snapshots, of one (new, gone), changed, new and deleted files,
 // types, duplicate names (three f0, two of every other), and /t's history.
@@ -269,12 +278,11 @@ TEST_F(GridFill, EveryKindSaysItsRecordsWereCutAndShowsThemAllWithoutALimit) {
         AnalysisState state = StateFor(kind, kPrime, EntryOf(kind).NeedsCompare ? kCompare : nullptr, place);
         for (int limit : {1000, 0}) {
             state.RowLimit = limit;
-            prompter_.Clear();
             Run(state);
             const int last = limit > 0 ? limit : settings_.FirstDetailRow - 1 + kRecords;
-            EXPECT_EQ(std::tie(settings_.LastResultRow, settings_.ResultTruncated),
-                      std::tuple(last, limit > 0 ? 'y' : 'n'));
-            EXPECT_EQ(prompter_.Texts(), std::vector<std::string>(limit > 0 ? 1 : 0, std::string(kTruncatedMessage)));
+            const Truncation cut = limit > 0 ? Truncation::AtRowLimit : Truncation::None;
+            EXPECT_EQ(std::tie(settings_.LastResultRow, settings_.ResultTruncated, outcome_.Truncated),
+                      std::tuple(last, cut, cut));
         }
     }
 }
@@ -305,7 +313,7 @@ TEST_F(GridFill, PercentagesRoundDownButKeepWholeSharesAndAZeroBaseLeavesThemBla
     BuildAnalysisQuery(state, settings);
     ASSERT_EQ(settings.PercentBase[3], -1);
     LayoutResultGrid(state, settings, grid);
-    ASSERT_TRUE(FillResultGrid(db_, prompter_, state, settings, grid, settings.AnalysisSql, 1).Ok());
+    ASSERT_TRUE(FillResultGrid(db_, state, settings, grid, settings.AnalysisSql, 1).Ok());
     EXPECT_EQ(grid.Cell(1, 3), "100");
     EXPECT_EQ(grid.Cell(2, 3), "66");
 
@@ -319,12 +327,12 @@ TEST_F(GridFill, AFailingQueryIsReportedAndLeavesOnlyTheFixedRows) {
     AnalysisState state = StateFor(RecentlyChangedFiles, kKey, nullptr, "/f");
     ASSERT_TRUE(Execute(db_, "DROP TABLE files").Ok());
     LayoutResultGrid(state, settings_, grid_);
-    AnalysisOutcome outcome = RunAnalysis(db_, prompter_, state, settings_, grid_);
+    AnalysisOutcome outcome = RunAnalysis(db_, state, settings_, grid_);
     EXPECT_FALSE(outcome.Error.Ok());
-    ASSERT_EQ(prompter_.Texts().size(), 1u);
-    EXPECT_TRUE(prompter_.Texts()[0].starts_with("Error running analysis Recently changed files within /f") &&
-                prompter_.Texts()[0].find("Code=") != std::string::npos)
-        << prompter_.Texts()[0];
+    const std::string told = AnalysisFailureText(db_.DatabasePath, outcome.Title, outcome.Error);
+    EXPECT_TRUE(told.starts_with(
+        "Error running analysis Recently changed files within /f directory tree  (all files)\nCode="))
+        << told;
     EXPECT_TRUE(grid_.RowCount() == 1 && !outcome.Chart.Drawn);
 }
 
@@ -367,7 +375,7 @@ TEST_F(GridFill, ChartTakesTheFirstFourDetailRowsAndNeedsTwoNumbers) {
     EXPECT_TRUE(outcome_.Chart.Drawn);
     EXPECT_EQ(outcome_.Chart.ChartLabels, (std::vector<std::string>{"2024-06-01 12:00 ", "2024-06-02 12:00 "}));
     // Clicking the date column does not reorder the history but charts dates: nothing.
-    SortOnColumn(prompter_, history, settings_, grid_, 0);
+    SortOnColumn(history, settings_, grid_, 0);
     EXPECT_EQ(grid_.Cell(1, 0), "2024-06-01 12:00 ");
     EXPECT_FALSE(DrawChart(history, settings_, grid_).Drawn);
     // Nor do names.
@@ -453,7 +461,7 @@ protected:
     }
     const AnalysisState& State() const { return session_.State(); }
 
-    AnalysisSession session_{db_, prompter_};
+    AnalysisSession session_{db_, messages_};
 };
 
 TEST_F(Session, ChoicesSetTheDirectoryAndTotalsTheAnalysesRunOn) {

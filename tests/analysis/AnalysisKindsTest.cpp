@@ -167,7 +167,7 @@ TEST_F(AnalysisKinds, EmptyResultsKeepOnlyTheFixedRows) {
     EXPECT_EQ(Run(StateFor(NewFiles, kPrime, kPrime, "/data")).size(), 1u);
     EXPECT_EQ(grid_.FixedRows(), 1);
     EXPECT_EQ(settings_.LastResultRow, 0);
-    EXPECT_EQ(settings_.ResultTruncated, 'n');
+    EXPECT_EQ(settings_.ResultTruncated, Truncation::None);
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ protected:
     }
     // The files of /home/a that the directory history from prime shows.
     std::vector<std::string> History(const char* prime) {
-        AnalysisSession session(db_, prompter_);
+        AnalysisSession session(db_, messages_);
         EXPECT_TRUE(session.ChoosePrime(Key(prime)).Ok());
         session.SetKind(DirectoryHistory);
         bool found = false;
@@ -126,7 +126,7 @@ TEST_F(HostHistory, DirectoryHistoryAndTheWindowsTrendKeepToThePrimeSnapshotsHos
     EXPECT_EQ(History(kSouth2), (std::vector<std::string>{"2", "5"}));
     EXPECT_EQ(History(kUnlabelled), (std::vector<std::string>{"4"}));
 
-    AnalysisSession session(db_, prompter_);
+    AnalysisSession session(db_, messages_);
     ASSERT_TRUE(session.ChoosePrime(Key(kUnlabelled)).Ok());
     EXPECT_EQ(session.State().Host, std::optional<std::string>(""));
     ASSERT_TRUE(session.ChoosePrime(Key(kNorth2)).Ok());

@@ -32,7 +32,7 @@ AnalysisState SnapshotDatabaseTest::StateFor(AnalysisKind kind, const char* key,
     state.SnapshotDate = Key(key);
     if (compareKey != nullptr) state.CompareSnapshotDate = Key(compareKey);
     SnapshotInfo info;
-    LoadSnapshotInfo(db_, prompter_, state.SnapshotDate, info);
+    LoadSnapshotInfo(db_, state.SnapshotDate, info);
     state.BasePath = info.InfoBasePath;
     state.SizeThreshold = info.InfoFileLimit;
     state.QueryDirectory = directory;
@@ -47,7 +47,7 @@ AnalysisState SnapshotDatabaseTest::StateFor(AnalysisKind kind, const char* key,
 
 Rows SnapshotDatabaseTest::Run(const AnalysisState& state) {
     LayoutResultGrid(state, settings_, grid_);
-    outcome_ = RunAnalysis(db_, prompter_, state, settings_, grid_);
+    outcome_ = RunAnalysis(db_, state, settings_, grid_);
     EXPECT_TRUE(outcome_.Error.Ok()) << outcome_.Error.Details() << "\n" << outcome_.Error.Datum;
     Rows rows;
     for (int r = 0; r < grid_.RowCount(); ++r) {

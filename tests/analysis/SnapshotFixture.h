@@ -12,6 +12,7 @@
 
 #include "analysis/AnalysisRun.h"
 #include "analysis/GridLayout.h"
+#include "report/SessionMessages.h"
 #include "store/Catalogue.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/support/RecordingPrompter.h"
@@ -58,6 +59,7 @@ protected:
     ServerSchema schema_;
     DatabaseState db_;
     RecordingPrompter prompter_;
+    SessionMessages messages_{prompter_, db_};  // a session's, worded as the window and the tool word them
     RecordingEnder ender_;
     GridSettings settings_;
     ResultGrid grid_;

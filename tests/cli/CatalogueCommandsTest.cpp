@@ -71,6 +71,7 @@ TEST_F(CatalogueCommands, ListShowsBasePathsThenSnapshotsNewestFirstAndInfoOneOf
     auto latest = nlohmann::json::parse(test::RunTool({"info", "latest", "--db", db, "--json"}).Out);
     EXPECT_EQ(latest["description"], "other");
     EXPECT_EQ(latest["directories"], 1);
+    EXPECT_EQ(latest["collectfiles"], "N");
 }
 
 // The same base path from two machines is listed once per host, and each
@@ -344,6 +345,16 @@ TEST_F(AnalyseCommand, TableIsAlignedCsvQuotesFieldsAndJsonCarriesTheSameTexts) 
                                R"([["a,\"b\".html", "/srv/web", "-2048", "4096", "2024-01-02 03:04 ", "2048", "2024-01-02 03:04 "]])"));
     EXPECT_EQ(doc["columns"][2]["heading"], "Change(Bytes)   ");
     EXPECT_EQ(doc["columns"][2]["align"], "right");
+    // Each column's rule by its letter: text, count, size, percentage, date.
+    auto formats = [](const nlohmann::json& columns) {
+        std::string letters;
+        for (const auto& column : columns) letters += column["format"].get<std::string>();
+        return letters;
+    };
+    EXPECT_EQ(formats(doc["columns"]), "CCSSDSD");
+    doc = nlohmann::json::parse(
+        Analyse({"directory-details", "--snapshot", "2024-05-02 08:00:00", "--format", "json"}).Out);
+    EXPECT_EQ(formats(doc["columns"]), "CNSP");
 }
 
 // --limit N: the grid's rows, a total row included, as the window's 1000.

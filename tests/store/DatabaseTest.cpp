@@ -140,7 +140,7 @@ TEST_F(OpenDatabase, EmptyFileIsSetUpByWritersAndReadAsEmptyByReaders) {
         EXPECT_EQ(OpenSnapshotDatabase(state, prompter, ender, OpenMode::ExistingOnly), OpenOutcome::Opened);
         std::vector<std::string> paths;
         std::optional<DateTime> latest;
-        EXPECT_TRUE(ListBasePaths(state, prompter, paths).Ok() && paths.empty());
+        EXPECT_TRUE(ListBasePaths(state, paths).Ok() && paths.empty());
         EXPECT_TRUE(LatestSnapshot(state, latest).Ok() && !latest);
         CloseSnapshotDatabase(state);
         EXPECT_EQ(std::filesystem::file_size(path), size);
@@ -185,7 +185,7 @@ TEST_F(OpenDatabase, OlderFileIsUpgradedOnceWithItsTotalsCopied) {
         EXPECT_EQ(Objects(db, "index"), "DirName,DirParent,File1,Index1");
     }
     SnapshotInfo info;
-    LoadSnapshotInfo(state, prompter, DateTime{2001, 5, 6, 7, 8, 9}, info);
+    LoadSnapshotInfo(state, DateTime{2001, 5, 6, 7, 8, 9}, info);
     EXPECT_EQ(std::tie(info.InfoBasePath, info.InfoTotalBytes), std::tuple("C:", 2000000000.0));
 
     prompter.Clear();
@@ -224,22 +224,22 @@ TEST_F(Catalogue, LoadFillsInfoAndAMissingKeyEmptiesOnlyTheBasePath) {
     DateTime key{2024, 3, 7, 14, 5, 9};
     AddSnapshot(key, "/home/ann", 3.5e9);
     SnapshotInfo info;
-    LoadSnapshotInfo(state, prompter, key, info);
+    EXPECT_TRUE(LoadSnapshotInfo(state, key, info).Ok());
     EXPECT_EQ(std::tie(info.InfoBasePath, info.InfoDescription, info.InfoCollectFiles, info.InfoTotalBytes,
                        info.InfoCollectedBytes),
-              std::tuple("/home/ann", "desc of /home/ann", "Y", 3.5e9, 5.0));
-    EXPECT_TRUE(prompter.Texts().empty());
+              std::tuple("/home/ann", "desc of /home/ann", FilesRecorded::Yes, 3.5e9, 5.0));
 
-    EXPECT_EQ(LoadSnapshotInfo(state, prompter, DateTime{2024, 3, 7, 14, 5, 10}, info).Code, StoreCode::Missing);
-    EXPECT_EQ(prompter.Texts(), std::vector<std::string>{"Snapshot 2024-03-07 14:05:10 not found"});
+    const StoreError missing = LoadSnapshotInfo(state, DateTime{2024, 3, 7, 14, 5, 10}, info);
+    EXPECT_EQ(std::tie(missing.Code, missing.Reason),
+              std::tuple(StoreCode::Missing, "Snapshot 2024-03-07 14:05:10 not found"));
     EXPECT_EQ(info.InfoBasePath, "");
     EXPECT_EQ(info.InfoDescription, "desc of /home/ann");
 
     // A query that fails is told as such, not as a missing snapshot.
     ExecuteOrFail(state, "ALTER TABLE Control RENAME TO Control_gone");
     info.InfoBasePath = "/home/ann";
-    EXPECT_FALSE(LoadSnapshotInfo(state, prompter, key, info).Ok());
-    EXPECT_EQ(prompter.Texts().back(), "Error: Other no such table: Control");
+    const StoreError failed = LoadSnapshotInfo(state, key, info);
+    EXPECT_EQ(StoreErrorText(state.DatabasePath, failed), "Error: Other no such table: Control");
     EXPECT_EQ(info.InfoBasePath, "");
 }
 
@@ -250,14 +250,14 @@ TEST_F(Catalogue, ListsAreCompleteOrderedAndTakeAnyCharacterInAPath) {
     AddSnapshot(DateTime{2025, 6, 1, 0, 0, 1}, "/a");
 
     std::vector<std::string> paths;
-    EXPECT_TRUE(ListBasePaths(state, prompter, paths).Ok());
+    EXPECT_TRUE(ListBasePaths(state, paths).Ok());
     EXPECT_EQ(paths, (std::vector<std::string>{"/a", odd, "/srv/it's 100%x*"}));
     std::vector<SnapshotListRow> rows;
-    EXPECT_TRUE(ListSnapshots(state, prompter, odd, rows).Ok());
+    EXPECT_TRUE(ListSnapshots(state, odd, rows).Ok());
     ASSERT_EQ(rows.size(), 150u);
     EXPECT_EQ(std::tie(rows.front().KeyText, rows.back().KeyText, rows.front().SizeText, rows.front().Description),
               std::tuple("2025-01-07 05:00:00", "2025-01-01 00:00:00", "2 KB", "desc of " + odd));
-    EXPECT_TRUE(ListSnapshots(state, prompter, "/nothing", rows).Ok() && rows.empty() && prompter.Texts().empty());
+    EXPECT_TRUE(ListSnapshots(state, "/nothing", rows).Ok() && rows.empty());
 }
 
 TEST_F(Catalogue, LatestAndPreviousStayWithinTheBasePath) {

@@ -152,7 +152,8 @@ const char* const kCompareItems[] = {"mendir_1", "mendir_2", "mendir_3", "mendir
 
 struct Fixture : DataPair {
     using DataPair::DataPair;
-    AnalysisSession session{h.Database, h.Prompter};
+    SessionMessages messages{h.Prompter, h.Database};
+    AnalysisSession session{h.Database, messages};
 };
 
 // A window already showing the prime snapshot key.
@@ -324,7 +325,7 @@ void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
     Item(window, "mencvert_1")->trigger();
     QVERIFY(Item(window, "menctype_3")->isChecked() && !Item(window, "menctype_0")->isChecked());
     QCOMPARE(std::tuple(window.Chart().Chart().ChartType, window.Chart().Chart().ChartOrientation, DetailColumn(window, 0)),
-             std::tuple(kChart3DPie, 1, byName));
+             std::tuple(ChartType::Pie3D, 1, byName));
     // A unit change reruns, back in the order by size.
     Item(window, "dispsize_1")->trigger();
     QVERIFY(Item(window, "dispsize_1")->isChecked() && !Item(window, "dispsize_2")->isChecked());
@@ -759,15 +760,16 @@ void AnalysisWindowTest::ChartTextsAreWholeInsideTheChartAndApart() {
     for (const QSize size : {QSize(230, 150), QSize(560, 300), QSize(1500, 640)}) {
         chart.resize(size);
         for (const std::vector<double>& points : values) {
-            for (const auto& [type, orientation] : {std::pair{kChart2DBar, 0}, {kChart2DBar, 1}, {kChart3DBar, 0},
-                                                    {kChart3DBar, 1}, {kChart2DPie, 0}, {kChart3DPie, 0}}) {
+            for (const auto& [type, orientation] :
+                 {std::pair{ChartType::Bar2D, 0}, {ChartType::Bar2D, 1}, {ChartType::Bar3D, 0}, {ChartType::Bar3D, 1},
+                  {ChartType::Pie2D, 0}, {ChartType::Pie3D, 0}}) {
                 chart.SetChart({.ChartPointCount = static_cast<int>(points.size()), .ChartValues = points,
                                 .ChartLabels = points.size() == 50 ? historyLabels : sizeLabels, .Drawn = true,
                                 .Title = "Analysis of Size (M) in the directory and everything below it",
                                 .ChartType = type, .ChartOrientation = orientation});
                 const ChartLayout layout = chart.LayOut();
                 const QString at = QString("%1x%2 type %3/%4 first %5")
-                                       .arg(size.width()).arg(size.height()).arg(type).arg(orientation).arg(points[0]);
+                                       .arg(size.width()).arg(size.height()).arg(static_cast<int>(type)).arg(orientation).arg(points[0]);
                 QVERIFY2(layout.Texts.size() >= 4, qPrintable(at));
                 for (const ChartText& text : layout.Texts) {
                     const QString what = at + " text " + text.Text;
@@ -783,7 +785,7 @@ void AnalysisWindowTest::ChartTextsAreWholeInsideTheChartAndApart() {
                 for (const QRectF& bar : layout.Bars) QVERIFY2(bar.top() - layout.Depth > layout.Title.Box.bottom(), qPrintable(at));
                 // Where the slots have room, one long name among short ones
                 // is cut to its slot and the others keep their labels.
-                if (orientation == 0 && type != kChart2DPie && type != kChart3DPie && size.width() >= 560 &&
+                if (orientation == 0 && type != ChartType::Pie2D && type != ChartType::Pie3D && size.width() >= 560 &&
                     points.size() == 4) {
                     QStringList texts;
                     for (const ChartText& text : layout.Texts) texts << text.Text;

@@ -335,7 +335,7 @@ void TakeSnapshotWindowTest::RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrD
     QVERIFY(!std::filesystem::exists(fresh));
     QCOMPARE(h.Database.DatabasePath, dbs[2]);
     std::vector<std::string> paths{"none read"};
-    QVERIFY(ListBasePaths(h.Database, h.Prompter, paths).Ok() && paths.empty());
+    QVERIFY(ListBasePaths(h.Database, paths).Ok() && paths.empty());
     QCOMPARE(window.StatusText(), "Snapshot database is: " + QString::fromStdString(dbs[2]));
     QCOMPARE(ReadRecentList(h.Settings), (List{dbs[2], dbs[0], dbs[1]}));
     Child<QAction>(window, "menopen")->trigger();
