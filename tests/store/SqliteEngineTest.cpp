@@ -79,7 +79,7 @@ TEST(SqliteEngine, BoundValuesComeBackWithTheirTypesAndEveryByte) {
     constexpr auto kMin = std::numeric_limits<std::int64_t>::min(), kMax = std::numeric_limits<std::int64_t>::max();
 
     std::unique_ptr<Query> q;
-    ASSERT_OK(db->Prepare("SELECT ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, :q, :q", StatementUse::Once, q));
+    ASSERT_OK(db->Prepare("SELECT ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, :q, :q, ?12", StatementUse::Once, q));
     const int named = q->ParameterIndex(":q");
     EXPECT_EQ(q->ParameterIndex(":other"), 0);
     // A copied text may go as soon as it is bound.
@@ -89,7 +89,7 @@ TEST(SqliteEngine, BoundValuesComeBackWithTheirTypesAndEveryByte) {
     for (const StoreError& error : {q->BindInt64(1, kMin), q->BindInt64(2, kMax), q->BindDouble(3, -0.0),
                                     q->BindDouble(4, 1.7976931348623157e308), q->BindDouble(5, 2.5),
                                     q->BindText(7, notUtf8, false), q->BindText(8, large, false), q->BindNull(9),
-                                    q->BindText(named, "q", true)}) {
+                                    q->BindText(named, "q", true), q->BindText(12, std::string_view(), false)}) {
         ASSERT_OK(error);
     }
     for (int pass = 0; pass < 2; ++pass, q->Reset()) {
@@ -106,6 +106,8 @@ TEST(SqliteEngine, BoundValuesComeBackWithTheirTypesAndEveryByte) {
         EXPECT_EQ(std::tuple(q->Text(5), q->Text(6), q->Text(8), q->Text(9), q->Text(10)),
                   std::tuple(everyByte, notUtf8, "", "q", "q"));
         EXPECT_TRUE(q->Text(7) == large);
+        // An empty text is a text, also from a view that points nowhere.
+        EXPECT_EQ(q->Type(11), ColumnType::Text);
         ASSERT_OK(q->Step(row));
         EXPECT_FALSE(row);
     }
