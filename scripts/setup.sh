@@ -13,7 +13,8 @@ CORVINA_PACKAGES=(
   libcli11-dev libfmt-dev nlohmann-json3-dev
 )
 # Only the tests and benchmarks need these: the test libraries; python3 for
-# the benchmarks' scripts; setpriv (util-linux) to run as another user; the X
+# the benchmarks' scripts; setpriv (util-linux) to run as another user; the
+# sqlite3 shell that holds a file's writers' lock from another process; the X
 # server, window manager and tools the smoke test drives the window with; the
 # validators of the installed files, bash-completion that loads the
 # completion, systemd's unit checker, what cpack uses to build and inspect the
@@ -21,7 +22,7 @@ CORVINA_PACKAGES=(
 # tests start throwaway instances of.
 CORVINA_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 util-linux
+  python3 util-linux sqlite3
   xvfb openbox xdotool xclip x11-utils imagemagick
   desktop-file-utils appstream man-db bash-completion systemd dpkg-dev file lintian postgresql
 )

@@ -96,7 +96,11 @@ public:
         return sqlite3_bind_parameter_index(statement_, std::string(name).c_str());
     }
     StoreError BindText(int position, std::string_view text, bool copy) {
-        return Check(sqlite3_bind_text(statement_, position, text.data(), static_cast<int>(text.size()),
+        // The engine binds a null pointer as NULL, which no "=" matches: an
+        // empty view that points nowhere (a default one, or the Text of a
+        // null column passed on) is still the empty text.
+        const char* data = text.data() != nullptr ? text.data() : "";
+        return Check(sqlite3_bind_text(statement_, position, data, static_cast<int>(text.size()),
                                        copy ? SQLITE_TRANSIENT : SQLITE_STATIC));
     }
     StoreError BindInt64(int position, std::int64_t value) {
