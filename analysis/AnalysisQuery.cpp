@@ -60,7 +60,7 @@ std::string QueryParts::InTree(const std::string& column) const {
 
 // When the tree holds most of the table's rows, one pass over the table is
 // cheaper than the index range and a row lookup per file.
-std::string QueryParts::FilesSource() const { return Hints.WideTree ? "files a NOT INDEXED" : "files a"; }
+std::string QueryParts::FilesSource() const { return Hints.WideTree ? "files a" + Hints.NotIndexed : "files a"; }
 
 std::string QueryParts::FilesOfTree(std::string_view select, std::string_view order) const {
     return "SELECT " + std::string(select) + " FROM " + FilesSource() + " WHERE a.Snapshot = :d1 AND " +

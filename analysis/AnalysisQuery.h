@@ -25,6 +25,8 @@ namespace corvina {
 struct QueryHints {
     bool WideTree = false;       // the tree's files are a large part of the files table
     bool WholeSnapshot = false;  // the directory is the snapshot's base path
+    // What the engine's SQL takes where engines differ ("NOT INDEXED"); "" for none.
+    std::string NotIndexed = " NOT INDEXED";
 };
 
 // What the query of one kind gives: the texts and who joins the detail rows.

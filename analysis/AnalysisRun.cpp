@@ -43,6 +43,7 @@ StoreError EstimateQueryHints(DatabaseState& database, const AnalysisState& stat
     // A pass over the table costs about 0.4 of a row read through the
     // index (measured on a million-file snapshot).
     hints.WideTree = tableRows > 0 && treeFiles >= 0.4 * tableRows;
+    hints.NotIndexed = std::string(database.Engine->SqlDialect().NotIndexed());
     hints.WholeSnapshot = query.Int64(4) != 0;
     return {};
 }
