@@ -617,14 +617,14 @@ TEST_F(SnapshotRun, RunsEndedEarlyLeaveNothingAndSayWhy) {
              t.fake.AddFile("", "twin", 1);  // a second row with the same key violates File1
              t.fake.AddDir("", "later");
          },
-         RunOutcome::Aborted, "Snapshot aborted", {{"Error processing file /base/twin size=1\nCode=19", true}}},
+         RunOutcome::Aborted, "Snapshot aborted", {{"Error processing file /base/twin size=1\nCode=Constraint", true}}},
         {"a refused Control row",
          [](SnapshotRun& t) {
              t.fake.AddFile("", "f", 1);
              Execute(t.state,
                  "CREATE TEMP TRIGGER refuse BEFORE INSERT ON Control BEGIN SELECT RAISE(ABORT, 'refused'); END");
          },
-         RunOutcome::Failed, "Snapshot aborted", {{"Error writing to Control table. \nCode=19", true}}},
+         RunOutcome::Failed, "Snapshot aborted", {{"Error writing to Control table. \nCode=Constraint", true}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
