@@ -41,10 +41,10 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              return KindQueries{
                  "SELECT Shortname, Files, TotsizeF, Snapshot, Entrytype, Dirname, Shortname, Parentdir, Dirlevel "
-                 "FROM Dir WHERE Snapshot = :d1 AND Parentdir = :q" + q.Coll() + " ORDER BY 3 DESC, Shortname" +
+                 "FROM Dir WHERE Snapshot = :d1 AND " + q.Same("Parentdir", ":q") + " ORDER BY 3 DESC, Shortname" +
                      q.Limit(),
-                 "SELECT 'Total for ' || :s, Files, TotsizeF, 100 FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" +
-                     q.Coll() + " AND Entrytype = :qt"};
+                 "SELECT 'Total for ' || :s, Files, TotsizeF, 100 FROM Dir WHERE Snapshot = :d1 AND " +
+                     q.Same("Dirname", ":q") + " AND Entrytype = :qt"};
          }},
         {.Kind = K::CompareDirectories,
          .Name = "CompareDirectories",
@@ -60,18 +60,19 @@ std::vector<AnalysisEntry> MakeCatalogue() {
                      {"% of Total Incr", 1200, R::Percent, 3, ShareBase::DirGrowth}},
          .Title = "Compare {dir} from {compare} to {prime}",
          .Query = [](const QueryParts& q) {
-             const std::string c = q.Coll();
              // No order: the rows come as the engine finds them, the
              // subdirectories of the prime snapshot in index order. A files
              // entry pairs with a files entry only (a directory may be
              // called "(files)").
              return KindQueries{
                  "SELECT a.Shortname, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + q.GrowthPercent() +
-                     " FROM Dir a, Dir b WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND a.Parentdir = :q" + c +
-                     " AND b.Dirname = a.Dirname" + c + " AND b.Entrytype = a.Entrytype" + q.Limit(),
+                     " FROM Dir a, Dir b WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " +
+                     q.Same("a.Parentdir", ":q") + " AND " + q.Same("b.Dirname", "a.Dirname") +
+                     " AND b.Entrytype = a.Entrytype" + q.Limit(),
                  "SELECT 'Total for ' || :s, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + q.GrowthPercent() +
-                     ", 100 FROM Dir a, Dir b WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND a.Dirname = :q" + c +
-                     " AND b.Dirname = :q" + c + " AND a.Entrytype = :qt AND b.Entrytype = :qt"};
+                     ", 100 FROM Dir a, Dir b WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " +
+                     q.Same("a.Dirname", ":q") + " AND " + q.Same("b.Dirname", ":q") +
+                     " AND a.Entrytype = :qt AND b.Entrytype = :qt"};
          }},
         {.Kind = K::NewDirectories,
          .Name = "NewDirectories",
@@ -106,12 +107,13 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // row by (Snapshot, Dirname).
              if (!q.KeepsHost) {
                  return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN Dir a WHERE "
-                                    "b.Basepath = :b" + q.Coll() + " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" +
-                                    q.Coll() + " AND a.Entrytype = :qt ORDER BY a.Snapshot" + q.Limit()};
+                                    + q.Same("b.Basepath", ":b") + " AND a.Snapshot = b.Snapshot AND " +
+                                    q.Same("a.Dirname", ":q") + " AND a.Entrytype = :qt ORDER BY a.Snapshot" +
+                                    q.Limit()};
              }
              return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN Dir a" +
-                                JoinHostOf("b") + " WHERE b.Basepath = :b" + q.Coll() + " AND " + HostIs(":h") +
-                                " AND a.Snapshot = b.Snapshot AND a.Dirname = :q" + q.Coll() +
+                                JoinHostOf("b") + " WHERE " + q.Same("b.Basepath", ":b") + " AND " + HostIs(":h") +
+                                " AND a.Snapshot = b.Snapshot AND " + q.Same("a.Dirname", ":q") +
                                 " AND a.Entrytype = :qt ORDER BY a.Snapshot" + q.Limit()};
          }},
         {.Kind = K::WhereDidItGrow,
@@ -134,8 +136,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              const std::string own = q.OwnFilesOfTree();
              return KindQueries{
-                 own + " SELECT Dir, sum(F1) - sum(F2), sum(B1) - sum(B2), sum(B1), sum(B2) FROM own GROUP BY Dir" +
-                     q.Coll() + " HAVING sum(F1) <> sum(F2) OR sum(B1) <> sum(B2) ORDER BY 3 DESC, 1" + q.Limit(),
+                 own + " SELECT " + q.GroupName("Dir") +
+                     ", sum(F1) - sum(F2), sum(B1) - sum(B2), sum(B1), sum(B2) FROM own GROUP BY " + q.Name("Dir") +
+                     " HAVING sum(F1) <> sum(F2) OR sum(B1) <> sum(B2) ORDER BY 3 DESC, 1" + q.Limit(),
                  own + " SELECT 'Total for ' || :s, sum(F1) - sum(F2), sum(B1) - sum(B2), sum(B1), sum(B2) FROM own"};
          }},
         {.Kind = K::FilesInDirectory,
@@ -152,10 +155,10 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Title = "Files within directory {dir}{filter}",
          .Query = [](const QueryParts& q) {
              return KindQueries{
-                 "SELECT Filename, Filesize, Filedate, Fileattr FROM files WHERE Snapshot = :d1 AND Filedir = :q" +
-                     q.Coll() + " ORDER BY Filesize DESC, Filename" + q.Limit(),
-                 "SELECT 'Total for ' || :s, TotsizeF, ' ', ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :qf" +
-                     q.Coll() + " AND Entrytype = '1'"};
+                 "SELECT Filename, Filesize, Filedate, Fileattr FROM files WHERE Snapshot = :d1 AND " +
+                     q.Same("Filedir", ":q") + " ORDER BY Filesize DESC, Filename" + q.Limit(),
+                 "SELECT 'Total for ' || :s, TotsizeF, ' ', ' ' FROM Dir WHERE Snapshot = :d1 AND " +
+                     q.Same("Dirname", ":qf") + " AND Entrytype = '1'"};
          }},
         {.Kind = K::FilesInTree,
          .Name = "FilesInTree",
@@ -169,8 +172,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              return KindQueries{
                  q.FilesOfTree(kFileColumns, "a.Filesize DESC, a.Filedir, a.Filename"),
-                 "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND Dirname = :q" +
-                     q.Coll() + " AND Entrytype = :qt"};
+                 "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND " +
+                     q.Same("Dirname", ":q") + " AND Entrytype = :qt"};
          }},
         {.Kind = K::ChangedFiles,
          .Name = "ChangedFiles",

@@ -45,7 +45,20 @@ std::string QueryParts::Limit() const {
     return " LIMIT " + std::to_string(static_cast<long long>(RowLimit) + 1);
 }
 
-std::string QueryParts::Coll() const { return Style == PathStyle::Windows ? " COLLATE NOCASE" : ""; }
+std::string NameOperand(const engine::Dialect* dialect, PathStyle style, std::string_view expr) {
+    if (style != PathStyle::Windows) return std::string(expr);
+    if (dialect == nullptr) return std::string(expr) + " COLLATE NOCASE";
+    return dialect->CaseInsensitive(expr);
+}
+
+std::string QueryParts::Name(std::string_view expr) const { return NameOperand(Hints.Dialect, Style, expr); }
+
+std::string QueryParts::Same(std::string_view a, std::string_view b) const { return Name(a) + " = " + Name(b); }
+
+std::string QueryParts::GroupName(std::string_view expr) const {
+    if (Style != PathStyle::Windows || Hints.Dialect == nullptr) return std::string(expr);
+    return Hints.Dialect->GroupValue(expr);
+}
 
 // The first range keeps the scan on the index; the second condition drops
 // names such as "/data-x" that sort between "/data" and "/data/".
@@ -53,14 +66,17 @@ std::string QueryParts::Coll() const { return Style == PathStyle::Windows ? " CO
 // writes nothing else), so the tree of the base path needs no condition.
 std::string QueryParts::InTree(const std::string& column) const {
     if (Hints.WholeSnapshot) return "1 = 1";
-    std::string c = Coll();
-    return "(" + column + " >= :q" + c + " AND " + column + " < :hi" + c + " AND (" + column + " = :q" + c + " OR " +
-           column + " >= :lo" + c + "))";
+    const std::string n = Name(column);
+    return "(" + n + " >= " + Name(":q") + " AND " + n + " < " + Name(":hi") + " AND (" + n + " = " + Name(":q") +
+           " OR " + n + " >= " + Name(":lo") + "))";
 }
 
 // When the tree holds most of the table's rows, one pass over the table is
 // cheaper than the index range and a row lookup per file.
-std::string QueryParts::FilesSource() const { return Hints.WideTree ? "files a" + Hints.NotIndexed : "files a"; }
+std::string QueryParts::FilesSource() const {
+    if (!Hints.WideTree) return "files a";
+    return "files a" + std::string(Hints.Dialect != nullptr ? Hints.Dialect->NotIndexed() : " NOT INDEXED");
+}
 
 std::string QueryParts::FilesOfTree(std::string_view select, std::string_view order) const {
     return "SELECT " + std::string(select) + " FROM " + FilesSource() + " WHERE a.Snapshot = :d1 AND " +
@@ -71,18 +87,16 @@ std::string QueryParts::FilesOfTree(std::string_view select, std::string_view or
 // with it, the engine sorts them (File1 orders bytes), spilling to a
 // temporary file rather than holding a large tree in memory.
 std::string QueryParts::FilesInKeyOrder(std::string_view fields) const {
-    std::string c = Coll();
     return "SELECT " + std::string(fields) + " FROM files WHERE Snapshot = :key AND " + InTree("Filedir") +
-           " ORDER BY Filedir" + c + ", Filename" + c;
+           " ORDER BY " + Name("Filedir") + ", " + Name("Filename");
 }
 
 std::string QueryParts::MissingDirs(std::string_view key, std::string_view otherKey) const {
-    std::string c = Coll();
     // A files entry pairs with a files entry only: a directory called
     // "(files)" bears the same name as its parent's files entry.
     return "SELECT Shortname, Files, TotsizeF FROM Dir a WHERE a.Snapshot = " + std::string(key) +
-           " AND a.Parentdir = :q" + c + " AND NOT EXISTS (SELECT 1 FROM Dir b WHERE b.Snapshot = " +
-           std::string(otherKey) + " AND b.Dirname = a.Dirname" + c +
+           " AND " + Same("a.Parentdir", ":q") + " AND NOT EXISTS (SELECT 1 FROM Dir b WHERE b.Snapshot = " +
+           std::string(otherKey) + " AND " + Same("b.Dirname", "a.Dirname") +
            " AND b.Entrytype = a.Entrytype) ORDER BY 3 DESC, a.Shortname" + Limit();
 }
 

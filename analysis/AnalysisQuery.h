@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "analysis/AnalysisState.h"
+#include "store/engine/Engine.h"
 
 namespace corvina {
 
@@ -25,9 +26,16 @@ namespace corvina {
 struct QueryHints {
     bool WideTree = false;       // the tree's files are a large part of the files table
     bool WholeSnapshot = false;  // the directory is the snapshot's base path
-    // What the engine's SQL takes where engines differ ("NOT INDEXED"); "" for none.
-    std::string NotIndexed = " NOT INDEXED";
+    // The engine's own words where engines differ: how names compare
+    // without regard to case, the hint that reads a table in one pass. A
+    // query built without a database (a test of its text) has none, and
+    // reads as a file's.
+    const engine::Dialect* Dialect = nullptr;
 };
+
+// expr as the names of a snapshot of style compare and sort: byte for byte on
+// POSIX, without regard to (ASCII) case on Windows, as the dialect says it.
+std::string NameOperand(const engine::Dialect* dialect, PathStyle style, std::string_view expr);
 
 // What the query of one kind gives: the texts and who joins the detail rows.
 struct KindQueries {
@@ -51,7 +59,11 @@ struct QueryParts {
 
     // Names are compared as the snapshot's file system compares them: byte
     // for byte on POSIX, without regard to (ASCII) case on Windows.
-    std::string Coll() const;
+    std::string Name(std::string_view expr) const;
+    // "a = b" as names compare.
+    std::string Same(std::string_view a, std::string_view b) const;
+    // A name of a group of rows whose names compare the same.
+    std::string GroupName(std::string_view expr) const;
     // column is the directory :q itself or lies below it.
     std::string InTree(const std::string& column) const;
     // The files table as a file analysis of the tree reads it (alias a).

@@ -27,8 +27,9 @@ StoreError EstimateQueryHints(DatabaseState& database, const AnalysisState& stat
         database, std::string("SELECT d.Files, c.Filetot, c.Totfiles, (SELECT sum(Filetot * 1.0) FROM Control), "
                               "c.Basepath = d.Dirname "
                               "FROM Control c, Dir d WHERE c.Snapshot = :d1 AND d.Snapshot = :d1 "
-                              "AND d.Dirname = :q") +
-                      (state.Style == PathStyle::Windows ? " COLLATE NOCASE" : "") + " AND d.Entrytype = :qt");
+                              "AND ") +
+                      NameOperand(&database.Engine->SqlDialect(), state.Style, "d.Dirname") + " = " +
+                      NameOperand(&database.Engine->SqlDialect(), state.Style, ":q") + " AND d.Entrytype = :qt");
     bool row = false;
     if (error.Ok()) error = query.BindText(query.ParameterIndex(":d1"), FormatKey(state.SnapshotDate));
     if (error.Ok()) error = query.BindText(query.ParameterIndex(":q"), state.QueryDirectory);
@@ -43,7 +44,7 @@ StoreError EstimateQueryHints(DatabaseState& database, const AnalysisState& stat
     // A pass over the table costs about 0.4 of a row read through the
     // index (measured on a million-file snapshot).
     hints.WideTree = tableRows > 0 && treeFiles >= 0.4 * tableRows;
-    hints.NotIndexed = std::string(database.Engine->SqlDialect().NotIndexed());
+    hints.Dialect = &database.Engine->SqlDialect();
     hints.WholeSnapshot = query.Int64(4) != 0;
     return {};
 }

@@ -13,17 +13,16 @@ namespace {
 // child, so that a node's growth costs no query of its own. A files entry
 // is a leaf and pairs with a files entry only: a directory called "(files)"
 // bears its name, and its children name it as their parent.
-std::string ChildrenSql(PathStyle style, bool compare) {
+std::string ChildrenSql(const engine::Dialect& dialect, PathStyle style, bool compare) {
     std::string sql =
         "SELECT d.Dirname, d.Shortname, d.Entrytype = '2' AND EXISTS (SELECT 1 FROM Dir c WHERE c.Snapshot = "
         "d.Snapshot AND c.Parentdir = d.Dirname), d.Entrytype = '1', COALESCE(d.TotsizeF, 0), ";
     sql += compare ? "COALESCE(b.TotsizeF, 0) FROM Dir d LEFT JOIN Dir b ON b.Snapshot = ?3 AND b.Dirname = d.Dirname "
                      "AND b.Entrytype = d.Entrytype"
                    : "0 FROM Dir d";
-    sql += " WHERE d.Snapshot = ?1 AND d.Parentdir = ?2 ORDER BY d.Entrytype, d.Shortname";
     // Names are ordered as they compare in the snapshot's path style.
-    if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
-    sql += ", d.Dirname";
+    sql += " WHERE d.Snapshot = ?1 AND d.Parentdir = ?2 ORDER BY d.Entrytype, " +
+           NameOperand(&dialect, style, "d.Shortname") + ", d.Dirname";
     return sql;
 }
 
@@ -32,8 +31,9 @@ std::string ChildrenSql(PathStyle style, bool compare) {
 StoreError ListDirectoryChildren(DatabaseState& database, const DateTime& snapshot, std::string_view parent,
                                  PathStyle style, std::vector<DirectoryChild>& children, const DateTime& compare) {
     children.clear();
+    if (!database.IsUsable()) return NotOpenError("Dir");
     Statement query;
-    StoreError error = query.Prepare(database, ChildrenSql(style, !compare.IsNull()));
+    StoreError error = query.Prepare(database, ChildrenSql(database.Engine->SqlDialect(), style, !compare.IsNull()));
     if (error.Ok()) error = query.BindText(1, FormatKey(snapshot));
     if (error.Ok()) error = query.BindText(2, parent);
     if (error.Ok() && !compare.IsNull()) error = query.BindText(3, FormatKey(compare));

@@ -1,5 +1,6 @@
 #include "analysis/DirectoryTotal.h"
 
+#include "analysis/AnalysisQuery.h"
 #include "store/Statement.h"
 
 namespace corvina {
@@ -8,9 +9,10 @@ StoreError FindDirectoryTotal(DatabaseState& database, std::string_view dirname,
                               PathStyle style, std::optional<double>& total, Entrytype entrytype) {
     total.reset();
     // A directory called "(files)" has the name of its parent's files entry.
-    std::string sql = "SELECT TotsizeF FROM Dir WHERE Snapshot = ? AND Dirname = ?";
-    if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
-    sql += " AND Entrytype = ?";
+    if (!database.IsUsable()) return NotOpenError("Dir");
+    const engine::Dialect& dialect = database.Engine->SqlDialect();
+    const std::string sql = "SELECT TotsizeF FROM Dir WHERE Snapshot = ? AND " + NameOperand(&dialect, style, "Dirname") +
+                            " = " + NameOperand(&dialect, style, "?") + " AND Entrytype = ?";
     Statement query;
     bool row = false;
     StoreError error = query.Prepare(database, sql);

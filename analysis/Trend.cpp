@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "analysis/AnalysisKind.h"
+#include "analysis/AnalysisQuery.h"
 #include "store/Catalogue.h"
 #include "base/DisplayText.h"
 #include "store/HostLabel.h"
@@ -56,12 +57,13 @@ StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::st
     // One query for all snapshots: the DirName index finds each Dir row.
     std::string sql = "SELECT c.Snapshot, d.Snapshot, d.Files, d.TotsizeF";
     sql += filesystem ? ", f.Fssize, f.Fsfree" : ", NULL, NULL";
-    sql += " FROM Control c LEFT JOIN Dir d ON d.Snapshot = c.Snapshot AND d.Entrytype = '2' AND d.Dirname = ?2";
-    if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
+    const engine::Dialect& dialect = database.Engine->SqlDialect();
+    auto name = [&](std::string_view expr) { return NameOperand(&dialect, style, expr); };
+    sql += " FROM Control c LEFT JOIN Dir d ON d.Snapshot = c.Snapshot AND d.Entrytype = '2' AND " + name("d.Dirname") +
+           " = " + name("?2");
     if (filesystem) sql += " LEFT JOIN Filesystem f ON f.Snapshot = c.Snapshot";
     if (host) sql += JoinHostOf("c");
-    sql += " WHERE c.Basepath = ?1";
-    if (style == PathStyle::Windows) sql += " COLLATE NOCASE";
+    sql += " WHERE " + name("c.Basepath") + " = " + name("?1");
     if (host) sql += " AND " + HostIs("?3");
     sql += " ORDER BY c.Snapshot";
     Statement query;
@@ -90,12 +92,13 @@ StoreError TrendHost(DatabaseState& database, std::string_view basePath, std::st
     host.reset();
     bool several = false;
     if (StoreError error = HoldsSeveralHosts(database, several); !error.Ok() || !several) return error;
-    const std::string collate = style == PathStyle::Windows ? " COLLATE NOCASE" : "";
+    const engine::Dialect& dialect = database.Engine->SqlDialect();
+    auto name = [&](std::string_view expr) { return NameOperand(&dialect, style, expr); };
     Statement query;
     StoreError error = query.Prepare(
         database, "SELECT c.Snapshot FROM Control c LEFT JOIN Dir d ON d.Snapshot = c.Snapshot AND d.Entrytype = '2' "
-                  "AND d.Dirname = ?2" + collate + " WHERE c.Basepath = ?1" + collate +
-                      " ORDER BY CASE WHEN d.Snapshot IS NULL THEN 1 ELSE 0 END, c.Snapshot DESC LIMIT 1");
+                  "AND " + name("d.Dirname") + " = " + name("?2") + " WHERE " + name("c.Basepath") + " = " +
+                      name("?1") + " ORDER BY CASE WHEN d.Snapshot IS NULL THEN 1 ELSE 0 END, c.Snapshot DESC LIMIT 1");
     if (error.Ok()) error = query.BindText(1, basePath);
     if (error.Ok()) error = query.BindText(2, directory);
     bool row = false;

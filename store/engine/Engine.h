@@ -125,6 +125,9 @@ public:
     // the set-up of a new database makes every table, also those a run
     // otherwise adds when it first writes a row.
     virtual bool SetUpMakesEveryTable() const { return false; }
+    // A value of expr for a group of rows grouped by CaseInsensitive(expr),
+    // where the engine wants every selected value to be grouped or summed.
+    virtual std::string GroupValue(std::string_view expr) const { return std::string(expr); }
 };
 
 // One connection to a snapshot database.

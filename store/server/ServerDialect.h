@@ -21,6 +21,8 @@ public:
     std::string_view KeyedTableSuffix() const override { return ""; }
     // A role that may add rows may lack the right to make tables.
     bool SetUpMakesEveryTable() const override { return true; }
+    // The server wants a grouped value: the least of the group's names.
+    std::string GroupValue(std::string_view expr) const override { return "min(" + std::string(expr) + ")"; }
 };
 
 }  // namespace corvina::server

@@ -82,7 +82,6 @@ TEST_F(TreeMatch, TreeStopsAtTheSeparatorAndComparesCaseAsItsPathStyleDoes) {
         {FilesInTree, kDriveKey, "C:", PathStyle::Windows, {"g", "f1", "x"}},
     };
     for (const auto& c : cases) {
-        if (c.Style == PathStyle::Windows && OnServer()) continue;
         SCOPED_TRACE(c.Dir);
         EXPECT_EQ(FileNames(c.Kind, c.Key, c.Dir, c.Style), c.Names);
         if (c.Kind == FileTypeSummary) {
@@ -92,7 +91,6 @@ TEST_F(TreeMatch, TreeStopsAtTheSeparatorAndComparesCaseAsItsPathStyleDoes) {
     // Five directories and the root's own files.
     EXPECT_EQ(Details(StateFor(DirectoryDetails, kRootKey, nullptr, "/")).size(), 6u);
     EXPECT_EQ(grid_.Cell(1, 0), "Total for /");
-    if (OnServer()) return;
     // The total row of the files analysis reads the files entry whatever the case.
     Rows rows = Run(StateFor(FilesInDirectory, kDriveKey, nullptr, "C:\\Data", PathStyle::Windows));
     EXPECT_EQ(rows[1], (std::vector<std::string>{"Total for C:\\Data", "100", "  ", "100"}));
@@ -127,7 +125,6 @@ TEST_F(TreeMatch, QuotesAndWildcardsInNamesAreOrdinaryCharacters) {
 class NamePairing : public SnapshotDatabaseTest {};
 
 TEST_F(NamePairing, WindowsPairsFilesWhoseNamesDifferOnlyInCase) {
-    if (OnServer()) GTEST_SKIP() << "a server holds POSIX snapshots only";
     AddSnapshot("2024-01-01 00:00:00", "C:", PathStyle::Windows, {{"2", "C:", 2, 30}},
                 {{"C:\\Docs", "Report.TXT", 10, "2024-01-01 00:00:00"}, {"C:\\Tmp", "x", 20, "2024-01-01 00:00:00"}});
     AddSnapshot("2024-02-01 00:00:00", "C:", PathStyle::Windows, {{"2", "C:", 3, 60}},
@@ -179,7 +176,6 @@ TEST_F(NamePairing, MergesPairAcrossNamesThatSortApartUnderBytesAndNocase) {
         {PathStyle::Windows, "C:", "2024-04-01 00:00:00", "2024-03-01 00:00:00", {"C:\\_\\_a 36", "C:\\Q\\Zz 18"}, {}, {}},
     };
     for (const Case& c : cases) {
-        if (c.Style == PathStyle::Windows && OnServer()) continue;
         SCOPED_TRACE(c.Base);
         const char sep = Separator(c.Style);
         const std::string q = c.Base + sep + "Q", u = c.Base + sep + "_";
