@@ -121,9 +121,11 @@ private:
     sqlite3_stmt* statement_;
 };
 
-class SqliteQuery final : public Query {
+// The binds of a query and of the row inserts, on one statement.
+template <typename Interface>
+class SqliteBinds : public Interface {
 public:
-    explicit SqliteQuery(sqlite3_stmt* statement) : statement_(statement) {}
+    explicit SqliteBinds(sqlite3_stmt* statement) : statement_(statement) {}
 
     int ParameterIndex(std::string_view name) const override { return statement_.ParameterIndex(name); }
     StoreError BindText(int position, std::string_view text, bool copy) override {
@@ -132,6 +134,14 @@ public:
     StoreError BindInt64(int position, std::int64_t value) override { return statement_.BindInt64(position, value); }
     StoreError BindDouble(int position, double value) override { return statement_.BindDouble(position, value); }
     StoreError BindNull(int position) override { return statement_.BindNull(position); }
+
+protected:
+    SqliteStatement statement_;
+};
+
+class SqliteQuery final : public SqliteBinds<Query> {
+public:
+    using SqliteBinds::SqliteBinds;
 
     StoreError Step(bool& row) override {
         row = false;
@@ -170,28 +180,16 @@ public:
 
 private:
     sqlite3_stmt* Raw() const { return statement_.Raw(); }
-    SqliteStatement statement_;
 };
 
 // A file takes each row as it comes: the insert runs at once, inside the
 // run's transaction, so a failure names the row being added.
-class SqliteBulkRows final : public BulkRows {
+class SqliteBulkRows final : public SqliteBinds<BulkRows> {
 public:
-    explicit SqliteBulkRows(sqlite3_stmt* statement) : statement_(statement) {}
-
-    int ParameterIndex(std::string_view name) const override { return statement_.ParameterIndex(name); }
-    StoreError BindText(int position, std::string_view text, bool copy) override {
-        return statement_.BindText(position, text, copy);
-    }
-    StoreError BindInt64(int position, std::int64_t value) override { return statement_.BindInt64(position, value); }
-    StoreError BindDouble(int position, double value) override { return statement_.BindDouble(position, value); }
-    StoreError BindNull(int position) override { return statement_.BindNull(position); }
+    using SqliteBinds::SqliteBinds;
     StoreError Add() override { return statement_.Run(); }
     StoreError Flush() override { return {}; }
     void Discard() override {}
-
-private:
-    SqliteStatement statement_;
 };
 
 std::string FolderOf(const std::string& path) {
