@@ -3,13 +3,17 @@
 
 Usage:
   bench/store/server_bench.py --cli build-release/bin/corvina-cli --tree /tmp/t-medium [--make 20000 200000] [--runs 3]
+  bench/store/server_bench.py --cli ... --cli-before OLD/corvina-cli --tree ...   # two builds side by side
 
 Starts a throwaway server of its own (tests/server/pg_server.sh: a temporary
 folder, a Unix socket, fsync off as the tests run it, or --fsync to keep the
 server's default), then times the snapshot of the tree with every file, into
 a fresh file and into a fresh server database, alternately, --runs times on
 a warm cache. Prints each median with its CPU seconds and the ratio of the
-server's time to the file's.
+server's time to the file's, and the load average before and after. The
+server's CPU is that of its backends (compare_bench.ServerCpu); autovacuum
+is off. With --cli-before, the older build takes its two snapshots in each
+run too, after the newer one's, and its medians follow.
 """
 import argparse
 import os
@@ -19,6 +23,8 @@ import sys
 import tempfile
 import resource
 import time
+
+from compare_bench import ServerCpu
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
@@ -38,6 +44,7 @@ def timed(command):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cli", required=True)
+    parser.add_argument("--cli-before", help="an older corvina-cli measured beside --cli")
     parser.add_argument("--tree", required=True)
     parser.add_argument("--make", nargs=2, type=int, metavar=("DIRS", "FILES"))
     parser.add_argument("--runs", type=int, default=3)
@@ -54,32 +61,49 @@ def main():
     location = subprocess.run([PG_SERVER, "start", server_dir], check=True, text=True,
                               stdout=subprocess.PIPE).stdout.strip()
     try:
+        # Its workers would analyse the last run's tables in the middle of the next one.
+        subprocess.run(["psql", location, "-X", "-q", "-c", "ALTER SYSTEM SET autovacuum = off",
+                        "-c", "SELECT pg_reload_conf()"], check=True, stdout=subprocess.DEVNULL)
         if args.fsync:
             subprocess.run(["psql", location, "-X", "-q", "-c", "ALTER SYSTEM SET fsync = on",
                             "-c", "SELECT pg_reload_conf()"], check=True, stdout=subprocess.DEVNULL)
-        figures = {"file": [], "server": []}
+        clis = [("", args.cli)] + ([("before: ", args.cli_before)] if args.cli_before else [])
+        figures = {(label, engine): [] for label, _ in clis for engine in ("file", "server")}
+        backends = {label: [] for label, _ in clis}
+        server_cpu = ServerCpu(server_dir)
+        load = os.getloadavg()
         for run in range(args.runs):
-            db_file = os.path.join(work, f"run{run}.mdb")
-            figures["file"].append(timed([args.cli, "snapshot", "--files", "--db", db_file, "--", args.tree]))
-            os.remove(db_file)
-            for suffix in ("-wal", "-shm"):
-                if os.path.exists(db_file + suffix):
-                    os.remove(db_file + suffix)
-            name = f"bench{run}"
-            subprocess.run(["psql", location, "-X", "-q", "-c", f"CREATE DATABASE {name}"], check=True)
-            target = location.replace("dbname=postgres", f"dbname={name}")
-            # Both runs make their tables: a new file, an empty database.
-            figures["server"].append(timed([args.cli, "snapshot", "--files", "--db", target, "--", args.tree]))
-            rows = subprocess.run(["psql", target, "-X", "-A", "-t", "-c", "SELECT count(*) FROM files"],
-                                  check=True, text=True, stdout=subprocess.PIPE).stdout.strip()
-            print(f"run {run + 1}: file {figures['file'][-1][0]:.2f} s, server {figures['server'][-1][0]:.2f} s "
-                  f"({rows} files rows)", flush=True)
-        medians = {k: (statistics.median(w for w, _ in v), statistics.median(c for _, c in v))
-                   for k, v in figures.items()}
-        print(f"snapshot --files into a file:   {medians['file'][0]:.2f} s wall, {medians['file'][1]:.2f} s CPU")
-        print(f"snapshot --files into a server: {medians['server'][0]:.2f} s wall, {medians['server'][1]:.2f} s CPU "
-              f"(client only)")
-        print(f"server / file: {medians['server'][0] / medians['file'][0]:.2f} x (target at most 2.0 x)")
+            for number, (label, cli) in enumerate(clis):
+                db_file = os.path.join(work, f"run{run}.mdb")
+                figures[(label, "file")].append(timed([cli, "snapshot", "--files", "--db", db_file, "--", args.tree]))
+                os.remove(db_file)
+                for suffix in ("-wal", "-shm"):
+                    if os.path.exists(db_file + suffix):
+                        os.remove(db_file + suffix)
+                name = f"bench{run}_{number}"
+                subprocess.run(["psql", location, "-X", "-q", "-c", f"CREATE DATABASE {name}"], check=True)
+                target = location.replace("dbname=postgres", f"dbname={name}")
+                # Both runs make their tables: a new file, an empty database.
+                figure, cpu = server_cpu.around(
+                    lambda: timed([cli, "snapshot", "--files", "--db", target, "--", args.tree]))
+                figures[(label, "server")].append(figure)
+                backends[label].append(cpu)
+                rows = subprocess.run(["psql", target, "-X", "-A", "-t", "-c", "SELECT count(*) FROM files"],
+                                      check=True, text=True, stdout=subprocess.PIPE).stdout.strip()
+                print(f"run {run + 1}: {label}file {figures[(label, 'file')][-1][0]:.2f} s, "
+                      f"server {figures[(label, 'server')][-1][0]:.2f} s ({rows} files rows)", flush=True)
+        after = os.getloadavg()
+        print(f"medians of {args.runs} runs, load average {load[0]:.2f} {load[1]:.2f} before, "
+              f"{after[0]:.2f} {after[1]:.2f} after:")
+        for label, _ in clis:
+            medians = {engine: (statistics.median(w for w, _ in figures[(label, engine)]),
+                                statistics.median(c for _, c in figures[(label, engine)]))
+                       for engine in ("file", "server")}
+            print(f"{label}snapshot --files into a file:   {medians['file'][0]:.2f} s wall, "
+                  f"{medians['file'][1]:.2f} s CPU")
+            print(f"{label}snapshot --files into a server: {medians['server'][0]:.2f} s wall, "
+                  f"{medians['server'][1]:.2f} s CPU client, {statistics.median(backends[label]):.2f} s server")
+            print(f"{label}server / file: {medians['server'][0] / medians['file'][0]:.2f} x (target at most 2.0 x)")
     finally:
         subprocess.run([PG_SERVER, "stop", server_dir], check=False)
         subprocess.run(["rm", "-rf", work], check=False)
