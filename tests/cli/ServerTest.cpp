@@ -9,10 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "analysis/AnalysisCatalogue.h"
 #include "tests/cli/HeldDirectory.h"
@@ -24,7 +22,6 @@ namespace corvina {
 namespace {
 
 namespace fs = std::filesystem;
-using std::chrono::steady_clock;
 
 // "yyyy-MM-dd HH:mm" and its seconds, where given, become KEY. By hand: the
 // sanitizer build's compiler warns falsely inside std::regex.
@@ -53,16 +50,6 @@ std::string WithoutKeys(const std::string& text) {
 // The bytes the files table takes on the server, rows not yet committed included.
 std::int64_t FilesTableBytes(const std::string& location) {
     return std::stoll(test::RunOnServer(location, "SELECT pg_relation_size('files')"));
-}
-
-// Waits until the files table takes more than bytes (false after a minute:
-// only a hung run takes that long).
-bool WaitForFilesTableAbove(const std::string& location, std::int64_t bytes) {
-    for (const auto end = steady_clock::now() + std::chrono::minutes(1); FilesTableBytes(location) <= bytes;) {
-        if (steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 // Clients' transactions under way that have written. A reader's never gets a
@@ -167,7 +154,7 @@ TEST_F(Server, RunsOfManyClientsAllLandAKilledOneLeavesNothingAndReadersNeverWai
     const std::int64_t before = FilesTableBytes(server);
     test::RunningTool run({"snapshot", big, "--db", server, "--files", "--description", "second"});
     ASSERT_TRUE(last.WaitUntilOpened());
-    ASSERT_TRUE(WaitForFilesTableAbove(server, before + (2 << 20)));
+    ASSERT_TRUE(test::WaitUntil([&] { return FilesTableBytes(server) > before + (2 << 20); }));
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"list", "--path", root, "--db", server}, {"info", "latest", "--db", server},
              {"analyse", "directory-details", "--db", server}}) {

@@ -51,13 +51,6 @@ std::string Folded(std::string name) {
     return name;
 }
 
-// Steps to the end of the rows; the first failure.
-StoreError StepToEnd(engine::Query& query) {
-    for (bool row = true;;) {
-        if (StoreError error = query.Step(row); !error.Ok() || !row) return error;
-    }
-}
-
 bool BytesLess(const std::string& a, const std::string& b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
@@ -271,7 +264,8 @@ TEST_F(ServerEngine, ErrorsMapOntoStoreCodesAndTheNextStatementWorks) {
     error = missing->Step(row);
     EXPECT_EQ(error.Code, StoreCode::NotSnapshotDatabase);
     EXPECT_EQ(error.Datum, "SELECT * FROM nothing");
-    EXPECT_EQ(StepToEnd(*open).Code, StoreCode::Other);
+    Rows rest;
+    EXPECT_EQ(Read(*open, rest).Code, StoreCode::Other);
     EXPECT_EQ(Select("SELECT count(*) FROM control"), (Rows{{"1"}}));
 
     std::string reason = "?";
@@ -357,7 +351,8 @@ TEST_F(ServerEngine, TwoCursorsSteppedInTurnShareOneReadTransactionThatAWriteTak
     EXPECT_EQ(test::RunOnServer(location_, "SELECT count(*) FROM t"), "0\n");
     ASSERT_TRUE(db_->Commit(wait).Ok());
     EXPECT_EQ(test::RunOnServer(location_, "SELECT count(*) FROM t"), "1\n");
-    EXPECT_EQ(StepToEnd(*many).Code, StoreCode::Other);
+    Rows rest;
+    EXPECT_EQ(Read(*many, rest).Code, StoreCode::Other);
     EXPECT_LT(many->Int64(0), 100000);
     many->Reset();
     EXPECT_EQ(State(location_, pid), "idle\n");

@@ -6,7 +6,6 @@
 // windows around it (About, debug, file errors, message boxes).
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -181,8 +180,7 @@ void TakeSnapshotWindowTest::DamagedOrBusyFileIsReportedAndWindowOpensWithoutDat
         CloseSnapshotDatabase(h.Database);
         std::optional<SQLite::Database> other;
         if (damaged) {
-            const std::string garbage(3996, '\xA5');
-            std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(100).write(garbage.data(), 3996);
+            WriteAt(path, 100, std::string(3996, '\xA5'));  // all of the first page after the header
         } else {
             // Kept locked by another program that writes with a rollback journal.
             other.emplace(path, SQLite::OPEN_READWRITE);
@@ -572,9 +570,7 @@ void TakeSnapshotWindowTest::PrintWithoutPrinterWritesAPdf() {
     const std::string pdf = h.Dir.File("errors.pdf");
     h.Dialogs.Answers.push_back(QString::fromStdString(pdf));
     Child<QAction>(errors, "menprint")->trigger();
-    std::string head(4, '\0');
-    std::ifstream(pdf, std::ios::binary).read(head.data(), 4);
-    QCOMPARE(head, std::string("%PDF"));
+    QCOMPARE(ReadFile(pdf).substr(0, 4), std::string("%PDF"));
     QVERIFY(std::filesystem::file_size(pdf) > 1000);  // an image, not an empty page
     QVERIFY(h.Prompter.Messages().empty());
 }
