@@ -87,8 +87,9 @@ TEST_F(OpenDatabase, MissingFolderCannotBeCreatedAndEndsTheProgram) {
         << texts[2];
 }
 
-// Another program's database, or no database at all: invalid, and left as it is.
-TEST_F(OpenDatabase, AFileLackingOneOfOurTablesOrNotADatabaseIsInvalid) {
+// Another program's database, no database at all, or no file: invalid, said
+// so once, and left as it is.
+TEST_F(OpenDatabase, AFileLackingOneOfOurTablesOrNotADatabaseOrNoFileIsInvalid) {
     const struct {
         const char* Name;
         const char* Sql;
@@ -116,6 +117,17 @@ TEST_F(OpenDatabase, AFileLackingOneOfOurTablesOrNotADatabaseIsInvalid) {
         CloseSnapshotDatabase(state);
         EXPECT_EQ(std::filesystem::file_size(path), size);
     }
+    // A folder or a device is not offered for creation either.
+    const std::string folder = dir.File("folder.mdb");
+    std::filesystem::create_directory(folder);
+    for (const std::string& path : {folder, std::string("/dev/null")}) {
+        prompter.Clear();
+        EXPECT_EQ(Open(path), OpenOutcome::Invalid);
+        EXPECT_EQ(prompter.Texts(), std::vector{path + " is not a snapshot database file"});
+        const Message said = prompter.Messages().at(0);
+        EXPECT_TRUE(said.MessageButtons == Buttons::Ok && said.MessageIcon == Icon::Exclamation);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder) && !ender.Ended);
 }
 
 // What a kill while a file was being created leaves: nothing, or a header

@@ -139,13 +139,6 @@ TEST_F(SqliteEngine, BulkRowsFillTheirColumnsAndARefusedRowSaysWhichKey) {
     ASSERT_OK(db->Commit(noWait));
     EXPECT_EQ(Rows(*db, "SELECT k, n, r FROM t ORDER BY r"), "a|1|1.5,b|1|2.5,a|2|4.5");
 
-    // Rolled back, the rows of a run leave nothing.
-    ASSERT_OK(db->BeginWrite(noWait));
-    EXPECT_TRUE(add(5.5, "c", 1).Ok());
-    rows->Discard();
-    db->Rollback();
-    EXPECT_EQ(Rows(*db, "SELECT count(*) FROM t"), "3");
-
     // A table of ours without one of our columns is another program's.
     const StoreError foreign = db->OpenBulkRows("other", columns, 2, rows);
     EXPECT_EQ(foreign.Code, StoreCode::NotSnapshotDatabase);

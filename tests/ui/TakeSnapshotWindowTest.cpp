@@ -129,7 +129,6 @@ private slots:
     void ThresholdFollowsOptionUnitAndScrollBarAndKeepsTheLastGoodValue();
     void LowercaseDTogglesDebugModeOutsideTextBoxes();
     void RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrDeclined();
-    void FolderOrDeviceOpenedOrRecentIsNoDatabaseFileAndNothingIsAsked();
     void CompleteRunShowsCountersStatusAndStoresRows();
     void WindowRefusesOtherWorkWhileRunningAndExitAbortsFirst();
     void FileErrorsAreListedBesideTheWindow();
@@ -172,7 +171,8 @@ void TakeSnapshotWindowTest::FirstStartStoresTheDefaultCreatesItOnYesAndOpensWit
     }
 }
 
-// The texts are the store's, checked there; here the window opens all the same.
+// The texts are checked where they are made and where the tool says them
+// (DatabaseTest, DamagedFile); here the window opens all the same.
 void TakeSnapshotWindowTest::DamagedOrBusyFileIsReportedAndWindowOpensWithoutDatabase() {
     for (const bool damaged : {true, false}) {
         Harness h;
@@ -341,30 +341,6 @@ void TakeSnapshotWindowTest::RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrD
     QVERIFY(std::filesystem::exists(fresh));
     QCOMPARE(VisibleCaptions(window).size(), 4);
     QCOMPARE(VisibleCaptions(window).first(), caption(1, fresh));
-}
-
-// Whether chosen in the open dialog or from the recent list (where an older
-// entry may name something that is no longer a file), the window says so
-// and asks nothing, and the database in use and the list stay as they were.
-void TakeSnapshotWindowTest::FolderOrDeviceOpenedOrRecentIsNoDatabaseFileAndNothingIsAsked() {
-    Harness h;
-    const std::string db = h.OpenNewDatabase(), folder = h.Dir.File("folder.mdb");
-    std::filesystem::create_directory(folder);
-    h.StoreRecent({db, "/dev/null"});
-    TakeSnapshotWindow window(h.Context);
-    h.Dialogs.Answers = {QString::fromStdString(folder)};
-    const std::pair<const char*, std::string> choices[] = {{"menopen", folder}, {"menrec_1", "/dev/null"}};
-    for (const auto& [item, path] : choices) {
-        h.Prompter.Clear();
-        Child<QAction>(window, item)->trigger();
-        const std::vector<Message> said = h.Prompter.Messages();
-        QCOMPARE(said.size(), std::size_t{1});
-        QCOMPARE(said[0].Text, path + " is not a snapshot database file");
-        QVERIFY(said[0].MessageButtons == Buttons::Ok && said[0].MessageIcon == Icon::Exclamation);
-        QVERIFY(h.Database.DatabasePath == db && h.Database.IsUsable() && !h.Ender.Ended);
-        QCOMPARE(ReadRecentList(h.Settings), (List{db, "/dev/null"}));
-    }
-    QVERIFY(std::filesystem::is_empty(folder));
 }
 
 void TakeSnapshotWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
