@@ -1,5 +1,6 @@
 #pragma once
-// A temporary folder for one test, removed with everything in it afterwards.
+// A temporary folder for one test, removed with everything in it afterwards;
+// and a file's bytes written and read as they are.
 
 #include <cstdint>
 #include <filesystem>
