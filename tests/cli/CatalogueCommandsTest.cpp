@@ -3,9 +3,6 @@
 // written, and over a file with a damaged page. The analyse cases run on a
 // small pair of snapshots written through the store.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <SQLiteCpp/SQLiteCpp.h>
@@ -525,10 +522,7 @@ void Garble(const std::string& db, std::int64_t page) {
     const std::int64_t size = SQLite::Database(db).execAndGet("PRAGMA page_size").getInt64();
     std::string garbage(static_cast<std::size_t>(size), '\0');
     for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>((i * 7919 + 13) % 251);
-    int fd = ::open(db.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::pwrite(fd, garbage.data(), garbage.size(), (page - 1) * size), static_cast<ssize_t>(size));
-    ::close(fd);
+    test::WriteAt(db, static_cast<std::uint64_t>((page - 1) * size), garbage);
 }
 
 TEST(DamagedFile, EveryCommandThatMeetsTheDamageSaysSoAndChangesNothing) {

@@ -14,7 +14,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <list>
 #include <thread>
 
@@ -67,11 +66,6 @@ void MakeLinkTree(const std::string& root, int dirs, int linksPerDir) {
     }
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 bool CanDropPrivileges() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
 
 void EmptyLog(const std::string& db) {
@@ -79,15 +73,20 @@ void EmptyLog(const std::string& db) {
     file.exec("PRAGMA wal_checkpoint(TRUNCATE)");
 }
 
-bool WaitForSizeAbove(const std::string& path, std::uintmax_t bytes, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        std::error_code missing;
-        const std::uintmax_t size = std::filesystem::file_size(path, missing);
-        if (!missing && size > bytes) return true;
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    for (const auto end = std::chrono::steady_clock::now() + timeout; !done();) {
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return true;
+}
+
+bool WaitForSizeAbove(const std::string& path, std::uintmax_t bytes) {
+    return WaitUntil([&] {
+        std::error_code missing;
+        const std::uintmax_t size = std::filesystem::file_size(path, missing);
+        return !missing && size > bytes;
+    });
 }
 
 bool WriteLockHeld(const std::string& db) {
@@ -151,24 +150,20 @@ bool RunningTool::Ended() const {
     return pid_ <= 0 || ::waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
 }
 
-bool RunningTool::WaitForErr(const std::string& text, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
+bool RunningTool::WaitForErr(const std::string& text) {
+    bool said = false;
+    WaitUntil([&] {
         // Whether the run has ended is asked before its text is read, so that
         // an ended run's text is read in full. The process is left to Finish.
         const bool ended = Ended();
-        if (ReadFile(dir_ + "/err").find(text) != std::string::npos) return true;
-        if (ended || std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+        said = ReadFile(dir_ + "/err").find(text) != std::string::npos;
+        return said || ended;
+    });
+    return said;
 }
 
-bool RunningTool::WaitForEnd(std::chrono::milliseconds timeout) {
-    for (const auto end = std::chrono::steady_clock::now() + timeout; !Ended();) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+bool RunningTool::WaitForEnd() {
+    return WaitUntil([this] { return Ended(); });
 }
 
 void RunningTool::Signal(int signal) const {

@@ -5,11 +5,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "tests/support/SnapshotRows.h"  // Query, for what a run left in a database file
+#include "tests/support/TempDir.h"      // ReadFile, for what a run left in a file
 
 namespace corvina::test {
 
@@ -40,10 +42,10 @@ public:
     RunningTool(const RunningTool&) = delete;
     RunningTool& operator=(const RunningTool&) = delete;
 
-    // Waits until stderr holds text (false after the timeout or at its end).
-    bool WaitForErr(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // Waits until stderr holds text (false at its end, or after WaitUntil's timeout).
+    bool WaitForErr(const std::string& text);
     // Waits until the process has ended (false after the timeout), leaving it to Finish.
-    bool WaitForEnd(std::chrono::milliseconds timeout = std::chrono::minutes(1));
+    bool WaitForEnd();
     void Signal(int signal) const;
     // Waits for the end and returns what it printed (exit code 128 + signal
     // when a signal ended it).
@@ -83,16 +85,14 @@ void MakeLinkTree(const std::string& root, int dirs, int linksPerDir);
 // True when the tests run as root and setpriv is there.
 bool CanDropPrivileges();
 
-// A whole file, empty when there is none.
-std::string ReadFile(const std::string& path);
-
 // Folds a database file's write-ahead log into the file and empties it, so
 // that the log's size shows what the next run writes.
 void EmptyLog(const std::string& db);
-// Waits until the file at path holds more than bytes (false after the
+// Waits until done() holds, looking every few milliseconds (false after the
 // timeout: only a hung run takes that long).
-bool WaitForSizeAbove(const std::string& path, std::uintmax_t bytes,
-                      std::chrono::milliseconds timeout = std::chrono::minutes(1));
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::minutes(1));
+// Waits until the file at path holds more than bytes.
+bool WaitForSizeAbove(const std::string& path, std::uintmax_t bytes);
 // True while another connection holds the database file's write lock: a
 // write transaction of ours is refused at once.
 bool WriteLockHeld(const std::string& db);

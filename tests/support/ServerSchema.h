@@ -20,6 +20,7 @@ public:
     ServerSchema& operator=(const ServerSchema&) = delete;
 
     std::string Location() const;
+    const std::string& Name() const { return name_; }
 
 private:
     std::string name_;

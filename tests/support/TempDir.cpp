@@ -28,4 +28,14 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
+void WriteAt(const std::string& path, std::uint64_t offset, const std::string& bytes) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(offset)).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 }  // namespace corvina::test

@@ -1,6 +1,8 @@
 #pragma once
-// A temporary folder for one test, removed with everything in it afterwards.
+// A temporary folder for one test, removed with everything in it afterwards;
+// and a file's bytes written and read as they are.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -22,5 +24,10 @@ private:
 
 // Writes bytes to a file, replacing it.
 void WriteFile(const std::string& path, const std::string& bytes);
+// Overwrites the bytes of a file from offset on, in place, as a stray write
+// or a failing disk would.
+void WriteAt(const std::string& path, std::uint64_t offset, const std::string& bytes);
+// A whole file, empty when there is none.
+std::string ReadFile(const std::string& path);
 
 }  // namespace corvina::test

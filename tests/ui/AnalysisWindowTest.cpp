@@ -1085,8 +1085,7 @@ void AnalysisWindowTest::ExportCopyAndSaveChartWriteWhatTheWindowShows() {
     const auto save = [&](const char* item, const std::string& path) {
         f.h.Dialogs.Answers = {QString::fromStdString(path)};
         Item(*window, item)->trigger();
-        QFile file(QString::fromStdString(path));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string("(none)");
+        return std::filesystem::exists(path) ? ReadFile(path) : std::string("(none)");
     };
     // The bytes of "corvina-cli analyse --format csv|json", which prints through the same writers.
     std::ostringstream csv, json;
