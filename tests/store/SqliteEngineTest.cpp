@@ -58,6 +58,26 @@ protected:
 };
 using SqliteDialect = SqliteEngine;
 
+// Another connection (another program's, as far as the file's locks go)
+// holds the writers' lock: a write waits only as long as it is told to, and
+// reads go on.
+TEST_F(SqliteEngine, WritersLockHeldByAnotherConnectionRefusesUntilItGoes) {
+    ASSERT_OK(db->Execute("CREATE TABLE t (n INTEGER)"));
+    engine::OpenRequest request;
+    request.Location = dir.File("engine.db");
+    engine::OpenedEngine other;
+    ASSERT_OK(engine::OpenEngine(request, other));
+    WaitUpTo none{milliseconds(0)};
+    ASSERT_OK(other.Database->BeginWrite(none));
+    const StoreError refused = db->BeginWrite(none);
+    EXPECT_EQ(refused.Code, StoreCode::LockedPastWait);
+    EXPECT_TRUE(refused.IsBusy());
+    EXPECT_EQ(Rows(*db, "SELECT count(*) FROM t"), "0");
+    other.Database->Rollback();
+    ASSERT_OK(db->BeginWrite(none));
+    db->Rollback();
+}
+
 TEST_F(SqliteEngine, BoundValuesComeBackWithTheirTypesAndEveryByte) {
     std::string everyByte, large(100'000, '\0');
     for (int c = 1; c < 256; ++c) everyByte += static_cast<char>(c);
