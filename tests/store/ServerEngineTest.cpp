@@ -188,6 +188,49 @@ TEST_F(ServerEngine, NumbersReadAsTheServersOwnTextsSay) {
               (Rows{{"2024-02-29", "1259", "pg_class", ""}}));
 }
 
+// Every byte value in a name, the 64-bit limits and odd doubles go out as
+// binary COPY rows and come back as they were.
+TEST_F(ServerEngine, BinaryCopyRowsReadBackExactly) {
+    const auto& dialect = db_->SqlDialect();
+    ASSERT_TRUE(db_->Execute("CREATE TABLE rows (Name " + std::string(dialect.TypeName(engine::ValueKind::Name)) +
+                             ", Key " + std::string(dialect.TypeName(engine::ValueKind::Key)) + ", Size " +
+                             std::string(dialect.TypeName(engine::ValueKind::Integer)) + ", Share " +
+                             std::string(dialect.TypeName(engine::ValueKind::Real)) + ")")
+                    .Ok());
+    const std::array<std::string_view, 4> columns{"Name", "Key", "SIZE", "share"};
+    std::unique_ptr<engine::BulkRows> bulk;
+    ASSERT_TRUE(db_->OpenBulkRows("Rows", columns, 0, bulk).Ok());
+    EXPECT_EQ(bulk->ParameterIndex(":size"), 3);
+    // Each byte alone, then all of them in one name, with the 64-bit limits and odd doubles.
+    Rows expected;
+    for (int b = 0; b <= 256; ++b) {
+        const std::string name = b < 256 ? std::string(1, static_cast<char>(b)) : AllBytes();
+        const std::int64_t size = b == 0 ? std::numeric_limits<std::int64_t>::min()
+                                  : b == 256 ? std::numeric_limits<std::int64_t>::max()
+                                             : b * 1000003LL;
+        const double share = b / 3.0;
+        ASSERT_TRUE(bulk->BindText(1, name, false).Ok());
+        ASSERT_TRUE((b % 2 ? bulk->BindNull(2) : bulk->BindText(2, "2024-01-0" + std::to_string(b % 10), true)).Ok());
+        ASSERT_TRUE(bulk->BindInt64(3, size).Ok());
+        ASSERT_TRUE(bulk->BindDouble(4, share).Ok());
+        ASSERT_TRUE(bulk->Add().Ok());
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", share);
+        expected.push_back({name, b % 2 ? "" : "2024-01-0" + std::to_string(b % 10), std::to_string(size), text});
+    }
+    // Sent by the query, before it reads.
+    auto query = Prepared("SELECT Name, Key, Size, Share FROM rows ORDER BY Size");
+    Rows rows;
+    for (bool row = true; query->Step(row).Ok() && row;) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", query->Double(3));
+        rows.push_back({std::string(query->Text(0)), std::string(query->Text(1)), std::to_string(query->Int64(2)), text});
+        EXPECT_EQ(query->Type(1), query->Text(1).empty() ? ColumnType::Null : ColumnType::Text);
+    }
+    std::sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return std::stoll(a[2]) < std::stoll(b[2]); });
+    EXPECT_EQ(rows, expected);
+}
+
 TEST_F(ServerEngine, CaseInsensitiveComparesAndOrdersAsNocase) {
     ASSERT_TRUE(db_->Execute("CREATE TABLE names (name BYTEA)").Ok());
     const std::vector<std::string> names{"abc", "ABC", "aBd", "a\\b", "A\\B", "a\\\\b", "\xc3\xa9", "\xc3\x89", "\xff",

@@ -165,6 +165,45 @@ TEST_F(SqliteEngine, BulkRowsFillTheirColumnsAndARefusedRowSaysWhichKey) {
     EXPECT_NE(foreign.Reason.find("has no column named r"), std::string::npos) << foreign.Reason;
 }
 
+// What the engine's open and reads say of each kind of bad file, before any
+// wording: the store's open and the tool word these codes.
+TEST_F(SqliteEngine, EachKindOfBadFileHasItsOwnCode) {
+    auto open = [](const std::string& path, bool create, engine::OpenedEngine& opened) {
+        engine::OpenRequest request;
+        request.Location = path;
+        request.Create = create;
+        return engine::OpenEngine(request, opened);
+    };
+    engine::OpenedEngine opened;
+    const std::string noise = dir.File("noise.db"), missing = dir.File("missing.db");
+    std::string bytes(8192, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919 + 13) % 251);
+    test::WriteFile(noise, bytes);
+    EXPECT_EQ(open(noise, true, opened).Code, StoreCode::NotSnapshotDatabase);
+    EXPECT_FALSE(opened.NoRegularFile);
+    EXPECT_EQ(open(missing, false, opened).Code, StoreCode::Missing);
+    ASSERT_OK(open(missing, true, opened));
+    EXPECT_TRUE(opened.Created && opened.Empty);
+    for (const std::string& place : {dir.Path().string(), std::string("/dev/null")}) {
+        SCOPED_TRACE(place);
+        EXPECT_EQ(open(place, true, opened).Code, StoreCode::NotSnapshotDatabase);
+        EXPECT_TRUE(opened.NoRegularFile && !opened.Database);
+    }
+    // A table's page overwritten: the open succeeds (the schema is intact);
+    // the read and the check meet the damage.
+    ASSERT_OK(db->Execute("CREATE TABLE t (k INTEGER, pad TEXT);"
+                          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300)"
+                          " INSERT INTO t SELECT i, printf('%.500c', 'x') FROM n"));
+    const std::int64_t root = std::stoll(Rows(*db, "SELECT rootpage FROM sqlite_master WHERE name = 't'"));
+    const std::int64_t page = std::stoll(Rows(*db, "PRAGMA page_size"));
+    db.reset();
+    test::WriteAt(dir.File("engine.db"), static_cast<std::uint64_t>((root - 1) * page),
+                  std::string(static_cast<std::size_t>(page), '\x5a'));
+    ASSERT_OK(open(dir.File("engine.db"), false, opened));
+    EXPECT_EQ(Rows(*opened.Database, "SELECT sum(length(pad)) FROM t").rfind("Code=Damaged ", 0), 0u);
+    EXPECT_TRUE(opened.Database->CheckIntegrity(false).IsDamaged());
+}
+
 TEST_F(SqliteDialect, ComparesAsciiWithoutCaseAndRendersTheTablesAsFilesStoreThem) {
     const engine::Dialect& d = db->SqlDialect();
     ASSERT_OK(db->Execute("CREATE TABLE n (v TEXT);"
