@@ -84,4 +84,12 @@ std::string DeriveFileType(std::string_view fileName) {
     return std::string(buffer, DeriveFileType(fileName, buffer));
 }
 
+std::string AsciiLower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
 }  // namespace corvina

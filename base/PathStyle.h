@@ -67,4 +67,8 @@ DirNames DeriveDirNames(std::string_view entryName, std::string_view snapshotBas
 std::size_t DeriveFileType(std::string_view fileName, char* out);
 std::string DeriveFileType(std::string_view fileName);
 
+// text with its ASCII letters lower-cased, as table and field names match
+// without regard to case.
+std::string AsciiLower(std::string_view text);
+
 }  // namespace corvina

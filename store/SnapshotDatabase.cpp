@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/PathStyle.h"
 #include "store/FilesLayout.h"
 #include "store/Schema.h"
 #include "store/Statement.h"
@@ -20,14 +21,8 @@ namespace {
 
 using FieldList = std::vector<std::string>;
 
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    return lower;
-}
-
 bool Has(const FieldList& fields, std::string_view field) {
-    return std::find(fields.begin(), fields.end(), Lower(field)) != fields.end();
+    return std::find(fields.begin(), fields.end(), AsciiLower(field)) != fields.end();
 }
 
 engine::Connection& Db(DatabaseState& state) { return *state.Engine; }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <thread>
 
+#include "base/PathStyle.h"
 #include "store/server/BoundValues.h"
 #include "store/server/ServerBulkRows.h"
 #include "store/server/ServerErrors.h"
@@ -300,8 +301,7 @@ StoreError ServerConnection::OpenBulkRows(std::string_view table, std::span<cons
     if (found.empty()) return MakeError(StoreCode::NotSnapshotDatabase, "There is no table '" + name + "'.", name);
     std::vector<ServerBulkRows::Field> fields;
     for (std::string_view column : columns) {
-        std::string lower(column);
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        const std::string lower = AsciiLower(column);
         auto type = std::find_if(found.begin(), found.end(), [&](const auto& row) { return row[0] == lower; });
         if (type == found.end()) {
             return MakeError(StoreCode::NotSnapshotDatabase,
@@ -403,29 +403,26 @@ StoreError ServerConnection::IndexExists(std::string_view name, bool& exists) {
     return error;
 }
 
-StoreError ServerConnection::Fields(std::string_view table, std::vector<std::string>& fields) {
-    fields.clear();
+StoreError ServerConnection::NamesOf(const std::string& sql, std::string_view table, std::vector<std::string>& names) {
+    names.clear();
     std::vector<std::vector<std::string>> rows;
     const std::string name(table);
-    StoreError error = TextRows(
-        "SELECT lower(attname) FROM pg_attribute WHERE attrelid = to_regclass($1) AND attnum > 0 AND NOT attisdropped "
-        "ORDER BY attnum",
-        std::span(&name, 1), rows);
-    for (auto& row : rows) fields.push_back(std::move(row.front()));
+    StoreError error = TextRows(sql, std::span(&name, 1), rows);
+    for (auto& row : rows) names.push_back(std::move(row.front()));
     return error;
 }
 
+StoreError ServerConnection::Fields(std::string_view table, std::vector<std::string>& fields) {
+    return NamesOf("SELECT lower(attname) FROM pg_attribute WHERE attrelid = to_regclass($1) AND attnum > 0 "
+                   "AND NOT attisdropped ORDER BY attnum",
+                   table, fields);
+}
+
 StoreError ServerConnection::PrimaryKey(std::string_view table, std::vector<std::string>& fields) {
-    fields.clear();
-    std::vector<std::vector<std::string>> rows;
-    const std::string name(table);
-    StoreError error = TextRows(
-        "SELECT lower(a.attname) FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid "
-        "AND a.attnum = ANY (i.indkey) WHERE i.indrelid = to_regclass($1) AND i.indisprimary "
-        "ORDER BY array_position(i.indkey::int2[], a.attnum)",
-        std::span(&name, 1), rows);
-    for (auto& row : rows) fields.push_back(std::move(row.front()));
-    return error;
+    return NamesOf("SELECT lower(a.attname) FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid "
+                   "AND a.attnum = ANY (i.indkey) WHERE i.indrelid = to_regclass($1) AND i.indisprimary "
+                   "ORDER BY array_position(i.indkey::int2[], a.attnum)",
+                   table, fields);
 }
 
 StoreError ServerConnection::IsEmpty(bool& empty) {

@@ -138,6 +138,8 @@ private:
     Result RunOne(const Command& command);
     StoreError RunPipeline(std::span<const Command> commands, std::vector<Result>& results);
     // A statement without parameters whose text rows come back in rows.
+    // The first column of sql's rows, its one parameter the table's name.
+    StoreError NamesOf(const std::string& sql, std::string_view table, std::vector<std::string>& names);
     StoreError TextRows(const std::string& sql, std::span<const std::string> parameters,
                         std::vector<std::vector<std::string>>& rows);
     StoreError RelationKind(std::string_view name, std::string& kind);

@@ -19,6 +19,8 @@
 #include <thread>
 #include <utility>
 
+#include "base/PathStyle.h"
+
 namespace corvina::engine {
 namespace {
 
@@ -53,12 +55,6 @@ StoreError Failure(sqlite3* db, int rc, std::string datum) {
                              ? sqlite3_extended_errcode(db)
                              : rc;
     return StoreError{CodeOf(rc), EngineReason(db, rc), std::move(datum), extended};
-}
-
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    return lower;
 }
 
 class SqliteDialect final : public Dialect {
@@ -298,7 +294,6 @@ public:
     }
 
     StoreError Checkpoint() override {
-        if (!WriteAheadLog()) return {};
         int rc = sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
         return rc == SQLITE_OK ? StoreError{} : Failure(db_, rc, "checkpoint");
     }
@@ -456,7 +451,7 @@ private:
         StoreError error = Prepare(sql, StatementUse::Once, query);
         if (error.Ok()) error = query->BindText(1, table, true);
         for (bool row = true; error.Ok() && (error = query->Step(row)).Ok() && row;) {
-            names.push_back(Lower(query->Text(0)));
+            names.push_back(AsciiLower(query->Text(0)));
         }
         return error;
     }
@@ -466,7 +461,7 @@ private:
         bool row = false;
         StoreError error = Prepare(sql, StatementUse::Once, query);
         if (error.Ok()) error = query->Step(row);
-        return error.Ok() && row ? Lower(query->Text(0)) : std::string();
+        return error.Ok() && row ? AsciiLower(query->Text(0)) : std::string();
     }
 
     sqlite3* db_;
