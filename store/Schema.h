@@ -60,11 +60,42 @@ inline constexpr Column kFilesystemColumns[] = {
     {"Snapshot", ValueKind::Key}, {"Fssize", ValueKind::Integer}, {"Fsfree", ValueKind::Integer}};
 inline constexpr Column kHostColumns[] = {{"Snapshot", ValueKind::Key}, {"Hostname", ValueKind::Name}};
 
+// Bytes on disk (allocated blocks x 512), each inode counted once per
+// snapshot: the name first in the snapshot's row order carries a file's
+// blocks, its other names 0. A snapshot has on-disk figures exactly when it
+// has its Diskusage row; older snapshots have none and no figure is made up
+// for them. Diskbytes of the root (Dirdisk) equals Totdiskbytes; Filediskbytes
+// is the on-disk total of the recorded files.
+inline constexpr Column kDiskusageColumns[] = {
+    {"Snapshot", ValueKind::Key}, {"Totdiskbytes", ValueKind::Integer}, {"Filediskbytes", ValueKind::Integer}};
+// One row per Dir row, by the same (Snapshot, Dirname): a directory entry's
+// whole subtree on disk (the directories' own blocks and links included), a
+// "(files)" entry's own files.
+inline constexpr Column kDirdiskColumns[] = {
+    {"Snapshot", ValueKind::Key}, {"Dirname", ValueKind::Name}, {"Diskbytes", ValueKind::Integer}};
+// One row per files row, by the same (Snapshot, Filedir, Filename); Links is
+// the file's link count.
+inline constexpr Column kFilediskColumns[] = {{"Snapshot", ValueKind::Key},       {"Filedir", ValueKind::Name},
+                                              {"Filename", ValueKind::Name},       {"Diskbytes", ValueKind::Integer},
+                                              {"Links", ValueKind::Integer}};
+// What a run left out, in the order given: Kind "pattern" with a shell
+// pattern, or "caches" (directories tagged as caches) with an empty pattern.
+inline constexpr Column kExclusionColumns[] = {{"Snapshot", ValueKind::Key},
+                                               {"Position", ValueKind::Integer},
+                                               {"Kind", ValueKind::Key},
+                                               {"Pattern", ValueKind::Name}};
+
 inline constexpr Table kControl{"Control", kControlColumns, ""};
 inline constexpr Table kFiles{"files", kFilesColumns, "CONSTRAINT File1 PRIMARY KEY (Snapshot, Filedir, Filename)"};
 inline constexpr Table kDir{"Dir", kDirColumns, ""};
 inline constexpr Table kFilesystem{"Filesystem", kFilesystemColumns, ""};
 inline constexpr Table kHost{"Host", kHostColumns, ""};
+inline constexpr Table kDiskusage{"Diskusage", kDiskusageColumns, "CONSTRAINT Diskusage1 PRIMARY KEY (Snapshot)"};
+inline constexpr Table kDirdisk{"Dirdisk", kDirdiskColumns, "CONSTRAINT Dirdisk1 PRIMARY KEY (Snapshot, Dirname)"};
+inline constexpr Table kFiledisk{"Filedisk", kFilediskColumns,
+                                 "CONSTRAINT Filedisk1 PRIMARY KEY (Snapshot, Filedir, Filename)"};
+inline constexpr Table kExclusion{"Exclusion", kExclusionColumns,
+                                  "CONSTRAINT Exclusion1 PRIMARY KEY (Snapshot, Position)"};
 
 inline constexpr std::string_view kCreateIndex1 = "CREATE UNIQUE INDEX Index1 ON Control (Snapshot)";
 inline constexpr std::string_view kCreateFile1 = "CREATE UNIQUE INDEX File1 ON files (Snapshot, Filedir, Filename)";
