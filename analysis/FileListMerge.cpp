@@ -24,8 +24,9 @@ std::string FoldedKey(std::string_view text, PathStyle style) {
 
 // Prepares the scan and binds its parameters. A scan reads a million rows:
 // its texts are read as views into the statement, never copied one by one.
-StoreError PrepareScan(DatabaseState& database, const BoundQuery& scan, Statement& list) {
-    if (StoreError error = list.Prepare(database, scan.Sql); !error.Ok()) return error;
+StoreError PrepareScan(DatabaseState& database, const BoundQuery& scan, Statement& list,
+                       StatementUse use = StatementUse::Once) {
+    if (StoreError error = list.Prepare(database, scan.Sql, use); !error.Ok()) return error;
     return BindParams(list, scan);
 }
 
@@ -118,7 +119,8 @@ namespace {
 class MergeSide {
 public:
     StoreError Open(DatabaseState& database, const BoundQuery& scan, const std::string& key) {
-        StoreError error = PrepareScan(database, scan, list_);
+        // The two sides are read at once where the engine can.
+        StoreError error = PrepareScan(database, scan, list_, StatementUse::Scan);
         if (const int position = list_.ParameterIndex(":key"); error.Ok() && position != 0) {
             error = list_.BindText(position, key);
         }

@@ -28,6 +28,11 @@ namespace corvina {
 enum class StatementUse {
     Once,      // run once or a few times, then dropped
     Repeated,  // kept while the database is open and run many times: prepared once
+    // A read of many rows stepped beside another such read (the two sides of
+    // a merge). Outside a write transaction an engine may read it on a
+    // connection of its own, so that the two are read at once; it then sees
+    // what was committed when it began, and no temporary table.
+    Scan,
 };
 
 enum class ColumnType { Integer, Real, Text, Blob, Null };

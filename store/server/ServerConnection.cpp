@@ -77,7 +77,10 @@ void ResultFree::operator()(pg_result* result) const { PQclear(result); }
 
 ServerConnection::ServerConnection(Notices notices) : notices_(std::move(notices)) {}
 
-ServerConnection::~ServerConnection() { PQfinish(connection_); }
+ServerConnection::~ServerConnection() {
+    second_.reset();
+    PQfinish(connection_);
+}
 
 void ServerConnection::OnNotice(void* self, const char* message) {
     auto& connection = *static_cast<ServerConnection*>(self);
@@ -98,6 +101,7 @@ StoreError ServerConnection::Connect(const std::string& location) {
     // Started and finished in two steps, so that our notice processor is in
     // place before the server says anything: it may warn already while the
     // session starts (of its database's collation, say).
+    location_ = location;
     connection_ = PQconnectStartParams(keywords, values, 1);
     if (connection_ != nullptr) {
         PQsetNoticeProcessor(connection_, &ServerConnection::OnNotice, this);
@@ -114,6 +118,43 @@ StoreError ServerConnection::Connect(const std::string& location) {
 
 std::string ServerConnection::NewName(std::string_view prefix) { return std::string(prefix) + std::to_string(++names_); }
 
+ServerConnection& ServerConnection::ForQuery(StatementUse use) {
+    if (use != StatementUse::Scan || mode_ == Mode::Write || (cursors_ == 0 && ahead_ == nullptr)) return *this;
+    if (!second_ && !secondFailed_) {
+        second_ = std::make_unique<ServerConnection>(notices_);
+        // A server that refuses a second session (a connection limit) is
+        // read on this one, as before.
+        if (!second_->Connect(location_).Ok()) {
+            second_.reset();
+            secondFailed_ = true;
+        }
+    }
+    if (!second_ || second_->cursors_ > 0) return *this;
+    return *second_;
+}
+
+bool ServerConnection::FetchAhead(ServerQuery* owner, const std::string& fetch) {
+    if (ahead_ != nullptr) return false;
+    if (PQsendQueryParams(connection_, fetch.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 1) != 1) return false;
+    ahead_ = owner;
+    return true;
+}
+
+Result ServerConnection::TakeAhead(const ServerQuery* owner) {
+    if (ahead_ == nullptr || ahead_ != owner) return nullptr;
+    ahead_ = nullptr;
+    Result result(PQgetResult(connection_));
+    while (pg_result* more = PQgetResult(connection_)) PQclear(more);
+    if (!result || !Succeeded(result.get())) AfterFailure();
+    return result;
+}
+
+void ServerConnection::Settle() {
+    if (ahead_ == nullptr) return;
+    ServerQuery* owner = ahead_;
+    owner->KeepAhead(TakeAhead(owner));
+}
+
 void ServerConnection::EndTransaction() {
     mode_ = Mode::None;
     cursors_ = 0;
@@ -129,6 +170,7 @@ void ServerConnection::AfterFailure() {
 }
 
 StoreError ServerConnection::CloseCursor(const std::string& name, std::uint64_t generation) {
+    Settle();
     if (generation != generation_) return {};
     if (cursors_ > 0) --cursors_;
     std::string sql;
@@ -212,6 +254,7 @@ StoreError ServerConnection::RunPipeline(std::span<const Command> commands, std:
 
 StoreError ServerConnection::Run(std::span<const Command> commands, std::vector<Result>& results,
                                  const std::string& datum) {
+    Settle();
     results.clear();
     StoreError error;
     if (commands.size() == 1) {
@@ -234,6 +277,7 @@ StoreError ServerConnection::Run(std::span<const Command> commands, std::vector<
 }
 
 StoreError ServerConnection::SendBulkRows() {
+    Settle();
     StoreError first;
     for (ServerBulkRows* rows : bulkRows_) {
         if (first.Ok()) {
@@ -255,6 +299,7 @@ StoreError ServerConnection::Prepare(std::string_view sql, StatementUse use, std
 }
 
 StoreError ServerConnection::Execute(std::string_view sql) {
+    Settle();
     if (StoreError error = SendBulkRows(); !error.Ok()) return error;
     const std::string text(sql);
     // The simple protocol: several statements in one text.
@@ -267,6 +312,7 @@ StoreError ServerConnection::Execute(std::string_view sql) {
 
 StoreError ServerConnection::TextRows(const std::string& sql, std::span<const std::string> parameters,
                                       std::vector<std::vector<std::string>>& rows) {
+    Settle();
     rows.clear();
     if (StoreError error = SendBulkRows(); !error.Ok()) return error;
     std::vector<const char*> values;
@@ -330,6 +376,7 @@ StoreError ServerConnection::TakeWriteLock(LockWait& wait, bool& taken) {
 }
 
 StoreError ServerConnection::BeginWrite(LockWait& wait) {
+    Settle();
     if (mode_ == Mode::Write) return MakeError(StoreCode::Other, "A write transaction is already open", "BEGIN");
     if (StoreError error = SendBulkRows(); !error.Ok()) return error;
     const bool tookOver = mode_ == Mode::Reads;
@@ -356,6 +403,7 @@ StoreError ServerConnection::BeginWrite(LockWait& wait) {
 }
 
 StoreError ServerConnection::Commit(LockWait&) {
+    Settle();
     if (mode_ != Mode::Write) return MakeError(StoreCode::Other, "No write transaction is open", "COMMIT");
     // A failure here leaves the transaction to the rollback.
     if (StoreError error = SendBulkRows(); !error.Ok()) return error;
@@ -373,6 +421,7 @@ StoreError ServerConnection::Commit(LockWait&) {
 }
 
 void ServerConnection::Rollback() {
+    Settle();
     for (ServerBulkRows* rows : bulkRows_) rows->Discard();
     if (mode_ != Mode::Write) return;
     if (PQtransactionStatus(connection_) != PQTRANS_IDLE) PQclear(PQexec(connection_, "ROLLBACK"));

@@ -21,6 +21,16 @@
 // every other statement, and every commit, sends them first, so that nothing
 // reads a state without the rows written before it.
 //
+// Reading ahead. A cursor's next batch is asked for as soon as its batch
+// arrives, so that the server reads it while the client works through the
+// rows in hand. One such FETCH is outstanding on a connection at a time;
+// every other use of the connection first takes its answer and hands it to
+// the query that asked (Settle), so statements never meet a half-read
+// answer. Scans (StatementUse::Scan) begun while this connection already has
+// a cursor open and no write transaction read on a second connection to the
+// same database, made when first needed: the two sides of a merge are then
+// read by two server processes at once.
+//
 // What the server says besides its answers (NOTICE, WARNING, the notice that
 // it ends the session) goes to OpenRequest::Notices, never to libpq's default
 // processor, which would print the server's bytes to stderr as they are.
@@ -69,6 +79,8 @@ struct Command {
     static Command Plain(std::string sql) { return Command{Kind::Text, std::move(sql), {}, nullptr, true}; }
 };
 
+class ServerQuery;
+
 class ServerConnection final : public engine::Connection {
 public:
     using Notices = std::function<void(std::string_view)>;
@@ -107,8 +119,12 @@ public:
 
     static constexpr int kMaxNotices = 20;
 
-    // For the queries and bulk rows of this connection.
-    pg_conn* Handle() const { return connection_; }
+    // For the queries and bulk rows of this connection: any answer read
+    // ahead is taken first.
+    pg_conn* Handle() {
+        Settle();
+        return connection_;
+    }
     // Runs commands in one round trip (a pipeline when there are several);
     // results[i] is the result of commands[i]. The first failure is returned,
     // with datum, and ends a read transaction.
@@ -132,6 +148,19 @@ public:
     // After a failed statement: rolls back a read transaction of ours.
     void AfterFailure();
 
+    // The connection a query of use reads on: this one, or for a scan beside
+    // an open cursor the second connection.
+    ServerConnection& ForQuery(StatementUse use);
+    // Sends fetch for owner without waiting for its answer; false when
+    // another is outstanding or the send failed (the owner then fetches as
+    // usual).
+    bool FetchAhead(ServerQuery* owner, const std::string& fetch);
+    // The answer owner's FetchAhead brought, or null when none is
+    // outstanding for it.
+    Result TakeAhead(const ServerQuery* owner);
+    // Takes the outstanding answer, if any, and hands it to its owner.
+    void Settle();
+
 private:
     enum class Mode { None, Reads, Write };
     static void OnNotice(void* self, const char* message);
@@ -147,7 +176,11 @@ private:
     void EndTransaction();
 
     pg_conn* connection_ = nullptr;
+    std::string location_;
     Notices notices_;
+    ServerQuery* ahead_ = nullptr;  // whose FETCH is outstanding
+    std::unique_ptr<ServerConnection> second_;
+    bool secondFailed_ = false;
     int noticeCount_ = 0;
     ServerDialect dialect_;
     Mode mode_ = Mode::None;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <bit>
 
+#include "store/server/ServerErrors.h"
+
 namespace corvina::server {
 namespace {
 
@@ -25,9 +27,12 @@ bool IsInteger(Decoding decoding) {
 
 ServerQuery::ServerQuery(ServerConnection& connection, std::string_view sql, StatementUse use)
     : BoundValues(0, std::string(sql)),
-      connection_(connection),
+      home_(connection),
+      on_(&connection),
       text_(WithServerMarkers(sql)),
-      repeated_(use == StatementUse::Repeated),
+      use_(use),
+      // Unique on the home connection; the second connection holds one
+      // cursor at a time, so it is unique there too.
       cursor_(connection.NewName("corvina_c")) {
     values_.resize(static_cast<std::size_t>(text_.ParameterCount));
 }
@@ -36,10 +41,11 @@ ServerQuery::~ServerQuery() {
     Reset();
     // Prepared statements last as long as the connection: ours go with us.
     // An aborted transaction refuses even this; the statement then stays.
-    const PGTransactionStatusType status = PQtransactionStatus(connection_.Handle());
+    if (prepared_.empty()) return;
+    const PGTransactionStatusType status = PQtransactionStatus(home_.Handle());
     if (status != PQTRANS_IDLE && status != PQTRANS_INTRANS) return;
     for (const PreparedStatement& prepared : prepared_) {
-        PQclear(PQexec(connection_.Handle(), ("DEALLOCATE " + prepared.Name).c_str()));
+        PQclear(PQexec(home_.Handle(), ("DEALLOCATE " + prepared.Name).c_str()));
     }
 }
 
@@ -73,7 +79,7 @@ int ServerQuery::AddStatement(std::vector<Command>& commands, bool declare) {
     FillParameters(values_, parameters_);
     std::string sql = declare ? "DECLARE " + cursor_ + " BINARY NO SCROLL CURSOR FOR " + text_.Sql : text_.Sql;
     // A query run for its effect only is not what its prepared DECLARE does.
-    if (!repeated_ || (text_.ReadsRows && !declare)) {
+    if (use_ != StatementUse::Repeated || (text_.ReadsRows && !declare)) {
         commands.push_back(Command{Command::Kind::Text, std::move(sql), {}, &parameters_, true});
         return -1;
     }
@@ -83,7 +89,7 @@ int ServerQuery::AddStatement(std::vector<Command>& commands, bool declare) {
     if (found != prepared_.end()) {
         name = found->Name;
     } else {
-        name = connection_.NewName("corvina_s");
+        name = home_.NewName("corvina_s");
         commands.push_back(Command{Command::Kind::Prepare, std::move(sql), name, &parameters_, true});
         described = static_cast<int>(commands.size());
         commands.push_back(Command{Command::Kind::Describe, {}, name, nullptr, true});
@@ -93,7 +99,7 @@ int ServerQuery::AddStatement(std::vector<Command>& commands, bool declare) {
 }
 
 StoreError ServerQuery::RunAndKeep(std::vector<Command>& commands, int described, std::vector<Result>& results) {
-    StoreError error = connection_.Run(commands, results, datum_);
+    StoreError error = on_->Run(commands, results, datum_);
     const auto at = static_cast<std::size_t>(described);
     if (described >= 0 && at < results.size() && PQresultStatus(results[at].get()) == PGRES_COMMAND_OK) {
         PreparedStatement prepared{commands[at].Name, {}};
@@ -103,38 +109,50 @@ StoreError ServerQuery::RunAndKeep(std::vector<Command>& commands, int described
     return error;
 }
 
+std::string ServerQuery::FetchText() const {
+    return "FETCH FORWARD " + std::to_string(kBatchRows) + " FROM " + cursor_;
+}
+
 StoreError ServerQuery::Start() {
-    if (StoreError error = connection_.SendBulkRows(); !error.Ok()) return error;
+    if (StoreError error = home_.SendBulkRows(); !error.Ok()) return error;
     const bool declare = text_.ReadsRows;
-    const bool begin = declare && !connection_.InTransaction();
+    // Prepared statements live on the connection that prepared them.
+    on_ = declare && use_ != StatementUse::Repeated ? &home_.ForQuery(use_) : &home_;
+    const bool begin = declare && !on_->InTransaction();
     std::vector<Command> commands;
     if (begin) commands.push_back(Command::Plain("BEGIN"));
     const int described = AddStatement(commands, declare);
-    if (declare) {
-        commands.push_back(Command::Plain("FETCH FORWARD " + std::to_string(kBatchRows) + " FROM " + cursor_));
-    }
-    if (begin) connection_.BeginReads();
+    if (declare) commands.push_back(Command::Plain(FetchText()));
+    if (begin) on_->BeginReads();
     std::vector<Result> results;
     if (StoreError error = RunAndKeep(commands, described, results); !error.Ok()) return error;
     running_ = true;
     if (declare) {
-        connection_.CursorOpened();
+        on_->CursorOpened();
         cursorOpen_ = true;
-        generation_ = connection_.Generation();
+        generation_ = on_->Generation();
     }
     return TakeBatch(std::move(results.back()));
 }
 
 StoreError ServerQuery::FetchMore() {
-    if (generation_ != connection_.Generation()) {
+    // A batch read ahead was fetched while its transaction held: it reads on
+    // even when the transaction has ended since.
+    Result early = early_ ? std::move(early_) : on_->TakeAhead(this);
+    if (early) {
+        if (PQresultStatus(early.get()) == PGRES_TUPLES_OK) return TakeBatch(std::move(early));
+        cursorOpen_ = false;
+        return ServerError(on_->Handle(), early.get(), datum_);
+    }
+    if (generation_ != on_->Generation()) {
         cursorOpen_ = false;
         return MakeError(StoreCode::Other,
                          "The transaction that held the rows of this query ended before they were all read", datum_);
     }
-    if (StoreError error = connection_.SendBulkRows(); !error.Ok()) return error;
-    const Command fetch = Command::Plain("FETCH FORWARD " + std::to_string(kBatchRows) + " FROM " + cursor_);
+    if (StoreError error = home_.SendBulkRows(); !error.Ok()) return error;
+    const Command fetch = Command::Plain(FetchText());
     std::vector<Result> results;
-    if (StoreError error = connection_.Run(std::span(&fetch, 1), results, datum_); !error.Ok()) {
+    if (StoreError error = on_->Run(std::span(&fetch, 1), results, datum_); !error.Ok()) {
         cursorOpen_ = false;
         return error;
     }
@@ -144,7 +162,7 @@ StoreError ServerQuery::FetchMore() {
 StoreError ServerQuery::CloseCursor() {
     if (!cursorOpen_) return {};
     cursorOpen_ = false;
-    return connection_.CloseCursor(cursor_, generation_);
+    return on_->CloseCursor(cursor_, generation_);
 }
 
 StoreError ServerQuery::TakeBatch(Result batch) {
@@ -163,6 +181,7 @@ StoreError ServerQuery::TakeBatch(Result batch) {
     if (StoreError error = ConvertByServer(); !error.Ok()) return error;
     // A short batch is the last: the cursor has nothing more to give.
     if (cursorOpen_ && rows_ < kBatchRows) return CloseCursor();
+    if (cursorOpen_ && generation_ == on_->Generation()) on_->FetchAhead(this, FetchText());
     return {};
 }
 
@@ -192,7 +211,7 @@ StoreError ServerQuery::ConvertByServer() {
             commands.push_back(Command{Command::Kind::Text, "SELECT $1", {}, &parameters[k], false});
         }
         std::vector<Result> results;
-        if (StoreError error = connection_.Run(commands, results, datum_); !error.Ok()) return error;
+        if (StoreError error = on_->Run(commands, results, datum_); !error.Ok()) return error;
         for (std::size_t k = 0; k < count; ++k) {
             byServer_[static_cast<std::size_t>(cells[first + k])] = PQgetvalue(results[k].get(), 0, 0);
         }
@@ -217,7 +236,8 @@ StoreError ServerQuery::Step(bool& row) {
 
 StoreError ServerQuery::Run() {
     Reset();
-    if (StoreError error = connection_.SendBulkRows(); !error.Ok()) return error;
+    on_ = &home_;
+    if (StoreError error = home_.SendBulkRows(); !error.Ok()) return error;
     std::vector<Command> commands;
     const int described = AddStatement(commands, false);
     std::vector<Result> results;
@@ -225,6 +245,9 @@ StoreError ServerQuery::Run() {
 }
 
 void ServerQuery::Reset() {
+    // An answer still on its way is taken, so that the connection is free.
+    on_->TakeAhead(this);
+    early_.reset();
     CloseCursor();
     running_ = false;
     batch_.reset();

@@ -10,6 +10,10 @@
 // arrives (so a small query costs two round trips). Any other statement runs
 // as a whole, its rows (RETURNING) held at once.
 //
+// A scan (StatementUse::Scan) may be read on the connection's second
+// connection (ServerConnection.h). While a cursor has more to give, its next
+// batch is asked for as soon as a batch arrives.
+//
 // Repeated statements are prepared on the server once and run prepared. The
 // types the server chose for the parameters decide whether the values bound
 // later fit: a number fits its own type, a text any type (a name that is not
@@ -53,6 +57,10 @@ public:
     double Double(int column) const override;
     std::string_view Text(int column) const override;
 
+    // The answer to this query's FETCH sent ahead, taken by the connection
+    // for another statement.
+    void KeepAhead(Result answer) { early_ = std::move(answer); }
+
     static constexpr int kBatchRows = 2000;
 
 private:
@@ -71,13 +79,15 @@ private:
     StoreError FetchMore();
     StoreError CloseCursor();
     StoreError TakeBatch(Result batch);
+    std::string FetchText() const;
     StoreError ConvertByServer();
     // The value's bytes in the current row; null for a null or no such value.
     const char* Value(int column, int& length) const;
 
-    ServerConnection& connection_;
+    ServerConnection& home_;
+    ServerConnection* on_;  // where the statement runs: home_, or its second connection for a scan
     StatementText text_;
-    bool repeated_;
+    StatementUse use_;
     std::string cursor_;
     std::vector<PreparedStatement> prepared_;
     ParameterArrays parameters_;
@@ -86,6 +96,7 @@ private:
     bool cursorOpen_ = false;  // and its cursor is open on the server
     std::uint64_t generation_ = 0;
     Result batch_;
+    Result early_;  // the next batch, read ahead
     int rows_ = 0;
     int row_ = -1;
     std::vector<std::string> names_;

@@ -401,6 +401,49 @@ TEST_F(ServerEngine, TwoCursorsSteppedInTurnShareOneReadTransactionThatAWriteTak
     EXPECT_EQ(State(location_, pid), "idle\n");
 }
 
+// The two sides of a merge: the second scan reads on a session of its own
+// while batches are read ahead on both, and statements run between steps
+// take the answers on their way first. Within a write transaction both stay
+// on the writer's session, where its uncommitted rows are.
+TEST_F(ServerEngine, ScansSteppedInTurnReadOnTwoSessionsUnlessAWriteIsOpen) {
+    ASSERT_TRUE(db_->Execute("CREATE TABLE t (n BIGINT)").Ok());
+    const char* kScan = "SELECT pg_backend_pid(), g, (SELECT count(*) FROM t) FROM generate_series(1, 4500) g";
+    auto stepInTurn = [&](std::int64_t rowsOfT) {
+        auto first = Prepared(kScan, StatementUse::Scan), second = Prepared(kScan, StatementUse::Scan);
+        std::vector<std::string> pids;
+        int rows = 0;
+        for (bool a = true, b = true; a || b;) {
+            EXPECT_TRUE(first->Step(a).Ok());
+            EXPECT_TRUE(second->Step(b).Ok());
+            if (!a || !b) break;
+            ++rows;
+            EXPECT_EQ(first->Int64(1), rows);
+            EXPECT_EQ(second->Int64(1), rows);
+            EXPECT_EQ(second->Int64(2), rowsOfT);
+            if (rows == 1) pids = {std::string(first->Text(0)), std::string(second->Text(0))};
+            if (rows % 1000 == 0) {
+                EXPECT_EQ(Select("SELECT count(*) FROM t"), (Rows{{std::to_string(rowsOfT)}}));
+            }
+        }
+        EXPECT_EQ(rows, 4500);
+        return pids;
+    };
+    const std::vector<std::string> apart = stepInTurn(0);
+    ASSERT_EQ(apart.size(), 2u);
+    EXPECT_NE(apart[0], apart[1]);
+    // Neither session is left inside a transaction.
+    EXPECT_EQ(State(location_, apart[0]), "idle\n");
+    EXPECT_EQ(State(location_, apart[1]), "idle\n");
+
+    WaitUpTo wait(std::chrono::milliseconds(0));
+    ASSERT_TRUE(db_->BeginWrite(wait).Ok());
+    ASSERT_TRUE(db_->Execute("INSERT INTO t VALUES (1)").Ok());
+    const std::vector<std::string> together = stepInTurn(1);
+    ASSERT_EQ(together.size(), 2u);
+    EXPECT_EQ(together[0], together[1]);
+    db_->Rollback();
+}
+
 // Another session holds the writers' lock, as another program's run does.
 TEST_F(ServerEngine, WritersLockHeldByAnotherSessionRefusesUntilItGoes) {
     PGconn* other = PQconnectdb(location_.c_str());
