@@ -442,6 +442,19 @@ TEST_F(ServerEngine, ScansSteppedInTurnReadOnTwoSessionsUnlessAWriteIsOpen) {
     ASSERT_EQ(together.size(), 2u);
     EXPECT_EQ(together[0], together[1]);
     db_->Rollback();
+
+    // A role the server allows one session reads both on it.
+    const std::string role = schema_.Name() + "_one";
+    ASSERT_EQ(test::RunOnServer(location_, "CREATE ROLE " + role + " LOGIN CONNECTION LIMIT 1; GRANT USAGE ON SCHEMA " +
+                                               schema_.Name() + " TO " + role + "; GRANT SELECT ON t TO " + role),
+              "");
+    db_.reset();
+    ASSERT_TRUE(Open(location_ + " user=" + role, db_).Ok());
+    const std::vector<std::string> alone = stepInTurn(0);
+    ASSERT_EQ(alone.size(), 2u);
+    EXPECT_EQ(alone[0], alone[1]);
+    db_.reset();
+    test::RunOnServer(location_, "DROP OWNED BY " + role + "; DROP ROLE " + role);
 }
 
 // Another session holds the writers' lock, as another program's run does.
