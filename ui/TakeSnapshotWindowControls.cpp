@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileSystemModel>
 #include <QFormLayout>
@@ -160,6 +161,27 @@ QGroupBox* TakeSnapshotWindow::BuildCollectFrame() {
     lbltsmall_->setWordWrap(true);
     layout->addWidget(lbltsmall_);
     layout->addStretch();
+    return frame;
+}
+
+QGroupBox* TakeSnapshotWindow::BuildExclusionFrame() {
+    auto* frame = new QGroupBox("Leave out", this);
+    frame->setObjectName("frmexcl");
+    auto* layout = new QVBoxLayout(frame);
+    auto* label = NamedLabel("lblexcl", "Names or paths below it matching (one pattern a line, as *.o or src/tmp)", frame);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    txtexcl_ = new QPlainTextEdit(frame);
+    txtexcl_->setObjectName("txtexcl");
+    txtexcl_->setTabChangesFocus(true);
+    // A name is rarely longer than the box: lines are scrolled, not wrapped,
+    // so that each line stays one pattern to the eye.
+    txtexcl_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtexcl_->setFixedHeight(TwipsToPixels(900, *this));
+    layout->addWidget(txtexcl_);
+    chkcache_ = new QCheckBox("Cache directories (tagged by a CACHEDIR.TAG)", frame);
+    chkcache_->setObjectName("chkcache");
+    layout->addWidget(chkcache_);
     return frame;
 }
 
