@@ -59,7 +59,6 @@ TakeSnapshotWindow::TakeSnapshotWindow(ProgramContext& context, QWidget* parent)
     grid->addWidget(txtdesc_, 1, 1);
     auto* right = new QVBoxLayout;
     right->addWidget(BuildCollectFrame());
-    right->addWidget(BuildExclusionFrame());
     // A taller window lengthens the folder tree; the frames keep their heights.
     right->addStretch(1);
     right->addWidget(BuildCounterFrames());

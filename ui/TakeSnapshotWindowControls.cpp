@@ -101,6 +101,9 @@ QWidget* TakeSnapshotWindow::BuildChoiceColumn() {
     dirmain_->setMinimumWidth(TwipsToPixels(2655, *this));
     dirmain_->setMinimumHeight(TwipsToPixels(2500, *this));
     layout->addWidget(dirmain_, 1);
+    // Below the tree, beside the choice it refines; the tree gives up the
+    // height, so the window keeps its size.
+    layout->addWidget(BuildExclusionFrame());
     return column;
 }
 
@@ -167,8 +170,11 @@ QGroupBox* TakeSnapshotWindow::BuildCollectFrame() {
 QGroupBox* TakeSnapshotWindow::BuildExclusionFrame() {
     auto* frame = new QGroupBox("Leave out", this);
     frame->setObjectName("frmexcl");
+    frame->setToolTip("A pattern without a / leaves out the names it matches at any depth;\n"
+                      "one with a / the path below the chosen directory it matches.\n"
+                      "* and ? stand for any characters, [...] for one of them.");
     auto* layout = new QVBoxLayout(frame);
-    auto* label = NamedLabel("lblexcl", "Names or paths below it matching (one pattern a line, as *.o or src/tmp)", frame);
+    auto* label = NamedLabel("lblexcl", "Names or paths, one pattern a line (*.o, build/tmp)", frame);
     label->setWordWrap(true);
     layout->addWidget(label);
     txtexcl_ = new QPlainTextEdit(frame);
@@ -179,7 +185,7 @@ QGroupBox* TakeSnapshotWindow::BuildExclusionFrame() {
     txtexcl_->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtexcl_->setFixedHeight(TwipsToPixels(900, *this));
     layout->addWidget(txtexcl_);
-    chkcache_ = new QCheckBox("Cache directories (tagged by a CACHEDIR.TAG)", frame);
+    chkcache_ = new QCheckBox("Cache directories (CACHEDIR.TAG)", frame);
     chkcache_->setObjectName("chkcache");
     layout->addWidget(chkcache_);
     return frame;
