@@ -155,7 +155,8 @@ public:
             return std::move(result_);
         }
         try {
-            if (BeginTransaction() && ChooseKey() && Walk() && WriteFigures() && WriteExclusions() && WriteControl() && Commit()) {
+            if (BeginTransaction() && ChooseKey() && Walk() && WriteFigures() && WriteExclusions() && WriteControl() &&
+                Commit()) {
                 result_.Outcome = RunOutcome::Completed;
                 result_.StatusText = "Snapshot completed.";
                 return std::move(result_);

@@ -1,8 +1,9 @@
 #pragma once
 // TakeSnapshotWindow, "Take Disk Snapshot": the first window of the program. The user
 // chooses a directory, a description, which files to record and what to
-// leave out (kept in the settings for the next run), and starts a snapshot run; during the run the window shows progress and offers "Abort
-// Snapshot ". Its "&File" menu switches the snapshot database.
+// leave out (kept in the settings for the next start), and starts a snapshot
+// run; during the run the window shows progress and offers "Abort Snapshot ".
+// Its "&File" menu switches the snapshot database.
 //
 // The window owns its controls, the run control (abort and debug flags, which
 // live across runs) and the worker that runs the snapshot; the database, the

@@ -807,7 +807,8 @@ TEST_F(SnapshotRun, PathPatternsAndCacheTagsLeaveOutTheirEntriesAndNothingOfThem
                                      "src/build/tmp/c", "cache", "fake", "fake/f", "fake/CACHEDIR.TAG", "linked",
                                      "linked/g", "linked/CACHEDIR.TAG", "deep", "deep/er", "deep/er/i"}));
     EXPECT_EQ(Rows("SELECT Files, TotsizeF FROM Dir WHERE Dirname = '" + tree + "/cache'"), "0|0.0");
-    EXPECT_EQ(Rows("SELECT Kind, Pattern FROM Exclusion"), "pattern|build/tmp,caches|,pattern|/src/tmp/,pattern|*/er/tmp");
+    EXPECT_EQ(Rows("SELECT Kind, Pattern FROM Exclusion"),
+              "pattern|build/tmp,caches|,pattern|/src/tmp/,pattern|*/er/tmp");
 
     // The fake file system fails on every read of these, were they read.
     Walk w;

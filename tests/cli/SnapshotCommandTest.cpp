@@ -260,7 +260,8 @@ TEST_F(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemo
     const fs::path here = fs::current_path();
     fs::current_path(dir.Path());
     auto run = Schedule({odd, "--on", "Mon *-*-* 02:00", "--files", "--min-size", "1M", "--host-label", "lab 1",
-                         "--exclude", "*.o", "--exclude-caches", "--exclude-from", "patterns", "--db", dir.File("s.mdb")});
+                         "--exclude", "*.o", "--exclude-caches", "--exclude-from", "patterns", "--db",
+                         dir.File("s.mdb")});
     fs::current_path(here);
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_NE(run.Err.find("systemctl --user enable --now 'corvina-snapshot-"), std::string::npos) << run.Err;

@@ -61,8 +61,10 @@ TEST(Usage, EveryMalformedArgumentExitsTwoNamingItAndOpensNoDatabase) {
         {{"snapshot", tree, "--exclude", ""}, "--exclude: the pattern is empty"},
         {{"snapshot", tree, "--exclude-from", dir.File("none")},
          "cannot read the patterns of --exclude-from " + dir.File("none") + ": No such file or directory\n"},
-        {{"snapshot", tree, "--exclude-from", tree}, "cannot read the patterns of --exclude-from " + tree + ": Is a directory\n"},
-        {{"schedule", tree, "--exclude", "*.o", "--exclude-from", dir.File("none")}, "--exclude-from " + dir.File("none")},
+        {{"snapshot", tree, "--exclude-from", tree},
+         "cannot read the patterns of --exclude-from " + tree + ": Is a directory\n"},
+        {{"schedule", tree, "--exclude", "*.o", "--exclude-from", dir.File("none")},
+         "--exclude-from " + dir.File("none")},
     };
     const test::ToolOptions options{.ConfigHome = dir.File("config")};
     for (const auto& c : cases) {
