@@ -101,8 +101,8 @@ QWidget* TakeSnapshotWindow::BuildChoiceColumn() {
     dirmain_->setMinimumWidth(TwipsToPixels(2655, *this));
     dirmain_->setMinimumHeight(TwipsToPixels(2500, *this));
     layout->addWidget(dirmain_, 1);
-    // Below the tree, beside the choice it refines; the tree gives up the
-    // height, so the window keeps its size.
+    // Below the tree, beside the choice it refines: the tree, which may
+    // shrink, gives up the height, so the window grows by a line at most.
     layout->addWidget(BuildExclusionFrame());
     return column;
 }
