@@ -37,6 +37,33 @@ void AddRecentDatabase(QSettings& settings, const std::string& path) {
     settings.sync();
 }
 
+ExclusionSettings ReadExclusionSettings(QSettings& settings) {
+    ExclusionSettings exclusions;
+    exclusions.Patterns = settings.value(QStringLiteral("Snapshot/Exclude")).toString().toStdString();
+    exclusions.Caches = settings.value(QStringLiteral("Snapshot/ExcludeCaches"), false).toBool();
+    return exclusions;
+}
+
+void WriteExclusionSettings(QSettings& settings, const ExclusionSettings& exclusions) {
+    settings.setValue(QStringLiteral("Snapshot/Exclude"), QString::fromStdString(exclusions.Patterns));
+    settings.setValue(QStringLiteral("Snapshot/ExcludeCaches"), exclusions.Caches);
+}
+
+std::vector<Exclusion> ExclusionsOf(const ExclusionSettings& exclusions) {
+    std::vector<Exclusion> list;
+    const std::string& text = exclusions.Patterns;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        // A line of blanks is a slip of the keyboard, not a name of blanks.
+        if (line.find_first_not_of(" \t\r") != std::string::npos) list.push_back({ExclusionKind::Pattern, line});
+        start = end + 1;
+    }
+    if (exclusions.Caches) list.push_back({ExclusionKind::Caches, {}});
+    return list;
+}
+
 std::string RecentCaption(int number, const std::string& path) {
     std::string caption = "&" + std::to_string(number) + " ";
     // A menu takes "&" as the mark of an access key; "&&" shows one "&".

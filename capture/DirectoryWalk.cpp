@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "capture/DirectoryWalk.h"
+#include "capture/ExclusionFilter.h"
 #include "capture/ListingPrefetch.h"
 
 namespace corvina {
@@ -63,7 +64,8 @@ public:
           sink_(sink),
           control_(control),
           observer_(observer),
-          separator_(Separator(options.Style)) {}
+          separator_(Separator(options.Style)),
+          exclusions_(options.Exclusions, options.Style) {}
 
     WalkResult Run(const std::string& basePath) {
         line_.assign(kProcessing).append(WalkPathOf(basePath, options_.Style));
@@ -116,6 +118,7 @@ private:
         baseDevice_ = stat.Device;
         listing_.CrossFileSystems = options_.CrossFileSystems;
         listing_.BaseDevice = baseDevice_;
+        if (!exclusions_.Empty()) listing_.Exclusions = &exclusions_;
         // A double that keeps one listing for all callers is read on one thread.
         const int threads = options_.Threads > 0 ? options_.Threads : DefaultWalkThreads();
         if (threads > 1 && fs_.ConcurrentCalls()) {
@@ -361,6 +364,7 @@ private:
     RunControl& control_;
     WalkObserver& observer_;
     const char separator_;
+    const ExclusionFilter exclusions_;
 
     WalkResult result_;
     ListingOptions listing_;

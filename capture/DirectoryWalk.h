@@ -20,6 +20,7 @@
 #include "base/PathStyle.h"
 #include "capture/FileSystem.h"
 #include "capture/WalkTypes.h"
+#include "store/Exclusion.h"
 
 namespace corvina {
 
@@ -39,6 +40,8 @@ struct WalkOptions {
     // DefaultWalkThreads(), 1 reads everything on the walk's own thread. A
     // file system without ConcurrentCalls() is always read on one.
     int Threads = 0;
+    // What the walk leaves out (capture/ExclusionFilter.h says how).
+    std::vector<Exclusion> Exclusions;
 };
 
 // A small multiple of the cores, at least 4: most of a listing's time on a

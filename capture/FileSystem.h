@@ -88,6 +88,12 @@ public:
         return 0;
     }
 
+    // Reads up to size bytes from the start of the regular file name in an
+    // open directory, not following a link; count says how many were read.
+    // A file system that cannot, as a double that does not say, gives ENOTSUP.
+    virtual int ReadFileStart(const DirectoryHandle& directory, std::string_view name, char* buffer, std::size_t size,
+                              std::size_t& count);
+
     // The space of the file system that holds path (statvfs). A file system
     // that cannot tell, as a double that does not say, gives ENOTSUP.
     virtual int ReadSpace(const std::string& path, FileSystemSpace& out);

@@ -14,6 +14,7 @@
 #include <cerrno>
 
 #include "capture/DirectoryWalk.h"
+#include "capture/ExclusionFilter.h"
 
 namespace corvina {
 
@@ -54,14 +55,21 @@ int Lister::Open(bool ahead) {
         // The last subdirectory opened gives the parent's descriptor back.
         if (dir_.Parent->Unopened.fetch_sub(1) == 1) dir_.Parent->Handle.Close();
     }
-    if (dir_.OpenCode == 0) dir_.OpenCode = fs_.BeginListing(dir_.Handle);
+    const ExclusionFilter* exclusions = options_.Exclusions;
+    leftEmpty_ = dir_.OpenCode == 0 && dir_.Parent != nullptr && exclusions != nullptr &&
+                 exclusions->LeavesOutCaches() && ExclusionFilter::IsTaggedCache(fs_, dir_.Handle);
+    if (dir_.OpenCode == 0 && !leftEmpty_) dir_.OpenCode = fs_.BeginListing(dir_.Handle);
     if (dir_.OpenCode != 0) dir_.Handle.Close();
     return dir_.OpenCode;
 }
 
 bool Lister::Next(ListedEntry& entry, int& endCode) {
     endCode = 0;
-    if (!fs_.NextName(entry.Name, endCode)) return false;
+    if (leftEmpty_) return false;
+    const ExclusionFilter* exclusions = options_.Exclusions;
+    do {
+        if (!fs_.NextName(entry.Name, endCode)) return false;
+    } while (exclusions != nullptr && exclusions->LeavesOut(dir_.Below, entry.Name));
     entry.AttributesError = fs_.ReadAttributes(dir_.Handle, entry.Name, entry.Stat);
     entry.LengthError = 0;
     entry.Length = 0;
@@ -90,6 +98,7 @@ void Lister::Finish(const std::shared_ptr<ListedDirectory>& self) {
         child->Depth = dir_.Depth + 1;
         child->Position = k;
         child->Name = subs.Views[position];
+        if (options_.Exclusions != nullptr) child->Below = options_.Exclusions->PathBelow(dir_.Below, child->Name);
         dir_.Children.push_back(std::move(child));
         ++toOpen;
     }

@@ -72,6 +72,7 @@ struct ListedDirectory {
     std::size_t Depth = 0;
     std::size_t Position = 0;           // in the parent's visit order
     std::string_view Name;              // into Parent->Subs
+    std::string Below;                  // the path below the base, while exclusions need it (ExclusionFilter)
 
     // Written by the one thread that lists the directory, read by the walk
     // once the prefetcher has handed it over.
@@ -95,9 +96,12 @@ struct ListedDirectory {
     bool GivenBack = false;  // a worker found no descriptor free: the walk lists it itself
 };
 
+class ExclusionFilter;
+
 struct ListingOptions {
     bool CrossFileSystems = false;
     std::uint64_t BaseDevice = 0;
+    const ExclusionFilter* Exclusions = nullptr;  // null: nothing is left out
 };
 
 // Reads one directory through the file system, entry by entry.
@@ -120,6 +124,7 @@ private:
     FileSystem& fs_;
     ListedDirectory& dir_;
     const ListingOptions& options_;
+    bool leftEmpty_ = false;  // a cache directory left out: listed as empty
 };
 
 class Prefetcher {

@@ -50,6 +50,16 @@ int FileSystem::ReadSpace(const std::string& path, FileSystemSpace& out) {
     return ENOTSUP;
 }
 
+int FileSystem::ReadFileStart(const DirectoryHandle& directory, std::string_view name, char* buffer, std::size_t size,
+                              std::size_t& count) {
+    (void)directory;
+    (void)name;
+    (void)buffer;
+    (void)size;
+    count = 0;
+    return ENOTSUP;
+}
+
 int PosixAttributes(unsigned mode, std::string_view name) {
     int attributes = 0;
     if ((mode & S_IWUSR) == 0) attributes += kAttrReadOnly;
@@ -171,6 +181,32 @@ public:
         if (::fstatat(directory.Id(), text, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
         FillStat(st, name, out);
         return 0;
+    }
+
+    int ReadFileStart(const DirectoryHandle& directory, std::string_view name, char* buffer, std::size_t size,
+                      std::size_t& count) override {
+        count = 0;
+        Listing& listing = ThreadListing();
+        if (!MakeName(listing, name)) return ENAMETOOLONG;
+        // O_NONBLOCK: a fifo of that name must not hold the walk until a writer comes.
+        const int fd = ::openat(directory.Id(), listing.Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return errno;
+        int error = 0;
+        struct stat st;
+        if (::fstat(fd, &st) != 0) {
+            error = errno;
+        } else if (!S_ISREG(st.st_mode)) {
+            error = EINVAL;
+        }
+        while (error == 0 && count < size) {
+            const ssize_t n = ::read(fd, buffer + count, size - count);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) error = errno;
+            if (n <= 0) break;
+            count += static_cast<std::size_t>(n);
+        }
+        ::close(fd);
+        return error;
     }
 
 protected:

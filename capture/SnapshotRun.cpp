@@ -26,6 +26,7 @@
 #include "capture/FileSystem.h"
 #include "capture/RowPipeline.h"
 #include "store/Catalogue.h"
+#include "store/Exclusion.h"
 #include "store/HostLabel.h"
 #include "store/WriteTransaction.h"
 
@@ -154,7 +155,8 @@ public:
             return std::move(result_);
         }
         try {
-            if (BeginTransaction() && ChooseKey() && Walk() && WriteFigures() && WriteControl() && Commit()) {
+            if (BeginTransaction() && ChooseKey() && Walk() && WriteFigures() && WriteExclusions() && WriteControl() &&
+                Commit()) {
                 result_.Outcome = RunOutcome::Completed;
                 result_.StatusText = "Snapshot completed.";
                 return std::move(result_);
@@ -225,6 +227,7 @@ private:
         options.CrossFileSystems = request_.CrossFileSystems;
         options.Style = request_.Style;
         options.Threads = request_.Threads;
+        options.Exclusions = request_.Exclusions;
 
         WalkResult walk;
         std::optional<RowFailure> refused;
@@ -271,6 +274,13 @@ private:
             if (StoreError error = WriteHostLabel(database_, result_.Key, label); !error.Ok()) {
                 return Stop(RunOutcome::Failed, Failure{error, {}});
             }
+        }
+        return true;
+    }
+
+    bool WriteExclusions() {
+        if (StoreError error = WriteExclusionRows(database_, result_.Key, request_.Exclusions); !error.Ok()) {
+            return Stop(RunOutcome::Failed, Failure{error, {}});
         }
         return true;
     }

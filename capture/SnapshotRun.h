@@ -38,6 +38,7 @@ struct SnapshotRequest {
     PathStyle Style = kNativePathStyle;
     int Threads = 0;                 // that read the tree; 0: DefaultWalkThreads()
     std::string HostLabel;           // the Host row's label; "": this machine's name
+    std::vector<Exclusion> Exclusions;  // what the walk leaves out, kept with the snapshot
 };
 
 enum class RunOutcome {
@@ -80,7 +81,8 @@ std::optional<RunMessage> CheckSnapshotInput(const SnapshotRequest& request);
 // key no stored snapshot has (waiting for the next second when needed),
 // walks, then writes the Control row and commits, or rolls everything back.
 // The rows are written on a second thread while the walk reads the disk.
-// Beside the Control row it writes the snapshot's Filesystem and Host rows.
+// Beside the Control row it writes the snapshot's Filesystem, Host and
+// Exclusion rows.
 // Its messages come back in the result: a message box waiting for a person's
 // click would otherwise hold every other writer of the database (a scheduled
 // run, another host) until the click. fileSystem null means the real one.

@@ -10,6 +10,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
 #include "store/Catalogue.h"
+#include "store/Exclusion.h"
 #include "store/HostLabel.h"
 #include "base/SizeFormat.h"
 
@@ -152,7 +153,13 @@ int RunInfo(const KeyOptions& options) {
     // A key the database lacks is said as "Snapshot ... not found".
     const bool loaded = Succeeded(state, prompter, LoadSnapshotInfo(state, key, info));
     if (!loaded || info.InfoBasePath.empty()) return kExitFailed;
+    std::vector<Exclusion> exclusions;
+    if (StoreError error = ReadExclusions(state, key, exclusions); !error.Ok()) EndOnStoreError(state, error);
     if (options.Json) {
+        Json leftOut = Json::array();
+        for (const Exclusion& exclusion : exclusions) {
+            leftOut.push_back({{"kind", ExclusionKindText(exclusion.Kind)}, {"pattern", exclusion.Pattern}});
+        }
         PrintJson({{"key", FormatGeneralDate(key)},
                    {"basepath", info.InfoBasePath},
                    {"description", info.InfoDescription},
@@ -162,7 +169,8 @@ int RunInfo(const KeyOptions& options) {
                    {"files", info.InfoTotalFiles},
                    {"bytes", info.InfoTotalBytes},
                    {"filescollected", info.InfoFilesCollected},
-                   {"collectedbytes", info.InfoCollectedBytes}});
+                   {"collectedbytes", info.InfoCollectedBytes},
+                   {"exclusions", leftOut}});
         return kExitOk;
     }
     PrintOut("Snapshot:          {}\n", FormatGeneralDate(key));
@@ -176,6 +184,12 @@ int RunInfo(const KeyOptions& options) {
     PrintOut("Files collected:   {}\n", info.InfoFilesCollected);
     PrintOut("Bytes collected:   {} ({})\n", FormatNumber(info.InfoCollectedBytes),
              FormatSize(info.InfoCollectedBytes));
+    // One a line: a pattern may hold a comma or a blank.
+    if (exclusions.empty()) PrintOut("Left out:          nothing\n");
+    for (std::size_t i = 0; i < exclusions.size(); ++i) {
+        PrintOut("{}{}\n", i == 0 ? "Left out:          " : "                   ",
+                 EscapeForDisplay(ExclusionDisplayText(exclusions[i])));
+    }
     return kExitOk;
 }
 

@@ -8,7 +8,7 @@
 // file name), so scheduling a path again replaces its schedule.
 //
 // Error policy: a usage error (no PATH, a PATH that is no directory, a bad
-// size or calendar) exits with 2;
+// size or calendar, a file of patterns that cannot be read) exits with 2;
 // a unit file that cannot be written, or a systemctl call that fails, is said
 // on stderr and exits with 1. Files are written under a temporary name and
 // renamed, so a failed write leaves the old schedule as it was.
@@ -31,6 +31,7 @@
 #include "app/Startup.h"
 #include "capture/SnapshotRun.h"
 #include "cli/CliSupport.h"
+#include "cli/ExclusionOptions.h"
 #include "cli/Output.h"
 #include "base/DisplayText.h"
 
@@ -52,6 +53,7 @@ struct ScheduleOptions {
     std::string MinSize;
     std::string Db;
     std::string HostLabel;
+    ExclusionOptions Exclusions;
     bool Remove = false;
     bool List = false;
 };
@@ -207,6 +209,20 @@ std::string ServiceText(const ScheduleOptions& options, const std::string& baseP
     std::vector<std::string> words{ProgramFolder() + "/corvina-cli", "snapshot", "--db", db};
     if (options.Files) words.insert(words.end(), {"--files", "--min-size", options.MinSize});
     if (!options.HostLabel.empty()) words.insert(words.end(), {"--host-label", options.HostLabel});
+    // A file of patterns is read by every run, so that editing it changes
+    // what the next run leaves out; the run starts elsewhere, so its path is absolute.
+    for (const ExclusionArgument& argument : options.Exclusions.Given()) {
+        switch (argument.From) {
+            case ExclusionArgument::Source::Pattern: words.insert(words.end(), {"--exclude", argument.Text}); break;
+            case ExclusionArgument::Source::FromFile: {
+                std::error_code error;
+                const fs::path file = fs::absolute(argument.Text, error);
+                words.insert(words.end(), {"--exclude-from", error ? argument.Text : file.lexically_normal().string()});
+                break;
+            }
+            case ExclusionArgument::Source::Caches: words.emplace_back("--exclude-caches"); break;
+        }
+    }
     words.insert(words.end(), {"--", basePath});
     std::string exec;
     for (const std::string& word : words) exec += (exec.empty() ? "" : " ") + QuoteExecWord(word);
@@ -263,6 +279,11 @@ int Schedule(const ScheduleOptions& options) {
     if (std::optional<RunMessage> refusal = CheckSnapshotInput(request)) {
         StderrPrompter prompter;
         ShowMessage(prompter, refusal->Text);
+        return kExitUsage;
+    }
+    // A file of patterns that cannot be read now would fail every run.
+    if (std::vector<Exclusion> exclusions;
+        ReadExclusionArguments(options.Exclusions.Given(), exclusions) != kExitOk) {
         return kExitUsage;
     }
     if (!CalendarIsValid(Calendar(options))) {
@@ -389,6 +410,7 @@ void AddScheduleCommand(CLI::App& app, int* exitCode) {
         ->default_val("0");
     AddDbOption(command, options->Db);
     AddHostLabelOption(command, options->HostLabel);
+    options->Exclusions.AddTo(command);
     auto* remove = command->add_flag("--remove", options->Remove, "Take the schedule of PATH away");
     auto* list = command->add_flag("--list", options->List, "List the scheduled snapshots");
     remove->excludes(list);

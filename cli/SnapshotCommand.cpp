@@ -14,6 +14,7 @@
 
 #include "capture/SnapshotRun.h"
 #include "cli/CliSupport.h"
+#include "cli/ExclusionOptions.h"
 #include "cli/Output.h"
 #include "base/SizeFormat.h"
 #include "store/WriteTransaction.h"
@@ -113,6 +114,7 @@ struct SnapshotOptions {
     bool CrossFileSystems = false;
     int Threads = 0;
     std::string HostLabel;
+    ExclusionOptions Exclusions;
 };
 
 // The run's messages. The window shows two boxes when a run meets too many
@@ -147,6 +149,7 @@ int RunSnapshot(const SnapshotOptions& options) {
         ShowMessage(prompter, refusal->Text);
         return kExitUsage;
     }
+    if (int rc = ReadExclusionArguments(options.Exclusions.Given(), request.Exclusions); rc != kExitOk) return rc;
 
     DatabaseState state;
     if (int rc = OpenForCommand(state, options.Db, prompter, OpenMode::CreateWhenMissing); rc != kExitOk) return rc;
@@ -206,6 +209,7 @@ void AddSnapshotCommand(CLI::App& app, int* exitCode) {
                         "Threads that read the tree (default: twice the cores, at least 4)")
         ->check(CLI::Range(1, 256));
     AddHostLabelOption(command, options->HostLabel);
+    options->Exclusions.AddTo(command);
     command->callback([options, exitCode] { *exitCode = RunSnapshot(*options); });
 }
 

@@ -19,6 +19,7 @@
 
 #include "app/Settings.h"
 #include "capture/SnapshotRun.h"
+#include "store/Exclusion.h"
 #include "store/HostLabel.h"
 #include "base/SizeFormat.h"
 #include "report/StoreErrorReport.h"
@@ -186,6 +187,14 @@ void SelectSnapshotWindow::BuildControls() {
         }
         ++index;
     }
+    // What the run left out takes a whole line, as the description does.
+    const int lastRow = details->rowCount();
+    details->addWidget(NamedLabel("Label12", "Left Out", frmsnap_), lastRow, 0);
+    lblexcl_ = NamedLabel("lblexcl", "", frmsnap_);
+    lblexcl_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblexcl_->setFrameShape(QFrame::StyledPanel);
+    lblexcl_->setWordWrap(true);
+    details->addWidget(lblexcl_, lastRow, 1, 1, 3);
     details->setColumnStretch(1, 1);
     details->setColumnStretch(3, 1);
     lower->addWidget(frmsnap_, 1);
@@ -446,9 +455,11 @@ void SelectSnapshotWindow::OnGridClicked(int row) {
 }
 
 void SelectSnapshotWindow::ShowDetails() {
-    if (StoreError error = LoadSnapshotInfo(context_.Database, selectedSnapshot_, info_); !error.Ok()) {
-        ReportStoreError(context_.Messages, context_.Database.DatabasePath, error);
-    }
+    StoreError error = LoadSnapshotInfo(context_.Database, selectedSnapshot_, info_);
+    std::vector<Exclusion> exclusions;
+    if (error.Ok()) error = ReadExclusions(context_.Database, selectedSnapshot_, exclusions);
+    if (!error.Ok()) ReportStoreError(context_.Messages, context_.Database.DatabasePath, error);
+    ShowExclusions(exclusions);
     lbldate_->setText(selectedSnapshot_.IsNull() ? QString() : Text(FormatGeneralDate(selectedSnapshot_)));
     lblpath_->setText(Text(info_.InfoBasePath));
     lbldesc_->setText(Text(info_.InfoDescription));
@@ -462,11 +473,21 @@ void SelectSnapshotWindow::ShowDetails() {
     frmsnap_->setEnabled(true);
 }
 
+// The choices on one line, in the order given; the tooltip has one a line,
+// since a pattern may hold a comma.
+void SelectSnapshotWindow::ShowExclusions(const std::vector<Exclusion>& exclusions) {
+    QStringList texts;
+    for (const Exclusion& exclusion : exclusions) texts << Text(ExclusionDisplayText(exclusion));
+    lblexcl_->setText(texts.isEmpty() ? QString("Nothing") : texts.join(", "));
+    lblexcl_->setToolTip(texts.join("\n"));
+}
+
 void SelectSnapshotWindow::ClearDetails() {
     for (QLabel* label : {lbldate_, lblpath_, lbldesc_, lblsize_, lbldirs_, lblfiles_, lblcoll_, lbllimit_,
-                          lblfiletot_, lblfilesize_}) {
+                          lblfiletot_, lblfilesize_, lblexcl_}) {
         label->clear();
     }
+    lblexcl_->setToolTip({});
     frmsnap_->setEnabled(false);
     selectedSnapshot_ = DateTime{};
     grdsnap_->clearSelection();

@@ -24,6 +24,7 @@
 #include <QDialog>
 
 #include "store/Catalogue.h"
+#include "store/Exclusion.h"
 #include "ui/MessageBoxPrompter.h"
 #include "ui/ProgramContext.h"
 #include "ui/RecentMenu.h"
@@ -73,6 +74,7 @@ private:
     bool MakeListedPathCurrent(const std::string& path, const std::optional<std::string>& host);
     void OnGridClicked(int row);
     void ShowDetails();
+    void ShowExclusions(const std::vector<Exclusion>& exclusions);
     void ClearDetails();
     void OnOk();
     void OnDelete();
@@ -114,6 +116,7 @@ private:
     QLabel* lbllimit_ = nullptr;
     QLabel* lblfiletot_ = nullptr;
     QLabel* lblfilesize_ = nullptr;
+    QLabel* lblexcl_ = nullptr;
     QLabel* status_ = nullptr;
     RecentItems menrec_{};
 };

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QAbstractSpinBox>
@@ -93,6 +94,10 @@ TakeSnapshotWindow::TakeSnapshotWindow(ProgramContext& context, QWidget* parent)
     statusBar()->addWidget(status_, 1);
 
     FillDriveList();
+    // What the last run left out is what the next one leaves out, until changed.
+    const ExclusionSettings kept = ReadExclusionSettings(context_.Settings);
+    txtexcl_->setPlainText(QString::fromStdString(kept.Patterns));
+    chkcache_->setChecked(kept.Caches);
     ConnectControls();
     dirmain_->expand(directories_->index(QDir::rootPath()));
     resize(std::max(TwipsToPixels(8655, *this), sizeHint().width()),
@@ -149,6 +154,8 @@ void TakeSnapshotWindow::ConnectControls() {
     connect(opttype_, &QButtonGroup::idClicked, this, [this](int) { OnThresholdChanged(); });
     connect(scrollsmall_, &QScrollBar::valueChanged, this, &TakeSnapshotWindow::OnScrollChanged);
     connect(txtsmall_, &QLineEdit::textChanged, this, [this]() { OnThresholdChanged(); });
+    connect(txtexcl_, &QPlainTextEdit::textChanged, this, &TakeSnapshotWindow::OnExclusionsChanged);
+    connect(chkcache_, &QCheckBox::toggled, this, &TakeSnapshotWindow::OnExclusionsChanged);
     connect(comsnap_, &QPushButton::clicked, this, &TakeSnapshotWindow::OnTakeSnapshot);
     connect(comhalt_, &QPushButton::clicked, this, [this]() { control_.AbortFlag = true; });
     connect(runner_.get(), &SnapshotRunner::StatusChanged, this, &TakeSnapshotWindow::OnRunStatus);
@@ -207,6 +214,14 @@ void TakeSnapshotWindow::OnCollectChosen(int index) {
 }
 
 void TakeSnapshotWindow::OnScrollChanged(int value) { txtsmall_->setText(QString::number(-value)); }
+
+ExclusionSettings TakeSnapshotWindow::Exclusions() const {
+    return {txtexcl_->toPlainText().toStdString(), chkcache_->isChecked()};
+}
+
+// Kept as they change, not at a run: a choice made and the window closed
+// without a run is still there next time.
+void TakeSnapshotWindow::OnExclusionsChanged() { WriteExclusionSettings(context_.Settings, Exclusions()); }
 
 void TakeSnapshotWindow::OnThresholdChanged() {
     const auto unit = static_cast<SizeUnit>(std::max(0, opttype_->checkedId()));

@@ -1,8 +1,9 @@
 #pragma once
 // TakeSnapshotWindow, "Take Disk Snapshot": the first window of the program. The user
-// chooses a directory, a description and which files to record, and starts a
-// snapshot run; during the run the window shows progress and offers "Abort
-// Snapshot ". Its "&File" menu switches the snapshot database.
+// chooses a directory, a description, which files to record and what to
+// leave out (kept in the settings for the next start), and starts a snapshot
+// run; during the run the window shows progress and offers "Abort Snapshot ".
+// Its "&File" menu switches the snapshot database.
 //
 // The window owns its controls, the run control (abort and debug flags, which
 // live across runs) and the worker that runs the snapshot; the database, the
@@ -17,6 +18,7 @@
 
 #include <QMainWindow>
 
+#include "app/Settings.h"
 #include "capture/SnapshotRun.h"
 #include "base/DateTime.h"
 #include "ui/MessageBoxPrompter.h"
@@ -26,6 +28,7 @@
 
 class QAbstractButton;
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QFileSystemModel;
 class QGroupBox;
@@ -74,6 +77,7 @@ private:
     QWidget* BuildChoiceColumn();
     QLabel* NamedDescriptionLabel();
     QGroupBox* BuildCollectFrame();
+    QGroupBox* BuildExclusionFrame();
     QWidget* BuildCounterFrames();
     void FillDriveList();
     void ConnectControls();
@@ -84,6 +88,8 @@ private:
     void OnCollectChosen(int index);
     void OnThresholdChanged();
     void OnScrollChanged(int value);
+    void OnExclusionsChanged();
+    ExclusionSettings Exclusions() const;
     void ToggleDebugMode();
     void OnTakeSnapshot();
     void OnOpenDatabase();
@@ -128,6 +134,8 @@ private:
     QGroupBox* frmbytes_ = nullptr;
     QButtonGroup* opttype_ = nullptr;
     QLabel* lbltsmall_ = nullptr;
+    QPlainTextEdit* txtexcl_ = nullptr;
+    QCheckBox* chkcache_ = nullptr;
     QLineEdit* txtdirs_ = nullptr;
     QLineEdit* txtfiles_ = nullptr;
     QLineEdit* txtbytes_ = nullptr;

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileSystemModel>
 #include <QFormLayout>
@@ -100,6 +101,9 @@ QWidget* TakeSnapshotWindow::BuildChoiceColumn() {
     dirmain_->setMinimumWidth(TwipsToPixels(2655, *this));
     dirmain_->setMinimumHeight(TwipsToPixels(2500, *this));
     layout->addWidget(dirmain_, 1);
+    // Below the tree, beside the choice it refines: the tree, which may
+    // shrink, gives up the height, so the window grows by a line at most.
+    layout->addWidget(BuildExclusionFrame());
     return column;
 }
 
@@ -160,6 +164,30 @@ QGroupBox* TakeSnapshotWindow::BuildCollectFrame() {
     lbltsmall_->setWordWrap(true);
     layout->addWidget(lbltsmall_);
     layout->addStretch();
+    return frame;
+}
+
+QGroupBox* TakeSnapshotWindow::BuildExclusionFrame() {
+    auto* frame = new QGroupBox("Leave out", this);
+    frame->setObjectName("frmexcl");
+    frame->setToolTip("A pattern without a / leaves out the names it matches at any depth;\n"
+                      "one with a / the path below the chosen directory it matches.\n"
+                      "* and ? stand for any characters, [...] for one of them.");
+    auto* layout = new QVBoxLayout(frame);
+    auto* label = NamedLabel("lblexcl", "Names or paths, one pattern a line (*.o, build/tmp)", frame);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    txtexcl_ = new QPlainTextEdit(frame);
+    txtexcl_->setObjectName("txtexcl");
+    txtexcl_->setTabChangesFocus(true);
+    // A name is rarely longer than the box: lines are scrolled, not wrapped,
+    // so that each line stays one pattern to the eye.
+    txtexcl_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtexcl_->setFixedHeight(TwipsToPixels(900, *this));
+    layout->addWidget(txtexcl_);
+    chkcache_ = new QCheckBox("Cache directories (CACHEDIR.TAG)", frame);
+    chkcache_->setObjectName("chkcache");
+    layout->addWidget(chkcache_);
     return frame;
 }
 

@@ -27,6 +27,7 @@ void TakeSnapshotWindow::OnTakeSnapshot() {
     request.CollectFiles = collectFiles_;
     request.SizeThreshold = sizeThreshold_;
     request.Style = kNativePathStyle;
+    request.Exclusions = ExclusionsOf(Exclusions());
     if (std::optional<RunMessage> refusal = CheckSnapshotInput(request)) {
         ShowRunMessage(context_.Messages, *refusal);
         return;

@@ -32,16 +32,19 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "capture/DirectoryWalk.h"
+#include "capture/ExclusionFilter.h"
 #include "capture/FileSystem.h"
 #include "capture/SnapshotRun.h"
 #include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
+#include "store/Exclusion.h"
 #include "store/Statement.h"
 #include "base/DisplayText.h"
 #include "store/WriteTransaction.h"
@@ -699,6 +702,123 @@ TEST_F(SnapshotRun, PathsBeyondTheSystemLimitAndDeeperThanTheDescriptorLimitAreW
     EXPECT_EQ(r.Counters.TotalDirs, 171);
     EXPECT_GT(std::stoi(test::Query(state, "SELECT length(Filedir) FROM files WHERE Filename = 'deep.txt'")),
               4096);
+}
+
+// What the real du lists with these patterns: every entry below the base
+// that it does not leave out, as a path below the base.
+std::set<std::string> DuEntries(const std::string& base, const std::vector<std::string>& patterns) {
+    std::string command = "cd '" + base + "' && du -a";
+    for (const std::string& pattern : patterns) command += " --exclude='" + pattern + "'";
+    std::set<std::string> entries;
+    FILE* pipe = ::popen((command + " .").c_str(), "r");
+    if (pipe == nullptr) return entries;
+    char line[4096];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        std::string text(line);
+        text = text.substr(text.find('\t') + 1);
+        text.pop_back();  // the line break
+        if (text != ".") entries.insert(text.substr(2));  // after "./"
+    }
+    EXPECT_EQ(::pclose(pipe), 0) << command;
+    return entries;
+}
+
+// What a snapshot recorded below its base: each directory and each file row.
+std::set<std::string> SnapshotEntries(SnapshotRun& t, const std::string& base, const DateTime& key) {
+    std::set<std::string> entries;
+    const std::string is = " Snapshot = '" + FormatKey(key) + "'";
+    const std::string rows = t.Rows("SELECT Dirname FROM Dir WHERE Entrytype = '2' AND" + is +
+                                    " UNION ALL SELECT Filedir || '/' || Filename FROM files WHERE" + is);
+    for (std::size_t start = 0; start < rows.size();) {
+        const std::size_t end = std::min(rows.find(',', start), rows.size());
+        const std::string path = rows.substr(start, end - start);
+        if (path != base) entries.insert(path.substr(base.size() + 1));
+        start = end + 1;
+    }
+    return entries;
+}
+
+// Files and directories matching at several depths, names that only look
+// alike, hidden ones: each pattern leaves out what du --exclude leaves out,
+// whether the walk reads ahead on threads or not, and nothing of it counts.
+// The exclusions are kept in the order given; the table comes with the first
+// run that has any, and goes with its snapshot.
+TEST_F(SnapshotRun, PatternsWithoutASlashLeaveOutWhatDuLeavesOut) {
+    const std::string tree = RealTree();
+    for (const char* dir : {"src/deep/cache", "src/objects.o", ".git/objects", "docs/cache-notes", "1st", "b1d"}) {
+        fs::create_directories(tree + "/" + dir);
+    }
+    for (const char* file : {"main.o", "main.c", "cache", "src/x.o", "src/x.oo", "src/deep/y.o", "src/deep/bad",
+                             "src/deep/bead", "src/deep/cache/data", "src/objects.o/inside", ".git/HEAD",
+                             ".git/objects/ab", "docs/cache-notes/n.o", "docs/2nd.txt", "docs/.hidden", "1st/z"}) {
+        test::WriteFile(tree + "/" + file, std::string(10, 'x'));
+    }
+    EXPECT_EQ(Rows("SELECT count(*) FROM sqlite_master WHERE name = 'Exclusion'"), "0");
+
+    const std::vector<std::string> patterns{"*.o", "cache", ".git", "b?d", "[0-9]*", ".h*"};
+    for (const std::string& pattern : patterns) request.Exclusions.push_back({ExclusionKind::Pattern, pattern});
+    const std::set<std::string> du = DuEntries(tree, patterns);
+    EXPECT_EQ(du, (std::set<std::string>{"main.c", "src", "src/x.oo", "src/deep", "src/deep/bead", "docs",
+                                         "docs/cache-notes"}));
+    DateTime last;
+    for (int threads : {1, 4}) {
+        request.Threads = threads;
+        const RunResult r = Take();
+        ASSERT_EQ(r.Outcome, RunOutcome::Completed);
+        EXPECT_EQ(SnapshotEntries(*this, tree, r.Key), du) << threads << " threads";
+        EXPECT_EQ(std::tuple(r.Counters.TotalDirs, r.Counters.TotalFiles, r.Counters.TotalBytes),
+                  std::tuple(5, 3, 30.0));
+        last = r.Key;
+    }
+    EXPECT_EQ(Rows("SELECT Position, Kind, Pattern FROM Exclusion WHERE Snapshot = '" + FormatKey(last) + "'"),
+              "0|pattern|*.o,1|pattern|cache,2|pattern|.git,3|pattern|b?d,4|pattern|[0-9]*,5|pattern|.h*");
+    std::vector<Exclusion> read;
+    ASSERT_TRUE(ReadExclusions(state, last, read).Ok());
+    EXPECT_EQ(read, request.Exclusions);
+    WaitUpTo noWait{std::chrono::milliseconds(0)};
+    ASSERT_TRUE(DeleteSnapshot(state, last, noWait).Ok());
+    EXPECT_EQ(Rows("SELECT count(*) FROM Exclusion WHERE Snapshot = '" + FormatKey(last) + "'"), "0");
+}
+
+// A pattern with a "/" is a path below the base, from its top. A directory
+// tagged as a cache stays as an empty directory; a tag with another text, a
+// link named as a tag, or a tag in the base itself leaves the walk as it is.
+// What is left out is never read, so it makes no error either.
+TEST_F(SnapshotRun, PathPatternsAndCacheTagsLeaveOutTheirEntriesAndNothingOfThemCounts) {
+    const std::string tree = RealTree();
+    const std::string tag = std::string(kCacheTagSignature) + "\n# a cache\n";
+    for (const char* dir : {"build/tmp", "src/build/tmp", "src/tmp", "cache", "fake", "linked", "deep/er/tmp"}) {
+        fs::create_directories(tree + "/" + dir);
+    }
+    for (const char* file : {"build/tmp/a", "build/b", "src/build/tmp/c", "src/tmp/d", "cache/e", "fake/f",
+                             "linked/g", "deep/er/tmp/h", "deep/er/i"}) {
+        test::WriteFile(tree + "/" + file, "123");
+    }
+    test::WriteFile(tree + "/CACHEDIR.TAG", tag);
+    test::WriteFile(tree + "/cache/CACHEDIR.TAG", tag);
+    test::WriteFile(tree + "/fake/CACHEDIR.TAG", "Signature: 8a477f597d28d172789f06886806bc5");
+    fs::create_symlink("../cache/CACHEDIR.TAG", tree + "/linked/CACHEDIR.TAG");
+    request.Exclusions = {{ExclusionKind::Pattern, "build/tmp"}, {ExclusionKind::Caches, ""},
+                          {ExclusionKind::Pattern, "/src/tmp/"}, {ExclusionKind::Pattern, "*/er/tmp"}};
+    const RunResult r = Take();
+    ASSERT_EQ(r.Outcome, RunOutcome::Completed);
+    EXPECT_EQ(SnapshotEntries(*this, tree, r.Key),
+              (std::set<std::string>{"CACHEDIR.TAG", "build", "build/b", "src", "src/build", "src/build/tmp",
+                                     "src/build/tmp/c", "cache", "fake", "fake/f", "fake/CACHEDIR.TAG", "linked",
+                                     "linked/g", "linked/CACHEDIR.TAG", "deep", "deep/er", "deep/er/i"}));
+    EXPECT_EQ(Rows("SELECT Files, TotsizeF FROM Dir WHERE Dirname = '" + tree + "/cache'"), "0|0.0");
+    EXPECT_EQ(Rows("SELECT Kind, Pattern FROM Exclusion"),
+              "pattern|build/tmp,caches|,pattern|/src/tmp/,pattern|*/er/tmp");
+
+    // The fake file system fails on every read of these, were they read.
+    Walk w;
+    w.fs.AttributeFailures[w.fs.AddFile("", "core.o", 1)] = EIO;
+    w.fs.OpenFailures[w.fs.AddDir("", "locked.o")] = EACCES;
+    w.fs.AddFile("", "kept", 5);
+    w.options.Exclusions = {{ExclusionKind::Pattern, "*.o"}, {ExclusionKind::Caches, ""}};
+    const WalkResult walked = w.Run();
+    EXPECT_TRUE(walked.ErrorList.empty());
+    EXPECT_EQ(w.sink.Rows, (std::vector<std::string>{"D1 /base/(files) 1 5", "D2 /base 1 5"}));
 }
 
 }  // namespace

@@ -99,12 +99,17 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
         EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 8);
     }
     EXPECT_EQ(test::RunOnServer(server, "SELECT Filesize FROM files WHERE Filename = 'huge.bin'"), "6442450951\n");
+    // Set up with every table, so that a role that may only add rows can leave things out.
+    EXPECT_EQ(test::RunOnServer(server, "SELECT count(*) FROM exclusion"), "0\n");
 
     // A second snapshot, so that the comparisons have something to pair.
     fs::remove_all(root + "/Case");
     fs::resize_file(root + "/a/huge.bin", std::uintmax_t{5} << 32);
     std::ofstream(root + "/bad\xff\xfe/new") << "new";
-    for (const std::string& db : {file, server}) test::RunOkOn(db, {"snapshot", root, "--files"});
+    for (const std::string& db : {file, server}) {
+        test::RunOkOn(db, {"snapshot", root, "--files", "--exclude", "caf\xc3\xa9", "--exclude-caches"});
+    }
+    EXPECT_NE(test::RunOn(server, {"info", "latest"}).Out.find("Left out:          caf\xc3\xa9\n"), std::string::npos);
     for (const AnalysisEntry& entry : AnalysisCatalogue()) {
         const std::string kind(entry.CommandName);
         for (const std::string& at : {root, root + "/bad\xff\xfe"}) {
@@ -118,6 +123,8 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
              {"list", "--path", root}, {"growth"}, {"info", "latest"}}) {
         EXPECT_EQ(WithoutKeys(test::RunOn(server, args).Out), WithoutKeys(test::RunOn(file, args).Out)) << args[0];
     }
+    test::RunOkOn(server, {"delete", "latest"});
+    EXPECT_EQ(test::RunOnServer(server, "SELECT count(*) FROM exclusion"), "0\n");
 
     // A password given on the command line is used, never shown; a server
     // that is not there is said to be so.

@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <set>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/cli/HeldDirectory.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/TempDir.h"
@@ -46,6 +48,36 @@ TEST(SnapshotCommand, MinSizeIsStoredInBytesAndTheHostIsThisMachine) {
 // and erase the one above. The walk says it stops at the 101st; the run's own
 // words for the same end, a second box in the window, stay off the one stream
 // of the tool. (A database the user may not write: DatabasePlaces.)
+// The options' exclusions are kept in the order of the command line, a
+// file's lines in its place (without its empty lines and CRs), the caches
+// once; info says them in text and JSON. (Files that cannot be read: Usage.)
+TEST(SnapshotCommand, ExclusionsAreKeptInTheOrderGivenAndInfoShowsThem) {
+    test::TempDir dir;
+    const std::string tree = dir.File("t"), db = dir.File("s.mdb"), patterns = dir.File("patterns");
+    fs::create_directories(tree + "/logs");
+    for (const char* file : {"/a b", "/x.tmp", "/logs/today", "/kept"}) test::WriteFile(tree + file, "1234");
+    test::WriteFile(patterns, "*.tmp\r\n\nlogs\n");
+    auto run = test::RunOkOn(db, {"snapshot", tree, "--exclude-caches", "--exclude", "a b", "--exclude-from", patterns,
+                                  "--exclude-caches", "--exclude", "\x1b[2J"});
+    EXPECT_NE(run.Out.find("\t1 directories\t1 files\t4\n"), std::string::npos) << run.Out;
+    EXPECT_EQ(Query(db, "SELECT Position, Kind, Pattern FROM Exclusion"),
+              "0|caches|,1|pattern|a b,2|pattern|*.tmp,3|pattern|logs,4|pattern|\x1b[2J");
+
+    const std::string info = test::RunOkOn(db, {"info", "latest"}).Out;
+    EXPECT_NE(info.find("\nLeft out:          cache directories\n                   a b\n                   *.tmp\n"
+                        "                   logs\n                   \\x1B[2J\n"),
+              std::string::npos)
+        << info;
+    const auto json = nlohmann::json::parse(test::RunOkOn(db, {"info", "latest", "--json"}).Out);
+    EXPECT_EQ(json["exclusions"][0], (nlohmann::json{{"kind", "caches"}, {"pattern", ""}}));
+    EXPECT_EQ(json["exclusions"][4], (nlohmann::json{{"kind", "pattern"}, {"pattern", "\x1b[2J"}}));
+
+    test::RunOkOn(db, {"snapshot", tree});
+    EXPECT_NE(test::RunOkOn(db, {"info", "latest"}).Out.find("\nLeft out:          nothing\n"), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(test::RunOkOn(db, {"info", "latest", "--json"}).Out)["exclusions"],
+              nlohmann::json::array());
+}
+
 TEST(SnapshotCommand, UnreadableDirectoriesAreListedEscapedAndTheHundredAndFirstEndsTheRunWithOneMessage) {
     if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
     test::TempDir dir;
@@ -223,8 +255,14 @@ protected:
 TEST_F(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemovesThem) {
     const std::string odd = dir.File("my dir/100%");
     fs::create_directories(odd);
+    test::WriteFile(dir.File("patterns"), "*.tmp\n");
+    // The file of patterns, named from here, reaches the run as an absolute path.
+    const fs::path here = fs::current_path();
+    fs::current_path(dir.Path());
     auto run = Schedule({odd, "--on", "Mon *-*-* 02:00", "--files", "--min-size", "1M", "--host-label", "lab 1",
-                         "--db", dir.File("s.mdb")});
+                         "--exclude", "*.o", "--exclude-caches", "--exclude-from", "patterns", "--db",
+                         dir.File("s.mdb")});
+    fs::current_path(here);
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_NE(run.Err.find("systemctl --user enable --now 'corvina-snapshot-"), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find("loginctl enable-linger"), std::string::npos);
@@ -232,7 +270,8 @@ TEST_F(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemo
     const std::string name = "corvina-snapshot-" + (escaped.empty() ? "*" : escaped);
     const std::string service = CommandOutput("cat " + units + "corvina-snapshot-*.service");
     EXPECT_NE(service.find("\"snapshot\" \"--db\" \"" + dir.File("s.mdb") +
-                           "\" \"--files\" \"--min-size\" \"1M\" \"--host-label\" \"lab 1\" \"--\" \"" +
+                           "\" \"--files\" \"--min-size\" \"1M\" \"--host-label\" \"lab 1\" \"--exclude\" \"*.o\" "
+                           "\"--exclude-caches\" \"--exclude-from\" \"" + dir.File("patterns") + "\" \"--\" \"" +
                            dir.File("my dir/100%%") + "\""),
               std::string::npos)
         << service;

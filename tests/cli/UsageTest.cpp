@@ -58,6 +58,13 @@ TEST(Usage, EveryMalformedArgumentExitsTwoNamingItAndOpensNoDatabase) {
         {{"snapshot", tree, "--host-label", ""}, "--host-label: the host label is empty"},
         {{"schedule", tree, "--on", ""}, "--on: the calendar is empty"},
         {{"schedule", dir.File("nowhere")}, "The path " + dir.File("nowhere") + " is not an existing directory"},
+        {{"snapshot", tree, "--exclude", ""}, "--exclude: the pattern is empty"},
+        {{"snapshot", tree, "--exclude-from", dir.File("none")},
+         "cannot read the patterns of --exclude-from " + dir.File("none") + ": No such file or directory\n"},
+        {{"snapshot", tree, "--exclude-from", tree},
+         "cannot read the patterns of --exclude-from " + tree + ": Is a directory\n"},
+        {{"schedule", tree, "--exclude", "*.o", "--exclude-from", dir.File("none")},
+         "--exclude-from " + dir.File("none")},
     };
     const test::ToolOptions options{.ConfigHome = dir.File("config")};
     for (const auto& c : cases) {

@@ -35,6 +35,7 @@
 #include "analysis/GridExport.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
+#include "store/Exclusion.h"
 #include "store/Statement.h"
 #include "store/HostLabel.h"
 #include "tests/ui/WindowHarness.h"
@@ -836,9 +837,14 @@ void AnalysisWindowTest::GrowthChartNamesEveryBarReadsTheSameBothWaysAndShadesTh
     QCOMPARE(bars(), Bars({"small", "data", "deep", "it's"}, {0, 0, -1, -1}));
 }
 
-// The row the keyboard moves to is the one chosen, its details shown.
+// The row the keyboard moves to is the one chosen, its details shown, what
+// its run left out among them.
 void AnalysisWindowTest::PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRow() {
     SelectionFixture f;
+    QVERIFY(WriteExclusionRows(f.h.Database, Key(kOld),
+                               {{ExclusionKind::Pattern, "*.tmp"}, {ExclusionKind::Caches, ""},
+                                {ExclusionKind::Pattern, "build/a, b"}})
+                .Ok());
     ShownSelection window(f, f.choice);
     auto* grid = Child<QTableWidget>(window, "grdsnap");
     QCOMPARE(Child<QListWidget>(window, "lstdir")->item(0)->text(), QString("/data"));
@@ -855,13 +861,16 @@ void AnalysisWindowTest::PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRo
     QVERIFY(window.isVisible());
 
     QVERIFY(ClickSnapshotRow(window, kNew));
+    auto* leftOut = Child<QLabel>(window, "lblexcl");
+    QCOMPARE(leftOut->text(), QString("Nothing"));
     QTest::keyClick(grid, Qt::Key_Down);
     QCOMPARE(grid->selectionModel()->selectedRows().value(0).row(), 1);
     QStringList details;
-    for (const char* label : {"lbldate", "lblpath", "lblsize", "lblcoll", "lblfiletot"}) {
+    for (const char* label : {"lbldate", "lblpath", "lblsize", "lblcoll", "lblfiletot", "lblexcl"}) {
         details << Child<QLabel>(window, label)->text();
     }
-    QCOMPARE(details, QStringList({kOld, "/data", "12 MB", "Y", "6"}));
+    QCOMPARE(details, QStringList({kOld, "/data", "12 MB", "Y", "6", "*.tmp, cache directories, build/a, b"}));
+    QCOMPARE(leftOut->toolTip(), QString("*.tmp\ncache directories\nbuild/a, b"));
     SaveScreenshot(window, "frmselsnap");
     QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
     QCOMPARE(window.result(), int(QDialog::Accepted));

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QFileSystemModel>
 #include <QLabel>
@@ -130,6 +131,7 @@ private slots:
     void LowercaseDTogglesDebugModeOutsideTextBoxes();
     void RecentAndOpenItemsSwitchDatabasesUnlessCancelledOrDeclined();
     void CompleteRunShowsCountersStatusAndStoresRows();
+    void WhatIsLeftOutIsLeftOutOfTheRunAndKeptForTheNextStart();
     void WindowRefusesOtherWorkWhileRunningAndExitAbortsFirst();
     void FileErrorsAreListedBesideTheWindow();
     void DebugStopShowsTheDirectoryAndAbortOrCloseThereRollsBack();
@@ -368,6 +370,39 @@ void TakeSnapshotWindowTest::CompleteRunShowsCountersStatusAndStoresRows() {
     SaveScreenshot(f.Window, "Analsnap");
     // 4 directory entries, 3 files entries, 2 files of 1000 bytes or more.
     QCOMPARE(QString("%1 %2 %3").arg(f.Rows("Control")).arg(f.Rows("Dir")).arg(f.Rows("files")), QString("1 7 2"));
+}
+
+// Typed and ticked, the choices leave their entries out of the run and are
+// what the window shows at its next start; a line of blanks is no pattern.
+void TakeSnapshotWindowTest::WhatIsLeftOutIsLeftOutOfTheRunAndKeptForTheNextStart() {
+    RunFixture f("left out");
+    auto* patterns = Child<QPlainTextEdit>(f.Window, "txtexcl");
+    auto* caches = Child<QCheckBox>(f.Window, "chkcache");
+    QVERIFY(patterns->toPlainText().isEmpty() && !caches->isChecked());
+    patterns->setFocus();
+    QTest::keyClicks(patterns, "f2");
+    QTest::keyClick(patterns, Qt::Key_Return);
+    QTest::keyClicks(patterns, "  ");
+    QTest::keyClick(patterns, Qt::Key_Return);
+    QTest::keyClicks(patterns, "c");
+    QTest::mouseClick(caches, Qt::LeftButton, {}, QPoint(6, caches->height() / 2));
+    QVERIFY(caches->isChecked());
+    f.Take();
+    QVERIFY(f.Ended());
+    // The tree less a/f2 (2000 bytes) and b/c with f3 (5000 bytes).
+    QCOMPARE((QStringList{f.Text("txtdirs"), f.Text("txtfiles"), f.Text("txtbytes")}),
+             (QStringList{"3", "2", "110"}));
+    QCOMPARE(QString::fromStdString(Query(f.Db, "SELECT Position, Kind, Pattern FROM Exclusion")),
+             QString("0|pattern|f2,1|pattern|c,2|caches|"));
+    SaveScreenshot(f.Window, "Analsnap_exclusions");
+
+    // Another start of the program reads the settings file afresh.
+    f.h.Settings.sync();
+    QSettings reread(f.h.Settings.fileName(), QSettings::IniFormat);
+    ProgramContext restarted{f.h.Database, f.h.Prompter, f.h.Ender, reread, f.h.Dialogs, &f.h.Disk};
+    TakeSnapshotWindow again(restarted);
+    QCOMPARE(Child<QPlainTextEdit>(again, "txtexcl")->toPlainText(), QString("f2\n  \nc"));
+    QVERIFY(Child<QCheckBox>(again, "chkcache")->isChecked());
 }
 
 void TakeSnapshotWindowTest::WindowRefusesOtherWorkWhileRunningAndExitAbortsFirst() {
