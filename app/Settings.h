@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "store/Exclusion.h"
+#include "base/Exclusion.h"
 
 class QSettings;
 

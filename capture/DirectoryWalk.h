@@ -19,8 +19,9 @@
 
 #include "base/PathStyle.h"
 #include "capture/FileSystem.h"
+#include "capture/SortNames.h"
 #include "capture/WalkTypes.h"
-#include "store/Exclusion.h"
+#include "base/Exclusion.h"
 
 namespace corvina {
 
@@ -64,14 +65,5 @@ struct WalkResult {
 // Walks basePath (as entered: no trailing separator, "/" for the root).
 WalkResult WalkDirectory(const std::string& basePath, const WalkOptions& options, FileSystem& fileSystem,
                          RowSink& sink, RunControl& control, WalkObserver& observer);
-
-// The order in which subdirectories are visited: ascending by upper-cased
-// name, byte by byte; names equal once upper-cased keep the order the
-// classic exchange sort (compare every later position, swap when greater)
-// leaves them in. Returns positions into names.
-std::vector<std::size_t> SortNames(const std::vector<std::string_view>& names);
-
-// The attribute text of the debug list: the decimal value left-aligned in 8 characters.
-std::string AttributeText(int attributes);
 
 }  // namespace corvina

@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "base/PathStyle.h"
-#include "store/Exclusion.h"
+#include "base/Exclusion.h"
 
 namespace corvina {
 

@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "capture/DirectoryWalk.h"
 #include "capture/ExclusionFilter.h"
+#include "capture/SortNames.h"
 
 namespace corvina {
 

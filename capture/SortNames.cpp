@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <numeric>
 
-#include "capture/DirectoryWalk.h"
+#include "capture/SortNames.h"
 
 namespace corvina {
 

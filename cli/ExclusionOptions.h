@@ -10,7 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "store/Exclusion.h"
+#include "base/Exclusion.h"
 
 namespace corvina::cli {
 

@@ -6,10 +6,6 @@
 
 namespace corvina {
 
-std::string_view ExclusionKindText(ExclusionKind kind) {
-    return kind == ExclusionKind::Caches ? "caches" : "pattern";
-}
-
 StoreError WriteExclusionRows(DatabaseState& state, const DateTime& key, const std::vector<Exclusion>& exclusions) {
     if (exclusions.empty()) return {};
     if (!state.IsUsable()) return NotOpenError("Exclusion");
@@ -46,10 +42,6 @@ StoreError ReadExclusions(DatabaseState& state, const DateTime& key, std::vector
         exclusions.push_back({caches ? ExclusionKind::Caches : ExclusionKind::Pattern, std::string(query.Text(1))});
     }
     return error;
-}
-
-std::string ExclusionDisplayText(const Exclusion& exclusion) {
-    return exclusion.Kind == ExclusionKind::Caches ? std::string("cache directories") : exclusion.Pattern;
 }
 
 }  // namespace corvina

@@ -1,8 +1,7 @@
 #pragma once
-// What a run left out of its walk: shell patterns of names or paths, and
-// directories tagged as caches. A snapshot keeps them in a table of its own,
-// Exclusion, one row per choice in the order given, so that its totals can be
-// read for what they are (and two snapshots that left out different things
+// What a run left out of its walk (base/Exclusion.h). A snapshot keeps them
+// in a table of its own, Exclusion, one row per choice in the order given, so
+// that its totals can be read for what they are (and two snapshots that left out different things
 // told apart). Files written before it, and programs that do not know it,
 // read and write as they did: a run creates the table when it first writes a
 // row, inside its own transaction, never an open. A snapshot that left
@@ -16,26 +15,12 @@
 #include <vector>
 
 #include "base/DateTime.h"
+#include "base/Exclusion.h"
 #include "store/StoreError.h"
 
 namespace corvina {
 
 struct DatabaseState;
-
-enum class ExclusionKind {
-    Pattern,  // a shell pattern, matched against a name, or a path below the base when it holds a "/"
-    Caches,   // directories holding a valid CACHEDIR.TAG
-};
-
-struct Exclusion {
-    ExclusionKind Kind = ExclusionKind::Pattern;
-    std::string Pattern;  // "" for Caches
-
-    bool operator==(const Exclusion&) const = default;
-};
-
-// "pattern" or "caches", as the Kind field holds it.
-std::string_view ExclusionKindText(ExclusionKind kind);
 
 // Creates Exclusion (when there is anything to write and the table is
 // missing) and appends the rows, positions from 0; call inside the run's
@@ -45,8 +30,5 @@ StoreError WriteExclusionRows(DatabaseState& state, const DateTime& key, const s
 // The snapshot's rows in the order given; empty without rows or without the
 // table. A kind this version does not know reads as a pattern.
 StoreError ReadExclusions(DatabaseState& state, const DateTime& key, std::vector<Exclusion>& exclusions);
-
-// How a list shows one: the pattern as it is, or "cache directories".
-std::string ExclusionDisplayText(const Exclusion& exclusion);
 
 }  // namespace corvina
