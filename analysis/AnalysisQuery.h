@@ -31,6 +31,10 @@ struct QueryHints {
     // query built without a database (a test of its text) has none, and
     // reads as a file's.
     const engine::Dialect* Dialect = nullptr;
+    // Whether the database has the tables of on-disk sizes (Dirdisk,
+    // Filedisk). Older ones lack them; their sizes on disk read as NULL, as
+    // those of a snapshot without rows there do.
+    bool DiskTables = false;
 };
 
 // expr as the names of a snapshot of style compare and sort: byte for byte on
@@ -42,6 +46,9 @@ struct KindQueries {
     std::string Detail = {};
     std::string Total = {};  // the one total row; "" for kinds without one
     QueryEngine Engine = QueryEngine::Sql;
+    // For a merge whose scan reads keys only: the query that reads one row
+    // shown by its key (FileByKey).
+    std::string Fetch = {};
 };
 
 // The pieces the kinds' queries (AnalysisCatalogue.cpp) are made of, for the
@@ -51,6 +58,16 @@ struct QueryParts {
     QueryHints Hints;
     bool KeepsHost = false;  // a history keeps to the host bound to :h
     int RowLimit = kWindowRowLimit;  // AnalysisState::RowLimit
+    SizeBasis Basis = SizeBasis::Apparent;
+
+    // The size of the Dir row of alias as the basis counts it: its TotsizeF,
+    // or the Diskbytes of its Dirdisk row, which DirSizeJoin joins (NULL
+    // where there is none). Every query that reads a size names it so.
+    std::string DirSize(std::string_view alias) const;
+    std::string DirSizeJoin(std::string_view alias) const;
+    // The same for the files row of alias: its Filesize or its Filedisk row's Diskbytes.
+    std::string FileSize(std::string_view alias) const;
+    std::string FileSizeJoin(std::string_view alias) const;
 
     // " LIMIT n" for a detail query: one record more than the grid can hold,
     // so that the fill sees that rows were cut, and no more, so that the
@@ -66,14 +83,23 @@ struct QueryParts {
     std::string GroupName(std::string_view expr) const;
     // column is the directory :q itself or lies below it.
     std::string InTree(const std::string& column) const;
-    // The files table as a file analysis of the tree reads it (alias a).
+    // The files table as a file analysis of the tree reads it (alias a),
+    // with the size on disk joined when the basis counts it.
     std::string FilesSource() const;
+    // The fields of the file analyses that list files: name, directory,
+    // size in the basis, date, type and attributes of alias a.
+    std::string FileColumns() const;
     // A file analysis of the prime snapshot over the tree: select list and order.
     std::string FilesOfTree(std::string_view select, std::string_view order) const;
-    // The fields (Filedir and Filename first) of the files of the tree in the
-    // snapshot bound to :key, in the order of their directory and name as
-    // the path style compares them, for the merges of FileListMerge.h.
-    std::string FilesInKeyOrder(std::string_view fields) const;
+    // The files of the tree in the snapshot bound to :key as (Filedir,
+    // Filename), or sized as (Filedir, Filename, size, Filedate), in the
+    // order of their directory and name as the path style compares them,
+    // for the merges of FileListMerge.h.
+    std::string FilesInKeyOrder(bool sized) const;
+    // The fields of one files row (alias a) of the snapshot bound to :key, by
+    // its directory :dir and name :name, compared byte for byte: the merges
+    // read each row they show again by the key the scan gave.
+    std::string FileByKey(std::string_view fields) const;
     // The subdirectories of :q in snapshot key that the other snapshot lacks.
     std::string MissingDirs(std::string_view key, std::string_view otherKey) const;
     // "WITH own(Dir, F1, B1, F2, B2) AS (...)": the files entry of every
@@ -81,13 +107,14 @@ struct QueryParts {
     // the prime snapshot (F1, B1) or in the compare snapshot (F2, B2), the
     // other side 0. Summed by Dir, a directory one snapshot lacks counts 0 there.
     std::string OwnFilesOfTree() const;
-    // Growth of a.TotsizeF over b.TotsizeF in whole percent of a, rounded down.
-    static std::string GrowthPercent();
+    // Growth of the size of Dir row a over that of b, in whole percent of a's,
+    // rounded down.
+    std::string GrowthPercent() const;
 };
 
 // Sets AnalysisSql, TotalSql (empty for kinds without a total row),
-// ColumnCount, ColumnFormat, the percentage settings and, for kinds that name
-// one, ChartColumn. Runs nothing.
+// ColumnCount, ColumnFormat, the percentage settings, MarksMissingFigures
+// and, for kinds that name one, ChartColumn. Runs nothing.
 void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const QueryHints& hints = {});
 
 // The bounds of "the directory itself or anything below it": names n with

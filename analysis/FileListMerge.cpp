@@ -264,12 +264,10 @@ StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, 
     // The scans read keys only, which a File1 index of the previous layout
     // holds by itself; the few files found missing are read by their key.
     Statement fetch;
-    if (error.Ok()) {
-        error = fetch.Prepare(database,
-                              "SELECT Filesize, Filedate, Filetype, Fileattr FROM files "
-                              "WHERE Snapshot = ? AND Filedir = ? AND Filename = ?");
-    }
-    if (error.Ok()) error = fetch.BindText(1, key);
+    if (error.Ok()) error = fetch.Prepare(database, scan.Fetch);
+    if (error.Ok()) error = fetch.BindText(fetch.ParameterIndex(":key"), key);
+    const int dirAt = fetch.ParameterIndex(":dir");
+    const int nameAt = fetch.ParameterIndex(":name");
     // The rows come in the order of the query they stand for, whose ties
     // are broken byte for byte whatever the path style.
     TopRows top(PathStyle::Posix, limit);
@@ -278,8 +276,8 @@ StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, 
             if (match != nullptr) return StoreError{};
             bool row = false;
             fetch.Reset();
-            StoreError failed = fetch.BindText(2, a.Dir());
-            if (failed.Ok()) failed = fetch.BindText(3, a.Name());
+            StoreError failed = fetch.BindText(dirAt, a.Dir());
+            if (failed.Ok()) failed = fetch.BindText(nameAt, a.Name());
             if (failed.Ok()) failed = fetch.Step(row);
             if (!failed.Ok() || !row) return failed;
             top.Offer(fetch.Int64(0), a.Dir(), a.Name(), [&] {
@@ -412,9 +410,10 @@ StoreError CollectFileTypeSums(DatabaseState& database, const BoundQuery& scan, 
     return {};
 }
 
-StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
-                                 std::vector<Record>& records) {
+StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
+                                 std::size_t limit, std::vector<Record>& records) {
     records.clear();
+    const PathStyle style = state.Style;
     // A file whose name the table holds in another case (NOCASE) keeps its
     // own spelling, by which its row is read back.
     constexpr std::uint32_t kSameSpelling = 0xFFFFFFFF;
@@ -458,10 +457,8 @@ StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan
     // The rows shown are read again by their key, which both layouts of the
     // files table find through File1.
     Statement fetch;
-    error = fetch.Prepare(database,
-                          "SELECT Filename, Filedir, Filesize, Filedate FROM files "
-                          "WHERE Snapshot = :d1 AND Filedir = :dir AND Filename = :name");
-    if (error.Ok()) error = BindParams(fetch, scan);
+    error = fetch.Prepare(database, scan.Fetch);
+    if (error.Ok()) error = fetch.BindText(fetch.ParameterIndex(":key"), FormatKey(state.SnapshotDate));
     const int dirAt = fetch.ParameterIndex(":dir");
     const int nameAt = fetch.ParameterIndex(":name");
     records.reserve(keep);
@@ -477,7 +474,7 @@ StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan
         if (error.Ok()) error = fetch.Step(row);
         // A row gone since the scan (another program deleted its snapshot) is left out.
         if (error.Ok() && row) {
-            records.push_back({std::string(fetch.Text(0)), std::string(fetch.Text(1)), fetch.Int64(2),
+            records.push_back({std::string(fetch.Text(0)), std::string(fetch.Text(1)), ReadField(fetch, 2),
                                std::string(fetch.Text(3))});
         }
     }

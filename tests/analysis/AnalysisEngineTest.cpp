@@ -521,6 +521,42 @@ TEST_F(Session, ABasePathStoredWithATrailingSeparatorIsAnalysedWithoutIt) {
     EXPECT_EQ(session_.Grid().Cell(1, 1), "1");
 }
 
+// The basis reads the selected directory's totals again; on disk a
+// comparison needs both snapshots' figures, and a comparison's outcome says
+// whether the two left out different entries.
+TEST_F(Session, OnDiskTotalsAreReadAgainAndComparisonsNeedBothSnapshotsFiguresAndExclusions) {
+    session_.SetSizeBasis(SizeBasis::Disk);
+    EXPECT_EQ(std::tie(State().DirTotal, State().CompareDirTotal), std::tuple(0.0, 0.0));
+    EXPECT_EQ(session_.WithoutDiskFigures(), Key(kPrime));
+    EXPECT_EQ(session_.ShortfallOf(CompareDirectories), Shortfall::CompareOnDisk);
+    EXPECT_EQ(session_.ShortfallOf(DirectoryDetails), Shortfall::None);
+
+    AddDataPairOnDisk();
+    AddSnapshot("2024-02-01 08:00:00", "/data", PathStyle::Posix, {{"2", "/data/docs", 1, 7}, {"2", "/data", 1, 7}}, {});
+    AddExclusions(db_, kPrime, {{"pattern", "*.o"}, {"caches", ""}});
+    session_.Swap();  // both read again, at the base path
+    session_.Swap();
+    EXPECT_EQ(std::tie(State().DirTotal, State().CompareDirTotal), std::tuple(61440.0, 51200.0));
+    EXPECT_EQ(session_.ShortfallOf(CompareDirectories), Shortfall::None);
+    EXPECT_EQ(session_.PrimeExclusions(), (std::vector<Exclusion>{{"pattern", "*.o"}, {"caches", ""}}));
+    const auto run = [&](AnalysisKind kind) {
+        session_.SetKind(kind);
+        return session_.Run().ExclusionsDiffer;
+    };
+    EXPECT_TRUE(run(WhereDidItGrow));
+    EXPECT_FALSE(run(DirectoryDetails));  // one snapshot's result
+    session_.SetSizeBasis(SizeBasis::Apparent);
+    EXPECT_EQ(std::tie(State().DirTotal, State().CompareDirTotal), std::tuple(13644.0, 14200.0));
+
+    // The older snapshot has no figures: on disk it compares with none.
+    ASSERT_TRUE(session_.ChooseCompare(Key("2024-02-01 08:00:00")).Chosen);
+    EXPECT_EQ(session_.ShortfallOf(ChangedFiles), Shortfall::None);
+    session_.SetSizeBasis(SizeBasis::Disk);
+    EXPECT_EQ(session_.WithoutDiskFigures(), Key("2024-02-01 08:00:00"));
+    EXPECT_EQ(session_.ShortfallOf(ChangedFiles), Shortfall::CompareOnDisk);
+    EXPECT_TRUE(prompter_.Texts().empty());
+}
+
 // A directory may be called "(files)": its Dir row then bears the name of
 // its parent's files entry, and only the Entrytype tells the two apart.
 class FilesEntry : public Session {};

@@ -1,0 +1,37 @@
+#pragma once
+// What a snapshot recorded besides the spec's tables, as the analyses read
+// it: whether it has on-disk figures (its Diskusage row; the Dirdisk and
+// Filedisk rows come with it), and what its run left out (its Exclusion
+// rows). A run writes these tables; a database made before them lacks them,
+// which reads as a snapshot without rows there.
+//
+// Error policy: as every function of store/ and analysis/ (store/StoreError.h).
+
+#include <string>
+#include <vector>
+
+#include "base/DateTime.h"
+#include "store/SnapshotDatabase.h"
+#include "store/StoreError.h"
+
+namespace corvina {
+
+// Whether the database has Dirdisk and Filedisk, which the queries on disk join.
+StoreError DiskTablesExist(DatabaseState& database, bool& exist);
+
+// Whether the snapshot has on-disk figures.
+StoreError HasDiskFigures(DatabaseState& database, const DateTime& key, bool& has);
+
+// One thing a run left out: Kind "pattern" with a shell pattern, or "caches"
+// (directories tagged as caches) with an empty pattern.
+struct Exclusion {
+    std::string Kind;
+    std::string Pattern;
+    bool operator==(const Exclusion&) const = default;
+};
+
+// The snapshot's exclusions in the order given; none for a snapshot that
+// left nothing out.
+StoreError ReadExclusions(DatabaseState& database, const DateTime& key, std::vector<Exclusion>& exclusions);
+
+}  // namespace corvina
