@@ -12,9 +12,12 @@ namespace corvina {
 
 namespace {
 
-// The fields the comparisons of file lists read of each file they show.
+constexpr std::string_view kFileColumns = "a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr";
+
+// What the comparisons of file lists read of each file they show, by its key.
 std::string MissingFileFetch(const QueryParts& q) {
-    return q.FileByKey(q.FileSize("a") + ", a.Filedate, a.Filetype, a.Fileattr");
+    return "SELECT Filesize, Filedate, Filetype, Fileattr FROM " + q.FilesTable() +
+           " WHERE Snapshot = ? AND Filedir = ? AND Filename = ?";
 }
 
 // Rows of the file analyses that list files: name, directory, size, date.
@@ -43,12 +46,11 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Title = "Analysis of directory {dir}",
          .Query = [](const QueryParts& q) {
              return KindQueries{
-                 "SELECT a.Shortname, a.Files, " + q.DirSize("a") +
-                     ", a.Snapshot, a.Entrytype, a.Dirname, a.Shortname, a.Parentdir, a.Dirlevel FROM Dir a" +
-                     q.DirSizeJoin("a") + " WHERE a.Snapshot = :d1 AND " + q.Same("a.Parentdir", ":q") +
-                     " ORDER BY 3 DESC, a.Shortname" + q.Limit(),
-                 "SELECT 'Total for ' || :s, a.Files, " + q.DirSize("a") + ", 100 FROM Dir a" + q.DirSizeJoin("a") +
-                     " WHERE a.Snapshot = :d1 AND " + q.Same("a.Dirname", ":q") + " AND a.Entrytype = :qt"};
+                 "SELECT Shortname, Files, TotsizeF, Snapshot, Entrytype, Dirname, Shortname, Parentdir, Dirlevel "
+                 "FROM " + q.DirSource() + " WHERE Snapshot = :d1 AND " + q.Same("Parentdir", ":q") +
+                     " ORDER BY 3 DESC, Shortname" + q.Limit(),
+                 "SELECT 'Total for ' || :s, Files, TotsizeF, 100 FROM " + q.DirSource() + " WHERE Snapshot = :d1 AND " +
+                     q.Same("Dirname", ":q") + " AND Entrytype = :qt"};
          }},
         {.Kind = K::CompareDirectories,
          .Name = "CompareDirectories",
@@ -68,16 +70,16 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // subdirectories of the prime snapshot in index order. A files
              // entry pairs with a files entry only (a directory may be
              // called "(files)").
-             const std::string a = q.DirSize("a"), b = q.DirSize("b");
-             const std::string sizes = a + ", " + b + ", " + a + " - " + b + ", " + q.GrowthPercent();
-             const std::string from = " FROM Dir a" + q.DirSizeJoin("a") + ", Dir b" + q.DirSizeJoin("b");
              return KindQueries{
-                 "SELECT a.Shortname, " + sizes + from + " WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " +
+                 "SELECT a.Shortname, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + q.GrowthPercent() +
+                     " FROM " + q.DirSource("a") + ", " + q.DirSource("b") + " WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " +
                      q.Same("a.Parentdir", ":q") + " AND " + q.Same("b.Dirname", "a.Dirname") +
                      " AND b.Entrytype = a.Entrytype" + q.Limit(),
-                 "SELECT 'Total for ' || :s, " + sizes + ", 100" + from +
-                     " WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " + q.Same("a.Dirname", ":q") + " AND " +
-                     q.Same("b.Dirname", ":q") + " AND a.Entrytype = :qt AND b.Entrytype = :qt"};
+                 "SELECT 'Total for ' || :s, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + q.GrowthPercent() +
+                     ", 100 FROM " + q.DirSource("a") + ", " + q.DirSource("b") +
+                     " WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " +
+                     q.Same("a.Dirname", ":q") + " AND " + q.Same("b.Dirname", ":q") +
+                     " AND a.Entrytype = :qt AND b.Entrytype = :qt"};
          }},
         {.Kind = K::NewDirectories,
          .Name = "NewDirectories",
@@ -110,15 +112,16 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              // The few Control rows of the base path lead; each finds its Dir
              // row by (Snapshot, Dirname).
-             const std::string from =
-                 "SELECT a.Snapshot, a.Files, " + q.DirSize("a") + " FROM Control b CROSS JOIN Dir a" + q.DirSizeJoin("a");
              if (!q.KeepsHost) {
-                 return KindQueries{from + " WHERE " + q.Same("b.Basepath", ":b") + " AND a.Snapshot = b.Snapshot AND " +
+                 return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN " +
+                                    q.DirSource("a") + " WHERE " + q.Same("b.Basepath", ":b") +
+                                    " AND a.Snapshot = b.Snapshot AND " +
                                     q.Same("a.Dirname", ":q") + " AND a.Entrytype = :qt ORDER BY a.Snapshot" +
                                     q.Limit()};
              }
-             return KindQueries{from + JoinHostOf("b") + " WHERE " + q.Same("b.Basepath", ":b") + " AND " +
-                                HostIs(":h") + " AND a.Snapshot = b.Snapshot AND " + q.Same("a.Dirname", ":q") +
+             return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN " + q.DirSource("a") +
+                                JoinHostOf("b") + " WHERE " + q.Same("b.Basepath", ":b") + " AND " + HostIs(":h") +
+                                " AND a.Snapshot = b.Snapshot AND " + q.Same("a.Dirname", ":q") +
                                 " AND a.Entrytype = :qt ORDER BY a.Snapshot" + q.Limit()};
          }},
         {.Kind = K::WhereDidItGrow,
@@ -160,11 +163,10 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Title = "Files within directory {dir}{filter}",
          .Query = [](const QueryParts& q) {
              return KindQueries{
-                 "SELECT a.Filename, " + q.FileSize("a") + ", a.Filedate, a.Fileattr FROM files a" +
-                     q.FileSizeJoin("a") + " WHERE a.Snapshot = :d1 AND " + q.Same("a.Filedir", ":q") + " ORDER BY " +
-                     q.FileSize("a") + " DESC, a.Filename" + q.Limit(),
-                 "SELECT 'Total for ' || :s, " + q.DirSize("a") + ", ' ', ' ' FROM Dir a" + q.DirSizeJoin("a") +
-                     " WHERE a.Snapshot = :d1 AND " + q.Same("a.Dirname", ":qf") + " AND a.Entrytype = '1'"};
+                 "SELECT Filename, Filesize, Filedate, Fileattr FROM " + q.FilesTable() + " WHERE Snapshot = :d1 AND " +
+                     q.Same("Filedir", ":q") + " ORDER BY Filesize DESC, Filename" + q.Limit(),
+                 "SELECT 'Total for ' || :s, TotsizeF, ' ', ' ' FROM " + q.DirSource() + " WHERE Snapshot = :d1 AND " +
+                     q.Same("Dirname", ":qf") + " AND Entrytype = '1'"};
          }},
         {.Kind = K::FilesInTree,
          .Name = "FilesInTree",
@@ -177,9 +179,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Title = "Files within {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
              return KindQueries{
-                 q.FilesOfTree(q.FileColumns(), q.FileSize("a") + " DESC, a.Filedir, a.Filename"),
-                 "SELECT 'Total for ' || :s, ' ', " + q.DirSize("a") + ", ' ' FROM Dir a" + q.DirSizeJoin("a") +
-                     " WHERE a.Snapshot = :d1 AND " + q.Same("a.Dirname", ":q") + " AND a.Entrytype = :qt"};
+                 q.FilesOfTree(kFileColumns, "a.Filesize DESC, a.Filedir, a.Filename"),
+                 "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM " + q.DirSource() + " WHERE Snapshot = :d1 AND " +
+                     q.Same("Dirname", ":q") + " AND Entrytype = :qt"};
          }},
         {.Kind = K::ChangedFiles,
          .Name = "ChangedFiles",
@@ -201,7 +203,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // Both snapshots' files of the tree in key order, paired by
              // FileListMerge in one pass (a lookup per file costs a million
              // seeks).
-             return KindQueries{q.FilesInKeyOrder(true), "", QueryEngine::ChangedFilesMerge};
+             return KindQueries{q.FilesInKeyOrder("Filedir, Filename, Filesize, Filedate", true), "",
+                                QueryEngine::ChangedFilesMerge};
          }},
         {.Kind = K::NewFiles,
          .Name = "NewFiles",
@@ -214,7 +217,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .ChartColumn = 1,
          .Title = "Files in {prime} and not in {compare} in {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
-             return KindQueries{q.FilesInKeyOrder(false), "", QueryEngine::NewFilesMerge, MissingFileFetch(q)};
+             return KindQueries{q.FilesInKeyOrder("Filedir, Filename"), "", QueryEngine::NewFilesMerge,
+                                MissingFileFetch(q)};
          }},
         {.Kind = K::DeletedFiles,
          .Name = "DeletedFiles",
@@ -227,7 +231,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .ChartColumn = 0,
          .Title = "Files in {compare} and not in {prime} in {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
-             return KindQueries{q.FilesInKeyOrder(false), "", QueryEngine::DeletedFilesMerge, MissingFileFetch(q)};
+             return KindQueries{q.FilesInKeyOrder("Filedir, Filename"), "", QueryEngine::DeletedFilesMerge,
+                                MissingFileFetch(q)};
          }},
         {.Kind = K::FileTypeSummary,
          .Name = "FileTypeSummary",
@@ -241,10 +246,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              // Summed in two parts that cannot overflow and ordered by
              // FileListMerge, which adds them up exactly.
-             const std::string size = q.FileSize("a");
-             return KindQueries{"SELECT a.Filetype, count(*), sum(" + size + " >> 32), sum(" + size +
-                                    " & 4294967295) FROM " + q.FilesSource() + " WHERE a.Snapshot = :d1 AND " +
-                                    q.InTree("a.Filedir") + " GROUP BY a.Filetype",
+             return KindQueries{"SELECT a.Filetype, count(*), sum(a.Filesize >> 32), sum(a.Filesize & 4294967295) "
+                                "FROM " + q.FilesSource() + " WHERE a.Snapshot = :d1 AND " + q.InTree("a.Filedir") +
+                                    " GROUP BY a.Filetype",
                                 "", QueryEngine::FileTypeSums};
          }},
         {.Kind = K::DuplicateFiles,
@@ -262,7 +266,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              return KindQueries{"SELECT Filename, Filedir FROM files WHERE Snapshot = :d1 AND " +
                                     q.InTree("Filedir") + " ORDER BY Filedir",
                                 "", QueryEngine::DuplicateNames,
-                                q.FileByKey("a.Filename, a.Filedir, " + q.FileSize("a") + ", a.Filedate")};
+                                "SELECT Filename, Filedir, Filesize, Filedate FROM " + q.FilesTable() +
+                                    " WHERE Snapshot = :d1 AND Filedir = :dir AND Filename = :name"};
          }},
         {.Kind = K::RecentlyChangedFiles,
          .Name = "RecentlyChangedFiles",
@@ -274,7 +279,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .ChartColumn = 1,
          .Title = "Recently changed files within {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
-             return KindQueries{q.FilesOfTree(q.FileColumns(), "a.Filedate DESC, a.Filedir, a.Filename")};
+             return KindQueries{q.FilesOfTree(kFileColumns, "a.Filedate DESC, a.Filedir, a.Filename")};
          }},
     };
 }

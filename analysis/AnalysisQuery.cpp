@@ -38,11 +38,44 @@ void SetColumns(const AnalysisEntry& entry, const AnalysisState& state, GridSett
     if (entry.ChartColumn) grid.ChartColumn = *entry.ChartColumn;
 }
 
+// A size on disk where the database has no table of them.
+constexpr std::string_view kNoDiskSize = "NULL";
+
+// The engine's real type: the totals of Dir are reals, and a share of one is
+// taken as a real, rounding down rather than towards zero.
+std::string RealType(const engine::Dialect* dialect) {
+    return dialect != nullptr ? std::string(dialect->TypeName(engine::ValueKind::Real)) : "REAL";
+}
+
+std::string Aliased(std::string_view table, std::string_view alias) {
+    return std::string(table) + " " + std::string(alias.empty() ? table : alias);
+}
+
 }  // namespace
 
-// A size on disk where the database has no table of them: typed, so that
-// an engine sums and compares it as it would a figure.
-constexpr std::string_view kNoDiskSize = "CAST(NULL AS BIGINT)";
+std::string QueryParts::DirSource(std::string_view alias) const {
+    if (Basis == SizeBasis::Apparent) return alias.empty() ? "Dir" : "Dir " + std::string(alias);
+    return Aliased("(SELECT d.Snapshot, d.Entrytype, d.Dirname, d.Shortname, d.Parentdir, d.Dirlevel, d.Files, CAST(" +
+                       DirSize("d") + " AS " + RealType(Hints.Dialect) + ") AS TotsizeF FROM Dir d" +
+                       DirSizeJoin("d") + ")",
+                   alias.empty() ? "Dir" : alias);
+}
+
+// The hint that reads files in one pass stays on the table, inside the view.
+std::string QueryParts::FilesTable(std::string_view alias, bool onePass) const {
+    const std::string hint(!onePass                 ? std::string_view()
+                           : Hints.Dialect != nullptr ? Hints.Dialect->NotIndexed()
+                                                      : std::string_view(" NOT INDEXED"));
+    if (Basis == SizeBasis::Apparent) return (alias.empty() ? "files" : "files " + std::string(alias)) + hint;
+    std::string size = "CAST(NULL AS BIGINT)", join;
+    if (Hints.DiskTables) {
+        size = "k.Diskbytes";
+        join = " LEFT JOIN Filedisk k ON k.Snapshot = f.Snapshot AND k.Filedir = f.Filedir AND k.Filename = f.Filename";
+    }
+    return Aliased("(SELECT f.Snapshot, f.Filename, " + size + " AS Filesize, f.Filetype, f.Filedir, f.Fileattr, "
+                   "f.Filedate FROM files f" + hint + join + ")",
+                   alias.empty() ? "files" : alias);
+}
 
 std::string QueryParts::DirSize(std::string_view alias) const {
     if (Basis == SizeBasis::Apparent) return std::string(alias) + ".TotsizeF";
@@ -57,19 +90,6 @@ std::string QueryParts::DirSizeJoin(std::string_view alias) const {
     const std::string a(alias), k = "k" + a;
     return " LEFT JOIN Dirdisk " + k + " ON " + k + ".Snapshot = " + a + ".Snapshot AND " + k + ".Dirname = " + a +
            ".Dirname";
-}
-
-std::string QueryParts::FileSize(std::string_view alias) const {
-    if (Basis == SizeBasis::Apparent) return std::string(alias) + ".Filesize";
-    if (!Hints.DiskTables) return std::string(kNoDiskSize);
-    return "k" + std::string(alias) + ".Diskbytes";
-}
-
-std::string QueryParts::FileSizeJoin(std::string_view alias) const {
-    if (Basis == SizeBasis::Apparent || !Hints.DiskTables) return {};
-    const std::string a(alias), k = "k" + a;
-    return " LEFT JOIN Filedisk " + k + " ON " + k + ".Snapshot = " + a + ".Snapshot AND " + k + ".Filedir = " + a +
-           ".Filedir AND " + k + ".Filename = " + a + ".Filename";
 }
 
 std::string QueryParts::Limit() const {
@@ -105,15 +125,7 @@ std::string QueryParts::InTree(const std::string& column) const {
 
 // When the tree holds most of the table's rows, one pass over the table is
 // cheaper than the index range and a row lookup per file.
-std::string QueryParts::FilesSource() const {
-    if (!Hints.WideTree) return "files a" + FileSizeJoin("a");
-    return "files a" + std::string(Hints.Dialect != nullptr ? Hints.Dialect->NotIndexed() : " NOT INDEXED") +
-           FileSizeJoin("a");
-}
-
-std::string QueryParts::FileColumns() const {
-    return "a.Filename, a.Filedir, " + FileSize("a") + ", a.Filedate, a.Filetype, a.Fileattr";
-}
+std::string QueryParts::FilesSource() const { return FilesTable("a", Hints.WideTree); }
 
 std::string QueryParts::FilesOfTree(std::string_view select, std::string_view order) const {
     return "SELECT " + std::string(select) + " FROM " + FilesSource() + " WHERE a.Snapshot = :d1 AND " +
@@ -123,24 +135,16 @@ std::string QueryParts::FilesOfTree(std::string_view select, std::string_view or
 // Without NOCASE, File1 delivers the rows in this order as they are stored;
 // with it, the engine sorts them (File1 orders bytes), spilling to a
 // temporary file rather than holding a large tree in memory.
-std::string QueryParts::FilesInKeyOrder(bool sized) const {
-    const std::string select = sized ? "a.Filedir, a.Filename, " + FileSize("a") + ", a.Filedate"
-                                     : std::string("a.Filedir, a.Filename");
-    return "SELECT " + select + " FROM files a" + (sized ? FileSizeJoin("a") : std::string()) +
-           " WHERE a.Snapshot = :key AND " + InTree("a.Filedir") + " ORDER BY " + Name("a.Filedir") + ", " +
-           Name("a.Filename");
-}
-
-std::string QueryParts::FileByKey(std::string_view fields) const {
-    return "SELECT " + std::string(fields) + " FROM files a" + FileSizeJoin("a") +
-           " WHERE a.Snapshot = :key AND a.Filedir = :dir AND a.Filename = :name";
+std::string QueryParts::FilesInKeyOrder(std::string_view fields, bool sized) const {
+    return "SELECT " + std::string(fields) + " FROM " + (sized ? FilesTable() : std::string("files")) +
+           " WHERE Snapshot = :key AND " + InTree("Filedir") +
+           " ORDER BY " + Name("Filedir") + ", " + Name("Filename");
 }
 
 std::string QueryParts::MissingDirs(std::string_view key, std::string_view otherKey) const {
     // A files entry pairs with a files entry only: a directory called
     // "(files)" bears the same name as its parent's files entry.
-    return "SELECT a.Shortname, a.Files, " + DirSize("a") + " FROM Dir a" + DirSizeJoin("a") +
-           " WHERE a.Snapshot = " + std::string(key) +
+    return "SELECT Shortname, Files, TotsizeF FROM " + DirSource("a") + " WHERE a.Snapshot = " + std::string(key) +
            " AND " + Same("a.Parentdir", ":q") + " AND NOT EXISTS (SELECT 1 FROM Dir b WHERE b.Snapshot = " +
            std::string(otherKey) + " AND " + Same("b.Dirname", "a.Dirname") +
            " AND b.Entrytype = a.Entrytype) ORDER BY 3 DESC, a.Shortname" + Limit();
@@ -149,21 +153,17 @@ std::string QueryParts::MissingDirs(std::string_view key, std::string_view other
 // A files entry's Parentdir is its directory, so the tree's range over the
 // (Snapshot, Parentdir) index finds them, the query directory's own included.
 std::string QueryParts::OwnFilesOfTree() const {
-    const std::string size = DirSize("a");
-    auto side = [&](std::string_view key, const std::string& values) {
-        return "SELECT a.Parentdir, " + values + " FROM Dir a" + DirSizeJoin("a") + " WHERE a.Snapshot = " +
-               std::string(key) + " AND a.Entrytype = '1' AND " + InTree("a.Parentdir");
+    auto side = [&](std::string_view key, std::string_view values) {
+        return "SELECT Parentdir, " + std::string(values) + " FROM " + DirSource() + " WHERE Snapshot = " +
+               std::string(key) +
+               " AND Entrytype = '1' AND " + InTree("Parentdir");
     };
-    return "WITH own(Dir, F1, B1, F2, B2) AS (" + side(":d1", "a.Files, " + size + ", 0, 0") + " UNION ALL " +
-           side(":d2", "0, 0, a.Files, " + size) + ")";
+    return "WITH own(Dir, F1, B1, F2, B2) AS (" + side(":d1", "Files, TotsizeF, 0, 0") + " UNION ALL " +
+           side(":d2", "0, 0, Files, TotsizeF") + ")";
 }
 
-// Sizes on disk are whole numbers: their share is taken as a real, as that
-// of the real totals is, so that it rounds down rather than towards zero.
-std::string QueryParts::GrowthPercent() const {
-    const std::string a = DirSize("a"), b = DirSize("b");
-    const std::string hundred = Basis == SizeBasis::Apparent ? "100" : "100.0";
-    return "CASE WHEN " + a + " = 0 THEN 0 ELSE " + RoundDown("(" + a + " - " + b + ") * " + hundred + " / " + a) +
+std::string QueryParts::GrowthPercent() {
+    return "CASE WHEN a.TotsizeF = 0 THEN 0 ELSE " + RoundDown("(a.TotsizeF - b.TotsizeF) * 100 / a.TotsizeF") +
            " END";
 }
 

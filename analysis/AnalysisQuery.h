@@ -46,8 +46,8 @@ struct KindQueries {
     std::string Detail = {};
     std::string Total = {};  // the one total row; "" for kinds without one
     QueryEngine Engine = QueryEngine::Sql;
-    // For a merge whose scan reads keys only: the query that reads one row
-    // shown by its key (FileByKey).
+    // For a merge whose scan reads keys only: the query that reads a row
+    // shown by its key.
     std::string Fetch = {};
 };
 
@@ -60,14 +60,19 @@ struct QueryParts {
     int RowLimit = kWindowRowLimit;  // AnalysisState::RowLimit
     SizeBasis Basis = SizeBasis::Apparent;
 
-    // The size of the Dir row of alias as the basis counts it: its TotsizeF,
-    // or the Diskbytes of its Dirdisk row, which DirSizeJoin joins (NULL
-    // where there is none). Every query that reads a size names it so.
+    // The Dir table as a query that reads sizes names it: Dir itself on
+    // apparent sizes; on disk the same rows with TotsizeF holding the
+    // Diskbytes of each one's Dirdisk row (NULL where there is none), so that
+    // every query keeps its text, columns, order and semantics in either
+    // basis. Named alias, or "Dir" for a query whose columns are unqualified.
+    std::string DirSource(std::string_view alias = {}) const;
+    // The files table the same way, Filesize holding the Filedisk row's
+    // Diskbytes; onePass adds the engine's hint to read it without an index.
+    std::string FilesTable(std::string_view alias = {}, bool onePass = false) const;
+    // For the queries that join Dir rows themselves: the size of the Dir row
+    // of alias in the basis (TotsizeF, or the Diskbytes that DirSizeJoin joins).
     std::string DirSize(std::string_view alias) const;
     std::string DirSizeJoin(std::string_view alias) const;
-    // The same for the files row of alias: its Filesize or its Filedisk row's Diskbytes.
-    std::string FileSize(std::string_view alias) const;
-    std::string FileSizeJoin(std::string_view alias) const;
 
     // " LIMIT n" for a detail query: one record more than the grid can hold,
     // so that the fill sees that rows were cut, and no more, so that the
@@ -83,23 +88,15 @@ struct QueryParts {
     std::string GroupName(std::string_view expr) const;
     // column is the directory :q itself or lies below it.
     std::string InTree(const std::string& column) const;
-    // The files table as a file analysis of the tree reads it (alias a),
-    // with the size on disk joined when the basis counts it.
+    // The files table as a file analysis of the tree reads it (alias a).
     std::string FilesSource() const;
-    // The fields of the file analyses that list files: name, directory,
-    // size in the basis, date, type and attributes of alias a.
-    std::string FileColumns() const;
     // A file analysis of the prime snapshot over the tree: select list and order.
     std::string FilesOfTree(std::string_view select, std::string_view order) const;
-    // The files of the tree in the snapshot bound to :key as (Filedir,
-    // Filename), or sized as (Filedir, Filename, size, Filedate), in the
-    // order of their directory and name as the path style compares them,
-    // for the merges of FileListMerge.h.
-    std::string FilesInKeyOrder(bool sized) const;
-    // The fields of one files row (alias a) of the snapshot bound to :key, by
-    // its directory :dir and name :name, compared byte for byte: the merges
-    // read each row they show again by the key the scan gave.
-    std::string FileByKey(std::string_view fields) const;
+    // The fields (Filedir and Filename first) of the files of the tree in the
+    // snapshot bound to :key, in the order of their directory and name as
+    // the path style compares them, for the merges of FileListMerge.h; sized
+    // when the fields hold Filesize, which is then the basis's.
+    std::string FilesInKeyOrder(std::string_view fields, bool sized = false) const;
     // The subdirectories of :q in snapshot key that the other snapshot lacks.
     std::string MissingDirs(std::string_view key, std::string_view otherKey) const;
     // "WITH own(Dir, F1, B1, F2, B2) AS (...)": the files entry of every
@@ -107,9 +104,8 @@ struct QueryParts {
     // the prime snapshot (F1, B1) or in the compare snapshot (F2, B2), the
     // other side 0. Summed by Dir, a directory one snapshot lacks counts 0 there.
     std::string OwnFilesOfTree() const;
-    // Growth of the size of Dir row a over that of b, in whole percent of a's,
-    // rounded down.
-    std::string GrowthPercent() const;
+    // Growth of a.TotsizeF over b.TotsizeF in whole percent of a, rounded down.
+    static std::string GrowthPercent();
 };
 
 // Sets AnalysisSql, TotalSql (empty for kinds without a total row),

@@ -16,8 +16,9 @@ StoreError FindDirectoryTotal(DatabaseState& database, std::string_view dirname,
     if (basis == SizeBasis::Disk) {
         if (StoreError error = DiskTablesExist(database, parts.Hints.DiskTables); !error.Ok()) return error;
     }
-    const std::string sql = "SELECT " + parts.DirSize("a") + " FROM Dir a" + parts.DirSizeJoin("a") +
-                            " WHERE a.Snapshot = ? AND " + parts.Same("a.Dirname", "?") + " AND a.Entrytype = ?";
+    const std::string sql = "SELECT TotsizeF FROM " + parts.DirSource() + " WHERE Snapshot = ? AND " +
+                            NameOperand(&dialect, style, "Dirname") + " = " + NameOperand(&dialect, style, "?") +
+                            " AND Entrytype = ?";
     Statement query;
     bool row = false;
     StoreError error = query.Prepare(database, sql);

@@ -265,9 +265,7 @@ StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, 
     // holds by itself; the few files found missing are read by their key.
     Statement fetch;
     if (error.Ok()) error = fetch.Prepare(database, scan.Fetch);
-    if (error.Ok()) error = fetch.BindText(fetch.ParameterIndex(":key"), key);
-    const int dirAt = fetch.ParameterIndex(":dir");
-    const int nameAt = fetch.ParameterIndex(":name");
+    if (error.Ok()) error = fetch.BindText(1, key);
     // The rows come in the order of the query they stand for, whose ties
     // are broken byte for byte whatever the path style.
     TopRows top(PathStyle::Posix, limit);
@@ -276,8 +274,8 @@ StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, 
             if (match != nullptr) return StoreError{};
             bool row = false;
             fetch.Reset();
-            StoreError failed = fetch.BindText(dirAt, a.Dir());
-            if (failed.Ok()) failed = fetch.BindText(nameAt, a.Name());
+            StoreError failed = fetch.BindText(2, a.Dir());
+            if (failed.Ok()) failed = fetch.BindText(3, a.Name());
             if (failed.Ok()) failed = fetch.Step(row);
             if (!failed.Ok() || !row) return failed;
             top.Offer(fetch.Int64(0), a.Dir(), a.Name(), [&] {
@@ -410,10 +408,9 @@ StoreError CollectFileTypeSums(DatabaseState& database, const BoundQuery& scan, 
     return {};
 }
 
-StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
-                                 std::size_t limit, std::vector<Record>& records) {
+StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
+                                 std::vector<Record>& records) {
     records.clear();
-    const PathStyle style = state.Style;
     // A file whose name the table holds in another case (NOCASE) keeps its
     // own spelling, by which its row is read back.
     constexpr std::uint32_t kSameSpelling = 0xFFFFFFFF;
@@ -458,7 +455,7 @@ StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan
     // files table find through File1.
     Statement fetch;
     error = fetch.Prepare(database, scan.Fetch);
-    if (error.Ok()) error = fetch.BindText(fetch.ParameterIndex(":key"), FormatKey(state.SnapshotDate));
+    if (error.Ok()) error = BindParams(fetch, scan);
     const int dirAt = fetch.ParameterIndex(":dir");
     const int nameAt = fetch.ParameterIndex(":name");
     records.reserve(keep);

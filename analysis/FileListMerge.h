@@ -45,7 +45,7 @@ namespace corvina {
 using Record = std::vector<CellValue>;
 
 // The scan query lists the files of the tree of the snapshot whose key is
-// bound to :key as (Filedir, Filename, size, Filedate), in the order of
+// bound to :key as (Filedir, Filename, Filesize, Filedate), in the order of
 // CompareNames on Filedir, then Filename. The state gives the path style and
 // the two snapshots' keys.
 StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
@@ -53,14 +53,16 @@ StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, 
 // The files of the prime snapshot's tree that the compare snapshot lacks, or
 // (deleted) those of the compare snapshot that the prime snapshot lacks. The
 // scan lists (Filedir, Filename) only, in the same order; its Fetch reads
-// (size, Filedate, Filetype, Fileattr) of a file shown.
+// (Filesize, Filedate, Filetype, Fileattr) of a file shown by its snapshot,
+// directory and name (in that order of its markers).
 StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
                                bool deleted, std::size_t limit, std::vector<Record>& records);
 
 // The scan query lists the prime snapshot's files of the tree as (Filename,
-// Filedir); its Fetch reads (Filename, Filedir, size, Filedate) of a file shown.
-StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
-                                 std::size_t limit, std::vector<Record>& records);
+// Filedir); its Fetch reads (Filename, Filedir, Filesize, Filedate) of a file
+// shown by :d1, :dir and :name.
+StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
+                                 std::vector<Record>& records);
 
 // The scan query lists the tree's files grouped by type as (Filetype,
 // count(*), sum(Filesize >> 32), sum(Filesize & 4294967295)): parts that

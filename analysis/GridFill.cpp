@@ -68,7 +68,7 @@ StoreError OpenSource(DatabaseState& database, const AnalysisState& state, const
                                         records);
             break;
         case QueryEngine::DuplicateNames:
-            error = CollectDuplicateFiles(database, query, state, limit, records);
+            error = CollectDuplicateFiles(database, query, state.Style, limit, records);
             break;
         case QueryEngine::FileTypeSums: error = CollectFileTypeSums(database, query, limit, records); break;
         case QueryEngine::Sql: {

@@ -67,7 +67,7 @@ StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::st
     // One query for all snapshots: the DirName index finds each Dir row.
     std::string sql = "SELECT c.Snapshot, d.Snapshot, d.Files, " + parts.DirSize("d");
     sql += filesystem ? ", f.Fssize, f.Fsfree" : ", NULL, NULL";
-    sql += basis == SizeBasis::Apparent ? ", 1" : measures ? ", u.Snapshot" : ", NULL";
+    if (basis == SizeBasis::Disk) sql += measures ? ", u.Snapshot" : ", NULL";
     auto name = [&](std::string_view expr) { return NameOperand(&dialect, style, expr); };
     sql += " FROM Control c LEFT JOIN Dir d ON d.Snapshot = c.Snapshot AND d.Entrytype = '2' AND " + name("d.Dirname") +
            " = " + name("?2") + parts.DirSizeJoin("d");
@@ -88,7 +88,7 @@ StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::st
         TrendPoint point;
         point.Snapshot = *key;
         point.Present = !query.IsNull(1);
-        point.Measured = !query.IsNull(6);
+        point.Measured = basis == SizeBasis::Apparent || !query.IsNull(6);
         if (point.Present) {
             point.Files = query.Int64(2);
             point.Bytes = query.Double(3);
