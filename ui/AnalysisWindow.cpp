@@ -220,8 +220,11 @@ void AnalysisWindow::ShowSnapshots() {
     const DateTime& prime = session_.State().SnapshotDate;
     const bool newPrime = !prime.IsNull() && prime != choice_.TreeSnapshotDate;
     // The tree's growth is a comparison too: a pair that cannot be compared
-    // on disk is said before it shows none.
+    // on disk is said before it shows none. Apparent sizes chosen instead
+    // leave the grid's figures behind its headings: it runs again.
+    const SizeBasis basis = session_.State().SizeBasis;
     if (!session_.State().CompareSnapshotDate.IsNull()) DiskComparisonRefused();
+    const bool basisChanged = session_.State().SizeBasis != basis;
     if (newPrime) {
         ShowPrimeRow();
         // The old tree's growth is not worth reading for the new compare snapshot.
@@ -232,7 +235,7 @@ void AnalysisWindow::ShowSnapshots() {
         choice_.TreeSnapshotDate = prime;
         BuildTree();
         RunCurrentAnalysis();
-    } else if (!prime.IsNull() && (LacksCompareSnapshot() || session_.Grid().ColumnCount() == 0)) {
+    } else if (!prime.IsNull() && (basisChanged || LacksCompareSnapshot() || session_.Grid().ColumnCount() == 0)) {
         RunCurrentAnalysis();
     }
 }

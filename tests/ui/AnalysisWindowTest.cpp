@@ -1322,12 +1322,21 @@ void AnalysisWindowTest::SizeBasisIsKeptAndTheGridTreeAndChartFollowIt() {
     QCOMPARE(growth(), QStringList({"+1 MB", "+8 MB", "+3 MB", "+0 MB", "+12 MB"}));
     QCOMPARE(window.StatusText(), QString("Compare /data from 1 Mar to 7 Mar   The snapshots left out different "
                                           "entries: 7 Mar left out \"*.o\", 1 Mar nothing"));
+    // So does choosing such a compare snapshot on disk: the grid shows apparent sizes under their headings.
+    Item(window, "mendir_0")->trigger();
+    Choose(window, kNew, "comsnap");
+    Item(window, "dispbasis_1")->trigger();
+    QCOMPARE(TotalCell(window, 2), QString("13"));
+    Choose(window, kOld);
+    QCOMPARE(f.h.Prompter.Texts().size(), std::size_t{3});
+    QCOMPARE(Heading(window, 2) + "|" + TotalCell(window, 2), QString("Total size (MB)      |25"));
 
     // Once kOld has figures, the growth, the comparison and the way down follow the blocks.
     AddDiskRows(f.h.Database, DataOnDisk(kOld, 1, 1, 1, 1, 2));
     Choose(window, kOld);
+    Item(window, "mendir_1")->trigger();
     Item(window, "dispbasis_1")->trigger();
-    QCOMPARE(f.h.Prompter.Texts().size(), std::size_t{2});
+    QCOMPARE(f.h.Prompter.Texts().size(), std::size_t{3});
     QCOMPARE(growth(), QStringList({"+1 MB", "+2 MB", "+4 MB", "", "+7 MB"}));
     QCOMPARE(Heading(window, 1), QString("Size (7 Mar) (MB on disk)"));
     QVERIFY(window.StatusText().startsWith("Compare /data from 1 Mar to 7 Mar (on disk)   The snapshots left out"));
