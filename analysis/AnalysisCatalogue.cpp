@@ -179,7 +179,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Title = "Files within {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
              return KindQueries{
-                 q.FilesOfTree(kFileColumns, "a.Filesize DESC, a.Filedir, a.Filename"),
+                 q.ReadsDiskFigures() ? q.LargestFilesOnDisk()
+                                      : q.FilesOfTree(kFileColumns, "a.Filesize DESC, a.Filedir, a.Filename"),
                  "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM " + q.DirSource() + " WHERE Snapshot = :d1 AND " +
                      q.Same("Dirname", ":q") + " AND Entrytype = :qt"};
          }},
@@ -203,6 +204,13 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // Both snapshots' files of the tree in key order, paired by
              // FileListMerge in one pass (a lookup per file costs a million
              // seeks).
+             // On disk each side reads its sizes from Filedisk beside it,
+             // in the same byte order, which the names of a POSIX snapshot
+             // are paired in.
+             if (q.ReadsDiskFigures() && q.Style == PathStyle::Posix) {
+                 return KindQueries{q.FilesInKeyOrder("Filedir, Filename, Filesize, Filedate"), "",
+                                    QueryEngine::ChangedFilesMerge, "", q.DiskSizesInKeyOrder()};
+             }
              return KindQueries{q.FilesInKeyOrder("Filedir, Filename, Filesize, Filedate", true), "",
                                 QueryEngine::ChangedFilesMerge};
          }},
@@ -246,6 +254,12 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              // Summed in two parts that cannot overflow and ordered by
              // FileListMerge, which adds them up exactly.
+             if (q.ReadsDiskFigures()) {
+                 // Each file's type beside its size on disk, both in key order.
+                 return KindQueries{"SELECT a.Filetype, a.Filedir, a.Filename FROM files a WHERE a.Snapshot = :d1 AND " +
+                                        q.InTree("a.Filedir") + " ORDER BY a.Filedir, a.Filename",
+                                    "", QueryEngine::FileTypeDiskSums, "", q.DiskSizesInKeyOrder()};
+             }
              return KindQueries{"SELECT a.Filetype, count(*), sum(a.Filesize >> 32), sum(a.Filesize & 4294967295) "
                                 "FROM " + q.FilesSource() + " WHERE a.Snapshot = :d1 AND " + q.InTree("a.Filedir") +
                                     " GROUP BY a.Filetype",
@@ -279,7 +293,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .ChartColumn = 1,
          .Title = "Recently changed files within {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
-             return KindQueries{q.FilesOfTree(kFileColumns, "a.Filedate DESC, a.Filedir, a.Filename")};
+             constexpr std::string_view order = "a.Filedate DESC, a.Filedir, a.Filename";
+             return KindQueries{q.ReadsDiskFigures() ? q.FilesOfTreeOnDisk(order) : q.FilesOfTree(kFileColumns, order)};
          }},
     };
 }

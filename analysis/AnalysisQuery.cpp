@@ -61,14 +61,20 @@ std::string QueryParts::DirSource(std::string_view alias) const {
                    alias.empty() ? "Dir" : alias);
 }
 
+bool QueryParts::ReadsDiskFigures() const {
+    return Basis == SizeBasis::Disk && Hints.DiskTables && Hints.PrimeDiskFigures;
+}
+
 // The hint that reads files in one pass stays on the table, inside the view.
+// A prime snapshot without figures has only nulls to show (a comparison on
+// disk needs both snapshots' figures).
 std::string QueryParts::FilesTable(std::string_view alias, bool onePass) const {
     const std::string hint(!onePass                 ? std::string_view()
                            : Hints.Dialect != nullptr ? Hints.Dialect->NotIndexed()
                                                       : std::string_view(" NOT INDEXED"));
     if (Basis == SizeBasis::Apparent) return (alias.empty() ? "files" : "files " + std::string(alias)) + hint;
     std::string size = "CAST(NULL AS BIGINT)", join;
-    if (Hints.DiskTables) {
+    if (ReadsDiskFigures()) {
         size = "k.Diskbytes";
         join = " LEFT JOIN Filedisk k ON k.Snapshot = f.Snapshot AND k.Filedir = f.Filedir AND k.Filename = f.Filename";
     }
@@ -132,6 +138,29 @@ std::string QueryParts::FilesOfTree(std::string_view select, std::string_view or
            InTree("a.Filedir") + " ORDER BY " + std::string(order) + Limit();
 }
 
+std::string QueryParts::FilesOfTreeOnDisk(std::string_view order) const {
+    const std::string hint(!Hints.WideTree ? std::string_view()
+                           : Hints.Dialect != nullptr ? Hints.Dialect->NotIndexed()
+                                                      : std::string_view(" NOT INDEXED"));
+    return "SELECT a.Filename, a.Filedir, k.Diskbytes, a.Filedate, a.Filetype, a.Fileattr FROM (SELECT a.Snapshot, "
+           "a.Filename, a.Filedir, a.Filedate, a.Filetype, a.Fileattr FROM files a" + hint +
+           " WHERE a.Snapshot = :d1 AND " + InTree("a.Filedir") + " ORDER BY " + std::string(order) + Limit() +
+           ") a LEFT JOIN Filedisk k ON k.Snapshot = a.Snapshot AND k.Filedir = a.Filedir AND k.Filename = "
+           "a.Filename ORDER BY " + std::string(order);
+}
+
+std::string QueryParts::LargestFilesOnDisk() const {
+    return "SELECT a.Filename, a.Filedir, k.Diskbytes, a.Filedate, a.Filetype, a.Fileattr FROM (SELECT Filedir, "
+           "Filename, Diskbytes FROM Filedisk WHERE Snapshot = :d1 AND " + InTree("Filedir") +
+           " ORDER BY Diskbytes DESC, Filedir, Filename" + Limit() + ") k JOIN files a ON a.Snapshot = :d1 AND "
+           "a.Filedir = k.Filedir AND a.Filename = k.Filename ORDER BY k.Diskbytes DESC, k.Filedir, k.Filename";
+}
+
+std::string QueryParts::DiskSizesInKeyOrder() const {
+    return "SELECT Filedir, Filename, Diskbytes FROM Filedisk WHERE Snapshot = :key AND " + InTree("Filedir") +
+           " ORDER BY Filedir, Filename";
+}
+
 // Without NOCASE, File1 delivers the rows in this order as they are stored;
 // with it, the engine sorts them (File1 orders bytes), spilling to a
 // temporary file rather than holding a large tree in memory.
@@ -184,7 +213,8 @@ void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const Qu
     grid.MarksMissingFigures = state.SizeBasis == SizeBasis::Disk && !entry.NeedsCompare;
     KindQueries queries =
         entry.Query(QueryParts{state.Style, hints, state.Host.has_value(), state.RowLimit, state.SizeBasis});
-    grid.AnalysisSql = BoundQuery{std::move(queries.Detail), {}, queries.Engine, std::move(queries.Fetch)};
+    grid.AnalysisSql = BoundQuery{std::move(queries.Detail), {}, queries.Engine, std::move(queries.Fetch),
+                                  std::move(queries.DiskSizes)};
     grid.TotalSql = BoundQuery{std::move(queries.Total), {}, QueryEngine::Sql};
 
     TreeBounds bounds = TreeBoundsOf(state.QueryDirectory, state.Style);

@@ -35,6 +35,10 @@ struct QueryHints {
     // Filedisk). Older ones lack them; their sizes on disk read as NULL, as
     // those of a snapshot without rows there do.
     bool DiskTables = false;
+    // Whether the prime snapshot has on-disk figures: a Filedisk row for
+    // each of its files rows. Without them its files' sizes on disk are
+    // all NULL, and nothing needs to be joined to say so.
+    bool PrimeDiskFigures = false;
 };
 
 // expr as the names of a snapshot of style compare and sort: byte for byte on
@@ -49,6 +53,9 @@ struct KindQueries {
     // For a merge whose scan reads keys only: the query that reads a row
     // shown by its key.
     std::string Fetch = {};
+    // For a merge on disk: the Filedisk rows of the files the scan lists, as
+    // (Filedir, Filename, Diskbytes) in the same key order (DiskSizesInKeyOrder).
+    std::string DiskSizes = {};
 };
 
 // The pieces the kinds' queries (AnalysisCatalogue.cpp) are made of, for the
@@ -69,6 +76,11 @@ struct QueryParts {
     // The files table the same way, Filesize holding the Filedisk row's
     // Diskbytes; onePass adds the engine's hint to read it without an index.
     std::string FilesTable(std::string_view alias = {}, bool onePass = false) const;
+    // On disk, with the prime snapshot's figures to read. A join per file
+    // costs a lookup per file: the file analyses of a whole tree read
+    // Filedisk beside files in key order instead, or join only the rows
+    // they show.
+    bool ReadsDiskFigures() const;
     // For the queries that join Dir rows themselves: the size of the Dir row
     // of alias in the basis (TotsizeF, or the Diskbytes that DirSizeJoin joins).
     std::string DirSize(std::string_view alias) const;
@@ -92,6 +104,18 @@ struct QueryParts {
     std::string FilesSource() const;
     // A file analysis of the prime snapshot over the tree: select list and order.
     std::string FilesOfTree(std::string_view select, std::string_view order) const;
+    // On disk (ReadsDiskFigures), for an order of alias a that holds no
+    // size: the first files of the tree in that order, as (Filename,
+    // Filedir, size on disk, Filedate, Filetype, Fileattr), each joined to its
+    // size on disk.
+    std::string FilesOfTreeOnDisk(std::string_view order) const;
+    // FilesInTree's rows on disk (ReadsDiskFigures): the largest files by
+    // Filedisk alone, whose key holds their directories and names, then
+    // the files rows of those shown.
+    std::string LargestFilesOnDisk() const;
+    // The Filedisk rows of the tree in the snapshot bound to :key, as
+    // (Filedir, Filename, Diskbytes) in the byte order of their key.
+    std::string DiskSizesInKeyOrder() const;
     // The fields (Filedir and Filename first) of the files of the tree in the
     // snapshot bound to :key, in the order of their directory and name as
     // the path style compares them, for the merges of FileListMerge.h; sized

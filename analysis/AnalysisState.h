@@ -78,14 +78,23 @@ struct AnalysisState {
 
 // Who joins the rows of a query: the database engine, or one ordered pass over
 // each snapshot's file list (FileListMerge.h) fed by the query's scan.
-enum class QueryEngine { Sql, ChangedFilesMerge, NewFilesMerge, DeletedFilesMerge, DuplicateNames, FileTypeSums };
+enum class QueryEngine {
+    Sql,
+    ChangedFilesMerge,
+    NewFilesMerge,
+    DeletedFilesMerge,
+    DuplicateNames,
+    FileTypeSums,
+    FileTypeDiskSums,
+};
 
 // A query and the values bound to its named parameters (all of them texts).
 struct BoundQuery {
     std::string Sql;
     std::vector<std::pair<std::string, std::string>> Params;
     QueryEngine Engine = QueryEngine::Sql;
-    std::string Fetch = {};  // a merge's read of one row by its key (KindQueries)
+    std::string Fetch = {};      // a merge's read of one row by its key (KindQueries)
+    std::string DiskSizes = {};  // a merge's Filedisk rows beside its scan (KindQueries)
 
     bool Empty() const { return Sql.empty(); }
 };

@@ -71,6 +71,9 @@ StoreError OpenSource(DatabaseState& database, const AnalysisState& state, const
             error = CollectDuplicateFiles(database, query, state.Style, limit, records);
             break;
         case QueryEngine::FileTypeSums: error = CollectFileTypeSums(database, query, limit, records); break;
+        case QueryEngine::FileTypeDiskSums:
+            error = CollectFileTypeDiskSums(database, query, state, limit, records);
+            break;
         case QueryEngine::Sql: {
             auto statement = std::make_unique<StatementSource>();
             error = statement->Open(database, query);

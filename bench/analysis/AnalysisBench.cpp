@@ -195,7 +195,10 @@ int main(int argc, char** argv) {
                 GridSettings settings;
                 QueryHints hints;
                 EstimateQueryHints(db, state, hints);
-                if (basis == SizeBasis::Disk) DiskTablesExist(db, hints.DiskTables);
+                if (basis == SizeBasis::Disk) {
+                    DiskTablesExist(db, hints.DiskTables);
+                    HasDiskFigures(db, state.SnapshotDate, hints.PrimeDiskFigures);
+                }
                 BuildAnalysisQuery(state, settings, hints);
                 std::printf("  plan of %s:\n", std::string(entry.Name).c_str());
                 PrintPlan(db, settings.TotalSql);
