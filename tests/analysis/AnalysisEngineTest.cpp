@@ -164,6 +164,8 @@ TEST_F(NamePairing, PosixKeepsCaseAndOrdersChangesByChangeThenPath) {
 // The comparisons read both snapshots in key order and pair them in one pass.
 // "[", "_" lie between "Z" and "a" in bytes but before every letter under
 // NOCASE, so a merge reading one order and comparing in the other mis-pairs.
+// On disk (a thousand times the lengths) each side's sizes are read beside
+// it in its key order: the same pairs, the sizes on disk.
 TEST_F(NamePairing, MergesPairAcrossNamesThatSortApartUnderBytesAndNocase) {
     struct Case {
         PathStyle Style;
@@ -179,19 +181,33 @@ TEST_F(NamePairing, MergesPairAcrossNamesThatSortApartUnderBytesAndNocase) {
         SCOPED_TRACE(c.Base);
         const char sep = Separator(c.Style);
         const std::string q = c.Base + sep + "Q", u = c.Base + sep + "_";
-        AddSnapshot(c.Key, c.Base, c.Style, {{"2", c.Base, 6, 21}},
-                    {{q, "B", 1}, {q, "Zz", 2}, {u, "[x", 3}, {u, "_a", 4}, {u, "a", 5}, {u, "c", 6}});
-        AddSnapshot(c.CompareKey, c.Base, c.Style, {{"2", c.Base, 6, 75}},
-                    {{q, "b", 1}, {q, "Zz", 20}, {u, "[x", 3}, {u, "_a", 40}, {u, "a", 5}, {u, "C", 6}});
-        auto listed = [&](AnalysisKind kind, int column) {
+        const std::vector<FileRow> files[] = {
+            {{q, "B", 1}, {q, "Zz", 2}, {u, "[x", 3}, {u, "_a", 4}, {u, "a", 5}, {u, "c", 6}},
+            {{q, "b", 1}, {q, "Zz", 20}, {u, "[x", 3}, {u, "_a", 40}, {u, "a", 5}, {u, "C", 6}}};
+        AddSnapshot(c.Key, c.Base, c.Style, {{"2", c.Base, 6, 21}}, files[0]);
+        AddSnapshot(c.CompareKey, c.Base, c.Style, {{"2", c.Base, 6, 75}}, files[1]);
+        auto listed = [&](AnalysisKind kind, int column, SizeBasis basis) {
             std::vector<std::string> rows;
-            for (const auto& row : Details(StateFor(kind, c.Key, c.CompareKey, c.Base, c.Style)))
+            for (const auto& row : Details(StateFor(kind, c.Key, c.CompareKey, c.Base, c.Style, 'B', basis)))
                 rows.push_back(row[1] + sep + row[0] + " " + row[static_cast<std::size_t>(column)]);
             return rows;
         };
-        EXPECT_EQ(listed(ChangedFiles, 2), c.Changed);
-        EXPECT_EQ(listed(NewFiles, 2), c.New);
-        EXPECT_EQ(listed(DeletedFiles, 2), c.Deleted);
+        EXPECT_EQ(listed(ChangedFiles, 2, SizeBasis::Apparent), c.Changed);
+        EXPECT_EQ(listed(NewFiles, 2, SizeBasis::Apparent), c.New);
+        EXPECT_EQ(listed(DeletedFiles, 2, SizeBasis::Apparent), c.Deleted);
+
+        for (int side = 0; side < 2; ++side) {
+            DiskRows disk{.Key = side == 0 ? c.Key : c.CompareKey, .Total = 0, .Dirs = {}, .Files = {}};
+            for (const FileRow& file : files[side]) disk.Files.push_back({file.Dir, file.Name, file.Size * 1000});
+            AddDiskRows(db_, disk);
+        }
+        const auto thousandfold = [](std::vector<std::string> rows) {
+            for (std::string& row : rows) row += "000";
+            return rows;
+        };
+        EXPECT_EQ(listed(ChangedFiles, 2, SizeBasis::Disk), thousandfold(c.Changed));
+        EXPECT_EQ(listed(NewFiles, 2, SizeBasis::Disk), thousandfold(c.New));
+        EXPECT_EQ(listed(DeletedFiles, 2, SizeBasis::Disk), thousandfold(c.Deleted));
     }
 }
 
