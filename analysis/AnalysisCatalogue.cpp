@@ -49,8 +49,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
                  "SELECT Shortname, Files, TotsizeF, Snapshot, Entrytype, Dirname, Shortname, Parentdir, Dirlevel "
                  "FROM " + q.DirSource() + " WHERE Snapshot = :d1 AND " + q.Same("Parentdir", ":q") +
                      " ORDER BY 3 DESC, Shortname" + q.Limit(),
-                 "SELECT 'Total for ' || :s, Files, TotsizeF, 100 FROM " + q.DirSource() + " WHERE Snapshot = :d1 AND " +
-                     q.Same("Dirname", ":q") + " AND Entrytype = :qt"};
+                 "SELECT 'Total for ' || :s, Files, TotsizeF, 100 FROM " + q.DirSource() +
+                     " WHERE Snapshot = :d1 AND " + q.Same("Dirname", ":q") + " AND Entrytype = :qt"};
          }},
         {.Kind = K::CompareDirectories,
          .Name = "CompareDirectories",
@@ -72,9 +72,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // called "(files)").
              return KindQueries{
                  "SELECT a.Shortname, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + q.GrowthPercent() +
-                     " FROM " + q.DirSource("a") + ", " + q.DirSource("b") + " WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " +
-                     q.Same("a.Parentdir", ":q") + " AND " + q.Same("b.Dirname", "a.Dirname") +
-                     " AND b.Entrytype = a.Entrytype" + q.Limit(),
+                     " FROM " + q.DirSource("a") + ", " + q.DirSource("b") +
+                     " WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " + q.Same("a.Parentdir", ":q") + " AND " +
+                     q.Same("b.Dirname", "a.Dirname") + " AND b.Entrytype = a.Entrytype" + q.Limit(),
                  "SELECT 'Total for ' || :s, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + q.GrowthPercent() +
                      ", 100 FROM " + q.DirSource("a") + ", " + q.DirSource("b") +
                      " WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " +
@@ -256,8 +256,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // FileListMerge, which adds them up exactly.
              if (q.ReadsDiskFigures()) {
                  // Each file's type beside its size on disk, both in key order.
-                 return KindQueries{"SELECT a.Filetype, a.Filedir, a.Filename FROM files a WHERE a.Snapshot = :d1 AND " +
-                                        q.InTree("a.Filedir") + " ORDER BY a.Filedir, a.Filename",
+                 return KindQueries{"SELECT a.Filetype, a.Filedir, a.Filename FROM files a WHERE a.Snapshot = :d1 "
+                                    "AND " + q.InTree("a.Filedir") + " ORDER BY a.Filedir, a.Filename",
                                     "", QueryEngine::FileTypeDiskSums, "", q.DiskSizesInKeyOrder()};
              }
              return KindQueries{"SELECT a.Filetype, count(*), sum(a.Filesize >> 32), sum(a.Filesize & 4294967295) "

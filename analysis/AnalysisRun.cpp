@@ -83,7 +83,9 @@ AnalysisOutcome RunAnalysis(DatabaseState& database, const AnalysisState& state,
         if (outcome.Error.Ok()) outcome.Error = EstimateQueryHints(database, state, hints);
         if (outcome.Error.Ok() && state.SizeBasis == SizeBasis::Disk) {
             outcome.Error = DiskTablesExist(database, hints.DiskTables);
-            if (outcome.Error.Ok()) outcome.Error = HasDiskFigures(database, state.SnapshotDate, hints.PrimeDiskFigures);
+            if (outcome.Error.Ok()) {
+                outcome.Error = HasDiskFigures(database, state.SnapshotDate, hints.PrimeDiskFigures);
+            }
         }
         if (!outcome.Error.Ok()) settings.LastResultRow = 0;
     }

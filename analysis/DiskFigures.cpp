@@ -29,7 +29,8 @@ StoreError ReadExclusions(DatabaseState& database, const DateTime& key, std::vec
     bool table = false;
     if (StoreError error = TableExists(database, "Exclusion", table); !error.Ok() || !table) return error;
     Statement query;
-    StoreError error = query.Prepare(database, "SELECT Kind, Pattern FROM Exclusion WHERE Snapshot = ? ORDER BY Position");
+    StoreError error =
+        query.Prepare(database, "SELECT Kind, Pattern FROM Exclusion WHERE Snapshot = ? ORDER BY Position");
     if (error.Ok()) error = query.BindText(1, FormatKey(key));
     for (bool row = true; error.Ok() && (error = query.Step(row)).Ok() && row;) {
         exclusions.push_back({std::string(query.Text(0)), std::string(query.Text(1))});

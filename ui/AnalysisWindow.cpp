@@ -510,7 +510,7 @@ void AnalysisWindow::ShowCannotCompareOnDisk() {
     ShowChart(ChartData{});
     shownTitle_.clear();
     SetStatus(Text(CannotCompareOnDiskText(*session_.WithoutDiskFigures()) +
-                   " Preferences, Display sizes in, Apparent size compares them."));
+                   " To compare them, choose Preferences > Display sizes in > Apparent size."));
 }
 
 void AnalysisWindow::RunCurrentAnalysis() {

@@ -43,7 +43,8 @@ AnalysisState SnapshotDatabaseTest::StateFor(AnalysisKind kind, const char* key,
     if (compareKey != nullptr) state.CompareDirTotal = DirBytes(compareKey, directory);
     if (basis == SizeBasis::Disk) {
         std::optional<double> total;
-        EXPECT_TRUE(FindDirectoryTotal(db_, directory, state.SnapshotDate, style, total, Entrytype::Directory, basis).Ok());
+        EXPECT_TRUE(
+            FindDirectoryTotal(db_, directory, state.SnapshotDate, style, total, Entrytype::Directory, basis).Ok());
         state.DirTotal = total.value_or(0);
         if (compareKey != nullptr) {
             EXPECT_TRUE(FindDirectoryTotal(db_, directory, state.CompareSnapshotDate, style, total,

@@ -1302,7 +1302,9 @@ void AnalysisWindowTest::SizeBasisIsKeptAndTheGridTreeAndChartFollowIt() {
     // kOld has no figures: the tree shows no growth on disk, asked once per
     // pair whether to show apparent sizes instead.
     DirectoryTreeModel& tree = window.Tree();
-    const auto growth = [&]() { return ColumnTexts(tree, 1, tree.RootIndex()) << tree.RootIndex().siblingAtColumn(1).data().toString(); };
+    const auto growth = [&]() {
+        return ColumnTexts(tree, 1, tree.RootIndex()) << tree.RootIndex().siblingAtColumn(1).data().toString();
+    };
     f.h.Prompter.Script({Answer::No});
     Choose(window, kOld);
     QCOMPARE(f.h.Prompter.Texts(),
