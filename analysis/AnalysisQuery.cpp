@@ -149,11 +149,14 @@ std::string QueryParts::FilesOfTreeOnDisk(std::string_view order) const {
            "a.Filename ORDER BY " + std::string(order);
 }
 
+// The rows shown lead (CROSS JOIN keeps them outside): read as they are
+// found, the engine keeps only the top of the sort; held in a table first,
+// it sorts every file of the tree.
 std::string QueryParts::LargestFilesOnDisk() const {
     return "SELECT a.Filename, a.Filedir, k.Diskbytes, a.Filedate, a.Filetype, a.Fileattr FROM (SELECT Filedir, "
            "Filename, Diskbytes FROM Filedisk WHERE Snapshot = :d1 AND " + InTree("Filedir") +
-           " ORDER BY Diskbytes DESC, Filedir, Filename" + Limit() + ") k JOIN files a ON a.Snapshot = :d1 AND "
-           "a.Filedir = k.Filedir AND a.Filename = k.Filename ORDER BY k.Diskbytes DESC, k.Filedir, k.Filename";
+           " ORDER BY Diskbytes DESC, Filedir, Filename" + Limit() + ") k CROSS JOIN files a WHERE a.Snapshot = :d1 "
+           "AND a.Filedir = k.Filedir AND a.Filename = k.Filename ORDER BY k.Diskbytes DESC, k.Filedir, k.Filename";
 }
 
 std::string QueryParts::DiskSizesInKeyOrder() const {
