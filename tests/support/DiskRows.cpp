@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <initializer_list>
+#include <type_traits>
 
 #include "store/Schema.h"
 #include "store/Statement.h"
@@ -11,39 +11,37 @@
 namespace corvina::test {
 namespace {
 
-[[noreturn]] void Fail(const std::string& what, const StoreError& error) {
-    std::fprintf(stderr, "test rows not written: %s: %s\n", what.c_str(), error.Details().c_str());
+void Check(const StoreError& error, std::string_view what) {
+    if (error.Ok()) return;
+    std::fprintf(stderr, "test rows not written: %.*s: %s\n", static_cast<int>(what.size()), what.data(),
+                 error.Details().c_str());
     std::abort();
 }
 
 void Create(DatabaseState& database, const schema::Table& table) {
     const std::string sql =
         schema::CreateTableSql(database.Engine->SqlDialect(), table, schema::Create::TableIfMissing);
-    if (StoreError error = CreateTableWhenMissing(database, table.Name, {sql}); !error.Ok()) {
-        Fail(std::string(table.Name), error);
-    }
+    Check(CreateTableWhenMissing(database, table.Name, {sql}), table.Name);
 }
 
-// One row of texts and whole numbers, in the order of the statement's markers.
-struct Value {
-    std::string Text;
-    std::int64_t Number = 0;
-    bool IsText = true;
-};
-Value T(std::string text) { return {std::move(text), 0, true}; }
-Value N(std::int64_t number) { return {{}, number, false}; }
-
-void Insert(DatabaseState& database, const std::string& sql, std::initializer_list<Value> values) {
+// Runs insert once per row: texts bind as texts, numbers as whole numbers.
+template <typename... Values>
+void Insert(DatabaseState& database, const char* sql, const Values&... values) {
     Statement insert;
     StoreError error = insert.Prepare(database, sql);
-    int position = 1;
-    for (const Value& value : values) {
-        if (!error.Ok()) break;
-        error = value.IsText ? insert.BindText(position, value.Text) : insert.BindInt64(position, value.Number);
+    int position = 0;
+    auto bind = [&](const auto& value) {
         ++position;
-    }
+        if (!error.Ok()) return;
+        if constexpr (std::is_integral_v<std::decay_t<decltype(value)>>) {
+            error = insert.BindInt64(position, value);
+        } else {
+            error = insert.BindText(position, value);
+        }
+    };
+    (bind(values), ...);
     if (error.Ok()) error = insert.Run();
-    if (!error.Ok()) Fail(sql, error);
+    Check(error, sql);
 }
 
 }  // namespace
@@ -56,15 +54,15 @@ void AddDiskRows(DatabaseState& database, const DiskRows& rows) {
     std::int64_t files = 0;
     for (const FileDisk& file : rows.Files) {
         Insert(database, "INSERT INTO Filedisk (Snapshot, Filedir, Filename, Diskbytes, Links) VALUES (?, ?, ?, ?, ?)",
-               {T(key), T(file.Dir), T(file.Name), N(file.Bytes), N(file.Links)});
+               key, file.Dir, file.Name, file.Bytes, file.Links);
         files += file.Bytes;
     }
     for (const DirDisk& dir : rows.Dirs) {
-        Insert(database, "INSERT INTO Dirdisk (Snapshot, Dirname, Diskbytes) VALUES (?, ?, ?)",
-               {T(key), T(dir.Name), N(dir.Bytes)});
+        Insert(database, "INSERT INTO Dirdisk (Snapshot, Dirname, Diskbytes) VALUES (?, ?, ?)", key, dir.Name,
+               dir.Bytes);
     }
-    Insert(database, "INSERT INTO Diskusage (Snapshot, Totdiskbytes, Filediskbytes) VALUES (?, ?, ?)",
-           {T(key), N(rows.Total), N(files)});
+    Insert(database, "INSERT INTO Diskusage (Snapshot, Totdiskbytes, Filediskbytes) VALUES (?, ?, ?)", key,
+           rows.Total, files);
 }
 
 void AddExclusions(DatabaseState& database, const char* key,
@@ -73,7 +71,7 @@ void AddExclusions(DatabaseState& database, const char* key,
     std::int64_t position = 0;
     for (const auto& [kind, pattern] : exclusions) {
         Insert(database, "INSERT INTO Exclusion (Snapshot, Position, Kind, Pattern) VALUES (?, ?, ?, ?)",
-               {T(FormatKey(Key(key))), N(position++), T(kind), T(pattern)});
+               FormatKey(Key(key)), position++, kind, pattern);
     }
 }
 
