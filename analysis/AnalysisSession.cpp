@@ -88,6 +88,7 @@ StoreError AnalysisSession::OpenPrime() {
     StoreError error = ReadRow(state_.SnapshotDate, prime_);
     state_.Host.reset();
     if (error.Ok()) error = ReadKeptHost(state_.SnapshotDate, state_.Host);
+    compareDiskFigures_ = false;
     compareExclusions_.clear();
     if (error.Ok()) error = ReadRecorded(state_.SnapshotDate, primeDiskFigures_, primeExclusions_);
     const std::string& base = prime_.InfoBasePath;

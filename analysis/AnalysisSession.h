@@ -83,9 +83,9 @@ public:
     void PreferPrime(const DateTime& key);
     // A fresh start on the same prime snapshot: DirectoryDetails in
     // megabytes, a vertical 2D bar chart of the size column, no compare
-    // snapshot, the grid laid out. The size basis stays as it was set. The prime snapshot is read again at its
-    // base path; one the database no longer has, or that could not be looked
-    // up, is forgotten.
+    // snapshot, the grid laid out; the size basis stays as it was set. The
+    // prime snapshot is read again at its base path; one the database no
+    // longer has, or that could not be looked up, is forgotten.
     StoreError Restart();
 
     // Makes key the prime snapshot and drops the compare snapshot. A
