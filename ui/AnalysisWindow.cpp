@@ -509,8 +509,8 @@ void AnalysisWindow::ShowCannotCompareOnDisk() {
     grdanal_->EndChange();
     ShowChart(ChartData{});
     shownTitle_.clear();
-    SetStatus(Text(CannotCompareOnDiskText(*session_.WithoutDiskFigures()) +
-                   " To compare them, choose Preferences > Display sizes in > Apparent size."));
+    SetStatus(Text("Cannot compare on disk: snapshot " + FormatKey(*session_.WithoutDiskFigures()) +
+                   " has no on-disk figures. Preferences > Display sizes in > Apparent size compares them."));
 }
 
 void AnalysisWindow::RunCurrentAnalysis() {
