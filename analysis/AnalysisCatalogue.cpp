@@ -14,6 +14,12 @@ namespace {
 
 constexpr std::string_view kFileColumns = "a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr";
 
+// What the comparisons of file lists read of each file they show, by its key.
+std::string MissingFileFetch(const QueryParts& q) {
+    return "SELECT Filesize, Filedate, Filetype, Fileattr FROM " + q.FilesTable() +
+           " WHERE Snapshot = ? AND Filedir = ? AND Filename = ?";
+}
+
 // Rows of the file analyses that list files: name, directory, size, date.
 std::vector<ColumnEntry> FileListColumns(int directoryWidth, int sizeWidth) {
     using R = ColumnRule;
@@ -41,10 +47,10 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              return KindQueries{
                  "SELECT Shortname, Files, TotsizeF, Snapshot, Entrytype, Dirname, Shortname, Parentdir, Dirlevel "
-                 "FROM Dir WHERE Snapshot = :d1 AND " + q.Same("Parentdir", ":q") + " ORDER BY 3 DESC, Shortname" +
-                     q.Limit(),
-                 "SELECT 'Total for ' || :s, Files, TotsizeF, 100 FROM Dir WHERE Snapshot = :d1 AND " +
-                     q.Same("Dirname", ":q") + " AND Entrytype = :qt"};
+                 "FROM " + q.DirSource() + " WHERE Snapshot = :d1 AND " + q.Same("Parentdir", ":q") +
+                     " ORDER BY 3 DESC, Shortname" + q.Limit(),
+                 "SELECT 'Total for ' || :s, Files, TotsizeF, 100 FROM " + q.DirSource() +
+                     " WHERE Snapshot = :d1 AND " + q.Same("Dirname", ":q") + " AND Entrytype = :qt"};
          }},
         {.Kind = K::CompareDirectories,
          .Name = "CompareDirectories",
@@ -66,11 +72,12 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // called "(files)").
              return KindQueries{
                  "SELECT a.Shortname, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + q.GrowthPercent() +
-                     " FROM Dir a, Dir b WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " +
-                     q.Same("a.Parentdir", ":q") + " AND " + q.Same("b.Dirname", "a.Dirname") +
-                     " AND b.Entrytype = a.Entrytype" + q.Limit(),
+                     " FROM " + q.DirSource("a") + ", " + q.DirSource("b") +
+                     " WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " + q.Same("a.Parentdir", ":q") + " AND " +
+                     q.Same("b.Dirname", "a.Dirname") + " AND b.Entrytype = a.Entrytype" + q.Limit(),
                  "SELECT 'Total for ' || :s, a.TotsizeF, b.TotsizeF, a.TotsizeF - b.TotsizeF, " + q.GrowthPercent() +
-                     ", 100 FROM Dir a, Dir b WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " +
+                     ", 100 FROM " + q.DirSource("a") + ", " + q.DirSource("b") +
+                     " WHERE a.Snapshot = :d1 AND b.Snapshot = :d2 AND " +
                      q.Same("a.Dirname", ":q") + " AND " + q.Same("b.Dirname", ":q") +
                      " AND a.Entrytype = :qt AND b.Entrytype = :qt"};
          }},
@@ -106,12 +113,13 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // The few Control rows of the base path lead; each finds its Dir
              // row by (Snapshot, Dirname).
              if (!q.KeepsHost) {
-                 return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN Dir a WHERE "
-                                    + q.Same("b.Basepath", ":b") + " AND a.Snapshot = b.Snapshot AND " +
+                 return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN " +
+                                    q.DirSource("a") + " WHERE " + q.Same("b.Basepath", ":b") +
+                                    " AND a.Snapshot = b.Snapshot AND " +
                                     q.Same("a.Dirname", ":q") + " AND a.Entrytype = :qt ORDER BY a.Snapshot" +
                                     q.Limit()};
              }
-             return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN Dir a" +
+             return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN " + q.DirSource("a") +
                                 JoinHostOf("b") + " WHERE " + q.Same("b.Basepath", ":b") + " AND " + HostIs(":h") +
                                 " AND a.Snapshot = b.Snapshot AND " + q.Same("a.Dirname", ":q") +
                                 " AND a.Entrytype = :qt ORDER BY a.Snapshot" + q.Limit()};
@@ -155,9 +163,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Title = "Files within directory {dir}{filter}",
          .Query = [](const QueryParts& q) {
              return KindQueries{
-                 "SELECT Filename, Filesize, Filedate, Fileattr FROM files WHERE Snapshot = :d1 AND " +
+                 "SELECT Filename, Filesize, Filedate, Fileattr FROM " + q.FilesTable() + " WHERE Snapshot = :d1 AND " +
                      q.Same("Filedir", ":q") + " ORDER BY Filesize DESC, Filename" + q.Limit(),
-                 "SELECT 'Total for ' || :s, TotsizeF, ' ', ' ' FROM Dir WHERE Snapshot = :d1 AND " +
+                 "SELECT 'Total for ' || :s, TotsizeF, ' ', ' ' FROM " + q.DirSource() + " WHERE Snapshot = :d1 AND " +
                      q.Same("Dirname", ":qf") + " AND Entrytype = '1'"};
          }},
         {.Kind = K::FilesInTree,
@@ -171,8 +179,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Title = "Files within {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
              return KindQueries{
-                 q.FilesOfTree(kFileColumns, "a.Filesize DESC, a.Filedir, a.Filename"),
-                 "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM Dir WHERE Snapshot = :d1 AND " +
+                 q.ReadsDiskFigures() ? q.LargestFilesOnDisk()
+                                      : q.FilesOfTree(kFileColumns, "a.Filesize DESC, a.Filedir, a.Filename"),
+                 "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM " + q.DirSource() + " WHERE Snapshot = :d1 AND " +
                      q.Same("Dirname", ":q") + " AND Entrytype = :qt"};
          }},
         {.Kind = K::ChangedFiles,
@@ -195,7 +204,14 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // Both snapshots' files of the tree in key order, paired by
              // FileListMerge in one pass (a lookup per file costs a million
              // seeks).
-             return KindQueries{q.FilesInKeyOrder("Filedir, Filename, Filesize, Filedate"), "",
+             // On disk each side reads its sizes from Filedisk beside it,
+             // in the same byte order, which the names of a POSIX snapshot
+             // are paired in.
+             if (q.ReadsDiskFigures() && q.Style == PathStyle::Posix) {
+                 return KindQueries{q.FilesInKeyOrder("Filedir, Filename, Filesize, Filedate"), "",
+                                    QueryEngine::ChangedFilesMerge, "", q.DiskSizesInKeyOrder()};
+             }
+             return KindQueries{q.FilesInKeyOrder("Filedir, Filename, Filesize, Filedate", true), "",
                                 QueryEngine::ChangedFilesMerge};
          }},
         {.Kind = K::NewFiles,
@@ -209,7 +225,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .ChartColumn = 1,
          .Title = "Files in {prime} and not in {compare} in {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
-             return KindQueries{q.FilesInKeyOrder("Filedir, Filename"), "", QueryEngine::NewFilesMerge};
+             return KindQueries{q.FilesInKeyOrder("Filedir, Filename"), "", QueryEngine::NewFilesMerge,
+                                MissingFileFetch(q)};
          }},
         {.Kind = K::DeletedFiles,
          .Name = "DeletedFiles",
@@ -222,7 +239,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .ChartColumn = 0,
          .Title = "Files in {compare} and not in {prime} in {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
-             return KindQueries{q.FilesInKeyOrder("Filedir, Filename"), "", QueryEngine::DeletedFilesMerge};
+             return KindQueries{q.FilesInKeyOrder("Filedir, Filename"), "", QueryEngine::DeletedFilesMerge,
+                                MissingFileFetch(q)};
          }},
         {.Kind = K::FileTypeSummary,
          .Name = "FileTypeSummary",
@@ -236,6 +254,12 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              // Summed in two parts that cannot overflow and ordered by
              // FileListMerge, which adds them up exactly.
+             if (q.ReadsDiskFigures()) {
+                 // Each file's type beside its size on disk, both in key order.
+                 return KindQueries{"SELECT a.Filetype, a.Filedir, a.Filename FROM files a WHERE a.Snapshot = :d1 "
+                                    "AND " + q.InTree("a.Filedir") + " ORDER BY a.Filedir, a.Filename",
+                                    "", QueryEngine::FileTypeDiskSums, "", q.DiskSizesInKeyOrder()};
+             }
              return KindQueries{"SELECT a.Filetype, count(*), sum(a.Filesize >> 32), sum(a.Filesize & 4294967295) "
                                 "FROM " + q.FilesSource() + " WHERE a.Snapshot = :d1 AND " + q.InTree("a.Filedir") +
                                     " GROUP BY a.Filetype",
@@ -255,7 +279,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // FileListMerge (the engine would sort every name of the tree).
              return KindQueries{"SELECT Filename, Filedir FROM files WHERE Snapshot = :d1 AND " +
                                     q.InTree("Filedir") + " ORDER BY Filedir",
-                                "", QueryEngine::DuplicateNames};
+                                "", QueryEngine::DuplicateNames,
+                                "SELECT Filename, Filedir, Filesize, Filedate FROM " + q.FilesTable() +
+                                    " WHERE Snapshot = :d1 AND Filedir = :dir AND Filename = :name"};
          }},
         {.Kind = K::RecentlyChangedFiles,
          .Name = "RecentlyChangedFiles",
@@ -267,7 +293,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .ChartColumn = 1,
          .Title = "Recently changed files within {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
-             return KindQueries{q.FilesOfTree(kFileColumns, "a.Filedate DESC, a.Filedir, a.Filename")};
+             constexpr std::string_view order = "a.Filedate DESC, a.Filedir, a.Filename";
+             return KindQueries{q.ReadsDiskFigures() ? q.FilesOfTreeOnDisk(order) : q.FilesOfTree(kFileColumns, order)};
          }},
     };
 }

@@ -38,7 +38,65 @@ void SetColumns(const AnalysisEntry& entry, const AnalysisState& state, GridSett
     if (entry.ChartColumn) grid.ChartColumn = *entry.ChartColumn;
 }
 
+// A size on disk where the database has no table of them.
+constexpr std::string_view kNoDiskSize = "NULL";
+
+// The engine's real type: the totals of Dir are reals, and a share of one is
+// taken as a real, rounding down rather than towards zero.
+std::string RealType(const engine::Dialect* dialect) {
+    return dialect != nullptr ? std::string(dialect->TypeName(engine::ValueKind::Real)) : "REAL";
+}
+
+std::string Aliased(std::string_view table, std::string_view alias) {
+    return std::string(table) + " " + std::string(alias.empty() ? table : alias);
+}
+
 }  // namespace
+
+std::string QueryParts::DirSource(std::string_view alias) const {
+    if (Basis == SizeBasis::Apparent) return alias.empty() ? "Dir" : "Dir " + std::string(alias);
+    return Aliased("(SELECT d.Snapshot, d.Entrytype, d.Dirname, d.Shortname, d.Parentdir, d.Dirlevel, d.Files, CAST(" +
+                       DirSize("d") + " AS " + RealType(Hints.Dialect) + ") AS TotsizeF FROM Dir d" +
+                       DirSizeJoin("d") + ")",
+                   alias.empty() ? "Dir" : alias);
+}
+
+bool QueryParts::ReadsDiskFigures() const {
+    return Basis == SizeBasis::Disk && Hints.DiskTables && Hints.PrimeDiskFigures;
+}
+
+// The hint that reads files in one pass stays on the table, inside the view.
+// A prime snapshot without figures has only nulls to show (a comparison on
+// disk needs both snapshots' figures).
+std::string QueryParts::FilesTable(std::string_view alias, bool onePass) const {
+    const std::string hint(!onePass                 ? std::string_view()
+                           : Hints.Dialect != nullptr ? Hints.Dialect->NotIndexed()
+                                                      : std::string_view(" NOT INDEXED"));
+    if (Basis == SizeBasis::Apparent) return (alias.empty() ? "files" : "files " + std::string(alias)) + hint;
+    std::string size = "CAST(NULL AS BIGINT)", join;
+    if (ReadsDiskFigures()) {
+        size = "k.Diskbytes";
+        join = " LEFT JOIN Filedisk k ON k.Snapshot = f.Snapshot AND k.Filedir = f.Filedir AND k.Filename = f.Filename";
+    }
+    return Aliased("(SELECT f.Snapshot, f.Filename, " + size + " AS Filesize, f.Filetype, f.Filedir, f.Fileattr, "
+                   "f.Filedate FROM files f" + hint + join + ")",
+                   alias.empty() ? "files" : alias);
+}
+
+std::string QueryParts::DirSize(std::string_view alias) const {
+    if (Basis == SizeBasis::Apparent) return std::string(alias) + ".TotsizeF";
+    if (!Hints.DiskTables) return std::string(kNoDiskSize);
+    return "k" + std::string(alias) + ".Diskbytes";
+}
+
+// Dirdisk holds the Dirname text of its Dir row as it is: an exact
+// comparison, whatever the path style, finds it through its key.
+std::string QueryParts::DirSizeJoin(std::string_view alias) const {
+    if (Basis == SizeBasis::Apparent || !Hints.DiskTables) return {};
+    const std::string a(alias), k = "k" + a;
+    return " LEFT JOIN Dirdisk " + k + " ON " + k + ".Snapshot = " + a + ".Snapshot AND " + k + ".Dirname = " + a +
+           ".Dirname";
+}
 
 std::string QueryParts::Limit() const {
     if (RowLimit <= 0) return {};
@@ -73,28 +131,52 @@ std::string QueryParts::InTree(const std::string& column) const {
 
 // When the tree holds most of the table's rows, one pass over the table is
 // cheaper than the index range and a row lookup per file.
-std::string QueryParts::FilesSource() const {
-    if (!Hints.WideTree) return "files a";
-    return "files a" + std::string(Hints.Dialect != nullptr ? Hints.Dialect->NotIndexed() : " NOT INDEXED");
-}
+std::string QueryParts::FilesSource() const { return FilesTable("a", Hints.WideTree); }
 
 std::string QueryParts::FilesOfTree(std::string_view select, std::string_view order) const {
     return "SELECT " + std::string(select) + " FROM " + FilesSource() + " WHERE a.Snapshot = :d1 AND " +
            InTree("a.Filedir") + " ORDER BY " + std::string(order) + Limit();
 }
 
+std::string QueryParts::FilesOfTreeOnDisk(std::string_view order) const {
+    const std::string hint(!Hints.WideTree ? std::string_view()
+                           : Hints.Dialect != nullptr ? Hints.Dialect->NotIndexed()
+                                                      : std::string_view(" NOT INDEXED"));
+    return "SELECT a.Filename, a.Filedir, k.Diskbytes, a.Filedate, a.Filetype, a.Fileattr FROM (SELECT a.Snapshot, "
+           "a.Filename, a.Filedir, a.Filedate, a.Filetype, a.Fileattr FROM files a" + hint +
+           " WHERE a.Snapshot = :d1 AND " + InTree("a.Filedir") + " ORDER BY " + std::string(order) + Limit() +
+           ") a LEFT JOIN Filedisk k ON k.Snapshot = a.Snapshot AND k.Filedir = a.Filedir AND k.Filename = "
+           "a.Filename ORDER BY " + std::string(order);
+}
+
+// The rows shown lead (CROSS JOIN keeps them outside): read as they are
+// found, the engine keeps only the top of the sort; held in a table first,
+// it sorts every file of the tree.
+std::string QueryParts::LargestFilesOnDisk() const {
+    return "SELECT a.Filename, a.Filedir, k.Diskbytes, a.Filedate, a.Filetype, a.Fileattr FROM (SELECT Filedir, "
+           "Filename, Diskbytes FROM Filedisk WHERE Snapshot = :d1 AND " + InTree("Filedir") +
+           " ORDER BY Diskbytes DESC, Filedir, Filename" + Limit() + ") k CROSS JOIN files a WHERE a.Snapshot = :d1 "
+           "AND a.Filedir = k.Filedir AND a.Filename = k.Filename ORDER BY k.Diskbytes DESC, k.Filedir, k.Filename";
+}
+
+std::string QueryParts::DiskSizesInKeyOrder() const {
+    return "SELECT Filedir, Filename, Diskbytes FROM Filedisk WHERE Snapshot = :key AND " + InTree("Filedir") +
+           " ORDER BY Filedir, Filename";
+}
+
 // Without NOCASE, File1 delivers the rows in this order as they are stored;
 // with it, the engine sorts them (File1 orders bytes), spilling to a
 // temporary file rather than holding a large tree in memory.
-std::string QueryParts::FilesInKeyOrder(std::string_view fields) const {
-    return "SELECT " + std::string(fields) + " FROM files WHERE Snapshot = :key AND " + InTree("Filedir") +
+std::string QueryParts::FilesInKeyOrder(std::string_view fields, bool sized) const {
+    return "SELECT " + std::string(fields) + " FROM " + (sized ? FilesTable() : std::string("files")) +
+           " WHERE Snapshot = :key AND " + InTree("Filedir") +
            " ORDER BY " + Name("Filedir") + ", " + Name("Filename");
 }
 
 std::string QueryParts::MissingDirs(std::string_view key, std::string_view otherKey) const {
     // A files entry pairs with a files entry only: a directory called
     // "(files)" bears the same name as its parent's files entry.
-    return "SELECT Shortname, Files, TotsizeF FROM Dir a WHERE a.Snapshot = " + std::string(key) +
+    return "SELECT Shortname, Files, TotsizeF FROM " + DirSource("a") + " WHERE a.Snapshot = " + std::string(key) +
            " AND " + Same("a.Parentdir", ":q") + " AND NOT EXISTS (SELECT 1 FROM Dir b WHERE b.Snapshot = " +
            std::string(otherKey) + " AND " + Same("b.Dirname", "a.Dirname") +
            " AND b.Entrytype = a.Entrytype) ORDER BY 3 DESC, a.Shortname" + Limit();
@@ -104,7 +186,8 @@ std::string QueryParts::MissingDirs(std::string_view key, std::string_view other
 // (Snapshot, Parentdir) index finds them, the query directory's own included.
 std::string QueryParts::OwnFilesOfTree() const {
     auto side = [&](std::string_view key, std::string_view values) {
-        return "SELECT Parentdir, " + std::string(values) + " FROM Dir WHERE Snapshot = " + std::string(key) +
+        return "SELECT Parentdir, " + std::string(values) + " FROM " + DirSource() + " WHERE Snapshot = " +
+               std::string(key) +
                " AND Entrytype = '1' AND " + InTree("Parentdir");
     };
     return "WITH own(Dir, F1, B1, F2, B2) AS (" + side(":d1", "Files, TotsizeF, 0, 0") + " UNION ALL " +
@@ -130,8 +213,11 @@ void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const Qu
     const AnalysisEntry& entry = EntryOf(state.AnalysisKind);
     grid.ColumnFormat.fill(ColumnRule::Text);
     SetColumns(entry, state, grid);
-    KindQueries queries = entry.Query(QueryParts{state.Style, hints, state.Host.has_value(), state.RowLimit});
-    grid.AnalysisSql = BoundQuery{std::move(queries.Detail), {}, queries.Engine};
+    grid.MarksMissingFigures = state.SizeBasis == SizeBasis::Disk && !entry.NeedsCompare;
+    KindQueries queries =
+        entry.Query(QueryParts{state.Style, hints, state.Host.has_value(), state.RowLimit, state.SizeBasis});
+    grid.AnalysisSql = BoundQuery{std::move(queries.Detail), {}, queries.Engine, std::move(queries.Fetch),
+                                  std::move(queries.DiskSizes)};
     grid.TotalSql = BoundQuery{std::move(queries.Total), {}, QueryEngine::Sql};
 
     TreeBounds bounds = TreeBoundsOf(state.QueryDirectory, state.Style);

@@ -31,6 +31,14 @@ struct QueryHints {
     // query built without a database (a test of its text) has none, and
     // reads as a file's.
     const engine::Dialect* Dialect = nullptr;
+    // Whether the database has the tables of on-disk sizes (Dirdisk,
+    // Filedisk). Older ones lack them; their sizes on disk read as NULL, as
+    // those of a snapshot without rows there do.
+    bool DiskTables = false;
+    // Whether the prime snapshot has on-disk figures: a Filedisk row for
+    // each of its files rows. Without them its files' sizes on disk are
+    // all NULL, and nothing needs to be joined to say so.
+    bool PrimeDiskFigures = false;
 };
 
 // expr as the names of a snapshot of style compare and sort: byte for byte on
@@ -42,6 +50,12 @@ struct KindQueries {
     std::string Detail = {};
     std::string Total = {};  // the one total row; "" for kinds without one
     QueryEngine Engine = QueryEngine::Sql;
+    // For a merge whose scan reads keys only: the query that reads a row
+    // shown by its key.
+    std::string Fetch = {};
+    // For a merge on disk: the Filedisk rows of the files the scan lists, as
+    // (Filedir, Filename, Diskbytes) in the same key order (DiskSizesInKeyOrder).
+    std::string DiskSizes = {};
 };
 
 // The pieces the kinds' queries (AnalysisCatalogue.cpp) are made of, for the
@@ -51,6 +65,26 @@ struct QueryParts {
     QueryHints Hints;
     bool KeepsHost = false;  // a history keeps to the host bound to :h
     int RowLimit = kWindowRowLimit;  // AnalysisState::RowLimit
+    SizeBasis Basis = SizeBasis::Apparent;
+
+    // The Dir table as a query that reads sizes names it: Dir itself on
+    // apparent sizes; on disk the same rows with TotsizeF holding the
+    // Diskbytes of each one's Dirdisk row (NULL where there is none), so that
+    // every query keeps its text, columns, order and semantics in either
+    // basis. Named alias, or "Dir" for a query whose columns are unqualified.
+    std::string DirSource(std::string_view alias = {}) const;
+    // The files table the same way, Filesize holding the Filedisk row's
+    // Diskbytes; onePass adds the engine's hint to read it without an index.
+    std::string FilesTable(std::string_view alias = {}, bool onePass = false) const;
+    // On disk, with the prime snapshot's figures to read. A join per file
+    // costs a lookup per file: the file analyses of a whole tree read
+    // Filedisk beside files in key order instead, or join only the rows
+    // they show.
+    bool ReadsDiskFigures() const;
+    // For the queries that join Dir rows themselves: the size of the Dir row
+    // of alias in the basis (TotsizeF, or the Diskbytes that DirSizeJoin joins).
+    std::string DirSize(std::string_view alias) const;
+    std::string DirSizeJoin(std::string_view alias) const;
 
     // " LIMIT n" for a detail query: one record more than the grid can hold,
     // so that the fill sees that rows were cut, and no more, so that the
@@ -70,10 +104,23 @@ struct QueryParts {
     std::string FilesSource() const;
     // A file analysis of the prime snapshot over the tree: select list and order.
     std::string FilesOfTree(std::string_view select, std::string_view order) const;
+    // On disk (ReadsDiskFigures), for an order of alias a that holds no
+    // size: the first files of the tree in that order, as (Filename,
+    // Filedir, size on disk, Filedate, Filetype, Fileattr), each joined to its
+    // size on disk.
+    std::string FilesOfTreeOnDisk(std::string_view order) const;
+    // FilesInTree's rows on disk (ReadsDiskFigures): the largest files by
+    // Filedisk alone, whose key holds their directories and names, then
+    // the files rows of those shown.
+    std::string LargestFilesOnDisk() const;
+    // The Filedisk rows of the tree in the snapshot bound to :key, as
+    // (Filedir, Filename, Diskbytes) in the byte order of their key.
+    std::string DiskSizesInKeyOrder() const;
     // The fields (Filedir and Filename first) of the files of the tree in the
     // snapshot bound to :key, in the order of their directory and name as
-    // the path style compares them, for the merges of FileListMerge.h.
-    std::string FilesInKeyOrder(std::string_view fields) const;
+    // the path style compares them, for the merges of FileListMerge.h; sized
+    // when the fields hold Filesize, which is then the basis's.
+    std::string FilesInKeyOrder(std::string_view fields, bool sized = false) const;
     // The subdirectories of :q in snapshot key that the other snapshot lacks.
     std::string MissingDirs(std::string_view key, std::string_view otherKey) const;
     // "WITH own(Dir, F1, B1, F2, B2) AS (...)": the files entry of every
@@ -86,8 +133,8 @@ struct QueryParts {
 };
 
 // Sets AnalysisSql, TotalSql (empty for kinds without a total row),
-// ColumnCount, ColumnFormat, the percentage settings and, for kinds that name
-// one, ChartColumn. Runs nothing.
+// ColumnCount, ColumnFormat, the percentage settings, MarksMissingFigures
+// and, for kinds that name one, ChartColumn. Runs nothing.
 void BuildAnalysisQuery(const AnalysisState& state, GridSettings& grid, const QueryHints& hints = {});
 
 // The bounds of "the directory itself or anything below it": names n with

@@ -4,6 +4,7 @@
 
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/AnalysisQuery.h"
+#include "analysis/DiskFigures.h"
 #include "analysis/GridFill.h"
 #include "store/Statement.h"
 
@@ -15,7 +16,7 @@ std::string AnalysisFailureText(std::string_view databasePath, const std::string
 }
 
 std::string AnalysisTitle(const AnalysisState& state) {
-    return FillLabels(EntryOf(state.AnalysisKind).Title, state);
+    return FillLabels(EntryOf(state.AnalysisKind).Title, state) + BasisSuffix(state.SizeBasis);
 }
 
 StoreError EstimateQueryHints(DatabaseState& database, const AnalysisState& state, QueryHints& hints) {
@@ -80,9 +81,16 @@ AnalysisOutcome RunAnalysis(DatabaseState& database, const AnalysisState& state,
     if (database.IsUsable()) {
         outcome.Error = PrepareForAnalysis(database);
         if (outcome.Error.Ok()) outcome.Error = EstimateQueryHints(database, state, hints);
+        if (outcome.Error.Ok() && state.SizeBasis == SizeBasis::Disk) {
+            outcome.Error = DiskTablesExist(database, hints.DiskTables);
+            if (outcome.Error.Ok()) {
+                outcome.Error = HasDiskFigures(database, state.SnapshotDate, hints.PrimeDiskFigures);
+            }
+        }
         if (!outcome.Error.Ok()) settings.LastResultRow = 0;
     }
     BuildAnalysisQuery(state, settings, hints);
+    settings.MissingFigures = false;
     outcome.Title = AnalysisTitle(state);
     if (!settings.TotalSql.Empty()) {
         settings.FirstDetailRow = 2;
@@ -96,6 +104,7 @@ AnalysisOutcome RunAnalysis(DatabaseState& database, const AnalysisState& state,
     }
     FixRows(settings, grid);
     outcome.Chart = DrawChart(state, settings, grid);
+    outcome.MissingFigures = settings.MissingFigures;
     return outcome;
 }
 

@@ -31,6 +31,12 @@ struct AnalysisOutcome {
     // AtRowLimit when the grid stopped at the row limit with records left
     // over: told as TruncatedMessage (GridFill.h).
     Truncation Truncated = Truncation::None;
+    // On disk: the grid shows kNoFigure for sizes a snapshot did not record
+    // (told as kMissingFiguresNote).
+    bool MissingFigures = false;
+    // A comparison of two snapshots that left out different entries (told
+    // as ExclusionsDifferText); set by the session, which knows both.
+    bool ExclusionsDiffer = false;
 };
 
 // How a run the database refused is told: the damaged-file text for a

@@ -37,9 +37,16 @@ StoreError AnalysisSession::ReadKeptHost(const DateTime& key, std::optional<std:
 
 StoreError AnalysisSession::DirectoryTotalIn(const DateTime& snapshot, const std::string& directory,
                                              Entrytype entrytype, std::optional<double>& total) {
-    StoreError error = FindDirectoryTotal(database_, directory, snapshot, state_.Style, total, entrytype);
+    StoreError error =
+        FindDirectoryTotal(database_, directory, snapshot, state_.Style, total, entrytype, state_.SizeBasis);
     if (!error.Ok()) observer_.DirectoryTotalFailed(error, directory);
     return error;
+}
+
+StoreError AnalysisSession::ReadRecorded(const DateTime& key, bool& diskFigures, std::vector<Exclusion>& exclusions) {
+    StoreError error = HasDiskFigures(database_, key, diskFigures);
+    if (error.Ok()) error = ReadExclusions(database_, key, exclusions);
+    return Reported(error);
 }
 
 StoreError AnalysisSession::PreviousSnapshot(std::optional<DateTime>& previous) {
@@ -81,6 +88,9 @@ StoreError AnalysisSession::OpenPrime() {
     StoreError error = ReadRow(state_.SnapshotDate, prime_);
     state_.Host.reset();
     if (error.Ok()) error = ReadKeptHost(state_.SnapshotDate, state_.Host);
+    compareDiskFigures_ = false;
+    compareExclusions_.clear();
+    if (error.Ok()) error = ReadRecorded(state_.SnapshotDate, primeDiskFigures_, primeExclusions_);
     const std::string& base = prime_.InfoBasePath;
     state_.Style = PathStyleOfBasePath(base);
     // BasePath is the Control row's text, which DirectoryHistory matches; the
@@ -92,6 +102,11 @@ StoreError AnalysisSession::OpenPrime() {
     state_.SelectedDirectory = base;
     state_.SizeThreshold = prime_.InfoFileLimit;
     state_.DirTotal = prime_.InfoTotalBytes;
+    if (error.Ok() && state_.SizeBasis == SizeBasis::Disk) {
+        std::optional<double> total;
+        error = DirectoryTotalIn(state_.SnapshotDate, state_.QueryDirectory, state_.QueryEntrytype, total);
+        state_.DirTotal = total.value_or(0);
+    }
     FormSnapshotLabels(state_);
     primeOpen_ = true;
     return error;
@@ -118,11 +133,13 @@ CompareChoice AnalysisSession::ChooseCompare(const DateTime& key) {
 
 StoreError AnalysisSession::OpenCompare(const SnapshotInfo& row) {
     compare_ = row;
+    StoreError error = ReadRecorded(state_.CompareSnapshotDate, compareDiskFigures_, compareExclusions_);
     // The total of the directory the analyses look at, which after a
     // directory choice is not the base path.
     std::optional<double> total;
-    const StoreError error =
-        DirectoryTotalIn(state_.CompareSnapshotDate, state_.QueryDirectory, state_.QueryEntrytype, total);
+    if (error.Ok()) {
+        error = DirectoryTotalIn(state_.CompareSnapshotDate, state_.QueryDirectory, state_.QueryEntrytype, total);
+    }
     state_.CompareDirTotal = total.value_or(0);
     FormSnapshotLabels(state_);
     return error;
@@ -165,10 +182,44 @@ void AnalysisSession::SetUnit(char unit) {
     Layout();
 }
 
+void AnalysisSession::SetSizeBasis(SizeBasis basis) {
+    state_.SizeBasis = basis;
+    Layout();
+    if (primeOpen_ && !state_.SnapshotDate.IsNull()) ReadTotals();
+}
+
+StoreError AnalysisSession::ReadTotals() {
+    std::optional<double> total;
+    StoreError error = DirectoryTotalIn(state_.SnapshotDate, state_.QueryDirectory, state_.QueryEntrytype, total);
+    state_.DirTotal = total.value_or(0);
+    if (!state_.CompareSnapshotDate.IsNull()) {
+        std::optional<double> compareTotal;
+        // After a failure the compare total is not tried: the failure is said once.
+        if (error.Ok()) {
+            error = DirectoryTotalIn(state_.CompareSnapshotDate, state_.QueryDirectory, state_.QueryEntrytype,
+                                     compareTotal);
+        }
+        state_.CompareDirTotal = compareTotal.value_or(0);
+    }
+    return error;
+}
+
 void AnalysisSession::Layout() { LayoutResultGrid(state_, settings_, grid_); }
+
+bool AnalysisSession::ExclusionsDiffer() const {
+    return !state_.CompareSnapshotDate.IsNull() && primeExclusions_ != compareExclusions_;
+}
+
+std::optional<DateTime> AnalysisSession::WithoutDiskFigures() const {
+    if (state_.CompareSnapshotDate.IsNull()) return std::nullopt;
+    if (!primeDiskFigures_) return state_.SnapshotDate;
+    if (!compareDiskFigures_) return state_.CompareSnapshotDate;
+    return std::nullopt;
+}
 
 AnalysisOutcome AnalysisSession::Run() {
     AnalysisOutcome outcome = RunAnalysis(database_, state_, settings_, grid_);
+    outcome.ExclusionsDiffer = EntryOf(state_.AnalysisKind).NeedsCompare && ExclusionsDiffer();
     if (outcome.Truncated == Truncation::AtRowLimit) observer_.ResultCut(state_.RowLimit);
     if (!outcome.Error.Ok()) observer_.AnalysisFailed(outcome.Title, outcome.Error);
     return outcome;
@@ -205,6 +256,9 @@ Shortfall AnalysisSession::ShortfallOf(AnalysisKind kind) const {
         return Shortfall::CompareFiles;
     }
     if (entry.ReadsFiles && prime_.InfoCollectFiles != FilesRecorded::Yes) return Shortfall::PrimeFiles;
+    if (entry.NeedsCompare && state_.SizeBasis == SizeBasis::Disk && WithoutDiskFigures()) {
+        return Shortfall::CompareOnDisk;
+    }
     return Shortfall::None;
 }
 

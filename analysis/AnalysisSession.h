@@ -26,6 +26,7 @@
 #include "analysis/AnalysisRun.h"
 #include "analysis/AnalysisState.h"
 #include "analysis/ChartData.h"
+#include "analysis/DiskFigures.h"
 #include "analysis/ResultGrid.h"
 #include "analysis/SessionObserver.h"
 #include "store/Catalogue.h"
@@ -40,6 +41,7 @@ enum class Shortfall {
     CompareSnapshot,  // it compares, and no compare snapshot is chosen
     CompareFiles,     // it compares files, and the compare snapshot recorded none
     PrimeFiles,       // it reads files, and the prime snapshot recorded none
+    CompareOnDisk,    // it compares on disk, and a snapshot has no on-disk figures
 };
 
 // What ChooseCompare did. A snapshot of another base path is refused: its
@@ -62,6 +64,15 @@ public:
     // Catalogue rows of the two snapshots as last read.
     const SnapshotInfo& PrimeInfo() const { return prime_; }
     const SnapshotInfo& CompareInfo() const { return compare_; }
+    // What the two snapshots left out, as last read (none without a compare snapshot).
+    const std::vector<Exclusion>& PrimeExclusions() const { return primeExclusions_; }
+    const std::vector<Exclusion>& CompareExclusions() const { return compareExclusions_; }
+    // Whether a compare snapshot is chosen and the two left out different entries.
+    bool ExclusionsDiffer() const;
+    // The chosen snapshot, the prime one first, that has no on-disk figures,
+    // so that the two cannot be compared on disk; nullopt when both have
+    // them or no compare snapshot is chosen.
+    std::optional<DateTime> WithoutDiskFigures() const;
 
     // Whether the open database has a snapshot with this key (false when no
     // database is open).
@@ -72,9 +83,9 @@ public:
     void PreferPrime(const DateTime& key);
     // A fresh start on the same prime snapshot: DirectoryDetails in
     // megabytes, a vertical 2D bar chart of the size column, no compare
-    // snapshot, the grid laid out. The prime snapshot is read again at its
-    // base path; one the database no longer has, or that could not be looked
-    // up, is forgotten.
+    // snapshot, the grid laid out; the size basis stays as it was set. The
+    // prime snapshot is read again at its base path; one the database no
+    // longer has, or that could not be looked up, is forgotten.
     StoreError Restart();
 
     // Makes key the prime snapshot and drops the compare snapshot. A
@@ -102,12 +113,15 @@ public:
     // Each lays the grid out again for the next run.
     void SetKind(AnalysisKind kind);
     void SetUnit(char unit);
+    // The totals of the selected directory are read again in the basis.
+    void SetSizeBasis(SizeBasis basis);
     // Rows the grid holds below its headings; 0: every row (AnalysisState).
     void SetRowLimit(int rows) { state_.RowLimit = rows; }
     void SetChartType(ChartType type) { state_.ChartType = type; }
     void SetChartOrientation(int orientation) { state_.ChartOrientation = orientation; }
 
     // The observer hears of a failure and of a cut result before this returns.
+    // A comparison's outcome says whether its snapshots' exclusions differ.
     AnalysisOutcome Run();
     // A click on a column heading or cell (SortOnColumn in AnalysisRun.h); a
     // cut result is told to the observer before it is sorted.
@@ -134,6 +148,10 @@ private:
     StoreError ReadKeptHost(const DateTime& key, std::optional<std::string>& host);
     StoreError DirectoryTotalIn(const DateTime& snapshot, const std::string& directory, Entrytype entrytype,
                                 std::optional<double>& total);
+    // The totals of QueryDirectory in both snapshots, in the basis.
+    StoreError ReadTotals();
+    // Whether it has on-disk figures and what it left out.
+    StoreError ReadRecorded(const DateTime& key, bool& diskFigures, std::vector<Exclusion>& exclusions);
     // Whether the snapshot is there; a failure to look is told, and counts as no.
     bool StillStored(const DateTime& key);
     StoreError OpenPrime();
@@ -147,6 +165,10 @@ private:
     ResultGrid grid_;
     SnapshotInfo prime_;
     SnapshotInfo compare_;
+    bool primeDiskFigures_ = false;
+    bool compareDiskFigures_ = false;
+    std::vector<Exclusion> primeExclusions_;
+    std::vector<Exclusion> compareExclusions_;
     bool primeOpen_ = false;  // prime_ and the directory belong to state_.SnapshotDate
 };
 

@@ -75,7 +75,7 @@ std::string FillLabels(std::string_view pattern, const AnalysisState& state) {
         } else if (field == "filter") {
             text += FilterSuffix(state.SizeThreshold);
         } else if (field == "unit") {
-            text += SizeUnitLabel(state.SizeUnit);
+            text += SizeUnitLabel(state.SizeUnit, state.SizeBasis);
         } else {
             assert(false && "a pattern names an unknown field");
         }
@@ -84,6 +84,8 @@ std::string FillLabels(std::string_view pattern, const AnalysisState& state) {
     text += pattern.substr(at);
     return text;
 }
+
+std::string BasisSuffix(SizeBasis basis) { return basis == SizeBasis::Disk ? " (on disk)" : ""; }
 
 PathStyle PathStyleOfBasePath(std::string_view basePath) {
     return !basePath.empty() && basePath.front() == '/' ? PathStyle::Posix : PathStyle::Windows;

@@ -67,6 +67,7 @@ struct AnalysisState {
     std::string CompareSnapshotLabel;
     std::int64_t SizeThreshold = 0;  // file-size threshold of the prime snapshot; 0 = all files
     char SizeUnit = 'M';             // 'B', 'K' or 'M'; the tool also 'G', 'T' and kAutoUnit
+    corvina::SizeBasis SizeBasis = corvina::SizeBasis::Apparent;  // the sizes every column shows
     // Rows the grid holds below its headings, a total row included; a
     // record left over is said to be cut. 0: every record is shown.
     int RowLimit = kWindowRowLimit;
@@ -77,13 +78,23 @@ struct AnalysisState {
 
 // Who joins the rows of a query: the database engine, or one ordered pass over
 // each snapshot's file list (FileListMerge.h) fed by the query's scan.
-enum class QueryEngine { Sql, ChangedFilesMerge, NewFilesMerge, DeletedFilesMerge, DuplicateNames, FileTypeSums };
+enum class QueryEngine {
+    Sql,
+    ChangedFilesMerge,
+    NewFilesMerge,
+    DeletedFilesMerge,
+    DuplicateNames,
+    FileTypeSums,
+    FileTypeDiskSums,
+};
 
 // A query and the values bound to its named parameters (all of them texts).
 struct BoundQuery {
     std::string Sql;
     std::vector<std::pair<std::string, std::string>> Params;
     QueryEngine Engine = QueryEngine::Sql;
+    std::string Fetch = {};      // a merge's read of one row by its key (KindQueries)
+    std::string DiskSizes = {};  // a merge's Filedisk rows beside its scan (KindQueries)
 
     bool Empty() const { return Sql.empty(); }
 };
@@ -105,6 +116,12 @@ struct GridSettings {
     int FirstDetailRow = 1;
     int LastResultRow = 0;
     Truncation ResultTruncated = Truncation::None;
+    // On disk, a size column's null is a figure the snapshot did not record:
+    // shown as kNoFigure, and MissingFigures says the last run showed one. A
+    // comparison runs on disk only between snapshots that recorded them, so
+    // a null there is an empty sum and reads as it does on apparent sizes.
+    bool MarksMissingFigures = false;
+    bool MissingFigures = false;
 };
 
 // Short labels of the two snapshots for titles and headings: day and month
@@ -119,9 +136,12 @@ std::string FilterSuffix(std::int64_t sizeThreshold);
 // A title or heading pattern of AnalysisCatalogue with its fields filled in:
 // {dir} the selected directory (without a trailing separator), {prime} and
 // {compare} the snapshot labels, {filter} the FilterSuffix of the prime
-// snapshot, {unit} the size unit's label. The pattern is read once, so a "{"
-// in a directory name stays as it is.
+// snapshot, {unit} the size unit's label in the size basis. The pattern is
+// read once, so a "{" in a directory name stays as it is.
 std::string FillLabels(std::string_view pattern, const AnalysisState& state);
+
+// " (on disk)" on disk, "" on apparent sizes: what titles end in.
+std::string BasisSuffix(SizeBasis basis);
 
 // The path style a stored base path is written in: POSIX when it begins with
 // "/", else Windows.

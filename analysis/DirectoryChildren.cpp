@@ -1,6 +1,7 @@
 #include "analysis/DirectoryChildren.h"
 
 #include "analysis/AnalysisQuery.h"
+#include "analysis/DiskFigures.h"
 #include "store/Statement.h"
 
 namespace corvina {
@@ -13,13 +14,25 @@ namespace {
 // child, so that a node's growth costs no query of its own. A files entry
 // is a leaf and pairs with a files entry only: a directory called "(files)"
 // bears its name, and its children name it as their parent.
-std::string ChildrenSql(const engine::Dialect& dialect, PathStyle style, bool compare) {
+// On disk the sizes come from the rows Dirdisk joins; a child the compare
+// snapshot lacks reads as 0 there, as on apparent sizes (the tree shows
+// growth on disk only between snapshots that recorded their figures).
+std::string ChildrenSql(const engine::Dialect& dialect, PathStyle style, bool compare, const QueryParts& parts) {
     std::string sql =
         "SELECT d.Dirname, d.Shortname, d.Entrytype = '2' AND EXISTS (SELECT 1 FROM Dir c WHERE c.Snapshot = "
-        "d.Snapshot AND c.Parentdir = d.Dirname), d.Entrytype = '1', COALESCE(d.TotsizeF, 0), ";
-    sql += compare ? "COALESCE(b.TotsizeF, 0) FROM Dir d LEFT JOIN Dir b ON b.Snapshot = ?3 AND b.Dirname = d.Dirname "
-                     "AND b.Entrytype = d.Entrytype"
-                   : "0 FROM Dir d";
+        "d.Snapshot AND c.Parentdir = d.Dirname), d.Entrytype = '1', ";
+    if (parts.Basis == SizeBasis::Apparent) {
+        sql += "COALESCE(d.TotsizeF, 0), ";
+        sql += compare ? "COALESCE(b.TotsizeF, 0) FROM Dir d LEFT JOIN Dir b ON b.Snapshot = ?3 AND b.Dirname = "
+                         "d.Dirname AND b.Entrytype = d.Entrytype"
+                       : "0 FROM Dir d";
+    } else {
+        sql += parts.DirSize("d") + ", ";
+        sql += compare ? parts.DirSize("b") + " FROM Dir d" + parts.DirSizeJoin("d") +
+                             " LEFT JOIN Dir b ON b.Snapshot = ?3 AND b.Dirname = d.Dirname AND b.Entrytype = "
+                             "d.Entrytype" + parts.DirSizeJoin("b")
+                       : "0 FROM Dir d" + parts.DirSizeJoin("d");
+    }
     // Names are ordered as they compare in the snapshot's path style.
     sql += " WHERE d.Snapshot = ?1 AND d.Parentdir = ?2 ORDER BY d.Entrytype, " +
            NameOperand(&dialect, style, "d.Shortname") + ", d.Dirname";
@@ -29,11 +42,16 @@ std::string ChildrenSql(const engine::Dialect& dialect, PathStyle style, bool co
 }  // namespace
 
 StoreError ListDirectoryChildren(DatabaseState& database, const DateTime& snapshot, std::string_view parent,
-                                 PathStyle style, std::vector<DirectoryChild>& children, const DateTime& compare) {
+                                 PathStyle style, std::vector<DirectoryChild>& children, const DateTime& compare,
+                                 SizeBasis basis) {
     children.clear();
     if (!database.IsUsable()) return NotOpenError("Dir");
+    const engine::Dialect& dialect = database.Engine->SqlDialect();
+    QueryParts parts{.Style = style, .Hints = {.Dialect = &dialect}, .Basis = basis};
     Statement query;
-    StoreError error = query.Prepare(database, ChildrenSql(database.Engine->SqlDialect(), style, !compare.IsNull()));
+    StoreError error;
+    if (basis == SizeBasis::Disk) error = DiskTablesExist(database, parts.Hints.DiskTables);
+    if (error.Ok()) error = query.Prepare(database, ChildrenSql(dialect, style, !compare.IsNull(), parts));
     if (error.Ok()) error = query.BindText(1, FormatKey(snapshot));
     if (error.Ok()) error = query.BindText(2, parent);
     if (error.Ok() && !compare.IsNull()) error = query.BindText(3, FormatKey(compare));

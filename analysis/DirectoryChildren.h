@@ -13,6 +13,7 @@
 
 #include "base/DateTime.h"
 #include "base/PathStyle.h"
+#include "base/SizeFormat.h"
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
 
@@ -23,15 +24,15 @@ struct DirectoryChild {
     std::string Shortname;     // the last element: what the node shows
     bool HasChildren = false;  // whether the child has children of its own
     bool Files = false;        // the "(files)" entry rather than a subdirectory
-    double Bytes = 0;          // TotsizeF in the snapshot
-    double CompareBytes = 0;   // TotsizeF in the compare snapshot; 0 when it has no such row
+    double Bytes = 0;          // its size in the snapshot, in the basis asked for
+    double CompareBytes = 0;   // the same in the compare snapshot; 0 when it has no such row
 };
 
 // children holds what was read up to a failure. With a compare snapshot (not
 // null) each child carries its bytes there as well, read by the same query.
 StoreError ListDirectoryChildren(DatabaseState& database, const DateTime& snapshot, std::string_view parent,
                                  PathStyle style, std::vector<DirectoryChild>& children,
-                                 const DateTime& compare = DateTime{});
+                                 const DateTime& compare = DateTime{}, SizeBasis basis = SizeBasis::Apparent);
 
 // How many Dir rows below the root keyed rootKey name a parent that has no
 // Dir row: a damaged file, whose rows no tree reaches. One lookup per row

@@ -1,18 +1,24 @@
 #include "analysis/DirectoryTotal.h"
 
 #include "analysis/AnalysisQuery.h"
+#include "analysis/DiskFigures.h"
 #include "store/Statement.h"
 
 namespace corvina {
 
 StoreError FindDirectoryTotal(DatabaseState& database, std::string_view dirname, const DateTime& snapshot,
-                              PathStyle style, std::optional<double>& total, Entrytype entrytype) {
+                              PathStyle style, std::optional<double>& total, Entrytype entrytype, SizeBasis basis) {
     total.reset();
     // A directory called "(files)" has the name of its parent's files entry.
     if (!database.IsUsable()) return NotOpenError("Dir");
     const engine::Dialect& dialect = database.Engine->SqlDialect();
-    const std::string sql = "SELECT TotsizeF FROM Dir WHERE Snapshot = ? AND " + NameOperand(&dialect, style, "Dirname") +
-                            " = " + NameOperand(&dialect, style, "?") + " AND Entrytype = ?";
+    QueryParts parts{.Style = style, .Hints = {.Dialect = &dialect}, .Basis = basis};
+    if (basis == SizeBasis::Disk) {
+        if (StoreError error = DiskTablesExist(database, parts.Hints.DiskTables); !error.Ok()) return error;
+    }
+    const std::string sql = "SELECT TotsizeF FROM " + parts.DirSource() + " WHERE Snapshot = ? AND " +
+                            NameOperand(&dialect, style, "Dirname") + " = " + NameOperand(&dialect, style, "?") +
+                            " AND Entrytype = ?";
     Statement query;
     bool row = false;
     StoreError error = query.Prepare(database, sql);

@@ -18,12 +18,14 @@
 
 namespace corvina {
 
-// TotsizeF of the Dir row of that Entrytype named dirname in the snapshot:
-// a directory's, or that of a tree's "(files)" entry; total is nullopt when
-// the snapshot has no such row.
+// The size of the Dir row of that Entrytype named dirname in the snapshot, as
+// basis counts it (TotsizeF or its Dirdisk row's bytes): a directory's, or
+// that of a tree's "(files)" entry; total is nullopt when the snapshot has no
+// such row. On disk, a row whose snapshot recorded no figure for it counts 0
+// (a share of it is shown as no figure: the analyses read the same nulls).
 StoreError FindDirectoryTotal(DatabaseState& database, std::string_view dirname, const DateTime& snapshot,
                               PathStyle style, std::optional<double>& total,
-                              Entrytype entrytype = Entrytype::Directory);
+                              Entrytype entrytype = Entrytype::Directory, SizeBasis basis = SizeBasis::Apparent);
 
 // "Error: <code> <reason>\nWhile processing directory <dirname>".
 std::string DirectoryTotalFailureText(const StoreError& error, std::string_view dirname);

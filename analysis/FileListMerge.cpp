@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -114,19 +115,37 @@ CellValue ReadField(const Statement& statement, int index) {
 
 namespace {
 
-// One snapshot's side of a merge: its scan and the current row, whose texts
-// stay valid until the side moves on.
-class MergeSide {
+// The Filedisk rows of one snapshot's tree (BoundQuery::DiskSizes), read
+// beside a scan of its files in the same byte order of their keys: a file's
+// size on disk is found by moving on to its key, never by a lookup of its
+// own, which a million files would pay a million times.
+class DiskSizeCursor {
 public:
     StoreError Open(DatabaseState& database, const BoundQuery& scan, const std::string& key) {
-        // The two sides are read at once where the engine can.
-        StoreError error = PrepareScan(database, scan, list_, StatementUse::Scan);
-        if (const int position = list_.ParameterIndex(":key"); error.Ok() && position != 0) {
-            error = list_.BindText(position, key);
-        }
-        return error.Ok() ? Next() : error;
+        StoreError error = list_.Prepare(database, scan.DiskSizes);
+        if (error.Ok()) error = BindParams(list_, scan);
+        if (error.Ok()) error = list_.BindText(list_.ParameterIndex(":key"), key);
+        if (error.Ok()) error = Next();
+        open_ = error.Ok();
+        return error;
     }
-    // The key is read once per row: the merge compares it more than once.
+    bool IsOpen() const { return open_; }
+    // The size of the file (dir, name), asked for in ascending order of
+    // keys; nullopt when it has no Filedisk row.
+    StoreError SizeOf(std::string_view dir, std::string_view name, std::optional<std::int64_t>& size) {
+        size.reset();
+        StoreError error;
+        while (error.Ok() && row_ && Before(dir, name)) error = Next();
+        if (error.Ok() && row_ && dir_ == dir && name_ == name && !list_.IsNull(2)) size = list_.Int64(2);
+        return error;
+    }
+
+private:
+    // Byte order, as the keys of both tables are ordered.
+    bool Before(std::string_view dir, std::string_view name) const {
+        const int order = dir_.compare(dir);
+        return order < 0 || (order == 0 && name_.compare(name) < 0);
+    }
     StoreError Next() {
         StoreError error = list_.Step(row_);
         if (row_) {
@@ -135,17 +154,56 @@ public:
         }
         return error;
     }
+
+    Statement list_;
+    bool row_ = false;
+    bool open_ = false;
+    std::string_view dir_;
+    std::string_view name_;
+};
+
+// One snapshot's side of a merge: its scan and the current row, whose texts
+// stay valid until the side moves on. With the scan's DiskSizes, a row's
+// size is its size on disk.
+class MergeSide {
+public:
+    StoreError Open(DatabaseState& database, const BoundQuery& scan, const std::string& key) {
+        // The two sides are read at once where the engine can.
+        StoreError error = PrepareScan(database, scan, list_, StatementUse::Scan);
+        if (const int position = list_.ParameterIndex(":key"); error.Ok() && position != 0) {
+            error = list_.BindText(position, key);
+        }
+        if (error.Ok() && !scan.DiskSizes.empty()) error = sizes_.Open(database, scan, key);
+        return error.Ok() ? Next() : error;
+    }
+    // The key is read once per row: the merge compares it more than once.
+    StoreError Next() {
+        StoreError error = list_.Step(row_);
+        if (row_) {
+            dir_ = list_.Text(0);
+            name_ = list_.Text(1);
+            size_ = list_.Int64(2);
+        }
+        if (error.Ok() && row_ && sizes_.IsOpen()) {
+            std::optional<std::int64_t> onDisk;
+            error = sizes_.SizeOf(dir_, name_, onDisk);
+            size_ = onDisk.value_or(0);
+        }
+        return error;
+    }
     bool Row() const { return row_; }
     std::string_view Dir() const { return dir_; }
     std::string_view Name() const { return name_; }
-    std::int64_t Size() const { return list_.Int64(2); }
+    std::int64_t Size() const { return size_; }
     std::string_view Date() const { return list_.Text(3); }
 
 private:
     Statement list_;
+    DiskSizeCursor sizes_;
     bool row_ = false;
     std::string_view dir_;
     std::string_view name_;
+    std::int64_t size_ = 0;
 };
 
 int CompareKeys(const MergeSide& a, const MergeSide& b, PathStyle style) {
@@ -266,11 +324,7 @@ StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, 
     // The scans read keys only, which a File1 index of the previous layout
     // holds by itself; the few files found missing are read by their key.
     Statement fetch;
-    if (error.Ok()) {
-        error = fetch.Prepare(database,
-                              "SELECT Filesize, Filedate, Filetype, Fileattr FROM files "
-                              "WHERE Snapshot = ? AND Filedir = ? AND Filename = ?");
-    }
+    if (error.Ok()) error = fetch.Prepare(database, scan.Fetch);
     if (error.Ok()) error = fetch.BindText(1, key);
     // The rows come in the order of the query they stand for, whose ties
     // are broken byte for byte whatever the path style.
@@ -378,14 +432,38 @@ private:
 
 }  // namespace
 
+namespace {
+
+struct TypeSum {
+    CellValue Type;
+    std::int64_t Files = 0;
+    std::optional<WideInteger> Bytes;  // none: no file of the type has a size
+};
+
+// Largest sum first, then the type byte for byte; a type without sizes last.
+std::vector<Record> TopTypeSums(std::vector<TypeSum> sums, std::size_t limit) {
+    auto before = [](const TypeSum& x, const TypeSum& y) {
+        if (x.Bytes != y.Bytes) return !y.Bytes || (x.Bytes && *x.Bytes > *y.Bytes);
+        const auto* a = std::get_if<std::string>(&x.Type);
+        const auto* b = std::get_if<std::string>(&y.Type);
+        return (a ? std::string_view(*a) : std::string_view()) < (b ? std::string_view(*b) : std::string_view());
+    };
+    const std::size_t keep = std::min(limit, sums.size());
+    std::partial_sort(sums.begin(), sums.begin() + static_cast<std::ptrdiff_t>(keep), sums.end(), before);
+    std::vector<Record> records;
+    records.reserve(keep);
+    for (std::size_t i = 0; i < keep; ++i) {
+        TypeSum& sum = sums[i];
+        records.push_back({std::move(sum.Type), sum.Files, sum.Bytes ? WholeNumberCell(*sum.Bytes) : CellValue{}});
+    }
+    return records;
+}
+
+}  // namespace
+
 StoreError CollectFileTypeSums(DatabaseState& database, const BoundQuery& scan, std::size_t limit,
                                std::vector<Record>& records) {
     records.clear();
-    struct TypeSum {
-        CellValue Type;
-        std::int64_t Files;
-        std::optional<WideInteger> Bytes;  // none: no file of the type has a size
-    };
     std::vector<TypeSum> sums;
     Statement list;
     StoreError error = PrepareScan(database, scan, list);
@@ -397,20 +475,31 @@ StoreError CollectFileTypeSums(DatabaseState& database, const BoundQuery& scan, 
         sums.push_back(std::move(sum));
     }
     if (!error.Ok()) return error;
-    // Largest sum first, then the type byte for byte; a type without sizes last.
-    auto before = [](const TypeSum& x, const TypeSum& y) {
-        if (x.Bytes != y.Bytes) return !y.Bytes || (x.Bytes && *x.Bytes > *y.Bytes);
-        const auto* a = std::get_if<std::string>(&x.Type);
-        const auto* b = std::get_if<std::string>(&y.Type);
-        return (a ? std::string_view(*a) : std::string_view()) < (b ? std::string_view(*b) : std::string_view());
-    };
-    const std::size_t keep = std::min(limit, sums.size());
-    std::partial_sort(sums.begin(), sums.begin() + static_cast<std::ptrdiff_t>(keep), sums.end(), before);
-    records.reserve(keep);
-    for (std::size_t i = 0; i < keep; ++i) {
-        TypeSum& sum = sums[i];
-        records.push_back({std::move(sum.Type), sum.Files, sum.Bytes ? WholeNumberCell(*sum.Bytes) : CellValue{}});
+    records = TopTypeSums(std::move(sums), limit);
+    return {};
+}
+
+StoreError CollectFileTypeDiskSums(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
+                                   std::size_t limit, std::vector<Record>& records) {
+    records.clear();
+    // By the type's text, a null type apart from every text.
+    std::map<std::pair<bool, std::string>, TypeSum> byType;
+    Statement list;
+    DiskSizeCursor sizes;
+    StoreError error = PrepareScan(database, scan, list);
+    if (error.Ok()) error = sizes.Open(database, scan, FormatKey(state.SnapshotDate));
+    for (bool row = true; error.Ok() && (error = list.Step(row)).Ok() && row;) {
+        std::optional<std::int64_t> size;
+        if (error = sizes.SizeOf(list.Text(1), list.Text(2), size); !error.Ok()) break;
+        TypeSum& sum = byType[{list.IsNull(0), std::string(list.Text(0))}];
+        if (sum.Files++ == 0) sum.Type = ReadField(list, 0);
+        if (size) sum.Bytes = sum.Bytes.value_or(0) + *size;
     }
+    if (!error.Ok()) return error;
+    std::vector<TypeSum> sums;
+    sums.reserve(byType.size());
+    for (auto& [type, sum] : byType) sums.push_back(std::move(sum));
+    records = TopTypeSums(std::move(sums), limit);
     return {};
 }
 
@@ -460,9 +549,7 @@ StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan
     // The rows shown are read again by their key, which both layouts of the
     // files table find through File1.
     Statement fetch;
-    error = fetch.Prepare(database,
-                          "SELECT Filename, Filedir, Filesize, Filedate FROM files "
-                          "WHERE Snapshot = :d1 AND Filedir = :dir AND Filename = :name");
+    error = fetch.Prepare(database, scan.Fetch);
     if (error.Ok()) error = BindParams(fetch, scan);
     const int dirAt = fetch.ParameterIndex(":dir");
     const int nameAt = fetch.ParameterIndex(":name");
@@ -479,7 +566,7 @@ StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan
         if (error.Ok()) error = fetch.Step(row);
         // A row gone since the scan (another program deleted its snapshot) is left out.
         if (error.Ok() && row) {
-            records.push_back({std::string(fetch.Text(0)), std::string(fetch.Text(1)), fetch.Int64(2),
+            records.push_back({std::string(fetch.Text(0)), std::string(fetch.Text(1)), ReadField(fetch, 2),
                                std::string(fetch.Text(3))});
         }
     }

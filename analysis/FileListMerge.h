@@ -46,18 +46,22 @@ using Record = std::vector<CellValue>;
 
 // The scan query lists the files of the tree of the snapshot whose key is
 // bound to :key as (Filedir, Filename, Filesize, Filedate), in the order of
-// CompareNames on Filedir, then Filename. The state gives the path style and
-// the two snapshots' keys.
+// CompareNames on Filedir, then Filename; with DiskSizes (POSIX names, in
+// byte order) their sizes on disk take the place of Filesize. The state
+// gives the path style and the two snapshots' keys.
 StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
                                std::size_t limit, std::vector<Record>& records);
 // The files of the prime snapshot's tree that the compare snapshot lacks, or
 // (deleted) those of the compare snapshot that the prime snapshot lacks. The
-// scan lists (Filedir, Filename) only, in the same order.
+// scan lists (Filedir, Filename) only, in the same order; its Fetch reads
+// (Filesize, Filedate, Filetype, Fileattr) of a file shown by its snapshot,
+// directory and name (in that order of its markers).
 StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
                                bool deleted, std::size_t limit, std::vector<Record>& records);
 
 // The scan query lists the prime snapshot's files of the tree as (Filename,
-// Filedir).
+// Filedir); its Fetch reads (Filename, Filedir, Filesize, Filedate) of a file
+// shown by :d1, :dir and :name.
 StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan, PathStyle style, std::size_t limit,
                                  std::vector<Record>& records);
 
@@ -66,6 +70,11 @@ StoreError CollectDuplicateFiles(DatabaseState& database, const BoundQuery& scan
 // cannot overflow, added up here.
 StoreError CollectFileTypeSums(DatabaseState& database, const BoundQuery& scan, std::size_t limit,
                                std::vector<Record>& records);
+// The same on disk: the scan lists the prime snapshot's files of the tree as
+// (Filetype, Filedir, Filename) in the byte order of their keys, and its
+// DiskSizes their sizes on disk, which are added up here.
+StoreError CollectFileTypeDiskSums(DatabaseState& database, const BoundQuery& scan, const AnalysisState& state,
+                                   std::size_t limit, std::vector<Record>& records);
 
 // A column of the current row as a grid cell keeps it: a number as a number
 // (a whole number beyond 64 bits as its digits), null (or a column the row

@@ -19,13 +19,19 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
+// A figure not recorded, outside the columns of names (where a file may be
+// called so): CSV leaves its field empty, JSON writes null.
+bool NoFigure(const ResultGrid& grid, int row, int column) {
+    return row > 0 && !grid.HoldsNames(column) && grid.Cell(row, column) == kNoFigure;
+}
+
 }  // namespace
 
 void WriteGridCsv(const ResultGrid& grid, std::ostream& out, int endRow) {
     if (endRow < 0) endRow = grid.RowCount();
     for (int r = 0; r < endRow; ++r) {
         for (int c = 0; c < grid.ColumnCount(); ++c) {
-            const std::string& cell = grid.Cell(r, c);
+            const std::string& cell = NoFigure(grid, r, c) ? std::string() : grid.Cell(r, c);
             out << (c > 0 ? "," : "") << CsvField(r == 0 ? cell.substr(0, cell.find_last_not_of(' ') + 1) : cell);
         }
         out << "\r\n";
@@ -41,7 +47,9 @@ void WriteGridJson(const std::string& title, const AnalysisSession& session, std
     const AnalysisEntry& entry = EntryOf(state.AnalysisKind);
     auto row = [&](int r) {
         json cells = json::array();
-        for (int c = 0; c < grid.ColumnCount(); ++c) cells.push_back(grid.Cell(r, c));
+        for (int c = 0; c < grid.ColumnCount(); ++c) {
+            cells.push_back(NoFigure(grid, r, c) ? json(nullptr) : json(grid.Cell(r, c)));
+        }
         return cells;
     };
     json columns = json::array();
@@ -63,6 +71,10 @@ void WriteGridJson(const std::string& title, const AnalysisSession& session, std
              {"total", settings.FirstDetailRow == 2 && grid.RowCount() > 1 ? row(1) : json(nullptr)},
              {"rows", rows},
              {"truncated", settings.ResultTruncated == Truncation::AtRowLimit || endRow < grid.RowCount()}};
+    // Sizes are apparent unless said; the two snapshots named, whatever the
+    // kind, say whether they left out the same entries.
+    if (state.SizeBasis == SizeBasis::Disk) doc["size"] = SizeBasisName(state.SizeBasis);
+    if (!state.CompareSnapshotDate.IsNull()) doc["exclusions_differ"] = session.ExclusionsDiffer();
     // File names are bytes: text that is not UTF-8 shows replacement characters.
     out << doc.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
 }

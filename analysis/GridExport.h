@@ -17,14 +17,18 @@
 namespace corvina {
 
 // The headings are the header record, without the blanks that pad them in the
-// grid; the grid's rows follow, a total row first. Records end in CRLF. Rows
-// from endRow on are left out (-1: none are). The title is not written: a
-// header record is all a reader of CSV expects before the data.
+// grid; the grid's rows follow, a total row first, a size on disk not
+// recorded as an empty field. Records end in CRLF. Rows from endRow on are
+// left out (-1: none are). The title is not written: a header record is all a
+// reader of CSV expects before the data.
 void WriteGridCsv(const ResultGrid& grid, std::ostream& out, int endRow = -1);
 
-// The title, the kind and its inputs, the columns with their formats, the
-// total row and the detail rows of the session's current result, up to
-// endRow (-1: all); "truncated" says whether any were cut, here or by the limit.
+// The title, the kind and its inputs ("size": "disk" on disk, and with a
+// compare snapshot "exclusions_differ": whether the two left out different
+// entries), the columns with their formats,
+// the total row and the detail rows of the session's current result, up to
+// endRow (-1: all), a size on disk not recorded as null; "truncated" says
+// whether any were cut, here or by the limit.
 void WriteGridJson(const std::string& title, const AnalysisSession& session, std::ostream& out, int endRow = -1);
 
 }  // namespace corvina

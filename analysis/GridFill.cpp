@@ -71,6 +71,9 @@ StoreError OpenSource(DatabaseState& database, const AnalysisState& state, const
             error = CollectDuplicateFiles(database, query, state.Style, limit, records);
             break;
         case QueryEngine::FileTypeSums: error = CollectFileTypeSums(database, query, limit, records); break;
+        case QueryEngine::FileTypeDiskSums:
+            error = CollectFileTypeDiskSums(database, query, state, limit, records);
+            break;
         case QueryEngine::Sql: {
             auto statement = std::make_unique<StatementSource>();
             error = statement->Open(database, query);
@@ -115,18 +118,31 @@ std::string DateCell(const CellValue& value) {
     return CellText(value) + " ";
 }
 
+// A size on disk the snapshot did not record, where the run marks them.
+bool MissingFigure(const CellValue& value, GridSettings& settings) {
+    if (!settings.MarksMissingFigures || !std::holds_alternative<std::monostate>(value)) return false;
+    settings.MissingFigures = true;
+    return true;
+}
+
 void FillRow(const RecordSource& statement, const AnalysisState& state, GridSettings& settings,
              ResultGrid& grid, int row) {
     for (int c = 0; c < settings.ColumnCount && c < kMaxResultColumns; ++c) {
         auto column = static_cast<std::size_t>(c);
         std::string text;
         switch (settings.ColumnFormat[column]) {
-            case ColumnRule::Size:
-                text = FormatSizeCell(statement.Field(c), state.SizeUnit, settings.SizeRounding);
+            case ColumnRule::Size: {
+                const CellValue value = statement.Field(c);
+                text = MissingFigure(value, settings) ? std::string(kNoFigure)
+                                                      : FormatSizeCell(value, state.SizeUnit, settings.SizeRounding);
                 break;
-            case ColumnRule::Percent:
-                text = PercentCell(statement.Field(settings.PercentSource[column]), settings.PercentBase[column]);
+            }
+            case ColumnRule::Percent: {
+                const CellValue source = statement.Field(settings.PercentSource[column]);
+                text = MissingFigure(source, settings) ? std::string(kNoFigure)
+                                                       : PercentCell(source, settings.PercentBase[column]);
                 break;
+            }
             case ColumnRule::Date: text = DateCell(statement.Field(c)); break;
             case ColumnRule::Text:
             case ColumnRule::Count: text = CellText(statement.Field(c)); break;

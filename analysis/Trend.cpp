@@ -8,6 +8,7 @@
 
 #include "analysis/AnalysisKind.h"
 #include "analysis/AnalysisQuery.h"
+#include "analysis/DiskFigures.h"
 #include "store/Catalogue.h"
 #include "base/DisplayText.h"
 #include "store/HostLabel.h"
@@ -50,18 +51,28 @@ double DaysOf(const DateTime& date) {
 }
 
 StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::string_view directory,
-                     PathStyle style, const std::optional<std::string>& host, std::vector<TrendPoint>& points) {
+                     PathStyle style, const std::optional<std::string>& host, std::vector<TrendPoint>& points,
+                     SizeBasis basis) {
     points.clear();
     bool filesystem = false;
     if (StoreError error = TableExists(database, "Filesystem", filesystem); !error.Ok()) return error;
-    // One query for all snapshots: the DirName index finds each Dir row.
-    std::string sql = "SELECT c.Snapshot, d.Snapshot, d.Files, d.TotsizeF";
-    sql += filesystem ? ", f.Fssize, f.Fsfree" : ", NULL, NULL";
     const engine::Dialect& dialect = database.Engine->SqlDialect();
+    QueryParts parts{.Style = style, .Hints = {.Dialect = &dialect}, .Basis = basis};
+    // On disk, a snapshot measured its sizes when it has its Diskusage row.
+    bool measures = false;
+    if (basis == SizeBasis::Disk) {
+        if (StoreError error = DiskTablesExist(database, parts.Hints.DiskTables); !error.Ok()) return error;
+        if (StoreError error = TableExists(database, "Diskusage", measures); !error.Ok()) return error;
+    }
+    // One query for all snapshots: the DirName index finds each Dir row.
+    std::string sql = "SELECT c.Snapshot, d.Snapshot, d.Files, " + parts.DirSize("d");
+    sql += filesystem ? ", f.Fssize, f.Fsfree" : ", NULL, NULL";
+    if (basis == SizeBasis::Disk) sql += measures ? ", u.Snapshot" : ", NULL";
     auto name = [&](std::string_view expr) { return NameOperand(&dialect, style, expr); };
     sql += " FROM Control c LEFT JOIN Dir d ON d.Snapshot = c.Snapshot AND d.Entrytype = '2' AND " + name("d.Dirname") +
-           " = " + name("?2");
+           " = " + name("?2") + parts.DirSizeJoin("d");
     if (filesystem) sql += " LEFT JOIN Filesystem f ON f.Snapshot = c.Snapshot";
+    if (measures) sql += " LEFT JOIN Diskusage u ON u.Snapshot = c.Snapshot";
     if (host) sql += JoinHostOf("c");
     sql += " WHERE " + name("c.Basepath") + " = " + name("?1");
     if (host) sql += " AND " + HostIs("?3");
@@ -77,6 +88,7 @@ StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::st
         TrendPoint point;
         point.Snapshot = *key;
         point.Present = !query.IsNull(1);
+        point.Measured = basis == SizeBasis::Apparent || !query.IsNull(6);
         if (point.Present) {
             point.Files = query.Int64(2);
             point.Bytes = query.Double(3);
@@ -250,30 +262,42 @@ private:
 StoreError CompleteTrend(DatabaseState& database, SessionObserver& observer, TrendReport& report) {
     report.Full = ForecastFull(UsageOf(report.Points));
     report.Grower.reset();
+    report.GrowerUnmeasured = false;
     const TrendPoint* first = nullptr;
     const TrendPoint* last = nullptr;
+    int present = 0;
     for (const TrendPoint& point : report.Points) {
         if (!point.Present) continue;
+        ++present;
+        if (!point.Measured) continue;
         if (!first) first = &point;
         last = &point;
     }
+    // Two snapshots hold the directory, but not two with on-disk figures:
+    // that is said, rather than that nothing grew.
+    report.GrowerUnmeasured = present >= 2 && first == last;
     if (!first) return {};
     WithoutCutNote quiet(observer);
     AnalysisSession session(database, quiet);
+    session.SetSizeBasis(report.Basis);
     return FindTopGrower(session, first->Snapshot, last->Snapshot, report.Directory, report.Grower);
 }
 
-std::vector<std::vector<std::string>> TrendCells(const std::vector<TrendPoint>& points, char unit) {
-    std::vector<std::vector<std::string>> rows{{"Snapshot", "Files", "Bytes", "FS size", "FS free"}};
+std::vector<std::vector<std::string>> TrendCells(const std::vector<TrendPoint>& points, char unit, SizeBasis basis,
+                                                 std::string_view missing) {
+    const bool disk = basis == SizeBasis::Disk;
+    std::vector<std::vector<std::string>> rows{{"Snapshot", "Files", disk ? "Bytes on disk" : "Bytes", "FS size",
+                                                "FS free"}};
     if (unit != 'B') {
         const std::string label = unit == kAutoUnit ? "" : " (" + std::string(SizeUnitName(unit)) + ")";
-        rows[0] = {"Snapshot", "Files", "Size" + label, "FS size" + label, "FS free" + label};
+        rows[0] = {"Snapshot", "Files", (disk ? "Size on disk" : "Size") + label, "FS size" + label, "FS free" + label};
     }
     const auto size = [unit](auto bytes) { return FormatSizeCell(CellValue(bytes), unit); };
     for (const TrendPoint& point : points) {
         const auto& fs = point.Filesystem;
-        rows.push_back({FormatKey(point.Snapshot), FormatNumber(point.Files), size(point.Bytes),
-                        fs ? size(fs->Fssize) : "", fs ? size(fs->Fsfree) : ""});
+        rows.push_back({FormatKey(point.Snapshot), FormatNumber(point.Files),
+                        point.Measured ? size(point.Bytes) : std::string(missing), fs ? size(fs->Fssize) : "",
+                        fs ? size(fs->Fsfree) : ""});
     }
     return rows;
 }
@@ -302,7 +326,9 @@ std::string ForecastSummary(const Forecast& forecast, char unit) {
     return text + ", " + AmountText(std::round(forecast.BytesPerDay), unit) + " a day";
 }
 
-std::string GrowerSummary(const std::optional<TopGrower>& grower, char unit) {
+std::string GrowerSummary(const TrendReport& report, char unit) {
+    const std::optional<TopGrower>& grower = report.Grower;
+    if (report.GrowerUnmeasured) return "Top grower: none on disk (fewer than two snapshots recorded on-disk figures)";
     if (!grower) return "Top grower: none";
     return "Top grower: " + EscapeForDisplay(grower->Directory) + " (+" + AmountText(grower->Bytes, unit) + ")";
 }

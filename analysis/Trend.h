@@ -21,6 +21,7 @@
 #include "store/Catalogue.h"
 #include "base/DateTime.h"
 #include "base/PathStyle.h"
+#include "base/SizeFormat.h"
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
 
@@ -30,14 +31,19 @@ struct TrendPoint {
     DateTime Snapshot;
     bool Present = false;  // the snapshot has a Dir row of the directory
     std::int64_t Files = 0;
-    double Bytes = 0;
+    double Bytes = 0;  // in the basis the trend was read in
+    // On disk: false for a snapshot without on-disk figures, whose Bytes
+    // mean nothing (shown as kNoFigure, drawn nowhere).
+    bool Measured = true;
     std::optional<FilesystemFigures> Filesystem;  // nullopt where not recorded
 };
 
 // One point per snapshot of basePath, oldest first, read in one query; only
-// the snapshots of host when one is given (see TrendHost).
+// the snapshots of host when one is given (see TrendHost). The directory's
+// bytes are counted in basis; the file system's figures are its own.
 StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::string_view directory,
-                     PathStyle style, const std::optional<std::string>& host, std::vector<TrendPoint>& points);
+                     PathStyle style, const std::optional<std::string>& host, std::vector<TrendPoint>& points,
+                     SizeBasis basis = SizeBasis::Apparent);
 
 // The host a trend of directory keeps to, so that two machines' snapshots of
 // one base path do not make one line: nullopt when the database holds one
@@ -90,13 +96,15 @@ double DaysOf(const DateTime& date);
 std::string ForecastText(const Forecast& forecast, const std::optional<DateTime>& date);
 
 // The directory at any depth of the tree whose own files grew most between
-// the two snapshots, by the "Where did it grow" analysis.
+// the two snapshots, by the "Where did it grow" analysis in the session's
+// size basis.
 struct TopGrower {
     std::string Directory;
     double Bytes = 0;
 };
 // grower is nullopt when the earlier snapshot is the later one, the later
-// one lacks the directory, or nothing grew.
+// one lacks the directory, the two cannot be compared in the basis, or
+// nothing grew.
 StoreError FindTopGrower(AnalysisSession& session, const DateTime& earlier, const DateTime& later,
                          const std::string& directory, std::optional<TopGrower>& grower);
 
@@ -105,28 +113,36 @@ struct TrendReport {
     std::string BasePath;
     std::string Directory;
     std::optional<std::string> Host;  // as ReadTrend takes it
+    SizeBasis Basis = SizeBasis::Apparent;  // of the directory's bytes and the grower
     std::vector<TrendPoint> Points;
     Forecast Full;
     std::optional<TopGrower> Grower;
+    // On disk: fewer than two snapshots that hold the directory have
+    // on-disk figures, so no grower could be looked for.
+    bool GrowerUnmeasured = false;
 };
 
 // The forecast over report.Points and the top grower between the first and
-// the last snapshot that hold the directory (at least one must). The
-// grower's analysis runs in a session of its own, which tells observer what
-// it has to tell, all but that its result was cut: only its first row is
-// wanted.
+// the last snapshot that hold the directory (at least one must), on disk the
+// first and last of those with on-disk figures. The grower's analysis runs
+// in a session of its own, which tells observer what it has to tell, all but
+// that its result was cut: only its first row is wanted.
 StoreError CompleteTrend(DatabaseState& database, SessionObserver& observer, TrendReport& report);
 
 // The table every view shows: a heading row, then per point the key, files,
 // bytes, file system size and free ("" where not recorded). Sizes are in
 // unit (base/SizeFormat.h): in bytes they are numbers in full under
 // "Bytes"; in another unit the headings name it, and with kAutoUnit each
-// cell does.
-std::vector<std::vector<std::string>> TrendCells(const std::vector<TrendPoint>& points, char unit = 'B');
+// cell does. On disk the headings say so, and a point not measured shows
+// missing in place of its bytes.
+std::vector<std::vector<std::string>> TrendCells(const std::vector<TrendPoint>& points, char unit = 'B',
+                                                 SizeBasis basis = SizeBasis::Apparent,
+                                                 std::string_view missing = kNoFigure);
 // "Forecast: 2025-03-01 (between … and …), 1234 bytes a day" ("1.2 KB a day"
 // in kAutoUnit), or why there is none.
 std::string ForecastSummary(const Forecast& forecast, char unit = 'B');
-// "Top grower: /data/logs (+1000 bytes)", the name made safe to show, or "Top grower: none".
-std::string GrowerSummary(const std::optional<TopGrower>& grower, char unit = 'B');
+// "Top grower: /data/logs (+1000 bytes)", the name made safe to show, or "Top
+// grower: none", on disk with why when the snapshots could not say.
+std::string GrowerSummary(const TrendReport& report, char unit = 'B');
 
 }  // namespace corvina

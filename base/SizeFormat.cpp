@@ -187,6 +187,22 @@ std::string SizeUnitLabel(char unit) {
     return label + std::string(10 - label.size(), ' ');
 }
 
+std::string_view SizeBasisName(SizeBasis basis) { return basis == SizeBasis::Disk ? "disk" : "apparent"; }
+
+std::optional<SizeBasis> ParseSizeBasis(std::string_view text) {
+    if (text == "apparent") return SizeBasis::Apparent;
+    if (text == "disk") return SizeBasis::Disk;
+    return std::nullopt;
+}
+
+// The apparent labels keep the fixed width of the grid's headings; the
+// others need no padding to line up with them.
+std::string SizeUnitLabel(char unit, SizeBasis basis) {
+    if (basis == SizeBasis::Apparent) return SizeUnitLabel(unit);
+    if (unit == kAutoUnit) return "(on disk)";
+    return "(" + std::string(unit == 'B' ? "Bytes" : SizeUnitName(unit)) + " on disk)";
+}
+
 std::string CellText(const CellValue& value) {
     if (const auto* i = std::get_if<std::int64_t>(&value)) return FormatNumber(*i);
     if (const auto* d = std::get_if<double>(&value)) return FormatNumber(*d);

@@ -67,4 +67,20 @@ std::string SizeUnitLabel(char unit);
 // Text of any cell value: Null is "", numbers plain, text as is.
 std::string CellText(const CellValue& value);
 
+// Which size of an entry a view counts: its apparent size (the length its
+// name reports, what Dir and files hold) or its size on disk (the blocks it
+// takes, a file with several names counted once per snapshot). Apparent is
+// the default; snapshots taken before on-disk figures were recorded have
+// none, and no view makes one up for them.
+enum class SizeBasis { Apparent, Disk };
+// "apparent" or "disk": the tool's --size values and the settings' text.
+std::string_view SizeBasisName(SizeBasis basis);
+std::optional<SizeBasis> ParseSizeBasis(std::string_view text);
+// A unit's heading label in a basis: SizeUnitLabel for apparent sizes;
+// "(MB on disk)", "(Bytes on disk)" or, for kAutoUnit, "(on disk)" on disk.
+std::string SizeUnitLabel(char unit, SizeBasis basis);
+
+// What a table shows for a size on disk the snapshot did not record.
+inline constexpr std::string_view kNoFigure = "\u2014";
+
 }  // namespace corvina

@@ -19,6 +19,7 @@
 #include "cli/CliSupport.h"
 #include "store/DamageWatch.h"
 #include "cli/Output.h"
+#include "report/BasisNotes.h"
 #include "report/SessionMessages.h"
 #include "store/Catalogue.h"
 #include "base/SizeFormat.h"
@@ -33,6 +34,7 @@ struct AnalyseOptions {
     std::string Compare;
     std::string Dir;
     std::string Unit = "M";  // B, K, M, G, T or auto
+    std::string Size = "apparent";  // apparent or disk
     std::string Format = "table";
     std::string Db;
     int Top = 0;  // detail rows printed at most; 0 for all
@@ -92,6 +94,8 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& res
     const std::string kind(result.Entry->CommandName);
     AnalysisSession& session = result.Session;
 
+    // The basis comes first: the totals the choices read are in it.
+    session.SetSizeBasis(*ParseSizeBasis(options.Size));
     // Each failure of the database has been told by the session.
     bool found = false;
     std::optional<DateTime> prime = ResolveKey(db, options.Snapshot);
@@ -126,6 +130,8 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& res
             return Fail("compare snapshot " + FormatKey(session.State().CompareSnapshotDate) + " recorded no files");
         case Shortfall::PrimeFiles:
             return Fail("snapshot " + FormatKey(*prime) + " recorded no files: " + kind + " needs them");
+        case Shortfall::CompareOnDisk:
+            return Fail(CannotCompareOnDiskText(*session.WithoutDiskFigures()) + " " + std::string(kSizeApparentHint));
     }
     if (!options.Dir.empty()) {
         std::string dir(WithoutTrailingSeparators(options.Dir, session.State().Style));
@@ -138,6 +144,12 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& res
     AnalysisOutcome outcome = session.Run();
     if (!outcome.Error.Ok()) return kExitFailed;  // the session has told the error
     result.Title = outcome.Title;
+    // JSON carries it as a field; a table or CSV leaves its stream to the data.
+    if (outcome.ExclusionsDiffer && options.Format != "json") {
+        const AnalysisState& state = session.State();
+        PrintMessage(ExclusionsDifferText(FormatKey(state.SnapshotDate), session.PrimeExclusions(),
+                                          FormatKey(state.CompareSnapshotDate), session.CompareExclusions()));
+    }
     return kExitOk;
 }
 
@@ -188,6 +200,11 @@ void AddRunOptions(CLI::App* command, AnalyseOptions& options, const std::string
                         "unit that keeps it at least 1; CSV and JSON then carry bytes)")
         ->check(CLI::IsMember({"B", "K", "M", "G", "T", "auto"}))
         ->default_val(unit);
+    command->add_option("--size", options.Size,
+                        "Sizes counted: apparent (the files' lengths) or disk (the blocks they take, a file with "
+                        "several names once)")
+        ->check(CLI::IsMember({"apparent", "disk"}))
+        ->default_val("apparent");
     command->add_option("--format", options.Format, "Output: table, csv or json")
         ->check(CLI::IsMember({"table", "csv", "json"}))
         ->default_val("table");

@@ -31,6 +31,7 @@ struct TrendOptions {
     std::string Path;
     std::string Format = "table";
     std::string Unit = "auto";  // B, K, M, G, T or auto
+    std::string Size = "apparent";  // apparent or disk
     std::string Db;
 
     // Sizes in a unit of their own are for people: CSV carries bytes unless
@@ -66,11 +67,14 @@ int ResolveTrendPlace(DatabaseState& db, const TrendOptions& options, TrendRepor
 // The points of the report's base path and directory on the host they keep to.
 void ReadHostTrend(DatabaseState& db, PathStyle style, TrendReport& result) {
     StoreError error = TrendHost(db, result.BasePath, result.Directory, style, result.Host);
-    if (error.Ok()) error = ReadTrend(db, result.BasePath, result.Directory, style, result.Host, result.Points);
+    if (error.Ok()) {
+        error = ReadTrend(db, result.BasePath, result.Directory, style, result.Host, result.Points, result.Basis);
+    }
     if (!error.Ok()) EndOnStoreError(db, error);
 }
 
 int Trend(DatabaseState& db, StderrPrompter& prompter, const TrendOptions& options, TrendReport& result) {
+    result.Basis = *ParseSizeBasis(options.Size);
     if (int rc = ResolveTrendPlace(db, options, result); rc != kExitOk) return rc;
     const PathStyle style = PathStyleOfBasePath(result.BasePath);
     ReadHostTrend(db, style, result);
@@ -96,13 +100,14 @@ int Trend(DatabaseState& db, StderrPrompter& prompter, const TrendOptions& optio
 }
 
 void PrintTable(const TrendReport& result, char unit, std::ostream& out) {
-    out << "Trend of " << EscapeForDisplay(result.Directory) << '\n';
-    PrintAlignedTable(TrendCells(result.Points, unit), {false, true, true, true, true}, true, out);
-    out << ForecastSummary(result.Full, unit) << '\n' << GrowerSummary(result.Grower, unit) << '\n';
+    out << "Trend of " << EscapeForDisplay(result.Directory) << BasisSuffix(result.Basis) << '\n';
+    PrintAlignedTable(TrendCells(result.Points, unit, result.Basis), {false, true, true, true, true}, true, out);
+    out << ForecastSummary(result.Full, unit) << '\n' << GrowerSummary(result, unit) << '\n';
 }
 
+// A size on disk not recorded is an empty field, as in the grid's CSV.
 void PrintCsv(const TrendReport& result, char unit, std::ostream& out) {
-    for (const auto& row : TrendCells(result.Points, unit)) {
+    for (const auto& row : TrendCells(result.Points, unit, result.Basis, "")) {
         for (std::size_t c = 0; c < row.size(); ++c) out << (c > 0 ? "," : "") << row[c];
         out << "\r\n";
     }
@@ -124,13 +129,15 @@ void PrintJson(const TrendReport& result, std::ostream& out) {
         const auto& fs = point.Filesystem;
         points.push_back({{"snapshot", FormatKey(point.Snapshot)},
                           {"files", point.Files},
-                          {"bytes", point.Bytes},
+                          {"bytes", point.Measured ? Json(point.Bytes) : Json(nullptr)},
                           {"fs_size", fs ? Json(fs->Fssize) : Json(nullptr)},
                           {"fs_free", fs ? Json(fs->Fsfree) : Json(nullptr)}});
     }
     Json grower = result.Grower ? Json{{"directory", result.Grower->Directory}, {"bytes", result.Grower->Bytes}}
                                 : Json{{"directory", nullptr}, {"bytes", nullptr}};
     Json document{{"points", points}, {"forecast", ForecastJson(result.Full)}, {"top_grower", grower}};
+    // Apparent sizes are what a trend has always carried; a trend on disk says so.
+    if (result.Basis == SizeBasis::Disk) document["size"] = SizeBasisName(result.Basis);
     out << document.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
 }
 
@@ -173,6 +180,11 @@ void AddTrendCommand(CLI::App& app, int* exitCode) {
                         "largest unit that keeps it at least 1; CSV then carries bytes). JSON is always in bytes")
         ->check(CLI::IsMember({"B", "K", "M", "G", "T", "auto"}))
         ->default_val("auto");
+    command->add_option("--size", options->Size,
+                        "The directory's sizes: apparent (the files' lengths) or disk (the blocks they take); the "
+                        "file system's figures are its own either way")
+        ->check(CLI::IsMember({"apparent", "disk"}))
+        ->default_val("apparent");
     AddDbOption(command, options->Db);
     command->callback([options, exitCode] { *exitCode = RunTrendCommand(*options); });
 }

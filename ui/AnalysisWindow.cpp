@@ -14,12 +14,15 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <algorithm>
 #include <span>
 
 #include "analysis/AnalysisCatalogue.h"
 #include "analysis/Trend.h"
+#include "app/AnalysisPreferences.h"
 #include "store/Catalogue.h"
 #include "base/SizeFormat.h"
+#include "report/BasisNotes.h"
 #include "report/SessionMessages.h"
 #include "report/StoreErrorReport.h"
 #include "ui/AboutWindow.h"
@@ -37,6 +40,7 @@ namespace corvina {
 namespace {
 
 constexpr char kUnits[] = {'B', 'K', 'M'};
+constexpr SizeBasis kBases[] = {SizeBasis::Apparent, SizeBasis::Disk};
 constexpr char kChooseCompare[] = "Choose a snapshot to compare with (Compare to: Select)";
 constexpr ChartType kChartTypes[] = {ChartType::Bar2D, ChartType::Bar3D, ChartType::Pie2D, ChartType::Pie3D};
 
@@ -104,10 +108,15 @@ void AnalysisWindow::closeEvent(QCloseEvent* event) {
 
 void AnalysisWindow::Load() {
     grdanal_->BeginChange();
+    // The basis the user chose last, before the prime snapshot's totals are read in it.
+    const SizeBasis basis = ReadSizeBasis(context_.Settings);
+    session_.SetSizeBasis(basis);
     session_.Restart();
     grdanal_->EndChange();
+    declinedApparent_.reset();
     ShowKindChecked();
     CheckOnly(dispsize_, 2);
+    CheckOnly(dispbasis_, basis == SizeBasis::Disk ? 1 : 0);
     grpdisp_->hide();
     lblgraph_->show();
     CheckOnly(menctype_, 0);
@@ -210,6 +219,12 @@ void AnalysisWindow::Activate() {
 void AnalysisWindow::ShowSnapshots() {
     const DateTime& prime = session_.State().SnapshotDate;
     const bool newPrime = !prime.IsNull() && prime != choice_.TreeSnapshotDate;
+    // The tree's growth is a comparison too: a pair that cannot be compared
+    // on disk is said before it shows none. Apparent sizes chosen instead
+    // leave the grid's figures behind its headings: it runs again.
+    const SizeBasis basis = session_.State().SizeBasis;
+    if (!session_.State().CompareSnapshotDate.IsNull()) DiskComparisonRefused();
+    const bool basisChanged = session_.State().SizeBasis != basis;
     if (newPrime) {
         ShowPrimeRow();
         // The old tree's growth is not worth reading for the new compare snapshot.
@@ -220,7 +235,7 @@ void AnalysisWindow::ShowSnapshots() {
         choice_.TreeSnapshotDate = prime;
         BuildTree();
         RunCurrentAnalysis();
-    } else if (!prime.IsNull() && (LacksCompareSnapshot() || session_.Grid().ColumnCount() == 0)) {
+    } else if (!prime.IsNull() && (basisChanged || LacksCompareSnapshot() || session_.Grid().ColumnCount() == 0)) {
         RunCurrentAnalysis();
     }
 }
@@ -249,7 +264,6 @@ void AnalysisWindow::ShowCompareRow() {
         analysisItems_[i]->setEnabled(lack != Shortfall::CompareSnapshot && lack != Shortfall::CompareFiles);
     }
     menswap_->setEnabled(!compare.IsNull());
-    menfollow_->setEnabled(!compare.IsNull());
     ShowTreeGrowth();
     if (compare.IsNull()) {
         ClearCompareRow();
@@ -301,6 +315,23 @@ void AnalysisWindow::ChooseDisplayUnit(int item) {
     grdanal_->EndChange();
     ShowTreeGrowth();
     RunCurrentAnalysis();
+}
+
+void AnalysisWindow::ChooseSizeBasis(int item) {
+    // A basis chosen anew is worth the question again.
+    declinedApparent_.reset();
+    UseSizeBasis(kBases[item]);
+    if (!session_.State().CompareSnapshotDate.IsNull()) DiskComparisonRefused();
+    RunCurrentAnalysis();
+}
+
+void AnalysisWindow::UseSizeBasis(SizeBasis basis) {
+    CheckOnly(dispbasis_, basis == SizeBasis::Disk ? 1 : 0);
+    WriteSizeBasis(context_.Settings, basis);
+    grdanal_->BeginChange();
+    session_.SetSizeBasis(basis);
+    grdanal_->EndChange();
+    ShowTreeGrowth();
 }
 
 void AnalysisWindow::ChooseChartType(int item) {
@@ -369,10 +400,11 @@ void AnalysisWindow::ShowTrend() {
     report.BasePath = state.BasePath;
     report.Directory = state.QueryDirectory;
     report.Host = state.Host;
+    report.Basis = state.SizeBasis;
     {
         WaitPointer wait;
-        const StoreError error =
-            ReadTrend(context_.Database, report.BasePath, report.Directory, state.Style, report.Host, report.Points);
+        const StoreError error = ReadTrend(context_.Database, report.BasePath, report.Directory, state.Style,
+                                           report.Host, report.Points, report.Basis);
         if (!error.Ok()) {
             ReportStoreError(messages_, context_.Database.DatabasePath, error);
             return;
@@ -453,9 +485,41 @@ void AnalysisWindow::ShowCompareWanted() {
     SetStatus(kChooseCompare);
 }
 
+bool AnalysisWindow::DiskComparisonRefused() {
+    const AnalysisState& state = session_.State();
+    const std::optional<DateTime> without = session_.WithoutDiskFigures();
+    if (state.SizeBasis != SizeBasis::Disk || !without) return false;
+    // Either way round: Swap keeps the answer.
+    const auto [earlier, later] = std::minmax(state.SnapshotDate, state.CompareSnapshotDate);
+    const std::pair<DateTime, DateTime> pair{earlier, later};
+    if (declinedApparent_ == pair) return true;
+    if (AskYesNo(context_.Messages, CannotCompareOnDiskText(*without) + "\n" + std::string(kShowApparentQuestion))) {
+        UseSizeBasis(SizeBasis::Apparent);
+        return false;
+    }
+    declinedApparent_ = pair;
+    return true;
+}
+
+// As a comparison waiting for its compare snapshot: nothing under headings
+// that would promise sizes on disk, and the status says why.
+void AnalysisWindow::ShowCannotCompareOnDisk() {
+    grdanal_->BeginChange();
+    session_.ClearResult();
+    grdanal_->EndChange();
+    ShowChart(ChartData{});
+    shownTitle_.clear();
+    SetStatus(Text("Cannot compare on disk: snapshot " + FormatKey(*session_.WithoutDiskFigures()) +
+                   " has no on-disk figures. Preferences > Display sizes in > Apparent size compares them."));
+}
+
 void AnalysisWindow::RunCurrentAnalysis() {
     if (LacksCompareSnapshot()) {
         ShowCompareWanted();
+        return;
+    }
+    if (session_.ShortfallOf(session_.State().AnalysisKind) == Shortfall::CompareOnDisk && DiskComparisonRefused()) {
+        ShowCannotCompareOnDisk();
         return;
     }
     WaitPointer wait;
@@ -465,7 +529,15 @@ void AnalysisWindow::RunCurrentAnalysis() {
     AnalysisOutcome outcome = session_.Run();
     grdanal_->EndChange();
     shownTitle_ = outcome.Title;
-    SetStatus(Text(outcome.Title));
+    // The notes follow the title, which an export takes on its own.
+    std::string status = outcome.Title;
+    if (outcome.MissingFigures) status += "   " + std::string(kMissingFiguresNote);
+    if (outcome.ExclusionsDiffer) {
+        const AnalysisState& state = session_.State();
+        status += "   " + ExclusionsDifferText(state.SnapshotLabel, session_.PrimeExclusions(),
+                                               state.CompareSnapshotLabel, session_.CompareExclusions());
+    }
+    SetStatus(Text(status));
     ShowChart(outcome.Chart);
 }
 
@@ -477,10 +549,18 @@ void AnalysisWindow::ShowChart(const ChartData& chart) {
     lblgraph_->setVisible(!chart.Drawn);
 }
 
+bool AnalysisWindow::GrowthShown() const {
+    const AnalysisState& state = session_.State();
+    return !state.CompareSnapshotDate.IsNull() &&
+           !(state.SizeBasis == SizeBasis::Disk && session_.WithoutDiskFigures().has_value());
+}
+
 void AnalysisWindow::ShowTreeGrowth() {
     const AnalysisState& state = session_.State();
-    tree_->ShowGrowth(state.CompareSnapshotDate, state.SizeUnit);
-    const bool growth = !state.CompareSnapshotDate.IsNull();
+    const bool growth = GrowthShown();
+    // No growth is made up from figures a snapshot did not record.
+    tree_->ShowGrowth(growth ? state.CompareSnapshotDate : DateTime{}, state.SizeUnit, state.SizeBasis);
+    menfollow_->setEnabled(growth);
     tvdir_->setColumnHidden(1, !growth);
     // The growth column keeps the width of its widest text at the pane's
     // right edge, where no scrolling hides it; the names take the rest,

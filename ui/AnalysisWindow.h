@@ -3,8 +3,9 @@
 // prime snapshot), optionally beside a compare snapshot of the same base path.
 // The directory tree at the left picks the directory the analyses look at;
 // the result grid of the current analysis sits above a chart of one of its
-// columns. The menus choose the analysis, the display unit and the chart, swap
-// the two snapshots, and go back to the take-snapshot window.
+// columns. The menus choose the analysis, the display unit, the size basis
+// (kept in the settings) and the chart, swap the two snapshots, and go back to
+// the take-snapshot window.
 //
 // The window owns its controls, the tree model and the pane geometry. What it
 // shows (the chosen snapshots, the analysis inputs and the result grid) lives
@@ -17,6 +18,8 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include <QMainWindow>
@@ -116,6 +119,9 @@ private:
     void ForgetMissingSnapshots(bool databaseChanged);
     void ChooseAnalysis(AnalysisKind kind);
     void ChooseDisplayUnit(int item);
+    void ChooseSizeBasis(int item);
+    // Checks its item, keeps it in the settings and has the session count in it.
+    void UseSizeBasis(SizeBasis basis);
     void ChooseChartType(int item);
     void ChooseChartOrientation(int item);
     void Swap();
@@ -132,6 +138,14 @@ private:
     void ClearDisplay();
     bool LacksCompareSnapshot() const;
     void ShowCompareWanted();
+    // On disk, with a snapshot that recorded no on-disk figures: asks once per
+    // pair of snapshots whether to show apparent sizes instead (Yes switches);
+    // true when the pair stays uncompared.
+    bool DiskComparisonRefused();
+    void ShowCannotCompareOnDisk();
+    // The tree shows growth: a compare snapshot is chosen and the two compare
+    // in the basis.
+    bool GrowthShown() const;
     void RunCurrentAnalysis();
     void RedrawChart();
     void ShowChart(const ChartData& chart);
@@ -148,6 +162,9 @@ private:
     PaneLayout panes_;
     bool leaving_ = false;  // Exit or Take Snaphot is closing the window
     std::string shownTitle_;  // of the result the grid shows: the first record of an export
+    // The prime and compare snapshot whose comparison on disk the user chose
+    // not to see on apparent sizes: not asked again until the basis is chosen anew.
+    std::optional<std::pair<DateTime, DateTime>> declinedApparent_;
 
     QLineEdit* txtpath_ = nullptr;
     QLineEdit* txtsnap_ = nullptr;
@@ -170,6 +187,7 @@ private:
     QMenu* menfilet_ = nullptr;
     std::vector<QAction*> analysisItems_;  // one per row of AnalysisCatalogue, in its order
     std::array<QAction*, 3> dispsize_{};
+    std::array<QAction*, 2> dispbasis_{};  // apparent size, size on disk
     std::array<QAction*, 4> menctype_{};
     std::array<QAction*, 2> mencvert_{};
     QAction* menswap_ = nullptr;

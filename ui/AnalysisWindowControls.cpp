@@ -104,6 +104,9 @@ void AnalysisWindow::BuildMenus() {
     QMenu* sizes = pref->addMenu("Display &sizes in");
     sizes->setObjectName("dispsizt");
     AddItems<3>(*sizes, "dispsize", {"Bytes", "Kilo Bytes", "Mega Bytes"}, dispsize_);
+    // Beside the unit, what the sizes count.
+    sizes->addSeparator();
+    AddItems<2>(*sizes, "dispbasis", {"&Apparent size", "Size on &disk"}, dispbasis_);
     QMenu* types = pref->addMenu("Chart &Type");
     types->setObjectName("mencharttype");
     AddItems<4>(*types, "menctype", {"2D Bar Chart", "3D Bar Chart", "2D Pie Chart", "3D Pie Chart"}, menctype_);
@@ -121,6 +124,9 @@ void AnalysisWindow::BuildMenus() {
 
     for (std::size_t i = 0; i < dispsize_.size(); ++i) {
         connect(dispsize_[i], &QAction::triggered, this, [this, i]() { ChooseDisplayUnit(static_cast<int>(i)); });
+    }
+    for (std::size_t i = 0; i < dispbasis_.size(); ++i) {
+        connect(dispbasis_[i], &QAction::triggered, this, [this, i]() { ChooseSizeBasis(static_cast<int>(i)); });
     }
     for (std::size_t i = 0; i < menctype_.size(); ++i) {
         connect(menctype_[i], &QAction::triggered, this, [this, i]() { ChooseChartType(static_cast<int>(i)); });

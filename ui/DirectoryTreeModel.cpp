@@ -72,7 +72,7 @@ void DirectoryTreeModel::BuildDirectoryTree(const DateTime& snapshot, const std:
 bool DirectoryTreeModel::ReadChildren(Node& node) const {
     node.Loaded = true;
     std::vector<DirectoryChild> children;
-    const StoreError error = ListDirectoryChildren(database_, snapshot_, node.Key, style_, children, compare_);
+    const StoreError error = ListDirectoryChildren(database_, snapshot_, node.Key, style_, children, compare_, basis_);
     for (DirectoryChild& read : children) {
         auto child = std::make_unique<Node>();
         child->Files = read.Files;
@@ -105,8 +105,8 @@ bool DirectoryTreeModel::ReadRootGrowth(Node& root) {
     bool ok = true;
     if (!compare_.IsNull()) {
         std::optional<double> prime, compare;
-        ok = FindDirectoryTotal(database_, root.Key, snapshot_, style_, prime).Ok() &&
-             FindDirectoryTotal(database_, root.Key, compare_, style_, compare).Ok();
+        ok = FindDirectoryTotal(database_, root.Key, snapshot_, style_, prime, Entrytype::Directory, basis_).Ok() &&
+             FindDirectoryTotal(database_, root.Key, compare_, style_, compare, Entrytype::Directory, basis_).Ok();
         root.Growth = prime.value_or(0) - compare.value_or(0);
     }
     return ok;
@@ -117,7 +117,7 @@ bool DirectoryTreeModel::ReadRootGrowth(Node& root) {
 bool DirectoryTreeModel::ReadGrowthBelow(Node& node) {
     if (!node.Loaded || node.Children.empty()) return true;
     std::vector<DirectoryChild> children;
-    bool ok = ListDirectoryChildren(database_, snapshot_, node.Key, style_, children, compare_).Ok();
+    bool ok = ListDirectoryChildren(database_, snapshot_, node.Key, style_, children, compare_, basis_).Ok();
     std::unordered_map<std::string, double> growth;
     for (const DirectoryChild& read : children) growth[read.Dirname] = read.Bytes - read.CompareBytes;
     for (auto& child : node.Children) {
@@ -128,10 +128,11 @@ bool DirectoryTreeModel::ReadGrowthBelow(Node& node) {
     return ok;
 }
 
-void DirectoryTreeModel::ShowGrowth(const DateTime& compare, char unit) {
-    const bool reread = compare != compare_;
+void DirectoryTreeModel::ShowGrowth(const DateTime& compare, char unit, SizeBasis basis) {
+    const bool reread = compare != compare_ || (basis != basis_ && !compare.IsNull());
     compare_ = compare;
     unit_ = unit;
+    basis_ = basis;
     if (top_.Children.empty()) return;
     Node& root = *top_.Children.front();
     if (reread && !(ReadRootGrowth(root) && ReadGrowthBelow(root))) ShowMessage(prompter_, std::string(kTreeErrorsMessage));

@@ -21,9 +21,9 @@
 // same.
 //
 // While a compare snapshot is set, a second column shows each node's growth
-// in the display unit: its bytes in the snapshot minus those in the compare
-// snapshot, signed, red for growing and green for shrinking; blank when
-// unchanged. The compare bytes come with the children's query.
+// in the display unit and size basis: its bytes in the snapshot minus those
+// in the compare snapshot, signed, red for growing and green for shrinking;
+// blank when unchanged. The compare bytes come with the children's query.
 
 #include <memory>
 #include <string>
@@ -36,6 +36,7 @@
 #include "base/DateTime.h"
 #include "base/PathStyle.h"
 #include "base/Prompter.h"
+#include "base/SizeFormat.h"
 #include "store/SnapshotDatabase.h"
 
 namespace corvina {
@@ -70,10 +71,10 @@ public:
     // True once the children of the node have been read.
     bool ChildrenRead(const QModelIndex& index) const;
 
-    // Sets the compare snapshot (null: none) and the display unit ('B', 'K',
-    // 'M') of the growth column; a new compare snapshot reads the figures of
-    // every node read so far again.
-    void ShowGrowth(const DateTime& compare, char unit);
+    // Sets the compare snapshot (null: none), the display unit ('B', 'K',
+    // 'M') and the size basis of the growth column; a new compare snapshot or
+    // basis reads the figures of every node read so far again.
+    void ShowGrowth(const DateTime& compare, char unit, SizeBasis basis = SizeBasis::Apparent);
     bool ShowsGrowth() const { return !compare_.IsNull(); }
     // Bytes in the snapshot minus bytes in the compare snapshot; 0 without one.
     double Growth(const QModelIndex& index) const;
@@ -120,6 +121,7 @@ private:
     PathStyle style_ = kNativePathStyle;
     DateTime compare_;  // null: no growth column
     char unit_ = 'M';
+    SizeBasis basis_ = SizeBasis::Apparent;
     Node top_;  // invisible; its only child is the root
     QIcon folder_;
 };

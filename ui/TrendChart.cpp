@@ -90,15 +90,17 @@ Series ReadSeries(const TrendReport& report) {
     Series series;
     for (const TrendPoint& point : report.Points) {
         const double day = DaysOf(point.Snapshot);
-        series.Directory.emplace_back(day, point.Bytes);
+        // A snapshot without on-disk figures has no point on a line on disk.
+        if (point.Measured) series.Directory.emplace_back(day, point.Bytes);
         if (!point.Filesystem) continue;
         const double size = static_cast<double>(point.Filesystem->Fssize);
         series.Used.emplace_back(day, size - static_cast<double>(point.Filesystem->Fsfree));
         series.Size.emplace_back(day, size);
     }
-    if (series.Directory.empty()) return series;
-    series.Low = series.Directory.front().x();
-    series.High = series.Directory.back().x();
+    if (report.Points.empty()) return series;
+    // The time axis spans every snapshot, measured on disk or not.
+    series.Low = DaysOf(report.Points.front().Snapshot);
+    series.High = DaysOf(report.Points.back().Snapshot);
     const double span = series.High - series.Low;
     const Forecast& full = report.Full;
     if (full.State == ForecastState::Filling && !series.Used.empty()) {
@@ -204,13 +206,14 @@ TrendChartLayout TrendChart::LayOut() const {
     const QFontMetricsF titleMetrics(TitleFont());
     const double line = std::ceil(metrics.height());
     const QRectF area = QRectF(rect()).adjusted(kGap, kGap, -kGap, -kGap);
-    const QString title = titleMetrics.elidedText("Trend of " + QString::fromStdString(report_.Directory),
-                                                  Qt::ElideMiddle, area.width());
+    const QString title = titleMetrics.elidedText(
+        "Trend of " + QString::fromStdString(report_.Directory + BasisSuffix(report_.Basis)), Qt::ElideMiddle,
+        area.width());
     out.Title = TextAt(titleMetrics, title, area.center().x(), area.top(), Qt::AlignHCenter | Qt::AlignTop);
 
     const Series series = ReadSeries(report_);
     const bool filesystem = !series.Used.empty();
-    std::vector<QString> names{"Directory"};
+    std::vector<QString> names{report_.Basis == SizeBasis::Disk ? "Directory on disk" : "Directory"};
     if (filesystem) names.insert(names.end(), {"File system used", "File system size"});
     if (!series.Forecast.isNull()) names.push_back("Forecast");
     LayOutLegend(area, out.Title.Box.bottom() + kGap / 2, metrics, names, out);

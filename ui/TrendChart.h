@@ -31,7 +31,7 @@ struct TrendChartLayout {
     QRectF DirectoryPlot;
     QRectF FilesystemPlot;  // empty when no snapshot recorded its file system
     std::vector<QLineF> GridLines;
-    std::vector<QPointF> Directory;  // one per snapshot, oldest first
+    std::vector<QPointF> Directory;  // one per snapshot with its figure, oldest first
     std::vector<QPointF> Used;       // one per snapshot with file system figures
     std::vector<QPointF> Size;       // and the last size again at the axis's end
     QLineF ForecastLine;  // null without a forecast that fills

@@ -44,7 +44,7 @@ TrendWindow::TrendWindow(const TrendReport& report, char unit, FileDialogs& dial
     auto* forecast = new QLabel(QString::fromStdString(ForecastSummary(report.Full, rateUnit)));
     forecast->setObjectName("lblforecast");
     const char growerUnit = report.Grower ? AmountUnit(report.Grower->Bytes, unit) : unit;
-    auto* grower = new QLabel(QString::fromStdString(GrowerSummary(report.Grower, growerUnit)));
+    auto* grower = new QLabel(QString::fromStdString(GrowerSummary(report, growerUnit)));
     grower->setObjectName("lblgrower");
     grower->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* show = new QPushButton("Show in &Tree");
@@ -80,14 +80,16 @@ TrendWindow::TrendWindow(const TrendReport& report, char unit, FileDialogs& dial
         if (growerOpener_) growerOpener_(directory);
     });
     connect(save, &QPushButton::clicked, this, [this]() {
-        SaveChartImage(*chart_, QString::fromStdString("Trend of " + chart_->Report().Directory), dialogs_,
-                       prompter_);
+        SaveChartImage(*chart_,
+                       QString::fromStdString("Trend of " + chart_->Report().Directory +
+                                              BasisSuffix(chart_->Report().Basis)),
+                       dialogs_, prompter_);
     });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 }
 
 void TrendWindow::FillTable(const TrendReport& report, char unit) {
-    const auto cells = TrendCells(report.Points, unit);
+    const auto cells = TrendCells(report.Points, unit, report.Basis);
     const int columns = static_cast<int>(cells.front().size());
     grdtrend_->setColumnCount(columns);
     grdtrend_->setRowCount(static_cast<int>(cells.size()) - 1);

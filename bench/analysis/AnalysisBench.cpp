@@ -2,7 +2,10 @@
 // grid fill, chart data) on a snapshot database, at the base path and at a
 // directory two levels below it, and prints each query's plan:
 //
-//   analysis_bench DATABASE [RUNS [CODE...]]
+//   analysis_bench [--size disk] DATABASE [RUNS [CODE...]]
+//
+// With --size disk every analysis counts sizes on disk (its snapshots' Dirdisk
+// and Filedisk rows) in place of apparent sizes.
 //
 // The prime snapshot is the newest, the compare snapshot the one before it
 // (analysis_bench_data writes such a pair). The directory two levels down is
@@ -27,6 +30,7 @@
 #include "analysis/AnalysisQuery.h"
 #include "analysis/AnalysisRun.h"
 #include "analysis/DirectoryTotal.h"
+#include "analysis/DiskFigures.h"
 #include "analysis/FileListMerge.h"
 #include "analysis/GridLayout.h"
 #include "app/OpenDialogue.h"
@@ -126,8 +130,15 @@ bool IsComparison(AnalysisKind kind) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    SizeBasis basis = SizeBasis::Apparent;
+    if (argc > 2 && std::string(argv[1]) == "--size") {
+        basis = ParseSizeBasis(argv[2]).value_or(SizeBasis::Apparent);
+        argv[2] = argv[0];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s DATABASE [RUNS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--size disk] DATABASE [RUNS [CODE...]]\n", argv[0]);
         return 2;
     }
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
@@ -145,9 +156,9 @@ int main(int argc, char** argv) {
     const std::string base = info.InfoBasePath;
     const std::string down = DirectoryTwoLevelsDown(db, *prime, false);
     const std::string typical = DirectoryTwoLevelsDown(db, *prime, true);
-    std::printf("prime %s, compare %s, base %s (%lld files rows)\n", FormatKey(*prime).c_str(),
+    std::printf("prime %s, compare %s, base %s (%lld files rows), sizes %s\n", FormatKey(*prime).c_str(),
                 compare ? FormatKey(*compare).c_str() : "none", base.c_str(),
-                static_cast<long long>(info.InfoFilesCollected));
+                static_cast<long long>(info.InfoFilesCollected), std::string(SizeBasisName(basis)).c_str());
 
     bool keyed = false;
     FilesTableIsKeyed(db, keyed);
@@ -172,10 +183,11 @@ int main(int argc, char** argv) {
             state.Style = PathStyleOfBasePath(base);
             state.BasePath = base;
             state.QueryDirectory = state.SelectedDirectory = dirs[d];
+            state.SizeBasis = basis;
             std::optional<double> total;
-            FindDirectoryTotal(db, dirs[d], *prime, state.Style, total);
+            FindDirectoryTotal(db, dirs[d], *prime, state.Style, total, Entrytype::Directory, basis);
             state.DirTotal = total.value_or(0);
-            if (compare) FindDirectoryTotal(db, dirs[d], *compare, state.Style, total);
+            if (compare) FindDirectoryTotal(db, dirs[d], *compare, state.Style, total, Entrytype::Directory, basis);
             if (compare) state.CompareDirTotal = total.value_or(0);
             FormSnapshotLabels(state);
             timings[d] = TimeKind(db, state, runs);
@@ -183,6 +195,10 @@ int main(int argc, char** argv) {
                 GridSettings settings;
                 QueryHints hints;
                 EstimateQueryHints(db, state, hints);
+                if (basis == SizeBasis::Disk) {
+                    DiskTablesExist(db, hints.DiskTables);
+                    HasDiskFigures(db, state.SnapshotDate, hints.PrimeDiskFigures);
+                }
                 BuildAnalysisQuery(state, settings, hints);
                 std::printf("  plan of %s:\n", std::string(entry.Name).c_str());
                 PrintPlan(db, settings.TotalSql);

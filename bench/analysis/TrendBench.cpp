@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
         met = met && trend.WallMs < 50;
         std::printf("%-40s %8zu %9.1f/%8.1f %9.1f/%8.1f\n", directory.c_str(), report.Points.size(), trend.WallMs,
                     trend.CpuMs, grower.WallMs, grower.CpuMs);
-        std::printf("  %s; %s\n", ForecastSummary(report.Full).c_str(), GrowerSummary(report.Grower).c_str());
+        std::printf("  %s; %s\n", ForecastSummary(report.Full).c_str(), GrowerSummary(report).c_str());
     }
     std::printf("trend under 50 ms: %s\n", met ? "met" : "MISSED");
     CloseSnapshotDatabase(db);

@@ -195,6 +195,47 @@ TEST_F(NamePairing, MergesPairAcrossNamesThatSortApartUnderBytesAndNocase) {
     }
 }
 
+// On disk (a thousand times the lengths) each side's sizes are read beside
+// it in its key order: the same files pair up as on apparent sizes, in either
+// path style, and show their sizes on disk.
+TEST_F(NamePairing, OnDiskTheSameFilesPairAndShowTheirBlocks) {
+    struct Case {
+        PathStyle Style;
+        std::string Base;
+        const char *Key, *CompareKey;
+        std::vector<std::string> Changed, New, Deleted;
+    };
+    const Case cases[] = {
+        {PathStyle::Posix, "/p", "2024-02-01 00:00:00", "2024-01-01 00:00:00", {"/p/_/_a 36000", "/p/Q/Zz 18000"},
+         {"/p/_/c 6000", "/p/Q/B 1000"}, {"/p/_/C 6000", "/p/Q/b 1000"}},
+        {PathStyle::Windows, "C:", "2024-04-01 00:00:00", "2024-03-01 00:00:00", {"C:\\_\\_a 36000", "C:\\Q\\Zz 18000"},
+         {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Base);
+        const char sep = Separator(c.Style);
+        const std::string q = c.Base + sep + "Q", u = c.Base + sep + "_";
+        const std::pair<const char*, std::vector<FileRow>> sides[] = {
+            {c.Key, {{q, "B", 1}, {q, "Zz", 2}, {u, "[x", 3}, {u, "_a", 4}, {u, "a", 5}, {u, "c", 6}}},
+            {c.CompareKey, {{q, "b", 1}, {q, "Zz", 20}, {u, "[x", 3}, {u, "_a", 40}, {u, "a", 5}, {u, "C", 6}}}};
+        for (const auto& [key, files] : sides) {
+            AddSnapshot(key, c.Base, c.Style, {{"2", c.Base, 6, 0}}, files);
+            DiskRows disk{.Key = key, .Total = 0, .Dirs = {}, .Files = {}};
+            for (const FileRow& file : files) disk.Files.push_back({file.Dir, file.Name, file.Size * 1000});
+            AddDiskRows(db_, disk);
+        }
+        auto listed = [&](AnalysisKind kind) {
+            std::vector<std::string> rows;
+            for (const auto& row : Details(StateFor(kind, c.Key, c.CompareKey, c.Base, c.Style, 'B', SizeBasis::Disk)))
+                rows.push_back(row[1] + sep + row[0] + " " + row[2]);
+            return rows;
+        };
+        EXPECT_EQ(listed(ChangedFiles), c.Changed);
+        EXPECT_EQ(listed(NewFiles), c.New);
+        EXPECT_EQ(listed(DeletedFiles), c.Deleted);
+    }
+}
+
 constexpr const char* kKey = "2024-06-01 12:00:00";
 
 class GridFill : public SnapshotDatabaseTest {};
@@ -519,6 +560,43 @@ TEST_F(Session, ABasePathStoredWithATrailingSeparatorIsAnalysedWithoutIt) {
     EXPECT_EQ(session_.Run().Title, "History of /srv");
     EXPECT_EQ(session_.Grid().RowCount(), 2);
     EXPECT_EQ(session_.Grid().Cell(1, 1), "1");
+}
+
+// The basis reads the selected directory's totals again; on disk a
+// comparison needs both snapshots' figures, and a comparison's outcome says
+// whether the two left out different entries.
+TEST_F(Session, OnDiskTotalsAreReadAgainAndComparisonsNeedBothSnapshotsFiguresAndExclusions) {
+    session_.SetSizeBasis(SizeBasis::Disk);
+    EXPECT_EQ(std::tie(State().DirTotal, State().CompareDirTotal), std::tuple(0.0, 0.0));
+    EXPECT_EQ(session_.WithoutDiskFigures(), Key(kPrime));
+    EXPECT_EQ(session_.ShortfallOf(CompareDirectories), Shortfall::CompareOnDisk);
+    EXPECT_EQ(session_.ShortfallOf(DirectoryDetails), Shortfall::None);
+
+    AddDataPairOnDisk();
+    AddSnapshot("2024-02-01 08:00:00", "/data", PathStyle::Posix, {{"2", "/data/docs", 1, 7}, {"2", "/data", 1, 7}}, {});
+    AddExclusions(db_, kPrime, {{"pattern", "*.o"}, {"caches", ""}});
+    session_.Swap();  // both read again, at the base path
+    session_.Swap();
+    EXPECT_EQ(std::tie(State().DirTotal, State().CompareDirTotal), std::tuple(61440.0, 51200.0));
+    EXPECT_EQ(session_.ShortfallOf(CompareDirectories), Shortfall::None);
+    EXPECT_EQ(session_.PrimeExclusions(),
+              (std::vector<Exclusion>{{ExclusionKind::Pattern, "*.o"}, {ExclusionKind::Caches, ""}}));
+    const auto run = [&](AnalysisKind kind) {
+        session_.SetKind(kind);
+        return session_.Run().ExclusionsDiffer;
+    };
+    EXPECT_TRUE(run(WhereDidItGrow));
+    EXPECT_FALSE(run(DirectoryDetails));  // one snapshot's result
+    session_.SetSizeBasis(SizeBasis::Apparent);
+    EXPECT_EQ(std::tie(State().DirTotal, State().CompareDirTotal), std::tuple(13644.0, 14200.0));
+
+    // The older snapshot has no figures: on disk it compares with none.
+    ASSERT_TRUE(session_.ChooseCompare(Key("2024-02-01 08:00:00")).Chosen);
+    EXPECT_EQ(session_.ShortfallOf(ChangedFiles), Shortfall::None);
+    session_.SetSizeBasis(SizeBasis::Disk);
+    EXPECT_EQ(session_.WithoutDiskFigures(), Key("2024-02-01 08:00:00"));
+    EXPECT_EQ(session_.ShortfallOf(ChangedFiles), Shortfall::CompareOnDisk);
+    EXPECT_TRUE(prompter_.Texts().empty());
 }
 
 // A directory may be called "(files)": its Dir row then bears the name of

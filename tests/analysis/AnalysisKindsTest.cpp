@@ -6,6 +6,7 @@
 #include <map>
 
 #include "analysis/AnalysisCatalogue.h"
+#include "analysis/Trend.h"
 
 #include "tests/analysis/SnapshotFixture.h"
 
@@ -105,6 +106,152 @@ TEST_F(AnalysisKinds, EachKindGivesItsRowsAndTitle) {
             EXPECT_EQ(outcome_.Title, c.Title);
         }
     }
+}
+
+// The same kinds on disk (AddDataPairOnDisk): each keeps its columns and
+// semantics and reads the blocks in place of the lengths, so that the order
+// by size follows them (it's 50%_* before docs, b.doc before a.txt, C before
+// TXT), docs/old shows as a change of its own files, and a share of a
+// shrinking directory rounds down as a real does (-8.33 % is -9).
+TEST_F(AnalysisKinds, EachKindOnDiskReadsTheBlocksInPlaceOfTheLengths) {
+    AddDataPairOnDisk();
+    const struct {
+        AnalysisKind Kind;
+        const char* Dir;
+        bool Compare;
+        const char* Title;  // nullptr: not checked
+        bool Full;
+        Rows Expected;
+    } cases[] = {
+        {DirectoryDetails, "/data", false, "Analysis of directory /data (on disk)", true,
+         {{"Directory Name", "# of Files", "Total size (Bytes on disk)", "% of Total"},
+          {"Total for /data", "6", "61440", "100"},
+          {"it's 50%_*", "1", "28672", "46"},
+          {"docs", "3", "24576", "40"},
+          {"(files)", "1", "4096", "6"}}},
+        {CompareDirectories, "/data", true, nullptr, true,
+         {{"Directory", "Size (7 Mar) (Bytes on disk)", "Size (1 Mar) (Bytes on disk)", "Increase (Bytes on disk)",
+           "% incr", "% of Total Incr"},
+          {"Total for /data", "61440", "51200", "10240", "16", "100"},
+          {"(files)", "4096", "4096", "0", "0", "0"},
+          {"docs", "24576", "26624", "-2048", "-9", "-20"}}},
+        {NewDirectories, "/data", true, nullptr, false, {{"it's 50%_*", "1", "28672"}}},
+        {DeletedDirectories, "/data", true, nullptr, false, {{"tmp", "1", "16384"}}},
+        {DirectoryHistory, "/data", false, "History of /data (on disk)", false,
+         {{"2024-03-01 09:00 ", "5", "51200"}, {"2024-03-07 14:05 ", "6", "61440"}}},
+        {WhereDidItGrow, "/data", true, "Where did /data grow from 1 Mar to 7 Mar (on disk)", true,
+         {{"Directory", "Change in files", "Change (Bytes on disk)", "Size (7 Mar) (Bytes on disk)",
+           "Size (1 Mar) (Bytes on disk)"},
+          {"Total for /data", "0", "-2048", "32768", "34816"},
+          {"/data/it's 50%_*", "1", "16384", "16384", "0"},
+          {"/data/docs", "0", "-2048", "12288", "14336"},
+          {"/data/docs/old", "0", "-4096", "0", "4096"},
+          {"/data/tmp", "-1", "-12288", "0", "12288"}}},
+        {FilesInDirectory, "/data/docs", false, "Files within directory /data/docs (all files) (on disk)", true,
+         {{"File", "Size(Bytes on disk)", "File Date", "% of dir size"},
+          {"Total for /data/docs", "12288", "  ", "100"},
+          {"b.doc", "8192", "2024-03-06 11:00 ", "66"},
+          {"a.txt", "4096", "2024-03-05 09:30 ", "33"}}},
+        {FilesInTree, "/data/docs", false, nullptr, true,
+         {{"File", "Directory", "Size(Bytes on disk)", "File Date"},
+          {"Total for /data/docs", " ", "24576", "  "},
+          {"b.doc", "/data/docs", "8192", "2024-03-06 11:00 "},
+          {"a.txt", "/data/docs", "4096", "2024-03-05 09:30 "},
+          {"a.txt", "/data/docs/old", "0", "2024-03-02 12:00 "}}},
+        {ChangedFiles, "/data", true, nullptr, false,
+         {{"a.txt", "/data/docs/old", "4096", "0", "2024-03-02 12:00 ", "4096", "2023-12-01 00:00 "},
+          {"a.txt", "/data/docs", "0", "4096", "2024-03-05 09:30 ", "4096", "2024-02-10 08:00 "}}},
+        {NewFiles, "/data", true, nullptr, false,
+         {{"x%_*.c", "/data/it's 50%_*", "16384", "2024-03-07 13:00 "},
+          {"b.doc", "/data/docs", "8192", "2024-03-06 11:00 "}}},
+        {DeletedFiles, "/data", true, nullptr, false,
+         {{"t.log", "/data/tmp", "12288", "2024-02-20 10:00 "}, {"gone.txt", "/data/docs", "10240", "2024-01-05 12:00 "}}},
+        {FileTypeSummary, "/data", false, nullptr, false, {{"C", "1", "16384"}, {"DOC", "1", "8192"}, {"TXT", "3", "8192"}}},
+        {DuplicateFiles, "/data", false, nullptr, false,
+         {{"a.txt", "/data/docs", "4096", "2024-03-05 09:30 "}, {"a.txt", "/data/docs/old", "0", "2024-03-02 12:00 "}}},
+        {RecentlyChangedFiles, "/data", false, nullptr, false,
+         {{"x%_*.c", "/data/it's 50%_*", "16384", "2024-03-07 13:00 "},
+          {"b.doc", "/data/docs", "8192", "2024-03-06 11:00 "},
+          {"a.txt", "/data/docs", "4096", "2024-03-05 09:30 "},
+          {"a.txt", "/data/docs/old", "0", "2024-03-02 12:00 "},
+          {"readme.txt", "/data", "4096", "2024-02-01 10:00 "}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(static_cast<int>(c.Kind)) + " " + c.Dir);
+        AnalysisState state =
+            StateFor(c.Kind, kPrime, c.Compare ? kCompare : nullptr, c.Dir, PathStyle::Posix, 'B', SizeBasis::Disk);
+        Rows rows = c.Full ? Run(state) : Details(state);
+        if (c.Kind == CompareDirectories) std::sort(rows.begin() + grid_.FixedRows(), rows.end());
+        EXPECT_EQ(rows, c.Expected);
+        EXPECT_FALSE(outcome_.MissingFigures);
+        if (c.Title != nullptr) {
+            EXPECT_EQ(outcome_.Title, c.Title);
+        }
+    }
+}
+
+// Snapshots taken before on-disk figures, in a database without their tables
+// and beside snapshots with them: no figure is made up, every size on disk of
+// theirs is "—" (a share of one too), and the run says it showed some.
+TEST_F(AnalysisKinds, SnapshotsWithoutOnDiskFiguresShowNone) {
+    const std::string none(kNoFigure);
+    auto onDisk = [&](AnalysisKind kind, const char* key, const char* dir) {
+        return Run(StateFor(kind, key, nullptr, dir, PathStyle::Posix, 'B', SizeBasis::Disk));
+    };
+    // No table of on-disk figures at all: the names come in their own order.
+    EXPECT_EQ(onDisk(DirectoryDetails, kPrime, "/data"),
+              (Rows{{"Directory Name", "# of Files", "Total size (Bytes on disk)", "% of Total"},
+                    {"Total for /data", "6", none, none},
+                    {"(files)", "1", none, none},
+                    {"docs", "3", none, none},
+                    {"it's 50%_*", "1", none, none}}));
+    EXPECT_TRUE(outcome_.MissingFigures);
+    EXPECT_EQ(onDisk(FileTypeSummary, kPrime, "/data"),
+              (Rows{{"File Type", "# of files", "Size(Bytes on disk)"}, {"C", "1", none}, {"DOC", "1", none},
+                    {"TXT", "3", none}}));
+    EXPECT_EQ(onDisk(FilesInTree, kPrime, "/data/docs")[2], (std::vector<std::string>{"a.txt", "/data/docs", none,
+                                                                                        "2024-03-05 09:30 "}));
+    EXPECT_EQ(onDisk(DuplicateFiles, kPrime, "/data")[1][2], none);
+    // The same on apparent sizes shows every figure and marks nothing.
+    EXPECT_EQ(Run(StateFor(DirectoryDetails, kPrime, nullptr, "/data"))[1][2], "13644");
+    EXPECT_FALSE(outcome_.MissingFigures);
+
+    // Beside snapshots that have them, an older one shows none of its own.
+    AddDataPairOnDisk();
+    AddSnapshot("2024-02-01 08:00:00", "/data", PathStyle::Posix, {{"1", "/data/(files)", 1, 77}, {"2", "/data", 1, 77}},
+                {});
+    EXPECT_EQ(onDisk(DirectoryHistory, kPrime, "/data"),
+              (Rows{{"Date", "# of files", "Size (Bytes on disk)"},
+                    {"2024-02-01 08:00 ", "1", none},
+                    {"2024-03-01 09:00 ", "5", "51200"},
+                    {"2024-03-07 14:05 ", "6", "61440"}}));
+    EXPECT_TRUE(outcome_.MissingFigures);
+    EXPECT_EQ(onDisk(DirectoryDetails, "2024-02-01 08:00:00", "/data")[2],
+              (std::vector<std::string>{"(files)", "1", none, none}));
+}
+
+// The trend on disk draws no point for a snapshot without figures and looks
+// for its top grower between the first and the last that have them.
+TEST_F(AnalysisKinds, TrendOnDiskSkipsSnapshotsWithoutFigures) {
+    AddSnapshot("2024-02-01 08:00:00", "/data", PathStyle::Posix, {{"1", "/data/(files)", 1, 77}, {"2", "/data", 1, 77}},
+                {});
+    auto trend = [&](SizeBasis basis) {
+        TrendReport report;
+        report.BasePath = report.Directory = "/data";
+        report.Basis = basis;
+        EXPECT_TRUE(ReadTrend(db_, "/data", "/data", PathStyle::Posix, std::nullopt, report.Points, basis).Ok());
+        EXPECT_TRUE(CompleteTrend(db_, messages_, report).Ok());
+        return report;
+    };
+    AddDataPairOnDisk();
+    const TrendReport report = trend(SizeBasis::Disk);
+    const std::vector<std::vector<std::string>> cells = TrendCells(report.Points, 'B', SizeBasis::Disk);
+    EXPECT_EQ(std::tie(cells[1][2], cells[2][2], cells[3][2]),
+              std::tuple(std::string(kNoFigure), "51200", "61440"));
+    EXPECT_EQ(GrowerSummary(report), "Top grower: /data/it's 50%_* (+16384 bytes)");
+    // On apparent sizes the grower is looked for from the oldest snapshot on.
+    EXPECT_EQ(GrowerSummary(trend(SizeBasis::Apparent)), "Top grower: /data/docs (+8048 bytes)");
+    EXPECT_TRUE(prompter_.Texts().empty());
 }
 
 // In kilobytes: "Where did it grow" drops a change's fraction towards zero,

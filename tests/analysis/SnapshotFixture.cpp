@@ -1,5 +1,6 @@
 #include "tests/analysis/SnapshotFixture.h"
 
+#include "analysis/DirectoryTotal.h"
 #include "app/OpenDialogue.h"
 #include "store/Statement.h"
 
@@ -26,7 +27,8 @@ double SnapshotDatabaseTest::DirBytes(const char* key, const std::string& dirnam
 }
 
 AnalysisState SnapshotDatabaseTest::StateFor(AnalysisKind kind, const char* key, const char* compareKey,
-                                             const std::string& directory, PathStyle style, char unit) {
+                                             const std::string& directory, PathStyle style, char unit,
+                                             SizeBasis basis) {
     AnalysisState state;
     state.AnalysisKind = kind;
     state.SnapshotDate = Key(key);
@@ -39,7 +41,19 @@ AnalysisState SnapshotDatabaseTest::StateFor(AnalysisKind kind, const char* key,
     state.SelectedDirectory = directory;
     state.DirTotal = DirBytes(key, directory);
     if (compareKey != nullptr) state.CompareDirTotal = DirBytes(compareKey, directory);
+    if (basis == SizeBasis::Disk) {
+        std::optional<double> total;
+        EXPECT_TRUE(
+            FindDirectoryTotal(db_, directory, state.SnapshotDate, style, total, Entrytype::Directory, basis).Ok());
+        state.DirTotal = total.value_or(0);
+        if (compareKey != nullptr) {
+            EXPECT_TRUE(FindDirectoryTotal(db_, directory, state.CompareSnapshotDate, style, total,
+                                           Entrytype::Directory, basis).Ok());
+            state.CompareDirTotal = total.value_or(0);
+        }
+    }
     state.SizeUnit = unit;
+    state.SizeBasis = basis;
     state.Style = style;
     FormSnapshotLabels(state);
     return state;
@@ -88,6 +102,35 @@ void SnapshotDatabaseTest::AddDataPair() {
                  {"/data/docs", "b.doc", 2048, "2024-03-06 11:00:00"},
                  {"/data/docs/old", "a.txt", 500, "2024-03-02 12:00:00"},
                  {"/data/it's 50%_*", "x%_*.c", 4096, "2024-03-07 13:00:00"}});
+}
+
+}  // namespace corvina::test
+
+namespace corvina::test {
+
+void SnapshotDatabaseTest::AddDataPairOnDisk() {
+    AddDiskRows(db_, {.Key = kCompare,
+                      .Total = 51200,
+                      .Dirs = {{"/data/docs/old/(files)", 4096}, {"/data/docs/old", 8192},
+                               {"/data/docs/(files)", 14336},    {"/data/docs", 26624},
+                               {"/data/tmp/(files)", 12288},     {"/data/tmp", 16384},
+                               {"/data/(files)", 4096},          {"/data", 51200}},
+                      .Files = {{"/data", "readme.txt", 4096},
+                                {"/data/docs", "a.txt", 4096},
+                                {"/data/docs", "gone.txt", 10240},
+                                {"/data/docs/old", "a.txt", 4096},
+                                {"/data/tmp", "t.log", 12288}}});
+    AddDiskRows(db_, {.Key = kPrime,
+                      .Total = 61440,
+                      .Dirs = {{"/data/docs/old/(files)", 0},      {"/data/docs/old", 4096},
+                               {"/data/docs/(files)", 12288},      {"/data/docs", 24576},
+                               {"/data/it's 50%_*/(files)", 16384}, {"/data/it's 50%_*", 28672},
+                               {"/data/(files)", 4096},            {"/data", 61440}},
+                      .Files = {{"/data", "readme.txt", 4096},
+                                {"/data/docs", "a.txt", 4096},
+                                {"/data/docs", "b.doc", 8192},
+                                {"/data/docs/old", "a.txt", 0, 2},
+                                {"/data/it's 50%_*", "x%_*.c", 16384}}});
 }
 
 }  // namespace corvina::test

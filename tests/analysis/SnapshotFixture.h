@@ -15,6 +15,7 @@
 #include "report/SessionMessages.h"
 #include "store/Catalogue.h"
 #include "store/SnapshotDatabase.h"
+#include "tests/support/DiskRows.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/ServerSchema.h"
 #include "tests/support/SnapshotRows.h"
@@ -38,9 +39,9 @@ protected:
     }
 
     // State for analysing a snapshot at a directory, as the window sets it
-    // after a tree click: the totals come from the Dir rows.
+    // after a tree click: the totals come from the Dir rows, in the basis.
     AnalysisState StateFor(AnalysisKind kind, const char* key, const char* compareKey, const std::string& directory,
-                           PathStyle style = PathStyle::Posix, char unit = 'B');
+                           PathStyle style = PathStyle::Posix, char unit = 'B', SizeBasis basis = SizeBasis::Apparent);
     double DirBytes(const char* key, const std::string& dirname);
     // A server holds the snapshots of this program, whose paths are POSIX:
     // it compares every name as bytes.
@@ -49,6 +50,10 @@ protected:
     // The pair most tests use, base path /data: the prime snapshot kPrime
     // (7 Mar) and the compare snapshot kCompare (1 Mar).
     void AddDataPair();
+    // Their on-disk figures (tests/support/DiskRows.h): blocks of 4096, a
+    // sparse a.txt, a preallocated b.doc and x%_*.c, directories' own blocks,
+    // and docs/old/a.txt in kPrime a second name of a file counted elsewhere.
+    void AddDataPairOnDisk();
 
     // Lays out and runs; returns every grid row (headings first).
     Rows Run(const AnalysisState& state);

@@ -14,6 +14,7 @@
 #include "store/HostLabel.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/cli/RunTool.h"
+#include "tests/support/DiskRows.h"
 #include "tests/support/SnapshotRows.h"
 #include "tests/support/TempDir.h"
 
@@ -434,6 +435,93 @@ TEST_F(AnalyseCommand, GrowthReadsInAutoUnitsAndTheSameChangeBothWays) {
     auto doc = nlohmann::json::parse(test::RunOn(db_, json).Out);
     EXPECT_EQ(doc["unit"], "B");
     EXPECT_EQ(doc["rows"][1], nlohmann::json::parse(R"(["/big/a", "-1", "-1787297792", "1048576", "1788346368"])"));
+}
+
+// --size disk: 2024-05-02 recorded its blocks, the snapshots before and after
+// it did not (taken before they were recorded). What was not recorded reads
+// "—" in a table, an empty field in CSV and null in JSON; a comparison on disk
+// with such a snapshot is refused, naming --size apparent. 2024-05-02 also
+// left out "*.tmp", which the comparisons with it say.
+TEST_F(AnalyseCommand, OnDiskTheBlocksShowAndWhatWasNotRecordedOrLeftOutIsSaid) {
+    test::WithDatabase(db_, [](DatabaseState& state) {
+        test::AddDiskRows(state, {.Key = "2024-05-02 08:00:00",
+                                  .Total = 12288,
+                                  .Dirs = {{"/srv", 12288}, {"/srv/web", 12288}, {"/srv/web/x", 4096}},
+                                  .Files = {{"/srv/web", "a,\"b\".html", 8192}, {"/srv/web/x", "n.txt", 4096}}});
+        test::AddExclusions(state, "2024-05-02 08:00:00", {{"pattern", "*.tmp"}});
+    });
+    EXPECT_EQ(Analyse({"directory-details", "--snapshot", "2024-05-02 08:00:00", "--unit", "B", "--size", "disk"}).Out,
+              "Analysis of directory /srv (on disk)\n"
+              "Directory Name  # of Files  Total size (Bytes on disk)  % of Total\n"
+              "--------------  ----------  --------------------------  ----------\n"
+              "Total for /srv           1                       12288         100\n"
+              "web                      1                       12288         100\n");
+    const Args older{"directory-details", "--snapshot", "2024-05-01 08:00:00", "--size", "disk"};
+    EXPECT_EQ(Analyse(older).Out,
+              "Analysis of directory /srv (on disk)\n"
+              "Directory Name  # of Files  Total size (MB on disk)  % of Total\n"
+              "--------------  ----------  -----------------------  ----------\n"
+              "Total for /srv           1                        \u2014           \u2014\n"
+              "old                      1                        \u2014           \u2014\n"
+              "web                      1                        \u2014           \u2014\n");
+    Args csv = older;
+    csv.insert(csv.end(), {"--format", "csv"});
+    EXPECT_EQ(Analyse(csv).Out,
+              "Directory Name,# of Files,Total size (MB on disk),% of Total\r\n"
+              "Total for /srv,1,,\r\nold,1,,\r\nweb,1,,\r\n");
+    Args json = older;
+    json.insert(json.end(), {"--format", "json"});
+    auto doc = nlohmann::json::parse(Analyse(json).Out);
+    EXPECT_EQ(doc["size"], "disk");
+    EXPECT_EQ(doc["total"], nlohmann::json::parse(R"(["Total for /srv", "1", null, null])"));
+    EXPECT_FALSE(doc.contains("exclusions_differ"));
+
+    for (const Args& compare : {Args{"analyse", "compare-directories", "--snapshot", "2024-05-02 08:00:00", "--compare",
+                                     "previous", "--size", "disk"},
+                                Args{"growth", "--size", "disk"}}) {
+        auto run = test::RunOn(db_, compare);
+        EXPECT_EQ(run.ExitCode, 1) << compare[0];
+        EXPECT_NE(run.Err.find("on-disk figures"), std::string::npos) << run.Err;
+        EXPECT_NE(run.Err.find("Use --size apparent to compare their apparent sizes.\n"), std::string::npos) << run.Err;
+        EXPECT_EQ(run.Out, "");
+    }
+    EXPECT_EQ(test::RunOn(db_, {"growth", "--size", "disk"}).Err,
+              "corvina: Snapshot 2024-05-03 08:00:00 has no on-disk figures (it was taken before they were recorded): "
+              "the two snapshots cannot be compared on disk. Use --size apparent to compare their apparent sizes.\n");
+
+    // What the two left out, on apparent sizes as on disk: a line on
+    // stderr beside a table, a field in JSON, nothing for one snapshot's result.
+    const Args changed{"changed-files", "--snapshot", "2024-05-02 08:00:00", "--compare", "previous"};
+    EXPECT_EQ(Analyse(changed).Err,
+              "corvina: The snapshots left out different entries: 2024-05-02 08:00:00 left out \"*.tmp\", "
+              "2024-05-01 08:00:00 nothing\n");
+    Args changedJson = changed;
+    changedJson.insert(changedJson.end(), {"--format", "json"});
+    auto run = Analyse(changedJson);
+    EXPECT_EQ(nlohmann::json::parse(run.Out)["exclusions_differ"], true);
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(Analyse({"directory-details", "--snapshot", "2024-05-02 08:00:00", "--compare", "previous"}).Err, "");
+    EXPECT_EQ(nlohmann::json::parse(Analyse({"changed-files", "--snapshot", "2024-05-01 08:00:00", "--compare",
+                                             "2024-05-01 08:00:00", "--format", "json"}).Out)["exclusions_differ"],
+              false);
+
+    // The trend on disk: one snapshot of three measured, so no grower either.
+    const Args trend{"trend", "--path", "/srv", "--size", "disk", "--unit", "B"};
+    EXPECT_EQ(test::RunOkOn(db_, trend).Out,
+              "Trend of /srv (on disk)\n"
+              "Snapshot             Files  Bytes on disk  FS size  FS free\n"
+              "-------------------  -----  -------------  -------  -------\n"
+              "2024-05-01 08:00:00      1              \u2014\n"
+              "2024-05-02 08:00:00      1          12288\n"
+              "2024-05-03 08:00:00      1              \u2014\n"
+              "Forecast: none (needs the file system of three snapshots over a day or more)\n"
+              "Top grower: none on disk (fewer than two snapshots recorded on-disk figures)\n");
+    Args trendJson = trend;
+    trendJson.insert(trendJson.end(), {"--format", "json"});
+    auto points = nlohmann::json::parse(test::RunOkOn(db_, trendJson).Out);
+    EXPECT_EQ(points["size"], "disk");
+    EXPECT_EQ(std::tuple(points["points"][0]["bytes"], points["points"][1]["bytes"], points["top_grower"]["bytes"]),
+              std::tuple(nullptr, 12288, nullptr));
 }
 
 // /data/logs appears in the second snapshot; used space grows 100 bytes a day

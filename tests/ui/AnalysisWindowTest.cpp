@@ -38,6 +38,7 @@
 #include "store/Exclusion.h"
 #include "store/Statement.h"
 #include "store/HostLabel.h"
+#include "tests/support/DiskRows.h"
 #include "tests/ui/WindowHarness.h"
 #include "ui/AnalysisLauncher.h"
 #include "ui/AnalysisWindow.h"
@@ -283,6 +284,7 @@ private slots:
     void ExportCopyAndSaveChartWriteWhatTheWindowShows();
     void TreeShowsGrowthAndFollowsItWhereOneSubdirectoryHoldsHalf();
     void TrendWindowPlacesSnapshotsByDateAndForecastsTheFileSystemFull();
+    void SizeBasisIsKeptAndTheGridTreeAndChartFollowIt();
     void ServerDatabaseIsChosenByItsConnectionAndItsPasswordIsNotKept();
 };
 
@@ -1238,6 +1240,143 @@ void AnalysisWindowTest::TrendWindowPlacesSnapshotsByDateAndForecastsTheFileSyst
     SaveScreenshot(*trend, "frmtrend_maximised");
     window.reset();
     QVERIFY(open.isNull());  // gone with the analysis window
+}
+
+// The on-disk figures of a DataSnapshot, in megabytes: its (files) entry,
+// big/(files), big/deep, small and it's; the rest follows from them.
+DiskRows DataOnDisk(const char* key, double files, double big, double deep, double small, double its) {
+    const auto mb = [](double megabytes) { return static_cast<std::int64_t>(megabytes * 1048576); };
+    const double total = files + big + deep + small + its;
+    return {.Key = key,
+            .Total = mb(total),
+            .Dirs = {{"/data/(files)", mb(files)},         {"/data/big/(files)", mb(big)},
+                     {"/data/big/deep/(files)", mb(deep)}, {"/data/big/deep", mb(deep)},
+                     {"/data/big", mb(big + deep)},        {"/data/small/(files)", mb(small)},
+                     {"/data/small", mb(small)},           {"/data/it's/(files)", mb(its)},
+                     {"/data/it's", mb(its)},              {"/data", mb(total)}},
+            .Files = {{"/data", "a.txt", mb(files / 2)},      {"/data", "b.doc", mb(files / 2)},
+                      {"/data/big", "video.mp4", mb(big)},    {"/data/big/deep", "dump.bin", mb(deep)},
+                      {"/data/small", "note.txt", mb(small)}, {"/data/it's", "quote.txt", mb(its)}}};
+}
+
+// On disk kNew's big is sparse (4 MB of 16) and it's takes 6 MB: it's leads
+// the grid, and from kOld (once it has figures) it holds most of the growth.
+// kNew left out "*.o", kOld nothing. A snapshot between them never has figures.
+void AnalysisWindowTest::SizeBasisIsKeptAndTheGridTreeAndChartFollowIt() {
+    Fixture f;
+    AddSnapshot(f.h.Database, DataSnapshot("2024-03-02 09:00:00", 1.5));
+    AddDiskRows(f.h.Database, DataOnDisk(kNew, 2, 2, 2, 1, 6));
+    AddExclusions(f.h.Database, kNew, {{"pattern", "*.o"}});
+    const QString noFigure = QString::fromUtf8(kNoFigure.data(), static_cast<qsizetype>(kNoFigure.size()));
+    {
+        auto window = OpenOn(f, kNew);
+        QVERIFY(Item(*window, "dispbasis_0")->isChecked() && !Item(*window, "dispbasis_1")->isChecked());
+        QCOMPARE(Heading(*window, 2) + "|" + TotalCell(*window, 2), QString("Total size (MB)      |25"));
+        Item(*window, "dispbasis_1")->trigger();
+        QVERIFY(Item(*window, "dispbasis_1")->isChecked() && !Item(*window, "dispbasis_0")->isChecked());
+        QCOMPARE(f.h.Settings.value("Preferences/SizeBasis").toString(), QString("disk"));
+        QCOMPARE(Heading(*window, 2) + "|" + TotalCell(*window, 2), QString("Total size (MB on disk)|13"));
+        QCOMPARE(DetailColumn(*window, 0), QStringList({"it's", "big", "(files)", "small"}));
+        QCOMPARE(DetailColumn(*window, 3), QStringList({"46", "30", "15", "7"}));
+        QCOMPARE(window->StatusText(), QString("Analysis of directory /data (on disk)"));
+        QCOMPARE(window->Chart().Chart().Title, std::string("Analysis of Total size (MB on disk)"));
+        QCOMPARE(window->Chart().Chart().ChartValues, (std::vector<double>{6, 4, 2, 1}));
+        window->resize(1000, 640);
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        SaveScreenshot(*window, "frmanal_disk");
+        auto* sizes = Child<QMenu>(*window, "dispsizt");
+        sizes->popup(window->mapToGlobal(QPoint(200, 40)));
+        QVERIFY(QTest::qWaitForWindowExposed(sizes));
+        SaveScreenshot(*sizes, "frmanal_disk_menu");
+        sizes->close();
+
+        // A snapshot taken before on-disk figures shows none, and says so.
+        Choose(*window, kOld, "comsnap");
+        QCOMPARE(TotalCell(*window, 2) + "|" + TotalCell(*window, 3), noFigure + "|" + noFigure);
+        QVERIFY(window->StatusText().startsWith("Analysis of directory /data (on disk)   " + noFigure + " marks"));
+        QVERIFY(!window->Chart().isVisible());
+        SaveScreenshot(*window, "frmanal_disk_older");
+    }
+
+    // A program started again: a new session and window on the same settings.
+    SessionMessages messages{f.h.Prompter, f.h.Database};
+    AnalysisSession session{f.h.Database, messages};
+    SnapshotChoice choice;
+    session.PreferPrime(Key(kNew));
+    AnalysisWindow window(f.h.Context, session, choice);
+    window.Load();
+    QVERIFY(Item(window, "dispbasis_1")->isChecked());
+    QCOMPARE(Heading(window, 2) + "|" + TotalCell(window, 2), QString("Total size (MB on disk)|13"));
+
+    // kOld has no figures: the tree shows no growth on disk, asked once per
+    // pair whether to show apparent sizes instead.
+    DirectoryTreeModel& tree = window.Tree();
+    const auto growth = [&]() {
+        return ColumnTexts(tree, 1, tree.RootIndex()) << tree.RootIndex().siblingAtColumn(1).data().toString();
+    };
+    f.h.Prompter.Script({Answer::No});
+    Choose(window, kOld);
+    QCOMPARE(f.h.Prompter.Texts(),
+             std::vector<std::string>{"Snapshot 2024-03-01 09:00:00 has no on-disk figures (it was taken before they "
+                                      "were recorded): the two snapshots cannot be compared on disk.\n"
+                                      "Show apparent sizes instead?"});
+    QVERIFY(window.TreeView().isColumnHidden(1) && !Item(window, "menfollow")->isEnabled());
+    Item(window, "mendir_1")->trigger();
+    QCOMPARE(f.h.Prompter.Texts().size(), std::size_t{1});
+    QVERIFY(window.StatusText().startsWith("Cannot compare on disk: snapshot 2024-03-01 09:00:00 has no on-disk"));
+    QCOMPARE(window.Grid().DetailModel().rowCount(), 0);
+    window.resize(1000, 640);
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    SaveScreenshot(window, "frmanal_disk_cannot_compare");
+    // Choosing the basis again asks again; Yes shows apparent sizes.
+    Item(window, "dispbasis_1")->trigger();
+    QCOMPARE(f.h.Prompter.Texts().size(), std::size_t{2});
+    QVERIFY(Item(window, "dispbasis_0")->isChecked());
+    QCOMPARE(f.h.Settings.value("Preferences/SizeBasis").toString(), QString("apparent"));
+    QCOMPARE(growth(), QStringList({"+1 MB", "+8 MB", "+3 MB", "+0 MB", "+12 MB"}));
+    QCOMPARE(window.StatusText(), QString("Compare /data from 1 Mar to 7 Mar   The snapshots left out different "
+                                          "entries: 7 Mar left out \"*.o\", 1 Mar nothing"));
+    // So does choosing such a compare snapshot on disk: the grid shows apparent sizes under their headings.
+    Item(window, "mendir_0")->trigger();
+    Choose(window, kNew, "comsnap");
+    Item(window, "dispbasis_1")->trigger();
+    QCOMPARE(TotalCell(window, 2), QString("13"));
+    Choose(window, kOld);
+    QCOMPARE(f.h.Prompter.Texts().size(), std::size_t{3});
+    QCOMPARE(Heading(window, 2) + "|" + TotalCell(window, 2), QString("Total size (MB)      |25"));
+
+    // Once kOld has figures, the growth, the comparison and the way down follow the blocks.
+    AddDiskRows(f.h.Database, DataOnDisk(kOld, 1, 1, 1, 1, 2));
+    Choose(window, kOld);
+    Item(window, "mendir_1")->trigger();
+    Item(window, "dispbasis_1")->trigger();
+    QCOMPARE(f.h.Prompter.Texts().size(), std::size_t{3});
+    QCOMPARE(growth(), QStringList({"+1 MB", "+2 MB", "+4 MB", "", "+7 MB"}));
+    QCOMPARE(Heading(window, 1), QString("Size (7 Mar) (MB on disk)"));
+    QVERIFY(window.StatusText().startsWith("Compare /data from 1 Mar to 7 Mar (on disk)   The snapshots left out"));
+    SaveScreenshot(window, "frmanal_disk_compare");
+    Item(window, "mendir_0")->trigger();
+    ClickNode(window, tree.RootIndex());
+    Item(window, "menfollow")->trigger();
+    QCOMPARE(window.TreeView().currentIndex(), NodeNamed(window, tree.RootIndex(), "it's"));
+    QCOMPARE(window.StatusText(), QString("Analysis of directory /data/it's (on disk)"));
+    SaveScreenshot(window, "frmanal_disk_growth");
+
+    // The trend of /data on disk: no point where nothing was recorded.
+    ClickNode(window, tree.RootIndex());
+    Item(window, "mentrend")->trigger();
+    TrendWindow* trend = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == "frmtrend" && top->isVisible()) trend = qobject_cast<TrendWindow*>(top);
+    }
+    QVERIFY(trend != nullptr);
+    auto* table = Child<QTableWidget>(*trend, "grdtrend");
+    QCOMPARE(table->horizontalHeaderItem(2)->text() + "|" + table->item(0, 2)->text() + "|" + table->item(1, 2)->text(),
+             "Size on disk (MB)|6|" + noFigure);
+    QCOMPARE(Child<QLabel>(*trend, "lblgrower")->text(), QString("Top grower: /data/it's (+4 MB)"));
+    QVERIFY(QTest::qWaitForWindowExposed(trend));
+    QCOMPARE(trend->Chart().LayOut().Directory.size(), std::size_t{2});
+    SaveScreenshot(*trend, "frmtrend_disk");
 }
 
 QTEST_MAIN(AnalysisWindowTest)
