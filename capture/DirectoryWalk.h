@@ -51,6 +51,8 @@ struct WalkResult {
     std::vector<ErrorEntry> ErrorList;
     std::int64_t Files = 0;  // the base directory's subtree totals
     double Bytes = 0;
+    std::int64_t DiskBytes = 0;           // its blocks in bytes, as du counts them
+    std::int64_t CollectedDiskBytes = 0;  // the blocks of the files rows
     bool RowFailed = false;  // the sink refused a row (AbortFlag is then set)
 
     int ErrorCount() const { return static_cast<int>(ErrorList.size()); }

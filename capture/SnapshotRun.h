@@ -80,7 +80,8 @@ std::optional<RunMessage> CheckSnapshotInput(const SnapshotRequest& request);
 // key no stored snapshot has (waiting for the next second when needed),
 // walks, then writes the Control row and commits, or rolls everything back.
 // The rows are written on a second thread while the walk reads the disk.
-// Beside the Control row it writes the snapshot's Filesystem and Host rows.
+// Beside the Control row it writes the snapshot's Filesystem and Host rows,
+// and its blocks on disk (store/DiskUsage.h).
 // Its messages come back in the result: a message box waiting for a person's
 // click would otherwise hold every other writer of the database (a scheduled
 // run, another host) until the click. fileSystem null means the real one.

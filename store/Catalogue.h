@@ -67,7 +67,8 @@ struct SnapshotListRow {
 // rows holds what was read up to it.
 StoreError ListSnapshots(DatabaseState& state, std::string_view basePath, std::vector<SnapshotListRow>& rows);
 
-// Removes the snapshot from Control, Dir, files, Filesystem and Host in one transaction: all or
+// Removes the snapshot from Control, Dir, files and the tables of its other
+// figures (Filesystem, Host, Diskusage, Dirdisk, Filedisk) in one transaction: all or
 // nothing. Waits for the write lock while wait says so (a snapshot being
 // written holds it). Reports nothing: the error says why nothing was changed,
 // busy when the wait was given up.

@@ -196,6 +196,8 @@ class RecordingSink final : public RowSink {
 public:
     // Rows as text: "F name size dir attr" and "D type name files bytes".
     std::vector<std::string> Rows;
+    // Bytes on disk as text: "name disk links" and "D type name disk".
+    std::vector<std::string> Disk;
     int FailAtRow = -1;  // the row with this index is refused
 
     bool FileRow(const CollectedFile& row) override {
@@ -203,12 +205,16 @@ public:
         Rows.push_back("F " + std::string(row.Filename) + " " + std::to_string(row.Filesize) + " " +
                        std::string(row.Filedir) + " " + std::to_string(row.Fileattr));
         Dates.push_back(FormatKey(row.Filedate));
+        Disk.push_back(std::string(row.Filedir) + "/" + std::string(row.Filename) + " " + std::to_string(row.Diskbytes) +
+                       " " + std::to_string(row.Links));
         return true;
     }
-    bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double bytes) override {
+    bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double bytes,
+                std::int64_t disk) override {
         if (Refuse()) return false;
         Rows.push_back("D" + std::string(type) + " " + std::string(name) + " " + std::to_string(files) + " " +
                        std::to_string(static_cast<std::int64_t>(bytes)));
+        Disk.push_back("D" + std::string(type) + " " + std::string(name) + " " + std::to_string(disk));
         return true;
     }
     std::vector<std::string> Dates;  // Filedate of each file row

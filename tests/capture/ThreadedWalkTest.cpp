@@ -208,12 +208,14 @@ public:
 
     bool FileRow(const CollectedFile& r) override {
         return Row("F " + std::string(r.Filename) + "|" + std::to_string(r.Filesize) + "|" + std::string(r.Filedir) +
-                   "|" + std::to_string(r.Fileattr) + "|" + std::to_string(r.Filedate.Minute * 60 + r.Filedate.Second));
+                   "|" + std::to_string(r.Fileattr) + "|" + std::to_string(r.Filedate.Minute * 60 + r.Filedate.Second) +
+                   "|" + std::to_string(r.Diskbytes) + "|" + std::to_string(r.Links));
     }
-    bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double bytes) override {
+    bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double bytes,
+                std::int64_t disk) override {
         BeforeDirRow();
         return Row("D" + std::string(type) + " " + std::string(name) + "|" + std::to_string(files) + "|" +
-                   std::to_string(bytes));
+                   std::to_string(bytes) + "|" + std::to_string(disk));
     }
     void OnStatus(const std::string& text) override { Log.push_back("S " + text); }
     void OnCounters(const RunCounters& c) override {
