@@ -42,6 +42,7 @@
 #include "capture/SnapshotRun.h"
 #include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
+#include "store/DiskUsage.h"
 #include "store/Statement.h"
 #include "base/DisplayText.h"
 #include "store/WriteTransaction.h"
@@ -78,6 +79,13 @@ public:
     std::string AddFile(const std::string& parentPath, const std::string& name, std::int64_t length,
                         int attributes = 0, std::int64_t modified = 1700000000) {
         return Add(parentPath, name, attributes, length, modified).Path;
+    }
+    // The blocks of the entry at path, and the inode its names share.
+    void SetBlocks(const std::string& path, std::int64_t blocks, std::uint64_t inode = 0, std::uint64_t links = 1) {
+        EntryStat& stat = path == root_.Path ? root_.Stat : nodes_.at(path)->Stat;
+        stat.Blocks = blocks;
+        stat.Inode = inode;
+        stat.Links = links;
     }
 
     std::map<std::string, int> OpenFailures;       // path of a directory -> code
@@ -367,6 +375,29 @@ TEST(WalkRows, EachTreeGivesItsRowsInWalkOrder) {
     }
 }
 
+// Blocks in the rows: a file's at its first name in row order (the base's
+// files come before any subdirectory's), every directory's own, nothing of
+// a file system mounted below. A subdirectory named "(files)" keeps its
+// Dirname's on-disk row; its parent's files entry goes without.
+TEST(WalkRows, BlocksCountOnceAtTheFirstNameInRowOrder) {
+    Walk w;
+    w.options.CollectFiles = true;
+    const std::string a = w.fs.AddDir("", "A"), b = w.fs.AddDir("", "b"), mnt = w.fs.AddDir("", "mnt", 2);
+    w.fs.SetBlocks(w.fs.AddFile(a, "again", 100), 1, 10, 2);
+    w.fs.SetBlocks(w.fs.AddFile("", "once", 100), 1, 10, 2);
+    w.fs.SetBlocks(w.fs.AddFile(b, "x", 1), 2);
+    w.fs.SetBlocks(w.fs.AddFile(w.fs.AddDir(b, "(files)"), "y", 1), 2);
+    w.fs.AddFile(mnt, "far", 1);
+    for (const std::string& dir : {std::string("/base"), a, b, b + "/(files)", mnt}) w.fs.SetBlocks(dir, 8);
+    const WalkResult r = w.Run();
+    EXPECT_EQ(w.sink.Disk, Rows({"/base/once 512 2", "D1 /base/(files) 512", "/base/A/again 0 2", "D1 /base/A/(files) 0",
+                                 "D2 /base/A 4096", "/base/b/x 1024 1", "D1 /base/b/(files) -1",
+                                 "/base/b/(files)/y 1024 1", "D1 /base/b/(files)/(files) 1024",
+                                 "D2 /base/b/(files) 5120", "D2 /base/b 10240", "D2 /base/mnt 0", "D2 /base 18944"}));
+    EXPECT_EQ(r.DiskBytes, 18944);
+    EXPECT_EQ(r.CollectedDiskBytes, 2560);
+}
+
 TEST(WalkRows, ModificationTimesAreLocalTimesToTheSecond) {
     setenv("TZ", "UTC", 1);
     tzset();
@@ -457,6 +488,19 @@ TEST(SortNames, TiesComeOutAsTheExchangeSortLeavesThem) {
 
 namespace fs = std::filesystem;
 
+// What the real du -sB1 -x says of path: its bytes on disk, each file once.
+std::int64_t Du(const std::string& path) {
+    FILE* pipe = ::popen(("du -sB1 -x '" + path + "'").c_str(), "r");
+    long long bytes = -1;
+    if (pipe == nullptr || std::fscanf(pipe, "%lld", &bytes) != 1) {
+        ADD_FAILURE() << "du failed on " << path;
+    }
+    if (pipe != nullptr) {
+        EXPECT_EQ(::pclose(pipe), 0) << "du on " << path;
+    }
+    return bytes;
+}
+
 class SnapshotRun : public ::testing::Test {
 public:  // the cases below build on the fixture directly
     void SetUp() override {
@@ -516,22 +560,33 @@ TEST_F(SnapshotRun, CompletedRunStoresItsControlRowLast) {
     EXPECT_EQ(Rows("SELECT Dirname FROM Dir ORDER BY rowid"), "/base/(files),/base/sub/(files),/base/sub,/base");
 }
 
-// Opening leaves a file without the Filesystem table, and it reads as having
-// no figures; the first run's figures create it, and a delete takes them.
+// Opening leaves a file without the Filesystem and on-disk tables, and it
+// reads as having no figures; the first run's figures create them, and a
+// delete takes them.
 TEST_F(SnapshotRun, FileSystemFiguresGoInAndOutWithTheirSnapshot) {
+    const std::string tables = "SELECT count(*) FROM sqlite_master WHERE name IN "
+                               "('Filesystem', 'Diskusage', 'Dirdisk', 'Filedisk')";
+    const std::string diskRows = "SELECT (SELECT count(*) FROM Diskusage) || ' ' || (SELECT count(*) FROM Dirdisk) "
+                                 "|| ' ' || (SELECT count(*) FROM Filedisk)";
     std::optional<FilesystemFigures> figures;
+    std::optional<DiskTotals> disk;
     EXPECT_TRUE(ReadFilesystemRow(state, DateTime{2025, 1, 1, 0, 0, 0}, figures).Ok());
-    EXPECT_EQ(std::tuple(Rows("SELECT count(*) FROM sqlite_master WHERE name = 'Filesystem'"), figures.has_value()),
-              std::tuple("0", false));
+    EXPECT_TRUE(ReadDiskusageRow(state, DateTime{2025, 1, 1, 0, 0, 0}, disk).Ok());
+    EXPECT_EQ(std::tuple(Rows(tables), figures.has_value(), disk.has_value()), std::tuple("0", false, false));
     fake.Space = FileSystemSpace{8000000000000LL, 123456789LL};
+    request.CollectFiles = true;
+    fake.SetBlocks(fake.AddFile("", "f", 1), 8);
     const RunResult r = Take();
     ASSERT_EQ(r.Outcome, RunOutcome::Completed);
     EXPECT_EQ(Rows("SELECT * FROM Filesystem"), FormatKey(r.Key) + "|8000000000000|123456789");
     ASSERT_TRUE(ReadFilesystemRow(state, r.Key, figures).Ok());
     EXPECT_EQ(figures.value().Fsfree, 123456789LL);
+    ASSERT_TRUE(ReadDiskusageRow(state, r.Key, disk).Ok());
+    EXPECT_EQ(std::tuple(disk.value().Totdiskbytes, disk.value().Filediskbytes, Rows(diskRows)),
+              std::tuple(4096, 4096, "1 2 1"));
     WaitUpTo noWait{std::chrono::milliseconds(0)};
     ASSERT_TRUE(DeleteSnapshot(state, r.Key, noWait).Ok());
-    EXPECT_EQ(Rows("SELECT count(*) FROM Filesystem"), "0");
+    EXPECT_EQ(Rows("SELECT count(*) FROM Filesystem") + " " + Rows(diskRows), "0 0 0 0");
 }
 
 TEST_F(SnapshotRun, InputIsCheckedBeforeAnythingIsWritten) {
@@ -675,6 +730,61 @@ TEST_F(SnapshotRun, LinksAreEntriesOfTheirOwnAndSpecialFilesAreSystemFiles) {
     EXPECT_EQ(r.Counters.TotalBytes, 1000 + 4 + 6 + 6);
     EXPECT_EQ(Rows("SELECT Filename, Fileattr FROM files ORDER BY Filename"),
               std::string("fifo|4,inside|0,link-to-dir|0,loop_a|0,loop_b|0,") + (device ? "null|4," : "") + "sock|4");
+}
+
+// Bytes on disk as du counts them: the base's total is du -sB1 -x of the
+// tree, and so is the figure of each directory whose files have no name
+// outside it; a file of several names counts at its first name in row order,
+// whatever the number of threads. The apparent totals count every name, as
+// they always have.
+TEST_F(SnapshotRun, BlocksOnDiskAreWhatDuCountsWhateverTheThreads) {
+    const std::string tree = RealTree();
+    for (const char* dir : {"a/deep", "b", "inner", "many"}) fs::create_directories(tree + "/" + dir);
+    test::WriteFile(tree + "/a/shared.bin", std::string(50000, 's'));
+    fs::create_hard_link(tree + "/a/shared.bin", tree + "/b/shared-link.bin");
+    test::WriteFile(tree + "/a/deep/x", std::string(3000, 'x'));
+    test::WriteFile(tree + "/inner/big.bin", std::string(100000, 'b'));
+    fs::create_hard_link(tree + "/inner/big.bin", tree + "/inner/big-link.bin");
+    for (int i = 0; i < 40; ++i) test::WriteFile(tree + "/many/t" + std::to_string(i), std::string(i % 3, 't'));
+    test::WriteFile(tree + "/sparse.img", "");
+    fs::resize_file(tree + "/sparse.img", 64 << 20);
+    test::WriteAt(tree + "/sparse.img", 32 << 20, std::string(5000, 'd'));
+    fs::create_symlink("a/shared.bin", tree + "/link");
+
+    std::string rowsOfOneThread;
+    for (int threads : {1, 4}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        request.Threads = threads;
+        const RunResult r = Take();
+        ASSERT_EQ(r.Outcome, RunOutcome::Completed);
+        const std::string of = " WHERE Snapshot = '" + FormatKey(r.Key) + "'";
+        EXPECT_EQ(r.Counters.TotalBytes, 2 * 50000 + 3000 + 2 * 100000 + 39 + (64 << 20) + 12);
+        EXPECT_EQ(Rows("SELECT Totdiskbytes FROM Diskusage" + of), std::to_string(Du(tree)));
+        auto onDisk = [&](const std::string& dir) {
+            return std::stoll(Rows("SELECT Diskbytes FROM Dirdisk" + of + " AND Dirname = '" + dir + "'"));
+        };
+        for (const std::string& dir : {tree, tree + "/a/deep", tree + "/inner", tree + "/many"}) {
+            EXPECT_EQ(onDisk(dir), Du(dir)) << dir;
+        }
+        // b's name of a's file comes later in row order.
+        EXPECT_EQ(onDisk(tree + "/b"), Du(tree + "/b") - Du(tree + "/a/shared.bin"));
+        // One name of each pair carries the blocks; the recorded total is theirs.
+        EXPECT_EQ(Rows("SELECT sum(Diskbytes > 0) || ' of ' || count(*) FROM Filedisk" + of + " AND Links = 2"),
+                  "2 of 4");
+        EXPECT_EQ(Rows("SELECT Filediskbytes = (SELECT sum(Diskbytes) FROM Filedisk" + of + ") FROM Diskusage" + of),
+                  "1");
+        // One on-disk row for each Dir and files row.
+        EXPECT_EQ(Rows("SELECT count(*) FROM Dir d JOIN Dirdisk k ON k.Snapshot = d.Snapshot AND k.Dirname = d.Dirname" +
+                       std::string(" WHERE d.Snapshot = '") + FormatKey(r.Key) + "'") +
+                      " " + Rows("SELECT count(*) FROM files f JOIN Filedisk k ON k.Snapshot = f.Snapshot AND "
+                                 "k.Filedir = f.Filedir AND k.Filename = f.Filename WHERE f.Snapshot = '" +
+                                 FormatKey(r.Key) + "'"),
+                  Rows("SELECT count(*) FROM Dir" + of) + " " + Rows("SELECT count(*) FROM files" + of));
+        const std::string rows = Rows("SELECT Dirname, Diskbytes FROM Dirdisk" + of + " ORDER BY Dirname") + "\n" +
+                                 Rows("SELECT Filedir, Filename, Diskbytes, Links FROM Filedisk" + of);
+        if (threads == 1) rowsOfOneThread = rows;
+        EXPECT_EQ(rows, rowsOfOneThread);
+    }
 }
 
 TEST_F(SnapshotRun, PathsBeyondTheSystemLimitAndDeeperThanTheDescriptorLimitAreWalked) {
