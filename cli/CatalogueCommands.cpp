@@ -10,6 +10,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
 #include "store/Catalogue.h"
+#include "store/DiskUsage.h"
 #include "store/HostLabel.h"
 #include "base/SizeFormat.h"
 
@@ -152,6 +153,15 @@ int RunInfo(const KeyOptions& options) {
     // A key the database lacks is said as "Snapshot ... not found".
     const bool loaded = Succeeded(state, prompter, LoadSnapshotInfo(state, key, info));
     if (!loaded || info.InfoBasePath.empty()) return kExitFailed;
+    // A snapshot taken before blocks were recorded has no figures on disk:
+    // "—" and null say so, rather than a number made up.
+    std::optional<DiskTotals> disk;
+    if (!Succeeded(state, prompter, ReadDiskusageRow(state, key, disk))) return kExitFailed;
+    const DiskTotals onDisk = disk.value_or(DiskTotals{});
+    auto diskJson = [&](std::int64_t bytes) { return disk ? Json(bytes) : Json(nullptr); };
+    auto diskText = [&](std::int64_t bytes) {
+        return disk ? FormatNumber(bytes) + " (" + FormatSize(static_cast<double>(bytes)) + ")" : std::string("—");
+    };
     if (options.Json) {
         PrintJson({{"key", FormatGeneralDate(key)},
                    {"basepath", info.InfoBasePath},
@@ -161,8 +171,10 @@ int RunInfo(const KeyOptions& options) {
                    {"directories", info.InfoTotalDirs},
                    {"files", info.InfoTotalFiles},
                    {"bytes", info.InfoTotalBytes},
+                   {"diskbytes", diskJson(onDisk.Totdiskbytes)},
                    {"filescollected", info.InfoFilesCollected},
-                   {"collectedbytes", info.InfoCollectedBytes}});
+                   {"collectedbytes", info.InfoCollectedBytes},
+                   {"collecteddiskbytes", diskJson(onDisk.Filediskbytes)}});
         return kExitOk;
     }
     PrintOut("Snapshot:          {}\n", FormatGeneralDate(key));
@@ -173,9 +185,11 @@ int RunInfo(const KeyOptions& options) {
     PrintOut("Directories:       {}\n", info.InfoTotalDirs);
     PrintOut("Files:             {}\n", info.InfoTotalFiles);
     PrintOut("Bytes:             {} ({})\n", FormatNumber(info.InfoTotalBytes), FormatSize(info.InfoTotalBytes));
+    PrintOut("Bytes on disk:     {}\n", diskText(onDisk.Totdiskbytes));
     PrintOut("Files collected:   {}\n", info.InfoFilesCollected);
     PrintOut("Bytes collected:   {} ({})\n", FormatNumber(info.InfoCollectedBytes),
              FormatSize(info.InfoCollectedBytes));
+    PrintOut("Collected on disk: {}\n", diskText(onDisk.Filediskbytes));
     return kExitOk;
 }
 
