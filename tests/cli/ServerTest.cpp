@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -66,17 +67,37 @@ protected:
     test::ServerSchema schema_;
 };
 
+enum class Table { Dir, Files, Dirdisk, Filedisk };
+
 // The names' bytes in hex, so that both engines print them alike.
-std::string RowsSql(bool server, bool dirs) {
+std::string RowsSql(bool server, Table table) {
     auto hex = [&](const char* field) {
         return server ? "upper(encode(" + std::string(field) + ", 'hex'))" : "hex(" + std::string(field) + ")";
     };
-    if (dirs) {
-        return "SELECT " + hex("Dirname") + ", " + hex("Shortname") + ", " + hex("Parentdir") +
-               ", Entrytype, Dirlevel, Files, CAST(TotsizeF AS BIGINT) FROM Dir ORDER BY Dirname, Entrytype";
+    switch (table) {
+        case Table::Dir:
+            return "SELECT " + hex("Dirname") + ", " + hex("Shortname") + ", " + hex("Parentdir") +
+                   ", Entrytype, Dirlevel, Files, CAST(TotsizeF AS BIGINT) FROM Dir ORDER BY Dirname, Entrytype";
+        case Table::Files:
+            return "SELECT " + hex("Filedir") + ", " + hex("Filename") + ", " + hex("Filetype") +
+                   ", Filesize, Fileattr, Filedate FROM files ORDER BY Filedir, Filename";
+        case Table::Dirdisk: return "SELECT " + hex("Dirname") + ", Diskbytes FROM Dirdisk ORDER BY Dirname";
+        case Table::Filedisk:
+            return "SELECT " + hex("Filedir") + ", " + hex("Filename") +
+                   ", Diskbytes, Links FROM Filedisk ORDER BY Filedir, Filename";
     }
-    return "SELECT " + hex("Filedir") + ", " + hex("Filename") + ", " + hex("Filetype") +
-           ", Filesize, Fileattr, Filedate FROM files ORDER BY Filedir, Filename";
+    return {};
+}
+
+// What the real du -sB1 -x says of path, as the text the server prints.
+std::string Du(const std::string& path) {
+    FILE* pipe = ::popen(("du -sB1 -x '" + path + "'").c_str(), "r");
+    long long bytes = -1;
+    if (pipe != nullptr) {
+        if (std::fscanf(pipe, "%lld", &bytes) != 1) bytes = -1;
+        ::pclose(pipe);
+    }
+    return std::to_string(bytes) + "\n";
 }
 
 TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndNoPasswordShows) {
@@ -87,18 +108,25 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
     }
     std::ofstream(root + "/a/huge.bin").close();
     fs::resize_file(root + "/a/huge.bin", (std::uintmax_t{6} << 30) + 7);
+    // Names of one file in one directory and in another.
+    std::ofstream(root + "/Case/shared") << std::string(20000, 's');
+    fs::create_hard_link(root + "/Case/shared", root + "/Case/shared again");
+    fs::create_hard_link(root + "/Case/shared", root + "/case/shared elsewhere");
 
     // The first run on an empty server database sets it up, as a new file is.
     for (const std::string& db : {file, server}) {
         auto run = test::RunOkOn(db, {"snapshot", root, "--files"});
         EXPECT_NE(run.Err.find("created snapshot database"), std::string::npos) << run.Err;
     }
-    for (bool dirs : {true, false}) {
-        const std::string rows = test::Query(file, RowsSql(false, dirs), "\n") + "\n";  // as RunOnServer gives them
-        EXPECT_EQ(test::RunOnServer(server, RowsSql(true, dirs)), rows);
+    for (Table table : {Table::Dir, Table::Files, Table::Dirdisk, Table::Filedisk}) {
+        const std::string rows = test::Query(file, RowsSql(false, table), "\n") + "\n";  // as RunOnServer gives them
+        EXPECT_EQ(test::RunOnServer(server, RowsSql(true, table)), rows);
         EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 8);
     }
     EXPECT_EQ(test::RunOnServer(server, "SELECT Filesize FROM files WHERE Filename = 'huge.bin'"), "6442450951\n");
+    EXPECT_EQ(test::RunOnServer(server, "SELECT Totdiskbytes FROM Diskusage"), Du(root));
+    EXPECT_EQ(test::RunOnServer(server, "SELECT count(*), sum(Links) FROM Filedisk WHERE Diskbytes = 0 AND Links = 3"),
+              "2|6\n");
 
     // A second snapshot, so that the comparisons have something to pair.
     fs::remove_all(root + "/Case");
