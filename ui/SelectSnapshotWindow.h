@@ -114,6 +114,8 @@ private:
     QLabel* lbllimit_ = nullptr;
     QLabel* lblfiletot_ = nullptr;
     QLabel* lblfilesize_ = nullptr;
+    QLabel* lbldisk_ = nullptr;
+    QLabel* lblfiledisk_ = nullptr;
     QLabel* status_ = nullptr;
     RecentItems menrec_{};
 };
