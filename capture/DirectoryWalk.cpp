@@ -26,7 +26,8 @@
 // because the replay is the one thing in the same order whatever the number
 // of threads: the order of the rows. The set of inodes seen holds only those
 // with more than one name, so it stays small on any ordinary tree. A file
-// system mounted below the base counts nothing on disk, as du -x leaves it out.
+// system mounted below the base, recorded empty, counts nothing on disk, as
+// du -x leaves it out.
 
 #include <algorithm>
 #include <deque>
@@ -261,8 +262,8 @@ private:
         // A subdirectory named "(files)" has the Dirname of this files entry.
         // The on-disk rows hold one row a name: the subdirectory's, whose
         // subtree the tree and the comparisons follow.
-        const std::vector<std::string_view>& subdirectories = frame.Dir->Subs.Views;
-        const bool shared = std::find(subdirectories.begin(), subdirectories.end(), kFilesEntry) != subdirectories.end();
+        const std::vector<std::string_view>& names = frame.Dir->Subs.Views;
+        const bool shared = std::find(names.begin(), names.end(), kFilesEntry) != names.end();
         bool written = Written(sink_.DirRow("1", Path(), frame.Files, frame.Bytes, shared ? kNoDiskRow : frame.Disk));
         line_.resize(length);
         return written;

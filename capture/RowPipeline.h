@@ -4,9 +4,9 @@
 // the walk thread owns nothing of the database until Finish has joined the
 // writer.
 //
-// Each Dir and files row goes with its on-disk row (store/DiskUsage.h) when
-// the writer has them open; what the engine holds of those is sent before
-// the writer is given back.
+// Each Dir and files row goes with its on-disk row (store/DiskUsage.h), which
+// the writer must have open; what the engine holds back of those is sent
+// before the writer is given back.
 //
 // Error policy: the writer stops at the first row the RowWriter refuses and
 // keeps its error and message text (Failure); the walk learns of it at its next

@@ -36,7 +36,8 @@ StoreError OpenDiskRows(DatabaseState& state, RowAppender& dirdisk, RowAppender&
 StoreError WriteDiskusageRow(DatabaseState& state, const DateTime& key, const DiskTotals& totals) {
     if (!state.IsUsable()) return NotOpenError("Diskusage");
     Statement insert;
-    StoreError error = insert.Prepare(state, "INSERT INTO Diskusage (Snapshot, Totdiskbytes, Filediskbytes) VALUES (?,?,?)");
+    StoreError error =
+        insert.Prepare(state, "INSERT INTO Diskusage (Snapshot, Totdiskbytes, Filediskbytes) VALUES (?,?,?)");
     if (error.Ok()) error = insert.BindText(1, FormatKey(key));
     if (error.Ok()) error = insert.BindInt64(2, totals.Totdiskbytes);
     if (error.Ok()) error = insert.BindInt64(3, totals.Filediskbytes);

@@ -111,7 +111,11 @@ StoreError RowWriter::OpenDiskRows() {
 
 StoreError RowWriter::WriteDirdiskRow(std::string_view entryName, std::int64_t diskBytes) {
     if (!dirdisk_.IsPrepared()) return NotOpen("Dirdisk");
-    return RowInsert(dirdisk_).Text(std::string_view(keyText_, keyLength_)).Text(entryName).Int64(diskBytes).Run(entryName);
+    return RowInsert(dirdisk_)
+        .Text(std::string_view(keyText_, keyLength_))
+        .Text(entryName)
+        .Int64(diskBytes)
+        .Run(entryName);
 }
 
 StoreError RowWriter::WriteFilediskRow(const FileRowInput& row) {

@@ -213,8 +213,8 @@ public:
         Rows.push_back("F " + std::string(row.Filename) + " " + std::to_string(row.Filesize) + " " +
                        std::string(row.Filedir) + " " + std::to_string(row.Fileattr));
         Dates.push_back(FormatKey(row.Filedate));
-        Disk.push_back(std::string(row.Filedir) + "/" + std::string(row.Filename) + " " + std::to_string(row.Diskbytes) +
-                       " " + std::to_string(row.Links));
+        Disk.push_back(std::string(row.Filedir) + "/" + std::string(row.Filename) + " " +
+                       std::to_string(row.Diskbytes) + " " + std::to_string(row.Links));
         return true;
     }
     bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double bytes,
@@ -390,8 +390,8 @@ TEST(WalkRows, BlocksCountOnceAtTheFirstNameInRowOrder) {
     w.fs.AddFile(mnt, "far", 1);
     for (const std::string& dir : {std::string("/base"), a, b, b + "/(files)", mnt}) w.fs.SetBlocks(dir, 8);
     const WalkResult r = w.Run();
-    EXPECT_EQ(w.sink.Disk, Rows({"/base/once 512 2", "D1 /base/(files) 512", "/base/A/again 0 2", "D1 /base/A/(files) 0",
-                                 "D2 /base/A 4096", "/base/b/x 1024 1", "D1 /base/b/(files) -1",
+    EXPECT_EQ(w.sink.Disk, Rows({"/base/once 512 2", "D1 /base/(files) 512", "/base/A/again 0 2",
+                                 "D1 /base/A/(files) 0", "D2 /base/A 4096", "/base/b/x 1024 1", "D1 /base/b/(files) -1",
                                  "/base/b/(files)/y 1024 1", "D1 /base/b/(files)/(files) 1024",
                                  "D2 /base/b/(files) 5120", "D2 /base/b 10240", "D2 /base/mnt 0", "D2 /base 18944"}));
     EXPECT_EQ(r.DiskBytes, 18944);
