@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -89,16 +88,6 @@ std::string RowsSql(bool server, Table table) {
     return {};
 }
 
-// What the real du -sB1 -x says of path, as the text the server prints.
-std::string Du(const std::string& path) {
-    FILE* pipe = ::popen(("du -sB1 -x '" + path + "'").c_str(), "r");
-    long long bytes = -1;
-    if (pipe != nullptr) {
-        if (std::fscanf(pipe, "%lld", &bytes) != 1) bytes = -1;
-        ::pclose(pipe);
-    }
-    return std::to_string(bytes) + "\n";
-}
 
 TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndNoPasswordShows) {
     const std::string root = dir_.File("tree"), file = dir_.File("s.mdb"), server = schema_.Location();
@@ -124,7 +113,8 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
         EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 8);
     }
     EXPECT_EQ(test::RunOnServer(server, "SELECT Filesize FROM files WHERE Filename = 'huge.bin'"), "6442450951\n");
-    EXPECT_EQ(test::RunOnServer(server, "SELECT Totdiskbytes FROM Diskusage"), Du(root));
+    EXPECT_EQ(test::RunOnServer(server, "SELECT Totdiskbytes FROM Diskusage"),
+              std::to_string(test::DuBytes(root)) + "\n");
     EXPECT_EQ(test::RunOnServer(server, "SELECT count(*), sum(Links) FROM Filedisk WHERE Diskbytes = 0 AND Links = 3"),
               "2|6\n");
 
