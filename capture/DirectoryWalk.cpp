@@ -259,12 +259,7 @@ private:
     bool WriteFilesEntry(const Frame& frame) {
         const std::size_t length = line_.size();
         line_.append(kFilesEntry);
-        // A subdirectory named "(files)" has the Dirname of this files entry.
-        // The on-disk rows hold one row a name: the subdirectory's, whose
-        // subtree the tree and the comparisons follow.
-        const std::vector<std::string_view>& names = frame.Dir->Subs.Views;
-        const bool shared = std::find(names.begin(), names.end(), kFilesEntry) != names.end();
-        bool written = Written(sink_.DirRow("1", Path(), frame.Files, frame.Bytes, shared ? kNoDiskRow : frame.Disk));
+        bool written = Written(sink_.DirRow("1", Path(), frame.Files, frame.Bytes, frame.Disk));
         line_.resize(length);
         return written;
     }

@@ -146,7 +146,7 @@ bool RowPipeline::WriteBatch(const Batch& batch) {
         } else {
             StoreError error =
                 writer_.WriteDirRow(std::string_view(&record.EntryType, 1), name, record.Count, record.Bytes);
-            if (error.Ok() && record.Disk != kNoDiskRow) error = writer_.WriteDirdiskRow(name, record.Disk);
+            if (error.Ok()) error = writer_.WriteDirdiskRow(std::string_view(&record.EntryType, 1), name, record.Disk);
             if (!error.Ok()) return Refused(error, DirRowFailureText(error));
         }
         if (discard_.load(std::memory_order_relaxed)) return true;

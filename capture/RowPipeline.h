@@ -65,7 +65,7 @@ private:
         double Bytes = 0;
         int Attributes = 0;
         DateTime Date;
-        std::int64_t Disk = 0;  // kNoDiskRow: no on-disk row
+        std::int64_t Disk = 0;
         std::int64_t Links = 1;
     };
     struct Batch {

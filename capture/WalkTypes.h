@@ -68,9 +68,6 @@ struct CollectedFile {
     std::int64_t Links = 1;      // the inode's number of names
 };
 
-// The diskBytes of an entry that gets no on-disk row (see DirectoryWalk.cpp).
-inline constexpr std::int64_t kNoDiskRow = -1;
-
 // Receives the rows of a walk, in the walk's order. false means the row was
 // not written and the walk must stop; the sink keeps why, for its owner to tell.
 class RowSink {

@@ -10,7 +10,7 @@ namespace corvina {
 
 namespace {
 
-constexpr std::array<std::string_view, 3> kDirdiskRowFields{"Snapshot", "Dirname", "Diskbytes"};
+constexpr std::array<std::string_view, 4> kDirdiskRowFields{"Snapshot", "Dirname", "Entrytype", "Diskbytes"};
 constexpr std::array<std::string_view, 5> kFilediskRowFields{"Snapshot", "Filedir", "Filename", "Diskbytes", "Links"};
 
 }  // namespace

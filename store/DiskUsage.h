@@ -30,7 +30,7 @@ struct DiskTotals {
 StoreError CreateDiskTables(DatabaseState& state);
 
 // Opens the run's Dirdisk and Filedisk rows, bound in field order:
-// (Snapshot, Dirname, Diskbytes) and (Snapshot, Filedir, Filename, Diskbytes,
+// (Snapshot, Dirname, Entrytype, Diskbytes) and (Snapshot, Filedir, Filename, Diskbytes,
 // Links). The tables must be there.
 StoreError OpenDiskRows(DatabaseState& state, RowAppender& dirdisk, RowAppender& filedisk);
 

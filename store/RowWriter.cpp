@@ -109,11 +109,13 @@ StoreError RowWriter::OpenDiskRows() {
     return error;
 }
 
-StoreError RowWriter::WriteDirdiskRow(std::string_view entryName, std::int64_t diskBytes) {
+StoreError RowWriter::WriteDirdiskRow(std::string_view entryType, std::string_view entryName,
+                                      std::int64_t diskBytes) {
     if (!dirdisk_.IsPrepared()) return NotOpen("Dirdisk");
     return RowInsert(dirdisk_)
         .Text(std::string_view(keyText_, keyLength_))
         .Text(entryName)
+        .Text(entryType)
         .Int64(diskBytes)
         .Run(entryName);
 }

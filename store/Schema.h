@@ -68,11 +68,14 @@ inline constexpr Column kHostColumns[] = {{"Snapshot", ValueKind::Key}, {"Hostna
 // is the on-disk total of the recorded files.
 inline constexpr Column kDiskusageColumns[] = {
     {"Snapshot", ValueKind::Key}, {"Totdiskbytes", ValueKind::Integer}, {"Filediskbytes", ValueKind::Integer}};
-// One row per Dir row, by the same (Snapshot, Dirname): a directory entry's
-// whole subtree on disk (the directories' own blocks and links included), a
-// "(files)" entry's own files.
-inline constexpr Column kDirdiskColumns[] = {
-    {"Snapshot", ValueKind::Key}, {"Dirname", ValueKind::Name}, {"Diskbytes", ValueKind::Integer}};
+// One row per Dir row, by the same (Snapshot, Dirname, Entrytype): a directory
+// entry's whole subtree on disk (the directories' own blocks and links
+// included), a "(files)" entry's own files. Entrytype is in the key because a
+// directory's files entry and a subdirectory named "(files)" share a Dirname.
+inline constexpr Column kDirdiskColumns[] = {{"Snapshot", ValueKind::Key},
+                                             {"Dirname", ValueKind::Name},
+                                             {"Entrytype", ValueKind::Key},
+                                             {"Diskbytes", ValueKind::Integer}};
 // One row per files row, by the same (Snapshot, Filedir, Filename); Links is
 // the file's link count.
 inline constexpr Column kFilediskColumns[] = {{"Snapshot", ValueKind::Key},       {"Filedir", ValueKind::Name},
@@ -91,7 +94,8 @@ inline constexpr Table kDir{"Dir", kDirColumns, ""};
 inline constexpr Table kFilesystem{"Filesystem", kFilesystemColumns, ""};
 inline constexpr Table kHost{"Host", kHostColumns, ""};
 inline constexpr Table kDiskusage{"Diskusage", kDiskusageColumns, "CONSTRAINT Diskusage1 PRIMARY KEY (Snapshot)"};
-inline constexpr Table kDirdisk{"Dirdisk", kDirdiskColumns, "CONSTRAINT Dirdisk1 PRIMARY KEY (Snapshot, Dirname)"};
+inline constexpr Table kDirdisk{"Dirdisk", kDirdiskColumns,
+                                "CONSTRAINT Dirdisk1 PRIMARY KEY (Snapshot, Dirname, Entrytype)"};
 inline constexpr Table kFiledisk{"Filedisk", kFilediskColumns,
                                  "CONSTRAINT Filedisk1 PRIMARY KEY (Snapshot, Filedir, Filename)"};
 inline constexpr Table kExclusion{"Exclusion", kExclusionColumns,

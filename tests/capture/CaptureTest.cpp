@@ -377,8 +377,8 @@ TEST(WalkRows, EachTreeGivesItsRowsInWalkOrder) {
 
 // Blocks in the rows: a file's at its first name in row order (the base's
 // files come before any subdirectory's), every directory's own, nothing of
-// a file system mounted below. A subdirectory named "(files)" keeps its
-// Dirname's on-disk row; its parent's files entry goes without.
+// a file system mounted below. A subdirectory named "(files)" and its
+// parent's files entry each have their own.
 TEST(WalkRows, BlocksCountOnceAtTheFirstNameInRowOrder) {
     Walk w;
     w.options.CollectFiles = true;
@@ -391,7 +391,7 @@ TEST(WalkRows, BlocksCountOnceAtTheFirstNameInRowOrder) {
     for (const std::string& dir : {std::string("/base"), a, b, b + "/(files)", mnt}) w.fs.SetBlocks(dir, 8);
     const WalkResult r = w.Run();
     EXPECT_EQ(w.sink.Disk, Rows({"/base/once 512 2", "D1 /base/(files) 512", "/base/A/again 0 2",
-                                 "D1 /base/A/(files) 0", "D2 /base/A 4096", "/base/b/x 1024 1", "D1 /base/b/(files) -1",
+                                 "D1 /base/A/(files) 0", "D2 /base/A 4096", "/base/b/x 1024 1", "D1 /base/b/(files) 1024",
                                  "/base/b/(files)/y 1024 1", "D1 /base/b/(files)/(files) 1024",
                                  "D2 /base/b/(files) 5120", "D2 /base/b 10240", "D2 /base/mnt 0", "D2 /base 18944"}));
     EXPECT_EQ(r.DiskBytes, 18944);
@@ -725,10 +725,11 @@ TEST_F(SnapshotRun, LinksAreEntriesOfTheirOwnAndSpecialFilesAreSystemFiles) {
 // they always have.
 TEST_F(SnapshotRun, BlocksOnDiskAreWhatDuCountsWhateverTheThreads) {
     const std::string tree = RealTree();
-    for (const char* dir : {"a/deep", "b", "inner", "many"}) fs::create_directories(tree + "/" + dir);
+    for (const char* dir : {"a/deep", "a/(files)", "b", "inner", "many"}) fs::create_directories(tree + "/" + dir);
     test::WriteFile(tree + "/a/shared.bin", std::string(50000, 's'));
     fs::create_hard_link(tree + "/a/shared.bin", tree + "/b/shared-link.bin");
     test::WriteFile(tree + "/a/deep/x", std::string(3000, 'x'));
+    test::WriteFile(tree + "/a/(files)/y", std::string(3000, 'y'));
     test::WriteFile(tree + "/inner/big.bin", std::string(100000, 'b'));
     fs::create_hard_link(tree + "/inner/big.bin", tree + "/inner/big-link.bin");
     for (int i = 0; i < 40; ++i) test::WriteFile(tree + "/many/t" + std::to_string(i), std::string(i % 3, 't'));
@@ -744,14 +745,17 @@ TEST_F(SnapshotRun, BlocksOnDiskAreWhatDuCountsWhateverTheThreads) {
         const RunResult r = Take();
         ASSERT_EQ(r.Outcome, RunOutcome::Completed);
         const std::string of = " WHERE Snapshot = '" + FormatKey(r.Key) + "'";
-        EXPECT_EQ(r.Counters.TotalBytes, 2 * 50000 + 3000 + 2 * 100000 + 39 + (64 << 20) + 12);
+        EXPECT_EQ(r.Counters.TotalBytes, 2 * 50000 + 2 * 3000 + 2 * 100000 + 39 + (64 << 20) + 12);
         EXPECT_EQ(Rows("SELECT Totdiskbytes FROM Diskusage" + of), std::to_string(test::DuBytes(tree)));
-        auto onDisk = [&](const std::string& dir) {
-            return std::stoll(Rows("SELECT Diskbytes FROM Dirdisk" + of + " AND Dirname = '" + dir + "'"));
+        auto onDisk = [&](const std::string& dir, const char* type = "2") {
+            return std::stoll(Rows("SELECT Diskbytes FROM Dirdisk" + of + " AND Dirname = '" + dir +
+                                   "' AND Entrytype = '" + type + "'"));
         };
-        for (const std::string& dir : {tree, tree + "/a/deep", tree + "/inner", tree + "/many"}) {
+        for (const std::string& dir : {tree, tree + "/a/deep", tree + "/a/(files)", tree + "/inner", tree + "/many"}) {
             EXPECT_EQ(onDisk(dir), test::DuBytes(dir)) << dir;
         }
+        // a's own files, beside its subdirectory of the same Dirname.
+        EXPECT_EQ(onDisk(tree + "/a/(files)", "1"), test::DuBytes(tree + "/a/shared.bin"));
         // b's name of a's file comes later in row order.
         EXPECT_EQ(onDisk(tree + "/b"), test::DuBytes(tree + "/b") - test::DuBytes(tree + "/a/shared.bin"));
         // One name of each pair carries the blocks; the recorded total is theirs.
@@ -762,7 +766,7 @@ TEST_F(SnapshotRun, BlocksOnDiskAreWhatDuCountsWhateverTheThreads) {
         // One on-disk row for each Dir and files row.
         EXPECT_EQ(Rows("SELECT count(*) FROM Dirdisk" + of) + " " + Rows("SELECT count(*) FROM Filedisk" + of),
                   Rows("SELECT count(*) FROM Dir" + of) + " " + Rows("SELECT count(*) FROM files" + of));
-        const std::string rows = Rows("SELECT Dirname, Diskbytes FROM Dirdisk" + of + " ORDER BY Dirname") + "\n" +
+        const std::string rows = Rows("SELECT Dirname, Entrytype, Diskbytes FROM Dirdisk" + of + " ORDER BY Dirname, Entrytype") + "\n" +
                                  Rows("SELECT Filedir, Filename, Diskbytes, Links FROM Filedisk" + of);
         if (threads == 1) rowsOfOneThread = rows;
         EXPECT_EQ(rows, rowsOfOneThread);

@@ -80,7 +80,8 @@ std::string RowsSql(bool server, Table table) {
         case Table::Files:
             return "SELECT " + hex("Filedir") + ", " + hex("Filename") + ", " + hex("Filetype") +
                    ", Filesize, Fileattr, Filedate FROM files ORDER BY Filedir, Filename";
-        case Table::Dirdisk: return "SELECT " + hex("Dirname") + ", Diskbytes FROM Dirdisk ORDER BY Dirname";
+        case Table::Dirdisk:
+            return "SELECT " + hex("Dirname") + ", Entrytype, Diskbytes FROM Dirdisk ORDER BY Dirname, Entrytype";
         case Table::Filedisk:
             return "SELECT " + hex("Filedir") + ", " + hex("Filename") +
                    ", Diskbytes, Links FROM Filedisk ORDER BY Filedir, Filename";
@@ -91,7 +92,8 @@ std::string RowsSql(bool server, Table table) {
 
 TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndNoPasswordShows) {
     const std::string root = dir_.File("tree"), file = dir_.File("s.mdb"), server = schema_.Location();
-    for (const char* name : {"a/b", "back\\slash", "quote's \"dir\"", "bad\xff\xfe", "caf\xc3\xa9", "Case", "case"}) {
+    for (const char* name :
+         {"a/b", "a/(files)", "back\\slash", "quote's \"dir\"", "bad\xff\xfe", "caf\xc3\xa9", "Case", "case"}) {
         fs::create_directories(root + "/" + name);
         std::ofstream(root + "/" + name + "/f\xe9\nline.txt") << name;
     }
@@ -117,6 +119,8 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
               std::to_string(test::DuBytes(root)) + "\n");
     EXPECT_EQ(test::RunOnServer(server, "SELECT count(*), sum(Links) FROM Filedisk WHERE Diskbytes = 0 AND Links = 3"),
               "2|6\n");
+    // a's files entry and its subdirectory "(files)" have one Dirname and a row each.
+    EXPECT_EQ(test::RunOnServer(server, "SELECT (SELECT count(*) FROM Dir) - count(*) FROM Dirdisk"), "0\n");
 
     // A second snapshot, so that the comparisons have something to pair.
     fs::remove_all(root + "/Case");
