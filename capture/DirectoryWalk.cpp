@@ -37,6 +37,7 @@
 
 #include "capture/DirectoryWalk.h"
 #include "capture/ListingPrefetch.h"
+#include "store/DiskUsage.h"
 
 namespace corvina {
 
@@ -142,6 +143,7 @@ private:
         base->OpenCode = fs_.OpenDirectory(basePath, base->Handle, stat);
         base->Opened = true;
         base->DiskBytes = stat.DiskBytes();
+        result_.BlockUnit = base->OpenCode == 0 ? stat.BlockSize : 0;
         baseDevice_ = stat.Device;
         listing_.CrossFileSystems = options_.CrossFileSystems;
         listing_.BaseDevice = baseDevice_;
@@ -343,6 +345,7 @@ private:
             row.Filedate = DateOf(stat.ModifiedSeconds);
             row.Diskbytes = disk;
             row.Links = static_cast<std::int64_t>(stat.Links);
+            row.DiskRow = FilediskRowNeeded(length, disk, row.Links, result_.BlockUnit);
             if (!Written(sink_.FileRow(row))) return false;
             result_.Counters.CollectedFiles += 1;
             result_.Counters.CollectedBytes += static_cast<double>(length);

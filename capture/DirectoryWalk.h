@@ -53,6 +53,7 @@ struct WalkResult {
     double Bytes = 0;
     std::int64_t DiskBytes = 0;           // its blocks in bytes, as du counts them
     std::int64_t CollectedDiskBytes = 0;  // the blocks of the files rows
+    std::int64_t BlockUnit = 0;           // the base's block size, by which the files rows' blocks are derived
     bool RowFailed = false;  // the sink refused a row (AbortFlag is then set)
 
     int ErrorCount() const { return static_cast<int>(ErrorList.size()); }

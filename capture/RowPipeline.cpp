@@ -35,6 +35,7 @@ bool RowPipeline::FileRow(const CollectedFile& row) {
     record.Date = row.Filedate;
     record.Disk = row.Diskbytes;
     record.Links = row.Links;
+    record.DiskRow = row.DiskRow;
     current_->Records.push_back(record);
     if (current_->Records.size() >= kBatchRows || current_->Bytes.size() >= kBatchBytes) Flush();
     return true;
@@ -138,7 +139,7 @@ bool RowPipeline::WriteBatch(const Batch& batch) {
             row.Diskbytes = record.Disk;
             row.Links = record.Links;
             StoreError error = writer_.WriteFileRow(row);
-            if (error.Ok()) error = writer_.WriteFilediskRow(row);
+            if (error.Ok() && record.DiskRow) error = writer_.WriteFilediskRow(row);
             if (!error.Ok()) {
                 const std::string path = JoinPath(row.Filedir, row.Filename, writer_.Context().Style);
                 return Refused(error, FileRowFailureText(path, row.Filesize, error));

@@ -4,9 +4,10 @@
 // the walk thread owns nothing of the database until Finish has joined the
 // writer.
 //
-// Each Dir and files row goes with its on-disk row (store/DiskUsage.h), which
-// the writer must have open; what the engine holds back of those is sent
-// before the writer is given back.
+// Each Dir row goes with its on-disk row, and so does each files row whose
+// blocks cannot be derived (store/DiskUsage.h); the writer must have them
+// open. What the engine holds back of those is sent before the writer is
+// given back.
 //
 // Error policy: the writer stops at the first row the RowWriter refuses and
 // keeps its error and message text (Failure); the walk learns of it at its next
@@ -67,6 +68,7 @@ private:
         DateTime Date;
         std::int64_t Disk = 0;
         std::int64_t Links = 1;
+        bool DiskRow = true;
     };
     struct Batch {
         std::string Bytes;

@@ -239,7 +239,7 @@ private:
         }
         const bool limitReached = walk.ErrorLimitReached();
         result_.Counters = walk.Counters;
-        disk_ = DiskTotals{walk.DiskBytes, walk.CollectedDiskBytes};
+        disk_ = DiskTotals{walk.DiskBytes, walk.CollectedDiskBytes, walk.BlockUnit};
         result_.ErrorList = std::move(walk.ErrorList);
 
         if (limitReached) result_.Messages.push_back(Plain(std::string(kTooManyErrors)));

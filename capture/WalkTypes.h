@@ -66,6 +66,9 @@ struct CollectedFile {
     DateTime Filedate;          // last modification, local time
     std::int64_t Diskbytes = 0;  // its blocks in bytes; 0 at every name of an inode but the first
     std::int64_t Links = 1;      // the inode's number of names
+    // false when Diskbytes and Links follow from Filesize (store/DiskUsage.h):
+    // the file gets no Filedisk row.
+    bool DiskRow = true;
 };
 
 // Receives the rows of a walk, in the walk's order. false means the row was

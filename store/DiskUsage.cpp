@@ -36,11 +36,12 @@ StoreError OpenDiskRows(DatabaseState& state, RowAppender& dirdisk, RowAppender&
 StoreError WriteDiskusageRow(DatabaseState& state, const DateTime& key, const DiskTotals& totals) {
     if (!state.IsUsable()) return NotOpenError("Diskusage");
     Statement insert;
-    StoreError error =
-        insert.Prepare(state, "INSERT INTO Diskusage (Snapshot, Totdiskbytes, Filediskbytes) VALUES (?,?,?)");
+    StoreError error = insert.Prepare(
+        state, "INSERT INTO Diskusage (Snapshot, Totdiskbytes, Filediskbytes, Blockunit) VALUES (?,?,?,?)");
     if (error.Ok()) error = insert.BindText(1, FormatKey(key));
     if (error.Ok()) error = insert.BindInt64(2, totals.Totdiskbytes);
     if (error.Ok()) error = insert.BindInt64(3, totals.Filediskbytes);
+    if (error.Ok()) error = insert.BindInt64(4, totals.Blockunit);
     if (error.Ok()) error = insert.Run();
     if (!error.Ok()) error.Datum = "Diskusage";
     return error;
@@ -52,11 +53,28 @@ StoreError ReadDiskusageRow(DatabaseState& state, const DateTime& key, std::opti
     if (StoreError error = TableExists(state, "Diskusage", exists); !error.Ok() || !exists) return error;
     Statement query;
     bool row = false;
-    StoreError error = query.Prepare(state, "SELECT Totdiskbytes, Filediskbytes FROM Diskusage WHERE Snapshot = ?");
+    StoreError error =
+        query.Prepare(state, "SELECT Totdiskbytes, Filediskbytes, Blockunit FROM Diskusage WHERE Snapshot = ?");
     if (error.Ok()) error = query.BindText(1, FormatKey(key));
     if (error.Ok()) error = query.Step(row);
-    if (error.Ok() && row) totals = DiskTotals{query.Int64(0), query.Int64(1)};
+    if (error.Ok() && row) totals = DiskTotals{query.Int64(0), query.Int64(1), query.Int64(2)};
     return error;
+}
+
+FilediskSql FilediskTerms(const FilediskAliases& aliases, bool tablesExist) {
+    if (!tablesExist) return FilediskSql{{}, "NULL", "NULL"};
+    const std::string f(aliases.Files), fd(aliases.Filedisk), du(aliases.Diskusage);
+    FilediskSql terms;
+    terms.Joins = " LEFT JOIN Diskusage " + du + " ON " + du + ".Snapshot = " + f + ".Snapshot LEFT JOIN Filedisk " +
+                  fd + " ON " + fd + ".Snapshot = " + f + ".Snapshot AND " + fd + ".Filedir = " + f + ".Filedir AND " +
+                  fd + ".Filename = " + f + ".Filename";
+    // NULLIF: with a unit of 0 every files row has its Filedisk row; one
+    // missing anyway reads NULL rather than failing the query on the server.
+    terms.Diskbytes = "COALESCE(" + fd + ".Diskbytes, (" + f + ".Filesize + " + du + ".Blockunit - 1) / NULLIF(" + du +
+                      ".Blockunit, 0) * " + du + ".Blockunit)";
+    terms.Links = "CASE WHEN " + fd + ".Links IS NOT NULL THEN " + fd + ".Links WHEN " + du +
+                  ".Snapshot IS NOT NULL THEN 1 END";
+    return terms;
 }
 
 }  // namespace corvina

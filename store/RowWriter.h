@@ -50,7 +50,8 @@ public:
     // inside the run's transaction. Without it the two writers below refuse.
     StoreError OpenDiskRows();
     // The Dirdisk row of an entry written by WriteDirRow, the Filedisk row of
-    // a files row. Failures are told as those rows' are.
+    // a files row that needs one (FilediskRowNeeded). Failures are told as
+    // those rows' are.
     StoreError WriteDirdiskRow(std::string_view entryType, std::string_view entryName, std::int64_t diskBytes);
     StoreError WriteFilediskRow(const FileRowInput& row);
     // Sends the on-disk rows the engine holds back: call before the writer

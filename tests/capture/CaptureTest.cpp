@@ -87,6 +87,7 @@ public:
         stat.Inode = inode;
         stat.Links = links;
     }
+    void SetBlockSize(std::int64_t size) { root_.Stat.BlockSize = size; }
 
     std::map<std::string, int> OpenFailures;       // path of a directory -> code
     std::map<std::string, int> ListingFailures;    // path of a directory -> code after its names
@@ -204,7 +205,8 @@ class RecordingSink final : public RowSink {
 public:
     // Rows as text: "F name size dir attr" and "D type name files bytes".
     std::vector<std::string> Rows;
-    // Bytes on disk as text: "name disk links" and "D type name disk".
+    // Bytes on disk as text: "name disk links", " derived" when it needs no
+    // Filedisk row, and "D type name disk".
     std::vector<std::string> Disk;
     int FailAtRow = -1;  // the row with this index is refused
 
@@ -214,7 +216,8 @@ public:
                        std::string(row.Filedir) + " " + std::to_string(row.Fileattr));
         Dates.push_back(FormatKey(row.Filedate));
         Disk.push_back(std::string(row.Filedir) + "/" + std::string(row.Filename) + " " +
-                       std::to_string(row.Diskbytes) + " " + std::to_string(row.Links));
+                       std::to_string(row.Diskbytes) + " " + std::to_string(row.Links) +
+                       (row.DiskRow ? "" : " derived"));
         return true;
     }
     bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double bytes,
@@ -378,24 +381,28 @@ TEST(WalkRows, EachTreeGivesItsRowsInWalkOrder) {
 // Blocks in the rows: a file's at its first name in row order (the base's
 // files come before any subdirectory's), every directory's own, nothing of
 // a file system mounted below. A subdirectory named "(files)" and its
-// parent's files entry each have their own.
+// parent's files entry each have their own. A file of one name that takes
+// its length in whole units of the base's block size needs no Filedisk row.
 TEST(WalkRows, BlocksCountOnceAtTheFirstNameInRowOrder) {
     Walk w;
     w.options.CollectFiles = true;
+    w.fs.SetBlockSize(1024);
     const std::string a = w.fs.AddDir("", "A"), b = w.fs.AddDir("", "b"), mnt = w.fs.AddDir("", "mnt", 2);
     w.fs.SetBlocks(w.fs.AddFile(a, "again", 100), 1, 10, 2);
     w.fs.SetBlocks(w.fs.AddFile("", "once", 100), 1, 10, 2);
     w.fs.SetBlocks(w.fs.AddFile(b, "x", 1), 2);
+    w.fs.SetBlocks(w.fs.AddFile(b, "inline", 1), 0);
+    w.fs.SetBlocks(w.fs.AddFile(b, "sparse", 3000), 2);
     w.fs.SetBlocks(w.fs.AddFile(w.fs.AddDir(b, "(files)"), "y", 1), 2);
     w.fs.AddFile(mnt, "far", 1);
     for (const std::string& dir : {std::string("/base"), a, b, b + "/(files)", mnt}) w.fs.SetBlocks(dir, 8);
     const WalkResult r = w.Run();
-    EXPECT_EQ(w.sink.Disk, Rows({"/base/once 512 2", "D1 /base/(files) 512", "/base/A/again 0 2",
-                                 "D1 /base/A/(files) 0", "D2 /base/A 4096", "/base/b/x 1024 1", "D1 /base/b/(files) 1024",
-                                 "/base/b/(files)/y 1024 1", "D1 /base/b/(files)/(files) 1024",
-                                 "D2 /base/b/(files) 5120", "D2 /base/b 10240", "D2 /base/mnt 0", "D2 /base 18944"}));
-    EXPECT_EQ(r.DiskBytes, 18944);
-    EXPECT_EQ(r.CollectedDiskBytes, 2560);
+    EXPECT_EQ(w.sink.Disk,
+              Rows({"/base/once 512 2", "D1 /base/(files) 512", "/base/A/again 0 2", "D1 /base/A/(files) 0",
+                    "D2 /base/A 4096", "/base/b/x 1024 1 derived", "/base/b/inline 0 1", "/base/b/sparse 1024 1",
+                    "D1 /base/b/(files) 2048", "/base/b/(files)/y 1024 1 derived", "D1 /base/b/(files)/(files) 1024",
+                    "D2 /base/b/(files) 5120", "D2 /base/b 11264", "D2 /base/mnt 0", "D2 /base 19968"}));
+    EXPECT_EQ(std::tuple(r.DiskBytes, r.CollectedDiskBytes, r.BlockUnit), std::tuple(19968, 3584, 1024));
 }
 
 TEST(WalkRows, ModificationTimesAreLocalTimesToTheSecond) {
@@ -722,7 +729,8 @@ TEST_F(SnapshotRun, LinksAreEntriesOfTheirOwnAndSpecialFilesAreSystemFiles) {
 // tree, and so is the figure of each directory whose files have no name
 // outside it; a file of several names counts at its first name in row order,
 // whatever the number of threads. The apparent totals count every name, as
-// they always have.
+// they always have. Only the files whose figures cannot be told from their
+// length have a Filedisk row.
 TEST_F(SnapshotRun, BlocksOnDiskAreWhatDuCountsWhateverTheThreads) {
     const std::string tree = RealTree();
     for (const char* dir : {"a/deep", "a/(files)", "b", "inner", "many"}) fs::create_directories(tree + "/" + dir);
@@ -758,16 +766,30 @@ TEST_F(SnapshotRun, BlocksOnDiskAreWhatDuCountsWhateverTheThreads) {
         EXPECT_EQ(onDisk(tree + "/a/(files)", "1"), test::DuBytes(tree + "/a/shared.bin"));
         // b's name of a's file comes later in row order.
         EXPECT_EQ(onDisk(tree + "/b"), test::DuBytes(tree + "/b") - test::DuBytes(tree + "/a/shared.bin"));
-        // One name of each pair carries the blocks; the recorded total is theirs.
-        EXPECT_EQ(Rows("SELECT sum(Diskbytes > 0) || ' of ' || count(*) FROM Filedisk" + of + " AND Links = 2"),
-                  "2 of 4");
-        EXPECT_EQ(Rows("SELECT Filediskbytes = (SELECT sum(Diskbytes) FROM Filedisk" + of + ") FROM Diskusage" + of),
+        // One name of each pair carries the blocks. A file of several names
+        // and the sparse one have their Filedisk row; an ordinary file has
+        // none and reads du's figure all the same.
+        const FilediskSql terms = FilediskTerms({});
+        auto file = [&](const std::string& dir, const std::string& name) {
+            return Rows("SELECT " + terms.Diskbytes + " || ' ' || " + terms.Links + " || ' ' || (fd.Snapshot IS NULL) " +
+                        "FROM files f" + terms.Joins + " WHERE f.Snapshot = '" + FormatKey(r.Key) +
+                        "' AND f.Filedir = '" + dir + "' AND f.Filename = '" + name + "'");
+        };
+        auto du = [](const std::string& path) { return std::to_string(test::DuBytes(path)); };
+        EXPECT_EQ(file(tree + "/a", "shared.bin"), du(tree + "/a/shared.bin") + " 2 0");
+        EXPECT_EQ(file(tree + "/b", "shared-link.bin"), "0 2 0");
+        EXPECT_EQ(file(tree, "sparse.img"), du(tree + "/sparse.img") + " 1 0");
+        EXPECT_EQ(file(tree + "/a/deep", "x"), du(tree + "/a/deep/x") + " 1 1");
+        EXPECT_EQ(file(tree + "/many", "t1"), du(tree + "/many/t1") + " 1 1");
+        EXPECT_EQ(Rows("SELECT count(*) FROM Filedisk" + of + " AND Links = 2"), "4");
+        // The recorded total is every files row's, with a row or without.
+        EXPECT_EQ(Rows("SELECT Filediskbytes = (SELECT sum(" + terms.Diskbytes + ") FROM files f" + terms.Joins +
+                       " WHERE f.Snapshot = Diskusage.Snapshot) FROM Diskusage" + of),
                   "1");
-        // One on-disk row for each Dir and files row.
-        EXPECT_EQ(Rows("SELECT count(*) FROM Dirdisk" + of) + " " + Rows("SELECT count(*) FROM Filedisk" + of),
-                  Rows("SELECT count(*) FROM Dir" + of) + " " + Rows("SELECT count(*) FROM files" + of));
-        const std::string rows = Rows("SELECT Dirname, Entrytype, Diskbytes FROM Dirdisk" + of + " ORDER BY Dirname, Entrytype") + "\n" +
-                                 Rows("SELECT Filedir, Filename, Diskbytes, Links FROM Filedisk" + of);
+        EXPECT_EQ(Rows("SELECT count(*) FROM Dirdisk" + of), Rows("SELECT count(*) FROM Dir" + of));
+        const std::string rows = Rows("SELECT Dirname, Entrytype, Diskbytes FROM Dirdisk" + of +
+                                      " ORDER BY Dirname, Entrytype") +
+                                 "\n" + Rows("SELECT Filedir, Filename, Diskbytes, Links FROM Filedisk" + of);
         if (threads == 1) rowsOfOneThread = rows;
         EXPECT_EQ(rows, rowsOfOneThread);
     }

@@ -209,7 +209,7 @@ public:
     bool FileRow(const CollectedFile& r) override {
         return Row("F " + std::string(r.Filename) + "|" + std::to_string(r.Filesize) + "|" + std::string(r.Filedir) +
                    "|" + std::to_string(r.Fileattr) + "|" + std::to_string(r.Filedate.Minute * 60 + r.Filedate.Second) +
-                   "|" + std::to_string(r.Diskbytes) + "|" + std::to_string(r.Links));
+                   "|" + std::to_string(r.Diskbytes) + "|" + std::to_string(r.Links) + (r.DiskRow ? "|row" : ""));
     }
     bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double bytes,
                 std::int64_t disk) override {

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "store/Catalogue.h"
+#include "store/DiskUsage.h"
 #include "store/HostLabel.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/cli/RunTool.h"
@@ -248,9 +249,12 @@ TEST_F(CatalogueCommands, PreviousLayoutWorksAsItIsAndCompactConvertsItWhenNobod
                              "Filetype || Fileattr || Filedate AS r FROM files ORDER BY 1)";
     EXPECT_EQ(test::Query(db, layout), "1");
     const std::string before = test::Query(db, rows);
-    // The runs added the on-disk tables to the older file; compact keeps them.
+    // The runs added the on-disk tables to the older file; compact keeps them,
+    // and the files rows the figures are derived from.
+    const FilediskSql terms = FilediskTerms({});
     const std::string diskRows = "SELECT (SELECT count(*) FROM Diskusage) || ' ' || (SELECT count(*) FROM Dirdisk) || "
-                                 "' ' || (SELECT group_concat(Filename || Diskbytes) FROM Filedisk)";
+                                 "' ' || (SELECT group_concat(r) FROM (SELECT f.Filename || " + terms.Diskbytes +
+                                 " AS r FROM files f" + terms.Joins + " ORDER BY f.Snapshot, f.Filedir, f.Filename))";
     const std::string onDisk = test::Query(db, diskRows);
     EXPECT_TRUE(onDisk.starts_with("2 8 ")) << onDisk;
 

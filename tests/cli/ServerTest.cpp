@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "analysis/AnalysisCatalogue.h"
+#include "store/DiskUsage.h"
 #include "tests/cli/HeldDirectory.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/ServerSchema.h"
@@ -82,9 +83,11 @@ std::string RowsSql(bool server, Table table) {
                    ", Filesize, Fileattr, Filedate FROM files ORDER BY Filedir, Filename";
         case Table::Dirdisk:
             return "SELECT " + hex("Dirname") + ", Entrytype, Diskbytes FROM Dirdisk ORDER BY Dirname, Entrytype";
-        case Table::Filedisk:
-            return "SELECT " + hex("Filedir") + ", " + hex("Filename") +
-                   ", Diskbytes, Links FROM Filedisk ORDER BY Filedir, Filename";
+        case Table::Filedisk: {  // every files row's figures, from its Filedisk row or derived
+            const FilediskSql terms = FilediskTerms({});
+            return "SELECT " + hex("f.Filedir") + ", " + hex("f.Filename") + ", " + terms.Diskbytes + ", " +
+                   terms.Links + " FROM files f" + terms.Joins + " ORDER BY f.Filedir, f.Filename";
+        }
     }
     return {};
 }
@@ -99,6 +102,7 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
     }
     std::ofstream(root + "/a/huge.bin").close();
     fs::resize_file(root + "/a/huge.bin", (std::uintmax_t{6} << 30) + 7);
+    std::ofstream(root + "/a/plain") << std::string(5000, 'p');
     // Names of one file in one directory and in another.
     std::ofstream(root + "/Case/shared") << std::string(20000, 's');
     fs::create_hard_link(root + "/Case/shared", root + "/Case/shared again");
@@ -119,6 +123,19 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
               std::to_string(test::DuBytes(root)) + "\n");
     EXPECT_EQ(test::RunOnServer(server, "SELECT count(*), sum(Links) FROM Filedisk WHERE Diskbytes = 0 AND Links = 3"),
               "2|6\n");
+    // The sparse file and the names of the shared one have Filedisk rows; an
+    // ordinary file has none, and its derived figure is du's.
+    EXPECT_EQ(test::RunOnServer(server, "SELECT count(*) FROM Filedisk WHERE Filename IN ('huge.bin', 'shared', "
+                                        "'shared again', 'shared elsewhere')") +
+                  test::RunOnServer(server, "SELECT count(*) FROM Filedisk"),
+              "4\n4\n");
+    const FilediskSql terms = FilediskTerms({});
+    EXPECT_EQ(test::RunOnServer(server, "SELECT " + terms.Diskbytes + ", " + terms.Links + " FROM files f" +
+                                            terms.Joins + " WHERE f.Filename = 'plain'"),
+              std::to_string(test::DuBytes(root + "/a/plain")) + "|1\n");
+    EXPECT_EQ(test::RunOnServer(server, "SELECT Filediskbytes - (SELECT sum(" + terms.Diskbytes + ") FROM files f" +
+                                            terms.Joins + ") FROM Diskusage"),
+              "0\n");
     // a's files entry and its subdirectory "(files)" have one Dirname and a row each.
     EXPECT_EQ(test::RunOnServer(server, "SELECT (SELECT count(*) FROM Dir) - count(*) FROM Dirdisk"), "0\n");
 
