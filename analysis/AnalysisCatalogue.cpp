@@ -179,8 +179,9 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Title = "Files within {dir} directory tree {filter}",
          .Query = [](const QueryParts& q) {
              return KindQueries{
-                 q.ReadsDiskFigures() ? q.LargestFilesOnDisk()
-                                      : q.FilesOfTree(kFileColumns, "a.Filesize DESC, a.Filedir, a.Filename"),
+                 // On disk most files have no Filedisk row (their size is
+                 // derived), so the largest are found in the files' view.
+                 q.FilesOfTree(kFileColumns, "a.Filesize DESC, a.Filedir, a.Filename"),
                  "SELECT 'Total for ' || :s, ' ', TotsizeF, ' ' FROM " + q.DirSource() + " WHERE Snapshot = :d1 AND " +
                      q.Same("Dirname", ":q") + " AND Entrytype = :qt"};
          }},
@@ -256,7 +257,8 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // FileListMerge, which adds them up exactly.
              if (q.ReadsDiskFigures()) {
                  // Each file's type beside its size on disk, both in key order.
-                 return KindQueries{"SELECT a.Filetype, a.Filedir, a.Filename FROM files a WHERE a.Snapshot = :d1 "
+                 return KindQueries{"SELECT a.Filetype, a.Filedir, a.Filename, a.Filesize FROM files a WHERE "
+                                    "a.Snapshot = :d1 "
                                     "AND " + q.InTree("a.Filedir") + " ORDER BY a.Filedir, a.Filename",
                                     "", QueryEngine::FileTypeDiskSums, "", q.DiskSizesInKeyOrder()};
              }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "analysis/AnalysisCatalogue.h"
+#include "store/DiskUsage.h"
 
 namespace corvina {
 
@@ -75,8 +76,10 @@ std::string QueryParts::FilesTable(std::string_view alias, bool onePass) const {
     if (Basis == SizeBasis::Apparent) return (alias.empty() ? "files" : "files " + std::string(alias)) + hint;
     std::string size = "CAST(NULL AS BIGINT)", join;
     if (ReadsDiskFigures()) {
-        size = "k.Diskbytes";
-        join = " LEFT JOIN Filedisk k ON k.Snapshot = f.Snapshot AND k.Filedir = f.Filedir AND k.Filename = f.Filename";
+        // A file without its Filedisk row takes its length in whole units.
+        FilediskSql terms = FilediskTerms({.Files = "f", .Filedisk = "k", .Diskusage = "ku"});
+        size = std::move(terms.Diskbytes);
+        join = std::move(terms.Joins);
     }
     return Aliased("(SELECT f.Snapshot, f.Filename, " + size + " AS Filesize, f.Filetype, f.Filedir, f.Fileattr, "
                    "f.Filedate FROM files f" + hint + join + ")",
@@ -89,13 +92,14 @@ std::string QueryParts::DirSize(std::string_view alias) const {
     return "k" + std::string(alias) + ".Diskbytes";
 }
 
-// Dirdisk holds the Dirname text of its Dir row as it is: an exact
-// comparison, whatever the path style, finds it through its key.
+// Dirdisk holds the Dirname text and entry type of its Dir row as they are:
+// an exact comparison, whatever the path style, finds it through its key
+// (a files entry and a subdirectory named "(files)" share a Dirname).
 std::string QueryParts::DirSizeJoin(std::string_view alias) const {
     if (Basis == SizeBasis::Apparent || !Hints.DiskTables) return {};
     const std::string a(alias), k = "k" + a;
     return " LEFT JOIN Dirdisk " + k + " ON " + k + ".Snapshot = " + a + ".Snapshot AND " + k + ".Dirname = " + a +
-           ".Dirname";
+           ".Dirname AND " + k + ".Entrytype = " + a + ".Entrytype";
 }
 
 std::string QueryParts::Limit() const {
@@ -142,21 +146,11 @@ std::string QueryParts::FilesOfTreeOnDisk(std::string_view order) const {
     const std::string hint(!Hints.WideTree ? std::string_view()
                            : Hints.Dialect != nullptr ? Hints.Dialect->NotIndexed()
                                                       : std::string_view(" NOT INDEXED"));
-    return "SELECT a.Filename, a.Filedir, k.Diskbytes, a.Filedate, a.Filetype, a.Fileattr FROM (SELECT a.Snapshot, "
-           "a.Filename, a.Filedir, a.Filedate, a.Filetype, a.Fileattr FROM files a" + hint +
-           " WHERE a.Snapshot = :d1 AND " + InTree("a.Filedir") + " ORDER BY " + std::string(order) + Limit() +
-           ") a LEFT JOIN Filedisk k ON k.Snapshot = a.Snapshot AND k.Filedir = a.Filedir AND k.Filename = "
-           "a.Filename ORDER BY " + std::string(order);
-}
-
-// The rows shown lead (CROSS JOIN keeps them outside): read as they are
-// found, the engine keeps only the top of the sort; held in a table first,
-// it sorts every file of the tree.
-std::string QueryParts::LargestFilesOnDisk() const {
-    return "SELECT a.Filename, a.Filedir, k.Diskbytes, a.Filedate, a.Filetype, a.Fileattr FROM (SELECT Filedir, "
-           "Filename, Diskbytes FROM Filedisk WHERE Snapshot = :d1 AND " + InTree("Filedir") +
-           " ORDER BY Diskbytes DESC, Filedir, Filename" + Limit() + ") k CROSS JOIN files a WHERE a.Snapshot = :d1 "
-           "AND a.Filedir = k.Filedir AND a.Filename = k.Filename ORDER BY k.Diskbytes DESC, k.Filedir, k.Filename";
+    const FilediskSql terms = FilediskTerms({.Files = "a", .Filedisk = "k", .Diskusage = "ku"});
+    return "SELECT a.Filename, a.Filedir, " + terms.Diskbytes + ", a.Filedate, a.Filetype, a.Fileattr FROM (SELECT "
+           "a.Snapshot, a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr FROM files a" + hint +
+           " WHERE a.Snapshot = :d1 AND " + InTree("a.Filedir") + " ORDER BY " + std::string(order) + Limit() + ") a" +
+           terms.Joins + " ORDER BY " + std::string(order);
 }
 
 std::string QueryParts::DiskSizesInKeyOrder() const {

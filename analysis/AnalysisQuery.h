@@ -109,10 +109,6 @@ struct QueryParts {
     // Filedir, size on disk, Filedate, Filetype, Fileattr), each joined to its
     // size on disk.
     std::string FilesOfTreeOnDisk(std::string_view order) const;
-    // FilesInTree's rows on disk (ReadsDiskFigures): the largest files by
-    // Filedisk alone, whose key holds their directories and names, then
-    // the files rows of those shown.
-    std::string LargestFilesOnDisk() const;
     // The Filedisk rows of the tree in the snapshot bound to :key, as
     // (Filedir, Filename, Diskbytes) in the byte order of their key.
     std::string DiskSizesInKeyOrder() const;

@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "base/DateTime.h"
+#include "store/DiskUsage.h"
 
 namespace corvina {
 
@@ -122,7 +123,14 @@ namespace {
 class DiskSizeCursor {
 public:
     StoreError Open(DatabaseState& database, const BoundQuery& scan, const std::string& key) {
-        StoreError error = list_.Prepare(database, scan.DiskSizes);
+        // The runs that write Filedisk make Diskusage with it.
+        Statement unit;
+        StoreError error = unit.Prepare(database, "SELECT Blockunit FROM Diskusage WHERE Snapshot = ?");
+        bool row = false;
+        if (error.Ok()) error = unit.BindText(1, key);
+        if (error.Ok()) error = unit.Step(row);
+        unit_ = row ? unit.Int64(0) : 0;
+        if (error.Ok()) error = list_.Prepare(database, scan.DiskSizes);
         if (error.Ok()) error = BindParams(list_, scan);
         if (error.Ok()) error = list_.BindText(list_.ParameterIndex(":key"), key);
         if (error.Ok()) error = Next();
@@ -130,13 +138,19 @@ public:
         return error;
     }
     bool IsOpen() const { return open_; }
-    // The size of the file (dir, name), asked for in ascending order of
-    // keys; nullopt when it has no Filedisk row.
-    StoreError SizeOf(std::string_view dir, std::string_view name, std::optional<std::int64_t>& size) {
+    // The size on disk of the file (dir, name) of length filesize, asked for
+    // in ascending order of keys: its Filedisk row's, else its length in
+    // whole units; nullopt when the snapshot has no figures.
+    StoreError SizeOf(std::string_view dir, std::string_view name, std::int64_t filesize,
+                      std::optional<std::int64_t>& size) {
         size.reset();
         StoreError error;
         while (error.Ok() && row_ && Before(dir, name)) error = Next();
-        if (error.Ok() && row_ && dir_ == dir && name_ == name && !list_.IsNull(2)) size = list_.Int64(2);
+        if (error.Ok() && row_ && dir_ == dir && name_ == name && !list_.IsNull(2)) {
+            size = list_.Int64(2);
+        } else if (unit_ > 0) {
+            size = DerivedDiskbytes(filesize, unit_);
+        }
         return error;
     }
 
@@ -156,6 +170,7 @@ private:
     }
 
     Statement list_;
+    std::int64_t unit_ = 0;  // Diskusage.Blockunit: 0 when every file has its row
     bool row_ = false;
     bool open_ = false;
     std::string_view dir_;
@@ -186,7 +201,7 @@ public:
         }
         if (error.Ok() && row_ && sizes_.IsOpen()) {
             std::optional<std::int64_t> onDisk;
-            error = sizes_.SizeOf(dir_, name_, onDisk);
+            error = sizes_.SizeOf(dir_, name_, size_, onDisk);
             size_ = onDisk.value_or(0);
         }
         return error;
@@ -490,7 +505,7 @@ StoreError CollectFileTypeDiskSums(DatabaseState& database, const BoundQuery& sc
     if (error.Ok()) error = sizes.Open(database, scan, FormatKey(state.SnapshotDate));
     for (bool row = true; error.Ok() && (error = list.Step(row)).Ok() && row;) {
         std::optional<std::int64_t> size;
-        if (error = sizes.SizeOf(list.Text(1), list.Text(2), size); !error.Ok()) break;
+        if (error = sizes.SizeOf(list.Text(1), list.Text(2), list.Int64(3), size); !error.Ok()) break;
         TypeSum& sum = byType[{list.IsNull(0), std::string(list.Text(0))}];
         if (sum.Files++ == 0) sum.Type = ReadField(list, 0);
         if (size) sum.Bytes = sum.Bytes.value_or(0) + *size;

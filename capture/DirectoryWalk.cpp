@@ -18,15 +18,27 @@
 // left (a tree deeper than the descriptor limit) is an error entry like any
 // other. Giving the ancestors' descriptors back and reopening them by name
 // later would walk a directory renamed meanwhile under its old path.
+//
+// Bytes on disk are counted as du -x counts them: every entry's blocks (a
+// directory's own, a link's, a special file's), a file with several names
+// once, at the first of them. The workers only read each entry's blocks and
+// inode; which name comes first is decided here, as the listing is replayed,
+// because the replay is the one thing in the same order whatever the number
+// of threads: the order of the rows. The set of inodes seen holds only those
+// with more than one name, so it stays small on any ordinary tree. A file
+// system mounted below the base, recorded empty, counts nothing on disk, as
+// du -x leaves it out.
 
 #include <algorithm>
 #include <deque>
 #include <memory>
 #include <thread>
+#include <unordered_set>
 
 #include "capture/DirectoryWalk.h"
 #include "capture/ExclusionFilter.h"
 #include "capture/ListingPrefetch.h"
+#include "store/DiskUsage.h"
 
 namespace corvina {
 
@@ -34,6 +46,18 @@ namespace {
 
 constexpr std::string_view kProcessing = "Processing directory ";
 constexpr std::string_view kFilesEntry = "(files)";
+
+// A file with several names, by the file system and inode it lives on.
+struct InodeKey {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    bool operator==(const InodeKey&) const = default;
+};
+struct InodeHash {
+    std::size_t operator()(const InodeKey& key) const {
+        return std::hash<std::uint64_t>()(key.Inode * 0x9E3779B97F4A7C15ULL ^ key.Device);
+    }
+};
 
 // One directory of the current path, as the walk sees it: the listing, the
 // totals of its subtree so far and how far its subdirectories are walked.
@@ -43,6 +67,8 @@ struct Frame {
     std::size_t ParentLength = 0;  // the path buffer's length before this directory's name
     std::int64_t Files = 0;
     double Bytes = 0;
+    std::int64_t OwnDisk = 0;  // the directory's own blocks, in bytes
+    std::int64_t Disk = 0;     // its files' blocks, and then its subtrees'
     std::vector<DebugEntry> DebugList;
 
     void Reset(std::size_t parentLength, std::shared_ptr<ListedDirectory> dir) {
@@ -51,8 +77,11 @@ struct Frame {
         ParentLength = parentLength;
         Files = 0;
         Bytes = 0;
+        OwnDisk = Dir ? Dir->DiskBytes : 0;
+        Disk = 0;
         DebugList.clear();
     }
+    std::int64_t SubtreeDisk() const { return OwnDisk + Disk; }
 };
 
 class Walker {
@@ -115,6 +144,8 @@ private:
         EntryStat stat;
         base->OpenCode = fs_.OpenDirectory(basePath, base->Handle, stat);
         base->Opened = true;
+        base->DiskBytes = stat.DiskBytes();
+        result_.BlockUnit = base->OpenCode == 0 ? stat.BlockSize : 0;
         baseDevice_ = stat.Device;
         listing_.CrossFileSystems = options_.CrossFileSystems;
         listing_.BaseDevice = baseDevice_;
@@ -129,6 +160,7 @@ private:
         if (EnterDirectory(frame)) WalkSubtrees();
         result_.Files = frame.Files;
         result_.Bytes = frame.Bytes;
+        result_.DiskBytes = frame.SubtreeDisk();
         if (prefetcher_) prefetcher_->Stop();
         ReleaseFrames();
     }
@@ -165,7 +197,7 @@ private:
             // closed, or one would open from a closed (or reused) descriptor.
             if (prefetcher_ && control_.AbortFlag.load()) prefetcher_->Stop();
             frame.Dir->Handle.Close();
-            FinishDirectory(frame.Files, frame.Bytes);
+            FinishDirectory(frame.Files, frame.Bytes, frame.SubtreeDisk());
             if (depth == 0) return;
             --depth;
             Leave(frames_[depth], frame);
@@ -187,7 +219,7 @@ private:
             // A file system mounted below the base: recorded as an empty directory.
             Status();
             result_.Counters.TotalDirs += 1;
-            FinishDirectory(0, 0);
+            FinishDirectory(0, 0, 0);
             return false;
         }
         return EnterDirectory(child);
@@ -203,6 +235,7 @@ private:
         line_.resize(child.ParentLength);
         parent.Files += child.Files;
         parent.Bytes += child.Bytes;
+        parent.Disk += child.SubtreeDisk();
         parent.Dir->Children[parent.Next - 1].reset();
         child.Dir.reset();
     }
@@ -224,24 +257,30 @@ private:
             return true;
         }
         frame.Dir->Handle.Close();
-        FinishDirectory(frame.Files, frame.Bytes);
+        FinishDirectory(frame.Files, frame.Bytes, frame.SubtreeDisk());
         return false;
     }
 
     bool WriteFilesEntry(const Frame& frame) {
         const std::size_t length = line_.size();
         line_.append(kFilesEntry);
-        bool written = Written(sink_.DirRow("1", Path(), frame.Files, frame.Bytes));
+        bool written = Written(sink_.DirRow("1", Path(), frame.Files, frame.Bytes, frame.Disk));
         line_.resize(length);
         return written;
     }
 
     // Writes the directory entry and shows the counters.
-    void FinishDirectory(std::int64_t files, double bytes) {
+    void FinishDirectory(std::int64_t files, double bytes, std::int64_t diskBytes) {
         // Once a row was refused nothing more is written: the run is rolled
         // back anyway, and the same failure would be reported once per level.
-        if (!rowFailed_ && !Written(sink_.DirRow("2", DirectoryName(), files, bytes))) return;
+        if (!rowFailed_ && !Written(sink_.DirRow("2", DirectoryName(), files, bytes, diskBytes))) return;
         observer_.OnCounters(result_.Counters);
+    }
+
+    // A file's blocks count at its first name in the walk's order, 0 at the others.
+    std::int64_t DiskBytesOnce(const EntryStat& stat) {
+        if (stat.Links <= 1) return stat.DiskBytes();
+        return linked_.insert(InodeKey{stat.Device, stat.Inode}).second ? stat.DiskBytes() : 0;
     }
 
     // Reads the listing to its end on this thread, each entry replayed as
@@ -296,8 +335,10 @@ private:
         if (stat.IsDirectory()) return true;
         if (entry.LengthError != 0) return !Error(entry.Name, entry.LengthError);
         const std::int64_t length = entry.Length;
+        const std::int64_t disk = DiskBytesOnce(stat);
         frame.Files += 1;
         frame.Bytes += static_cast<double>(length);
+        frame.Disk += disk;
         if (options_.CollectFiles && length >= options_.SizeThreshold) {
             CollectedFile row;
             row.Filename = entry.Name;
@@ -305,9 +346,13 @@ private:
             row.Filedir = DirectoryName();
             row.Fileattr = stat.Attributes;
             row.Filedate = DateOf(stat.ModifiedSeconds);
+            row.Diskbytes = disk;
+            row.Links = static_cast<std::int64_t>(stat.Links);
+            row.DiskRow = FilediskRowNeeded(length, disk, row.Links, result_.BlockUnit);
             if (!Written(sink_.FileRow(row))) return false;
             result_.Counters.CollectedFiles += 1;
             result_.Counters.CollectedBytes += static_cast<double>(length);
+            result_.CollectedDiskBytes += disk;
         }
         if (++displayCounter >= kStatusEveryFiles) {
             displayCounter = 0;
@@ -370,6 +415,7 @@ private:
     ListingOptions listing_;
     std::unique_ptr<Prefetcher> prefetcher_;  // null: every directory is listed on this thread
     std::deque<Frame> frames_;                // frames_[d]: the directory at depth d of the current path
+    std::unordered_set<InodeKey, InodeHash> linked_;  // files with several names, once one was counted
     std::string line_;          // "Processing directory " + P of the directory being walked
     std::uint64_t baseDevice_ = 0;
     bool rowFailed_ = false;

@@ -55,6 +55,9 @@ struct WalkResult {
     std::vector<ErrorEntry> ErrorList;
     std::int64_t Files = 0;  // the base directory's subtree totals
     double Bytes = 0;
+    std::int64_t DiskBytes = 0;           // its blocks in bytes, as du counts them
+    std::int64_t CollectedDiskBytes = 0;  // the blocks of the files rows
+    std::int64_t BlockUnit = 0;           // the base's block size, by which the files rows' blocks are derived
     bool RowFailed = false;  // the sink refused a row (AbortFlag is then set)
 
     int ErrorCount() const { return static_cast<int>(ErrorList.size()); }

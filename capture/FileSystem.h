@@ -32,8 +32,15 @@ struct EntryStat {
     std::int64_t Length = 0;
     std::int64_t ModifiedSeconds = 0;  // seconds since 1970, may be negative
     std::uint64_t Device = 0;          // the file system the entry lives on
+    // Read by the same call as the rest: 512-byte blocks allocated, the inode
+    // and its number of names, and the block size the file system states.
+    std::int64_t Blocks = 0;
+    std::uint64_t Inode = 0;
+    std::uint64_t Links = 1;
+    std::int64_t BlockSize = 0;
 
     bool IsDirectory() const { return (Attributes & kAttrDirectory) != 0; }
+    std::int64_t DiskBytes() const { return Blocks * 512; }
 };
 
 // An open directory: a handle the file system gave out, closed on destruction.

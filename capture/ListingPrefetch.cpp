@@ -30,10 +30,11 @@ void ListedChunk::Seal() {
     }
 }
 
-void Subdirectories::Add(std::string_view name, bool foreign) {
+void Subdirectories::Add(std::string_view name, bool foreign, std::int64_t diskBytes) {
     Starts.push_back(NameBytes.size());
     NameBytes.append(name);
     Foreign.push_back(foreign);
+    DiskBytes.push_back(diskBytes);
 }
 
 void Subdirectories::Prepare() {
@@ -75,7 +76,8 @@ bool Lister::Next(ListedEntry& entry, int& endCode) {
     entry.Length = 0;
     if (entry.AttributesError != 0) return true;
     if (entry.Stat.IsDirectory()) {
-        dir_.Subs.Add(entry.Name, !options_.CrossFileSystems && entry.Stat.Device != options_.BaseDevice);
+        dir_.Subs.Add(entry.Name, !options_.CrossFileSystems && entry.Stat.Device != options_.BaseDevice,
+                      entry.Stat.DiskBytes());
     } else {
         entry.LengthError = fs_.ReadLength(dir_.Handle, entry.Name, entry.Stat, entry.Length);
     }
@@ -99,6 +101,7 @@ void Lister::Finish(const std::shared_ptr<ListedDirectory>& self) {
         child->Position = k;
         child->Name = subs.Views[position];
         if (options_.Exclusions != nullptr) child->Below = options_.Exclusions->PathBelow(dir_.Below, child->Name);
+        child->DiskBytes = subs.DiskBytes[position];
         dir_.Children.push_back(std::move(child));
         ++toOpen;
     }

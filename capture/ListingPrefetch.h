@@ -57,10 +57,11 @@ struct Subdirectories {
     std::string NameBytes;                // names back to back
     std::vector<std::size_t> Starts;      // offset of each name in NameBytes
     std::vector<bool> Foreign;            // on another file system: recorded empty
+    std::vector<std::int64_t> DiskBytes;  // each directory's own blocks, in bytes
     std::vector<std::string_view> Views;  // built once the listing is complete
     std::vector<std::size_t> Order;       // visit order, positions into Views
 
-    void Add(std::string_view name, bool foreign);
+    void Add(std::string_view name, bool foreign, std::int64_t diskBytes);
     std::size_t Count() const { return Starts.size(); }
     // Builds Views and Order.
     void Prepare();
@@ -73,6 +74,7 @@ struct ListedDirectory {
     std::size_t Position = 0;           // in the parent's visit order
     std::string_view Name;              // into Parent->Subs
     std::string Below;                  // the path below the base, while exclusions need it (ExclusionFilter)
+    std::int64_t DiskBytes = 0;         // its own blocks, as its parent's listing read them
 
     // Written by the one thread that lists the directory, read by the walk
     // once the prefetcher has handed it over.

@@ -79,6 +79,10 @@ void FillStat(const struct stat& st, std::string_view name, EntryStat& out) {
     out.Length = static_cast<std::int64_t>(st.st_size);
     out.ModifiedSeconds = static_cast<std::int64_t>(st.st_mtim.tv_sec);
     out.Device = static_cast<std::uint64_t>(st.st_dev);
+    out.Blocks = static_cast<std::int64_t>(st.st_blocks);
+    out.Inode = static_cast<std::uint64_t>(st.st_ino);
+    out.Links = static_cast<std::uint64_t>(st.st_nlink);
+    out.BlockSize = static_cast<std::int64_t>(st.st_blksize);
 }
 
 // The last component of a path, for the hidden bit of the base directory.

@@ -33,12 +33,16 @@ bool RowPipeline::FileRow(const CollectedFile& row) {
     record.Count = row.Filesize;
     record.Attributes = row.Fileattr;
     record.Date = row.Filedate;
+    record.Disk = row.Diskbytes;
+    record.Links = row.Links;
+    record.DiskRow = row.DiskRow;
     current_->Records.push_back(record);
     if (current_->Records.size() >= kBatchRows || current_->Bytes.size() >= kBatchBytes) Flush();
     return true;
 }
 
-bool RowPipeline::DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes) {
+bool RowPipeline::DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes,
+                         std::int64_t diskBytes) {
     if (failed_.load(std::memory_order_relaxed)) return false;
     Record record;
     record.EntryType = entryType.empty() ? '2' : entryType.front();
@@ -47,6 +51,7 @@ bool RowPipeline::DirRow(std::string_view entryType, std::string_view entryName,
     current_->Bytes.append(entryName);
     record.Count = files;
     record.Bytes = bytes;
+    record.Disk = diskBytes;
     current_->Records.push_back(record);
     if (current_->Records.size() >= kBatchRows || current_->Bytes.size() >= kBatchBytes) Flush();
     return true;
@@ -88,7 +93,7 @@ void RowPipeline::WriterLoop() {
         {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [this] { return !full_.empty() || closing_; });
-            if (full_.empty()) return;  // closing and drained
+            if (full_.empty()) break;  // closing and drained
             batch = std::move(full_.front());
             full_.pop_front();
         }
@@ -107,6 +112,17 @@ void RowPipeline::WriterLoop() {
         free_.push_back(std::move(batch));
         changed_.notify_all();
     }
+    if (failed_.load() || discard_.load()) return;
+    // The on-disk rows the engine holds back go while the writer is still this
+    // thread's: once the run has the writer back, its end would drop them.
+    try {
+        if (StoreError error = writer_.FlushDiskRows(); !error.Ok()) {
+            Refused(error, {});
+            failed_.store(true);
+        }
+    } catch (const std::exception&) {
+        failed_.store(true);
+    }
 }
 
 bool RowPipeline::WriteBatch(const Batch& batch) {
@@ -120,13 +136,18 @@ bool RowPipeline::WriteBatch(const Batch& batch) {
             row.Filedir = std::string_view(base + record.DirStart, record.DirLength);
             row.Fileattr = record.Attributes;
             row.Filedate = record.Date;
-            if (StoreError error = writer_.WriteFileRow(row); !error.Ok()) {
+            row.Diskbytes = record.Disk;
+            row.Links = record.Links;
+            StoreError error = writer_.WriteFileRow(row);
+            if (error.Ok() && record.DiskRow) error = writer_.WriteFilediskRow(row);
+            if (!error.Ok()) {
                 const std::string path = JoinPath(row.Filedir, row.Filename, writer_.Context().Style);
                 return Refused(error, FileRowFailureText(path, row.Filesize, error));
             }
         } else {
             StoreError error =
                 writer_.WriteDirRow(std::string_view(&record.EntryType, 1), name, record.Count, record.Bytes);
+            if (error.Ok()) error = writer_.WriteDirdiskRow(std::string_view(&record.EntryType, 1), name, record.Disk);
             if (!error.Ok()) return Refused(error, DirRowFailureText(error));
         }
         if (discard_.load(std::memory_order_relaxed)) return true;

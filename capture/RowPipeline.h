@@ -4,6 +4,11 @@
 // the walk thread owns nothing of the database until Finish has joined the
 // writer.
 //
+// Each Dir row goes with its on-disk row, and so does each files row whose
+// blocks cannot be derived (store/DiskUsage.h); the writer must have them
+// open. What the engine holds back of those is sent before the writer is
+// given back.
+//
 // Error policy: the writer stops at the first row the RowWriter refuses and
 // keeps its error and message text (Failure); the walk learns of it at its next
 // row (the run is rolled back, so rows the walk produced meanwhile are of no
@@ -41,7 +46,8 @@ public:
     RowPipeline& operator=(const RowPipeline&) = delete;
 
     bool FileRow(const CollectedFile& file) override;
-    bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes) override;
+    bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes,
+                std::int64_t diskBytes) override;
 
     // Writes what is queued (or drops it when discard is true) and joins the
     // writer. true when every row was written.
@@ -60,6 +66,9 @@ private:
         double Bytes = 0;
         int Attributes = 0;
         DateTime Date;
+        std::int64_t Disk = 0;
+        std::int64_t Links = 1;
+        bool DiskRow = true;
     };
     struct Batch {
         std::string Bytes;

@@ -26,6 +26,7 @@
 #include "capture/FileSystem.h"
 #include "capture/RowPipeline.h"
 #include "store/Catalogue.h"
+#include "store/DiskUsage.h"
 #include "store/Exclusion.h"
 #include "store/HostLabel.h"
 #include "store/WriteTransaction.h"
@@ -220,6 +221,7 @@ private:
         context.BaseLevel = BaseLevelOf(walkBase_, request_.Style);
         context.Style = request_.Style;
         RowWriter writer(database_, context);
+        if (StoreError error = writer.OpenDiskRows(); !error.Ok()) return Stop(RunOutcome::Failed, Failure{error, {}});
 
         WalkOptions options;
         options.CollectFiles = request_.CollectFiles;
@@ -240,6 +242,7 @@ private:
         }
         const bool limitReached = walk.ErrorLimitReached();
         result_.Counters = walk.Counters;
+        disk_ = DiskTotals{walk.DiskBytes, walk.CollectedDiskBytes, walk.BlockUnit};
         result_.ErrorList = std::move(walk.ErrorList);
 
         if (limitReached) result_.Messages.push_back(Plain(std::string(kTooManyErrors)));
@@ -259,8 +262,11 @@ private:
         return true;
     }
 
-    // The free space as the snapshot ends, and the host it was taken on.
+    // The snapshot's blocks on disk, the free space as it ends, and the host it was taken on.
     bool WriteFigures() {
+        if (StoreError error = WriteDiskusageRow(database_, result_.Key, disk_); !error.Ok()) {
+            return Stop(RunOutcome::Failed, Failure{error, {}});
+        }
         // A file system that cannot tell leaves the snapshot without figures.
         if (FileSystemSpace space; fs_.ReadSpace(walkBase_, space) == 0) {
             if (StoreError error = WriteFilesystemRow(database_, result_.Key, {space.Size, space.Free}); !error.Ok()) {
@@ -347,6 +353,7 @@ private:
     const std::string walkBase_;
     WriteTransaction transaction_;
     RunResult result_;
+    DiskTotals disk_;
     RunOutcome stop_ = RunOutcome::Failed;
     std::optional<Failure> failure_;
 };

@@ -82,7 +82,7 @@ std::optional<RunMessage> CheckSnapshotInput(const SnapshotRequest& request);
 // walks, then writes the Control row and commits, or rolls everything back.
 // The rows are written on a second thread while the walk reads the disk.
 // Beside the Control row it writes the snapshot's Filesystem, Host and
-// Exclusion rows.
+// Exclusion rows, and its blocks on disk (store/DiskUsage.h).
 // Its messages come back in the result: a message box waiting for a person's
 // click would otherwise hold every other writer of the database (a scheduled
 // run, another host) until the click. fileSystem null means the real one.

@@ -64,6 +64,11 @@ struct CollectedFile {
     std::string_view Filedir;   // the directory, no trailing separator ("/" for the root)
     int Fileattr = 0;           // attribute bits, as listed
     DateTime Filedate;          // last modification, local time
+    std::int64_t Diskbytes = 0;  // its blocks in bytes; 0 at every name of an inode but the first
+    std::int64_t Links = 1;      // the inode's number of names
+    // false when Diskbytes and Links follow from Filesize (store/DiskUsage.h):
+    // the file gets no Filedisk row.
+    bool DiskRow = true;
 };
 
 // Receives the rows of a walk, in the walk's order. false means the row was
@@ -72,8 +77,9 @@ class RowSink {
 public:
     virtual ~RowSink() = default;
     virtual bool FileRow(const CollectedFile& file) = 0;
-    virtual bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files,
-                        double bytes) = 0;
+    // diskBytes: the entry's blocks in bytes, counted as files and bytes are.
+    virtual bool DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes,
+                        std::int64_t diskBytes) = 0;
 };
 
 }  // namespace corvina

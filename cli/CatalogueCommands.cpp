@@ -10,6 +10,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
 #include "store/Catalogue.h"
+#include "store/DiskUsage.h"
 #include "store/Exclusion.h"
 #include "store/HostLabel.h"
 #include "base/SizeFormat.h"
@@ -154,7 +155,16 @@ int RunInfo(const KeyOptions& options) {
     const bool loaded = Succeeded(state, prompter, LoadSnapshotInfo(state, key, info));
     if (!loaded || info.InfoBasePath.empty()) return kExitFailed;
     std::vector<Exclusion> exclusions;
-    if (StoreError error = ReadExclusions(state, key, exclusions); !error.Ok()) EndOnStoreError(state, error);
+    if (!Succeeded(state, prompter, ReadExclusions(state, key, exclusions))) return kExitFailed;
+    // A snapshot taken before blocks were recorded has no figures on disk:
+    // "—" and null say so, rather than a number made up.
+    std::optional<DiskTotals> disk;
+    if (!Succeeded(state, prompter, ReadDiskusageRow(state, key, disk))) return kExitFailed;
+    const DiskTotals onDisk = disk.value_or(DiskTotals{});
+    auto diskJson = [&](std::int64_t bytes) { return disk ? Json(bytes) : Json(nullptr); };
+    auto diskText = [&](std::int64_t bytes) {
+        return disk ? FormatNumber(bytes) + " (" + FormatSize(static_cast<double>(bytes)) + ")" : std::string("—");
+    };
     if (options.Json) {
         Json leftOut = Json::array();
         for (const Exclusion& exclusion : exclusions) {
@@ -168,8 +178,10 @@ int RunInfo(const KeyOptions& options) {
                    {"directories", info.InfoTotalDirs},
                    {"files", info.InfoTotalFiles},
                    {"bytes", info.InfoTotalBytes},
+                   {"diskbytes", diskJson(onDisk.Totdiskbytes)},
                    {"filescollected", info.InfoFilesCollected},
                    {"collectedbytes", info.InfoCollectedBytes},
+                   {"collecteddiskbytes", diskJson(onDisk.Filediskbytes)},
                    {"exclusions", leftOut}});
         return kExitOk;
     }
@@ -181,9 +193,11 @@ int RunInfo(const KeyOptions& options) {
     PrintOut("Directories:       {}\n", info.InfoTotalDirs);
     PrintOut("Files:             {}\n", info.InfoTotalFiles);
     PrintOut("Bytes:             {} ({})\n", FormatNumber(info.InfoTotalBytes), FormatSize(info.InfoTotalBytes));
+    PrintOut("Bytes on disk:     {}\n", diskText(onDisk.Totdiskbytes));
     PrintOut("Files collected:   {}\n", info.InfoFilesCollected);
     PrintOut("Bytes collected:   {} ({})\n", FormatNumber(info.InfoCollectedBytes),
              FormatSize(info.InfoCollectedBytes));
+    PrintOut("Collected on disk: {}\n", diskText(onDisk.Filediskbytes));
     // One a line: a pattern may hold a comma or a blank.
     if (exclusions.empty()) PrintOut("Left out:          nothing\n");
     for (std::size_t i = 0; i < exclusions.size(); ++i) {

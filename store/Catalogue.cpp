@@ -166,7 +166,10 @@ StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& w
     // The tables a run adds when it first writes a row; older files lack them.
     for (const auto& [table, sql] : {std::pair{"Filesystem", "DELETE FROM Filesystem WHERE Snapshot = ?"},
                                      std::pair{"Host", "DELETE FROM Host WHERE Snapshot = ?"},
-                                     std::pair{"Exclusion", "DELETE FROM Exclusion WHERE Snapshot = ?"}}) {
+                                     std::pair{"Exclusion", "DELETE FROM Exclusion WHERE Snapshot = ?"},
+                                     std::pair{"Diskusage", "DELETE FROM Diskusage WHERE Snapshot = ?"},
+                                     std::pair{"Dirdisk", "DELETE FROM Dirdisk WHERE Snapshot = ?"},
+                                     std::pair{"Filedisk", "DELETE FROM Filedisk WHERE Snapshot = ?"}}) {
         bool exists = false;
         if (StoreError error = TableExists(state, table, exists); !error.Ok()) return error;
         if (exists) deletes.push_back(sql);

@@ -68,7 +68,7 @@ struct SnapshotListRow {
 StoreError ListSnapshots(DatabaseState& state, std::string_view basePath, std::vector<SnapshotListRow>& rows);
 
 // Removes the snapshot from Control, Dir, files and the tables runs add
-// (Filesystem, Host, Exclusion) in one transaction: all or
+// (Filesystem, Host, Exclusion, Diskusage, Dirdisk, Filedisk) in one transaction: all or
 // nothing. Waits for the write lock while wait says so (a snapshot being
 // written holds it). Reports nothing: the error says why nothing was changed,
 // busy when the wait was given up.

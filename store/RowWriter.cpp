@@ -5,6 +5,7 @@
 #include "store/RowWriter.h"
 
 #include "base/SizeFormat.h"
+#include "store/DiskUsage.h"
 
 namespace corvina {
 namespace {
@@ -99,6 +100,40 @@ StoreError RowWriter::WriteFileRow(const FileRowInput& row) {
         }
         error = insert.Run(row.Filename);
     }
+    return error;
+}
+
+StoreError RowWriter::OpenDiskRows() {
+    StoreError error = CreateDiskTables(state_);
+    if (error.Ok()) error = corvina::OpenDiskRows(state_, dirdisk_, filedisk_);
+    return error;
+}
+
+StoreError RowWriter::WriteDirdiskRow(std::string_view entryType, std::string_view entryName,
+                                      std::int64_t diskBytes) {
+    if (!dirdisk_.IsPrepared()) return NotOpen("Dirdisk");
+    return RowInsert(dirdisk_)
+        .Text(std::string_view(keyText_, keyLength_))
+        .Text(entryName)
+        .Text(entryType)
+        .Int64(diskBytes)
+        .Run(entryName);
+}
+
+StoreError RowWriter::WriteFilediskRow(const FileRowInput& row) {
+    if (!filedisk_.IsPrepared()) return NotOpen("Filedisk");
+    return RowInsert(filedisk_)
+        .Text(std::string_view(keyText_, keyLength_))
+        .Text(row.Filedir)
+        .Text(row.Filename)
+        .Int64(row.Diskbytes)
+        .Int64(row.Links)
+        .Run(row.Filename);
+}
+
+StoreError RowWriter::FlushDiskRows() {
+    StoreError error = dirdisk_.Flush();
+    if (error.Ok()) error = filedisk_.Flush();
     return error;
 }
 

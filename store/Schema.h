@@ -65,16 +65,33 @@ inline constexpr Column kHostColumns[] = {{"Snapshot", ValueKind::Key}, {"Hostna
 // blocks, its other names 0. A snapshot has on-disk figures exactly when it
 // has its Diskusage row; older snapshots have none and no figure is made up
 // for them. Diskbytes of the root (Dirdisk) equals Totdiskbytes; Filediskbytes
-// is the on-disk total of the recorded files.
-inline constexpr Column kDiskusageColumns[] = {
-    {"Snapshot", ValueKind::Key}, {"Totdiskbytes", ValueKind::Integer}, {"Filediskbytes", ValueKind::Integer}};
-// One row per Dir row, by the same (Snapshot, Dirname): a directory entry's
-// whole subtree on disk (the directories' own blocks and links included), a
-// "(files)" entry's own files.
-inline constexpr Column kDirdiskColumns[] = {
-    {"Snapshot", ValueKind::Key}, {"Dirname", ValueKind::Name}, {"Diskbytes", ValueKind::Integer}};
-// One row per files row, by the same (Snapshot, Filedir, Filename); Links is
-// the file's link count.
+// is the on-disk total of all the recorded files. Blockunit is the unit in
+// which the base's file system allocates, as it states it (st_blksize); 0
+// when it did not, and then every files row has its Filedisk row.
+inline constexpr Column kDiskusageColumns[] = {{"Snapshot", ValueKind::Key},
+                                               {"Totdiskbytes", ValueKind::Integer},
+                                               {"Filediskbytes", ValueKind::Integer},
+                                               {"Blockunit", ValueKind::Integer}};
+// One row per Dir row, by the same (Snapshot, Dirname, Entrytype): a directory
+// entry's whole subtree on disk (the directories' own blocks and links
+// included), a "(files)" entry's own files. Entrytype is in the key because a
+// directory's files entry and a subdirectory named "(files)" share a Dirname.
+inline constexpr Column kDirdiskColumns[] = {{"Snapshot", ValueKind::Key},
+                                             {"Dirname", ValueKind::Name},
+                                             {"Entrytype", ValueKind::Key},
+                                             {"Diskbytes", ValueKind::Integer}};
+// Most files take their length rounded up to whole allocation units and have
+// one name, so only the files rows that do not get a row here, by the same
+// (Snapshot, Filedir, Filename): a file of several names (Links, its link
+// count, above 1; its later names have Diskbytes 0), and a file whose blocks
+// differ from its rounded length (sparse, stored inline, compressed, extra
+// extent blocks). Any other files row of a snapshot with a Diskusage row has
+//   Diskbytes = (Filesize + Blockunit - 1) / Blockunit * Blockunit, Links = 1
+// in integer arithmetic, which a reader gets with
+//   SELECT COALESCE(fd.Diskbytes, (f.Filesize + u.Blockunit - 1) / NULLIF(u.Blockunit, 0) * u.Blockunit)
+//   FROM files f JOIN Diskusage u ON u.Snapshot = f.Snapshot
+//   LEFT JOIN Filedisk fd ON fd.Snapshot = f.Snapshot AND fd.Filedir = f.Filedir AND fd.Filename = f.Filename
+// (store/DiskUsage.h FilediskTerms writes these terms for a query).
 inline constexpr Column kFilediskColumns[] = {{"Snapshot", ValueKind::Key},       {"Filedir", ValueKind::Name},
                                               {"Filename", ValueKind::Name},       {"Diskbytes", ValueKind::Integer},
                                               {"Links", ValueKind::Integer}};
@@ -91,7 +108,8 @@ inline constexpr Table kDir{"Dir", kDirColumns, ""};
 inline constexpr Table kFilesystem{"Filesystem", kFilesystemColumns, ""};
 inline constexpr Table kHost{"Host", kHostColumns, ""};
 inline constexpr Table kDiskusage{"Diskusage", kDiskusageColumns, "CONSTRAINT Diskusage1 PRIMARY KEY (Snapshot)"};
-inline constexpr Table kDirdisk{"Dirdisk", kDirdiskColumns, "CONSTRAINT Dirdisk1 PRIMARY KEY (Snapshot, Dirname)"};
+inline constexpr Table kDirdisk{"Dirdisk", kDirdiskColumns,
+                                "CONSTRAINT Dirdisk1 PRIMARY KEY (Snapshot, Dirname, Entrytype)"};
 inline constexpr Table kFiledisk{"Filedisk", kFilediskColumns,
                                  "CONSTRAINT Filedisk1 PRIMARY KEY (Snapshot, Filedir, Filename)"};
 inline constexpr Table kExclusion{"Exclusion", kExclusionColumns,

@@ -118,6 +118,9 @@ StoreError SetUpEmptyDatabase(DatabaseState& state, OpenStep& failedStep) {
         {schema::CreateTableSql(dialect, schema::kHost), OpenStep::CreateControl},
         {std::string(schema::kCreateHost1), OpenStep::CreateControl},
         {schema::CreateTableSql(dialect, schema::kExclusion), OpenStep::CreateControl},
+        {schema::CreateTableSql(dialect, schema::kDiskusage), OpenStep::CreateControl},
+        {schema::CreateTableSql(dialect, schema::kDirdisk), OpenStep::CreateControl},
+        {schema::CreateTableSql(dialect, schema::kFiledisk), OpenStep::CreateControl},
     };
     failedStep = OpenStep::CreateControl;
     WriteTransaction transaction(state);

@@ -19,6 +19,7 @@
 
 #include "app/Settings.h"
 #include "capture/SnapshotRun.h"
+#include "store/DiskUsage.h"
 #include "store/Exclusion.h"
 #include "store/HostLabel.h"
 #include "base/SizeFormat.h"
@@ -72,6 +73,8 @@ protected:
 };
 
 constexpr const char* kNoSnapshots = "No snapshots in this database yet";
+// What the on-disk details of a snapshot without such figures say, beside a dash.
+constexpr const char* kNoDiskFigures = "This snapshot was taken before sizes on disk were recorded";
 constexpr const char* kNoDatabase = "No snapshot database is open";
 // The rows are cyan; the grid's empty rest keeps the window's colour.
 const QColor kRowColour(128, 255, 255);
@@ -168,6 +171,8 @@ void SelectSnapshotWindow::BuildControls() {
         {"Label8", "File Info Collected?", "lblcoll", &lblcoll_}, {"Label9", "Size Limit", "lbllimit", &lbllimit_},
         {"Label10", "Files Collected", "lblfiletot", &lblfiletot_},
         {"Label11", "Total File Size", "lblfilesize", &lblfilesize_},
+        {"Label12", "Total Size on Disk", "lbldisk", &lbldisk_},
+        {"Label13", "File Size on Disk", "lblfiledisk", &lblfiledisk_},
     };
     int index = 0;
     for (const Pair& pair : pairs) {
@@ -179,7 +184,10 @@ void SelectSnapshotWindow::BuildControls() {
         *pair.value = NamedLabel(pair.valueName, "", frmsnap_);
         (*pair.value)->setTextInteractionFlags(Qt::TextSelectableByMouse);
         (*pair.value)->setFrameShape(QFrame::StyledPanel);
-        (*pair.value)->setMinimumWidth(TwipsToPixels(1500, *this));
+        // A value is at least as wide as a whole key: a date cut short is no use.
+        const int keyWidth = (*pair.value)->fontMetrics().horizontalAdvance("0000-00-00 00:00:00") +
+                             2 * (*pair.value)->frameWidth() + 4;
+        (*pair.value)->setMinimumWidth(std::max(TwipsToPixels(1500, *this), keyWidth));
         if (wide) {
             details->addWidget(*pair.value, row, 1, 1, 3);
         } else {
@@ -455,8 +463,10 @@ void SelectSnapshotWindow::OnGridClicked(int row) {
 }
 
 void SelectSnapshotWindow::ShowDetails() {
-    StoreError error = LoadSnapshotInfo(context_.Database, selectedSnapshot_, info_);
+    std::optional<DiskTotals> disk;
     std::vector<Exclusion> exclusions;
+    StoreError error = LoadSnapshotInfo(context_.Database, selectedSnapshot_, info_);
+    if (error.Ok()) error = ReadDiskusageRow(context_.Database, selectedSnapshot_, disk);
     if (error.Ok()) error = ReadExclusions(context_.Database, selectedSnapshot_, exclusions);
     if (!error.Ok()) ReportStoreError(context_.Messages, context_.Database.DatabasePath, error);
     ShowExclusions(exclusions);
@@ -470,6 +480,11 @@ void SelectSnapshotWindow::ShowDetails() {
     lbllimit_->setText(Text(FormatSize(static_cast<double>(info_.InfoFileLimit))));
     lblfiletot_->setText(QString::number(info_.InfoFilesCollected));
     lblfilesize_->setText(Text(FormatSize(info_.InfoCollectedBytes)));
+    // Without figures on disk a dash stands there, and its tip says why: no number is made up.
+    const QString dash = QString::fromUtf8("\u2014");
+    lbldisk_->setText(disk ? Text(FormatSize(static_cast<double>(disk->Totdiskbytes))) : dash);
+    lblfiledisk_->setText(disk ? Text(FormatSize(static_cast<double>(disk->Filediskbytes))) : dash);
+    for (QLabel* label : {lbldisk_, lblfiledisk_}) label->setToolTip(disk ? QString() : QString(kNoDiskFigures));
     frmsnap_->setEnabled(true);
 }
 
@@ -484,10 +499,10 @@ void SelectSnapshotWindow::ShowExclusions(const std::vector<Exclusion>& exclusio
 
 void SelectSnapshotWindow::ClearDetails() {
     for (QLabel* label : {lbldate_, lblpath_, lbldesc_, lblsize_, lbldirs_, lblfiles_, lblcoll_, lbllimit_,
-                          lblfiletot_, lblfilesize_, lblexcl_}) {
+                          lblfiletot_, lblfilesize_, lbldisk_, lblfiledisk_, lblexcl_}) {
         label->clear();
+        label->setToolTip({});
     }
-    lblexcl_->setToolTip({});
     frmsnap_->setEnabled(false);
     selectedSnapshot_ = DateTime{};
     grdsnap_->clearSelection();

@@ -117,6 +117,8 @@ private:
     QLabel* lblfiletot_ = nullptr;
     QLabel* lblfilesize_ = nullptr;
     QLabel* lblexcl_ = nullptr;
+    QLabel* lbldisk_ = nullptr;
+    QLabel* lblfiledisk_ = nullptr;
     QLabel* status_ = nullptr;
     RecentItems menrec_{};
 };

@@ -64,7 +64,7 @@ class CountingSink final : public RowSink, public WalkObserver {
 public:
     long Rows = 0;
     bool FileRow(const CollectedFile&) override { return ++Rows > 0; }
-    bool DirRow(std::string_view, std::string_view, std::int64_t, double) override { return ++Rows > 0; }
+    bool DirRow(std::string_view, std::string_view, std::int64_t, double, std::int64_t) override { return ++Rows > 0; }
     void OnStatus(const std::string&) override {}
     void OnCounters(const RunCounters&) override {}
     DebugAnswer OnDebugStop(const std::string&, const std::vector<DebugEntry>&) override {

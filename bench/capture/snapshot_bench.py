@@ -146,9 +146,13 @@ def main():
         with sqlite3.connect(db) as connection:
             files = connection.execute("SELECT count(*) FROM files").fetchone()[0]
             dirs = connection.execute("SELECT count(*) FROM Dir").fetchone()[0]
+            # A build that records blocks on disk; a sparse tree gives every file a Filedisk row.
+            has_disk = connection.execute("SELECT count(*) FROM sqlite_master WHERE name = 'Filedisk'").fetchone()[0]
+            disk = connection.execute("SELECT count(*) FROM Filedisk").fetchone()[0] if has_disk else None
         print(f"  {label}peak memory of snapshot --files: {kb / 1024:.1f} MB")
         print(f"  {label}database: {size} bytes, {files} files rows, {dirs} Dir rows, "
-              f"{size / max(files, 1):.0f} bytes per files row (all rows included)")
+              + (f"{disk} Filedisk rows, " if disk is not None else "")
+              + f"{size / max(files, 1):.0f} bytes per files row (all rows included)")
 
     if args.latency_tree:
         report_latency(args)

@@ -120,13 +120,15 @@ void SnapshotDatabaseTest::AddDataPairOnDisk() {
                                 {"/data/docs", "gone.txt", 10240},
                                 {"/data/docs/old", "a.txt", 4096},
                                 {"/data/tmp", "t.log", 12288}}});
+    // The prime's readme.txt takes its length in whole units: no Filedisk row.
     AddDiskRows(db_, {.Key = kPrime,
                       .Total = 61440,
+                      .Blockunit = 4096,
                       .Dirs = {{"/data/docs/old/(files)", 0},      {"/data/docs/old", 4096},
                                {"/data/docs/(files)", 12288},      {"/data/docs", 24576},
                                {"/data/it's 50%_*/(files)", 16384}, {"/data/it's 50%_*", 28672},
                                {"/data/(files)", 4096},            {"/data", 61440}},
-                      .Files = {{"/data", "readme.txt", 4096},
+                      .Files = {{"/data", "readme.txt", 4096, 1, true},
                                 {"/data/docs", "a.txt", 4096},
                                 {"/data/docs", "b.doc", 8192},
                                 {"/data/docs/old", "a.txt", 0, 2},

@@ -44,6 +44,7 @@
 #include "capture/SnapshotRun.h"
 #include "app/OpenDialogue.h"
 #include "store/Catalogue.h"
+#include "store/DiskUsage.h"
 #include "store/Exclusion.h"
 #include "store/Statement.h"
 #include "base/DisplayText.h"
@@ -82,6 +83,14 @@ public:
                         int attributes = 0, std::int64_t modified = 1700000000) {
         return Add(parentPath, name, attributes, length, modified).Path;
     }
+    // The blocks of the entry at path, and the inode its names share.
+    void SetBlocks(const std::string& path, std::int64_t blocks, std::uint64_t inode = 0, std::uint64_t links = 1) {
+        EntryStat& stat = path == root_.Path ? root_.Stat : nodes_.at(path)->Stat;
+        stat.Blocks = blocks;
+        stat.Inode = inode;
+        stat.Links = links;
+    }
+    void SetBlockSize(std::int64_t size) { root_.Stat.BlockSize = size; }
 
     std::map<std::string, int> OpenFailures;       // path of a directory -> code
     std::map<std::string, int> ListingFailures;    // path of a directory -> code after its names
@@ -199,6 +208,9 @@ class RecordingSink final : public RowSink {
 public:
     // Rows as text: "F name size dir attr" and "D type name files bytes".
     std::vector<std::string> Rows;
+    // Bytes on disk as text: "name disk links", " derived" when it needs no
+    // Filedisk row, and "D type name disk".
+    std::vector<std::string> Disk;
     int FailAtRow = -1;  // the row with this index is refused
 
     bool FileRow(const CollectedFile& row) override {
@@ -206,12 +218,17 @@ public:
         Rows.push_back("F " + std::string(row.Filename) + " " + std::to_string(row.Filesize) + " " +
                        std::string(row.Filedir) + " " + std::to_string(row.Fileattr));
         Dates.push_back(FormatKey(row.Filedate));
+        Disk.push_back(std::string(row.Filedir) + "/" + std::string(row.Filename) + " " +
+                       std::to_string(row.Diskbytes) + " " + std::to_string(row.Links) +
+                       (row.DiskRow ? "" : " derived"));
         return true;
     }
-    bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double bytes) override {
+    bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double bytes,
+                std::int64_t disk) override {
         if (Refuse()) return false;
         Rows.push_back("D" + std::string(type) + " " + std::string(name) + " " + std::to_string(files) + " " +
                        std::to_string(static_cast<std::int64_t>(bytes)));
+        Disk.push_back("D" + std::string(type) + " " + std::string(name) + " " + std::to_string(disk));
         return true;
     }
     std::vector<std::string> Dates;  // Filedate of each file row
@@ -364,6 +381,33 @@ TEST(WalkRows, EachTreeGivesItsRowsInWalkOrder) {
     }
 }
 
+// Blocks in the rows: a file's at its first name in row order (the base's
+// files come before any subdirectory's), every directory's own, nothing of
+// a file system mounted below. A subdirectory named "(files)" and its
+// parent's files entry each have their own. A file of one name that takes
+// its length in whole units of the base's block size needs no Filedisk row.
+TEST(WalkRows, BlocksCountOnceAtTheFirstNameInRowOrder) {
+    Walk w;
+    w.options.CollectFiles = true;
+    w.fs.SetBlockSize(1024);
+    const std::string a = w.fs.AddDir("", "A"), b = w.fs.AddDir("", "b"), mnt = w.fs.AddDir("", "mnt", 2);
+    w.fs.SetBlocks(w.fs.AddFile(a, "again", 100), 1, 10, 2);
+    w.fs.SetBlocks(w.fs.AddFile("", "once", 100), 1, 10, 2);
+    w.fs.SetBlocks(w.fs.AddFile(b, "x", 1), 2);
+    w.fs.SetBlocks(w.fs.AddFile(b, "inline", 1), 0);
+    w.fs.SetBlocks(w.fs.AddFile(b, "sparse", 3000), 2);
+    w.fs.SetBlocks(w.fs.AddFile(w.fs.AddDir(b, "(files)"), "y", 1), 2);
+    w.fs.AddFile(mnt, "far", 1);
+    for (const std::string& dir : {std::string("/base"), a, b, b + "/(files)", mnt}) w.fs.SetBlocks(dir, 8);
+    const WalkResult r = w.Run();
+    EXPECT_EQ(w.sink.Disk,
+              Rows({"/base/once 512 2", "D1 /base/(files) 512", "/base/A/again 0 2", "D1 /base/A/(files) 0",
+                    "D2 /base/A 4096", "/base/b/x 1024 1 derived", "/base/b/inline 0 1", "/base/b/sparse 1024 1",
+                    "D1 /base/b/(files) 2048", "/base/b/(files)/y 1024 1 derived", "D1 /base/b/(files)/(files) 1024",
+                    "D2 /base/b/(files) 5120", "D2 /base/b 11264", "D2 /base/mnt 0", "D2 /base 19968"}));
+    EXPECT_EQ(std::tuple(r.DiskBytes, r.CollectedDiskBytes, r.BlockUnit), std::tuple(19968, 3584, 1024));
+}
+
 TEST(WalkRows, ModificationTimesAreLocalTimesToTheSecond) {
     setenv("TZ", "UTC", 1);
     tzset();
@@ -513,22 +557,32 @@ TEST_F(SnapshotRun, CompletedRunStoresItsControlRowLast) {
     EXPECT_EQ(Rows("SELECT Dirname FROM Dir ORDER BY rowid"), "/base/(files),/base/sub/(files),/base/sub,/base");
 }
 
-// Opening leaves a file without the Filesystem table, and it reads as having
-// no figures; the first run's figures create it, and a delete takes them.
+// Opening leaves a file without the Filesystem and on-disk tables, and it
+// reads as having no figures; the first run's figures create them, and a
+// delete takes them.
 TEST_F(SnapshotRun, FileSystemFiguresGoInAndOutWithTheirSnapshot) {
+    const std::string tables = "SELECT count(*) FROM sqlite_master WHERE name IN "
+                               "('Filesystem', 'Diskusage', 'Dirdisk', 'Filedisk')";
+    const std::string diskRows = "SELECT (SELECT count(*) FROM Diskusage) || ' ' || (SELECT count(*) FROM Dirdisk) "
+                                 "|| ' ' || (SELECT count(*) FROM Filedisk)";
     std::optional<FilesystemFigures> figures;
+    std::optional<DiskTotals> disk;
     EXPECT_TRUE(ReadFilesystemRow(state, DateTime{2025, 1, 1, 0, 0, 0}, figures).Ok());
-    EXPECT_EQ(std::tuple(Rows("SELECT count(*) FROM sqlite_master WHERE name = 'Filesystem'"), figures.has_value()),
-              std::tuple("0", false));
+    EXPECT_EQ(std::tuple(Rows(tables), figures.has_value()), std::tuple("0", false));
     fake.Space = FileSystemSpace{8000000000000LL, 123456789LL};
+    request.CollectFiles = true;
+    fake.SetBlocks(fake.AddFile("", "f", 1), 8);
     const RunResult r = Take();
     ASSERT_EQ(r.Outcome, RunOutcome::Completed);
     EXPECT_EQ(Rows("SELECT * FROM Filesystem"), FormatKey(r.Key) + "|8000000000000|123456789");
     ASSERT_TRUE(ReadFilesystemRow(state, r.Key, figures).Ok());
     EXPECT_EQ(figures.value().Fsfree, 123456789LL);
+    ASSERT_TRUE(ReadDiskusageRow(state, r.Key, disk).Ok());
+    EXPECT_EQ(std::tuple(disk.value().Totdiskbytes, disk.value().Filediskbytes, Rows(diskRows)),
+              std::tuple(4096, 4096, "1 2 1"));
     WaitUpTo noWait{std::chrono::milliseconds(0)};
     ASSERT_TRUE(DeleteSnapshot(state, r.Key, noWait).Ok());
-    EXPECT_EQ(Rows("SELECT count(*) FROM Filesystem"), "0");
+    EXPECT_EQ(Rows("SELECT count(*) FROM Filesystem") + " " + Rows(diskRows), "0 0 0 0");
 }
 
 TEST_F(SnapshotRun, InputIsCheckedBeforeAnythingIsWritten) {
@@ -672,6 +726,74 @@ TEST_F(SnapshotRun, LinksAreEntriesOfTheirOwnAndSpecialFilesAreSystemFiles) {
     EXPECT_EQ(r.Counters.TotalBytes, 1000 + 4 + 6 + 6);
     EXPECT_EQ(Rows("SELECT Filename, Fileattr FROM files ORDER BY Filename"),
               std::string("fifo|4,inside|0,link-to-dir|0,loop_a|0,loop_b|0,") + (device ? "null|4," : "") + "sock|4");
+}
+
+// Bytes on disk as du counts them: the base's total is du -sB1 -x of the
+// tree, and so is the figure of each directory whose files have no name
+// outside it; a file of several names counts at its first name in row order,
+// whatever the number of threads. The apparent totals count every name, as
+// they always have. Only the files whose figures cannot be told from their
+// length have a Filedisk row.
+TEST_F(SnapshotRun, BlocksOnDiskAreWhatDuCountsWhateverTheThreads) {
+    const std::string tree = RealTree();
+    for (const char* dir : {"a/deep", "a/(files)", "b", "inner", "many"}) fs::create_directories(tree + "/" + dir);
+    test::WriteFile(tree + "/a/shared.bin", std::string(50000, 's'));
+    fs::create_hard_link(tree + "/a/shared.bin", tree + "/b/shared-link.bin");
+    test::WriteFile(tree + "/a/deep/x", std::string(3000, 'x'));
+    test::WriteFile(tree + "/a/(files)/y", std::string(3000, 'y'));
+    test::WriteFile(tree + "/inner/big.bin", std::string(100000, 'b'));
+    fs::create_hard_link(tree + "/inner/big.bin", tree + "/inner/big-link.bin");
+    for (int i = 0; i < 40; ++i) test::WriteFile(tree + "/many/t" + std::to_string(i), std::string(i % 3, 't'));
+    test::WriteFile(tree + "/sparse.img", "");
+    fs::resize_file(tree + "/sparse.img", 64 << 20);
+    test::WriteAt(tree + "/sparse.img", 32 << 20, std::string(5000, 'd'));
+    fs::create_symlink("a/shared.bin", tree + "/link");
+
+    std::string rowsOfOneThread;
+    for (int threads : {1, 4}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        request.Threads = threads;
+        const RunResult r = Take();
+        ASSERT_EQ(r.Outcome, RunOutcome::Completed);
+        const std::string of = " WHERE Snapshot = '" + FormatKey(r.Key) + "'";
+        EXPECT_EQ(r.Counters.TotalBytes, 2 * 50000 + 2 * 3000 + 2 * 100000 + 39 + (64 << 20) + 12);
+        EXPECT_EQ(Rows("SELECT Totdiskbytes FROM Diskusage" + of), std::to_string(test::DuBytes(tree)));
+        auto onDisk = [&](const std::string& dir, const char* type = "2") {
+            return std::stoll(Rows("SELECT Diskbytes FROM Dirdisk" + of + " AND Dirname = '" + dir +
+                                   "' AND Entrytype = '" + type + "'"));
+        };
+        for (const std::string& dir : {tree, tree + "/a/deep", tree + "/a/(files)", tree + "/inner", tree + "/many"}) {
+            EXPECT_EQ(onDisk(dir), test::DuBytes(dir)) << dir;
+        }
+        // a's own files, beside its subdirectory of the same Dirname.
+        EXPECT_EQ(onDisk(tree + "/a/(files)", "1"), test::DuBytes(tree + "/a/shared.bin"));
+        // b's name of a's file comes later in row order.
+        EXPECT_EQ(onDisk(tree + "/b"), test::DuBytes(tree + "/b") - test::DuBytes(tree + "/a/shared.bin"));
+        // One name of each pair carries the blocks. A file of several names
+        // and the sparse one have their Filedisk row; an ordinary file has
+        // none and reads du's figure all the same.
+        const FilediskSql terms = FilediskTerms({});
+        auto file = [&](const std::string& dir, const std::string& name) {
+            return Rows("SELECT " + terms.Diskbytes + " || ' ' || " + terms.Links + " || ' ' || (fd.Snapshot IS NULL) " +
+                        "FROM files f" + terms.Joins + " WHERE f.Snapshot = '" + FormatKey(r.Key) +
+                        "' AND f.Filedir = '" + dir + "' AND f.Filename = '" + name + "'");
+        };
+        auto du = [](const std::string& path) { return std::to_string(test::DuBytes(path)); };
+        EXPECT_EQ(file(tree + "/a", "shared.bin"), du(tree + "/a/shared.bin") + " 2 0");
+        EXPECT_EQ(file(tree + "/b", "shared-link.bin"), "0 2 0");
+        EXPECT_EQ(file(tree, "sparse.img"), du(tree + "/sparse.img") + " 1 0");
+        EXPECT_EQ(file(tree + "/a/deep", "x"), du(tree + "/a/deep/x") + " 1 1");
+        // The recorded total is every files row's, with a row or without.
+        EXPECT_EQ(Rows("SELECT Filediskbytes = (SELECT sum(" + terms.Diskbytes + ") FROM files f" + terms.Joins +
+                       " WHERE f.Snapshot = Diskusage.Snapshot) FROM Diskusage" + of),
+                  "1");
+        EXPECT_EQ(Rows("SELECT count(*) FROM Dirdisk" + of), Rows("SELECT count(*) FROM Dir" + of));
+        const std::string rows = Rows("SELECT Dirname, Entrytype, Diskbytes FROM Dirdisk" + of +
+                                      " ORDER BY Dirname, Entrytype") +
+                                 "\n" + Rows("SELECT Filedir, Filename, Diskbytes, Links FROM Filedisk" + of);
+        if (threads == 1) rowsOfOneThread = rows;
+        EXPECT_EQ(rows, rowsOfOneThread);
+    }
 }
 
 TEST_F(SnapshotRun, PathsBeyondTheSystemLimitAndDeeperThanTheDescriptorLimitAreWalked) {

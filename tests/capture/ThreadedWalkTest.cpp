@@ -208,12 +208,14 @@ public:
 
     bool FileRow(const CollectedFile& r) override {
         return Row("F " + std::string(r.Filename) + "|" + std::to_string(r.Filesize) + "|" + std::string(r.Filedir) +
-                   "|" + std::to_string(r.Fileattr) + "|" + std::to_string(r.Filedate.Minute * 60 + r.Filedate.Second));
+                   "|" + std::to_string(r.Fileattr) + "|" + std::to_string(r.Filedate.Minute * 60 + r.Filedate.Second) +
+                   "|" + std::to_string(r.Diskbytes) + "|" + std::to_string(r.Links) + (r.DiskRow ? "|row" : ""));
     }
-    bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double bytes) override {
+    bool DirRow(std::string_view type, std::string_view name, std::int64_t files, double bytes,
+                std::int64_t disk) override {
         BeforeDirRow();
         return Row("D" + std::string(type) + " " + std::string(name) + "|" + std::to_string(files) + "|" +
-                   std::to_string(bytes));
+                   std::to_string(bytes) + "|" + std::to_string(disk));
     }
     void OnStatus(const std::string& text) override { Log.push_back("S " + text); }
     void OnCounters(const RunCounters& c) override {
@@ -241,7 +243,8 @@ void MakeFiles(const fs::path& dir, const std::string& stem, int count) {
 
 // About 70 directories in three levels, a directory of 700 files (several
 // hand-overs and status lines), names that sort by case only, UTF-8, bytes
-// that are not, a newline, links and a fifo, and failures spread over the tree.
+// that are not, a newline, links and a fifo, files of several names, and
+// failures spread over the tree.
 void MakeTree(const fs::path& root, bool manyErrors) {
     const std::vector<std::string> names = {"Data", "data", "caf\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac", "odd\xff\xfe",
                                             "new\nline", "sp ace", ".hidden", "locked1", "b"};
@@ -257,6 +260,9 @@ void MakeTree(const fs::path& root, bool manyErrors) {
         test::WriteFile((root / name / "bad1").string(), "x");
         test::WriteFile((root / name / "short1").string(), "x");
         fs::create_directory(root / name / "locked2");
+        // One file of many names across the tree, and two of one directory.
+        fs::create_hard_link(root / "Data" / "f1", root / name / "s3" / ("hard-" + name));
+        fs::create_hard_link(root / name / "f2", root / name / "f2-again");
     }
     MakeFiles(root / "b", "wide", 700);
     fs::create_directory_symlink("Data", root / "link-to-dir");
@@ -291,7 +297,8 @@ std::vector<std::string> Walk(const std::string& base, const Case& c, int thread
     result = WalkDirectory(base, options, disk, recorder, control, recorder);
     EXPECT_EQ(disk.Misuses(), std::vector<std::string>{}) << c.Name << ", " << threads << " threads";
     for (const ErrorEntry& entry : result.ErrorList) recorder.Log.push_back("E " + entry.File + "|" + entry.Error);
-    recorder.Log.push_back("R " + std::to_string(result.RowFailed) + " " + std::to_string(result.Files));
+    recorder.Log.push_back("R " + std::to_string(result.RowFailed) + " " + std::to_string(result.Files) + " " +
+                           std::to_string(result.DiskBytes) + " " + std::to_string(result.CollectedDiskBytes));
     return recorder.Log;
 }
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "store/Catalogue.h"
+#include "store/DiskUsage.h"
 #include "store/HostLabel.h"
 #include "store/SnapshotDatabase.h"
 #include "tests/cli/RunTool.h"
@@ -70,6 +71,24 @@ TEST_F(CatalogueCommands, ListShowsBasePathsThenSnapshotsNewestFirstAndInfoOneOf
     EXPECT_EQ(latest["description"], "other");
     EXPECT_EQ(latest["directories"], 1);
     EXPECT_EQ(latest["collectfiles"], "N");
+
+    // Both totals: 3000 bytes take whole blocks on disk, and no file is recorded.
+    auto json = nlohmann::json::parse(test::RunTool({"info", first, "--db", db, "--json"}).Out);
+    ASSERT_TRUE(json["diskbytes"].is_number()) << json;
+    const std::int64_t disk = json["diskbytes"];
+    EXPECT_TRUE(disk >= 3000 && disk % 512 == 0) << disk;
+    EXPECT_EQ(json["collecteddiskbytes"], 0);
+    EXPECT_NE(info.Out.find("Bytes on disk:     " + std::to_string(disk) + " ("), std::string::npos) << info.Out;
+    EXPECT_NE(info.Out.find("Collected on disk: 0 (0)\n"), std::string::npos) << info.Out;
+    // A snapshot taken before blocks were recorded, and a database from before
+    // the table: no figure on disk, never a made-up one.
+    SQLite::Database(db, SQLite::OPEN_READWRITE).exec("DELETE FROM Diskusage WHERE Snapshot = '" + first + "'");
+    info = test::RunOkOn(db, {"info", first});
+    EXPECT_NE(info.Out.find("Bytes on disk:     \u2014\nFiles collected:"), std::string::npos) << info.Out;
+    EXPECT_NE(info.Out.find("Collected on disk: \u2014\n"), std::string::npos) << info.Out;
+    SQLite::Database(db, SQLite::OPEN_READWRITE).exec("DROP TABLE Diskusage");
+    json = nlohmann::json::parse(test::RunOkOn(db, {"info", "latest", "--json"}).Out);
+    EXPECT_TRUE(json["diskbytes"].is_null() && json["collecteddiskbytes"].is_null()) << json;
 }
 
 // The same base path from two machines is listed once per host, and each
@@ -231,6 +250,14 @@ TEST_F(CatalogueCommands, PreviousLayoutWorksAsItIsAndCompactConvertsItWhenNobod
                              "Filetype || Fileattr || Filedate AS r FROM files ORDER BY 1)";
     EXPECT_EQ(test::Query(db, layout), "1");
     const std::string before = test::Query(db, rows);
+    // The runs added the on-disk tables to the older file; compact keeps them,
+    // and the files rows the figures are derived from.
+    const FilediskSql terms = FilediskTerms({});
+    const std::string diskRows = "SELECT (SELECT count(*) FROM Diskusage) || ' ' || (SELECT count(*) FROM Dirdisk) || "
+                                 "' ' || (SELECT group_concat(r) FROM (SELECT f.Filename || " + terms.Diskbytes +
+                                 " AS r FROM files f" + terms.Joins + " ORDER BY f.Snapshot, f.Filedir, f.Filename))";
+    const std::string onDisk = test::Query(db, diskRows);
+    EXPECT_TRUE(onDisk.starts_with("2 8 ")) << onDisk;
 
     {
         SQLite::Database writer(db, SQLite::OPEN_READWRITE);
@@ -248,6 +275,7 @@ TEST_F(CatalogueCommands, PreviousLayoutWorksAsItIsAndCompactConvertsItWhenNobod
     EXPECT_EQ(test::Query(db, layout), "0");
     EXPECT_EQ(test::Query(db, "SELECT count(*) FROM pragma_table_info('files') WHERE pk > 0"), "3");
     EXPECT_EQ(test::Query(db, rows), before);
+    EXPECT_EQ(test::Query(db, diskRows), onDisk);
     EXPECT_EQ(test::RunOn(db, changed).Out, changes);
     EXPECT_EQ(test::RunOn(db, {"delete", first}).ExitCode, 0);
     EXPECT_EQ(test::RunOn(db, {"compact"}).Out, "Snapshot database " + db + ": 3 files rows in the compact layout already\n");

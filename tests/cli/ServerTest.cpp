@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "analysis/AnalysisCatalogue.h"
+#include "store/DiskUsage.h"
 #include "tests/cli/HeldDirectory.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/ServerSchema.h"
@@ -66,41 +67,76 @@ protected:
     test::ServerSchema schema_;
 };
 
+enum class Table { Dir, Files, Dirdisk, Filedisk };
+
 // The names' bytes in hex, so that both engines print them alike.
-std::string RowsSql(bool server, bool dirs) {
+std::string RowsSql(bool server, Table table) {
     auto hex = [&](const char* field) {
         return server ? "upper(encode(" + std::string(field) + ", 'hex'))" : "hex(" + std::string(field) + ")";
     };
-    if (dirs) {
-        return "SELECT " + hex("Dirname") + ", " + hex("Shortname") + ", " + hex("Parentdir") +
-               ", Entrytype, Dirlevel, Files, CAST(TotsizeF AS BIGINT) FROM Dir ORDER BY Dirname, Entrytype";
+    switch (table) {
+        case Table::Dir:
+            return "SELECT " + hex("Dirname") + ", " + hex("Shortname") + ", " + hex("Parentdir") +
+                   ", Entrytype, Dirlevel, Files, CAST(TotsizeF AS BIGINT) FROM Dir ORDER BY Dirname, Entrytype";
+        case Table::Files:
+            return "SELECT " + hex("Filedir") + ", " + hex("Filename") + ", " + hex("Filetype") +
+                   ", Filesize, Fileattr, Filedate FROM files ORDER BY Filedir, Filename";
+        case Table::Dirdisk:
+            return "SELECT " + hex("Dirname") + ", Entrytype, Diskbytes FROM Dirdisk ORDER BY Dirname, Entrytype";
+        case Table::Filedisk: {  // every files row's figures, from its Filedisk row or derived
+            const FilediskSql terms = FilediskTerms({});
+            return "SELECT " + hex("f.Filedir") + ", " + hex("f.Filename") + ", " + terms.Diskbytes + ", " +
+                   terms.Links + " FROM files f" + terms.Joins + " ORDER BY f.Filedir, f.Filename";
+        }
     }
-    return "SELECT " + hex("Filedir") + ", " + hex("Filename") + ", " + hex("Filetype") +
-           ", Filesize, Fileattr, Filedate FROM files ORDER BY Filedir, Filename";
+    return {};
 }
+
 
 TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndNoPasswordShows) {
     const std::string root = dir_.File("tree"), file = dir_.File("s.mdb"), server = schema_.Location();
-    for (const char* name : {"a/b", "back\\slash", "quote's \"dir\"", "bad\xff\xfe", "caf\xc3\xa9", "Case", "case"}) {
+    for (const char* name :
+         {"a/b", "a/(files)", "back\\slash", "quote's \"dir\"", "bad\xff\xfe", "caf\xc3\xa9", "Case", "case"}) {
         fs::create_directories(root + "/" + name);
         std::ofstream(root + "/" + name + "/f\xe9\nline.txt") << name;
     }
     std::ofstream(root + "/a/huge.bin").close();
     fs::resize_file(root + "/a/huge.bin", (std::uintmax_t{6} << 30) + 7);
+    std::ofstream(root + "/a/plain") << std::string(5000, 'p');
+    // Names of one file in one directory and in another.
+    std::ofstream(root + "/Case/shared") << std::string(20000, 's');
+    fs::create_hard_link(root + "/Case/shared", root + "/Case/shared again");
+    fs::create_hard_link(root + "/Case/shared", root + "/case/shared elsewhere");
 
     // The first run on an empty server database sets it up, as a new file is.
     for (const std::string& db : {file, server}) {
         auto run = test::RunOkOn(db, {"snapshot", root, "--files"});
         EXPECT_NE(run.Err.find("created snapshot database"), std::string::npos) << run.Err;
     }
-    for (bool dirs : {true, false}) {
-        const std::string rows = test::Query(file, RowsSql(false, dirs), "\n") + "\n";  // as RunOnServer gives them
-        EXPECT_EQ(test::RunOnServer(server, RowsSql(true, dirs)), rows);
+    for (Table table : {Table::Dir, Table::Files, Table::Dirdisk, Table::Filedisk}) {
+        const std::string rows = test::Query(file, RowsSql(false, table), "\n") + "\n";  // as RunOnServer gives them
+        EXPECT_EQ(test::RunOnServer(server, RowsSql(true, table)), rows);
         EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 8);
     }
     EXPECT_EQ(test::RunOnServer(server, "SELECT Filesize FROM files WHERE Filename = 'huge.bin'"), "6442450951\n");
     // Set up with every table, so that a role that may only add rows can leave things out.
     EXPECT_EQ(test::RunOnServer(server, "SELECT count(*) FROM exclusion"), "0\n");
+    EXPECT_EQ(test::RunOnServer(server, "SELECT Totdiskbytes FROM Diskusage"),
+              std::to_string(test::DuBytes(root)) + "\n");
+    EXPECT_EQ(test::RunOnServer(server, "SELECT count(*), sum(Links) FROM Filedisk WHERE Diskbytes = 0 AND Links = 3"),
+              "2|6\n");
+    // The sparse file and the names of the shared one have Filedisk rows; an
+    // ordinary file has none, and its derived figure is du's.
+    EXPECT_EQ(test::RunOnServer(server, "SELECT count(*) FROM Filedisk WHERE Filename IN ('huge.bin', 'shared', "
+                                        "'shared again', 'shared elsewhere')") +
+                  test::RunOnServer(server, "SELECT count(*) FROM Filedisk"),
+              "4\n4\n");
+    const FilediskSql terms = FilediskTerms({});
+    EXPECT_EQ(test::RunOnServer(server, "SELECT " + terms.Diskbytes + ", " + terms.Links + " FROM files f" +
+                                            terms.Joins + " WHERE f.Filename = 'plain'"),
+              std::to_string(test::DuBytes(root + "/a/plain")) + "|1\n");
+    // a's files entry and its subdirectory "(files)" have one Dirname and a row each.
+    EXPECT_EQ(test::RunOnServer(server, "SELECT (SELECT count(*) FROM Dir) - count(*) FROM Dirdisk"), "0\n");
 
     // A second snapshot, so that the comparisons have something to pair.
     fs::remove_all(root + "/Case");

@@ -53,16 +53,18 @@ void AddDiskRows(DatabaseState& database, const DiskRows& rows) {
     const std::string key = FormatKey(Key(rows.Key));
     std::int64_t files = 0;
     for (const FileDisk& file : rows.Files) {
+        files += file.Bytes;
+        if (file.Derived) continue;
         Insert(database, "INSERT INTO Filedisk (Snapshot, Filedir, Filename, Diskbytes, Links) VALUES (?, ?, ?, ?, ?)",
                key, file.Dir, file.Name, file.Bytes, file.Links);
-        files += file.Bytes;
     }
     for (const DirDisk& dir : rows.Dirs) {
-        Insert(database, "INSERT INTO Dirdisk (Snapshot, Dirname, Diskbytes) VALUES (?, ?, ?)", key, dir.Name,
-               dir.Bytes);
+        const bool filesEntry = dir.Name.ends_with("(files)");
+        Insert(database, "INSERT INTO Dirdisk (Snapshot, Dirname, Entrytype, Diskbytes) VALUES (?, ?, ?, ?)", key,
+               dir.Name, filesEntry ? "1" : "2", dir.Bytes);
     }
-    Insert(database, "INSERT INTO Diskusage (Snapshot, Totdiskbytes, Filediskbytes) VALUES (?, ?, ?)", key,
-           rows.Total, files);
+    Insert(database, "INSERT INTO Diskusage (Snapshot, Totdiskbytes, Filediskbytes, Blockunit) VALUES (?, ?, ?, ?)",
+           key, rows.Total, files, rows.Blockunit);
 }
 
 void AddExclusions(DatabaseState& database, const char* key,

@@ -15,7 +15,7 @@
 namespace corvina::test {
 
 struct DirDisk {
-    std::string Name;  // the Dirname of its Dir row
+    std::string Name;  // the Dirname of its Dir row: a files entry's ends in "(files)"
     std::int64_t Bytes = 0;
 };
 struct FileDisk {
@@ -23,10 +23,12 @@ struct FileDisk {
     std::string Name;
     std::int64_t Bytes = 0;
     std::int64_t Links = 1;
+    bool Derived = false;  // no row: its length rounded up to Blockunit gives Bytes
 };
 struct DiskRows {
     const char* Key = "";
     std::int64_t Total = 0;  // the base path's subtree (Totdiskbytes)
+    std::int64_t Blockunit = 0;  // 0: every file has its Filedisk row
     std::vector<DirDisk> Dirs;
     std::vector<FileDisk> Files;  // their sum is Filediskbytes
 };

@@ -1,5 +1,6 @@
 #include "tests/support/TempDir.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -36,6 +37,14 @@ void WriteAt(const std::string& path, std::uint64_t offset, const std::string& b
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::int64_t DuBytes(const std::string& path) {
+    FILE* pipe = ::popen(("du -sB1 -x '" + path + "'").c_str(), "r");
+    long long bytes = -1;
+    if (pipe == nullptr) return -1;
+    if (std::fscanf(pipe, "%lld", &bytes) != 1) bytes = -1;
+    return ::pclose(pipe) == 0 ? bytes : -1;
 }
 
 }  // namespace corvina::test

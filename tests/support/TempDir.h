@@ -1,6 +1,6 @@
 #pragma once
 // A temporary folder for one test, removed with everything in it afterwards;
-// and a file's bytes written and read as they are.
+// a file's bytes written and read as they are; and what du says of them.
 
 #include <cstdint>
 #include <filesystem>
@@ -29,5 +29,7 @@ void WriteFile(const std::string& path, const std::string& bytes);
 void WriteAt(const std::string& path, std::uint64_t offset, const std::string& bytes);
 // A whole file, empty when there is none.
 std::string ReadFile(const std::string& path);
+// What the real du -sB1 -x says of path: its bytes on disk, each file once; -1 when du fails.
+std::int64_t DuBytes(const std::string& path);
 
 }  // namespace corvina::test

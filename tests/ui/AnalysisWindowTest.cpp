@@ -35,6 +35,7 @@
 #include "analysis/GridExport.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
+#include "store/DiskUsage.h"
 #include "store/Exclusion.h"
 #include "store/Statement.h"
 #include "store/HostLabel.h"
@@ -847,6 +848,8 @@ void AnalysisWindowTest::PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRo
                                {{ExclusionKind::Pattern, "*.tmp"}, {ExclusionKind::Caches, ""},
                                 {ExclusionKind::Pattern, "build/a, b"}})
                 .Ok());
+    QVERIFY(CreateDiskTables(f.h.Database).Ok());
+    QVERIFY(WriteDiskusageRow(f.h.Database, Key(kNew), {123456789, 4096}).Ok());
     ShownSelection window(f, f.choice);
     auto* grid = Child<QTableWidget>(window, "grdsnap");
     QCOMPARE(Child<QListWidget>(window, "lstdir")->item(0)->text(), QString("/data"));
@@ -865,13 +868,22 @@ void AnalysisWindowTest::PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRo
     QVERIFY(ClickSnapshotRow(window, kNew));
     auto* leftOut = Child<QLabel>(window, "lblexcl");
     QCOMPARE(leftOut->text(), QString("Nothing"));
+    // Both totals: apparent and on disk.
+    QCOMPARE(Child<QLabel>(window, "lblsize")->text() + "|" + Child<QLabel>(window, "lbldisk")->text() + "|" +
+                 Child<QLabel>(window, "lblfiledisk")->text(),
+             QString("25 MB|117 MB|4 KB"));
+    SaveScreenshot(window, "frmselsnap_disk");
     QTest::keyClick(grid, Qt::Key_Down);
     QCOMPARE(grid->selectionModel()->selectedRows().value(0).row(), 1);
     QStringList details;
-    for (const char* label : {"lbldate", "lblpath", "lblsize", "lblcoll", "lblfiletot", "lblexcl"}) {
+    for (const char* label :
+         {"lbldate", "lblpath", "lblsize", "lblcoll", "lblfiletot", "lbldisk", "lblfiledisk", "lblexcl"}) {
         details << Child<QLabel>(window, label)->text();
     }
-    QCOMPARE(details, QStringList({kOld, "/data", "12 MB", "Y", "6", "*.tmp, cache directories, build/a, b"}));
+    // A snapshot taken before blocks were recorded has no figures on disk, and says why.
+    QCOMPARE(details, QStringList({kOld, "/data", "12 MB", "Y", "6", "\u2014", "\u2014",
+                                   "*.tmp, cache directories, build/a, b"}));
+    QVERIFY(Child<QLabel>(window, "lbldisk")->toolTip().contains("before sizes on disk were recorded"));
     QCOMPARE(leftOut->toolTip(), QString("*.tmp\ncache directories\nbuild/a, b"));
     SaveScreenshot(window, "frmselsnap");
     QTest::mouseClick(Child<QPushButton>(window, "comok"), Qt::LeftButton);
