@@ -157,10 +157,13 @@ StoreError ListSnapshots(DatabaseState& state, std::string_view basePath, std::v
 }
 
 StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& wait) {
+    return DeleteSnapshots(state, {key}, wait);
+}
+
+StoreError DeleteSnapshots(DatabaseState& state, const std::vector<DateTime>& keys, LockWait& wait) {
     if (!state.IsUsable()) return NotOpenError("");
     WriteTransaction transaction(state);
     if (StoreError error = transaction.Begin(wait); !error.Ok()) return error;
-    const std::string keyText = FormatKey(key);
     std::vector<const char*> deletes{"DELETE FROM Control WHERE Snapshot = ?", "DELETE FROM Dir WHERE Snapshot = ?",
                                      "DELETE FROM files WHERE Snapshot = ?"};
     // The tables a run adds when it first writes a row; older files lack them.
@@ -175,10 +178,14 @@ StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& w
         if (exists) deletes.push_back(sql);
     }
     for (const char* sql : deletes) {
+        // One statement a table, bound again for each key.
         Statement statement;
-        StoreError error = PrepareWithTexts(state, statement, sql, {keyText});
-        if (error.Ok()) error = statement.Run();
-        if (!error.Ok()) return error;
+        if (StoreError error = statement.Prepare(state, sql); !error.Ok()) return error;
+        for (const DateTime& key : keys) {
+            StoreError error = statement.BindText(1, FormatKey(key));
+            if (error.Ok()) error = statement.Run();
+            if (!error.Ok()) return error;
+        }
     }
     return transaction.Commit(wait);
 }

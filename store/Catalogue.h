@@ -73,6 +73,9 @@ StoreError ListSnapshots(DatabaseState& state, std::string_view basePath, std::v
 // written holds it). Reports nothing: the error says why nothing was changed,
 // busy when the wait was given up.
 StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& wait);
+// The same for several snapshots in one transaction: all of them or none.
+// A key without a snapshot (deleted meanwhile) is passed over.
+StoreError DeleteSnapshots(DatabaseState& state, const std::vector<DateTime>& keys, LockWait& wait);
 
 // The newest snapshot of the database (of one base path when given, and of
 // that base path on one host when the database holds several, see
