@@ -40,19 +40,6 @@ int ReadKey(DatabaseState& state, const std::string& text, DateTime& key) {
     return kExitUsage;
 }
 
-// A delete waits for a snapshot being written, up to a minute, and says so once.
-class DeleteWait final : public LockWait {
-public:
-    bool KeepWaiting(std::chrono::milliseconds waited) override {
-        if (!told_) PrintMessage(kWaitingForWriter);
-        told_ = true;
-        return waited < kDeleteWait;
-    }
-
-private:
-    bool told_ = false;
-};
-
 struct ListOptions {
     std::string Db;
     std::string Path;

@@ -38,6 +38,7 @@ int ParseAndRun(int argc, char** argv) {
     AddTrendCommand(app, &exitCode);
     AddScheduleCommand(app, &exitCode);
     AddCompactCommand(app, &exitCode);
+    AddPruneCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);

@@ -11,6 +11,7 @@
 #include "app/Startup.h"
 #include "cli/Output.h"
 #include "app/OpenDialogue.h"
+#include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
 #include "base/PathStyle.h"
 #include "report/StoreErrorReport.h"
@@ -28,6 +29,12 @@ Answer StderrPrompter::Ask(const Message& message) {
     }
     WriteErr("corvina: " + EscapeEachLine(message.Text, "\n  ") + "\n");
     return Answer::Ok;
+}
+
+bool DeleteWait::KeepWaiting(std::chrono::milliseconds waited) {
+    if (!told_) PrintMessage(kWaitingForWriter);
+    told_ = true;
+    return waited < kDeleteWait;
 }
 
 std::string ResolveDatabasePath(const std::string& dbOption) {

@@ -2,15 +2,18 @@
 // What every command of corvina-cli shares: the database it works on, a
 // prompter that prints to stderr and never asks, and the exit codes.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "base/DateTime.h"
 #include "base/Prompter.h"
+#include "store/Retention.h"
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
 
@@ -83,6 +86,16 @@ std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text
 // kExitOk when text is a date-time key, "latest", or "previous" where
 // previousToo; else kExitUsage.
 int CheckKeySyntax(const std::string& text, std::string_view option = {}, bool previousToo = false);
+// A delete or a prune waits for a snapshot being written, up to a minute,
+// and says so once.
+class DeleteWait final : public LockWait {
+public:
+    bool KeepWaiting(std::chrono::milliseconds waited) override;
+
+private:
+    bool told_ = false;
+};
+
 // Whether a snapshot of this key is in the database.
 bool HasSnapshot(DatabaseState& state, const DateTime& key);
 
@@ -103,6 +116,13 @@ void AddGrowthCommand(CLI::App& app, int* exitCode);
 void AddTrendCommand(CLI::App& app, int* exitCode);
 void AddScheduleCommand(CLI::App& app, int* exitCode);
 void AddCompactCommand(CLI::App& app, int* exitCode);
+void AddPruneCommand(CLI::App& app, int* exitCode);
+
+// --keep-last, --keep-daily, --keep-weekly, --keep-monthly and --keep-yearly,
+// each a count from 1 up, for prune and for the prune step of a schedule.
+void AddRetentionOptions(CLI::App* command, RetentionPolicy& policy);
+// The options that give policy again, for a command line of its own.
+std::vector<std::string> RetentionArguments(const RetentionPolicy& policy);
 
 // Runs the tool; returns the exit code.
 int RunCli(int argc, char** argv);

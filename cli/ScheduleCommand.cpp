@@ -1,5 +1,6 @@
 // corvina-cli schedule: snapshots taken on a calendar by a systemd user timer.
 // It writes a service that runs "corvina-cli snapshot" with the options given
+// (and "corvina-cli prune" of the base path after it, when --keep-… is given)
 // and a timer that starts it, into the user's unit folder
 // ($XDG_CONFIG_HOME/systemd/user), and enables the timer when a user manager
 // runs; otherwise it says how. --remove takes a schedule away, --list shows
@@ -54,6 +55,7 @@ struct ScheduleOptions {
     std::string Db;
     std::string HostLabel;
     ExclusionOptions Exclusions;
+    RetentionPolicy Keep;  // no rule: the history is kept whole
     bool Remove = false;
     bool List = false;
 };
@@ -224,8 +226,21 @@ std::string ServiceText(const ScheduleOptions& options, const std::string& baseP
         }
     }
     words.insert(words.end(), {"--", basePath});
-    std::string exec;
-    for (const std::string& word : words) exec += (exec.empty() ? "" : " ") + QuoteExecWord(word);
+    const auto execLine = [](const std::vector<std::string>& line) {
+        std::string exec;
+        for (const std::string& word : line) exec += (exec.empty() ? "" : " ") + QuoteExecWord(word);
+        return exec;
+    };
+    std::string exec = execLine(words);
+    // A oneshot service runs its ExecStart lines in turn and stops at the
+    // first that fails: a run that took no snapshot thins nothing.
+    if (options.Keep.KeepsAnything()) {
+        std::vector<std::string> prune{ProgramFolder() + "/corvina-cli", "prune"};
+        const std::vector<std::string> keep = RetentionArguments(options.Keep);
+        prune.insert(prune.end(), keep.begin(), keep.end());
+        prune.insert(prune.end(), {"--path", basePath, "--db", db});
+        exec += "\nExecStart=" + execLine(prune);
+    }
     return "[Unit]\n"
            "Description=Corvina snapshot of " + UnitText(basePath) + "\n"
            "Documentation=man:corvina-cli(1)\n"
@@ -411,6 +426,7 @@ void AddScheduleCommand(CLI::App& app, int* exitCode) {
     AddDbOption(command, options->Db);
     AddHostLabelOption(command, options->HostLabel);
     options->Exclusions.AddTo(command);
+    AddRetentionOptions(command, options->Keep);
     auto* remove = command->add_flag("--remove", options->Remove, "Take the schedule of PATH away");
     auto* list = command->add_flag("--list", options->List, "List the scheduled snapshots");
     remove->excludes(list);

@@ -1,4 +1,4 @@
-// corvina-cli list, info, delete, check and analyse: over snapshots taken by
+// corvina-cli list, info, delete, prune, check and analyse: over snapshots taken by
 // the tool itself, over files it did not make, with output that cannot be
 // written, and over a file with a damaged page. The analyse cases run on a
 // small pair of snapshots written through the store.
@@ -14,6 +14,7 @@
 #include "store/DiskUsage.h"
 #include "store/HostLabel.h"
 #include "store/SnapshotDatabase.h"
+#include "tests/cli/PruneHistory.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/DiskRows.h"
 #include "tests/support/SnapshotRows.h"
@@ -119,6 +120,69 @@ TEST_F(CatalogueCommands, ListShowsHostsOnlyWhenTheDatabaseHoldsSeveralAndDelete
     ASSERT_EQ(test::RunTool({"delete", second, "--db", db}).ExitCode, 0);
     EXPECT_EQ(test::Query(db, "SELECT count(*) FROM Host WHERE Snapshot = '" + second + "'"), "0");
     EXPECT_EQ(list({}), alpha + "\n" + beta + "\n");
+}
+
+// The database file and its write-ahead log, as the next run finds them.
+std::uintmax_t BytesOnDisk(const std::string& db) {
+    std::error_code error;
+    const std::uintmax_t log = fs::file_size(db + "-wal", error);
+    return fs::file_size(db) + (error ? 0 : log);
+}
+
+TEST_F(CatalogueCommands, PruneListsWhatItWouldRemoveThenRemovesExactlyThatAndTheFileShrinks) {
+    test::AddPruneHistory(db);
+    const std::string before = test::Query(db, "SELECT count(*), (SELECT count(*) FROM files) FROM Control");
+    ASSERT_EQ(before, "13|3900");
+    const Args policy{"prune", "--keep-daily", "3", "--keep-last", "1"};
+    Args dryRun = policy;
+    dryRun.push_back("--dry-run");
+    EXPECT_EQ(test::RunOkOn(db, dryRun).Out, test::kPruneDryRun);
+    EXPECT_EQ(test::Query(db, "SELECT count(*), (SELECT count(*) FROM files) FROM Control"), before);
+
+    const std::uintmax_t size = BytesOnDisk(db);
+    std::string removed;
+    for (std::size_t at = 0; (at = test::kPruneDryRun.find("remove\t", at)) != std::string::npos; ++at) {
+        removed += "removed" + test::kPruneDryRun.substr(at + 6, test::kPruneDryRun.find('\n', at) - at - 5);
+    }
+    EXPECT_EQ(test::RunOkOn(db, policy).Out, removed + "8 snapshots removed, 5 kept\n");
+    EXPECT_EQ(test::Query(db, "SELECT Snapshot FROM Control ORDER BY Snapshot"), test::kPrunedKeys);
+    for (const char* table : {"Dir", "files", "Host"}) {
+        EXPECT_EQ(test::Query(db, std::string("SELECT count(DISTINCT Snapshot) FROM ") + table +
+                                      " WHERE Snapshot NOT IN (SELECT Snapshot FROM Control)"),
+                  "0")
+            << table;
+    }
+    EXPECT_EQ(test::Query(db, "SELECT count(*) FROM files"), "1500");
+    // Eight of thirteen snapshots gone: the file gives back at least half.
+    EXPECT_LT(BytesOnDisk(db), size / 2) << size;
+    EXPECT_EQ(test::RunOkOn(db, policy).Out, "nothing to remove, 5 snapshots kept\n");
+    // One base path alone; its host's other base paths stay whole.
+    EXPECT_EQ(test::RunOkOn(db, {"prune", "--keep-last", "1", "--path", "/home"}).Out,
+              "removed\t2024-02-01 03:00:00\t/home\tsouth\n1 snapshot removed, 1 kept\n");
+    EXPECT_EQ(test::Query(db, "SELECT count(*) FROM Control WHERE Basepath = '/srv'"), "3");
+
+    // Refusals change nothing.
+    const struct {
+        Args Arguments;
+        int ExitCode;
+        std::string Said;
+    } refusals[] = {
+        {{"prune"}, 2, "prune needs a rule of what to keep"},
+        {{"prune", "--path", "/srv", "--dry-run"}, 2, "prune needs a rule"},
+        {{"prune", "--keep-weekly", "0"}, 2, "--keep-weekly: the count must be a whole number from 1 up"},
+        {{"prune", "--keep-monthly", "-1"}, 2, ""},
+        {{"prune", "--keep-yearly", "2x"}, 2, "--keep-yearly"},
+        {{"prune", "--keep-last", "1", "--path", dir.File("none")}, 1, "no snapshot of " + dir.File("none")},
+    };
+    for (const auto& refusal : refusals) {
+        auto run = test::RunOn(db, refusal.Arguments);
+        EXPECT_EQ(run.ExitCode, refusal.ExitCode) << refusal.Arguments.back();
+        EXPECT_NE(run.Err.find(refusal.Said), std::string::npos) << run.Err;
+        EXPECT_EQ(run.Out, "");
+    }
+    EXPECT_EQ(test::Query(db, "SELECT count(*) FROM Control"), "4");
+    EXPECT_EQ(test::RunOn(dir.File("absent.mdb"), {"prune", "--keep-last", "1"}).ExitCode, 1);
+    EXPECT_FALSE(fs::exists(dir.File("absent.mdb")));
 }
 
 // Text output escapes as every other output does; JSON must stay valid.

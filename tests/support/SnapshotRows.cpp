@@ -59,7 +59,7 @@ void AddSnapshot(DatabaseState& database, const SnapshotRows& snap) {
                        total,
                        static_cast<std::int64_t>(snap.Files.size()),
                        fileBytes};
-    if (!WriteControlRow(database, control).Ok()) Fail("control row");
+    if (StoreError e = WriteControlRow(database, control); !e.Ok()) Fail("control row " + e.Details());
     if (!transaction.Commit(noWait).Ok()) Fail("commit");
 }
 
