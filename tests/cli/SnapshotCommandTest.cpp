@@ -283,7 +283,20 @@ TEST_F(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemo
               ".timer\tMon *-*-* 02:00\tCorvina snapshot of " + odd + "\n");
 
     EXPECT_EQ(Schedule({odd, "--on", "Mon *-*-* 25:00"}).ExitCode, 2);
-    ASSERT_EQ(Schedule({odd, "--weekly", "--db", dir.File("s.mdb")}).ExitCode, 0);
+    EXPECT_EQ(Schedule({odd, "--keep-daily", "0"}).ExitCode, 2);
+    // A policy makes each run prune the path's history after its snapshot.
+    EXPECT_EQ(service.find("\"prune\""), std::string::npos);
+    ASSERT_EQ(Schedule({odd, "--weekly", "--db", dir.File("s.mdb"), "--keep-monthly", "12", "--keep-daily", "7"}).ExitCode, 0);
+    const std::string pruning = CommandOutput("cat " + units + "corvina-snapshot-*.service");
+    const std::size_t prune = pruning.find("/corvina-cli\" \"prune\" \"--keep-daily\" \"7\" "
+                                           "\"--keep-monthly\" \"12\" \"--path\" \"" + dir.File("my dir/100%%") +
+                                           "\" \"--db\" \"" + dir.File("s.mdb") + "\"\n");
+    EXPECT_NE(prune, std::string::npos) << pruning;
+    // A line of its own, after the snapshot's.
+    EXPECT_LT(pruning.find("\"snapshot\""), pruning.rfind("\nExecStart=\"", prune)) << pruning;
+    if (!escaped.empty()) {
+        EXPECT_EQ(Verify(), 0);
+    }
     EXPECT_NE(Schedule({"--list"}).Out.find("\tweekly\t"), std::string::npos);
     EXPECT_EQ(Schedule({"--remove", odd}).ExitCode, 0);
     EXPECT_TRUE(fs::is_empty(units));
