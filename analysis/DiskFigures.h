@@ -1,9 +1,9 @@
 #pragma once
-// What a snapshot recorded besides the spec's tables, as the analyses read
-// it: whether it has on-disk figures (its Diskusage row; the Dirdisk and
+// What a snapshot recorded besides Control, Dir and files, as the analyses
+// read it: whether it has on-disk figures (its Diskusage row; the Dirdisk and
 // Filedisk rows come with it); what its run left out is read by
-// store/Exclusion.h. A run writes these tables; a database made before them lacks them,
-// which reads as a snapshot without rows there.
+// store/Exclusion.h. A run writes these tables; a database made before them
+// lacks them, which reads as a snapshot without rows there.
 //
 // Error policy: as every function of store/ and analysis/ (store/StoreError.h).
 
