@@ -212,13 +212,8 @@ int RunDelete(const KeyOptions& options) {
     }
     DeleteWait wait;
     if (StoreError error = DeleteSnapshot(state, key, wait); !error.Ok()) {
-        if (error.IsDamaged()) {
-            PrintMessage(DamagedDatabaseText(state.DatabasePath, error.Reason));
-        } else if (error.IsBusy()) {
-            PrintMessage(BusyDatabaseText(state.DatabasePath) + "; snapshot " + keyText + " not deleted");
-        } else {
-            PrintMessage("Snapshot " + keyText + " could not be deleted: " + error.Details());
-        }
+        PrintRemovalFailure(state, error, "; snapshot " + keyText + " not deleted",
+                            "Snapshot " + keyText + " could not be deleted: ");
         return kExitFailed;
     }
     PrintOut("Snapshot {} deleted\n", keyText);

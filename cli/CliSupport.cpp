@@ -116,6 +116,17 @@ int CheckKeySyntax(const std::string& text, std::string_view option, bool previo
     return kExitUsage;
 }
 
+void PrintRemovalFailure(const DatabaseState& state, const StoreError& error, const std::string& busyTail,
+                         const std::string& failedLead) {
+    if (error.IsDamaged()) {
+        PrintMessage(DamagedDatabaseText(state.DatabasePath, error.Reason));
+    } else if (error.IsBusy()) {
+        PrintMessage(BusyDatabaseText(state.DatabasePath) + busyTail);
+    } else {
+        PrintMessage(failedLead + error.Details());
+    }
+}
+
 bool HasSnapshot(DatabaseState& state, const DateTime& key) {
     bool exists = false;
     if (StoreError error = SnapshotExists(state, key, exists); !error.Ok()) EndOnStoreError(state, error);

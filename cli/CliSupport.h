@@ -96,6 +96,12 @@ private:
     bool told_ = false;
 };
 
+// Says why a delete or a prune removed nothing: damage as damage, another
+// program's write as busy (followed by busyTail), anything else after
+// failedLead with the store's details.
+void PrintRemovalFailure(const DatabaseState& state, const StoreError& error, const std::string& busyTail,
+                         const std::string& failedLead);
+
 // Whether a snapshot of this key is in the database.
 bool HasSnapshot(DatabaseState& state, const DateTime& key);
 

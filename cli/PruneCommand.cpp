@@ -128,13 +128,7 @@ int RunPrune(const PruneOptions& options) {
     }
     DeleteWait wait;
     if (StoreError error = DeleteSnapshots(state, removed, wait); !error.Ok()) {
-        if (error.IsDamaged()) {
-            PrintMessage(DamagedDatabaseText(state.DatabasePath, error.Reason));
-        } else if (error.IsBusy()) {
-            PrintMessage(BusyDatabaseText(state.DatabasePath) + "; nothing pruned");
-        } else {
-            PrintMessage("the snapshots could not be removed: " + error.Details());
-        }
+        PrintRemovalFailure(state, error, "; nothing pruned", "the snapshots could not be removed: ");
         return kExitFailed;
     }
     for (std::size_t i = 0; i < keep.size(); ++i) {
