@@ -44,7 +44,8 @@ StoreError EstimateQueryHints(DatabaseState& database, const AnalysisState& stat
     if (seen > 0) treeFiles *= recorded / seen;
     // A pass over the table costs about 0.4 of a row read through the
     // index (measured on a million-file snapshot).
-    hints.WideTree = tableRows > 0 && treeFiles >= 0.4 * tableRows;
+    // A view of the history layout takes no index hint.
+    hints.WideTree = !database.History && tableRows > 0 && treeFiles >= 0.4 * tableRows;
     hints.Dialect = &database.Engine->SqlDialect();
     hints.WholeSnapshot = query.Int64(4) != 0;
     return {};

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -196,12 +197,24 @@ private:
         return true;
     }
 
+    // The local time of now as a key, with the instant and the zone's offset
+    // it stands for, so that a key repeated by a clock turned back still
+    // orders by when the run took it.
+    DateTime TakeKey() {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        instant_ = static_cast<std::int64_t>(now);
+        utcOffset_ = static_cast<int>(local.tm_gmtoff);
+        return DateTime::FromUnix(instant_.value());
+    }
+
     // A key that no snapshot of the database has: the current second, or the
     // next one when a run of this second is already stored. Called with the
     // write lock held, so that no other run can store the same key meanwhile.
     bool ChooseKey() {
         DateTime& key = result_.Key;
-        key = DateTime::Now();
+        key = TakeKey();
         for (;;) {
             bool taken = false;
             if (StoreError error = SnapshotExists(database_, key, taken); !error.Ok()) {
@@ -209,9 +222,11 @@ private:
             }
             if (!taken) return true;
             while (DateTime::Now() == key) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            key = DateTime::Now();
+            key = TakeKey();
         }
     }
+
+    std::string HostLabel() const { return request_.HostLabel.empty() ? MachineName() : request_.HostLabel; }
 
     // The walk, its rows written on the pipeline's thread meanwhile.
     bool Walk() {
@@ -220,6 +235,7 @@ private:
         context.SnapshotBasePath = walkBase_;
         context.BaseLevel = BaseLevelOf(walkBase_, request_.Style);
         context.Style = request_.Style;
+        context.Hostname = HostLabel();
         RowWriter writer(database_, context);
         if (StoreError error = writer.OpenDiskRows(); !error.Ok()) return Stop(RunOutcome::Failed, Failure{error, {}});
 
@@ -275,7 +291,7 @@ private:
         }
         // A machine without a name leaves the snapshot without a label,
         // as one taken before labels: an empty label would be a host of its own.
-        const std::string label = request_.HostLabel.empty() ? MachineName() : request_.HostLabel;
+        const std::string label = HostLabel();
         if (!label.empty()) {
             if (StoreError error = WriteHostLabel(database_, result_.Key, label); !error.Ok()) {
                 return Stop(RunOutcome::Failed, Failure{error, {}});
@@ -305,6 +321,8 @@ private:
         row.Totbytesf = result_.Counters.TotalBytes;
         row.Filetot = result_.Counters.CollectedFiles;
         row.Filesizef = result_.Counters.CollectedBytes;
+        row.Instant = instant_;
+        row.Utcoffset = utcOffset_;
         if (StoreError error = WriteControlRow(database_, row); !error.Ok()) {
             return Stop(RunOutcome::Failed, Failure{error, ControlFailureText(error)});
         }
@@ -354,6 +372,8 @@ private:
     WriteTransaction transaction_;
     RunResult result_;
     DiskTotals disk_;
+    std::optional<std::int64_t> instant_;
+    std::optional<int> utcOffset_;
     RunOutcome stop_ = RunOutcome::Failed;
     std::optional<Failure> failure_;
 };

@@ -10,7 +10,10 @@
 #include <map>
 #include <utility>
 
+#include "base/PathStyle.h"
 #include "base/SizeFormat.h"
+#include "store/HistoryLayout.h"
+#include "store/HistoryWriter.h"
 #include "store/HostLabel.h"
 #include "store/Schema.h"
 #include "store/Statement.h"
@@ -164,8 +167,15 @@ StoreError DeleteSnapshots(DatabaseState& state, const std::vector<DateTime>& ke
     if (!state.IsUsable()) return NotOpenError("");
     WriteTransaction transaction(state);
     if (StoreError error = transaction.Begin(wait); !error.Ok()) return error;
-    std::vector<const char*> deletes{"DELETE FROM Control WHERE Snapshot = ?", "DELETE FROM Dir WHERE Snapshot = ?",
-                                     "DELETE FROM files WHERE Snapshot = ?"};
+    std::vector<const char*> deletes;
+    if (state.History) {
+        for (const DateTime& key : keys) {
+            if (StoreError error = history::DeleteSnapshotSpans(state, FormatKey(key)); !error.Ok()) return error;
+        }
+    } else {
+        deletes = {"DELETE FROM Control WHERE Snapshot = ?", "DELETE FROM Dir WHERE Snapshot = ?",
+                   "DELETE FROM files WHERE Snapshot = ?"};
+    }
     // The tables a run adds when it first writes a row; older files lack them.
     for (const auto& [table, sql] : {std::pair{"Filesystem", "DELETE FROM Filesystem WHERE Snapshot = ?"},
                                      std::pair{"Host", "DELETE FROM Host WHERE Snapshot = ?"},
@@ -173,6 +183,8 @@ StoreError DeleteSnapshots(DatabaseState& state, const std::vector<DateTime>& ke
                                      std::pair{"Diskusage", "DELETE FROM Diskusage WHERE Snapshot = ?"},
                                      std::pair{"Dirdisk", "DELETE FROM Dirdisk WHERE Snapshot = ?"},
                                      std::pair{"Filedisk", "DELETE FROM Filedisk WHERE Snapshot = ?"}}) {
+        // In the history layout the on-disk figures are in the spans.
+        if (state.History && std::string_view(table).ends_with("disk")) continue;
         bool exists = false;
         if (StoreError error = TableExists(state, table, exists); !error.Ok()) return error;
         if (exists) deletes.push_back(sql);
@@ -229,6 +241,20 @@ StoreError SnapshotExists(DatabaseState& state, const DateTime& key, bool& exist
 }
 
 StoreError WriteControlRow(DatabaseState& state, const ControlRow& row) {
+    if (state.History) {
+        // A run that wrote no row through a RowWriter is a chain's snapshot
+        // all the same; its rows are those of nothing.
+        const std::string key = FormatKey(row.Snapshot);
+        if (!state.Run || state.Run->Key() != key) {
+            state.Run = std::make_unique<HistoryRun>(
+                state, HistoryRun::Context{key, row.Basepath, "", BaseLevelOf(row.Basepath, kNativePathStyle),
+                                           kNativePathStyle});
+        }
+        StoreError error = state.Run->Finish(row, row.Instant, row.Utcoffset);
+        state.Run.reset();
+        if (!error.Ok() && error.Datum.empty()) error.Datum = "Control";
+        return error;
+    }
     RowAppender& insert = state.ControlTable;
     if (!insert.IsPrepared()) return StoreError{StoreCode::Other, "The Control table is not open for writing", "Control"};
     StoreError error = insert.BindText(1, FormatKey(row.Snapshot));

@@ -100,6 +100,10 @@ struct ControlRow {
     double Totbytesf = 0;
     std::int64_t Filetot = 0;
     double Filesizef = 0;
+    // When the run took its key, in seconds since 1970 UTC, and the host's
+    // offset from UTC then; a database of the history layout keeps them.
+    std::optional<std::int64_t> Instant;
+    std::optional<int> Utcoffset;
 };
 // Appends the row through the prepared Control insert.
 StoreError WriteControlRow(DatabaseState& state, const ControlRow& row);

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "store/HistoryWriter.h"
+
 namespace corvina {
 
 DatabaseState::DatabaseState() = default;
@@ -13,6 +15,8 @@ void CloseSnapshotDatabase(DatabaseState& state) {
     state.ControlTable.Finalize();
     state.DirTable.Finalize();
     state.FilesTable.Finalize();
+    state.Run.reset();
+    state.History = false;
     state.Engine.reset();
 }
 
@@ -31,6 +35,8 @@ void SwapDatabaseStates(DatabaseState& a, DatabaseState& b) noexcept {
     swap(a.ControlTable, b.ControlTable);
     swap(a.DirTable, b.DirTable);
     swap(a.FilesTable, b.FilesTable);
+    swap(a.History, b.History);
+    swap(a.Run, b.Run);
 }
 
 std::string CannotWriteText(const DatabaseState& state) {

@@ -17,6 +17,8 @@
 
 namespace corvina {
 
+class HistoryRun;
+
 using engine::IsServerLocation;
 using engine::WithoutPassword;
 
@@ -48,6 +50,10 @@ struct DatabaseState {
     RowAppender ControlTable;
     RowAppender DirTable;
     RowAppender FilesTable;
+    // The history layout (store/HistoryLayout.h): Control, Dir and files are
+    // views, and a run writes through the HistoryRun its RowWriter made.
+    bool History = false;
+    std::unique_ptr<HistoryRun> Run;
 
     DatabaseState();
     DatabaseState(const DatabaseState&) = delete;

@@ -6,6 +6,7 @@
 
 #include "base/SizeFormat.h"
 #include "store/DiskUsage.h"
+#include "store/HistoryWriter.h"
 
 namespace corvina {
 namespace {
@@ -54,10 +55,18 @@ std::string FileRowFailureText(std::string_view fullPath, std::int64_t size, con
 
 RowWriter::RowWriter(DatabaseState& state, RowContext context) : state_(state), context_(std::move(context)) {
     keyLength_ = FormatKeyInto(context_.SnapshotDate, keyText_);
+    if (state_.History) {
+        state_.Run = std::make_unique<HistoryRun>(
+            state_, HistoryRun::Context{std::string(keyText_, keyLength_), context_.SnapshotBasePath, context_.Hostname,
+                                        context_.BaseLevel, context_.Style});
+    }
 }
+
+HistoryRun* RowWriter::History() const { return state_.History ? state_.Run.get() : nullptr; }
 
 StoreError RowWriter::WriteDirRow(std::string_view entryType, std::string_view entryName, std::int64_t files,
                                   double bytes) {
+    if (HistoryRun* run = History()) return run->DirRow(entryType, entryName, files, bytes);
     StoreError error;
     if (!state_.DirTable.IsPrepared()) {
         error = NotOpen("Dir");
@@ -79,13 +88,17 @@ StoreError RowWriter::WriteDirRow(std::string_view entryType, std::string_view e
 
 StoreError RowWriter::WriteFileRow(const FileRowInput& row) {
     StoreError error;
+    char type[3];
+    std::size_t typeLength = DeriveFileType(row.Filename, type);
+    char date[19];
+    std::size_t dateLength = row.Filedate.IsNull() ? 0 : FormatKeyInto(row.Filedate, date);
+    if (HistoryRun* run = History()) {
+        return run->FileRow(row.Filedir, row.Filename, row.Filesize, std::string_view(type, typeLength), row.Fileattr,
+                            std::string_view(date, dateLength));
+    }
     if (!state_.FilesTable.IsPrepared()) {
         error = NotOpen("files");
     } else {
-        char type[3];
-        std::size_t typeLength = DeriveFileType(row.Filename, type);
-        char date[19];
-        std::size_t dateLength = row.Filedate.IsNull() ? 0 : FormatKeyInto(row.Filedate, date);
         RowInsert insert(state_.FilesTable);
         insert.Text(std::string_view(keyText_, keyLength_))
             .Text(row.Filename)
@@ -104,6 +117,7 @@ StoreError RowWriter::WriteFileRow(const FileRowInput& row) {
 }
 
 StoreError RowWriter::OpenDiskRows() {
+    if (History()) return {};
     StoreError error = CreateDiskTables(state_);
     if (error.Ok()) error = corvina::OpenDiskRows(state_, dirdisk_, filedisk_);
     return error;
@@ -111,6 +125,7 @@ StoreError RowWriter::OpenDiskRows() {
 
 StoreError RowWriter::WriteDirdiskRow(std::string_view entryType, std::string_view entryName,
                                       std::int64_t diskBytes) {
+    if (HistoryRun* run = History()) return run->DirDisk(entryType, entryName, diskBytes);
     if (!dirdisk_.IsPrepared()) return NotOpen("Dirdisk");
     return RowInsert(dirdisk_)
         .Text(std::string_view(keyText_, keyLength_))
@@ -121,6 +136,7 @@ StoreError RowWriter::WriteDirdiskRow(std::string_view entryType, std::string_vi
 }
 
 StoreError RowWriter::WriteFilediskRow(const FileRowInput& row) {
+    if (HistoryRun* run = History()) return run->FileDisk(row.Filedir, row.Filename, row.Diskbytes, row.Links);
     if (!filedisk_.IsPrepared()) return NotOpen("Filedisk");
     return RowInsert(filedisk_)
         .Text(std::string_view(keyText_, keyLength_))

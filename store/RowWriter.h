@@ -24,6 +24,9 @@ struct RowContext {
     std::string SnapshotBasePath;  // the base path as entered, no trailing separator
     int BaseLevel = 0;             // BaseLevelOf(SnapshotBasePath)
     PathStyle Style = kNativePathStyle;
+    // The label of the Host row, "" for none: with the base path it names the
+    // chain a snapshot of the history layout follows.
+    std::string Hostname;
 };
 
 struct FileRowInput {
@@ -61,6 +64,9 @@ public:
     const RowContext& Context() const { return context_; }
 
 private:
+    // The run of a history database, which takes every row instead.
+    HistoryRun* History() const;
+
     DatabaseState& state_;
     RowContext context_;
     RowAppender dirdisk_;

@@ -11,6 +11,7 @@
 
 #include "base/PathStyle.h"
 #include "store/FilesLayout.h"
+#include "store/HistoryLayout.h"
 #include "store/Schema.h"
 #include "store/Statement.h"
 #include "store/WriteTransaction.h"
@@ -130,12 +131,18 @@ StoreError SetUpEmptyDatabase(DatabaseState& state, OpenStep& failedStep) {
     if (!error.Ok()) return error;
     bool empty = false;
     if (error = Db(state).IsEmpty(empty); !error.Ok() || !empty) return error;
+    if (history::NewDatabasesUseHistory()) {
+        for (const std::string& sql : history::SetUpStatements(dialect)) {
+            if (error = Execute(state, sql); !error.Ok()) return error;
+        }
+    }
     for (const CreateStep& step : steps) {
+        if (history::NewDatabasesUseHistory()) break;
         failedStep = step.Step;
         if (error = Execute(state, step.Sql); !error.Ok()) return error;
     }
     for (const CreateStep& step : runTables) {
-        if (!dialect.SetUpMakesEveryTable()) break;
+        if (!dialect.SetUpMakesEveryTable() || history::NewDatabasesUseHistory()) break;
         failedStep = step.Step;
         if (error = Execute(state, step.Sql); !error.Ok()) return error;
     }
@@ -252,6 +259,12 @@ OpenResult Failure(OpenResult result, OpenStep step, StoreError error) {
 }
 
 OpenResult OpenTables(DatabaseState& state, OpenResult result) {
+    // A history database writes through its runs (store/HistoryWriter.h) and
+    // has no older table to upgrade.
+    if (StoreError error = history::IsHistoryDatabase(state, state.History); !error.Ok()) {
+        return Failure(std::move(result), OpenStep::Control, std::move(error));
+    }
+    if (state.History) return result;
     if (StoreError error = OpenControlTable(state, result); !error.Ok()) {
         return Failure(std::move(result), OpenStep::Control, std::move(error));
     }
@@ -362,6 +375,7 @@ StoreError CheckSnapshotWritable(const DatabaseState& state) {
     const std::string& path = state.DatabasePath;
     if (!state.IsUsable()) return NotOpenError(path);
     if (state.ReadOnly) return StoreError{StoreCode::ReadOnly, CannotWriteText(state), path};
+    if (state.History) return {};
     for (const auto& [open, table] : {std::pair{state.ControlTable.IsPrepared(), "Control"},
                                       std::pair{state.DirTable.IsPrepared(), "Dir"},
                                       std::pair{state.FilesTable.IsPrepared(), "files"}}) {

@@ -90,7 +90,7 @@ struct Totals {
 class SnapshotWriter {
 public:
     SnapshotWriter(DatabaseState& db, const Listing& listing, const std::string& base, DateTime key, bool changed)
-        : writer_(db, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix}),
+        : writer_(db, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix, ""}),
           listing_(listing),
           changed_(changed) {}
 
@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
         SnapshotWriter writer(db, listing, base, key, s == 1);
         Totals total = writer.Write(0);
         ControlRow control{key, base, s == 0 ? "benchmark tree" : "benchmark tree, 1% changed", "Y", 0,
-                           writer.DirRows, total.Files, total.Bytes, writer.FileRows, writer.FileBytes};
+                           writer.DirRows, total.Files, total.Bytes, writer.FileRows, writer.FileBytes, std::nullopt, std::nullopt};
         if (!WriteControlRow(db, control).Ok()) return 1;
         if (!transaction.Commit(noWait).Ok()) return 1;
         std::printf("snapshot %s: %lld files rows in %.1f s\n", keys[s], static_cast<long long>(writer.FileRows),

@@ -57,7 +57,7 @@ bool MakeSnapshot(DatabaseState& db, long long files) {
     WriteTransaction transaction(db);
     WaitUpTo noWait{std::chrono::milliseconds(0)};
     if (!transaction.Begin(noWait).Ok()) return false;
-    RowWriter writer(db, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix});
+    RowWriter writer(db, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix, ""});
     std::map<std::string, std::pair<long long, double>> totals;  // every directory's subtree
     const long long perLeaf = files / static_cast<long long>(leaves.size());
     long long written = 0;
@@ -88,7 +88,7 @@ bool MakeSnapshot(DatabaseState& db, long long files) {
         if (!writer.WriteDirRow("2", dir, totals[dir].first, totals[dir].second).Ok()) return false;
     }
     ControlRow control{key, base, "bench", "Y", 0, static_cast<std::int64_t>(dirs.size() + leaves.size()),
-                       files, totals[base].second, files, totals[base].second};
+                       files, totals[base].second, files, totals[base].second, std::nullopt, std::nullopt};
     if (!WriteControlRow(db, control).Ok()) return false;
     if (!transaction.Commit(noWait).Ok()) return false;
     return true;

@@ -222,14 +222,14 @@ protected:
         prompter.Clear();
     }
     void AddSnapshot(const DateTime& key, const std::string& base, double bytes = 2048) {
-        RowWriter writer(state, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix});
+        RowWriter writer(state, RowContext{key, base, BaseLevelOf(base, PathStyle::Posix), PathStyle::Posix, ""});
         ASSERT_TRUE(writer.WriteFileRow({"f", 5, base, 0, DateTime{}}).Ok());
         ASSERT_TRUE(writer.WriteDirRow("2", base, 1, bytes).Ok());
-        ControlRow row{key, base, "desc of " + base, "Y", 0, 1, 1, bytes, 1, 5};
+        ControlRow row{key, base, "desc of " + base, "Y", 0, 1, 1, bytes, 1, 5, std::nullopt, std::nullopt};
         ASSERT_TRUE(WriteControlRow(state, row).Ok());
     }
     RowWriter Writer(const std::string& base, PathStyle style) {
-        return RowWriter(state, RowContext{rowKey, base, BaseLevelOf(base, style), style});
+        return RowWriter(state, RowContext{rowKey, base, BaseLevelOf(base, style), style, ""});
     }
     std::string Row(const std::string& sql) { return Query(state, sql); }
     std::int64_t Count(const std::string& table) {
@@ -300,7 +300,7 @@ TEST_F(Catalogue, DeleteRemovesAllThreeTablesIncludingAnAbortedRunsRowsOrNothing
     AddSnapshot(DateTime{2025, 1, 2, 0, 0, 0}, "/a");
     // An aborted run: rows without a Control row.
     DateTime aborted{2025, 1, 3, 0, 0, 0};
-    RowWriter writer(state, RowContext{aborted, "/a", 0, PathStyle::Posix});
+    RowWriter writer(state, RowContext{aborted, "/a", 0, PathStyle::Posix, ""});
     ASSERT_TRUE(writer.WriteDirRow("2", "/a", 0, 0).Ok());
 
     EXPECT_TRUE(DeleteSnapshot(state, DateTime{2025, 1, 1, 0, 0, 0}, noWait).Ok());

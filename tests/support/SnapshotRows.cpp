@@ -34,7 +34,7 @@ void AddSnapshot(DatabaseState& database, const SnapshotRows& snap) {
     WaitUpTo noWait(std::chrono::milliseconds(0));
     WriteTransaction transaction(database);
     if (!transaction.Begin(noWait).Ok()) Fail("begin");
-    RowWriter writer(database, RowContext{Key(snap.Key), snap.BasePath, BaseLevelOf(snap.BasePath, snap.Style), snap.Style});
+    RowWriter writer(database, RowContext{Key(snap.Key), snap.BasePath, BaseLevelOf(snap.BasePath, snap.Style), snap.Style, ""});
     double fileBytes = 0;
     for (const FileRow& file : snap.Files) {
         if (!writer.WriteFileRow({file.Name, file.Size, file.Dir, 0, Key(file.Date)}).Ok()) Fail(file.Dir + " " + file.Name);
@@ -58,7 +58,9 @@ void AddSnapshot(DatabaseState& database, const SnapshotRows& snap) {
                        totalFiles,
                        total,
                        static_cast<std::int64_t>(snap.Files.size()),
-                       fileBytes};
+                       fileBytes,
+                       std::nullopt,
+                       std::nullopt};
     if (StoreError e = WriteControlRow(database, control); !e.Ok()) Fail("control row " + e.Details());
     if (!transaction.Commit(noWait).Ok()) Fail("commit");
 }

@@ -1,0 +1,172 @@
+#include "store/HistoryLayout.h"
+
+#include <cstdlib>
+#include <optional>
+
+#include "store/Schema.h"
+#include "store/Statement.h"
+
+namespace corvina::history {
+namespace {
+
+using schema::Column;
+using schema::Table;
+using engine::ValueKind;
+
+constexpr Column kChainColumns[] = {{"Id", ValueKind::Integer},
+                                    {"Basepath", ValueKind::Name},
+                                    {"Hostname", ValueKind::Name},
+                                    {"Baselevel", ValueKind::Integer}};
+constexpr Column kSnapColumns[] = {
+    {"Id", ValueKind::Integer},         {"Snapshot", ValueKind::Key},       {"Chain", ValueKind::Integer},
+    {"Instant", ValueKind::Integer},    {"Utcoffset", ValueKind::Integer},  {"Basepath", ValueKind::Name},
+    {"Description", ValueKind::Name},   {"Collfiles", ValueKind::Key},      {"Filelimit", ValueKind::Integer},
+    {"Totdirs", ValueKind::Integer},    {"Totfiles", ValueKind::Integer},   {"Totbytes", ValueKind::Integer},
+    {"Totbytesf", ValueKind::Real},     {"Filetot", ValueKind::Integer},    {"Filesize", ValueKind::Integer},
+    {"Filesizef", ValueKind::Real},
+};
+constexpr Column kDirpathColumns[] = {{"Id", ValueKind::Integer},
+                                      {"Dirname", ValueKind::Name},
+                                      {"Parent", ValueKind::Integer},
+                                      {"Shortname", ValueKind::Name},
+                                      {"Level", ValueKind::Integer}};
+constexpr Column kDirspanColumns[] = {
+    {"Chain", ValueKind::Integer}, {"Path", ValueKind::Integer},    {"Entrytype", ValueKind::Key},
+    {"Last", ValueKind::Integer},  {"First", ValueKind::Integer},   {"Files", ValueKind::Integer},
+    {"Totsizef", ValueKind::Real}, {"Diskbytes", ValueKind::Integer},
+};
+constexpr Column kFilespanColumns[] = {
+    {"Chain", ValueKind::Integer},    {"Path", ValueKind::Integer},     {"Filename", ValueKind::Name},
+    {"Last", ValueKind::Integer},     {"First", ValueKind::Integer},    {"Filesize", ValueKind::Integer},
+    {"Filetype", ValueKind::Key},     {"Fileattr", ValueKind::Integer}, {"Filedate", ValueKind::Key},
+    {"Diskbytes", ValueKind::Integer}, {"Links", ValueKind::Integer},
+};
+
+constexpr Table kChain{"Chain", kChainColumns, "CONSTRAINT Chain0 PRIMARY KEY (Id)"};
+constexpr Table kSnap{"Snap", kSnapColumns, "CONSTRAINT Snap0 PRIMARY KEY (Id)"};
+constexpr Table kDirpath{"Dirpath", kDirpathColumns, "CONSTRAINT Dirpath0 PRIMARY KEY (Id)"};
+// A directory's spans lie together, each row's history in the order it
+// closed: the run finds what held at the chain's latest snapshot, and a
+// reader what held at any, by the key's range.
+constexpr Table kDirspan{"Dirspan", kDirspanColumns, "CONSTRAINT Dirspan0 PRIMARY KEY (Chain, Path, Entrytype, Last)"};
+constexpr Table kFilespan{"Filespan", kFilespanColumns,
+                          "CONSTRAINT Filespan0 PRIMARY KEY (Chain, Path, Filename, Last)"};
+
+// The snapshots a span holds for, as a join condition of span x on snapshot s.
+std::string Holds(std::string_view x) {
+    const std::string a(x);
+    return a + ".Chain = s.Chain AND " + a + ".Last >= s.Id AND " + a + ".First <= s.Id";
+}
+
+StoreError ReadId(DatabaseState& state, std::string_view sql, std::initializer_list<std::int64_t> values,
+                  std::optional<std::int64_t>& id) {
+    Statement query;
+    StoreError error = query.Prepare(state, sql);
+    int position = 1;
+    for (std::int64_t value : values) {
+        if (error.Ok()) error = query.BindInt64(position++, value);
+    }
+    bool row = false;
+    if (error.Ok()) error = query.Step(row);
+    id.reset();
+    if (error.Ok() && row && !query.IsNull(0)) id = query.Int64(0);
+    return error;
+}
+
+}  // namespace
+
+std::vector<std::string> SetUpStatements(const engine::Dialect& dialect) {
+    const std::string integer(dialect.TypeName(ValueKind::Integer));
+    std::vector<std::string> sql;
+    for (const Table* table : {&kChain, &kSnap, &kDirpath, &kDirspan, &kFilespan, &schema::kFilesystem,
+                               &schema::kHost, &schema::kExclusion, &schema::kDiskusage}) {
+        sql.push_back(schema::CreateTableSql(dialect, *table));
+    }
+    sql.push_back("CREATE UNIQUE INDEX Chain1 ON Chain (Basepath, Hostname)");
+    sql.push_back("CREATE UNIQUE INDEX Snap1 ON Snap (Snapshot)");
+    sql.push_back("CREATE INDEX Snap2 ON Snap (Chain, Id)");
+    sql.push_back("CREATE UNIQUE INDEX Dirpath1 ON Dirpath (Dirname, Parent)");
+    sql.push_back("CREATE INDEX Dirpath2 ON Dirpath (Parent)");
+    sql.push_back(std::string(schema::kCreateHost1));
+    // The parent of every path without one, so that Parentdir is a plain join.
+    sql.push_back("INSERT INTO Dirpath (Id, Dirname, Parent, Shortname, Level) VALUES (0, '', NULL, '', 0)");
+    sql.push_back("CREATE VIEW Control AS SELECT Snapshot, Basepath, Description, Collfiles, Filelimit, Totdirs, "
+                  "Totfiles, Totbytes, Totbytesf, Filetot, Filesize, Filesizef FROM Snap");
+    sql.push_back("CREATE VIEW Dir AS SELECT s.Snapshot AS Snapshot, d.Entrytype AS Entrytype, p.Dirname AS Dirname, "
+                  "p.Shortname AS Shortname, q.Dirname AS Parentdir, p.Level - c.Baselevel AS Dirlevel, "
+                  "d.Files AS Files, CAST(NULL AS " + integer + ") AS Totsize, d.Totsizef AS TotsizeF "
+                  "FROM Snap s JOIN Chain c ON c.Id = s.Chain JOIN Dirspan d ON " + Holds("d") +
+                  " JOIN Dirpath p ON p.Id = d.Path JOIN Dirpath q ON q.Id = p.Parent");
+    sql.push_back("CREATE VIEW files AS SELECT s.Snapshot AS Snapshot, f.Filename AS Filename, f.Filesize AS Filesize, "
+                  "f.Filetype AS Filetype, p.Dirname AS Filedir, f.Fileattr AS Fileattr, f.Filedate AS Filedate "
+                  "FROM Snap s JOIN Filespan f ON " + Holds("f") + " JOIN Dirpath p ON p.Id = f.Path");
+    sql.push_back("CREATE VIEW Dirdisk AS SELECT s.Snapshot AS Snapshot, p.Dirname AS Dirname, d.Entrytype AS Entrytype, "
+                  "d.Diskbytes AS Diskbytes FROM Snap s JOIN Dirspan d ON " + Holds("d") +
+                  " JOIN Dirpath p ON p.Id = d.Path WHERE d.Diskbytes IS NOT NULL");
+    sql.push_back("CREATE VIEW Filedisk AS SELECT s.Snapshot AS Snapshot, p.Dirname AS Filedir, f.Filename AS Filename, "
+                  "f.Diskbytes AS Diskbytes, f.Links AS Links FROM Snap s JOIN Filespan f ON " + Holds("f") +
+                  " JOIN Dirpath p ON p.Id = f.Path WHERE f.Diskbytes IS NOT NULL");
+    return sql;
+}
+
+bool NewDatabasesUseHistory() {
+    const char* layout = std::getenv("CORVINA_LAYOUT");
+    return layout == nullptr || std::string_view(layout) != "tables";
+}
+
+StoreError IsHistoryDatabase(DatabaseState& state, bool& history) { return TableExists(state, "Snap", history); }
+
+StoreError DeleteSnapshotSpans(DatabaseState& state, const std::string& key) {
+    std::optional<std::int64_t> id, chain, before, after;
+    {
+        Statement query;
+        StoreError error = query.Prepare(state, "SELECT Id, Chain FROM Snap WHERE Snapshot = ?");
+        if (error.Ok()) error = query.BindText(1, key);
+        bool row = false;
+        if (error.Ok()) error = query.Step(row);
+        if (!error.Ok() || !row) return error;
+        id = query.Int64(0);
+        chain = query.Int64(1);
+    }
+    const std::int64_t s = *id, c = *chain;
+    if (StoreError error = ReadId(state, "SELECT max(Id) FROM Snap WHERE Chain = ? AND Id < ?", {c, s}, before);
+        !error.Ok()) {
+        return error;
+    }
+    if (StoreError error = ReadId(state, "SELECT min(Id) FROM Snap WHERE Chain = ? AND Id > ?", {c, s}, after);
+        !error.Ok()) {
+        return error;
+    }
+    const std::string open = std::to_string(kOpenSpan);
+    for (const char* table : {"Dirspan", "Filespan"}) {
+        const std::string t(table);
+        // The order matters: what held at this snapshot alone goes first, and
+        // the rows of the one before reopen only once nothing else is open.
+        std::vector<std::pair<std::string, std::vector<std::int64_t>>> steps;
+        steps.push_back({"DELETE FROM " + t + " WHERE Chain = ? AND First = ? AND Last = ?", {c, s, s}});
+        if (after) {
+            steps.push_back({"UPDATE " + t + " SET First = ? WHERE Chain = ? AND First = ?", {*after, c, s}});
+            if (before) steps.push_back({"UPDATE " + t + " SET Last = ? WHERE Chain = ? AND Last = ?", {*before, c, s}});
+        } else {
+            steps.push_back({"DELETE FROM " + t + " WHERE Chain = ? AND First = ?", {c, s}});
+            if (before) steps.push_back({"UPDATE " + t + " SET Last = " + open + " WHERE Chain = ? AND Last = ?", {c, *before}});
+        }
+        for (const auto& [sql, values] : steps) {
+            Statement statement;
+            StoreError error = statement.Prepare(state, sql);
+            int position = 1;
+            for (std::int64_t value : values) {
+                if (error.Ok()) error = statement.BindInt64(position++, value);
+            }
+            if (error.Ok()) error = statement.Run();
+            if (!error.Ok()) return error;
+        }
+    }
+    Statement remove;
+    StoreError error = remove.Prepare(state, "DELETE FROM Snap WHERE Id = ?");
+    if (error.Ok()) error = remove.BindInt64(1, s);
+    if (error.Ok()) error = remove.Run();
+    return error;
+}
+
+}  // namespace corvina::history

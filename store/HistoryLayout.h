@@ -1,0 +1,56 @@
+#pragma once
+// The history layout of a new database: a snapshot stores only the rows that
+// differ from the previous snapshot of its chain (the same base path and
+// host). Each directory path is stored once per database (Dirpath), and a row
+// is a span: it holds, unchanged, for every snapshot of its chain whose id
+// lies in [First, Last]. A row that still holds keeps Last = kOpenSpan, so a
+// run over an unchanged tree writes no row at all.
+//
+//   Chain    (Id, Basepath, Hostname, Baselevel)           one per base path and host
+//   Snap     (Id, Snapshot key, Chain, Instant, Utcoffset,  one per snapshot; ids rise
+//             and the fields of a Control row)              in the order of the runs
+//   Dirpath  (Id, Dirname, Parent, Shortname, Level)       a path once; Id 0 is ""
+//   Dirspan  (Chain, Path, Entrytype, Last | First, Files, Totsizef, Diskbytes)
+//   Filespan (Chain, Path, Filename, Last | First, Filesize, Filetype, Fileattr,
+//             Filedate, Diskbytes, Links)                  keyed by the fields before "|"
+//
+// Control, Dir, files, Dirdisk and Filedisk are views with the fields and
+// rows of the tables they replace, so that every query reads both layouts
+// alike, and so do people with the engine's shell. Diskusage, Filesystem,
+// Host and Exclusion stay tables of one row per snapshot.
+//
+// The spans alive at a chain's latest snapshot are exactly its open ones;
+// every change below keeps that so.
+//
+// Error policy: as every function of store/ (StoreError.h).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "store/DatabaseState.h"
+#include "store/StoreError.h"
+
+namespace corvina::history {
+
+// Last of a span that still holds: above any snapshot id.
+inline constexpr std::int64_t kOpenSpan = 2147483647;
+
+// Every statement that sets up an empty database in this layout, tables,
+// indexes and views; run in one transaction.
+std::vector<std::string> SetUpStatements(const engine::Dialect& dialect);
+
+// Whether new databases get this layout: yes, unless CORVINA_LAYOUT is
+// "tables" (the benchmarks and the tests make the older layout so).
+bool NewDatabasesUseHistory();
+
+// Whether the open database is in this layout (it has the Snap table).
+StoreError IsHistoryDatabase(DatabaseState& state, bool& history);
+
+// Removes one snapshot inside the caller's write transaction. Spans it shares
+// with its neighbours in the chain are narrowed to them, so every other
+// snapshot keeps its rows exactly; when it was the chain's latest, the rows of
+// the one before it become the open ones again.
+StoreError DeleteSnapshotSpans(DatabaseState& state, const std::string& key);
+
+}  // namespace corvina::history

@@ -1,0 +1,482 @@
+// A run over a tree that barely changed reads what held once (the directory
+// spans in one scan, each directory's files in one range) and writes almost
+// nothing; every statement is prepared once per run.
+
+#include "store/HistoryWriter.h"
+
+#include <algorithm>
+#include <initializer_list>
+
+#include "store/Catalogue.h"
+#include "store/HistoryLayout.h"
+
+namespace corvina {
+namespace {
+
+using history::kOpenSpan;
+
+const std::string kOpen = std::to_string(kOpenSpan);
+
+constexpr std::string_view kPathFields[] = {"Id", "Dirname", "Parent", "Shortname", "Level"};
+constexpr std::string_view kDirspanFields[] = {"Chain", "Path",  "Entrytype", "Last",
+                                               "First", "Files", "Totsizef",  "Diskbytes"};
+constexpr std::string_view kFilespanFields[] = {"Chain",    "Path",     "Filename", "Last",      "First", "Filesize",
+                                                "Filetype", "Fileattr", "Filedate", "Diskbytes", "Links"};
+
+StoreError Bind(Statement& statement, std::initializer_list<std::int64_t> values, int from = 1) {
+    StoreError error;
+    for (std::int64_t value : values) {
+        if (error.Ok()) error = statement.BindInt64(from++, value);
+    }
+    return error;
+}
+
+StoreError BindOptional(RowAppender& rows, int position, const std::optional<std::int64_t>& value) {
+    return value ? rows.BindInt64(position, *value) : rows.BindNull(position);
+}
+
+// The single value of a query, or none.
+StoreError ReadOne(DatabaseState& state, std::string_view sql, std::initializer_list<std::int64_t> values,
+                   std::string_view text, std::optional<std::int64_t>& value) {
+    Statement query;
+    StoreError error = query.Prepare(state, sql);
+    int next = 1;
+    if (error.Ok() && !text.empty()) error = query.BindText(next++, text);
+    if (error.Ok()) error = Bind(query, values, next);
+    bool row = false;
+    if (error.Ok()) error = query.Step(row);
+    value.reset();
+    if (error.Ok() && row && !query.IsNull(0)) value = query.Int64(0);
+    return error;
+}
+
+std::optional<std::int64_t> OptionalColumn(const Statement& row, int column) {
+    if (row.IsNull(column)) return std::nullopt;
+    return row.Int64(column);
+}
+
+}  // namespace
+
+HistoryRun::HistoryRun(DatabaseState& state, Context context) : state_(state), context_(std::move(context)) {}
+
+HistoryRun::~HistoryRun() = default;
+
+StoreError HistoryRun::Begin() {
+    if (begun_) return {};
+    begun_ = true;
+    std::optional<std::int64_t> value;
+    {
+        Statement find;
+        StoreError error = find.Prepare(state_, "SELECT Id FROM Chain WHERE Basepath = ? AND Hostname = ?");
+        if (error.Ok()) error = find.BindText(1, context_.Basepath);
+        if (error.Ok()) error = find.BindText(2, context_.Hostname);
+        bool row = false;
+        if (error.Ok()) error = find.Step(row);
+        if (!error.Ok()) return error;
+        if (row) value = find.Int64(0);
+    }
+    if (value) {
+        chain_ = *value;
+    } else {
+        if (StoreError error = ReadOne(state_, "SELECT max(Id) FROM Chain", {}, {}, value); !error.Ok()) return error;
+        chain_ = value.value_or(0) + 1;
+        Statement add;
+        StoreError error = add.Prepare(state_, "INSERT INTO Chain (Id, Basepath, Hostname, Baselevel) VALUES (?, ?, ?, ?)");
+        if (error.Ok()) error = add.BindInt64(1, chain_);
+        if (error.Ok()) error = add.BindText(2, context_.Basepath);
+        if (error.Ok()) error = add.BindText(3, context_.Hostname);
+        if (error.Ok()) error = add.BindInt64(4, context_.BaseLevel);
+        if (error.Ok()) error = add.Run();
+        if (!error.Ok()) return error;
+    }
+    if (StoreError error = ReadOne(state_, "SELECT max(Id) FROM Snap WHERE Chain = ?", {chain_}, {}, previous_);
+        !error.Ok()) {
+        return error;
+    }
+    if (StoreError error = ReadOne(state_, "SELECT max(Id) FROM Snap", {}, {}, value); !error.Ok()) return error;
+    snap_ = value.value_or(0) + 1;
+    if (StoreError error = ReadOne(state_, "SELECT max(Id) FROM Dirpath", {}, {}, value); !error.Ok()) return error;
+    nextPath_ = value.value_or(0) + 1;
+
+    if (previous_) {
+        Statement held;
+        StoreError error = held.Prepare(state_,
+                                        "SELECT d.Path, p.Dirname, d.Entrytype, d.Files, d.Totsizef, d.Diskbytes FROM "
+                                        "Dirspan d JOIN Dirpath p ON p.Id = d.Path WHERE d.Chain = ? AND d.Last = " +
+                                            kOpen);
+        if (error.Ok()) error = held.BindInt64(1, chain_);
+        bool row = false;
+        while (error.Ok() && (error = held.Step(row)).Ok() && row) {
+            std::string dirname(held.Text(1));
+            HeldDir dir{held.Int64(0), {held.Int64(3), held.Double(4), OptionalColumn(held, 5)}, false};
+            paths_.emplace(dirname, dir.Path);
+            held_.emplace(std::string(held.Text(2)) + dirname, dir);
+        }
+        if (!error.Ok()) return error;
+        if (error = ReadOne(state_, "SELECT 1 FROM Filespan WHERE Chain = ? AND Last = " + kOpen + " LIMIT 1",
+                            {chain_}, {}, value);
+            !error.Ok()) {
+            return error;
+        }
+        previousFiles_ = value.has_value();
+    }
+
+    StoreError error = pathRows_.Open(*state_.Engine, "Dirpath", kPathFields, 1);
+    if (error.Ok()) error = dirRows_.Open(*state_.Engine, "Dirspan", kDirspanFields, 1);
+    if (error.Ok()) error = fileRows_.Open(*state_.Engine, "Filespan", kFilespanFields, 2);
+    if (error.Ok()) error = findPath_.Prepare(state_, "SELECT Id FROM Dirpath WHERE Dirname = ? AND Parent = ?",
+                                               StatementUse::Repeated);
+    if (error.Ok() && previous_) {
+        error = openFiles_.Prepare(state_,
+                                   "SELECT Filename, Filesize, Fileattr, Filedate, Diskbytes, Links FROM Filespan "
+                                   "WHERE Chain = ? AND Path = ? AND Last = " + kOpen + " ORDER BY Filename",
+                                   StatementUse::Repeated);
+        if (error.Ok()) {
+            error = closeDir_.Prepare(state_,
+                                      "UPDATE Dirspan SET Last = ? WHERE Chain = ? AND Path = ? AND Entrytype = ? "
+                                      "AND Last = " + kOpen,
+                                      StatementUse::Repeated);
+        }
+        if (error.Ok()) {
+            error = closeFile_.Prepare(state_,
+                                       "UPDATE Filespan SET Last = ? WHERE Chain = ? AND Path = ? AND Filename = ? "
+                                       "AND Last = " + kOpen,
+                                       StatementUse::Repeated);
+        }
+        if (error.Ok()) {
+            error = closeFilesOf_.Prepare(state_,
+                                          "UPDATE Filespan SET Last = ? WHERE Chain = ? AND Path = ? AND Last = " + kOpen,
+                                          StatementUse::Repeated);
+        }
+    }
+    return error;
+}
+
+// The path's row as this chain names it: the base without a parent, every
+// other path below the row of its parent. The same text may have a second
+// row where another chain's base differs.
+StoreError HistoryRun::ResolvePath(std::string_view dirname, std::int64_t& id) {
+    if (auto found = paths_.find(std::string(dirname)); found != paths_.end()) {
+        id = found->second;
+        return {};
+    }
+    const DirNames names = DeriveDirNames(dirname, context_.Basepath, context_.BaseLevel, context_.Style);
+    std::int64_t parent = 0;
+    if (!names.Parentdir.empty()) {
+        if (StoreError error = ResolvePath(names.Parentdir, parent); !error.Ok()) return error;
+    }
+    StoreError error = findPath_.BindText(1, dirname);
+    if (error.Ok()) error = findPath_.BindInt64(2, parent);
+    bool row = false;
+    if (error.Ok()) error = findPath_.Step(row);
+    if (!error.Ok()) return error;
+    if (row) {
+        id = findPath_.Int64(0);
+        findPath_.Reset();
+    } else {
+        findPath_.Reset();
+        id = nextPath_++;
+        error = pathRows_.BindInt64(1, id);
+        if (error.Ok()) error = pathRows_.BindText(2, dirname);
+        if (error.Ok()) error = pathRows_.BindInt64(3, parent);
+        if (error.Ok()) error = pathRows_.BindText(4, names.Shortname);
+        if (error.Ok()) error = pathRows_.BindInt64(5, names.Dirlevel + context_.BaseLevel);
+        if (error.Ok()) error = pathRows_.Run();
+        if (!error.Ok()) return error;
+    }
+    paths_.emplace(std::string(dirname), id);
+    return {};
+}
+
+StoreError HistoryRun::DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files,
+                              double bytes) {
+    StoreError error = Begin();
+    if (error.Ok()) error = FlushDir();
+    if (error.Ok()) error = FlushFiles();
+    if (!error.Ok()) return error;
+    pendingDir_.emplace(std::string(entryType) + std::string(entryName), DirValues{files, bytes, std::nullopt});
+    return {};
+}
+
+StoreError HistoryRun::DirDisk(std::string_view entryType, std::string_view entryName, std::int64_t diskBytes) {
+    const std::size_t typeLength = entryType.size();
+    if (!pendingDir_ || pendingDir_->first.compare(0, typeLength, entryType) != 0 ||
+        std::string_view(pendingDir_->first).substr(typeLength) != entryName) {
+        return StoreError{StoreCode::Other, "An on-disk figure came without its directory entry",
+                          std::string(entryName)};
+    }
+    pendingDir_->second.Disk = diskBytes;
+    return {};
+}
+
+StoreError HistoryRun::FlushDir() {
+    if (!pendingDir_) return {};
+    auto [key, values] = std::move(*pendingDir_);
+    pendingDir_.reset();
+    const std::string_view entryType = std::string_view(key).substr(0, 1);
+    const std::string_view dirname = std::string_view(key).substr(1);
+    std::int64_t path = 0;
+    auto held = held_.find(key);
+    if (held != held_.end()) {
+        held->second.Seen = true;
+        path = held->second.Path;
+        if (held->second.Values == values) {
+            // Unchanged: nothing to write.
+        } else {
+            StoreError error = Bind(closeDir_, {*previous_, chain_, path});
+            if (error.Ok()) error = closeDir_.BindText(4, entryType);
+            if (error.Ok()) error = closeDir_.Run();
+            if (!error.Ok()) return error;
+            held = held_.end();
+        }
+    } else if (StoreError error = ResolvePath(dirname, path); !error.Ok()) {
+        return error;
+    }
+    if (held == held_.end()) {
+        StoreError error = dirRows_.BindInt64(1, chain_);
+        if (error.Ok()) error = dirRows_.BindInt64(2, path);
+        if (error.Ok()) error = dirRows_.BindText(3, entryType);
+        if (error.Ok()) error = dirRows_.BindInt64(4, kOpenSpan);
+        if (error.Ok()) error = dirRows_.BindInt64(5, snap_);
+        if (error.Ok()) error = dirRows_.BindInt64(6, values.Files);
+        if (error.Ok()) error = dirRows_.BindDouble(7, values.Bytes);
+        if (error.Ok()) error = BindOptional(dirRows_, 8, values.Disk);
+        if (error.Ok()) error = dirRows_.Run();
+        if (!error.Ok()) {
+            error.Datum = std::string(dirname);
+            return error;
+        }
+    }
+    // A directory without files rows this time: what it held closes.
+    if (entryType == "2" && previousFiles_ && !merged_.contains(path)) {
+        std::vector<PendingFile> none;
+        merged_.insert(path);
+        return MergeFiles(path, none);
+    }
+    return {};
+}
+
+StoreError HistoryRun::FileRow(std::string_view dir, std::string_view name, std::int64_t size, std::string_view type,
+                               int attributes, std::string_view date) {
+    StoreError error = Begin();
+    if (error.Ok()) error = FlushDir();
+    if (error.Ok() && dir != filesDir_) error = FlushFiles();
+    if (!error.Ok()) return error;
+    if (files_.empty()) filesDir_.assign(dir);
+    PendingFile& file = files_.emplace_back();
+    file.Name.assign(name);
+    file.Type.assign(type);
+    file.Values.Size = size;
+    file.Values.Attributes = attributes;
+    file.Values.Date.assign(date);
+    file.Values.DateNull = date.empty();
+    return {};
+}
+
+StoreError HistoryRun::FileDisk(std::string_view dir, std::string_view name, std::int64_t diskBytes,
+                                std::int64_t links) {
+    if (files_.empty() || files_.back().Name != name || filesDir_ != dir) {
+        return StoreError{StoreCode::Other, "An on-disk figure came without its file", std::string(name)};
+    }
+    files_.back().Values.Disk = diskBytes;
+    files_.back().Values.Links = links;
+    return {};
+}
+
+StoreError HistoryRun::FlushFiles() {
+    if (files_.empty()) return {};
+    std::int64_t path = 0;
+    StoreError error = ResolvePath(filesDir_, path);
+    if (error.Ok()) {
+        if (!merged_.insert(path).second) {
+            error = RewriteAgain(path, files_);
+        } else if (previousFiles_) {
+            error = MergeFiles(path, files_);
+        } else {
+            for (const PendingFile& file : files_) {
+                if (error.Ok()) error = WriteFileSpan(path, file);
+            }
+        }
+    }
+    files_.clear();
+    return error;
+}
+
+StoreError HistoryRun::WriteFileSpan(std::int64_t path, const PendingFile& file) {
+    StoreError error = fileRows_.BindInt64(1, chain_);
+    if (error.Ok()) error = fileRows_.BindInt64(2, path);
+    if (error.Ok()) error = fileRows_.BindText(3, file.Name);
+    if (error.Ok()) error = fileRows_.BindInt64(4, kOpenSpan);
+    if (error.Ok()) error = fileRows_.BindInt64(5, snap_);
+    if (error.Ok()) error = fileRows_.BindInt64(6, file.Values.Size);
+    if (error.Ok()) error = fileRows_.BindText(7, file.Type);
+    if (error.Ok()) error = fileRows_.BindInt64(8, file.Values.Attributes);
+    if (error.Ok()) error = file.Values.DateNull ? fileRows_.BindNull(9) : fileRows_.BindText(9, file.Values.Date);
+    if (error.Ok()) error = BindOptional(fileRows_, 10, file.Values.Disk);
+    if (error.Ok()) error = BindOptional(fileRows_, 11, file.Values.Links);
+    if (error.Ok()) error = fileRows_.Run();
+    if (!error.Ok()) error.Datum = file.Name;
+    return error;
+}
+
+StoreError HistoryRun::CloseFile(std::int64_t path, std::string_view name) {
+    StoreError error = Bind(closeFile_, {*previous_, chain_, path});
+    if (error.Ok()) error = closeFile_.BindText(4, name);
+    if (error.Ok()) error = closeFile_.Run();
+    return error;
+}
+
+// The directory's files against what it held, both in name order.
+StoreError HistoryRun::MergeFiles(std::int64_t path, std::vector<PendingFile>& files) {
+    std::sort(files.begin(), files.end(), [](const PendingFile& a, const PendingFile& b) { return a.Name < b.Name; });
+    struct Held {
+        std::string Name;
+        FileValues Values;
+    };
+    std::vector<Held> held;
+    StoreError error = Bind(openFiles_, {chain_, path});
+    bool row = false;
+    while (error.Ok() && (error = openFiles_.Step(row)).Ok() && row) {
+        Held& h = held.emplace_back();
+        h.Name.assign(openFiles_.Text(0));
+        h.Values.Size = openFiles_.Int64(1);
+        h.Values.Attributes = openFiles_.Int64(2);
+        h.Values.DateNull = openFiles_.IsNull(3);
+        h.Values.Date.assign(openFiles_.Text(3));
+        h.Values.Disk = OptionalColumn(openFiles_, 4);
+        h.Values.Links = OptionalColumn(openFiles_, 5);
+    }
+    openFiles_.Reset();
+    if (!error.Ok()) return error;
+    // The engine orders names as bytes, as std::string compares them.
+    std::sort(held.begin(), held.end(), [](const Held& a, const Held& b) { return a.Name < b.Name; });
+    std::size_t h = 0;
+    for (const PendingFile& file : files) {
+        while (error.Ok() && h < held.size() && held[h].Name < file.Name) error = CloseFile(path, held[h++].Name);
+        if (!error.Ok()) return error;
+        if (h < held.size() && held[h].Name == file.Name) {
+            const bool same = held[h].Values == file.Values;
+            if (!same) error = CloseFile(path, file.Name);
+            ++h;
+            if (same || !error.Ok()) continue;
+        }
+        if (error = WriteFileSpan(path, file); !error.Ok()) return error;
+    }
+    while (error.Ok() && h < held.size()) error = CloseFile(path, held[h++].Name);
+    return error;
+}
+
+// Files of a directory whose files were compared already in this run: each
+// reopens the span this run closed when it holds the same, else starts anew.
+StoreError HistoryRun::RewriteAgain(std::int64_t path, std::vector<PendingFile>& files) {
+    if (!previous_) {
+        for (const PendingFile& file : files) {
+            if (StoreError error = WriteFileSpan(path, file); !error.Ok()) return error;
+        }
+        return {};
+    }
+    Statement closed, reopen;
+    StoreError error = closed.Prepare(state_,
+                                      "SELECT Filesize, Fileattr, Filedate, Diskbytes, Links FROM Filespan WHERE "
+                                      "Chain = ? AND Path = ? AND Filename = ? AND Last = ?");
+    if (error.Ok()) {
+        error = reopen.Prepare(state_, "UPDATE Filespan SET Last = " + kOpen +
+                                           " WHERE Chain = ? AND Path = ? AND Filename = ? AND Last = ?");
+    }
+    for (const PendingFile& file : files) {
+        if (!error.Ok()) return error;
+        error = Bind(closed, {chain_, path});
+        if (error.Ok()) error = closed.BindText(3, file.Name);
+        if (error.Ok()) error = closed.BindInt64(4, *previous_);
+        bool row = false;
+        if (error.Ok()) error = closed.Step(row);
+        if (!error.Ok()) return error;
+        bool same = false;
+        if (row) {
+            FileValues values{closed.Int64(0), closed.Int64(1), std::string(closed.Text(2)), closed.IsNull(2),
+                              OptionalColumn(closed, 3), OptionalColumn(closed, 4)};
+            same = values == file.Values;
+        }
+        closed.Reset();
+        if (same) {
+            error = Bind(reopen, {chain_, path});
+            if (error.Ok()) error = reopen.BindText(3, file.Name);
+            if (error.Ok()) error = reopen.BindInt64(4, *previous_);
+            if (error.Ok()) error = reopen.Run();
+        } else {
+            error = WriteFileSpan(path, file);
+        }
+    }
+    return error;
+}
+
+// What held at the previous snapshot and was not met again: directories gone
+// (and their files), entries gone, files of directories not met.
+StoreError HistoryRun::CloseGone() {
+    if (!previous_) return {};
+    for (const auto& [key, dir] : held_) {
+        if (dir.Seen) continue;
+        StoreError error = Bind(closeDir_, {*previous_, chain_, dir.Path});
+        if (error.Ok()) error = closeDir_.BindText(4, std::string_view(key).substr(0, 1));
+        if (error.Ok()) error = closeDir_.Run();
+        if (error.Ok() && key[0] == '2' && previousFiles_ && merged_.insert(dir.Path).second) {
+            error = Bind(closeFilesOf_, {*previous_, chain_, dir.Path});
+            if (error.Ok()) error = closeFilesOf_.Run();
+        }
+        if (!error.Ok()) return error;
+    }
+    if (!previousFiles_) return {};
+    // Files rows of a directory that had no entry of its own: rare, but
+    // they close too, or they would hold on into this snapshot.
+    std::vector<std::int64_t> orphans;
+    {
+        Statement paths;
+        StoreError error = paths.Prepare(state_, "SELECT DISTINCT Path FROM Filespan WHERE Chain = ? AND Last = " + kOpen +
+                                                     " AND First < ?");
+        if (error.Ok()) error = Bind(paths, {chain_, snap_});
+        bool row = false;
+        while (error.Ok() && (error = paths.Step(row)).Ok() && row) {
+            if (!merged_.contains(paths.Int64(0))) orphans.push_back(paths.Int64(0));
+        }
+        if (!error.Ok()) return error;
+    }
+    for (std::int64_t path : orphans) {
+        StoreError error = Bind(closeFilesOf_, {*previous_, chain_, path});
+        if (error.Ok()) error = closeFilesOf_.Run();
+        if (!error.Ok()) return error;
+    }
+    return {};
+}
+
+StoreError HistoryRun::Finish(const ControlRow& row, std::optional<std::int64_t> instant,
+                              std::optional<int> utcOffset) {
+    StoreError error = Begin();
+    if (error.Ok()) error = FlushDir();
+    if (error.Ok()) error = FlushFiles();
+    if (error.Ok()) error = CloseGone();
+    if (error.Ok()) error = pathRows_.Flush();
+    if (error.Ok()) error = dirRows_.Flush();
+    if (error.Ok()) error = fileRows_.Flush();
+    if (!error.Ok()) return error;
+    Statement add;
+    error = add.Prepare(state_,
+                        "INSERT INTO Snap (Id, Snapshot, Chain, Instant, Utcoffset, Basepath, Description, Collfiles, "
+                        "Filelimit, Totdirs, Totfiles, Totbytesf, Filetot, Filesizef) "
+                        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    if (error.Ok()) error = Bind(add, {snap_});
+    if (error.Ok()) error = add.BindText(2, context_.Key);
+    if (error.Ok()) error = add.BindInt64(3, chain_);
+    if (error.Ok()) error = instant ? add.BindInt64(4, *instant) : add.BindNull(4);
+    if (error.Ok()) error = utcOffset ? add.BindInt64(5, *utcOffset) : add.BindNull(5);
+    if (error.Ok()) error = add.BindText(6, row.Basepath);
+    if (error.Ok()) error = add.BindText(7, row.Description);
+    if (error.Ok()) error = add.BindText(8, row.Collfiles);
+    if (error.Ok()) error = Bind(add, {row.Filelimit, row.Totdirs, row.Totfiles}, 9);
+    if (error.Ok()) error = add.BindDouble(12, row.Totbytesf);
+    if (error.Ok()) error = add.BindInt64(13, row.Filetot);
+    if (error.Ok()) error = add.BindDouble(14, row.Filesizef);
+    if (error.Ok()) error = add.Run();
+    return error;
+}
+
+}  // namespace corvina

@@ -1,0 +1,120 @@
+#pragma once
+// The rows of one run into a database of the history layout
+// (store/HistoryLayout.h): each row is compared with what held at the chain's
+// latest snapshot, and only what differs is written. A changed row closes its
+// span at that snapshot and opens a new one; a row that is gone closes; an
+// unchanged one is not touched.
+//
+// Rows come as the walk makes them: a directory's files together, then its
+// files entry, and its directory entry after its subdirectories. The files of
+// a directory are compared in one read of what it held; a directory whose
+// files come in several groups (never from the walk) is still written
+// exactly, only slower.
+//
+// Error policy: as every function of store/ (StoreError.h).
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "base/DateTime.h"
+#include "base/PathStyle.h"
+#include "store/DatabaseState.h"
+#include "store/RowAppender.h"
+#include "store/Statement.h"
+
+namespace corvina {
+
+struct ControlRow;
+
+class HistoryRun {
+public:
+    struct Context {
+        std::string Key;
+        std::string Basepath;
+        std::string Hostname;
+        int BaseLevel = 0;
+        PathStyle Style = kNativePathStyle;
+    };
+
+    explicit HistoryRun(DatabaseState& state, Context context);
+    ~HistoryRun();
+
+    const std::string& Key() const { return context_.Key; }
+
+    StoreError DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files, double bytes);
+    // The on-disk figure of the entry DirRow was given last.
+    StoreError DirDisk(std::string_view entryType, std::string_view entryName, std::int64_t diskBytes);
+    StoreError FileRow(std::string_view dir, std::string_view name, std::int64_t size, std::string_view type, int attributes,
+                       std::string_view date);
+    // The on-disk figures of the file FileRow was given last.
+    StoreError FileDisk(std::string_view dir, std::string_view name, std::int64_t diskBytes, std::int64_t links);
+
+    // Writes what is held, closes what is gone and adds the Snap row: the end
+    // of the run's rows, inside its transaction.
+    StoreError Finish(const ControlRow& row, std::optional<std::int64_t> instant, std::optional<int> utcOffset);
+
+private:
+    struct DirValues {
+        std::int64_t Files = 0;
+        double Bytes = 0;
+        std::optional<std::int64_t> Disk;
+        bool operator==(const DirValues&) const = default;
+    };
+    struct HeldDir {
+        std::int64_t Path = 0;
+        DirValues Values;
+        bool Seen = false;
+    };
+    struct FileValues {
+        std::int64_t Size = 0;
+        std::int64_t Attributes = 0;
+        std::string Date;
+        bool DateNull = true;
+        std::optional<std::int64_t> Disk;
+        std::optional<std::int64_t> Links;
+        bool operator==(const FileValues&) const = default;
+    };
+    struct PendingFile {
+        std::string Name;
+        std::string Type;
+        FileValues Values;
+    };
+
+    StoreError Begin();
+    StoreError ResolvePath(std::string_view dirname, std::int64_t& id);
+    StoreError FlushDir();
+    StoreError FlushFiles();
+    StoreError MergeFiles(std::int64_t path, std::vector<PendingFile>& files);
+    StoreError WriteFileSpan(std::int64_t path, const PendingFile& file);
+    StoreError CloseFile(std::int64_t path, std::string_view name);
+    StoreError RewriteAgain(std::int64_t path, std::vector<PendingFile>& files);
+    StoreError CloseGone();
+
+    DatabaseState& state_;
+    Context context_;
+    bool begun_ = false;
+    std::int64_t chain_ = 0, snap_ = 0, nextPath_ = 0;
+    std::optional<std::int64_t> previous_;
+    bool previousFiles_ = false;  // spans of files are open in the chain
+
+    // What held at the previous snapshot, by "entrytype" + dirname.
+    std::unordered_map<std::string, HeldDir> held_;
+    std::unordered_map<std::string, std::int64_t> paths_;
+    std::unordered_set<std::int64_t> merged_;  // directories whose files were compared
+
+    // The entry given last, until its on-disk figure or the next row.
+    std::optional<std::pair<std::string, DirValues>> pendingDir_;
+    std::string filesDir_;
+    std::vector<PendingFile> files_;
+
+    RowAppender pathRows_, dirRows_, fileRows_;
+    Statement findPath_, openFiles_, closeDir_, closeFile_, closeFilesOf_;
+};
+
+}  // namespace corvina
