@@ -154,37 +154,54 @@ StoreError HistoryRun::Begin() {
 
 // The path's row as this chain names it: the base without a parent, every
 // other path below the row of its parent. The same text may have a second
-// row where another chain's base differs.
+// row where another chain's base differs. Ancestors not met yet are resolved
+// from the top down, without recursion: a tree may be thousands of levels deep.
 StoreError HistoryRun::ResolvePath(std::string_view dirname, std::int64_t& id) {
     if (auto found = paths_.find(std::string(dirname)); found != paths_.end()) {
         id = found->second;
         return {};
     }
-    const DirNames names = DeriveDirNames(dirname, context_.Basepath, context_.BaseLevel, context_.Style);
+    struct Missing {
+        std::string Name, Shortname;
+        int Level = 0;
+    };
+    std::vector<Missing> missing;
     std::int64_t parent = 0;
-    if (!names.Parentdir.empty()) {
-        if (StoreError error = ResolvePath(names.Parentdir, parent); !error.Ok()) return error;
+    for (std::string name(dirname);;) {
+        const DirNames names = DeriveDirNames(name, context_.Basepath, context_.BaseLevel, context_.Style);
+        std::string up(names.Parentdir);
+        missing.push_back({name, std::string(names.Shortname), names.Dirlevel + context_.BaseLevel});
+        if (up.empty()) break;
+        if (auto found = paths_.find(up); found != paths_.end()) {
+            parent = found->second;
+            break;
+        }
+        name = std::move(up);
     }
-    StoreError error = findPath_.BindText(1, dirname);
-    if (error.Ok()) error = findPath_.BindInt64(2, parent);
-    bool row = false;
-    if (error.Ok()) error = findPath_.Step(row);
-    if (!error.Ok()) return error;
-    if (row) {
-        id = findPath_.Int64(0);
-        findPath_.Reset();
-    } else {
-        findPath_.Reset();
-        id = nextPath_++;
-        error = pathRows_.BindInt64(1, id);
-        if (error.Ok()) error = pathRows_.BindText(2, dirname);
-        if (error.Ok()) error = pathRows_.BindInt64(3, parent);
-        if (error.Ok()) error = pathRows_.BindText(4, names.Shortname);
-        if (error.Ok()) error = pathRows_.BindInt64(5, names.Dirlevel + context_.BaseLevel);
-        if (error.Ok()) error = pathRows_.Run();
+    for (auto at = missing.rbegin(); at != missing.rend(); ++at) {
+        const std::string& name = at->Name;
+        StoreError error = findPath_.BindText(1, name);
+        if (error.Ok()) error = findPath_.BindInt64(2, parent);
+        bool row = false;
+        if (error.Ok()) error = findPath_.Step(row);
         if (!error.Ok()) return error;
+        if (row) {
+            id = findPath_.Int64(0);
+            findPath_.Reset();
+        } else {
+            findPath_.Reset();
+            id = nextPath_++;
+            error = pathRows_.BindInt64(1, id);
+            if (error.Ok()) error = pathRows_.BindText(2, name);
+            if (error.Ok()) error = pathRows_.BindInt64(3, parent);
+            if (error.Ok()) error = pathRows_.BindText(4, at->Shortname);
+            if (error.Ok()) error = pathRows_.BindInt64(5, at->Level);
+            if (error.Ok()) error = pathRows_.Run();
+            if (!error.Ok()) return error;
+        }
+        paths_.emplace(name, id);
+        parent = id;
     }
-    paths_.emplace(std::string(dirname), id);
     return {};
 }
 
@@ -263,6 +280,13 @@ StoreError HistoryRun::FileRow(std::string_view dir, std::string_view name, std:
     if (error.Ok() && dir != filesDir_) error = FlushFiles();
     if (!error.Ok()) return error;
     if (files_.empty()) filesDir_.assign(dir);
+    // The walk lists names in order, so a name given twice comes twice in a
+    // row: refused here, it is told as this file's failure. Others are
+    // caught by the table's key when the rows are sent.
+    if (!files_.empty() && files_.back().Name == name) {
+        return StoreError{StoreCode::Constraint, "UNIQUE constraint failed: files.Snapshot, files.Filedir, files.Filename",
+                          std::string(name)};
+    }
     PendingFile& file = files_.emplace_back();
     file.Name.assign(name);
     file.Type.assign(type);

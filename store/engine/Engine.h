@@ -160,7 +160,7 @@ public:
     virtual void DeferCheckpoint(bool deferred) = 0;
     virtual StoreError Checkpoint() = 0;
 
-    // Tables and indexes by name, without regard to case.
+    // Tables (a view reads as one) and indexes by name, without regard to case.
     virtual StoreError TableExists(std::string_view name, bool& exists) = 0;
     virtual StoreError IndexExists(std::string_view name, bool& exists) = 0;
     // The fields of a table, lower-cased, in field order; empty when there is

@@ -299,7 +299,7 @@ public:
     }
 
     StoreError TableExists(std::string_view name, bool& exists) override {
-        return Exists("table", name, exists);
+        return Exists("table', 'view", name, exists);
     }
     StoreError IndexExists(std::string_view name, bool& exists) override { return Exists("index", name, exists); }
 
@@ -438,8 +438,8 @@ private:
     StoreError Exists(const char* type, std::string_view name, bool& exists) {
         exists = false;
         std::unique_ptr<Query> query;
-        StoreError error = Prepare(std::string("SELECT 1 FROM sqlite_master WHERE type = '") + type +
-                                       "' AND name = ? COLLATE NOCASE",
+        StoreError error = Prepare(std::string("SELECT 1 FROM sqlite_master WHERE type IN ('") + type +
+                                       "') AND name = ? COLLATE NOCASE",
                                    StatementUse::Once, query);
         if (error.Ok()) error = query->BindText(1, name, true);
         if (error.Ok()) error = query->Step(exists);
