@@ -8,6 +8,7 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "store/Catalogue.h"
@@ -17,6 +18,7 @@
 #include "tests/cli/PruneHistory.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/DiskRows.h"
+#include "tests/support/ServerSchema.h"
 #include "tests/support/SnapshotRows.h"
 #include "tests/support/TempDir.h"
 
@@ -129,32 +131,50 @@ std::uintmax_t BytesOnDisk(const std::string& db) {
     return fs::file_size(db) + (error ? 0 : log);
 }
 
-TEST_F(CatalogueCommands, PruneListsWhatItWouldRemoveThenRemovesExactlyThatAndTheFileShrinks) {
-    test::AddPruneHistory(db);
-    const std::string before = test::Query(db, "SELECT count(*), (SELECT count(*) FROM files) FROM Control");
-    ASSERT_EQ(before, "13|3900");
-    const Args policy{"prune", "--keep-daily", "3", "--keep-last", "1"};
-    Args dryRun = policy;
-    dryRun.push_back("--dry-run");
-    EXPECT_EQ(test::RunOkOn(db, dryRun).Out, test::kPruneDryRun);
-    EXPECT_EQ(test::Query(db, "SELECT count(*), (SELECT count(*) FROM files) FROM Control"), before);
+// The rows of a query on a server as test::Query gives a file's.
+std::string ServerRows(const std::string& location, const std::string& sql) {
+    std::string rows = test::RunOnServer(location, sql);
+    if (!rows.empty()) rows.pop_back();
+    std::replace(rows.begin(), rows.end(), '\n', ',');
+    return rows;
+}
 
-    const std::uintmax_t size = BytesOnDisk(db);
+// The same history pruned in a file and, beside a database server, on the server.
+TEST_F(CatalogueCommands, PruneListsWhatItWouldRemoveThenRemovesExactlyThatOnFileAndServer) {
+    const test::ServerSchema schema;
+    std::vector<std::string> locations{db};
+    if (!test::TestServer().empty()) locations.push_back(schema.Location());
+    const std::string counts = "SELECT count(*), (SELECT count(*) FROM files), (SELECT count(*) FROM Host) FROM Control";
+    const Args policy{"prune", "--keep-daily", "3", "--keep-last", "1"};
     std::string removed;
     for (std::size_t at = 0; (at = test::kPruneDryRun.find("remove\t", at)) != std::string::npos; ++at) {
         removed += "removed" + test::kPruneDryRun.substr(at + 6, test::kPruneDryRun.find('\n', at) - at - 5);
     }
-    EXPECT_EQ(test::RunOkOn(db, policy).Out, removed + "8 snapshots removed, 5 kept\n");
-    EXPECT_EQ(test::Query(db, "SELECT Snapshot FROM Control ORDER BY Snapshot"), test::kPrunedKeys);
-    for (const char* table : {"Dir", "files", "Host"}) {
-        EXPECT_EQ(test::Query(db, std::string("SELECT count(DISTINCT Snapshot) FROM ") + table +
-                                      " WHERE Snapshot NOT IN (SELECT Snapshot FROM Control)"),
-                  "0")
-            << table;
+    for (const std::string& location : locations) {
+        SCOPED_TRACE(location);
+        const bool file = location == db;
+        const auto rows = [&](const std::string& sql) { return file ? test::Query(db, sql) : ServerRows(location, sql); };
+        test::AddPruneHistory(location);
+        ASSERT_EQ(rows(counts), "13|3900|13");
+        Args dryRun = policy;
+        dryRun.push_back("--dry-run");
+        EXPECT_EQ(test::RunOkOn(location, dryRun).Out, test::kPruneDryRun);
+        EXPECT_EQ(rows(counts), "13|3900|13");
+
+        const std::uintmax_t size = file ? BytesOnDisk(db) : 0;
+        EXPECT_EQ(test::RunOkOn(location, policy).Out, removed + "8 snapshots removed, 5 kept\n");
+        EXPECT_EQ(rows("SELECT Snapshot FROM Control ORDER BY Snapshot"), test::kPrunedKeys);
+        for (const char* table : {"Dir", "files", "Host"}) {
+            EXPECT_EQ(rows(std::string("SELECT count(DISTINCT Snapshot) FROM ") + table +
+                           " WHERE Snapshot NOT IN (SELECT Snapshot FROM Control)"),
+                      "0")
+                << table;
+        }
+        EXPECT_EQ(rows(counts), "5|1500|5");
+        if (!file) continue;
+        // Eight of thirteen snapshots gone: the file gives back at least half.
+        EXPECT_LT(BytesOnDisk(db), size / 2) << size;
     }
-    EXPECT_EQ(test::Query(db, "SELECT count(*) FROM files"), "1500");
-    // Eight of thirteen snapshots gone: the file gives back at least half.
-    EXPECT_LT(BytesOnDisk(db), size / 2) << size;
     EXPECT_EQ(test::RunOkOn(db, policy).Out, "nothing to remove, 5 snapshots kept\n");
     // One base path alone; its host's other base paths stay whole.
     EXPECT_EQ(test::RunOkOn(db, {"prune", "--keep-last", "1", "--path", "/home"}).Out,
