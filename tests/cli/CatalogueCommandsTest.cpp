@@ -1,7 +1,8 @@
 // corvina-cli list, info, delete, prune, check and analyse: over snapshots taken by
 // the tool itself, over files it did not make, with output that cannot be
-// written, and over a file with a damaged page. The analyse cases run on a
-// small pair of snapshots written through the store.
+// written, and over a file with a damaged page; a prune on a server too,
+// beside one. The analyse cases run on a small pair of snapshots written
+// through the store.
 
 #include <gtest/gtest.h>
 
