@@ -164,7 +164,9 @@ TEST_F(NamePairing, PosixKeepsCaseAndOrdersChangesByChangeThenPath) {
 // The comparisons read both snapshots in key order and pair them in one pass.
 // "[", "_" lie between "Z" and "a" in bytes but before every letter under
 // NOCASE, so a merge reading one order and comparing in the other mis-pairs.
-TEST_F(NamePairing, MergesPairAcrossNamesThatSortApartUnderBytesAndNocase) {
+// On disk (a thousand times the lengths) each side's sizes are read beside it
+// in its key order: the same files pair up, and show their blocks.
+TEST_F(NamePairing, MergesPairAcrossNamesThatSortApartUnderBytesAndNocaseOnEitherBasis) {
     struct Case {
         PathStyle Style;
         std::string Base;
@@ -176,63 +178,34 @@ TEST_F(NamePairing, MergesPairAcrossNamesThatSortApartUnderBytesAndNocase) {
         {PathStyle::Windows, "C:", "2024-04-01 00:00:00", "2024-03-01 00:00:00", {"C:\\_\\_a 36", "C:\\Q\\Zz 18"}, {}, {}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.Base);
-        const char sep = Separator(c.Style);
-        const std::string q = c.Base + sep + "Q", u = c.Base + sep + "_";
-        AddSnapshot(c.Key, c.Base, c.Style, {{"2", c.Base, 6, 21}},
-                    {{q, "B", 1}, {q, "Zz", 2}, {u, "[x", 3}, {u, "_a", 4}, {u, "a", 5}, {u, "c", 6}});
-        AddSnapshot(c.CompareKey, c.Base, c.Style, {{"2", c.Base, 6, 75}},
-                    {{q, "b", 1}, {q, "Zz", 20}, {u, "[x", 3}, {u, "_a", 40}, {u, "a", 5}, {u, "C", 6}});
-        auto listed = [&](AnalysisKind kind, int column) {
-            std::vector<std::string> rows;
-            for (const auto& row : Details(StateFor(kind, c.Key, c.CompareKey, c.Base, c.Style)))
-                rows.push_back(row[1] + sep + row[0] + " " + row[static_cast<std::size_t>(column)]);
-            return rows;
-        };
-        EXPECT_EQ(listed(ChangedFiles, 2), c.Changed);
-        EXPECT_EQ(listed(NewFiles, 2), c.New);
-        EXPECT_EQ(listed(DeletedFiles, 2), c.Deleted);
-    }
-}
-
-// On disk (a thousand times the lengths) each side's sizes are read beside
-// it in its key order: the same files pair up as on apparent sizes, in either
-// path style, and show their sizes on disk.
-TEST_F(NamePairing, OnDiskTheSameFilesPairAndShowTheirBlocks) {
-    struct Case {
-        PathStyle Style;
-        std::string Base;
-        const char *Key, *CompareKey;
-        std::vector<std::string> Changed, New, Deleted;
-    };
-    const Case cases[] = {
-        {PathStyle::Posix, "/p", "2024-02-01 00:00:00", "2024-01-01 00:00:00", {"/p/_/_a 36000", "/p/Q/Zz 18000"},
-         {"/p/_/c 6000", "/p/Q/B 1000"}, {"/p/_/C 6000", "/p/Q/b 1000"}},
-        {PathStyle::Windows, "C:", "2024-04-01 00:00:00", "2024-03-01 00:00:00", {"C:\\_\\_a 36000", "C:\\Q\\Zz 18000"},
-         {}, {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Base);
         const char sep = Separator(c.Style);
         const std::string q = c.Base + sep + "Q", u = c.Base + sep + "_";
         const std::pair<const char*, std::vector<FileRow>> sides[] = {
             {c.Key, {{q, "B", 1}, {q, "Zz", 2}, {u, "[x", 3}, {u, "_a", 4}, {u, "a", 5}, {u, "c", 6}}},
             {c.CompareKey, {{q, "b", 1}, {q, "Zz", 20}, {u, "[x", 3}, {u, "_a", 40}, {u, "a", 5}, {u, "C", 6}}}};
         for (const auto& [key, files] : sides) {
-            AddSnapshot(key, c.Base, c.Style, {{"2", c.Base, 6, 0}}, files);
+            AddSnapshot(key, c.Base, c.Style, {{"2", c.Base, 6, 21}}, files);
             DiskRows disk{.Key = key, .Total = 0, .Dirs = {}, .Files = {}};
             for (const FileRow& file : files) disk.Files.push_back({file.Dir, file.Name, file.Size * 1000});
             AddDiskRows(db_, disk);
         }
-        auto listed = [&](AnalysisKind kind) {
-            std::vector<std::string> rows;
-            for (const auto& row : Details(StateFor(kind, c.Key, c.CompareKey, c.Base, c.Style, 'B', SizeBasis::Disk)))
-                rows.push_back(row[1] + sep + row[0] + " " + row[2]);
-            return rows;
-        };
-        EXPECT_EQ(listed(ChangedFiles), c.Changed);
-        EXPECT_EQ(listed(NewFiles), c.New);
-        EXPECT_EQ(listed(DeletedFiles), c.Deleted);
+        for (const SizeBasis basis : {SizeBasis::Apparent, SizeBasis::Disk}) {
+            SCOPED_TRACE(c.Base + (basis == SizeBasis::Disk ? " on disk" : ""));
+            const std::string scale = basis == SizeBasis::Disk ? "000" : "";
+            auto listed = [&](AnalysisKind kind) {
+                std::vector<std::string> rows;
+                for (const auto& row : Details(StateFor(kind, c.Key, c.CompareKey, c.Base, c.Style, 'B', basis)))
+                    rows.push_back(row[1] + sep + row[0] + " " + row[2]);
+                return rows;
+            };
+            auto scaled = [&](std::vector<std::string> rows) {
+                for (std::string& row : rows) row += scale;
+                return rows;
+            };
+            EXPECT_EQ(listed(ChangedFiles), scaled(c.Changed));
+            EXPECT_EQ(listed(NewFiles), scaled(c.New));
+            EXPECT_EQ(listed(DeletedFiles), scaled(c.Deleted));
+        }
     }
 }
 

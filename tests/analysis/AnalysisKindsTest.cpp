@@ -21,10 +21,18 @@ protected:
     }
 };
 
-TEST_F(AnalysisKinds, EachKindGivesItsRowsAndTitle) {
+// On disk (AddDataPairOnDisk) each kind keeps its columns and semantics and
+// reads the blocks in place of the lengths, so that the order by size follows
+// them (it's 50%_* before docs, b.doc before a.txt, C before TXT), docs/old
+// shows as a change of its own files, and a share of a shrinking directory
+// rounds down as a real does (-8.33 % is -9).
+TEST_F(AnalysisKinds, EachKindGivesItsRowsAndTitleOnApparentSizesAndOnDisk) {
     // A snapshot of another base path also holds /data: the history leaves it out.
     AddSnapshot("2024-02-01 08:00:00", "/", PathStyle::Posix, {{"2", "/data", 1, 77}, {"2", "/", 1, 77}}, {});
+    AddDataPairOnDisk();
+    constexpr SizeBasis A = SizeBasis::Apparent, D = SizeBasis::Disk;
     const struct {
+        SizeBasis Basis;
         AnalysisKind Kind;
         const char* Dir;
         bool Compare;
@@ -32,7 +40,7 @@ TEST_F(AnalysisKinds, EachKindGivesItsRowsAndTitle) {
         bool Full;          // Rows holds the headings and total row too, else the detail rows
         Rows Expected;
     } cases[] = {
-        {DirectoryDetails, "/data", false, "Analysis of directory /data", true,
+        {A, DirectoryDetails, "/data", false, "Analysis of directory /data", true,
          {{"Directory Name", "# of Files", "Total size (Bytes)   ", "% of Total"},
           {"Total for /data", "6", "13644", "100"},
           {"docs", "3", "8548", "62"},
@@ -41,105 +49,77 @@ TEST_F(AnalysisKinds, EachKindGivesItsRowsAndTitle) {
         // The query has no order: its detail rows are compared sorted. The
         // total grew by -556, -4.07 % of the current size, shown -5; docs grew
         // by 4348, 50 % of its size and -782.01 % of the total growth.
-        {CompareDirectories, "/data", true, "Compare /data from 1 Mar to 7 Mar", true,
+        {A, CompareDirectories, "/data", true, "Compare /data from 1 Mar to 7 Mar", true,
          {{"Directory", "Size (7 Mar) (Bytes)   ", "Size (1 Mar) (Bytes)   ", "Increase (Bytes)   ", "% incr",
            "% of Total Incr"},
           {"Total for /data", "13644", "14200", "-556", "-5", "100"},
           {"(files)", "1000", "1000", "0", "0", "0"},
           {"docs", "8548", "4200", "4348", "50", "-783"}}},
-        {NewDirectories, "/data", true, "Directories in 7 Mar and not in 1 Mar in /data (all files)", false,
+        {A, NewDirectories, "/data", true, "Directories in 7 Mar and not in 1 Mar in /data (all files)", false,
          {{"it's 50%_*", "1", "4096"}}},
-        {DeletedDirectories, "/data", true, "Directories in 1 Mar and not in 7 Mar in /data (all files)", false,
+        {A, DeletedDirectories, "/data", true, "Directories in 1 Mar and not in 7 Mar in /data (all files)", false,
          {{"tmp", "1", "9000"}}},
-        {DirectoryHistory, "/data", false, "History of /data", true,
+        {A, DirectoryHistory, "/data", false, "History of /data", true,
          {{"Date", "# of files", "Size (Bytes)   "},
           {"2024-03-01 09:00 ", "5", "14200"},
           {"2024-03-07 14:05 ", "6", "13644"}}},
         // Own files: docs/old and /data unchanged, it's 50%_* new, tmp gone; the changes sum to the total.
-        {WhereDidItGrow, "/data", true, "Where did /data grow from 1 Mar to 7 Mar", true,
+        {A, WhereDidItGrow, "/data", true, "Where did /data grow from 1 Mar to 7 Mar", true,
          {{"Directory", "Change in files", "Change (Bytes)   ", "Size (7 Mar) (Bytes)   ", "Size (1 Mar) (Bytes)   "},
           {"Total for /data", "0", "-556", "13644", "14200"},
           {"/data/docs", "0", "4348", "8048", "3700"},
           {"/data/it's 50%_*", "1", "4096", "4096", "0"},
           {"/data/tmp", "-1", "-9000", "0", "9000"}}},
         // Each file's share is of the directory's own files.
-        {FilesInDirectory, "/data/docs", false, "Files within directory /data/docs (all files)", true,
+        {A, FilesInDirectory, "/data/docs", false, "Files within directory /data/docs (all files)", true,
          {{"File", "Size(Bytes)   ", "File Date", "% of dir size"},
           {"Total for /data/docs", "8048", "  ", "100"},
           {"a.txt", "6000", "2024-03-05 09:30 ", "74"},
           {"b.doc", "2048", "2024-03-06 11:00 ", "25"}}},
-        {FilesInTree, "/data/docs", false, "Files within /data/docs directory tree  (all files)", true,
+        {A, FilesInTree, "/data/docs", false, "Files within /data/docs directory tree  (all files)", true,
          {{"File", "Directory", "Size(Bytes)   ", "File Date"},
           {"Total for /data/docs", " ", "8548", "  "},
           {"a.txt", "/data/docs", "6000", "2024-03-05 09:30 "},
           {"b.doc", "/data/docs", "2048", "2024-03-06 11:00 "},
           {"a.txt", "/data/docs/old", "500", "2024-03-02 12:00 "}}},
         // Ordered by compare minus current size.
-        {ChangedFiles, "/data", true, nullptr, false,
+        {A, ChangedFiles, "/data", true, nullptr, false,
          {{"a.txt", "/data/docs/old", "0", "500", "2024-03-02 12:00 ", "500", "2023-12-01 00:00 "},
           {"a.txt", "/data/docs", "-3000", "6000", "2024-03-05 09:30 ", "3000", "2024-02-10 08:00 "}}},
-        {NewFiles, "/data", true, "Files in 7 Mar and not in 1 Mar in /data directory tree  (all files)", false,
+        {A, NewFiles, "/data", true, "Files in 7 Mar and not in 1 Mar in /data directory tree  (all files)", false,
          {{"x%_*.c", "/data/it's 50%_*", "4096", "2024-03-07 13:00 "},
           {"b.doc", "/data/docs", "2048", "2024-03-06 11:00 "}}},
-        {DeletedFiles, "/data", true, nullptr, false,
+        {A, DeletedFiles, "/data", true, nullptr, false,
          {{"t.log", "/data/tmp", "9000", "2024-02-20 10:00 "}, {"gone.txt", "/data/docs", "700", "2024-01-05 12:00 "}}},
-        {FileTypeSummary, "/data", false, nullptr, true,
+        {A, FileTypeSummary, "/data", false, nullptr, true,
          {{"File Type", "# of files", "Size(Bytes)   "}, {"TXT", "3", "7500"}, {"C", "1", "4096"}, {"DOC", "1", "2048"}}},
         // A duplicate needs the name in two directories of the tree.
-        {DuplicateFiles, "/data", false, nullptr, false,
+        {A, DuplicateFiles, "/data", false, nullptr, false,
          {{"a.txt", "/data/docs", "6000", "2024-03-05 09:30 "}, {"a.txt", "/data/docs/old", "500", "2024-03-02 12:00 "}}},
-        {DuplicateFiles, "/data/docs/old", false, nullptr, false, {}},
-        {RecentlyChangedFiles, "/data", false, "Recently changed files within /data directory tree  (all files)", false,
+        {A, DuplicateFiles, "/data/docs/old", false, nullptr, false, {}},
+        {A, RecentlyChangedFiles, "/data", false, "Recently changed files within /data directory tree  (all files)", false,
          {{"x%_*.c", "/data/it's 50%_*", "4096", "2024-03-07 13:00 "},
           {"b.doc", "/data/docs", "2048", "2024-03-06 11:00 "},
           {"a.txt", "/data/docs", "6000", "2024-03-05 09:30 "},
           {"a.txt", "/data/docs/old", "500", "2024-03-02 12:00 "},
           {"readme.txt", "/data", "1000", "2024-02-01 10:00 "}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(static_cast<int>(c.Kind)) + " " + c.Dir);
-        AnalysisState state = StateFor(c.Kind, kPrime, c.Compare ? kCompare : nullptr, c.Dir);
-        Rows rows = c.Full ? Run(state) : Details(state);
-        if (c.Kind == CompareDirectories) std::sort(rows.begin() + grid_.FixedRows(), rows.end());
-        EXPECT_EQ(rows, c.Expected);
-        if (c.Title != nullptr) {
-            EXPECT_EQ(outcome_.Title, c.Title);
-        }
-    }
-}
-
-// The same kinds on disk (AddDataPairOnDisk): each keeps its columns and
-// semantics and reads the blocks in place of the lengths, so that the order
-// by size follows them (it's 50%_* before docs, b.doc before a.txt, C before
-// TXT), docs/old shows as a change of its own files, and a share of a
-// shrinking directory rounds down as a real does (-8.33 % is -9).
-TEST_F(AnalysisKinds, EachKindOnDiskReadsTheBlocksInPlaceOfTheLengths) {
-    AddDataPairOnDisk();
-    const struct {
-        AnalysisKind Kind;
-        const char* Dir;
-        bool Compare;
-        const char* Title;  // nullptr: not checked
-        bool Full;
-        Rows Expected;
-    } cases[] = {
-        {DirectoryDetails, "/data", false, "Analysis of directory /data (on disk)", true,
+        {D, DirectoryDetails, "/data", false, "Analysis of directory /data (on disk)", true,
          {{"Directory Name", "# of Files", "Total size (Bytes on disk)", "% of Total"},
           {"Total for /data", "6", "61440", "100"},
           {"it's 50%_*", "1", "28672", "46"},
           {"docs", "3", "24576", "40"},
           {"(files)", "1", "4096", "6"}}},
-        {CompareDirectories, "/data", true, nullptr, true,
+        {D, CompareDirectories, "/data", true, nullptr, true,
          {{"Directory", "Size (7 Mar) (Bytes on disk)", "Size (1 Mar) (Bytes on disk)", "Increase (Bytes on disk)",
            "% incr", "% of Total Incr"},
           {"Total for /data", "61440", "51200", "10240", "16", "100"},
           {"(files)", "4096", "4096", "0", "0", "0"},
           {"docs", "24576", "26624", "-2048", "-9", "-20"}}},
-        {NewDirectories, "/data", true, nullptr, false, {{"it's 50%_*", "1", "28672"}}},
-        {DeletedDirectories, "/data", true, nullptr, false, {{"tmp", "1", "16384"}}},
-        {DirectoryHistory, "/data", false, "History of /data (on disk)", false,
+        {D, NewDirectories, "/data", true, nullptr, false, {{"it's 50%_*", "1", "28672"}}},
+        {D, DeletedDirectories, "/data", true, nullptr, false, {{"tmp", "1", "16384"}}},
+        {D, DirectoryHistory, "/data", false, "History of /data (on disk)", false,
          {{"2024-03-01 09:00 ", "5", "51200"}, {"2024-03-07 14:05 ", "6", "61440"}}},
-        {WhereDidItGrow, "/data", true, "Where did /data grow from 1 Mar to 7 Mar (on disk)", true,
+        {D, WhereDidItGrow, "/data", true, "Where did /data grow from 1 Mar to 7 Mar (on disk)", true,
          {{"Directory", "Change in files", "Change (Bytes on disk)", "Size (7 Mar) (Bytes on disk)",
            "Size (1 Mar) (Bytes on disk)"},
           {"Total for /data", "0", "-2048", "32768", "34816"},
@@ -147,29 +127,29 @@ TEST_F(AnalysisKinds, EachKindOnDiskReadsTheBlocksInPlaceOfTheLengths) {
           {"/data/docs", "0", "-2048", "12288", "14336"},
           {"/data/docs/old", "0", "-4096", "0", "4096"},
           {"/data/tmp", "-1", "-12288", "0", "12288"}}},
-        {FilesInDirectory, "/data/docs", false, "Files within directory /data/docs (all files) (on disk)", true,
+        {D, FilesInDirectory, "/data/docs", false, "Files within directory /data/docs (all files) (on disk)", true,
          {{"File", "Size(Bytes on disk)", "File Date", "% of dir size"},
           {"Total for /data/docs", "12288", "  ", "100"},
           {"b.doc", "8192", "2024-03-06 11:00 ", "66"},
           {"a.txt", "4096", "2024-03-05 09:30 ", "33"}}},
-        {FilesInTree, "/data/docs", false, nullptr, true,
+        {D, FilesInTree, "/data/docs", false, nullptr, true,
          {{"File", "Directory", "Size(Bytes on disk)", "File Date"},
           {"Total for /data/docs", " ", "24576", "  "},
           {"b.doc", "/data/docs", "8192", "2024-03-06 11:00 "},
           {"a.txt", "/data/docs", "4096", "2024-03-05 09:30 "},
           {"a.txt", "/data/docs/old", "0", "2024-03-02 12:00 "}}},
-        {ChangedFiles, "/data", true, nullptr, false,
+        {D, ChangedFiles, "/data", true, nullptr, false,
          {{"a.txt", "/data/docs/old", "4096", "0", "2024-03-02 12:00 ", "4096", "2023-12-01 00:00 "},
           {"a.txt", "/data/docs", "0", "4096", "2024-03-05 09:30 ", "4096", "2024-02-10 08:00 "}}},
-        {NewFiles, "/data", true, nullptr, false,
+        {D, NewFiles, "/data", true, nullptr, false,
          {{"x%_*.c", "/data/it's 50%_*", "16384", "2024-03-07 13:00 "},
           {"b.doc", "/data/docs", "8192", "2024-03-06 11:00 "}}},
-        {DeletedFiles, "/data", true, nullptr, false,
+        {D, DeletedFiles, "/data", true, nullptr, false,
          {{"t.log", "/data/tmp", "12288", "2024-02-20 10:00 "}, {"gone.txt", "/data/docs", "10240", "2024-01-05 12:00 "}}},
-        {FileTypeSummary, "/data", false, nullptr, false, {{"C", "1", "16384"}, {"DOC", "1", "8192"}, {"TXT", "3", "8192"}}},
-        {DuplicateFiles, "/data", false, nullptr, false,
+        {D, FileTypeSummary, "/data", false, nullptr, false, {{"C", "1", "16384"}, {"DOC", "1", "8192"}, {"TXT", "3", "8192"}}},
+        {D, DuplicateFiles, "/data", false, nullptr, false,
          {{"a.txt", "/data/docs", "4096", "2024-03-05 09:30 "}, {"a.txt", "/data/docs/old", "0", "2024-03-02 12:00 "}}},
-        {RecentlyChangedFiles, "/data", false, nullptr, false,
+        {D, RecentlyChangedFiles, "/data", false, nullptr, false,
          {{"x%_*.c", "/data/it's 50%_*", "16384", "2024-03-07 13:00 "},
           {"b.doc", "/data/docs", "8192", "2024-03-06 11:00 "},
           {"a.txt", "/data/docs", "4096", "2024-03-05 09:30 "},
@@ -177,9 +157,9 @@ TEST_F(AnalysisKinds, EachKindOnDiskReadsTheBlocksInPlaceOfTheLengths) {
           {"readme.txt", "/data", "4096", "2024-02-01 10:00 "}}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(static_cast<int>(c.Kind)) + " " + c.Dir);
+        SCOPED_TRACE(testing::PrintToString(static_cast<int>(c.Kind)) + " " + c.Dir + (c.Basis == D ? " on disk" : ""));
         AnalysisState state =
-            StateFor(c.Kind, kPrime, c.Compare ? kCompare : nullptr, c.Dir, PathStyle::Posix, 'B', SizeBasis::Disk);
+            StateFor(c.Kind, kPrime, c.Compare ? kCompare : nullptr, c.Dir, PathStyle::Posix, 'B', c.Basis);
         Rows rows = c.Full ? Run(state) : Details(state);
         if (c.Kind == CompareDirectories) std::sort(rows.begin() + grid_.FixedRows(), rows.end());
         EXPECT_EQ(rows, c.Expected);

@@ -63,14 +63,6 @@ protected:
         for (const TrendPoint& point : points) keys.push_back(FormatKey(point.Snapshot));
         return keys;
     }
-    void ExpectOneHost() {
-        EXPECT_EQ(Previous(kSouth2), kUnlabelled);
-        EXPECT_EQ(Previous(kUnlabelled), kNorth2);
-        EXPECT_EQ(Latest("north"), kSouth2);
-        EXPECT_EQ(Latest(""), kSouth2);
-        EXPECT_EQ(Trend("/home/n"), (std::vector<std::string>{"-", kNorth1, kSouth1, kNorth2, kUnlabelled, kSouth2}));
-        EXPECT_EQ(History(kNorth1), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
-    }
     // The files of /home/a that the directory history from prime shows.
     std::vector<std::string> History(const char* prime) {
         AnalysisSession session(db_, messages_);
@@ -100,15 +92,24 @@ TEST_F(HostHistory, PreviousAndLatestKeepToOneHost) {
     EXPECT_EQ(Latest(std::nullopt), kSouth2);
 }
 
-TEST_F(HostHistory, UnlabelledSnapshotsBesideOneLabelAreOneHost) {
-    // As in a file of one machine, upgraded: everything reads as before.
-    AddHomes({"north", "north", "north", nullptr, "north"});
-    ExpectOneHost();
-}
-
-TEST_F(HostHistory, AFileWithoutLabelsIsOneHost) {
+// A file without labels, then the same with all but one labelled north, as
+// an upgraded file of one machine: everything reads as before.
+TEST_F(HostHistory, AFileWithoutLabelsOrWithUnlabelledSnapshotsBesideOneLabelIsOneHost) {
     AddHomes(std::vector<const char*>(5, nullptr));
-    ExpectOneHost();
+    for (const bool labelled : {false, true}) {
+        SCOPED_TRACE(labelled ? "labelled" : "no labels");
+        for (const char* key : {kNorth1, kSouth1, kNorth2, kSouth2}) {
+            if (labelled) {
+                ASSERT_TRUE(WriteHostLabel(db_, Key(key), "north").Ok());
+            }
+        }
+        EXPECT_EQ(Previous(kSouth2), kUnlabelled);
+        EXPECT_EQ(Previous(kUnlabelled), kNorth2);
+        EXPECT_EQ(Latest("north"), kSouth2);
+        EXPECT_EQ(Latest(""), kSouth2);
+        EXPECT_EQ(Trend("/home/n"), (std::vector<std::string>{"-", kNorth1, kSouth1, kNorth2, kUnlabelled, kSouth2}));
+        EXPECT_EQ(History(kNorth1), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+    }
 }
 
 TEST_F(HostHistory, TrendKeepsToTheHostOfTheNewestSnapshotHoldingTheDirectory) {

@@ -2,8 +2,8 @@
 // skipped without): a tree of odd names and a file beyond 4 GiB gives the
 // same rows and the same grids as in a file, a password never shows,
 // several machines' runs at once all land while a killed one leaves nothing,
-// a prune removes exactly what it lists, and what the server says reaches the
-// terminal escaped.
+// and what the server says reaches the terminal escaped. (A prune on a server:
+// CatalogueCommands, beside the file's.)
 
 #include <signal.h>
 
@@ -17,7 +17,6 @@
 #include "analysis/AnalysisCatalogue.h"
 #include "store/DiskUsage.h"
 #include "tests/cli/HeldDirectory.h"
-#include "tests/cli/PruneHistory.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/ServerSchema.h"
 #include "tests/support/TempDir.h"
@@ -178,23 +177,6 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
     // The client library's tabbed second line is a plain line, not an escaped tab.
     EXPECT_EQ(gone.Err.find("\\x09"), std::string::npos) << gone.Err;
     EXPECT_EQ(gone.Err.find("s3cret"), std::string::npos) << gone.Err;
-}
-
-TEST_F(Server, PruneRemovesWhatItsDryRunListsAndTheRowsOfThoseAlone) {
-    const std::string server = schema_.Location();
-    test::AddPruneHistory(server);
-    const std::string counts = "SELECT count(*), (SELECT count(*) FROM files), (SELECT count(*) FROM Host) FROM Control";
-    EXPECT_EQ(test::RunOkOn(server, {"prune", "--keep-daily", "3", "--keep-last", "1", "--dry-run"}).Out,
-              test::kPruneDryRun);
-    EXPECT_EQ(test::RunOnServer(server, counts), "13|3900|13\n");
-    auto run = test::RunOkOn(server, {"prune", "--keep-last", "1", "--keep-daily", "3"});
-    EXPECT_NE(run.Out.find("\n8 snapshots removed, 5 kept\n"), std::string::npos) << run.Out;
-    EXPECT_EQ(test::RunOnServer(server, counts), "5|1500|5\n");
-    std::string keys = test::RunOnServer(server, "SELECT Snapshot FROM Control ORDER BY Snapshot");
-    std::replace(keys.begin(), keys.end(), '\n', ',');
-    EXPECT_EQ(keys, test::kPrunedKeys + ",");
-    EXPECT_EQ(test::RunOnServer(server, "SELECT count(*) FROM Dir WHERE Snapshot NOT IN (SELECT Snapshot FROM Control)"),
-              "0\n");
 }
 
 TEST_F(Server, RunsOfManyClientsAllLandAKilledOneLeavesNothingAndReadersNeverWait) {

@@ -43,11 +43,6 @@ TEST(SnapshotCommand, MinSizeIsStoredInBytesAndTheHostIsThisMachine) {
     EXPECT_EQ(Query(db, "SELECT Hostname FROM Host"), machine);
 }
 
-// Root reads anything, so the tool runs as an unprivileged user. A locked
-// directory is listed, its name escaped: it would otherwise split its line
-// and erase the one above. The walk says it stops at the 101st; the run's own
-// words for the same end, a second box in the window, stay off the one stream
-// of the tool. (A database the user may not write: DatabasePlaces.)
 // The options' exclusions are kept in the order of the command line, a
 // file's lines in its place (without its empty lines and CRs), the caches
 // once; info says them in text and JSON. (Files that cannot be read: Usage.)
@@ -78,6 +73,11 @@ TEST(SnapshotCommand, ExclusionsAreKeptInTheOrderGivenAndInfoShowsThem) {
               nlohmann::json::array());
 }
 
+// Root reads anything, so the tool runs as an unprivileged user. A locked
+// directory is listed, its name escaped: it would otherwise split its line
+// and erase the one above. The walk says it stops at the 101st; the run's own
+// words for the same end, a second box in the window, stay off the one stream
+// of the tool. (A database the user may not write: DatabasePlaces.)
 TEST(SnapshotCommand, UnreadableDirectoriesAreListedEscapedAndTheHundredAndFirstEndsTheRunWithOneMessage) {
     if (!test::CanDropPrivileges()) GTEST_SKIP() << "needs root and setpriv to run as another user";
     test::TempDir dir;

@@ -42,6 +42,13 @@ TEST(Usage, EveryMalformedArgumentExitsTwoNamingItAndOpensNoDatabase) {
         std::string Named;
     } cases[] = {
         {{"bogus"}, "unknown command \"bogus\""},
+        {{"info"}, ""},
+        {{"check", "--no-such-option"}, ""},
+        {{"prune"}, "prune needs a rule of what to keep"},
+        {{"prune", "--path", "/srv", "--dry-run"}, "prune needs a rule"},
+        {{"prune", "--keep-weekly", "0"}, "--keep-weekly: the count must be a whole number from 1 up"},
+        {{"prune", "--keep-monthly", "-1"}, "--keep-monthly"},
+        {{"prune", "--keep-yearly", "2x"}, "--keep-yearly"},
         {{"analyse", "99"}, "unknown analysis \"99\""},
         {{"analyse", "0", "--compare", "junk"}, "--compare: not a snapshot key: junk"},
         {{"analyse", "0", "--snapshot", "junk"}, "--snapshot: not a snapshot key: junk"},
@@ -72,7 +79,7 @@ TEST(Usage, EveryMalformedArgumentExitsTwoNamingItAndOpensNoDatabase) {
     const test::ToolOptions options{.ConfigHome = dir.File("config")};
     for (const auto& c : cases) {
         const auto run = test::RunOn(db, c.Arguments, options);
-        EXPECT_EQ(run.ExitCode, 2) << c.Arguments[0] << " " << c.Arguments[1];
+        EXPECT_EQ(run.ExitCode, 2) << c.Arguments.front() << " " << c.Arguments.back();
         EXPECT_NE(run.Err.find(c.Named), std::string::npos) << run.Err;
         EXPECT_LT(run.Err.size(), 200u) << run.Err;
     }

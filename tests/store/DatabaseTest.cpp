@@ -56,13 +56,20 @@ protected:
     RecordingEnder ender;
 };
 
-TEST_F(OpenDatabase, MissingFileAskedYesIsCreatedWithExactlyTheSchema) {
+// The new file and its journals are the owner's only.
+TEST_F(OpenDatabase, MissingFileAskedYesIsCreatedWithExactlyTheSchemaForItsOwnerOnly) {
     std::string path = dir.File("new.mdb");
     EXPECT_EQ(Open(path), OpenOutcome::Created);
     ASSERT_EQ(prompter.Texts(),
               std::vector<std::string>{"System Database " + path + " does not exist - would you like to create it?"});
     EXPECT_EQ(prompter.Messages()[0].MessageButtons, Buttons::YesNo);
     EXPECT_TRUE(state.DatabasePath == path && !ender.Ended);
+    ExecuteOrFail(state, "INSERT INTO Control (Snapshot) VALUES ('2020-01-01 00:00:00')");
+    for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+    }
 
     // The tables' texts are checked where the engine renders them (SqliteDialect).
     SQLite::Database db(path);
@@ -171,18 +178,6 @@ TEST_F(OpenDatabase, EmptyFileIsSetUpByWritersAndReadAsEmptyByReaders) {
         CloseSnapshotDatabase(state);
         SQLite::Database db(path);
         EXPECT_EQ(Objects(db, "table"), "Control,Dir,files");
-    }
-}
-
-TEST_F(OpenDatabase, NewFilesAndTheirJournalsAreTheOwnersOnly) {
-    std::string path = dir.File("private.mdb");
-    ASSERT_EQ(Open(path), OpenOutcome::Created);
-    ExecuteOrFail(state, "INSERT INTO Control (Snapshot) VALUES ('2020-01-01 00:00:00')");
-    for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
-        SCOPED_TRACE(file);
-        struct stat st {};
-        ASSERT_EQ(::stat(file.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0600u);
     }
 }
 

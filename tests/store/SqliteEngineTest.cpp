@@ -1,8 +1,9 @@
 // The file engine through the engine interface, on real files: values bound
 // and read back, the rows of a run, and the dialect. What each kind of bad
-// file, a file that cannot be written and another program's lock come to is
-// checked where it is worded: the store's open (DatabaseTest) and the tool
-// (DatabasePlaces, DamagedFile, CatalogueCommands).
+// file, a file that cannot be written and another program's lock come to
+// (the engine's codes) is checked where it is worded: the store's open
+// (DatabaseTest), the tool (DatabasePlaces, DamagedFile, CatalogueCommands,
+// Concurrency) and the selection window's delete.
 
 #include <gtest/gtest.h>
 
@@ -57,26 +58,6 @@ protected:
     std::unique_ptr<Connection> db;
 };
 using SqliteDialect = SqliteEngine;
-
-// Another connection (another program's, as far as the file's locks go)
-// holds the writers' lock: a write waits only as long as it is told to, and
-// reads go on.
-TEST_F(SqliteEngine, WritersLockHeldByAnotherConnectionRefusesUntilItGoes) {
-    ASSERT_OK(db->Execute("CREATE TABLE t (n INTEGER)"));
-    engine::OpenRequest request;
-    request.Location = dir.File("engine.db");
-    engine::OpenedEngine other;
-    ASSERT_OK(engine::OpenEngine(request, other));
-    WaitUpTo none{milliseconds(0)};
-    ASSERT_OK(other.Database->BeginWrite(none));
-    const StoreError refused = db->BeginWrite(none);
-    EXPECT_EQ(refused.Code, StoreCode::LockedPastWait);
-    EXPECT_TRUE(refused.IsBusy());
-    EXPECT_EQ(Rows(*db, "SELECT count(*) FROM t"), "0");
-    other.Database->Rollback();
-    ASSERT_OK(db->BeginWrite(none));
-    db->Rollback();
-}
 
 TEST_F(SqliteEngine, BoundValuesComeBackWithTheirTypesAndEveryByte) {
     std::string everyByte, large(100'000, '\0');
@@ -163,45 +144,6 @@ TEST_F(SqliteEngine, BulkRowsFillTheirColumnsAndARefusedRowSaysWhichKey) {
     const StoreError foreign = db->OpenBulkRows("other", columns, 2, rows);
     EXPECT_EQ(foreign.Code, StoreCode::NotSnapshotDatabase);
     EXPECT_NE(foreign.Reason.find("has no column named r"), std::string::npos) << foreign.Reason;
-}
-
-// What the engine's open and reads say of each kind of bad file, before any
-// wording: the store's open and the tool word these codes.
-TEST_F(SqliteEngine, EachKindOfBadFileHasItsOwnCode) {
-    auto open = [](const std::string& path, bool create, engine::OpenedEngine& opened) {
-        engine::OpenRequest request;
-        request.Location = path;
-        request.Create = create;
-        return engine::OpenEngine(request, opened);
-    };
-    engine::OpenedEngine opened;
-    const std::string noise = dir.File("noise.db"), missing = dir.File("missing.db");
-    std::string bytes(8192, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919 + 13) % 251);
-    test::WriteFile(noise, bytes);
-    EXPECT_EQ(open(noise, true, opened).Code, StoreCode::NotSnapshotDatabase);
-    EXPECT_FALSE(opened.NoRegularFile);
-    EXPECT_EQ(open(missing, false, opened).Code, StoreCode::Missing);
-    ASSERT_OK(open(missing, true, opened));
-    EXPECT_TRUE(opened.Created && opened.Empty);
-    for (const std::string& place : {dir.Path().string(), std::string("/dev/null")}) {
-        SCOPED_TRACE(place);
-        EXPECT_EQ(open(place, true, opened).Code, StoreCode::NotSnapshotDatabase);
-        EXPECT_TRUE(opened.NoRegularFile && !opened.Database);
-    }
-    // A table's page overwritten: the open succeeds (the schema is intact);
-    // the read and the check meet the damage.
-    ASSERT_OK(db->Execute("CREATE TABLE t (k INTEGER, pad TEXT);"
-                          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300)"
-                          " INSERT INTO t SELECT i, printf('%.500c', 'x') FROM n"));
-    const std::int64_t root = std::stoll(Rows(*db, "SELECT rootpage FROM sqlite_master WHERE name = 't'"));
-    const std::int64_t page = std::stoll(Rows(*db, "PRAGMA page_size"));
-    db.reset();
-    test::WriteAt(dir.File("engine.db"), static_cast<std::uint64_t>((root - 1) * page),
-                  std::string(static_cast<std::size_t>(page), '\x5a'));
-    ASSERT_OK(open(dir.File("engine.db"), false, opened));
-    EXPECT_EQ(Rows(*opened.Database, "SELECT sum(length(pad)) FROM t").rfind("Code=Damaged ", 0), 0u);
-    EXPECT_TRUE(opened.Database->CheckIntegrity(false).IsDamaged());
 }
 
 TEST_F(SqliteDialect, ComparesAsciiWithoutCaseAndRendersTheTablesAsFilesStoreThem) {

@@ -226,6 +226,28 @@ void ClickCell(QTableView& table, int row, int column, Qt::KeyboardModifiers key
     QTest::mouseClick(table.viewport(), Qt::LeftButton, keys, table.visualRect(table.model()->index(row, column)).center());
 }
 
+// The window at size, laid out and shown, saved as a screenshot.
+void Shoot(QWidget& window, const char* name, QSize size = {1000, 640}) {
+    window.resize(size);
+    if (!QTest::qWaitForWindowExposed(&window)) qFatal("window not exposed");
+    SaveScreenshot(window, name);
+}
+
+// The trend window that the analysis window's Trend item opens.
+TrendWindow& OpenTrend(AnalysisWindow& window) {
+    Item(window, "mentrend")->trigger();
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == "frmtrend" && top->isVisible()) return *qobject_cast<TrendWindow*>(top);
+    }
+    qFatal("no trend window");
+}
+
+// The tree's growth texts below its root, then the root's own.
+QStringList Growth(AnalysisWindow& window) {
+    const DirectoryTreeModel& tree = window.Tree();
+    return ColumnTexts(tree, 1, tree.RootIndex()) << tree.RootIndex().siblingAtColumn(1).data().toString();
+}
+
 void ClickHeading(AnalysisWindow& window, int column) {
     QHeaderView* header = window.Grid().FixedTable().horizontalHeader();
     const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
@@ -311,9 +333,7 @@ void AnalysisWindowTest::FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort() {
     QCOMPARE(Heading(window, 2) + "|" + TotalCell(window, 2), QString("Total size (MB)      |25"));
     QVERIFY(window.Chart().isVisible() && !Child<QLabel>(window, "lblgraph")->isVisible());
     for (const char* name : {"mendir_0", "dispsize_2", "menctype_0", "mencvert_0"}) QVERIFY2(Item(window, name)->isChecked(), name);
-    window.resize(1000, 640);
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    SaveScreenshot(window, "frmanal");
+    Shoot(window, "frmanal");
 
     ClickHeading(window, 1);  // "# of Files", largest first
     QCOMPARE(DetailColumn(window, 1), QStringList({"2", "2", "1", "1"}));
@@ -481,9 +501,7 @@ void AnalysisWindowTest::GrowthRowClickGoesToItsDirectoryInTheTree() {
     Choose(*window, kOld);
     Item(*window, "mendir_5")->trigger();
     QCOMPARE(DetailColumn(*window, 0), QStringList({"/data/big", "/data/it's", "/data/big/deep", "/data", "/data/small"}));
-    window->resize(1000, 640);
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    SaveScreenshot(*window, "frmanal_growth");
+    Shoot(*window, "frmanal_growth");
     // Ctrl and Shift select rows without going to them.
     QTableView& rows = window->Grid().DetailTable();
     ClickCell(rows, 0, 0, Qt::ControlModifier);
@@ -1153,34 +1171,31 @@ void AnalysisWindowTest::TreeShowsGrowthAndFollowsItWhereOneSubdirectoryHoldsHal
     auto window = OpenOn(f, kNew);
     DirectoryTreeModel& tree = window->Tree();
     QTreeView& view = window->TreeView();
-    const auto growth = [&]() { return ColumnTexts(tree, 1, tree.RootIndex()) << tree.RootIndex().siblingAtColumn(1).data().toString(); };
-    QCOMPARE(growth(), QStringList({"", "", "", "", ""}));
+    QCOMPARE(Growth(*window), QStringList({"", "", "", "", ""}));
     QVERIFY(view.isColumnHidden(1) && !Item(*window, "menfollow")->isEnabled());
 
     Choose(*window, kOld);
-    QCOMPARE(growth(), QStringList({"+1 MB", "+8 MB", "+3 MB", "+0 MB", "+12 MB"}));
+    QCOMPARE(Growth(*window), QStringList({"+1 MB", "+8 MB", "+3 MB", "+0 MB", "+12 MB"}));
     QVERIFY(!view.isColumnHidden(1) && Item(*window, "menfollow")->shortcut() == QKeySequence("Ctrl+G"));
     Item(*window, "dispsize_1")->trigger();
-    QCOMPARE(growth()[1], QString("+8192 KB"));
+    QCOMPARE(Growth(*window)[1], QString("+8192 KB"));
     Item(*window, "dispsize_2")->trigger();
 
     ClickNode(*window, tree.RootIndex());
     Item(*window, "menfollow")->trigger();
     QCOMPARE(view.currentIndex(), NodeNamed(*window, tree.RootIndex(), "big"));
     QCOMPARE(window->StatusText(), QString("Analysis of directory /data/big"));
-    window->resize(1000, 640);
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    SaveScreenshot(*window, "frmanal_tree_growth");
+    Shoot(*window, "frmanal_tree_growth");
 
     // Swapped, everything shrank by as much as it grew: green, and nothing to follow.
     Item(*window, "menswap")->trigger();
-    QCOMPARE(growth(), QStringList({"\u22121 MB", "\u22128 MB", "\u22123 MB", "\u22120 MB", "\u221212 MB"}));
+    QCOMPARE(Growth(*window), QStringList({"\u22121 MB", "\u22128 MB", "\u22123 MB", "\u22120 MB", "\u221212 MB"}));
     QVERIFY(tree.index(1, 1, tree.RootIndex()).data(Qt::ForegroundRole).value<QColor>().green() > 0x60);
     Item(*window, "menfollow")->trigger();
     QCOMPARE(window->StatusText(), QString("Analysis of directory /data"));
 
     Choose(*window, kOld, "comsnap");
-    QCOMPARE(growth(), QStringList({"", "", "", "", ""}));
+    QCOMPARE(Growth(*window), QStringList({"", "", "", "", ""}));
     QVERIFY(view.isColumnHidden(1) && !Item(*window, "menfollow")->isEnabled());
 
     // A base path about as wide as the pane: the growth still shows whole at its edge.
@@ -1209,12 +1224,7 @@ void AnalysisWindowTest::TrendWindowPlacesSnapshotsByDateAndForecastsTheFileSyst
     for (const auto& [key, bytes] : free) QVERIFY(WriteFilesystemRow(f.h.Database, Key(key), {2000000, bytes}).Ok());
     auto window = OpenOn(f, kNew);
     QVERIFY(Item(*window, "mentrend")->isEnabled() && Item(*window, "mentrend")->shortcut() == QKeySequence("Ctrl+T"));
-    Item(*window, "mentrend")->trigger();
-    TrendWindow* trend = nullptr;
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top->objectName() == "frmtrend" && top->isVisible()) trend = qobject_cast<TrendWindow*>(top);
-    }
-    QVERIFY(trend != nullptr);
+    TrendWindow* trend = &OpenTrend(*window);
     const QPointer<TrendWindow> open(trend);
 
     // Sizes in the analysis window's unit; a rate under 1 MB in the unit that keeps it at least 1.
@@ -1293,9 +1303,7 @@ void AnalysisWindowTest::SizeBasisIsKeptAndTheGridTreeAndChartFollowIt() {
         QCOMPARE(window->StatusText(), QString("Analysis of directory /data (on disk)"));
         QCOMPARE(window->Chart().Chart().Title, std::string("Analysis of Total size (MB on disk)"));
         QCOMPARE(window->Chart().Chart().ChartValues, (std::vector<double>{6, 4, 2, 1}));
-        window->resize(1000, 640);
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        SaveScreenshot(*window, "frmanal_disk");
+        Shoot(*window, "frmanal_disk");
         auto* sizes = Child<QMenu>(*window, "dispsizt");
         sizes->popup(window->mapToGlobal(QPoint(200, 40)));
         QVERIFY(QTest::qWaitForWindowExposed(sizes));
@@ -1323,9 +1331,6 @@ void AnalysisWindowTest::SizeBasisIsKeptAndTheGridTreeAndChartFollowIt() {
     // kOld has no figures: the tree shows no growth on disk, asked once per
     // pair whether to show apparent sizes instead.
     DirectoryTreeModel& tree = window.Tree();
-    const auto growth = [&]() {
-        return ColumnTexts(tree, 1, tree.RootIndex()) << tree.RootIndex().siblingAtColumn(1).data().toString();
-    };
     f.h.Prompter.Script({Answer::No});
     Choose(window, kOld);
     QCOMPARE(f.h.Prompter.Texts(),
@@ -1337,15 +1342,13 @@ void AnalysisWindowTest::SizeBasisIsKeptAndTheGridTreeAndChartFollowIt() {
     QCOMPARE(f.h.Prompter.Texts().size(), std::size_t{1});
     QVERIFY(window.StatusText().startsWith("Cannot compare on disk: snapshot 2024-03-01 09:00:00 has no on-disk"));
     QCOMPARE(window.Grid().DetailModel().rowCount(), 0);
-    window.resize(1000, 640);
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    SaveScreenshot(window, "frmanal_disk_cannot_compare");
+    Shoot(window, "frmanal_disk_cannot_compare");
     // Choosing the basis again asks again; Yes shows apparent sizes.
     Item(window, "dispbasis_1")->trigger();
     QCOMPARE(f.h.Prompter.Texts().size(), std::size_t{2});
     QVERIFY(Item(window, "dispbasis_0")->isChecked());
     QCOMPARE(f.h.Settings.value("Preferences/SizeBasis").toString(), QString("apparent"));
-    QCOMPARE(growth(), QStringList({"+1 MB", "+8 MB", "+3 MB", "+0 MB", "+12 MB"}));
+    QCOMPARE(Growth(window), QStringList({"+1 MB", "+8 MB", "+3 MB", "+0 MB", "+12 MB"}));
     QCOMPARE(window.StatusText(), QString("Compare /data from 1 Mar to 7 Mar   The snapshots left out different "
                                           "entries: 7 Mar left out \"*.o\", 1 Mar nothing"));
     // So does choosing such a compare snapshot on disk: the grid shows apparent sizes under their headings.
@@ -1363,7 +1366,7 @@ void AnalysisWindowTest::SizeBasisIsKeptAndTheGridTreeAndChartFollowIt() {
     Item(window, "mendir_1")->trigger();
     Item(window, "dispbasis_1")->trigger();
     QCOMPARE(f.h.Prompter.Texts().size(), std::size_t{3});
-    QCOMPARE(growth(), QStringList({"+1 MB", "+2 MB", "+4 MB", "", "+7 MB"}));
+    QCOMPARE(Growth(window), QStringList({"+1 MB", "+2 MB", "+4 MB", "", "+7 MB"}));
     QCOMPARE(Heading(window, 1), QString("Size (7 Mar) (MB on disk)"));
     QVERIFY(window.StatusText().startsWith("Compare /data from 1 Mar to 7 Mar (on disk)   The snapshots left out"));
     SaveScreenshot(window, "frmanal_disk_compare");
@@ -1376,12 +1379,7 @@ void AnalysisWindowTest::SizeBasisIsKeptAndTheGridTreeAndChartFollowIt() {
 
     // The trend of /data on disk: no point where nothing was recorded.
     ClickNode(window, tree.RootIndex());
-    Item(window, "mentrend")->trigger();
-    TrendWindow* trend = nullptr;
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top->objectName() == "frmtrend" && top->isVisible()) trend = qobject_cast<TrendWindow*>(top);
-    }
-    QVERIFY(trend != nullptr);
+    TrendWindow* trend = &OpenTrend(window);
     auto* table = Child<QTableWidget>(*trend, "grdtrend");
     QCOMPARE(table->horizontalHeaderItem(2)->text() + "|" + table->item(0, 2)->text() + "|" + table->item(1, 2)->text(),
              "Size on disk (MB)|6|" + noFigure);
