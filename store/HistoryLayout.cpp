@@ -38,7 +38,7 @@ constexpr Column kDirspanColumns[] = {
 constexpr Column kFilespanColumns[] = {
     {"Chain", ValueKind::Integer},    {"Path", ValueKind::Integer},     {"Filename", ValueKind::Name},
     {"Last", ValueKind::Integer},     {"First", ValueKind::Integer},    {"Filesize", ValueKind::Integer},
-    {"Filetype", ValueKind::Key},     {"Fileattr", ValueKind::Integer}, {"Filedate", ValueKind::Key},
+    {"Filetype", ValueKind::Name},    {"Fileattr", ValueKind::Integer}, {"Filedate", ValueKind::Key},
     {"Diskbytes", ValueKind::Integer}, {"Links", ValueKind::Integer},
 };
 
