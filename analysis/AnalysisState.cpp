@@ -87,8 +87,4 @@ std::string FillLabels(std::string_view pattern, const AnalysisState& state) {
 
 std::string BasisSuffix(SizeBasis basis) { return basis == SizeBasis::Disk ? " (on disk)" : ""; }
 
-PathStyle PathStyleOfBasePath(std::string_view basePath) {
-    return !basePath.empty() && basePath.front() == '/' ? PathStyle::Posix : PathStyle::Windows;
-}
-
 }  // namespace corvina

@@ -143,8 +143,4 @@ std::string FillLabels(std::string_view pattern, const AnalysisState& state);
 // " (on disk)" on disk, "" on apparent sizes: what titles end in.
 std::string BasisSuffix(SizeBasis basis);
 
-// The path style a stored base path is written in: POSIX when it begins with
-// "/", else Windows.
-PathStyle PathStyleOfBasePath(std::string_view basePath);
-
 }  // namespace corvina

@@ -16,6 +16,10 @@ int CountLevelSeparators(std::string_view path, PathStyle style) {
     return static_cast<int>(std::count(path.begin(), path.end(), Separator(style)));
 }
 
+PathStyle PathStyleOfBasePath(std::string_view basePath) {
+    return !basePath.empty() && basePath.front() == '/' ? PathStyle::Posix : PathStyle::Windows;
+}
+
 int BaseLevelOf(std::string_view basePath, PathStyle style) { return CountLevelSeparators(basePath, style) - 1; }
 
 std::string WalkPathOf(std::string_view basePath, PathStyle style) {

@@ -31,6 +31,10 @@ bool IsRootPath(std::string_view path, PathStyle style);
 // "/" counts 0, like a drive "C:".
 int CountLevelSeparators(std::string_view path, PathStyle style);
 
+// The path style a stored base path is written in: POSIX when it begins with
+// "/", else Windows.
+PathStyle PathStyleOfBasePath(std::string_view basePath);
+
 // BaseLevel of a base path: its separators minus 1 ("/" and "C:" give -1,
 // "/data" and "C:\Data" give 0).
 int BaseLevelOf(std::string_view basePath, PathStyle style);

@@ -75,12 +75,15 @@ StoreError ReadId(DatabaseState& state, std::string_view sql, std::initializer_l
 
 }  // namespace
 
-std::vector<std::string> SetUpStatements(const engine::Dialect& dialect) {
+std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool converting) {
     const std::string integer(dialect.TypeName(ValueKind::Integer));
     std::vector<std::string> sql;
-    for (const Table* table : {&kChain, &kSnap, &kDirpath, &kDirspan, &kFilespan, &schema::kFilesystem,
-                               &schema::kHost, &schema::kExclusion, &schema::kDiskusage}) {
+    for (const Table* table : {&kChain, &kSnap, &kDirpath, &kDirspan, &kFilespan}) {
         sql.push_back(schema::CreateTableSql(dialect, *table));
+    }
+    for (const Table* table : {&schema::kFilesystem, &schema::kHost, &schema::kExclusion, &schema::kDiskusage}) {
+        sql.push_back(schema::CreateTableSql(dialect, *table,
+                                             converting ? schema::Create::TableIfMissing : schema::Create::Table));
     }
     sql.push_back("CREATE UNIQUE INDEX Chain1 ON Chain (Basepath, Hostname)");
     sql.push_back("CREATE UNIQUE INDEX Snap1 ON Snap (Snapshot)");

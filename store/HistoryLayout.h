@@ -37,8 +37,9 @@ namespace corvina::history {
 inline constexpr std::int64_t kOpenSpan = 2147483647;
 
 // Every statement that sets up an empty database in this layout, tables,
-// indexes and views; run in one transaction.
-std::vector<std::string> SetUpStatements(const engine::Dialect& dialect);
+// indexes and views; run in one transaction. For a conversion the tables of
+// one row per snapshot are kept where they are.
+std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool converting = false);
 
 // Whether new databases get this layout: yes, unless CORVINA_LAYOUT is
 // "tables" (the benchmarks and the tests make the older layout so).
@@ -52,5 +53,13 @@ StoreError IsHistoryDatabase(DatabaseState& state, bool& history);
 // snapshot keeps its rows exactly; when it was the chain's latest, the rows of
 // the one before it become the open ones again.
 StoreError DeleteSnapshotSpans(DatabaseState& state, const std::string& key);
+
+// Converts a database of the tables layout in one write transaction (wait
+// says how long to wait for another writer): every snapshot, in key order, is
+// written again as a run would write it, what the views then read is checked
+// against the tables row for row, and the tables go; then the file is rebuilt
+// without its free pages. A database in this layout already is only rebuilt
+// (converted false).
+StoreError ConvertToHistory(DatabaseState& state, LockWait& wait, bool& converted, std::int64_t& snapshots);
 
 }  // namespace corvina::history

@@ -472,8 +472,7 @@ StoreError HistoryRun::CloseGone() {
     return {};
 }
 
-StoreError HistoryRun::Finish(const ControlRow& row, std::optional<std::int64_t> instant,
-                              std::optional<int> utcOffset) {
+StoreError HistoryRun::FinishRows() {
     StoreError error = Begin();
     if (error.Ok()) error = FlushDir();
     if (error.Ok()) error = FlushFiles();
@@ -481,6 +480,12 @@ StoreError HistoryRun::Finish(const ControlRow& row, std::optional<std::int64_t>
     if (error.Ok()) error = pathRows_.Flush();
     if (error.Ok()) error = dirRows_.Flush();
     if (error.Ok()) error = fileRows_.Flush();
+    return error;
+}
+
+StoreError HistoryRun::Finish(const ControlRow& row, std::optional<std::int64_t> instant,
+                              std::optional<int> utcOffset) {
+    StoreError error = FinishRows();
     if (!error.Ok()) return error;
     Statement add;
     error = add.Prepare(state_,

@@ -58,6 +58,11 @@ public:
     // Writes what is held, closes what is gone and adds the Snap row: the end
     // of the run's rows, inside its transaction.
     StoreError Finish(const ControlRow& row, std::optional<std::int64_t> instant, std::optional<int> utcOffset);
+    // The same without the Snap row, which the caller then adds with the
+    // snapshot's id and chain.
+    StoreError FinishRows();
+    std::int64_t SnapId() const { return snap_; }
+    std::int64_t ChainId() const { return chain_; }
 
 private:
     struct DirValues {
