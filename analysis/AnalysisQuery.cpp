@@ -5,6 +5,7 @@
 
 #include "analysis/AnalysisCatalogue.h"
 #include "store/DiskUsage.h"
+#include "store/HistoryLayout.h"
 
 namespace corvina {
 
@@ -69,11 +70,12 @@ bool QueryParts::ReadsDiskFigures() const {
 // The hint that reads files in one pass stays on the table, inside the view.
 // A prime snapshot without figures has only nulls to show (a comparison on
 // disk needs both snapshots' figures).
-std::string QueryParts::FilesTable(std::string_view alias, bool onePass) const {
+std::string QueryParts::FilesTable(std::string_view alias, bool onePass, std::string_view relation) const {
     const std::string hint(!onePass                 ? std::string_view()
                            : Hints.Dialect != nullptr ? Hints.Dialect->NotIndexed()
                                                       : std::string_view(" NOT INDEXED"));
-    if (Basis == SizeBasis::Apparent) return (alias.empty() ? "files" : "files " + std::string(alias)) + hint;
+    const std::string files(relation);
+    if (Basis == SizeBasis::Apparent) return (alias.empty() ? files : files + " " + std::string(alias)) + hint;
     std::string size = "CAST(NULL AS BIGINT)", join;
     if (ReadsDiskFigures()) {
         // A file without its Filedisk row takes its length in whole units.
@@ -82,7 +84,7 @@ std::string QueryParts::FilesTable(std::string_view alias, bool onePass) const {
         join = std::move(terms.Joins);
     }
     return Aliased("(SELECT f.Snapshot, f.Filename, " + size + " AS Filesize, f.Filetype, f.Filedir, f.Fileattr, "
-                   "f.Filedate FROM files f" + hint + join + ")",
+                   "f.Filedate FROM " + files + " f" + hint + join + ")",
                    alias.empty() ? "files" : alias);
 }
 
@@ -161,9 +163,15 @@ std::string QueryParts::DiskSizesInKeyOrder() const {
 // Without NOCASE, File1 delivers the rows in this order as they are stored;
 // with it, the engine sorts them (File1 orders bytes), spilling to a
 // temporary file rather than holding a large tree in memory.
+// In the history layout a side reads only its files whose rows the other
+// side (:other) does not share: those that changed, came or went.
 std::string QueryParts::FilesInKeyOrder(std::string_view fields, bool sized) const {
-    return "SELECT " + std::string(fields) + " FROM " + (sized ? FilesTable() : std::string("files")) +
-           " WHERE Snapshot = :key AND " + InTree("Filedir") +
+    const std::string relation = Hints.History ? "(" + history::DifferingFilesSql(":other") + ")" : "files";
+    const bool onDisk = sized && Basis == SizeBasis::Disk;
+    const std::string source = onDisk          ? FilesTable({}, false, relation)
+                               : Hints.History ? relation + " files"
+                                               : relation;
+    return "SELECT " + std::string(fields) + " FROM " + source + " WHERE Snapshot = :key AND " + InTree("Filedir") +
            " ORDER BY " + Name("Filedir") + ", " + Name("Filename");
 }
 

@@ -39,6 +39,9 @@ struct QueryHints {
     // each of its files rows. Without them its files' sizes on disk are
     // all NULL, and nothing needs to be joined to say so.
     bool PrimeDiskFigures = false;
+    // The history layout (store/HistoryLayout.h): the two sides of a file
+    // comparison read only the files whose rows differ between the snapshots.
+    bool History = false;
 };
 
 // expr as the names of a snapshot of style compare and sort: byte for byte on
@@ -75,7 +78,9 @@ struct QueryParts {
     std::string DirSource(std::string_view alias = {}) const;
     // The files table the same way, Filesize holding the Filedisk row's
     // Diskbytes; onePass adds the engine's hint to read it without an index.
-    std::string FilesTable(std::string_view alias = {}, bool onePass = false) const;
+    // relation stands for the files table where only some of its rows are read.
+    std::string FilesTable(std::string_view alias = {}, bool onePass = false,
+                           std::string_view relation = "files") const;
     // On disk, with the prime snapshot's figures to read. A join per file
     // costs a lookup per file: the file analyses of a whole tree read
     // Filedisk beside files in key order instead, or join only the rows

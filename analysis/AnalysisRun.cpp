@@ -47,6 +47,7 @@ StoreError EstimateQueryHints(DatabaseState& database, const AnalysisState& stat
     // A view of the history layout takes no index hint.
     hints.WideTree = !database.History && tableRows > 0 && treeFiles >= 0.4 * tableRows;
     hints.Dialect = &database.Engine->SqlDialect();
+    hints.History = database.History;
     hints.WholeSnapshot = query.Int64(4) != 0;
     return {};
 }

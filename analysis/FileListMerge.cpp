@@ -182,11 +182,16 @@ private:
 // size is its size on disk.
 class MergeSide {
 public:
-    StoreError Open(DatabaseState& database, const BoundQuery& scan, const std::string& key) {
+    // other: the key of the other side, for a scan that reads only what
+    // differs from it.
+    StoreError Open(DatabaseState& database, const BoundQuery& scan, const std::string& key, const std::string& other) {
         // The two sides are read at once where the engine can.
         StoreError error = PrepareScan(database, scan, list_, StatementUse::Scan);
         if (const int position = list_.ParameterIndex(":key"); error.Ok() && position != 0) {
             error = list_.BindText(position, key);
+        }
+        if (const int position = list_.ParameterIndex(":other"); error.Ok() && position != 0) {
+            error = list_.BindText(position, other);
         }
         if (error.Ok() && !scan.DiskSizes.empty()) error = sizes_.Open(database, scan, key);
         return error.Ok() ? Next() : error;
@@ -307,8 +312,9 @@ StoreError CollectChangedFiles(DatabaseState& database, const BoundQuery& scan, 
     records.clear();
     MergeSide prime;
     MergeSide compare;
-    StoreError error = prime.Open(database, scan, FormatKey(state.SnapshotDate));
-    if (error.Ok()) error = compare.Open(database, scan, FormatKey(state.CompareSnapshotDate));
+    const std::string primeKey = FormatKey(state.SnapshotDate), compareKey = FormatKey(state.CompareSnapshotDate);
+    StoreError error = prime.Open(database, scan, primeKey, compareKey);
+    if (error.Ok()) error = compare.Open(database, scan, compareKey, primeKey);
     TopRows top(state.Style, limit);
     if (error.Ok()) {
         error = Merge(prime, compare, state.Style, [&top](const MergeSide& a, const MergeSide* b) {
@@ -334,8 +340,9 @@ StoreError CollectMissingFiles(DatabaseState& database, const BoundQuery& scan, 
     const std::string prime = FormatKey(state.SnapshotDate);
     const std::string compare = FormatKey(state.CompareSnapshotDate);
     const std::string& key = deleted ? compare : prime;
-    StoreError error = reported.Open(database, scan, key);
-    if (error.Ok()) error = other.Open(database, scan, deleted ? prime : compare);
+    const std::string& otherKey = deleted ? prime : compare;
+    StoreError error = reported.Open(database, scan, key, otherKey);
+    if (error.Ok()) error = other.Open(database, scan, otherKey, key);
     // The scans read keys only, which a File1 index of the previous layout
     // holds by itself; the few files found missing are read by their key.
     Statement fetch;

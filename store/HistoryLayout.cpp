@@ -112,6 +112,13 @@ std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool co
     return sql;
 }
 
+std::string DifferingFilesSql(std::string_view other) {
+    return "SELECT s.Snapshot AS Snapshot, f.Filename AS Filename, f.Filesize AS Filesize, f.Filetype AS Filetype, "
+           "p.Dirname AS Filedir, f.Fileattr AS Fileattr, f.Filedate AS Filedate FROM Snap s JOIN Snap o ON "
+           "o.Snapshot = " + std::string(other) + " JOIN Filespan f ON " + Holds("f") +
+           " AND NOT (o.Chain = s.Chain AND f.Last >= o.Id AND f.First <= o.Id) JOIN Dirpath p ON p.Id = f.Path";
+}
+
 bool NewDatabasesUseHistory() {
     const char* layout = std::getenv("CORVINA_LAYOUT");
     return layout == nullptr || std::string_view(layout) != "tables";

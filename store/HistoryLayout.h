@@ -41,6 +41,11 @@ inline constexpr std::int64_t kOpenSpan = 2147483647;
 // one row per snapshot are kept where they are.
 std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool converting = false);
 
+// The files rows of the snapshot a query names (its Snapshot) that the
+// snapshot the parameter other names does not share, with the fields of
+// files: what a comparison of two snapshots of one chain needs to read.
+std::string DifferingFilesSql(std::string_view other);
+
 // Whether new databases get this layout: yes, unless CORVINA_LAYOUT is
 // "tables" (the benchmarks and the tests make the older layout so).
 bool NewDatabasesUseHistory();
