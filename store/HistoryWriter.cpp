@@ -50,6 +50,9 @@ StoreError ReadOne(DatabaseState& state, std::string_view sql, std::initializer_
     return error;
 }
 
+// The slot of an entry type: a files entry ("1") or a directory entry.
+int Slot(std::string_view entryType) { return entryType == "1" ? 0 : 1; }
+
 std::optional<std::int64_t> OptionalColumn(const Statement& row, int column) {
     if (row.IsNull(column)) return std::nullopt;
     return row.Int64(column);
@@ -107,10 +110,9 @@ StoreError HistoryRun::Begin() {
         if (error.Ok()) error = held.BindInt64(1, chain_);
         bool row = false;
         while (error.Ok() && (error = held.Step(row)).Ok() && row) {
-            std::string dirname(held.Text(1));
-            HeldDir dir{held.Int64(0), {held.Int64(3), held.Double(4), OptionalColumn(held, 5)}, false};
-            paths_.emplace(dirname, dir.Path);
-            held_.emplace(std::string(held.Text(2)) + dirname, dir);
+            KnownPath& known = known_[std::string(held.Text(1))];
+            known.Path = held.Int64(0);
+            known.Held[Slot(held.Text(2))] = DirValues{held.Int64(3), held.Double(4), OptionalColumn(held, 5)};
         }
         if (!error.Ok()) return error;
         if (error = ReadOne(state_, "SELECT 1 FROM Filespan WHERE Chain = ? AND Last = " + kOpen + " LIMIT 1",
@@ -157,8 +159,8 @@ StoreError HistoryRun::Begin() {
 // row where another chain's base differs. Ancestors not met yet are resolved
 // from the top down, without recursion: a tree may be thousands of levels deep.
 StoreError HistoryRun::ResolvePath(std::string_view dirname, std::int64_t& id) {
-    if (auto found = paths_.find(std::string(dirname)); found != paths_.end()) {
-        id = found->second;
+    if (auto found = known_.find(std::string(dirname)); found != known_.end()) {
+        id = found->second.Path;
         return {};
     }
     struct Missing {
@@ -172,8 +174,8 @@ StoreError HistoryRun::ResolvePath(std::string_view dirname, std::int64_t& id) {
         std::string up(names.Parentdir);
         missing.push_back({name, std::string(names.Shortname), names.Dirlevel + context_.BaseLevel});
         if (up.empty()) break;
-        if (auto found = paths_.find(up); found != paths_.end()) {
-            parent = found->second;
+        if (auto found = known_.find(up); found != known_.end()) {
+            parent = found->second.Path;
             break;
         }
         name = std::move(up);
@@ -199,7 +201,7 @@ StoreError HistoryRun::ResolvePath(std::string_view dirname, std::int64_t& id) {
             if (error.Ok()) error = pathRows_.Run();
             if (!error.Ok()) return error;
         }
-        paths_.emplace(name, id);
+        known_[name].Path = id;
         parent = id;
     }
     return {};
@@ -233,23 +235,23 @@ StoreError HistoryRun::FlushDir() {
     const std::string_view entryType = std::string_view(key).substr(0, 1);
     const std::string_view dirname = std::string_view(key).substr(1);
     std::int64_t path = 0;
-    auto held = held_.find(key);
-    if (held != held_.end()) {
-        held->second.Seen = true;
-        path = held->second.Path;
-        if (held->second.Values == values) {
-            // Unchanged: nothing to write.
-        } else {
+    bool write = true;
+    auto known = known_.find(std::string(dirname));
+    const int slot = Slot(entryType);
+    if (known != known_.end() && known->second.Held[slot]) {
+        known->second.Seen[slot] = true;
+        path = known->second.Path;
+        write = *known->second.Held[slot] != values;
+        if (write) {
             StoreError error = Bind(closeDir_, {*previous_, chain_, path});
             if (error.Ok()) error = closeDir_.BindText(4, entryType);
             if (error.Ok()) error = closeDir_.Run();
             if (!error.Ok()) return error;
-            held = held_.end();
         }
     } else if (StoreError error = ResolvePath(dirname, path); !error.Ok()) {
         return error;
     }
-    if (held == held_.end()) {
+    if (write) {
         StoreError error = dirRows_.BindInt64(1, chain_);
         if (error.Ok()) error = dirRows_.BindInt64(2, path);
         if (error.Ok()) error = dirRows_.BindText(3, entryType);
@@ -438,16 +440,18 @@ StoreError HistoryRun::RewriteAgain(std::int64_t path, std::vector<PendingFile>&
 // (and their files), entries gone, files of directories not met.
 StoreError HistoryRun::CloseGone() {
     if (!previous_) return {};
-    for (const auto& [key, dir] : held_) {
-        if (dir.Seen) continue;
-        StoreError error = Bind(closeDir_, {*previous_, chain_, dir.Path});
-        if (error.Ok()) error = closeDir_.BindText(4, std::string_view(key).substr(0, 1));
-        if (error.Ok()) error = closeDir_.Run();
-        if (error.Ok() && key[0] == '2' && previousFiles_ && merged_.insert(dir.Path).second) {
-            error = Bind(closeFilesOf_, {*previous_, chain_, dir.Path});
-            if (error.Ok()) error = closeFilesOf_.Run();
+    for (const auto& [dirname, known] : known_) {
+        for (int slot : {0, 1}) {
+            if (!known.Held[slot] || known.Seen[slot]) continue;
+            StoreError error = Bind(closeDir_, {*previous_, chain_, known.Path});
+            if (error.Ok()) error = closeDir_.BindText(4, slot == 0 ? "1" : "2");
+            if (error.Ok()) error = closeDir_.Run();
+            if (error.Ok() && slot == 1 && previousFiles_ && merged_.insert(known.Path).second) {
+                error = Bind(closeFilesOf_, {*previous_, chain_, known.Path});
+                if (error.Ok()) error = closeFilesOf_.Run();
+            }
+            if (!error.Ok()) return error;
         }
-        if (!error.Ok()) return error;
     }
     if (!previousFiles_) return {};
     // Files rows of a directory that had no entry of its own: rare, but

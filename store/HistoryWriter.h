@@ -71,10 +71,12 @@ private:
         std::optional<std::int64_t> Disk;
         bool operator==(const DirValues&) const = default;
     };
-    struct HeldDir {
+    // A path of the chain by its text: its row, and for each entry type
+    // ("1", "2") what held at the previous snapshot and whether it came again.
+    struct KnownPath {
         std::int64_t Path = 0;
-        DirValues Values;
-        bool Seen = false;
+        std::optional<DirValues> Held[2];
+        bool Seen[2] = {false, false};
     };
     struct FileValues {
         std::int64_t Size = 0;
@@ -108,9 +110,9 @@ private:
     std::optional<std::int64_t> previous_;
     bool previousFiles_ = false;  // spans of files are open in the chain
 
-    // What held at the previous snapshot, by "entrytype" + dirname.
-    std::unordered_map<std::string, HeldDir> held_;
-    std::unordered_map<std::string, std::int64_t> paths_;
+    // Every path met or held, by its text: one entry per directory keeps
+    // the memory of a run small on a tree of a million directories.
+    std::unordered_map<std::string, KnownPath> known_;
     std::unordered_set<std::int64_t> merged_;  // directories whose files were compared
 
     // The entry given last, until its on-disk figure or the next row.
