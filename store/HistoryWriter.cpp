@@ -100,6 +100,8 @@ StoreError HistoryRun::Begin() {
     snap_ = value.value_or(0) + 1;
     if (StoreError error = ReadOne(state_, "SELECT max(Id) FROM Dirpath", {}, {}, value); !error.Ok()) return error;
     nextPath_ = value.value_or(0) + 1;
+    // In a database of no paths yet every path is new: none is looked up.
+    pathsBefore_ = nextPath_ > 1;
 
     if (previous_) {
         Statement held;
@@ -182,11 +184,14 @@ StoreError HistoryRun::ResolvePath(std::string_view dirname, std::int64_t& id) {
     }
     for (auto at = missing.rbegin(); at != missing.rend(); ++at) {
         const std::string& name = at->Name;
-        StoreError error = findPath_.BindText(1, name);
-        if (error.Ok()) error = findPath_.BindInt64(2, parent);
+        StoreError error;
         bool row = false;
-        if (error.Ok()) error = findPath_.Step(row);
-        if (!error.Ok()) return error;
+        if (pathsBefore_) {
+            error = findPath_.BindText(1, name);
+            if (error.Ok()) error = findPath_.BindInt64(2, parent);
+            if (error.Ok()) error = findPath_.Step(row);
+            if (!error.Ok()) return error;
+        }
         if (row) {
             id = findPath_.Int64(0);
             findPath_.Reset();

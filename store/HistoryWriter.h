@@ -109,6 +109,7 @@ private:
     std::int64_t chain_ = 0, snap_ = 0, nextPath_ = 0;
     std::optional<std::int64_t> previous_;
     bool previousFiles_ = false;  // spans of files are open in the chain
+    bool pathsBefore_ = false;    // the database held paths when the run began
 
     // Every path met or held, by its text: one entry per directory keeps
     // the memory of a run small on a tree of a million directories.

@@ -35,6 +35,7 @@
 #include "app/OpenDialogue.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
+#include "store/RowWriter.h"
 #include "tests/support/RecordingPrompter.h"
 #include "tests/support/ServerSchema.h"
 #include "tests/support/SnapshotRows.h"
@@ -395,6 +396,43 @@ TEST_F(HistoryLayout, DeletingSnapshotsLeavesTheOthersWhole) {
         }
         ASSERT_FALSE(HasFailure()) << log;
         ASSERT_EQ(TableRows(sides_[0].Db), TableRows(sides_[1].Db)) << log;
+    }
+}
+
+// Rows in an order no walk gives: a directory's files in several groups, files
+// of a directory without an entry of its own, a name written twice. Each
+// snapshot still holds exactly its rows, and a name given twice in one
+// snapshot is refused in both layouts.
+TEST_F(HistoryLayout, RowsInAnyOrderGiveTheSameSnapshots) {
+    using test::FileRow;
+    const std::vector<test::DirRow> dirs{{"2", "/d", 5, 50}, {"2", "/d/a", 3, 30}, {"2", "/d/b", 1, 10}};
+    const std::vector<std::vector<FileRow>> runs{
+        {{"/d/a", "x", 10}, {"/d/b", "y", 10}, {"/d/a", "w", 10}, {"/d/c", "v", 5}, {"/d/a", "z", 10}},
+        {{"/d/a", "z", 11}, {"/d/b", "y", 10}, {"/d/a", "x", 10}, {"/d/c", "v", 5}},
+        {{"/d/b", "y", 12}, {"/d/a", "x", 10}, {"/d/b", "u", 1}},
+        {{"/d/a", "x", 10}, {"/d/b", "u", 1}, {"/d/c", "v", 5}},
+    };
+    const char* keys[] = {"2024-06-01 10:00:00", "2024-06-02 10:00:00", "2024-06-03 10:00:00", "2024-06-04 10:00:00"};
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        for (Side& side : sides_) {
+            ChooseLayout(side);
+            test::AddSnapshot(side.Db, {.Key = keys[i], .BasePath = "/d", .Dirs = dirs, .Files = runs[i]});
+        }
+        for (std::size_t j = 0; j <= i; ++j) {
+            ExpectSame(
+                [&](DatabaseState& db) {
+                    const std::string where = fmt::format(" WHERE Snapshot = '{}' ORDER BY ", keys[j]);
+                    return test::Query(db, "SELECT * FROM Dir" + where + "Dirname", "\n") + "\n" +
+                           test::Query(db, "SELECT * FROM files" + where + "Filedir, Filename", "\n");
+                },
+                keys[j]);
+        }
+    }
+    for (Side& side : sides_) {
+        RowWriter writer(side.Db, RowContext{test::Key("2024-06-05 10:00:00"), "/d", 0, PathStyle::Posix, ""});
+        const FileRowInput twice{"x", 1, "/d/a", 0, DateTime{}};
+        EXPECT_TRUE(writer.WriteFileRow(twice).Ok());
+        EXPECT_FALSE(writer.WriteFileRow(twice).Ok() && writer.WriteDirRow("2", "/d", 1, 1).Ok()) << side.Db.DatabasePath;
     }
 }
 
