@@ -161,7 +161,7 @@ StoreError HistoryRun::Begin() {
 // row where another chain's base differs. Ancestors not met yet are resolved
 // from the top down, without recursion: a tree may be thousands of levels deep.
 StoreError HistoryRun::ResolvePath(std::string_view dirname, std::int64_t& id) {
-    if (auto found = known_.find(std::string(dirname)); found != known_.end()) {
+    if (auto found = known_.find(dirname); found != known_.end()) {
         id = found->second.Path;
         return {};
     }
@@ -218,30 +218,31 @@ StoreError HistoryRun::DirRow(std::string_view entryType, std::string_view entry
     if (error.Ok()) error = FlushDir();
     if (error.Ok()) error = FlushFiles();
     if (!error.Ok()) return error;
-    pendingDir_.emplace(std::string(entryType) + std::string(entryName), DirValues{files, bytes, std::nullopt});
+    pending_ = true;
+    pendingType_.assign(entryType);
+    pendingName_.assign(entryName);
+    pendingValues_ = DirValues{files, bytes, std::nullopt};
     return {};
 }
 
 StoreError HistoryRun::DirDisk(std::string_view entryType, std::string_view entryName, std::int64_t diskBytes) {
-    const std::size_t typeLength = entryType.size();
-    if (!pendingDir_ || pendingDir_->first.compare(0, typeLength, entryType) != 0 ||
-        std::string_view(pendingDir_->first).substr(typeLength) != entryName) {
+    if (!pending_ || pendingType_ != entryType || pendingName_ != entryName) {
         return StoreError{StoreCode::Other, "An on-disk figure came without its directory entry",
                           std::string(entryName)};
     }
-    pendingDir_->second.Disk = diskBytes;
+    pendingValues_.Disk = diskBytes;
     return {};
 }
 
 StoreError HistoryRun::FlushDir() {
-    if (!pendingDir_) return {};
-    auto [key, values] = std::move(*pendingDir_);
-    pendingDir_.reset();
-    const std::string_view entryType = std::string_view(key).substr(0, 1);
-    const std::string_view dirname = std::string_view(key).substr(1);
+    if (!pending_) return {};
+    pending_ = false;
+    const std::string_view entryType = pendingType_;
+    const std::string_view dirname = pendingName_;
+    const DirValues& values = pendingValues_;
     std::int64_t path = 0;
     bool write = true;
-    auto known = known_.find(std::string(dirname));
+    auto known = known_.find(dirname);
     const int slot = Slot(entryType);
     if (known != known_.end() && known->second.Held[slot]) {
         known->second.Seen[slot] = true;

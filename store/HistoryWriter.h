@@ -14,6 +14,7 @@
 // Error policy: as every function of store/ (StoreError.h).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -113,11 +114,18 @@ private:
 
     // Every path met or held, by its text: one entry per directory keeps
     // the memory of a run small on a tree of a million directories.
-    std::unordered_map<std::string, KnownPath> known_;
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    std::unordered_map<std::string, KnownPath, TextHash, std::equal_to<>> known_;
     std::unordered_set<std::int64_t> merged_;  // directories whose files were compared
 
-    // The entry given last, until its on-disk figure or the next row.
-    std::optional<std::pair<std::string, DirValues>> pendingDir_;
+    // The entry given last, until its on-disk figure or the next row; its
+    // text is kept in one buffer for the whole run.
+    bool pending_ = false;
+    std::string pendingType_, pendingName_;
+    DirValues pendingValues_;
     std::string filesDir_;
     std::vector<PendingFile> files_;
 
