@@ -131,9 +131,16 @@ StoreError HistoryRun::Begin() {
     if (error.Ok()) error = findPath_.Prepare(state_, "SELECT Id FROM Dirpath WHERE Dirname = ? AND Parent = ?",
                                                StatementUse::Repeated);
     if (error.Ok() && previous_) {
+        // The open files of a batch of directories in one read: a server
+        // answers each statement in a round trip of its own. A shorter batch
+        // repeats its last directory. No order is asked for (each group is
+        // sorted here): a server reading through a cursor would rather walk
+        // the whole key in that order than look the directories up.
+        std::string paths;
+        for (std::size_t i = 0; i < kBatchPaths; ++i) paths += i == 0 ? "?" : ", ?";
         error = openFiles_.Prepare(state_,
-                                   "SELECT Filename, Filesize, Fileattr, Filedate, Diskbytes, Links FROM Filespan "
-                                   "WHERE Chain = ? AND Path = ? AND Last = " + kOpen + " ORDER BY Filename",
+                                   "SELECT Path, Filename, Filesize, Fileattr, Filedate, Diskbytes, Links FROM Filespan "
+                                   "WHERE Chain = ? AND Last = " + kOpen + " AND Path IN (" + paths + ")",
                                    StatementUse::Repeated);
         if (error.Ok()) {
             error = closeDir_.Prepare(state_,
@@ -274,9 +281,8 @@ StoreError HistoryRun::FlushDir() {
     }
     // A directory without files rows this time: what it held closes.
     if (entryType == "2" && previousFiles_ && !merged_.contains(path)) {
-        std::vector<PendingFile> none;
         merged_.insert(path);
-        return MergeFiles(path, none);
+        return Enqueue(path, {});
     }
     return {};
 }
@@ -321,9 +327,10 @@ StoreError HistoryRun::FlushFiles() {
     StoreError error = ResolvePath(filesDir_, path);
     if (error.Ok()) {
         if (!merged_.insert(path).second) {
-            error = RewriteAgain(path, files_);
+            error = FlushBatch();
+            if (error.Ok()) error = RewriteAgain(path, files_);
         } else if (previousFiles_) {
-            error = MergeFiles(path, files_);
+            error = Enqueue(path, std::move(files_));
         } else {
             for (const PendingFile& file : files_) {
                 if (error.Ok()) error = WriteFileSpan(path, file);
@@ -358,30 +365,47 @@ StoreError HistoryRun::CloseFile(std::int64_t path, std::string_view name) {
     return error;
 }
 
-// The directory's files against what it held, both in name order.
-StoreError HistoryRun::MergeFiles(std::int64_t path, std::vector<PendingFile>& files) {
-    std::sort(files.begin(), files.end(), [](const PendingFile& a, const PendingFile& b) { return a.Name < b.Name; });
-    struct Held {
-        std::string Name;
-        FileValues Values;
-    };
-    std::vector<Held> held;
-    StoreError error = Bind(openFiles_, {chain_, path});
+StoreError HistoryRun::Enqueue(std::int64_t path, std::vector<PendingFile> files) {
+    batchFiles_ += files.size();
+    batch_.push_back({path, std::move(files)});
+    if (batch_.size() < kBatchPaths && batchFiles_ < kBatchFiles) return {};
+    return FlushBatch();
+}
+
+// The batch's directories against what they held, each in name order.
+StoreError HistoryRun::FlushBatch() {
+    if (batch_.empty()) return {};
+    std::unordered_map<std::int64_t, std::vector<HeldFile>> held;
+    StoreError error = openFiles_.BindInt64(1, chain_);
+    for (std::size_t i = 0; i < kBatchPaths && error.Ok(); ++i) {
+        error = openFiles_.BindInt64(static_cast<int>(i) + 2, batch_[std::min(i, batch_.size() - 1)].Path);
+    }
     bool row = false;
     while (error.Ok() && (error = openFiles_.Step(row)).Ok() && row) {
-        Held& h = held.emplace_back();
-        h.Name.assign(openFiles_.Text(0));
-        h.Values.Size = openFiles_.Int64(1);
-        h.Values.Attributes = openFiles_.Int64(2);
-        h.Values.DateNull = openFiles_.IsNull(3);
-        h.Values.Date.assign(openFiles_.Text(3));
-        h.Values.Disk = OptionalColumn(openFiles_, 4);
-        h.Values.Links = OptionalColumn(openFiles_, 5);
+        HeldFile& h = held[openFiles_.Int64(0)].emplace_back();
+        h.Name.assign(openFiles_.Text(1));
+        h.Values.Size = openFiles_.Int64(2);
+        h.Values.Attributes = openFiles_.Int64(3);
+        h.Values.DateNull = openFiles_.IsNull(4);
+        h.Values.Date.assign(openFiles_.Text(4));
+        h.Values.Disk = OptionalColumn(openFiles_, 5);
+        h.Values.Links = OptionalColumn(openFiles_, 6);
     }
     openFiles_.Reset();
-    if (!error.Ok()) return error;
-    // The engine orders names as bytes, as std::string compares them.
-    std::sort(held.begin(), held.end(), [](const Held& a, const Held& b) { return a.Name < b.Name; });
+    for (Group& group : batch_) {
+        if (error.Ok()) error = MergeGroup(group.Path, group.Files, held[group.Path]);
+    }
+    batch_.clear();
+    batchFiles_ = 0;
+    return error;
+}
+
+// One directory's files against what it held, both in name order.
+StoreError HistoryRun::MergeGroup(std::int64_t path, std::vector<PendingFile>& files, std::vector<HeldFile>& held) {
+    const auto byName = [](const auto& a, const auto& b) { return a.Name < b.Name; };
+    std::sort(files.begin(), files.end(), byName);
+    std::sort(held.begin(), held.end(), byName);
+    StoreError error;
     std::size_t h = 0;
     for (const PendingFile& file : files) {
         while (error.Ok() && h < held.size() && held[h].Name < file.Name) error = CloseFile(path, held[h++].Name);
@@ -486,6 +510,7 @@ StoreError HistoryRun::FinishRows() {
     StoreError error = Begin();
     if (error.Ok()) error = FlushDir();
     if (error.Ok()) error = FlushFiles();
+    if (error.Ok()) error = FlushBatch();
     if (error.Ok()) error = CloseGone();
     if (error.Ok()) error = pathRows_.Flush();
     if (error.Ok()) error = dirRows_.Flush();

@@ -7,9 +7,9 @@
 //
 // Rows come as the walk makes them: a directory's files together, then its
 // files entry, and its directory entry after its subdirectories. The files of
-// a directory are compared in one read of what it held; a directory whose
-// files come in several groups (never from the walk) is still written
-// exactly, only slower.
+// a batch of directories are compared with what they held in one read; a
+// directory whose files come in several groups (never from the walk) is
+// still written exactly, only slower.
 //
 // Error policy: as every function of store/ (StoreError.h).
 
@@ -93,12 +93,26 @@ private:
         std::string Type;
         FileValues Values;
     };
+    struct HeldFile {
+        std::string Name;
+        FileValues Values;
+    };
+    // Directories whose files wait to be compared, at most kBatchPaths of
+    // them or about kBatchFiles files.
+    struct Group {
+        std::int64_t Path = 0;
+        std::vector<PendingFile> Files;
+    };
+    static constexpr std::size_t kBatchPaths = 128;
+    static constexpr std::size_t kBatchFiles = 8192;
 
     StoreError Begin();
     StoreError ResolvePath(std::string_view dirname, std::int64_t& id);
     StoreError FlushDir();
     StoreError FlushFiles();
-    StoreError MergeFiles(std::int64_t path, std::vector<PendingFile>& files);
+    StoreError Enqueue(std::int64_t path, std::vector<PendingFile> files);
+    StoreError FlushBatch();
+    StoreError MergeGroup(std::int64_t path, std::vector<PendingFile>& files, std::vector<HeldFile>& held);
     StoreError WriteFileSpan(std::int64_t path, const PendingFile& file);
     StoreError CloseFile(std::int64_t path, std::string_view name);
     StoreError RewriteAgain(std::int64_t path, std::vector<PendingFile>& files);
@@ -128,6 +142,8 @@ private:
     DirValues pendingValues_;
     std::string filesDir_;
     std::vector<PendingFile> files_;
+    std::vector<Group> batch_;
+    std::size_t batchFiles_ = 0;
 
     RowAppender pathRows_, dirRows_, fileRows_;
     Statement findPath_, openFiles_, closeDir_, closeFile_, closeFilesOf_;
