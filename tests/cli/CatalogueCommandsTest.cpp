@@ -20,6 +20,7 @@
 #include "tests/cli/PruneHistory.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/DiskRows.h"
+#include "tests/support/LayoutChoice.h"
 #include "tests/support/ServerSchema.h"
 #include "tests/support/SnapshotRows.h"
 #include "tests/support/TempDir.h"
@@ -144,7 +145,7 @@ std::string ServerRows(const std::string& location, const std::string& sql) {
 // The same history pruned in a file and, beside a database server, on the server.
 TEST_F(CatalogueCommands, PruneListsWhatItWouldRemoveThenRemovesExactlyThatOnFileAndServer) {
     // Snapshots of the tables layout share no rows: each pruned one is its share of the file.
-    setenv("CORVINA_LAYOUT", "tables", 1);
+    const test::TablesLayout tablesLayout;
     const test::ServerSchema schema;
     std::vector<std::string> locations{db};
     if (!test::TestServer().empty()) locations.push_back(schema.Location());
@@ -386,9 +387,10 @@ test::SnapshotRows Srv(const char* key, bool collect, std::vector<test::FileRow>
 
 class AnalyseCommand : public ::testing::Test {
 protected:
+    // The on-disk rows of one test are written straight into tables.
+    const test::TablesLayout tablesLayout_;
+
     void SetUp() override {
-        // The on-disk rows of one test are written straight into tables.
-        setenv("CORVINA_LAYOUT", "tables", 1);
         db_ = dir_.File("a.mdb");
         test::WithDatabase(db_, [](DatabaseState& state) {
             const char* date = "2024-01-02 03:04:05";
@@ -711,7 +713,7 @@ void Garble(const std::string& db, std::int64_t page) {
 
 TEST(DamagedFile, EveryCommandThatMeetsTheDamageSaysSoAndChangesNothing) {
     // The pages it damages are those of the tables layout.
-    setenv("CORVINA_LAYOUT", "tables", 1);
+    const test::TablesLayout tablesLayout;
     test::TempDir dir;
     const std::string root = dir.File("tree"), pristine = dir.File("pristine.mdb"), db = dir.File("damaged.mdb");
     test::MakeLinkTree(root, 20, 50);

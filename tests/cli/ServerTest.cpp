@@ -19,6 +19,7 @@
 #include "store/DiskUsage.h"
 #include "tests/cli/HeldDirectory.h"
 #include "tests/cli/RunTool.h"
+#include "tests/support/LayoutChoice.h"
 #include "tests/support/ServerSchema.h"
 #include "tests/support/TempDir.h"
 
@@ -182,7 +183,7 @@ TEST_F(Server, OddNamesAndSizesBeyondFourGigabytesGiveTheRowsAndGridsOfAFileAndN
 
 TEST_F(Server, RunsOfManyClientsAllLandAKilledOneLeavesNothingAndReadersNeverWait) {
     // A run stands still once the files table has grown, which it does row by row in the tables layout.
-    setenv("CORVINA_LAYOUT", "tables", 1);
+    const test::TablesLayout tablesLayout;
     const std::string root = dir_.File("tree"), server = schema_.Location();
     test::MakeLinkTree(root, 10, 20);
     test::RunOkOn(server, {"snapshot", root, "--files", "--description", "first"});

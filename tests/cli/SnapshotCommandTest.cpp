@@ -20,6 +20,7 @@
 
 #include "tests/cli/HeldDirectory.h"
 #include "tests/cli/RunTool.h"
+#include "tests/support/LayoutChoice.h"
 #include "tests/support/TempDir.h"
 
 namespace corvina {
@@ -156,7 +157,7 @@ TEST(SnapshotCommand, AFileSystemMountedBelowIsEmptyUnlessAskedToCross) {
 
 TEST(SnapshotCommand, InterruptAndKillMidRunLeaveNothingOfTheRun) {
     // The run is caught mid-way by the size of its log, which the tables layout fills fastest.
-    setenv("CORVINA_LAYOUT", "tables", 1);
+    const test::TablesLayout tablesLayout;
     test::TempDir dir;
     std::string root = dir.File("tree"), db = dir.File("s.mdb");
     test::MakeLinkTree(root, 400, 250);
@@ -341,7 +342,7 @@ TEST(Concurrency, TenSnapshotsStartedTogetherIntoANewDatabaseAllLandWithTheirOwn
 
 TEST(Concurrency, ReadersAnswerFromTheLastCommitWhileARunStandsStillAndWritersWaitTheirTurn) {
     // The run is caught mid-way by the size of its log, which the tables layout fills fastest.
-    setenv("CORVINA_LAYOUT", "tables", 1);
+    const test::TablesLayout tablesLayout;
     test::TempDir dir;
     std::string root = dir.File("tree"), db = dir.File("shared.mdb");
     test::MakeLinkTree(root, 250, 250);
