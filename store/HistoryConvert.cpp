@@ -165,6 +165,7 @@ StoreError ConvertToHistory(DatabaseState& state, LockWait& wait, bool& converte
     for (const std::string& table : renamed) {
         if (StoreError error = Execute(state, "DROP TABLE " + table); !error.Ok()) return error;
     }
+    if (StoreError error = RefreshStatistics(state); !error.Ok()) return error;
     if (StoreError error = transaction.Commit(wait); !error.Ok()) return error;
     state.DirTable.Finalize();
     state.FilesTable.Finalize();

@@ -119,6 +119,10 @@ std::string DifferingFilesSql(std::string_view other) {
            " AND NOT (o.Chain = s.Chain AND f.Last >= o.Id AND f.First <= o.Id) JOIN Dirpath p ON p.Id = f.Path";
 }
 
+StoreError RefreshStatistics(DatabaseState& state) {
+    return Execute(state, state.Engine->SqlDialect().RefreshStatistics("Chain, Snap, Dirpath, Dirspan, Filespan"));
+}
+
 bool NewDatabasesUseHistory() {
     const char* layout = std::getenv("CORVINA_LAYOUT");
     return layout == nullptr || std::string_view(layout) != "tables";

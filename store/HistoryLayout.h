@@ -46,6 +46,10 @@ std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool co
 // files: what a comparison of two snapshots of one chain needs to read.
 std::string DifferingFilesSql(std::string_view other);
 
+// Refreshes the engine's statistics of the layout's tables: called at the end
+// of every run and conversion, inside its transaction.
+StoreError RefreshStatistics(DatabaseState& state);
+
 // Whether new databases get this layout: yes, unless CORVINA_LAYOUT is
 // "tables" (the benchmarks and the tests make the older layout so).
 bool NewDatabasesUseHistory();

@@ -540,6 +540,7 @@ StoreError HistoryRun::Finish(const ControlRow& row, std::optional<std::int64_t>
     if (error.Ok()) error = add.BindInt64(13, row.Filetot);
     if (error.Ok()) error = add.BindDouble(14, row.Filesizef);
     if (error.Ok()) error = add.Run();
+    if (error.Ok()) error = history::RefreshStatistics(state_);
     return error;
 }
 

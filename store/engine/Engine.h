@@ -133,6 +133,11 @@ public:
     // A value of expr for a group of rows grouped by CaseInsensitive(expr),
     // where the engine wants every selected value to be grouped or summed.
     virtual std::string GroupValue(std::string_view expr) const { return std::string(expr); }
+    // Statements that refresh the engine's statistics of the tables named,
+    // cheaply: the views of the history layout join four tables, and
+    // without figures of their sizes an engine may read a whole chain's rows
+    // to find one.
+    virtual std::string RefreshStatistics(std::string_view tables) const = 0;
 };
 
 // One connection to a snapshot database.
