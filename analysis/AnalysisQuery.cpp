@@ -58,8 +58,7 @@ std::string Aliased(std::string_view table, std::string_view alias) {
 std::string QueryParts::DirSource(std::string_view alias) const {
     if (Basis == SizeBasis::Apparent) return alias.empty() ? "Dir" : "Dir " + std::string(alias);
     return Aliased("(SELECT d.Snapshot, d.Entrytype, d.Dirname, d.Shortname, d.Parentdir, d.Dirlevel, d.Files, CAST(" +
-                       DirSize("d") + " AS " + RealType(Hints.Dialect) + ") AS TotsizeF FROM Dir d" +
-                       DirSizeJoin("d") + ")",
+                       DirSize("d") + " AS " + RealType(Hints.Dialect) + ") AS TotsizeF FROM Dir d)",
                    alias.empty() ? "Dir" : alias);
 }
 
@@ -88,20 +87,18 @@ std::string QueryParts::FilesTable(std::string_view alias, bool onePass, std::st
                    alias.empty() ? "files" : alias);
 }
 
+// Dirdisk holds the Dirname text and entry type of its Dir row as they are:
+// an exact comparison, whatever the path style, finds it through its key
+// (a files entry and a subdirectory named "(files)" share a Dirname). It is
+// read as a value of its own rather than joined: where Dirdisk is a view of
+// several tables (the history layout), an engine would rather read the whole
+// view than look into it from the outer side of a join.
 std::string QueryParts::DirSize(std::string_view alias) const {
     if (Basis == SizeBasis::Apparent) return std::string(alias) + ".TotsizeF";
     if (!Hints.DiskTables) return std::string(kNoDiskSize);
-    return "k" + std::string(alias) + ".Diskbytes";
-}
-
-// Dirdisk holds the Dirname text and entry type of its Dir row as they are:
-// an exact comparison, whatever the path style, finds it through its key
-// (a files entry and a subdirectory named "(files)" share a Dirname).
-std::string QueryParts::DirSizeJoin(std::string_view alias) const {
-    if (Basis == SizeBasis::Apparent || !Hints.DiskTables) return {};
     const std::string a(alias), k = "k" + a;
-    return " LEFT JOIN Dirdisk " + k + " ON " + k + ".Snapshot = " + a + ".Snapshot AND " + k + ".Dirname = " + a +
-           ".Dirname AND " + k + ".Entrytype = " + a + ".Entrytype";
+    return "(SELECT " + k + ".Diskbytes FROM Dirdisk " + k + " WHERE " + k + ".Snapshot = " + a + ".Snapshot AND " + k +
+           ".Dirname = " + a + ".Dirname AND " + k + ".Entrytype = " + a + ".Entrytype)";
 }
 
 std::string QueryParts::Limit() const {

@@ -86,10 +86,9 @@ struct QueryParts {
     // Filedisk beside files in key order instead, or join only the rows
     // they show.
     bool ReadsDiskFigures() const;
-    // For the queries that join Dir rows themselves: the size of the Dir row
-    // of alias in the basis (TotsizeF, or the Diskbytes that DirSizeJoin joins).
+    // For the queries that read Dir rows themselves: the size of the Dir row
+    // of alias in the basis (TotsizeF, or its Dirdisk row's Diskbytes).
     std::string DirSize(std::string_view alias) const;
-    std::string DirSizeJoin(std::string_view alias) const;
 
     // " LIMIT n" for a detail query: one record more than the grid can hold,
     // so that the fill sees that rows were cut, and no more, so that the

@@ -70,7 +70,7 @@ StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::st
     if (basis == SizeBasis::Disk) sql += measures ? ", u.Snapshot" : ", NULL";
     auto name = [&](std::string_view expr) { return NameOperand(&dialect, style, expr); };
     sql += " FROM Control c LEFT JOIN Dir d ON d.Snapshot = c.Snapshot AND d.Entrytype = '2' AND " + name("d.Dirname") +
-           " = " + name("?2") + parts.DirSizeJoin("d");
+           " = " + name("?2");
     if (filesystem) sql += " LEFT JOIN Filesystem f ON f.Snapshot = c.Snapshot";
     if (measures) sql += " LEFT JOIN Diskusage u ON u.Snapshot = c.Snapshot";
     if (host) sql += JoinHostOf("c");

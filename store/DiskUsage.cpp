@@ -65,15 +65,20 @@ FilediskSql FilediskTerms(const FilediskAliases& aliases, bool tablesExist) {
     if (!tablesExist) return FilediskSql{{}, "NULL", "NULL"};
     const std::string f(aliases.Files), fd(aliases.Filedisk), du(aliases.Diskusage);
     FilediskSql terms;
-    terms.Joins = " LEFT JOIN Diskusage " + du + " ON " + du + ".Snapshot = " + f + ".Snapshot LEFT JOIN Filedisk " +
-                  fd + " ON " + fd + ".Snapshot = " + f + ".Snapshot AND " + fd + ".Filedir = " + f + ".Filedir AND " +
-                  fd + ".Filename = " + f + ".Filename";
+    terms.Joins = " LEFT JOIN Diskusage " + du + " ON " + du + ".Snapshot = " + f + ".Snapshot";
+    // The Filedisk row is read as a value of its own rather than joined:
+    // where Filedisk is a view of several tables (the history layout), an
+    // engine would rather read the whole view than look into it.
+    const auto filedisk = [&](std::string_view field) {
+        return "(SELECT " + fd + "." + std::string(field) + " FROM Filedisk " + fd + " WHERE " + fd + ".Snapshot = " +
+               f + ".Snapshot AND " + fd + ".Filedir = " + f + ".Filedir AND " + fd + ".Filename = " + f +
+               ".Filename)";
+    };
     // NULLIF: with a unit of 0 every files row has its Filedisk row; one
     // missing anyway reads NULL rather than failing the query on the server.
-    terms.Diskbytes = "COALESCE(" + fd + ".Diskbytes, (" + f + ".Filesize + " + du + ".Blockunit - 1) / NULLIF(" + du +
-                      ".Blockunit, 0) * " + du + ".Blockunit)";
-    terms.Links = "CASE WHEN " + fd + ".Links IS NOT NULL THEN " + fd + ".Links WHEN " + du +
-                  ".Snapshot IS NOT NULL THEN 1 END";
+    terms.Diskbytes = "COALESCE(" + filedisk("Diskbytes") + ", (" + f + ".Filesize + " + du + ".Blockunit - 1) / NULLIF(" +
+                      du + ".Blockunit, 0) * " + du + ".Blockunit)";
+    terms.Links = "COALESCE(" + filedisk("Links") + ", CASE WHEN " + du + ".Snapshot IS NOT NULL THEN 1 END)";
     return terms;
 }
 

@@ -774,8 +774,9 @@ TEST_F(SnapshotRun, BlocksOnDiskAreWhatDuCountsWhateverTheThreads) {
         // none and reads du's figure all the same.
         const FilediskSql terms = FilediskTerms({});
         auto file = [&](const std::string& dir, const std::string& name) {
-            return Rows("SELECT " + terms.Diskbytes + " || ' ' || " + terms.Links + " || ' ' || (fd.Snapshot IS NULL) " +
-                        "FROM files f" + terms.Joins + " WHERE f.Snapshot = '" + FormatKey(r.Key) +
+            return Rows("SELECT " + terms.Diskbytes + " || ' ' || " + terms.Links +
+                        " || ' ' || NOT EXISTS (SELECT 1 FROM Filedisk fd WHERE fd.Snapshot = f.Snapshot AND "
+                        "fd.Filedir = f.Filedir AND fd.Filename = f.Filename) FROM files f" + terms.Joins + " WHERE f.Snapshot = '" + FormatKey(r.Key) +
                         "' AND f.Filedir = '" + dir + "' AND f.Filename = '" + name + "'");
         };
         auto du = [](const std::string& path) { return std::to_string(test::DuBytes(path)); };
