@@ -39,11 +39,9 @@ constexpr Compared kCompared[] = {
 std::string Old(std::string_view table) { return std::string(table) + "_tables"; }
 
 StoreError Count(DatabaseState& state, const std::string& sql, std::int64_t& count) {
-    Statement query;
-    bool row = false;
-    StoreError error = query.Prepare(state, sql);
-    if (error.Ok()) error = query.Step(row);
-    count = error.Ok() && row ? query.Int64(0) : 0;
+    std::optional<std::int64_t> value;
+    StoreError error = ReadInteger(state, sql, {}, value);
+    count = value.value_or(0);
     return error;
 }
 

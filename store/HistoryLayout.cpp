@@ -58,21 +58,6 @@ std::string Holds(std::string_view x) {
     return a + ".Chain = s.Chain AND " + a + ".Last >= s.Id AND " + a + ".First <= s.Id";
 }
 
-StoreError ReadId(DatabaseState& state, std::string_view sql, std::initializer_list<std::int64_t> values,
-                  std::optional<std::int64_t>& id) {
-    Statement query;
-    StoreError error = query.Prepare(state, sql);
-    int position = 1;
-    for (std::int64_t value : values) {
-        if (error.Ok()) error = query.BindInt64(position++, value);
-    }
-    bool row = false;
-    if (error.Ok()) error = query.Step(row);
-    id.reset();
-    if (error.Ok() && row && !query.IsNull(0)) id = query.Int64(0);
-    return error;
-}
-
 }  // namespace
 
 std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool converting) {
@@ -123,6 +108,21 @@ StoreError RefreshStatistics(DatabaseState& state) {
     return Execute(state, state.Engine->SqlDialect().RefreshStatistics("Chain, Snap, Dirpath, Dirspan, Filespan"));
 }
 
+StoreError ReadInteger(DatabaseState& state, std::string_view sql, std::initializer_list<std::int64_t> values,
+                       std::optional<std::int64_t>& value) {
+    Statement query;
+    StoreError error = query.Prepare(state, sql);
+    int position = 1;
+    for (std::int64_t value : values) {
+        if (error.Ok()) error = query.BindInt64(position++, value);
+    }
+    bool row = false;
+    if (error.Ok()) error = query.Step(row);
+    value.reset();
+    if (error.Ok() && row && !query.IsNull(0)) value = query.Int64(0);
+    return error;
+}
+
 bool NewDatabasesUseHistory() {
     const char* layout = std::getenv("CORVINA_LAYOUT");
     return layout == nullptr || std::string_view(layout) != "tables";
@@ -143,11 +143,11 @@ StoreError DeleteSnapshotSpans(DatabaseState& state, const std::string& key) {
         chain = query.Int64(1);
     }
     const std::int64_t s = *id, c = *chain;
-    if (StoreError error = ReadId(state, "SELECT max(Id) FROM Snap WHERE Chain = ? AND Id < ?", {c, s}, before);
+    if (StoreError error = ReadInteger(state, "SELECT max(Id) FROM Snap WHERE Chain = ? AND Id < ?", {c, s}, before);
         !error.Ok()) {
         return error;
     }
-    if (StoreError error = ReadId(state, "SELECT min(Id) FROM Snap WHERE Chain = ? AND Id > ?", {c, s}, after);
+    if (StoreError error = ReadInteger(state, "SELECT min(Id) FROM Snap WHERE Chain = ? AND Id > ?", {c, s}, after);
         !error.Ok()) {
         return error;
     }

@@ -25,7 +25,10 @@
 // Error policy: as every function of store/ (StoreError.h).
 
 #include <cstdint>
+#include <initializer_list>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "store/DatabaseState.h"
@@ -45,6 +48,11 @@ std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool co
 // snapshot the parameter other names does not share, with the fields of
 // files: what a comparison of two snapshots of one chain needs to read.
 std::string DifferingFilesSql(std::string_view other);
+
+// The one value of a query whose parameters are integers (none when it
+// gives no row or a null), for the layout's own bookkeeping.
+StoreError ReadInteger(DatabaseState& state, std::string_view sql, std::initializer_list<std::int64_t> values,
+                       std::optional<std::int64_t>& value);
 
 // Refreshes the engine's statistics of the layout's tables: called at the end
 // of every run and conversion, inside its transaction.

@@ -35,21 +35,6 @@ StoreError BindOptional(RowAppender& rows, int position, const std::optional<std
     return value ? rows.BindInt64(position, *value) : rows.BindNull(position);
 }
 
-// The single value of a query, or none.
-StoreError ReadOne(DatabaseState& state, std::string_view sql, std::initializer_list<std::int64_t> values,
-                   std::string_view text, std::optional<std::int64_t>& value) {
-    Statement query;
-    StoreError error = query.Prepare(state, sql);
-    int next = 1;
-    if (error.Ok() && !text.empty()) error = query.BindText(next++, text);
-    if (error.Ok()) error = Bind(query, values, next);
-    bool row = false;
-    if (error.Ok()) error = query.Step(row);
-    value.reset();
-    if (error.Ok() && row && !query.IsNull(0)) value = query.Int64(0);
-    return error;
-}
-
 // The slot of an entry type: a files entry ("1") or a directory entry.
 int Slot(std::string_view entryType) { return entryType == "1" ? 0 : 1; }
 
@@ -81,7 +66,7 @@ StoreError HistoryRun::Begin() {
     if (value) {
         chain_ = *value;
     } else {
-        if (StoreError error = ReadOne(state_, "SELECT max(Id) FROM Chain", {}, {}, value); !error.Ok()) return error;
+        if (StoreError error = history::ReadInteger(state_, "SELECT max(Id) FROM Chain", {}, value); !error.Ok()) return error;
         chain_ = value.value_or(0) + 1;
         Statement add;
         StoreError error = add.Prepare(state_, "INSERT INTO Chain (Id, Basepath, Hostname, Baselevel) VALUES (?, ?, ?, ?)");
@@ -92,13 +77,13 @@ StoreError HistoryRun::Begin() {
         if (error.Ok()) error = add.Run();
         if (!error.Ok()) return error;
     }
-    if (StoreError error = ReadOne(state_, "SELECT max(Id) FROM Snap WHERE Chain = ?", {chain_}, {}, previous_);
+    if (StoreError error = history::ReadInteger(state_, "SELECT max(Id) FROM Snap WHERE Chain = ?", {chain_}, previous_);
         !error.Ok()) {
         return error;
     }
-    if (StoreError error = ReadOne(state_, "SELECT max(Id) FROM Snap", {}, {}, value); !error.Ok()) return error;
+    if (StoreError error = history::ReadInteger(state_, "SELECT max(Id) FROM Snap", {}, value); !error.Ok()) return error;
     snap_ = value.value_or(0) + 1;
-    if (StoreError error = ReadOne(state_, "SELECT max(Id) FROM Dirpath", {}, {}, value); !error.Ok()) return error;
+    if (StoreError error = history::ReadInteger(state_, "SELECT max(Id) FROM Dirpath", {}, value); !error.Ok()) return error;
     nextPath_ = value.value_or(0) + 1;
     // In a database of no paths yet every path is new: none is looked up.
     pathsBefore_ = nextPath_ > 1;
@@ -117,8 +102,8 @@ StoreError HistoryRun::Begin() {
             known.Held[Slot(held.Text(2))] = DirValues{held.Int64(3), held.Double(4), OptionalColumn(held, 5)};
         }
         if (!error.Ok()) return error;
-        if (error = ReadOne(state_, "SELECT 1 FROM Filespan WHERE Chain = ? AND Last = " + kOpen + " LIMIT 1",
-                            {chain_}, {}, value);
+        if (error = history::ReadInteger(
+                state_, "SELECT 1 FROM Filespan WHERE Chain = ? AND Last = " + kOpen + " LIMIT 1", {chain_}, value);
             !error.Ok()) {
             return error;
         }

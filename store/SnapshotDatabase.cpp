@@ -131,18 +131,19 @@ StoreError SetUpEmptyDatabase(DatabaseState& state, OpenStep& failedStep) {
     if (!error.Ok()) return error;
     bool empty = false;
     if (error = Db(state).IsEmpty(empty); !error.Ok() || !empty) return error;
-    if (history::NewDatabasesUseHistory()) {
+    const bool historyLayout = history::NewDatabasesUseHistory();
+    if (historyLayout) {
         for (const std::string& sql : history::SetUpStatements(dialect)) {
             if (error = Execute(state, sql); !error.Ok()) return error;
         }
     }
     for (const CreateStep& step : steps) {
-        if (history::NewDatabasesUseHistory()) break;
+        if (historyLayout) break;
         failedStep = step.Step;
         if (error = Execute(state, step.Sql); !error.Ok()) return error;
     }
     for (const CreateStep& step : runTables) {
-        if (!dialect.SetUpMakesEveryTable() || history::NewDatabasesUseHistory()) break;
+        if (!dialect.SetUpMakesEveryTable() || historyLayout) break;
         failedStep = step.Step;
         if (error = Execute(state, step.Sql); !error.Ok()) return error;
     }
