@@ -115,7 +115,17 @@ StoreError ConvertToHistory(DatabaseState& state, LockWait& wait, bool& converte
     converted = false;
     snapshots = 0;
     if (!state.IsUsable()) return NotOpenError(state.DatabasePath);
-    if (state.History) return state.Engine->Compact();
+    if (state.History) {
+        // A database set up before the indexes of changed spans gains them.
+        WriteTransaction transaction(state);
+        StoreError error = transaction.Begin(wait);
+        for (const std::string& sql : ChangedSpanIndexes()) {
+            if (error.Ok()) error = Execute(state, sql);
+        }
+        if (error.Ok()) error = RefreshStatistics(state);
+        if (error.Ok()) error = transaction.Commit(wait);
+        return error.Ok() ? state.Engine->Compact() : error;
+    }
     WriteTransaction transaction(state);
     if (StoreError error = transaction.Begin(wait); !error.Ok()) return error;
     bool disk = true;

@@ -60,6 +60,14 @@ std::string Holds(std::string_view x) {
 
 }  // namespace
 
+// A chain's first snapshot opens its spans with First = 0, so these hold
+// only what changed after it: a few bytes a changed row, where an index of
+// every span would cost as much as the rows' keys.
+std::vector<std::string> ChangedSpanIndexes() {
+    return {"CREATE INDEX IF NOT EXISTS Filespan1 ON Filespan (Chain, First) WHERE First > 0",
+            "CREATE INDEX IF NOT EXISTS Filespan2 ON Filespan (Chain, Last) WHERE Last < " + std::to_string(kOpenSpan)};
+}
+
 std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool converting) {
     const std::string integer(dialect.TypeName(ValueKind::Integer));
     std::vector<std::string> sql;
@@ -75,6 +83,7 @@ std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool co
     sql.push_back("CREATE INDEX Snap2 ON Snap (Chain, Id)");
     sql.push_back("CREATE UNIQUE INDEX Dirpath1 ON Dirpath (Dirname, Parent)");
     sql.push_back("CREATE INDEX Dirpath2 ON Dirpath (Parent)");
+    for (std::string& index : ChangedSpanIndexes()) sql.push_back(std::move(index));
     sql.push_back(std::string(schema::kCreateHost1));
     // The parent of every path without one, so that Parentdir is a plain join.
     sql.push_back("INSERT INTO Dirpath (Id, Dirname, Parent, Shortname, Level) VALUES (0, '', NULL, '', 0)");
@@ -97,11 +106,21 @@ std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool co
     return sql;
 }
 
+// A span of s's chain that holds at s but not at o began after o (s is the
+// newer) or ended before it (s is the older). Each case reads its own
+// partial index, which holds only the spans that began after their chain's
+// first snapshot or have ended: what changed, not the whole chain.
 std::string DifferingFilesSql(std::string_view other) {
-    return "SELECT s.Snapshot AS Snapshot, f.Filename AS Filename, f.Filesize AS Filesize, f.Filetype AS Filetype, "
-           "p.Dirname AS Filedir, f.Fileattr AS Fileattr, f.Filedate AS Filedate FROM Snap s JOIN Snap o ON "
-           "o.Snapshot = " + std::string(other) + " JOIN Filespan f ON " + Holds("f") +
-           " AND NOT (o.Chain = s.Chain AND f.Last >= o.Id AND f.First <= o.Id) JOIN Dirpath p ON p.Id = f.Path";
+    const std::string head =
+        "SELECT s.Snapshot AS Snapshot, f.Filename AS Filename, f.Filesize AS Filesize, f.Filetype AS Filetype, "
+        "p.Dirname AS Filedir, f.Fileattr AS Fileattr, f.Filedate AS Filedate FROM Snap s JOIN Snap o ON "
+        "o.Snapshot = " + std::string(other) + " JOIN Filespan f ON ";
+    const std::string tail = " JOIN Dirpath p ON p.Id = f.Path";
+    return head + "o.Chain = s.Chain AND f.Chain = s.Chain AND f.First > 0 AND f.First > o.Id AND f.First <= s.Id "
+                  "AND f.Last >= s.Id" + tail +
+           " UNION ALL " + head + "o.Chain = s.Chain AND f.Chain = s.Chain AND f.Last < " + std::to_string(kOpenSpan) +
+           " AND f.Last < o.Id AND f.Last >= s.Id AND f.First <= s.Id" + tail +
+           " UNION ALL " + head + "o.Chain <> s.Chain AND " + Holds("f") + tail;
 }
 
 StoreError RefreshStatistics(DatabaseState& state) {
@@ -156,13 +175,23 @@ StoreError DeleteSnapshotSpans(DatabaseState& state, const std::string& key) {
         const std::string t(table);
         // The order matters: what held at this snapshot alone goes first, and
         // the rows of the one before reopen only once nothing else is open.
+        // The chain's first snapshot began its spans with First = 0 (or its
+        // own id, in databases written before that rule); a span that begins
+        // at 0 still holds from the start once the first snapshot is gone.
+        const std::string began = before ? "First = ?" : "First <= ?";
         std::vector<std::pair<std::string, std::vector<std::int64_t>>> steps;
-        steps.push_back({"DELETE FROM " + t + " WHERE Chain = ? AND First = ? AND Last = ?", {c, s, s}});
+        steps.push_back({"DELETE FROM " + t + " WHERE Chain = ? AND " + began + " AND Last = ?", {c, s, s}});
         if (after) {
-            steps.push_back({"UPDATE " + t + " SET First = ? WHERE Chain = ? AND First = ?", {*after, c, s}});
+            if (before) {
+                steps.push_back({"UPDATE " + t + " SET First = ? WHERE Chain = ? AND First = ?", {*after, c, s}});
+            } else {
+                // The next snapshot becomes the chain's first: what it began
+                // now holds from the start.
+                steps.push_back({"UPDATE " + t + " SET First = 0 WHERE Chain = ? AND First > 0 AND First <= ?", {c, *after}});
+            }
             if (before) steps.push_back({"UPDATE " + t + " SET Last = ? WHERE Chain = ? AND Last = ?", {*before, c, s}});
         } else {
-            steps.push_back({"DELETE FROM " + t + " WHERE Chain = ? AND First = ?", {c, s}});
+            steps.push_back({"DELETE FROM " + t + " WHERE Chain = ? AND " + began, {c, s}});
             if (before) steps.push_back({"UPDATE " + t + " SET Last = " + open + " WHERE Chain = ? AND Last = ?", {c, *before}});
         }
         for (const auto& [sql, values] : steps) {

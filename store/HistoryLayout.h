@@ -4,7 +4,9 @@
 // host). Each directory path is stored once per database (Dirpath), and a row
 // is a span: it holds, unchanged, for every snapshot of its chain whose id
 // lies in [First, Last]. A row that still holds keeps Last = kOpenSpan, so a
-// run over an unchanged tree writes no row at all.
+// run over an unchanged tree writes no row at all. The rows a chain's first
+// snapshot opens take First = 0 (they hold from the chain's start), so that
+// the indexes of spans that began or ended later hold only changes.
 //
 //   Chain    (Id, Basepath, Hostname, Baselevel)           one per base path and host
 //   Snap     (Id, Snapshot key, Chain, Instant, Utcoffset,  one per snapshot; ids rise
@@ -43,6 +45,11 @@ inline constexpr std::int64_t kOpenSpan = 2147483647;
 // indexes and views; run in one transaction. For a conversion the tables of
 // one row per snapshot are kept where they are.
 std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool converting = false);
+
+// The partial indexes of the file spans that began after their chain's first
+// snapshot or have ended, by which a comparison reads only what changed.
+// Made if missing: databases set up before them gain them on compact.
+std::vector<std::string> ChangedSpanIndexes();
 
 // The files rows of the snapshot a query names (its Snapshot) that the
 // snapshot the parameter other names does not share, with the fields of

@@ -254,7 +254,7 @@ StoreError HistoryRun::FlushDir() {
         if (error.Ok()) error = dirRows_.BindInt64(2, path);
         if (error.Ok()) error = dirRows_.BindText(3, entryType);
         if (error.Ok()) error = dirRows_.BindInt64(4, kOpenSpan);
-        if (error.Ok()) error = dirRows_.BindInt64(5, snap_);
+        if (error.Ok()) error = dirRows_.BindInt64(5, OpenedAt());
         if (error.Ok()) error = dirRows_.BindInt64(6, values.Files);
         if (error.Ok()) error = dirRows_.BindDouble(7, values.Bytes);
         if (error.Ok()) error = BindOptional(dirRows_, 8, values.Disk);
@@ -331,7 +331,7 @@ StoreError HistoryRun::WriteFileSpan(std::int64_t path, const PendingFile& file)
     if (error.Ok()) error = fileRows_.BindInt64(2, path);
     if (error.Ok()) error = fileRows_.BindText(3, file.Name);
     if (error.Ok()) error = fileRows_.BindInt64(4, kOpenSpan);
-    if (error.Ok()) error = fileRows_.BindInt64(5, snap_);
+    if (error.Ok()) error = fileRows_.BindInt64(5, OpenedAt());
     if (error.Ok()) error = fileRows_.BindInt64(6, file.Values.Size);
     if (error.Ok()) error = fileRows_.BindText(7, file.Type);
     if (error.Ok()) error = fileRows_.BindInt64(8, file.Values.Attributes);

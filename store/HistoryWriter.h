@@ -122,6 +122,8 @@ private:
     Context context_;
     bool begun_ = false;
     std::int64_t chain_ = 0, snap_ = 0, nextPath_ = 0;
+    // The First of the spans this run opens: 0 when it is its chain's first.
+    std::int64_t OpenedAt() const { return previous_ ? snap_ : 0; }
     std::optional<std::int64_t> previous_;
     bool previousFiles_ = false;  // spans of files are open in the chain
     bool pathsBefore_ = false;    // the database held paths when the run began
