@@ -142,12 +142,14 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Rounding = SizeRounding::TowardZero,
          .Title = "Where did {dir} grow from {compare} to {prime}",
          .Query = [](const QueryParts& q) {
-             const std::string own = q.OwnFilesOfTree();
+             // A directory whose own files did not change adds a row of no
+             // change, which the rows leave out and the total needs.
              return KindQueries{
-                 own + " SELECT " + q.GroupName("Dir") +
+                 q.OwnFilesOfTree(true) + " SELECT " + q.GroupName("Dir") +
                      ", sum(F1) - sum(F2), sum(B1) - sum(B2), sum(B1), sum(B2) FROM own GROUP BY " + q.Name("Dir") +
                      " HAVING sum(F1) <> sum(F2) OR sum(B1) <> sum(B2) ORDER BY 3 DESC, 1" + q.Limit(),
-                 own + " SELECT 'Total for ' || :s, sum(F1) - sum(F2), sum(B1) - sum(B2), sum(B1), sum(B2) FROM own"};
+                 q.OwnFilesOfTree() + " SELECT 'Total for ' || :s, sum(F1) - sum(F2), sum(B1) - sum(B2), sum(B1), "
+                                      "sum(B2) FROM own"};
          }},
         {.Kind = K::FilesInDirectory,
          .Name = "FilesInDirectory",

@@ -55,10 +55,14 @@ std::string Aliased(std::string_view table, std::string_view alias) {
 
 }  // namespace
 
-std::string QueryParts::DirSource(std::string_view alias) const {
-    if (Basis == SizeBasis::Apparent) return alias.empty() ? "Dir" : "Dir " + std::string(alias);
+std::string QueryParts::DirSource(std::string_view alias, std::string_view relation) const {
+    const std::string dir(relation);
+    if (Basis == SizeBasis::Apparent) {
+        if (alias.empty()) return dir == "Dir" ? dir : dir + " Dir";
+        return dir + " " + std::string(alias);
+    }
     return Aliased("(SELECT d.Snapshot, d.Entrytype, d.Dirname, d.Shortname, d.Parentdir, d.Dirlevel, d.Files, CAST(" +
-                       DirSize("d") + " AS " + RealType(Hints.Dialect) + ") AS TotsizeF FROM Dir d)",
+                       DirSize("d") + " AS " + RealType(Hints.Dialect) + ") AS TotsizeF FROM " + dir + " d)",
                    alias.empty() ? "Dir" : alias);
 }
 
@@ -183,14 +187,15 @@ std::string QueryParts::MissingDirs(std::string_view key, std::string_view other
 
 // A files entry's Parentdir is its directory, so the tree's range over the
 // (Snapshot, Parentdir) index finds them, the query directory's own included.
-std::string QueryParts::OwnFilesOfTree() const {
-    auto side = [&](std::string_view key, std::string_view values) {
-        return "SELECT Parentdir, " + std::string(values) + " FROM " + DirSource() + " WHERE Snapshot = " +
-               std::string(key) +
-               " AND Entrytype = '1' AND " + InTree("Parentdir");
+std::string QueryParts::OwnFilesOfTree(bool changedOnly) const {
+    auto side = [&](std::string_view key, std::string_view other, std::string_view values) {
+        const std::string relation =
+            changedOnly && Hints.History ? "(" + history::DifferingDirsSql(other) + ")" : std::string("Dir");
+        return "SELECT Parentdir, " + std::string(values) + " FROM " + DirSource({}, relation) + " WHERE Snapshot = " +
+               std::string(key) + " AND Entrytype = '1' AND " + InTree("Parentdir");
     };
-    return "WITH own(Dir, F1, B1, F2, B2) AS (" + side(":d1", "Files, TotsizeF, 0, 0") + " UNION ALL " +
-           side(":d2", "0, 0, Files, TotsizeF") + ")";
+    return "WITH own(Dir, F1, B1, F2, B2) AS (" + side(":d1", ":d2", "Files, TotsizeF, 0, 0") + " UNION ALL " +
+           side(":d2", ":d1", "0, 0, Files, TotsizeF") + ")";
 }
 
 std::string QueryParts::GrowthPercent() {

@@ -40,7 +40,8 @@ struct QueryHints {
     // all NULL, and nothing needs to be joined to say so.
     bool PrimeDiskFigures = false;
     // The history layout (store/HistoryLayout.h): the two sides of a file
-    // comparison read only the files whose rows differ between the snapshots.
+    // comparison, and the changes of "Where did it grow", read only the rows
+    // that differ between the snapshots.
     bool History = false;
 };
 
@@ -75,7 +76,8 @@ struct QueryParts {
     // Diskbytes of each one's Dirdisk row (NULL where there is none), so that
     // every query keeps its text, columns, order and semantics in either
     // basis. Named alias, or "Dir" for a query whose columns are unqualified.
-    std::string DirSource(std::string_view alias = {}) const;
+    // relation stands for Dir where only some of its rows are read.
+    std::string DirSource(std::string_view alias = {}, std::string_view relation = "Dir") const;
     // The files table the same way, Filesize holding the Filedisk row's
     // Diskbytes; onePass adds the engine's hint to read it without an index.
     // relation stands for the files table where only some of its rows are read.
@@ -127,7 +129,9 @@ struct QueryParts {
     // directory of the tree, by its directory, with its files and bytes in
     // the prime snapshot (F1, B1) or in the compare snapshot (F2, B2), the
     // other side 0. Summed by Dir, a directory one snapshot lacks counts 0 there.
-    std::string OwnFilesOfTree() const;
+    // With changedOnly, in the history layout, only the entries whose rows
+    // differ between the snapshots: the others add nothing to a change.
+    std::string OwnFilesOfTree(bool changedOnly = false) const;
     // Growth of a.TotsizeF over b.TotsizeF in whole percent of a, rounded down.
     static std::string GrowthPercent();
 };

@@ -52,6 +52,16 @@ constexpr Table kDirspan{"Dirspan", kDirspanColumns, "CONSTRAINT Dirspan0 PRIMAR
 constexpr Table kFilespan{"Filespan", kFilespanColumns,
                           "CONSTRAINT Filespan0 PRIMARY KEY (Chain, Path, Filename, Last)"};
 
+// The fields of a Dir row from Dirspan x of snapshot s, and what they join.
+// Totsize, which runs no longer fill, is a null of the integer type named.
+std::string DirFields(std::string_view integer) {
+    return "s.Snapshot AS Snapshot, x.Entrytype AS Entrytype, p.Dirname AS Dirname, p.Shortname AS Shortname, "
+           "q.Dirname AS Parentdir, p.Level - c.Baselevel AS Dirlevel, x.Files AS Files, CAST(NULL AS " +
+           std::string(integer) + ") AS Totsize, x.Totsizef AS TotsizeF";
+}
+constexpr std::string_view kDirJoins =
+    " JOIN Chain c ON c.Id = s.Chain JOIN Dirpath p ON p.Id = x.Path JOIN Dirpath q ON q.Id = p.Parent";
+
 // The snapshots a span holds for, as a join condition of span x on snapshot s.
 std::string Holds(std::string_view x) {
     const std::string a(x);
@@ -64,8 +74,11 @@ std::string Holds(std::string_view x) {
 // only what changed after it: a few bytes a changed row, where an index of
 // every span would cost as much as the rows' keys.
 std::vector<std::string> ChangedSpanIndexes() {
+    const std::string open = std::to_string(kOpenSpan);
     return {"CREATE INDEX IF NOT EXISTS Filespan1 ON Filespan (Chain, First) WHERE First > 0",
-            "CREATE INDEX IF NOT EXISTS Filespan2 ON Filespan (Chain, Last) WHERE Last < " + std::to_string(kOpenSpan)};
+            "CREATE INDEX IF NOT EXISTS Filespan2 ON Filespan (Chain, Last) WHERE Last < " + open,
+            "CREATE INDEX IF NOT EXISTS Dirspan1 ON Dirspan (Chain, First) WHERE First > 0",
+            "CREATE INDEX IF NOT EXISTS Dirspan2 ON Dirspan (Chain, Last) WHERE Last < " + open};
 }
 
 std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool converting) {
@@ -89,11 +102,8 @@ std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool co
     sql.push_back("INSERT INTO Dirpath (Id, Dirname, Parent, Shortname, Level) VALUES (0, '', NULL, '', 0)");
     sql.push_back("CREATE VIEW Control AS SELECT Snapshot, Basepath, Description, Collfiles, Filelimit, Totdirs, "
                   "Totfiles, Totbytes, Totbytesf, Filetot, Filesize, Filesizef FROM Snap");
-    sql.push_back("CREATE VIEW Dir AS SELECT s.Snapshot AS Snapshot, d.Entrytype AS Entrytype, p.Dirname AS Dirname, "
-                  "p.Shortname AS Shortname, q.Dirname AS Parentdir, p.Level - c.Baselevel AS Dirlevel, "
-                  "d.Files AS Files, CAST(NULL AS " + integer + ") AS Totsize, d.Totsizef AS TotsizeF "
-                  "FROM Snap s JOIN Chain c ON c.Id = s.Chain JOIN Dirspan d ON " + Holds("d") +
-                  " JOIN Dirpath p ON p.Id = d.Path JOIN Dirpath q ON q.Id = p.Parent");
+    sql.push_back("CREATE VIEW Dir AS SELECT " + DirFields(integer) + " FROM Snap s JOIN Dirspan x ON " +
+                  Holds("x") + std::string(kDirJoins));
     sql.push_back("CREATE VIEW files AS SELECT s.Snapshot AS Snapshot, f.Filename AS Filename, f.Filesize AS Filesize, "
                   "f.Filetype AS Filetype, p.Dirname AS Filedir, f.Fileattr AS Fileattr, f.Filedate AS Filedate "
                   "FROM Snap s JOIN Filespan f ON " + Holds("f") + " JOIN Dirpath p ON p.Id = f.Path");
@@ -110,17 +120,25 @@ std::vector<std::string> SetUpStatements(const engine::Dialect& dialect, bool co
 // newer) or ended before it (s is the older). Each case reads its own
 // partial index, which holds only the spans that began after their chain's
 // first snapshot or have ended: what changed, not the whole chain.
+std::string Differing(std::string_view fields, std::string_view span, std::string_view joins, std::string_view other) {
+    const std::string head = "SELECT " + std::string(fields) + " FROM Snap s JOIN Snap o ON o.Snapshot = " +
+                             std::string(other) + " JOIN " + std::string(span) + " x ON ";
+    const std::string tail(joins);
+    return head + "o.Chain = s.Chain AND x.Chain = s.Chain AND x.First > 0 AND x.First > o.Id AND x.First <= s.Id "
+                  "AND x.Last >= s.Id" + tail +
+           " UNION ALL " + head + "o.Chain = s.Chain AND x.Chain = s.Chain AND x.Last < " + std::to_string(kOpenSpan) +
+           " AND x.Last < o.Id AND x.Last >= s.Id AND x.First <= s.Id" + tail +
+           " UNION ALL " + head + "o.Chain <> s.Chain AND " + Holds("x") + tail;
+}
+
 std::string DifferingFilesSql(std::string_view other) {
-    const std::string head =
-        "SELECT s.Snapshot AS Snapshot, f.Filename AS Filename, f.Filesize AS Filesize, f.Filetype AS Filetype, "
-        "p.Dirname AS Filedir, f.Fileattr AS Fileattr, f.Filedate AS Filedate FROM Snap s JOIN Snap o ON "
-        "o.Snapshot = " + std::string(other) + " JOIN Filespan f ON ";
-    const std::string tail = " JOIN Dirpath p ON p.Id = f.Path";
-    return head + "o.Chain = s.Chain AND f.Chain = s.Chain AND f.First > 0 AND f.First > o.Id AND f.First <= s.Id "
-                  "AND f.Last >= s.Id" + tail +
-           " UNION ALL " + head + "o.Chain = s.Chain AND f.Chain = s.Chain AND f.Last < " + std::to_string(kOpenSpan) +
-           " AND f.Last < o.Id AND f.Last >= s.Id AND f.First <= s.Id" + tail +
-           " UNION ALL " + head + "o.Chain <> s.Chain AND " + Holds("f") + tail;
+    return Differing("s.Snapshot AS Snapshot, x.Filename AS Filename, x.Filesize AS Filesize, x.Filetype AS Filetype, "
+                     "p.Dirname AS Filedir, x.Fileattr AS Fileattr, x.Filedate AS Filedate",
+                     "Filespan", " JOIN Dirpath p ON p.Id = x.Path", other);
+}
+
+std::string DifferingDirsSql(std::string_view other) {
+    return Differing(DirFields("BIGINT"), "Dirspan", kDirJoins, other);
 }
 
 StoreError RefreshStatistics(DatabaseState& state) {

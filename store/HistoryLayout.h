@@ -55,6 +55,8 @@ std::vector<std::string> ChangedSpanIndexes();
 // snapshot the parameter other names does not share, with the fields of
 // files: what a comparison of two snapshots of one chain needs to read.
 std::string DifferingFilesSql(std::string_view other);
+// The same for the rows of Dir.
+std::string DifferingDirsSql(std::string_view other);
 
 // The one value of a query whose parameters are integers (none when it
 // gives no row or a null), for the layout's own bookkeeping.
