@@ -259,7 +259,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
              // FileListMerge, which adds them up exactly.
              if (q.ReadsDiskFigures()) {
                  // Each file's type beside its size on disk, both in key order.
-                 return KindQueries{"SELECT a.Filetype, a.Filedir, a.Filename, a.Filesize FROM files a WHERE "
+                 return KindQueries{"SELECT a.Filetype, a.Filedir, a.Filename, a.Filesize FROM " + q.TreeFiles() + " a WHERE "
                                     "a.Snapshot = :d1 "
                                     "AND " + q.InTree("a.Filedir") + " ORDER BY a.Filedir, a.Filename",
                                     "", QueryEngine::FileTypeDiskSums, "", q.DiskSizesInKeyOrder()};
@@ -281,7 +281,7 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Query = [](const QueryParts& q) {
              // The names of the tree's files, counted in memory by
              // FileListMerge (the engine would sort every name of the tree).
-             return KindQueries{"SELECT Filename, Filedir FROM files WHERE Snapshot = :d1 AND " +
+             return KindQueries{"SELECT Filename, Filedir FROM " + q.TreeFiles() + " files WHERE Snapshot = :d1 AND " +
                                     q.InTree("Filedir") + " ORDER BY Filedir",
                                 "", QueryEngine::DuplicateNames,
                                 "SELECT Filename, Filedir, Filesize, Filedate FROM " + q.FilesTable() +

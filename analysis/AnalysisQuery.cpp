@@ -138,7 +138,17 @@ std::string QueryParts::InTree(const std::string& column) const {
 
 // When the tree holds most of the table's rows, one pass over the table is
 // cheaper than the index range and a row lookup per file.
-std::string QueryParts::FilesSource() const { return FilesTable("a", Hints.WideTree); }
+// In the history layout the tree's paths lead, in the order of their
+// names, the snapshot's whole tree too: read the other way round, every
+// file span of the chain looks its path up and the names sort afterwards.
+// (A file holding the paths of many chains pays a look for each of the
+// others' paths in a whole-snapshot read.)
+std::string QueryParts::FilesSource() const { return FilesTable("a", Hints.WideTree, TreeFiles()); }
+
+std::string QueryParts::TreeFiles() const {
+    if (!Hints.History) return "files";
+    return "(" + history::FilesUnderSql(InTree("p.Dirname")) + ")";
+}
 
 std::string QueryParts::FilesOfTree(std::string_view select, std::string_view order) const {
     return "SELECT " + std::string(select) + " FROM " + FilesSource() + " WHERE a.Snapshot = :d1 AND " +
@@ -151,7 +161,7 @@ std::string QueryParts::FilesOfTreeOnDisk(std::string_view order) const {
                                                       : std::string_view(" NOT INDEXED"));
     const FilediskSql terms = FilediskTerms({.Files = "a", .Filedisk = "k", .Diskusage = "ku"});
     return "SELECT a.Filename, a.Filedir, " + terms.Diskbytes + ", a.Filedate, a.Filetype, a.Fileattr FROM (SELECT "
-           "a.Snapshot, a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr FROM files a" + hint +
+           "a.Snapshot, a.Filename, a.Filedir, a.Filesize, a.Filedate, a.Filetype, a.Fileattr FROM " + TreeFiles() + " a" + hint +
            " WHERE a.Snapshot = :d1 AND " + InTree("a.Filedir") + " ORDER BY " + std::string(order) + Limit() + ") a" +
            terms.Joins + " ORDER BY " + std::string(order);
 }

@@ -132,6 +132,10 @@ struct QueryParts {
     // With changedOnly, in the history layout, only the entries whose rows
     // differ between the snapshots: the others add nothing to a change.
     std::string OwnFilesOfTree(bool changedOnly = false) const;
+    // The files table for a query of the files of the tree of :q: the
+    // table itself, or in the history layout a relation that reads them by
+    // the tree's paths.
+    std::string TreeFiles() const;
     // Growth of a.TotsizeF over b.TotsizeF in whole percent of a, rounded down.
     static std::string GrowthPercent();
 };

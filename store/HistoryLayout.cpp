@@ -141,6 +141,15 @@ std::string DifferingDirsSql(std::string_view other) {
     return Differing(DirFields("BIGINT"), "Dirspan", kDirJoins, other);
 }
 
+// The paths first: the engine would otherwise read every file span of the
+// chain and look each one's path up, for the tree of one directory too.
+std::string FilesUnderSql(std::string_view pathCondition) {
+    return "SELECT s.Snapshot AS Snapshot, f.Filename AS Filename, f.Filesize AS Filesize, f.Filetype AS Filetype, "
+           "p.Dirname AS Filedir, f.Fileattr AS Fileattr, f.Filedate AS Filedate FROM Snap s CROSS JOIN Dirpath p "
+           "CROSS JOIN Filespan f WHERE " + std::string(pathCondition) + " AND f.Chain = s.Chain AND f.Path = p.Id "
+           "AND f.Last >= s.Id AND f.First <= s.Id";
+}
+
 StoreError RefreshStatistics(DatabaseState& state) {
     return Execute(state, state.Engine->SqlDialect().RefreshStatistics("Chain, Snap, Dirpath, Dirspan, Filespan"));
 }

@@ -58,6 +58,11 @@ std::string DifferingFilesSql(std::string_view other);
 // The same for the rows of Dir.
 std::string DifferingDirsSql(std::string_view other);
 
+// The files rows of the directories whose Dirname (as p.Dirname) meets
+// pathCondition, with the fields of files: the files of one tree, read by
+// its paths.
+std::string FilesUnderSql(std::string_view pathCondition);
+
 // The one value of a query whose parameters are integers (none when it
 // gives no row or a null), for the layout's own bookkeeping.
 StoreError ReadInteger(DatabaseState& state, std::string_view sql, std::initializer_list<std::int64_t> values,
