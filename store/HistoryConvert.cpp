@@ -109,6 +109,13 @@ StoreError WriteAgain(DatabaseState& state, const OldSnapshot& snap, bool disk) 
     return error;
 }
 
+// A path is used by a span, or is the parent of a path in use; every other
+// goes (Id 0, the empty parent of every base, stays).
+constexpr std::string_view kDeleteUnusedPaths =
+    "WITH RECURSIVE used(Id) AS (SELECT Path FROM Dirspan UNION SELECT Path FROM Filespan UNION "
+    "SELECT p.Parent FROM Dirpath p JOIN used u ON p.Id = u.Id WHERE p.Parent IS NOT NULL) "
+    "DELETE FROM Dirpath WHERE Id > 0 AND Id NOT IN (SELECT Id FROM used)";
+
 }  // namespace
 
 StoreError ConvertToHistory(DatabaseState& state, LockWait& wait, bool& converted, std::int64_t& snapshots) {
@@ -116,12 +123,14 @@ StoreError ConvertToHistory(DatabaseState& state, LockWait& wait, bool& converte
     snapshots = 0;
     if (!state.IsUsable()) return NotOpenError(state.DatabasePath);
     if (state.History) {
-        // A database set up before the indexes of changed spans gains them.
+        // A database set up before the indexes of changed spans gains them,
+        // and the paths that deletes left unused go.
         WriteTransaction transaction(state);
         StoreError error = transaction.Begin(wait);
         for (const std::string& sql : ChangedSpanIndexes()) {
             if (error.Ok()) error = Execute(state, sql);
         }
+        if (error.Ok()) error = Execute(state, kDeleteUnusedPaths);
         if (error.Ok()) error = RefreshStatistics(state);
         if (error.Ok()) error = transaction.Commit(wait);
         return error.Ok() ? state.Engine->Compact() : error;

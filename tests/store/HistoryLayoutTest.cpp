@@ -399,6 +399,24 @@ TEST_F(HistoryLayout, DeletingSnapshotsLeavesTheOthersWhole) {
         ASSERT_FALSE(HasFailure()) << log;
         ASSERT_EQ(TableRows(sides_[0].Db), TableRows(sides_[1].Db)) << log;
     }
+    // Compacting drops the paths the deletes left unused, and no other: every
+    // reader still sees each snapshot's rows, and a second time drops nothing.
+    auto paths = [&] { return test::Query(sides_[1].Db, "SELECT count(*) FROM Dirpath"); };
+    const std::string before = paths();
+    std::string after;
+    for (int round = 0; round < 2; ++round) {
+        WaitUpTo noWait(std::chrono::milliseconds(0));
+        bool converted = true;
+        std::int64_t snapshots = 0;
+        ASSERT_TRUE(history::ConvertToHistory(sides_[1].Db, noWait, converted, snapshots).Ok());
+        EXPECT_FALSE(converted);
+        ASSERT_EQ(TableRows(sides_[0].Db), TableRows(sides_[1].Db)) << log;
+        if (round == 1) {
+            EXPECT_EQ(paths(), after);
+        }
+        after = paths();
+    }
+    EXPECT_LT(std::stoll(after), std::stoll(before));
 }
 
 // Rows in an order no walk gives: a directory's files in several groups, files
