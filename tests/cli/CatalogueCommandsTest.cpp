@@ -134,14 +134,6 @@ std::uintmax_t BytesOnDisk(const std::string& db) {
     return fs::file_size(db) + (error ? 0 : log);
 }
 
-// The rows of a query on a server as test::Query gives a file's.
-std::string ServerRows(const std::string& location, const std::string& sql) {
-    std::string rows = test::RunOnServer(location, sql);
-    if (!rows.empty()) rows.pop_back();
-    std::replace(rows.begin(), rows.end(), '\n', ',');
-    return rows;
-}
-
 // The same history pruned in a file and, beside a database server, on the server.
 TEST_F(CatalogueCommands, PruneListsWhatItWouldRemoveThenRemovesExactlyThatOnFileAndServer) {
     // Snapshots of the tables layout share no rows: each pruned one is its share of the file.
@@ -158,7 +150,7 @@ TEST_F(CatalogueCommands, PruneListsWhatItWouldRemoveThenRemovesExactlyThatOnFil
     for (const std::string& location : locations) {
         SCOPED_TRACE(location);
         const bool file = location == db;
-        const auto rows = [&](const std::string& sql) { return file ? test::Query(db, sql) : ServerRows(location, sql); };
+        const auto rows = [&](const std::string& sql) { return test::RowsAt(location, sql); };
         test::AddPruneHistory(location);
         ASSERT_EQ(rows(counts), "13|3900|13");
         Args dryRun = policy;

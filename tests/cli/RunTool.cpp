@@ -12,11 +12,14 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <list>
 #include <thread>
 
+#include "store/DatabaseState.h"
+#include "tests/support/ServerSchema.h"
 #include "tests/support/TempDir.h"
 
 namespace corvina::test {
@@ -64,6 +67,14 @@ void MakeLinkTree(const std::string& root, int dirs, int linksPerDir) {
             ::link((root + "/origin").c_str(), (sub + "/a-file-with-a-longer-name-" + std::to_string(i)).c_str());
         }
     }
+}
+
+std::string RowsAt(const std::string& location, const std::string& sql) {
+    if (!IsServerLocation(location)) return Query(location, sql);
+    std::string rows = RunOnServer(location, sql);
+    if (!rows.empty()) rows.pop_back();
+    std::replace(rows.begin(), rows.end(), '\n', ',');
+    return rows;
 }
 
 bool CanDropPrivileges() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
