@@ -500,9 +500,8 @@ TEST_F(AnalyseCommand, MissingCompareOrFilesOrDirectoryAreClearErrors) {
 
 // The top directories by the growth of their own files. /big/a's own files
 // then grow by 1704.5 MB; /big/b's shrink by 1.5 KB. Tables show each size in
-// its own unit, files carry bytes, and swapped snapshots read the same changes
-// with the other sign.
-TEST_F(AnalyseCommand, GrowthListsTheTopDirectoriesInAutoUnitsAndTheSameChangeBothWays) {
+// its own unit, files carry bytes. (Swapped snapshots: AnalysisKinds.)
+TEST_F(AnalyseCommand, GrowthListsTheTopDirectoriesInAutoUnits) {
     AddOwnFiles("/srv", {{"2024-05-04 08:00:00", {{"1", "/srv/a/(files)", 1, 100}, {"1", "/srv/b/(files)", 1, 300}}},
                          {"2024-05-05 08:00:00",
                           {{"1", "/srv/a/(files)", 2, 400}, {"1", "/srv/b/(files)", 1, 200}, {"1", "/srv/c/(files)", 1, 50}}}});
@@ -525,15 +524,9 @@ TEST_F(AnalyseCommand, GrowthListsTheTopDirectoriesInAutoUnitsAndTheSameChangeBo
               "/big/a                        1   1.6 GB        1.6 GB        1.0 MB\n"
               "/big/b                        0  -1.5 KB        2.9 GB        3.0 GB\n");
 
-    const std::vector<std::string> swapped{"growth", "--snapshot", "2024-06-01 08:00:00", "--compare",
-                                           "2024-06-02 08:00:00"};
-    auto run = test::RunOkOn(db_, swapped);
-    EXPECT_NE(run.Out.find("\n/big/b                        0   1.5 KB"), std::string::npos) << run.Out;
-    EXPECT_NE(run.Out.find("\n/big/a                       -1  -1.6 GB"), std::string::npos) << run.Out;
-
-    auto doc = nlohmann::json::parse(test::RunOn(db_, As(swapped, "json")).Out);
+    auto doc = nlohmann::json::parse(test::RunOn(db_, {"growth", "--snapshot", "2024-06-02 08:00:00", "--format", "json"}).Out);
     EXPECT_EQ(doc["unit"], "B");
-    EXPECT_EQ(doc["rows"][1], nlohmann::json::parse(R"(["/big/a", "-1", "-1787297792", "1048576", "1788346368"])"));
+    EXPECT_EQ(doc["rows"][0], nlohmann::json::parse(R"(["/big/a", "1", "1787297792", "1788346368", "1048576"])"));
 }
 
 // --size disk: 2024-05-02 recorded its blocks, the snapshots before and after
@@ -549,12 +542,6 @@ TEST_F(AnalyseCommand, OnDiskTheBlocksShowAndWhatWasNotRecordedOrLeftOutIsSaid) 
                                   .Files = {{"/srv/web", "a,\"b\".html", 8192}, {"/srv/web/x", "n.txt", 4096}}});
         test::AddExclusions(state, "2024-05-02 08:00:00", {{"pattern", "*.tmp"}});
     });
-    EXPECT_EQ(Analyse({"directory-details", "--snapshot", "2024-05-02 08:00:00", "--unit", "B", "--size", "disk"}).Out,
-              "Analysis of directory /srv (on disk)\n"
-              "Directory Name  # of Files  Total size (Bytes on disk)  % of Total\n"
-              "--------------  ----------  --------------------------  ----------\n"
-              "Total for /srv           1                       12288         100\n"
-              "web                      1                       12288         100\n");
     const Args older{"directory-details", "--snapshot", "2024-05-01 08:00:00", "--size", "disk"};
     EXPECT_EQ(Analyse(older).Out,
               "Analysis of directory /srv (on disk)\n"
@@ -641,8 +628,19 @@ TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
       "top_grower": {"directory": "/data/logs/big", "bytes": 300}})"));
     // The /srv snapshots recorded no file system: no figures, no forecast.
     auto srv = nlohmann::json::parse(test::RunOn(db_, {"trend", "--path", "/srv", "--format", "json"}).Out);
-    EXPECT_EQ(srv["points"][0]["fs_size"], nullptr);
-    EXPECT_EQ(srv["forecast"]["full_on"], nullptr);
+    EXPECT_EQ(std::tuple(srv["points"].size(), srv["points"][0]["fs_size"], srv["forecast"]["full_on"]),
+              std::tuple(3u, nullptr, nullptr));
+    // Two machines took /srv: the trend keeps to the host of the newest snapshot holding the directory.
+    test::WithDatabase(db_, [](DatabaseState& state) {
+        for (const auto& [key, label] : {std::pair{"2024-05-01 08:00:00", "north"},
+                                         std::pair{"2024-05-02 08:00:00", "south"},
+                                         std::pair{"2024-05-03 08:00:00", "north"}}) {
+            ASSERT_TRUE(WriteHostLabel(state, test::Key(key), label).Ok());
+        }
+    });
+    srv = nlohmann::json::parse(test::RunOn(db_, {"trend", "--dir", "/srv/web/x", "--format", "json"}).Out);
+    EXPECT_EQ(srv["points"], nlohmann::json::parse(R"([{"snapshot": "2024-05-02 08:00:00", "files": 1, "bytes": 1024,
+                                                        "fs_size": null, "fs_free": null}])"));
     EXPECT_EQ(test::RunOn(db_, {"trend", "--dir", "/nowhere"}).ExitCode, 1);
 
     // The table shows sizes in units; bytes stay plain numbers in CSV.
@@ -657,26 +655,6 @@ TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
               "Top grower: /data/logs/big (+300 B)\n");
     run = test::RunOn(db_, {"trend", "--dir", "/data/logs", "--format", "csv"});
     EXPECT_NE(run.Out.find("\r\n2024-06-03 00:00:00,2,500,1000,700\r\n"), std::string::npos) << run.Out;
-}
-
-// Two machines took /srv: the trend keeps to one of them. ("previous" is the
-// store's, whose host rule HostHistory proves.)
-TEST_F(AnalyseCommand, TrendKeepsToTheHostOfItsNewestSnapshot) {
-    test::WithDatabase(db_, [](DatabaseState& state) {
-        for (const auto& [key, label] : {std::pair{"2024-05-01 08:00:00", "north"},
-                                         std::pair{"2024-05-02 08:00:00", "south"},
-                                         std::pair{"2024-05-03 08:00:00", "north"}}) {
-            ASSERT_TRUE(WriteHostLabel(state, test::Key(key), label).Ok());
-        }
-    });
-    const auto trendKeys = [&](const char* dir) {
-        auto doc = nlohmann::json::parse(test::RunOn(db_, {"trend", "--dir", dir, "--format", "json"}).Out);
-        std::vector<std::string> keys;
-        for (const auto& point : doc["points"]) keys.push_back(point["snapshot"]);
-        return keys;
-    };
-    EXPECT_EQ(trendKeys("/srv"), (std::vector<std::string>{"2024-05-01 08:00:00", "2024-05-03 08:00:00"}));
-    EXPECT_EQ(trendKeys("/srv/web/x"), std::vector<std::string>{"2024-05-02 08:00:00"});
 }
 
 // Real database files with a page overwritten by garbage, as a failing disk
