@@ -120,44 +120,45 @@ TEST_F(TreeMatch, QuotesAndWildcardsInNamesAreOrdinaryCharacters) {
 }
 
 // The change and duplicate lists pair files up by name outside the engine:
-// they must compare names exactly as the queries would.
+// they must compare names exactly as the queries would. Windows pairs names
+// that differ only in case; POSIX keeps case, so /p/b/f is new (F was another
+// file), and the changes come by change (g shrank by 5), then path.
 class NamePairing : public SnapshotDatabaseTest {};
 
-TEST_F(NamePairing, WindowsPairsFilesWhoseNamesDifferOnlyInCase) {
-    AddSnapshot("2024-01-01 00:00:00", "C:", PathStyle::Windows, {{"2", "C:", 2, 30}},
-                {{"C:\\Docs", "Report.TXT", 10, "2024-01-01 00:00:00"}, {"C:\\Tmp", "x", 20, "2024-01-01 00:00:00"}});
-    AddSnapshot("2024-02-01 00:00:00", "C:", PathStyle::Windows, {{"2", "C:", 3, 60}},
-                {{"C:\\docs", "report.txt", 15, "2024-01-01 00:00:00"},
-                 {"C:\\Tmp", "X", 20, "2024-01-01 00:00:00"},
-                 {"C:\\Tmp", "REPORT.txt", 25, "2024-01-01 00:00:00"}});
-    Rows changed = Details(StateFor(ChangedFiles, "2024-02-01 00:00:00", "2024-01-01 00:00:00", "C:", PathStyle::Windows));
-    EXPECT_EQ(changed, (Rows{{"report.txt", "C:\\docs", "-5", "15", "2024-01-01 00:00 ", "10", "2024-01-01 00:00 "}}));
-    Rows duplicates = Details(StateFor(DuplicateFiles, "2024-02-01 00:00:00", nullptr, "C:", PathStyle::Windows));
-    ASSERT_EQ(duplicates.size(), 2u);
-    EXPECT_EQ(duplicates[0][1], "C:\\docs");
-    EXPECT_EQ(duplicates[1][1], "C:\\Tmp");
-}
-
-TEST_F(NamePairing, PosixKeepsCaseAndOrdersChangesByChangeThenPath) {
-    AddSnapshot("2024-01-01 00:00:00", "/p", PathStyle::Posix, {{"2", "/p", 4, 40}},
-                {{"/p/a", "f", 10, "2024-01-01 00:00:00"},
-                 {"/p/A", "f", 10, "2024-01-01 00:00:00"},
-                 {"/p/b", "F", 10, "2024-01-01 00:00:00"},
-                 {"/p/b", "g", 10, "2024-01-01 00:00:00"}});
-    AddSnapshot("2024-02-01 00:00:00", "/p", PathStyle::Posix, {{"2", "/p", 4, 40}},
-                {{"/p/a", "f", 10, "2024-01-05 00:00:00"},
-                 {"/p/A", "f", 10, "2024-01-05 00:00:00"},
-                 {"/p/b", "f", 10, "2024-01-01 00:00:00"},
-                 {"/p/b", "g", 5, "2024-01-01 00:00:00"}});
-    std::vector<std::string> changed;
-    for (const auto& row : Details(StateFor(ChangedFiles, "2024-02-01 00:00:00", "2024-01-01 00:00:00", "/p")))
-        changed.push_back(row[1] + "/" + row[0] + " " + row[2]);
-    // /p/b/f is new (F was another file), g shrank by 5: change +5 comes first.
-    EXPECT_EQ(changed, (std::vector<std::string>{"/p/b/g 5", "/p/A/f 0", "/p/a/f 0"}));
-    std::vector<std::string> duplicates;
-    for (const auto& row : Details(StateFor(DuplicateFiles, "2024-02-01 00:00:00", nullptr, "/p")))
-        duplicates.push_back(row[1] + "/" + row[0]);
-    EXPECT_EQ(duplicates, (std::vector<std::string>{"/p/A/f", "/p/a/f", "/p/b/f"}));
+TEST_F(NamePairing, ChangesAndDuplicatesPairNamesAsTheirPathStyleComparesThem) {
+    const char *before = "2024-01-01 00:00:00", *after = "2024-01-05 00:00:00";
+    const struct {
+        PathStyle Style;
+        const char* Base;
+        std::vector<FileRow> Compare, Prime;
+        std::vector<std::string> Changed, Duplicates;
+    } cases[] = {
+        {PathStyle::Windows, "C:", {{"C:\\Docs", "Report.TXT", 10, before}, {"C:\\Tmp", "x", 20, before}},
+         {{"C:\\docs", "report.txt", 15, before}, {"C:\\Tmp", "X", 20, before}, {"C:\\Tmp", "REPORT.txt", 25, before}},
+         {"C:\\docs\\report.txt -5"}, {"C:\\docs\\report.txt", "C:\\Tmp\\REPORT.txt"}},
+        {PathStyle::Posix, "/p",
+         {{"/p/a", "f", 10, before}, {"/p/A", "f", 10, before}, {"/p/b", "F", 10, before}, {"/p/b", "g", 10, before}},
+         {{"/p/a", "f", 10, after}, {"/p/A", "f", 10, after}, {"/p/b", "f", 10, before}, {"/p/b", "g", 5, before}},
+         {"/p/b/g 5", "/p/A/f 0", "/p/a/f 0"}, {"/p/A/f", "/p/a/f", "/p/b/f"}},
+    };
+    const char *compareKey = "2024-01-01 00:00:00", *primeKey = "2024-02-01 00:00:00";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Base);
+        const std::string sep(1, Separator(c.Style));
+        AddSnapshot(compareKey, c.Base, c.Style, {{"2", c.Base, 4, 40}}, c.Compare);
+        AddSnapshot(primeKey, c.Base, c.Style, {{"2", c.Base, 4, 40}}, c.Prime);
+        std::vector<std::string> changed, duplicates;
+        for (const auto& row : Details(StateFor(ChangedFiles, primeKey, compareKey, c.Base, c.Style))) {
+            changed.push_back(row[1] + sep + row[0] + " " + row[2]);
+        }
+        for (const auto& row : Details(StateFor(DuplicateFiles, primeKey, nullptr, c.Base, c.Style))) {
+            duplicates.push_back(row[1] + sep + row[0]);
+        }
+        EXPECT_EQ(changed, c.Changed);
+        EXPECT_EQ(duplicates, c.Duplicates);
+        WaitUpTo noWait(std::chrono::milliseconds(0));
+        ASSERT_TRUE(DeleteSnapshots(db_, {Key(compareKey), Key(primeKey)}, noWait).Ok());
+    }
 }
 
 // The comparisons read both snapshots in key order and pair them in one pass.

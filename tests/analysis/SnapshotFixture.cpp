@@ -104,10 +104,6 @@ void SnapshotDatabaseTest::AddDataPair() {
                  {"/data/it's 50%_*", "x%_*.c", 4096, "2024-03-07 13:00:00"}});
 }
 
-}  // namespace corvina::test
-
-namespace corvina::test {
-
 void SnapshotDatabaseTest::AddDataPairOnDisk() {
     AddDiskRows(db_, {.Key = kCompare,
                       .Total = 51200,

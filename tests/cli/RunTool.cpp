@@ -92,14 +92,6 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     return true;
 }
 
-bool WaitForSizeAbove(const std::string& path, std::uintmax_t bytes) {
-    return WaitUntil([&] {
-        std::error_code missing;
-        const std::uintmax_t size = std::filesystem::file_size(path, missing);
-        return !missing && size > bytes;
-    });
-}
-
 bool WriteLockHeld(const std::string& db) {
     SQLite::Database file(db, SQLite::OPEN_READWRITE);
     file.setBusyTimeout(0);

@@ -93,8 +93,6 @@ void EmptyLog(const std::string& db);
 // Waits until done() holds, looking every few milliseconds (false after the
 // timeout: only a hung run takes that long).
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::minutes(1));
-// Waits until the file at path holds more than bytes.
-bool WaitForSizeAbove(const std::string& path, std::uintmax_t bytes);
 // True while another connection holds the database file's write lock: a
 // write transaction of ours is refused at once.
 bool WriteLockHeld(const std::string& db);

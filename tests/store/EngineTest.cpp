@@ -117,9 +117,25 @@ protected:
 
     std::string Type(ValueKind kind) const { return std::string(db_->SqlDialect().TypeName(kind)); }
 
+    // The location as a role that may read the schema's tables and do
+    // nothing else (with options such as CONNECTION LIMIT 1); the role goes
+    // when the test ends.
+    std::string AsReader(const std::string& options = "") {
+        role_ = schema_.Name() + "_reader";
+        EXPECT_EQ(test::RunOnServer(location_, "CREATE ROLE " + role_ + " LOGIN " + options + "; GRANT USAGE ON SCHEMA " +
+                                                   schema_.Name() + " TO " + role_ + "; GRANT SELECT ON ALL TABLES IN "
+                                                   "SCHEMA " + schema_.Name() + " TO " + role_),
+                  "");
+        return location_ + " user=" + role_;
+    }
+    void TearDown() override {
+        db_.reset();
+        if (!role_.empty()) test::RunOnServer(location_, "DROP OWNED BY " + role_ + "; DROP ROLE " + role_);
+    }
+
     test::TempDir dir_;
     test::ServerSchema schema_;
-    std::string location_;
+    std::string location_, role_;
     std::unique_ptr<engine::Connection> db_;  // closed before the schema goes
 };
 
@@ -417,12 +433,8 @@ TEST_F(ServerEngine, NumbersReadAsTheServersOwnTextsSay) {
     }
     // Types and integers: a whole numeric is an integer, saturating.
     auto query = Prepared("SELECT v FROM (VALUES (18446744073709551614::numeric), (-1e30), (1.5), (-7), (0.000)) t(v)");
-    const std::vector<std::pair<ColumnType, std::int64_t>> expected{
-        {ColumnType::Integer, std::numeric_limits<std::int64_t>::max()},
-        {ColumnType::Integer, std::numeric_limits<std::int64_t>::min()},
-        {ColumnType::Real, 1},
-        {ColumnType::Integer, -7},
-        {ColumnType::Real, 0}};
+    const std::pair<ColumnType, std::int64_t> expected[] = {{Integer, kMax}, {Integer, kMin}, {Real, 1}, {Integer, -7},
+                                                            {Real, 0}};
     for (const auto& [type, integer] : expected) {
         bool row = false;
         ASSERT_TRUE(query->Step(row).Ok() && row);
@@ -436,9 +448,8 @@ TEST_F(ServerEngine, NumbersReadAsTheServersOwnTextsSay) {
 }
 
 TEST_F(ServerEngine, ErrorsMapOntoStoreCodesAndTheNextStatementWorks) {
-    ASSERT_TRUE(db_->Execute("CREATE TABLE control (Snapshot TEXT PRIMARY KEY); CREATE TABLE dir (n BIGINT); "
-                             "CREATE TABLE files (n BIGINT); INSERT INTO control VALUES ('a')")
-                    .Ok());
+    ASSERT_OK(db_->Execute("CREATE TABLE control (Snapshot TEXT PRIMARY KEY); CREATE TABLE dir (n BIGINT); "
+                           "CREATE TABLE files (n BIGINT); INSERT INTO control VALUES ('a')"));
     StoreError error = db_->Execute("INSERT INTO control VALUES ('a')");
     EXPECT_EQ(error.Code, StoreCode::Constraint);
     EXPECT_TRUE(error.Reason.ends_with("(SQLSTATE 23505)")) << error.Reason;
@@ -462,18 +473,11 @@ TEST_F(ServerEngine, ErrorsMapOntoStoreCodesAndTheNextStatementWorks) {
     std::string reason = "?";
     ASSERT_TRUE(db_->WhyNotWritable(reason).Ok());
     EXPECT_EQ(reason, "");
-    const std::string role = "reader_" + schema_.Name();
-    ASSERT_EQ(test::RunOnServer(location_, "CREATE ROLE " + role + " LOGIN; GRANT USAGE ON SCHEMA " + schema_.Name() +
-                                               " TO " + role + "; GRANT SELECT ON ALL TABLES IN SCHEMA " +
-                                               schema_.Name() + " TO " + role),
-              "");
     std::unique_ptr<engine::Connection> reader;
-    ASSERT_TRUE(Open(location_ + " user=" + role, reader).Ok());
-    ASSERT_TRUE(reader->WhyNotWritable(reason).Ok());
+    ASSERT_OK(Open(AsReader(), reader));
+    ASSERT_OK(reader->WhyNotWritable(reason));
     EXPECT_EQ(reason, "this role may not add rows to its tables");
     EXPECT_EQ(reader->Execute("INSERT INTO dir VALUES (1)").Code, StoreCode::ReadOnly);
-    reader.reset();
-    test::RunOnServer(location_, "DROP OWNED BY " + role + "; DROP ROLE " + role);
 }
 
 // The engine's connection is idle, or idle in a transaction, as the server sees it.
@@ -561,17 +565,11 @@ TEST_F(ServerEngine, ScansSteppedInTurnReadOnTwoSessionsUnlessAWriteIsOpen) {
     db_->Rollback();
 
     // A role the server allows one session reads both on it.
-    const std::string role = schema_.Name() + "_one";
-    ASSERT_EQ(test::RunOnServer(location_, "CREATE ROLE " + role + " LOGIN CONNECTION LIMIT 1; GRANT USAGE ON SCHEMA " +
-                                               schema_.Name() + " TO " + role + "; GRANT SELECT ON t TO " + role),
-              "");
     db_.reset();
-    ASSERT_TRUE(Open(location_ + " user=" + role, db_).Ok());
+    ASSERT_OK(Open(AsReader("CONNECTION LIMIT 1"), db_));
     const std::vector<std::string> alone = stepInTurn(0);
     ASSERT_EQ(alone.size(), 2u);
     EXPECT_EQ(alone[0], alone[1]);
-    db_.reset();
-    test::RunOnServer(location_, "DROP OWNED BY " + role + "; DROP ROLE " + role);
 }
 
 // Another session holds the writers' lock, as another program's run does.
