@@ -71,7 +71,7 @@ TEST_F(OpenDatabase, MissingFileAskedYesIsCreatedWithExactlyTheSchemaForItsOwner
         EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
     }
 
-    // The tables' texts are checked where the engine renders them (SqliteDialect).
+    // The tables' texts are checked where the engine renders them (FileEngine).
     SQLite::Database db(path);
     EXPECT_EQ(Objects(db, "table"), "Control,Dir,files");
     // The files table is keyed by File1 itself: no index repeats its keys.
