@@ -106,7 +106,6 @@ TEST_F(CatalogueCommands, ListShowsHostsOnlyWhenTheDatabaseHoldsSeveralAndDelete
         return test::RunOn(db, args).Out;
     };
     const std::string first = Take(alpha, "north", {"--host-label", "north"});
-    EXPECT_EQ(test::Query(db, "SELECT Hostname FROM Host WHERE Snapshot = '" + first + "'"), "north");
     // One host lists as the database of the first test does, without a host field.
     EXPECT_FALSE(nlohmann::json::parse(list({"--path", alpha, "--json"}))[0].contains("host"));
 

@@ -86,7 +86,6 @@ TEST(SnapshotCommand, UnreadableDirectoriesAreListedEscapedAndTheHundredAndFirst
     auto run = test::RunOkOn(db, {"snapshot", root, "--files"}, {.Unprivileged = true});
     EXPECT_NE(run.Err.find("Note: information on 1 files could not be collected"), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find("\n  " + root + "/locked\\x0A\\x1B[1A/: Permission denied\n"), std::string::npos) << run.Err;
-    EXPECT_EQ(Query(db, "SELECT Totfiles FROM Control"), "1");
 
     for (int i = 0; i < 100; ++i) ::mkdir((root + "/locked" + std::to_string(i)).c_str(), 0);
     run = test::RunOn(db, {"snapshot", root}, {.Unprivileged = true});
