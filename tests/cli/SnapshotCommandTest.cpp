@@ -332,21 +332,26 @@ TEST(Concurrency, RunsLandReadersNeverWaitWritersTakeTurnsAndStoppedRunsLeaveNot
         EXPECT_EQ(keys.size(), 8u);
         EXPECT_EQ(test::RowsAt(location, counts), "8|1608|176");
 
+        // Starts a run that last holds, once the database has taken megabytes of its rows.
         const auto hold = [&](test::HeldDirectory& last, std::vector<std::string> args) {
             if (location == file) test::EmptyLog(file);
             const std::uintmax_t before = Written(location);
             args.insert(args.end(), {"--db", location});
-            auto run = std::make_unique<test::RunningTool>(args);
+            auto started = std::make_unique<test::RunningTool>(args);
             EXPECT_TRUE(last.WaitUntilOpened());
             EXPECT_TRUE(test::WaitUntil([&] { return Written(location) > before + (4 << 20); }));
-            return run;
+            return started;
         };
         {
             test::HeldDirectory last(big + "/zz-last");
             if (!last.Holding()) GTEST_SKIP() << test::HeldDirectory::kCannotHold;
             const auto held = hold(last, {"snapshot", big, "--files", "--description", "second"});
-            for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-                     {"list", "--path", small}, {"info", "latest"}, {"analyse", "directory-details"}, {"check"}}) {
+            const std::pair<std::vector<std::string>, std::string> readers[] = {
+                {{"list", "--path", small}, "\trun\n"},
+                {{"info", "latest"}, "Description:       run\n"},
+                {{"analyse", "directory-details"}, "Total for " + small},
+                {{"check"}, ": 8 snapshots of 1 base path"}};
+            for (const auto& [args, said] : readers) {
                 // A reader that waited for the held run would wait for ever;
                 // it is killed as it goes out of scope.
                 test::RunningTool reader(test::WithDb(args, location));
@@ -356,6 +361,7 @@ TEST(Concurrency, RunsLandReadersNeverWaitWritersTakeTurnsAndStoppedRunsLeaveNot
                 }
                 const test::ToolRun read = reader.Finish();
                 EXPECT_EQ(read.ExitCode, 0) << args[0] << ": " << read.Err;
+                EXPECT_NE(read.Out.find(said), std::string::npos) << read.Out;
                 EXPECT_EQ(read.Out.find("second"), std::string::npos) << args[0];
             }
             EXPECT_TRUE(location == file ? test::WriteLockHeld(file)
@@ -379,10 +385,10 @@ TEST(Concurrency, RunsLandReadersNeverWaitWritersTakeTurnsAndStoppedRunsLeaveNot
 
         for (int signal : {SIGINT, SIGKILL}) {
             test::HeldDirectory last(big + "/zz-last");
-            const auto run = hold(last, {"snapshot", big, "--files"});
-            run->Signal(signal);
+            const auto stopping = hold(last, {"snapshot", big, "--files"});
+            stopping->Signal(signal);
             last.Release();
-            const test::ToolRun stopped = run->Finish();
+            const test::ToolRun stopped = stopping->Finish();
             EXPECT_EQ(stopped.ExitCode, signal == SIGINT ? 1 : 128 + SIGKILL) << stopped.Err;
             if (signal == SIGINT) {
                 EXPECT_NE(stopped.Err.find("corvina: Snapshot aborted"), std::string::npos) << stopped.Err;
