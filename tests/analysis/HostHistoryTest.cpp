@@ -40,7 +40,6 @@ protected:
             }
         }
     }
-    void AddTwoHosts() { AddHomes({"north", "south", "north", nullptr, "south"}); }
 
     std::string Previous(const char* key) {
         std::optional<DateTime> previous;
@@ -79,17 +78,31 @@ protected:
     }
 };
 
-TEST_F(HostHistory, PreviousAndLatestKeepToOneHost) {
-    AddTwoHosts();
+// Previous and latest, the trend (the host of the newest snapshot holding the
+// directory) and the directory history (the prime snapshot's host) keep to one host.
+TEST_F(HostHistory, PreviousLatestTrendAndDirectoryHistoryKeepToOneHost) {
+    AddHomes({"north", "south", "north", nullptr, "south"});
     const std::pair<const char*, const char*> previous[] = {
         {kNorth2, kNorth1}, {kSouth2, kSouth1}, {kSouth1, "none"}, {kNorth1, "none"}, {kUnlabelled, "none"}};
     for (const auto& [key, expected] : previous) EXPECT_EQ(Previous(key), expected) << key;
+    EXPECT_EQ(std::vector({Latest("north"), Latest("south"), Latest(""), Latest("west"), Latest(std::nullopt)}),
+              std::vector<std::string>({kNorth2, kSouth2, kUnlabelled, "none", kSouth2}));
 
-    EXPECT_EQ(Latest("north"), kNorth2);
-    EXPECT_EQ(Latest("south"), kSouth2);
-    EXPECT_EQ(Latest(""), kUnlabelled);
-    EXPECT_EQ(Latest("west"), "none");
-    EXPECT_EQ(Latest(std::nullopt), kSouth2);
+    using Keys = std::vector<std::string>;
+    EXPECT_EQ(Trend("/home/a"), (Keys{"south", kSouth1, kSouth2}));
+    EXPECT_EQ(Trend("/home/n"), (Keys{"north", kNorth1, kNorth2}));
+    // No snapshot holds it: the newest snapshot's host, whose points lack it.
+    EXPECT_EQ(Trend("/home/gone"), (Keys{"south", kSouth1, kSouth2}));
+
+    EXPECT_EQ(History(kNorth1), (Keys{"1", "3"}));
+    EXPECT_EQ(History(kSouth2), (Keys{"2", "5"}));
+    EXPECT_EQ(History(kUnlabelled), (Keys{"4"}));
+    AnalysisSession session(db_, messages_);
+    ASSERT_TRUE(session.ChoosePrime(Key(kUnlabelled)).Ok());
+    EXPECT_EQ(session.State().Host, std::optional<std::string>(""));
+    ASSERT_TRUE(session.ChoosePrime(Key(kNorth2)).Ok());
+    EXPECT_EQ(session.State().Host, std::optional<std::string>("north"));
+    EXPECT_TRUE(prompter_.Texts().empty());
 }
 
 // A file without labels, then the same with all but one labelled north, as
@@ -99,9 +112,7 @@ TEST_F(HostHistory, AFileWithoutLabelsOrWithUnlabelledSnapshotsBesideOneLabelIsO
     for (const bool labelled : {false, true}) {
         SCOPED_TRACE(labelled ? "labelled" : "no labels");
         for (const char* key : {kNorth1, kSouth1, kNorth2, kSouth2}) {
-            if (labelled) {
-                ASSERT_TRUE(WriteHostLabel(db_, Key(key), "north").Ok());
-            }
+            EXPECT_TRUE(!labelled || WriteHostLabel(db_, Key(key), "north").Ok());
         }
         EXPECT_EQ(Previous(kSouth2), kUnlabelled);
         EXPECT_EQ(Previous(kUnlabelled), kNorth2);
@@ -110,29 +121,6 @@ TEST_F(HostHistory, AFileWithoutLabelsOrWithUnlabelledSnapshotsBesideOneLabelIsO
         EXPECT_EQ(Trend("/home/n"), (std::vector<std::string>{"-", kNorth1, kSouth1, kNorth2, kUnlabelled, kSouth2}));
         EXPECT_EQ(History(kNorth1), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
     }
-}
-
-TEST_F(HostHistory, TrendKeepsToTheHostOfTheNewestSnapshotHoldingTheDirectory) {
-    AddTwoHosts();
-    using Keys = std::vector<std::string>;
-    EXPECT_EQ(Trend("/home/a"), (Keys{"south", kSouth1, kSouth2}));
-    EXPECT_EQ(Trend("/home/n"), (Keys{"north", kNorth1, kNorth2}));
-    // No snapshot holds it: the newest snapshot's host, whose points lack it.
-    EXPECT_EQ(Trend("/home/gone"), (Keys{"south", kSouth1, kSouth2}));
-}
-
-TEST_F(HostHistory, DirectoryHistoryAndTheWindowsTrendKeepToThePrimeSnapshotsHost) {
-    AddTwoHosts();
-    EXPECT_EQ(History(kNorth1), (std::vector<std::string>{"1", "3"}));
-    EXPECT_EQ(History(kSouth2), (std::vector<std::string>{"2", "5"}));
-    EXPECT_EQ(History(kUnlabelled), (std::vector<std::string>{"4"}));
-
-    AnalysisSession session(db_, messages_);
-    ASSERT_TRUE(session.ChoosePrime(Key(kUnlabelled)).Ok());
-    EXPECT_EQ(session.State().Host, std::optional<std::string>(""));
-    ASSERT_TRUE(session.ChoosePrime(Key(kNorth2)).Ok());
-    EXPECT_EQ(session.State().Host, std::optional<std::string>("north"));
-    EXPECT_TRUE(prompter_.Texts().empty());
 }
 
 }  // namespace

@@ -39,18 +39,13 @@ AnalysisState SnapshotDatabaseTest::StateFor(AnalysisKind kind, const char* key,
     state.SizeThreshold = info.InfoFileLimit;
     state.QueryDirectory = directory;
     state.SelectedDirectory = directory;
-    state.DirTotal = DirBytes(key, directory);
-    if (compareKey != nullptr) state.CompareDirTotal = DirBytes(compareKey, directory);
-    if (basis == SizeBasis::Disk) {
-        std::optional<double> total;
-        EXPECT_TRUE(
-            FindDirectoryTotal(db_, directory, state.SnapshotDate, style, total, Entrytype::Directory, basis).Ok());
-        state.DirTotal = total.value_or(0);
-        if (compareKey != nullptr) {
-            EXPECT_TRUE(FindDirectoryTotal(db_, directory, state.CompareSnapshotDate, style, total,
-                                           Entrytype::Directory, basis).Ok());
-            state.CompareDirTotal = total.value_or(0);
+    for (auto [at, total] : {std::pair{key, &state.DirTotal}, std::pair{compareKey, &state.CompareDirTotal}}) {
+        if (at == nullptr) continue;
+        std::optional<double> found = DirBytes(at, directory);
+        if (basis == SizeBasis::Disk) {
+            EXPECT_TRUE(FindDirectoryTotal(db_, directory, Key(at), style, found, Entrytype::Directory, basis).Ok());
         }
+        *total = found.value_or(0);
     }
     state.SizeUnit = unit;
     state.SizeBasis = basis;
@@ -103,10 +98,6 @@ void SnapshotDatabaseTest::AddDataPair() {
                  {"/data/docs/old", "a.txt", 500, "2024-03-02 12:00:00"},
                  {"/data/it's 50%_*", "x%_*.c", 4096, "2024-03-07 13:00:00"}});
 }
-
-}  // namespace corvina::test
-
-namespace corvina::test {
 
 void SnapshotDatabaseTest::AddDataPairOnDisk() {
     AddDiskRows(db_, {.Key = kCompare,

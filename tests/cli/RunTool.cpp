@@ -12,11 +12,14 @@
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <list>
 #include <thread>
 
+#include "store/DatabaseState.h"
+#include "tests/support/ServerSchema.h"
 #include "tests/support/TempDir.h"
 
 namespace corvina::test {
@@ -66,6 +69,14 @@ void MakeLinkTree(const std::string& root, int dirs, int linksPerDir) {
     }
 }
 
+std::string RowsAt(const std::string& location, const std::string& sql) {
+    if (!IsServerLocation(location)) return Query(location, sql);
+    std::string rows = RunOnServer(location, sql);
+    if (!rows.empty()) rows.pop_back();
+    std::replace(rows.begin(), rows.end(), '\n', ',');
+    return rows;
+}
+
 bool CanDropPrivileges() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
 
 void EmptyLog(const std::string& db) {
@@ -79,14 +90,6 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
-}
-
-bool WaitForSizeAbove(const std::string& path, std::uintmax_t bytes) {
-    return WaitUntil([&] {
-        std::error_code missing;
-        const std::uintmax_t size = std::filesystem::file_size(path, missing);
-        return !missing && size > bytes;
-    });
 }
 
 bool WriteLockHeld(const std::string& db) {

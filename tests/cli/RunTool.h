@@ -61,17 +61,19 @@ private:
 inline ToolRun RunTool(const std::vector<std::string>& args, const ToolOptions& options = {}) {
     return RunningTool(args, options).Finish();
 }
-// The same with "--db db" at the end.
-inline ToolRun RunOn(const std::string& db, std::vector<std::string> args, const ToolOptions& options = {}) {
+// The arguments with "--db db" at the end.
+inline std::vector<std::string> WithDb(std::vector<std::string> args, const std::string& db) {
     args.insert(args.end(), {"--db", db});
-    return RunTool(args, options);
+    return args;
+}
+inline ToolRun RunOn(const std::string& db, const std::vector<std::string>& args, const ToolOptions& options = {}) {
+    return RunTool(WithDb(args, db), options);
 }
 // RunTool and RunOn for a run that must succeed: any other exit code fails
 // the test, naming the command and what it said on stderr.
 ToolRun RunOk(const std::vector<std::string>& args, const ToolOptions& options = {});
-inline ToolRun RunOkOn(const std::string& db, std::vector<std::string> args, const ToolOptions& options = {}) {
-    args.insert(args.end(), {"--db", db});
-    return RunOk(args, options);
+inline ToolRun RunOkOn(const std::string& db, const std::vector<std::string>& args, const ToolOptions& options = {}) {
+    return RunOk(WithDb(args, db), options);
 }
 
 // Starts count runs of args at once and waits for them all, each of which
@@ -91,11 +93,12 @@ void EmptyLog(const std::string& db);
 // Waits until done() holds, looking every few milliseconds (false after the
 // timeout: only a hung run takes that long).
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::minutes(1));
-// Waits until the file at path holds more than bytes.
-bool WaitForSizeAbove(const std::string& path, std::uintmax_t bytes);
 // True while another connection holds the database file's write lock: a
 // write transaction of ours is refused at once.
 bool WriteLockHeld(const std::string& db);
+
+// Every row of a query on a database file or a server's, as Query gives a file's.
+std::string RowsAt(const std::string& location, const std::string& sql);
 
 // The text up to the first tab: the key in a snapshot's summary or list line.
 inline std::string FirstField(const std::string& line) { return line.substr(0, line.find('\t')); }

@@ -1,9 +1,10 @@
 // corvina-cli snapshot end to end: what it stores, unreadable directories,
-// odd names, mounts, Ctrl-C and SIGKILL, and a tree deeper than any stack;
-// the timers of corvina-cli schedule that take them unattended. Then several
-// processes on one database at once, as scheduled snapshots meet a person
-// browsing: writers queue, each run lands with its own key, and readers
-// answer from the last committed state while a run stands still mid-work.
+// odd names, mounts, and a tree deeper than any stack; the timers of
+// corvina-cli schedule that take them unattended. Then several processes on
+// one database at once, a file or a server's, as scheduled snapshots meet a
+// person browsing: writers queue, each run lands with its own key, readers
+// answer from the last committed state while a run stands still mid-work,
+// and Ctrl-C or SIGKILL leave nothing of a run.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -21,6 +23,7 @@
 #include "tests/cli/HeldDirectory.h"
 #include "tests/cli/RunTool.h"
 #include "tests/support/LayoutChoice.h"
+#include "tests/support/ServerSchema.h"
 #include "tests/support/TempDir.h"
 
 namespace corvina {
@@ -30,23 +33,11 @@ namespace fs = std::filesystem;
 using test::FirstField;
 using test::Query;
 
-// --min-size reads as every size does (SizeOption), and malformed ones are
-// bad usage (Usage). Without --host-label a snapshot is recorded as taken on
-// this machine.
-TEST(SnapshotCommand, MinSizeIsStoredInBytesAndTheHostIsThisMachine) {
-    test::TempDir dir;
-    fs::create_directory(dir.File("t"));
-    const std::string db = dir.File("s.mdb");
-    test::RunOkOn(db, {"snapshot", dir.File("t"), "--files", "--min-size", "0.5K"});
-    EXPECT_EQ(Query(db, "SELECT Filelimit FROM Control"), "512");
-    char machine[256] = {};
-    ASSERT_EQ(::gethostname(machine, sizeof machine - 1), 0);
-    EXPECT_EQ(Query(db, "SELECT Hostname FROM Host"), machine);
-}
-
 // The options' exclusions are kept in the order of the command line, a
 // file's lines in its place (without its empty lines and CRs), the caches
 // once; info says them in text and JSON. (Files that cannot be read: Usage.)
+// --min-size reads as every size does (SizeOption). Without --host-label a
+// snapshot is recorded as taken on this machine.
 TEST(SnapshotCommand, ExclusionsAreKeptInTheOrderGivenAndInfoShowsThem) {
     test::TempDir dir;
     const std::string tree = dir.File("t"), db = dir.File("s.mdb"), patterns = dir.File("patterns");
@@ -54,10 +45,13 @@ TEST(SnapshotCommand, ExclusionsAreKeptInTheOrderGivenAndInfoShowsThem) {
     for (const char* file : {"/a b", "/x.tmp", "/logs/today", "/kept"}) test::WriteFile(tree + file, "1234");
     test::WriteFile(patterns, "*.tmp\r\n\nlogs\n");
     auto run = test::RunOkOn(db, {"snapshot", tree, "--exclude-caches", "--exclude", "a b", "--exclude-from", patterns,
-                                  "--exclude-caches", "--exclude", "\x1b[2J"});
+                                  "--exclude-caches", "--exclude", "\x1b[2J", "--files", "--min-size", "0.5K"});
     EXPECT_NE(run.Out.find("\t1 directories\t1 files\t4\n"), std::string::npos) << run.Out;
     EXPECT_EQ(Query(db, "SELECT Position, Kind, Pattern FROM Exclusion"),
               "0|caches|,1|pattern|a b,2|pattern|*.tmp,3|pattern|logs,4|pattern|\x1b[2J");
+    char machine[256] = {};
+    ASSERT_EQ(::gethostname(machine, sizeof machine - 1), 0);
+    EXPECT_EQ(Query(db, "SELECT Filelimit, Hostname FROM Control JOIN Host USING (Snapshot)"), "512|" + std::string(machine));
 
     const std::string info = test::RunOkOn(db, {"info", "latest"}).Out;
     EXPECT_NE(info.find("\nLeft out:          cache directories\n                   a b\n                   *.tmp\n"
@@ -92,7 +86,6 @@ TEST(SnapshotCommand, UnreadableDirectoriesAreListedEscapedAndTheHundredAndFirst
     auto run = test::RunOkOn(db, {"snapshot", root, "--files"}, {.Unprivileged = true});
     EXPECT_NE(run.Err.find("Note: information on 1 files could not be collected"), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find("\n  " + root + "/locked\\x0A\\x1B[1A/: Permission denied\n"), std::string::npos) << run.Err;
-    EXPECT_EQ(Query(db, "SELECT Totfiles FROM Control"), "1");
 
     for (int i = 0; i < 100; ++i) ::mkdir((root + "/locked" + std::to_string(i)).c_str(), 0);
     run = test::RunOn(db, {"snapshot", root}, {.Unprivileged = true});
@@ -155,43 +148,6 @@ TEST(SnapshotCommand, AFileSystemMountedBelowIsEmptyUnlessAskedToCross) {
     EXPECT_EQ(Query(dir.File("cross.mdb"), "SELECT Totdirs, Totfiles FROM Control"), "2|1");
 }
 
-TEST(SnapshotCommand, InterruptAndKillMidRunLeaveNothingOfTheRun) {
-    // The run is caught mid-way by the size of its log, which the tables layout fills fastest.
-    const test::TablesLayout tablesLayout;
-    test::TempDir dir;
-    std::string root = dir.File("tree"), db = dir.File("s.mdb");
-    test::MakeLinkTree(root, 400, 250);
-    test::RunOkOn(db, {"snapshot", root, "--description", "kept"});
-
-    // Each run is held where it opens the last directory of its walk, once
-    // its rows fill the log far beyond the engine's page cache: the signal
-    // finds it in the middle of its transaction whatever the machine's speed.
-    for (int signal : {SIGINT, SIGKILL}) {
-        test::HeldDirectory last(root + "/zz-last");
-        if (!last.Holding()) GTEST_SKIP() << test::HeldDirectory::kCannotHold;
-        test::EmptyLog(db);
-        test::RunningTool run({"snapshot", root, "--db", db, "--files"});
-        ASSERT_TRUE(last.WaitUntilOpened());
-        ASSERT_TRUE(test::WaitForSizeAbove(db + "-wal", 6 << 20));
-        run.Signal(signal);
-        last.Release();
-        test::ToolRun stopped = run.Finish();
-        if (signal == SIGINT) {
-            EXPECT_EQ(stopped.ExitCode, 1) << stopped.Err;
-            EXPECT_NE(stopped.Err.find("corvina: Snapshot aborted"), std::string::npos) << stopped.Err;
-        } else {
-            EXPECT_EQ(stopped.ExitCode, 128 + SIGKILL) << stopped.Err;
-        }
-    }
-    // The database opens cleanly and holds the first snapshot only.
-    auto list = test::RunOkOn(db, {"list", "--path", root});
-    EXPECT_EQ(list.Err, "");
-    EXPECT_NE(list.Out.find("kept"), std::string::npos);
-    EXPECT_EQ(Query(db, "SELECT (SELECT count(*) FROM Control), (SELECT count(*) FROM files), count(DISTINCT Snapshot), "
-                        "(SELECT * FROM pragma_integrity_check) FROM Dir"),
-              "1|0|1|ok");
-}
-
 // A chain of 20,000 nested directories, as any user can make with mkdir in a
 // loop, each made relative to the one before: far beyond PATH_MAX and any
 // stack that followed it by recursion. It lives in the memory file system
@@ -225,6 +181,10 @@ TEST(SnapshotCommand, TwentyThousandLevelsEndWithAnExitCodeUnderASmallStackOrFew
 }
 
 constexpr const char* kWaiting = "Waiting for another snapshot of this database to finish";
+// Clients' transactions under way that have written. A reader's never gets a
+// transaction id, so one still ending as its client goes is not counted.
+constexpr const char* kWritingTransactions =
+    "SELECT count(*) FROM pg_stat_activity WHERE backend_type = 'client backend' AND backend_xid IS NOT NULL";
 
 // What a shell command prints, without its last line break; "" when it fails.
 std::string CommandOutput(const std::string& command) {
@@ -330,70 +290,115 @@ TEST_F(ScheduleCommand, LongPathsGetShortUnitNamesOfTheirOwnThatListAndRemoveFin
     EXPECT_TRUE(fs::is_empty(units));
 }
 
-TEST(Concurrency, TenSnapshotsStartedTogetherIntoANewDatabaseAllLandWithTheirOwnKeys) {
-    test::TempDir dir;
-    std::string root = dir.File("tree"), db = dir.File("new.mdb");
-    test::MakeLinkTree(root, 10, 20);
-    EXPECT_EQ(test::KeysOfRunsAtOnce({"snapshot", root, "--db", db, "--files", "--description", "run"}, 10).size(), 10u);
-    // Each run 201 files, 11 directories and their 11 files entries.
-    EXPECT_EQ(Query(db, "SELECT count(*), (SELECT count(*) FROM files), (SELECT count(*) FROM Dir) FROM Control"),
-              "10|2010|220");
+// What a database has taken of a run whose transaction is still open: a
+// file's write-ahead log, or the files table on a server.
+std::uintmax_t Written(const std::string& location) {
+    if (IsServerLocation(location)) return std::stoull(test::RunOnServer(location, "SELECT pg_relation_size('files')"));
+    std::error_code missing;
+    const std::uintmax_t size = fs::file_size(location + "-wal", missing);
+    return missing ? 0 : size;
 }
 
-TEST(Concurrency, ReadersAnswerFromTheLastCommitWhileARunStandsStillAndWritersWaitTheirTurn) {
-    // The run is caught mid-way by the size of its log, which the tables layout fills fastest.
+// A database file and, beside a server, a server's: runs started together
+// all land, each with its own key. A large run stands still in the middle of
+// its transaction, where it opens the last directory of its walk once the
+// database has taken far more of its rows than an engine keeps in memory (a
+// rollback journal would lock readers out by now): readers answer from the
+// last commit, another writer waits its turn and says so until Ctrl-C ends
+// its wait, and a delete waits for the run and goes through after it. Ctrl-C
+// or a kill in the middle of a run leaves nothing of it, and the next writer
+// is not kept waiting (a server ends a killed client's transaction when its
+// connection goes).
+TEST(Concurrency, RunsLandReadersNeverWaitWritersTakeTurnsAndStoppedRunsLeaveNothingOnFileAndServer) {
+    // A run is caught mid-way by what it has written, which the tables layout writes row by row.
     const test::TablesLayout tablesLayout;
+    const test::ServerSchema schema;
     test::TempDir dir;
-    std::string root = dir.File("tree"), db = dir.File("shared.mdb");
-    test::MakeLinkTree(root, 250, 250);
-    const std::string firstKey = FirstField(test::RunOkOn(db, {"snapshot", root, "--description", "first"}).Out);
+    const std::string small = dir.File("small"), big = dir.File("big"), file = dir.File("shared.mdb");
+    test::MakeLinkTree(small, 10, 20);
+    test::MakeLinkTree(big, 250, 250);
+    std::vector<std::string> locations{file};
+    if (!test::TestServer().empty()) locations.push_back(schema.Location());
+    // Each run of small 201 files, 11 directories and their 11 files entries.
+    const std::string counts = "SELECT count(*), (SELECT count(*) FROM files), (SELECT count(*) FROM Dir) FROM Control";
+    for (const std::string& location : locations) {
+        SCOPED_TRACE(location);
+        // Into a new file; a server's schema is set up by a first run, as
+        // runs that would set it up together race for its tables.
+        const std::vector<std::string> run{"snapshot", small, "--files", "--description", "run"};
+        std::set<std::string> keys;
+        if (location != file) keys.insert(test::FirstField(test::RunOkOn(location, run).Out));
+        keys.merge(test::KeysOfRunsAtOnce(test::WithDb(run, location), 8 - static_cast<int>(keys.size())));
+        EXPECT_EQ(keys.size(), 8u);
+        EXPECT_EQ(test::RowsAt(location, counts), "8|1608|176");
 
-    // The run stands still where it opens the last directory of its walk,
-    // having written far more than the engine's page cache to the log: a
-    // rollback journal would lock readers out by now.
-    test::HeldDirectory last(root + "/zz-last");
-    if (!last.Holding()) GTEST_SKIP() << test::HeldDirectory::kCannotHold;
-    test::EmptyLog(db);
-    test::RunningTool run({"snapshot", root, "--db", db, "--files", "--description", "second"});
-    ASSERT_TRUE(last.WaitUntilOpened());
-    ASSERT_TRUE(test::WaitForSizeAbove(db + "-wal", 6 << 20));
+        // Starts a run that last holds, once the database has taken megabytes of its rows.
+        const auto hold = [&](test::HeldDirectory& last, std::vector<std::string> args) {
+            if (location == file) test::EmptyLog(file);
+            const std::uintmax_t before = Written(location);
+            args.insert(args.end(), {"--db", location});
+            auto started = std::make_unique<test::RunningTool>(args);
+            EXPECT_TRUE(last.WaitUntilOpened());
+            EXPECT_TRUE(test::WaitUntil([&] { return Written(location) > before + (4 << 20); }));
+            return started;
+        };
+        {
+            test::HeldDirectory last(big + "/zz-last");
+            if (!last.Holding()) GTEST_SKIP() << test::HeldDirectory::kCannotHold;
+            const auto held = hold(last, {"snapshot", big, "--files", "--description", "second"});
+            const std::pair<std::vector<std::string>, std::string> readers[] = {
+                {{"list", "--path", small}, "\trun\n"},
+                {{"info", "latest"}, "Description:       run\n"},
+                {{"analyse", "directory-details"}, "Total for " + small},
+                {{"check"}, ": 8 snapshots of 1 base path"}};
+            for (const auto& [args, said] : readers) {
+                // A reader that waited for the held run would wait for ever;
+                // it is killed as it goes out of scope.
+                test::RunningTool reader(test::WithDb(args, location));
+                if (!reader.WaitForEnd()) {
+                    ADD_FAILURE() << args[0] << " waits for the run";
+                    continue;
+                }
+                const test::ToolRun read = reader.Finish();
+                EXPECT_EQ(read.ExitCode, 0) << args[0] << ": " << read.Err;
+                EXPECT_NE(read.Out.find(said), std::string::npos) << read.Out;
+                EXPECT_EQ(read.Out.find("second"), std::string::npos) << args[0];
+            }
+            EXPECT_TRUE(location == file ? test::WriteLockHeld(file)
+                                         : test::RunOnServer(location, kWritingTransactions) == "1\n");
 
-    // Each reader answers while the run holds its transaction: one that
-    // waited for the run would wait out the busy timeout and then fail.
-    const std::pair<std::vector<std::string>, std::string> readers[] = {
-        {{"list", "--path", root}, "\tfirst\n"},
-        {{"info", "latest"}, "Description:       first\n"},
-        {{"analyse", "directory-details"}, "Total for " + root},
-        {{"check"}, ": 1 snapshot of 1 base path"}};
-    for (const auto& [args, said] : readers) {
-        test::ToolRun read = test::RunOkOn(db, args);
-        EXPECT_NE(read.Out.find(said), std::string::npos) << read.Out;
-        EXPECT_EQ(read.Out.find("second"), std::string::npos) << args[0];
+            test::RunningTool waiting({"snapshot", small, "--db", location});
+            ASSERT_TRUE(waiting.WaitForErr(kWaiting));
+            waiting.Signal(SIGINT);
+            const test::ToolRun given = waiting.Finish();
+            EXPECT_EQ(given.ExitCode, 1);
+            EXPECT_NE(given.Err.find("Snapshot aborted"), std::string::npos) << given.Err;
+            test::RunningTool remove({"delete", *keys.begin(), "--db", location});
+            ASSERT_TRUE(remove.WaitForErr(kWaiting));
+            last.Release();
+            const test::ToolRun landed = held->Finish(), removed = remove.Finish();
+            EXPECT_EQ(landed.ExitCode, 0) << landed.Err;
+            EXPECT_EQ(std::tuple(removed.ExitCode, removed.Out), std::tuple(0, "Snapshot " + *keys.begin() + " deleted\n"));
+        }
+        // Seven runs of small, and big: 250 directories of 250 names, and the file they name.
+        EXPECT_EQ(test::RowsAt(location, counts), "8|63908|657");
+
+        for (int signal : {SIGINT, SIGKILL}) {
+            test::HeldDirectory last(big + "/zz-last");
+            const auto stopping = hold(last, {"snapshot", big, "--files"});
+            stopping->Signal(signal);
+            last.Release();
+            const test::ToolRun stopped = stopping->Finish();
+            EXPECT_EQ(stopped.ExitCode, signal == SIGINT ? 1 : 128 + SIGKILL) << stopped.Err;
+            if (signal == SIGINT) {
+                EXPECT_NE(stopped.Err.find("corvina: Snapshot aborted"), std::string::npos) << stopped.Err;
+            }
+        }
+        test::RunOkOn(location, {"snapshot", small});
+        EXPECT_EQ(test::RunOkOn(location, {"list"}).Err, "");
+        EXPECT_EQ(test::RowsAt(location, counts), "9|63908|679");
     }
-    EXPECT_TRUE(test::WriteLockHeld(db));
-
-    // Another run waits its turn, says so, and Ctrl-C ends the wait.
-    test::RunningTool second({"snapshot", root, "--db", db});
-    ASSERT_TRUE(second.WaitForErr(kWaiting));
-    second.Signal(SIGINT);
-    test::ToolRun given = second.Finish();
-    EXPECT_EQ(given.ExitCode, 1);
-    EXPECT_NE(given.Err.find("Snapshot aborted"), std::string::npos) << given.Err;
-
-    // A delete waits for the run, which then completes, and goes through after it.
-    test::RunningTool remove({"delete", firstKey, "--db", db});
-    ASSERT_TRUE(remove.WaitForErr(kWaiting));
-    last.Release();
-    test::ToolRun landed = run.Finish();
-    EXPECT_EQ(landed.ExitCode, 0) << landed.Err;
-    test::ToolRun removed = remove.Finish();
-    EXPECT_EQ(removed.ExitCode, 0) << removed.Err;
-    EXPECT_EQ(removed.Out, "Snapshot " + firstKey + " deleted\n");
-
-    auto list = test::RunTool({"list", "--path", root, "--db", db});
-    EXPECT_EQ(FirstField(list.Out), FirstField(landed.Out));
-    EXPECT_NE(list.Out.find("second"), std::string::npos);
-    EXPECT_EQ(Query(db, "SELECT count(*), (SELECT count(*) FROM files) FROM Control"), "1|62501");
+    EXPECT_EQ(test::Query(file, "SELECT * FROM pragma_integrity_check"), "ok");
 }
 
 }  // namespace

@@ -71,7 +71,7 @@ TEST_F(OpenDatabase, MissingFileAskedYesIsCreatedWithExactlyTheSchemaForItsOwner
         EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
     }
 
-    // The tables' texts are checked where the engine renders them (SqliteDialect).
+    // The tables' texts are checked where the engine renders them (FileEngine).
     SQLite::Database db(path);
     EXPECT_EQ(Objects(db, "table"), "Control,Dir,files");
     // The files table is keyed by File1 itself: no index repeats its keys.
@@ -94,8 +94,8 @@ TEST_F(OpenDatabase, MissingFolderCannotBeCreatedAndEndsTheProgram) {
         << texts[2];
 }
 
-// Another program's database, no database at all, or no file: invalid, said
-// so once, and left as it is.
+// Another program's database, or no database at all: invalid, said so once,
+// and left as it is. (What is no file, a folder or a device: DatabasePlaces.)
 TEST_F(OpenDatabase, AFileLackingOneOfOurTablesOrNotADatabaseOrNoFileIsInvalid) {
     const struct {
         const char* Name;
@@ -124,17 +124,6 @@ TEST_F(OpenDatabase, AFileLackingOneOfOurTablesOrNotADatabaseOrNoFileIsInvalid) 
         CloseSnapshotDatabase(state);
         EXPECT_EQ(std::filesystem::file_size(path), size);
     }
-    // A folder or a device is not offered for creation either.
-    const std::string folder = dir.File("folder.mdb");
-    std::filesystem::create_directory(folder);
-    for (const std::string& path : {folder, std::string("/dev/null")}) {
-        prompter.Clear();
-        EXPECT_EQ(Open(path), OpenOutcome::Invalid);
-        EXPECT_EQ(prompter.Texts(), std::vector{path + " is not a snapshot database file"});
-        const Message said = prompter.Messages().at(0);
-        EXPECT_TRUE(said.MessageButtons == Buttons::Ok && said.MessageIcon == Icon::Exclamation);
-    }
-    EXPECT_TRUE(std::filesystem::is_empty(folder) && !ender.Ended);
 }
 
 // What a kill while a file was being created leaves: nothing, or a header
@@ -308,25 +297,21 @@ TEST_F(Catalogue, DeleteRemovesAllThreeTablesIncludingAnAbortedRunsRowsOrNothing
     EXPECT_EQ(std::tuple(Count("Control"), Count("Dir"), Count("files")), std::tuple(1, 1, 1));
 }
 
-TEST_F(Catalogue, RowWriterDirRowsCarryKeyNamesLevelAndTotalsAndLeaveOldTotalsEmpty) {
-    RowWriter writer = Writer("/", PathStyle::Posix);
-    ASSERT_TRUE(writer.WriteDirRow("1", "/(files)", 3, 300).Ok());
-    ASSERT_TRUE(writer.WriteDirRow("2", "/data", 2, 5e9).Ok());
-    ASSERT_TRUE(writer.WriteDirRow("2", "/", 5, 5e9 + 300).Ok());
-    EXPECT_EQ(Row("SELECT * FROM Dir WHERE Dirname = '/(files)'"),
-              "2026-12-06 07:30:00|1|/(files)|(files)|/|2|3|NULL|300.0");
-    EXPECT_EQ(Row("SELECT Shortname, Parentdir, Dirlevel, TotsizeF FROM Dir WHERE Dirname = '/data'"),
-              "data|/|2|5000000000.0");
-    EXPECT_EQ(Row("SELECT Shortname, Parentdir, Dirlevel FROM Dir WHERE Dirname = '/'"), ".||1");
-    EXPECT_TRUE(prompter.Texts().empty());
-}
-
-TEST_F(Catalogue, RowWriterFileRowsKeepSixtyFourBitSizesLongPathsAndOddNames) {
-    RowWriter writer = Writer("C:\\Data", PathStyle::Windows);
-    std::string longDir = "C:\\Data\\" + std::string(300, 'd');
-    std::string oddName = "it's 100% _a*b_\n\xff\xfe.TxT";
-    ASSERT_TRUE(writer.WriteFileRow({"big.iso", 3'000'000'000LL, "C:\\Data", 33, DateTime{2025, 1, 2, 3, 4, 5}}).Ok());
-    ASSERT_TRUE(writer.WriteFileRow({oddName, 7, longDir, 1, DateTime{}}).Ok());
+// The older layout's own rows, as a file keeps them: a Dir row carries its
+// key, names and level and leaves the old integer total empty; a files row
+// keeps a 64-bit size, a long path and any bytes in a name as text.
+TEST_F(Catalogue, RowWriterRowsCarryKeyNamesLevelTotalsAndSizes) {
+    RowWriter dirs = Writer("/", PathStyle::Posix);
+    ASSERT_TRUE(dirs.WriteDirRow("1", "/(files)", 3, 300).Ok());
+    ASSERT_TRUE(dirs.WriteDirRow("2", "/data", 2, 5e9).Ok());
+    ASSERT_TRUE(dirs.WriteDirRow("2", "/", 5, 5e9 + 300).Ok());
+    EXPECT_EQ(Row("SELECT * FROM Dir ORDER BY Dirname"), "2026-12-06 07:30:00|2|/|.||1|5|NULL|5000000300.0,"
+                                                         "2026-12-06 07:30:00|1|/(files)|(files)|/|2|3|NULL|300.0,"
+                                                         "2026-12-06 07:30:00|2|/data|data|/|2|2|NULL|5000000000.0");
+    RowWriter files = Writer("C:\\Data", PathStyle::Windows);
+    const std::string longDir = "C:\\Data\\" + std::string(300, 'd'), oddName = "it's 100% _a*b_\n\xff\xfe.TxT";
+    ASSERT_TRUE(files.WriteFileRow({"big.iso", 3'000'000'000LL, "C:\\Data", 33, DateTime{2025, 1, 2, 3, 4, 5}}).Ok());
+    ASSERT_TRUE(files.WriteFileRow({oddName, 7, longDir, 1, DateTime{}}).Ok());
     EXPECT_EQ(Row("SELECT * FROM files WHERE Filename = 'big.iso'"),
               "2026-12-06 07:30:00|big.iso|3000000000|ISO|C:\\Data|33|2025-01-02 03:04:05");
     EXPECT_EQ(Row("SELECT Filename, Filedir, Filetype, typeof(Filename) FROM files WHERE Filesize = 7"),

@@ -1,6 +1,7 @@
 // Reads every row of a query of COUNT generated rows through the server
 // engine, touching each value, and prints how many it read and how long the
-// reading took: the child whose peak memory ServerEngineTest measures.
+// reading took: the child whose peak memory the server engine's scan test
+// (EngineTest) measures.
 //
 //   server_engine_reader LOCATION COUNT
 
