@@ -8,6 +8,10 @@
 
 #include <QAbstractItemModel>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
 #include <QWidget>
 
 namespace corvina::test {
@@ -91,6 +95,22 @@ QStringList ColumnTexts(const QAbstractItemModel& model, int column, const QMode
 }
 
 QStringList ColumnTexts(const QAbstractItemModel& model, int column) { return ColumnTexts(model, column, {}); }
+
+QString Texts(QObject& parent, std::initializer_list<const char*> names) {
+    QStringList texts;
+    for (const char* name : names) {
+        auto* child = Child<QWidget>(parent, name);
+        if (auto* edit = qobject_cast<QLineEdit*>(child)) texts << edit->text();
+        else if (auto* box = qobject_cast<QPlainTextEdit*>(child)) texts << box->toPlainText();
+        else texts << Child<QLabel>(parent, name)->text();
+    }
+    return texts.join('|');
+}
+
+void ShowExposed(QWidget& widget) {
+    widget.show();
+    if (!QTest::qWaitForWindowExposed(&widget)) qFatal("%s not exposed", qPrintable(widget.objectName()));
+}
 
 void SaveScreenshot(QWidget& widget, const QString& name) {
     const QString folder = QStringLiteral(CORVINA_SCREENSHOT_DIR);
