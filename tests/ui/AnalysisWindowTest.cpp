@@ -153,8 +153,6 @@ void ClickBasePath(QWidget& selection, const std::string& basePath) {
 
 bool ClickSnapshotRow(QWidget& selection, const char* key) { return ClickRow(selection, "grdsnap", 1, key); }
 
-void ClickButton(QWidget& window, const char* name) { QTest::mouseClick(Child<QPushButton>(window, name), Qt::LeftButton); }
-
 // In a shown selection window: the base path (when the list is enabled), the
 // snapshot row of key, then OK.
 void ChooseInSelection(QWidget& selection, const std::string& basePath, const char* key) {

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QWidget>
 
@@ -111,6 +112,8 @@ void ShowExposed(QWidget& widget) {
     widget.show();
     if (!QTest::qWaitForWindowExposed(&widget)) qFatal("%s not exposed", qPrintable(widget.objectName()));
 }
+
+void ClickButton(QObject& parent, const char* name) { QTest::mouseClick(Child<QPushButton>(parent, name), Qt::LeftButton); }
 
 void SaveScreenshot(QWidget& widget, const QString& name) {
     const QString folder = QStringLiteral(CORVINA_SCREENSHOT_DIR);

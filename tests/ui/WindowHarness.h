@@ -114,6 +114,9 @@ QString Texts(QObject& parent, std::initializer_list<const char*> names);
 // Shows the widget and waits until it is on the screen.
 void ShowExposed(QWidget& widget);
 
+// A left click on the push button named name under parent.
+void ClickButton(QObject& parent, const char* name);
+
 // Saves the widget's image as <build>/screenshots/<name>.png.
 void SaveScreenshot(QWidget& widget, const QString& name);
 
