@@ -292,11 +292,9 @@ void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
 class AnalysisWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRow();
-    void KeysAloneListChooseDeleteAndConfirm();
+    void PrimeChoiceListsPathsThenSnapshotsAndKeysAloneChooseDeleteAndConfirm();
     void FailedSwitchKeepsTheOpenDatabaseAndNoneOpenIsSaid();
-    void CompareChoiceIsRestrictedAndRefusesThePrimeSnapshot();
-    void SeveralHostsListEachBasePathOncePerHostAndTheGridKeepsToOne();
+    void ChoicesKeepToTheirBasePathAndHostAndTheCompareChoiceRefusesThePrime();
     void DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEveryList();
     void FirstChoiceShowsTreeAndDetailsAndHeadingClicksSort();
     void EmptyWindowAfterCancelOrDeleteAndCompareNeedsASecondSnapshot();
@@ -315,44 +313,60 @@ private slots:
     void ServerDatabaseIsChosenByItsConnectionAndItsPasswordIsNotKept();
 };
 
-// The row the keyboard moves to is the one chosen, its details shown, what
-// its run left out among them.
-void AnalysisWindowTest::PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRow() {
+// The focus starts in the path list and alone chooses nothing; keys alone
+// list, choose, delete and confirm. The current path is the one listed, the
+// current row the one chosen with its details shown (what its run left out
+// among them), also after a delete; OK and Delete without a row ask for one;
+// Enter is OK in either list.
+void AnalysisWindowTest::PrimeChoiceListsPathsThenSnapshotsAndKeysAloneChooseDeleteAndConfirm() {
     Fixture f;
-    QVERIFY(WriteExclusionRows(f.h.Database, Key(kOld),
-                               {{ExclusionKind::Pattern, "*.tmp"}, {ExclusionKind::Caches, ""},
-                                {ExclusionKind::Pattern, "build/a, b"}})
-                .Ok());
+    AddExclusions(f.h.Database, kOld, {{"pattern", "*.tmp"}, {"caches", ""}, {"pattern", "build/a, b"}});
     QVERIFY(CreateDiskTables(f.h.Database).Ok() && WriteDiskusageRow(f.h.Database, Key(kNew), {123456789, 4096}).Ok());
     ShownSelection window(f, f.choice);
+    auto* list = Child<QListWidget>(window, "lstdir");
     auto* grid = Child<QTableWidget>(window, "grdsnap");
+    QTRY_COMPARE(QApplication::focusWidget(), list);
     QCOMPARE(BasePathTexts(window), QStringList({"/data", "/srv"}));
-    QVERIFY(!grid->isEnabled() && !Child<QGroupBox>(window, "frmsnap")->isEnabled());
+    QVERIFY(!grid->isEnabled() && grid->rowCount() == 0 && !Child<QGroupBox>(window, "frmsnap")->isEnabled());
     QVERIFY(!Child<QLabel>(window, "lblmsg")->isVisible());
-
-    ClickBasePath(window, "/data");
+    Press(Qt::Key_Down);
     QCOMPARE(Dates(window), QStringList({kNew, kOld}));
-    QCOMPARE(f.choice.PathSnapshotCount, 2);
-    // OK and Delete without a snapshot clicked ask for one.
+    Press(Qt::Key_End);
+    QCOMPARE(Dates(window), QStringList({kOther}));
+    ClickBasePath(window, "/data");
+    QVERIFY(Dates(window) == QStringList({kNew, kOld}) && f.choice.PathSnapshotCount == 2);
     ClickButton(window, "comok");
     ClickButton(window, "comdel");
     QCOMPARE(f.h.Prompter.Texts(), (std::vector<std::string>{"Select a Snapshot", "Select a Snapshot"}));
     QVERIFY(window.isVisible());
 
+    ClickBasePath(window, "/data");  // the focus back in the list
+    Press(Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() == grid && window.SelectedSnapshot().IsNull());
+    Press(Qt::Key_Down);
     // Both totals: apparent and on disk.
-    QVERIFY(ClickSnapshotRow(window, kNew));
-    QCOMPARE(Texts(window, {"lblsize", "lbldisk", "lblfiledisk", "lblexcl"}), QString("25 MB|117 MB|4 KB|Nothing"));
+    QCOMPARE(Texts(window, {"lbldate", "lblsize", "lbldisk", "lblfiledisk", "lblexcl"}),
+             QString(kNew) + "|25 MB|117 MB|4 KB|Nothing");
     SaveScreenshot(window, "frmselsnap_disk");
-    QTest::keyClick(grid, Qt::Key_Down);
-    QCOMPARE(grid->selectionModel()->selectedRows().value(0).row(), 1);
+    Press(Qt::Key_Down);
+    QVERIFY(window.SelectedSnapshot() == Key(kOld) && grid->selectionModel()->selectedRows().value(0).row() == 1);
     // A snapshot taken before blocks were recorded has no figures on disk, and says why.
     QCOMPARE(Texts(window, {"lbldate", "lblpath", "lblsize", "lblcoll", "lblfiletot", "lbldisk", "lblfiledisk", "lblexcl"}),
              QString(kOld) + "|/data|12 MB|Y|6|\u2014|\u2014|*.tmp, cache directories, build/a, b");
     QVERIFY(Child<QLabel>(window, "lbldisk")->toolTip().contains("before sizes on disk were recorded"));
     QCOMPARE(Child<QLabel>(window, "lblexcl")->toolTip(), QString("*.tmp\ncache directories\nbuild/a, b"));
     SaveScreenshot(window, "frmselsnap");
-    ClickButton(window, "comok");
-    QVERIFY(window.result() == QDialog::Accepted && f.choice.SnapshotChosen && f.choice.ChosenSnapshot == Key(kOld));
+    f.h.Prompter.Script({Answer::Yes});
+    Press(Qt::Key_Delete);
+    QCOMPARE(f.h.Prompter.Texts().back(), std::string("Snapshot taken ") + kOld + " deleted");
+    QCOMPARE(Dates(window), QStringList({kNew}));
+    QVERIFY(window.SelectedSnapshot().IsNull() && list->currentItem()->text() == "/data");
+    Press(Qt::Key_Down);
+    Press(Qt::Key_Tab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), list);
+    Press(Qt::Key_Return);
+    QVERIFY(!window.isVisible() && window.result() == QDialog::Accepted);
+    QVERIFY(f.choice.SnapshotChosen && f.choice.ChosenSnapshot == Key(kNew));
 
     // A wider window gives the paths their whole length; at its default size
     // the column keeps its laid-out width and the path is cut at its start.
@@ -373,41 +387,6 @@ void AnalysisWindowTest::PrimeChoiceListsPathsThenSnapshotsAndTakesTheKeyboardRo
     ShownSelection empty(f, f.choice);
     QVERIFY(Child<QLabel>(empty, "lblmsg")->isVisible());
     QCOMPARE(Texts(empty, {"lblmsg"}), QString("No snapshots in this database yet"));
-}
-
-// The focus starts in the path list and alone chooses nothing. The current
-// path is the one listed, the current row the one chosen, also after a
-// delete; Enter is OK in either list.
-void AnalysisWindowTest::KeysAloneListChooseDeleteAndConfirm() {
-    Fixture f;
-    ShownSelection window(f, f.choice);
-    auto* list = Child<QListWidget>(window, "lstdir");
-    auto* grid = Child<QTableWidget>(window, "grdsnap");
-    QTRY_COMPARE(QApplication::focusWidget(), list);
-    QVERIFY(!grid->isEnabled() && grid->rowCount() == 0);
-    Press(Qt::Key_Down);
-    QCOMPARE(Dates(window), QStringList({kNew, kOld}));
-    Press(Qt::Key_End);
-    QCOMPARE(Dates(window), QStringList({kOther}));
-    Press(Qt::Key_Home);
-
-    Press(Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), grid);
-    QVERIFY(window.SelectedSnapshot().IsNull());
-    Press(Qt::Key_Down);
-    Press(Qt::Key_Down);
-    QCOMPARE(window.SelectedSnapshot(), Key(kOld));
-    QCOMPARE(Texts(window, {"lbldate"}), QString(kOld));
-    f.h.Prompter.Script({Answer::Yes});
-    Press(Qt::Key_Delete);
-    QCOMPARE(f.h.Prompter.Texts().back(), std::string("Snapshot taken ") + kOld + " deleted");
-    QCOMPARE(Dates(window), QStringList({kNew}));
-    QVERIFY(window.SelectedSnapshot().IsNull() && list->currentItem()->text() == "/data");
-    Press(Qt::Key_Down);
-    Press(Qt::Key_Tab, Qt::ShiftModifier);
-    QCOMPARE(QApplication::focusWidget(), list);
-    Press(Qt::Key_Return);
-    QVERIFY(!window.isVisible() && f.choice.SnapshotChosen && f.choice.ChosenSnapshot == Key(kNew));
 }
 
 // A switch whose open fails (declined, a server not there) keeps the file in
@@ -446,33 +425,30 @@ void AnalysisWindowTest::FailedSwitchKeepsTheOpenDatabaseAndNoneOpenIsSaid() {
     SaveScreenshot(empty, "frmselsnap_none");
 }
 
-void AnalysisWindowTest::CompareChoiceIsRestrictedAndRefusesThePrimeSnapshot() {
+// A compare choice lists the prime snapshot's base path only, starts with
+// the focus in the grid, and refuses the prime snapshot itself. /data of two
+// hosts is two entries, each listing its own host's snapshots; /srv, taken
+// before hosts were recorded, is an unknown host's. A compare choice keeps to
+// the prime snapshot's host. One host lists as no host.
+void AnalysisWindowTest::ChoicesKeepToTheirBasePathAndHostAndTheCompareChoiceRefusesThePrime() {
     Fixture f;
-    f.choice = CompareOf(kOld);
-    ShownSelection window(f, f.choice);
-    QVERIFY(!Child<QListWidget>(window, "lstdir")->isEnabled());
-    QCOMPARE(Dates(window), QStringList({kNew, kOld}));
-    // The grid has the focus, which alone chooses nothing.
-    QTRY_COMPARE(QApplication::focusWidget(), Child<QTableWidget>(window, "grdsnap"));
-    QVERIFY(window.SelectedSnapshot().IsNull());
+    SnapshotChoice compare = CompareOf(kOld);
+    {
+        ShownSelection window(f, compare);
+        QVERIFY(!Child<QListWidget>(window, "lstdir")->isEnabled() && Dates(window) == QStringList({kNew, kOld}));
+        QTRY_COMPARE(QApplication::focusWidget(), Child<QTableWidget>(window, "grdsnap"));
+        QVERIFY(window.SelectedSnapshot().IsNull());
+        // Enter is OK, here refused; then the keys choose and confirm a later snapshot.
+        QVERIFY(ClickSnapshotRow(window, kOld));
+        Press(Qt::Key_Return);
+        QCOMPARE(f.h.Prompter.Texts(),
+                 std::vector<std::string>{"Cannot select this snapshot as it is the same as the prime snapshot"});
+        QVERIFY(window.isVisible() && !compare.SnapshotChosen);
+        Press(Qt::Key_Up);
+        Press(Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(!window.isVisible() && compare.SnapshotChosen && compare.ChosenSnapshot == Key(kNew));
+    }
 
-    // Enter is OK, here refused, then the keys choose and confirm a later
-    // snapshot, which is accepted as the compare snapshot.
-    QVERIFY(ClickSnapshotRow(window, kOld));
-    Press(Qt::Key_Return);
-    QCOMPARE(f.h.Prompter.Texts(),
-             std::vector<std::string>{"Cannot select this snapshot as it is the same as the prime snapshot"});
-    QVERIFY(window.isVisible() && !f.choice.SnapshotChosen);
-    Press(Qt::Key_Up);
-    Press(Qt::Key_Enter, Qt::KeypadModifier);
-    QVERIFY(!window.isVisible() && f.choice.SnapshotChosen && f.choice.ChosenSnapshot == Key(kNew));
-}
-
-// /data of two hosts is two entries, each listing its own host's snapshots;
-// /srv, taken before hosts were recorded, is an unknown host's. A compare
-// choice keeps to the prime snapshot's host. One host lists as no host.
-void AnalysisWindowTest::SeveralHostsListEachBasePathOncePerHostAndTheGridKeepsToOne() {
-    Fixture f;
     QVERIFY(WriteHostLabel(f.h.Database, Key(kOld), "north").Ok());
     QCOMPARE(BasePathTexts(*std::make_unique<SelectSnapshotWindow>(f.h.Context, f.choice)),
              QStringList({"/data", "/srv"}));
@@ -480,25 +456,21 @@ void AnalysisWindowTest::SeveralHostsListEachBasePathOncePerHostAndTheGridKeepsT
     ShownSelection window(f, f.choice);
     QCOMPARE(BasePathTexts(window), QStringList({"/data (north)", "/data (south)", "/srv (unknown host)"}));
     ClickBasePath(window, "/data (south)");
-    QCOMPARE(Dates(window), QStringList({kNew}));
-    QCOMPARE(f.choice.PathSnapshotCount, 1);
+    QVERIFY(Dates(window) == QStringList({kNew}) && f.choice.PathSnapshotCount == 1);
     ClickBasePath(window, "/data (north)");
     QCOMPARE(Dates(window), QStringList({kOld}));
     QVERIFY(ClickSnapshotRow(window, kOld));
     QCOMPARE(Texts(window, {"lblpath"}), QString("/data"));
     SaveScreenshot(window, "frmselsnap_hosts");
-
-    SnapshotChoice compare = CompareOf(kNew);
-    SelectSnapshotWindow restricted(f.h.Context, compare);
-    QCOMPARE(Dates(restricted), QStringList({kNew}));
+    compare = CompareOf(kNew);
+    QCOMPARE(Dates(*std::make_unique<SelectSnapshotWindow>(f.h.Context, compare)), QStringList({kNew}));
 
     // Deleting south's only snapshot leaves one host: the list is as ever.
     ClickBasePath(window, "/data (south)");
     QVERIFY(ClickSnapshotRow(window, kNew));
     f.h.Prompter.Script({Answer::Yes});
     ClickButton(window, "comdel");
-    QCOMPARE(BasePathTexts(window), QStringList({"/data", "/srv"}));
-    QCOMPARE(Dates(window), QStringList({kOld}));
+    QVERIFY(BasePathTexts(window) == QStringList({"/data", "/srv"}) && Dates(window) == QStringList({kOld}));
 }
 
 void AnalysisWindowTest::DeleteAsksWaitsForAWriterThenRemovesTheSnapshotFromEveryList() {
