@@ -10,21 +10,8 @@
 #include <optional>
 #include <thread>
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QDialog>
-#include <QFileSystemModel>
-#include <QLabel>
-#include <QRegularExpression>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPrinterInfo>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QScreen>
-#include <QScrollBar>
-#include <QTableWidget>
+#include <QtWidgets>
 #include <QtTest>
 #include <SQLiteCpp/Database.h>
 

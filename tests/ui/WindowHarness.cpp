@@ -6,14 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include <QAbstractItemModel>
-#include <QDir>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTest>
-#include <QWidget>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace corvina::test {
 
