@@ -2,7 +2,7 @@
 // What the window tests share: a program context on a temporary settings file
 // with a recording prompter, a recording ender and scripted file dialogs;
 // small trees on disk; a file system that fails or pauses on request; row
-// counts of the database; screenshots.
+// counts of the database; what controls show, button clicks; screenshots.
 
 #include <atomic>
 #include <condition_variable>
