@@ -6,9 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include <QAbstractItemModel>
-#include <QDir>
-#include <QWidget>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace corvina::test {
 
@@ -91,6 +90,24 @@ QStringList ColumnTexts(const QAbstractItemModel& model, int column, const QMode
 }
 
 QStringList ColumnTexts(const QAbstractItemModel& model, int column) { return ColumnTexts(model, column, {}); }
+
+QString Texts(QObject& parent, std::initializer_list<const char*> names) {
+    QStringList texts;
+    for (const char* name : names) {
+        auto* child = Child<QWidget>(parent, name);
+        if (auto* edit = qobject_cast<QLineEdit*>(child)) texts << edit->text();
+        else if (auto* box = qobject_cast<QPlainTextEdit*>(child)) texts << box->toPlainText();
+        else texts << Child<QLabel>(parent, name)->text();
+    }
+    return texts.join('|');
+}
+
+void ShowExposed(QWidget& widget) {
+    widget.show();
+    if (!QTest::qWaitForWindowExposed(&widget)) qFatal("%s not exposed", qPrintable(widget.objectName()));
+}
+
+void ClickButton(QObject& parent, const char* name) { QTest::mouseClick(Child<QPushButton>(parent, name), Qt::LeftButton); }
 
 void SaveScreenshot(QWidget& widget, const QString& name) {
     const QString folder = QStringLiteral(CORVINA_SCREENSHOT_DIR);

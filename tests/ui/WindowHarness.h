@@ -2,10 +2,11 @@
 // What the window tests share: a program context on a temporary settings file
 // with a recording prompter, a recording ender and scripted file dialogs;
 // small trees on disk; a file system that fails or pauses on request; row
-// counts of the database; screenshots.
+// counts of the database; what controls show, button clicks; screenshots.
 
 #include <atomic>
 #include <condition_variable>
+#include <initializer_list>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -105,6 +106,16 @@ std::int64_t CountRows(const std::string& databasePath, const std::string& table
 // The texts of column under parent, top to bottom.
 QStringList ColumnTexts(const QAbstractItemModel& model, int column, const QModelIndex& parent);
 QStringList ColumnTexts(const QAbstractItemModel& model, int column);
+
+// The texts that the named line edits, text boxes and labels under parent
+// show, joined by "|".
+QString Texts(QObject& parent, std::initializer_list<const char*> names);
+
+// Shows the widget and waits until it is on the screen.
+void ShowExposed(QWidget& widget);
+
+// A left click on the push button named name under parent.
+void ClickButton(QObject& parent, const char* name);
 
 // Saves the widget's image as <build>/screenshots/<name>.png.
 void SaveScreenshot(QWidget& widget, const QString& name);
