@@ -42,10 +42,8 @@ inline void AddPruneHistory(const std::string& location) {
     });
 }
 
-// What a dry run of --keep-daily 3 --keep-last 1 says of that history.
+// What a dry run of --keep-daily 3 --keep-last 1 --host north says of that history.
 inline const std::string kPruneDryRun =
-    "keep\t2024-03-05 03:00:00\t/home\tsouth\n"
-    "keep\t2024-02-01 03:00:00\t/home\tsouth\n"
     "keep\t2024-03-10 14:00:00\t/srv\tnorth\n"
     "remove\t2024-03-10 02:00:00\t/srv\tnorth\n"
     "keep\t2024-03-09 02:00:00\t/srv\tnorth\n"
@@ -57,7 +55,7 @@ inline const std::string kPruneDryRun =
     "remove\t2024-03-03 02:00:00\t/srv\tnorth\n"
     "remove\t2024-03-02 02:00:00\t/srv\tnorth\n"
     "remove\t2024-03-01 02:00:00\t/srv\tnorth\n"
-    "8 snapshots would be removed, 5 kept\n";
+    "8 snapshots would be removed, 3 kept\n";
 // The keys left after it, in key order.
 inline const std::string kPrunedKeys =
     "2024-02-01 03:00:00,2024-03-05 03:00:00,2024-03-08 02:00:00,2024-03-09 02:00:00,2024-03-10 14:00:00";
