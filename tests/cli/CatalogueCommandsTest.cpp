@@ -117,6 +117,11 @@ TEST_F(CatalogueCommands, ListShowsHostsOnlyWhenTheDatabaseHoldsSeveralAndDelete
                                            "\tnorth\t2 directories\t1 files\t2 KB\tnorth\n");
     auto rows = nlohmann::json::parse(list({"--path", alpha, "--json"}));
     EXPECT_EQ(std::tuple(rows[0]["host"], rows[1]["host"]), std::tuple("south", "north"));
+    // Scripts read these fields, and only these.
+    std::vector<std::string> fields;
+    for (const auto& [name, value] : rows[0].items()) fields.push_back(name);
+    EXPECT_EQ(fields, (std::vector<std::string>{"basepath", "bytes", "description", "directories", "files", "host",
+                                                "key", "size"}));
     EXPECT_EQ(nlohmann::json::parse(list({"--json"})), nlohmann::json({alpha, beta}));
 
     // A snapshot taken before hosts were recorded is one of an unknown host.
@@ -183,31 +188,37 @@ TEST_F(CatalogueCommands, CommandsReadThisMachinesSnapshotsOrTheHostNamedAndPrun
 
 // A laptop flew from Tokyo to New York: its second snapshot has the earlier
 // local key. latest, previous, the history and the trend follow the
-// instants, and info shows them.
-TEST_F(CatalogueCommands, SnapshotsOfAHostThatChangedZonesAreOrderedByTheirInstants) {
+// instants, in a file and on a server, and info shows them.
+TEST_F(CatalogueCommands, SnapshotsOfAHostThatChangedZonesAreOrderedByTheirInstantsOnFileAndServer) {
+    const test::ServerSchema schema;
+    std::vector<std::string> locations{db};
+    if (!test::TestServer().empty()) locations.push_back(schema.Location());
     const char* east = "2024-06-01 09:00:00";  // 00:00 UTC
     const char* west = "2024-05-31 22:00:00";  // 02:00 UTC
-    test::WithDatabase(db, [&](DatabaseState& state) {
-        test::AddSnapshot(state, {.Key = east, .BasePath = "/data", .Dirs = {{"2", "/data", 1, 100}}, .Files = {},
-                                  .Instant = 1717200000, .Utcoffset = 9 * 3600});
-        test::AddSnapshot(state, {.Key = west, .BasePath = "/data", .Dirs = {{"2", "/data", 2, 300}}, .Files = {},
-                                  .Instant = 1717207200, .Utcoffset = -4 * 3600});
-    });
-    auto latest = nlohmann::json::parse(test::RunOkOn(db, {"info", "latest", "--json"}).Out);
-    EXPECT_EQ(std::tuple(latest["key"], latest["instant"], latest["utc_offset"]),
-              std::tuple(west, "2024-06-01T02:00:00Z", "-04:00"));
-    EXPECT_NE(test::RunOkOn(db, {"info", east}).Out.find("Snapshot:          2024-06-01 09:00:00\n"
-                                                         "Instant:           2024-06-01T00:00:00Z\n"
-                                                         "UTC offset:        +09:00\n"),
-              std::string::npos);
-    EXPECT_EQ(test::FirstField(test::RunOkOn(db, {"list", "--path", "/data"}).Out), west);
+    for (const std::string& location : locations) {
+        SCOPED_TRACE(location);
+        test::WithDatabase(location, [&](DatabaseState& state) {
+            test::AddSnapshot(state, {.Key = east, .BasePath = "/data", .Dirs = {{"2", "/data", 1, 100}}, .Files = {},
+                                      .Instant = 1717200000, .Utcoffset = 9 * 3600});
+            test::AddSnapshot(state, {.Key = west, .BasePath = "/data", .Dirs = {{"2", "/data", 2, 300}}, .Files = {},
+                                      .Instant = 1717207200, .Utcoffset = -4 * 3600});
+        });
+        auto latest = nlohmann::json::parse(test::RunOkOn(location, {"info", "latest", "--json"}).Out);
+        EXPECT_EQ(std::tuple(latest["key"], latest["instant"], latest["utc_offset"]),
+                  std::tuple(west, "2024-06-01T02:00:00Z", "-04:00"));
+        EXPECT_NE(test::RunOkOn(location, {"info", east}).Out.find("Snapshot:          2024-06-01 09:00:00\n"
+                                                                   "Instant:           2024-06-01T00:00:00Z\n"
+                                                                   "UTC offset:        +09:00\n"),
+                  std::string::npos);
+        EXPECT_EQ(test::FirstField(test::RunOkOn(location, {"list", "--path", "/data"}).Out), west);
 
-    auto growth = nlohmann::json::parse(test::RunOkOn(db, {"growth", "--format", "json"}).Out);
-    EXPECT_EQ(growth["title"], "Where did /data grow from 1 Jun to 31 May");
-    auto history = test::RunOkOn(db, {"analyse", "directory-history", "--dir", "/data", "--format", "csv"}).Out;
-    EXPECT_LT(history.find("2024-06-01 09:00"), history.find("2024-05-31 22:00")) << history;
-    auto trend = nlohmann::json::parse(test::RunOkOn(db, {"trend", "--path", "/data", "--format", "json"}).Out);
-    EXPECT_EQ(std::tuple(trend["points"][0]["snapshot"], trend["points"][1]["snapshot"]), std::tuple(east, west));
+        auto growth = nlohmann::json::parse(test::RunOkOn(location, {"growth", "--format", "json"}).Out);
+        EXPECT_EQ(growth["title"], "Where did /data grow from 1 Jun to 31 May");
+        auto history = test::RunOkOn(location, {"analyse", "directory-history", "--dir", "/data", "--format", "csv"}).Out;
+        EXPECT_LT(history.find("2024-06-01 09:00"), history.find("2024-05-31 22:00")) << history;
+        auto trend = nlohmann::json::parse(test::RunOkOn(location, {"trend", "--path", "/data", "--format", "json"}).Out);
+        EXPECT_EQ(std::tuple(trend["points"][0]["snapshot"], trend["points"][1]["snapshot"]), std::tuple(east, west));
+    }
 }
 
 // The database file and its write-ahead log, as the next run finds them.
