@@ -1,6 +1,7 @@
 // corvina-cli prune: thins the history by a retention policy (store/Retention.h),
 // chain by chain, so that nightly snapshots do not fill the disk they watch.
-// It reads the catalogue, lets the policy choose, and deletes what the policy
+// It keeps to one host's chains (ChooseHost), so that the nightly prune of
+// one machine never thins another's. It reads the catalogue, lets the policy choose, and deletes what the policy
 // leaves out in one write transaction, waiting for a snapshot being written
 // as delete does; then it gives the space back as compact does (a file is
 // rebuilt without its free pages; a server keeps its own).
