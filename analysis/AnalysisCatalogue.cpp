@@ -111,18 +111,22 @@ std::vector<AnalysisEntry> MakeCatalogue() {
          .Title = "History of {dir}",
          .Query = [](const QueryParts& q) {
              // The few Control rows of the base path lead; each finds its Dir
-             // row by (Snapshot, Dirname).
+             // row by (Snapshot, Dirname). The history layout orders them by
+             // their instants (store/SnapshotTime.h): keys are local times.
+             const std::string time = q.Hints.History ? " LEFT JOIN Snap t ON t.Snapshot = b.Snapshot" : "";
+             const std::string order =
+                 q.Hints.History ? " ORDER BY CASE WHEN t.Instant IS NULL THEN 0 ELSE 1 END, t.Instant, a.Snapshot"
+                                 : " ORDER BY a.Snapshot";
              if (!q.KeepsHost) {
                  return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN " +
-                                    q.DirSource("a") + " WHERE " + q.Same("b.Basepath", ":b") +
-                                    " AND a.Snapshot = b.Snapshot AND " +
-                                    q.Same("a.Dirname", ":q") + " AND a.Entrytype = :qt ORDER BY a.Snapshot" +
-                                    q.Limit()};
+                                    q.DirSource("a") + time + " WHERE " + q.Same("b.Basepath", ":b") +
+                                    " AND a.Snapshot = b.Snapshot AND " + q.Same("a.Dirname", ":q") +
+                                    " AND a.Entrytype = :qt" + order + q.Limit()};
              }
              return KindQueries{"SELECT a.Snapshot, a.Files, a.TotsizeF FROM Control b CROSS JOIN " + q.DirSource("a") +
-                                JoinHostOf("b") + " WHERE " + q.Same("b.Basepath", ":b") + " AND " + HostIs(":h") +
-                                " AND a.Snapshot = b.Snapshot AND " + q.Same("a.Dirname", ":q") +
-                                " AND a.Entrytype = :qt ORDER BY a.Snapshot" + q.Limit()};
+                                JoinHostOf("b") + time + " WHERE " + q.Same("b.Basepath", ":b") + " AND " +
+                                HostIs(":h") + " AND a.Snapshot = b.Snapshot AND " + q.Same("a.Dirname", ":q") +
+                                " AND a.Entrytype = :qt" + order + q.Limit()};
          }},
         {.Kind = K::WhereDidItGrow,
          .Name = "WhereDidItGrow",

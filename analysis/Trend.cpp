@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <utility>
 
 #include "analysis/AnalysisKind.h"
@@ -12,6 +13,7 @@
 #include "store/Catalogue.h"
 #include "base/DisplayText.h"
 #include "store/HostLabel.h"
+#include "store/SnapshotTime.h"
 #include "base/SizeFormat.h"
 #include "store/Statement.h"
 
@@ -38,6 +40,22 @@ double TenYearsAfter(const DateTime& date) {
                                   chr::day{static_cast<unsigned>(later.Day)}};
     if (!ymd.ok()) later.Day = 28;
     return DaysOf(later);
+}
+
+// The points in the order their snapshots were taken (store/SnapshotTime.h)
+// rather than that of their keys, the local times of their hosts.
+StoreError InTimeOrder(DatabaseState& database, std::vector<TrendPoint>& points) {
+    std::vector<SnapshotTime> times;
+    if (StoreError error = ReadSnapshotTimes(database, {}, {}, times); !error.Ok()) return error;
+    std::map<DateTime, std::size_t> rank;
+    for (std::size_t i = 0; i < times.size(); ++i) rank.emplace(times[i].Key, i);
+    const auto rankOf = [&rank](const TrendPoint& point) {
+        auto found = rank.find(point.Snapshot);
+        return found == rank.end() ? rank.size() : found->second;
+    };
+    std::stable_sort(points.begin(), points.end(),
+                     [&rankOf](const TrendPoint& a, const TrendPoint& b) { return rankOf(a) < rankOf(b); });
+    return {};
 }
 
 }  // namespace
@@ -96,7 +114,7 @@ StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::st
         if (!query.IsNull(4) && !query.IsNull(5)) point.Filesystem = FilesystemFigures{query.Int64(4), query.Int64(5)};
         points.push_back(point);
     }
-    return error;
+    return error.Ok() ? InTimeOrder(database, points) : error;
 }
 
 StoreError TrendHost(DatabaseState& database, std::string_view basePath, std::string_view directory,
@@ -124,16 +142,18 @@ StoreError TrendHost(DatabaseState& database, std::string_view basePath, std::st
     return error;
 }
 
-StoreError NewestBasePath(DatabaseState& database, std::string_view directory, std::optional<std::string>& basePath) {
+StoreError NewestBasePath(DatabaseState& database, std::string_view directory, std::optional<std::string>& basePath,
+                          const std::optional<std::string>& host) {
     basePath.reset();
+    std::string sql = "SELECT c.Basepath FROM Control c";
+    if (!directory.empty()) sql += " JOIN Dir d ON d.Snapshot = c.Snapshot AND d.Dirname = ? AND d.Entrytype = '2'";
+    if (host) sql += JoinHostOf("c") + " WHERE " + HostIs("?");
+    sql += " ORDER BY c.Snapshot DESC LIMIT 1";
     Statement query;
-    StoreError error =
-        directory.empty()
-            ? query.Prepare(database, "SELECT Basepath FROM Control ORDER BY Snapshot DESC LIMIT 1")
-            : query.Prepare(database,
-                            "SELECT c.Basepath FROM Control c JOIN Dir d ON d.Snapshot = c.Snapshot "
-                            "WHERE d.Dirname = ? AND d.Entrytype = '2' ORDER BY c.Snapshot DESC LIMIT 1");
-    if (error.Ok() && !directory.empty()) error = query.BindText(1, directory);
+    StoreError error = query.Prepare(database, sql);
+    int position = 0;
+    if (error.Ok() && !directory.empty()) error = query.BindText(++position, directory);
+    if (error.Ok() && host) error = query.BindText(++position, *host);
     bool row = false;
     if (error.Ok()) error = query.Step(row);
     if (error.Ok() && row) basePath = std::string(query.Text(0));

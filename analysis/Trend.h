@@ -38,7 +38,8 @@ struct TrendPoint {
     std::optional<FilesystemFigures> Filesystem;  // nullopt where not recorded
 };
 
-// One point per snapshot of basePath, oldest first, read in one query; only
+// One point per snapshot of basePath, oldest first in time
+// (store/SnapshotTime.h); only
 // the snapshots of host when one is given (see TrendHost). The directory's
 // bytes are counted in basis; the file system's figures are its own.
 StoreError ReadTrend(DatabaseState& database, std::string_view basePath, std::string_view directory,
@@ -53,9 +54,10 @@ StoreError TrendHost(DatabaseState& database, std::string_view basePath, std::st
                      PathStyle style, std::optional<std::string>& host);
 
 // The base path of the newest snapshot that holds directory (of the newest
-// snapshot at all when directory is empty); nullopt when there is none.
-StoreError NewestBasePath(DatabaseState& database, std::string_view directory,
-                          std::optional<std::string>& basePath);
+// snapshot at all when directory is empty), of host when one is given;
+// nullopt when there is none.
+StoreError NewestBasePath(DatabaseState& database, std::string_view directory, std::optional<std::string>& basePath,
+                          const std::optional<std::string>& host = {});
 
 struct UsagePoint {
     DateTime Date;

@@ -91,13 +91,6 @@ private:
     std::string last_;
 };
 
-// The machine's name as gethostname gives it; "" when it has none.
-std::string MachineName() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return {};
-    return name;
-}
-
 std::string ControlFailureText(const StoreError& error) {
     return "Error writing to Control table. \n" + error.Details() + "\n. Snapshot aborted";
 }
@@ -401,6 +394,12 @@ std::string DefaultDescription(const std::string& basePath, const DateTime& date
     const std::size_t total = CharacterCount(basePath);
     return prefix + basePath.substr(0, byteOfCharacter(head)) + std::string(kEllipsis) +
            basePath.substr(byteOfCharacter(total - tail)) + suffix;
+}
+
+std::string MachineName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
 }
 
 std::optional<RunMessage> CheckSnapshotInput(const SnapshotRequest& request) {

@@ -75,6 +75,11 @@ inline constexpr std::string_view kWaitingForWriter = "Waiting for another snaps
 // existing directory. Returns what refuses the input; none when the run may start.
 std::optional<RunMessage> CheckSnapshotInput(const SnapshotRequest& request);
 
+// The machine's name as gethostname gives it; "" when it has none. A run
+// labels its snapshot with it unless told otherwise, and the command-line
+// tool reads this host's snapshots unless told otherwise.
+std::string MachineName();
+
 // Runs one snapshot into the open database: resets the counters and the abort
 // flag, takes the database's write lock (waiting, with kWaitingForWriter as
 // the status, while another run holds it; an abort ends the wait), chooses a

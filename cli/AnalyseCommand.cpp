@@ -37,6 +37,7 @@ struct AnalyseOptions {
     std::string Size = "apparent";  // apparent or disk
     std::string Format = "table";
     std::string Db;
+    std::string Host;  // "": see ChooseHost
     int Top = 0;  // detail rows printed at most; 0 for all
     int Limit = kWindowRowLimit;  // grid rows below the headings; 0 for all
 };
@@ -89,7 +90,8 @@ void PrintTable(const AnalyseResult& result, std::ostream& out) {
 
 // Refusals in the order the user would fix them: the snapshots, what the
 // kind needs of them, the directory.
-int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& result) {
+int Analyse(const AnalyseOptions& options, const std::optional<std::string>& host, DatabaseState& db,
+            AnalyseResult& result) {
     result.Entry = FindAnalysisByName(options.Kind);  // CheckUsage has found it
     const std::string kind(result.Entry->CommandName);
     AnalysisSession& session = result.Session;
@@ -98,7 +100,7 @@ int Analyse(const AnalyseOptions& options, DatabaseState& db, AnalyseResult& res
     session.SetSizeBasis(*ParseSizeBasis(options.Size));
     // Each failure of the database has been told by the session.
     bool found = false;
-    std::optional<DateTime> prime = ResolveKey(db, options.Snapshot);
+    std::optional<DateTime> prime = ResolveKey(db, options.Snapshot, host);
     if (prime && !session.HasSnapshot(*prime, found).Ok()) return kExitFailed;
     if (!found) return Fail("no snapshot \"" + options.Snapshot + "\" in the database");
     if (!session.ChoosePrime(*prime).Ok()) return kExitFailed;
@@ -170,9 +172,15 @@ int RunAnalyseCommand(const AnalyseOptions& options) {
     StderrPrompter prompter;
     int rc = OpenForCommand(db, options.Db, prompter);
     if (rc != kExitOk) return rc;
+    // A key names one snapshot whoever took it, and previous keeps to its
+    // host (store/Catalogue.h); latest needs a host.
+    std::optional<std::string> host;
+    if (options.Snapshot == "latest" || !options.Host.empty()) {
+        if (rc = ChooseHost(db, options.Host, host); rc != kExitOk) return rc;
+    }
     AnalyseResult result(db, prompter);
     result.Top = options.Top;
-    rc = Analyse(options, db, result);
+    rc = Analyse(options, host, db, result);
     if (rc != kExitOk) return rc;
     // Whatever met a damaged page on the way, the grid is not printed at all
     // rather than printed wrong.
@@ -209,6 +217,7 @@ void AddRunOptions(CLI::App* command, AnalyseOptions& options, const std::string
         ->check(CLI::IsMember({"table", "csv", "json"}))
         ->default_val("table");
     AddDbOption(command, options.Db);
+    AddHostOption(command, options.Host);
 }
 
 void AddSnapshotOption(CLI::App* command, AnalyseOptions& options) {

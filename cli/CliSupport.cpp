@@ -1,5 +1,6 @@
 #include "cli/CliSupport.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "app/OpenDialogue.h"
 #include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
+#include "store/HostLabel.h"
 #include "base/PathStyle.h"
 #include "report/StoreErrorReport.h"
 
@@ -62,6 +64,68 @@ void AddHostLabelOption(CLI::App* command, std::string& label) {
             [](std::string& text) { return text.empty() ? std::string("the host label is empty") : ""; }, "TEXT"));
 }
 
+void AddHostOption(CLI::App* command, std::string& host) {
+    command
+        ->add_option("--host", host,
+                     "Read the snapshots of this host only (default: this machine's, in a database of several hosts)")
+        ->check(CLI::Validator(
+            [](std::string& text) { return text.empty() ? std::string("the host name is empty") : ""; }, "NAME"));
+}
+
+namespace {
+
+// The hosts of the database, each once, by name; "" for snapshots without a label.
+std::vector<std::string> HostsOf(DatabaseState& state) {
+    std::vector<BasePathHost> pairs;
+    if (StoreError error = ListBasePathHosts(state, pairs); !error.Ok()) EndOnStoreError(state, error);
+    std::vector<std::string> hosts;
+    for (const BasePathHost& pair : pairs) hosts.push_back(pair.Hostname);
+    std::sort(hosts.begin(), hosts.end());
+    hosts.erase(std::unique(hosts.begin(), hosts.end()), hosts.end());
+    return hosts;
+}
+
+// The message, then each host on a line of its own, as --host takes it.
+void PrintHosts(const std::string& message, const std::vector<std::string>& hosts) {
+    PrintMessage(message);
+    for (const std::string& name : hosts) WriteErr("  " + EscapeForDisplay(HostDisplayName(name)) + "\n");
+}
+
+}  // namespace
+
+int ChooseHost(DatabaseState& state, const std::string& hostOption, std::optional<std::string>& host) {
+    host.reset();
+    bool several = false;
+    if (StoreError error = HoldsSeveralHosts(state, several); !error.Ok()) EndOnStoreError(state, error);
+    std::vector<std::string> hosts = HostsOf(state);
+    if (!several) {
+        // One labelled host: its unlabelled snapshots are its own too.
+        std::erase(hosts, std::string());
+        if (hostOption.empty() || hosts.empty() || hosts.front() == hostOption) return kExitOk;
+        PrintHosts("no snapshot of host " + EscapeForDisplay(hostOption) + " in the snapshot database; its host:",
+                   hosts);
+        return kExitFailed;
+    }
+    if (!hostOption.empty()) {
+        if (std::find(hosts.begin(), hosts.end(), hostOption) != hosts.end()) {
+            host = hostOption;
+            return kExitOk;
+        }
+        PrintHosts("no snapshot of host " + EscapeForDisplay(hostOption) + " in the snapshot database; its hosts:",
+                   hosts);
+        return kExitFailed;
+    }
+    const std::string machine = MachineName();
+    if (!machine.empty() && std::find(hosts.begin(), hosts.end(), machine) != hosts.end()) {
+        host = machine;
+        return kExitOk;
+    }
+    PrintHosts("the snapshot database holds the snapshots of several hosts and none of this machine (" +
+                   EscapeForDisplay(HostDisplayName(machine)) + "); name one with --host:",
+               hosts);
+    return kExitUsage;
+}
+
 namespace {
 std::string gLastDatabasePath;  // one command per process
 }  // namespace
@@ -101,10 +165,13 @@ bool Succeeded(const DatabaseState& state, Prompter& prompter, const StoreError&
     return error.Ok();
 }
 
-std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text) {
+std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text,
+                                   const std::optional<std::string>& host) {
     if (text != "latest") return DateTime::Parse(text);
     std::optional<DateTime> latest;
-    if (StoreError error = LatestSnapshot(state, latest); !error.Ok()) EndOnStoreError(state, error);
+    std::optional<std::string_view> hostView;
+    if (host) hostView = *host;
+    if (StoreError error = LatestSnapshot(state, latest, {}, hostView); !error.Ok()) EndOnStoreError(state, error);
     return latest;
 }
 

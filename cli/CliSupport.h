@@ -52,6 +52,17 @@ void AddDbOption(CLI::App* command, std::string& db);
 // unless given).
 void AddHostLabelOption(CLI::App* command, std::string& label);
 
+// Adds --host: the host whose snapshots a command reads; never empty.
+void AddHostOption(CLI::App* command, std::string& host);
+
+// The host a command that reads snapshots keeps to, its latest and previous
+// included: nullopt in a database of one host, which reads as it always has
+// (a --host that names another is refused). In a database of several, the
+// host given, else this machine's when it has snapshots there; never
+// silently another machine's: without --host and without snapshots of this
+// machine the hosts are listed and kExitUsage returned. Returns the exit code.
+int ChooseHost(DatabaseState& state, const std::string& hostOption, std::optional<std::string>& host);
+
 // Opens the database for a command: CreateWhenMissing for the commands that
 // write (a line on stderr says when a file was created), ExistingOnly for the
 // others ("No snapshot database at X" when there is none). A server's notices
@@ -79,8 +90,9 @@ std::string NormalizeBasePath(const std::string& path);
 bool Succeeded(const DatabaseState& state, Prompter& prompter, const StoreError& error);
 
 // Reads a snapshot key: the general date-time text, or "latest" (the newest
-// snapshot of the database).
-std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text);
+// snapshot of the database in time, of host when given: see ChooseHost).
+std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text,
+                                   const std::optional<std::string>& host = {});
 // A key that cannot be one is bad usage, whatever the database holds: told
 // (naming the option, when it came from one) before the database is opened.
 // kExitOk when text is a date-time key, "latest", or "previous" where
@@ -125,8 +137,9 @@ void AddCompactCommand(CLI::App& app, int* exitCode);
 void AddPruneCommand(CLI::App& app, int* exitCode);
 
 // --keep-last, --keep-daily, --keep-weekly, --keep-monthly and --keep-yearly,
-// each a count from 1 up, for prune and for the prune step of a schedule.
-void AddRetentionOptions(CLI::App* command, RetentionPolicy& policy);
+// each a count from 1 up, for prune and for the prune step of a schedule;
+// --keep-last from 0 where lastMayBeZero (prune retires a host so).
+void AddRetentionOptions(CLI::App* command, RetentionPolicy& policy, bool lastMayBeZero = false);
 // The options that give policy again, for a command line of its own.
 std::vector<std::string> RetentionArguments(const RetentionPolicy& policy);
 

@@ -1,12 +1,14 @@
 // corvina-cli prune: thins the history by a retention policy (store/Retention.h),
 // chain by chain, so that nightly snapshots do not fill the disk they watch.
-// It reads the catalogue, lets the policy choose, and deletes what the policy
+// It keeps to one host's chains (ChooseHost), so that the nightly prune of
+// one machine never thins another's. It reads the catalogue, lets the policy choose, and deletes what the policy
 // leaves out in one write transaction, waiting for a snapshot being written
 // as delete does; then it gives the space back as compact does (a file is
 // rebuilt without its free pages; a server keeps its own).
 //
 // Error policy: no --keep-… rule, or a count below 1, is bad usage (exit 2),
-// told before the database is opened; a base path without snapshots, a
+// told before the database is opened; so is --keep-last 0 without --host,
+// which alone would empty the database; a base path without snapshots, a
 // database that cannot be written or a delete that fails exits with 1 and
 // changes nothing. A rebuild that fails after the delete is said, and the
 // command still succeeds: the snapshots are gone and their free pages go to
@@ -28,6 +30,10 @@ namespace {
 
 struct PruneOptions {
     RetentionPolicy Policy;
+    // --keep-last 0 alone: the host named leaves the database, every
+    // snapshot of it goes.
+    bool Retire = false;
+    std::string Host;
     std::string Path;
     bool HasPath = false;
     bool DryRun = false;
@@ -53,7 +59,7 @@ std::vector<std::string> BasePathsToPrune(DatabaseState& state, const PruneOptio
     return {rows.empty() ? NormalizeBasePath(options.Path) : options.Path};
 }
 
-Catalogue ReadCatalogue(DatabaseState& state, const PruneOptions& options) {
+Catalogue ReadCatalogue(DatabaseState& state, const PruneOptions& options, const std::optional<std::string>& host) {
     Catalogue catalogue;
     // In a database of one host, a snapshot without a label belongs to the
     // same chain as the labelled ones (store/HostLabel.h).
@@ -67,7 +73,8 @@ Catalogue ReadCatalogue(DatabaseState& state, const PruneOptions& options) {
         if (StoreError error = ListSnapshots(state, path, rows); !error.Ok()) EndOnStoreError(state, error);
         for (const SnapshotListRow& row : rows) {
             auto label = labels.find(row.Key);
-            catalogue.Snapshots.push_back({row.Key, row.Basepath, label == labels.end() ? "" : label->second});
+            RetainedSnapshot snapshot{row.Key, row.Basepath, label == labels.end() ? "" : label->second};
+            if (!host || snapshot.Host == *host) catalogue.Snapshots.push_back(std::move(snapshot));
         }
     }
     // Each host's chain apart, newest first within it, as the list shows them.
@@ -100,7 +107,10 @@ int RunPrune(const PruneOptions& options) {
     StderrPrompter prompter;
     DatabaseState state;
     if (int rc = OpenForCommand(state, options.Db, prompter); rc != kExitOk) return rc;
-    const Catalogue catalogue = ReadCatalogue(state, options);
+    // A nightly prune of one machine leaves the others' snapshots to them.
+    std::optional<std::string> host;
+    if (int rc = ChooseHost(state, options.Host, host); rc != kExitOk) return rc;
+    const Catalogue catalogue = ReadCatalogue(state, options, host);
     if (options.HasPath && catalogue.Snapshots.empty()) {
         PrintMessage("no snapshot of " + EscapeForDisplay(options.Path) + " in the snapshot database");
         return kExitFailed;
@@ -139,11 +149,11 @@ int RunPrune(const PruneOptions& options) {
     return kExitOk;
 }
 
-// A count of at least 1: a rule that keeps none is no rule, and a policy
-// that keeps nothing would empty the database.
-CLI::Validator PositiveCount() {
+// A count of at least 1 (0 too where zeroToo): a rule that keeps none is no
+// rule, and a policy that keeps nothing would empty the database.
+CLI::Validator PositiveCount(bool zeroToo = false) {
     return CLI::Validator(
-        [](std::string& text) {
+        [zeroToo](std::string& text) {
             std::size_t used = 0;
             long value = 0;
             try {
@@ -151,8 +161,9 @@ CLI::Validator PositiveCount() {
             } catch (const std::exception&) {
                 used = 0;
             }
-            if (used == 0 || used != text.size() || value < 1 || value > 1000000) {
-                return std::string("the count must be a whole number from 1 up");
+            if (used == 0 || used != text.size() || value < (zeroToo ? 0 : 1) || value > 1000000) {
+                return std::string(zeroToo ? "the count must be a whole number from 0 up"
+                                           : "the count must be a whole number from 1 up");
             }
             return std::string();
         },
@@ -161,17 +172,19 @@ CLI::Validator PositiveCount() {
 
 }  // namespace
 
-void AddRetentionOptions(CLI::App* command, RetentionPolicy& policy) {
+void AddRetentionOptions(CLI::App* command, RetentionPolicy& policy, bool lastMayBeZero) {
     const std::pair<const char*, int*> rules[] = {
         {"--keep-last", &policy.KeepLast},       {"--keep-daily", &policy.KeepDaily},
         {"--keep-weekly", &policy.KeepWeekly},   {"--keep-monthly", &policy.KeepMonthly},
         {"--keep-yearly", &policy.KeepYearly}};
-    const char* helps[] = {"Keep the newest N snapshots of each base path and host",
+    const char* helps[] = {lastMayBeZero ? "Keep the newest N snapshots of each base path and host; 0 with --host "
+                                           "and no other rule removes every snapshot of that host"
+                                         : "Keep the newest N snapshots of each base path and host",
                            "Keep the newest snapshot of each of the N most recent days that have snapshots",
                            "The same for ISO weeks (Monday to Sunday)", "The same for months",
                            "The same for years"};
     for (std::size_t i = 0; i < std::size(rules); ++i) {
-        command->add_option(rules[i].first, *rules[i].second, helps[i])->check(PositiveCount());
+        command->add_option(rules[i].first, *rules[i].second, helps[i])->check(PositiveCount(lastMayBeZero && i == 0));
     }
 }
 
@@ -188,13 +201,20 @@ std::vector<std::string> RetentionArguments(const RetentionPolicy& policy) {
 void AddPruneCommand(CLI::App& app, int* exitCode) {
     auto* command = app.add_subcommand("prune", "Remove the snapshots that a retention policy does not keep");
     auto options = std::make_shared<PruneOptions>();
-    AddRetentionOptions(command, options->Policy);
+    AddRetentionOptions(command, options->Policy, true);
     auto* path = command->add_option("--path", options->Path, "Prune only the snapshots of this base path");
+    AddHostOption(command, options->Host);
     command->add_flag("--dry-run", options->DryRun, "List what would be kept and removed; remove nothing");
     AddDbOption(command, options->Db);
-    command->callback([options, exitCode, path] {
+    command->callback([options, exitCode, path, command] {
         options->HasPath = path->count() > 0;
-        if (!options->Policy.KeepsAnything()) {
+        options->Retire = command->count("--keep-last") > 0 && !options->Policy.KeepsAnything();
+        if (options->Retire && options->Host.empty()) {
+            PrintMessage("--keep-last 0 removes every snapshot of a host: name the host with --host");
+            *exitCode = kExitUsage;
+            return;
+        }
+        if (!options->Policy.KeepsAnything() && !options->Retire) {
             PrintMessage("prune needs a rule of what to keep: --keep-last, --keep-daily, --keep-weekly, "
                          "--keep-monthly or --keep-yearly");
             *exitCode = kExitUsage;

@@ -239,6 +239,8 @@ std::string ServiceText(const ScheduleOptions& options, const std::string& baseP
         const std::vector<std::string> keep = RetentionArguments(options.Keep);
         prune.insert(prune.end(), keep.begin(), keep.end());
         prune.insert(prune.end(), {"--path", basePath, "--db", db});
+        // The runs' own snapshots, whatever other hosts share the database.
+        if (!options.HostLabel.empty()) prune.insert(prune.end(), {"--host", options.HostLabel});
         exec += "\nExecStart=" + execLine(prune);
     }
     return "[Unit]\n"

@@ -33,6 +33,7 @@ struct TrendOptions {
     std::string Unit = "auto";  // B, K, M, G, T or auto
     std::string Size = "apparent";  // apparent or disk
     std::string Db;
+    std::string Host;  // "": see ChooseHost
 
     // Sizes in a unit of their own are for people: CSV carries bytes unless
     // a unit is named.
@@ -47,14 +48,15 @@ int Fail(const std::string& text) {
     return kExitFailed;
 }
 
-// The base path and the directory from the options, defaulting each from the other.
+// The base path and the directory from the options, defaulting each from the
+// other; result.Host is the host the trend keeps to, when there is one.
 int ResolveTrendPlace(DatabaseState& db, const TrendOptions& options, TrendReport& result) {
     if (!options.Path.empty()) {
         result.BasePath = WithoutTrailingSeparators(options.Path, PathStyleOfBasePath(options.Path));
     } else {
         std::string dir(WithoutTrailingSeparators(options.Dir, PathStyleOfBasePath(options.Dir)));
         std::optional<std::string> base;
-        if (StoreError error = NewestBasePath(db, dir, base); !error.Ok()) EndOnStoreError(db, error);
+        if (StoreError error = NewestBasePath(db, dir, base, result.Host); !error.Ok()) EndOnStoreError(db, error);
         if (!base && !dir.empty()) return Fail("no snapshot holds the directory " + dir);
         if (!base) return Fail("the snapshot database holds no snapshot");
         result.BasePath = *base;
@@ -64,9 +66,11 @@ int ResolveTrendPlace(DatabaseState& db, const TrendOptions& options, TrendRepor
     return kExitOk;
 }
 
-// The points of the report's base path and directory on the host they keep to.
+// The points of the report's base path and directory on the host they keep
+// to: the one chosen, else (in a database of one host) none.
 void ReadHostTrend(DatabaseState& db, PathStyle style, TrendReport& result) {
-    StoreError error = TrendHost(db, result.BasePath, result.Directory, style, result.Host);
+    StoreError error;
+    if (!result.Host) error = TrendHost(db, result.BasePath, result.Directory, style, result.Host);
     if (error.Ok()) {
         error = ReadTrend(db, result.BasePath, result.Directory, style, result.Host, result.Points, result.Basis);
     }
@@ -75,6 +79,7 @@ void ReadHostTrend(DatabaseState& db, PathStyle style, TrendReport& result) {
 
 int Trend(DatabaseState& db, StderrPrompter& prompter, const TrendOptions& options, TrendReport& result) {
     result.Basis = *ParseSizeBasis(options.Size);
+    if (int rc = ChooseHost(db, options.Host, result.Host); rc != kExitOk) return rc;
     if (int rc = ResolveTrendPlace(db, options, result); rc != kExitOk) return rc;
     const PathStyle style = PathStyleOfBasePath(result.BasePath);
     ReadHostTrend(db, style, result);
@@ -186,6 +191,7 @@ void AddTrendCommand(CLI::App& app, int* exitCode) {
         ->check(CLI::IsMember({"apparent", "disk"}))
         ->default_val("apparent");
     AddDbOption(command, options->Db);
+    AddHostOption(command, options->Host);
     command->callback([options, exitCode] { *exitCode = RunTrendCommand(*options); });
 }
 

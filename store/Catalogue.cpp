@@ -5,7 +5,9 @@
 
 #include "store/Catalogue.h"
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <initializer_list>
 #include <map>
 #include <utility>
@@ -16,6 +18,7 @@
 #include "store/HistoryWriter.h"
 #include "store/HostLabel.h"
 #include "store/Schema.h"
+#include "store/SnapshotTime.h"
 #include "store/Statement.h"
 
 namespace corvina {
@@ -71,24 +74,33 @@ StoreError PrepareWithTexts(DatabaseState& state, Statement& query, std::string_
     return {};
 }
 
-// The key in the first column of a query's first row; nullopt when there is
-// no row or the column is null.
-StoreError ReadKey(DatabaseState& state, std::string_view sql, std::initializer_list<std::string_view> texts,
-                   std::optional<DateTime>& key) {
-    key.reset();
-    Statement query;
-    bool row = false;
-    StoreError error = PrepareWithTexts(state, query, sql, texts);
-    if (error.Ok()) error = query.Step(row);
-    if (error.Ok() && row && !query.IsNull(0)) key = DateTime::Parse(query.Text(0));
-    return error;
-}
-
 StoreError ReadBasePaths(DatabaseState& state, std::vector<std::string>& paths) {
     Statement query;
     StoreError error = query.Prepare(state, "SELECT DISTINCT Basepath FROM Control ORDER BY Basepath");
     for (bool row = true; error.Ok() && (error = query.Step(row)).Ok() && row;) paths.emplace_back(query.Text(0));
     return error;
+}
+
+// Newest first by the times the database recorded, rather than by keys: the
+// keys of two hosts are the local times of two zones.
+StoreError InTimeOrder(DatabaseState& state, std::string_view basePath, std::vector<SnapshotListRow>& rows) {
+    std::vector<SnapshotTime> times;
+    if (StoreError error = ReadSnapshotTimes(state, basePath, {}, times); !error.Ok()) return error;
+    std::map<DateTime, SnapshotTime> byKey;
+    for (const SnapshotTime& time : times) byKey.emplace(time.Key, time);
+    const auto timeOf = [&byKey](const SnapshotListRow& row) {
+        auto found = byKey.find(row.Key);
+        return found == byKey.end() ? SnapshotTime{row.Key, {}, {}} : found->second;
+    };
+    for (SnapshotListRow& row : rows) {
+        const SnapshotTime time = timeOf(row);
+        row.Instant = time.Instant;
+        row.Utcoffset = time.Utcoffset;
+    }
+    std::stable_sort(rows.begin(), rows.end(), [&](const SnapshotListRow& a, const SnapshotListRow& b) {
+        return TakenBefore(timeOf(b), timeOf(a));
+    });
+    return {};
 }
 
 StoreError ReadSnapshots(DatabaseState& state, std::string_view basePath, std::vector<SnapshotListRow>& rows) {
@@ -111,7 +123,7 @@ StoreError ReadSnapshots(DatabaseState& state, std::string_view basePath, std::v
         fields.CopyIfPresent("totfiles", listed.Totfiles);
         rows.push_back(std::move(listed));
     }
-    return error;
+    return error.Ok() ? InTimeOrder(state, basePath, rows) : error;
 }
 
 }  // namespace
@@ -204,32 +216,37 @@ StoreError DeleteSnapshots(DatabaseState& state, const std::vector<DateTime>& ke
 
 StoreError LatestSnapshot(DatabaseState& state, std::optional<DateTime>& latest,
                           std::optional<std::string_view> basePath, std::optional<std::string_view> host) {
-    if (!basePath) return ReadKey(state, "SELECT max(Snapshot) FROM Control", {}, latest);
+    latest.reset();
+    // In a database of one host a snapshot without a label is that host's.
     bool several = false;
     if (host) {
         if (StoreError error = HoldsSeveralHosts(state, several); !error.Ok()) return error;
     }
-    if (!several) return ReadKey(state, "SELECT max(Snapshot) FROM Control WHERE Basepath = ?", {*basePath}, latest);
-    return ReadKey(state,
-                   "SELECT max(c.Snapshot) FROM Control c" + JoinHostOf("c") + " WHERE c.Basepath = ? AND " +
-                       HostIs("?"),
-                   {*basePath, *host}, latest);
+    std::vector<SnapshotTime> times;
+    StoreError error = ReadSnapshotTimes(state, basePath, several ? host : std::nullopt, times);
+    if (error.Ok() && !times.empty()) latest = times.back().Key;
+    return error;
 }
 
 StoreError PreviousSnapshot(DatabaseState& state, const DateTime& key, std::optional<DateTime>& previous) {
     previous.reset();
     std::optional<std::string> host;
     if (StoreError error = HostToKeepTo(state, key, host); !error.Ok()) return error;
-    if (!host) {
-        return ReadKey(state,
-                       "SELECT max(c2.Snapshot) FROM Control c1 JOIN Control c2 ON c2.Basepath = c1.Basepath "
-                       "WHERE c1.Snapshot = ?1 AND c2.Snapshot < ?1",
-                       {FormatKey(key)}, previous);
+    Statement query;
+    bool row = false;
+    StoreError error = PrepareWithTexts(state, query, "SELECT Basepath FROM Control WHERE Snapshot = ?", {FormatKey(key)});
+    if (error.Ok()) error = query.Step(row);
+    if (!error.Ok() || !row) return error;
+    const std::string basePath(query.Text(0));
+    std::vector<SnapshotTime> times;
+    if (host) {
+        error = ReadSnapshotTimes(state, basePath, *host, times);
+    } else {
+        error = ReadSnapshotTimes(state, basePath, {}, times);
     }
-    return ReadKey(state,
-                   "SELECT max(c2.Snapshot) FROM Control c1 JOIN Control c2 ON c2.Basepath = c1.Basepath" +
-                       JoinHostOf("c2") + " WHERE c1.Snapshot = ?1 AND c2.Snapshot < ?1 AND " + HostIs("?2"),
-                   {FormatKey(key), *host}, previous);
+    auto at = std::find_if(times.begin(), times.end(), [&key](const SnapshotTime& time) { return time.Key == key; });
+    if (error.Ok() && at != times.end() && at != times.begin()) previous = std::prev(at)->Key;
+    return error;
 }
 
 StoreError SnapshotExists(DatabaseState& state, const DateTime& key, bool& exists) {

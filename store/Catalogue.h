@@ -61,10 +61,13 @@ struct SnapshotListRow {
     std::int64_t Totdirs = 0;
     std::int64_t Totfiles = 0;
     double Totbytes = 0;
+    // Recorded by the history layout only (store/SnapshotTime.h).
+    std::optional<std::int64_t> Instant;
+    std::optional<int> Utcoffset;
 };
 
-// Every snapshot of basePath, newest first (no row limit); after a failure
-// rows holds what was read up to it.
+// Every snapshot of basePath, newest first in time (store/SnapshotTime.h; no
+// row limit); after a failure rows holds what was read up to it.
 StoreError ListSnapshots(DatabaseState& state, std::string_view basePath, std::vector<SnapshotListRow>& rows);
 
 // Removes the snapshot from Control, Dir, files and the tables runs add
@@ -77,13 +80,13 @@ StoreError DeleteSnapshot(DatabaseState& state, const DateTime& key, LockWait& w
 // A key without a snapshot (deleted meanwhile) is passed over.
 StoreError DeleteSnapshots(DatabaseState& state, const std::vector<DateTime>& keys, LockWait& wait);
 
-// The newest snapshot of the database (of one base path when given, and of
-// that base path on one host when the database holds several, see
-// store/HostLabel.h); nullopt when there is none.
+// The newest snapshot of the database in time (store/SnapshotTime.h): of
+// one base path when given, and of one host when given and the database
+// holds several (store/HostLabel.h); nullopt when there is none.
 StoreError LatestSnapshot(DatabaseState& state, std::optional<DateTime>& latest,
                           std::optional<std::string_view> basePath = {}, std::optional<std::string_view> host = {});
-// The newest snapshot of the same base path taken before key, on key's host
-// when the database holds several; nullopt when there is none.
+// The newest snapshot of the same base path taken before key in time, on
+// key's host when the database holds several; nullopt when there is none.
 StoreError PreviousSnapshot(DatabaseState& state, const DateTime& key, std::optional<DateTime>& previous);
 // Whether a Control row with this key exists.
 StoreError SnapshotExists(DatabaseState& state, const DateTime& key, bool& exists);

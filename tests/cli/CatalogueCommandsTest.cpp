@@ -15,6 +15,7 @@
 
 #include <fmt/format.h>
 
+#include "capture/SnapshotRun.h"
 #include "store/Catalogue.h"
 #include "store/DiskUsage.h"
 #include "store/HostLabel.h"
@@ -116,6 +117,11 @@ TEST_F(CatalogueCommands, ListShowsHostsOnlyWhenTheDatabaseHoldsSeveralAndDelete
                                            "\tnorth\t2 directories\t1 files\t2 KB\tnorth\n");
     auto rows = nlohmann::json::parse(list({"--path", alpha, "--json"}));
     EXPECT_EQ(std::tuple(rows[0]["host"], rows[1]["host"]), std::tuple("south", "north"));
+    // Scripts read these fields, and only these.
+    std::vector<std::string> fields;
+    for (const auto& [name, value] : rows[0].items()) fields.push_back(name);
+    EXPECT_EQ(fields, (std::vector<std::string>{"basepath", "bytes", "description", "directories", "files", "host",
+                                                "key", "size"}));
     EXPECT_EQ(nlohmann::json::parse(list({"--json"})), nlohmann::json({alpha, beta}));
 
     // A snapshot taken before hosts were recorded is one of an unknown host.
@@ -150,10 +156,8 @@ void AddPruneHistory(const std::string& location) {
     });
 }
 
-// What a dry run of --keep-daily 3 --keep-last 1 says of that history.
+// What a dry run of --keep-daily 3 --keep-last 1 --host north says of that history.
 const std::string kPruneDryRun =
-    "keep\t2024-03-05 03:00:00\t/home\tsouth\n"
-    "keep\t2024-02-01 03:00:00\t/home\tsouth\n"
     "keep\t2024-03-10 14:00:00\t/srv\tnorth\n"
     "remove\t2024-03-10 02:00:00\t/srv\tnorth\n"
     "keep\t2024-03-09 02:00:00\t/srv\tnorth\n"
@@ -165,10 +169,97 @@ const std::string kPruneDryRun =
     "remove\t2024-03-03 02:00:00\t/srv\tnorth\n"
     "remove\t2024-03-02 02:00:00\t/srv\tnorth\n"
     "remove\t2024-03-01 02:00:00\t/srv\tnorth\n"
-    "8 snapshots would be removed, 5 kept\n";
+    "8 snapshots would be removed, 3 kept\n";
 // The keys left after it, in key order.
 const std::string kPrunedKeys =
     "2024-02-01 03:00:00,2024-03-05 03:00:00,2024-03-08 02:00:00,2024-03-09 02:00:00,2024-03-10 14:00:00";
+// Three machines share a database, and this one's snapshot is not the
+// newest: a command reads this machine's snapshots or the host asked for,
+// never silently another's, and a machine that is gone can be retired.
+TEST_F(CatalogueCommands, CommandsReadThisMachinesSnapshotsOrTheHostNamedAndPruneRetiresAHost) {
+    const std::string mine = Take(alpha, "mine");
+    const std::string theirs = Take(alpha, "theirs", {"--host-label", "elsewhere"});
+    const std::string third = Take(beta, "third", {"--host-label", "third"});
+    const auto latest = [&](Args more) {
+        Args args{"info", "latest", "--json"};
+        args.insert(args.end(), more.begin(), more.end());
+        return nlohmann::json::parse(test::RunOkOn(db, args).Out);
+    };
+    const auto trendKeys = [&](Args more) {
+        Args args{"trend", "--path", alpha, "--format", "json"};
+        args.insert(args.end(), more.begin(), more.end());
+        const auto doc = nlohmann::json::parse(test::RunOkOn(db, args).Out);
+        std::vector<std::string> keys;
+        for (const auto& point : doc["points"]) keys.push_back(point["snapshot"]);
+        return keys;
+    };
+    EXPECT_EQ(std::tuple(latest({})["key"], latest({})["host"]), std::tuple(mine, MachineName()));
+    EXPECT_EQ(latest({"--host", "elsewhere"})["description"], "theirs");
+    EXPECT_EQ(trendKeys({}), std::vector<std::string>{mine});
+    EXPECT_EQ(trendKeys({"--host", "elsewhere"}), std::vector<std::string>{theirs});
+    auto objects = nlohmann::json::parse(test::RunOkOn(db, {"list", "--format", "json", "--host", "elsewhere"}).Out);
+    ASSERT_EQ(objects.size(), 1u) << objects;
+    EXPECT_EQ(std::tuple(objects[0]["path"], objects[0]["host"], objects[0]["snapshots"].size()),
+              std::tuple(alpha, "elsewhere", 1u));
+    EXPECT_EQ(objects[0]["snapshots"][0]["key"], theirs);
+    EXPECT_EQ(nlohmann::json::parse(test::RunOkOn(db, {"list", "--format", "json"}).Out).size(), 3u);
+    auto nobody = test::RunOn(db, {"info", "latest", "--host", "nobody"});
+    EXPECT_EQ(nobody.ExitCode, 1);
+    EXPECT_NE(nobody.Err.find("no snapshot of host nobody"), std::string::npos) << nobody.Err;
+
+    // Without this machine's snapshots the command asks for a host; a key needs none.
+    ASSERT_EQ(test::RunTool({"delete", mine, "--db", db}).ExitCode, 0);
+    for (const Args& args : {Args{"info", "latest"}, Args{"growth"}, Args{"trend", "--path", alpha},
+                             Args{"prune", "--keep-last", "1"}}) {
+        auto asked = test::RunOn(db, args);
+        EXPECT_EQ(std::tuple(asked.ExitCode, asked.Out), std::tuple(2, "")) << args[0];
+        EXPECT_NE(asked.Err.find("name one with --host:\n  elsewhere\n  third\n"), std::string::npos) << asked.Err;
+    }
+    EXPECT_EQ(test::RunOn(db, {"info", theirs}).ExitCode, 0);
+
+    // --keep-last 0 takes a host's every snapshot, and only with the host named.
+    EXPECT_EQ(test::RunOn(db, {"prune", "--keep-last", "0"}).ExitCode, 2);
+    EXPECT_EQ(test::RunOkOn(db, {"prune", "--keep-last", "0", "--host", "third"}).Out,
+              "removed\t" + third + "\t" + beta + "\tthird\n1 snapshot removed, 0 kept\n");
+    // One host is left: the database reads as one of a single machine.
+    EXPECT_EQ(latest({})["key"], theirs);
+    EXPECT_EQ(test::RunOkOn(db, {"list"}).Out, alpha + "\n");
+}
+
+// A laptop flew from Tokyo to New York: its second snapshot has the earlier
+// local key. latest, previous, the history and the trend follow the
+// instants, in a file and on a server, and info shows them.
+TEST_F(CatalogueCommands, SnapshotsOfAHostThatChangedZonesAreOrderedByTheirInstantsOnFileAndServer) {
+    const test::ServerSchema schema;
+    std::vector<std::string> locations{db};
+    if (!test::TestServer().empty()) locations.push_back(schema.Location());
+    const char* east = "2024-06-01 09:00:00";  // 00:00 UTC
+    const char* west = "2024-05-31 22:00:00";  // 02:00 UTC
+    for (const std::string& location : locations) {
+        SCOPED_TRACE(location);
+        test::WithDatabase(location, [&](DatabaseState& state) {
+            test::AddSnapshot(state, {.Key = east, .BasePath = "/data", .Dirs = {{"2", "/data", 1, 100}}, .Files = {},
+                                      .Instant = 1717200000, .Utcoffset = 9 * 3600});
+            test::AddSnapshot(state, {.Key = west, .BasePath = "/data", .Dirs = {{"2", "/data", 2, 300}}, .Files = {},
+                                      .Instant = 1717207200, .Utcoffset = -4 * 3600});
+        });
+        auto latest = nlohmann::json::parse(test::RunOkOn(location, {"info", "latest", "--json"}).Out);
+        EXPECT_EQ(std::tuple(latest["key"], latest["instant"], latest["utc_offset"]),
+                  std::tuple(west, "2024-06-01T02:00:00Z", "-04:00"));
+        EXPECT_NE(test::RunOkOn(location, {"info", east}).Out.find("Snapshot:          2024-06-01 09:00:00\n"
+                                                                   "Instant:           2024-06-01T00:00:00Z\n"
+                                                                   "UTC offset:        +09:00\n"),
+                  std::string::npos);
+        EXPECT_EQ(test::FirstField(test::RunOkOn(location, {"list", "--path", "/data"}).Out), west);
+
+        auto growth = nlohmann::json::parse(test::RunOkOn(location, {"growth", "--format", "json"}).Out);
+        EXPECT_EQ(growth["title"], "Where did /data grow from 1 Jun to 31 May");
+        auto history = test::RunOkOn(location, {"analyse", "directory-history", "--dir", "/data", "--format", "csv"}).Out;
+        EXPECT_LT(history.find("2024-06-01 09:00"), history.find("2024-05-31 22:00")) << history;
+        auto trend = nlohmann::json::parse(test::RunOkOn(location, {"trend", "--path", "/data", "--format", "json"}).Out);
+        EXPECT_EQ(std::tuple(trend["points"][0]["snapshot"], trend["points"][1]["snapshot"]), std::tuple(east, west));
+    }
+}
 
 // The database file and its write-ahead log, as the next run finds them.
 std::uintmax_t BytesOnDisk(const std::string& db) {
@@ -185,7 +276,7 @@ TEST_F(CatalogueCommands, PruneListsWhatItWouldRemoveThenRemovesExactlyThatOnFil
     std::vector<std::string> locations{db};
     if (!test::TestServer().empty()) locations.push_back(schema.Location());
     const std::string counts = "SELECT count(*), (SELECT count(*) FROM files), (SELECT count(*) FROM Host) FROM Control";
-    const Args policy{"prune", "--keep-daily", "3", "--keep-last", "1"};
+    const Args policy{"prune", "--keep-daily", "3", "--keep-last", "1", "--host", "north"};
     std::string removed;
     for (std::size_t at = 0; (at = kPruneDryRun.find("remove\t", at)) != std::string::npos; ++at) {
         removed += "removed" + kPruneDryRun.substr(at + 6, kPruneDryRun.find('\n', at) - at - 5);
@@ -202,7 +293,7 @@ TEST_F(CatalogueCommands, PruneListsWhatItWouldRemoveThenRemovesExactlyThatOnFil
         EXPECT_EQ(rows(counts), "13|3900|13");
 
         const std::uintmax_t size = file ? BytesOnDisk(db) : 0;
-        EXPECT_EQ(test::RunOkOn(location, policy).Out, removed + "8 snapshots removed, 5 kept\n");
+        EXPECT_EQ(test::RunOkOn(location, policy).Out, removed + "8 snapshots removed, 3 kept\n");
         EXPECT_EQ(rows("SELECT Snapshot FROM Control ORDER BY Snapshot"), kPrunedKeys);
         for (const char* table : {"Dir", "files", "Host"}) {
             EXPECT_EQ(rows(std::string("SELECT count(DISTINCT Snapshot) FROM ") + table +
@@ -215,14 +306,14 @@ TEST_F(CatalogueCommands, PruneListsWhatItWouldRemoveThenRemovesExactlyThatOnFil
         // Eight of thirteen snapshots gone: the file gives back at least half.
         EXPECT_LT(BytesOnDisk(db), size / 2) << size;
     }
-    EXPECT_EQ(test::RunOkOn(db, policy).Out, "nothing to remove, 5 snapshots kept\n");
+    EXPECT_EQ(test::RunOkOn(db, policy).Out, "nothing to remove, 3 snapshots kept\n");
     // One base path alone; its host's other base paths stay whole.
-    EXPECT_EQ(test::RunOkOn(db, {"prune", "--keep-last", "1", "--path", "/home"}).Out,
+    EXPECT_EQ(test::RunOkOn(db, {"prune", "--keep-last", "1", "--path", "/home", "--host", "south"}).Out,
               "removed\t2024-02-01 03:00:00\t/home\tsouth\n1 snapshot removed, 1 kept\n");
     EXPECT_EQ(test::Query(db, "SELECT count(*) FROM Control WHERE Basepath = '/srv'"), "3");
 
     // A path without snapshots is refused and changes nothing; bad usage: Usage.
-    auto none = test::RunOn(db, {"prune", "--keep-last", "1", "--path", dir.File("none")});
+    auto none = test::RunOn(db, {"prune", "--keep-last", "1", "--path", dir.File("none"), "--host", "north"});
     EXPECT_EQ(std::tuple(none.ExitCode, none.Out), std::tuple(1, ""));
     EXPECT_NE(none.Err.find("no snapshot of " + dir.File("none")), std::string::npos) << none.Err;
     EXPECT_EQ(test::Query(db, "SELECT count(*) FROM Control"), "4");
@@ -672,17 +763,6 @@ TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
     auto srv = nlohmann::json::parse(test::RunOn(db_, {"trend", "--path", "/srv", "--format", "json"}).Out);
     EXPECT_EQ(std::tuple(srv["points"].size(), srv["points"][0]["fs_size"], srv["forecast"]["full_on"]),
               std::tuple(3u, nullptr, nullptr));
-    // Two machines took /srv: the trend keeps to the host of the newest snapshot holding the directory.
-    test::WithDatabase(db_, [](DatabaseState& state) {
-        for (const auto& [key, label] : {std::pair{"2024-05-01 08:00:00", "north"},
-                                         std::pair{"2024-05-02 08:00:00", "south"},
-                                         std::pair{"2024-05-03 08:00:00", "north"}}) {
-            ASSERT_TRUE(WriteHostLabel(state, test::Key(key), label).Ok());
-        }
-    });
-    srv = nlohmann::json::parse(test::RunOn(db_, {"trend", "--dir", "/srv/web/x", "--format", "json"}).Out);
-    EXPECT_EQ(srv["points"], nlohmann::json::parse(R"([{"snapshot": "2024-05-02 08:00:00", "files": 1, "bytes": 1024,
-                                                        "fs_size": null, "fs_free": null}])"));
     EXPECT_EQ(test::RunOn(db_, {"trend", "--dir", "/nowhere"}).ExitCode, 1);
 
     // The table shows sizes in units; bytes stay plain numbers in CSV.
@@ -697,6 +777,31 @@ TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
               "Top grower: /data/logs/big (+300 B)\n");
     run = test::RunOn(db_, {"trend", "--dir", "/data/logs", "--format", "csv"});
     EXPECT_NE(run.Out.find("\r\n2024-06-03 00:00:00,2,500,1000,700\r\n"), std::string::npos) << run.Out;
+}
+
+// Two machines took /srv: the trend keeps to the one asked for, and without
+// --host to none, this machine having taken nothing here. ("previous" is the
+// store's, whose host rule HostHistory proves.)
+TEST_F(AnalyseCommand, TrendKeepsToTheHostAskedFor) {
+    test::WithDatabase(db_, [](DatabaseState& state) {
+        for (const auto& [key, label] : {std::pair{"2024-05-01 08:00:00", "north"},
+                                         std::pair{"2024-05-02 08:00:00", "south"},
+                                         std::pair{"2024-05-03 08:00:00", "north"}}) {
+            ASSERT_TRUE(WriteHostLabel(state, test::Key(key), label).Ok());
+        }
+    });
+    const auto trendKeys = [&](const char* dir, const char* host) {
+        auto doc = nlohmann::json::parse(test::RunOn(db_, {"trend", "--dir", dir, "--format", "json", "--host", host}).Out);
+        std::vector<std::string> keys;
+        for (const auto& point : doc["points"]) keys.push_back(point["snapshot"]);
+        return keys;
+    };
+    EXPECT_EQ(trendKeys("/srv", "north"), (std::vector<std::string>{"2024-05-01 08:00:00", "2024-05-03 08:00:00"}));
+    EXPECT_EQ(trendKeys("/srv/web/x", "south"), std::vector<std::string>{"2024-05-02 08:00:00"});
+    const auto unasked = test::RunOn(db_, {"trend", "--dir", "/srv"});
+    EXPECT_EQ(std::tuple(unasked.ExitCode, unasked.Out), std::tuple(2, ""));
+    EXPECT_NE(unasked.Err.find("name one with --host:\n  north\n  south\n"), std::string::npos)
+        << unasked.Err;
 }
 
 // Real database files with a page overwritten by garbage, as a failing disk

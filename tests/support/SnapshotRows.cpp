@@ -59,8 +59,8 @@ void AddSnapshot(DatabaseState& database, const SnapshotRows& snap) {
                        total,
                        static_cast<std::int64_t>(snap.Files.size()),
                        fileBytes,
-                       std::nullopt,
-                       std::nullopt};
+                       snap.Instant,
+                       snap.Utcoffset};
     if (StoreError e = WriteControlRow(database, control); !e.Ok()) Fail("control row " + e.Details());
     if (!transaction.Commit(noWait).Ok()) Fail("commit");
 }

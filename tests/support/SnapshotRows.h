@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ struct SnapshotRows {
     std::string Description = "test snapshot";
     PathStyle Style = PathStyle::Posix;
     std::int64_t Threshold = 0;
+    // What a run records in the history layout beside its key.
+    std::optional<std::int64_t> Instant = {};
+    std::optional<int> Utcoffset = {};
 };
 
 // The tables as an older version of the program made them: no floating-point
