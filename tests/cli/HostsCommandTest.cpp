@@ -124,6 +124,12 @@ TEST_F(HostsCommand, ListsFewestDaysLeftFirstWithNullWhereThereIsNoForecastOnFil
         EXPECT_EQ(std::tuple(rows[4]["fs_size"], rows[4]["fs_used"], rows[4]["bytes_per_day"], rows[4]["top_grower"]),
                   std::tuple(nullptr, nullptr, nullptr, nullptr));
 
+        // The trend of a file system that empties says so in numbers, not words.
+        const Json trend = Json::parse(test::RunOkOn(location, {"trend", "--host", "east", "--format", "json"}).Out);
+        EXPECT_EQ(std::tuple(trend["host"], trend["path"], trend["forecast"]["full_on"], trend["forecast"]["latest"],
+                             trend["forecast"]["bytes_per_day"], trend["days_left"]),
+                  std::tuple("east", kOddPath, nullptr, nullptr, -100, nullptr));
+
         const std::string table = test::RunOkOn(location, {"hosts"}).Out;
         EXPECT_NE(table.find("south  /data "), std::string::npos) << table;
         EXPECT_LT(table.find("south  /data "), table.find("north  /data "));
