@@ -7,8 +7,6 @@
 
 namespace corvina {
 
-namespace {
-
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
@@ -18,6 +16,8 @@ std::string CsvField(const std::string& text) {
     }
     return quoted + "\"";
 }
+
+namespace {
 
 // A figure not recorded, outside the columns of names (where a file may be
 // called so): CSV leaves its field empty, JSON writes null.

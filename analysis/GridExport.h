@@ -16,6 +16,10 @@
 
 namespace corvina {
 
+// A CSV field: quoted, its quotes doubled, when it holds a comma, a quote or
+// a line break.
+std::string CsvField(const std::string& text);
+
 // The headings are the header record, without the blanks that pad them in the
 // grid; the grid's rows follow, a total row first, a size on disk not
 // recorded as an empty field. Records end in CRLF. Rows from endRow on are

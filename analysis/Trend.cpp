@@ -279,6 +279,14 @@ private:
 
 }  // namespace
 
+StoreError FindTopGrower(DatabaseState& database, SessionObserver& observer, SizeBasis basis, const DateTime& earlier,
+                         const DateTime& later, const std::string& directory, std::optional<TopGrower>& grower) {
+    WithoutCutNote quiet(observer);
+    AnalysisSession session(database, quiet);
+    session.SetSizeBasis(basis);
+    return FindTopGrower(session, earlier, later, directory, grower);
+}
+
 StoreError CompleteTrend(DatabaseState& database, SessionObserver& observer, TrendReport& report) {
     report.Full = ForecastFull(UsageOf(report.Points));
     report.Grower.reset();
@@ -297,10 +305,8 @@ StoreError CompleteTrend(DatabaseState& database, SessionObserver& observer, Tre
     // that is said, rather than that nothing grew.
     report.GrowerUnmeasured = present >= 2 && first == last;
     if (!first) return {};
-    WithoutCutNote quiet(observer);
-    AnalysisSession session(database, quiet);
-    session.SetSizeBasis(report.Basis);
-    return FindTopGrower(session, first->Snapshot, last->Snapshot, report.Directory, report.Grower);
+    return FindTopGrower(database, observer, report.Basis, first->Snapshot, last->Snapshot, report.Directory,
+                         report.Grower);
 }
 
 std::vector<std::vector<std::string>> TrendCells(const std::vector<TrendPoint>& points, char unit, SizeBasis basis,

@@ -110,6 +110,11 @@ struct TopGrower {
 StoreError FindTopGrower(AnalysisSession& session, const DateTime& earlier, const DateTime& later,
                          const std::string& directory, std::optional<TopGrower>& grower);
 
+// The same in a session of its own, in basis, which tells observer what it
+// has to tell, all but that its result was cut: only its first row is wanted.
+StoreError FindTopGrower(DatabaseState& database, SessionObserver& observer, SizeBasis basis, const DateTime& earlier,
+                         const DateTime& later, const std::string& directory, std::optional<TopGrower>& grower);
+
 // Everything a trend view shows of one directory.
 struct TrendReport {
     std::string BasePath;
@@ -126,9 +131,8 @@ struct TrendReport {
 
 // The forecast over report.Points and the top grower between the first and
 // the last snapshot that hold the directory (at least one must), on disk the
-// first and last of those with on-disk figures. The grower's analysis runs
-// in a session of its own, which tells observer what it has to tell, all but
-// that its result was cut: only its first row is wanted.
+// first and last of those with on-disk figures (FindTopGrower above, which
+// tells observer what it has to tell).
 StoreError CompleteTrend(DatabaseState& database, SessionObserver& observer, TrendReport& report);
 
 // The table every view shows: a heading row, then per point the key, files,

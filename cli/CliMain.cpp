@@ -39,6 +39,8 @@ int ParseAndRun(int argc, char** argv) {
     AddScheduleCommand(app, &exitCode);
     AddCompactCommand(app, &exitCode);
     AddPruneCommand(app, &exitCode);
+    AddHostsCommand(app, &exitCode);
+    AddAlertCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);
@@ -55,7 +57,10 @@ int ParseAndRun(int argc, char** argv) {
         int rc = app.exit(e, out, err);
         WriteOut(out.str());
         WriteErr(EscapeEachLine(err.str(), "\n"));
-        return rc == 0 ? kExitOk : kExitUsage;
+        if (rc == 0) return kExitOk;
+        // A monitoring system reads 2 from a check as CRITICAL: alert's bad
+        // usage is UNKNOWN, as a plugin's is.
+        return app.got_subcommand("alert") ? kExitUnknown : kExitUsage;
     } catch (const ProgramEnd& end) {
         return end.ExitCode;
     }

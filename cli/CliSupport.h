@@ -22,6 +22,8 @@ namespace corvina::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+// alert's every failure, its usage too, as monitoring plugins exit.
+inline constexpr int kExitUnknown = 3;
 
 // Prints messages as "corvina: <text>" lines on stderr. Questions are answered
 // Yes without asking (the tool runs unattended); the line says what was done.
@@ -135,6 +137,8 @@ void AddTrendCommand(CLI::App& app, int* exitCode);
 void AddScheduleCommand(CLI::App& app, int* exitCode);
 void AddCompactCommand(CLI::App& app, int* exitCode);
 void AddPruneCommand(CLI::App& app, int* exitCode);
+void AddHostsCommand(CLI::App& app, int* exitCode);
+void AddAlertCommand(CLI::App& app, int* exitCode);
 
 // --keep-last, --keep-daily, --keep-weekly, --keep-monthly and --keep-yearly,
 // each a count from 1 up, for prune and for the prune step of a schedule;

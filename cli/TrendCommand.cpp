@@ -14,11 +14,13 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/AnalysisState.h"
+#include "analysis/HostOverview.h"
 #include "analysis/Trend.h"
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
 #include "report/SessionMessages.h"
 #include "store/DamageWatch.h"
+#include "store/HostLabel.h"
 #include "base/SizeFormat.h"
 
 namespace corvina::cli {
@@ -118,17 +120,41 @@ void PrintCsv(const TrendReport& result, char unit, std::ostream& out) {
     }
 }
 
+// Dates or null: "not filling" and "not within 10 years" are for people; a
+// script reads a falling or flat line from bytes_per_day.
 Json ForecastJson(const Forecast& full) {
     if (full.State == ForecastState::None) {
         return {{"full_on", nullptr}, {"earliest", nullptr}, {"latest", nullptr}, {"bytes_per_day", nullptr}};
     }
-    return {{"full_on", ForecastText(full, full.FullOn)},
-            {"earliest", ForecastText(full, full.Earliest)},
-            {"latest", ForecastText(full, full.Latest)},
+    const auto date = [&full](const std::optional<DateTime>& day) {
+        return day ? Json(ForecastText(full, day)) : Json(nullptr);
+    };
+    return {{"full_on", date(full.FullOn)},
+            {"earliest", date(full.Earliest)},
+            {"latest", date(full.Latest)},
             {"bytes_per_day", full.BytesPerDay}};
 }
 
-void PrintJson(const TrendReport& result, std::ostream& out) {
+// Whole days from the latest snapshot's date to the full date, as hosts and
+// alert count them.
+Json DaysLeftJson(const TrendReport& result) {
+    if (!result.Full.FullOn || result.Points.empty()) return nullptr;
+    return DaysBetween(result.Points.back().Snapshot, *result.Full.FullOn);
+}
+
+// The host label JSON names: the one kept to, else (in a database of one
+// host) the latest snapshot's; null for an unknown host.
+Json HostJson(DatabaseState& db, const TrendReport& result) {
+    std::string label = result.Host.value_or("");
+    if (!result.Host) {
+        if (StoreError error = ReadHostLabel(db, result.Points.back().Snapshot, label); !error.Ok()) {
+            EndOnStoreError(db, error);
+        }
+    }
+    return label.empty() ? Json(nullptr) : Json(label);
+}
+
+void PrintJson(const TrendReport& result, const Json& host, std::ostream& out) {
     Json points = Json::array();
     for (const TrendPoint& point : result.Points) {
         const auto& fs = point.Filesystem;
@@ -140,7 +166,12 @@ void PrintJson(const TrendReport& result, std::ostream& out) {
     }
     Json grower = result.Grower ? Json{{"directory", result.Grower->Directory}, {"bytes", result.Grower->Bytes}}
                                 : Json{{"directory", nullptr}, {"bytes", nullptr}};
-    Json document{{"points", points}, {"forecast", ForecastJson(result.Full)}, {"top_grower", grower}};
+    Json document{{"host", host},
+                  {"path", result.BasePath},
+                  {"points", points},
+                  {"forecast", ForecastJson(result.Full)},
+                  {"days_left", DaysLeftJson(result)},
+                  {"top_grower", grower}};
     // Apparent sizes are what a trend has always carried; a trend on disk says so.
     if (result.Basis == SizeBasis::Disk) document["size"] = SizeBasisName(result.Basis);
     out << document.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
@@ -160,7 +191,7 @@ int RunTrendCommand(const TrendOptions& options) {
     if (options.Format == "csv") {
         PrintCsv(result, options.SizeUnit(), out);
     } else if (options.Format == "json") {
-        PrintJson(result, out);
+        PrintJson(result, HostJson(db, result), out);
     } else {
         PrintTable(result, options.SizeUnit(), out);
     }

@@ -19,12 +19,14 @@ CORVINA_PACKAGES=(
 # validators of the installed files, bash-completion that loads the
 # completion, systemd's unit checker, what cpack uses to build and inspect the
 # Debian package, and lintian to judge it; the database server the server
-# tests start throwaway instances of.
+# tests start throwaway instances of; promtool (prometheus), which checks the
+# metrics hosts prints.
 CORVINA_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 util-linux sqlite3
   xvfb openbox xdotool xclip x11-utils imagemagick
   desktop-file-utils appstream man-db bash-completion systemd dpkg-dev file lintian postgresql
+  prometheus
 )
 
 # corvina_install_packages [extra packages...]: CORVINA_PACKAGES and the extras.

@@ -753,16 +753,16 @@ TEST_F(AnalyseCommand, TrendFollowsADirectoryAndForecastsTheFileSystemFull) {
     });
 
     auto run = test::RunOkOn(db_, {"trend", "--dir", "/data/logs/", "--format", "json"});
-    EXPECT_EQ(nlohmann::json::parse(run.Out), nlohmann::json::parse(R"({"points": [
+    EXPECT_EQ(nlohmann::json::parse(run.Out), nlohmann::json::parse(R"({"host": null, "path": "/data", "points": [
         {"snapshot": "2024-06-01 00:00:00", "files": 0, "bytes": 0, "fs_size": 1000, "fs_free": 900},
         {"snapshot": "2024-06-02 00:00:00", "files": 1, "bytes": 200, "fs_size": 1000, "fs_free": 800},
         {"snapshot": "2024-06-03 00:00:00", "files": 2, "bytes": 500, "fs_size": 1000, "fs_free": 700}],
       "forecast": {"full_on": "2024-06-10", "earliest": "2024-06-10", "latest": "2024-06-10", "bytes_per_day": 100},
-      "top_grower": {"directory": "/data/logs/big", "bytes": 300}})"));
+      "days_left": 7, "top_grower": {"directory": "/data/logs/big", "bytes": 300}})"));
     // The /srv snapshots recorded no file system: no figures, no forecast.
     auto srv = nlohmann::json::parse(test::RunOn(db_, {"trend", "--path", "/srv", "--format", "json"}).Out);
-    EXPECT_EQ(std::tuple(srv["points"].size(), srv["points"][0]["fs_size"], srv["forecast"]["full_on"]),
-              std::tuple(3u, nullptr, nullptr));
+    EXPECT_EQ(std::tuple(srv["points"].size(), srv["points"][0]["fs_size"], srv["forecast"]["full_on"], srv["days_left"]),
+              std::tuple(3u, nullptr, nullptr, nullptr));
     EXPECT_EQ(test::RunOn(db_, {"trend", "--dir", "/nowhere"}).ExitCode, 1);
 
     // The table shows sizes in units; bytes stay plain numbers in CSV.
