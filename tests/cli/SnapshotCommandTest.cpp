@@ -202,16 +202,24 @@ std::string CommandOutput(const std::string& command) {
 // Each case writes its units in a settings folder of its own.
 class ScheduleCommand : public ::testing::Test {
 protected:
-    void SetUp() override { ::unsetenv("XDG_RUNTIME_DIR"); }  // no user manager here: the timer is written, not enabled
+    void SetUp() override {
+        ::unsetenv("XDG_RUNTIME_DIR");  // no user manager here: the timer is written, not enabled
+        // The machine's units go here, where no system manager reads them.
+        ::setenv("CORVINA_SYSTEM_UNIT_DIR", systemUnits.c_str(), 1);
+    }
+    void TearDown() override { ::unsetenv("CORVINA_SYSTEM_UNIT_DIR"); }
     test::ToolRun Schedule(std::vector<std::string> args) {
         args.insert(args.begin(), "schedule");
         return test::RunTool(args, {.ConfigHome = dir.File("config")});
     }
     // The exit code of systemd's own check of every unit written.
-    int Verify() { return std::system(("cd " + units + " && systemd-analyze verify --man=no ./*.service ./*.timer").c_str()); }
+    int Verify(const std::string& folder) {
+        return std::system(("cd " + folder + " && systemd-analyze verify --man=no ./*.service ./*.timer").c_str());
+    }
+    int Verify() { return Verify(units); }
 
     test::TempDir dir;
-    const std::string units = dir.File("config/systemd/user/");
+    const std::string units = dir.File("config/systemd/user/"), systemUnits = dir.File("system/");
 };
 
 // A path with a blank and a "%" (a specifier to systemd) is named as
@@ -266,6 +274,47 @@ TEST_F(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemo
     EXPECT_TRUE(fs::is_empty(units));
     EXPECT_EQ(Schedule({"--remove", odd}).ExitCode, 1);
     EXPECT_EQ(Schedule({}).ExitCode, 2);
+}
+
+// --system writes the machine's units, whose runs take their snapshots as
+// root into the database --db names, with the options a user's units pass
+// on. Without --db it is a usage error, without root it is refused, and
+// neither writes anything.
+TEST_F(ScheduleCommand, SystemUnitsNeedADatabaseAndRootPassTheOptionsOnAndAreRemoved) {
+    const std::string tree = dir.File("tree"), db = dir.File("s.mdb");
+    fs::create_directories(tree);
+    const test::ToolRun bare = Schedule({tree, "--system"});
+    EXPECT_EQ(bare.ExitCode, 2);
+    EXPECT_NE(bare.Err.find("schedule --system needs --db"), std::string::npos) << bare.Err;
+    if (test::CanDropPrivileges()) {
+        const test::ToolRun refused = test::RunTool({"schedule", tree, "--system", "--db", db}, {.Unprivileged = true});
+        EXPECT_EQ(refused.ExitCode, 1);
+        EXPECT_NE(refused.Err.find("run it as root"), std::string::npos) << refused.Err;
+    }
+    EXPECT_FALSE(fs::exists(systemUnits));
+    if (::geteuid() != 0) GTEST_SKIP() << "writes the machine's units as root";
+
+    const test::ToolRun run =
+        Schedule({tree, "--system", "--db", db, "--host-label", "lab", "--exclude", "*.o", "--keep-daily", "7"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_NE(run.Err.find("  systemctl daemon-reload && systemctl enable --now 'corvina-snapshot-"), std::string::npos)
+        << run.Err;
+    EXPECT_EQ(run.Err.find("enable-linger"), std::string::npos) << run.Err;
+    const std::string service = CommandOutput("cat " + systemUnits + "corvina-snapshot-*.service");
+    EXPECT_NE(service.find("\"snapshot\" \"--db\" \"" + db + "\" \"--host-label\" \"lab\" \"--exclude\" \"*.o\" \"--\" \"" +
+                           tree + "\"\n"),
+              std::string::npos)
+        << service;
+    EXPECT_NE(service.find("\"prune\" \"--keep-daily\" \"7\" \"--path\" \"" + tree + "\" \"--db\" \"" + db +
+                           "\" \"--host\" \"lab\"\n"),
+              std::string::npos)
+        << service;
+    EXPECT_EQ(Verify(systemUnits), 0);
+    EXPECT_FALSE(fs::exists(units));
+    EXPECT_NE(Schedule({"--list", "--system"}).Out.find("\tdaily\tCorvina snapshot of " + tree + "\n"), std::string::npos);
+    EXPECT_EQ(Schedule({"--remove", tree}).ExitCode, 1);
+    EXPECT_EQ(Schedule({"--remove", tree, "--system"}).ExitCode, 0);
+    EXPECT_TRUE(fs::is_empty(systemUnits));
 }
 
 // Two directories whose 250-byte names differ in their last byte: each unit
