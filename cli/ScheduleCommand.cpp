@@ -3,16 +3,20 @@
 // (and "corvina-cli prune" of the base path after it, when --keep-… is given)
 // and a timer that starts it, into the user's unit folder
 // ($XDG_CONFIG_HOME/systemd/user), and enables the timer when a user manager
-// runs; otherwise it says how. --remove takes a schedule away, --list shows
-// them. One schedule per base path: the unit name is the path as systemd
-// escapes it (shortened, with a hash of the path, when that is too long for a
-// file name), so scheduling a path again replaces its schedule.
+// runs; otherwise it says how. With --system the units are the machine's,
+// in /etc/systemd/system, and run as root into the database --db names
+// (root's own default database is nobody's to look at). --remove takes a
+// schedule away, --list shows them. One schedule per base path: the unit
+// name is the path as systemd escapes it (shortened, with a hash of the path,
+// when that is too long for a file name), so scheduling a path again
+// replaces its schedule.
 //
 // Error policy: a usage error (no PATH, a PATH that is no directory, a bad
-// size or calendar, a file of patterns that cannot be read) exits with 2;
-// a unit file that cannot be written, or a systemctl call that fails, is said
-// on stderr and exits with 1. Files are written under a temporary name and
-// renamed, so a failed write leaves the old schedule as it was.
+// size or calendar, a file of patterns that cannot be read, --system without
+// --db) exits with 2; a unit file that cannot be written, a systemctl call
+// that fails, or --system without root, is said on stderr and exits with 1.
+// Files are written under a temporary name and renamed, so a failed write
+// leaves the old schedule as it was.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -58,6 +62,7 @@ struct ScheduleOptions {
     RetentionPolicy Keep;  // no rule: the history is kept whole
     bool Remove = false;
     bool List = false;
+    bool System = false;  // the machine's units, run as root, rather than the user's
 };
 
 bool IsUnitNameByte(unsigned char c) {
@@ -148,7 +153,17 @@ std::string UnitText(std::string_view text) {
     return out;
 }
 
-std::string UnitFolder() {
+constexpr std::string_view kSystemUnitFolder = "/etc/systemd/system";
+
+// CORVINA_SYSTEM_UNIT_DIR puts the machine's units elsewhere, for a test or
+// a package being built: the system manager does not read them there.
+std::string SystemUnitFolder() {
+    const char* folder = std::getenv("CORVINA_SYSTEM_UNIT_DIR");
+    return folder != nullptr && folder[0] == '/' ? std::string(folder) : std::string(kSystemUnitFolder);
+}
+
+std::string UnitFolder(bool system) {
+    if (system) return SystemUnitFolder();
     const char* config = std::getenv("XDG_CONFIG_HOME");
     if (config != nullptr && config[0] == '/') return std::string(config) + "/systemd/user";
     const char* home = std::getenv("HOME");
@@ -161,6 +176,23 @@ bool UserManagerRuns() {
     std::error_code error;
     return runtime != nullptr && runtime[0] == '/' &&
            fs::exists(fs::path(runtime) / "systemd" / "private", error);
+}
+
+// The system manager reads /etc/systemd/system, and runs where this folder
+// exists (systemd's own test, sd_booted): a container often has none.
+bool SystemManagerRuns() {
+    std::error_code error;
+    return SystemUnitFolder() == kSystemUnitFolder && fs::is_directory("/run/systemd/system", error);
+}
+
+bool ManagerRuns(bool system) { return system ? SystemManagerRuns() : UserManagerRuns(); }
+
+// A systemctl command line for the user's manager or the machine's.
+std::vector<std::string> Systemctl(bool system, std::initializer_list<std::string> args) {
+    std::vector<std::string> line{"systemctl"};
+    if (!system) line.emplace_back("--user");
+    line.insert(line.end(), args);
+    return line;
 }
 
 // Runs a program found on PATH with its output going where ours goes; its exit code, 127 when it could not start.
@@ -280,9 +312,19 @@ bool CalendarIsValid(const std::string& calendar) {
 // again for display.
 void SayOfUnit(const std::string& text) { WriteErr("corvina: " + text + "\n"); }
 
-void SayHowToEnable(const std::string& timer) {
-    PrintMessage("no systemd user manager runs in this session, so the timer is not enabled yet; once one runs:");
-    SayOfUnit("  systemctl --user daemon-reload && systemctl --user enable --now '" + timer + "'");
+void SayHowToEnable(const std::string& timer, bool system) {
+    if (!system) {
+        PrintMessage("no systemd user manager runs in this session, so the timer is not enabled yet; once one runs:");
+        SayOfUnit("  systemctl --user daemon-reload && systemctl --user enable --now '" + timer + "'");
+        return;
+    }
+    if (SystemUnitFolder() != kSystemUnitFolder) {
+        PrintMessage("the units are not in " + std::string(kSystemUnitFolder) +
+                     ", so the timer is not enabled; once they are:");
+    } else {
+        PrintMessage("no systemd system manager runs here, so the timer is not enabled yet; once one runs:");
+    }
+    SayOfUnit("  systemctl daemon-reload && systemctl enable --now '" + timer + "'");
 }
 
 int Schedule(const ScheduleOptions& options) {
@@ -311,7 +353,7 @@ int Schedule(const ScheduleOptions& options) {
     // A unit is a file others may read: a server's password stays out of it
     // (the scheduled run reads ~/.pgpass as any libpq program does).
     const std::string db = WithoutPassword(ResolveDatabasePath(options.Db));
-    const fs::path folder = UnitFolder();
+    const fs::path folder = UnitFolder(options.System);
     std::error_code error;
     fs::create_directories(folder, error);
     const std::string name = UnitName(basePath);
@@ -322,30 +364,32 @@ int Schedule(const ScheduleOptions& options) {
     }
     SayOfUnit(std::string(replacing ? "replaced " : "wrote ") + name + ".service and " + name + ".timer");
     PrintMessage("in " + folder.string() + ": a snapshot of " + basePath + " (" + Calendar(options) + ") into " + db);
-    if (!UserManagerRuns()) {
-        SayHowToEnable(name + ".timer");
-    } else if (RunProgram({"systemctl", "--user", "daemon-reload"}) != 0 ||
-               RunProgram({"systemctl", "--user", "enable", "--now", name + ".timer"}) != 0) {
+    const bool system = options.System;
+    if (!ManagerRuns(system)) {
+        SayHowToEnable(name + ".timer", system);
+    } else if (RunProgram(Systemctl(system, {"daemon-reload"})) != 0 ||
+               RunProgram(Systemctl(system, {"enable", "--now", name + ".timer"})) != 0) {
         SayOfUnit("systemctl could not enable " + name + ".timer");
         return kExitFailed;
     } else {
-        SayOfUnit("enabled " + name + ".timer; systemctl --user list-timers shows its next run");
+        SayOfUnit("enabled " + name + ".timer; systemctl " + (system ? "" : "--user ") +
+                  "list-timers shows its next run");
     }
-    PrintMessage("a user's timers stop when the user logs out; loginctl enable-linger keeps them running");
+    if (!system) PrintMessage("a user's timers stop when the user logs out; loginctl enable-linger keeps them running");
     return kExitOk;
 }
 
 int Remove(const ScheduleOptions& options) {
     const std::string basePath = NormalizeBasePath(options.Path);
-    const fs::path folder = UnitFolder();
+    const fs::path folder = UnitFolder(options.System);
     const std::string name = UnitName(basePath);
     std::error_code error;
     if (!fs::exists(folder / (name + ".timer"), error) && !fs::exists(folder / (name + ".service"), error)) {
         PrintMessage("no scheduled snapshot of " + basePath);
         return kExitFailed;
     }
-    const bool manager = UserManagerRuns();
-    if (manager) RunProgram({"systemctl", "--user", "disable", "--now", name + ".timer"});
+    const bool manager = ManagerRuns(options.System);
+    if (manager) RunProgram(Systemctl(options.System, {"disable", "--now", name + ".timer"}));
     bool removed = true;
     for (const char* suffix : {".timer", ".service"}) {
         fs::remove(folder / (name + suffix), error);
@@ -355,7 +399,7 @@ int Remove(const ScheduleOptions& options) {
         PrintMessage("cannot remove " + (folder / name).string() + ": " + error.message());
         return kExitFailed;
     }
-    if (manager) RunProgram({"systemctl", "--user", "daemon-reload"});
+    if (manager) RunProgram(Systemctl(options.System, {"daemon-reload"}));
     PrintMessage("removed the scheduled snapshot of " + basePath);
     return kExitOk;
 }
@@ -377,8 +421,8 @@ std::string UndoubledPercent(std::string text) {
 }
 
 // One line per schedule: the timer, its calendar and the service's description.
-int List() {
-    const fs::path folder = UnitFolder();
+int List(bool system) {
+    const fs::path folder = UnitFolder(system);
     std::vector<std::string> timers;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
@@ -398,10 +442,20 @@ int List() {
 }
 
 int RunSchedule(const ScheduleOptions& options) {
-    if (options.List) return List();
+    if (options.List) return List(options.System);
     if (options.Path.empty()) {
         PrintMessage("schedule needs a PATH (or --list)");
         return kExitUsage;
+    }
+    if (options.System && !options.Remove && options.Db.empty()) {
+        PrintMessage("schedule --system needs --db: the runs take their snapshots as root, and root's own "
+                     "database is nobody's to look at");
+        return kExitUsage;
+    }
+    if (options.System && ::geteuid() != 0) {
+        PrintMessage("schedule --system writes into " + SystemUnitFolder() +
+                     " and its runs take their snapshots as root: run it as root (sudo corvina-cli schedule ...)");
+        return kExitFailed;
     }
     return options.Remove ? Remove(options) : Schedule(options);
 }
@@ -411,7 +465,7 @@ int RunSchedule(const ScheduleOptions& options) {
 void AddScheduleCommand(CLI::App& app, int* exitCode) {
     auto options = std::make_shared<ScheduleOptions>();
     CLI::App* command = app.add_subcommand(
-        "schedule", "Take snapshots of a directory on a calendar, through a systemd user timer");
+        "schedule", "Take snapshots of a directory on a calendar, through a systemd user timer (or a system one)");
     command->add_option("PATH", options->Path, "Directory to take the snapshots of");
     auto* daily = command->add_flag("--daily", options->Daily, "Every day (the default)");
     auto* weekly = command->add_flag("--weekly", options->Weekly, "Every Monday");
@@ -432,6 +486,8 @@ void AddScheduleCommand(CLI::App& app, int* exitCode) {
     auto* remove = command->add_flag("--remove", options->Remove, "Take the schedule of PATH away");
     auto* list = command->add_flag("--list", options->List, "List the scheduled snapshots");
     remove->excludes(list);
+    command->add_flag("--system", options->System,
+                      "The machine's units, in " + std::string(kSystemUnitFolder) + " and run as root (needs --db)");
     command->callback([options, exitCode] { *exitCode = RunSchedule(*options); });
 }
 

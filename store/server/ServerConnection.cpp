@@ -476,10 +476,17 @@ StoreError ServerConnection::PrimaryKey(std::string_view table, std::vector<std:
 
 StoreError ServerConnection::IsEmpty(bool& empty) {
     // A server's database holds other programs' tables too: it is empty of
-    // ours while none of the three tables a run writes is there.
+    // ours while none of the three tables a run writes is there, in a schema
+    // of the search path. The catalogue is read as a table, whose rows each
+    // statement sees as last committed, and not looked up by name: a name
+    // lookup answers from the session's cache, which keeps "no such table"
+    // until the transaction ends or takes a table's lock. A first run that
+    // waited for the write lock, inside its transaction, while another set
+    // the database up would find it empty still and make the tables again.
     std::vector<std::vector<std::string>> rows;
     StoreError error = TextRows(
-        "SELECT count(*) FROM unnest(ARRAY['control', 'files', 'dir']) AS t(name) WHERE to_regclass(t.name) IS NOT NULL",
+        "SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE c.relname IN ('control', 'files', 'dir') AND n.nspname = ANY (current_schemas(true))",
         {}, rows);
     empty = error.Ok() && !rows.empty() && rows.front().front() == "0";
     return error;
