@@ -58,7 +58,8 @@ std::vector<BasePathHost> OverviewPairs(std::vector<BasePathHost> pairs, bool se
 }
 
 StoreError ReadRow(DatabaseState& database, SessionObserver& observer, std::int64_t now, const BasePathHost& pair,
-                   const std::optional<std::string>& host, std::vector<HostOverviewRow>& rows) {
+                   const std::optional<std::string>& host, OverviewGrowers growers,
+                   std::vector<HostOverviewRow>& rows) {
     std::vector<SnapshotTime> times;
     if (StoreError error = ReadSnapshotTimes(database, pair.Basepath, host, times); !error.Ok()) return error;
     if (times.empty()) return {};
@@ -76,8 +77,10 @@ StoreError ReadRow(DatabaseState& database, SessionObserver& observer, std::int6
     }
     row.Full = ForecastFull(UsageOf(points));
     if (row.Full.FullOn) row.DaysLeft = DaysBetween(row.Latest, *row.Full.FullOn);
-    error = FindTopGrower(database, observer, SizeBasis::Apparent, WeekBefore(times).Key, row.Latest, row.BasePath,
-                          row.Grower);
+    if (growers == OverviewGrowers::Read) {
+        error = FindTopGrower(database, observer, SizeBasis::Apparent, WeekBefore(times).Key, row.Latest,
+                              row.BasePath, row.Grower);
+    }
     rows.push_back(std::move(row));
     return error;
 }
@@ -89,7 +92,7 @@ std::int64_t DaysBetween(const DateTime& from, const DateTime& to) {
 }
 
 StoreError ReadHostOverview(DatabaseState& database, SessionObserver& observer, std::int64_t now,
-                            std::vector<HostOverviewRow>& rows) {
+                            std::vector<HostOverviewRow>& rows, OverviewGrowers growers) {
     rows.clear();
     std::vector<BasePathHost> pairs;
     bool several = false;
@@ -98,7 +101,7 @@ StoreError ReadHostOverview(DatabaseState& database, SessionObserver& observer, 
     if (!error.Ok()) return error;
     for (const BasePathHost& pair : OverviewPairs(std::move(pairs), several)) {
         const std::optional<std::string> host = several ? std::optional(pair.Hostname) : std::nullopt;
-        if (error = ReadRow(database, observer, now, pair, host, rows); !error.Ok()) return error;
+        if (error = ReadRow(database, observer, now, pair, host, growers, rows); !error.Ok()) return error;
     }
     std::stable_sort(rows.begin(), rows.end(), [](const HostOverviewRow& a, const HostOverviewRow& b) {
         // Without a date a row comes after every row with one.

@@ -45,7 +45,10 @@ std::int64_t DaysBetween(const DateTime& from, const DateTime& to);
 // base path once, with that host's label), fewest days left first, then
 // those without a date by host and path. now is seconds since 1970 UTC; a
 // snapshot without a recorded instant was taken at its key in local time.
+// Without growers, Grower stays empty: each costs a comparison of two
+// snapshots, which a check of the forecasts does not need.
+enum class OverviewGrowers { Read, Skip };
 StoreError ReadHostOverview(DatabaseState& database, SessionObserver& observer, std::int64_t now,
-                            std::vector<HostOverviewRow>& rows);
+                            std::vector<HostOverviewRow>& rows, OverviewGrowers growers = OverviewGrowers::Read);
 
 }  // namespace corvina

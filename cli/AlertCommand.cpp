@@ -117,7 +117,9 @@ int RunAlert(const AlertOptions& options) {
     SessionMessages told(prompter, db);
     const auto now = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::system_clock::now().time_since_epoch()).count();
-    if (StoreError error = ReadHostOverview(db, told, now, rows); !error.Ok()) EndOnStoreError(db, error);
+    if (StoreError error = ReadHostOverview(db, told, now, rows, OverviewGrowers::Skip); !error.Ok()) {
+        EndOnStoreError(db, error);
+    }
     std::erase_if(rows, [&](const HostOverviewRow& row) { return !Matches(row, options); });
     if (rows.empty()) {
         const std::string host = options.Host.empty() ? "any host" : EscapeForDisplay(options.Host);
