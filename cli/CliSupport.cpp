@@ -46,30 +46,36 @@ std::string ResolveDatabasePath(const std::string& dbOption) {
     return ResolveStartupDatabasePath(*settings, DefaultDatabaseFolder());
 }
 
+namespace {
+
+// Refuses an empty value: "<what> is empty".
+CLI::Validator NotEmpty(const std::string& what, const std::string& shown) {
+    return CLI::Validator([what](std::string& text) { return text.empty() ? what + " is empty" : std::string(); },
+                          shown);
+}
+
+}  // namespace
+
 void AddDbOption(CLI::App* command, std::string& db) {
     command
         ->add_option("--db", db,
                      "Snapshot database file, or a PostgreSQL server's postgresql:// URI or keyword string "
                      "(default: the one the window program opens)")
-        ->check(CLI::Validator(
-            [](std::string& text) { return text.empty() ? std::string("the database file name is empty") : ""; },
-            "FILE"));
+        ->check(NotEmpty("the database file name", "FILE"));
 }
 
 void AddHostLabelOption(CLI::App* command, std::string& label) {
     command
         ->add_option("--host-label", label,
                      "Host the snapshot is recorded as taken on (default: this machine's name)")
-        ->check(CLI::Validator(
-            [](std::string& text) { return text.empty() ? std::string("the host label is empty") : ""; }, "TEXT"));
+        ->check(NotEmpty("the host label", "TEXT"));
 }
 
 void AddHostOption(CLI::App* command, std::string& host) {
     command
         ->add_option("--host", host,
                      "Read the snapshots of this host only (default: this machine's, in a database of several hosts)")
-        ->check(CLI::Validator(
-            [](std::string& text) { return text.empty() ? std::string("the host name is empty") : ""; }, "NAME"));
+        ->check(NotEmpty("the host name", "NAME"));
 }
 
 namespace {

@@ -88,15 +88,13 @@ StoreError InTimeOrder(DatabaseState& state, std::string_view basePath, std::vec
     if (StoreError error = ReadSnapshotTimes(state, basePath, {}, times); !error.Ok()) return error;
     std::map<DateTime, SnapshotTime> byKey;
     for (const SnapshotTime& time : times) byKey.emplace(time.Key, time);
-    const auto timeOf = [&byKey](const SnapshotListRow& row) {
-        auto found = byKey.find(row.Key);
-        return found == byKey.end() ? SnapshotTime{row.Key, {}, {}} : found->second;
-    };
     for (SnapshotListRow& row : rows) {
-        const SnapshotTime time = timeOf(row);
-        row.Instant = time.Instant;
-        row.Utcoffset = time.Utcoffset;
+        if (auto found = byKey.find(row.Key); found != byKey.end()) {
+            row.Instant = found->second.Instant;
+            row.Utcoffset = found->second.Utcoffset;
+        }
     }
+    const auto timeOf = [](const SnapshotListRow& row) { return SnapshotTime{row.Key, row.Instant, row.Utcoffset}; };
     std::stable_sort(rows.begin(), rows.end(), [&](const SnapshotListRow& a, const SnapshotListRow& b) {
         return TakenBefore(timeOf(b), timeOf(a));
     });
@@ -239,11 +237,7 @@ StoreError PreviousSnapshot(DatabaseState& state, const DateTime& key, std::opti
     if (!error.Ok() || !row) return error;
     const std::string basePath(query.Text(0));
     std::vector<SnapshotTime> times;
-    if (host) {
-        error = ReadSnapshotTimes(state, basePath, *host, times);
-    } else {
-        error = ReadSnapshotTimes(state, basePath, {}, times);
-    }
+    error = ReadSnapshotTimes(state, basePath, host ? std::optional<std::string_view>(*host) : std::nullopt, times);
     auto at = std::find_if(times.begin(), times.end(), [&key](const SnapshotTime& time) { return time.Key == key; });
     if (error.Ok() && at != times.end() && at != times.begin()) previous = std::prev(at)->Key;
     return error;
