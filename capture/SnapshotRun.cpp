@@ -30,6 +30,7 @@
 #include "store/DiskUsage.h"
 #include "store/Exclusion.h"
 #include "store/HostLabel.h"
+#include "store/RunClaims.h"
 #include "store/WriteTransaction.h"
 
 namespace corvina {
@@ -150,7 +151,7 @@ public:
             return std::move(result_);
         }
         try {
-            if (BeginTransaction() && ChooseKey() && Walk() && WriteFigures() && WriteExclusions() && WriteControl() &&
+            if (BeginTransaction() && ChooseKey() && AwaitChain() && Walk() && WriteFigures() && WriteExclusions() && WriteControl() &&
                 Commit()) {
                 result_.Outcome = RunOutcome::Completed;
                 result_.StatusText = "Snapshot completed.";
@@ -178,16 +179,28 @@ private:
 
     bool BeginTransaction() {
         WaitForWriter wait(control_, status_);
-        if (StoreError error = transaction_.Begin(wait); !error.Ok()) {
-            const bool aborted = control_.AbortFlag.load();
-            // A wait the user ended is no failure to tell.
-            if (error.IsBusy() && aborted) return Stop(RunOutcome::Aborted);
-            return Stop(aborted ? RunOutcome::Aborted : RunOutcome::Failed, Failure{error, {}});
-        }
+        if (!Waited(transaction_.BeginRun(wait))) return false;
         // The commit of a large run would otherwise copy the whole log into the
         // file before returning; the caller does that once the result is out.
         transaction_.DeferCheckpoint();
         return true;
+    }
+
+    // Two runs of one base path on one host follow each other, as the
+    // second compares with what the first stored; other hosts' runs go on.
+    bool AwaitChain() {
+        WaitForWriter wait(control_, status_);
+        return Waited(AwaitChainTurn(database_, walkBase_, HostLabel(), wait));
+    }
+
+    // The end of a wait for a lock: false, having stopped the run, when it
+    // failed or the user ended it.
+    bool Waited(const StoreError& error) {
+        if (error.Ok()) return true;
+        const bool aborted = control_.AbortFlag.load();
+        // A wait the user ended is no failure to tell.
+        if (error.IsBusy() && aborted) return Stop(RunOutcome::Aborted);
+        return Stop(aborted ? RunOutcome::Aborted : RunOutcome::Failed, Failure{error, {}});
     }
 
     // The local time of now as a key, with the instant and the zone's offset
@@ -202,18 +215,25 @@ private:
         return DateTime::FromUnix(instant_.value());
     }
 
-    // A key that no snapshot of the database has: the current second, or the
-    // next one when a run of this second is already stored. Called with the
-    // write lock held, so that no other run can store the same key meanwhile.
+    // A key that no snapshot of the database has and no other run holds:
+    // the current second, or the next free one. Where runs write at once the
+    // key moves on to the next second at once, since the run holding this
+    // one may walk for minutes; a lone writer waits for the clock to get
+    // there, so that its key is never ahead of the time.
     bool ChooseKey() {
         DateTime& key = result_.Key;
         key = TakeKey();
-        for (;;) {
-            bool taken = false;
-            if (StoreError error = SnapshotExists(database_, key, taken); !error.Ok()) {
+        const bool overlap = database_.Engine->RunsOverlap();
+        for (std::int64_t later = 1;; ++later) {
+            bool free = false;
+            if (StoreError error = ClaimKey(database_, key, free); !error.Ok()) {
                 return Stop(RunOutcome::Failed, Failure{error, {}});
             }
-            if (!taken) return true;
+            if (free) return true;
+            if (overlap) {
+                key = DateTime::FromUnix(*instant_ + later);
+                continue;
+            }
             while (DateTime::Now() == key) std::this_thread::sleep_for(std::chrono::milliseconds(20));
             key = TakeKey();
         }

@@ -9,6 +9,7 @@
 
 #include "store/Catalogue.h"
 #include "store/HistoryLayout.h"
+#include "store/RunClaims.h"
 
 namespace corvina {
 namespace {
@@ -43,6 +44,15 @@ std::optional<std::int64_t> OptionalColumn(const Statement& row, int column) {
     return row.Int64(column);
 }
 
+// The number of a new path of a run beside others: runs that meet the same
+// path below the same parent number it alike without asking one another.
+// Numbers from 2^40 up stay clear of those a lone writer counts up from 1.
+std::int64_t SharedPathId(std::int64_t parent, std::string_view name) {
+    constexpr std::uint64_t kFirst = 1ull << 40, kRange = (1ull << 62) - kFirst;
+    const std::uint64_t hash = StableHash(name, StableHash(std::to_string(parent) + '/'));
+    return static_cast<std::int64_t>(kFirst + hash % kRange);
+}
+
 }  // namespace
 
 HistoryRun::HistoryRun(DatabaseState& state, Context context) : state_(state), context_(std::move(context)) {}
@@ -66,8 +76,7 @@ StoreError HistoryRun::Begin() {
     if (value) {
         chain_ = *value;
     } else {
-        if (StoreError error = history::ReadInteger(state_, "SELECT max(Id) FROM Chain", {}, value); !error.Ok()) return error;
-        chain_ = value.value_or(0) + 1;
+        if (StoreError error = ClaimNextId(state_, "Chain", claim::kChain, chain_); !error.Ok()) return error;
         Statement add;
         StoreError error = add.Prepare(state_, "INSERT INTO Chain (Id, Basepath, Hostname, Baselevel) VALUES (?, ?, ?, ?)");
         if (error.Ok()) error = add.BindInt64(1, chain_);
@@ -81,12 +90,23 @@ StoreError HistoryRun::Begin() {
         !error.Ok()) {
         return error;
     }
-    if (StoreError error = history::ReadInteger(state_, "SELECT max(Id) FROM Snap", {}, value); !error.Ok()) return error;
-    snap_ = value.value_or(0) + 1;
-    if (StoreError error = history::ReadInteger(state_, "SELECT max(Id) FROM Dirpath", {}, value); !error.Ok()) return error;
-    nextPath_ = value.value_or(0) + 1;
+    if (StoreError error = ClaimNextId(state_, "Snap", claim::kSnap, snap_); !error.Ok()) return error;
+    if (context_.BesideOtherRuns) {
+        side_ = std::make_unique<DatabaseState>();
+        side_->DatabasePath = state_.DatabasePath;
+        side_->History = true;
+        if (StoreError error = state_.Engine->OpenSideConnection(side_->Engine); !error.Ok()) return error;
+        StoreError error = history::ReadInteger(state_, "SELECT 1 FROM Dirpath WHERE Id <> 0 LIMIT 1", {}, value);
+        if (!error.Ok()) return error;
+        pathsBefore_ = value.has_value();
+    } else {
+        if (StoreError error = history::ReadInteger(state_, "SELECT max(Id) FROM Dirpath", {}, value); !error.Ok()) {
+            return error;
+        }
+        nextPath_ = value.value_or(0) + 1;
+        pathsBefore_ = nextPath_ > 1;
+    }
     // In a database of no paths yet every path is new: none is looked up.
-    pathsBefore_ = nextPath_ > 1;
 
     if (previous_) {
         Statement held;
@@ -187,6 +207,11 @@ StoreError HistoryRun::ResolvePath(std::string_view dirname, std::int64_t& id) {
         if (row) {
             id = findPath_.Int64(0);
             findPath_.Reset();
+        } else if (side_) {
+            findPath_.Reset();
+            id = SharedPathId(parent, name);
+            error = AddSharedPath(SharedPath{id, parent, name, at->Shortname, at->Level});
+            if (!error.Ok()) return error;
         } else {
             findPath_.Reset();
             id = nextPath_++;
@@ -202,6 +227,66 @@ StoreError HistoryRun::ResolvePath(std::string_view dirname, std::int64_t& id) {
         parent = id;
     }
     return {};
+}
+
+StoreError HistoryRun::AddSharedPath(SharedPath path) {
+    sharedPaths_.push_back(std::move(path));
+    return sharedPaths_.size() < kSharedPaths ? StoreError{} : FlushSharedPaths();
+}
+
+// One statement of a few hundred paths, committed by the server on its own:
+// a run stopped or killed meanwhile holds no path up for the others. A path
+// another run stored first is left as it is, with the same number.
+StoreError HistoryRun::FlushSharedPaths() {
+    if (sharedPaths_.empty()) return {};
+    StoreError error;
+    if (!addPaths_.IsPrepared()) {
+        std::string rows, keys;
+        for (std::size_t i = 0; i < kSharedPaths; ++i) {
+            rows += i == 0 ? "(?, ?, ?, ?, ?)" : ", (?, ?, ?, ?, ?)";
+            keys += i == 0 ? "(?, ?, ?)" : ", (?, ?, ?)";
+        }
+        error = addPaths_.Prepare(*side_,
+                                  "INSERT INTO Dirpath (Id, Dirname, Parent, Shortname, Level) VALUES " + rows +
+                                      " ON CONFLICT DO NOTHING",
+                                  StatementUse::Repeated);
+        if (error.Ok()) {
+            error = checkPaths_.Prepare(*side_, "SELECT count(*) FROM Dirpath WHERE (Id, Dirname, Parent) IN (" + keys + ")",
+                                        StatementUse::Repeated);
+        }
+    }
+    // A short batch repeats its last path.
+    for (std::size_t i = 0; i < kSharedPaths && error.Ok(); ++i) {
+        const SharedPath& path = sharedPaths_[std::min(i, sharedPaths_.size() - 1)];
+        const int row = static_cast<int>(i) * 5 + 1, key = static_cast<int>(i) * 3 + 1;
+        error = Bind(addPaths_, {path.Id}, row);
+        if (error.Ok()) error = addPaths_.BindText(row + 1, path.Name);
+        if (error.Ok()) error = Bind(addPaths_, {path.Parent}, row + 2);
+        if (error.Ok()) error = addPaths_.BindText(row + 3, path.Shortname);
+        if (error.Ok()) error = Bind(addPaths_, {path.Level}, row + 4);
+        if (error.Ok()) error = Bind(checkPaths_, {path.Id}, key);
+        if (error.Ok()) error = checkPaths_.BindText(key + 1, path.Name);
+        if (error.Ok()) error = Bind(checkPaths_, {path.Parent}, key + 2);
+    }
+    // Two runs storing paths they share may meet in the middle of their
+    // statements; the server then ends one of them, which tries again (each
+    // statement stands alone, so nothing else is undone).
+    for (int tries = 1; error.Ok() && !(error = addPaths_.Run()).Ok() && error.IsBusy() && tries < kSharedPathTries;
+         ++tries) {
+        error = {};
+    }
+    // Every path is stored now, by this run or by another that met it too.
+    // One whose number another path holds would read as that one: the run
+    // stops rather than store rows of the wrong directory.
+    bool row = false;
+    if (error.Ok()) error = checkPaths_.Step(row);
+    if (error.Ok() && (!row || checkPaths_.Int64(0) != static_cast<std::int64_t>(sharedPaths_.size()))) {
+        error = StoreError{StoreCode::Other, "Another directory path has the number of a new one",
+                           sharedPaths_.front().Name};
+    }
+    checkPaths_.Reset();
+    sharedPaths_.clear();
+    return error;
 }
 
 StoreError HistoryRun::DirRow(std::string_view entryType, std::string_view entryName, std::int64_t files,
@@ -497,6 +582,7 @@ StoreError HistoryRun::FinishRows() {
     if (error.Ok()) error = FlushFiles();
     if (error.Ok()) error = FlushBatch();
     if (error.Ok()) error = CloseGone();
+    if (error.Ok()) error = FlushSharedPaths();
     if (error.Ok()) error = pathRows_.Flush();
     if (error.Ok()) error = dirRows_.Flush();
     if (error.Ok()) error = fileRows_.Flush();

@@ -41,6 +41,10 @@ public:
         std::string Hostname;
         int BaseLevel = 0;
         PathStyle Style = kNativePathStyle;
+        // Other runs may write into the database meanwhile (a server's):
+        // new paths are numbered and stored as runs that meet them alike
+        // can share them (HistoryWriter.cpp).
+        bool BesideOtherRuns = false;
     };
 
     explicit HistoryRun(DatabaseState& state, Context context);
@@ -117,6 +121,16 @@ private:
     StoreError CloseFile(std::int64_t path, std::string_view name);
     StoreError RewriteAgain(std::int64_t path, std::vector<PendingFile>& files);
     StoreError CloseGone();
+    // A new path of a run beside others, stored with the next few hundred.
+    struct SharedPath {
+        std::int64_t Id = 0, Parent = 0;
+        std::string Name, Shortname;
+        int Level = 0;
+    };
+    StoreError AddSharedPath(SharedPath path);
+    StoreError FlushSharedPaths();
+    static constexpr std::size_t kSharedPaths = 256;
+    static constexpr int kSharedPathTries = 5;
 
     DatabaseState& state_;
     Context context_;
@@ -149,6 +163,10 @@ private:
 
     RowAppender pathRows_, dirRows_, fileRows_;
     Statement findPath_, openFiles_, closeDir_, closeFile_, closeFilesOf_;
+    // Beside other runs: the side connection that stores new paths at once.
+    std::unique_ptr<DatabaseState> side_;
+    Statement addPaths_, checkPaths_;
+    std::vector<SharedPath> sharedPaths_;
 };
 
 }  // namespace corvina

@@ -58,7 +58,7 @@ RowWriter::RowWriter(DatabaseState& state, RowContext context) : state_(state), 
     if (state_.History) {
         state_.Run = std::make_unique<HistoryRun>(
             state_, HistoryRun::Context{std::string(keyText_, keyLength_), context_.SnapshotBasePath, context_.Hostname,
-                                        context_.BaseLevel, context_.Style});
+                                        context_.BaseLevel, context_.Style, state_.Engine->RunsOverlap()});
     }
 }
 

@@ -11,6 +11,13 @@ StoreError WriteTransaction::Begin(LockWait& wait) {
     return error;
 }
 
+StoreError WriteTransaction::BeginRun(LockWait& wait) {
+    if (!state_.IsUsable()) return NotOpenError("");
+    StoreError error = state_.Engine->BeginRunWrite(wait);
+    active_ = error.Ok();
+    return error;
+}
+
 StoreError WriteTransaction::Commit(LockWait& wait) {
     if (!active_) return StoreError{StoreCode::Other, "No transaction is open", ""};
     // A failure (of the rows still held, say) leaves the transaction to the

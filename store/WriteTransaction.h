@@ -29,6 +29,9 @@ public:
 
     // Takes the write lock, waiting while wait says so.
     StoreError Begin(LockWait& wait);
+    // The same for a snapshot run, which on a server shares the lock with
+    // other runs (store/engine/Engine.h, BeginRunWrite).
+    StoreError BeginRun(LockWait& wait);
     // Sends the rows the engine holds and commits; when readers of a
     // rollback-journal file hold it, waits as Begin does.
     StoreError Commit(LockWait& wait);

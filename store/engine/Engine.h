@@ -157,6 +157,9 @@ public:
     // A write transaction that holds the database's writers' lock from its
     // start, waiting while wait says so (LockedPastWait when it gave up).
     virtual StoreError BeginWrite(LockWait& wait) = 0;
+    // The write transaction of a snapshot run. Where runs overlap it waits
+    // only for what must be alone (a delete, a set-up), never for another run.
+    virtual StoreError BeginRunWrite(LockWait& wait) { return BeginWrite(wait); }
     // Sends the bulk rows held, then commits; waits for readers as Begin does.
     virtual StoreError Commit(LockWait& wait) = 0;
     // Drops the bulk rows held and rolls back; harmless without a transaction.
@@ -184,6 +187,33 @@ public:
     virtual StoreError CheckIntegrity(bool full) = 0;
     // Long reads of this process map the file where the engine can.
     virtual StoreError MapForLongReads() = 0;
+
+    // Whether the runs of several processes write at once. Each run then
+    // claims what must be unique across runs (a key, an id) before it uses
+    // it, and adds shared rows (paths) through a side connection, so that
+    // no run waits for the rows of another's open transaction.
+    virtual bool RunsOverlap() const { return false; }
+    // Claims value in space for this session until its write transaction
+    // ends; claimed is false while another session holds it. Without
+    // overlapping runs there is nobody to claim against.
+    virtual StoreError Claim(int space, std::int64_t value, bool& claimed) {
+        (void)space, (void)value;
+        claimed = true;
+        return {};
+    }
+    // Waits, as BeginWrite does, until no other write transaction holds value
+    // in space, and holds it to the end of this one.
+    virtual StoreError AwaitTurn(int space, std::int64_t value, LockWait& wait) {
+        (void)space, (void)value, (void)wait;
+        return {};
+    }
+    // A second connection to the same database whose statements each commit
+    // on their own: rows other runs must find at once, whatever this
+    // connection's transaction then does.
+    virtual StoreError OpenSideConnection(std::unique_ptr<Connection>& side) {
+        side.reset();
+        return StoreError{StoreCode::Other, "This database has no side connection", ""};
+    }
 
     // The open that made this connection created the database file and it
     // failed afterwards: the file goes again (nothing on a server).

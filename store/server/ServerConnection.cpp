@@ -64,7 +64,11 @@ bool Succeeded(const pg_result* result) {
 // Writers take turns through a lock of the database that ends with their
 // transaction (a killed client's ends with its connection). Readers never
 // wait for it: they see the last committed state.
+// Writers that must be alone (a delete, a set-up, a conversion) take the
+// database's lock exclusively; runs share it, so that they wait for those
+// but never for one another.
 constexpr const char* kWriteLock = "SELECT pg_try_advisory_xact_lock(1129271926)";
+constexpr const char* kRunLock = "SELECT pg_try_advisory_xact_lock_shared(1129271926)";
 constexpr auto kLockPoll = std::chrono::milliseconds(100);
 
 // Table kinds of the catalogue: tables, partitioned tables, views,
@@ -361,11 +365,11 @@ StoreError ServerConnection::OpenBulkRows(std::string_view table, std::span<cons
     return {};
 }
 
-StoreError ServerConnection::TakeWriteLock(LockWait& wait, bool& taken) {
+StoreError ServerConnection::TakeLock(const std::string& try_, LockWait& wait, bool& taken) {
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
-        Result result(PQexec(connection_, kWriteLock));
-        if (!Succeeded(result.get())) return ServerError(connection_, result.get(), kWriteLock);
+        Result result(PQexec(connection_, try_.c_str()));
+        if (!Succeeded(result.get())) return ServerError(connection_, result.get(), try_);
         taken = PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 't';
         if (taken) return {};
         const auto waited =
@@ -375,7 +379,11 @@ StoreError ServerConnection::TakeWriteLock(LockWait& wait, bool& taken) {
     }
 }
 
-StoreError ServerConnection::BeginWrite(LockWait& wait) {
+StoreError ServerConnection::BeginWrite(LockWait& wait) { return BeginWriteTaking(kWriteLock, wait); }
+
+StoreError ServerConnection::BeginRunWrite(LockWait& wait) { return BeginWriteTaking(kRunLock, wait); }
+
+StoreError ServerConnection::BeginWriteTaking(const char* lock, LockWait& wait) {
     Settle();
     if (mode_ == Mode::Write) return MakeError(StoreCode::Other, "A write transaction is already open", "BEGIN");
     if (StoreError error = SendBulkRows(); !error.Ok()) return error;
@@ -386,7 +394,7 @@ StoreError ServerConnection::BeginWrite(LockWait& wait) {
     }
     mode_ = Mode::Write;
     bool taken = false;
-    StoreError error = TakeWriteLock(wait, taken);
+    StoreError error = TakeLock(lock, wait, taken);
     if (error.Ok() && taken) return {};
     if (error.Ok()) {
         error = MakeError(StoreCode::LockedPastWait, "another program is writing a snapshot", "lock");
@@ -400,6 +408,49 @@ StoreError ServerConnection::BeginWrite(LockWait& wait) {
         EndTransaction();
     }
     return error;
+}
+
+// Claims and turns take the two-key form of the advisory locks, a space of
+// their own beside the database's one-key lock. A value is folded into the
+// second key: two values that fold alike only make a run pass over a free one.
+static std::string AdvisoryKeys(int space, std::int64_t value) {
+    const auto folded = static_cast<std::int32_t>(static_cast<std::uint32_t>(value ^ (value >> 32)));
+    return std::to_string(space) + ", " + std::to_string(folded);
+}
+
+StoreError ServerConnection::Claim(int space, std::int64_t value, bool& claimed) {
+    Settle();
+    const std::string sql = "SELECT pg_try_advisory_lock(" + AdvisoryKeys(space, value) + ")";
+    Result result(PQexec(connection_, sql.c_str()));
+    if (!Succeeded(result.get())) return ServerError(connection_, result.get(), sql);
+    claimed = PQntuples(result.get()) == 1 && PQgetvalue(result.get(), 0, 0)[0] == 't';
+    claims_ = claims_ || claimed;
+    return {};
+}
+
+StoreError ServerConnection::AwaitTurn(int space, std::int64_t value, LockWait& wait) {
+    Settle();
+    if (mode_ != Mode::Write) return MakeError(StoreCode::Other, "No write transaction is open", "lock");
+    bool taken = false;
+    StoreError error = TakeLock("SELECT pg_try_advisory_xact_lock(" + AdvisoryKeys(space, value) + ")", wait, taken);
+    if (error.Ok() && !taken) {
+        error = MakeError(StoreCode::LockedPastWait, "another program is writing a snapshot", "lock");
+    }
+    return error;
+}
+
+void ServerConnection::ReleaseClaims() {
+    if (!claims_) return;
+    claims_ = false;
+    // A failure leaves them to the end of the session, which ends them too.
+    PQclear(PQexec(connection_, "SELECT pg_advisory_unlock_all()"));
+}
+
+StoreError ServerConnection::OpenSideConnection(std::unique_ptr<engine::Connection>& side) {
+    auto connection = std::make_unique<ServerConnection>(notices_);
+    if (StoreError error = connection->Connect(location_); !error.Ok()) return error;
+    side = std::move(connection);
+    return {};
 }
 
 StoreError ServerConnection::Commit(LockWait&) {
@@ -416,7 +467,10 @@ StoreError ServerConnection::Commit(LockWait&) {
         error = MakeError(StoreCode::Other, "The server rolled the transaction back", "COMMIT");
     }
     // Committed or rolled back, the transaction is over either way.
-    if (PQtransactionStatus(connection_) == PQTRANS_IDLE) EndTransaction();
+    if (PQtransactionStatus(connection_) == PQTRANS_IDLE) {
+        EndTransaction();
+        ReleaseClaims();
+    }
     return error;
 }
 
@@ -426,6 +480,7 @@ void ServerConnection::Rollback() {
     if (mode_ != Mode::Write) return;
     if (PQtransactionStatus(connection_) != PQTRANS_IDLE) PQclear(PQexec(connection_, "ROLLBACK"));
     EndTransaction();
+    ReleaseClaims();
 }
 
 StoreError ServerConnection::RelationKind(std::string_view name, std::string& kind) {

@@ -100,6 +100,7 @@ public:
     StoreError OpenBulkRows(std::string_view table, std::span<const std::string_view> columns, int labelColumn,
                             std::unique_ptr<engine::BulkRows>& rows) override;
     StoreError BeginWrite(LockWait& wait) override;
+    StoreError BeginRunWrite(LockWait& wait) override;
     StoreError Commit(LockWait& wait) override;
     void Rollback() override;
     void DeferCheckpoint(bool) override {}
@@ -116,6 +117,10 @@ public:
     StoreError CheckIntegrity(bool) override { return {}; }
     StoreError MapForLongReads() override { return {}; }
     void RemoveCreatedFile() override {}
+    bool RunsOverlap() const override { return true; }
+    StoreError Claim(int space, std::int64_t value, bool& claimed) override;
+    StoreError AwaitTurn(int space, std::int64_t value, LockWait& wait) override;
+    StoreError OpenSideConnection(std::unique_ptr<engine::Connection>& side) override;
 
     static constexpr int kMaxNotices = 20;
 
@@ -172,8 +177,12 @@ private:
     StoreError TextRows(const std::string& sql, std::span<const std::string> parameters,
                         std::vector<std::vector<std::string>>& rows);
     StoreError RelationKind(std::string_view name, std::string& kind);
-    StoreError TakeWriteLock(LockWait& wait, bool& taken);
+    // Polls the statement try (one boolean) until it gives true or wait gives up.
+    StoreError TakeLock(const std::string& try_, LockWait& wait, bool& taken);
+    StoreError BeginWriteTaking(const char* lock, LockWait& wait);
     void EndTransaction();
+    // Ends the claims of a write transaction that has just ended.
+    void ReleaseClaims();
 
     pg_conn* connection_ = nullptr;
     std::string location_;
@@ -188,6 +197,7 @@ private:
     std::uint64_t generation_ = 0;
     std::uint64_t names_ = 0;
     std::vector<ServerBulkRows*> bulkRows_;  // not owned: each unregisters as it goes
+    bool claims_ = false;  // session-level claims are held until the write ends
 };
 
 }  // namespace corvina::server

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <filesystem>
 #include <list>
 #include <memory>
@@ -350,9 +352,10 @@ std::uintmax_t Written(const std::string& location) {
 }
 
 // Runs that meet a new database together, a file or an empty schema of a
-// server, all land, as the scheduled runs of several machines do on their
+// server, all land, as the scheduled runs of twenty machines do on their
 // first night: one sets the database up, and the others go on as soon as
-// they see its tables.
+// they see its tables. On a server they walk and write at once, meeting the
+// same new paths.
 TEST(Concurrency, FirstRunsTogetherIntoANewDatabaseAllLandOnFileAndServer) {
     const test::ServerSchema schema;
     test::TempDir dir;
@@ -363,7 +366,7 @@ TEST(Concurrency, FirstRunsTogetherIntoANewDatabaseAllLandOnFileAndServer) {
     for (const std::string& location : locations) {
         SCOPED_TRACE(location);
         std::list<test::RunningTool> runs;
-        for (int host = 0; host < 8; ++host) {
+        for (int host = 0; host < 20; ++host) {
             const std::string label = "host-" + std::to_string(host);
             runs.emplace_back(std::vector<std::string>{"snapshot", small, "--host-label", label, "--db", location});
         }
@@ -372,7 +375,11 @@ TEST(Concurrency, FirstRunsTogetherIntoANewDatabaseAllLandOnFileAndServer) {
             EXPECT_EQ(done.ExitCode, 0) << done.Err;
         }
         const std::string landed = "SELECT count(*), count(DISTINCT c.Hostname) FROM Snap s JOIN Chain c ON c.Id = s.Chain";
-        EXPECT_EQ(test::RowsAt(location, landed), "8|8");
+        EXPECT_EQ(test::RowsAt(location, landed), "20|20");
+        // Every run has the tree's 4 directories, and all share one row of
+        // each path (the tree's and the base's 4 ancestors').
+        const std::string rows = "SELECT (SELECT count(*) FROM Dir), (SELECT count(*) FROM Dirpath WHERE Id <> 0)";
+        EXPECT_EQ(test::RowsAt(location, rows), "160|8");
     }
 }
 
@@ -381,8 +388,8 @@ TEST(Concurrency, FirstRunsTogetherIntoANewDatabaseAllLandOnFileAndServer) {
 // its transaction, where it opens the last directory of its walk once the
 // database has taken far more of its rows than an engine keeps in memory (a
 // rollback journal would lock readers out by now): readers answer from the
-// last commit, another writer waits its turn and says so until Ctrl-C ends
-// its wait, and a delete waits for the run and goes through after it. Ctrl-C
+// last commit, another run of that tree waits its turn and says so until
+// Ctrl-C ends its wait, and a delete waits for the run and goes through after it. Ctrl-C
 // or a kill in the middle of a run leaves nothing of it, and the next writer
 // is not kept waiting (a server ends a killed client's transaction when its
 // connection goes).
@@ -441,7 +448,7 @@ TEST(Concurrency, RunsLandReadersNeverWaitWritersTakeTurnsAndStoppedRunsLeaveNot
             EXPECT_TRUE(location == file ? test::WriteLockHeld(file)
                                          : test::RunOnServer(location, kWritingTransactions) == "1\n");
 
-            test::RunningTool waiting({"snapshot", small, "--db", location});
+            test::RunningTool waiting({"snapshot", big, "--db", location});
             ASSERT_TRUE(waiting.WaitForErr(kWaiting));
             waiting.Signal(SIGINT);
             const test::ToolRun given = waiting.Finish();
@@ -473,6 +480,53 @@ TEST(Concurrency, RunsLandReadersNeverWaitWritersTakeTurnsAndStoppedRunsLeaveNot
         EXPECT_EQ(test::RowsAt(location, counts), "9|63908|679");
     }
     EXPECT_EQ(test::Query(file, "SELECT * FROM pragma_integrity_check"), "ok");
+}
+
+// On a server, runs of different hosts write beside one another: a run
+// stopped (SIGSTOP) in the middle of its walk, its transaction open and its
+// paths stored, holds up no other host's run, of another tree or of its own,
+// and none says it waits; the stopped run lands once continued. A run of its
+// own host and path waits its turn, since it compares with what that one
+// stores, and says so.
+TEST(Concurrency, OnAServerAStoppedRunHoldsUpNoOtherHost) {
+    if (test::TestServer().empty()) GTEST_SKIP() << "runs beside a database server (tests/server/with_server.sh)";
+    const test::ServerSchema schema;
+    test::TempDir dir;
+    const std::string small = dir.File("small"), big = dir.File("big"), location = schema.Location();
+    test::MakeLinkTree(small, 10, 20);
+    test::MakeLinkTree(big, 100, 100);
+    test::RunOkOn(location, {"snapshot", small, "--host-label", "first"});
+    test::HeldDirectory last(big + "/zz-last");
+    if (!last.Holding()) GTEST_SKIP() << test::HeldDirectory::kCannotHold;
+    using Clock = std::chrono::steady_clock;
+    const auto millisecondsSince = [](Clock::time_point start) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    };
+    const Clock::time_point started = Clock::now();
+    test::RunningTool stopped({"snapshot", big, "--files", "--host-label", "stopped", "--db", location});
+    ASSERT_TRUE(last.WaitUntilOpened());
+    stopped.Signal(SIGSTOP);
+    last.Release();
+    for (const std::string& tree : {small, big}) {
+        const Clock::time_point began = Clock::now();
+        test::RunningTool other({"snapshot", tree, "--files", "--host-label", "other", "--db", location});
+        ASSERT_TRUE(other.WaitForEnd()) << "another host's run waits for the stopped one";
+        const test::ToolRun done = other.Finish();
+        EXPECT_EQ(done.ExitCode, 0) << done.Err;
+        EXPECT_EQ(done.Err.find(kWaiting), std::string::npos) << done.Err;
+        std::cout << "another host's run of " << fs::path(tree).filename().string()
+                  << " beside the stopped run: " << millisecondsSince(began) << " ms\n";
+    }
+    test::RunningTool same({"snapshot", big, "--host-label", "stopped", "--db", location});
+    ASSERT_TRUE(same.WaitForErr(kWaiting));
+    stopped.Signal(SIGCONT);
+    const test::ToolRun landed = stopped.Finish(), after = same.Finish();
+    EXPECT_EQ(landed.ExitCode, 0) << landed.Err;
+    EXPECT_EQ(after.ExitCode, 0) << after.Err;
+    std::cout << "the stopped run, from its start to its end: " << millisecondsSince(started) << " ms\n";
+    const std::string landedRows = "SELECT count(*), count(DISTINCT Snapshot), "
+                                   "(SELECT count(*) FROM files WHERE Filename = 'origin') FROM Snap";
+    EXPECT_EQ(test::RowsAt(location, landedRows), "5|5|3");
 }
 
 }  // namespace
