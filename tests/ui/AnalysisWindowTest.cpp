@@ -394,7 +394,6 @@ void AnalysisWindowTest::FailedSwitchKeepsTheOpenDatabaseAndNoneOpenIsSaid() {
     QCOMPARE(ReadRecentList(f.h.Settings), std::vector<std::string>{kept});
     ClickBasePath(window, "/srv");
     QCOMPARE(Dates(window), QStringList({kOther}));
-    SaveScreenshot(window, "frmselsnap_kept");
 
     Harness none;
     SnapshotChoice choice;
