@@ -2,6 +2,7 @@
 // systems that fill in 2 and 7 days, one that empties, one base path with a
 // single snapshot and no file system figures, and one taken two hours ago.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -19,6 +20,8 @@
 
 namespace corvina {
 namespace {
+
+using testing::HasSubstr;
 
 using Args = std::vector<std::string>;
 using Json = nlohmann::json;
@@ -131,12 +134,12 @@ TEST_F(HostsCommand, ListsFewestDaysLeftFirstWithNullWhereThereIsNoForecastOnFil
                   std::tuple("east", kOddPath, nullptr, nullptr, -100, nullptr));
 
         const std::string table = test::RunOkOn(location, {"hosts"}).Out;
-        EXPECT_NE(table.find("south  /data "), std::string::npos) << table;
+        EXPECT_THAT(table, HasSubstr("south  /data "));
         EXPECT_LT(table.find("south  /data "), table.find("north  /data "));
-        EXPECT_NE(table.find("not filling       none"), std::string::npos) << table;
+        EXPECT_THAT(table, HasSubstr("not filling       none"));
         const std::string csv = test::RunOkOn(location, {"hosts", "--format", "csv"}).Out;
-        EXPECT_NE(csv.find("\r\nnorth,/data,2024-06-03 00:00:00,"), std::string::npos) << csv;
-        EXPECT_NE(csv.find(",2200,1500,100,2024-06-10,7,/data/logs,300\r\n"), std::string::npos) << csv;
+        EXPECT_THAT(csv, HasSubstr("\r\nnorth,/data,2024-06-03 00:00:00,"));
+        EXPECT_THAT(csv, HasSubstr(",2200,1500,100,2024-06-10,7,/data/logs,300\r\n"));
     }
 }
 
@@ -146,14 +149,10 @@ TEST_F(HostsCommand, PrometheusTextPassesPromtoolAndLeavesOutWhatIsNotKnown) {
     const auto [code, said] = PromtoolCheck(text, dir_);
     EXPECT_EQ(code, 0) << said << text;
     EXPECT_EQ(said, "") << text;
-    EXPECT_NE(text.find("# TYPE corvina_filesystem_full_in_seconds gauge\n"
-                        "corvina_filesystem_full_in_seconds{host=\"south\",path=\"/data\"} 172800\n"
-                        "corvina_filesystem_full_in_seconds{host=\"north\",path=\"/data\"} 604800\n#"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("corvina_filesystem_used_bytes{host=\"east\",path=\"/home/a\\\"b\\\\c\"} 700\n"),
-              std::string::npos)
-        << text;
+    EXPECT_THAT(text, HasSubstr("# TYPE corvina_filesystem_full_in_seconds gauge\n"
+                                "corvina_filesystem_full_in_seconds{host=\"south\",path=\"/data\"} 172800\n"
+                                "corvina_filesystem_full_in_seconds{host=\"north\",path=\"/data\"} 604800\n#"));
+    EXPECT_THAT(text, HasSubstr("corvina_filesystem_used_bytes{host=\"east\",path=\"/home/a\\\"b\\\\c\"} 700\n"));
     EXPECT_EQ(text.find("corvina_filesystem_size_bytes{host=\"south\",path=\"/srv\"}"), std::string::npos) << text;
 }
 
@@ -179,12 +178,11 @@ TEST_F(HostsCommand, AlertExitsAsAMonitoringPluginWithTheWorstLineDeciding) {
     // Seven days left, but the forecast is days old: nothing to go by today.
     run = alert(with({"--host", "north", "--max-age", "24"}));
     EXPECT_EQ(run.ExitCode, 3) << run.Out;
-    EXPECT_NE(run.Out.find("UNKNOWN\tnorth\t/data\t7 days left (full on 2024-06-10); snapshot too old"),
-              std::string::npos) << run.Out;
+    EXPECT_THAT(run.Out, HasSubstr("UNKNOWN\tnorth\t/data\t7 days left (full on 2024-06-10); snapshot too old"));
     run = alert(with({"--host", "fresh", "--max-age", "3"}));
     EXPECT_EQ(run.ExitCode, 3) << run.Out;
     EXPECT_EQ(run.Out.find("too old"), std::string::npos) << run.Out;
-    EXPECT_NE(run.Out.find("UNKNOWN\tfresh\t/tmp\tno forecast"), std::string::npos) << run.Out;
+    EXPECT_THAT(run.Out, HasSubstr("UNKNOWN\tfresh\t/tmp\tno forecast"));
     run = alert(with({"--host", "west"}));
     EXPECT_EQ(std::tuple(run.ExitCode, run.Out), std::tuple(3, "UNKNOWN\twest\tany path\tno snapshot\n"));
 

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -32,6 +33,8 @@
 namespace corvina {
 namespace {
 
+using testing::HasSubstr;
+
 namespace fs = std::filesystem;
 using test::FirstField;
 using test::Query;
@@ -49,7 +52,7 @@ TEST(SnapshotCommand, ExclusionsAreKeptInTheOrderGivenAndInfoShowsThem) {
     test::WriteFile(patterns, "*.tmp\r\n\nlogs\n");
     auto run = test::RunOkOn(db, {"snapshot", tree, "--exclude-caches", "--exclude", "a b", "--exclude-from", patterns,
                                   "--exclude-caches", "--exclude", "\x1b[2J", "--files", "--min-size", "0.5K"});
-    EXPECT_NE(run.Out.find("\t1 directories\t1 files\t4\n"), std::string::npos) << run.Out;
+    EXPECT_THAT(run.Out, HasSubstr("\t1 directories\t1 files\t4\n"));
     EXPECT_EQ(Query(db, "SELECT Position, Kind, Pattern FROM Exclusion"),
               "0|caches|,1|pattern|a b,2|pattern|*.tmp,3|pattern|logs,4|pattern|\x1b[2J");
     char machine[256] = {};
@@ -57,16 +60,14 @@ TEST(SnapshotCommand, ExclusionsAreKeptInTheOrderGivenAndInfoShowsThem) {
     EXPECT_EQ(Query(db, "SELECT Filelimit, Hostname FROM Control JOIN Host USING (Snapshot)"), "512|" + std::string(machine));
 
     const std::string info = test::RunOkOn(db, {"info", "latest"}).Out;
-    EXPECT_NE(info.find("\nLeft out:          cache directories\n                   a b\n                   *.tmp\n"
-                        "                   logs\n                   \\x1B[2J\n"),
-              std::string::npos)
-        << info;
+    EXPECT_THAT(info, HasSubstr("\nLeft out:          cache directories\n                   a b\n                   *.tmp\n"
+                                "                   logs\n                   \\x1B[2J\n"));
     const auto json = nlohmann::json::parse(test::RunOkOn(db, {"info", "latest", "--json"}).Out);
     EXPECT_EQ(json["exclusions"][0], (nlohmann::json{{"kind", "caches"}, {"pattern", ""}}));
     EXPECT_EQ(json["exclusions"][4], (nlohmann::json{{"kind", "pattern"}, {"pattern", "\x1b[2J"}}));
 
     test::RunOkOn(db, {"snapshot", tree});
-    EXPECT_NE(test::RunOkOn(db, {"info", "latest"}).Out.find("\nLeft out:          nothing\n"), std::string::npos);
+    EXPECT_THAT(test::RunOkOn(db, {"info", "latest"}).Out, HasSubstr("\nLeft out:          nothing\n"));
     EXPECT_EQ(nlohmann::json::parse(test::RunOkOn(db, {"info", "latest", "--json"}).Out)["exclusions"],
               nlohmann::json::array());
 }
@@ -87,13 +88,13 @@ TEST(SnapshotCommand, UnreadableDirectoriesAreListedEscapedAndTheHundredAndFirst
     ::chmod(locked.c_str(), 0);
     ::chmod(root.c_str(), 0777);
     auto run = test::RunOkOn(db, {"snapshot", root, "--files"}, {.Unprivileged = true});
-    EXPECT_NE(run.Err.find("Note: information on 1 files could not be collected"), std::string::npos) << run.Err;
-    EXPECT_NE(run.Err.find("\n  " + root + "/locked\\x0A\\x1B[1A/: Permission denied\n"), std::string::npos) << run.Err;
+    EXPECT_THAT(run.Err, HasSubstr("Note: information on 1 files could not be collected"));
+    EXPECT_THAT(run.Err, HasSubstr("\n  " + root + "/locked\\x0A\\x1B[1A/: Permission denied\n"));
 
     for (int i = 0; i < 100; ++i) ::mkdir((root + "/locked" + std::to_string(i)).c_str(), 0);
     run = test::RunOn(db, {"snapshot", root}, {.Unprivileged = true});
     EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_NE(run.Err.find("corvina: Snapshot aborted due to excessive number of errors\n"), std::string::npos);
+    EXPECT_THAT(run.Err, HasSubstr("corvina: Snapshot aborted due to excessive number of errors\n"));
     EXPECT_EQ(run.Err.find("excessive", run.Err.find("excessive") + 1), std::string::npos) << run.Err;
 }
 
@@ -109,8 +110,8 @@ TEST(SnapshotCommand, OddNamesShowEscapedInProgressAndTablesAndExactInCsv) {
     test::WriteFile(root + "/back\\slash", "4444");
 
     auto run = test::RunOkOn(db, {"snapshot", root, "--files"});
-    EXPECT_NE(run.Err.find("  Processing directory " + shownRoot + "\n"), std::string::npos) << run.Err;
-    EXPECT_NE(run.Out.find("\t" + shownRoot + "\t1 directories\t4 files\t10\n"), std::string::npos) << run.Out;
+    EXPECT_THAT(run.Err, HasSubstr("  Processing directory " + shownRoot + "\n"));
+    EXPECT_THAT(run.Out, HasSubstr("\t" + shownRoot + "\t1 directories\t4 files\t10\n"));
 
     auto table = test::RunOkOn(db, {"analyse", "files-in-directory", "--unit", "B"});
     std::vector<std::string> lines;
@@ -131,7 +132,7 @@ TEST(SnapshotCommand, OddNamesShowEscapedInProgressAndTablesAndExactInCsv) {
     auto csv = test::RunOkOn(db, {"analyse", "files-in-directory", "--unit", "B", "--format", "csv"});
     for (const std::string& record : {std::string("\r\nback\\slash,4,"), std::string("\r\nbad\xff,3,"),
                                       std::string("\r\n\"new\nline\",2,"), "\r\n" + takeover + ",1,"}) {
-        EXPECT_NE(csv.Out.find(record), std::string::npos) << record;
+        EXPECT_THAT(csv.Out, HasSubstr(record)) << record;
     }
 }
 
@@ -238,17 +239,15 @@ TEST_F(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemo
                          dir.File("s.mdb")});
     fs::current_path(here);
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_NE(run.Err.find("systemctl --user enable --now 'corvina-snapshot-"), std::string::npos) << run.Err;
-    EXPECT_NE(run.Err.find("loginctl enable-linger"), std::string::npos);
+    EXPECT_THAT(run.Err, HasSubstr("systemctl --user enable --now 'corvina-snapshot-"));
+    EXPECT_THAT(run.Err, HasSubstr("loginctl enable-linger"));
     const std::string escaped = CommandOutput("systemd-escape --path '" + odd + "'");
     const std::string name = "corvina-snapshot-" + (escaped.empty() ? "*" : escaped);
     const std::string service = CommandOutput("cat " + units + "corvina-snapshot-*.service");
-    EXPECT_NE(service.find("\"snapshot\" \"--db\" \"" + dir.File("s.mdb") +
-                           "\" \"--files\" \"--min-size\" \"1M\" \"--host-label\" \"lab 1\" \"--exclude\" \"*.o\" "
-                           "\"--exclude-caches\" \"--exclude-from\" \"" + dir.File("patterns") + "\" \"--\" \"" +
-                           dir.File("my dir/100%%") + "\""),
-              std::string::npos)
-        << service;
+    EXPECT_THAT(service, HasSubstr("\"snapshot\" \"--db\" \"" + dir.File("s.mdb") +
+                                   "\" \"--files\" \"--min-size\" \"1M\" \"--host-label\" \"lab 1\" \"--exclude\" \"*.o\" "
+                                   "\"--exclude-caches\" \"--exclude-from\" \"" + dir.File("patterns") + "\" \"--\" \"" +
+                                   dir.File("my dir/100%%") + "\""));
     if (!escaped.empty()) {
         EXPECT_TRUE(fs::exists(units + name + ".service") && fs::exists(units + name + ".timer")) << name;
         EXPECT_EQ(Verify(), 0);
@@ -271,7 +270,7 @@ TEST_F(ScheduleCommand, WritesAServiceAndTimerSystemdAcceptsListsReplacesAndRemo
     if (!escaped.empty()) {
         EXPECT_EQ(Verify(), 0);
     }
-    EXPECT_NE(Schedule({"--list"}).Out.find("\tweekly\t"), std::string::npos);
+    EXPECT_THAT(Schedule({"--list"}).Out, HasSubstr("\tweekly\t"));
     EXPECT_EQ(Schedule({"--remove", odd}).ExitCode, 0);
     EXPECT_TRUE(fs::is_empty(units));
     EXPECT_EQ(Schedule({"--remove", odd}).ExitCode, 1);
@@ -287,11 +286,11 @@ TEST_F(ScheduleCommand, SystemUnitsNeedADatabaseAndRootPassTheOptionsOnAndAreRem
     fs::create_directories(tree);
     const test::ToolRun bare = Schedule({tree, "--system"});
     EXPECT_EQ(bare.ExitCode, 2);
-    EXPECT_NE(bare.Err.find("schedule --system needs --db"), std::string::npos) << bare.Err;
+    EXPECT_THAT(bare.Err, HasSubstr("schedule --system needs --db"));
     if (test::CanDropPrivileges()) {
         const test::ToolRun refused = test::RunTool({"schedule", tree, "--system", "--db", db}, {.Unprivileged = true});
         EXPECT_EQ(refused.ExitCode, 1);
-        EXPECT_NE(refused.Err.find("run it as root"), std::string::npos) << refused.Err;
+        EXPECT_THAT(refused.Err, HasSubstr("run it as root"));
     }
     EXPECT_FALSE(fs::exists(systemUnits));
     if (::geteuid() != 0) GTEST_SKIP() << "writes the machine's units as root";
@@ -299,21 +298,16 @@ TEST_F(ScheduleCommand, SystemUnitsNeedADatabaseAndRootPassTheOptionsOnAndAreRem
     const test::ToolRun run =
         Schedule({tree, "--system", "--db", db, "--host-label", "lab", "--exclude", "*.o", "--keep-daily", "7"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    EXPECT_NE(run.Err.find("  systemctl daemon-reload && systemctl enable --now 'corvina-snapshot-"), std::string::npos)
-        << run.Err;
+    EXPECT_THAT(run.Err, HasSubstr("  systemctl daemon-reload && systemctl enable --now 'corvina-snapshot-"));
     EXPECT_EQ(run.Err.find("enable-linger"), std::string::npos) << run.Err;
     const std::string service = CommandOutput("cat " + systemUnits + "corvina-snapshot-*.service");
-    EXPECT_NE(service.find("\"snapshot\" \"--db\" \"" + db + "\" \"--host-label\" \"lab\" \"--exclude\" \"*.o\" \"--\" \"" +
-                           tree + "\"\n"),
-              std::string::npos)
-        << service;
-    EXPECT_NE(service.find("\"prune\" \"--keep-daily\" \"7\" \"--path\" \"" + tree + "\" \"--db\" \"" + db +
-                           "\" \"--host\" \"lab\"\n"),
-              std::string::npos)
-        << service;
+    EXPECT_THAT(service, HasSubstr("\"snapshot\" \"--db\" \"" + db +
+                                   "\" \"--host-label\" \"lab\" \"--exclude\" \"*.o\" \"--\" \"" + tree + "\"\n"));
+    EXPECT_THAT(service, HasSubstr("\"prune\" \"--keep-daily\" \"7\" \"--path\" \"" + tree + "\" \"--db\" \"" + db +
+                                   "\" \"--host\" \"lab\"\n"));
     EXPECT_EQ(Verify(systemUnits), 0);
     EXPECT_FALSE(fs::exists(units));
-    EXPECT_NE(Schedule({"--list", "--system"}).Out.find("\tdaily\tCorvina snapshot of " + tree + "\n"), std::string::npos);
+    EXPECT_THAT(Schedule({"--list", "--system"}).Out, HasSubstr("\tdaily\tCorvina snapshot of " + tree + "\n"));
     EXPECT_EQ(Schedule({"--remove", tree}).ExitCode, 1);
     EXPECT_EQ(Schedule({"--remove", tree, "--system"}).ExitCode, 0);
     EXPECT_TRUE(fs::is_empty(systemUnits));
@@ -333,8 +327,8 @@ TEST_F(ScheduleCommand, LongPathsGetShortUnitNamesOfTheirOwnThatListAndRemoveFin
     EXPECT_EQ(names.size(), 4u);
     EXPECT_EQ(Verify(), 0);
     const std::string list = Schedule({"--list"}).Out;
-    EXPECT_NE(list.find("\tdaily\tCorvina snapshot of " + first + "\n"), std::string::npos) << list;
-    EXPECT_NE(list.find("\tdaily\tCorvina snapshot of " + second + "\n"), std::string::npos) << list;
+    EXPECT_THAT(list, HasSubstr("\tdaily\tCorvina snapshot of " + first + "\n"));
+    EXPECT_THAT(list, HasSubstr("\tdaily\tCorvina snapshot of " + second + "\n"));
 
     EXPECT_EQ(Schedule({"--remove", first}).ExitCode, 0);
     EXPECT_EQ(std::distance(fs::directory_iterator(units), fs::directory_iterator()), 2);
@@ -442,7 +436,7 @@ TEST(Concurrency, RunsLandReadersNeverWaitWritersTakeTurnsAndStoppedRunsLeaveNot
                 }
                 const test::ToolRun read = reader.Finish();
                 EXPECT_EQ(read.ExitCode, 0) << args[0] << ": " << read.Err;
-                EXPECT_NE(read.Out.find(said), std::string::npos) << read.Out;
+                EXPECT_THAT(read.Out, HasSubstr(said));
                 EXPECT_EQ(read.Out.find("second"), std::string::npos) << args[0];
             }
             EXPECT_TRUE(location == file ? test::WriteLockHeld(file)
@@ -453,7 +447,7 @@ TEST(Concurrency, RunsLandReadersNeverWaitWritersTakeTurnsAndStoppedRunsLeaveNot
             waiting.Signal(SIGINT);
             const test::ToolRun given = waiting.Finish();
             EXPECT_EQ(given.ExitCode, 1);
-            EXPECT_NE(given.Err.find("Snapshot aborted"), std::string::npos) << given.Err;
+            EXPECT_THAT(given.Err, HasSubstr("Snapshot aborted"));
             test::RunningTool remove({"delete", *keys.begin(), "--db", location});
             ASSERT_TRUE(remove.WaitForErr(kWaiting));
             last.Release();
@@ -472,7 +466,7 @@ TEST(Concurrency, RunsLandReadersNeverWaitWritersTakeTurnsAndStoppedRunsLeaveNot
             const test::ToolRun stopped = stopping->Finish();
             EXPECT_EQ(stopped.ExitCode, signal == SIGINT ? 1 : 128 + SIGKILL) << stopped.Err;
             if (signal == SIGINT) {
-                EXPECT_NE(stopped.Err.find("corvina: Snapshot aborted"), std::string::npos) << stopped.Err;
+                EXPECT_THAT(stopped.Err, HasSubstr("corvina: Snapshot aborted"));
             }
         }
         test::RunOkOn(location, {"snapshot", small});

@@ -28,7 +28,6 @@
 #include <string>
 #include <vector>
 
-#include "store/Schema.h"
 #include "store/SnapshotDatabase.h"
 #include "store/engine/Engine.h"
 #include "tests/support/ServerSchema.h"
@@ -394,11 +393,6 @@ TEST_F(FileEngine, TablesAreMadeWithTheTextsOfEveryEarlierVersion) {
     const std::string dirTable =
         "CREATE TABLE Dir (Snapshot TEXT, Entrytype TEXT, Dirname TEXT, Shortname TEXT, Parentdir TEXT, "
         "Dirlevel INTEGER, Files INTEGER, Totsize INTEGER, TotsizeF REAL)";
-    const engine::Dialect& d = db_->SqlDialect();
-    EXPECT_EQ(schema::CreateTableSql(d, schema::kControl), control);
-    EXPECT_EQ(schema::CreateTableSql(d, schema::kFiles), files);
-    EXPECT_EQ(schema::CreateTableSql(d, schema::kDir), dirTable);
-
     DatabaseState state;
     state.DatabasePath = dir_.File("new.db");
     ASSERT_EQ(OpenDatabase(state, OpenMode::Create).Outcome, OpenOutcome::Created);
