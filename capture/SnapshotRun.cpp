@@ -210,7 +210,7 @@ private:
         key = TakeKey();
         for (;;) {
             bool taken = false;
-            if (StoreError error = SnapshotExists(database_, key, taken); !error.Ok()) {
+            if (StoreError error = KeyInUse(database_, key, taken); !error.Ok()) {
                 return Stop(RunOutcome::Failed, Failure{error, {}});
             }
             if (!taken) return true;
