@@ -83,8 +83,8 @@ ServerBulkRows::ServerBulkRows(ServerConnection& connection, std::string table, 
     std::string target = table_;
     if (staged) {
         target = "corvina_staged_" + AsciiLower(table_);
-        // Made by the first batch of every transaction: a rollback takes it
-        // away again, and a commit leaves it empty.
+        // Made by a batch when missing: the rollback of the transaction that
+        // made it takes it away again, and every commit leaves it empty.
         stage_ = {"CREATE TEMPORARY TABLE IF NOT EXISTS " + target + " (LIKE " + table_ + ") ON COMMIT DELETE ROWS"};
         unstage_ = {"INSERT INTO " + table_ + " (" + names + ") SELECT " + names + " FROM " + target,
                     "TRUNCATE " + target};
