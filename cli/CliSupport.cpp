@@ -195,6 +195,8 @@ void PrintRemovalFailure(const DatabaseState& state, const StoreError& error, co
         PrintMessage(DamagedDatabaseText(state.DatabasePath, error.Reason));
     } else if (error.IsBusy()) {
         PrintMessage(BusyDatabaseText(state.DatabasePath) + busyTail);
+    } else if (error.Code == StoreCode::OtherHost) {
+        PrintMessage(error.Reason + busyTail);
     } else {
         PrintMessage(failedLead + error.Details());
     }

@@ -111,8 +111,9 @@ private:
 };
 
 // Says why a delete or a prune removed nothing: damage as damage, another
-// program's write as busy (followed by busyTail), anything else after
-// failedLead with the store's details.
+// program's write as busy and another host's snapshot as the store words it
+// (each followed by busyTail), anything else after failedLead with the
+// store's details.
 void PrintRemovalFailure(const DatabaseState& state, const StoreError& error, const std::string& busyTail,
                          const std::string& failedLead);
 
@@ -138,6 +139,7 @@ void AddScheduleCommand(CLI::App& app, int* exitCode);
 void AddCompactCommand(CLI::App& app, int* exitCode);
 void AddPruneCommand(CLI::App& app, int* exitCode);
 void AddHostsCommand(CLI::App& app, int* exitCode);
+void AddHostRoleCommand(CLI::App& app, int* exitCode);
 void AddAlertCommand(CLI::App& app, int* exitCode);
 
 // --keep-last, --keep-daily, --keep-weekly, --keep-monthly and --keep-yearly,

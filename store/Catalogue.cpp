@@ -251,6 +251,17 @@ StoreError SnapshotExists(DatabaseState& state, const DateTime& key, bool& exist
     return error;
 }
 
+StoreError KeyInUse(DatabaseState& state, const DateTime& key, bool& used) {
+    if (!state.History) return SnapshotExists(state, key, used);
+    used = false;
+    // Snap, not its view Control, which on a server may show a role its own
+    // host's snapshots alone (store/HostRoles.h).
+    Statement query;
+    StoreError error = PrepareWithTexts(state, query, "SELECT 1 FROM Snap WHERE Snapshot = ?", {FormatKey(key)});
+    if (error.Ok()) error = query.Step(used);
+    return error;
+}
+
 StoreError WriteControlRow(DatabaseState& state, const ControlRow& row) {
     if (state.History) {
         // A run that wrote no row through a RowWriter is a chain's snapshot

@@ -90,6 +90,9 @@ StoreError LatestSnapshot(DatabaseState& state, std::optional<DateTime>& latest,
 StoreError PreviousSnapshot(DatabaseState& state, const DateTime& key, std::optional<DateTime>& previous);
 // Whether a Control row with this key exists.
 StoreError SnapshotExists(DatabaseState& state, const DateTime& key, bool& exists);
+// Whether any snapshot has this key, also one the role may not read: a run
+// takes a key that none has.
+StoreError KeyInUse(DatabaseState& state, const DateTime& key, bool& used);
 
 // The Control row of a finished run, written last.
 struct ControlRow {

@@ -41,6 +41,11 @@ namespace corvina::history {
 // Last of a span that still holds: above any snapshot id.
 inline constexpr std::int64_t kOpenSpan = 2147483647;
 
+// The fields of the view Control, as it selects them from Snap.
+inline constexpr std::string_view kControlViewFields =
+    "Snapshot, Basepath, Description, Collfiles, Filelimit, Totdirs, Totfiles, Totbytes, Totbytesf, Filetot, "
+    "Filesize, Filesizef";
+
 // Every statement that sets up an empty database in this layout, tables,
 // indexes and views; run in one transaction. For a conversion the tables of
 // one row per snapshot are kept where they are.

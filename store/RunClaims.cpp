@@ -29,7 +29,7 @@ StoreError ClaimKey(DatabaseState& state, const DateTime& key, bool& free) {
     // Looked at after the claim: a run that stored the key has ended its
     // claim only after its commit, which this read then sees.
     bool exists = false;
-    StoreError error = SnapshotExists(state, key, exists);
+    StoreError error = KeyInUse(state, key, exists);
     free = error.Ok() && !exists;
     return error;
 }

@@ -13,6 +13,7 @@ std::string_view StoreCodeName(StoreCode code) {
         case StoreCode::ReadOnly: return "ReadOnly";
         case StoreCode::Unreachable: return "Unreachable";
         case StoreCode::Constraint: return "Constraint";
+        case StoreCode::OtherHost: return "OtherHost";
         case StoreCode::Io: return "Io";
         case StoreCode::Other: return "Other";
     }

@@ -26,6 +26,7 @@ enum class StoreCode {
     ReadOnly,             // the database cannot be written (mount, permission, role)
     Unreachable,          // a server that did not answer or refused us; a file the engine cannot open
     Constraint,           // a row that breaks a key or a check
+    OtherHost,            // a snapshot of another host, which a server's role may not change
     Io,                   // the disk or the connection failed under a read or a write
     Other,
 };

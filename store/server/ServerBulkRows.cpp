@@ -7,6 +7,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "base/PathStyle.h"
 #include "store/server/BinaryValues.h"
 #include "store/server/ServerConnection.h"
 #include "store/server/ServerErrors.h"
@@ -71,15 +72,24 @@ bool AppendField(std::string& out, const BoundValue& value, unsigned type) {
 }  // namespace
 
 ServerBulkRows::ServerBulkRows(ServerConnection& connection, std::string table, std::vector<Field> fields,
-                               int labelColumn)
+                               int labelColumn, bool staged)
     : BoundValues(static_cast<int>(fields.size()), table),
       connection_(connection),
       table_(std::move(table)),
       fields_(std::move(fields)),
       labelColumn_(labelColumn) {
-    copy_ = "COPY " + table_ + " (";
-    for (std::size_t i = 0; i < fields_.size(); ++i) copy_ += (i > 0 ? ", " : "") + fields_[i].Name;
-    copy_ += ") FROM STDIN (FORMAT binary)";
+    std::string names;
+    for (std::size_t i = 0; i < fields_.size(); ++i) names += (i > 0 ? ", " : "") + fields_[i].Name;
+    std::string target = table_;
+    if (staged) {
+        target = "corvina_staged_" + AsciiLower(table_);
+        // Made by a batch when missing: the rollback of the transaction that
+        // made it takes it away again, and every commit leaves it empty.
+        stage_ = {"CREATE TEMPORARY TABLE IF NOT EXISTS " + target + " (LIKE " + table_ + ") ON COMMIT DELETE ROWS"};
+        unstage_ = {"INSERT INTO " + table_ + " (" + names + ") SELECT " + names + " FROM " + target,
+                    "TRUNCATE " + target};
+    }
+    copy_ = "COPY " + target + " (" + names + ") FROM STDIN (FORMAT binary)";
     connection_.Register(this);
 }
 
@@ -157,9 +167,29 @@ std::string ServerBulkRows::LabelOfRow(int row) const {
     return {};
 }
 
+StoreError ServerBulkRows::Insert() {
+    pg_conn* connection = connection_.Handle();
+    for (const std::string& sql : unstage_) {
+        Result result(PQexec(connection, sql.c_str()));
+        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) continue;
+        StoreError error = ServerError(connection, result.get(), sql);
+        connection_.AfterFailure();
+        return error;
+    }
+    return {};
+}
+
 StoreError ServerBulkRows::Send() {
     if (rows_ == 0) return {};
     pg_conn* connection = connection_.Handle();
+    for (const std::string& sql : stage_) {
+        Result result(PQexec(connection, sql.c_str()));
+        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) continue;
+        StoreError error = ServerError(connection, result.get(), sql);
+        Discard();
+        connection_.AfterFailure();
+        return error;
+    }
     Result start(PQexec(connection, copy_.c_str()));
     if (PQresultStatus(start.get()) != PGRES_COPY_IN) {
         StoreError error = ServerError(connection, start.get(), copy_, "(a batch of " + Rows(rows_) + ")");
@@ -187,8 +217,11 @@ StoreError ServerBulkRows::Send() {
         }
     }
     Discard();
-    if (!error.Ok()) connection_.AfterFailure();
-    return error;
+    if (!error.Ok()) {
+        connection_.AfterFailure();
+        return error;
+    }
+    return Insert();
 }
 
 }  // namespace corvina::server

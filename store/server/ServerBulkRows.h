@@ -14,6 +14,10 @@
 // number, or a text read as one (a real saturating); a float8 a number or a
 // text; a bytea or text column a text's bytes, or a number's decimal text.
 // Rows still held when the writer is destroyed are dropped with it.
+//
+// Into a table whose row-level security binds the role, which COPY cannot
+// pass, a batch is copied into a temporary table of the same fields and
+// inserted from there in one statement, so that the policies check each row.
 
 #include <string>
 #include <vector>
@@ -32,7 +36,8 @@ public:
         unsigned Type = 0;     // the base type of the column
         std::string TypeName;  // for messages: "integer", "character varying(10)"
     };
-    ServerBulkRows(ServerConnection& connection, std::string table, std::vector<Field> fields, int labelColumn);
+    ServerBulkRows(ServerConnection& connection, std::string table, std::vector<Field> fields, int labelColumn,
+                   bool staged = false);
     ~ServerBulkRows() override;
     ServerBulkRows(const ServerBulkRows&) = delete;
     ServerBulkRows& operator=(const ServerBulkRows&) = delete;
@@ -47,6 +52,8 @@ public:
 
 private:
     StoreError Send();
+    // The staged batch into the table, through its policies.
+    StoreError Insert();
     // The label column of the row with that number (from 1) in the batch.
     std::string LabelOfRow(int row) const;
     std::string CurrentLabel() const;
@@ -54,6 +61,9 @@ private:
     ServerConnection& connection_;
     std::string table_;
     std::string copy_;
+    // With a staged table: the statements that make the temporary table,
+    // move its rows into ours, and empty it.
+    std::vector<std::string> stage_, unstage_;
     std::vector<Field> fields_;
     int labelColumn_;
     std::string batch_;

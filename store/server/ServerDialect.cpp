@@ -16,4 +16,10 @@ std::string_view ServerDialect::TypeName(engine::ValueKind kind) const {
     return "TEXT";
 }
 
+std::string ServerDialect::RefreshStatistics(std::string_view tables) const {
+    const std::string_view first = tables.substr(0, tables.find(','));
+    return "DO $$BEGIN IF pg_has_role((SELECT relowner FROM pg_class WHERE oid = to_regclass('" + std::string(first) +
+           "')), 'USAGE') THEN ANALYZE " + std::string(tables) + "; END IF; END$$";
+}
+
 }  // namespace corvina::server

@@ -5,7 +5,7 @@
 # README tells a reader to. Then every role does what the README says it may,
 # and is refused what it may not:
 #   - the owner, corvina, takes the first snapshot, which sets up the tables;
-#   - scanner takes a snapshot, and is refused a delete;
+#   - scanner takes a snapshot of the changed tree, and is refused a delete;
 #   - viewer lists and analyses, and is refused a snapshot and a delete.
 #
 #   tests/server/readme_grants.sh README CORVINA_CLI
@@ -55,7 +55,9 @@ cli() {
 snapshots() { cli viewer list --path "$tree" && grep -cE '^[0-9]{4}-' "$root/out"; }
 
 cli corvina snapshot "$tree" || fail "the owner's first snapshot: $(cat "$root/out")"
-cli scanner snapshot "$tree" || fail "scanner's snapshot: $(cat "$root/out")"
+# A changed tree: scanner's run closes the rows that changed.
+echo more >>"$tree/sub/file"
+cli scanner snapshot "$tree" || fail "scanner's snapshot of a changed tree: $(cat "$root/out")"
 [ "$(snapshots)" = 2 ] || fail "viewer lists $(snapshots) snapshots, not 2: $(cat "$root/out")"
 cli viewer analyse where-did-it-grow --compare previous || fail "viewer's analysis: $(cat "$root/out")"
 
