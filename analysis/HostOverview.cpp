@@ -6,7 +6,9 @@
 #include <tuple>
 #include <utility>
 
+#include "base/DisplayText.h"
 #include "base/PathStyle.h"
+#include "base/SizeFormat.h"
 #include "store/HostLabel.h"
 #include "store/SnapshotTime.h"
 
@@ -57,6 +59,13 @@ std::vector<BasePathHost> OverviewPairs(std::vector<BasePathHost> pairs, bool se
     return pairs;
 }
 
+// The grower of the week up to the last of times, of basePath.
+StoreError ReadWeekGrower(DatabaseState& database, SessionObserver& observer, const std::vector<SnapshotTime>& times,
+                          const std::string& basePath, std::optional<TopGrower>& grower) {
+    return FindTopGrower(database, observer, SizeBasis::Apparent, WeekBefore(times).Key, times.back().Key, basePath,
+                         grower);
+}
+
 StoreError ReadRow(DatabaseState& database, SessionObserver& observer, std::int64_t now, const BasePathHost& pair,
                    const std::optional<std::string>& host, OverviewGrowers growers,
                    std::vector<HostOverviewRow>& rows) {
@@ -77,12 +86,34 @@ StoreError ReadRow(DatabaseState& database, SessionObserver& observer, std::int6
     }
     row.Full = ForecastFull(UsageOf(points));
     if (row.Full.FullOn) row.DaysLeft = DaysBetween(row.Latest, *row.Full.FullOn);
-    if (growers == OverviewGrowers::Read) {
-        error = FindTopGrower(database, observer, SizeBasis::Apparent, WeekBefore(times).Key, row.Latest,
-                              row.BasePath, row.Grower);
-    }
+    if (growers == OverviewGrowers::Read) error = ReadWeekGrower(database, observer, times, row.BasePath, row.Grower);
     rows.push_back(std::move(row));
     return error;
+}
+
+// An amount in unit, unless it would read 0 there (97 KB a day in
+// megabytes): then in the unit that keeps it at least 1, which names itself.
+char AmountUnit(double bytes, char unit) {
+    const bool none = FormatSizeCell(CellValue(bytes), unit, SizeRounding::TowardZero) == "0";
+    return none && bytes != 0 ? kAutoUnit : unit;
+}
+
+std::string AmountCell(double bytes, char unit) {
+    return FormatSizeCell(CellValue(bytes), AmountUnit(bytes, unit), SizeRounding::TowardZero);
+}
+
+// "+300 MB": the unit named, since the cell holds a path too.
+std::string GrowthText(double bytes, char unit) {
+    const char shown = AmountUnit(bytes, unit);
+    const std::string text = "+" + AmountCell(bytes, unit);
+    return shown == kAutoUnit ? text : text + " " + std::string(SizeUnitName(shown));
+}
+
+// Hours say more of a fresh snapshot, days of an old one.
+std::string AgeText(std::int64_t seconds) {
+    constexpr std::int64_t kHour = 3600;
+    if (seconds < 48 * kHour) return FormatNumber(seconds / kHour) + " h";
+    return FormatNumber(seconds / (24 * kHour)) + " d";
 }
 
 }  // namespace
@@ -109,6 +140,58 @@ StoreError ReadHostOverview(DatabaseState& database, SessionObserver& observer, 
                std::tuple(!b.DaysLeft, b.DaysLeft.value_or(0), b.Host, b.BasePath);
     });
     return {};
+}
+
+}  // namespace corvina
+
+namespace corvina {
+
+StoreError ReadOverviewGrower(DatabaseState& database, SessionObserver& observer, HostOverviewRow& row) {
+    row.Grower.reset();
+    bool several = false;
+    if (StoreError error = HoldsSeveralHosts(database, several); !error.Ok()) return error;
+    const std::optional<std::string_view> host = several ? std::optional<std::string_view>(row.Host) : std::nullopt;
+    std::vector<SnapshotTime> times;
+    if (StoreError error = ReadSnapshotTimes(database, row.BasePath, host, times); !error.Ok()) return error;
+    if (times.empty()) return {};  // deleted since the rows were read
+    return ReadWeekGrower(database, observer, times, row.BasePath, row.Grower);
+}
+
+std::optional<std::int64_t> UsedBytes(const HostOverviewRow& row) {
+    if (!row.Filesystem) return std::nullopt;
+    return row.Filesystem->Fssize - row.Filesystem->Fsfree;
+}
+
+std::optional<double> BytesPerDay(const HostOverviewRow& row) {
+    if (row.Full.State == ForecastState::None) return std::nullopt;
+    return std::round(row.Full.BytesPerDay);
+}
+
+std::vector<std::string> HostOverviewHeadings(char unit) {
+    const std::string label = unit == kAutoUnit ? "" : " (" + std::string(SizeUnitName(unit)) + ")";
+    return {"Host", "Path", "Latest snapshot", "Age", "FS size" + label, "FS used" + label, "Growth a day" + label,
+            "Full on", "Days left", "Top grower (week)"};
+}
+
+std::vector<std::string> HostOverviewCells(const HostOverviewRow& row, char unit, std::string_view missing) {
+    const std::string none(missing);
+    const auto size = [&](std::optional<double> bytes) {
+        return bytes ? FormatSizeCell(CellValue(*bytes), unit) : none;
+    };
+    const std::optional<std::int64_t> used = UsedBytes(row);
+    const std::optional<double> perDay = BytesPerDay(row);
+    const std::string fullOn = ForecastText(row.Full, row.Full.FullOn);
+    return {EscapeForDisplay(HostDisplayName(row.Host)),
+            EscapeForDisplay(row.BasePath),
+            FormatKey(row.Latest),
+            AgeText(row.AgeSeconds),
+            size(row.Filesystem ? std::optional<double>(row.Filesystem->Fssize) : std::nullopt),
+            size(used ? std::optional<double>(*used) : std::nullopt),
+            perDay ? AmountCell(*perDay, unit) : none,
+            fullOn.empty() ? none : fullOn,
+            row.DaysLeft ? FormatNumber(*row.DaysLeft) : none,
+            row.Grower ? EscapeForDisplay(row.Grower->Directory) + " (" + GrowthText(row.Grower->Bytes, unit) + ")"
+                       : none};
 }
 
 }  // namespace corvina

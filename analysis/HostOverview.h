@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/SessionObserver.h"
@@ -50,5 +51,23 @@ std::int64_t DaysBetween(const DateTime& from, const DateTime& to);
 enum class OverviewGrowers { Read, Skip };
 StoreError ReadHostOverview(DatabaseState& database, SessionObserver& observer, std::int64_t now,
                             std::vector<HostOverviewRow>& rows, OverviewGrowers growers = OverviewGrowers::Read);
+
+// The top grower of a row read without growers, as ReadHostOverview reads it:
+// a view can show the rows at once and fill in the growers one by one.
+StoreError ReadOverviewGrower(DatabaseState& database, SessionObserver& observer, HostOverviewRow& row);
+
+// Size minus free of the file system; nullopt without its figures.
+std::optional<std::int64_t> UsedBytes(const HostOverviewRow& row);
+// The forecast's rate in whole bytes; nullopt without a forecast.
+std::optional<double> BytesPerDay(const HostOverviewRow& row);
+
+// The overview as a window shows it: headings (sizes in unit, base/SizeFormat.h),
+// then per row host, path, latest snapshot, age, file system size and used,
+// growth a day, full on, days left and top grower; missing stands where there
+// is no figure. The age reads in hours up to two days, in days beyond. A rate
+// or growth that would read 0 in unit shows in the unit that keeps it at
+// least 1, named.
+std::vector<std::string> HostOverviewHeadings(char unit);
+std::vector<std::string> HostOverviewCells(const HostOverviewRow& row, char unit, std::string_view missing = kNoFigure);
 
 }  // namespace corvina

@@ -32,16 +32,6 @@ struct HostsOptions {
 
 std::int64_t AgeHours(const HostOverviewRow& row) { return row.AgeSeconds / 3600; }
 
-std::optional<std::int64_t> UsedBytes(const HostOverviewRow& row) {
-    if (!row.Filesystem) return std::nullopt;
-    return row.Filesystem->Fssize - row.Filesystem->Fsfree;
-}
-
-std::optional<double> BytesPerDay(const HostOverviewRow& row) {
-    if (row.Full.State == ForecastState::None) return std::nullopt;
-    return std::round(row.Full.BytesPerDay);
-}
-
 // The forecast date as the trend shows it, "none" without a forecast.
 std::string FullOnText(const HostOverviewRow& row) {
     const std::string text = ForecastText(row.Full, row.Full.FullOn);

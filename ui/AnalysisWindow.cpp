@@ -175,6 +175,7 @@ void AnalysisWindow::OpenSelectionWindow() {
     const std::string databaseBefore = context_.Database.DatabasePath;
     {
         SelectSnapshotWindow selection(context_, choice_, this);
+        selection.SetDisplayUnit(session_.State().SizeUnit);
         // Before this window has shown, Qt would centre the dialog on where
         // it is yet to be, the screen's corner: the middle of the screen instead.
         if (!isVisible() && screen() != nullptr) {

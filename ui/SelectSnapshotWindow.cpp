@@ -27,6 +27,7 @@
 #include "store/SnapshotDatabase.h"
 #include "ui/DatabaseSwitch.h"
 #include "ui/FileDialogs.h"
+#include "ui/HostsOverviewWindow.h"
 #include "ui/ScreenPlacement.h"
 #include "ui/Twips.h"
 #include "ui/WaitPointer.h"
@@ -270,6 +271,9 @@ void SelectSnapshotWindow::BuildMenus() {
     QAction* server = file->addAction("Open Se&rver Database...");
     server->setObjectName("menserver");
     file->addSeparator();
+    menhosts_ = file->addAction(QString::fromUtf8("&Hosts overview\u2026"));
+    menhosts_->setObjectName("menhosts");
+    file->addSeparator();
     menrec_ = AddRecentItems(*file);
     file->addSeparator();
     QAction* exitItem = file->addAction("E&xit");
@@ -283,6 +287,7 @@ void SelectSnapshotWindow::BuildMenus() {
         ChooseServerDatabase(this, context_.Dialogs, context_.Messages, context_.Database.DatabasePath,
                            [this](const std::string& location) { SwitchDatabase(location); });
     });
+    connect(menhosts_, &QAction::triggered, this, &SelectSnapshotWindow::OpenHostsOverview);
     for (std::size_t i = 0; i < menrec_.size(); ++i) {
         connect(menrec_[i], &QAction::triggered, this, [this, i]() { OnRecentItem(static_cast<int>(i)); });
     }
@@ -313,7 +318,10 @@ void SelectSnapshotWindow::Load() {
 
 QString SelectSnapshotWindow::StatusText() const { return status_->text(); }
 
-void SelectSnapshotWindow::SetStatus() { status_->setText(DatabaseStatusText(context_.Database)); }
+void SelectSnapshotWindow::SetStatus() {
+    status_->setText(DatabaseStatusText(context_.Database));
+    menhosts_->setEnabled(context_.Database.IsUsable());
+}
 
 bool SelectSnapshotWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == lstdir_->viewport() && event->type() == QEvent::MouseButtonPress) {
@@ -595,6 +603,15 @@ void SelectSnapshotWindow::OnSelectDatabase() {
 void SelectSnapshotWindow::OnRecentItem(int index) {
     const QString caption = menrec_[static_cast<std::size_t>(index)]->text();
     SwitchDatabase(PathFromRecentCaption(caption.toStdString()));
+}
+
+void SelectSnapshotWindow::OpenHostsOverview() {
+    auto* overview = new HostsOverviewWindow(context_, displayUnit_, this);
+    overview->setAttribute(Qt::WA_DeleteOnClose);
+    // Modal to this window alone: the database stays the one it shows, and
+    // the trend windows it opens, its own, stay usable beside it.
+    overview->setWindowModality(Qt::WindowModal);
+    overview->show();
 }
 
 void SelectSnapshotWindow::SwitchDatabase(const std::string& path) {

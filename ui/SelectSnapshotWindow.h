@@ -3,7 +3,8 @@
 // snapshots, newest first, sees its catalogue details and confirms with "OK".
 // Opened modally by the analysis window to choose the prime snapshot
 // (SelectionMode 0) or a compare snapshot of the same base path (mode 1).
-// It can also delete a snapshot and switch to another database. When the
+// It can also delete a snapshot, switch to another database and open the
+// overview of every host and base path (ui/HostsOverviewWindow.h). When the
 // database holds the snapshots of several hosts, each base path is listed once
 // per host, "/home (host)", and the grid lists that host's snapshots only.
 // It works from the keyboard alone: the focus starts in the path list (in the
@@ -30,6 +31,7 @@
 #include "ui/RecentMenu.h"
 #include "ui/SnapshotChoice.h"
 
+class QAction;
 class QGroupBox;
 class QLabel;
 class QListWidget;
@@ -49,6 +51,8 @@ public:
     QString StatusText() const;
     // How long a delete waits for another process's snapshot to finish; kDeleteWait unless set.
     void SetDeleteWait(std::chrono::milliseconds limit) { deleteWait_ = limit; }
+    // The unit the hosts overview and its trends show sizes in: the analysis window's; 'M' unless set.
+    void SetDisplayUnit(char unit) { displayUnit_ = unit; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -80,6 +84,8 @@ private:
     void OnDelete();
     void OnSelectDatabase();
     void OnRecentItem(int index);
+    // "Hosts overview…": a window over this one, modal to it, whose trends stay in reach.
+    void OpenHostsOverview();
     void SwitchDatabase(const std::string& path);
     void SetStatus();
 
@@ -99,6 +105,7 @@ private:
     int pathListingsAtPress_ = -1;
     SnapshotInfo info_;
     std::chrono::milliseconds deleteWait_ = kDeleteWait;
+    char displayUnit_ = 'M';
 
     QListWidget* lstdir_ = nullptr;
     QLabel* lbltpath_ = nullptr;
@@ -121,6 +128,7 @@ private:
     QLabel* lblfiledisk_ = nullptr;
     QLabel* status_ = nullptr;
     RecentItems menrec_{};
+    QAction* menhosts_ = nullptr;
 };
 
 }  // namespace corvina

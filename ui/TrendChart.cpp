@@ -8,6 +8,7 @@
 #include <QTimeZone>
 
 #include "analysis/ChartAxis.h"
+#include "store/HostLabel.h"
 
 namespace corvina {
 
@@ -206,8 +207,10 @@ TrendChartLayout TrendChart::LayOut() const {
     const QFontMetricsF titleMetrics(TitleFont());
     const double line = std::ceil(metrics.height());
     const QRectF area = QRectF(rect()).adjusted(kGap, kGap, -kGap, -kGap);
+    // The host where the database holds several: a saved chart says whose disk it is.
+    const std::string host = report_.Host ? " (" + HostDisplayName(*report_.Host) + ")" : std::string();
     const QString title = titleMetrics.elidedText(
-        "Trend of " + QString::fromStdString(report_.Directory + BasisSuffix(report_.Basis)), Qt::ElideMiddle,
+        "Trend of " + QString::fromStdString(report_.Directory + BasisSuffix(report_.Basis) + host), Qt::ElideMiddle,
         area.width());
     out.Title = TextAt(titleMetrics, title, area.center().x(), area.top(), Qt::AlignHCenter | Qt::AlignTop);
 

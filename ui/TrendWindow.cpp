@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "base/SizeFormat.h"
+#include "store/HostLabel.h"
 #include "ui/ResultExport.h"
 #include "ui/TrendChart.h"
 
@@ -33,6 +34,10 @@ TrendWindow::TrendWindow(const TrendReport& report, char unit, FileDialogs& dial
     : QDialog(parent), dialogs_(dialogs), prompter_(prompter) {
     setObjectName("frmtrend");
     setWindowTitle("Directory Trend");
+    if (report.Host) {
+        setWindowTitle(QString::fromStdString("Directory Trend - " + report.Directory + " (" +
+                                              HostDisplayName(*report.Host) + ")"));
+    }
     chart_ = new TrendChart;
     chart_->setObjectName("trendchart");
     chart_->SetReport(report);
@@ -47,9 +52,10 @@ TrendWindow::TrendWindow(const TrendReport& report, char unit, FileDialogs& dial
     auto* grower = new QLabel(QString::fromStdString(GrowerSummary(report, growerUnit)));
     grower->setObjectName("lblgrower");
     grower->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    auto* show = new QPushButton("Show in &Tree");
-    show->setObjectName("cmdgrower");
-    show->setEnabled(report.Grower.has_value());
+    cmdgrower_ = new QPushButton("Show in &Tree");
+    cmdgrower_->setObjectName("cmdgrower");
+    cmdgrower_->setEnabled(report.Grower.has_value());
+    cmdgrower_->hide();
     auto* save = new QPushButton("Save Chart &As…");
     save->setObjectName("cmdsavechart");
     auto* close = new QPushButton("&Close");
@@ -63,7 +69,7 @@ TrendWindow::TrendWindow(const TrendReport& report, char unit, FileDialogs& dial
     splitter->setStretchFactor(1, 1);
     auto* growerRow = new QHBoxLayout;
     growerRow->addWidget(grower, 1);
-    growerRow->addWidget(show);
+    growerRow->addWidget(cmdgrower_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(save);
@@ -76,7 +82,7 @@ TrendWindow::TrendWindow(const TrendReport& report, char unit, FileDialogs& dial
     resize(900, 680);
 
     const std::string directory = report.Grower ? report.Grower->Directory : std::string();
-    connect(show, &QPushButton::clicked, this, [this, directory]() {
+    connect(cmdgrower_, &QPushButton::clicked, this, [this, directory]() {
         if (growerOpener_) growerOpener_(directory);
     });
     connect(save, &QPushButton::clicked, this, [this]() {
@@ -86,6 +92,11 @@ TrendWindow::TrendWindow(const TrendReport& report, char unit, FileDialogs& dial
                        dialogs_, prompter_);
     });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
+}
+
+void TrendWindow::SetGrowerOpener(std::function<void(const std::string&)> opener) {
+    growerOpener_ = std::move(opener);
+    cmdgrower_->setVisible(static_cast<bool>(growerOpener_));
 }
 
 void TrendWindow::FillTable(const TrendReport& report, char unit) {

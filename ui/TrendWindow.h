@@ -5,6 +5,7 @@
 // when it opened (the table is the one "corvina-cli trend" prints) and reads
 // nothing more, so it may stay open beside the analysis window, which closes
 // it when it goes. "Show in Tree" hands the top grower back to that window.
+// Where the database holds several hosts, the title names the host and path.
 //
 // Error policy: nothing here fails; saving the chart says its own failures
 // through the prompter.
@@ -33,8 +34,9 @@ public:
     TrendWindow(const TrendReport& report, char unit, FileDialogs& dialogs, Prompter& prompter,
                 QWidget* parent = nullptr);
 
-    // What "Show in &Tree" does with the top grower's directory.
-    void SetGrowerOpener(std::function<void(const std::string&)> opener) { growerOpener_ = std::move(opener); }
+    // What "Show in &Tree" does with the top grower's directory; without
+    // one (no tree to show it in) the button is hidden.
+    void SetGrowerOpener(std::function<void(const std::string&)> opener);
 
     TrendChart& Chart() { return *chart_; }
 
@@ -45,6 +47,7 @@ private:
     Prompter& prompter_;
     std::function<void(const std::string&)> growerOpener_;
     TrendChart* chart_ = nullptr;
+    QPushButton* cmdgrower_ = nullptr;
     QTableWidget* grdtrend_ = nullptr;
 };
 

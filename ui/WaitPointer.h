@@ -1,6 +1,7 @@
 #pragma once
 // The busy pointer for as long as a WaitPointer lives: long list fills and
-// analyses show it, and it comes back however the work ends.
+// analyses show it, and it comes back however the work ends. Work that lets
+// the user go on meanwhile shows Qt::BusyCursor, the arrow with a clock.
 
 #include <QApplication>
 
@@ -8,7 +9,7 @@ namespace corvina {
 
 class WaitPointer {
 public:
-    WaitPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    explicit WaitPointer(Qt::CursorShape shape = Qt::WaitCursor) { QApplication::setOverrideCursor(shape); }
     ~WaitPointer() { QApplication::restoreOverrideCursor(); }
     WaitPointer(const WaitPointer&) = delete;
     WaitPointer& operator=(const WaitPointer&) = delete;
