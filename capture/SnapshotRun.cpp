@@ -194,7 +194,8 @@ private:
     // it stands for, so that a key repeated by a clock turned back still
     // orders by when the run took it.
     DateTime TakeKey() {
-        const std::time_t now = std::time(nullptr);
+        const std::time_t now =
+            request_.Instant ? static_cast<std::time_t>(*request_.Instant + laterSeconds_) : std::time(nullptr);
         std::tm local{};
         localtime_r(&now, &local);
         instant_ = static_cast<std::int64_t>(now);
@@ -214,7 +215,12 @@ private:
                 return Stop(RunOutcome::Failed, Failure{error, {}});
             }
             if (!taken) return true;
-            while (DateTime::Now() == key) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            // A given instant moves on by itself; the clock is waited for.
+            if (request_.Instant) {
+                ++laterSeconds_;
+            } else {
+                while (DateTime::Now() == key) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
             key = TakeKey();
         }
     }
@@ -367,6 +373,7 @@ private:
     DiskTotals disk_;
     std::optional<std::int64_t> instant_;
     std::optional<int> utcOffset_;
+    std::int64_t laterSeconds_ = 0;  // how far a given instant moved to find a free key
     RunOutcome stop_ = RunOutcome::Failed;
     std::optional<Failure> failure_;
 };

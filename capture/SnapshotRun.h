@@ -39,6 +39,12 @@ struct SnapshotRequest {
     int Threads = 0;                 // that read the tree; 0: DefaultWalkThreads()
     std::string HostLabel;           // the Host row's label; "": this machine's name
     std::vector<Exclusion> Exclusions;  // what the walk leaves out, kept with the snapshot
+    // The moment the snapshot stands for, in seconds since 1970 UTC, when
+    // the tree was read before the run (an imported scan); none: the run's
+    // own start. Its key is this instant's local time, or the next second
+    // free, and the instant moves with it, so that a key always names the
+    // local time of its instant.
+    std::optional<std::int64_t> Instant;
 };
 
 enum class RunOutcome {

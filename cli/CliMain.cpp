@@ -41,6 +41,8 @@ int ParseAndRun(int argc, char** argv) {
     AddPruneCommand(app, &exitCode);
     AddHostsCommand(app, &exitCode);
     AddAlertCommand(app, &exitCode);
+    AddImportCommand(app, &exitCode);
+    AddExportCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);
