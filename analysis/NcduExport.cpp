@@ -121,7 +121,7 @@ private:
             const FilediskSql disk = FilediskTerms({.Files = "f", .Filedisk = "fd", .Diskusage = "du"}, tables);
             error = files_.Prepare(database_,
                                    "SELECT f.Filename, f.Filesize, " + disk.Diskbytes + ", f.Filedate FROM files f" +
-                                       disk.Joins + " WHERE f.Snapshot = ?1 AND f.Filedir = ?2",
+                                       disk.Joins + " WHERE f.Snapshot = ?1 AND f.Filedir = ?2 ORDER BY f.Filename",
                                    StatementUse::Repeated);
         }
         return error;

@@ -17,6 +17,7 @@
 
 #include "base/DateTime.h"
 #include "tests/cli/RunTool.h"
+#include "tests/support/ServerSchema.h"
 #include "tests/support/TempDir.h"
 
 namespace corvina {
@@ -250,6 +251,48 @@ TEST(NcduExport, RealNcduOpensTheExportWithTheSnapshotsSizes) {
     EXPECT_EQ(test::RunOkOn(db, {"export", "ncdu", "--snapshot", withFiles}).Out, test::ReadFile(exported));
     ASSERT_EQ(Shell("ncdu -f '" + exported + "' -o '" + dir.File("again.json") + "' 2>/dev/null"), 0);
     EXPECT_NE(test::ReadFile(dir.File("again.json")).find("{\"name\":\"bad\xff\""), std::string::npos);
+}
+
+// What the scan recorded comes back out as it was read, on a file and a
+// server alike: sizes, dates, a file of two names counted once (at the first
+// in row order), a link below the threshold, a file system the scan left out
+// and a directory it could not read listed as errors.
+TEST(NcduExport, AnImportedScanExportsAsItWasReadOnFileAndServer) {
+    const test::ServerSchema schema;
+    test::TempDir dir;
+    const std::string scan = dir.File("scan.json"), exported = dir.File("e.json");
+    test::WriteFile(scan, R"([1,2,{"progname":"ncdu","timestamp":1700000000},
+[{"name":"/srv","asize":4096,"dsize":4096,"dev":7},
+{"name":"one","asize":5000,"dsize":8192,"ino":11,"hlnkc":true,"nlink":2,"mtime":1690000000},
+{"name":"link","asize":9,"notreg":true,"unknown":{"nested":[1,[2]]}},
+{"name":"tmp","excluded":"otherfs"},
+[{"name":"locked","asize":4096,"dsize":4096,"read_error":true}],
+[{"name":"data","asize":4096,"dsize":4096},
+{"name":"two","asize":5000,"dsize":8192,"ino":11,"hlnkc":true,"nlink":2,"mtime":1690000000},
+{"name":"small","asize":10,"dsize":4096,"mtime":1690000000}]]])");
+    const std::string expected = R"json([{"name":"/srv","dsize":4096},
+{"name":"one","asize":5000,"dsize":8192,"mtime":1690000000},
+{"name":"(1 smaller file)","asize":9},
+[{"name":"data","dsize":4096},
+{"name":"two","asize":5000,"mtime":1690000000},
+{"name":"(1 smaller file)","asize":10,"dsize":4096}],
+[{"name":"locked","dsize":4096}]]]
+)json";
+    std::vector<std::string> locations{dir.File("s.mdb")};
+    if (!test::TestServer().empty()) locations.push_back(schema.Location());
+    for (const std::string& location : locations) {
+        SCOPED_TRACE(location);
+        const test::ToolRun imported =
+            test::RunOkOn(location, {"import", "ncdu", scan, "--files", "--min-size", "100"});
+        EXPECT_NE(imported.Err.find("\n  /srv/tmp: left out by the scan: on another file system\n"
+                                    "  /srv/locked/: could not be read by the scan\n"),
+                  std::string::npos)
+            << imported.Err;
+        test::RunOkOn(location, {"export", "ncdu", exported});
+        const std::string text = test::ReadFile(exported);
+        EXPECT_NE(text.find("\"timestamp\":1700000000},\n"), std::string::npos) << text;
+        EXPECT_EQ(text.substr(text.find('\n') + 1), expected);
+    }
 }
 
 }  // namespace
