@@ -58,7 +58,9 @@ std::string Trimmed(std::string_view text) {
 RunMessage Plain(std::string text) { return RunMessage{std::move(text), false}; }
 RunMessage Warning(std::string text) { return RunMessage{std::move(text), true}; }
 
-std::optional<RunMessage> CheckTexts(const SnapshotRequest& request) {
+}  // namespace
+
+std::optional<RunMessage> CheckSnapshotTexts(const SnapshotRequest& request) {
     if (request.Description.empty()) return Plain("Enter a Snapshot description");
     if (Trimmed(request.BasePath).empty()) return Plain("Select a directory or path");
     if (CharacterCount(request.Description) > kMaxDescription) {
@@ -67,6 +69,8 @@ std::optional<RunMessage> CheckTexts(const SnapshotRequest& request) {
     }
     return std::nullopt;
 }
+
+namespace {
 
 std::string NotADirectoryText(std::string_view path, std::string_view reason) {
     return "The path " + std::string(path) + " is not an existing directory (" + std::string(reason) + ")";
@@ -166,7 +170,7 @@ private:
     // The checks of the click, then those only the run can make: a database
     // that takes snapshots, a base the file system opens.
     std::optional<RunMessage> Refusal() {
-        if (std::optional<RunMessage> refusal = CheckTexts(request_)) return refusal;
+        if (std::optional<RunMessage> refusal = CheckSnapshotTexts(request_)) return refusal;
         if (StoreError writable = CheckSnapshotWritable(database_); !writable.Ok()) return Warning(writable.Reason);
         DirectoryHandle probe;
         EntryStat stat;
@@ -410,7 +414,7 @@ std::string MachineName() {
 }
 
 std::optional<RunMessage> CheckSnapshotInput(const SnapshotRequest& request) {
-    if (std::optional<RunMessage> refusal = CheckTexts(request)) return refusal;
+    if (std::optional<RunMessage> refusal = CheckSnapshotTexts(request)) return refusal;
     std::error_code error;
     std::string path = Trimmed(request.BasePath);
     if (request.Style == PathStyle::Posix && !std::filesystem::is_directory(path, error)) {

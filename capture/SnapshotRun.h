@@ -76,6 +76,11 @@ inline constexpr std::string_view kTooManyFileErrors = "Snapshot aborted due to 
 // What a run waiting for another run's write lock shows as its status.
 inline constexpr std::string_view kWaitingForWriter = "Waiting for another snapshot of this database to finish";
 
+// The checks of the texts alone: "Enter a Snapshot description", "Select a
+// directory or path", a description over 255 characters. For a tree read
+// elsewhere, whose base path is no directory of this machine.
+std::optional<RunMessage> CheckSnapshotTexts(const SnapshotRequest& request);
+
 // The click's checks: "Enter a Snapshot description", "Select a directory or
 // path", a description over 255 characters, a base path that is not an
 // existing directory. Returns what refuses the input; none when the run may start.

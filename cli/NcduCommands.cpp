@@ -66,6 +66,10 @@ int RunImport(const ImportOptions& options) {
     request.Description = options.Description.empty() ? DefaultDescription(request.BasePath, taken) : options.Description;
 
     StderrPrompter prompter;
+    if (std::optional<RunMessage> refusal = CheckSnapshotTexts(request)) {
+        ShowMessage(prompter, refusal->Text);
+        return kExitUsage;
+    }
     DatabaseState state;
     if (int rc = OpenForCommand(state, options.Db, prompter, OpenMode::CreateWhenMissing); rc != kExitOk) return rc;
     if (StoreError writable = CheckSnapshotWritable(state); !writable.Ok()) {
