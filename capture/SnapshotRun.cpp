@@ -59,7 +59,9 @@ std::string Trimmed(std::string_view text) {
 RunMessage Plain(std::string text) { return RunMessage{std::move(text), false}; }
 RunMessage Warning(std::string text) { return RunMessage{std::move(text), true}; }
 
-std::optional<RunMessage> CheckTexts(const SnapshotRequest& request) {
+}  // namespace
+
+std::optional<RunMessage> CheckSnapshotTexts(const SnapshotRequest& request) {
     if (request.Description.empty()) return Plain("Enter a Snapshot description");
     if (Trimmed(request.BasePath).empty()) return Plain("Select a directory or path");
     if (CharacterCount(request.Description) > kMaxDescription) {
@@ -68,6 +70,8 @@ std::optional<RunMessage> CheckTexts(const SnapshotRequest& request) {
     }
     return std::nullopt;
 }
+
+namespace {
 
 std::string NotADirectoryText(std::string_view path, std::string_view reason) {
     return "The path " + std::string(path) + " is not an existing directory (" + std::string(reason) + ")";
@@ -167,7 +171,7 @@ private:
     // The checks of the click, then those only the run can make: a database
     // that takes snapshots, a base the file system opens.
     std::optional<RunMessage> Refusal() {
-        if (std::optional<RunMessage> refusal = CheckTexts(request_)) return refusal;
+        if (std::optional<RunMessage> refusal = CheckSnapshotTexts(request_)) return refusal;
         if (StoreError writable = CheckSnapshotWritable(database_); !writable.Ok()) return Warning(writable.Reason);
         DirectoryHandle probe;
         EntryStat stat;
@@ -207,7 +211,8 @@ private:
     // it stands for, so that a key repeated by a clock turned back still
     // orders by when the run took it.
     DateTime TakeKey() {
-        const std::time_t now = std::time(nullptr);
+        const std::time_t now =
+            (request_.Instant ? static_cast<std::time_t>(*request_.Instant) : std::time(nullptr)) + laterSeconds_;
         std::tm local{};
         localtime_r(&now, &local);
         instant_ = static_cast<std::int64_t>(now);
@@ -224,17 +229,19 @@ private:
         DateTime& key = result_.Key;
         key = TakeKey();
         const bool overlap = database_.Engine->RunsOverlap();
-        for (std::int64_t later = 1;; ++later) {
+        for (;;) {
             bool free = false;
             if (StoreError error = ClaimKey(database_, key, free); !error.Ok()) {
                 return Stop(RunOutcome::Failed, Failure{error, {}});
             }
             if (free) return true;
-            if (overlap) {
-                key = DateTime::FromUnix(*instant_ + later);
-                continue;
+            // A given instant, and a run beside others, move on to the next
+            // second at once; a lone run waits for the clock.
+            if (overlap || request_.Instant) {
+                ++laterSeconds_;
+            } else {
+                while (DateTime::Now() == key) std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
-            while (DateTime::Now() == key) std::this_thread::sleep_for(std::chrono::milliseconds(20));
             key = TakeKey();
         }
     }
@@ -387,6 +394,7 @@ private:
     DiskTotals disk_;
     std::optional<std::int64_t> instant_;
     std::optional<int> utcOffset_;
+    std::int64_t laterSeconds_ = 0;  // how far a given instant moved to find a free key
     RunOutcome stop_ = RunOutcome::Failed;
     std::optional<Failure> failure_;
 };
@@ -423,7 +431,7 @@ std::string MachineName() {
 }
 
 std::optional<RunMessage> CheckSnapshotInput(const SnapshotRequest& request) {
-    if (std::optional<RunMessage> refusal = CheckTexts(request)) return refusal;
+    if (std::optional<RunMessage> refusal = CheckSnapshotTexts(request)) return refusal;
     std::error_code error;
     std::string path = Trimmed(request.BasePath);
     if (request.Style == PathStyle::Posix && !std::filesystem::is_directory(path, error)) {

@@ -39,6 +39,12 @@ struct SnapshotRequest {
     int Threads = 0;                 // that read the tree; 0: DefaultWalkThreads()
     std::string HostLabel;           // the Host row's label; "": this machine's name
     std::vector<Exclusion> Exclusions;  // what the walk leaves out, kept with the snapshot
+    // The moment the snapshot stands for, in seconds since 1970 UTC, when
+    // the tree was read before the run (an imported scan); none: the run's
+    // own start. Its key is this instant's local time, or the next second
+    // free, and the instant moves with it, so that a key always names the
+    // local time of its instant.
+    std::optional<std::int64_t> Instant;
 };
 
 enum class RunOutcome {
@@ -69,6 +75,11 @@ inline constexpr std::string_view kTooManyFileErrors = "Snapshot aborted due to 
 
 // What a run waiting for another run's write lock shows as its status.
 inline constexpr std::string_view kWaitingForWriter = "Waiting for another snapshot of this database to finish";
+
+// The checks of the texts alone: "Enter a Snapshot description", "Select a
+// directory or path", a description over 255 characters. For a tree read
+// elsewhere, whose base path is no directory of this machine.
+std::optional<RunMessage> CheckSnapshotTexts(const SnapshotRequest& request);
 
 // The click's checks: "Enter a Snapshot description", "Select a directory or
 // path", a description over 255 characters, a base path that is not an

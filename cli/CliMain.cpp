@@ -42,6 +42,8 @@ int ParseAndRun(int argc, char** argv) {
     AddHostsCommand(app, &exitCode);
     AddAlertCommand(app, &exitCode);
     AddHostRoleCommand(app, &exitCode);
+    AddImportCommand(app, &exitCode);
+    AddExportCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);

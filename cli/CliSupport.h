@@ -141,6 +141,8 @@ void AddPruneCommand(CLI::App& app, int* exitCode);
 void AddHostsCommand(CLI::App& app, int* exitCode);
 void AddHostRoleCommand(CLI::App& app, int* exitCode);
 void AddAlertCommand(CLI::App& app, int* exitCode);
+void AddImportCommand(CLI::App& app, int* exitCode);
+void AddExportCommand(CLI::App& app, int* exitCode);
 
 // --keep-last, --keep-daily, --keep-weekly, --keep-monthly and --keep-yearly,
 // each a count from 1 up, for prune and for the prune step of a schedule;

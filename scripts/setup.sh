@@ -20,13 +20,14 @@ CORVINA_PACKAGES=(
 # completion, systemd's unit checker, what cpack uses to build and inspect the
 # Debian package, and lintian to judge it; the database server the server
 # tests start throwaway instances of; promtool (prometheus), which checks the
-# metrics hosts prints.
+# metrics hosts prints; ncdu, whose exports the import reads and whose browser
+# opens ours, in a terminal that tmux gives it.
 CORVINA_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 util-linux sqlite3
   xvfb openbox xdotool xclip x11-utils imagemagick
   desktop-file-utils appstream man-db bash-completion systemd dpkg-dev file lintian postgresql
-  prometheus
+  prometheus ncdu tmux
 )
 
 # corvina_install_packages [extra packages...]: CORVINA_PACKAGES and the extras.

@@ -113,7 +113,7 @@ RunningTool::RunningTool(const std::vector<std::string>& args, const ToolOptions
     if (options.Unprivileged) argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     argv.push_back(CORVINA_CLI_PATH);
     argv.insert(argv.end(), args.begin(), args.end());
-    const std::string streams[] = {"/dev/null", options.StdoutPath.empty() ? dir_ + "/out" : options.StdoutPath,
+    const std::string streams[] = {options.StdinPath, options.StdoutPath.empty() ? dir_ + "/out" : options.StdoutPath,
                                    options.StderrPath.empty() ? dir_ + "/err" : options.StderrPath};
 
     pid_ = ::fork();

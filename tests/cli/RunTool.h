@@ -23,6 +23,7 @@ struct ToolRun {
 
 struct ToolOptions {
     bool Unprivileged = false;  // runs as user and group 65534 through setpriv
+    std::string StdinPath = "/dev/null";  // what the tool reads as its input
     // Files written instead of the captured Out or Err (/dev/full), and a
     // settings folder that outlives the run.
     std::string StdoutPath = {};

@@ -37,6 +37,8 @@ TEST(Usage, EveryMalformedArgumentExitsTwoNamingItAndOpensNoDatabase) {
     test::TempDir dir;
     const std::string db = dir.File("never.mdb"), tree = dir.File("t");
     fs::create_directory(tree);
+    const std::string scan = dir.File("scan.json");
+    test::WriteFile(scan, "[1,2,{},[{\"name\":\"/srv\"}]]");
     const struct {
         Args Arguments;
         std::string Named;
@@ -75,6 +77,10 @@ TEST(Usage, EveryMalformedArgumentExitsTwoNamingItAndOpensNoDatabase) {
          "cannot read the patterns of --exclude-from " + tree + ": Is a directory\n"},
         {{"schedule", tree, "--exclude", "*.o", "--exclude-from", dir.File("none")},
          "--exclude-from " + dir.File("none")},
+        {{"import"}, "A subcommand is required"},
+        {{"import", "ncdu", scan, "--min-size", "1X"}, "not a size: 1X"},
+        {{"import", "ncdu", scan, "--description", std::string(256, 'd')}, "description is longer than 255 characters"},
+        {{"export", "ncdu", "--snapshot", "junk"}, "--snapshot: not a snapshot key: junk"},
     };
     const test::ToolOptions options{.ConfigHome = dir.File("config")};
     for (const auto& c : cases) {
