@@ -41,6 +41,7 @@ int ParseAndRun(int argc, char** argv) {
     AddPruneCommand(app, &exitCode);
     AddHostsCommand(app, &exitCode);
     AddAlertCommand(app, &exitCode);
+    AddBrowseCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);
