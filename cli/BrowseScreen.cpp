@@ -165,7 +165,13 @@ std::vector<ScreenLine> Header(const BrowseModel& model, int width, bool utf8) {
     lines.push_back({{{"Corvina  " + FitTail(EscapeForDisplay(setup.DatabaseName), width - 9, utf8), CellStyle::Title}}});
     std::string snapshots = "Snapshot " + FormatKey(setup.Snapshot) + "  ";
     snapshots += model.HasCompare() ? "compared with " + FormatKey(setup.Compare) : std::string("no compare snapshot");
-    lines.push_back({{{snapshots + "  " + BasisText(model.Basis()), CellStyle::Title}}});
+    snapshots += "  " + BasisText(model.Basis());
+    // A narrow screen keeps both keys and the basis in fewer words.
+    if (static_cast<int>(snapshots.size()) > width) {
+        snapshots = FormatKey(setup.Snapshot) + (model.HasCompare() ? " vs " + FormatKey(setup.Compare) : "") + "  " +
+                    (model.Basis() == SizeBasis::Disk ? "on disk" : "apparent");
+    }
+    lines.push_back({{{snapshots, CellStyle::Title}}});
     const BrowseEntry& directory = model.Directory();
     std::string totals = SizeText(directory.Bytes);
     if (model.GrowthKnown()) totals += "  " + GrowthText(directory.Growth());

@@ -11,6 +11,7 @@ CORVINA_PACKAGES=(
   qt6-base-dev qt6-svg-dev libgl-dev
   libsqlite3-dev libsqlitecpp-dev libpq-dev
   libcli11-dev libfmt-dev nlohmann-json3-dev
+  libncurses-dev
 )
 # Only the tests and benchmarks need these: the test libraries; python3 for
 # the benchmarks' scripts; setpriv (util-linux) to run as another user; the
@@ -20,13 +21,13 @@ CORVINA_PACKAGES=(
 # completion, systemd's unit checker, what cpack uses to build and inspect the
 # Debian package, and lintian to judge it; the database server the server
 # tests start throwaway instances of; promtool (prometheus), which checks the
-# metrics hosts prints.
+# metrics hosts prints; tmux, the pseudo-terminal the browse test types into.
 CORVINA_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 util-linux sqlite3
   xvfb openbox xdotool xclip x11-utils imagemagick
   desktop-file-utils appstream man-db bash-completion systemd dpkg-dev file lintian postgresql
-  prometheus
+  prometheus tmux
 )
 
 # corvina_install_packages [extra packages...]: CORVINA_PACKAGES and the extras.

@@ -341,6 +341,9 @@ TEST(BrowseTerminal, KeysMoveThroughTheTreeInUtf8AndInTheCLocaleAndAResizeDrawsA
         })) << screen;
         SaveScreen("browse-60x15.txt", screen);
         EXPECT_NE(screen.find("+19.5 KB         1  big/\n"), std::string::npos) << screen;
+        // Both keys and the basis still fit.
+        EXPECT_NE(screen.find(" vs "), std::string::npos) << screen;
+        EXPECT_NE(screen.find("  apparent\n"), std::string::npos) << screen;
 
         terminal.Keys("q");
         EXPECT_TRUE(test::WaitUntil([&] { return terminal.Ended() == "1 0\n"; })) << terminal.Ended();
