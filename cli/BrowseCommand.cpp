@@ -14,7 +14,7 @@
 
 #include "analysis/AnalysisSession.h"
 #include "analysis/DiskFigures.h"
-#include "cli/BrowseModel.h"
+#include "cli/BrowseCommand.h"
 #include "cli/BrowseTerminal.h"
 #include "cli/CliSupport.h"
 #include "cli/Output.h"
@@ -22,15 +22,6 @@
 
 namespace corvina::cli {
 namespace {
-
-struct BrowseOptions {
-    std::string Snapshot = "latest";
-    std::string Compare;  // "": previous, when there is one
-    std::string Dir;
-    std::string Size = "apparent";
-    std::string Host;  // "": see ChooseHost
-    std::string Db;
-};
 
 int Fail(const std::string& text) {
     PrintMessage(text);
@@ -99,6 +90,16 @@ int Prepare(DatabaseState& db, const BrowseOptions& options, const std::optional
 int RunBrowseCommand(const BrowseOptions& options) {
     if (int rc = CheckUsage(options); rc != kExitOk) return rc;
     DatabaseState db;
+    std::unique_ptr<BrowseModel> model;
+    if (int rc = OpenBrowser(db, options, model); rc != kExitOk) return rc;
+    // Names in UTF-8 show as characters where the terminal's locale is UTF-8.
+    std::setlocale(LC_ALL, "");
+    return RunBrowserTerminal(*model);
+}
+
+}  // namespace
+
+int OpenBrowser(DatabaseState& db, const BrowseOptions& options, std::unique_ptr<BrowseModel>& model) {
     StderrPrompter prompter;
     if (int rc = OpenForCommand(db, options.Db, prompter); rc != kExitOk) return rc;
     // As analyse: a key names one snapshot whoever took it; latest needs a host.
@@ -110,17 +111,13 @@ int RunBrowseCommand(const BrowseOptions& options) {
     AnalysisSession session(db, messages);
     BrowseSetup setup;
     if (int rc = Prepare(db, options, host, session, setup); rc != kExitOk) return rc;
-    BrowseModel model(db, setup);
+    model = std::make_unique<BrowseModel>(db, setup);
     const std::string dir(WithoutTrailingSeparators(options.Dir, setup.Style));
     bool found = false;
-    if (StoreError error = model.Open(dir, found); !error.Ok()) EndOnStoreError(db, error);
+    if (StoreError error = model->Open(dir, found); !error.Ok()) EndOnStoreError(db, error);
     if (!found) return Fail("snapshot " + FormatKey(setup.Snapshot) + " holds no directory " + dir);
-    // Names in UTF-8 show as characters where the terminal's locale is UTF-8.
-    std::setlocale(LC_ALL, "");
-    return RunBrowserTerminal(model);
+    return kExitOk;
 }
-
-}  // namespace
 
 void AddBrowseCommand(CLI::App& app, int* exitCode) {
     auto options = std::make_shared<BrowseOptions>();
