@@ -107,17 +107,7 @@ void Draw(const BrowseModel& model, bool utf8, bool colour) {
     refresh();
 }
 
-}  // namespace
-
-int RunBrowserTerminal(BrowseModel& model) {
-    const bool utf8 = std::string_view(nl_langinfo(CODESET)) == "UTF-8";
-    SCREEN* screen = newterm(nullptr, stdout, stdin);
-    if (screen == nullptr) {
-        const char* term = std::getenv("TERM");
-        PrintMessage("browse cannot drive this terminal (TERM=" + std::string(term != nullptr ? term : "") + ")");
-        return kExitUsage;
-    }
-    Session session(screen);
+int Browse(BrowseModel& model, bool utf8) {
     cbreak();
     noecho();
     nonl();
@@ -136,6 +126,29 @@ int RunBrowserTerminal(BrowseModel& model) {
         const std::optional<BrowseCommand> command = CommandOfKey(key);
         if (command && !model.Handle(*command)) return kExitOk;
     }
+}
+
+}  // namespace
+
+int RunBrowserTerminal(BrowseModel& model) {
+    const bool utf8 = std::string_view(nl_langinfo(CODESET)) == "UTF-8";
+    SCREEN* screen = newterm(nullptr, stdout, stdin);
+    if (screen == nullptr) {
+        const char* term = std::getenv("TERM");
+        PrintMessage("browse cannot drive this terminal (TERM=" + std::string(term != nullptr ? term : "") + ")");
+        return kExitUsage;
+    }
+    {
+        // A terminal that cannot put the cursor where a line goes (TERM=dumb)
+        // would get every line written over the last one.
+        Session session(screen);
+        const char* cursorAddress = tigetstr(const_cast<char*>("cup"));
+        if (cursorAddress != nullptr && cursorAddress != reinterpret_cast<char*>(-1)) return Browse(model, utf8);
+    }
+    const char* term = std::getenv("TERM");
+    PrintMessage("browse needs a terminal that can move its cursor; TERM=" + std::string(term != nullptr ? term : "") +
+                 " cannot");
+    return kExitUsage;
 }
 
 }  // namespace corvina::cli

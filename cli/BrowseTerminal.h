@@ -5,8 +5,8 @@
 // is not set. A resize (SIGWINCH, read as KEY_RESIZE) draws again at the new
 // size.
 //
-// Error policy: a terminal ncurses cannot drive is said on stderr and
-// returns kExitUsage; otherwise the loop ends only when the model quits.
+// Error policy: a terminal ncurses cannot drive, or one that cannot move its
+// cursor (TERM=dumb), is said on stderr and returns kExitUsage; otherwise the loop ends only when the model quits.
 
 #include <optional>
 

@@ -283,8 +283,8 @@ std::size_t LineCount(const std::string& screen) { return static_cast<std::size_
 // and help panels closed by a key, a resize, quitting with 0. A name that is
 // not UTF-8 shows escaped as every output escapes it; a UTF-8 name shows as
 // it is where the locale is UTF-8, and escaped in the C locale, where the bar
-// is drawn with "#" and NO_COLOR leaves out colours. Without a terminal the
-// tool says so and exits 2.
+// is drawn with "#" and NO_COLOR leaves out colours. Without a terminal, or
+// on one that cannot move its cursor, the tool says so and exits 2.
 TEST(BrowseTerminal, KeysMoveThroughTheTreeInUtf8AndInTheCLocaleAndAResizeDrawsAgain) {
     test::TempDir dir;
     const std::string tree = dir.File("tree"), db = dir.File("s.mdb");
@@ -329,8 +329,16 @@ TEST(BrowseTerminal, KeysMoveThroughTheTreeInUtf8AndInTheCLocaleAndAResizeDrawsA
         EXPECT_NE(screen.find("Forecast: "), std::string::npos) << screen;
         terminal.Keys("q");  // closes the panel only
         terminal.WaitForNo("Trend of");
+        terminal.Keys("Down i");
+        screen = terminal.WaitFor("Details");
+        SaveScreen("browse-details.txt", screen);
+        EXPECT_NE(screen.find("Path:             " + tree + "/(files)\n"), std::string::npos) << screen;
+        EXPECT_NE(screen.find("Growth:           +0 B\n"), std::string::npos) << screen;
+        terminal.Keys("Escape");
+        terminal.WaitForNo("Details");
         terminal.Keys("?");
-        terminal.WaitFor("follow the growth");
+        screen = terminal.WaitFor("follow the growth");
+        SaveScreen("browse-help.txt", screen);
         terminal.Keys("Escape");
         terminal.WaitFor("Name");
 
@@ -359,6 +367,14 @@ TEST(BrowseTerminal, KeysMoveThroughTheTreeInUtf8AndInTheCLocaleAndAResizeDrawsA
         EXPECT_EQ(terminal.Screen(true).find("31m"), std::string::npos) << "no colour with NO_COLOR";
         terminal.Keys("q");
         EXPECT_TRUE(test::WaitUntil([&] { return terminal.Ended() == "1 0\n"; })) << terminal.Ended();
+    }
+    {
+        // A terminal that cannot move its cursor would get every line over the last.
+        Terminal terminal("env TERM=dumb " + browse);
+        EXPECT_TRUE(test::WaitUntil([&] { return terminal.Ended() == "1 2\n"; })) << terminal.Ended();
+        EXPECT_NE(terminal.Screen().find("browse needs a terminal that can move its cursor; TERM=dumb cannot"),
+                  std::string::npos)
+            << terminal.Screen();
     }
 }
 
