@@ -2,11 +2,16 @@
 
 #include <curses.h>
 #include <langinfo.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "cli/BrowseScreen.h"
 #include "cli/CliSupport.h"
@@ -128,6 +133,96 @@ int Browse(BrowseModel& model, bool utf8) {
     }
 }
 
+// Terminals that cannot move the cursor (TERM=dumb) get whole screens one
+// after another, the selected line marked by ">" in a gutter of its own: each
+// key prints the screen again, and the newest is the one in view.
+class RawInput {
+public:
+    RawInput() {
+        saved_ = ::tcgetattr(STDIN_FILENO, &mode_) == 0;
+        termios raw = mode_;
+        raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        if (saved_) ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    }
+    ~RawInput() {
+        if (saved_) ::tcsetattr(STDIN_FILENO, TCSANOW, &mode_);
+    }
+    RawInput(const RawInput&) = delete;
+    RawInput& operator=(const RawInput&) = delete;
+
+    // A key as getch() would return it; ERR at the end of input.
+    int Key() {
+        const int first = Byte(-1);
+        if (first != 27) return first;
+        // A lone Esc is a key; Esc [ or Esc O begins one of the keys below.
+        const int second = Byte(50);
+        if (second != '[' && second != 'O') return 27;
+        switch (const int third = Byte(50)) {
+            case 'A': return KEY_UP;
+            case 'B': return KEY_DOWN;
+            case 'C': return KEY_RIGHT;
+            case 'D': return KEY_LEFT;
+            case 'H': return KEY_HOME;
+            case 'F': return KEY_END;
+            default:
+                if (third >= '0' && third <= '9' && Byte(50) == '~') {
+                    return third == '5' ? KEY_PPAGE : third == '6' ? KEY_NPAGE : third == '1' ? KEY_HOME
+                                                                   : third == '4' ? KEY_END : 0;
+                }
+                return 0;
+        }
+    }
+
+private:
+    // The next byte, waiting at most waitMs (-1: for ever); ERR for none.
+    static int Byte(int waitMs) {
+        pollfd in{STDIN_FILENO, POLLIN, 0};
+        unsigned char c = 0;
+        if (::poll(&in, 1, waitMs) <= 0 || ::read(STDIN_FILENO, &c, 1) != 1) return ERR;
+        return c;
+    }
+    termios mode_{};
+    bool saved_ = false;
+};
+
+// The terminal's size where it tells it, else 80 by 24.
+std::pair<int, int> PlainSize() {
+    winsize size{};
+    const bool known = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 2 && size.ws_row > 0;
+    return known ? std::pair<int, int>(size.ws_col, size.ws_row) : std::pair<int, int>(80, 24);
+}
+
+void DrawPlain(const BrowseModel& model, int width, int height, bool utf8) {
+    const std::vector<ScreenLine> lines = RenderBrowser(model, width - 2, height, utf8);
+    std::string text;
+    for (const ScreenLine& line : lines) {
+        std::string joined = line.Selected ? "> " : "  ";
+        for (const ScreenRun& run : line.Runs) joined += run.Text;
+        joined.erase(joined.find_last_not_of(' ') + 1);
+        text += "\n" + joined;
+    }
+    WriteOut(text);
+    FlushOut();
+}
+
+int BrowsePlain(BrowseModel& model, bool utf8) {
+    RawInput input;
+    for (;;) {
+        const auto [width, height] = PlainSize();
+        model.SetPageRows(BrowseListRows(height));
+        DrawPlain(model, width, height, utf8);
+        const int key = input.Key();
+        if (key == ERR) return kExitFailed;
+        const std::optional<BrowseCommand> command = CommandOfKey(key);
+        if (command && !model.Handle(*command)) {
+            WriteOut("\n");
+            return kExitOk;
+        }
+    }
+}
+
 }  // namespace
 
 int RunBrowserTerminal(BrowseModel& model) {
@@ -140,15 +235,13 @@ int RunBrowserTerminal(BrowseModel& model) {
     }
     {
         // A terminal that cannot put the cursor where a line goes (TERM=dumb)
-        // would get every line written over the last one.
+        // would get every line written over the last one: it gets screens in
+        // turn.
         Session session(screen);
         const char* cursorAddress = tigetstr(const_cast<char*>("cup"));
         if (cursorAddress != nullptr && cursorAddress != reinterpret_cast<char*>(-1)) return Browse(model, utf8);
     }
-    const char* term = std::getenv("TERM");
-    PrintMessage("browse needs a terminal that can move its cursor; TERM=" + std::string(term != nullptr ? term : "") +
-                 " cannot");
-    return kExitUsage;
+    return BrowsePlain(model, utf8);
 }
 
 }  // namespace corvina::cli

@@ -3,10 +3,11 @@
 // and taken down, keys read and turned into commands, the lines BrowseScreen
 // draws put on the screen, in colour where the terminal has it and NO_COLOR
 // is not set. A resize (SIGWINCH, read as KEY_RESIZE) draws again at the new
-// size.
+// size. A terminal that cannot move its cursor (TERM=dumb) is given whole
+// screens in turn, without ncurses.
 //
-// Error policy: a terminal ncurses cannot drive, or one that cannot move its
-// cursor (TERM=dumb), is said on stderr and returns kExitUsage; otherwise the loop ends only when the model quits.
+// Error policy: a terminal ncurses cannot drive is said on stderr and
+// returns kExitUsage; otherwise the loop ends only when the model quits.
 
 #include <optional>
 
