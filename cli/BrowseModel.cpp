@@ -400,7 +400,7 @@ void BrowseModel::ShowHelp() {
         "?                    this help",
         "q                    quit (the browser only reads: it changes nothing)",
         "",
-        "Growth is since the compare snapshot; (files) stands for a directory's own files.",
+        "Growth is since the compare snapshot; (files) is a directory's own files.",
     };
     panel_ = BrowsePanel::Help;
 }
