@@ -27,11 +27,12 @@ std::string ChildrenSql(const engine::Dialect& dialect, PathStyle style, bool co
     const std::string same = " FROM Dir b WHERE b.Snapshot = ?3 AND b.Dirname = d.Dirname AND b.Entrytype = d.Entrytype)";
     if (parts.Basis == SizeBasis::Apparent) {
         sql += "COALESCE(d.TotsizeF, 0), ";
-        sql += compare ? "COALESCE((SELECT b.TotsizeF" + same + ", 0) FROM Dir d" : "0 FROM Dir d";
+        sql += compare ? "COALESCE((SELECT b.TotsizeF" + same + ", 0)" : "0";
     } else {
         sql += parts.DirSize("d") + ", ";
-        sql += compare ? "(SELECT " + parts.DirSize("b") + same + " FROM Dir d" : "0 FROM Dir d";
+        sql += compare ? "(SELECT " + parts.DirSize("b") + same : "0";
     }
+    sql += ", COALESCE(d.Files, 0) FROM Dir d";
     // Names are ordered as they compare in the snapshot's path style.
     sql += " WHERE d.Snapshot = ?1 AND d.Parentdir = ?2 ORDER BY d.Entrytype, " +
            NameOperand(&dialect, style, "d.Shortname") + ", d.Dirname";
@@ -56,7 +57,7 @@ StoreError ListDirectoryChildren(DatabaseState& database, const DateTime& snapsh
     if (error.Ok() && !compare.IsNull()) error = query.BindText(3, FormatKey(compare));
     for (bool row = true; error.Ok() && (error = query.Step(row)).Ok() && row;) {
         children.push_back({std::string(query.Text(0)), std::string(query.Text(1)), query.Int64(2) != 0,
-                            query.Int64(3) != 0, query.Double(4), query.Double(5)});
+                            query.Int64(3) != 0, query.Double(4), query.Double(5), query.Int64(6)});
     }
     return error;
 }

@@ -26,6 +26,7 @@ struct DirectoryChild {
     bool Files = false;        // the "(files)" entry rather than a subdirectory
     double Bytes = 0;          // its size in the snapshot, in the basis asked for
     double CompareBytes = 0;   // the same in the compare snapshot; 0 when it has no such row
+    std::int64_t FileCount = 0;  // its Files: the files it counts, whichever the basis
 };
 
 // children holds what was read up to a failure. With a compare snapshot (not

@@ -104,26 +104,9 @@ int Analyse(const AnalyseOptions& options, const std::optional<std::string>& hos
     if (prime && !session.HasSnapshot(*prime, found).Ok()) return kExitFailed;
     if (!found) return Fail("no snapshot \"" + options.Snapshot + "\" in the database");
     if (!session.ChoosePrime(*prime).Ok()) return kExitFailed;
-    const std::string primeBase = session.PrimeInfo().InfoBasePath;
 
     if (!options.Compare.empty()) {
-        std::optional<DateTime> compare;
-        if (options.Compare != "previous") {
-            compare = ResolveKey(db, options.Compare);
-        } else if (!session.PreviousSnapshot(compare).Ok()) {
-            return kExitFailed;
-        }
-        found = false;
-        if (compare && !session.HasSnapshot(*compare, found).Ok()) return kExitFailed;
-        if (!found) {
-            return Fail(options.Compare == "previous" ? "no earlier snapshot of " + primeBase + " to compare with"
-                                                      : "no snapshot \"" + options.Compare + "\" in the database");
-        }
-        CompareChoice choice = session.ChooseCompare(*compare);
-        if (!choice.Error.Ok()) return kExitFailed;
-        if (!choice.Chosen) {
-            return Fail("snapshot " + FormatKey(*compare) + " is of " + choice.BasePath + ", not of " + primeBase);
-        }
+        if (int rc = ChooseCompareOption(db, session, options.Compare); rc != kExitOk) return rc;
     }
     switch (session.ShortfallOf(result.Entry->Kind)) {
         case Shortfall::None: break;

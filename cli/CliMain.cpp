@@ -44,6 +44,7 @@ int ParseAndRun(int argc, char** argv) {
     AddHostRoleCommand(app, &exitCode);
     AddImportCommand(app, &exitCode);
     AddExportCommand(app, &exitCode);
+    AddBrowseCommand(app, &exitCode);
     // Further commands register here, one line each.
     try {
         app.parse(argc, argv);

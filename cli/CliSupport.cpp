@@ -8,6 +8,7 @@
 
 #include <QSettings>
 
+#include "analysis/AnalysisSession.h"
 #include "app/Settings.h"
 #include "app/Startup.h"
 #include "cli/Output.h"
@@ -187,6 +188,30 @@ int CheckKeySyntax(const std::string& text, std::string_view option, bool previo
                  (previousToo ? " (expected yyyy-MM-dd HH:mm:ss, latest or previous)"
                               : " (expected yyyy-MM-dd HH:mm:ss or latest)"));
     return kExitUsage;
+}
+
+int ChooseCompareOption(DatabaseState& state, AnalysisSession& session, const std::string& option) {
+    const std::string primeBase = session.PrimeInfo().InfoBasePath;
+    std::optional<DateTime> compare;
+    if (option != "previous") {
+        compare = ResolveKey(state, option);
+    } else if (!session.PreviousSnapshot(compare).Ok()) {
+        return kExitFailed;
+    }
+    bool found = false;
+    if (compare && !session.HasSnapshot(*compare, found).Ok()) return kExitFailed;
+    if (!found) {
+        PrintMessage(option == "previous" ? "no earlier snapshot of " + primeBase + " to compare with"
+                                          : "no snapshot \"" + option + "\" in the database");
+        return kExitFailed;
+    }
+    CompareChoice choice = session.ChooseCompare(*compare);
+    if (!choice.Error.Ok()) return kExitFailed;
+    if (!choice.Chosen) {
+        PrintMessage("snapshot " + FormatKey(*compare) + " is of " + choice.BasePath + ", not of " + primeBase);
+        return kExitFailed;
+    }
+    return kExitOk;
 }
 
 void PrintRemovalFailure(const DatabaseState& state, const StoreError& error, const std::string& busyTail,

@@ -17,6 +17,10 @@
 #include "store/SnapshotDatabase.h"
 #include "store/StoreError.h"
 
+namespace corvina {
+class AnalysisSession;
+}
+
 namespace corvina::cli {
 
 inline constexpr int kExitOk = 0;
@@ -100,6 +104,12 @@ std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text
 // kExitOk when text is a date-time key, "latest", or "previous" where
 // previousToo; else kExitUsage.
 int CheckKeySyntax(const std::string& text, std::string_view option = {}, bool previousToo = false);
+// Makes the snapshot --compare names the session's compare snapshot: a key,
+// or "previous", the newest earlier snapshot of the prime snapshot's base
+// path. One that is missing or of another base path is said, and kExitFailed
+// returned; so is a failure of the database, which the session has told.
+int ChooseCompareOption(DatabaseState& state, AnalysisSession& session, const std::string& option);
+
 // A delete or a prune waits for a snapshot being written, up to a minute,
 // and says so once.
 class DeleteWait final : public LockWait {
@@ -143,6 +153,7 @@ void AddHostRoleCommand(CLI::App& app, int* exitCode);
 void AddAlertCommand(CLI::App& app, int* exitCode);
 void AddImportCommand(CLI::App& app, int* exitCode);
 void AddExportCommand(CLI::App& app, int* exitCode);
+void AddBrowseCommand(CLI::App& app, int* exitCode);
 
 // --keep-last, --keep-daily, --keep-weekly, --keep-monthly and --keep-yearly,
 // each a count from 1 up, for prune and for the prune step of a schedule;

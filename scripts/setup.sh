@@ -11,6 +11,7 @@ CORVINA_PACKAGES=(
   qt6-base-dev qt6-svg-dev libgl-dev
   libsqlite3-dev libsqlitecpp-dev libpq-dev
   libcli11-dev libfmt-dev nlohmann-json3-dev
+  libncurses-dev
 )
 # Only the tests and benchmarks need these: the test libraries; python3 for
 # the benchmarks' scripts; setpriv (util-linux) to run as another user; the
@@ -21,7 +22,7 @@ CORVINA_PACKAGES=(
 # Debian package, and lintian to judge it; the database server the server
 # tests start throwaway instances of; promtool (prometheus), which checks the
 # metrics hosts prints; ncdu, whose exports the import reads and whose browser
-# opens ours, in a terminal that tmux gives it.
+# opens ours, in a terminal that tmux gives it (the browse test types into it too).
 CORVINA_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 util-linux sqlite3
