@@ -482,7 +482,7 @@ TEST(Concurrency, RunsLandReadersNeverWaitWritersTakeTurnsAndStoppedRunsLeaveNot
 // and none says it waits; the stopped run lands once continued. A run of its
 // own host and path waits its turn, since it compares with what that one
 // stores, and says so.
-TEST(Concurrency, OnAServerAStoppedRunHoldsUpNoOtherHost) {
+TEST(Concurrency, AStoppedRunHoldsUpNoOtherHostOnServer) {
     if (test::TestServer().empty()) GTEST_SKIP() << "runs beside a database server (tests/server/with_server.sh)";
     const test::ServerSchema schema;
     test::TempDir dir;
