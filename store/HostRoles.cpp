@@ -86,13 +86,6 @@ std::vector<std::string> GrantStatements(const std::string& quotedRole) {
             "GRANT DELETE ON Snap, Dirspan, Filespan, Filesystem, Host, Exclusion, Diskusage" + to};
 }
 
-StoreError ReadOneInteger(DatabaseState& state, std::string_view sql, std::int64_t& value) {
-    std::optional<std::int64_t> read;
-    StoreError error = history::ReadInteger(state, sql, {}, read);
-    value = read.value_or(0);
-    return error;
-}
-
 struct FoundRole {
     bool Exists = false;
     std::string Quoted;  // the name as an identifier, quoted where it must be
@@ -196,12 +189,13 @@ StoreError SetUpHostRole(DatabaseState& state, const HostRole& role, LockWait& w
     }
     WriteTransaction transaction(state);
     if (StoreError error = transaction.Begin(wait); !error.Ok()) return error;
-    std::int64_t version = 0;
-    if (StoreError error = ReadOneInteger(state, "SELECT CAST(current_setting('server_version_num') AS BIGINT)", version);
+    std::optional<std::int64_t> version;
+    if (StoreError error =
+            history::ReadInteger(state, "SELECT CAST(current_setting('server_version_num') AS BIGINT)", {}, version);
         !error.Ok()) {
         return error;
     }
-    if (version < kFirstServerVersion) {
+    if (version.value_or(0) < kFirstServerVersion) {
         return MakeError(StoreCode::Other, "Host roles need PostgreSQL 15 or later; this server is older",
                          state.DatabasePath);
     }

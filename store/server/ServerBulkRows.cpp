@@ -69,6 +69,15 @@ bool AppendField(std::string& out, const BoundValue& value, unsigned type) {
     return true;
 }
 
+// Runs statements in turn; the first failure, naming its statement.
+StoreError RunEach(pg_conn* connection, const std::vector<std::string>& statements) {
+    for (const std::string& sql : statements) {
+        Result result(PQexec(connection, sql.c_str()));
+        if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) return ServerError(connection, result.get(), sql);
+    }
+    return {};
+}
+
 }  // namespace
 
 ServerBulkRows::ServerBulkRows(ServerConnection& connection, std::string table, std::vector<Field> fields,
@@ -168,24 +177,15 @@ std::string ServerBulkRows::LabelOfRow(int row) const {
 }
 
 StoreError ServerBulkRows::Insert() {
-    pg_conn* connection = connection_.Handle();
-    for (const std::string& sql : unstage_) {
-        Result result(PQexec(connection, sql.c_str()));
-        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) continue;
-        StoreError error = ServerError(connection, result.get(), sql);
-        connection_.AfterFailure();
-        return error;
-    }
-    return {};
+    StoreError error = RunEach(connection_.Handle(), unstage_);
+    if (!error.Ok()) connection_.AfterFailure();
+    return error;
 }
 
 StoreError ServerBulkRows::Send() {
     if (rows_ == 0) return {};
     pg_conn* connection = connection_.Handle();
-    for (const std::string& sql : stage_) {
-        Result result(PQexec(connection, sql.c_str()));
-        if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) continue;
-        StoreError error = ServerError(connection, result.get(), sql);
+    if (StoreError error = RunEach(connection, stage_); !error.Ok()) {
         Discard();
         connection_.AfterFailure();
         return error;
