@@ -73,6 +73,10 @@ public:
     // so that the two cannot be compared on disk; nullopt when both have
     // them or no compare snapshot is chosen.
     std::optional<DateTime> WithoutDiskFigures() const;
+    // Whether the prime and the compare snapshot have on-disk figures (the
+    // compare's false while none is chosen).
+    bool PrimeHasDiskFigures() const { return primeDiskFigures_; }
+    bool CompareHasDiskFigures() const { return compareDiskFigures_; }
 
     // Whether the open database has a snapshot with this key (false when no
     // database is open).

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 #include <tuple>
 #include <utility>
 
@@ -20,16 +19,7 @@ constexpr std::int64_t kWeekSeconds = 7 * 86400;
 // When a snapshot was taken: its instant, else its key read as this
 // machine's local time (the tables layout kept no zone).
 std::int64_t TakenAt(const SnapshotTime& time) {
-    if (time.Instant) return *time.Instant;
-    std::tm local{};
-    local.tm_year = time.Key.Year - 1900;
-    local.tm_mon = time.Key.Month - 1;
-    local.tm_mday = time.Key.Day;
-    local.tm_hour = time.Key.Hour;
-    local.tm_min = time.Key.Minute;
-    local.tm_sec = time.Key.Second;
-    local.tm_isdst = -1;
-    return static_cast<std::int64_t>(std::mktime(&local));
+    return time.Instant ? *time.Instant : time.Key.ToUnix();
 }
 
 // How far apart two snapshots of one host were taken: by instants where both

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,19 +41,6 @@ struct Level {
     std::vector<Entry> Subdirectories;
     std::size_t Next = 0;
 };
-
-// Seconds since 1970 of a local time, as the machine's zone reads it.
-std::int64_t LocalSeconds(const DateTime& time) {
-    std::tm local{};
-    local.tm_year = time.Year - 1900;
-    local.tm_mon = time.Month - 1;
-    local.tm_mday = time.Day;
-    local.tm_hour = time.Hour;
-    local.tm_min = time.Minute;
-    local.tm_sec = time.Second;
-    local.tm_isdst = -1;
-    return static_cast<std::int64_t>(std::mktime(&local));
-}
 
 // As ncdu writes names: controls as \u00XX, every other byte as it is.
 void AppendString(std::string& out, std::string_view text) {
@@ -92,7 +78,7 @@ public:
         AppendString(out_, program);
         out_ += ",\"progver\":";
         AppendString(out_, version);
-        out_ += ",\"timestamp\":" + std::to_string(time.Instant.value_or(LocalSeconds(keyTime_))) + "},\n";
+        out_ += ",\"timestamp\":" + std::to_string(time.Instant.value_or(keyTime_.ToUnix())) + "},\n";
 
         std::vector<Entry> root;
         error = ReadEntries(rootRow_, info.InfoBasePath, root);
@@ -220,7 +206,7 @@ private:
         AppendString(out_, name);
         if (size > 0) out_ += ",\"asize\":" + std::to_string(size);
         if (disk > 0) out_ += ",\"dsize\":" + std::to_string(disk);
-        if (modified) out_ += ",\"mtime\":" + std::to_string(std::max<std::int64_t>(0, LocalSeconds(*modified)));
+        if (modified) out_ += ",\"mtime\":" + std::to_string(std::max<std::int64_t>(0, modified->ToUnix()));
         out_ += '}';
     }
 

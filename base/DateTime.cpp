@@ -52,6 +52,18 @@ DateTime DateTime::FromUnix(std::int64_t seconds) {
     return FromTm(tm);
 }
 
+std::int64_t DateTime::ToUnix() const {
+    std::tm local{};
+    local.tm_year = Year - 1900;
+    local.tm_mon = Month - 1;
+    local.tm_mday = Day;
+    local.tm_hour = Hour;
+    local.tm_min = Minute;
+    local.tm_sec = Second;
+    local.tm_isdst = -1;  // the zone tells whether summer time holds
+    return static_cast<std::int64_t>(std::mktime(&local));
+}
+
 std::optional<DateTime> DateTime::Parse(std::string_view text) {
     // yyyy-MM-dd HH:mm:ss
     if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||

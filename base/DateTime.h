@@ -28,6 +28,9 @@ struct DateTime {
     static DateTime Now();
     // Local time of a POSIX time stamp (seconds since 1970).
     static DateTime FromUnix(std::int64_t seconds);
+    // The POSIX time stamp of this local time, as the machine's zone reads it:
+    // FromUnix the other way round.
+    std::int64_t ToUnix() const;
     // Reads the stored / general form "yyyy-MM-dd HH:mm:ss"; nullopt when the
     // text is not exactly that form or not a real date and time.
     static std::optional<DateTime> Parse(std::string_view text);

@@ -13,7 +13,6 @@
 #include <memory>
 
 #include "analysis/AnalysisSession.h"
-#include "analysis/DiskFigures.h"
 #include "cli/BrowseCommand.h"
 #include "cli/BrowseTerminal.h"
 #include "cli/CliSupport.h"
@@ -72,14 +71,8 @@ int Prepare(DatabaseState& db, const BrowseOptions& options, const std::optional
     setup.Style = state.Style;
     setup.Host = state.Host;
     setup.Basis = *ParseSizeBasis(options.Size);
-    if (StoreError error = HasDiskFigures(db, setup.Snapshot, setup.SnapshotOnDisk); !error.Ok()) {
-        EndOnStoreError(db, error);
-    }
-    if (!setup.Compare.IsNull()) {
-        if (StoreError error = HasDiskFigures(db, setup.Compare, setup.CompareOnDisk); !error.Ok()) {
-            EndOnStoreError(db, error);
-        }
-    }
+    setup.SnapshotOnDisk = session.PrimeHasDiskFigures();
+    setup.CompareOnDisk = !setup.Compare.IsNull() && session.CompareHasDiskFigures();
     if (setup.Basis == SizeBasis::Disk && !setup.SnapshotOnDisk) {
         return Fail("Snapshot " + FormatKey(setup.Snapshot) +
                     " has no on-disk figures (it was taken before they were recorded). Use --size apparent.");

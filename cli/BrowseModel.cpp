@@ -18,9 +18,9 @@ std::string GrowthText(double growth) {
     return (growth < 0 ? "-" : "+") + size;
 }
 
-namespace {
-
 std::string SizeText(double bytes) { return FormatSizeCell(CellValue(bytes), kAutoUnit); }
+
+namespace {
 
 BrowseEntry EntryOf(DirectoryChild&& child) {
     return {std::move(child.Dirname), std::move(child.Shortname), child.Files, child.HasChildren,
@@ -95,13 +95,18 @@ StoreError BrowseModel::ReadRows() {
     const DateTime compare = GrowthKnown() ? setup_.Compare : DateTime{};
     const StoreError error =
         ListDirectoryChildren(database_, setup_.Snapshot, Directory().Dirname, setup_.Style, read, compare, basis_);
-    rows_.clear();
-    for (DirectoryChild& child : read) rows_.push_back(EntryOf(std::move(child)));
+    std::vector<BrowseEntry> rows;
+    for (DirectoryChild& child : read) rows.push_back(EntryOf(std::move(child)));
+    ShowRows(std::move(rows));
+    if (!error.Ok()) Failed(error);
+    return error;
+}
+
+void BrowseModel::ShowRows(std::vector<BrowseEntry> rows) {
+    rows_ = std::move(rows);
     SortRows();
     top_ = 0;
     Move(0);
-    if (!error.Ok()) Failed(error);
-    return error;
 }
 
 void BrowseModel::SortRows() {
@@ -282,8 +287,9 @@ void BrowseModel::FollowTheGrowth() {
         SortBy(BrowseSort::Growth);  // says why not
         return;
     }
-    std::vector<BrowseEntry> path;
+    std::vector<BrowseEntry> path, parent;
     std::vector<BrowseEntry> listing = rows_;
+    bool readBelow = false;  // listing holds the children of path.back(), parent its siblings
     for (double growth = Directory().Growth(); growth > 0;) {
         const BrowseEntry* best = nullptr;
         for (const BrowseEntry& entry : listing) {
@@ -291,6 +297,7 @@ void BrowseModel::FollowTheGrowth() {
         }
         if (best == nullptr || best->Growth() * 2 < growth) break;
         path.push_back(*best);
+        readBelow = false;
         growth = best->Growth();
         if (!best->HasChildren) break;
         std::vector<DirectoryChild> read;
@@ -300,8 +307,10 @@ void BrowseModel::FollowTheGrowth() {
             Failed(error);
             return;
         }
+        parent = std::move(listing);
         listing.clear();
         for (DirectoryChild& child : read) listing.push_back(EntryOf(std::move(child)));
+        readBelow = true;
     }
     if (path.empty()) {
         message_ = Directory().Growth() > 0
@@ -311,9 +320,10 @@ void BrowseModel::FollowTheGrowth() {
                              ".";
         return;
     }
-    // The answer is shown among its siblings, selected.
+    // The answer is shown among its siblings, selected: their listing was
+    // read on the way down.
     chain_.insert(chain_.end(), path.begin(), path.end() - 1);
-    if (path.size() > 1 && !ReadRows().Ok()) return;
+    if (path.size() > 1) ShowRows(std::move(readBelow ? parent : listing));
     SelectDirname(path.back().Dirname, false);
     message_ = "The growth leads to " + EscapeForDisplay(path.back().Dirname) + " (" +
                GrowthText(path.back().Growth()) + ").";

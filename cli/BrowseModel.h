@@ -117,6 +117,8 @@ public:
 
 private:
     StoreError ReadRows();
+    // Shows rows, a listing of the current directory read already, in the order asked for.
+    void ShowRows(std::vector<BrowseEntry> rows);
     void SortRows();
     void SelectDirname(const std::string& dirname, bool files);
     void Move(int to);
@@ -152,5 +154,7 @@ private:
 // size in the unit that keeps it at least 1, rounded towards zero so that a
 // change and its reverse read alike.
 std::string GrowthText(double growth);
+// A size in the unit that keeps it at least 1: "1.2 GB".
+std::string SizeText(double bytes);
 
 }  // namespace corvina::cli

@@ -74,8 +74,6 @@ std::string FitTail(const std::string& text, int columns, bool utf8) {
     return columns > 0 ? mark + shown.substr(start) : "";
 }
 
-std::string SizeText(double bytes) { return FormatSizeCell(CellValue(bytes), kAutoUnit); }
-
 // A share of width cells in eighths of a cell, or in whole "#" cells.
 std::string Bar(double share, int width, bool utf8) {
     share = std::clamp(share, 0.0, 1.0);

@@ -27,22 +27,6 @@ void PrintJson(const Json& document) {
     WriteOut(text + "\n");
 }
 
-// A key from the command line, or the exit code of why not.
-int ReadKey(DatabaseState& state, const std::string& text, DateTime& key,
-            const std::optional<std::string>& host = {}) {
-    std::optional<DateTime> parsed = ResolveKey(state, text, host);
-    if (parsed) {
-        key = *parsed;
-        return kExitOk;
-    }
-    if (text == "latest") {
-        PrintMessage("the snapshot database holds no snapshot");
-        return kExitFailed;
-    }
-    PrintMessage("not a snapshot key: " + text + " (expected yyyy-MM-dd HH:mm:ss or latest)");
-    return kExitUsage;
-}
-
 struct ListOptions {
     std::string Db;
     std::string Path;

@@ -182,6 +182,21 @@ std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text
     return latest;
 }
 
+// A key from the command line, or the exit code of why not.
+int ReadKey(DatabaseState& state, const std::string& text, DateTime& key, const std::optional<std::string>& host) {
+    std::optional<DateTime> parsed = ResolveKey(state, text, host);
+    if (parsed) {
+        key = *parsed;
+        return kExitOk;
+    }
+    if (text == "latest") {
+        PrintMessage("the snapshot database holds no snapshot");
+        return kExitFailed;
+    }
+    PrintMessage("not a snapshot key: " + text + " (expected yyyy-MM-dd HH:mm:ss or latest)");
+    return kExitUsage;
+}
+
 int CheckKeySyntax(const std::string& text, std::string_view option, bool previousToo) {
     if (text == "latest" || (previousToo && text == "previous") || DateTime::Parse(text)) return kExitOk;
     PrintMessage((option.empty() ? "" : std::string(option) + ": ") + "not a snapshot key: " + text +

@@ -99,6 +99,9 @@ bool Succeeded(const DatabaseState& state, Prompter& prompter, const StoreError&
 // snapshot of the database in time, of host when given: see ChooseHost).
 std::optional<DateTime> ResolveKey(DatabaseState& state, const std::string& text,
                                    const std::optional<std::string>& host = {});
+// ResolveKey, or the exit code of why not, told: no snapshot for "latest",
+// bad usage for a text that is no key.
+int ReadKey(DatabaseState& state, const std::string& text, DateTime& key, const std::optional<std::string>& host = {});
 // A key that cannot be one is bad usage, whatever the database holds: told
 // (naming the option, when it came from one) before the database is opened.
 // kExitOk when text is a date-time key, "latest", or "previous" where

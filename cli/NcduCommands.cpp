@@ -137,17 +137,14 @@ int RunExport(const ExportOptions& options) {
     if (options.Key == "latest" || !options.Host.empty()) {
         if (int rc = ChooseHost(state, options.Host, host); rc != kExitOk) return rc;
     }
-    const std::optional<DateTime> key = ResolveKey(state, options.Key, host);
-    if (!key) {
-        PrintMessage("the snapshot database holds no snapshot");
-        return kExitFailed;
-    }
+    DateTime key;
+    if (int rc = ReadKey(state, options.Key, key, host); rc != kExitOk) return rc;
     ExportTarget target(options.File);
     if (!target.Open()) {
         PrintMessage(target.Failure());
         return kExitFailed;
     }
-    const StoreError error = WriteNcduExport(state, *key, "corvina-cli", kVersion,
+    const StoreError error = WriteNcduExport(state, key, "corvina-cli", kVersion,
                                              [&target](std::string_view bytes) { return target.Write(bytes); });
     if (!target.Close(error.Ok())) {
         PrintMessage(target.Failure());

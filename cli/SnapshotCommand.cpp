@@ -7,8 +7,6 @@
 #include "cli/ExclusionOptions.h"
 #include "cli/Output.h"
 #include "cli/RunProgress.h"
-#include "base/SizeFormat.h"
-#include "store/WriteTransaction.h"
 
 namespace corvina::cli {
 namespace {
