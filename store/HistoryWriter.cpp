@@ -177,6 +177,10 @@ StoreError HistoryRun::ResolvePath(std::string_view dirname, std::int64_t& id) {
         id = found->second.Path;
         return {};
     }
+    return ResolveNewPath(dirname, id);
+}
+
+StoreError HistoryRun::ResolveNewPath(std::string_view dirname, std::int64_t& id) {
     struct Missing {
         std::string Name, Shortname;
         int Level = 0;
@@ -185,14 +189,13 @@ StoreError HistoryRun::ResolvePath(std::string_view dirname, std::int64_t& id) {
     std::int64_t parent = 0;
     for (std::string name(dirname);;) {
         const DirNames names = DeriveDirNames(name, context_.Basepath, context_.BaseLevel, context_.Style);
-        std::string up(names.Parentdir);
         missing.push_back({name, std::string(names.Shortname), names.Dirlevel + context_.BaseLevel});
-        if (up.empty()) break;
-        if (auto found = known_.find(up); found != known_.end()) {
+        if (names.Parentdir.empty()) break;
+        if (auto found = known_.find(names.Parentdir); found != known_.end()) {
             parent = found->second.Path;
             break;
         }
-        name = std::move(up);
+        name = std::string(names.Parentdir);
     }
     for (auto at = missing.rbegin(); at != missing.rend(); ++at) {
         const std::string& name = at->Name;
@@ -223,8 +226,8 @@ StoreError HistoryRun::ResolvePath(std::string_view dirname, std::int64_t& id) {
             if (error.Ok()) error = pathRows_.Run();
             if (!error.Ok()) return error;
         }
-        known_[name].Path = id;
         parent = id;
+        known_.try_emplace(std::move(at->Name)).first->second.Path = id;
     }
     return {};
 }
@@ -331,7 +334,9 @@ StoreError HistoryRun::FlushDir() {
             if (error.Ok()) error = closeDir_.Run();
             if (!error.Ok()) return error;
         }
-    } else if (StoreError error = ResolvePath(dirname, path); !error.Ok()) {
+    } else if (known != known_.end()) {
+        path = known->second.Path;
+    } else if (StoreError error = ResolveNewPath(dirname, path); !error.Ok()) {
         return error;
     }
     if (write) {

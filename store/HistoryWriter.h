@@ -112,6 +112,8 @@ private:
 
     StoreError Begin();
     StoreError ResolvePath(std::string_view dirname, std::int64_t& id);
+    // The same for a path known not to be in known_ yet.
+    StoreError ResolveNewPath(std::string_view dirname, std::int64_t& id);
     StoreError FlushDir();
     StoreError FlushFiles();
     StoreError Enqueue(std::int64_t path, std::vector<PendingFile> files);
