@@ -9,7 +9,8 @@ Usage:
       --latency-tree /tmp/t-small --latency-bench build-release/bin/walk_latency_bench
 
 Runs each command --runs times on a warm cache (one untimed warm-up pass of du
-first), alternating the commands so that drift hits all alike, and prints the
+first), alternating the commands so that drift hits all alike (every other run in
+reverse order), and prints the
 median wall time of each and its ratio to du -sb, with the CPU seconds used
 (all threads): on a machine shared with other work the CPU figures say more. Every snapshot goes into a
 fresh database in --work. Also reports peak memory (/usr/bin/time -v) and
@@ -120,7 +121,9 @@ def main():
     times = {name: [] for name, _, _ in cases}
     cpu = {name: [] for name, _, _ in cases}
     for run in range(args.runs):
-        for name, command, database in cases:
+        # Every other run in reverse order, so that no command always follows the same one (the
+        # writes of the one before it are still going to disk).
+        for name, command, database in (cases if run % 2 == 0 else reversed(cases)):
             if database:
                 fresh(database)
             wall, used = timed(command, env)
