@@ -10,10 +10,9 @@ Usage:
 
 Runs each command --runs times on a warm cache (one untimed warm-up pass of du
 first), alternating the commands so that drift hits all alike (every other run in
-reverse order), and prints the
-median wall time of each and its ratio to du -sb, with the CPU seconds used
-(all threads): on a machine shared with other work the CPU figures say more. Every snapshot goes into a
-fresh database in --work. Also reports peak memory (/usr/bin/time -v) and
+reverse order), and prints the median wall time of each and its ratio to du -sb,
+with the CPU seconds used (all threads): on a machine shared with other work the
+CPU figures say more. Every snapshot goes into a fresh database in --work. Also reports peak memory (/usr/bin/time -v) and
 database bytes per files row of the --files run.
 
 Then a reader's wait: while a snapshot --files run is writing into a database
